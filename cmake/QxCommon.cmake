@@ -1,0 +1,56 @@
+# Shared build rules: warnings, sanitizers, and helpers to declare programs,
+# shared libraries loaded by name, and GoogleTest suites.
+
+set(QX_WARNINGS -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
+if(QX_WERROR)
+  list(APPEND QX_WARNINGS -Werror)
+endif()
+
+if(QX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# qx_target_defaults(target): warnings and include paths every suite target gets.
+function(qx_target_defaults target)
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${QX_WARNINGS}>)
+endfunction()
+
+# qx_add_program(name SOURCES ... [LIBS ...]): a Win32-style program with WinMain.
+function(qx_add_program name)
+  cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${P_SOURCES})
+  target_link_libraries(${name} PRIVATE qxwinmain qxplatform ${P_LIBS})
+  qx_target_defaults(${name})
+endfunction()
+
+# qx_add_module(name SOURCES ... [LIBS ...]): a shared library the suite loads by
+# name with LoadLibrary ("NAME.DLL" finds name.so beside the program).
+function(qx_add_module name)
+  cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} SHARED ${P_SOURCES})
+  set_target_properties(${name} PROPERTIES PREFIX "" C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden)
+  target_link_libraries(${name} PRIVATE qxplatform ${P_LIBS})
+  qx_target_defaults(${name})
+endfunction()
+
+# qx_add_gtest(name SOURCES ... [LIBS ...] [TIMEOUT s] [LABELS ...]): one GoogleTest
+# executable registered with CTest as a single test with a bounded run time.
+function(qx_add_gtest name)
+  if(NOT QX_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main qxplatform ${T_LIBS})
+  qx_target_defaults(${name})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "QX_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR};QX_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  if(T_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+endfunction()
