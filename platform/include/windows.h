@@ -19,6 +19,9 @@
 #if __has_include("qxwin/memory.h")
 #include "qxwin/memory.h"
 #endif
+#if __has_include("qxwin/security.h")
+#include "qxwin/security.h"
+#endif
 #if __has_include("qxwin/advapi.h")
 #include "qxwin/advapi.h"
 #endif
