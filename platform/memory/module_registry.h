@@ -1,0 +1,41 @@
+// The modules of this process: the program itself and the libraries it loaded
+// by name. Shared by the module, resource and version code of this folder.
+#pragma once
+
+#include <windows.h>
+
+#include <link.h>
+
+#include <memory>
+#include <string>
+
+#include "qx/handles.h"
+
+namespace qx {
+
+class Module : public KernelObject {
+ public:
+  Module() : KernelObject(ObjectKind::Module) {}
+  void *dl = nullptr;           // dlopen handle (of the program: dlopen(NULL))
+  link_map *map = nullptr;      // identifies the module's resources
+  std::string path;             // absolute file name
+  HMODULE handle = nullptr;
+  int references = 0;           // LoadLibrary count; the program is never unloaded
+  bool is_program = false;
+  bool attached = false;        // DllMain(DLL_PROCESS_ATTACH) succeeded
+};
+
+// The program's module (created on first use).
+std::shared_ptr<Module> ProgramModule();
+// The module a handle names; NULL names the program. Null when the handle is
+// stale or not a module.
+std::shared_ptr<Module> ModuleFromHandle(HMODULE module);
+// The link map of the object holding an address (null when none does).
+link_map *LinkMapOf(const void *address);
+// A module loaded by LoadLibrary (or the program) whose file is path
+// (absolute, resolved), or null.
+std::shared_ptr<Module> FindLoadedModuleByPath(const std::string &path);
+// The canonical file name of the running program.
+const std::string &ProgramPath();
+
+}  // namespace qx
