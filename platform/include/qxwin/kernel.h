@@ -14,6 +14,13 @@
 #define WAIT_FAILED 0xFFFFFFFFu
 #define MAXIMUM_WAIT_OBJECTS 64
 
+#ifndef ERROR_TOO_MANY_POSTS
+#define ERROR_TOO_MANY_POSTS 298L
+#endif
+#ifndef ERROR_ABANDONED_WAIT_0
+#define ERROR_ABANDONED_WAIT_0 735L
+#endif
+
 #define STILL_ACTIVE 0x00000103u
 #define CREATE_SUSPENDED 0x00000004u
 
@@ -104,6 +111,9 @@ WINBASEAPI BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSect
 WINBASEAPI LONG WINAPI InterlockedIncrement(LONG volatile *lpAddend);
 WINBASEAPI LONG WINAPI InterlockedDecrement(LONG volatile *lpAddend);
 WINBASEAPI LONG WINAPI InterlockedExchange(LONG volatile *Target, LONG Value);
+WINBASEAPI LONG WINAPI InterlockedExchangeAdd(LONG volatile *Addend, LONG Value);
+WINBASEAPI LONG WINAPI InterlockedCompareExchange(LONG volatile *Destination, LONG Exchange,
+                                                  LONG Comperand);
 
 /* Threads */
 WINBASEAPI HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
@@ -128,6 +138,7 @@ WINBASEAPI BOOL WINAPI TlsFree(DWORD dwTlsIndex);
 
 /* Time */
 WINBASEAPI DWORD WINAPI GetTickCount(void);
+WINBASEAPI ULONGLONG WINAPI GetTickCount64(void);
 WINBASEAPI void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
 WINBASEAPI void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
 WINBASEAPI void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
