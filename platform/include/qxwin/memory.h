@@ -6,6 +6,9 @@
 #include "base.h"
 #include "resources.h"
 
+#ifndef ERROR_DISCARDED
+#define ERROR_DISCARDED 157L
+#endif
 #ifndef ERROR_NOT_LOCKED
 #define ERROR_NOT_LOCKED 158L
 #endif
