@@ -1,0 +1,29 @@
+// File-system operations of the mail store that need more than the C++ library
+// gives: renaming without ever replacing a file, and the mailbox lock.
+#ifndef QX_MAIL_MAILFS_H
+#define QX_MAIL_MAILFS_H
+
+#include <string>
+
+// Renames from to to; fails (false) when to exists. The rename is atomic, so a
+// message file always has exactly one name, whenever the process dies.
+bool RenameNoReplace(const std::string &from, const std::string &to);
+
+// The mailbox lock "QXLOCK.LCK" in a mail directory: held by one process at a
+// time, released when it is closed or its process ends.
+class MailboxLock {
+ public:
+  MailboxLock() = default;
+  ~MailboxLock() { Close(); }
+  MailboxLock(const MailboxLock &) = delete;
+  MailboxLock &operator=(const MailboxLock &) = delete;
+  // True when this process now holds the lock of directory.
+  bool Open(const std::string &directory);
+  void Close();
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+#endif

@@ -1,0 +1,500 @@
+// The mail store: index.idx with its free list, message files, add, delete,
+// move, create, rebuild, unique work files, message list entries and the map.
+// Invariant kept by every operation: a message file is never replaced, and a
+// message file always has exactly one name.
+#include "mailstore.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <unistd.h>
+
+#include "mailfs.h"
+#include "settings.h"
+
+namespace fs = std::filesystem;
+
+void (*g_StoreStepHook)(const char *operation, int step) = nullptr;
+
+namespace {
+
+void Step(const char *operation, int step) {
+  if (g_StoreStepHook) g_StoreStepHook(operation, step);
+}
+
+bool PathFits(const std::string &folder) { return IndexPath(folder).size() <= kStorePathLimit; }
+
+// RAII for an index or message file.
+struct File {
+  FILE *f = nullptr;
+  File() = default;
+  explicit File(FILE *file) : f(file) {}
+  File(const File &) = delete;
+  File &operator=(const File &) = delete;
+  ~File() { Close(); }
+  bool Close() {
+    bool ok = true;
+    if (f) ok = std::fclose(f) == 0;
+    f = nullptr;
+    return ok;
+  }
+  explicit operator bool() const { return f != nullptr; }
+};
+
+FILE *OpenIndexForChange(const std::string &folder) {
+  if (!PathFits(folder)) return nullptr;
+  return std::fopen(IndexPath(folder).c_str(), "rb+");
+}
+
+int32_t RecordCount(FILE *f) {
+  if (std::fseek(f, 0, SEEK_END) != 0) return 0;
+  long size = std::ftell(f);
+  return size < 0 ? 0 : static_cast<int32_t>(size / kRecordSize);
+}
+
+bool ReadRecord(FILE *f, int32_t slot, IDX_RECORD &r) {
+  if (slot < 0 || std::fseek(f, static_cast<long>(slot) * kRecordSize, SEEK_SET) != 0) return false;
+  return std::fread(&r, sizeof r, 1, f) == 1;
+}
+
+bool WriteRecord(FILE *f, int32_t slot, const IDX_RECORD &r) {
+  if (std::fseek(f, static_cast<long>(slot) * kRecordSize, SEEK_SET) != 0) return false;
+  return std::fwrite(&r, sizeof r, 1, f) == 1 && std::fflush(f) == 0;
+}
+
+IDX_RECORD HeaderRecord(int32_t head) {
+  IDX_RECORD r{};
+  r.flags = kRecordFree;
+  r.n = head;
+  return r;
+}
+
+// Freeing slot k: the header's head goes to k, and k becomes a copy of the
+// header linking to the previous head.
+bool FreeSlot(FILE *f, int32_t k) {
+  IDX_RECORD header;
+  if (!ReadRecord(f, 0, header)) header = HeaderRecord(0);
+  int32_t previous = header.n;
+  header.flags |= kRecordFree;
+  header.n = k;
+  if (!WriteRecord(f, 0, header)) return false;
+  header.n = previous;
+  return WriteRecord(f, k, header);
+}
+
+bool FileExists(const std::string &path) {
+  std::error_code ec;
+  return fs::exists(path, ec) || ec;  // an unreadable name counts as taken
+}
+
+void CopyCut(char *field, size_t width, const std::string &text) {
+  std::memset(field, 0, width);
+  std::memcpy(field, text.data(), std::min(width, text.size()));
+}
+
+bool EqualsNoCase(const std::string &a, const std::string &b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+int32_t Now() { return static_cast<int32_t>(std::time(nullptr)); }
+
+int32_t LastWriteSeconds(const std::string &path) {
+  std::error_code ec;
+  auto t = fs::last_write_time(path, ec);
+  if (ec) return Now();
+  auto sys = std::chrono::file_clock::to_sys(t);
+  return static_cast<int32_t>(std::chrono::duration_cast<std::chrono::seconds>(sys.time_since_epoch()).count());
+}
+
+// The number of a canonical message file name "m<n>.msg" (no leading zeros,
+// n >= 1), else nothing; other names are left alone.
+std::optional<uint64_t> MessageNumber(const std::string &name) {
+  if (name.size() < 6 || name[0] != 'm' || name.compare(name.size() - 4, 4, ".msg") != 0) return std::nullopt;
+  std::string digits = name.substr(1, name.size() - 5);
+  if (digits.empty() || digits.size() > 10 || digits[0] == '0') return std::nullopt;
+  for (char c : digits)
+    if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+  return std::stoull(digits);
+}
+
+// The folder's message files, read whole and sorted by number before anything
+// is renamed (the order of a directory listing is not stable across renames).
+std::vector<uint64_t> ListMessageNumbers(const std::string &folder) {
+  std::vector<uint64_t> numbers;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeEc;
+    if (it->is_directory(typeEc)) continue;
+    if (auto n = MessageNumber(it->path().filename().string())) numbers.push_back(*n);
+  }
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
+}
+
+bool HasMessageFiles(const std::string &folder) { return !ListMessageNumbers(folder).empty(); }
+
+std::string SummaryFrom(const HEADER_SUMMARY &s, const std::string &ownAddress) {
+  if (s.from && EqualsNoCase(*s.from, ownAddress))
+    return s.to ? "To: " + s.to->substr(0, 15) : std::string("To: <Unknown>");
+  if (s.displayName) return s.displayName->substr(0, 20);
+  if (s.from) return s.from->substr(0, 20);
+  return "";
+}
+
+}  // namespace
+
+std::string IndexPath(const std::string &folder) { return folder + "/index.idx"; }
+std::string MessagePath(const std::string &folder, uint64_t number) {
+  return folder + "/m" + std::to_string(number) + ".msg";
+}
+
+IDX_RECORD MakeRecord(const HEADER_SUMMARY &summary, int32_t slot, int32_t arrival, const std::string &ownAddress) {
+  IDX_RECORD r{};
+  r.flags = summary.flags & kRecordMime;
+  r.n = slot;
+  r.date = summary.date;
+  r.arrival = arrival;
+  CopyCut(r.subject, sizeof r.subject, summary.subject.value_or(""));
+  CopyCut(r.from, sizeof r.from, SummaryFrom(summary, ownAddress));
+  return r;
+}
+
+// ---- enumeration ------------------------------------------------------------
+
+int IndexOpenFirst(const std::string &folder, IDX_RECORD &record, FILE *&file) {
+  file = PathFits(folder) ? std::fopen(IndexPath(folder).c_str(), "rb") : nullptr;
+  if (!file) return kStoreNoIndex;
+  if (std::fseek(file, kRecordSize, SEEK_SET) != 0) {
+    IndexClose(file);
+    return kStoreNoIndex;
+  }
+  return IndexNextRecord(record, file);
+}
+
+int IndexNextRecord(IDX_RECORD &record, FILE *&file) {
+  if (!file) return kStoreNoIndex;
+  while (std::fread(&record, sizeof record, 1, file) == 1)
+    if (!(record.flags & kRecordFree)) return 0;
+  IndexClose(file);
+  return kStoreNoIndex;
+}
+
+void IndexClose(FILE *&file) {
+  if (file) std::fclose(file);
+  file = nullptr;
+}
+
+// ---- slot allocation ----------------------------------------------------------
+
+bool IndexChooseSlot(FILE *index, const std::string &folder, SLOT_CHOICE &choice) {
+  choice = SLOT_CHOICE{};
+  int32_t count = RecordCount(index);
+  choice.fileRecords = count;
+  IDX_RECORD header;
+  if (count < 1 || !ReadRecord(index, 0, header)) return false;
+  int32_t head = header.n;
+  // Walk the free list from its head; an entry is taken only when it is in
+  // range, flagged free and its message file does not exist. An entry whose
+  // file exists is passed over (a rebuild will index that file).
+  for (int32_t guard = 0; head != 0 && guard < count; ++guard) {
+    IDX_RECORD candidate;
+    if (head <= 0 || head >= count || !ReadRecord(index, head, candidate) || !(candidate.flags & kRecordFree)) {
+      head = 0;  // a damaged list is dropped: later slots are appended
+      break;
+    }
+    if (!FileExists(MessagePath(folder, static_cast<uint64_t>(head)))) {
+      choice.slot = head;
+      choice.newHead = candidate.n;
+      choice.headChanged = true;
+      return true;
+    }
+    head = candidate.n;
+  }
+  choice.newHead = head;
+  choice.headChanged = head != header.n;
+  int32_t slot = count;
+  while (FileExists(MessagePath(folder, static_cast<uint64_t>(slot)))) ++slot;
+  choice.slot = slot;
+  return true;
+}
+
+bool IndexCommitSlot(FILE *index, const SLOT_CHOICE &choice, IDX_RECORD record) {
+  // Slots passed over on append (their files exist) become free records
+  // outside the list, so that no zero record ever reads as a used one.
+  for (int32_t s = choice.fileRecords; s < choice.slot; ++s)
+    if (!WriteRecord(index, s, HeaderRecord(0))) return false;
+  record.n = choice.slot;
+  if (!WriteRecord(index, choice.slot, record)) return false;
+  if (choice.headChanged) {
+    IDX_RECORD header;
+    if (!ReadRecord(index, 0, header)) return false;
+    header.flags |= kRecordFree;
+    header.n = choice.newHead;
+    if (!WriteRecord(index, 0, header)) return false;
+  }
+  return true;
+}
+
+// ---- operations -----------------------------------------------------------------
+
+int StoreDeleteMessage(const std::string &folder, int32_t slot) {
+  File index(OpenIndexForChange(folder));
+  if (!index) return kStoreNoIndex;
+  IDX_RECORD r;
+  if (slot <= 0 || !ReadRecord(index.f, slot, r) || (r.flags & kRecordFree) || r.n != slot) return kStoreNoRecord;
+  // The slot is freed first: a crash before the file is gone leaves the file
+  // on disk (found again by a rebuild), never an index entry without a file.
+  if (!FreeSlot(index.f, slot)) return kStoreNoIndex;
+  index.Close();
+  std::error_code ec;
+  fs::remove(MessagePath(folder, static_cast<uint64_t>(slot)), ec);
+  return 0;
+}
+
+int StoreMoveMessage(const std::string &source, const std::string &destination, int32_t slot) {
+  File src(OpenIndexForChange(source));
+  if (!src) return kStoreNoIndex;
+  File dst(OpenIndexForChange(destination));
+  if (!dst) return kStoreNoIndex;
+  IDX_RECORD r;
+  if (slot <= 0 || !ReadRecord(src.f, slot, r) || (r.flags & kRecordFree) || r.n != slot) return kStoreNoRecord;
+  SLOT_CHOICE choice;
+  if (!IndexChooseSlot(dst.f, destination, choice)) return kStoreNoIndex;
+  Step("move", 1);
+  const std::string from = MessagePath(source, static_cast<uint64_t>(slot));
+  const std::string to = MessagePath(destination, static_cast<uint64_t>(choice.slot));
+  // The file moves first, under a name no file has; if it cannot, nothing changed.
+  if (!RenameNoReplace(from, to)) return kStoreNoIndex;
+  Step("move", 2);
+  if (!IndexCommitSlot(dst.f, choice, r)) {
+    RenameNoReplace(to, from);  // the message stays indexed where it was
+    return kStoreNoIndex;
+  }
+  Step("move", 3);
+  dst.Close();
+  FreeSlot(src.f, slot);
+  Step("move", 4);
+  return 0;
+}
+
+int StoreCreateFolder(const std::string &folder) {
+  if (!PathFits(folder)) return kStoreNoIndex;
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  const std::string path = IndexPath(folder);
+  File index(std::fopen(path.c_str(), "rb+"));
+  if (!index) index.f = std::fopen(path.c_str(), "wb+x");
+  if (!index) return kStoreNoIndex;
+  if (RecordCount(index.f) >= 1) return 0;
+  // An index missing next to message files is rebuilt from them, so that they
+  // are listed and their numbers are not handed out again.
+  if (HasMessageFiles(folder)) {
+    index.Close();
+    return RebuildFolder(folder) == 0 ? 0 : kStoreNoIndex;
+  }
+  return WriteRecord(index.f, 0, HeaderRecord(0)) ? 0 : kStoreNoIndex;
+}
+
+int StoreAddMessage(const std::string &messageFile, const std::string &folder) {
+  File index(OpenIndexForChange(folder));
+  if (!index) return kStoreNoIndex;
+  SLOT_CHOICE choice;
+  if (!IndexChooseSlot(index.f, folder, choice)) return kStoreNoIndex;
+  const std::string target = MessagePath(folder, static_cast<uint64_t>(choice.slot));
+  if (!RenameNoReplace(messageFile, target)) return kStoreNoIndex;
+  HEADER_SUMMARY summary;
+  if (FILE *f = std::fopen(target.c_str(), "rb")) {
+    ScanHeader(summary, MAIL_SOURCE::File(f), nullptr);
+    CloseSource(MAIL_SOURCE::File(f));
+  }
+  IDX_RECORD r = MakeRecord(summary, choice.slot, Now(), Settings().ownAddress);
+  FreeHeaderSummary(summary);
+  if (!IndexCommitSlot(index.f, choice, r)) {
+    RenameNoReplace(target, messageFile);
+    return kStoreNoIndex;
+  }
+  return 0;
+}
+
+int RebuildFolder(const std::string &folder) {
+  if (!PathFits(folder)) return kStoreNoIndex;
+  // The new index is built aside and replaces the old one only when complete:
+  // an interrupted rebuild leaves the previous index, never a short one.
+  const std::string aside = folder + "/index.new";
+  File index(std::fopen(aside.c_str(), "wb"));
+  if (!index) return kStoreNoIndex;
+  if (!WriteRecord(index.f, 0, HeaderRecord(0))) return kStoreNoIndex;
+  int32_t written = 1;  // records in the new index
+  uint64_t candidate = 1;
+  int step = 0;
+  for (uint64_t number : ListMessageNumbers(folder)) {
+    while (candidate < number && FileExists(MessagePath(folder, static_cast<uint64_t>(candidate)))) ++candidate;
+    if (candidate < number && RenameNoReplace(MessagePath(folder, static_cast<uint64_t>(number)),
+                                              MessagePath(folder, static_cast<uint64_t>(candidate))))
+      number = candidate;
+    Step("rebuild", ++step);
+    if (number > INT32_MAX) continue;  // could not be renumbered: left for the next rebuild
+    const int32_t slot = static_cast<int32_t>(number);
+    const std::string path = MessagePath(folder, static_cast<uint64_t>(slot));
+    HEADER_SUMMARY summary;
+    if (FILE *f = std::fopen(path.c_str(), "rb")) {
+      ScanHeader(summary, MAIL_SOURCE::File(f), nullptr);
+      CloseSource(MAIL_SOURCE::File(f));
+    }
+    IDX_RECORD r = MakeRecord(summary, slot, LastWriteSeconds(path), Settings().ownAddress);
+    for (; written < slot; ++written)
+      if (!WriteRecord(index.f, written, HeaderRecord(0))) return kStoreNoIndex;
+    if (!WriteRecord(index.f, slot, r)) return kStoreNoIndex;
+    written = std::max(written, slot + 1);
+  }
+  if (!index.Close()) return kStoreNoIndex;
+  Step("rebuild", 1000);
+  std::error_code ec;
+  fs::rename(aside, IndexPath(folder), ec);
+  if (ec) return kStoreNoIndex;
+  MarkIndexFormatCurrent();
+  return 0;
+}
+
+void RebuildAllFolders(const std::string &directory) {
+  RebuildFolder(directory);
+  std::vector<std::string> subdirectories;
+  std::error_code ec;
+  for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeEc;
+    std::string name = it->path().filename().string();
+    if (it->is_directory(typeEc) && !it->is_symlink(typeEc) && !name.empty() && name[0] != '.')
+      subdirectories.push_back(it->path().string());
+  }
+  std::sort(subdirectories.begin(), subdirectories.end());
+  for (const auto &sub : subdirectories) RebuildAllFolders(sub);
+}
+
+FILE *CreateUniqueFile(std::string &path) {
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%06d", static_cast<int>(getpid() % 1000000));
+  std::string name = std::string("qx") + digits;
+  for (int attempt = 0; attempt < 27; ++attempt) {
+    if (attempt > 0) name[2] = static_cast<char>('a' + attempt - 1);
+    std::string candidate = path + name;
+    if (FILE *f = std::fopen(candidate.c_str(), "w+bx")) {
+      path = candidate;
+      return f;
+    }
+  }
+  return nullptr;
+}
+
+// ---- message list -------------------------------------------------------------
+
+namespace {
+std::array<std::vector<MSG_ENTRY>, 2> g_messageLists;
+int g_currentList = 0;
+
+std::string RowText(const IDX_RECORD &r, RowMeasure &m) {
+  std::time_t when = r.date;
+  std::tm local{};
+  int month = 1, day = 1;
+  if (localtime_r(&when, &local)) {
+    month = local.tm_mon + 1;
+    day = local.tm_mday;
+  }
+  char prefix[32];
+  std::snprintf(prefix, sizeof prefix, "%02d/%02d  ", month, day);
+  std::string row = prefix + std::string(r.from, strnlen(r.from, sizeof r.from));
+  const int T = m.tabUnit, B = m.bitmapWidth;
+  while (!row.empty() && m.TextWidth(row) > 3 * T - B - 6) row.pop_back();
+  int width = m.TextWidth(row);
+  for (int tabs = 0; B + width + 4 + tabs * T < 3 * T; ++tabs) row += '\t';
+  std::string subject(r.subject, strnlen(r.subject, sizeof r.subject));
+  size_t room = row.size() < 71 ? 71 - row.size() : 0;
+  row += subject.substr(0, std::min<size_t>(room, 59));
+  return row;
+}
+}  // namespace
+
+std::vector<MSG_ENTRY> &CurrentMessageList() { return g_messageLists[static_cast<size_t>(g_currentList)]; }
+void SelectMessageList(int which) { g_currentList = which ? 1 : 0; }
+void FreeMessageList() { CurrentMessageList().clear(); }
+
+int BuildMessageList(const std::string &folder, RowMeasure &measure) {
+  std::vector<MSG_ENTRY> &list = CurrentMessageList();
+  list.clear();
+  IDX_RECORD r;
+  FILE *f = nullptr;
+  for (int rc = IndexOpenFirst(folder, r, f); rc == 0; rc = IndexNextRecord(r, f))
+    list.push_back(MSG_ENTRY{r.date, r.arrival, r.n, RowText(r, measure), r.flags});
+  IndexClose(f);
+  std::reverse(list.begin(), list.end());  // entries are pushed at the head
+  return static_cast<int>(list.size());
+}
+
+std::string MessageCountText(int count) {
+  return "(" + std::to_string(count) + " Message" + (count == 1 ? "" : "s") + ")";
+}
+
+// ---- character map -------------------------------------------------------------
+
+namespace {
+std::array<uint8_t, 128> g_incoming, g_outgoing;
+
+std::optional<unsigned long> ParseHex(const std::string &text) {
+  if (text.empty() || text.size() > 8) return std::nullopt;
+  unsigned long v = 0;
+  for (char c : text) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    v = v * 16 + static_cast<unsigned long>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::toupper(c) - 'A' + 10));
+  }
+  return v;
+}
+
+void ResetMap() {
+  for (int i = 0; i < 128; ++i) {
+    g_incoming[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+    g_outgoing[static_cast<size_t>(i)] = static_cast<uint8_t>(i | 0x80);
+  }
+}
+}  // namespace
+
+void LoadCharacterMap(const std::string &mailDir) {
+  ResetMap();
+  ProfileAccess *ini = GetProfileAccess();
+  if (!ini) return;
+  std::string mapFile = mailDir + "/qxmap.ini";
+  if (!FileExists(mapFile))
+    mapFile = ini->Get(Settings().iniFile, "default", "MappingFile", mapFile, 121);
+  for (const std::string &keyText : ini->Keys(mapFile, "QX-Mapping")) {
+    std::string key = keyText.substr(0, 120);
+    auto k = ParseHex(key);
+    if (!k) continue;
+    auto v = ParseHex(ini->Get(mapFile, "QX-Mapping", key, "", 121));
+    // Pairs are of one 7-bit and one 8-bit byte; anything else is ignored.
+    if (!v || *k > 0xFF || *v > 0xFF || ((*k & 0x80) != 0) == ((*v & 0x80) != 0)) continue;
+    unsigned long low = std::min(*k, *v), high = std::max(*k, *v);
+    g_incoming[low] = static_cast<uint8_t>(high);
+    g_outgoing[high & 0x7F] = static_cast<uint8_t>(low);
+  }
+}
+
+uint8_t MapIncomingByte(uint8_t b) { return b < 128 ? g_incoming[b] : b; }
+uint8_t MapOutgoingByte(uint8_t b) { return b >= 128 ? g_outgoing[b & 0x7F] : b; }
+
+void MapIncoming(std::string &text) {
+  for (char &c : text) c = static_cast<char>(MapIncomingByte(static_cast<uint8_t>(c)));
+}
+void MapOutgoing(std::string &text) {
+  for (char &c : text) c = static_cast<char>(MapOutgoingByte(static_cast<uint8_t>(c)));
+}
+
+namespace {
+struct MapInit {
+  MapInit() { ResetMap(); }
+} g_mapInit;
+}  // namespace
