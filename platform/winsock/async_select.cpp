@@ -1,0 +1,346 @@
+// WSAAsyncSelect: one watcher thread per process polls the registered sockets
+// and posts the registered message to the registered window with
+// wParam = socket and lParam = WSAMAKESELECTREPLY(event, error).
+//
+// Winsock's re-enabling rule is kept: once an event is posted it is not
+// posted again until the call that re-enables it (recv/recvfrom for FD_READ,
+// recv with MSG_OOB for FD_OOB, accept for FD_ACCEPT, a send that would block
+// for FD_WRITE); if the condition still holds then, it is posted again at
+// once. FD_CONNECT and FD_CLOSE come at most once. A socket whose events are
+// all spent is not polled at all, so nothing is level-triggered and the
+// watcher never spins.
+#include "ws_internal.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace qx::ws {
+namespace {
+
+enum class SockKind { Unknown, Idle, Listening, Datagram, Connecting, Connected, Dead };
+
+struct Registration {
+  HWND hwnd = nullptr;
+  UINT msg = 0;
+  long events = 0;        // what the caller asked for
+  long armed = 0;         // what may be posted now
+  SockKind kind = SockKind::Unknown;
+  bool eof = false;       // the peer closed or the connection failed
+  bool close_sent = false;
+  bool data_unarmed = false;  // data waits but FD_READ is spent: stop polling for input
+  bool parked = false;    // polled with nothing to post: wait for a re-enabling call
+  bool oobinline = false;
+  std::uint64_t generation = 0;
+};
+
+struct Post {
+  HWND hwnd;
+  UINT msg;
+  WPARAM wparam;
+  LPARAM lparam;
+};
+
+struct Registry {
+  std::mutex lock;
+  std::unordered_map<int, Registration> sockets;
+  std::unordered_set<int> connecting;  // connects started without completion seen
+  std::uint64_t next_generation = 1;
+  int wake_fd = -1;
+  bool watcher_started = false;
+};
+
+std::atomic<int> g_registered{0};
+
+Registry &TheRegistry() {
+  static Registry *registry = new Registry;  // never destroyed: the watcher outlives statics
+  return *registry;
+}
+
+void Wake(Registry &r) {
+  if (r.wake_fd >= 0) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(r.wake_fd, &one, sizeof one);
+  }
+}
+
+SockKind ProbeKind(int fd, const Registry &r) {
+  int type = 0, listening = 0;
+  socklen_t n = sizeof type;
+  if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &n) != 0) return SockKind::Dead;
+  if (type != SOCK_STREAM) return SockKind::Datagram;
+  n = sizeof listening;
+  ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &n);
+  if (listening) return SockKind::Listening;
+  if (r.connecting.count(fd)) return SockKind::Connecting;
+  sockaddr_storage peer {};
+  n = sizeof peer;
+  if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &n) == 0) return SockKind::Connected;
+  return SockKind::Idle;  // nothing can happen until listen or connect
+}
+
+bool OobInline(int fd) {
+  int v = 0;
+  socklen_t n = sizeof v;
+  return ::getsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &v, &n) == 0 && v;
+}
+
+short Interest(const Registration &reg) {
+  if (reg.parked) return 0;
+  short ev = 0;
+  switch (reg.kind) {
+    case SockKind::Listening:
+      if (reg.armed & kFdAccept) ev |= POLLIN;
+      break;
+    case SockKind::Datagram:
+      if (reg.armed & kFdRead) ev |= POLLIN;
+      if (reg.armed & kFdWrite) ev |= POLLOUT;
+      break;
+    case SockKind::Connecting:
+      ev |= POLLOUT;
+      break;
+    case SockKind::Connected:
+      if (!reg.eof && !reg.data_unarmed && (reg.armed & (kFdRead | kFdClose))) ev |= POLLIN | POLLRDHUP;
+      if (!reg.eof && (reg.armed & kFdOob)) ev |= POLLPRI;
+      if (reg.armed & kFdWrite) ev |= POLLOUT;
+      break;
+    default:
+      break;
+  }
+  return ev;
+}
+
+void Queue(std::vector<Post> &posts, int fd, Registration &reg, long event, int error) {
+  reg.armed &= ~event;
+  if (!(reg.events & event)) return;
+  posts.push_back({reg.hwnd, reg.msg, static_cast<WPARAM>(fd),
+                   static_cast<LPARAM>(MAKELONG(static_cast<WORD>(event), static_cast<WORD>(error)))});
+}
+
+// Decides what a poll result means for one socket; called with the lock held.
+void Evaluate(int fd, Registration &reg, short revents, Registry &r, std::vector<Post> &posts) {
+  const size_t before = posts.size();
+  bool changed = false;
+  switch (reg.kind) {
+    case SockKind::Listening:
+      if ((revents & POLLIN) && (reg.armed & kFdAccept)) Queue(posts, fd, reg, kFdAccept, 0);
+      break;
+    case SockKind::Datagram:
+      if ((revents & (POLLIN | POLLERR)) && (reg.armed & kFdRead)) Queue(posts, fd, reg, kFdRead, 0);
+      if ((revents & POLLOUT) && (reg.armed & kFdWrite)) Queue(posts, fd, reg, kFdWrite, 0);
+      break;
+    case SockKind::Connecting: {
+      if (!(revents & (POLLOUT | POLLERR | POLLHUP))) break;
+      int err = 0;
+      socklen_t n = sizeof err;
+      ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &n);
+      r.connecting.erase(fd);
+      changed = true;
+      if (err == 0) {
+        reg.kind = SockKind::Connected;  // FD_WRITE follows on the next round
+      } else {
+        reg.kind = SockKind::Dead;
+        reg.eof = true;
+      }
+      if (reg.armed & kFdConnect) Queue(posts, fd, reg, kFdConnect, err ? WsaErrorFromErrno(err) : 0);
+      break;
+    }
+    case SockKind::Connected: {
+      if ((revents & POLLPRI) && (reg.armed & kFdOob) && !reg.oobinline) Queue(posts, fd, reg, kFdOob, 0);
+      if (revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR | (reg.oobinline ? POLLPRI : 0))) {
+        char c;
+        const ssize_t got = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (got > 0) {
+          if (reg.armed & kFdRead) Queue(posts, fd, reg, kFdRead, 0);
+          else if (!reg.data_unarmed) reg.data_unarmed = changed = true;
+        } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+          const int err = got == 0 ? 0 : WsaErrorFromErrno(errno);
+          if (!reg.eof) reg.eof = changed = true;
+          if (!reg.close_sent && (reg.armed & kFdClose)) {
+            reg.close_sent = true;
+            Queue(posts, fd, reg, kFdClose, err);
+          }
+          if (err != 0) reg.armed &= ~kFdWrite;  // a reset connection takes no more data
+        }
+      }
+      if ((revents & POLLOUT) && (reg.armed & kFdWrite)) Queue(posts, fd, reg, kFdWrite, 0);
+      break;
+    }
+    default:
+      break;
+  }
+  // Something was reported that changes nothing: stop polling this socket
+  // until a call re-enables it, rather than spinning on a level condition.
+  if (posts.size() == before && !changed && revents != 0) reg.parked = true;
+}
+
+void WatcherLoop() {
+  Registry &r = TheRegistry();
+  std::vector<pollfd> fds;
+  std::vector<std::uint64_t> generations;
+  std::vector<Post> posts;
+  for (;;) {
+    fds.clear();
+    generations.clear();
+    fds.push_back({r.wake_fd, POLLIN, 0});
+    generations.push_back(0);
+    {
+      std::lock_guard guard(r.lock);
+      for (auto &[fd, reg] : r.sockets) {
+        const short ev = Interest(reg);
+        if (!ev) continue;
+        fds.push_back({fd, ev, 0});
+        generations.push_back(reg.generation);
+      }
+    }
+    const int n = ::poll(fds.data(), fds.size(), -1);
+    if (n < 0) continue;
+    if (fds[0].revents & POLLIN) {
+      std::uint64_t count;
+      [[maybe_unused]] ssize_t rd = ::read(r.wake_fd, &count, sizeof count);
+    }
+    posts.clear();
+    {
+      std::lock_guard guard(r.lock);
+      for (size_t i = 1; i < fds.size(); ++i) {
+        if (!fds[i].revents) continue;
+        auto it = r.sockets.find(fds[i].fd);
+        // A socket closed (and its number perhaps reused) while polled is skipped.
+        if (it == r.sockets.end() || it->second.generation != generations[i]) continue;
+        if (fds[i].revents & POLLNVAL) {
+          it->second.parked = true;
+          continue;
+        }
+        Evaluate(fds[i].fd, it->second, fds[i].revents, r, posts);
+      }
+    }
+    if (!PostMessageA) continue;
+    for (const Post &p : posts) PostMessageA(p.hwnd, p.msg, p.wparam, p.lparam);
+  }
+}
+
+void StartWatcher(Registry &r) {
+  if (r.watcher_started) return;
+  r.wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  std::thread(WatcherLoop).detach();
+  r.watcher_started = true;
+}
+
+}  // namespace
+
+void Reenable(int fd, long events) {
+  if (g_registered.load(std::memory_order_acquire) == 0) return;
+  Registry &r = TheRegistry();
+  std::lock_guard guard(r.lock);
+  auto it = r.sockets.find(fd);
+  if (it == r.sockets.end()) return;
+  Registration &reg = it->second;
+  reg.armed |= events & reg.events & ~(kFdClose | kFdConnect);
+  if (events & kFdRead) reg.data_unarmed = false;
+  reg.parked = false;
+  Wake(r);
+}
+
+void NoteStateChange(int fd, bool connecting) {
+  Registry &r = TheRegistry();
+  std::lock_guard guard(r.lock);
+  if (connecting) r.connecting.insert(fd);
+  else r.connecting.erase(fd);
+  auto it = r.sockets.find(fd);
+  if (it == r.sockets.end()) return;
+  it->second.kind = ProbeKind(fd, r);
+  it->second.parked = false;
+  Wake(r);
+}
+
+void ForgetSocket(int fd) {
+  Registry &r = TheRegistry();
+  std::lock_guard guard(r.lock);
+  r.connecting.erase(fd);
+  if (r.sockets.erase(fd)) {
+    g_registered.fetch_sub(1, std::memory_order_release);
+    Wake(r);
+  }
+}
+
+bool RegistrationOf(int fd, HWND &hwnd, UINT &msg, long &events) {
+  if (g_registered.load(std::memory_order_acquire) == 0) return false;
+  Registry &r = TheRegistry();
+  std::lock_guard guard(r.lock);
+  auto it = r.sockets.find(fd);
+  if (it == r.sockets.end()) return false;
+  hwnd = it->second.hwnd;
+  msg = it->second.msg;
+  events = it->second.events;
+  return true;
+}
+
+bool HasRegistration(int fd) {
+  HWND h;
+  UINT m;
+  long e;
+  return RegistrationOf(fd, h, m, e);
+}
+
+int Register(int fd, HWND hwnd, UINT msg, long events) {
+  // WSAAsyncSelect makes the socket non-blocking, also when it cancels.
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return FailErrno(errno);
+  Registry &r = TheRegistry();
+  std::lock_guard guard(r.lock);
+  auto it = r.sockets.find(fd);
+  if (events == 0) {  // cancels
+    if (it != r.sockets.end()) {
+      r.sockets.erase(it);
+      g_registered.fetch_sub(1, std::memory_order_release);
+      Wake(r);
+    }
+    return 0;
+  }
+  StartWatcher(r);
+  if (it == r.sockets.end()) {
+    it = r.sockets.emplace(fd, Registration{}).first;
+    g_registered.fetch_add(1, std::memory_order_release);
+  }
+  Registration &reg = it->second;
+  const bool close_sent = reg.close_sent;  // FD_CLOSE is told once per socket
+  const bool eof = reg.eof;
+  const SockKind kind = reg.kind;
+  reg = Registration{};
+  reg.hwnd = hwnd;
+  reg.msg = msg;
+  reg.events = events & kFdAll;
+  reg.close_sent = close_sent;
+  reg.eof = eof;
+  reg.armed = reg.events & ~(close_sent ? static_cast<long>(kFdClose) : 0L);
+  reg.kind = (kind == SockKind::Dead) ? kind : ProbeKind(fd, r);
+  reg.oobinline = OobInline(fd);
+  reg.generation = r.next_generation++;
+  Wake(r);
+  return 0;
+}
+
+}  // namespace qx::ws
+
+using namespace qx::ws;
+
+extern "C" {
+
+WINBASEAPI int WINAPI WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events) {
+  if (!CheckStarted()) return kSocketError;
+  const int fd = s > 0x7fffffffu ? -1 : static_cast<int>(s);
+  if (!IsSocket(fd)) return Fail(kWSAENOTSOCK);
+  if ((events & ~kFdAll) != 0) return Fail(kWSAEINVAL);
+  if (events != 0 && (hwnd == nullptr || (IsWindow && !IsWindow(hwnd)))) return Fail(kWSAEINVAL);
+  return Register(fd, hwnd, msg, events);
+}
+
+}  // extern "C"
