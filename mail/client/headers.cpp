@@ -64,10 +64,19 @@ bool IsEndOfMessage(const char *line) { return std::strcmp(line, ".\r\n") == 0; 
 // a message stored with LF-only line ends as well.
 bool IsEndOfHeader(const char *line) { return line[0] == '\r' || line[0] == '\n'; }
 
+// The end-of-message line goes back in front of the unread bytes. When it came
+// in over several receives its bytes are no longer in the area: put them there.
 void GiveBackEndOfMessage() {
   LINE_BUFFER &b = g_lineBuffer;
-  b.position -= 3;
+  if (b.position >= 3) {
+    b.position -= 3;
+  } else {
+    std::memmove(b.area + 3, b.area + b.position, static_cast<size_t>(b.count));
+    b.position = 0;
+  }
+  std::memcpy(b.area + b.position, ".\r\n", 3);
   b.count += 3;
+  b.area[b.position + b.count] = '\0';
 }
 
 // Unread bytes moved to the start, position and count both set to their number
@@ -273,9 +282,13 @@ long ScanHeader(HEADER_SUMMARY &summary, MAIL_SOURCE source, FILE *copy) {
   std::vector<char> current(kCurrentLineSize), lookAhead(kLookAheadSize);
 
   bool haveLine = ReadLine(current.data(), kCurrentLineSize, source) != nullptr;
+  bool taken = false;  // a look-ahead line carried over was counted and copied already
   while (haveLine) {
-    if (IsEndOfMessage(current.data())) { GiveBackEndOfMessage(); break; }
-    TakeLine(st, current.data());
+    if (!taken) {
+      if (IsEndOfMessage(current.data())) { GiveBackEndOfMessage(); break; }
+      TakeLine(st, current.data());
+    }
+    taken = false;
     if (IsEndOfHeader(current.data())) break;
     const char *line = current.data();
     const char *colon = std::strchr(line, ':');
@@ -298,6 +311,7 @@ long ScanHeader(HEADER_SUMMARY &summary, MAIL_SOURCE source, FILE *copy) {
     StoreField(summary, index, value);
     if (!nextIsField) break;
     std::memcpy(current.data(), lookAhead.data(), std::strlen(lookAhead.data()) + 1);
+    taken = true;
     (void)headerEnds;
     (void)endOfMessage;
   }

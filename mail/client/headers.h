@@ -31,10 +31,11 @@ struct HEADER_SUMMARY {
 constexpr uint8_t kSummaryMime = 0x02;
 
 // The process's one receive area for message files and POP connections.
-// POP retrieval fills up to 2049 bytes and a NUL, so the area has room for both.
+// POP retrieval fills up to 2049 bytes and a NUL, and a given-back end-of-message
+// line may need two bytes more than one receive brought: the area has room for all.
 constexpr int kLineReadSize = 2048;
 struct LINE_BUFFER {
-  char area[kLineReadSize + 2] = {};
+  char area[kLineReadSize + 4] = {};
   int count = 0;     // unread bytes
   int position = 0;  // read position
 };
