@@ -1,0 +1,243 @@
+// The drawing part's own objects: 32-bit pixel surfaces, pens, brushes, fonts,
+// bitmaps, palettes, regions and device contexts, all living in the layer's
+// handle table as ObjectKind::Gdi. The display part reaches window surfaces
+// and window DCs through the functions at the end.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "qx/handles.h"
+
+typedef struct _cairo_surface cairo_surface_t;
+typedef struct _cairo_scaled_font cairo_scaled_font_t;
+
+namespace qx::gdi {
+
+// Pixels are 0x00RRGGBB words, top-down rows, no padding (cairo's RGB24 layout
+// with a stride of width * 4), so cairo can draw into them directly.
+struct Surface {
+  int width = 0;
+  int height = 0;
+  bool mono = false;  // a monochrome bitmap: only 0x000000 and 0xFFFFFF are stored
+  std::vector<std::uint32_t> px;
+
+  Surface() = default;
+  Surface(int w, int h, std::uint32_t fill = 0) { Resize(w, h, fill); }
+  void Resize(int w, int h, std::uint32_t fill = 0);
+  bool Contains(int x, int y) const { return x >= 0 && y >= 0 && x < width && y < height; }
+  std::uint32_t Get(int x, int y) const { return px[static_cast<size_t>(y) * width + x]; }
+  void Put(int x, int y, std::uint32_t v) { px[static_cast<size_t>(y) * width + x] = mono ? ToMono(v) : v; }
+  static std::uint32_t ToMono(std::uint32_t v);
+  // A cairo surface over the pixels; the caller destroys it before the pixels move.
+  cairo_surface_t *Cairo();
+};
+
+constexpr std::uint32_t PixelFromColorref(COLORREF c) {
+  return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+}
+constexpr COLORREF ColorrefFromPixel(std::uint32_t p) {
+  return ((p >> 16) & 0xFF) | (p & 0xFF00) | ((p & 0xFF) << 16);
+}
+
+// Ternary raster operation on 32-bit words: bit i of the result is bit
+// (P<<2 | S<<1 | D) of the operation's truth table, for every bit at once.
+std::uint32_t Rop3(std::uint8_t table, std::uint32_t p, std::uint32_t s, std::uint32_t d);
+// Binary raster operation of SetROP2 (R2_BLACK .. R2_WHITE).
+std::uint32_t Rop2(int rop2, std::uint32_t pen, std::uint32_t d);
+
+enum class Type { Pen, Brush, Font, Bitmap, Palette, Region, DC };
+
+struct Object : KernelObject {
+  explicit Object(Type t) : KernelObject(ObjectKind::Gdi), type(t) {}
+  Type type;
+  bool stock = false;
+};
+
+struct Pen : Object {
+  Pen() : Object(Type::Pen) {}
+  LOGPEN log{};
+};
+
+struct Brush : Object {
+  Brush() : Object(Type::Brush) {}
+  LOGBRUSH log{};
+  std::shared_ptr<Surface> pattern;  // BS_PATTERN: a copy of the bitmap's pixels
+  int sys_color = -1;                // a system-colour brush follows SetSysColors
+};
+
+struct Palette : Object {
+  Palette() : Object(Type::Palette) {}
+  std::vector<PALETTEENTRY> entries;
+};
+
+// A region as disjoint rectangles in device coordinates.
+struct Region : Object {
+  Region() : Object(Type::Region) {}
+  std::vector<RECT> rects;
+  int Complexity() const;
+  RECT Box() const;
+  bool Contains(int x, int y) const;
+};
+using Rects = std::vector<RECT>;
+Rects CombineRects(const Rects &a, const Rects &b, int mode);
+Rects IntersectRects(const Rects &a, const RECT &r);
+bool RectEmpty(const RECT &r);
+RECT RectIntersect(const RECT &a, const RECT &b);
+
+struct Bitmap : Object {
+  Bitmap() : Object(Type::Bitmap) {}
+  Surface surface;
+  int bits_pixel = 32;  // 1 for monochrome bitmaps
+  // A DIB section keeps the program's pixel memory in its own format; drawing
+  // goes through the surface, synchronised before and after every operation.
+  bool dib = false;
+  BITMAPINFOHEADER dib_header{};
+  std::vector<RGBQUAD> dib_colors;
+  DWORD dib_masks[3] = {0, 0, 0};
+  std::unique_ptr<std::uint8_t[]> dib_bits;
+  size_t dib_size = 0;
+  HDC selected_in = nullptr;
+  void SyncFromDib();
+  void SyncToDib();
+};
+
+// A logical font; realised (matched to an installed face at a pixel size) on
+// first use at each device height.
+struct Font : Object {
+  Font() : Object(Type::Font) {}
+  LOGFONTA log{};
+  struct Realized {
+    cairo_scaled_font_t *scaled = nullptr;
+    int height = 0, ascent = 0, descent = 0, internal_leading = 0, external_leading = 0;
+    int ave = 0, max = 0, weight = 400;
+    bool fixed = false, cell = false, oem = false, truetype = true;
+    int cell_w = 0;
+    double glyph_offset = 0;  // centres narrower glyphs in a fixed cell
+    std::uint32_t glyph[256] = {};
+    int advance[256] = {};
+    Realized() = default;
+    Realized(const Realized &) = delete;
+    Realized &operator=(const Realized &) = delete;
+    ~Realized();
+  };
+  std::mutex lock;
+  std::map<int, std::unique_ptr<Realized>> realized;  // by device height
+};
+
+struct DcState {
+  HGDIOBJ pen = nullptr, brush = nullptr, font = nullptr, palette = nullptr;
+  std::shared_ptr<Pen> pen_obj;
+  std::shared_ptr<Brush> brush_obj;
+  std::shared_ptr<Font> font_obj;
+  std::shared_ptr<Palette> palette_obj;
+  COLORREF text_color = 0x000000;
+  COLORREF bk_color = 0xFFFFFF;
+  int bk_mode = OPAQUE;
+  int rop2 = R2_COPYPEN;
+  UINT text_align = TA_TOP | TA_LEFT;
+  int stretch_mode = BLACKONWHITE;
+  int char_extra = 0;
+  int map_mode = MM_TEXT;
+  POINT window_org{0, 0}, viewport_org{0, 0};
+  SIZE window_ext{1, 1}, viewport_ext{1, 1};
+  POINT current{0, 0};
+  POINT brush_org{0, 0};
+  std::optional<Rects> clip;  // device coordinates; none = no clip region
+};
+
+// Where a window DC draws: the display part fills these in for a window.
+struct WindowTarget {
+  std::shared_ptr<Surface> surface;
+  POINT origin{0, 0};  // device (0,0) of the DC inside the surface
+  Rects visible;       // surface coordinates the DC may touch
+};
+
+struct DC : Object {
+  DC() : Object(Type::DC) {}
+  DcState st;
+  std::vector<DcState> saved;
+  bool memory = false;
+  HGDIOBJ bitmap = nullptr;  // memory DC: the selected bitmap
+  std::shared_ptr<Bitmap> bitmap_obj;
+  HWND hwnd = nullptr;  // window DC
+  WindowTarget window;
+
+  Surface *Target();
+  POINT Origin() const { return memory ? POINT{0, 0} : window.origin; }
+  // Rectangles of the target (surface coordinates) that drawing may touch.
+  Rects ClipRects();
+  POINT ToDevice(int x, int y) const;  // logical -> DC device coordinates
+  POINT ToSurface(int x, int y) const; // logical -> surface coordinates
+  POINT ToLogical(int x, int y) const;
+  int ScaleX(int cx) const;
+  int ScaleY(int cy) const;
+  bool Mono() { Surface *s = Target(); return s && s->mono; }
+};
+
+// Brackets an operation on a DC: looks it up, brings a DIB section's pixels in
+// and writes them back afterwards.
+class Drawing {
+ public:
+  explicit Drawing(HDC hdc);
+  ~Drawing();
+  Drawing(const Drawing &) = delete;
+  Drawing &operator=(const Drawing &) = delete;
+  explicit operator bool() const { return dc_ && dc_->Target(); }
+  DC *operator->() const { return dc_.get(); }
+  DC &dc() const { return *dc_; }
+  Surface &surface() const { return *dc_->Target(); }
+
+ private:
+  std::shared_ptr<DC> dc_;
+};
+
+std::shared_ptr<DC> LookupDC(HDC hdc);
+template <class T>
+std::shared_ptr<T> LookupObject(HGDIOBJ h, Type type) {
+  auto o = Lookup<Object>(h, ObjectKind::Gdi);
+  if (!o || o->type != type) return nullptr;
+  return std::static_pointer_cast<T>(o);
+}
+HGDIOBJ InsertObject(std::shared_ptr<Object> o);
+
+// The pattern colour of a brush at a surface pixel (the brush origin applied),
+// or nullopt where a hatched brush leaves the background alone.
+std::optional<std::uint32_t> BrushPixel(DC &dc, const Brush &b, int x, int y);
+// Fills surface rectangle r (clipped) with the DC's raster operation over a brush.
+void FillSurfaceRect(DC &dc, const RECT &r, const Brush *brush, DWORD rop);
+
+// Colour rules between monochrome and colour surfaces (BitBlt, StretchBlt).
+std::uint32_t ConvertForBlit(std::uint32_t s, bool src_mono, bool dst_mono, COLORREF src_bk,
+                             COLORREF dst_text, COLORREF dst_bk);
+
+COLORREF ResolveColor(DC &dc, COLORREF c);  // PALETTEINDEX / PALETTERGB to RGB
+std::uint32_t SysColorPixel(int index);
+
+// Saves a surface (or part of it) as PNG. Returns false on any failure.
+bool WritePng(const Surface &s, const RECT *part, const std::string &path);
+// Reads a PNG into a surface; false when it cannot be read.
+bool ReadPng(const std::string &path, Surface &out);
+
+// Window DCs: the display part creates these over a window's surface.
+HDC CreateWindowDC(HWND hwnd, const WindowTarget &target);
+void RetargetWindowDC(HDC hdc, const WindowTarget &target);
+
+// Fonts (fonts.cpp).
+struct TextRun {
+  std::vector<std::uint32_t> glyphs;  // glyph indices
+  std::vector<int> advances;          // pixels
+};
+void FontMetrics(DC &dc, TEXTMETRICA &tm);
+int TextWidth(DC &dc, const char *s, int n);
+void DrawTextRun(DC &dc, int x, int y, const char *s, int n, const INT *dx, const RECT *opaque, const RECT *clip);
+std::shared_ptr<Font> DefaultFont();
+
+}  // namespace qx::gdi
