@@ -150,7 +150,7 @@ void SetPrivateMode(VtTerminal& t, int mode, bool set) {
             if (t.display) t.display->RepaintRows(0, st.screenRows - 1);
         }
         break;
-    case 6: st.originMode = set; Home(t); break;
+    case 6: st.originMode = set; break;
     case 7: st.s.autowrap = set; break;
     case 8: if (!locked) st.s.autoRepeat = set; break;
     case 18: st.s.printFormFeed = set; break;

@@ -63,6 +63,8 @@ std::string Unescape(const std::string& text) {
         case 'n': out += '\n'; break;
         case 't': out += '\t'; break;
         case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'v': out += '\v'; break;
         case 'a': out += '\a'; break;
         case '0': out += '\0'; break;
         case 'x':
