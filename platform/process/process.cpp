@@ -1,0 +1,444 @@
+// Starting and opening processes: CreateProcessA and WinExec with Windows
+// command lines, process handles over pidfds, exit codes, termination.
+//
+// The program word names one of the suite's programs ("vtconsole.EXE") or
+// any program: it is looked for beside the calling program, in the current
+// directory and along PATH, without regard to case, "x" and "x.exe" alike.
+// The child gets its exact command line in QX_CMDLINE and the show state in
+// QX_SHOWWINDOW; argv is the Windows split of the command line, so ordinary
+// tools run too. No descriptor of ours reaches the child unless handles are
+// inherited; a detached child has its own session and /dev/null for stdio.
+#include <windows.h>
+
+#include "cmdline.h"
+#include "process_internal.h"
+#include "qx/env.h"
+#include "qx/process.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace qx {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool EndsWithExe(const std::string &lower) {
+  return lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".exe") == 0;
+}
+
+bool IsExecutableFile(const std::string &path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string DirectoryOfThisProgram() {
+  char buf[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  std::string path(buf, static_cast<size_t>(n));
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// Looks in one directory for `name`, without regard to case, with or
+// without ".exe". Sets found_file when a match exists but cannot be run.
+std::string FindInDirectory(const std::string &dir, const std::string &name, bool &found_file) {
+  if (dir.empty()) return {};
+  const std::string exact = dir + "/" + name;
+  if (IsExecutableFile(exact)) return exact;
+  const std::string lower = Lower(name);
+  const std::string stem = EndsWithExe(lower) ? lower.substr(0, lower.size() - 4) : lower;
+  DIR *d = ::opendir(dir.c_str());
+  if (!d) return {};
+  std::string best;
+  while (const dirent *e = ::readdir(d)) {
+    const std::string entry = Lower(e->d_name);
+    if (entry != stem && entry != stem + ".exe") continue;
+    const std::string path = dir + "/" + e->d_name;
+    if (IsExecutableFile(path)) {
+      // The name without ".exe" (how the suite installs) wins over one with it.
+      if (best.empty() || entry == stem) best = path;
+    } else {
+      struct stat st {};
+      if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) found_file = true;
+    }
+  }
+  ::closedir(d);
+  return best;
+}
+
+// Resolves a program word to a host path; error is the Win32 error otherwise.
+std::string ResolveProgram(std::string word, DWORD &error) {
+  error = ERROR_FILE_NOT_FOUND;
+  if (word.empty()) return {};
+  std::replace(word.begin(), word.end(), '\\', '/');
+  bool found_file = false;
+  const size_t slash = word.rfind('/');
+  // A Windows path ("C:/qx/vtconsole.exe"): the drive does not name a host
+  // directory, so the program is looked for by its name like a bare word.
+  const bool windows_path = word.size() > 1 && word[1] == ':';
+  if (slash != std::string::npos && !windows_path) {
+    const std::string dir = slash == 0 ? "/" : word.substr(0, slash);
+    std::string path = FindInDirectory(dir, word.substr(slash + 1), found_file);
+    if (path.empty()) error = found_file ? ERROR_ACCESS_DENIED : (::access(dir.c_str(), F_OK) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return path;
+  }
+  const std::string name = slash == std::string::npos ? word : word.substr(slash + 1);
+  std::vector<std::string> dirs = {DirectoryOfThisProgram(), "."};
+  if (const char *path = std::getenv("PATH")) {
+    std::string p = path;
+    size_t start = 0;
+    for (;;) {
+      const size_t colon = p.find(':', start);
+      dirs.push_back(p.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+      if (colon == std::string::npos) break;
+      start = colon + 1;
+    }
+  }
+  for (const std::string &dir : dirs) {
+    std::string found = FindInDirectory(dir.empty() ? "." : dir, name, found_file);
+    if (!found.empty()) return found;
+  }
+  if (found_file) error = ERROR_ACCESS_DENIED;
+  return {};
+}
+
+// The child's environment: ours (or the caller's block), without our
+// start variables, plus the command line and show state for the child.
+std::vector<std::string> ChildEnvironment(const char *block, const std::string &command_line, int show) {
+  std::vector<std::string> env;
+  auto keep = [&](const char *entry) {
+    if (std::strncmp(entry, "QX_CMDLINE=", 11) == 0 || std::strncmp(entry, "QX_SHOWWINDOW=", 14) == 0) return;
+    env.emplace_back(entry);
+  };
+  if (block) {
+    for (const char *p = block; *p; p += std::strlen(p) + 1) keep(p);
+  } else {
+    for (char **e = environ; e && *e; ++e) keep(*e);
+  }
+  env.push_back("QX_CMDLINE=" + command_line);
+  if (show >= 0) env.push_back("QX_SHOWWINDOW=" + std::to_string(show));
+  return env;
+}
+
+std::vector<char *> Pointers(std::vector<std::string> &strings) {
+  std::vector<char *> out;
+  for (std::string &s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+struct SpawnRequest {
+  std::string program;
+  std::string command_line;
+  bool detached = false;
+  bool inherit = false;
+  int show = -1;
+  const char *environment = nullptr;
+  const char *directory = nullptr;
+};
+
+// Starts the child; returns its pid and a pidfd, or 0 with error set.
+pid_t Spawn(const SpawnRequest &req, int &pidfd, DWORD &error) {
+  std::vector<std::string> argv = SplitCommandLine(req.command_line);
+  std::vector<std::string> env = ChildEnvironment(req.environment, req.command_line, req.show);
+  std::vector<char *> argv_ptrs = Pointers(argv);
+  std::vector<char *> env_ptrs = Pointers(env);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attr);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGCHLD);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  if (req.detached) {
+    flags |= POSIX_SPAWN_SETSID;
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  }
+  if (!req.inherit) posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  if (req.directory && *req.directory) posix_spawn_file_actions_addchdir_np(&actions, req.directory);
+  posix_spawnattr_setflags(&attr, flags);
+
+  pid_t pid = 0;
+  const int rc = ::posix_spawn(&pid, req.program.c_str(), &actions, &attr, argv_ptrs.data(), env_ptrs.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) {
+    error = rc == ENOEXEC ? 193 /* ERROR_BAD_EXE_FORMAT */
+            : rc == EACCES ? ERROR_ACCESS_DENIED
+            : rc == ENOENT ? ERROR_FILE_NOT_FOUND
+            : rc == ENOTDIR ? ERROR_DIRECTORY
+            : ERROR_NOT_ENOUGH_MEMORY;
+    return 0;
+  }
+  // Until the reaper collects it the child is at worst a zombie, so its
+  // pidfd can always be had.
+  pidfd = PidfdOpen(pid);
+  return pid;
+}
+
+bool IsZombieOrGone(pid_t pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  FILE *f = std::fopen(path, "r");
+  if (!f) return true;
+  char buf[512] {};
+  const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+  std::fclose(f);
+  const char *close_paren = nullptr;
+  for (size_t i = n; i > 0; --i)
+    if (buf[i - 1] == ')') {
+      close_paren = buf + i - 1;
+      break;
+    }
+  if (!close_paren || close_paren[1] != ' ') return false;
+  const char state = close_paren[2];
+  return state == 'Z' || state == 'X';
+}
+
+uid_t OwnerOf(pid_t pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d", static_cast<int>(pid));
+  struct stat st {};
+  return ::stat(path, &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
+}
+
+}  // namespace
+
+ProcessObject::ProcessObject(pid_t pid, int pidfd, std::shared_ptr<ChildRecord> child, DWORD access)
+    : KernelObject(ObjectKind::Process), pid_(pid), pidfd_(pidfd), child_(std::move(child)), access_(access) {}
+
+ProcessObject::~ProcessObject() {
+  if (pidfd_ >= 0) ::close(pidfd_);
+}
+
+bool ProcessObject::Running() const {
+  if (child_) return !child_->exited;
+  if (pid_ == ::getpid()) return true;
+  pollfd p {pidfd_, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 0;
+}
+
+bool ProcessObject::TryAcquire() {
+  // A process stays signalled once it has ended; nothing is taken.
+  if (child_ && !child_->exited) {
+    pollfd p {pidfd_, POLLIN, 0};
+    if (::poll(&p, 1, 0) == 0) return false;
+    // Ended: give the reaper a moment so the exit code is there for the caller.
+    for (int i = 0; i < 200 && !child_->exited; ++i) ::usleep(1000);
+    return true;
+  }
+  return !Running();
+}
+
+bool IsCurrentProcessHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h) == kCurrentProcessPseudo; }
+
+std::shared_ptr<ProcessObject> OpenProcessObject(pid_t pid, DWORD access, DWORD &error) {
+  if (pid <= 0 || IsZombieOrGone(pid)) {
+    error = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  const int fd = PidfdOpen(pid);
+  if (fd < 0) {
+    error = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  return std::make_shared<ProcessObject>(pid, fd, FindChild(pid), access);
+}
+
+std::shared_ptr<ProcessObject> ProcessFromHandle(HANDLE h) {
+  if (IsCurrentProcessHandle(h)) {
+    static std::shared_ptr<ProcessObject> self = [] {
+      DWORD error;
+      return OpenProcessObject(::getpid(), PROCESS_ALL_ACCESS, error);
+    }();
+    return self;
+  }
+  auto process = Lookup<ProcessObject>(h, ObjectKind::Process);
+  if (!process) SetLastError(ERROR_INVALID_HANDLE);
+  return process;
+}
+
+}  // namespace qx
+
+using namespace qx;
+
+namespace {
+
+BOOL StartProcess(LPCSTR application, LPCSTR command_line, BOOL inherit, DWORD flags, LPVOID environment,
+                  LPCSTR directory, int show, LPPROCESS_INFORMATION info) {
+  std::string line = command_line ? command_line : (application ? application : "");
+  if (line.empty() && !application) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (flags & CREATE_SUSPENDED) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  DWORD error = 0;
+  SpawnRequest req;
+  req.program = ResolveProgram(application ? std::string(application) : ProgramWord(line), error);
+  if (req.program.empty()) {
+    SetLastError(error);
+    return FALSE;
+  }
+  req.command_line = line;
+  req.detached = (flags & DETACHED_PROCESS) != 0;
+  req.inherit = inherit != FALSE;
+  req.show = show;
+  req.environment = static_cast<const char *>(environment);
+  req.directory = directory;
+  // A child may ask for a socket of ours (DuplicateHandle) before pidfd_getfd
+  // is allowed to it: be ready to lend it first.
+  StartSocketLender();
+  int pidfd = -1;
+  const pid_t pid = Spawn(req, pidfd, error);
+  if (pid == 0) {
+    SetLastError(error);
+    return FALSE;
+  }
+  std::shared_ptr<ChildRecord> child;
+  if (pidfd >= 0) child = RegisterChild(pid, ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3));
+  Trace("CreateProcess %d: %s", static_cast<int>(pid), line.c_str());
+  if (info) {
+    auto process = std::make_shared<ProcessObject>(pid, pidfd, child, PROCESS_ALL_ACCESS);
+    info->hProcess = InsertHandle(process);
+    info->hThread = InsertHandle(std::make_shared<ProcessThreadObject>(process));
+    info->dwProcessId = static_cast<DWORD>(pid);
+    info->dwThreadId = static_cast<DWORD>(pid);
+  } else if (pidfd >= 0) {
+    ::close(pidfd);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+extern "C" {
+
+WINBASEAPI BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR command_line, LPSECURITY_ATTRIBUTES,
+                                      LPSECURITY_ATTRIBUTES, BOOL inherit, DWORD flags, LPVOID environment,
+                                      LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
+  const int show = (startup && (startup->dwFlags & STARTF_USESHOWWINDOW)) ? startup->wShowWindow : -1;
+  return StartProcess(application, command_line, inherit, flags, environment, directory, show, info);
+}
+
+// Success is a value above 31; failures are the small codes of WinExec.
+WINBASEAPI UINT WINAPI WinExec(LPCSTR command_line, UINT show) {
+  if (!command_line) return ERROR_FILE_NOT_FOUND;
+  PROCESS_INFORMATION info {};
+  if (!StartProcess(nullptr, command_line, FALSE, 0, nullptr, nullptr, static_cast<int>(show), &info)) {
+    const DWORD e = GetLastError();
+    if (e == ERROR_PATH_NOT_FOUND) return 3;
+    if (e == ERROR_ACCESS_DENIED) return 5;
+    if (e == 193) return 11;  // not a program
+    if (e == ERROR_NOT_ENOUGH_MEMORY) return 0;
+    return 2;
+  }
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return 33;
+}
+
+WINBASEAPI HANDLE WINAPI OpenProcess(DWORD access, BOOL, DWORD pid) {
+  DWORD error = 0;
+  constexpr DWORD kOwnerOnly = PROCESS_DUP_HANDLE | PROCESS_TERMINATE | PROCESS_VM_READ | PROCESS_VM_WRITE |
+                               PROCESS_VM_OPERATION | PROCESS_CREATE_THREAD | PROCESS_SET_INFORMATION;
+  if (pid == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  // Another user's process is not ours to take handles from or to end.
+  if ((access & kOwnerOnly) && ::geteuid() != 0 && OwnerOf(static_cast<pid_t>(pid)) != ::geteuid()) {
+    SetLastError(IsZombieOrGone(static_cast<pid_t>(pid)) ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  auto process = OpenProcessObject(static_cast<pid_t>(pid), access, error);
+  if (!process) {
+    SetLastError(error);
+    return nullptr;
+  }
+  HANDLE h = InsertHandle(process);
+  if (!h) SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+  return h;
+}
+
+WINBASEAPI HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(kCurrentProcessPseudo); }
+WINBASEAPI DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(::getpid()); }
+
+WINBASEAPI BOOL WINAPI GetExitCodeProcess(HANDLE h, LPDWORD code) {
+  auto process = ProcessFromHandle(h);
+  if (!process) return FALSE;
+  if (!code) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (process->child()) {
+    if (!process->child()->exited) process->TryAcquire();  // ended but not yet collected?
+    *code = process->child()->exited ? process->child()->exit_code.load() : STILL_ACTIVE;
+    return TRUE;
+  }
+  // Not our child: whether it runs is known, its exit code is not.
+  *code = process->Running() ? STILL_ACTIVE : 0;
+  return TRUE;
+}
+
+WINBASEAPI BOOL WINAPI TerminateProcess(HANDLE h, UINT exit_code) {
+  if (IsCurrentProcessHandle(h)) {
+    std::fflush(nullptr);
+    ::_exit(static_cast<int>(exit_code & 0xff));
+  }
+  auto process = ProcessFromHandle(h);
+  if (!process) return FALSE;
+  if (!(process->access() & PROCESS_TERMINATE)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (!process->Running()) {
+    SetLastError(ERROR_ACCESS_DENIED);  // as Win32 answers for an ended process
+    return FALSE;
+  }
+  if (process->child() && !process->child()->exited) {
+    process->child()->exit_code = exit_code;
+    process->child()->terminated = true;
+  }
+  if (PidfdSendSignal(process->pidfd(), SIGKILL) != 0) {
+    SetLastError(errno == EPERM ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+WINBASEAPI void WINAPI ExitProcess(UINT exit_code) {
+  std::fflush(nullptr);
+  std::exit(static_cast<int>(exit_code & 0xff));
+}
+
+}  // extern "C"
