@@ -363,7 +363,30 @@
 #define IDCLOSE 8
 #define IDHELP 9
 
-/* Virtual keys */
+#ifndef ERROR_NOT_ENOUGH_QUOTA
+#define ERROR_NOT_ENOUGH_QUOTA 1816L
+#endif
+#ifndef ERROR_MESSAGE_SYNC_ONLY
+#define ERROR_MESSAGE_SYNC_ONLY 1159L
+#endif
+#ifndef ERROR_INVALID_THREAD_ID
+#define ERROR_INVALID_THREAD_ID 1444L
+#endif
+#ifndef ERROR_TIMEOUT
+#define ERROR_TIMEOUT 1460L
+#endif
+#ifndef ERROR_CLASS_HAS_WINDOWS
+#define ERROR_CLASS_HAS_WINDOWS 1412L
+#endif
+#ifndef ERROR_CONTROL_ID_NOT_FOUND
+#define ERROR_CONTROL_ID_NOT_FOUND 1421L
+#endif
+#ifndef ERROR_TLW_WITH_WSCHILD
+#define ERROR_TLW_WITH_WSCHILD 1406L
+#endif
+
+/* Virtual keys (also in input.h; whichever comes first defines them) */
+#ifndef VK_LBUTTON
 #define VK_LBUTTON 0x01
 #define VK_RBUTTON 0x02
 #define VK_CANCEL 0x03
@@ -436,6 +459,7 @@
 #define VK_F24 0x87
 #define VK_NUMLOCK 0x90
 #define VK_SCROLL 0x91
+#endif
 
 typedef struct tagMSG {
   HWND hwnd;

@@ -1,0 +1,392 @@
+// Windows across processes of the same user.
+//
+// Every window gets an HWND value unique on the machine while it lives: a
+// random 31-bit value claimed by creating RuntimeDir()/hwnd/<value> with
+// link() (atomic and exclusive). The record holds the owner's pid, thread id
+// and start time, the class name and the title, which is what IsWindow,
+// FindWindowA, GetWindowTextA and EnumWindows read for other processes. A
+// record whose process has ended (or whose pid now belongs to another
+// process, told apart by the start time) is stale and is removed on sight.
+//
+// Each process with windows has one message endpoint, an AF_UNIX datagram
+// socket at RuntimeDir()/msg/<pid> with SO_PASSCRED. PostMessageA to another
+// process's window sends {hwnd, msg, wParam, lParam} there; the receiving
+// thread checks the sender's uid (from the kernel, not from the datagram),
+// and queues the message on the thread that owns the window, naming the
+// sending pid. Only numbers cross: messages whose parameters point into the
+// sender's memory are refused.
+#include <windows.h>
+
+#include "qx/env.h"
+#include "qx/unixsock.h"
+#include "user_internal.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace qx {
+namespace {
+
+constexpr size_t kMaxRecord = 4096;
+constexpr size_t kMaxTitle = 1024;   // title kept in the record (the window keeps all of it)
+constexpr size_t kMaxClass = 256;
+constexpr std::uint32_t kMagic = 0x51584D31;  // "QXM1"
+
+struct Wire {
+  std::uint32_t magic;
+  std::uint32_t hwnd;
+  std::uint32_t msg;
+  std::uint32_t pad;
+  std::uint64_t wparam;
+  std::int64_t lparam;
+};
+
+std::string HwndDir() {
+  static const std::string dir = [] {
+    std::string d = RuntimeDir() + "/hwnd";
+    EnsurePrivateDir(d);
+    return d;
+  }();
+  return dir;
+}
+
+std::string MsgDir() {
+  static const std::string dir = [] {
+    std::string d = RuntimeDir() + "/msg";
+    EnsurePrivateDir(d);
+    return d;
+  }();
+  return dir;
+}
+
+std::string RecordPath(HWND hwnd) {
+  char name[16];
+  std::snprintf(name, sizeof name, "%08x", static_cast<unsigned>(QX_HANDLE_VALUE(hwnd)));
+  return HwndDir() + "/" + name;
+}
+
+// Process start time (clock ticks since boot), field 22 of /proc/<pid>/stat;
+// 0 when the process does not exist.
+unsigned long long StartTime(pid_t pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char buf[1024];
+  ssize_t n = read(fd, buf, sizeof buf - 1);
+  close(fd);
+  if (n <= 0) return 0;
+  buf[n] = '\0';
+  const char *p = std::strrchr(buf, ')');
+  if (!p) return 0;
+  // After ')': state is field 3; the start time is field 22.
+  int field = 2;
+  for (; *p && field < 22; ++p)
+    if (*p == ' ') ++field;
+  return std::strtoull(p, nullptr, 10);
+}
+
+unsigned long long SelfStart() {
+  static const unsigned long long start = StartTime(getpid());
+  return start;
+}
+
+std::string Serialise(const Window &w) {
+  std::string cls = w.cls ? w.cls->name.substr(0, kMaxClass) : "";
+  std::string title = w.title.substr(0, kMaxTitle);
+  char head[160];
+  std::snprintf(head, sizeof head, "qxwnd1 %d %u %llu %d %d %zu %zu\n", static_cast<int>(getpid()),
+                static_cast<unsigned>(w.tid), SelfStart(), w.parent ? 0 : 1, w.message_only ? 1 : 0, cls.size(),
+                title.size());
+  return head + cls + title;
+}
+
+bool Parse(const std::string &data, RemoteWindow &out, unsigned long long &start) {
+  int pid, top, msg_only;
+  unsigned tid;
+  size_t cls_len, title_len;
+  int used = 0;
+  if (std::sscanf(data.c_str(), "qxwnd1 %d %u %llu %d %d %zu %zu\n%n", &pid, &tid, &start, &top, &msg_only, &cls_len,
+                  &title_len, &used) != 7 || used <= 0)
+    return false;
+  if (cls_len > kMaxClass || title_len > kMaxTitle || static_cast<size_t>(used) + cls_len + title_len != data.size())
+    return false;
+  out.pid = pid;
+  out.tid = tid;
+  out.top_level = top != 0;
+  out.message_only = msg_only != 0;
+  out.class_name = data.substr(static_cast<size_t>(used), cls_len);
+  out.title = data.substr(static_cast<size_t>(used) + cls_len, title_len);
+  return true;
+}
+
+bool ReadRecord(const std::string &path, std::string &data) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  data.resize(kMaxRecord + 1);
+  ssize_t n = read(fd, data.data(), data.size());
+  close(fd);
+  if (n <= 0 || static_cast<size_t>(n) > kMaxRecord) return false;
+  data.resize(static_cast<size_t>(n));
+  return true;
+}
+
+bool WriteTemp(const std::string &data, std::string &tmp) {
+  static std::atomic<unsigned> counter{0};
+  tmp = HwndDir() + "/.tmp." + std::to_string(getpid()) + "." + std::to_string(counter++);
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
+  close(fd);
+  if (!ok) unlink(tmp.c_str());
+  return ok;
+}
+
+bool Alive(const RemoteWindow &r, unsigned long long start) {
+  return r.pid > 0 && StartTime(r.pid) == start && start != 0;
+}
+
+// Reads and checks a record; removes it when its process is gone.
+bool ReadLive(HWND hwnd, const std::string &path, RemoteWindow &out) {
+  std::string data;
+  unsigned long long start = 0;
+  if (!ReadRecord(path, data) || !Parse(data, out, start)) return false;
+  if (!Alive(out, start)) {
+    unlink(path.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::mutex g_own_lock;
+std::vector<HWND> &OwnValues() {
+  static auto *v = new std::vector<HWND>;
+  return *v;
+}
+
+void RemoveOwnFiles() {
+  std::lock_guard guard(g_own_lock);
+  for (HWND h : OwnValues()) unlink(RecordPath(h).c_str());
+  unlink((MsgDir() + "/" + std::to_string(getpid())).c_str());
+}
+
+// Messages whose parameters are pointers into the sender's memory: they
+// cannot be posted to another process.
+bool CarriesPointer(UINT msg) {
+  switch (msg) {
+    case WM_CREATE: case WM_NCCREATE: case WM_SETTEXT: case WM_GETTEXT: case WM_GETMINMAXINFO:
+    case WM_DRAWITEM: case WM_MEASUREITEM: case WM_DELETEITEM: case WM_COMPAREITEM:
+    case WM_WINDOWPOSCHANGING: case WM_WINDOWPOSCHANGED: case WM_COPYDATA: case WM_NCCALCSIZE:
+    case WM_NOTIFY: case WM_HELP: case WM_MDICREATE: case WM_WININICHANGE: case WM_DEVMODECHANGE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int SenderSocket() {
+  static int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  return fd;
+}
+
+void Receive(int fd) {
+  for (;;) {
+    Wire wire{};
+    iovec iov{&wire, sizeof wire};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    ssize_t n = recvmsg(fd, &msg, MSG_CMSG_CLOEXEC);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    const ucred *cred = nullptr;
+    for (cmsghdr *cm = CMSG_FIRSTHDR(&msg); cm; cm = CMSG_NXTHDR(&msg, cm))
+      if (cm->cmsg_level == SOL_SOCKET && cm->cmsg_type == SCM_CREDENTIALS) cred = reinterpret_cast<const ucred *>(CMSG_DATA(cm));
+    // Only whole records from the same user are taken; anything else is dropped.
+    if (!cred || cred->uid != getuid() || n != static_cast<ssize_t>(sizeof wire) || (msg.msg_flags & MSG_TRUNC) ||
+        wire.magic != kMagic || CarriesPointer(wire.msg)) {
+      Trace("message endpoint: dropped a datagram (%zd bytes)", n);
+      continue;
+    }
+    HWND hwnd = QX_HANDLE_FROM(HWND, wire.hwnd);
+    if (!FindLocalWindow(hwnd)) continue;  // destroyed meanwhile
+    PostFromProcess(hwnd, wire.msg, static_cast<WPARAM>(wire.wparam), static_cast<LPARAM>(wire.lparam), cred->pid);
+  }
+}
+
+}  // namespace
+
+HWND RegisterWindowValue(const Window &w) {
+  std::string data = Serialise(w);
+  std::string tmp;
+  if (!WriteTemp(data, tmp)) return nullptr;
+  HWND result = nullptr;
+  for (int attempt = 0; attempt < 64 && !result; ++attempt) {
+    std::uint32_t r = 0;
+    if (getrandom(&r, sizeof r, 0) != static_cast<ssize_t>(sizeof r)) break;
+    // 0x20000..0x7FFFFFFF: positive, above the small values of the layer's
+    // special windows, and never the broadcast or message-only values.
+    std::uint32_t value = 0x20000u + r % (0x7FFFFFFFu - 0x20000u);
+    HWND candidate = QX_HANDLE_FROM(HWND, value);
+    std::string path = RecordPath(candidate);
+    if (link(tmp.c_str(), path.c_str()) == 0) {
+      result = candidate;
+      break;
+    }
+    if (errno != EEXIST) break;
+    RemoteWindow old;
+    ReadLive(candidate, path, old);  // removes the record if it is stale, for next time
+  }
+  unlink(tmp.c_str());
+  if (result) {
+    static bool hooked = (std::atexit(RemoveOwnFiles), true);
+    (void)hooked;
+    std::lock_guard guard(g_own_lock);
+    OwnValues().push_back(result);
+  }
+  return result;
+}
+
+void UpdateWindowRecord(const Window &w) {
+  std::string tmp;
+  if (!WriteTemp(Serialise(w), tmp)) return;
+  if (rename(tmp.c_str(), RecordPath(w.hwnd).c_str()) != 0) unlink(tmp.c_str());
+}
+
+void UnregisterWindowValue(HWND hwnd) {
+  unlink(RecordPath(hwnd).c_str());
+  std::lock_guard guard(g_own_lock);
+  std::erase(OwnValues(), hwnd);
+}
+
+bool LookupRemoteWindow(HWND hwnd, RemoteWindow &out) {
+  std::uint32_t v = QX_HANDLE_VALUE(hwnd);
+  if (v < 0x20000u || v > 0x7FFFFFFFu || reinterpret_cast<UINT_PTR>(hwnd) != v) return false;
+  if (!ReadLive(hwnd, RecordPath(hwnd), out)) return false;
+  return out.pid != getpid();  // our own windows are known locally, live or not
+}
+
+std::vector<std::pair<HWND, RemoteWindow>> RemoteWindows() {
+  std::vector<std::pair<HWND, RemoteWindow>> out;
+  DIR *d = opendir(HwndDir().c_str());
+  if (!d) return out;
+  std::vector<std::string> names;
+  while (dirent *e = readdir(d))
+    if (e->d_name[0] != '.' && std::strlen(e->d_name) == 8) names.emplace_back(e->d_name);
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  for (const auto &name : names) {
+    char *end = nullptr;
+    unsigned long v = std::strtoul(name.c_str(), &end, 16);
+    if (!end || *end) continue;
+    HWND h = QX_HANDLE_FROM(HWND, v);
+    RemoteWindow r;
+    if (LookupRemoteWindow(h, r)) out.emplace_back(h, std::move(r));
+  }
+  return out;
+}
+
+bool PostRemote(HWND hwnd, const RemoteWindow &w, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (CarriesPointer(msg)) {
+    SetLastError(ERROR_MESSAGE_SYNC_ONLY);
+    return false;
+  }
+  sockaddr_un addr;
+  socklen_t len = RuntimeSocketAddress(MsgDir(), std::to_string(w.pid), addr);
+  int fd = SenderSocket();
+  if (!len || fd < 0) {
+    SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+    return false;
+  }
+  Wire wire{kMagic, QX_HANDLE_VALUE(hwnd), msg, 0, static_cast<std::uint64_t>(wparam), static_cast<std::int64_t>(lparam)};
+  if (sendto(fd, &wire, sizeof wire, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&addr), len) ==
+      static_cast<ssize_t>(sizeof wire))
+    return true;
+  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS) {
+    SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+  } else {
+    // No endpoint: the process has ended (or never had windows); the window is gone.
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  }
+  return false;
+}
+
+void EnsureMessageEndpoint() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return;
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+    sockaddr_un addr;
+    std::string name = std::to_string(getpid());
+    socklen_t len = RuntimeSocketAddress(MsgDir(), name, addr);
+    unlink((MsgDir() + "/" + name).c_str());  // left by an ended process with our pid
+    if (!len || bind(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0) {
+      Trace("message endpoint: cannot bind (%s)", std::strerror(errno));
+      close(fd);
+      return;
+    }
+    chmod((MsgDir() + "/" + name).c_str(), 0600);
+    std::thread([fd] { Receive(fd); }).detach();
+  });
+}
+
+bool PostFromProcess(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, pid_t sender) {
+  auto w = FindLocalWindow(hwnd);
+  if (!w) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  DWORD tid;
+  {
+    std::lock_guard guard(WindowLock());
+    tid = w->tid;
+  }
+  auto q = QueueOfThread(tid);
+  if (!q) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  return PostToQueue(*q, hwnd, msg, wparam, lparam, sender);
+}
+
+}  // namespace qx
+
+using namespace qx;
+
+extern "C" {
+
+BOOL WINAPI PostMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (!hwnd) return PostToQueue(*CurrentQueue(), nullptr, msg, wparam, lparam, getpid()) ? TRUE : FALSE;
+  if (hwnd == HWND_BROADCAST) {
+    for (const auto &w : LocalWindows())
+      if (!w->parent && !w->message_only) PostFromProcess(w->hwnd, msg, wparam, lparam, getpid());
+    if (!CarriesPointer(msg))
+      for (auto &[h, r] : RemoteWindows())
+        if (r.top_level && !r.message_only) PostRemote(h, r, msg, wparam, lparam);
+    return TRUE;
+  }
+  if (FindLocalWindow(hwnd)) return PostFromProcess(hwnd, msg, wparam, lparam, getpid()) ? TRUE : FALSE;
+  RemoteWindow r;
+  if (!LookupRemoteWindow(hwnd, r)) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), FALSE;
+  return PostRemote(hwnd, r, msg, wparam, lparam) ? TRUE : FALSE;
+}
+
+}  // extern "C"
