@@ -1,0 +1,76 @@
+// Pieces the files part shares between its sources: the file object behind a
+// HANDLE, share-mode locks, attributes and time conversions.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "qx/handles.h"
+
+namespace qx {
+
+// An open file or directory behind a HANDLE; closing the last reference
+// closes the descriptor (and with it the share locks it holds).
+class FileObject : public KernelObject {
+ public:
+  FileObject(int fd, bool can_read, bool can_write, std::string host)
+      : KernelObject(ObjectKind::File), fd_(fd), can_read_(can_read), can_write_(can_write),
+        host_(std::move(host)) {}
+  ~FileObject() override;
+
+  int fd() const { return fd_; }
+  bool can_read() const { return can_read_; }
+  bool can_write() const { return can_write_; }
+  const std::string &host() const { return host_; }
+  void set_delete_on_close(bool on) { delete_on_close_ = on; }
+
+  struct Range { std::uint64_t offset, length; };
+  std::vector<Range> &locked_ranges() { return locked_; }
+
+ private:
+  int fd_;
+  bool can_read_, can_write_;
+  bool delete_on_close_ = false;
+  std::string host_;
+  std::vector<Range> locked_;
+};
+
+// Share modes between opens of one file, in this process and others. Each
+// open holds shared OFD locks on marker bytes far past any file data: one for
+// its read access, one for its write access, one per kind of access it
+// denies. A new open first takes its own markers, then looks for markers of
+// other opens that conflict; on a conflict it drops its markers and fails.
+// Locks go with the open file description, so they vanish when the last
+// descriptor closes or the process dies. share is FILE_SHARE_READ/WRITE bits.
+// Returns 0 or ERROR_SHARING_VIOLATION.
+DWORD AcquireShareMode(int fd, bool read_access, bool write_access, DWORD share);
+
+// Opens a host path with open(2) flags, trying read-write first when only
+// write access is wanted so the descriptor can carry share markers.
+int OpenForShare(const std::string &host, int flags, mode_t mode);
+
+// READONLY is a mode without write bits; HIDDEN, SYSTEM and ARCHIVE live in
+// the extended attribute "user.qx.attrib" where the file system has them.
+DWORD AttributesOf(const std::string &host, const struct stat &st);
+bool IsReadOnly(const struct stat &st);
+
+// FILETIME (100 ns since 1601) from and to a timespec.
+FILETIME FileTimeFrom(const struct timespec &ts);
+struct timespec TimespecFrom(const FILETIME &ft);
+// Creation time: the birth time where the file system keeps one, else ctime.
+struct timespec BirthTime(const std::string &host, const struct stat &st);
+
+// The directory of the running program, as a Windows path ("" if unknown).
+std::string ProgramDirectory();
+
+// Case-blind ASCII comparison used for names, sections and keys.
+bool EqualNoCase(std::string_view a, std::string_view b);
+
+// Handle value <-> HFILE of OpenFile and the _l calls.
+inline HFILE HfileFrom(HANDLE h) { return static_cast<HFILE>(QX_HANDLE_VALUE(h)); }
+inline HANDLE HandleFrom(HFILE f) { return QX_HANDLE_FROM(HANDLE, static_cast<DWORD>(f)); }
+
+}  // namespace qx
