@@ -1,0 +1,193 @@
+// Crash safety of the mail store: a child process dies (SIGKILL) at each step
+// of a move and of a rebuild; afterwards every message still has one intact
+// file and, once the store is rebuilt, is indexed exactly once. Also the
+// mailbox lock between processes.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <set>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "mailfs.h"
+#include "store_fixture.h"
+
+using namespace mailtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char *g_killOperation = nullptr;
+int g_killStep = 0;
+
+void KillHere(const char *operation, int step) {
+  if (g_killOperation && std::string(operation) == g_killOperation && step == g_killStep) raise(SIGKILL);
+}
+
+// Runs body in a child process that kills itself at (operation, step); true
+// when the child died there.
+template <typename Body>
+bool RunAndKill(const char *operation, int step, Body body) {
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    g_killOperation = operation;
+    g_killStep = step;
+    g_StoreStepHook = KillHere;
+    body();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+// Every message file under root, by its Message-ID, with its content.
+std::multimap<std::string, std::string> MessageFiles(const std::string &root) {
+  std::multimap<std::string, std::string> files;
+  for (const auto &e : fs::recursive_directory_iterator(root)) {
+    std::string name = e.path().filename().string();
+    if (!e.is_regular_file() || name[0] != 'm' || e.path().extension() != ".msg") continue;
+    HEADER_SUMMARY s;
+    FILE *f = std::fopen(e.path().c_str(), "rb");
+    ScanHeader(s, MAIL_SOURCE::File(f), nullptr);
+    CloseSource(MAIL_SOURCE::File(f));
+    files.emplace(s.messageId.value_or(""), ReadFile(e.path()));
+  }
+  return files;
+}
+
+// Message-IDs indexed in the folders, counted.
+std::map<std::string, int> IndexedCounts(const std::vector<std::string> &folders) {
+  std::map<std::string, int> counts;
+  for (const auto &folder : folders)
+    for (const auto &[slot, id] : IndexedIds(folder)) {
+      ++counts[id];
+      EXPECT_TRUE(fs::exists(MessagePath(folder, static_cast<uint64_t>(slot)))) << folder << " " << slot;
+    }
+  return counts;
+}
+
+void ExpectIntact(const std::multimap<std::string, std::string> &files, const std::map<std::string, std::string> &original) {
+  for (const auto &[id, text] : original) {
+    EXPECT_EQ(files.count(id), 1u) << id;
+    auto it = files.find(id);
+    if (it != files.end()) {
+      EXPECT_EQ(it->second, text) << id;
+    }
+  }
+  EXPECT_EQ(files.size(), original.size());
+}
+
+}  // namespace
+
+class StoreCrashTest : public StoreTest {};
+
+TEST_F(StoreCrashTest, KilledDuringMove) {
+  for (int step = 1; step <= 4; ++step) {
+    SCOPED_TRACE(step);
+    TempDir root;
+    const std::string a = root / "a", b = root / "b";
+    ASSERT_EQ(StoreCreateFolder(root.path()), 0);
+    ASSERT_EQ(StoreCreateFolder(a), 0);
+    ASSERT_EQ(StoreCreateFolder(b), 0);
+    std::map<std::string, std::string> original;
+    for (const char *id : {"a1", "a2", "a3"}) {
+      ASSERT_EQ(AddMessage(a, Message(id)), 0);
+      original["<" + std::string(id) + "@example.com>"] = Message(id);
+    }
+    ASSERT_EQ(AddMessage(b, Message("b1")), 0);
+    original["<b1@example.com>"] = Message("b1");
+
+    EXPECT_TRUE(RunAndKill("move", step, [&] { StoreMoveMessage(a, b, 2); }));
+    ExpectIntact(MessageFiles(root.path()), original);  // one intact file per message
+
+    RebuildAllFolders(root.path());  // the store again: each message indexed once
+    auto counts = IndexedCounts({root.path(), a, b});
+    for (const auto &[id, text] : original) EXPECT_EQ(counts[id], 1) << id;
+    EXPECT_EQ(counts.size(), original.size());
+    ExpectIntact(MessageFiles(root.path()), original);
+  }
+}
+
+TEST_F(StoreCrashTest, KilledDuringRebuild) {
+  for (int step : {1, 2, 3, 4, 1000}) {
+    SCOPED_TRACE(step);
+    TempDir folder;
+    ASSERT_EQ(StoreCreateFolder(folder.path()), 0);
+    std::map<std::string, std::string> original;
+    for (int i = 1; i <= 6; ++i) {
+      std::string id = "r" + std::to_string(i);
+      ASSERT_EQ(AddMessage(folder.path(), Message(id)), 0);
+      original["<" + id + "@example.com>"] = Message(id);
+    }
+    // Gaps, so that the rebuild renames files.
+    ASSERT_EQ(StoreDeleteMessage(folder.path(), 1), 0);
+    ASSERT_EQ(StoreDeleteMessage(folder.path(), 3), 0);
+    original.erase("<r1@example.com>");
+    original.erase("<r3@example.com>");
+    const std::string before = IndexBytes(folder.path());
+
+    EXPECT_TRUE(RunAndKill("rebuild", step, [&] { RebuildFolder(folder.path()); }));
+    EXPECT_EQ(IndexBytes(folder.path()), before);  // never a short index: the old one stays
+    ExpectIntact(MessageFiles(folder.path()), original);
+
+    ASSERT_EQ(RebuildFolder(folder.path()), 0);
+    auto counts = IndexedCounts({folder.path()});
+    for (const auto &[id, text] : original) EXPECT_EQ(counts[id], 1) << id;
+    EXPECT_EQ(counts.size(), original.size());
+    EXPECT_EQ(IndexBytes(folder.path()).size(), 5u * 109);
+    ExpectIntact(MessageFiles(folder.path()), original);
+  }
+}
+
+TEST(MailboxLockTest, ExactlyOneProcessHoldsItAndDeathFreesIt) {
+  TempDir dir;
+  // Two processes race for the lock of one directory.
+  int results[2];
+  pid_t children[2];
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  for (int i = 0; i < 2; ++i) {
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    children[i] = fork();
+    if (children[i] == 0) {
+      close(go[1]);
+      char c;
+      if (read(go[0], &c, 1) != 1) _exit(2);
+      MailboxLock lock;
+      char held = lock.Open(dir.path()) ? 1 : 0;
+      if (write(report[1], &held, 1) != 1) _exit(2);
+      for (;;) pause();
+    }
+    close(report[1]);
+    results[i] = report[0];
+  }
+  close(go[0]);
+  ASSERT_EQ(write(go[1], "gg", 2), 2);
+  close(go[1]);
+  char held[2] = {0, 0};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(read(results[i], &held[i], 1), 1);
+    close(results[i]);
+  }
+  EXPECT_EQ(held[0] + held[1], 1);
+  EXPECT_TRUE(fs::exists(dir / "QXLOCK.LCK"));
+
+  MailboxLock mine;
+  EXPECT_FALSE(mine.Open(dir.path()));
+  int holder = held[0] ? 0 : 1;
+  kill(children[holder], SIGKILL);
+  waitpid(children[holder], nullptr, 0);
+  EXPECT_TRUE(mine.Open(dir.path()));
+  kill(children[1 - holder], SIGKILL);
+  waitpid(children[1 - holder], nullptr, 0);
+
+  // Within one process a second opener is refused as well, and closing frees it.
+  MailboxLock second;
+  EXPECT_FALSE(second.Open(dir.path()));
+  mine.Close();
+  EXPECT_TRUE(second.Open(dir.path()));
+}
