@@ -5,10 +5,12 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "module_registry.h"
@@ -31,9 +33,17 @@ class ResourceObject : public KernelObject {
   const QX_RESOURCE *entry;
 };
 
+struct ModuleResources {
+  std::vector<Registration> lists;
+  // Resources whose type and name are both numbers (string tables above all),
+  // by (type << 16 | name); the first list that declares one wins, as in the
+  // scan of the lists for text names.
+  std::unordered_map<std::uint32_t, const QX_RESOURCE *> by_number;
+};
+
 struct Registry {
   std::mutex lock;
-  std::map<link_map *, std::vector<Registration>> by_module;
+  std::map<link_map *, ModuleResources> by_module;
   std::map<const QX_RESOURCE *, HANDLE> handles;
 };
 
@@ -53,6 +63,24 @@ long NameNumber(LPCSTR name) {
   return static_cast<long>(v);
 }
 
+bool NumberKey(LPCSTR type, LPCSTR name, std::uint32_t &key) {
+  const long t = NameNumber(type), n = NameNumber(name);
+  if (t < 0 || n < 0) return false;
+  key = (static_cast<std::uint32_t>(t) << 16) | static_cast<std::uint32_t>(n);
+  return true;
+}
+
+void IndexNumbers(ModuleResources &m) {
+  m.by_number.clear();
+  for (const Registration &reg : m.lists) {
+    for (UINT i = 0; i < reg.count; ++i) {
+      const QX_RESOURCE &e = reg.entries[i];
+      std::uint32_t key;
+      if (e.type && e.name && NumberKey(e.type, e.name, key)) m.by_number.emplace(key, &e);
+    }
+  }
+}
+
 bool NameMatches(LPCSTR want, LPCSTR have) {
   const long w = NameNumber(want), h = NameNumber(have);
   if (w >= 0 || h >= 0) return w == h;
@@ -68,7 +96,12 @@ const QX_RESOURCE *Find(link_map *map, LPCSTR type, LPCSTR name, DWORD &error) {
     error = ERROR_RESOURCE_DATA_NOT_FOUND;
     return nullptr;
   }
-  for (const Registration &reg : it->second) {
+  std::uint32_t key;
+  if (NumberKey(type, name, key)) {
+    auto found = it->second.by_number.find(key);
+    if (found != it->second.by_number.end()) return found->second;
+  }
+  for (const Registration &reg : it->second.lists) {
     for (UINT i = 0; i < reg.count; ++i) {
       const QX_RESOURCE &e = reg.entries[i];
       if (!e.type || !NameMatches(type, e.type)) continue;
@@ -149,7 +182,9 @@ void WINAPI QxRegisterResources(const void *anchor, const QX_RESOURCE *resources
   if (!map || !resources) return;
   qx::Registry &r = qx::TheRegistry();
   std::lock_guard guard(r.lock);
-  r.by_module[map].push_back(qx::Registration{anchor, resources, count});
+  qx::ModuleResources &m = r.by_module[map];
+  m.lists.push_back(qx::Registration{anchor, resources, count});
+  qx::IndexNumbers(m);
 }
 
 void WINAPI QxUnregisterResources(const void *anchor) {
@@ -160,7 +195,7 @@ void WINAPI QxUnregisterResources(const void *anchor) {
     std::lock_guard guard(r.lock);
     auto it = r.by_module.find(map);
     if (it == r.by_module.end()) return;
-    auto &regs = it->second;
+    auto &regs = it->second.lists;
     for (auto reg = regs.begin(); reg != regs.end();) {
       if (reg->anchor != anchor) {
         ++reg;
@@ -174,7 +209,10 @@ void WINAPI QxUnregisterResources(const void *anchor) {
       }
       reg = regs.erase(reg);
     }
-    if (regs.empty()) r.by_module.erase(it);
+    if (regs.empty())
+      r.by_module.erase(it);
+    else
+      qx::IndexNumbers(it->second);
   }
   for (HANDLE h : withdrawn) qx::RemoveHandle(h);
 }

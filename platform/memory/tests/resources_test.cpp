@@ -24,6 +24,11 @@ const QX_MENU kMainMenu = QX_MENU_OF(kBarItems);
 const QX_ACCELERATOR kAccelEntries[] = {{0x01, 'O', 100}};
 const QX_ACCELERATORS kAccel = QX_ACCELERATORS_OF(kAccelEntries);
 const BYTE kRaw[] = {1, 2, 3, 4, 5};
+// No translation table: the string table's name is taken as given.
+const QX_VERSION_STRING kVersionStrings[] = {{"FileVersion", "1.0.0.7"}};
+const QX_VERSION kVersion = {QX_VERSION_MS(1, 0), QX_VERSION_LS(0, 7), QX_VERSION_MS(1, 0),
+                             QX_VERSION_LS(0, 7), 0, 0, VOS_NT_WINDOWS32, VFT_APP, 0, nullptr,
+                             kVersionStrings, QX_COUNTOF(kVersionStrings)};
 
 const QX_RESOURCE kResources[] = {
     QX_STRING(1, "program one"),
@@ -33,6 +38,7 @@ const QX_RESOURCE kResources[] = {
     QX_RES_MENU(MAKEINTRESOURCE(300), kMainMenu),
     QX_RES_ACCELERATORS("FTPACC", kAccel),
     QX_RES_RAW(RT_RCDATA, "blob", kRaw),
+    QX_RES_VERSION(kVersion),
 };
 
 }  // namespace

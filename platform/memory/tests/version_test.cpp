@@ -83,9 +83,19 @@ TEST(Version, NoVersionResourceOrNoFile) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
   EXPECT_EQ(GetFileVersionInfoSizeA("/nonexistent/file.dll", nullptr), 0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Version, ProgramThroughItsInstance) {
+  // The About box's way: the instance's file name, then its version block.
   char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  EXPECT_EQ(GetFileVersionInfoSizeA(path, nullptr), 0u);  // this program declares none
+  ASSERT_GT(GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path), 0u);
+  const std::vector<BYTE> block = VersionBlock(path);
+  ASSERT_FALSE(block.empty());
+  EXPECT_EQ(QueryString(block, "\\StringFileInfo\\040904E4\\FileVersion"), "1.0.0.7");
+  void *value = nullptr;
+  UINT length = 0;
+  EXPECT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &value, &length));
+  EXPECT_EQ(length, 4u);
 }
 
 TEST(Version, ShortBufferIsRefused) {
