@@ -95,6 +95,7 @@ bool ReadFormat(const BITMAPINFO *bmi, UINT usage, DC *dc, DibFormat &f) {
     f.width = core->bcWidth;
     f.height = core->bcHeight;
     f.bpp = core->bcBitCount;
+    if (f.bpp != 1 && f.bpp != 4 && f.bpp != 8 && f.bpp != 24) return false;
     const auto *tri = reinterpret_cast<const RGBTRIPLE *>(after);
     if (f.bpp <= 8)
       for (int i = 0; i < (1 << f.bpp); ++i) f.colors.push_back(RGBQUAD{tri[i].rgbtBlue, tri[i].rgbtGreen, tri[i].rgbtRed, 0});
@@ -113,6 +114,9 @@ bool ReadFormat(const BITMAPINFO *bmi, UINT usage, DC *dc, DibFormat &f) {
     } else if (f.compression != BI_RGB) {
       return false;  // run-length encoded DIBs are not drawn
     }
+    // Depth and size are checked before the colour table is read, whose length follows from them.
+    if (f.bpp != 1 && f.bpp != 4 && f.bpp != 8 && f.bpp != 16 && f.bpp != 24 && f.bpp != 32) return false;
+    if (!SaneSize(f.width, f.Rows())) return false;
     if (f.bpp <= 8) {
       const DWORD max = 1u << f.bpp;
       const DWORD n = h.biClrUsed && h.biClrUsed < max ? h.biClrUsed : max;

@@ -208,9 +208,16 @@ std::unique_ptr<Font::Realized> Realize(const LOGFONTA &lf, int device_height) {
     r->scaled = MakeScaled(family, bold, lf.lfItalic, std::max(1.0, em));
     cairo_font_extents_t fe;
     cairo_scaled_font_extents(r->scaled, &fe);
-    r->ascent = static_cast<int>(std::ceil(fe.ascent - 0.01));
-    r->descent = static_cast<int>(std::ceil(fe.descent - 0.01));
-    r->height = r->ascent + r->descent;
+    if (h > 0) {
+      // A positive height is the cell height itself, shared out in the outline's proportion.
+      r->height = h;
+      r->ascent = static_cast<int>(std::lround(h * fe.ascent / (fe.ascent + fe.descent)));
+      r->descent = h - r->ascent;
+    } else {
+      r->ascent = static_cast<int>(std::lround(fe.ascent));
+      r->descent = static_cast<int>(std::lround(fe.descent));
+      r->height = r->ascent + r->descent;
+    }
     r->internal_leading = std::max(0, r->height - static_cast<int>(std::lround(em)));
     r->external_leading = std::max(0, static_cast<int>(std::lround(fe.height)) - r->height);
     r->fixed = std::strstr(family, "Mono") != nullptr;
