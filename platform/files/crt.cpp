@@ -568,7 +568,8 @@ int _unlink(const char *path) {
 
 int _rename(const char *oldname, const char *newname) {
   if (MoveFileA(oldname, newname)) return 0;
-  return FailErrno(ErrnoFrom(GetLastError()));
+  DWORD e = GetLastError();  // an existing target is EACCES to the runtime's callers
+  return FailErrno(e == ERROR_ALREADY_EXISTS ? EACCES : ErrnoFrom(e));
 }
 
 int _chmod(const char *path, int pmode) {

@@ -155,6 +155,7 @@ DWORD CopyList(const std::vector<std::string> &items, LPSTR buffer, DWORD size) 
       p += s.size() + 1;
     }
     *p = 0;
+    if (items.empty()) p[1] = 0;  // an empty list still ends in two NULs
     return static_cast<DWORD>(total);
   }
   size_t room = size - 2, used = 0;

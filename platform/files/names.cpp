@@ -417,8 +417,14 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
     SetLastError(ERROR_FILE_NOT_FOUND);  // "dir\" names no file
     return INVALID_HANDLE_VALUE;
   }
+  // The pattern is taken as given: "*." must keep its dot, which full-path
+  // parsing would drop.
   size_t cut = full.rfind('\\');
-  std::string dir = full.substr(0, cut + 1), pattern = full.substr(cut + 1);
+  std::string dir = full.substr(0, cut + 1);
+  size_t given_cut = given.find_last_of("\\/");
+  if (given_cut == std::string::npos && given.size() >= 2 && given[1] == ':') given_cut = 1;
+  std::string pattern = given_cut == std::string::npos ? given : given.substr(given_cut + 1);
+  if (pattern == "." || pattern == "..") pattern = full.substr(cut + 1);
   if (pattern.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;

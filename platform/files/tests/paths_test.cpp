@@ -1,0 +1,359 @@
+// Windows paths over the drive table, OpenFile, file handles with share
+// modes, names in directories and listings.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "qx/paths.h"
+#include "test_tree.h"
+
+namespace {
+
+qxtest::Tree &g_tree = qxtest::TheTree();
+namespace fs = std::filesystem;
+
+class Paths : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(g_tree.DriveC() + "/QXTCP/Mail/Inbox");
+    qxtest::Tree::Write(g_tree.DriveC() + "/QXTCP/Mail/Index.IDX", "idx");
+    qxtest::Tree::Write(g_tree.DriveD() + "/data.bin", "data");
+    ASSERT_TRUE(SetCurrentDirectoryA("D:\\"));
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\qxtcp\\mail"));
+  }
+  std::string C(const std::string &rest) { return g_tree.DriveC() + rest; }
+};
+
+struct PathCase {
+  const char *input;
+  DWORD error;           // 0: success expected
+  const char *full;      // Windows path with stored spellings
+  const char *host;      // under the test tree; "=" prefix: an absolute host path
+};
+
+TEST_F(Paths, MapsWindowsPathsToHostPaths) {
+  const PathCase cases[] = {
+      {"C:\\QXTCP\\mail\\inbox", 0, "C:\\QXTCP\\Mail\\Inbox", "/home/drive_c/QXTCP/Mail/Inbox"},
+      {"c:/qxtcp/MAIL/index.idx", 0, "C:\\QXTCP\\Mail\\Index.IDX", "/home/drive_c/QXTCP/Mail/Index.IDX"},
+      {"C:\\QXTCP\\Mail\\New.TXT", 0, "C:\\QXTCP\\Mail\\New.TXT", "/home/drive_c/QXTCP/Mail/New.TXT"},
+      {"C:\\QXTCP\\Mail\\notes.txt. . ", 0, "C:\\QXTCP\\Mail\\notes.txt", "/home/drive_c/QXTCP/Mail/notes.txt"},
+      {"C:\\QXTCP\\..\\..\\..\\qxtcp", 0, "C:\\QXTCP", "/home/drive_c/QXTCP"},
+      {"inbox\\..\\INDEX.idx", 0, "C:\\QXTCP\\Mail\\Index.IDX", "/home/drive_c/QXTCP/Mail/Index.IDX"},
+      {"\\QXTCP\\.\\Mail", 0, "C:\\QXTCP\\Mail", "/home/drive_c/QXTCP/Mail"},
+      {"D:DATA.BIN", 0, "D:\\data.bin", "/d/data.bin"},
+      {"d:\\", 0, "D:\\", "/d"},
+      {"C:\\QXTCP\\Mail\\nul", 0, "C:\\QXTCP\\Mail\\nul", "=/dev/null"},
+      {"C:\\QXTCP\\nothere\\x.txt", ERROR_PATH_NOT_FOUND, nullptr, nullptr},
+      {"C:\\QXTCP\\Mail\\Index.IDX\\x", ERROR_PATH_NOT_FOUND, nullptr, nullptr},
+      {"\\\\server\\share\\x", ERROR_BAD_NETPATH, nullptr, nullptr},
+      {"//server/share/x", ERROR_BAD_NETPATH, nullptr, nullptr},
+      {"C:\\QXTCP\\a|b", ERROR_INVALID_NAME, nullptr, nullptr},
+      {"C:\\QXTCP\\*.txt", ERROR_INVALID_NAME, nullptr, nullptr},
+      {"Q:\\x", ERROR_PATH_NOT_FOUND, nullptr, nullptr},
+      {"", ERROR_INVALID_NAME, nullptr, nullptr},
+  };
+  for (const auto &c : cases) {
+    std::string host, full;
+    DWORD error = 0;
+    bool ok = qx::HostPath(c.input, host, full, error);
+    if (c.error) {
+      EXPECT_FALSE(ok) << c.input;
+      EXPECT_EQ(error, c.error) << c.input;
+      continue;
+    }
+    ASSERT_TRUE(ok) << c.input << " error " << error;
+    EXPECT_EQ(full, c.full) << c.input;
+    std::string want = c.host[0] == '=' ? std::string(c.host + 1) : g_tree.root + c.host;
+    EXPECT_EQ(host, want) << c.input;
+  }
+}
+
+TEST_F(Paths, FullPathNamesAndTheCurrentDirectory) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"C:\\a\\.\\b\\..\\c", "C:\\a\\c"},
+      {"C:", "C:\\QXTCP\\Mail"},
+      {"c:\\", "C:\\"},
+      {"x.txt", "C:\\QXTCP\\Mail\\x.txt"},
+      {"C:\\dir\\", "C:\\dir\\"},
+      {"..\\..\\..", "C:\\"},
+      {"D:x", "D:\\x"},
+      {"C:\\a\\name.", "C:\\a\\name"},
+  };
+  for (const auto &[input, expected] : cases) {
+    char buf[MAX_PATH];
+    LPSTR part = nullptr;
+    DWORD n = GetFullPathNameA(input, sizeof buf, buf, &part);
+    EXPECT_EQ(std::string(buf, n), expected) << input;
+  }
+  char small[4];
+  EXPECT_EQ(GetFullPathNameA("x.txt", sizeof small, small, nullptr), sizeof("C:\\QXTCP\\Mail\\x.txt"));
+  char cwd[MAX_PATH];
+  ASSERT_GT(GetCurrentDirectoryA(sizeof cwd, cwd), 0u);
+  EXPECT_STREQ(cwd, "C:\\QXTCP\\Mail");
+  EXPECT_FALSE(SetCurrentDirectoryA("C:\\QXTCP\\Mail\\Index.IDX"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+  EXPECT_EQ(qx::WindowsPathOf(C("/QXTCP/Mail")), "C:\\QXTCP\\Mail");
+  EXPECT_EQ(qx::WindowsPathOf(g_tree.DriveD() + "/data.bin"), "D:\\data.bin");
+  EXPECT_EQ(qx::WindowsPathOf("/etc/hosts"), "Z:\\etc\\hosts");
+  EXPECT_EQ(GetLogicalDrives() & ((1u << 2) | (1u << 3)), (1u << 2) | (1u << 3));
+  EXPECT_EQ(GetDriveTypeA("C:\\"), static_cast<UINT>(DRIVE_FIXED));
+  EXPECT_EQ(GetDriveTypeA("Q:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
+}
+
+TEST_F(Paths, WindowsAndSystemDirectoriesLiveInTheTree) {
+  char win[MAX_PATH], sys[MAX_PATH];
+  ASSERT_GT(GetWindowsDirectoryA(win, sizeof win), 0u);
+  ASSERT_GT(GetSystemDirectoryA(sys, sizeof sys), 0u);
+  EXPECT_STREQ(win, "C:\\WINDOWS");
+  EXPECT_STREQ(sys, "C:\\WINDOWS\\SYSTEM32");
+  EXPECT_TRUE(fs::is_directory(C("/WINDOWS/SYSTEM32")));
+  char tmp[MAX_PATH];
+  ASSERT_GT(GetTempPathA(sizeof tmp, tmp), 0u);
+  EXPECT_EQ(tmp[std::strlen(tmp) - 1], '\\');
+}
+
+TEST_F(Paths, OpenFileSearchesAsWindowsDoes) {
+  fs::create_directories(C("/WINDOWS/SYSTEM32"));
+  fs::create_directories(g_tree.DriveD() + "/bin");
+  qxtest::Tree::Write(C("/WINDOWS/only-win.ini"), "w");
+  qxtest::Tree::Write(C("/WINDOWS/both.ini"), "w");
+  qxtest::Tree::Write(C("/WINDOWS/SYSTEM32/both.ini"), "s");
+  qxtest::Tree::Write(C("/WINDOWS/cur.ini"), "w");
+  qxtest::Tree::Write(C("/QXTCP/Mail/CUR.INI"), "c");
+  qxtest::Tree::Write(g_tree.DriveD() + "/bin/onpath.dll", "p");
+  std::string saved_path = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", ("/nonexistent:" + g_tree.DriveD() + "/bin").c_str(), 1);
+  const std::pair<const char *, const char *> found[] = {
+      {"only-win.ini", "C:\\WINDOWS\\only-win.ini"},
+      {"both.ini", "C:\\WINDOWS\\SYSTEM32\\both.ini"},
+      {"cur.ini", "C:\\QXTCP\\Mail\\CUR.INI"},
+      {"ONPATH.DLL", "D:\\bin\\onpath.dll"},
+      {"index.idx", "C:\\QXTCP\\Mail\\Index.IDX"},
+      {"C:\\qxtcp\\mail\\INDEX.IDX", "C:\\QXTCP\\Mail\\Index.IDX"},
+  };
+  for (const auto &[name, path] : found) {
+    OFSTRUCT of{};
+    EXPECT_NE(OpenFile(name, &of, OF_EXIST), HFILE_ERROR) << name;
+    EXPECT_STREQ(of.szPathName, path) << name;
+  }
+  OFSTRUCT of{};
+  EXPECT_EQ(OpenFile("missing.ini", &of, OF_EXIST), HFILE_ERROR);
+  EXPECT_EQ(of.nErrCode, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(OpenFile("CTL3D32.DLL", &of, OF_EXIST), HFILE_ERROR);
+  // Parse mode: a full path whether or not the file exists.
+  EXPECT_EQ(OpenFile("sub\\nofile.txt", &of, OF_PARSE), 0);
+  EXPECT_STREQ(of.szPathName, "C:\\QXTCP\\Mail\\sub\\nofile.txt");
+  EXPECT_EQ(OpenFile("..\\x\\y.", &of, OF_PARSE), 0);
+  EXPECT_STREQ(of.szPathName, "C:\\QXTCP\\x\\y");
+  EXPECT_EQ(OpenFile("a|b", &of, OF_PARSE), HFILE_ERROR);
+  std::string longname(140, 'n');
+  EXPECT_EQ(OpenFile(longname.c_str(), &of, OF_PARSE), HFILE_ERROR);  // never a cut path
+  setenv("PATH", saved_path.c_str(), 1);
+}
+
+TEST_F(Paths, OpenFileCreatesReadsWritesAndDeletes) {
+  OFSTRUCT of{};
+  HFILE f = OpenFile("made.dat", &of, OF_CREATE | OF_READWRITE);
+  ASSERT_NE(f, HFILE_ERROR);
+  EXPECT_STREQ(of.szPathName, "C:\\QXTCP\\Mail\\made.dat");
+  EXPECT_EQ(_lwrite(f, "hello world", 11), 11u);
+  EXPECT_EQ(_llseek(f, 6, FILE_BEGIN), 6);
+  char buf[16] = {};
+  EXPECT_EQ(_lread(f, buf, sizeof buf), 5u);
+  EXPECT_STREQ(buf, "world");
+  EXPECT_EQ(_lclose(f), 0);
+  EXPECT_EQ(_lclose(f), HFILE_ERROR);
+  f = _lopen("MADE.DAT", OF_READ);
+  ASSERT_NE(f, HFILE_ERROR);
+  EXPECT_EQ(_lwrite(f, "x", 1), static_cast<UINT>(HFILE_ERROR));  // opened for reading only
+  _lclose(f);
+  EXPECT_NE(OpenFile("made.dat", &of, OF_DELETE), HFILE_ERROR);
+  EXPECT_FALSE(fs::exists(C("/QXTCP/Mail/made.dat")));
+}
+
+TEST_F(Paths, CreateFileDispositionsAndReadOnly) {
+  const char *name = "C:\\QXTCP\\disp.txt";
+  HANDLE h = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD n = 0;
+  EXPECT_TRUE(WriteFile(h, "abcdef", 6, &n, nullptr));
+  EXPECT_EQ(GetFileSize(h, nullptr), 6u);
+  EXPECT_EQ(SetFilePointer(h, 3, nullptr, FILE_BEGIN), 3u);
+  EXPECT_TRUE(SetEndOfFile(h));
+  EXPECT_EQ(GetFileSize(h, nullptr), 3u);
+  EXPECT_FALSE(ReadFile(h, &n, 1, &n, nullptr));  // write-only handle
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_EQ(CreateFileA(name, GENERIC_READ, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  EXPECT_EQ(CreateFileA("C:\\QXTCP\\none.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  CloseHandle(h);
+  // Directories open only with backup semantics.
+  EXPECT_EQ(CreateFileA("C:\\QXTCP", GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  h = CreateFileA("C:\\QXTCP", GENERIC_READ, 7, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  // The read-only attribute holds for every user, root included.
+  ASSERT_TRUE(SetFileAttributesA(name, FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(GetFileAttributesA(name) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(CreateFileA(name, GENERIC_READ, 0, nullptr, CREATE_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(DeleteFileA(name));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(qxtest::Tree::Read(C("/QXTCP/disp.txt")), "abc");
+  ASSERT_TRUE(SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL));
+  EXPECT_TRUE(DeleteFileA(name));
+  EXPECT_EQ(GetFileAttributesA(name), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA("C:\\QXTCP"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+}
+
+TEST_F(Paths, ShareModesBetweenHandles) {
+  const char *name = "C:\\QXTCP\\shared.txt";
+  struct Step {
+    DWORD access1, share1, access2, share2;
+    bool second_opens;
+  };
+  const DWORD R = GENERIC_READ, W = GENERIC_WRITE, SR = FILE_SHARE_READ, SW = FILE_SHARE_WRITE;
+  const Step steps[] = {
+      {R, SR | SW, R | W, SR | SW, true},
+      {R, 0, R, SR | SW, false},          // exclusive first open
+      {R, SR, R, SR, true},               // readers sharing reads
+      {R, SR, W, SR | SW, false},         // first denies writing
+      {R | W, SR | SW, R, SR, false},     // second would deny the first's write
+      {W, SW, W, SW, true},
+      {W, SW | SR, R, SW | SR, true},
+      {R, SW, R, SR | SW, false},         // first denies reading
+  };
+  for (const auto &s : steps) {
+    HANDLE a = CreateFileA(name, s.access1, s.share1, nullptr, OPEN_ALWAYS, 0, nullptr);
+    ASSERT_NE(a, INVALID_HANDLE_VALUE);
+    HANDLE b = CreateFileA(name, s.access2, s.share2, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(b != INVALID_HANDLE_VALUE, s.second_opens) << s.access1 << "/" << s.share1 << " then " << s.access2
+                                                         << "/" << s.share2;
+    if (b == INVALID_HANDLE_VALUE) EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    else CloseHandle(b);
+    CloseHandle(a);
+    // Closing the first handle lifts its denial.
+    b = CreateFileA(name, s.access2, s.share2, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(b, INVALID_HANDLE_VALUE);
+    CloseHandle(b);
+  }
+  // A refused CREATE_ALWAYS leaves the other open's data alone.
+  HANDLE a = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD n;
+  WriteFile(a, "keep", 4, &n, nullptr);
+  EXPECT_EQ(CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+  CloseHandle(a);
+  EXPECT_EQ(qxtest::Tree::Read(C("/QXTCP/shared.txt")), "keep");
+}
+
+TEST_F(Paths, MoveFileNeverReplaces) {
+  qxtest::Tree::Write(C("/QXTCP/old.msg"), "old");
+  qxtest::Tree::Write(C("/QXTCP/target.msg"), "target");
+  EXPECT_FALSE(MoveFileA("C:\\QXTCP\\old.msg", "C:\\QXTCP\\TARGET.MSG"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(qxtest::Tree::Read(C("/QXTCP/old.msg")), "old");
+  EXPECT_EQ(qxtest::Tree::Read(C("/QXTCP/target.msg")), "target");
+  EXPECT_TRUE(MoveFileA("C:\\QXTCP\\old.msg", "C:\\QXTCP\\Mail\\Inbox\\new.msg"));
+  EXPECT_EQ(qxtest::Tree::Read(C("/QXTCP/Mail/Inbox/new.msg")), "old");
+  EXPECT_FALSE(fs::exists(C("/QXTCP/old.msg")));
+  EXPECT_FALSE(MoveFileA("C:\\QXTCP\\old.msg", "C:\\QXTCP\\x.msg"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  // A change of case only renames the one file.
+  EXPECT_TRUE(MoveFileA("C:\\QXTCP\\target.msg", "C:\\QXTCP\\Target.MSG"));
+  EXPECT_TRUE(fs::exists(C("/QXTCP/Target.MSG")));
+  EXPECT_FALSE(fs::exists(C("/QXTCP/target.msg")));
+  // Replacing is done only when asked for.
+  EXPECT_TRUE(MoveFileExA("C:\\QXTCP\\Mail\\Inbox\\new.msg", "C:\\QXTCP\\target.msg", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(qxtest::Tree::Read(C("/QXTCP/Target.MSG")), "old");
+  // Across drives a file is copied.
+  EXPECT_TRUE(MoveFileA("C:\\QXTCP\\Target.MSG", "D:\\moved.msg"));
+  EXPECT_EQ(qxtest::Tree::Read(g_tree.DriveD() + "/moved.msg"), "old");
+  EXPECT_TRUE(CopyFileA("D:\\moved.msg", "D:\\copy.msg", TRUE));
+  EXPECT_FALSE(CopyFileA("D:\\moved.msg", "D:\\copy.msg", TRUE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  EXPECT_TRUE(CopyFileA("D:\\data.bin", "D:\\copy.msg", FALSE));
+  EXPECT_EQ(qxtest::Tree::Read(g_tree.DriveD() + "/copy.msg"), "data");
+}
+
+TEST_F(Paths, DirectoriesAndTempNames) {
+  EXPECT_TRUE(CreateDirectoryA("C:\\QXTCP\\NewDir", nullptr));
+  EXPECT_FALSE(CreateDirectoryA("c:\\qxtcp\\newdir", nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(CreateDirectoryA("C:\\QXTCP\\No\\Deeper", nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  qxtest::Tree::Write(C("/QXTCP/NewDir/f"), "");
+  EXPECT_FALSE(RemoveDirectoryA("C:\\QXTCP\\NewDir"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+  EXPECT_TRUE(DeleteFileA("C:\\QXTCP\\NewDir\\F"));
+  EXPECT_TRUE(RemoveDirectoryA("C:\\QXTCP\\NEWDIR"));
+  EXPECT_FALSE(RemoveDirectoryA("D:\\"));
+  char a[MAX_PATH], b[MAX_PATH];
+  UINT ua = GetTempFileNameA("D:\\", "QXT", 0, a);
+  UINT ub = GetTempFileNameA("D:\\", "QXT", 0, b);
+  ASSERT_NE(ua, 0u);
+  ASSERT_NE(ub, 0u);
+  EXPECT_STRNE(a, b);
+  EXPECT_EQ(std::string(a).substr(0, 6), "D:\\QXT");
+  EXPECT_EQ(std::string(a).substr(std::strlen(a) - 4), ".TMP");
+  EXPECT_NE(GetFileAttributesA(a), INVALID_FILE_ATTRIBUTES);  // made, so nobody else takes it
+  EXPECT_EQ(GetTempFileNameA("D:\\", "QXT", 0x1234, a), 0x1234u);
+  EXPECT_STREQ(a, "D:\\QXT1234.TMP");
+  EXPECT_EQ(GetFileAttributesA(a), INVALID_FILE_ATTRIBUTES);
+}
+
+std::vector<std::string> List(const char *pattern, std::vector<std::string> *alternates = nullptr) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA(pattern, &fd);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(fd.cFileName);
+    if (alternates) alternates->push_back(fd.cAlternateFileName);
+  } while (FindNextFileA(h, &fd));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+  EXPECT_TRUE(FindClose(h));
+  return names;
+}
+
+TEST_F(Paths, ListingsWithWildcards) {
+  fs::create_directories(C("/List"));
+  for (const char *n : {"b.TXT", "A.txt", "c.dat", "Long File Name.text", "m12.msg", "m3.msg", "README"})
+    qxtest::Tree::Write(C("/List/") + n, "x");
+  fs::create_directories(C("/List/Sub"));
+  using V = std::vector<std::string>;
+  EXPECT_EQ(List("C:\\list\\*.TXT"), (V{"A.txt", "b.TXT"}));
+  EXPECT_EQ(List("C:\\List\\*.*"),
+            (V{".", "..", "A.txt", "b.TXT", "c.dat", "Long File Name.text", "m12.msg", "m3.msg", "README", "Sub"}));
+  EXPECT_EQ(List("C:\\List\\m*.msg"), (V{"m12.msg", "m3.msg"}));
+  EXPECT_EQ(List("C:\\List\\?.dat"), (V{"c.dat"}));
+  EXPECT_EQ(List("C:\\List\\readme.*"), (V{"README"}));
+  EXPECT_EQ(List("C:\\List\\*."), (V{".", "..", "README", "Sub"}));
+  EXPECT_EQ(List("C:\\List\\none*"), V{});
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  V roots = List("D:\\*.*");
+  EXPECT_TRUE(std::find(roots.begin(), roots.end(), ".") == roots.end());
+  EXPECT_TRUE(std::find(roots.begin(), roots.end(), "data.bin") != roots.end());
+  V alternates;
+  V names = List("C:\\List\\L*", &alternates);
+  ASSERT_EQ(names, (V{"Long File Name.text"}));
+  EXPECT_EQ(alternates[0], "LONGFI~1.TEX");
+  alternates.clear();
+  List("C:\\List\\a.txt", &alternates);
+  EXPECT_EQ(alternates, (V{""}));
+  EXPECT_EQ(List("C:\\List\\LONGFI~1.TEX"), (V{"Long File Name.text"}));
+}
+
+}  // namespace
