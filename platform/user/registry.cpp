@@ -52,22 +52,24 @@ struct Wire {
   std::int64_t lparam;
 };
 
-std::string HwndDir() {
-  static const std::string dir = [] {
-    std::string d = RuntimeDir() + "/hwnd";
-    EnsurePrivateDir(d);
+// Never destroyed: the exit handler that removes our records still needs it.
+const std::string &HwndDir() {
+  static const std::string *dir = [] {
+    auto *d = new std::string(RuntimeDir() + "/hwnd");
+    EnsurePrivateDir(*d);
     return d;
   }();
-  return dir;
+  return *dir;
 }
 
-std::string MsgDir() {
-  static const std::string dir = [] {
-    std::string d = RuntimeDir() + "/msg";
-    EnsurePrivateDir(d);
+// Never destroyed: the exit handler that removes our records still needs it.
+const std::string &MsgDir() {
+  static const std::string *dir = [] {
+    auto *d = new std::string(RuntimeDir() + "/msg");
+    EnsurePrivateDir(*d);
     return d;
   }();
-  return dir;
+  return *dir;
 }
 
 std::string RecordPath(HWND hwnd) {

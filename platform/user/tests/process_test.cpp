@@ -1,0 +1,127 @@
+// Windows across processes: a private message posted to another process's
+// hidden window arrives with the sender's pid; the window is found by name
+// and its text and owner read; once the process ends every call fails as for
+// a destroyed window.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "../../kernel/tests/test_support.h"
+#include "qx/window.h"
+
+namespace {
+
+qxtest::PrivateRuntime g_runtime;
+
+std::string Peer() { return qxtest::BinDir() + "/user_peer"; }
+
+HWND ReadHwnd(qxtest::Child &child) {
+  std::string line = child.ReadLine();
+  if (line.rfind("hwnd ", 0) != 0) return nullptr;
+  return QX_HANDLE_FROM(HWND, std::strtoul(line.c_str() + 5, nullptr, 10));
+}
+
+std::string Title(const char *base) { return std::string(base) + std::to_string(getpid()); }
+
+TEST(CrossProcess, PrivateMessageReachesAHiddenWindowOfAnotherProcess) {
+  std::string title = Title("QxDaemonWindow");
+  qxtest::Child peer({Peer(), "window", title});
+  HWND hwnd = ReadHwnd(peer);
+  ASSERT_NE(hwnd, nullptr);
+
+  EXPECT_TRUE(IsWindow(hwnd));
+  EXPECT_EQ(FindWindowA("QxPeerClass", title.c_str()), hwnd);
+  char text[64];
+  EXPECT_EQ(GetWindowTextA(hwnd, text, sizeof text), static_cast<int>(title.size()));
+  EXPECT_EQ(title, text);
+  EXPECT_EQ(GetClassNameA(hwnd, text, sizeof text), 11);
+  DWORD pid = 0;
+  EXPECT_NE(GetWindowThreadProcessId(hwnd, &pid), 0u);
+  EXPECT_EQ(pid, static_cast<DWORD>(peer.pid()));
+  EXPECT_FALSE(IsWindowVisible(hwnd));
+
+  ASSERT_TRUE(PostMessageA(hwnd, 0x7FFC, 42, -7));
+  EXPECT_EQ(peer.ReadLine(), "msg 0x7ffc 42 -7 " + std::to_string(getpid()));
+  // Messages that carry pointers cannot cross.
+  EXPECT_FALSE(PostMessageA(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("x")));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MESSAGE_SYNC_ONLY));
+  // The window is not ours: no synchronous send, no destroy.
+  EXPECT_EQ(SendMessageA(hwnd, WM_USER, 0, 0), 0);
+  EXPECT_FALSE(DestroyWindow(hwnd));
+
+  // WM_CLOSE posted from outside ends the program as a user's close would.
+  ASSERT_TRUE(PostMessageA(hwnd, WM_CLOSE, 0, 0));
+  EXPECT_EQ(peer.Wait(), 0);
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_FALSE(PostMessageA(hwnd, 0x7FFE, 1, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_EQ(FindWindowA("QxPeerClass", title.c_str()), nullptr);
+}
+
+TEST(CrossProcess, KilledProcessLeavesNoLiveWindow) {
+  std::string title = Title("QxKilled");
+  qxtest::Child peer({Peer(), "window", title});
+  HWND hwnd = ReadHwnd(peer);
+  ASSERT_NE(hwnd, nullptr);
+  peer.Kill();  // no clean-up runs in the peer
+  EXPECT_EQ(peer.Wait(), 128 + SIGKILL);
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_FALSE(PostMessageA(hwnd, 0x7FFE, 1, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_EQ(FindWindowA(nullptr, title.c_str()), nullptr);
+  char text[8] = "x";
+  EXPECT_EQ(GetWindowTextA(hwnd, text, sizeof text), 0);
+  EXPECT_STREQ(text, "");
+}
+
+LRESULT CALLBACK HomeProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+TEST(CrossProcess, PostFromAnotherProcessNamesItsSender) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = HomeProc;
+  wc.lpszClassName = "QxHome";
+  ASSERT_NE(RegisterClassA(&wc), 0);
+  HWND home = CreateWindowA("QxHome", "home", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(home, nullptr);
+  // A message-only window is reachable by value but never listed by name.
+  EXPECT_EQ(FindWindowA("QxHome", nullptr), nullptr);
+  qxtest::Child poster({Peer(), "post", std::to_string(QX_HANDLE_VALUE(home)), "0x7FFE", "3"});
+  const pid_t poster_pid = poster.pid();
+  EXPECT_EQ(poster.Wait(), 0);
+  MSG m{};
+  bool got = false;
+  for (int i = 0; i < 500 && !got; ++i) {
+    got = PeekMessageA(&m, home, 0, 0, PM_REMOVE);
+    if (!got) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  ASSERT_TRUE(got);
+  EXPECT_EQ(m.message, 0x7FFEu);
+  EXPECT_EQ(m.wParam, 3u);
+  EXPECT_EQ(qx::CurrentMessageSenderPid(), poster_pid);
+  DestroyWindow(home);
+}
+
+TEST(CrossProcess, EnumWindowsListsOtherProcessesTopLevelWindows) {
+  std::string title = Title("QxListed");
+  qxtest::Child peer({Peer(), "window", title});
+  HWND hwnd = ReadHwnd(peer);
+  ASSERT_NE(hwnd, nullptr);
+  struct Search {
+    HWND want;
+    bool found;
+  } search{hwnd, false};
+  EnumWindows([](HWND h, LPARAM l) {
+    auto *s = reinterpret_cast<Search *>(l);
+    if (h == s->want) s->found = true;
+    return TRUE;
+  }, reinterpret_cast<LPARAM>(&search));
+  EXPECT_TRUE(search.found);
+  PostMessageA(hwnd, WM_CLOSE, 0, 0);
+  EXPECT_EQ(peer.Wait(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+// Helper process for the USER tests: a program with one hidden window that
+// reports on standard output what reaches it from other processes.
+//   user_peer window TITLE
+//     prints "hwnd <value>", then one line "msg <message> <wParam> <lParam> <sender pid>"
+//     for each private message (WM_USER and above); WM_CLOSE ends it with exit 0.
+//   user_peer post HWND MSG WPARAM
+//     posts one message to HWND and exits 0 (1 with "error <code>" when it fails).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "qx/window.h"
+
+namespace {
+
+LRESULT CALLBACK PeerProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg >= WM_USER) {
+    std::printf("msg %#x %lu %ld %d\n", msg, static_cast<unsigned long>(wparam), static_cast<long>(lparam),
+                static_cast<int>(qx::CurrentMessageSenderPid()));
+    std::fflush(stdout);
+    return 0;
+  }
+  if (msg == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+int RunWindow(const char *title) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = PeerProc;
+  wc.lpszClassName = "QxPeerClass";
+  if (!RegisterClassA(&wc)) return 2;
+  HWND hwnd = CreateWindowA("QxPeerClass", title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr,
+                            nullptr, nullptr, nullptr);
+  if (!hwnd) return 3;
+  std::printf("hwnd %lu\n", static_cast<unsigned long>(QX_HANDLE_VALUE(hwnd)));
+  std::fflush(stdout);
+  MSG m;
+  while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+    TranslateMessage(&m);
+    DispatchMessageA(&m);
+  }
+  return static_cast<int>(m.wParam);
+}
+
+int Post(const char *hwnd, const char *msg, const char *wparam) {
+  HWND target = QX_HANDLE_FROM(HWND, std::strtoul(hwnd, nullptr, 0));
+  if (!PostMessageA(target, static_cast<UINT>(std::strtoul(msg, nullptr, 0)), std::strtoul(wparam, nullptr, 0), 0)) {
+    std::printf("error %u\n", static_cast<unsigned>(GetLastError()));
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc == 3 && std::strcmp(argv[1], "window") == 0) return RunWindow(argv[2]);
+  if (argc == 5 && std::strcmp(argv[1], "post") == 0) return Post(argv[2], argv[3], argv[4]);
+  std::fprintf(stderr, "usage: user_peer window TITLE | post HWND MSG WPARAM\n");
+  return 2;
+}
