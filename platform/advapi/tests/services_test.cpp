@@ -1,0 +1,259 @@
+// Services: a test service installed with qxsc, started, sent control 128,
+// queried and stopped with the tool, its events read from the log; the
+// manager's calls and their refusals; a service run from a shell and stopped
+// with SIGTERM.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_env.h"
+
+namespace {
+
+auto &g_dirs = advapi_test::Dirs();
+using advapi_test::Capture;
+using advapi_test::RunTool;
+
+const char kService[] = "Q&XTestService";
+
+std::string ServiceBinary() { return advapi_test::BinDir() + "/advapi_test_service"; }
+std::string EventLog() { return advapi_test::ReadFile(std::getenv("QX_EVENTLOG_FILE")); }
+
+// Pids of test services that reported their start, so none is left behind.
+std::vector<int> StartedPids() {
+  std::vector<int> pids;
+  const std::string log = EventLog(), mark = "id=1 \"started pid=";
+  for (size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1))
+    pids.push_back(std::atoi(log.c_str() + at + mark.size()));
+  return pids;
+}
+
+class Services : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RunTool({"qxsc", "stop", kService});
+    RunTool({"qxsc", "delete", kService});
+  }
+  void TearDown() override {
+    RunTool({"qxsc", "stop", kService});
+    RunTool({"qxsc", "delete", kService});
+    // Only a process that is still a test service (its pid may have been reused).
+    for (int pid : StartedPids())
+      if (advapi_test::ReadFile("/proc/" + std::to_string(pid) + "/comm").rfind("advapi_test_ser", 0) == 0)
+        kill(pid, SIGKILL);
+  }
+};
+
+bool WaitFor(const std::string &text, int ms = 5000) {
+  for (int waited = 0; waited < ms; waited += 20) {
+    if (EventLog().find(text) != std::string::npos) return true;
+    usleep(20000);
+  }
+  return false;
+}
+
+TEST_F(Services, InstallStartControlQueryStopWithTheTool) {
+  int rc = 0;
+  EXPECT_EQ(Capture({"qxsc", "create", kService, ServiceBinary(), "display=QX test service", "start=demand"}, &rc),
+            "[SC] CreateService SUCCESS\n");
+  ASSERT_EQ(rc, 0);
+  // The entry is where NT keeps it, with NT's values.
+  const std::string key = std::string("HKLM\\SYSTEM\\CurrentControlSet\\Services\\") + kService;
+  EXPECT_EQ(Capture({"qxreg", "get", key, "ImagePath"}), ServiceBinary() + "\n");
+  EXPECT_EQ(Capture({"qxreg", "get", key, "Type"}), "0x10 (16)\n");
+  EXPECT_EQ(Capture({"qxreg", "get", key, "Start"}), "0x3 (3)\n");
+  EXPECT_EQ(Capture({"qxreg", "get", key, "ErrorControl"}), "0x1 (1)\n");
+  EXPECT_EQ(Capture({"qxreg", "get", key, "DisplayName"}), "QX test service\n");
+  EXPECT_EQ(Capture({"qxreg", "get", key, "ObjectName"}), "LocalSystem\n");
+
+  const std::string started = Capture({"qxsc", "start", kService, "one", "two words"}, &rc);
+  ASSERT_EQ(rc, 0) << started;
+  EXPECT_NE(started.find("STATE              : 4  RUNNING"), std::string::npos) << started;
+  ASSERT_TRUE(WaitFor("args=Q&XTestService one two words\""));
+
+  const std::string controlled = Capture({"qxsc", "control", kService, "128"}, &rc);
+  EXPECT_EQ(rc, 0) << controlled;
+  ASSERT_TRUE(WaitFor("id=128 \"control 128 received\""));
+  EXPECT_NE(Capture({"qxsc", "query", kService}).find("4  RUNNING"), std::string::npos);
+
+  const std::string stopped = Capture({"qxsc", "stop", kService}, &rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_NE(stopped.find("1  STOPPED"), std::string::npos) << stopped;
+  ASSERT_TRUE(WaitFor("id=2 \"stopping\""));
+  // The events, in order, each from the service's source.
+  const std::string log = EventLog();
+  const size_t a = log.find("\"QXTestService32\" information category=0 id=1 \"started");
+  const size_t b = log.find("\"QXTestService32\" information category=0 id=128 \"control 128 received\"");
+  const size_t c = log.find("\"QXTestService32\" information category=0 id=2 \"stopping\"");
+  ASSERT_NE(a, std::string::npos);
+  ASSERT_NE(b, std::string::npos);
+  ASSERT_NE(c, std::string::npos);
+  EXPECT_LT(a, b);
+  EXPECT_LT(b, c);
+  // The control socket went with the service ("&" escaped in its file name).
+  EXPECT_NE(access((g_dirs.root() + "/run/svc").c_str(), F_OK), -1);
+  EXPECT_EQ(access((g_dirs.root() + "/run/svc/q%26xtestservice").c_str(), F_OK), -1);
+
+  EXPECT_EQ(Capture({"qxsc", "delete", kService}, &rc), "[SC] DeleteService SUCCESS\n");
+  EXPECT_NE(RunTool({"qxsc", "query", kService}), 0);
+}
+
+class Manager {
+ public:
+  Manager() : h_(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {}
+  ~Manager() { CloseServiceHandle(h_); }
+  SC_HANDLE get() const { return h_; }
+
+ private:
+  SC_HANDLE h_;
+};
+
+SC_HANDLE Create(SC_HANDLE mgr, const char *name, const std::string &path, DWORD start = SERVICE_DEMAND_START) {
+  return CreateServiceA(mgr, name, nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, start,
+                        SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, "Tcpip\0Afd\0", nullptr, nullptr);
+}
+
+TEST_F(Services, ManagerCallsAndRefusals) {
+  Manager mgr;
+  ASSERT_NE(mgr.get(), nullptr);
+  SC_HANDLE svc = Create(mgr.get(), kService, ServiceBinary());
+  ASSERT_NE(svc, nullptr);
+  SERVICE_STATUS status{};
+
+  struct Refusal {
+    const char *what;
+    std::function<bool()> call;
+    DWORD error;
+  };
+  const Refusal refusals[] = {
+      {"exists (names are case-blind)", [&] { return Create(mgr.get(), "q&xtestSERVICE", ServiceBinary()) != nullptr; },
+       ERROR_SERVICE_EXISTS},
+      {"bad name", [&] { return Create(mgr.get(), "a/b", ServiceBinary()) != nullptr; }, ERROR_INVALID_NAME},
+      {"missing", [&] { return OpenServiceA(mgr.get(), "NoSuchService", SERVICE_ALL_ACCESS) != nullptr; },
+       ERROR_SERVICE_DOES_NOT_EXIST},
+      {"not running", [&] { return ControlService(svc, 128, &status) != FALSE; }, ERROR_SERVICE_NOT_ACTIVE},
+      {"shutdown from outside", [&] { return ControlService(svc, SERVICE_CONTROL_SHUTDOWN, &status) != FALSE; },
+       ERROR_INVALID_PARAMETER},
+      {"beyond 255", [&] { return ControlService(svc, 256, &status) != FALSE; }, ERROR_INVALID_PARAMETER},
+      {"no status record", [&] { return ControlService(svc, 128, nullptr) != FALSE; }, ERROR_INVALID_PARAMETER},
+  };
+  for (const auto &r : refusals) {
+    SCOPED_TRACE(r.what);
+    SetLastError(0);
+    EXPECT_FALSE(r.call());
+    EXPECT_EQ(GetLastError(), r.error);
+  }
+
+  ASSERT_TRUE(QueryServiceStatus(svc, &status));
+  EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
+  EXPECT_EQ(status.dwServiceType, SERVICE_WIN32_OWN_PROCESS);
+
+  // The configuration, with the size rules of the call.
+  DWORD needed = 0;
+  EXPECT_FALSE(QueryServiceConfigA(svc, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  std::vector<char> buf(needed);
+  auto *config = reinterpret_cast<LPQUERY_SERVICE_CONFIGA>(buf.data());
+  ASSERT_TRUE(QueryServiceConfigA(svc, config, needed, &needed));
+  EXPECT_STREQ(config->lpBinaryPathName, ServiceBinary().c_str());
+  EXPECT_STREQ(config->lpDisplayName, kService);
+  EXPECT_STREQ(config->lpServiceStartName, "LocalSystem");
+  EXPECT_EQ(std::string(config->lpDependencies, 11), std::string("Tcpip\0Afd\0\0", 11));
+  EXPECT_EQ(config->dwStartType, SERVICE_DEMAND_START);
+
+  // Disabled services do not start; enabled again they do, once.
+  ASSERT_TRUE(ChangeServiceConfigA(svc, SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, "Shown name"));
+  EXPECT_FALSE(StartServiceA(svc, 0, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DISABLED));
+  ASSERT_TRUE(ChangeServiceConfigA(svc, SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(StartServiceA(svc, 0, nullptr));
+  EXPECT_FALSE(StartServiceA(svc, 0, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+  ASSERT_TRUE(WaitFor("id=1 \"started"));
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_TRUE(QueryServiceStatus(svc, &status));
+    if (status.dwCurrentState == SERVICE_RUNNING) break;
+    usleep(20000);
+  }
+  EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
+  EXPECT_EQ(status.dwControlsAccepted, SERVICE_ACCEPT_STOP);
+  ASSERT_TRUE(ControlService(svc, 200, &status));
+  EXPECT_TRUE(WaitFor("id=200 \"control 200 received\""));
+  ASSERT_TRUE(ControlService(svc, SERVICE_CONTROL_INTERROGATE, &status));
+  EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
+
+  // Listed by the enumeration, with its display name.
+  std::vector<char> list(8192);
+  DWORD count = 0, resume = 0;
+  ASSERT_TRUE(EnumServicesStatusA(mgr.get(), SERVICE_WIN32, SERVICE_ACTIVE,
+                                  reinterpret_cast<LPENUM_SERVICE_STATUSA>(list.data()),
+                                  static_cast<DWORD>(list.size()), &needed, &count, &resume));
+  ASSERT_EQ(count, 1u);
+  auto *entry = reinterpret_cast<LPENUM_SERVICE_STATUSA>(list.data());
+  EXPECT_STREQ(entry->lpServiceName, kService);
+  EXPECT_STREQ(entry->lpDisplayName, "Shown name");
+  EXPECT_FALSE(EnumServicesStatusA(mgr.get(), SERVICE_WIN32, SERVICE_ACTIVE,
+                                   reinterpret_cast<LPENUM_SERVICE_STATUSA>(list.data()), 8, &needed, &count, &resume));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+  EXPECT_EQ(count, 0u);
+  EXPECT_GT(needed, sizeof(ENUM_SERVICE_STATUSA));
+
+  ASSERT_TRUE(ControlService(svc, SERVICE_CONTROL_STOP, &status));
+  EXPECT_TRUE(WaitFor("id=2 \"stopping\""));
+  EXPECT_TRUE(DeleteService(svc));
+  EXPECT_TRUE(CloseServiceHandle(svc));
+  EXPECT_FALSE(CloseServiceHandle(svc));
+}
+
+TEST_F(Services, AProgramThatEndsAtOnceFailsToStart) {
+  Manager mgr;
+  SC_HANDLE svc = Create(mgr.get(), kService, "/bin/true");
+  ASSERT_NE(svc, nullptr);
+  EXPECT_FALSE(StartServiceA(svc, 0, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROCESS_ABORTED));
+  ASSERT_TRUE(ChangeServiceConfigA(svc, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                   "C:\\QXTCP\\NOSUCHPROGRAM.EXE", nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr));
+  EXPECT_FALSE(StartServiceA(svc, 0, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  // A Windows path finds the suite's program of that name (".exe" and case aside).
+  ASSERT_TRUE(ChangeServiceConfigA(svc, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                   "C:\\QXTCP\\ADVAPI_TEST_SERVICE.EXE", nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr));
+  setenv("PATH", (advapi_test::BinDir() + ":" + std::getenv("PATH")).c_str(), 1);
+  EXPECT_TRUE(StartServiceA(svc, 0, nullptr)) << GetLastError();
+  SERVICE_STATUS status{};
+  EXPECT_TRUE(ControlService(svc, SERVICE_CONTROL_STOP, &status) || GetLastError() == ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+  CloseServiceHandle(svc);
+}
+
+TEST_F(Services, RunFromAShellItStopsOnSigterm) {
+  pid_t pid = advapi_test::Spawn({"advapi_test_service"});
+  ASSERT_GT(pid, 0);
+  std::string pid_text = "started pid=" + std::to_string(pid) + " ";
+  ASSERT_TRUE(WaitFor(pid_text));
+  // It answers the tool while in the foreground, as it would as a service.
+  Manager mgr;
+  SC_HANDLE svc = Create(mgr.get(), kService, ServiceBinary());
+  ASSERT_NE(svc, nullptr);
+  SERVICE_STATUS status{};
+  for (int i = 0; i < 100 && (QueryServiceStatus(svc, &status), status.dwCurrentState != SERVICE_RUNNING); ++i)
+    usleep(20000);
+  EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
+  // A second instance is refused while the first runs.
+  EXPECT_EQ(RunTool({"advapi_test_service"}), 1);
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  EXPECT_EQ(advapi_test::Wait(pid), 0);
+  EXPECT_TRUE(WaitFor("id=2 \"stopping\""));
+  ASSERT_TRUE(QueryServiceStatus(svc, &status));
+  EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
+  CloseServiceHandle(svc);
+}
+
+}  // namespace
