@@ -10,8 +10,14 @@
 #include <string>
 
 #include "qx/handles.h"
+#include "qx/paths.h"
 
 namespace qx {
+
+// The files part names module files as Windows paths; a build without it
+// keeps host paths. Weak, so such a build still links.
+std::string WindowsPathOf(const std::string &host) __attribute__((weak));
+bool HostPath(std::string_view path, std::string &host, DWORD &error) __attribute__((weak));
 
 class Module : public KernelObject {
  public:
@@ -37,5 +43,11 @@ link_map *LinkMapOf(const void *address);
 std::shared_ptr<Module> FindLoadedModuleByPath(const std::string &path);
 // The canonical file name of the running program.
 const std::string &ProgramPath();
+// A module's file name as programs see it: its Windows path when a drive
+// holds it, else the host path.
+std::string ShownPath(const std::string &host);
+// The host path of a file name a program gives (a Windows path such as
+// ShownPath returned, or a host path).
+std::string HostFileName(const char *file);
 
 }  // namespace qx

@@ -226,6 +226,25 @@ const std::string &ProgramPath() {
   return path;
 }
 
+std::string ShownPath(const std::string &host) {
+  if (WindowsPathOf) {
+    std::string windows = WindowsPathOf(host);
+    if (!windows.empty()) return windows;
+  }
+  return host;
+}
+
+std::string HostFileName(const char *file) {
+  std::string name(file);
+  // A host path stays as it is; anything else is a Windows path.
+  if (!name.empty() && name[0] == '/') return name;
+  std::string host;
+  DWORD error = 0;
+  bool (*const host_path)(std::string_view, std::string &, DWORD &) = HostPath;
+  if (host_path && host_path(name, host, error)) return host;
+  return name;
+}
+
 link_map *LinkMapOf(const void *address) {
   Dl_info info{};
   link_map *map = nullptr;
@@ -284,7 +303,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;
   }
-  return qx::CopyName(m->path, buffer, size);
+  return qx::CopyName(qx::ShownPath(m->path), buffer, size);
 }
 
 HMODULE WINAPI LoadLibraryA(LPCSTR name) {

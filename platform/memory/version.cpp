@@ -163,9 +163,9 @@ bool FindChild(const BYTE *block, const Node &parent, const std::string &key, No
 
 // The module behind a file name: a loaded module (by its resolved path, or by
 // its name when no directory is given), else none.
-std::shared_ptr<Module> LoadedModuleForFile(const char *file) {
+std::shared_ptr<Module> LoadedModuleForFile(const std::string &host, const char *file) {
   char resolved[PATH_MAX];
-  if (realpath(file, resolved)) {
+  if (realpath(host.c_str(), resolved)) {
     if (auto m = FindLoadedModuleByPath(resolved)) return m;
   }
   if (!std::strchr(file, '/') && !std::strchr(file, '\\')) {
@@ -184,14 +184,15 @@ bool VersionBlockOfFile(const char *file, std::vector<BYTE> &block) {
   }
   const QX_VERSION *version = nullptr;
   void *temporary = nullptr;
-  if (auto m = LoadedModuleForFile(file)) {
+  const std::string host = HostFileName(file);
+  if (auto m = LoadedModuleForFile(host, file)) {
     version = FindVersionResource(m->handle);
   } else {
-    if (access(file, R_OK) != 0) {
+    if (host.find('/') == std::string::npos || access(host.c_str(), R_OK) != 0) {
       SetLastError(ERROR_FILE_NOT_FOUND);
       return false;
     }
-    temporary = dlopen(file, RTLD_LAZY | RTLD_LOCAL);
+    temporary = dlopen(host.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!temporary) {
       Trace("GetFileVersionInfo %s: %s", file, dlerror());
       SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
