@@ -76,10 +76,11 @@ WsHostent *PublishHost(const hostent &h) {
   return &r.host;
 }
 
-// Runs a glibc *_r lookup with a buffer that grows while it is too small.
+// Runs a glibc *_r lookup with a buffer that grows while it is too small;
+// the result points into buf, which the caller keeps until it is copied.
 template <class Call>
-int WithBuffer(Call call) {
-  std::vector<char> buf(1024);
+int WithBuffer(std::vector<char> &buf, Call call) {
+  buf.resize(1024);
   for (;;) {
     const int rc = call(buf.data(), buf.size());
     if (rc != ERANGE || buf.size() >= (1u << 20)) return rc;
@@ -139,11 +140,12 @@ WINBASEAPI WsHostent *qxws_gethostbyname(const char *name) {
   hostent h {};
   hostent *result = nullptr;
   int herr = 0;
-  const int rc = WithBuffer([&](char *buf, size_t len) {
+  std::vector<char> scratch;
+  const int rc = WithBuffer(scratch, [&](char *buf, size_t len) {
     return ::gethostbyname2_r(name, AF_INET, &h, buf, len, &result, &herr);
   });
   if (rc != 0 || !result) {
-    Fail(rc != 0 && rc != ERANGE ? WsaFromHerrno(herr) : WsaFromHerrno(herr));
+    Fail(WsaFromHerrno(herr));
     return nullptr;
   }
   return PublishHost(h);
@@ -162,7 +164,8 @@ WINBASEAPI WsHostent *qxws_gethostbyaddr(const char *addr, int len, int type) {
   hostent h {};
   hostent *result = nullptr;
   int herr = 0;
-  const int rc = WithBuffer([&](char *buf, size_t blen) {
+  std::vector<char> scratch;
+  const int rc = WithBuffer(scratch, [&](char *buf, size_t blen) {
     return ::gethostbyaddr_r(addr, 4, AF_INET, &h, buf, blen, &result, &herr);
   });
   if (rc != 0 || !result) {
@@ -180,7 +183,8 @@ WINBASEAPI WsServent *qxws_getservbyname(const char *name, const char *proto) {
   }
   servent s {};
   servent *result = nullptr;
-  const int rc = WithBuffer([&](char *buf, size_t len) {
+  std::vector<char> scratch;
+  const int rc = WithBuffer(scratch, [&](char *buf, size_t len) {
     return ::getservbyname_r(name, proto, &s, buf, len, &result);
   });
   if (rc != 0 || !result) {
@@ -194,7 +198,8 @@ WINBASEAPI WsServent *qxws_getservbyport(int port, const char *proto) {
   if (!CheckStarted()) return nullptr;
   servent s {};
   servent *result = nullptr;
-  const int rc = WithBuffer([&](char *buf, size_t len) {
+  std::vector<char> scratch;
+  const int rc = WithBuffer(scratch, [&](char *buf, size_t len) {
     return ::getservbyport_r(port, proto, &s, buf, len, &result);
   });
   if (rc != 0 || !result) {
@@ -212,7 +217,8 @@ WINBASEAPI WsProtoent *qxws_getprotobyname(const char *name) {
   }
   protoent p {};
   protoent *result = nullptr;
-  const int rc = WithBuffer([&](char *buf, size_t len) { return ::getprotobyname_r(name, &p, buf, len, &result); });
+  std::vector<char> scratch;
+  const int rc = WithBuffer(scratch, [&](char *buf, size_t len) { return ::getprotobyname_r(name, &p, buf, len, &result); });
   if (rc != 0 || !result) {
     Fail(kWSANO_DATA);
     return nullptr;
@@ -224,7 +230,8 @@ WINBASEAPI WsProtoent *qxws_getprotobynumber(int number) {
   if (!CheckStarted()) return nullptr;
   protoent p {};
   protoent *result = nullptr;
-  const int rc = WithBuffer([&](char *buf, size_t len) { return ::getprotobynumber_r(number, &p, buf, len, &result); });
+  std::vector<char> scratch;
+  const int rc = WithBuffer(scratch, [&](char *buf, size_t len) { return ::getprotobynumber_r(number, &p, buf, len, &result); });
   if (rc != 0 || !result) {
     Fail(kWSANO_DATA);
     return nullptr;

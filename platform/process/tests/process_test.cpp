@@ -1,0 +1,276 @@
+// Processes: starting the suite's programs by their Windows names, the exact
+// command line and show state reaching the child, detached children, exit
+// codes, OpenProcess on running and ended processes, reaping, environment
+// variables, and a socket taken over by another process with DuplicateHandle.
+#include <windows.h>
+#include <winsock.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <map>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::map<std::string, std::string> ReadReport(const std::string &file) {
+  std::map<std::string, std::string> out;
+  std::ifstream in(file);
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return out;
+}
+
+int OpenDescriptors() {
+  int n = 0;
+  if (DIR *d = opendir("/proc/self/fd")) {
+    while (const dirent *e = readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    closedir(d);
+  }
+  return n - 1;  // the directory's own descriptor
+}
+
+bool WaitForFile(const std::string &file, int ms) {
+  struct stat st {};
+  for (int i = 0; i < ms / 10; ++i) {
+    if (stat(file.c_str(), &st) == 0 && st.st_size > 0) {
+      Sleep(50);  // let the child finish writing
+      return true;
+    }
+    Sleep(10);
+  }
+  return false;
+}
+
+class ProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/qxproc-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+
+  // Starts a command line and returns its process information.
+  PROCESS_INFORMATION Start(const std::string &line, DWORD flags, int show = -1) {
+    STARTUPINFOA si {};
+    si.cb = sizeof si;
+    if (show >= 0) {
+      si.dwFlags = STARTF_USESHOWWINDOW;
+      si.wShowWindow = static_cast<WORD>(show);
+    }
+    std::string writable = line;
+    PROCESS_INFORMATION pi {};
+    EXPECT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &si, &pi))
+        << line << " error " << GetLastError();
+    return pi;
+  }
+
+  DWORD WaitExit(const PROCESS_INFORMATION &pi) {
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(ProcessTest, SuiteProgramStartsByItsWindowsNameWithExactCommandLine) {
+  const std::string file = dir_ + "/report";
+  const std::string line = "QX_Process_Probe.EXE report " + file + " \"a b\"  tail ";
+  PROCESS_INFORMATION pi = Start(line, DETACHED_PROCESS, 0 /* SW_HIDE */);
+  ASSERT_NE(pi.hProcess, nullptr);
+  EXPECT_EQ(WaitExit(pi), 7u);
+  auto report = ReadReport(file);
+  EXPECT_EQ(report["cmdline"], line);
+  EXPECT_EQ(report["args"], "report " + file + " \"a b\"  tail ");
+  EXPECT_EQ(report["show"], "0");
+  EXPECT_EQ(report["own_session"], "1");
+  EXPECT_EQ(report["qx_cmdline_left"], "0");
+  EXPECT_EQ(report["fds"], "0,1,2");  // nothing of ours was inherited
+}
+
+TEST_F(ProcessTest, WinExecPassesShowStateAndReportsSuccessAbove31) {
+  const std::string file = dir_ + "/winexec";
+  EXPECT_GT(WinExec(("qx_process_probe.exe report " + file).c_str(), 5 /* SW_SHOW */), 31u);
+  ASSERT_TRUE(WaitForFile(file, 20000));
+  auto report = ReadReport(file);
+  EXPECT_EQ(report["show"], "5");
+  EXPECT_EQ(report["own_session"], "0");
+  EXPECT_EQ(report["args"], "report " + file);
+}
+
+TEST_F(ProcessTest, MissingProgramsFailWithWin32Codes) {
+  EXPECT_EQ(WinExec("no_such_qx_program_anywhere x", 1), 2u);
+  std::string line = "no_such_qx_program_anywhere.exe x";
+  PROCESS_INFORMATION pi {};
+  STARTUPINFOA si {};
+  si.cb = sizeof si;
+  EXPECT_FALSE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(WinExec("/no/such/dir/prog", 1), 3u);
+}
+
+TEST_F(ProcessTest, ExitCodesAndStillActive) {
+  EXPECT_EQ(WaitExit(Start("qx_process_probe exit 5", DETACHED_PROCESS)), 5u);
+  PROCESS_INFORMATION pi = Start("qx_process_probe sleep", DETACHED_PROCESS);
+  DWORD code = 0;
+  ASSERT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
+  EXPECT_EQ(code, STILL_ACTIVE);
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  ASSERT_TRUE(TerminateProcess(pi.hProcess, 42));
+  EXPECT_EQ(WaitExit(pi), 42u);
+}
+
+TEST_F(ProcessTest, OpenProcessTellsWhetherAProcessRunsAndEndedChildrenAreReaped) {
+  PROCESS_INFORMATION pi = Start("qx_process_probe sleep", DETACHED_PROCESS);
+  const DWORD pid = pi.dwProcessId;
+  HANDLE opened = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+  ASSERT_NE(opened, nullptr);
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeProcess(opened, &code));
+  EXPECT_EQ(code, STILL_ACTIVE);
+  CloseHandle(opened);
+  // The creator lets go of its handles at once, as the super-server does.
+  CloseHandle(pi.hThread);
+  HANDLE killer = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+  ASSERT_NE(killer, nullptr);
+  CloseHandle(pi.hProcess);
+  ASSERT_TRUE(TerminateProcess(killer, 1));
+  CloseHandle(killer);
+  bool gone = false;
+  for (int i = 0; i < 500 && !gone; ++i) {
+    HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+    if (!h) gone = true;
+    else {
+      CloseHandle(h);
+      Sleep(10);
+    }
+  }
+  EXPECT_TRUE(gone);
+  struct stat st {};
+  EXPECT_NE(stat(("/proc/" + std::to_string(pid)).c_str(), &st), 0) << "left as a zombie";
+  EXPECT_EQ(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, 0), nullptr);
+}
+
+TEST_F(ProcessTest, CurrentProcessAndCommandLine) {
+  EXPECT_EQ(GetCurrentProcess(), reinterpret_cast<HANDLE>(-1));
+  EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeProcess(GetCurrentProcess(), &code));
+  EXPECT_EQ(code, STILL_ACTIVE);
+  EXPECT_NE(std::strstr(GetCommandLineA(), "process_test"), nullptr);
+  STARTUPINFOA si;
+  GetStartupInfoA(&si);
+  EXPECT_EQ(si.cb, sizeof si);
+}
+
+TEST_F(ProcessTest, EnvironmentNamesIgnoreCase) {
+  ASSERT_TRUE(SetEnvironmentVariableA("QxProcTestVar", "v1"));
+  char buf[16];
+  EXPECT_EQ(GetEnvironmentVariableA("QXPROCTESTVAR", buf, sizeof buf), 2u);
+  EXPECT_STREQ(buf, "v1");
+  EXPECT_EQ(GetEnvironmentVariableA("qxproctestvar", buf, 2), 3u);  // too small: the size needed
+  ASSERT_TRUE(SetEnvironmentVariableA("QXPROCTESTVAR", "v2"));
+  EXPECT_EQ(GetEnvironmentVariableA("QxProcTestVar", buf, sizeof buf), 2u);
+  EXPECT_STREQ(buf, "v2");
+  ASSERT_TRUE(SetEnvironmentVariableA("qxproctestvar", nullptr));
+  EXPECT_EQ(GetEnvironmentVariableA("QxProcTestVar", buf, sizeof buf), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
+  EXPECT_FALSE(SetEnvironmentVariableA("A=B", "x"));
+}
+
+TEST_F(ProcessTest, DuplicateHandleInProcessCopiesObjectsAndSockets) {
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(event, nullptr);
+  HANDLE copy = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &copy, 0, FALSE,
+                              DUPLICATE_SAME_ACCESS));
+  EXPECT_NE(copy, event);
+  ASSERT_TRUE(SetEvent(copy));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  CloseHandle(event);
+  EXPECT_EQ(WaitForSingleObject(copy, 0), WAIT_OBJECT_0);  // the object lives on
+  CloseHandle(copy);
+
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_NE(s, INVALID_SOCKET);
+  HANDLE dup = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), QX_HANDLE_FROM(HANDLE, s), GetCurrentProcess(), &dup, 0, FALSE,
+                              DUPLICATE_SAME_ACCESS));
+  EXPECT_NE(QX_HANDLE_VALUE(dup), s);
+  EXPECT_EQ(closesocket(static_cast<SOCKET>(QX_HANDLE_VALUE(dup))), 0);
+  EXPECT_EQ(closesocket(s), 0);
+  EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), QX_HANDLE_FROM(HANDLE, 0xFFFE), GetCurrentProcess(), &dup, 0,
+                               FALSE, DUPLICATE_SAME_ACCESS));
+  WSACleanup();
+}
+
+// Another process takes an accepted socket of ours, serves the client and
+// ends; we close our copy; the client sees the taker's bytes and the close.
+class HandOverTest : public ProcessTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(HandOverTest, AnotherProcessTakesOurAcceptedSocket) {
+  const bool fallback = GetParam();
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+  // Warm up once so the layer's own threads and endpoints exist before counting.
+  WaitExit(Start("qx_process_probe exit 0", DETACHED_PROCESS));
+  const int fds_before = OpenDescriptors();
+
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = inet_addr("127.0.0.1");
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+  int len = sizeof addr;
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+  SOCKET accepted = accept(listener, nullptr, nullptr);
+  ASSERT_NE(accepted, INVALID_SOCKET);
+
+  if (fallback) SetEnvironmentVariableA("QX_DUP_FALLBACK", "1");
+  char line[128];
+  std::snprintf(line, sizeof line, "qx_process_probe take %u %lu", accepted,
+                static_cast<unsigned long>(GetCurrentProcessId()));
+  PROCESS_INFORMATION pi = Start(line, DETACHED_PROCESS);
+  SetEnvironmentVariableA("QX_DUP_FALLBACK", nullptr);
+  EXPECT_EQ(WaitExit(pi), 0u);
+  EXPECT_EQ(closesocket(accepted), 0);
+
+  std::string got;
+  char buf[64];
+  for (;;) {
+    const int n = recv(client, buf, sizeof buf, 0);
+    ASSERT_GE(n, 0) << WSAGetLastError();
+    if (n == 0) break;
+    got.append(buf, static_cast<size_t>(n));
+  }
+  EXPECT_EQ(got, "hello from the taker\r\n");
+  closesocket(client);
+  closesocket(listener);
+  EXPECT_EQ(OpenDescriptors(), fds_before);
+  WSACleanup();
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, HandOverTest, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "UnixSocketFallback" : "PidfdGetfd"; });
+
+}  // namespace
