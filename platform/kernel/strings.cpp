@@ -3,6 +3,7 @@
 // more than 1024 bytes, terminating NUL included.
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -51,14 +52,16 @@ void PutField(Output &out, const Spec &spec, const std::string &prefix, const st
 
 std::string Digits(ULONGLONG v, unsigned base, bool upper, int precision) {
   const char *set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  std::string s;
+  char buf[kWsprintfLimit + 24];
+  size_t n = 0;
   do {
-    s.insert(s.begin(), set[v % base]);
+    buf[n++] = set[v % base];
     v /= base;
   } while (v);
-  if (precision == 0 && s == "0") s.clear();
-  while (precision > 0 && s.size() < static_cast<size_t>(precision)) s.insert(s.begin(), '0');
-  return s;
+  if (precision == 0 && n == 1 && buf[0] == '0') n = 0;
+  while (precision > 0 && n < static_cast<size_t>(precision) && n < kWsprintfLimit) buf[n++] = '0';
+  std::reverse(buf, buf + n);
+  return std::string(buf, n);
 }
 
 int Format(char *dest, const char *fmt, va_list ap) {

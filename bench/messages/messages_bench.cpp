@@ -1,0 +1,140 @@
+// Posted-message round trips through the layer's queues, and what the same
+// hand-over costs with a std::condition_variable or a pair of pipes.
+#include <benchmark/benchmark.h>
+#include <windows.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+LRESULT CALLBACK Quiet(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_USER) return static_cast<LRESULT>(w + 1);
+  return DefWindowProcA(h, m, w, l);
+}
+
+HWND MakeWindow() {
+  static bool registered = [] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = Quiet;
+    wc.lpszClassName = "QxBench";
+    return RegisterClassA(&wc) != 0;
+  }();
+  (void)registered;
+  return CreateWindowA("QxBench", "bench", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);
+}
+
+// Post to our own window, take it back with PeekMessage and dispatch it.
+void BM_PostPeekSameThread(benchmark::State &state) {
+  HWND h = MakeWindow();
+  MSG m;
+  for (auto _ : state) {
+    PostMessageA(h, WM_USER, 1, 0);
+    PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE);
+    DispatchMessageA(&m);
+  }
+  DestroyWindow(h);
+}
+BENCHMARK(BM_PostPeekSameThread);
+
+// Ping-pong: this thread posts to an echo thread, which posts back.
+void BM_PostRoundTripThreads(benchmark::State &state) {
+  DWORD me = GetCurrentThreadId();
+  MSG m;
+  PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE);
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD echo_tid = 0;
+  std::thread echo([&] {
+    MSG e;
+    PeekMessageA(&e, nullptr, 0, 0, PM_NOREMOVE);
+    echo_tid = GetCurrentThreadId();
+    SetEvent(ready);
+    while (GetMessageA(&e, nullptr, 0, 0) > 0) PostThreadMessageA(me, WM_USER, e.wParam, 0);
+  });
+  WaitForSingleObject(ready, INFINITE);
+  for (auto _ : state) {
+    PostThreadMessageA(echo_tid, WM_USER, 1, 0);
+    GetMessageA(&m, nullptr, 0, 0);
+  }
+  PostThreadMessageA(echo_tid, WM_QUIT, 0, 0);
+  echo.join();
+  CloseHandle(ready);
+}
+BENCHMARK(BM_PostRoundTripThreads)->UseRealTime();
+
+// SendMessageA to a window owned by another thread (waits for the result).
+void BM_SendAcrossThreads(benchmark::State &state) {
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HWND target = nullptr;
+  std::thread owner([&] {
+    target = MakeWindow();
+    SetEvent(ready);
+    MSG e;
+    while (GetMessageA(&e, nullptr, 0, 0) > 0) DispatchMessageA(&e);
+  });
+  WaitForSingleObject(ready, INFINITE);
+  for (auto _ : state) benchmark::DoNotOptimize(SendMessageA(target, WM_USER, 1, 0));
+  DWORD tid = GetWindowThreadProcessId(target, nullptr);
+  SendMessageA(target, WM_CLOSE, 0, 0);
+  PostThreadMessageA(tid, WM_QUIT, 0, 0);
+  owner.join();
+  CloseHandle(ready);
+}
+BENCHMARK(BM_SendAcrossThreads)->UseRealTime();
+
+// The same ping-pong with a mutex and condition variable.
+void BM_CondVarRoundTrip(benchmark::State &state) {
+  std::mutex lock;
+  std::condition_variable cv;
+  int turn = 0;  // 0: nobody, 1: echo's turn, 2: ours
+  bool stop = false;
+  std::thread echo([&] {
+    std::unique_lock lk(lock);
+    for (;;) {
+      cv.wait(lk, [&] { return turn == 1 || stop; });
+      if (stop) return;
+      turn = 2;
+      cv.notify_all();
+    }
+  });
+  for (auto _ : state) {
+    std::unique_lock lk(lock);
+    turn = 1;
+    cv.notify_all();
+    cv.wait(lk, [&] { return turn == 2; });
+  }
+  {
+    std::lock_guard lk(lock);
+    stop = true;
+  }
+  cv.notify_all();
+  echo.join();
+}
+BENCHMARK(BM_CondVarRoundTrip)->UseRealTime();
+
+// The same ping-pong over two pipes.
+void BM_PipeRoundTrip(benchmark::State &state) {
+  int there[2], back[2];
+  if (pipe(there) != 0 || pipe(back) != 0) {
+    state.SkipWithError("pipe");
+    return;
+  }
+  std::thread echo([&] {
+    char c;
+    while (read(there[0], &c, 1) == 1 && c != 'q')
+      if (write(back[1], &c, 1) != 1) return;
+  });
+  char c = 'x';
+  for (auto _ : state) {
+    if (write(there[1], &c, 1) != 1 || read(back[0], &c, 1) != 1) state.SkipWithError("pipe i/o");
+  }
+  c = 'q';
+  if (write(there[1], &c, 1) != 1) state.SkipWithError("pipe i/o");
+  echo.join();
+  for (int fd : {there[0], there[1], back[0], back[1]}) close(fd);
+}
+BENCHMARK(BM_PipeRoundTrip)->UseRealTime();
+
+}  // namespace
