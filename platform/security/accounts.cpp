@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <utmpx.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -231,7 +232,7 @@ std::optional<uid_t> SeatUser() {
 }
 
 bool IsConsoleLine(const char *line) {
-  if (std::strcmp(line, "console") == 0) return true;
+  if (std::strcmp(line, "console") == 0 || std::strncmp(line, "seat", 4) == 0) return true;
   const char *digits = nullptr;
   if (std::strncmp(line, "tty", 3) == 0) digits = line + 3;
   if (line[0] == ':') digits = line + 1;
@@ -278,10 +279,22 @@ std::string ComputerName() {
 
 bool ConsoleUser(std::string &name, uid_t &uid) {
   std::vector<char> buffer;
-  if (const char *pinned = std::getenv("QX_CONSOLE_USER"); pinned && *pinned) {
+  if (const char *pinned = std::getenv("QX_CONSOLE_USER")) {
+    // Set but empty: nobody is logged on. A name, or else a uid number.
+    if (!*pinned) return false;
     std::string spelled;
-    if (!FindUser(pinned, uid, spelled)) return false;
-    name = spelled;
+    if (FindUser(pinned, uid, spelled)) {
+      name = spelled;
+      return true;
+    }
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long v = std::strtoul(pinned, &end, 10);
+    if (errno != 0 || *end != '\0' || !std::isdigit(static_cast<unsigned char>(*pinned))) return false;
+    auto pw = UserByUid(static_cast<uid_t>(v), buffer);
+    if (!pw) return false;
+    uid = pw->pw_uid;
+    name = pw->pw_name;
     return true;
   }
   if (auto seat_uid = SeatUser()) {

@@ -24,10 +24,11 @@ std::string SidToString(const void *sid);
 std::string ComputerName();
 
 // The user logged on at the console, found in this order:
-//   1. QX_CONSOLE_USER (a user name; pins the answer, e.g. for tests);
+//   1. QX_CONSOLE_USER (a user name or uid; pins the answer, e.g. for tests;
+//      set but empty: nobody);
 //   2. the active session of seat0 (/run/systemd/seats/seat0, ACTIVE_UID);
 //   3. the most recent live login record (utmp) on a console line: "console",
-//      "ttyN" or an X display ":N".
+//      "seatN", "ttyN" or an X display ":N".
 // false when none of them names an existing user: nobody is logged on.
 bool ConsoleUser(std::string &name, uid_t &uid);
 

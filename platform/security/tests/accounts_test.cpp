@@ -201,8 +201,19 @@ TEST(Accounts, ConsoleUserResolvesThroughTheSid) {
   EXPECT_STREQ(account, "root");
   FreeSid(sid);
 
-  setenv("QX_CONSOLE_USER", "no-such-user-qx", 1);
-  EXPECT_FALSE(qx::ConsoleUser(name, uid));
+  struct Pinned {
+    const char *value;
+    bool found;
+  } cases[] = {{"0", true}, {"root", true}, {"no-such-user-qx", false}, {"", false},
+               {"4000000000", false}, {"12x", false}, {"-0", false}};
+  for (const Pinned &c : cases) {
+    setenv("QX_CONSOLE_USER", c.value, 1);
+    name.clear();
+    EXPECT_EQ(qx::ConsoleUser(name, uid), c.found) << '"' << c.value << '"';
+    if (c.found) {
+      EXPECT_EQ(name, "root");
+    }
+  }
   unsetenv("QX_CONSOLE_USER");
 }
 
