@@ -347,8 +347,14 @@ void Decrc(VtTerminal& t) {
 }
 void Ris(VtTerminal& t) {
     Decstr(t);
-    if (t.st.setupFileName[0]) SetupFileLoad(t);
-    else SetupDefault(t);
+    // Without a set-up file the factory record is the one to return to.
+    if (t.st.setupFileName[0]) {
+        SetupFileLoad(t);
+    } else {
+        t.st.s = SetupFactoryRecord();
+        t.st.colourAttribute = t.st.s.defaultColour;
+        SetupApplyCharset(t);
+    }
     ClampCursor(t.st);
     if (t.display) t.display->Resize(Columns(t.st));
     ClearScreen(t);
