@@ -25,8 +25,15 @@
 #include <utmpx.h>
 #include <vector>
 
+#include "qx/accounts.h"
 #include "qx/env.h"
 #include "qx/handles.h"
+
+// The accounts part finds the console user; a build without that part (see
+// QX_PLATFORM_PARTS) falls back to the login records below.
+namespace qx {
+bool ConsoleUser(std::string &name, uid_t &uid) __attribute__((weak));
+}
 
 namespace {
 
@@ -203,6 +210,12 @@ LONG GetHive(HiveId id, HiveRef &out) {
 // The console user, whose hive HKEY_USERS shows under its SID.
 
 std::optional<uid_t> ConsoleUid() {
+  if (&qx::ConsoleUser) {
+    std::string name;
+    uid_t uid = 0;
+    if (qx::ConsoleUser(name, uid)) return uid;
+    return std::nullopt;
+  }
   if (const char *forced = std::getenv("QX_CONSOLE_USER")) {
     if (!*forced) return std::nullopt;
     if (const passwd *pw = getpwnam(forced)) return pw->pw_uid;

@@ -25,7 +25,14 @@
 
 #include "qx/env.h"
 #include "qx/handles.h"
+#include "qx/paths.h"
 #include "service_channel.h"
+
+// The files part maps Windows paths through the drive table; a build without
+// that part (see QX_PLATFORM_PARTS) finds programs by name only.
+namespace qx {
+bool HostPath(std::string_view path, std::string &host, DWORD &error) __attribute__((weak));
+}
 
 extern char **environ;
 
@@ -258,11 +265,27 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// Finds the program of an ImagePath: a Linux path as it is; otherwise its
-// file name (with or without ".exe", case-blind) beside the calling program,
-// in the directory the path names, or along PATH.
+// Finds the program of an ImagePath: a Linux path as it is; a Windows path
+// through the drive table; otherwise its file name (with or without ".exe",
+// case-blind) beside the calling program, in the directory the path names, or
+// along PATH. So "C:\QXTCP\PORTWARDEN.EXE" finds the suite's "portwarden".
 std::string ResolveProgram(const std::string &program) {
   if (!program.empty() && program[0] == '/' && IsExecutable(program)) return program;
+  using HostPathFn = bool (*)(std::string_view, std::string &, DWORD &);
+  const HostPathFn host_path = &qx::HostPath;
+  if (host_path && program.size() > 2 && program[1] == ':') {
+    std::string host;
+    DWORD error = 0;
+    if (host_path(program, host, error) && IsExecutable(host)) return host;
+    const size_t dot = host.rfind('.');
+    if (!host.empty() && dot != std::string::npos && Lower(host.substr(dot)) == ".exe") {
+      const std::string bare = host.substr(0, dot);
+      if (IsExecutable(bare)) return bare;
+      const size_t slash = bare.rfind('/');
+      const std::string lower = bare.substr(0, slash + 1) + Lower(bare.substr(slash + 1));
+      if (IsExecutable(lower)) return lower;
+    }
+  }
   size_t cut = program.find_last_of("\\/");
   std::string base = cut == std::string::npos ? program : program.substr(cut + 1);
   std::vector<std::string> names{base};
