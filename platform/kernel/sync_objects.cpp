@@ -281,6 +281,11 @@ class Mutex final : public FdObject, public std::enable_shared_from_this<Mutex> 
     recursion_ = 1;
     acquired_abandoned_ = abandoned_;
     abandoned_ = false;
+    // Keep the list short: drop mutexes that are gone or no longer held.
+    std::erase_if(t_owned_mutexes.list, [&](const std::weak_ptr<Mutex> &w) {
+      auto m = w.lock();
+      return !m || m.get() == this || m->owner_.load() != me;
+    });
     t_owned_mutexes.list.push_back(weak_from_this());
     return true;
   }
@@ -309,7 +314,7 @@ class Mutex final : public FdObject, public std::enable_shared_from_this<Mutex> 
 
  private:
   mutable std::mutex lock_;
-  DWORD owner_ = 0;
+  std::atomic<DWORD> owner_{0};  // read without the lock when pruning owned lists
   LONG recursion_ = 0;
   bool abandoned_ = false;
   bool acquired_abandoned_ = false;

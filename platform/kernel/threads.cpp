@@ -9,6 +9,7 @@
 #include <cstring>
 #include <mutex>
 #include <poll.h>
+#include <vector>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
@@ -156,7 +157,8 @@ struct TlsValue {
   LPVOID value = nullptr;
   std::uint32_t generation = 0;
 };
-thread_local TlsValue t_tls[kTlsSlots];
+// Grown on first store, so threads that never use TLS pay nothing.
+thread_local std::vector<TlsValue> t_tls;
 }  // namespace
 
 DWORD WINAPI TlsAlloc(void) {
@@ -174,12 +176,14 @@ DWORD WINAPI TlsAlloc(void) {
 LPVOID WINAPI TlsGetValue(DWORD index) {
   if (index >= kTlsSlots) return SetLastError(ERROR_INVALID_PARAMETER), nullptr;
   SetLastError(ERROR_SUCCESS);
+  if (index >= t_tls.size()) return nullptr;
   const TlsValue &v = t_tls[index];
   return v.generation == g_tls_generation[index].load() ? v.value : nullptr;
 }
 
 BOOL WINAPI TlsSetValue(DWORD index, LPVOID value) {
   if (index >= kTlsSlots) return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
+  if (index >= t_tls.size()) t_tls.resize(index + 1);
   t_tls[index] = TlsValue{value, g_tls_generation[index].load()};
   return TRUE;
 }

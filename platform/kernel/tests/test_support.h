@@ -31,9 +31,11 @@ struct PrivateRuntime {
   }
 };
 
+// Where the helper programs are: QX_BIN_DIR under CTest, else beside the test.
 inline std::string BinDir() {
-  const char *d = std::getenv("QX_BIN_DIR");
-  return d ? d : ".";
+  if (const char *d = std::getenv("QX_BIN_DIR")) return d;
+  std::error_code ec;
+  return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string();
 }
 
 // A helper process; killed and reaped when the object goes away.

@@ -5,11 +5,16 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include "../../kernel/tests/test_support.h"
 #include "qx/window.h"
+
+#include <cstring>
 
 namespace {
 
@@ -122,6 +127,61 @@ TEST(CrossProcess, EnumWindowsListsOtherProcessesTopLevelWindows) {
   EXPECT_TRUE(search.found);
   PostMessageA(hwnd, WM_CLOSE, 0, 0);
   EXPECT_EQ(peer.Wait(), 0);
+}
+
+// Datagrams on the message endpoint are checked before anything is queued:
+// short, oversized, unknown or pointer-carrying records are dropped.
+TEST(CrossProcess, MalformedDatagramsAreDropped) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = HomeProc;
+  wc.lpszClassName = "QxEndpointTarget";
+  ASSERT_NE(RegisterClassA(&wc), 0);
+  HWND home = CreateWindowA("QxEndpointTarget", "", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(home, nullptr);
+  struct Wire {
+    std::uint32_t magic, hwnd, msg, pad;
+    std::uint64_t wparam;
+    std::int64_t lparam;
+  };
+  const std::uint32_t value = QX_HANDLE_VALUE(home);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::string path = std::string(std::getenv("QX_RUNTIME_DIR")) + "/msg/" + std::to_string(getpid());
+  ASSERT_LT(path.size(), sizeof addr.sun_path);
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+  auto send = [&](const void *data, size_t len) {
+    return sendto(fd, data, len, 0, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == static_cast<ssize_t>(len);
+  };
+  Wire good{0x51584D31, value, WM_USER + 9, 0, 1, 2};
+  Wire bad_magic = good;
+  bad_magic.magic = 0;
+  Wire pointer = good;
+  pointer.msg = WM_SETTEXT;
+  Wire other_window = good;
+  other_window.hwnd = value ^ 0x1000;
+  char big[sizeof good + 8] = {};
+  std::memcpy(big, &good, sizeof good);
+  EXPECT_TRUE(send("x", 1));
+  EXPECT_TRUE(send(big, sizeof big));
+  EXPECT_TRUE(send(&bad_magic, sizeof bad_magic));
+  EXPECT_TRUE(send(&pointer, sizeof pointer));
+  EXPECT_TRUE(send(&other_window, sizeof other_window));
+  good.wparam = 77;
+  EXPECT_TRUE(send(&good, sizeof good));
+  close(fd);
+  MSG m{};
+  bool got = false;
+  for (int i = 0; i < 500 && !got; ++i) {
+    got = PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE);
+    if (!got) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  ASSERT_TRUE(got);
+  EXPECT_EQ(m.message, WM_USER + 9u);
+  EXPECT_EQ(m.wParam, 77u);  // the first well-formed record, after all the dropped ones
+  Sleep(20);
+  EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+  DestroyWindow(home);
 }
 
 }  // namespace
