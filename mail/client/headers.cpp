@@ -7,6 +7,9 @@
 #include <cstring>
 #include <vector>
 
+// Last, so that the layer's C runtime names (fopen) are not undone by <cstdio>.
+#include <windows.h>
+
 namespace {
 
 LINE_BUFFER g_lineBuffer;
@@ -320,7 +323,7 @@ long ScanHeader(HEADER_SUMMARY &summary, MAIL_SOURCE source, FILE *copy) {
 }
 
 int ReadMessageHeader(const std::string &folder, uint32_t number, HEADER_SUMMARY &summary) {
-  std::string path = folder + "/m" + std::to_string(number) + ".msg";
+  std::string path = folder + "\\m" + std::to_string(number) + ".msg";
   FILE *f = std::fopen(path.c_str(), "rb");
   if (!f) {
     FreeHeaderSummary(summary);

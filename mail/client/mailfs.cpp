@@ -1,36 +1,24 @@
-// File-system operations of the mail store beyond the C++ library. These are
-// the two calls that move to the platform layer's MoveFileA (which refuses an
-// existing target) and share-mode open of "QXLOCK.LCK" once those exist.
+// File-system operations of the mail store beyond plain file I/O: renaming
+// without replacing (MoveFileA refuses an existing target) and the mailbox
+// lock, a share-mode open of "QXLOCK.LCK" that denies other writers.
 #include "mailfs.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
+// Last, so that the layer's C runtime names (fopen) are not undone by <cstdio>.
+#include <windows.h>
 
 bool RenameNoReplace(const std::string &from, const std::string &to) {
-  return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+  return MoveFileA(from.c_str(), to.c_str()) != FALSE;
 }
 
 bool MailboxLock::Open(const std::string &directory) {
   Close();
-  std::string path = directory + "/QXLOCK.LCK";
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  // An open-file lock: it belongs to this open file, not to the process's other
-  // descriptors of the same file, and ends with the process.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    return false;
-  }
-  fd_ = fd;
-  return true;
+  file_ = _fsopen((directory + "\\QXLOCK.LCK").c_str(), "a+", _SH_DENYWR);
+  return file_ != nullptr;
 }
 
 void MailboxLock::Close() {
-  if (fd_ >= 0) {
-    close(fd_);
-    fd_ = -1;
+  if (file_) {
+    std::fclose(file_);
+    file_ = nullptr;
   }
 }

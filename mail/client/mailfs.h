@@ -3,6 +3,7 @@
 #ifndef QX_MAIL_MAILFS_H
 #define QX_MAIL_MAILFS_H
 
+#include <cstdio>
 #include <string>
 
 // Renames from to to; fails (false) when to exists. The rename is atomic, so a
@@ -20,10 +21,10 @@ class MailboxLock {
   // True when this process now holds the lock of directory.
   bool Open(const std::string &directory);
   void Close();
-  bool Held() const { return fd_ >= 0; }
+  bool Held() const { return file_ != nullptr; }
 
  private:
-  int fd_ = -1;
+  FILE *file_ = nullptr;
 };
 
 #endif

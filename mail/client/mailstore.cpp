@@ -7,17 +7,15 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <chrono>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <optional>
-#include <unistd.h>
 
 #include "mailfs.h"
 #include "settings.h"
 
-namespace fs = std::filesystem;
+// Last, so that the layer's C runtime names (fopen) are not undone by <cstdio>.
+#include <windows.h>
 
 void (*g_StoreStepHook)(const char *operation, int step) = nullptr;
 
@@ -88,8 +86,35 @@ bool FreeSlot(FILE *f, int32_t k) {
 }
 
 bool FileExists(const std::string &path) {
-  std::error_code ec;
-  return fs::exists(path, ec) || ec;  // an unreadable name counts as taken
+  if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  DWORD e = GetLastError();
+  return e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND;  // an unreadable name counts as taken
+}
+
+// One entry of a directory listing.
+struct Listed {
+  std::string name;
+  FILETIME lastWrite;
+  bool directory;
+};
+
+// The whole listing of folder\pattern, read before anything in it changes.
+std::vector<Listed> ListDirectory(const std::string &folder, const char *pattern) {
+  std::vector<Listed> entries;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "\\" + pattern).c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return entries;
+  do {
+    entries.push_back(Listed{data.cFileName, data.ftLastWriteTime, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return entries;
+}
+
+// FILETIME (100 ns since 1601) as seconds since 1970.
+int32_t FileTimeSeconds(const FILETIME &t) {
+  const int64_t ticks = (static_cast<int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  return static_cast<int32_t>((ticks - 116444736000000000LL) / 10000000LL);
 }
 
 void CopyCut(char *field, size_t width, const std::string &text) {
@@ -105,18 +130,13 @@ bool EqualsNoCase(const std::string &a, const std::string &b) {
 
 int32_t Now() { return static_cast<int32_t>(std::time(nullptr)); }
 
-int32_t LastWriteSeconds(const std::string &path) {
-  std::error_code ec;
-  auto t = fs::last_write_time(path, ec);
-  if (ec) return Now();
-  auto sys = std::chrono::file_clock::to_sys(t);
-  return static_cast<int32_t>(std::chrono::duration_cast<std::chrono::seconds>(sys.time_since_epoch()).count());
-}
-
-// The number of a canonical message file name "m<n>.msg" (no leading zeros,
-// n >= 1), else nothing; other names are left alone.
+// The number of a message file name "m<n>.msg" (case ignored, as Windows
+// names are; no leading zeros, n >= 1), else nothing; other names are left alone.
 std::optional<uint64_t> MessageNumber(const std::string &name) {
-  if (name.size() < 6 || name[0] != 'm' || name.compare(name.size() - 4, 4, ".msg") != 0) return std::nullopt;
+  if (name.size() < 6 || (name[0] != 'm' && name[0] != 'M')) return std::nullopt;
+  std::string ext = name.substr(name.size() - 4);
+  for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext != ".msg") return std::nullopt;
   std::string digits = name.substr(1, name.size() - 5);
   if (digits.empty() || digits.size() > 10 || digits[0] == '0') return std::nullopt;
   for (char c : digits)
@@ -124,21 +144,25 @@ std::optional<uint64_t> MessageNumber(const std::string &name) {
   return std::stoull(digits);
 }
 
+struct MessageFile {
+  uint64_t number;
+  FILETIME lastWrite;
+};
+
 // The folder's message files, read whole and sorted by number before anything
 // is renamed (the order of a directory listing is not stable across renames).
-std::vector<uint64_t> ListMessageNumbers(const std::string &folder) {
-  std::vector<uint64_t> numbers;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code typeEc;
-    if (it->is_directory(typeEc)) continue;
-    if (auto n = MessageNumber(it->path().filename().string())) numbers.push_back(*n);
-  }
-  std::sort(numbers.begin(), numbers.end());
-  return numbers;
+// A second file of the same number (names differing in case) is left alone.
+std::vector<MessageFile> ListMessageFiles(const std::string &folder) {
+  std::vector<MessageFile> files;
+  for (const Listed &e : ListDirectory(folder, "m*.msg"))
+    if (auto n = MessageNumber(e.name); n && !e.directory) files.push_back(MessageFile{*n, e.lastWrite});
+  std::stable_sort(files.begin(), files.end(), [](const MessageFile &a, const MessageFile &b) { return a.number < b.number; });
+  files.erase(std::unique(files.begin(), files.end(), [](const MessageFile &a, const MessageFile &b) { return a.number == b.number; }),
+              files.end());
+  return files;
 }
 
-bool HasMessageFiles(const std::string &folder) { return !ListMessageNumbers(folder).empty(); }
+bool HasMessageFiles(const std::string &folder) { return !ListMessageFiles(folder).empty(); }
 
 std::string SummaryFrom(const HEADER_SUMMARY &s, const std::string &ownAddress) {
   if (s.from && EqualsNoCase(*s.from, ownAddress))
@@ -150,9 +174,9 @@ std::string SummaryFrom(const HEADER_SUMMARY &s, const std::string &ownAddress) 
 
 }  // namespace
 
-std::string IndexPath(const std::string &folder) { return folder + "/index.idx"; }
+std::string IndexPath(const std::string &folder) { return folder + "\\index.idx"; }
 std::string MessagePath(const std::string &folder, uint64_t number) {
-  return folder + "/m" + std::to_string(number) + ".msg";
+  return folder + "\\m" + std::to_string(number) + ".msg";
 }
 
 IDX_RECORD MakeRecord(const HEADER_SUMMARY &summary, int32_t slot, int32_t arrival, const std::string &ownAddress) {
@@ -253,8 +277,7 @@ int StoreDeleteMessage(const std::string &folder, int32_t slot) {
   // on disk (found again by a rebuild), never an index entry without a file.
   if (!FreeSlot(index.f, slot)) return kStoreNoIndex;
   index.Close();
-  std::error_code ec;
-  fs::remove(MessagePath(folder, static_cast<uint64_t>(slot)), ec);
+  DeleteFileA(MessagePath(folder, static_cast<uint64_t>(slot)).c_str());
   return 0;
 }
 
@@ -286,8 +309,7 @@ int StoreMoveMessage(const std::string &source, const std::string &destination, 
 
 int StoreCreateFolder(const std::string &folder) {
   if (!PathFits(folder)) return kStoreNoIndex;
-  std::error_code ec;
-  fs::create_directories(folder, ec);
+  CreateDirectoryA(folder.c_str(), nullptr);  // an existing directory is fine
   const std::string path = IndexPath(folder);
   File index(std::fopen(path.c_str(), "rb+"));
   if (!index) index.f = std::fopen(path.c_str(), "wb+x");
@@ -327,14 +349,15 @@ int RebuildFolder(const std::string &folder) {
   if (!PathFits(folder)) return kStoreNoIndex;
   // The new index is built aside and replaces the old one only when complete:
   // an interrupted rebuild leaves the previous index, never a short one.
-  const std::string aside = folder + "/index.new";
+  const std::string aside = folder + "\\index.new";
   File index(std::fopen(aside.c_str(), "wb"));
   if (!index) return kStoreNoIndex;
   if (!WriteRecord(index.f, 0, HeaderRecord(0))) return kStoreNoIndex;
   int32_t written = 1;  // records in the new index
   uint64_t candidate = 1;
   int step = 0;
-  for (uint64_t number : ListMessageNumbers(folder)) {
+  for (const MessageFile &file : ListMessageFiles(folder)) {
+    uint64_t number = file.number;
     while (candidate < number && FileExists(MessagePath(folder, static_cast<uint64_t>(candidate)))) ++candidate;
     if (candidate < number && RenameNoReplace(MessagePath(folder, static_cast<uint64_t>(number)),
                                               MessagePath(folder, static_cast<uint64_t>(candidate))))
@@ -348,7 +371,7 @@ int RebuildFolder(const std::string &folder) {
       ScanHeader(summary, MAIL_SOURCE::File(f), nullptr);
       CloseSource(MAIL_SOURCE::File(f));
     }
-    IDX_RECORD r = MakeRecord(summary, slot, LastWriteSeconds(path), Settings().ownAddress);
+    IDX_RECORD r = MakeRecord(summary, slot, FileTimeSeconds(file.lastWrite), Settings().ownAddress);
     for (; written < slot; ++written)
       if (!WriteRecord(index.f, written, HeaderRecord(0))) return kStoreNoIndex;
     if (!WriteRecord(index.f, slot, r)) return kStoreNoIndex;
@@ -356,9 +379,7 @@ int RebuildFolder(const std::string &folder) {
   }
   if (!index.Close()) return kStoreNoIndex;
   Step("rebuild", 1000);
-  std::error_code ec;
-  fs::rename(aside, IndexPath(folder), ec);
-  if (ec) return kStoreNoIndex;
+  if (!MoveFileExA(aside.c_str(), IndexPath(folder).c_str(), MOVEFILE_REPLACE_EXISTING)) return kStoreNoIndex;
   MarkIndexFormatCurrent();
   return 0;
 }
@@ -366,20 +387,15 @@ int RebuildFolder(const std::string &folder) {
 void RebuildAllFolders(const std::string &directory) {
   RebuildFolder(directory);
   std::vector<std::string> subdirectories;
-  std::error_code ec;
-  for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code typeEc;
-    std::string name = it->path().filename().string();
-    if (it->is_directory(typeEc) && !it->is_symlink(typeEc) && !name.empty() && name[0] != '.')
-      subdirectories.push_back(it->path().string());
-  }
+  for (const Listed &e : ListDirectory(directory, "*.*"))
+    if (e.directory && !e.name.empty() && e.name[0] != '.') subdirectories.push_back(directory + "\\" + e.name);
   std::sort(subdirectories.begin(), subdirectories.end());
   for (const auto &sub : subdirectories) RebuildAllFolders(sub);
 }
 
 FILE *CreateUniqueFile(std::string &path) {
   char digits[8];
-  std::snprintf(digits, sizeof digits, "%06d", static_cast<int>(getpid() % 1000000));
+  std::snprintf(digits, sizeof digits, "%06d", static_cast<int>(GetCurrentProcessId() % 1000000));
   std::string name = std::string("qx") + digits;
   for (int attempt = 0; attempt < 27; ++attempt) {
     if (attempt > 0) name[2] = static_cast<char>('a' + attempt - 1);

@@ -5,14 +5,47 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
+#include <vector>
 
 #include "mailstore.h"
 
+// Last, so that the layer's C runtime names (fopen) are not undone by <cstdio>.
+#include <windows.h>
+
 namespace {
 
+// The program's INI access: the private-profile calls of KERNEL32.
+class Win32ProfileAccess : public ProfileAccess {
+ public:
+  std::string Get(const std::string &file, const std::string &section, const std::string &key,
+                  const std::string &def, size_t width) override {
+    std::vector<char> buffer(width > 0 ? width : 1);
+    GetPrivateProfileStringA(section.c_str(), key.c_str(), def.c_str(), buffer.data(),
+                             static_cast<DWORD>(buffer.size()), file.c_str());
+    buffer.back() = '\0';
+    return buffer.data();
+  }
+  bool Set(const std::string &file, const std::string &section, const std::string &key,
+           const std::string &value) override {
+    return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) != FALSE;
+  }
+  std::vector<std::string> Keys(const std::string &file, const std::string &section) override {
+    std::vector<char> buffer(60000, '\0');
+    DWORD n = GetPrivateProfileStringA(section.c_str(), nullptr, "", buffer.data(),
+                                       static_cast<DWORD>(buffer.size()), file.c_str());
+    std::vector<std::string> keys;
+    for (size_t at = 0; at < n && at < buffer.size() && buffer[at];) {
+      std::string key(buffer.data() + at);
+      at += key.size() + 1;
+      keys.push_back(std::move(key));
+    }
+    return keys;
+  }
+};
+
+Win32ProfileAccess g_win32Profile;
 MAIL_SETTINGS g_settings;
-ProfileAccess *g_profile = nullptr;
+ProfileAccess *g_profile = &g_win32Profile;
 
 constexpr const char *kDefaultSection = "default";
 constexpr size_t kDefaultWidth = 255;
@@ -55,7 +88,7 @@ int Clamp(long v, int low, int high) { return v < low ? low : v > high ? high : 
 
 }  // namespace
 
-void SetProfileAccess(ProfileAccess *access) { g_profile = access; }
+void SetProfileAccess(ProfileAccess *access) { g_profile = access ? access : &g_win32Profile; }
 ProfileAccess *GetProfileAccess() { return g_profile; }
 MAIL_SETTINGS &Settings() { return g_settings; }
 
@@ -150,9 +183,9 @@ int LoadSettings() {
   s.indexFormatCurrent = EqualsNoCase(s.indexFormat, kIndexFormatCurrent);
   s.currentFolder = s.lastTargetFolder = s.mailDir;
   s.ownAddress = MakeOwnAddress(s.user, s.mailHost);
-  std::error_code ec;
-  if (std::filesystem::is_directory(s.mailDir, ec)) return 1;
-  return ec ? ec.value() : ENOENT;
+  if (_access(s.mailDir.c_str(), 0) != 0) return errno;
+  DWORD attributes = GetFileAttributesA(s.mailDir.c_str());
+  return (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) ? 1 : ENOTDIR;
 }
 
 CONFIGURE_VALUES ConfigureInitialValues() {

@@ -7,7 +7,7 @@
 #include <vector>
 
 // Private INI files as GetPrivateProfileStringA / WritePrivateProfileStringA
-// see them. The program's access sits on those calls; tests plug in their own.
+// see them. The program uses those calls (the default); tests may plug in their own.
 class ProfileAccess {
  public:
   virtual ~ProfileAccess() = default;
@@ -19,7 +19,7 @@ class ProfileAccess {
   // Every key of section, in file order.
   virtual std::vector<std::string> Keys(const std::string &file, const std::string &section) = 0;
 };
-void SetProfileAccess(ProfileAccess *access);
+void SetProfileAccess(ProfileAccess *access);  // nullptr: the private-profile calls
 ProfileAccess *GetProfileAccess();
 
 struct MAIL_SETTINGS {

@@ -64,7 +64,7 @@ std::map<std::string, int> IndexedCounts(const std::vector<std::string> &folders
   for (const auto &folder : folders)
     for (const auto &[slot, id] : IndexedIds(folder)) {
       ++counts[id];
-      EXPECT_TRUE(fs::exists(MessagePath(folder, static_cast<uint64_t>(slot)))) << folder << " " << slot;
+      EXPECT_TRUE(fs::exists(Host(MessagePath(folder, static_cast<uint64_t>(slot))))) << folder << " " << slot;
     }
   return counts;
 }
@@ -174,7 +174,7 @@ TEST(MailboxLockTest, ExactlyOneProcessHoldsItAndDeathFreesIt) {
     close(results[i]);
   }
   EXPECT_EQ(held[0] + held[1], 1);
-  EXPECT_TRUE(fs::exists(dir / "QXLOCK.LCK"));
+  EXPECT_TRUE(fs::exists(Host(dir / "QXLOCK.LCK")));
 
   MailboxLock mine;
   EXPECT_FALSE(mine.Open(dir.path()));

@@ -50,8 +50,8 @@ TEST_F(StoreTest, FreeListAfterDeletesAndAdds) {
   EXPECT_EQ(bytes.substr(0, 109), FreeRecordBytes(5));
   EXPECT_EQ(bytes.substr(5 * 109, 109), FreeRecordBytes(3));
   EXPECT_EQ(bytes.substr(3 * 109, 109), FreeRecordBytes(0));
-  EXPECT_FALSE(fs::exists(MessagePath(mail, 3)));
-  EXPECT_FALSE(fs::exists(MessagePath(mail, 5)));
+  EXPECT_FALSE(fs::exists(Host(MessagePath(mail, 3))));
+  EXPECT_FALSE(fs::exists(Host(MessagePath(mail, 5))));
 
   ASSERT_EQ(AddMessage(mail, Message("a")), 0);
   ASSERT_EQ(AddMessage(mail, Message("b")), 0);
@@ -76,7 +76,7 @@ TEST_F(StoreTest, MoveBetweenFolders) {
   ASSERT_EQ(StoreMoveMessage(a, b, 2), 0);
   EXPECT_EQ(IndexBytes(a).substr(0, 109), FreeRecordBytes(2));
   EXPECT_EQ(IndexBytes(a).substr(2 * 109, 109), FreeRecordBytes(0));
-  EXPECT_FALSE(fs::exists(MessagePath(a, 2)));
+  EXPECT_FALSE(fs::exists(Host(MessagePath(a, 2))));
   EXPECT_EQ(ReadFile(MessagePath(b, 2)), Message("a2"));
   IDX_RECORD r = Record(b, 2);
   moved.n = 2;
@@ -92,13 +92,13 @@ TEST_F(StoreTest, RebuildNumbering) {
   WriteFile(mail + "/m07.msg", Message("not canonical"));  // left alone
   ASSERT_EQ(RebuildFolder(mail), 0);
   EXPECT_EQ(IndexedIds(mail), (std::map<int, std::string>{{1, "<two@example.com>"}, {2, "<seven@example.com>"}}));
-  EXPECT_FALSE(fs::exists(MessagePath(mail, 7)));
-  EXPECT_TRUE(fs::exists(mail + "/m07.msg"));
+  EXPECT_FALSE(fs::exists(Host(MessagePath(mail, 7))));
+  EXPECT_TRUE(fs::exists(Host(mail + "/m07.msg")));
   EXPECT_EQ(IndexBytes(mail).size(), 3u * 109);
   EXPECT_EQ(profile.Get(Settings().iniFile, "tester", "IndexFormat", "", 255), "BytePacked");
   EXPECT_TRUE(Settings().indexFormatCurrent);
   // The rebuilt record carries the file's write time as arrival.
-  auto mtime = fs::last_write_time(MessagePath(mail, 1));
+  auto mtime = fs::last_write_time(Host(MessagePath(mail, 1)));
   auto secs = std::chrono::duration_cast<std::chrono::seconds>(
       std::chrono::file_clock::to_sys(mtime).time_since_epoch()).count();
   const int32_t arrival = Record(mail, 1).arrival;
@@ -120,8 +120,8 @@ TEST_F(StoreTest, RebuildAllFoldersRecurses) {
   WriteFile(MessagePath(dir / "sub/deeper", 4), Message("deep"));
   RebuildAllFolders(mail);
   EXPECT_EQ(IndexedIds(dir / "sub/deeper"), (std::map<int, std::string>{{1, "<deep@example.com>"}}));
-  EXPECT_TRUE(fs::exists(IndexPath(dir / "sub")));
-  EXPECT_FALSE(fs::exists(IndexPath(dir / ".hidden")));
+  EXPECT_TRUE(fs::exists(Host(IndexPath(dir / "sub"))));
+  EXPECT_FALSE(fs::exists(Host(IndexPath(dir / ".hidden"))));
 }
 
 TEST_F(StoreTest, ResultCodes) {
@@ -148,7 +148,7 @@ TEST_F(StoreTest, ResultCodes) {
   };
   for (const Case &c : cases) EXPECT_EQ(c.result, c.expected) << c.what;
   EXPECT_EQ(IndexBytes(mail), indexBefore);  // nothing changed
-  EXPECT_TRUE(fs::exists(MessagePath(mail, 1)));
+  EXPECT_TRUE(fs::exists(Host(MessagePath(mail, 1))));
   EXPECT_EQ(ReadFile(work), Message("x"));
 
   IDX_RECORD r;

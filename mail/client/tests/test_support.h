@@ -117,15 +117,23 @@ class TempDir {
   std::string path_;
 };
 
+// A store path ("dir\\m1.msg") as a host path: the tests' directories are
+// absolute host paths, which the layer reads on the drive that holds them.
+inline std::string Host(std::string path) {
+  for (char &c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
 inline std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(Host(path), std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
 inline void WriteFile(const std::string &path, const std::string &data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(Host(path), std::ios::binary | std::ios::trunc);
   out << data;
 }
 
