@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -102,6 +104,7 @@ struct Registry {
   struct View {
     std::shared_ptr<MappingObject> object;
     size_t length;
+    DWORD protect;  // PAGE_READONLY, PAGE_READWRITE or PAGE_WRITECOPY
   };
   std::map<const void *, View> views;
 };
@@ -348,7 +351,9 @@ LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offset_high, DWO
   }
   qx::Registry &r = qx::TheRegistry();
   std::lock_guard guard(r.lock);
-  r.views[view] = qx::Registry::View{object, length};
+  const DWORD view_protect = access == FILE_MAP_COPY ? PAGE_WRITECOPY
+                             : (prot & PROT_WRITE) ? PAGE_READWRITE : PAGE_READONLY;
+  r.views[view] = qx::Registry::View{object, length, view_protect};
   return view;
 }
 
@@ -396,3 +401,97 @@ BOOL WINAPI FlushViewOfFile(LPCVOID address, SIZE_T bytes) {
 }
 
 }  // extern "C"
+
+namespace qx {
+namespace {
+
+DWORD ProtectOf(bool read, bool write, bool execute) {
+  if (execute) return write ? PAGE_EXECUTE_READWRITE : read ? PAGE_EXECUTE_READ : PAGE_EXECUTE;
+  if (write) return PAGE_READWRITE;
+  return read ? PAGE_READONLY : PAGE_NOACCESS;
+}
+
+// The region of /proc/self/maps holding an address; false when none does
+// (the address is free), with [start, end) of the free gap around it.
+bool MappedRegion(uintptr_t address, uintptr_t &start, uintptr_t &end, DWORD &protect, DWORD &type) {
+  FILE *maps = std::fopen("/proc/self/maps", "r");
+  uintptr_t gap_start = 0, gap_end = UINTPTR_MAX;
+  bool found = false;
+  if (maps) {
+    char line[512];
+    while (std::fgets(line, sizeof line, maps)) {
+      unsigned long long lo = 0, hi = 0, inode = 0;
+      char perms[8] = {};
+      if (std::sscanf(line, "%llx-%llx %7s %*s %*s %llu", &lo, &hi, perms, &inode) != 4) continue;
+      if (address >= hi) {
+        gap_start = static_cast<uintptr_t>(hi);
+        continue;
+      }
+      if (address < lo) {
+        gap_end = static_cast<uintptr_t>(lo);
+        break;
+      }
+      start = static_cast<uintptr_t>(lo);
+      end = static_cast<uintptr_t>(hi);
+      protect = ProtectOf(perms[0] == 'r', perms[1] == 'w', perms[2] == 'x');
+      type = inode != 0 ? (perms[2] == 'x' || perms[3] == 'p' ? MEM_IMAGE : MEM_MAPPED) : MEM_PRIVATE;
+      found = true;
+      break;
+    }
+    std::fclose(maps);
+  }
+  if (!found) {
+    start = gap_start;
+    end = gap_end;
+  }
+  return found;
+}
+
+}  // namespace
+}  // namespace qx
+
+extern "C" SIZE_T WINAPI VirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION info, SIZE_T length) {
+  if (!info || length < sizeof(MEMORY_BASIC_INFORMATION)) {
+    SetLastError(ERROR_BAD_LENGTH);
+    return 0;
+  }
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t at = reinterpret_cast<uintptr_t>(address) / page * page;
+  *info = MEMORY_BASIC_INFORMATION{};
+  info->BaseAddress = reinterpret_cast<PVOID>(at);
+  {
+    qx::Registry &r = qx::TheRegistry();
+    std::lock_guard guard(r.lock);
+    auto it = r.views.upper_bound(address);
+    if (it != r.views.begin()) {
+      --it;
+      const uintptr_t base = reinterpret_cast<uintptr_t>(it->first);
+      const uintptr_t end = base + (it->second.length + page - 1) / page * page;
+      if (at >= base && at < end) {
+        const DWORD protect = it->second.protect;
+        info->AllocationBase = const_cast<void *>(it->first);
+        info->AllocationProtect = protect;
+        info->RegionSize = end - at;
+        info->State = MEM_COMMIT;
+        info->Protect = protect;
+        info->Type = MEM_MAPPED;
+        return sizeof(MEMORY_BASIC_INFORMATION);
+      }
+    }
+  }
+  uintptr_t start = 0, end = 0;
+  DWORD protect = 0, type = 0;
+  if (qx::MappedRegion(at, start, end, protect, type)) {
+    info->AllocationBase = reinterpret_cast<PVOID>(start);
+    info->AllocationProtect = protect;
+    info->RegionSize = end - at;
+    info->State = MEM_COMMIT;
+    info->Protect = protect;
+    info->Type = type;
+  } else {
+    info->RegionSize = end - at;
+    info->State = MEM_FREE;
+    info->Protect = PAGE_NOACCESS;
+  }
+  return sizeof(MEMORY_BASIC_INFORMATION);
+}

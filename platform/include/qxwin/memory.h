@@ -6,6 +6,9 @@
 #include "base.h"
 #include "resources.h"
 
+#ifndef ERROR_BAD_LENGTH
+#define ERROR_BAD_LENGTH 24L
+#endif
 #ifndef ERROR_DISCARDED
 #define ERROR_DISCARDED 157L
 #endif
@@ -106,6 +109,27 @@ typedef BOOL (WINAPI *QX_DLLMAIN)(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lp
 #define FILE_MAP_READ SECTION_MAP_READ
 #define FILE_MAP_ALL_ACCESS SECTION_ALL_ACCESS
 
+/* Address space queries */
+#define PAGE_EXECUTE 0x10u
+#define PAGE_EXECUTE_READ 0x20u
+#define PAGE_EXECUTE_READWRITE 0x40u
+#define MEM_COMMIT 0x00001000u
+#define MEM_RESERVE 0x00002000u
+#define MEM_FREE 0x00010000u
+#define MEM_PRIVATE 0x00020000u
+#define MEM_MAPPED 0x00040000u
+#define MEM_IMAGE 0x01000000u
+
+typedef struct _MEMORY_BASIC_INFORMATION {
+  PVOID BaseAddress;
+  PVOID AllocationBase;
+  DWORD AllocationProtect;
+  SIZE_T RegionSize;
+  DWORD State;
+  DWORD Protect;
+  DWORD Type;
+} MEMORY_BASIC_INFORMATION, *PMEMORY_BASIC_INFORMATION;
+
 /* Version information */
 #define VS_FFI_SIGNATURE 0xFEEF04BDu
 #define VS_FFI_STRUCVERSION 0x00010000u
@@ -198,6 +222,9 @@ WINBASEAPI LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesire
                                        SIZE_T dwNumberOfBytesToMap);
 WINBASEAPI BOOL WINAPI UnmapViewOfFile(LPCVOID lpBaseAddress);
 WINBASEAPI BOOL WINAPI FlushViewOfFile(LPCVOID lpBaseAddress, SIZE_T dwNumberOfBytesToFlush);
+/* For an address in a view: the view's pages from that address on. */
+WINBASEAPI SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer,
+                                      SIZE_T dwLength);
 #define CreateFileMapping CreateFileMappingA
 #define OpenFileMapping OpenFileMappingA
 

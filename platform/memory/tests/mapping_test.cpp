@@ -208,6 +208,29 @@ TEST(Mapping, ViewKeepsTheObjectAfterItsHandleCloses) {
   EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, "viewed"), nullptr);
 }
 
+TEST(Mapping, ViewSizeIsFoundWithVirtualQuery) {
+  // How a receiver learns how much of the block it may read.
+  HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 5000, "sized");
+  char *view = static_cast<char *>(MapViewOfFile(h, FILE_MAP_READ, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  MEMORY_BASIC_INFORMATION info{};
+  ASSERT_EQ(VirtualQuery(view + 10, &info, sizeof info), sizeof info);
+  EXPECT_EQ(info.AllocationBase, view);
+  EXPECT_EQ(info.BaseAddress, view);  // the page holding the address
+  const SIZE_T page = static_cast<SIZE_T>(sysconf(_SC_PAGESIZE));
+  EXPECT_EQ(info.RegionSize, (5000 + page - 1) / page * page);
+  EXPECT_EQ(info.Type, static_cast<DWORD>(MEM_MAPPED));
+  EXPECT_EQ(info.State, static_cast<DWORD>(MEM_COMMIT));
+  EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_READONLY));
+  int local = 0;
+  ASSERT_EQ(VirtualQuery(&local, &info, sizeof info), sizeof info);
+  EXPECT_EQ(info.Type, static_cast<DWORD>(MEM_PRIVATE));
+  EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_READWRITE));
+  EXPECT_EQ(VirtualQuery(view, &info, 4), 0u);
+  UnmapViewOfFile(view);
+  CloseHandle(h);
+}
+
 TEST(Mapping, BadRequestsAreRefused) {
   SetLastError(0);
   EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, "empty"), nullptr);
