@@ -1,5 +1,6 @@
 // Mail settings: INI contents to values (defaults, [default] under the user's
-// section, booleans, out-of-range numbers) and what the Configure dialog's OK writes.
+// section, booleans, out-of-range numbers) and what the Configure dialog's OK
+// writes, through the layer's private-profile calls.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -15,18 +16,16 @@ using namespace mailtest;
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetProfileAccess(&profile);
+    SetProfileAccess(nullptr);  // the layer's private-profile calls
     Settings() = MAIL_SETTINGS{};
     Settings().iniFile = dir / "QXMAIL.INI";
     Settings().user = "tester";
   }
-  void TearDown() override { SetProfileAccess(nullptr); }
   void Load(const std::string &ini) {
     WriteFile(Settings().iniFile, ini);
     LoadSettings();
   }
   TempDir dir;
-  DiskProfile profile;
 };
 
 TEST_F(SettingsTest, DefaultsWithoutAFile) {
@@ -166,7 +165,7 @@ TEST_F(SettingsTest, ConfigureLimitsAndUntickedInclude) {
     EXPECT_EQ(Settings().interval, l.intervalOut) << l.interval;
     EXPECT_EQ(Settings().replyString, "Kept");
     EXPECT_EQ(Settings().indentString, "|");
-    EXPECT_EQ(profile.Get(Settings().iniFile, "tester", "ReplyString", "", 255), "Kept");  // still written
+    EXPECT_EQ(GetProfileAccess()->Get(Settings().iniFile, "tester", "ReplyString", "", 255), "Kept");  // still written
     EXPECT_EQ(r.dialogResult, 1);
   }
   // Timed switched off kills the timer once.
@@ -185,8 +184,9 @@ TEST_F(SettingsTest, ConfigureFailures) {
   EXPECT_EQ(r.dialogResult, 0);  // the dialog stays open with string 46
   EXPECT_TRUE(r.mailDirMissing);
 
-  profile.failWrites = true;
+  // An INI file in a directory that does not exist cannot be written.
+  Settings().iniFile = dir / "missing/QXMAIL.INI";
   v.mailDir = dir.path();
   r = ConfigureApply(v);
-  EXPECT_EQ(r.failedWrites, 23);  // every key was tried
+  EXPECT_EQ(r.failedWrites, 23);  // every key was tried, failures reported once
 }
