@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -171,6 +174,46 @@ TEST(GlobalMemory, HugeRequestFailsCleanly) {
   EXPECT_EQ(GlobalReAlloc(h, ~SIZE_T{0} - 8, GMEM_MOVEABLE), nullptr);
   EXPECT_EQ(GlobalSize(h), 8u);
   GlobalFree(h);
+}
+
+TEST(GlobalMemory, ThreadsShareOneTable) {
+  // Blocks made on several threads at once get distinct handles and stay
+  // intact; each thread frees the blocks of its neighbour.
+  constexpr int kThreads = 4, kBlocks = 500;
+  std::vector<std::vector<HGLOBAL>> made(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &made] {
+      for (int i = 0; i < kBlocks; ++i) {
+        HGLOBAL h = GlobalAlloc(GHND, 8);
+        int *p = static_cast<int *>(GlobalLock(h));
+        p[0] = t;
+        p[1] = i;
+        GlobalUnlock(h);
+        made[t].push_back(h);
+      }
+    });
+  }
+  for (auto &th : threads) th.join();
+  std::set<HGLOBAL> distinct;
+  for (const auto &list : made) distinct.insert(list.begin(), list.end());
+  EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads * kBlocks));
+  threads.clear();
+  std::vector<int> bad(kThreads, 0);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &made, &bad] {
+      const int owner = (t + 1) % kThreads;
+      for (int i = 0; i < kBlocks; ++i) {
+        HGLOBAL h = made[owner][i];
+        const int *p = static_cast<const int *>(GlobalLock(h));
+        if (!p || p[0] != owner || p[1] != i) ++bad[t];
+        GlobalUnlock(h);
+        if (GlobalFree(h) != nullptr) ++bad[t];
+      }
+    });
+  }
+  for (auto &th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(bad[t], 0) << t;
 }
 
 TEST(GlobalMemory, MemoryStatusIsConsistent) {

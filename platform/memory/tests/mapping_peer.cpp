@@ -3,6 +3,7 @@
 //   memory_mapping_peer create NAME SIZE    print "new" or "exists" and the first bytes
 //   memory_mapping_peer hold NAME           open, print "held", keep it until stdin closes
 //   memory_mapping_peer die NAME            create with "dead" inside, then get killed
+//   memory_mapping_peer churn NAME COUNT    COUNT times: create, check, mark, close; print "ok"
 #include <windows.h>
 
 #include <signal.h>
@@ -16,6 +17,28 @@ int main(int argc, char **argv) {
   if (argc < 3) return 2;
   const char *verb = argv[1];
   const char *name = argv[2];
+  if (std::strcmp(verb, "churn") == 0) {
+    // Every view shows either a fresh zeroed object or one holding the
+    // marker that every holder writes: never anything else.
+    const int count = argc > 3 ? std::atoi(argv[3]) : 100;
+    for (int i = 0; i < count; ++i) {
+      HANDLE m = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 64, name);
+      if (!m) {
+        std::printf("create error %lu\n", static_cast<unsigned long>(GetLastError()));
+        return 1;
+      }
+      char *v = static_cast<char *>(MapViewOfFile(m, FILE_MAP_WRITE, 0, 0, 0));
+      if (!v || (v[0] != 0 && std::strcmp(v, "marker") != 0)) {
+        std::printf("bad view\n");
+        return 1;
+      }
+      std::memcpy(v, "marker", 7);
+      UnmapViewOfFile(v);
+      CloseHandle(m);
+    }
+    std::printf("ok\n");
+    return 0;
+  }
   HANDLE h = nullptr;
   bool existed = false;
   if (std::strcmp(verb, "create") == 0 || std::strcmp(verb, "die") == 0) {

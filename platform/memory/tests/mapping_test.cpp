@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -190,6 +191,15 @@ TEST(Mapping, HolderThatDiedLeavesNoObject) {
   EXPECT_EQ(view[0], 0);
   UnmapViewOfFile(view);
   CloseHandle(h);
+  EXPECT_TRUE(MappingFiles().empty());
+}
+
+TEST(Mapping, ConcurrentCreateAndCloseLeaveNothingBehind) {
+  std::vector<std::unique_ptr<PeerProcess>> peers;
+  for (int i = 0; i < 4; ++i)
+    peers.push_back(std::make_unique<PeerProcess>(std::vector<std::string>{"churn", "@9:9", "150"}));
+  for (auto &p : peers) EXPECT_EQ(p->ReadLine(), "ok");
+  for (auto &p : peers) EXPECT_EQ(p->Finish(), 0);
   EXPECT_TRUE(MappingFiles().empty());
 }
 
