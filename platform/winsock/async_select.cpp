@@ -8,7 +8,9 @@
 // for FD_WRITE); if the condition still holds then, it is posted again at
 // once. FD_CONNECT and FD_CLOSE come at most once. A socket whose events are
 // all spent is not polled at all, so nothing is level-triggered and the
-// watcher never spins.
+// watcher never spins. The watcher waits in epoll with one-shot entries: a
+// call that re-enables an event re-arms the entry itself, so the watcher
+// wakes once per event and not again for the re-enabling.
 #include "ws_internal.h"
 
 #include <atomic>
@@ -16,7 +18,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
-#include <sys/eventfd.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unordered_map>
@@ -39,7 +41,9 @@ struct Registration {
   bool data_unarmed = false;  // data waits but FD_READ is spent: stop polling for input
   bool parked = false;    // polled with nothing to post: wait for a re-enabling call
   bool oobinline = false;
-  std::uint64_t generation = 0;
+  bool in_epoll = false;
+  bool epoll_active = false;  // a one-shot entry that has not fired since it was armed
+  std::uint32_t generation = 0;
 };
 
 struct Post {
@@ -53,8 +57,8 @@ struct Registry {
   std::mutex lock;
   std::unordered_map<int, Registration> sockets;
   std::unordered_set<int> connecting;  // connects started without completion seen
-  std::uint64_t next_generation = 1;
-  int wake_fd = -1;
+  std::uint32_t next_generation = 1;
+  int epoll_fd = -1;
   bool watcher_started = false;
 };
 
@@ -63,13 +67,6 @@ std::atomic<int> g_registered{0};
 Registry &TheRegistry() {
   static Registry *registry = new Registry;  // never destroyed: the watcher outlives statics
   return *registry;
-}
-
-void Wake(Registry &r) {
-  if (r.wake_fd >= 0) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(r.wake_fd, &one, sizeof one);
-  }
 }
 
 SockKind ProbeKind(int fd, const Registry &r) {
@@ -118,6 +115,53 @@ short Interest(const Registration &reg) {
   return ev;
 }
 
+std::uint32_t EpollEvents(short poll_events) {
+  std::uint32_t ev = 0;
+  if (poll_events & POLLIN) ev |= EPOLLIN;
+  if (poll_events & POLLOUT) ev |= EPOLLOUT;
+  if (poll_events & POLLPRI) ev |= EPOLLPRI;
+  if (poll_events & POLLRDHUP) ev |= EPOLLRDHUP;
+  return ev;
+}
+
+short PollEvents(std::uint32_t ev) {
+  short out = 0;
+  if (ev & EPOLLIN) out |= POLLIN;
+  if (ev & EPOLLOUT) out |= POLLOUT;
+  if (ev & EPOLLPRI) out |= POLLPRI;
+  if (ev & EPOLLRDHUP) out |= POLLRDHUP;
+  if (ev & EPOLLHUP) out |= POLLHUP;
+  if (ev & EPOLLERR) out |= POLLERR;
+  return out;
+}
+
+// Puts the socket's one-shot epoll entry in line with what may be posted now;
+// called with the lock held whenever a registration changes.
+void Rearm(Registry &r, int fd, Registration &reg) {
+  const short interest = Interest(reg);
+  if (!interest) {
+    // A fired one-shot entry is already silent; only a live one is removed.
+    if (reg.in_epoll && reg.epoll_active) {
+      ::epoll_ctl(r.epoll_fd, EPOLL_CTL_DEL, fd, nullptr);
+      reg.in_epoll = false;
+    }
+    reg.epoll_active = false;
+    return;
+  }
+  reg.epoll_active = true;
+  epoll_event ev {};
+  ev.events = EpollEvents(interest) | EPOLLONESHOT;
+  ev.data.u64 = (std::uint64_t{reg.generation} << 32) | static_cast<std::uint32_t>(fd);
+  if (reg.in_epoll && ::epoll_ctl(r.epoll_fd, EPOLL_CTL_MOD, fd, &ev) == 0) return;
+  reg.in_epoll = ::epoll_ctl(r.epoll_fd, EPOLL_CTL_ADD, fd, &ev) == 0 ||
+                 (errno == EEXIST && ::epoll_ctl(r.epoll_fd, EPOLL_CTL_MOD, fd, &ev) == 0);
+}
+
+void Forget(Registry &r, int fd, Registration &reg) {
+  if (reg.in_epoll) ::epoll_ctl(r.epoll_fd, EPOLL_CTL_DEL, fd, nullptr);
+  reg.in_epoll = reg.epoll_active = false;
+}
+
 void Queue(std::vector<Post> &posts, int fd, Registration &reg, long event, int error) {
   reg.armed &= ~event;
   if (!(reg.events & event)) return;
@@ -156,11 +200,15 @@ void Evaluate(int fd, Registration &reg, short revents, Registry &r, std::vector
     case SockKind::Connected: {
       if ((revents & POLLPRI) && (reg.armed & kFdOob) && !reg.oobinline) Queue(posts, fd, reg, kFdOob, 0);
       if (revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR | (reg.oobinline ? POLLPRI : 0))) {
+        // Readable without a hang-up means data; otherwise a peek tells data
+        // still to be read from the end of the connection.
         char c;
-        const ssize_t got = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+        const bool closing = revents & (POLLRDHUP | POLLHUP | POLLERR);
+        const ssize_t got = closing ? ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) : 1;
         if (got > 0) {
+          // Either way input is not watched again until recv re-enables FD_READ.
           if (reg.armed & kFdRead) Queue(posts, fd, reg, kFdRead, 0);
-          else if (!reg.data_unarmed) reg.data_unarmed = changed = true;
+          if (!reg.data_unarmed) reg.data_unarmed = changed = true;
         } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
           const int err = got == 0 ? 0 : WsaErrorFromErrno(errno);
           if (!reg.eof) reg.eof = changed = true;
@@ -184,42 +232,24 @@ void Evaluate(int fd, Registration &reg, short revents, Registry &r, std::vector
 
 void WatcherLoop() {
   Registry &r = TheRegistry();
-  std::vector<pollfd> fds;
-  std::vector<std::uint64_t> generations;
+  constexpr int kBatch = 64;
+  epoll_event events[kBatch];
   std::vector<Post> posts;
   for (;;) {
-    fds.clear();
-    generations.clear();
-    fds.push_back({r.wake_fd, POLLIN, 0});
-    generations.push_back(0);
-    {
-      std::lock_guard guard(r.lock);
-      for (auto &[fd, reg] : r.sockets) {
-        const short ev = Interest(reg);
-        if (!ev) continue;
-        fds.push_back({fd, ev, 0});
-        generations.push_back(reg.generation);
-      }
-    }
-    const int n = ::poll(fds.data(), fds.size(), -1);
-    if (n < 0) continue;
-    if (fds[0].revents & POLLIN) {
-      std::uint64_t count;
-      [[maybe_unused]] ssize_t rd = ::read(r.wake_fd, &count, sizeof count);
-    }
+    const int n = ::epoll_wait(r.epoll_fd, events, kBatch, -1);
+    if (n <= 0) continue;
     posts.clear();
     {
       std::lock_guard guard(r.lock);
-      for (size_t i = 1; i < fds.size(); ++i) {
-        if (!fds[i].revents) continue;
-        auto it = r.sockets.find(fds[i].fd);
-        // A socket closed (and its number perhaps reused) while polled is skipped.
-        if (it == r.sockets.end() || it->second.generation != generations[i]) continue;
-        if (fds[i].revents & POLLNVAL) {
-          it->second.parked = true;
-          continue;
-        }
-        Evaluate(fds[i].fd, it->second, fds[i].revents, r, posts);
+      for (int i = 0; i < n; ++i) {
+        const int fd = static_cast<int>(events[i].data.u64 & 0xffffffffu);
+        const auto generation = static_cast<std::uint32_t>(events[i].data.u64 >> 32);
+        auto it = r.sockets.find(fd);
+        // A socket closed (and its number perhaps reused) meanwhile is skipped.
+        if (it == r.sockets.end() || it->second.generation != generation) continue;
+        it->second.epoll_active = false;  // one-shot: it fired
+        Evaluate(fd, it->second, PollEvents(events[i].events), r, posts);
+        Rearm(r, fd, it->second);
       }
     }
     if (!PostMessageA) continue;
@@ -229,7 +259,7 @@ void WatcherLoop() {
 
 void StartWatcher(Registry &r) {
   if (r.watcher_started) return;
-  r.wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  r.epoll_fd = ::epoll_create1(EPOLL_CLOEXEC);
   std::thread(WatcherLoop).detach();
   r.watcher_started = true;
 }
@@ -243,10 +273,13 @@ void Reenable(int fd, long events) {
   auto it = r.sockets.find(fd);
   if (it == r.sockets.end()) return;
   Registration &reg = it->second;
-  reg.armed |= events & reg.events & ~(kFdClose | kFdConnect);
-  if (events & kFdRead) reg.data_unarmed = false;
+  const long armed = reg.armed | (events & reg.events & ~(kFdClose | kFdConnect));
+  const bool data_unarmed = (events & kFdRead) ? false : reg.data_unarmed;
+  if (armed == reg.armed && data_unarmed == reg.data_unarmed && !reg.parked) return;  // nothing changes
+  reg.armed = armed;
+  reg.data_unarmed = data_unarmed;
   reg.parked = false;
-  Wake(r);
+  Rearm(r, fd, reg);
 }
 
 void NoteStateChange(int fd, bool connecting) {
@@ -258,17 +291,18 @@ void NoteStateChange(int fd, bool connecting) {
   if (it == r.sockets.end()) return;
   it->second.kind = ProbeKind(fd, r);
   it->second.parked = false;
-  Wake(r);
+  Rearm(r, fd, it->second);
 }
 
 void ForgetSocket(int fd) {
   Registry &r = TheRegistry();
   std::lock_guard guard(r.lock);
   r.connecting.erase(fd);
-  if (r.sockets.erase(fd)) {
-    g_registered.fetch_sub(1, std::memory_order_release);
-    Wake(r);
-  }
+  auto it = r.sockets.find(fd);
+  if (it == r.sockets.end()) return;
+  Forget(r, fd, it->second);
+  r.sockets.erase(it);
+  g_registered.fetch_sub(1, std::memory_order_release);
 }
 
 bool RegistrationOf(int fd, HWND &hwnd, UINT &msg, long &events) {
@@ -299,9 +333,9 @@ int Register(int fd, HWND hwnd, UINT msg, long events) {
   auto it = r.sockets.find(fd);
   if (events == 0) {  // cancels
     if (it != r.sockets.end()) {
+      Forget(r, fd, it->second);
       r.sockets.erase(it);
       g_registered.fetch_sub(1, std::memory_order_release);
-      Wake(r);
     }
     return 0;
   }
@@ -314,7 +348,9 @@ int Register(int fd, HWND hwnd, UINT msg, long events) {
   const bool close_sent = reg.close_sent;  // FD_CLOSE is told once per socket
   const bool eof = reg.eof;
   const SockKind kind = reg.kind;
+  const bool in_epoll = reg.in_epoll;
   reg = Registration{};
+  reg.in_epoll = in_epoll;
   reg.hwnd = hwnd;
   reg.msg = msg;
   reg.events = events & kFdAll;
@@ -324,7 +360,7 @@ int Register(int fd, HWND hwnd, UINT msg, long events) {
   reg.kind = (kind == SockKind::Dead) ? kind : ProbeKind(fd, r);
   reg.oobinline = OobInline(fd);
   reg.generation = r.next_generation++;
-  Wake(r);
+  Rearm(r, fd, reg);
   return 0;
 }
 

@@ -276,12 +276,16 @@ WINBASEAPI int qxws_recv(SOCKET s, char *buf, int len, int ws_flags) {
   if (!MapFlags(ws_flags, flags)) return Fail(kWSAEOPNOTSUPP);
   if (len < 0 || (!buf && len > 0)) return Fail(kWSAEFAULT);
   const int fd = Fd(s);
-  const bool nonblocking = IsNonBlocking(fd);
-  const long r = RunBlocking(fd, !nonblocking, POLLIN, [&](bool dontwait) -> long {
-    return ::recv(fd, buf, static_cast<size_t>(len), flags | (dontwait ? MSG_DONTWAIT : 0));
-  });
+  // The common case, data waiting, costs one call whatever the socket's mode.
+  long r = ::recv(fd, buf, static_cast<size_t>(len), flags | MSG_DONTWAIT);
+  if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) && !IsNonBlocking(fd)) {
+    r = RunBlocking(fd, true, POLLIN, [&](bool dontwait) -> long {
+      return ::recv(fd, buf, static_cast<size_t>(len), flags | (dontwait ? MSG_DONTWAIT : 0));
+    });
+  }
+  const int err = errno;
   Reenable(fd, (flags & MSG_OOB) ? kFdOob : kFdRead);
-  if (r < 0) return FailResult(r);
+  if (r < 0) return r == -2 ? kSocketError : FailErrno(err);
   return static_cast<int>(r);
 }
 
@@ -326,31 +330,31 @@ WINBASEAPI int qxws_send(SOCKET s, const char *buf, int len, int ws_flags) {
   if (!MapFlags(ws_flags & ~0x2, flags)) return Fail(kWSAEOPNOTSUPP);
   if (len < 0 || (!buf && len > 0)) return Fail(kWSAEFAULT);
   const int fd = Fd(s);
-  const bool nonblocking = IsNonBlocking(fd);
-  if (nonblocking || !HookInstalled()) {
-    long r;
-    do {
-      r = ::send(fd, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL);
-    } while (r < 0 && errno == EINTR && !nonblocking);
-    if (r < 0) {
-      const int err = errno;
-      if (err == EAGAIN || err == EWOULDBLOCK) Reenable(fd, kFdWrite);
-      return FailErrno(err);
-    }
-    return static_cast<int>(r);
+  // First without waiting: when it all goes, the socket's mode does not matter.
+  ssize_t first = ::send(fd, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (first == len) return len;
+  int err = errno;
+  if (first < 0 && err != EAGAIN && err != EWOULDBLOCK && err != EINTR) return FailErrno(err);
+  size_t sent = first > 0 ? static_cast<size_t>(first) : 0;
+  if (IsNonBlocking(fd)) {
+    if (sent > 0) return static_cast<int>(sent);
+    Reenable(fd, kFdWrite);  // a send that would block re-enables FD_WRITE
+    return FailErrno(EWOULDBLOCK);
   }
-  // A blocking send with a hook: the whole buffer goes, waiting between parts.
-  size_t sent = 0;
-  const long r = RunBlocking(fd, true, POLLOUT, [&](bool) -> long {
+  // A blocking socket: the rest goes too, waiting in the kernel or with the hook.
+  const long r = RunBlocking(fd, true, POLLOUT, [&](bool dontwait) -> long {
     while (sent < static_cast<size_t>(len)) {
       const ssize_t n = ::send(fd, buf + sent, static_cast<size_t>(len) - sent,
-                               flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+                               flags | MSG_NOSIGNAL | (dontwait ? MSG_DONTWAIT : 0));
       if (n < 0) return -1;
       sent += static_cast<size_t>(n);
     }
     return static_cast<long>(sent);
   });
-  if (r < 0) return FailResult(r);
+  if (r < 0) {
+    if (sent > 0 && r == -1) return static_cast<int>(sent);
+    return r == -2 ? kSocketError : FailErrno(errno);
+  }
   return static_cast<int>(r);
 }
 

@@ -14,7 +14,7 @@ namespace {
 // "report <file>": the command line, lpCmdLine, show state, session and open
 // descriptors, one "key=value" a line; exits with 7.
 int Report(const char *file, LPSTR args, int show) {
-  FILE *out = std::fopen(file, "w");
+  FILE *out = std::fopen(file, "wb");  // binary: no CR LF from the C runtime
   if (!out) return 90;
   std::fprintf(out, "cmdline=%s\n", GetCommandLineA());
   std::fprintf(out, "args=%s\n", args);
