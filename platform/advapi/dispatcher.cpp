@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -104,6 +105,7 @@ int Listen(const std::string &path, DWORD &error) {
       return -1;
     }
   }
+  if (path.rfind("/run/qx/svc/", 0) == 0) chmod(path.c_str(), 0666);
   if (listen(fd, 8) != 0) {
     close(fd);
     error = ERROR_ACCESS_DENIED;
@@ -112,11 +114,18 @@ int Listen(const std::string &path, DWORD &error) {
   return fd;
 }
 
-bool PeerAllowed(int fd) {
+// Whether the peer is this service's own user or root. Others may query,
+// interrogate and send user controls (128-255), as NT's default service
+// security lets interactive users; stopping, pausing and continuing are theirs alone.
+bool PeerIsOwner(int fd) {
   ucred cred{};
   socklen_t len = sizeof cred;
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return false;
   return cred.uid == geteuid() || cred.uid == 0;
+}
+
+bool AnyoneMaySend(DWORD control) {
+  return control == SERVICE_CONTROL_INTERROGATE || (control >= 128 && control <= 255);
 }
 
 bool ReadRequest(int fd, std::string &line) {
@@ -182,13 +191,13 @@ void Serve(Dispatcher &d, int listener) {
   int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) return;
   std::string line;
-  if (PeerAllowed(fd) && ReadRequest(fd, line)) {
+  if (ReadRequest(fd, line)) {
     DWORD error = ERROR_SUCCESS;
     unsigned control = 0;
     char tail = 0;
     if (line == "query") {
     } else if (std::sscanf(line.c_str(), "control %u%c", &control, &tail) == 1) {
-      error = Deliver(d, control);
+      error = PeerIsOwner(fd) || AnyoneMaySend(control) ? Deliver(d, control) : ERROR_ACCESS_DENIED;
     } else {
       error = ERROR_INVALID_PARAMETER;
     }

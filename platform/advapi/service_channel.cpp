@@ -4,6 +4,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "qx/env.h"
 
@@ -38,27 +40,71 @@ int HexDigit(char c) {
   return -1;
 }
 
+const char kMachineSocketDir[] = "/run/qx/svc";
+
+bool MachineWide() {
+  const char *forced = std::getenv("QX_RUNTIME_DIR");
+  return !(forced && *forced);
+}
+
+std::string FileName(const std::string &service_name) {
+  std::string file;
+  for (unsigned char c : service_name) AppendEscaped(file, c, true);
+  return file;
+}
+
+bool FitsAddress(const std::string &path) { return path.size() < sizeof(sockaddr_un{}.sun_path); }
+
 }  // namespace
 
 std::string SocketDir() {
-  const char *forced = std::getenv("QX_RUNTIME_DIR");
-  std::string dir;
-  if (geteuid() == 0 && !(forced && *forced)) {
-    dir = "/run/qx/svc";
-  } else {
-    dir = RuntimeDir() + "/svc";
+  if (geteuid() == 0 && MachineWide()) {
+    // Root's services are the machine's: other users may reach them to query
+    // and send user controls (the dispatcher checks who asks for what).
+    mkdir("/run/qx", 0755);
+    mkdir(kMachineSocketDir, 0755);
+    chmod(kMachineSocketDir, 0755);
+    return kMachineSocketDir;
   }
+  const std::string dir = RuntimeDir() + "/svc";
   EnsurePrivateDir(dir);
   return dir;
 }
 
 std::string SocketPath(const std::string &service_name) {
-  std::string file;
-  for (unsigned char c : service_name) AppendEscaped(file, c, true);
-  std::string path = SocketDir() + "/" + file;
-  if (path.size() >= sizeof(sockaddr_un{}.sun_path)) return std::string();
-  return path;
+  std::string path = SocketDir() + "/" + FileName(service_name);
+  return FitsAddress(path) ? path : std::string();
 }
+
+namespace {
+
+// Connects to the service's socket: this user's own, then (for users other
+// than root) the machine's, where root's services listen.
+int Connect(const std::string &service_name, DWORD &error) {
+  std::vector<std::string> paths{SocketPath(service_name)};
+  if (geteuid() != 0 && MachineWide()) paths.push_back(std::string(kMachineSocketDir) + "/" + FileName(service_name));
+  error = ERROR_SERVICE_NOT_ACTIVE;
+  for (const auto &path : paths) {
+    if (path.empty() || !FitsAddress(path)) {
+      error = ERROR_INVALID_NAME;
+      continue;
+    }
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+      error = ERROR_NO_SYSTEM_RESOURCES;
+      return -1;
+    }
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) return fd;
+    if (errno == EACCES || errno == EPERM) error = ERROR_ACCESS_DENIED;
+    close(fd);
+  }
+  return -1;
+}
+
+}  // namespace
 
 std::string FormatReply(DWORD error, const SERVICE_STATUS &s) {
   char buf[160];
@@ -80,17 +126,9 @@ bool ParseReply(const std::string &line, DWORD &error, SERVICE_STATUS &s) {
 
 DWORD Request(const std::string &service_name, const std::string &request, int timeout_ms,
               DWORD &service_error, SERVICE_STATUS &status) {
-  const std::string path = SocketPath(service_name);
-  if (path.empty()) return ERROR_INVALID_NAME;
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return ERROR_NO_SYSTEM_RESOURCES;
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return ERROR_SERVICE_NOT_ACTIVE;
-  }
+  DWORD connect_error = ERROR_SUCCESS;
+  const int fd = Connect(service_name, connect_error);
+  if (fd < 0) return connect_error;
   const std::string line = request + "\n";
   if (send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
     close(fd);

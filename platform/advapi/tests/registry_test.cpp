@@ -285,6 +285,16 @@ TEST(Registry, UsersShowsTheConsoleUserBySid) {
   unsetenv("QX_CONSOLE_USER");
 }
 
+TEST(Registry, ADamagedHiveIsRefusedClearly) {
+  // The .DEFAULT hive is opened by no other test of this process.
+  const std::string dir = g_dirs.root() + "/machine/registry";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir + "/default-user.db", std::ios::binary) << std::string(8192, '\x5a');
+  HKEY key;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, ".DEFAULT", 0, KEY_READ, &key), ERROR_REGISTRY_CORRUPT);
+  EXPECT_EQ(RegCreateKeyA(HKEY_USERS, ".DEFAULT\\Software", &key), ERROR_REGISTRY_CORRUPT);
+}
+
 DWORD CountValues(HKEY key) {
   DWORD n = 0;
   EXPECT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &n, nullptr, nullptr, nullptr,
