@@ -1,11 +1,13 @@
 // The C runtime's file calls: text mode on disk and in memory, physical
 // offsets, Ctrl-Z, share-deny opens between processes, names and strings.
-#include <gtest/gtest.h>
-
+// windows.h comes first on purpose: the C++ headers included after it must
+// not take fopen and friends back to the host's own calls.
 #include <windows.h>
 #include <direct.h>
 #include <io.h>
 #include <share.h>
+
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdio>

@@ -14,6 +14,13 @@
 #ifndef QX_WIN_CRT_H
 #define QX_WIN_CRT_H
 
+#ifdef __cplusplus
+/* The C++ headers #undef the stdio names when first included; having them in
+ * before the macros below keeps the macros alive for the rest of the program. */
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#endif
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
