@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "qx/env.h"
+#include "qx/process.h"
 #include "user_internal.h"
 
 #include <algorithm>
@@ -1000,6 +1001,10 @@ BOOL WINAPI ShowWindow(HWND hwnd, int cmd) {
   auto w = FindLocalWindow(hwnd);
   if (!w) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), FALSE;
   if (cmd < SW_HIDE || cmd > SW_MAX) return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
+  // The first ShowWindow of the process shows as its starter asked (STARTUPINFO, WinExec).
+  if (!GetParent(hwnd)) {
+    if (const int startup = qx::TakeStartupShowState(); startup >= 0) cmd = startup;
+  }
   const DWORD kMinMax = WS_MINIMIZE | WS_MAXIMIZE;
   bool was_visible, now_visible, size_changed;
   DWORD before;
