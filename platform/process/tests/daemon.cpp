@@ -15,7 +15,20 @@ constexpr UINT kDaemonExited = 0x7FFE;
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR args, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR args, int) {
+  // "show": a program that ignores its nCmdShow still shows as its starter
+  // asked; the exit code tells whether its window ended up visible (21) or not (20).
+  if (std::strncmp(args, "show", 4) == 0) {
+    WNDCLASSA wc {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = instance;
+    wc.lpszClassName = "QxShowProbe";
+    RegisterClassA(&wc);
+    HWND hwnd = CreateWindowExA(0, "QxShowProbe", "", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                                instance, nullptr);
+    ShowWindow(hwnd, SW_SHOWNORMAL);
+    return IsWindowVisible(hwnd) ? 21 : 20;
+  }
   int numbers[4];
   const char *p = args;
   for (int &n : numbers) {

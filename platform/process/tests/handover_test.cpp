@@ -164,6 +164,28 @@ TEST_P(HandOver, DaemonTakesTheSocketServesAndReports) {
   SetEnvironmentVariableA("QX_DUP_FALLBACK", nullptr);
 }
 
+// The show state given to CreateProcessA reaches the child's first ShowWindow.
+TEST(StartupShowState, ReachesTheFirstShowWindow) {
+  for (const int show : {-1, 0 /* SW_HIDE */}) {
+    STARTUPINFOA si {};
+    si.cb = sizeof si;
+    if (show >= 0) {
+      si.dwFlags = STARTF_USESHOWWINDOW;
+      si.wShowWindow = static_cast<WORD>(show);
+    }
+    std::string line = "qx_handover_daemon show";
+    PROCESS_INFORMATION pi {};
+    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                               &si, &pi));
+    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    EXPECT_EQ(code, show == 0 ? 20u : 21u) << "show " << show;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, HandOver, ::testing::Values(false, true),
                          [](const auto &info) { return info.param ? "UnixSocketFallback" : "PidfdGetfd"; });
 
