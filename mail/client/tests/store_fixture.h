@@ -68,7 +68,7 @@ inline std::map<int, std::string> IndexedIds(const std::string &folder) {
 class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetProfileAccess(&profile);
+    SetProfileAccess(nullptr);  // the layer's private-profile calls
     Settings() = MAIL_SETTINGS{};
     Settings().iniFile = dir / "QXMAIL.INI";
     Settings().user = "tester";
@@ -78,10 +78,8 @@ class StoreTest : public ::testing::Test {
   }
   void TearDown() override {
     g_StoreStepHook = nullptr;
-    SetProfileAccess(nullptr);
   }
   TempDir dir;
-  DiskProfile profile;
   std::string mail;
 };
 

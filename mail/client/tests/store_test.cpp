@@ -95,7 +95,7 @@ TEST_F(StoreTest, RebuildNumbering) {
   EXPECT_FALSE(fs::exists(Host(MessagePath(mail, 7))));
   EXPECT_TRUE(fs::exists(Host(mail + "/m07.msg")));
   EXPECT_EQ(IndexBytes(mail).size(), 3u * 109);
-  EXPECT_EQ(profile.Get(Settings().iniFile, "tester", "IndexFormat", "", 255), "BytePacked");
+  EXPECT_EQ(GetProfileAccess()->Get(Settings().iniFile, "tester", "IndexFormat", "", 255), "BytePacked");
   EXPECT_TRUE(Settings().indexFormatCurrent);
   // The rebuilt record carries the file's write time as arrival.
   auto mtime = fs::last_write_time(Host(MessagePath(mail, 1)));

@@ -1,0 +1,145 @@
+// The program's transport (Winsock and the window message queue) driving the
+// SMTP reply reader against Debian's aiosmtpd; Cancel through a timer message
+// during a stalled read; WM_QUIT taken while waiting is posted again.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+
+#include "mailio.h"
+#include "wintransport.h"
+
+#include <winsock.h>
+
+extern char **environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Debian's aiosmtpd on a free loopback port, stopped when the test ends.
+class Aiosmtpd {
+ public:
+  Aiosmtpd() {
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = inet_addr("127.0.0.1");
+    bind(probe, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    int len = sizeof a;
+    getsockname(probe, reinterpret_cast<sockaddr *>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    closesocket(probe);
+    std::string listen = "127.0.0.1:" + std::to_string(port_);
+    const char *argv[] = {"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", listen.c_str(),
+                          "-c", "aiosmtpd.handlers.Sink", nullptr};
+    if (posix_spawn(&pid_, argv[0], nullptr, nullptr, const_cast<char **>(argv), environ) != 0) pid_ = -1;
+  }
+  ~Aiosmtpd() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  // A connected non-blocking socket once the server listens.
+  SOCKET Connect() {
+    for (int i = 0; i < 100 && pid_ > 0; ++i) {
+      SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_port = htons(static_cast<u_short>(port_));
+      a.sin_addr.s_addr = inet_addr("127.0.0.1");
+      if (connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+        u_long on = 1;
+        ioctlsocket(s, FIONBIO, &on);
+        return s;
+      }
+      closesocket(s);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return INVALID_SOCKET;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+class WinTransportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(0x0101, &data), 0);
+    SetMailTransport(&transport);
+    ResetMailIo();
+  }
+  void TearDown() override {
+    if (s != INVALID_SOCKET) closesocket(s);
+    SetMailTransport(nullptr);
+    WSACleanup();
+  }
+  WinsockMailTransport transport;
+  SOCKET s = INVALID_SOCKET;
+};
+
+void CALLBACK PressCancel(HWND, UINT, UINT_PTR, DWORD) { MailIo().cancel = 1; }
+
+}  // namespace
+
+TEST_F(WinTransportTest, SessionWithAiosmtpd) {
+  Aiosmtpd server;
+  s = server.Connect();
+  ASSERT_NE(s, INVALID_SOCKET) << "aiosmtpd did not start (package python3-aiosmtpd)";
+  const SocketHandle h = static_cast<SocketHandle>(s);
+  EXPECT_EQ(ReadSmtpReply(false, h, 0), 220);
+  EXPECT_EQ(SmtpCommand("HELO %s", "client.example", h, 0), 250);
+  EXPECT_EQ(SmtpCommand("MAIL FROM:<%s>", "me@example.com", h, 0), 250);
+  EXPECT_EQ(SmtpCommand("RCPT TO:<%s>", "you@example.com", h, 0), 250);
+  EXPECT_EQ(SmtpCommand("DATA", "", h, 0), 354);
+  std::string body;
+  for (int i = 0; i < 400; ++i) body += "Line " + std::to_string(i) + " of a longer message body.\r\n";
+  body = "Subject: through Winsock\r\n\r\n" + body + ".\r\n";
+  EXPECT_EQ(SendBuffered(h, body.data(), static_cast<int>(body.size())), static_cast<int>(body.size()));
+  FlushSendBuffer(h, true);
+  EXPECT_EQ(ReadSmtpReply(false, h, 0), 250);
+  EXPECT_EQ(SmtpCommand("QUIT", "", h, 0), 221);
+}
+
+TEST_F(WinTransportTest, CancelFromATimerDuringAStalledRead) {
+  Aiosmtpd server;
+  s = server.Connect();
+  ASSERT_NE(s, INVALID_SOCKET);
+  const SocketHandle h = static_cast<SocketHandle>(s);
+  ASSERT_EQ(ReadSmtpReply(false, h, 0), 220);
+  // Nothing more comes from the server; the Cancel button is a timer here.
+  UINT_PTR timer = SetTimer(nullptr, 0, 200, PressCancel);
+  ASSERT_NE(timer, 0u);
+  auto start = Clock::now();
+  EXPECT_EQ(ReadSmtpReply(false, h, 0), kReplyCancelled);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+  KillTimer(nullptr, timer);
+}
+
+TEST_F(WinTransportTest, QuitWhileWaitingIsPostedAgain) {
+  Aiosmtpd server;
+  s = server.Connect();
+  ASSERT_NE(s, INVALID_SOCKET);
+  PostQuitMessage(7);
+  char buffer[64];
+  EXPECT_EQ(RecvPumping(static_cast<SocketHandle>(s), buffer, sizeof buffer), 0);
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(message.wParam, 7u);
+}
+
+TEST_F(WinTransportTest, ServicePorts) {
+  EXPECT_EQ(ServicePort("smtp"), 25);
+  EXPECT_EQ(ServicePort("pop-3"), 110);
+  EXPECT_EQ(ServicePort("pop-2"), 109);
+  EXPECT_EQ(ServicePort("no-such-service"), 0);
+}
