@@ -205,7 +205,14 @@ void Evaluate(int fd, Registration &reg, short revents, Registry &r, std::vector
         char c;
         const bool closing = revents & (POLLRDHUP | POLLHUP | POLLERR);
         const ssize_t got = closing ? ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) : 1;
-        if (got > 0) {
+        if (got > 0 && closing && !(reg.events & kFdRead)) {
+          // Unread data never holds back FD_CLOSE from a caller not reading on messages.
+          if (!reg.eof) reg.eof = changed = true;
+          if (!reg.close_sent && (reg.armed & kFdClose)) {
+            reg.close_sent = true;
+            Queue(posts, fd, reg, kFdClose, 0);
+          }
+        } else if (got > 0) {
           // Either way input is not watched again until recv re-enables FD_READ.
           if (reg.armed & kFdRead) Queue(posts, fd, reg, kFdRead, 0);
           if (!reg.data_unarmed) reg.data_unarmed = changed = true;

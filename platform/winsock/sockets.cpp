@@ -150,7 +150,7 @@ long RunBlocking(int fd, bool blocking_socket, short wait_events, Attempt attemp
   }
 }
 
-int FailResult(long r) { return r == -2 ? kSocketError : FailErrno(errno); }
+int FailResult(long r, int err) { return r == -2 ? kSocketError : FailErrno(err); }
 
 }  // namespace
 }  // namespace qx::ws
@@ -217,9 +217,10 @@ WINBASEAPI SOCKET qxws_accept(SOCKET s, sockaddr *addr, int *len) {
     }
     return ::accept4(fd, reinterpret_cast<sockaddr *>(&from), &from_len, SOCK_CLOEXEC);
   });
+  const int err = errno;  // before Reenable, which makes calls of its own
   Reenable(fd, kFdAccept);
   if (r < 0) {
-    FailResult(r);
+    FailResult(r, err);
     return kInvalidSocket;
   }
   const int nfd = static_cast<int>(r);
@@ -298,20 +299,24 @@ WINBASEAPI int qxws_recvfrom(SOCKET s, char *buf, int len, int ws_flags, sockadd
   if (len < 0 || (!buf && len > 0)) return Fail(kWSAEFAULT);
   if (from && (!fromlen || *fromlen < kAddrLen)) return Fail(kWSAEFAULT);
   const int fd = Fd(s);
-  const bool nonblocking = IsNonBlocking(fd);
   sockaddr_storage peer {};
   msghdr msg {};
   iovec iov {buf, static_cast<size_t>(len)};
-  const long r = RunBlocking(fd, !nonblocking, POLLIN, [&](bool dontwait) -> long {
+  auto attempt = [&](bool dontwait) -> long {
     msg = msghdr{};
     msg.msg_name = &peer;
     msg.msg_namelen = sizeof peer;
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
     return ::recvmsg(fd, &msg, flags | (dontwait ? MSG_DONTWAIT : 0));
-  });
+  };
+  // A datagram already waiting costs one call whatever the socket's mode.
+  long r = attempt(true);
+  if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) && !IsNonBlocking(fd))
+    r = RunBlocking(fd, true, POLLIN, attempt);
+  const int err = errno;
   Reenable(fd, (flags & MSG_OOB) ? kFdOob : kFdRead);
-  if (r < 0) return FailResult(r);
+  if (r < 0) return FailResult(r, err);
   if (from) {
     if (msg.msg_namelen == 0) {  // a connected stream socket: the peer's address
       socklen_t n = sizeof peer;
@@ -365,14 +370,17 @@ WINBASEAPI int qxws_sendto(SOCKET s, const char *buf, int len, int ws_flags, con
   if (len < 0 || (!buf && len > 0)) return Fail(kWSAEFAULT);
   if (to && !CheckAddress(to, tolen)) return Fail(kWSAEFAULT);
   const int fd = Fd(s);
-  const bool nonblocking = IsNonBlocking(fd);
-  const long r = RunBlocking(fd, !nonblocking, POLLOUT, [&](bool dontwait) -> long {
+  auto attempt = [&](bool dontwait) -> long {
     return ::sendto(fd, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL | (dontwait ? MSG_DONTWAIT : 0),
                     to, to ? sizeof(sockaddr_in) : 0);
-  });
+  };
+  long r = attempt(true);
+  if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) && !IsNonBlocking(fd))
+    r = RunBlocking(fd, true, POLLOUT, attempt);
   if (r < 0) {
-    if (r == -1 && (errno == EAGAIN || errno == EWOULDBLOCK)) Reenable(fd, kFdWrite);
-    return FailResult(r);
+    const int err = errno;
+    if (r == -1 && (err == EAGAIN || err == EWOULDBLOCK)) Reenable(fd, kFdWrite);
+    return FailResult(r, err);
   }
   return static_cast<int>(r);
 }
