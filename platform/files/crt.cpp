@@ -807,7 +807,6 @@ FILE *qxcrt_fsopen(const char *path, const char *mode, int shflag) {
   bool text;
   int fd = OpenCrt(path, m.oflag, shflag, _S_IREAD | _S_IWRITE, text);
   if (fd < 0) return nullptr;
-  if (mode[0] == 'a' && text && (m.oflag & O_ACCMODE) == O_RDWR) DropTrailingCtrlZ(fd);
   FILE *f = text ? TextFile(fd, m.host_mode) : ::fdopen(fd, m.host_mode);
   if (!f) {
     int e = errno;
