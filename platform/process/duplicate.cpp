@@ -5,8 +5,9 @@
 // never that small. Another process's socket is taken with pidfd_getfd; when
 // the kernel refuses that (ptrace rules), the source process is asked over a
 // Unix socket in the user's runtime directory and sends the descriptor with
-// SCM_RIGHTS. Only sockets are handed out, only to processes of the same user,
-// and only after both ends have checked each other's credentials.
+// SCM_RIGHTS. Only sockets are handed out, only to children this process
+// started, of its own user, after both ends have checked each other's
+// credentials.
 // QX_DUP_FALLBACK=1 makes the taking side use the Unix socket at once (tests).
 #include <windows.h>
 
@@ -59,7 +60,9 @@ void ServeOne(int conn) {
   socklen_t len = sizeof peer;
   LendRequest req {};
   LendReply reply {kLendMagic, 0};
-  if (::getsockopt(conn, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != ::getuid()) {
+  // Lent only to our own children of our own user: the daemons we started.
+  if (::getsockopt(conn, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != ::getuid() ||
+      !FindChild(peer.pid)) {
     reply.error = EPERM;
   } else if (::recv(conn, &req, sizeof req, MSG_WAITALL) != static_cast<ssize_t>(sizeof req) ||
              req.magic != kLendMagic) {
