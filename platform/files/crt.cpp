@@ -112,9 +112,17 @@ int OpenCrt(const char *path, int oflag, int shflag, int pmode, bool &text) {
   if (existed && qx::IsReadOnly(st) && (can_write || (oflag & O_TRUNC)) && host != "/dev/null")
     return FailErrno(EACCES);  // the read-only attribute holds even for root
   int flags = (oflag & (O_ACCMODE | O_CREAT | O_EXCL | O_APPEND)) | O_CLOEXEC;
-  int fd = qx::OpenForShare(host, flags, 0666);
+  // Creation is exclusive, so a refused open removes only a file it made.
+  int fd = -1;
+  bool created = false;
+  if (!existed && (flags & O_CREAT)) {
+    fd = qx::OpenForShare(host, flags | O_EXCL, 0666);
+    created = fd >= 0;
+    if (fd < 0 && (errno != EEXIST || (oflag & O_EXCL))) return -1;
+    if (fd < 0) existed = true;
+  }
+  if (fd < 0) fd = qx::OpenForShare(host, flags & ~(existed ? O_CREAT : 0), 0666);
   if (fd < 0) return -1;
-  bool created = !existed;
   if (qx::AcquireShareMode(fd, can_read, can_write, ShareFromCrt(shflag))) {
     close(fd);
     if (created) unlink(host.c_str());

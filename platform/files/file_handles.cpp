@@ -255,9 +255,20 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
   if (!existed || dwCreationDisposition == OPEN_ALWAYS || dwCreationDisposition == CREATE_ALWAYS)
     flags |= O_CREAT;
   if (dwCreationDisposition == CREATE_NEW) flags |= O_EXCL;
-  int fd = qx::OpenForShare(host, flags, 0666);
+  // A file this call did not make must never be removed by it: creation is
+  // exclusive, and a file that appears meanwhile is opened as existing.
+  int fd = -1;
+  if (!existed && (flags & O_CREAT)) {
+    fd = qx::OpenForShare(host, flags | O_EXCL, 0666);
+    if (fd < 0 && errno == EEXIST && dwCreationDisposition != CREATE_NEW) {
+      existed = true;
+      flags &= ~O_CREAT;
+    }
+  }
+  if (fd < 0 && (existed || !(flags & O_CREAT))) fd = qx::OpenForShare(host, flags, 0666);
   if (fd < 0) {
-    SetLastError(errno == EEXIST ? ERROR_FILE_EXISTS : qx::ErrorFromErrno(errno));
+    SetLastError(errno == EEXIST ? ERROR_FILE_EXISTS : errno == ENOENT && !existed ? ERROR_PATH_NOT_FOUND
+                                                                                  : qx::ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
   // Share modes are checked before anything changes, so a refused open

@@ -253,6 +253,11 @@ BOOL Modify(LPCSTR file, Change change) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
+  struct stat st {};
+  if (stat(host.c_str(), &st) == 0 && qx::IsReadOnly(st)) {  // the read-only attribute holds here too
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   IniFile ini;
   if (!Load(host, ini)) {
     SetLastError(qx::ErrorFromErrno(errno));

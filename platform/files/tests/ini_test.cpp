@@ -135,6 +135,12 @@ TEST(Ini, MissingFilesAreCreatedOnWriteAndWinIniServesProfiles) {
   EXPECT_TRUE(WritePrivateProfileStringA("S", "K", "6", "D:\\fresh.ini"));
   EXPECT_EQ(qxtest::Tree::Read(g_tree.DriveD() + "/fresh.ini"), "[S]\r\nK=6\r\n");
   EXPECT_FALSE(WritePrivateProfileStringA("S", "K", "6", "D:\\no\\such\\dir\\x.ini"));
+  // A read-only INI file is not replaced behind the attribute's back.
+  ASSERT_TRUE(SetFileAttributesA("D:\\fresh.ini", FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(WritePrivateProfileStringA("S", "K", "7", "D:\\fresh.ini"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(GetPrivateProfileIntA("S", "K", 5, "D:\\fresh.ini"), 6u);
+  ASSERT_TRUE(SetFileAttributesA("D:\\fresh.ini", FILE_ATTRIBUTE_NORMAL));
   EXPECT_TRUE(WriteProfileStringA("Windows", "QXNFSUsername", "fred"));
   char buf[32];
   EXPECT_EQ(GetProfileStringA("windows", "qxnfsusername", "", buf, sizeof buf), 4u);
