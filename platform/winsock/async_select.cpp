@@ -312,6 +312,15 @@ void ForgetSocket(int fd) {
   g_registered.fetch_sub(1, std::memory_order_release);
 }
 
+void ForgetAllRegistrations() {
+  Registry &r = TheRegistry();
+  std::lock_guard guard(r.lock);
+  for (auto &[fd, reg] : r.sockets) Forget(r, fd, reg);
+  g_registered.fetch_sub(static_cast<int>(r.sockets.size()), std::memory_order_release);
+  r.sockets.clear();
+  r.connecting.clear();
+}
+
 bool RegistrationOf(int fd, HWND &hwnd, UINT &msg, long &events) {
   if (g_registered.load(std::memory_order_acquire) == 0) return false;
   Registry &r = TheRegistry();

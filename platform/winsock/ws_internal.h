@@ -121,6 +121,8 @@ void ForgetSocket(int fd);
 // The registration of a socket, for accept's inheritance; false when none.
 bool RegistrationOf(int fd, HWND &hwnd, UINT &msg, long &events);
 bool HasRegistration(int fd);
+// The last WSACleanup of the process ends every registration.
+void ForgetAllRegistrations();
 int Register(int fd, HWND hwnd, UINT msg, long events);
 
 // ---- blocking calls with a blocking hook (blocking.cpp) ----

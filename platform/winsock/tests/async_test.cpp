@@ -228,6 +228,25 @@ TEST_F(AsyncSelect, WriteIsReenabledByASendThatWouldBlock) {
   for (SOCKET s : {c, a, l}) closesocket(s);
 }
 
+TEST_F(AsyncSelect, LastCleanupEndsRegistrations) {
+  SOCKET u = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in addr {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = inet_addr("127.0.0.1");
+  ASSERT_EQ(bind(u, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+  int len = sizeof addr;
+  getsockname(u, reinterpret_cast<sockaddr *>(&addr), &len);
+  ASSERT_EQ(WSAAsyncSelect(u, hwnd_, kSocketMessage, FD_READ), 0);
+  ASSERT_EQ(WSACleanup(), 0);
+  WSADATA again;
+  ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &again), 0);
+  SOCKET sender = socket(AF_INET, SOCK_DGRAM, 0);
+  sendto(sender, "one", 3, 0, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+  EXPECT_EQ(Settled(u).size(), 0u);
+  closesocket(sender);
+  closesocket(u);
+}
+
 TEST_F(AsyncSelect, RegistrationFromAnotherThreadReachesTheWindowsThread) {
   sockaddr_in addr;
   SOCKET l = Listener(addr);
