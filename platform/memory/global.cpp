@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -254,15 +256,13 @@ HGLOBAL HandleOf(LPCVOID p) {
 
 // Reads "MemAvailable" from /proc/meminfo (in bytes); 0 when unknown.
 unsigned long long AvailablePhysical() {
-  FILE *f = std::fopen("/proc/meminfo", "r");
-  if (!f) return 0;
-  char line[128];
-  unsigned long long kb = 0;
-  while (std::fgets(line, sizeof line, f)) {
-    if (std::sscanf(line, "MemAvailable: %llu kB", &kb) == 1) break;
+  std::ifstream meminfo("/proc/meminfo");
+  std::string line;
+  while (std::getline(meminfo, line)) {
+    unsigned long long kb = 0;
+    if (std::sscanf(line.c_str(), "MemAvailable: %llu kB", &kb) == 1) return kb * 1024;
   }
-  std::fclose(f);
-  return kb * 1024;
+  return 0;
 }
 
 // The figures are reported as a 32-bit program sees them, capped at 4 GB - 1,

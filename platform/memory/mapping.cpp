@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -414,15 +415,15 @@ DWORD ProtectOf(bool read, bool write, bool execute) {
 // The region of /proc/self/maps holding an address; false when none does
 // (the address is free), with [start, end) of the free gap around it.
 bool MappedRegion(uintptr_t address, uintptr_t &start, uintptr_t &end, DWORD &protect, DWORD &type) {
-  FILE *maps = std::fopen("/proc/self/maps", "r");
+  std::ifstream maps("/proc/self/maps");
   uintptr_t gap_start = 0, gap_end = UINTPTR_MAX;
   bool found = false;
-  if (maps) {
-    char line[512];
-    while (std::fgets(line, sizeof line, maps)) {
+  {
+    std::string line;
+    while (std::getline(maps, line)) {
       unsigned long long lo = 0, hi = 0, inode = 0;
       char perms[8] = {};
-      if (std::sscanf(line, "%llx-%llx %7s %*s %*s %llu", &lo, &hi, perms, &inode) != 4) continue;
+      if (std::sscanf(line.c_str(), "%llx-%llx %7s %*s %*s %llu", &lo, &hi, perms, &inode) != 4) continue;
       if (address >= hi) {
         gap_start = static_cast<uintptr_t>(hi);
         continue;
@@ -438,7 +439,6 @@ bool MappedRegion(uintptr_t address, uintptr_t &start, uintptr_t &end, DWORD &pr
       found = true;
       break;
     }
-    std::fclose(maps);
   }
   if (!found) {
     start = gap_start;
