@@ -129,6 +129,7 @@ POINT ClientOrigin(HWND hwnd) {
 void ResetClient(Window &w) {
   // Without a display there is no frame: the client area is the whole window.
   w.client = RECT{0, 0, w.rect.right - w.rect.left, w.rect.bottom - w.rect.top};
+  Display().AdjustClient(w);  // a display takes out the frame, caption and scroll bars
 }
 
 bool Visible(const Window &w) {
@@ -762,6 +763,10 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
     case WM_SYSKEYDOWN:
       if (wparam == VK_F4 && (lparam & (1 << 29))) PostMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
       return 0;
+    case WM_ACTIVATE:
+      // An activated window takes the keyboard focus unless it is minimised.
+      if (LOWORD(wparam) != WA_INACTIVE && !IsIconic(hwnd)) SetFocus(hwnd);
+      return 0;
     case WM_QUERYENDSESSION:
     case WM_QUERYOPEN:
     case WM_NCACTIVATE:
@@ -1122,7 +1127,14 @@ BOOL WINAPI SetWindowPos(HWND hwnd, HWND after, int x, int y, int cx, int cy, UI
   }
   if (moved || sized) {
     if (!(flags & SWP_NOMOVE) && moved) Notify(hwnd, WM_MOVE, 0, MAKELPARAM(x, y));
-    if (!(flags & SWP_NOSIZE) && sized) Notify(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(cx, cy));
+    if (!(flags & SWP_NOSIZE) && sized) {
+      RECT c;
+      {
+        std::lock_guard guard(WindowLock());
+        c = ClientSize(*w);
+      }
+      Notify(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(c.right, c.bottom));  // WM_SIZE gives the client size
+    }
     if (!(flags & SWP_NOREDRAW)) InvalidateWindow(hwnd, nullptr, true);
     Display().Moved(hwnd);
   }

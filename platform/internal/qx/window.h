@@ -82,6 +82,11 @@ class DisplayHooks {
   virtual void Destroyed(HWND) {}
   virtual void Shown(HWND, int /*show_state*/) {}
   virtual void Moved(HWND) {}
+  // Called with WindowLock() held whenever the window rectangle is set: the
+  // display sets w.client to the area inside the frame, caption, menu bar and
+  // scroll bars (by default the client area is the whole window). Must not
+  // call window procedures.
+  virtual void AdjustClient(Window &) {}
   virtual void Invalidated(HWND) {}
   virtual void TextChanged(HWND) {}
   // Turns WM_KEYDOWN/WM_SYSKEYDOWN into WM_CHAR/WM_SYSCHAR posts; true when it did.

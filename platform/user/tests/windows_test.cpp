@@ -262,11 +262,14 @@ TEST_F(Windows, FocusAndActivation) {
   SetFocus(a);
   EXPECT_EQ(GetFocus(), a);
   EXPECT_EQ(SetFocus(b), a);
-  ShowWindow(a, SW_SHOW);
+  ShowWindow(a, SW_SHOW);  // activation moves the focus to the activated window
   EXPECT_EQ(GetActiveWindow(), a);
+  EXPECT_EQ(GetFocus(), a);
   DestroyWindow(b);
-  EXPECT_EQ(GetFocus(), nullptr);
+  EXPECT_EQ(GetFocus(), a);
   DestroyWindow(a);
+  EXPECT_EQ(GetFocus(), nullptr);
+  EXPECT_EQ(GetActiveWindow(), nullptr);
 }
 
 TEST(RegisteredMessages, SameStringSameNumber) {
