@@ -3,8 +3,14 @@
 #include <benchmark/benchmark.h>
 #include <windows.h>
 
+#include <climits>
 #include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -137,4 +143,68 @@ void BM_PipeRoundTrip(benchmark::State &state) {
 }
 BENCHMARK(BM_PipeRoundTrip)->UseRealTime();
 
+// Ping-pong with another process: posts cross as datagrams to the peer's
+// message endpoint and back. The peer is this program started with "echo-peer".
+char g_self[PATH_MAX];
+
+void BM_PostRoundTripProcesses(benchmark::State &state) {
+  int out[2];
+  if (pipe(out) != 0) return state.SkipWithError("pipe");
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    execl(g_self, g_self, "echo-peer", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  char line[64] = {};
+  ssize_t n = read(out[0], line, sizeof line - 1);
+  close(out[0]);
+  HWND peer = n > 0 ? QX_HANDLE_FROM(HWND, std::strtoul(line, nullptr, 10)) : nullptr;
+  HWND home = MakeWindow();
+  MSG m;
+  if (!peer) state.SkipWithError("peer did not start");
+  for (auto _ : state) {
+    PostMessageA(peer, WM_USER + 1, QX_HANDLE_VALUE(home), 0);
+    GetMessageA(&m, home, 0, 0);
+  }
+  if (peer) PostMessageA(peer, WM_CLOSE, 0, 0);
+  int status;
+  waitpid(pid, &status, 0);
+  DestroyWindow(home);
+}
+BENCHMARK(BM_PostRoundTripProcesses)->UseRealTime();
+
+LRESULT CALLBACK EchoProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_USER + 1) {
+    PostMessageA(QX_HANDLE_FROM(HWND, w), WM_USER + 2, 0, 0);
+    return 0;
+  }
+  if (m == WM_DESTROY) PostQuitMessage(0);
+  return DefWindowProcA(h, m, w, l);
+}
+
+int EchoPeer() {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = EchoProc;
+  wc.lpszClassName = "QxBenchEcho";
+  RegisterClassA(&wc);
+  HWND h = CreateWindowA("QxBenchEcho", "", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  std::printf("%lu\n", static_cast<unsigned long>(QX_HANDLE_VALUE(h)));
+  std::fflush(stdout);
+  MSG m;
+  while (GetMessageA(&m, nullptr, 0, 0) > 0) DispatchMessageA(&m);
+  return 0;
+}
+
 }  // namespace
+
+int main(int argc, char **argv) {
+  if (argc == 2 && std::strcmp(argv[1], "echo-peer") == 0) return EchoPeer();
+  ssize_t n = readlink("/proc/self/exe", g_self, sizeof g_self - 1);
+  g_self[n > 0 ? n : 0] = '\0';
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
