@@ -192,9 +192,9 @@ class TextStream {
   ~TextStream() { close(fd_); }
   int fd() const { return fd_; }
 
-  ssize_t Read(char *out, size_t size) {
+  ssize_t Read(char *out, size_t size, bool stop_at_newline = false) {
     size_t n = 0;
-    while (n < size && !ctrlz_) {
+    while (n < size && !ctrlz_ && !(stop_at_newline && n > 0 && out[n - 1] == '\n')) {
       if (pos_ == len_ && !Fill()) break;
       char c = buf_[pos_];
       if (c == 0x1A) {
@@ -841,6 +841,42 @@ FILE *qxcrt_fdopen(int fd, const char *mode) {
     g_fds.erase(fd);  // the stream owns the descriptor from now on
   }
   return TextFile(fd, m.host_mode);
+}
+
+// fgets on a text stream reads its line straight from the cookie: the host
+// FILE above it is unbuffered and would fetch one byte per call. Streams with
+// bytes pushed back by ungetc, and other streams, take the host's fgets.
+char *qxcrt_fgets(char *buffer, int size, FILE *stream) {
+  TextStream *text = nullptr;
+  {
+    std::lock_guard guard(g_streams_lock);
+    auto it = g_streams.find(stream);
+    if (it != g_streams.end()) text = it->second;
+  }
+  if (!text) return ::fgets(buffer, size, stream);
+  if (!buffer || size <= 0) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  flockfile(stream);
+  char *result = nullptr;
+  if (stream->_IO_read_ptr < stream->_IO_read_end) {
+    funlockfile(stream);
+    return ::fgets(buffer, size, stream);
+  }
+  if (stream->_flags & _IO_EOF_SEEN) {
+    funlockfile(stream);
+    return nullptr;
+  }
+  ssize_t n = size > 1 ? text->Read(buffer, static_cast<size_t>(size - 1), true) : 0;
+  if (n > 0 || size == 1) {
+    buffer[n] = 0;
+    result = buffer;
+  } else {
+    stream->_flags |= _IO_EOF_SEEN;
+  }
+  funlockfile(stream);
+  return result;
 }
 
 int qxcrt_setvbuf(FILE *stream, char *buffer, int mode, size_t size) {

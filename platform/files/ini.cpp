@@ -195,7 +195,7 @@ bool Store(const std::string &host, const IniFile &ini) {
     data += "\r\n";
   }
   std::string dir = host.substr(0, host.rfind('/'));
-  if (dir.empty()) dir = "/";
+  if (dir.empty()) dir.assign(1, '/');
   std::string base = host.substr(host.rfind('/') + 1);
   mode_t mode = 0666;
   struct stat st {};
@@ -281,7 +281,10 @@ size_t InsertPoint(const IniFile &ini, long header) {
 }
 
 long AddSection(IniFile &ini, std::string_view section) {
-  ini.lines.push_back(Classify("[" + std::string(section) + "]"));
+  std::string header(1, '[');
+  header.append(section);
+  header.push_back(']');
+  ini.lines.push_back(Classify(std::move(header)));
   return static_cast<long>(ini.lines.size() - 1);
 }
 

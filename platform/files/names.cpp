@@ -469,7 +469,8 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
       auto it = std::find_if(stems.begin(), stems.end(), [&](auto &p) { return p.first == stem.substr(0, 6) + ext; });
       int n = it == stems.end() ? 1 : ++it->second;
       if (it == stems.end()) stems.emplace_back(stem.substr(0, 6) + ext, 1);
-      std::string number = "~" + std::to_string(n);
+      std::string number(1, '~');
+      number.append(std::to_string(n));
       alternate = stem.substr(0, 8 - number.size()) + number + (ext.empty() ? "" : "." + ext);
     }
     if (!NameMatches(pattern, name) && (alternate.empty() || !NameMatches(pattern, alternate))) continue;

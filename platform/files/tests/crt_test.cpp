@@ -67,6 +67,37 @@ TEST(TextMode, StreamsKeepCrLfOnDiskAndPhysicalOffsets) {
   fclose(f);
 }
 
+TEST(TextMode, LinesCharactersAndPushBackMix) {
+  qxtest::Tree::Write(D("mix.txt"), "first line\r\nab\r\nlast");
+  FILE *f = fopen("D:\\mix.txt", "rt");
+  ASSERT_NE(f, nullptr);
+  char buf[8];
+  ASSERT_NE(fgets(buf, sizeof buf, f), nullptr);  // a long line comes in pieces
+  EXPECT_STREQ(buf, "first l");
+  EXPECT_EQ(ftell(f), 7);
+  ASSERT_NE(fgets(buf, sizeof buf, f), nullptr);
+  EXPECT_STREQ(buf, "ine\n");
+  EXPECT_EQ(ftell(f), 12);
+  EXPECT_EQ(fgetc(f), 'a');
+  EXPECT_EQ(ungetc('a', f), 'a');
+  ASSERT_NE(fgets(buf, sizeof buf, f), nullptr);  // the pushed-back byte comes first
+  EXPECT_STREQ(buf, "ab\n");
+  EXPECT_EQ(ftell(f), 16);
+  ASSERT_NE(fgets(buf, 1, f), nullptr);
+  EXPECT_STREQ(buf, "");
+  ASSERT_NE(fgets(buf, sizeof buf, f), nullptr);
+  EXPECT_STREQ(buf, "last");
+  EXPECT_FALSE(feof(f));
+  EXPECT_EQ(fgets(buf, sizeof buf, f), nullptr);
+  EXPECT_TRUE(feof(f));
+  EXPECT_EQ(fgetc(f), EOF);
+  rewind(f);
+  EXPECT_FALSE(feof(f));
+  ASSERT_NE(fgets(buf, sizeof buf, f), nullptr);
+  EXPECT_STREQ(buf, "first l");
+  fclose(f);
+}
+
 TEST(TextMode, CtrlZEndsTextAndLoneCrStays) {
   qxtest::Tree::Write(D("ctrlz.txt"), std::string("a\rb\r\ncd\x1A" "hidden\r\n"));
   FILE *f = fopen("D:\\ctrlz.txt", "rt");

@@ -151,6 +151,7 @@ QXCRT_API FILE *qxcrt_fopen(const char *path, const char *mode);
 QXCRT_API FILE *qxcrt_fsopen(const char *path, const char *mode, int shflag);
 QXCRT_API FILE *qxcrt_fdopen(int fd, const char *mode);
 QXCRT_API int qxcrt_setvbuf(FILE *stream, char *buffer, int mode, size_t size);
+QXCRT_API char *qxcrt_fgets(char *buffer, int size, FILE *stream);
 QXCRT_API int qxcrt_fileno(FILE *stream);
 
 QX_CRT_END
@@ -172,12 +173,14 @@ QX_CRT_END
 #define fopen(p, m) qxcrt_fopen(p, m)
 #define fdopen(fd, m) qxcrt_fdopen(fd, m)
 #define setvbuf(f, b, m, s) qxcrt_setvbuf(f, b, m, s)
+#define fgets(b, n, f) qxcrt_fgets(b, n, f)
 #define fileno(f) qxcrt_fileno(f)
 #define mktemp(t) _mktemp(t)
 #ifdef __cplusplus
 namespace std {
 using ::qxcrt_fopen;
 using ::qxcrt_setvbuf;
+using ::qxcrt_fgets;
 }
 #endif
 #endif
