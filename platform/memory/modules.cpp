@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "qx/env.h"
+#include "qx/modules.h"
 
 namespace qx {
 namespace {
@@ -117,6 +118,11 @@ std::string FindLibraryFile(const std::string &stem) {
   return {};
 }
 
+std::vector<ModuleUnloadHook> &UnloadHooks() {
+  static auto *hooks = new std::vector<ModuleUnloadHook>;
+  return *hooks;
+}
+
 void *ModuleSymbol(const Module &m, const char *name) {
   void *symbol = dlsym(m.dl, name);
   // dlsym also searches the module's dependencies: only the module's own
@@ -191,6 +197,7 @@ BOOL FreeModule(HMODULE handle) {
   if (m->is_program) return TRUE;
   if (--m->references > 0) return TRUE;
   CallEntry(*m, DLL_PROCESS_DETACH);
+  for (ModuleUnloadHook hook : UnloadHooks()) hook(m->handle);
   std::erase(LoadedModules(), m);
   RemoveHandle(m->handle);
   dlclose(m->dl);
@@ -250,6 +257,17 @@ link_map *LinkMapOf(const void *address) {
   link_map *map = nullptr;
   if (!dladdr1(address, &info, reinterpret_cast<void **>(&map), RTLD_DL_LINKMAP)) return nullptr;
   return map;
+}
+
+bool AddressInModule(HMODULE module, const void *address) {
+  auto m = ModuleFromHandle(module);
+  return m && address && m->map && LinkMapOf(address) == m->map;
+}
+
+void AddModuleUnloadHook(ModuleUnloadHook hook) {
+  if (!hook) return;
+  std::lock_guard guard(LoaderLock());
+  UnloadHooks().push_back(hook);
 }
 
 std::shared_ptr<Module> ProgramModule() {

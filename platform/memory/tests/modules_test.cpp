@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <string>
 
+#include "qx/modules.h"
+
 namespace {
 
 using AttachCountFn = LONG (*)();
@@ -95,6 +97,31 @@ TEST(Modules, AttachRunsOnceAndDetachOnLastFree) {
   EXPECT_EQ(GetModuleHandleA("memtest_alpha"), nullptr);
   EXPECT_FALSE(FreeLibrary(first));  // stale handle
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+HMODULE g_unloading = nullptr;
+bool g_code_still_there = false;
+
+void NoteUnload(HMODULE module) {
+  g_unloading = module;
+  // The module is still mapped: its exports can be recognised.
+  g_code_still_there = qx::AddressInModule(module, reinterpret_cast<const void *>(
+                                                       GetProcAddress(module, "AlphaAttachCount")));
+}
+
+TEST(Modules, UnloadHookRunsBeforeTheCodeGoes) {
+  static const bool added = (qx::AddModuleUnloadHook(NoteUnload), true);
+  ASSERT_TRUE(added);
+  HMODULE alpha = LoadLibraryA("memtest_alpha.dll");
+  ASSERT_TRUE(Loaded(alpha));
+  const void *entry = reinterpret_cast<const void *>(GetProcAddress(alpha, "AlphaAttachCount"));
+  EXPECT_TRUE(qx::AddressInModule(alpha, entry));
+  EXPECT_FALSE(qx::AddressInModule(nullptr, entry));  // not the program's
+  EXPECT_TRUE(qx::AddressInModule(nullptr, reinterpret_cast<const void *>(&NoteUnload)));
+  g_unloading = nullptr;
+  EXPECT_TRUE(FreeLibrary(alpha));
+  EXPECT_EQ(g_unloading, alpha);
+  EXPECT_TRUE(g_code_still_there);
 }
 
 TEST(Modules, ExportsByNameOnly) {
