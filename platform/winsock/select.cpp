@@ -55,6 +55,25 @@ WINBASEAPI int __WSAFDIsSet(SOCKET s, WsFdSet *set) {
   return 0;
 }
 
+// FD_SET: adds a socket once, while the set has room.
+WINBASEAPI void qxws_fd_set_add(SOCKET s, WsFdSet *set) {
+  if (!set || set->fd_count > kFdSetSize) return;
+  for (std::uint32_t i = 0; i < set->fd_count; ++i)
+    if (set->fd_array[i] == s) return;
+  if (set->fd_count < kFdSetSize) set->fd_array[set->fd_count++] = s;
+}
+
+// FD_CLR: removes a socket, keeping the order of the others.
+WINBASEAPI void qxws_fd_set_remove(SOCKET s, WsFdSet *set) {
+  if (!set || set->fd_count > kFdSetSize) return;
+  for (std::uint32_t i = 0; i < set->fd_count; ++i) {
+    if (set->fd_array[i] != s) continue;
+    for (std::uint32_t j = i + 1; j < set->fd_count; ++j) set->fd_array[j - 1] = set->fd_array[j];
+    --set->fd_count;
+    return;
+  }
+}
+
 WINBASEAPI int qxws_select(int, WsFdSet *readfds, WsFdSet *writefds, WsFdSet *exceptfds, const timeval *timeout) {
   if (!CheckStarted()) return kSocketError;
   std::vector<Watched> watched;

@@ -43,35 +43,22 @@ typedef struct qx_fd_set {
 } qx_fd_set;
 #define fd_set qx_fd_set
 
+/* The set operations are calls into the layer (bounded by FD_SETSIZE). */
 QX_EXTERN_C_BEGIN
 WINBASEAPI int PASCAL __WSAFDIsSet(SOCKET s, qx_fd_set *set);
+WINBASEAPI void PASCAL qxws_fd_set_add(SOCKET s, qx_fd_set *set);
+WINBASEAPI void PASCAL qxws_fd_set_remove(SOCKET s, qx_fd_set *set);
 QX_EXTERN_C_END
 
-#define FD_CLR(fd, set) do { \
-    u_int qx_i_; \
-    for (qx_i_ = 0; qx_i_ < ((qx_fd_set *)(set))->fd_count; qx_i_++) { \
-      if (((qx_fd_set *)(set))->fd_array[qx_i_] == (SOCKET)(fd)) { \
-        while (qx_i_ + 1 < ((qx_fd_set *)(set))->fd_count) { \
-          ((qx_fd_set *)(set))->fd_array[qx_i_] = ((qx_fd_set *)(set))->fd_array[qx_i_ + 1]; \
-          qx_i_++; \
-        } \
-        ((qx_fd_set *)(set))->fd_count--; \
-        break; \
-      } \
-    } \
-  } while (0)
-#define FD_SET(fd, set) do { \
-    u_int qx_i_; \
-    for (qx_i_ = 0; qx_i_ < ((qx_fd_set *)(set))->fd_count; qx_i_++) \
-      if (((qx_fd_set *)(set))->fd_array[qx_i_] == (SOCKET)(fd)) break; \
-    if (qx_i_ == ((qx_fd_set *)(set))->fd_count && ((qx_fd_set *)(set))->fd_count < FD_SETSIZE) \
-      ((qx_fd_set *)(set))->fd_array[((qx_fd_set *)(set))->fd_count++] = (SOCKET)(fd); \
-  } while (0)
+#define FD_CLR(fd, set) qxws_fd_set_remove((SOCKET)(fd), (qx_fd_set *)(set))
+#define FD_SET(fd, set) qxws_fd_set_add((SOCKET)(fd), (qx_fd_set *)(set))
 #define FD_ZERO(set) (((qx_fd_set *)(set))->fd_count = 0)
 #define FD_ISSET(fd, set) __WSAFDIsSet((SOCKET)(fd), (qx_fd_set *)(set))
 
 /* timeval is the C library's; Winsock's has the same two fields. */
+#ifndef timerisset
 #define timerisset(tvp) ((tvp)->tv_sec || (tvp)->tv_usec)
+#endif
 
 /* ioctlsocket commands, with Winsock's values. */
 #define IOCPARM_MASK 0x7f
