@@ -361,6 +361,18 @@ bool ParseMode(const char *mode, StreamMode &m) {
 
 extern "C" {
 
+int _set_fmode(int mode) {
+  if (mode != _O_TEXT && mode != _O_BINARY) return errno = EINVAL;
+  _fmode = mode;
+  return 0;
+}
+
+int _get_fmode(int *mode) {
+  if (!mode) return errno = EINVAL;
+  *mode = _fmode;
+  return 0;
+}
+
 // ---- Descriptors ----
 
 int _sopen(const char *path, int oflag, int shflag, ...) {

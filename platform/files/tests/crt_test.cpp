@@ -152,10 +152,14 @@ TEST(TextMode, DescriptorsTranslateOnlyInTextMode) {
   EXPECT_EQ(_filelength(fd), 3);
   _close(fd);
   // _fmode decides for opens that name no mode.
-  _fmode = _O_BINARY;
+  ASSERT_EQ(_set_fmode(_O_BINARY), 0);
+  int mode = 0;
+  EXPECT_EQ(_get_fmode(&mode), 0);
+  EXPECT_EQ(mode, _O_BINARY);
   FILE *f = fopen("D:\\raw.txt", "w");
   fputs("x\n", f);
   fclose(f);
+  EXPECT_EQ(_set_fmode(3), EINVAL);
   _fmode = _O_TEXT;
   EXPECT_EQ(qxtest::Tree::Read(D("raw.txt")), "x\n");
 }

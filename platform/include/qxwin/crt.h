@@ -96,6 +96,8 @@ QX_CRT_BEGIN
 
 /* Default translation mode for opens that name none: _O_TEXT (the default) or _O_BINARY. */
 extern QXCRT_API int _fmode QXCRT_NAME(_fmode);
+QXCRT_API int _set_fmode(int mode) QXCRT_NAME(_set_fmode);
+QXCRT_API int _get_fmode(int *mode) QXCRT_NAME(_get_fmode);
 
 /* Descriptors: real host descriptors, with the layer's text flag kept beside them. */
 QXCRT_API int _open(const char *path, int oflag, ...) QXCRT_NAME(_open);
