@@ -5,6 +5,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -254,6 +260,66 @@ TEST_F(Services, RunFromAShellItStopsOnSigterm) {
   ASSERT_TRUE(QueryServiceStatus(svc, &status));
   EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
   CloseServiceHandle(svc);
+}
+
+// Sends one request line to a control socket as another user (uid/gid 65534)
+// and returns the error code of the reply, or -1.
+int RequestAsNobody(const std::string &socket_path, const char *request) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socket_path.c_str());
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return -1;
+  const size_t request_size = std::strlen(request);
+  pid_t pid = fork();
+  if (pid == 0) {
+    // Only system calls from here on.
+    int code = -1;
+    if (setgid(65534) == 0 && setuid(65534) == 0) {
+      int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+      char reply[128] = {};
+      if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
+          write(fd, request, request_size) == static_cast<ssize_t>(request_size) &&
+          read(fd, reply, sizeof reply - 1) > 0) {
+        code = 0;
+        for (const char *p = reply; *p >= '0' && *p <= '9'; ++p) code = code * 10 + (*p - '0');
+      }
+    }
+    ssize_t w = write(pipe_fds[1], &code, sizeof code);
+    (void)w;
+    _exit(0);
+  }
+  close(pipe_fds[1]);
+  int code = -1;
+  if (read(pipe_fds[0], &code, sizeof code) != sizeof code) code = -1;
+  close(pipe_fds[0]);
+  advapi_test::Wait(pid);
+  return code;
+}
+
+TEST_F(Services, OtherUsersMaySendUserControlsButNotStop) {
+  if (geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  unlink(std::getenv("QX_EVENTLOG_FILE"));  // this test's events only
+  pid_t pid = advapi_test::Spawn({"advapi_test_service"});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(WaitFor("started pid=" + std::to_string(pid) + " "));
+  // Let another user reach the socket; its rights are the dispatcher's to check.
+  const std::string socket_path = g_dirs.root() + "/run/svc/q%26xtestservice";
+  for (const std::string &dir : {g_dirs.root(), g_dirs.root() + "/run", g_dirs.root() + "/run/svc"})
+    ASSERT_EQ(chmod(dir.c_str(), 0711), 0);
+  ASSERT_EQ(chmod(socket_path.c_str(), 0666), 0);
+
+  EXPECT_EQ(RequestAsNobody(socket_path, "control 1\n"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RequestAsNobody(socket_path, "control 2\n"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RequestAsNobody(socket_path, "control 130\n"), ERROR_SUCCESS);
+  EXPECT_EQ(RequestAsNobody(socket_path, "query\n"), ERROR_SUCCESS);
+  EXPECT_TRUE(WaitFor("id=130 \"control 130 received\""));
+  EXPECT_EQ(EventLog().find("id=2 \"stopping\""), std::string::npos);  // still running
+
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  EXPECT_EQ(advapi_test::Wait(pid), 0);
+  for (const std::string &dir : {g_dirs.root(), g_dirs.root() + "/run", g_dirs.root() + "/run/svc"})
+    chmod(dir.c_str(), 0700);
 }
 
 }  // namespace
