@@ -234,10 +234,22 @@ void Receive(int fd) {
 
 }  // namespace
 
+// Without a usable runtime directory windows still work inside the process:
+// they get values below the shared range, which no other process looks up.
+HWND LocalOnlyValue() {
+  static std::atomic<std::uint32_t> next{0x10100};
+  std::uint32_t v = next++;
+  if (v >= 0x20000u) return nullptr;
+  static bool told = (Trace("window registry unusable under %s: windows are local to this process",
+                            RuntimeDir().c_str()), true);
+  (void)told;
+  return QX_HANDLE_FROM(HWND, v);
+}
+
 HWND RegisterWindowValue(const Window &w) {
   std::string data = Serialise(w);
   std::string tmp;
-  if (!WriteTemp(data, tmp)) return nullptr;
+  if (!WriteTemp(data, tmp)) return LocalOnlyValue();
   HWND result = nullptr;
   for (int attempt = 0; attempt < 64 && !result; ++attempt) {
     std::uint32_t r = 0;
