@@ -265,27 +265,32 @@ std::string Lower(std::string s) {
   return s;
 }
 
+// A Windows path's program through the drive table, "" when the table has
+// no such program (".exe" may be left off the file, whose case may differ).
+std::string DriveTableProgram(const std::string &program) {
+  using HostPathFn = bool (*)(std::string_view, std::string &, DWORD &);
+  const HostPathFn host_path = &qx::HostPath;
+  if (!host_path || program.size() <= 2 || program[1] != ':') return std::string();
+  std::string host;
+  DWORD error = 0;
+  if (!host_path(program, host, error)) return std::string();
+  if (IsExecutable(host)) return host;
+  const size_t dot = host.rfind('.');
+  if (dot == std::string::npos || Lower(host.substr(dot)) != ".exe") return std::string();
+  const std::string bare = host.substr(0, dot);
+  if (IsExecutable(bare)) return bare;
+  const size_t slash = bare.rfind('/');
+  const std::string lower = bare.substr(0, slash + 1) + Lower(bare.substr(slash + 1));
+  return IsExecutable(lower) ? lower : std::string();
+}
+
 // Finds the program of an ImagePath: a Linux path as it is; a Windows path
 // through the drive table; otherwise its file name (with or without ".exe",
 // case-blind) beside the calling program, in the directory the path names, or
 // along PATH. So "C:\QXTCP\PORTWARDEN.EXE" finds the suite's "portwarden".
 std::string ResolveProgram(const std::string &program) {
   if (!program.empty() && program[0] == '/' && IsExecutable(program)) return program;
-  using HostPathFn = bool (*)(std::string_view, std::string &, DWORD &);
-  const HostPathFn host_path = &qx::HostPath;
-  if (host_path && program.size() > 2 && program[1] == ':') {
-    std::string host;
-    DWORD error = 0;
-    if (host_path(program, host, error) && IsExecutable(host)) return host;
-    const size_t dot = host.rfind('.');
-    if (!host.empty() && dot != std::string::npos && Lower(host.substr(dot)) == ".exe") {
-      const std::string bare = host.substr(0, dot);
-      if (IsExecutable(bare)) return bare;
-      const size_t slash = bare.rfind('/');
-      const std::string lower = bare.substr(0, slash + 1) + Lower(bare.substr(slash + 1));
-      if (IsExecutable(lower)) return lower;
-    }
-  }
+  if (std::string mapped = DriveTableProgram(program); !mapped.empty()) return mapped;
   size_t cut = program.find_last_of("\\/");
   std::string base = cut == std::string::npos ? program : program.substr(cut + 1);
   std::vector<std::string> names{base};
@@ -317,6 +322,41 @@ std::string ResolveProgram(const std::string &program) {
     for (const auto &name : names)
       if (IsExecutable(dir + "/" + name)) return dir + "/" + name;
   return std::string();
+}
+
+// A path that names an existing program as written: a Linux path, or a
+// Windows path through the drive table (".exe" may be left off the file).
+std::string ExactProgram(const std::string &path) {
+  if (path.empty()) return std::string();
+  if (path[0] == '/') return IsExecutable(path) ? path : std::string();
+  return DriveTableProgram(path);
+}
+
+// The program and arguments of an ImagePath. An unquoted path with blanks
+// ("C:\Program Files\QX\PORTWARDEN.EXE") is taken as the longest run of
+// words that names an existing program, never a shorter one first, so a
+// "C:\Program.exe" cannot stand in for it.
+std::vector<std::string> ImageCommand(const std::string &image_path) {
+  std::vector<std::string> args = SplitCommandLine(image_path);
+  if (args.empty()) return args;
+  const size_t lead = image_path.find_first_not_of(" \t");
+  if (args.size() > 1 && lead != std::string::npos && image_path[lead] != '"' &&
+      image_path.find('"') == std::string::npos) {
+    for (size_t words = args.size(); words > 1; --words) {
+      std::string candidate = args[0];
+      for (size_t i = 1; i < words; ++i) candidate += " " + args[i];
+      const std::string program = ExactProgram(candidate);
+      if (!program.empty()) {
+        std::vector<std::string> out{program};
+        out.insert(out.end(), args.begin() + static_cast<long>(words), args.end());
+        return out;
+      }
+    }
+  }
+  const std::string program = ResolveProgram(args[0]);
+  if (program.empty()) return {};
+  args[0] = program;
+  return args;
 }
 
 // Starts the program detached (new session, standard streams on /dev/null,
@@ -539,11 +579,9 @@ BOOL WINAPI StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR *argv) {
   if (CurrentStatus(stored, config.type).dwCurrentState != SERVICE_STOPPED)
     return Fail(ERROR_SERVICE_ALREADY_RUNNING);
 
-  std::vector<std::string> args = SplitCommandLine(ExpandVariables(config.image_path));
+  std::vector<std::string> args = ImageCommand(ExpandVariables(config.image_path));
   if (args.empty()) return Fail(ERROR_FILE_NOT_FOUND);
-  const std::string program = ResolveProgram(args[0]);
-  if (program.empty()) return Fail(ERROR_FILE_NOT_FOUND);
-  args[0] = program;
+  const std::string program = args[0];
 
   std::vector<std::string> env;
   for (char **e = environ; e && *e; ++e)

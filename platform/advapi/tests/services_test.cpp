@@ -239,6 +239,27 @@ TEST_F(Services, AProgramThatEndsAtOnceFailsToStart) {
   CloseServiceHandle(svc);
 }
 
+TEST_F(Services, AnUnquotedPathWithBlanksTakesTheLongestProgram) {
+  // "<root>/dir with blank/advapi_test_service" beside a decoy "<root>/dir":
+  // the decoy is a program too, but the longer path names the service.
+  unlink(std::getenv("QX_EVENTLOG_FILE"));  // this test's events only
+  const std::string dir = g_dirs.root() + "/dir with blank";
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  ASSERT_EQ(symlink(ServiceBinary().c_str(), (dir + "/advapi_test_service").c_str()), 0);
+  ASSERT_EQ(symlink("/bin/true", (g_dirs.root() + "/dir").c_str()), 0);
+  Manager mgr;
+  SC_HANDLE svc = Create(mgr.get(), kService, dir + "/advapi_test_service extra");
+  ASSERT_NE(svc, nullptr);
+  EXPECT_TRUE(StartServiceA(svc, 0, nullptr)) << GetLastError();
+  EXPECT_TRUE(WaitFor("id=1 \"started"));
+  SERVICE_STATUS status{};
+  for (int i = 0; i < 100 && (QueryServiceStatus(svc, &status), status.dwCurrentState != SERVICE_RUNNING); ++i)
+    usleep(20000);
+  EXPECT_TRUE(ControlService(svc, SERVICE_CONTROL_STOP, &status));
+  EXPECT_TRUE(WaitFor("id=2 \"stopping\""));
+  CloseServiceHandle(svc);
+}
+
 TEST_F(Services, RunFromAShellItStopsOnSigterm) {
   pid_t pid = advapi_test::Spawn({"advapi_test_service"});
   ASSERT_GT(pid, 0);
