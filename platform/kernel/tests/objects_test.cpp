@@ -64,7 +64,7 @@ TEST(Events, AutoResetReleasesExactlyOneOfManyWaiters) {
   std::vector<std::thread> waiters;
   for (int i = 0; i < 4; ++i)
     waiters.emplace_back([&] {
-      if (WaitForSingleObject(e, 300) == WAIT_OBJECT_0) ++woken;
+      if (WaitForSingleObject(e, 1000) == WAIT_OBJECT_0) ++woken;
     });
   Sleep(50);
   SetEvent(e);

@@ -117,12 +117,14 @@ TEST_F(Queue, KillTimerCancelsAPendingTimer) {
 }
 
 TEST_F(Queue, SetTimerAgainRestartsThePeriod) {
-  SetTimer(hwnd, 2, 150, nullptr);
+  SetTimer(hwnd, 2, 400, nullptr);
+  Sleep(200);
+  SetTimer(hwnd, 2, 400, nullptr);  // restarted: due 400 ms from now, not 200
+  const DWORD restarted = GetTickCount();
   Sleep(100);
-  SetTimer(hwnd, 2, 150, nullptr);  // restarted: not due for another 150 ms
-  Sleep(80);
   EXPECT_TRUE(Drain().empty());
-  Sleep(100);
+  EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000, QS_TIMER), WAIT_OBJECT_0);
+  EXPECT_GE(GetTickCount() - restarted, 390u);
   EXPECT_EQ(Drain(), std::vector<UINT>{WM_TIMER});
   KillTimer(hwnd, 2);
 }
@@ -352,6 +354,35 @@ TEST_F(Send, ThreadsPostToEachOther) {
   PostThreadMessageA(tid, WM_QUIT, 0, 0);
   t.join();
   CloseHandle(ready);
+}
+
+TEST_F(Send, ThreadEndingWithoutPumpingReleasesItsSenders) {
+  HANDLE created = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE finish = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HWND h = nullptr;
+  std::thread t([&] {
+    h = CreateWindowA("QxSendMain", "orphan", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    SetEvent(created);
+    WaitForSingleObject(finish, 5000);  // never pumps, then ends with its window alive
+  });
+  WaitForSingleObject(created, 5000);
+  std::thread releaser([&] {
+    Sleep(50);
+    SetEvent(finish);
+  });
+  EXPECT_EQ(SendMessageA(h, WM_USER + 10, 1, 0), 0);  // answered with 0 when the thread ends
+  t.join();
+  releaser.join();
+  EXPECT_FALSE(IsWindow(h));  // a thread's windows go with it
+  EXPECT_FALSE(PostMessageA(h, WM_USER, 0, 0));
+  CloseHandle(created);
+  CloseHandle(finish);
+}
+
+TEST(QueueErrors, GetMessageRefusesAnUnknownWindowFilter) {
+  MSG m;
+  EXPECT_EQ(GetMessageA(&m, QX_HANDLE_FROM(HWND, 0x7FFF0001), 0, 0), -1);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
 }
 
 // ---- message boxes without a display ---------------------------------------------------
