@@ -1,0 +1,178 @@
+// PumpMessages and SendAllPumping with a real window and a loopback peer
+// that reads slowly; the busy-wait delay's calibration.
+#include "test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+using namespace commontest;
+
+namespace {
+
+WinsockSession g_winsock;
+
+constexpr UINT kTick = WM_USER + 1;   // posted by the peer thread while it reads
+constexpr UINT kQuit = WM_USER + 2;   // the window answers with PostQuitMessage
+int g_ticks = 0;
+std::vector<UINT> g_seen;
+
+LRESULT CALLBACK TestProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == kTick) ++g_ticks;
+  if (msg >= WM_USER) g_seen.push_back(msg);
+  if (msg == kQuit) PostQuitMessage(0);
+  return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+class Pump : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static bool registered = [] {
+      WNDCLASSA wc{};
+      wc.lpfnWndProc = TestProc;
+      wc.lpszClassName = "QxCommonPumpTest";
+      return RegisterClassA(&wc) != 0;
+    }();
+    ASSERT_TRUE(registered);
+    hwnd = CreateWindowA("QxCommonPumpTest", "pump", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr,
+                         nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    Drain();
+    g_ticks = 0;
+    g_seen.clear();
+    g_SockError = 0;
+  }
+  void TearDown() override {
+    DestroyWindow(hwnd);
+    Drain();
+  }
+  static void Drain() {
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+  }
+  // A non-blocking client with a small send buffer, and its accepted peer.
+  void Connect(SOCKET &client, SOCKET &server) {
+    ConnectedPair(client, server);
+    int small = 4096;
+    setsockopt(client, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char *>(&small), sizeof small);
+    u_long on = 1;
+    ioctlsocket(client, FIONBIO, &on);
+  }
+  HWND hwnd = nullptr;
+};
+
+std::vector<char> Pattern(size_t n) {
+  std::vector<char> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
+  return v;
+}
+
+TEST_F(Pump, PumpMessagesDispatchesAllPendingThenReturnsZero) {
+  for (int i = 0; i < 3; ++i) PostMessageA(hwnd, kTick, 0, 0);
+  EXPECT_EQ(PumpMessages(), 0);
+  EXPECT_EQ(g_ticks, 3);
+  EXPECT_EQ(PumpMessages(), 0);
+}
+
+TEST_F(Pump, PumpMessagesStopsAtQuitAndPostsItAgain) {
+  PostMessageA(hwnd, kTick, 0, 0);
+  PostQuitMessage(7);
+  EXPECT_EQ(PumpMessages(), 1);
+  EXPECT_EQ(g_ticks, 1);
+  MSG m;
+  ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(m.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(m.wParam, 0u);  // posted again with 0
+}
+
+TEST_F(Pump, SendOfNothingNeitherPumpsNorSends) {
+  SOCKET client, server;
+  Connect(client, server);
+  PostMessageA(hwnd, kTick, 0, 0);
+  EXPECT_EQ(SendAllPumping(client, "x", 0), 0);
+  EXPECT_EQ(g_ticks, 0);
+  u_long pending = 0;
+  Sleep(20);
+  ioctlsocket(server, FIONREAD, &pending);
+  EXPECT_EQ(pending, 0u);
+  closesocket(client);
+  closesocket(server);
+}
+
+TEST_F(Pump, SlowPeerGetsWholeBufferWhileMessagesAreDispatched) {
+  SOCKET client, server;
+  Connect(client, server);
+  const std::vector<char> data = Pattern(1 << 20);
+  std::vector<char> got;
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    char buf[4096];
+    while (got.size() < data.size()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      const int n = recv(server, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      got.insert(got.end(), buf, buf + n);
+      PostMessageA(hwnd, kTick, 0, 0);
+    }
+    done = true;
+  });
+  const int sent = SendAllPumping(client, data.data(), static_cast<int>(data.size()));
+  reader.join();
+  EXPECT_EQ(sent, static_cast<int>(data.size()));
+  EXPECT_TRUE(got == data);
+  EXPECT_EQ(g_SockError, WSAEWOULDBLOCK);  // the peer was slow: sends would block
+  EXPECT_GT(g_ticks, 0);                   // and the window ran meanwhile
+  closesocket(client);
+  closesocket(server);
+}
+
+TEST_F(Pump, QuitStopsTheSendAndStaysPosted) {
+  SOCKET client, server;
+  Connect(client, server);
+  const std::vector<char> data = Pattern(8 << 20);  // far more than the buffers hold
+  std::thread poster([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    PostMessageA(hwnd, kQuit, 0, 0);
+  });
+  const int sent = SendAllPumping(client, data.data(), static_cast<int>(data.size()));
+  poster.join();
+  EXPECT_LT(sent, static_cast<int>(data.size()));
+  EXPECT_GT(sent, 0);
+  MSG m;
+  EXPECT_EQ(GetMessageA(&m, nullptr, 0, 0), 0);  // the main loop still ends
+  EXPECT_EQ(m.message, static_cast<UINT>(WM_QUIT));
+  closesocket(client);
+  closesocket(server);
+}
+
+TEST_F(Pump, OtherErrorStopsWithShortCountAndCode) {
+  SOCKET client, server;
+  Connect(client, server);
+  LINGER abort{1, 0};
+  setsockopt(server, SOL_SOCKET, SO_LINGER, reinterpret_cast<char *>(&abort), sizeof abort);
+  closesocket(server);  // reset
+  Sleep(20);
+  const std::vector<char> data = Pattern(1 << 20);
+  const int sent = SendAllPumping(client, data.data(), static_cast<int>(data.size()));
+  EXPECT_LT(sent, static_cast<int>(data.size()));
+  EXPECT_NE(g_SockError, 0);
+  EXPECT_NE(g_SockError, WSAEWOULDBLOCK);
+  closesocket(client);
+}
+
+TEST(Delay, CalibrateThenWaitUnits) {
+  EXPECT_GT(DelayCalibrate(), 0);
+  EXPECT_EQ(g_DelayLoops, DelayCalibrate() > 0 ? g_DelayLoops : -1);
+  const auto start = std::chrono::steady_clock::now();
+  DelayUnits(0);
+  DelayUnits(-3);
+  DelayUnits(20);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_GE(ms.count(), 5);  // about a millisecond a unit; loose: machines differ
+  EXPECT_LT(ms.count(), 5000);
+  g_DelayLoops = 0;
+  DelayUnits(1000000);  // uncalibrated: returns at once
+}
+
+}  // namespace
