@@ -156,8 +156,15 @@ LONG OpenHive(const std::string &path, mode_t dir_mode, HiveRef &out) {
     }
     hive->read_only = true;
   }
+  // SQLite opens a file it may not write read-only without saying so.
+  if (sqlite3_db_readonly(hive->db, "main") == 1) hive->read_only = true;
   sqlite3_busy_timeout(hive->db, kBusyTimeoutMs);
   if (!hive->read_only) {
+    // The log and index files stay after the last writer closes, so users
+    // who may only read the hive (the machine's, for everyone but root)
+    // still find them: a read-only reader cannot make them.
+    int persist = 1;
+    sqlite3_file_control(hive->db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     char *err = nullptr;
     // WAL lets readers go on while one writer commits; FULL sync makes each
     // committed write survive a crash of the machine as well as the process.

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <string>
@@ -359,6 +360,47 @@ TEST(Registry, WriterKilledMidWriteLeavesAReadableStore) {
   EXPECT_STREQ(reinterpret_cast<const char *>(sqlite3_column_text(check, 0)), "ok");
   sqlite3_finalize(check);
   sqlite3_close(db);
+}
+
+// Runs a program of the build as uid/gid 65534 and returns its exit status,
+// with its standard output in out.
+int RunAsNobody(const std::vector<std::string> &args, std::string &out) {
+  const std::string path = advapi_test::BinDir() + "/" + args[0];
+  std::vector<char *> argv{const_cast<char *>(path.c_str())};
+  for (size_t i = 1; i < args.size(); ++i) argv.push_back(const_cast<char *>(args[i].c_str()));
+  argv.push_back(nullptr);
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    if (setgid(65534) == 0 && setuid(65534) == 0) execve(path.c_str(), argv.data(), environ);
+    _exit(126);
+  }
+  close(fds[1]);
+  char buf[256];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  return advapi_test::Wait(pid);
+}
+
+TEST(Registry, UsersWhoMayOnlyReadTheMachineHiveReadIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Readable", &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE *>("shared"), 7), ERROR_SUCCESS);
+  RegCloseKey(key);
+  ASSERT_EQ(chmod(g_dirs.root().c_str(), 0711), 0);
+  std::string out;
+  EXPECT_EQ(RunAsNobody({"qxreg", "get", "HKLM\\SOFTWARE\\Readable", "v"}, out), 0);
+  EXPECT_EQ(out, "shared\n");
+  // Writing is refused cleanly, and the hive is unchanged.
+  out.clear();
+  EXPECT_EQ(RunAsNobody({"qxreg", "set", "HKLM\\SOFTWARE\\Readable", "v", "REG_SZ", "changed"}, out), 1);
+  chmod(g_dirs.root().c_str(), 0700);
+  EXPECT_EQ(Capture({"qxreg", "get", "HKLM\\SOFTWARE\\Readable", "v"}), "shared\n");
 }
 
 TEST(Qxreg, ExportImportRoundTrip) {
