@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -116,14 +117,17 @@ class NameServer {
     }
   }
   void Serve(int listen_fd) {
-    int c = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (c < 0) return;
-    ucred cred{};
-    socklen_t len = sizeof cred;
+    // Look the descriptor up before accepting: it may have been closed (and
+    // its number reused by the program) since poll() reported it.
     std::lock_guard guard(lock_);
     const Published *e = nullptr;
     for (const auto &p : entries_)
       if (p.listen_fd == listen_fd) e = &p;
+    if (!e) return;
+    int c = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);  // non-blocking listener
+    if (c < 0) return;
+    ucred cred{};
+    socklen_t len = sizeof cred;
     // Only the same user may share an object (the directory is owner-only too).
     if (e && getsockopt(c, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == getuid()) {
       std::string payload(1, static_cast<char>(e->kind));
@@ -358,6 +362,15 @@ bool ValidName(LPCSTR name) {
   return std::strchr(name, '\\') == nullptr;
 }
 
+// One object per name in this process, so that a mutex or semaphore opened
+// twice keeps one owner and one count. (Outside the template below: each of
+// its instantiations would otherwise have its own table.)
+std::mutex g_local_names_lock;
+std::map<std::string, std::pair<NamedKind, std::weak_ptr<FdObject>>> *LocalNames() {
+  static auto *names = new std::map<std::string, std::pair<NamedKind, std::weak_ptr<FdObject>>>;
+  return names;
+}
+
 // Creates or opens by name. make() builds a new object around a fresh fd;
 // wrap() builds one around a received fd.
 template <class Make, class Wrap>
@@ -377,7 +390,18 @@ HANDLE CreateNamed(LPCSTR name, NamedKind kind, std::uint8_t flags, bool open_on
   } else {
     NameLock lock;
     Received r;
-    if (FetchNamed(name, r)) {
+    std::lock_guard local_guard(g_local_names_lock);
+    auto *local = LocalNames();
+    auto it = local->find(name);
+    std::shared_ptr<FdObject> same = it == local->end() ? nullptr : it->second.second.lock();
+    if (same) {
+      if (it->second.first != kind) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+      }
+      object = same;
+      existed = true;
+    } else if (FetchNamed(name, r)) {
       if (r.kind != kind) {
         close(r.fd);
         SetLastError(ERROR_INVALID_HANDLE);
@@ -395,6 +419,7 @@ HANDLE CreateNamed(LPCSTR name, NamedKind kind, std::uint8_t flags, bool open_on
         return nullptr;
       }
     }
+    if (object) (*local)[name] = {kind, object};
   }
   if (!object) {
     SetLastError(ERROR_NO_SYSTEM_RESOURCES);

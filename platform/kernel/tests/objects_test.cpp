@@ -278,6 +278,21 @@ TEST(NamedObjects, SameNameIsSameObjectInProcess) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+TEST(NamedObjects, MutexOpenedTwiceKeepsOneOwner) {
+  std::string name = UniqueName("QxNamedMutex");
+  Handle a(CreateMutexA(nullptr, TRUE, name.c_str()));
+  Handle b(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str()));
+  ASSERT_NE(b.h, nullptr);
+  EXPECT_EQ(WaitForSingleObject(b, 0), WAIT_OBJECT_0);  // the owner re-enters through either handle
+  std::thread([&] { EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_TIMEOUT); }).join();
+  EXPECT_TRUE(ReleaseMutex(a));
+  EXPECT_TRUE(ReleaseMutex(b));
+  std::thread([&] {
+    EXPECT_EQ(WaitForSingleObject(b, 0), WAIT_OBJECT_0);
+    ReleaseMutex(b);
+  }).join();
+}
+
 TEST(NamedObjects, NameGoesAwayWithItsLastHandleHere) {
   std::string name = UniqueName("QxGone");
   HANDLE a = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
