@@ -40,6 +40,8 @@ void ExpectText(const std::optional<std::string> &actual, const char *expected, 
 }
 
 size_t HeaderLength(const std::string &message) {
+  if (message.find("\r\n\r\n") == std::string::npos && message.find("\n\n") == std::string::npos)
+    return message.find('\x1A');  // a header ended by the end of the file
   size_t crlf = message.find("\r\n\r\n"), lf = message.find("\n\n");
   if (crlf != std::string::npos && (lf == std::string::npos || crlf < lf)) return crlf + 4;
   return lf + 2;
@@ -61,6 +63,8 @@ TEST(MailHeaders, CorpusSummaries) {
        "<resent.1@example.com>", "replies@example.com"},
       {"nodate.eml", "nobody@example.com", nullptr, nullptr, "no date here", 315532800, 0, nullptr, nullptr},
       {"future.eml", "time@example.com", nullptr, nullptr, "far future", -1, 0, nullptr, nullptr},
+      // 2048 header bytes, then a read that yields the single byte 0x1A: the end of the file.
+      {"ctrlz.eml", "zed@example.com", "Zed", nullptr, "ends with a Ctrl-Z byte", kDec5_1995_1430, 0, nullptr, nullptr},
   };
   for (const Expected &c : kCases) {
     SCOPED_TRACE(c.file);
