@@ -4,6 +4,7 @@
 #include "qxcommon.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -36,6 +37,15 @@ class KeepWsaError {
 };
 
 void Flush() { std::fflush(g_DebugLog); }
+
+// The log stays open for the life of the process; at exit it is closed, so
+// the entries still waiting for a flush reach the file.
+void CloseLogAtExit() {
+  if (!g_DebugLog) return;
+  g_TraceOn = 0;
+  fclose(g_DebugLog);
+  g_DebugLog = nullptr;
+}
 
 // Rule for every entry other than receive and send errors: a pending
 // collapse is reported first and the counter drops to 0.
@@ -371,6 +381,8 @@ void DebugLogOpen(HINSTANCE instance, LPSTR commandLine) {
   const char *when = std::ctime(&now);
   std::fprintf(log, "%s - %s", module, when ? when : "\n");
   std::fflush(log);
+  static const bool closeRegistered = std::atexit(CloseLogAtExit) == 0;
+  (void)closeRegistered;
   g_DebugLog = log;
   g_TraceOn = 1;
 }
