@@ -217,23 +217,25 @@ void IndexClose(FILE *&file) {
 
 // ---- slot allocation ----------------------------------------------------------
 
-bool IndexChooseSlot(FILE *index, const std::string &folder, SLOT_CHOICE &choice) {
+bool IndexChooseSlot(FILE *index, SLOT_CHOICE &choice, const SlotClaim &claim) {
   choice = SLOT_CHOICE{};
   int32_t count = RecordCount(index);
   choice.fileRecords = count;
   IDX_RECORD header;
   if (count < 1 || !ReadRecord(index, 0, header)) return false;
   int32_t head = header.n;
-  // Walk the free list from its head; an entry is taken only when it is in
-  // range, flagged free and its message file does not exist. An entry whose
-  // file exists is passed over (a rebuild will index that file).
+  // Walk the free list from its head; an entry is tried only when it is in
+  // range and flagged free. An entry whose message file exists is passed over
+  // (a rebuild will index that file).
   for (int32_t guard = 0; head != 0 && guard < count; ++guard) {
     IDX_RECORD candidate;
     if (head <= 0 || head >= count || !ReadRecord(index, head, candidate) || !(candidate.flags & kRecordFree)) {
       head = 0;  // a damaged list is dropped: later slots are appended
       break;
     }
-    if (!FileExists(MessagePath(folder, static_cast<uint64_t>(head)))) {
+    SlotClaimResult r = claim(head);
+    if (r == SlotClaimResult::kFailed) return false;
+    if (r == SlotClaimResult::kClaimed) {
       choice.slot = head;
       choice.newHead = candidate.n;
       choice.headChanged = true;
@@ -243,10 +245,20 @@ bool IndexChooseSlot(FILE *index, const std::string &folder, SLOT_CHOICE &choice
   }
   choice.newHead = head;
   choice.headChanged = head != header.n;
-  int32_t slot = count;
-  while (FileExists(MessagePath(folder, static_cast<uint64_t>(slot)))) ++slot;
-  choice.slot = slot;
-  return true;
+  for (int32_t slot = count; slot >= count && slot < count + kMaxSlotsPassedOver; ++slot) {
+    SlotClaimResult r = claim(slot);
+    if (r == SlotClaimResult::kFailed) return false;
+    if (r == SlotClaimResult::kClaimed) {
+      choice.slot = slot;
+      return true;
+    }
+  }
+  return false;
+}
+
+SlotClaimResult ClaimByRename(const std::string &from, const std::string &to) {
+  if (RenameNoReplace(from, to)) return SlotClaimResult::kClaimed;
+  return GetLastError() == ERROR_ALREADY_EXISTS ? SlotClaimResult::kTaken : SlotClaimResult::kFailed;
 }
 
 bool IndexCommitSlot(FILE *index, const SLOT_CHOICE &choice, IDX_RECORD record) {
@@ -288,13 +300,16 @@ int StoreMoveMessage(const std::string &source, const std::string &destination, 
   if (!dst) return kStoreNoIndex;
   IDX_RECORD r;
   if (slot <= 0 || !ReadRecord(src.f, slot, r) || (r.flags & kRecordFree) || r.n != slot) return kStoreNoRecord;
-  SLOT_CHOICE choice;
-  if (!IndexChooseSlot(dst.f, destination, choice)) return kStoreNoIndex;
-  Step("move", 1);
+  // The file moves first, under a name no file has (a name that exists is
+  // passed over); if it cannot move, nothing changed.
   const std::string from = MessagePath(source, static_cast<uint64_t>(slot));
+  SLOT_CHOICE choice;
+  bool moved = IndexChooseSlot(dst.f, choice, [&](int32_t m) {
+    Step("move", 1);
+    return ClaimByRename(from, MessagePath(destination, static_cast<uint64_t>(m)));
+  });
+  if (!moved) return kStoreNoIndex;
   const std::string to = MessagePath(destination, static_cast<uint64_t>(choice.slot));
-  // The file moves first, under a name no file has; if it cannot, nothing changed.
-  if (!RenameNoReplace(from, to)) return kStoreNoIndex;
   Step("move", 2);
   if (!IndexCommitSlot(dst.f, choice, r)) {
     RenameNoReplace(to, from);  // the message stays indexed where it was
@@ -328,9 +343,11 @@ int StoreAddMessage(const std::string &messageFile, const std::string &folder) {
   File index(OpenIndexForChange(folder));
   if (!index) return kStoreNoIndex;
   SLOT_CHOICE choice;
-  if (!IndexChooseSlot(index.f, folder, choice)) return kStoreNoIndex;
+  if (!IndexChooseSlot(index.f, choice, [&](int32_t m) {
+        return ClaimByRename(messageFile, MessagePath(folder, static_cast<uint64_t>(m)));
+      }))
+    return kStoreNoIndex;
   const std::string target = MessagePath(folder, static_cast<uint64_t>(choice.slot));
-  if (!RenameNoReplace(messageFile, target)) return kStoreNoIndex;
   HEADER_SUMMARY summary;
   if (FILE *f = std::fopen(target.c_str(), "rb")) {
     ScanHeader(summary, MAIL_SOURCE::File(f), nullptr);

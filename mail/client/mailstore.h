@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,15 +59,25 @@ void RebuildAllFolders(const std::string &directory);
 FILE *CreateUniqueFile(std::string &path);
 
 // Slot allocation in an index open for reading and writing (also used by POP
-// retrieval). The chosen slot's message file does not exist; a free-list head
-// that is out of range or names a used record is not trusted.
+// retrieval). Each candidate slot is claimed by making its message file under
+// a name that must not exist yet (a rename that refuses an existing target,
+// or an exclusive create); a name that exists is passed over, so no message
+// file is ever replaced. A free-list head that is out of range or names a used
+// record is not trusted.
+enum class SlotClaimResult { kClaimed, kTaken, kFailed };
+using SlotClaim = std::function<SlotClaimResult(int32_t slot)>;
+constexpr int32_t kMaxSlotsPassedOver = 100000;
 struct SLOT_CHOICE {
   int32_t slot = 0;
   int32_t newHead = 0;      // the header's free-list head after commit
   int32_t fileRecords = 0;  // records in the file before commit
   bool headChanged = false;
 };
-bool IndexChooseSlot(FILE *index, const std::string &folder, SLOT_CHOICE &choice);
+// True with the claimed slot in choice; false when a claim failed otherwise
+// (nothing was made then) or the index cannot be read.
+bool IndexChooseSlot(FILE *index, SLOT_CHOICE &choice, const SlotClaim &claim);
+// A claim that renames from to the slot's name: kTaken when that name exists.
+SlotClaimResult ClaimByRename(const std::string &from, const std::string &to);
 // Writes record at the chosen slot (with n = slot) and the header's new head.
 bool IndexCommitSlot(FILE *index, const SLOT_CHOICE &choice, IDX_RECORD record);
 // The record of a message: flags, n, Date, arrival, subject and from by the summary rule.

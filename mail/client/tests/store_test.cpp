@@ -190,24 +190,46 @@ TEST_F(StoreTest, UntrustedFreeListHead) {
   }
 }
 
+namespace {
+std::string s_hookTarget;
+}  // namespace
+
 TEST_F(StoreTest, FailedMoveLeavesTheMessageWhereItWas) {
   const std::string a = dir / "a", b = dir / "b";
   ASSERT_EQ(StoreCreateFolder(a), 0);
   ASSERT_EQ(StoreCreateFolder(b), 0);
   ASSERT_EQ(AddMessage(a, Message("stay")), 0);
   const std::string indexA = IndexBytes(a), indexB = IndexBytes(b);
-  // Another writer takes the destination name between choosing and renaming.
-  static std::string s_target;
-  s_target = MessagePath(b, 1);
+  // The destination directory goes away just before the file would move.
+  s_hookTarget = Host(b);
   g_StoreStepHook = [](const char *op, int step) {
-    if (std::string(op) == "move" && step == 1) WriteFile(s_target, "someone else");
+    if (std::string(op) == "move" && step == 1) fs::rename(s_hookTarget, s_hookTarget + "-gone");
   };
   EXPECT_EQ(StoreMoveMessage(a, b, 1), -9);
   g_StoreStepHook = nullptr;
   EXPECT_EQ(IndexBytes(a), indexA);
-  EXPECT_EQ(IndexBytes(b), indexB);
   EXPECT_EQ(ReadFile(MessagePath(a, 1)), Message("stay"));
+  EXPECT_EQ(ReadFile(IndexPath(b + "-gone")), indexB);
+  EXPECT_EQ(IndexedIds(a), (std::map<int, std::string>{{1, "<stay@example.com>"}}));
+}
+
+TEST_F(StoreTest, MoveToATakenNamePassesItOver) {
+  const std::string a = dir / "a", b = dir / "b";
+  ASSERT_EQ(StoreCreateFolder(a), 0);
+  ASSERT_EQ(StoreCreateFolder(b), 0);
+  ASSERT_EQ(AddMessage(a, Message("moving")), 0);
+  // Another writer makes the destination's next name between choosing and renaming.
+  s_hookTarget = MessagePath(b, 1);
+  g_StoreStepHook = [](const char *op, int step) {
+    if (std::string(op) == "move" && step == 1 && !fs::exists(Host(s_hookTarget))) WriteFile(s_hookTarget, "someone else");
+  };
+  EXPECT_EQ(StoreMoveMessage(a, b, 1), 0);
+  g_StoreStepHook = nullptr;
   EXPECT_EQ(ReadFile(MessagePath(b, 1)), "someone else");
+  EXPECT_EQ(ReadFile(MessagePath(b, 2)), Message("moving"));
+  EXPECT_EQ(IndexedIds(b), (std::map<int, std::string>{{2, "<moving@example.com>"}}));
+  EXPECT_EQ(Record(b, 1).flags & kRecordFree, kRecordFree);
+  EXPECT_TRUE(IndexedIds(a).empty());
 }
 
 TEST_F(StoreTest, CreateFolderOverMessageFilesRebuilds) {
