@@ -1,0 +1,46 @@
+// One command to a running program's automation socket ("auto-<pid>.sock"
+// in the runtime directory); kept apart from the Winsock headers.
+#include "automation_client.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace commontest {
+
+std::string AutomationCommand(int pid, const std::string &command) {
+  const char *dir = std::getenv("QX_RUNTIME_DIR");
+  if (!dir) return "error no runtime directory";
+  const std::string path = std::string(dir) + "/auto-" + std::to_string(pid) + ".sock";
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return "error path too long";
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return "error socket";
+  timeval timeout{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return "error connect";
+  }
+  const std::string line = command + "\n";
+  if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+    close(fd);
+    return "error write";
+  }
+  std::string answer;
+  char buf[256];
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) {
+    answer.append(buf, static_cast<size_t>(n));
+    if (answer.find('\n') != std::string::npos) break;
+  }
+  close(fd);
+  while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+  return answer;
+}
+
+}  // namespace commontest
