@@ -319,6 +319,7 @@ long ScanHeader(HEADER_SUMMARY &summary, MAIL_SOURCE source, FILE *copy) {
     (void)endOfMessage;
   }
   CompactLineBuffer();
+  if (copy && std::fflush(copy) != 0) st.copyFailed = true;  // a full disk shows here
   return st.copyFailed ? -1 : st.total;
 }
 

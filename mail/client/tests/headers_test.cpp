@@ -128,6 +128,17 @@ TEST(MailHeaders, CopyFileGetsEveryHeaderLine) {
   EXPECT_EQ(ReadFile(dir / "copy"), message.substr(0, static_cast<size_t>(total)));
 }
 
+TEST(MailHeaders, FailedCopyIsReported) {
+  FILE *f = std::fopen(Corpus("multipart.eml").c_str(), "rb");
+  FILE *full = std::fopen("/dev/full", "wb");
+  ASSERT_TRUE(f && full);
+  HEADER_SUMMARY s;
+  EXPECT_EQ(ScanHeader(s, MAIL_SOURCE::File(f), full), -1);
+  EXPECT_EQ(s.subject.value_or(""), "Quarterly report");
+  CloseSource(MAIL_SOURCE::File(f));
+  std::fclose(full);
+}
+
 TEST(MailHeaders, DateTable) {
   static const struct { const char *value; int32_t expected; } kCases[] = {
       {"Tue, 5 Dec 95 14:30:00 -0500", kDec5_1995_1430 + 5 * 3600},
