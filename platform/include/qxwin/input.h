@@ -38,9 +38,6 @@
 #define VK_INSERT 0x2D
 #define VK_DELETE 0x2E
 #define VK_HELP 0x2F
-#define VK_LWIN 0x5B
-#define VK_RWIN 0x5C
-#define VK_APPS 0x5D
 #define VK_NUMPAD0 0x60
 #define VK_NUMPAD1 0x61
 #define VK_NUMPAD2 0x62
@@ -83,12 +80,35 @@
 #define VK_F24 0x87
 #define VK_NUMLOCK 0x90
 #define VK_SCROLL 0x91
+#endif
+
+/* Keys that user.h leaves out: each defined once, whichever header comes first. */
+#ifndef VK_LWIN
+#define VK_LWIN 0x5B
+#define VK_RWIN 0x5C
+#define VK_APPS 0x5D
+#endif
+#ifndef VK_LSHIFT
 #define VK_LSHIFT 0xA0
 #define VK_RSHIFT 0xA1
 #define VK_LCONTROL 0xA2
 #define VK_RCONTROL 0xA3
 #define VK_LMENU 0xA4
 #define VK_RMENU 0xA5
+#endif
+#ifndef VK_OEM_1
+#define VK_OEM_1 0xBA      /* ;: */
+#define VK_OEM_PLUS 0xBB   /* =+ */
+#define VK_OEM_COMMA 0xBC  /* ,< */
+#define VK_OEM_MINUS 0xBD  /* -_ */
+#define VK_OEM_PERIOD 0xBE /* .> */
+#define VK_OEM_2 0xBF      /* /? */
+#define VK_OEM_3 0xC0      /* `~ */
+#define VK_OEM_4 0xDB      /* [{ */
+#define VK_OEM_5 0xDC      /* \| */
+#define VK_OEM_6 0xDD      /* ]} */
+#define VK_OEM_7 0xDE      /* '" */
+#define VK_OEM_102 0xE2    /* the extra key of 102-key boards */
 #endif
 
 /* MapVirtualKey translation kinds. */

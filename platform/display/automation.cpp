@@ -1,0 +1,190 @@
+// Test automation from another process: each process with a display listens
+// on a Unix socket "auto-<pid>.sock" in the runtime directory (owner-only) for
+// one-line commands, and answers "ok ..." or "error ...". Keys and clicks go
+// through the same input path as the SDL2 driver's events.
+//
+//   list                          top-level windows: "hwnd class|title" per line
+//   find CLASS TITLE              hwnd of a top-level window ("-" matches any)
+//   text HWND                     the window's text
+//   type HWND TEXT                focus the window and type the text
+//   key HWND SCAN EXT UP|DOWN     one physical key
+//   click HWND X Y [left|right|middle|double]   click at a client point
+//   png HWND PATH                 save the window (frame included) as PNG
+//   answer ID                     answer the open message box (IDOK=1, IDYES=6, ...)
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "display.h"
+#include "qx/env.h"
+
+namespace qx::display {
+namespace {
+
+HWND ParseHwnd(const std::string &s) {
+  return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoul(s.c_str(), nullptr, 0)));
+}
+
+std::string Hex(HWND h) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%x", QX_HANDLE_VALUE(h));
+  return buf;
+}
+
+// Runs on the display thread and waits for the answer (bounded, so a stuck program cannot hang the caller).
+std::string OnDisplay(std::function<std::string()> f) {
+  auto task = std::make_shared<std::packaged_task<std::string()>>(std::move(f));
+  auto result = task->get_future();
+  RunOnDisplayThread([task] { (*task)(); });
+  if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return "error the program does not answer";
+  return result.get();
+}
+
+std::string Rest(std::istringstream &in) {
+  std::string rest;
+  std::getline(in, rest);
+  if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+  return rest;
+}
+
+std::string Command(const std::string &line) {
+  std::istringstream in(line);
+  std::string verb;
+  in >> verb;
+  if (verb == "list") {
+    return OnDisplay([] {
+      std::string out = "ok";
+      for (auto &w : LocalWindows()) {
+        if (w->parent || w->message_only) continue;
+        char cls[256] = {};
+        GetClassNameA(w->hwnd, cls, sizeof cls);
+        out += "\n" + Hex(w->hwnd) + " " + cls + "|" + w->title;
+      }
+      return out;
+    });
+  }
+  if (verb == "find") {
+    std::string cls, title;
+    in >> cls;
+    title = Rest(in);
+    HWND h = FindWindowA(cls == "-" ? nullptr : cls.c_str(), title.empty() || title == "-" ? nullptr : title.c_str());
+    return h ? "ok " + Hex(h) : "error no such window";
+  }
+  std::string hs;
+  in >> hs;
+  HWND hwnd = ParseHwnd(hs);
+  if (verb == "answer") {
+    const int id = static_cast<int>(std::strtol(hs.c_str(), nullptr, 0));
+    return OnDisplay([id] {
+      HWND box = OpenMessageBox();
+      if (!box) return std::string("error no message box is open");
+      PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(id), 0);
+      return std::string("ok");
+    });
+  }
+  if (!IsWindow(hwnd)) return "error no such window";
+  if (verb == "text") {
+    char buf[4096] = {};
+    GetWindowTextA(hwnd, buf, sizeof buf);
+    return std::string("ok ") + buf;
+  }
+  if (verb == "type") {
+    const std::string text = Rest(in);
+    return OnDisplay([hwnd, text] {
+      HWND top = hwnd;
+      while (GetParent(top) && (GetWindowLongA(top, GWL_STYLE) & WS_CHILD)) top = GetParent(top);
+      SetActiveWindow(top);
+      SetFocus(hwnd);
+      TypeText(text);
+      return std::string("ok");
+    });
+  }
+  if (verb == "key") {
+    int scan = 0, ext = 0;
+    std::string dir;
+    in >> scan >> ext >> dir;
+    InjectKey(static_cast<BYTE>(scan), ext != 0, dir != "up");
+    return "ok";
+  }
+  if (verb == "click") {
+    int x = 0, y = 0;
+    std::string button = "left";
+    in >> x >> y >> button;
+    const POINT p = ClientToScreenPoint(hwnd, POINT{x, y});
+    const int b = button == "right" ? 2 : button == "middle" ? 3 : 1;
+    InjectMouseMove(p);
+    for (int i = 0; i < (button == "double" ? 2 : 1); ++i) {
+      InjectMouseButton(p, b, true);
+      InjectMouseButton(p, b, false);
+    }
+    return "ok";
+  }
+  if (verb == "png") {
+    const std::string path = Rest(in);
+    if (path.empty()) return "error no file name";
+    return OnDisplay([hwnd, path] { return SaveWindowPng(hwnd, path) ? std::string("ok") : std::string("error cannot write"); });
+  }
+  return "error unknown command";
+}
+
+void Serve(int listener) {
+  for (;;) {
+    int c = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (c < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    // Only the same user reaches the owner-only directory; the peer is checked as well.
+    ucred cred{};
+    socklen_t len = sizeof cred;
+    if (getsockopt(c, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != getuid()) {
+      close(c);
+      continue;
+    }
+    timeval tv{5, 0};
+    setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    std::string line;
+    char ch;
+    while (line.size() < 4096 && read(c, &ch, 1) == 1 && ch != '\n') line += ch;
+    const std::string reply = Command(line) + "\n";
+    (void)!write(c, reply.data(), reply.size());
+    close(c);
+  }
+}
+
+}  // namespace
+
+std::string AutomationSocketPath(pid_t pid) { return RuntimeDir() + "/auto-" + std::to_string(pid) + ".sock"; }
+
+void StartAutomation() {
+  const char *off = std::getenv("QX_AUTOMATION");
+  if (off && std::strcmp(off, "0") == 0) return;
+  if (!EnsurePrivateDir(RuntimeDir())) return;
+  const std::string path = AutomationSocketPath(getpid());
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return;
+  unlink(path.c_str());
+  if (bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(s, 4) != 0) {
+    close(s);
+    return;
+  }
+  chmod(path.c_str(), 0600);
+  // The socket file goes away with the process.
+  static std::string g_path = path;
+  std::atexit([] { unlink(g_path.c_str()); });
+  std::thread(Serve, s).detach();
+}
+
+}  // namespace qx::display
