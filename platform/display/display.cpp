@@ -456,7 +456,11 @@ void CaretOn() {
 int g_input_epoll = -1;
 int g_inject_fd = -1;
 std::mutex g_input_lock;
-std::deque<std::function<void()>> g_injected;
+struct Injected {
+  std::function<void()> work;
+  bool input;  // a key or mouse event: waits until the queue has been read
+};
+std::deque<Injected> g_injected;
 DWORD g_display_thread = 0;
 
 struct ClickMemory {
@@ -629,21 +633,26 @@ void RunInjected() {
   {
     std::lock_guard guard(g_input_lock);
     if (g_injected.empty()) return;
-    one = std::move(g_injected.front());
-    g_injected.pop_front();
-    more = !g_injected.empty();
+    // The next event waits while messages of earlier ones are still queued.
+    if (g_injected.front().input && (GetQueueStatus(QS_POSTMESSAGE | QS_KEY | QS_MOUSEMOVE | QS_MOUSEBUTTON) & 0xFFFF)) {
+      more = true;
+    } else {
+      one = std::move(g_injected.front().work);
+      g_injected.pop_front();
+      more = !g_injected.empty();
+    }
   }
   if (more && g_inject_fd >= 0) {
     const uint64_t n = 1;
     (void)!write(g_inject_fd, &n, sizeof n);
   }
-  one();
+  if (one) one();
 }
 
-void Inject(std::function<void()> f) {
+void Inject(std::function<void()> f, bool input = true) {
   {
     std::lock_guard guard(g_input_lock);
-    g_injected.push_back(std::move(f));
+    g_injected.push_back(Injected{std::move(f), input});
   }
   if (g_inject_fd >= 0) {
     const uint64_t one = 1;
@@ -937,7 +946,7 @@ void TypeText(const std::string &text) {
 
 void RunOnDisplayThread(std::function<void()> work) {
   EnsureInputFds();
-  Inject(std::move(work));
+  Inject(std::move(work), false);
 }
 
 void InjectMouseMove(POINT screen) {
