@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 int g_SockError = 0;
 int g_DelayLoops = 0;
@@ -38,23 +40,18 @@ int DispatchOne() {
   return 1;
 }
 
-uint64_t ClockRead() {
-  return static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-}
+// A SendAllPumping in progress. A window procedure that runs while it pumps
+// and sends on the same socket must not put its bytes into the middle of
+// the buffer being sent (that would corrupt a telnet stream): its bytes are
+// queued here and go out after the outer buffer, in order.
+struct SendInProgress {
+  SOCKET s;
+  std::string queued;
+};
+thread_local std::vector<SendInProgress *> t_sends;
 
-}  // namespace
-
-int PumpMessages(void) {
-  for (;;) {
-    switch (DispatchOne()) {
-      case 0: return 0;
-      case -1: return 1;
-      default: break;
-    }
-  }
-}
-
-int SendAllPumping(SOCKET s, const char *data, int count) {
+// Sends the whole buffer, pumping; stops at WM_QUIT or a hard error.
+int SendBuffer(SOCKET s, const char *data, int count) {
   int sent = 0;
   while (sent < count) {
     const int pumped = DispatchOne();
@@ -73,6 +70,44 @@ int SendAllPumping(SOCKET s, const char *data, int count) {
     }
     sent += result;
   }
+  return sent;
+}
+
+uint64_t ClockRead() {
+  return static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+}  // namespace
+
+int PumpMessages(void) {
+  for (;;) {
+    switch (DispatchOne()) {
+      case 0: return 0;
+      case -1: return 1;
+      default: break;
+    }
+  }
+}
+
+int SendAllPumping(SOCKET s, const char *data, int count) {
+  if (count <= 0) return 0;
+  for (SendInProgress *outer : t_sends) {
+    if (outer->s == s) {
+      outer->queued.append(data, static_cast<size_t>(count));
+      return count;
+    }
+  }
+  SendInProgress me{s, {}};
+  t_sends.push_back(&me);
+  const int sent = SendBuffer(s, data, count);
+  // Then what handlers queued meanwhile; more may be queued while this goes.
+  bool whole = sent == count;
+  while (whole && !me.queued.empty()) {
+    const std::string chunk = std::move(me.queued);
+    me.queued.clear();
+    whole = SendBuffer(s, chunk.data(), static_cast<int>(chunk.size())) == static_cast<int>(chunk.size());
+  }
+  t_sends.pop_back();
   return sent;
 }
 

@@ -15,6 +15,8 @@ WinsockSession g_winsock;
 
 constexpr UINT kTick = WM_USER + 1;   // posted by the peer thread while it reads
 constexpr UINT kQuit = WM_USER + 2;   // the window answers with PostQuitMessage
+constexpr UINT kNested = WM_USER + 3; // the window sends on socket wParam itself
+int g_nestedResult = -1;
 int g_ticks = 0;
 std::vector<UINT> g_seen;
 
@@ -22,6 +24,7 @@ LRESULT CALLBACK TestProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   if (msg == kTick) ++g_ticks;
   if (msg >= WM_USER) g_seen.push_back(msg);
   if (msg == kQuit) PostQuitMessage(0);
+  if (msg == kNested) g_nestedResult = SendAllPumping(static_cast<SOCKET>(wparam), "NESTED", 6);
   return DefWindowProcA(hwnd, msg, wparam, lparam);
 }
 
@@ -123,6 +126,35 @@ TEST_F(Pump, SlowPeerGetsWholeBufferWhileMessagesAreDispatched) {
   EXPECT_TRUE(got == data);
   EXPECT_EQ(g_SockError, WSAEWOULDBLOCK);  // the peer was slow: sends would block
   EXPECT_GT(g_ticks, 0);                   // and the window ran meanwhile
+  closesocket(client);
+  closesocket(server);
+}
+
+TEST_F(Pump, HandlerSendingOnTheSameSocketGoesAfterTheBuffer) {
+  SOCKET client, server;
+  Connect(client, server);
+  const std::vector<char> data = Pattern(1 << 20);
+  std::vector<char> got;
+  std::thread reader([&] {
+    char buf[4096];
+    bool asked = false;
+    while (got.size() < data.size() + 6) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      const int n = recv(server, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      got.insert(got.end(), buf, buf + n);
+      if (!asked) PostMessageA(hwnd, kNested, static_cast<WPARAM>(client), 0);
+      asked = true;
+    }
+  });
+  g_nestedResult = -1;
+  const int sent = SendAllPumping(client, data.data(), static_cast<int>(data.size()));
+  reader.join();
+  EXPECT_EQ(sent, static_cast<int>(data.size()));
+  EXPECT_EQ(g_nestedResult, 6);
+  std::vector<char> want = data;
+  want.insert(want.end(), {'N', 'E', 'S', 'T', 'E', 'D'});
+  EXPECT_TRUE(got == want) << "the handler's bytes must not land inside the buffer";
   closesocket(client);
   closesocket(server);
 }
