@@ -703,6 +703,10 @@ class Hooks : public DisplayHooks {
   void Shown(HWND hwnd, int state) override {
     Geometry g;
     if (!GetGeometry(hwnd, g)) return;
+    if (!g.parent && (g.style & WS_MAXIMIZE) && !maximizing_) {
+      Maximize(hwnd, g);
+      if (!GetGeometry(hwnd, g)) return;
+    }
     if (!g.parent) {
       const bool visible = (g.style & WS_VISIBLE) && !(g.style & WS_MINIMIZE);
       if (visible) TheDriver();  // a visible window is the first need of a display
@@ -841,6 +845,23 @@ class Hooks : public DisplayHooks {
   }
 
  private:
+  // A maximised top-level window fills the screen with its frame outside it,
+  // within the limits its procedure gives in WM_GETMINMAXINFO.
+  void Maximize(HWND hwnd, const Geometry &g) {
+    const int frame = FrameWidth(g.style, g.ex);
+    MINMAXINFO mmi{};
+    mmi.ptMaxSize = POINT{kScreenW + 2 * frame, kScreenH + 2 * frame};
+    mmi.ptMaxPosition = POINT{-frame, -frame};
+    mmi.ptMinTrackSize = POINT{GetSystemMetrics(SM_CXMINTRACK), GetSystemMetrics(SM_CYMINTRACK)};
+    mmi.ptMaxTrackSize = mmi.ptMaxSize;
+    SendMessageA(hwnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&mmi));
+    const LONG w = std::min(mmi.ptMaxSize.x, mmi.ptMaxTrackSize.x), h = std::min(mmi.ptMaxSize.y, mmi.ptMaxTrackSize.y);
+    maximizing_ = true;
+    SetWindowPos(hwnd, nullptr, mmi.ptMaxPosition.x, mmi.ptMaxPosition.y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+    maximizing_ = false;
+  }
+  bool maximizing_ = false;
+
   // After a move or show: frame, and the whole client area of the window and its children.
   void RedrawAll(HWND hwnd) {
     PaintFrame(hwnd);

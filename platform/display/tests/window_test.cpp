@@ -27,6 +27,13 @@ bool g_paint_stripes = false;
 
 LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM wp, LPARAM lp) {
   switch (m) {
+    case WM_GETMINMAXINFO: {
+      auto *mmi = reinterpret_cast<MINMAXINFO *>(lp);
+      mmi->ptMaxSize = POINT{300, 200};  // the largest size this window wants
+      mmi->ptMaxTrackSize = POINT{300, 200};
+      g_seen.push_back({m, wp, lp});
+      return 0;
+    }
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(h, &ps);
@@ -120,6 +127,24 @@ TEST_F(Windows, FrameTakesTheClientArea) {
   EXPECT_EQ(p.x, 20 + GetSystemMetrics(SM_CXFRAME));
   EXPECT_EQ(WindowFromPoint(POINT{p.x + 5, p.y + 5}), h);
   EXPECT_EQ(WindowFromPoint(POINT{2000, 2000}), nullptr);
+}
+
+TEST_F(Windows, MaximiseAsksForTheLargestSize) {
+  HWND h = Make("PaintTest");
+  RECT normal;
+  GetWindowRect(h, &normal);
+  ShowWindow(h, SW_MAXIMIZE);
+  Pump();
+  EXPECT_FALSE(Only(WM_GETMINMAXINFO).empty());
+  RECT r;
+  GetWindowRect(h, &r);
+  EXPECT_EQ(r.right - r.left, 300);
+  EXPECT_EQ(r.bottom - r.top, 200);
+  EXPECT_EQ(r.left, -GetSystemMetrics(SM_CXFRAME));
+  ShowWindow(h, SW_RESTORE);
+  GetWindowRect(h, &r);
+  EXPECT_EQ(r.left, normal.left);
+  EXPECT_EQ(r.right, normal.right);
 }
 
 TEST_F(Windows, InvalidRegionsAccumulateAndPaintComesOnceWhenTheQueueIsEmpty) {
