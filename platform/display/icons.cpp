@@ -32,8 +32,12 @@ struct Icon : KernelObject {
 std::mutex g_lock;
 std::map<std::pair<HMODULE, std::string>, HICON> g_loaded;  // shared icons by module and name
 
+// Names compare without regard to case, as resource names do.
 std::string Key(LPCSTR name) {
-  return IS_INTRESOURCE(name) ? "#" + std::to_string(reinterpret_cast<uintptr_t>(name)) : std::string(name);
+  if (IS_INTRESOURCE(name)) return "#" + std::to_string(reinterpret_cast<uintptr_t>(name));
+  std::string k = name;
+  for (char &c : k) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return k;
 }
 
 std::shared_ptr<Icon> FindIcon(HICON h) {
