@@ -170,15 +170,6 @@ void LaunchSlot(HWND window, int i)
 
 }  // namespace
 
-int ListenBacklog(LONG maximum) { return maximum < LISTEN_BACKLOG_MAX ? (int)maximum : LISTEN_BACKLOG_MAX; }
-
-void FormatDaemonCommandLine(char *out, size_t size, const SERVICE_SLOT *slot, SOCKET handed, DWORD serverPid,
-                             HWND window, int index)
-{
-    snprintf(out, size, "%s %d.%d.%d.%d. %s", slot->program.c_str(), (int)handed, (int)serverPid,
-             (int)(LONG_PTR)window, index, slot->parameters.c_str());
-}
-
 UINT HandoverTimeoutMs(void)
 {
     /* Only the tests shorten the hand-over timer; nothing else reads this variable. */
