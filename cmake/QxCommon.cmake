@@ -1,7 +1,9 @@
 # Shared build rules: warnings, sanitizers, and helpers to declare programs,
 # shared libraries loaded by name, and GoogleTest suites.
 
-set(QX_WARNINGS -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
+# -Wno-cast-function-type: GetProcAddress's result is cast to the export's own
+# type, the one way a library loaded by name is called.
+set(QX_WARNINGS -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers -Wno-cast-function-type)
 if(QX_WERROR)
   list(APPEND QX_WARNINGS -Werror)
 endif()
@@ -37,10 +39,10 @@ endfunction()
 # qx_add_gtest(name SOURCES ... [LIBS ...] [TIMEOUT s] [LABELS ...]): one GoogleTest
 # executable registered with CTest as a single test with a bounded run time.
 function(qx_add_gtest name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT QX_TESTS)
     return()
   endif()
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
