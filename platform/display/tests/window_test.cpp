@@ -129,6 +129,58 @@ TEST_F(Windows, FrameTakesTheClientArea) {
   EXPECT_EQ(WindowFromPoint(POINT{2000, 2000}), nullptr);
 }
 
+LRESULT CALLBACK RedChild(HWND h, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(h, &ps);
+    RECT r;
+    GetClientRect(h, &r);
+    HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+    FillRect(dc, &r, red);
+    DeleteObject(red);
+    EndPaint(h, &ps);
+    return 0;
+  }
+  return DefWindowProcA(h, m, wp, lp);
+}
+
+TEST_F(Windows, ChildWindowsPaintAtTheirPlaceAndStayInsideTheParent) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = RedChild;
+  wc.lpszClassName = "RedChild";
+  RegisterClassA(&wc);
+  HWND parent = Make("PaintTest", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN);
+  HWND child = CreateWindowA("RedChild", "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 20, 300, 30, parent, nullptr, nullptr, nullptr);
+  ASSERT_NE(child, nullptr);
+  Pump();
+  RECT wr;
+  GetWindowRect(parent, &wr);
+  auto at = [&](int x, int y) {  // a pixel of the parent's client area, as shown
+    qx::gdi::Surface shot;
+    qx::display::CaptureWindow(parent, shot);
+    POINT p{x, y};
+    ClientToScreen(parent, &p);
+    return shot.Get(p.x - wr.left, p.y - wr.top);
+  };
+  EXPECT_EQ(at(10, 20), 0x000000u) << "the child's border";
+  EXPECT_EQ(at(11, 21), 0xFF0000u) << "the child's client area, painted by the child";
+  EXPECT_EQ(at(9, 21), 0xFFFFFFu);
+  // The parent's DC leaves the child alone (WS_CLIPCHILDREN).
+  HDC dc = GetDC(parent);
+  RECT all;
+  GetClientRect(parent, &all);
+  FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)));
+  EXPECT_EQ(GetPixel(dc, 11, 21), CLR_INVALID) << "outside the parent DC's visible area";
+  ReleaseDC(parent, dc);
+  EXPECT_EQ(at(11, 21), 0xFF0000u);
+  EXPECT_EQ(at(9, 21), 0x808080u);
+  // The child is cut at the parent's client edge: no red on the frame.
+  EXPECT_NE(at(all.right, 21), 0xFF0000u);
+  POINT in_child{5, 5};
+  ClientToScreen(child, &in_child);
+  EXPECT_EQ(WindowFromPoint(in_child), child);
+}
+
 TEST_F(Windows, MaximiseAsksForTheLargestSize) {
   HWND h = Make("PaintTest");
   RECT normal;
