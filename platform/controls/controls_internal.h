@@ -47,6 +47,9 @@ void Edge3D(HDC dc, RECT r, bool sunken);
 void SunkenField(HDC dc, RECT r);  // the 2-pixel client edge of edit and list boxes
 void FillSys(HDC dc, const RECT &r, int color);
 
+// Property naming the combo box a drop-down list belongs to (the list is a popup).
+constexpr char kComboOfList[] = "QxComboOfList";
+
 // Registers the standard classes (idempotent); runs when the library loads.
 void RegisterStandardClasses();
 

@@ -44,10 +44,14 @@ int Count(const ListBox &l) { return static_cast<int>(l.items.size()); }
 bool Valid(const ListBox &l, WPARAM i) { return static_cast<int>(i) >= 0 && static_cast<int>(i) < Count(l); }
 
 // The parent a list box reports to (a combo box's list reports to the combo box).
-HWND Parent(HWND h) { return GetParent(h); }
+HWND Parent(HWND h) {
+  if (HANDLE combo = GetPropA(h, kComboOfList)) return static_cast<HWND>(combo);
+  return GetParent(h);
+}
 
 void NotifyIf(HWND h, int code) {
-  if (Style(h) & LBS_NOTIFY) NotifyParent(h, code);
+  if (!(Style(h) & LBS_NOTIFY)) return;
+  SendMessageA(Parent(h), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(h), code), reinterpret_cast<LPARAM>(h));
 }
 
 int CompareText(const std::string &a, const std::string &b) {
