@@ -714,7 +714,13 @@ class Hooks : public DisplayHooks {
       if (visible) {
         RedrawAll(hwnd);
       }
-      if (g_driver) g_driver->Shown(hwnd, visible, state, g.rect, g.title);
+      if (g_driver) {
+        g_driver->Shown(hwnd, (g.style & WS_VISIBLE) != 0, state, g.rect, g.title);
+        HICON icon = reinterpret_cast<HICON>(GetClassLongPtrA(hwnd, GCLP_HICON));
+        std::vector<std::uint32_t> argb;
+        int size = 0;
+        if (IconPixels(icon ? icon : LoadIconA(nullptr, IDI_APPLICATION), argb, size)) g_driver->Iconified(hwnd, argb, size);
+      }
       if (visible) Present(hwnd);
     } else if (g.parent) {
       InvalidateRect(g.parent, nullptr, TRUE);

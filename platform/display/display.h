@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "../gdi/gdi_internal.h"
 #include "qx/window.h"
@@ -25,6 +26,8 @@ class Driver {
   virtual void Shown(HWND, bool visible, int show_state, const RECT &, const std::string &) {}
   virtual void Moved(HWND, const RECT &) {}
   virtual void Titled(HWND, const std::string &) {}
+  // The window's icon (32x32 pixels, 0xFF000000 bits set where opaque).
+  virtual void Iconified(HWND, const std::vector<std::uint32_t> & /*argb*/, int /*size*/) {}
   // New pixels of a top-level window (area in surface coordinates).
   virtual void Present(HWND, const gdi::Surface &, const RECT &) {}
   virtual void Cursor(LPCSTR /*standard cursor id*/) {}
@@ -83,5 +86,7 @@ void StartAutomation();
 
 // Icons (icons.cpp): draws a stock or loaded icon at x, y of a DC.
 bool DrawIconAt(HDC hdc, int x, int y, HICON icon);
+// The icon as 32-bit ARGB pixels (size x size); false when it is not an icon.
+bool IconPixels(HICON icon, std::vector<std::uint32_t> &argb, int &size);
 
 }  // namespace qx::display

@@ -245,6 +245,17 @@ bool DrawIconAt(HDC hdc, int x, int y, HICON h) {
   return true;
 }
 
+bool IconPixels(HICON h, std::vector<std::uint32_t> &argb, int &size) {
+  auto icon = FindIcon(h);
+  if (!icon || icon->color.width <= 0 || icon->color.width != icon->color.height) return false;
+  size = icon->color.width;
+  argb.assign(static_cast<size_t>(size) * size, 0);
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x)
+      if (!icon->mask.Get(x, y)) argb[static_cast<size_t>(y) * size + x] = 0xFF000000u | icon->color.Get(x, y);
+  return true;
+}
+
 }  // namespace qx::display
 
 using namespace qx::display;

@@ -112,8 +112,24 @@ class SdlDriver : public Driver {
   void Shown(HWND hwnd, bool visible, int, const RECT &r, const std::string &title) override {
     SDL_Window *w = Window(hwnd, r, title);
     if (!w) return;
-    if (visible) SDL_ShowWindow(w);
-    else SDL_HideWindow(w);
+    if (!visible) {
+      SDL_HideWindow(w);
+      return;
+    }
+    SDL_ShowWindow(w);
+    // A minimised window is iconic on the desktop too.
+    if (IsIconic(hwnd)) SDL_MinimizeWindow(w);
+    else if (SDL_GetWindowFlags(w) & SDL_WINDOW_MINIMIZED) SDL_RestoreWindow(w);
+  }
+
+  void Iconified(HWND hwnd, const std::vector<std::uint32_t> &argb, int size) override {
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end() || argb.size() != static_cast<size_t>(size) * size) return;
+    std::vector<std::uint32_t> copy = argb;  // SDL reads the pixels while making its own copy
+    SDL_Surface *s = SDL_CreateRGBSurfaceWithFormatFrom(copy.data(), size, size, 32, size * 4, SDL_PIXELFORMAT_ARGB8888);
+    if (!s) return;
+    SDL_SetWindowIcon(it->second, s);
+    SDL_FreeSurface(s);
   }
 
   void Moved(HWND hwnd, const RECT &r) override {
