@@ -387,6 +387,11 @@ void PaintFrame(HWND hwnd) {
   }
   if (g.menu) {
     Fill(*s, RECT{win.left + frame, y, win.right - frame, y + kMenuBar}, Sys(COLOR_MENU));
+    if (auto paint = MenuBar().paint) {  // the controls part draws the items
+      HDC dc = GetWindowDC(hwnd);
+      paint(hwnd, dc, RECT{frame, y - win.top, ww - frame, y - win.top + kMenuBar});
+      ReleaseDC(hwnd, dc);
+    }
     y += kMenuBar;
   }
   if (g.ex & WS_EX_CLIENTEDGE) {

@@ -416,6 +416,12 @@ std::vector<std::shared_ptr<Window>> LocalWindows() {
 void SetDisplayHooks(DisplayHooks *hooks) { g_hooks = hooks ? hooks : &g_default_hooks; }
 DisplayHooks &Display() { return *g_hooks; }
 
+namespace {
+MenuBarHooks g_menu_bar_hooks;
+}  // namespace
+void SetMenuBarHooks(const MenuBarHooks &hooks) { g_menu_bar_hooks = hooks; }
+const MenuBarHooks &MenuBar() { return g_menu_bar_hooks; }
+
 void InvalidateWindow(HWND hwnd, const RECT *rect, bool erase) {
   auto w = FindLocalWindow(hwnd);
   if (!w) return;
@@ -716,6 +722,7 @@ HANDLE WINAPI RemovePropA(HWND hwnd, LPCSTR name) {
 
 LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   LRESULT hooked = 0;
+  if (MenuBar().def_proc && MenuBar().def_proc(hwnd, msg, wparam, lparam, hooked)) return hooked;
   if (Display().DefWindowProc(hwnd, msg, wparam, lparam, hooked)) return hooked;
   auto w = FindLocalWindow(hwnd);
   switch (msg) {

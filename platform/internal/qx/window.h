@@ -106,6 +106,17 @@ class DisplayHooks {
 void SetDisplayHooks(DisplayHooks *hooks);
 DisplayHooks &Display();
 
+// The menu bar of top-level windows, drawn and driven by the controls part:
+// the display calls paint after it has filled the bar (bar in window DC
+// coordinates), and DefWindowProcA asks def_proc first (true with result set
+// when it handled the message).
+struct MenuBarHooks {
+  void (*paint)(HWND, HDC, const RECT &bar) = nullptr;
+  bool (*def_proc)(HWND, UINT, WPARAM, LPARAM, LRESULT &result) = nullptr;
+};
+void SetMenuBarHooks(const MenuBarHooks &hooks);
+const MenuBarHooks &MenuBar();
+
 // Message boxes without a display answer from QX_MSGBOX_ANSWER (IDOK, IDYES,
 // IDNO, IDCANCEL, ... or a number) or from this in-process hook, which wins
 // when set. The hook returns 0 to use the default answer.
