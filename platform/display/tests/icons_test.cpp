@@ -2,11 +2,16 @@
 // drawn transparently, a DIB resource loaded as a bitmap, a truncated DIB
 // refused, and the stock icons.
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <windows.h>
 
 #include "gdi_test_util.h"
 
 namespace {
+
+// Tests draw headless unless QX_DISPLAY asks for a real display.
+const bool kHeadless = (setenv("QX_DISPLAY", "headless", 0), true);
 
 // 2x2 icon, 32 bits: top row blue, green; bottom row red, transparent.
 const BYTE kIcon[] = {
