@@ -567,6 +567,7 @@ void MouseEvent(POINT screen, int button, bool down, bool move_only) {
       case HTCLOSE: Post(top, WM_SYSCOMMAND, SC_CLOSE, MAKELPARAM(screen.x, screen.y)); break;
       case HTMINBUTTON: Post(top, WM_SYSCOMMAND, SC_MINIMIZE, MAKELPARAM(screen.x, screen.y)); break;
       case HTMAXBUTTON: Post(top, WM_SYSCOMMAND, IsZoomed(top) ? SC_RESTORE : SC_MAXIMIZE, MAKELPARAM(screen.x, screen.y)); break;
+      case HTMENU: Post(top, WM_NCLBUTTONDOWN, HTMENU, MAKELPARAM(screen.x, screen.y)); break;  // the menu loop takes it
       case HTVSCROLL:
       case HTHSCROLL: {
         int pos = 0;
