@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "configure_golden.h"
 #include "mailstore.h"
 #include "settings.h"
 #include "test_support.h"
@@ -116,7 +117,7 @@ TEST_F(SettingsTest, TextsWidthsAndDerivedValues) {
 
 TEST_F(SettingsTest, ConfigureWritesTheKeys) {
   const std::string mailDir = dir / "mail";
-  Load("[default]\nMailHost=site.example\n");
+  Load(ConfigureGoldenStart());
   CONFIGURE_VALUES v = ConfigureInitialValues();
   v.mailDir = mailDir;
   v.mailHost = "mail.example.com";
@@ -138,14 +139,7 @@ TEST_F(SettingsTest, ConfigureWritesTheKeys) {
   EXPECT_EQ(Settings().indentString, "> ");  // read back without the marker
   EXPECT_TRUE(Settings().indexFormatCurrent);
   EXPECT_EQ(ReadFile(IndexPath(mailDir)), std::string("\1") + std::string(108, '\0'));
-  const std::string expected =
-      "[default]\r\nMailHost=site.example\r\n[tester]\r\nMailDir=" + mailDir +
-      "\r\nMailHost=mail.example.com\r\nOrganization=\r\nPersonalName=Test User\r\nEditor=\r\n"
-      "ReplyString=<Author> wrote:\r\nReplyTo=\r\nCcSelf=False\r\nUseSound=False\r\nSaveSent=False\r\n"
-      "Login=True\r\nDelayedSend=False\r\nTimed=True\r\nInterval=7200\r\nWordWrap=40\r\nVerbose=True\r\n"
-      "IncludeReply=True\r\nDeleteReadFromServer=True\r\nIncludeHeader=False\r\nAutoAdvance=True\r\n"
-      "ReDirectPrompt=False\r\nIndentString=> \xFF\r\nIndexFormat=BytePacked\r\n";
-  EXPECT_EQ(ReadFile(Settings().iniFile), expected);
+  EXPECT_EQ(ReadFile(Settings().iniFile), ConfigureGoldenIni(mailDir));
 }
 
 TEST_F(SettingsTest, ConfigureLimitsAndUntickedInclude) {
