@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -37,6 +38,10 @@ struct FdInfo {
   bool can_read = true;
   bool can_write = true;
   bool ctrlz = false;  // a text read met Ctrl-Z: reads give 0 until a seek
+  // A byte read ahead from a pipe or device that cannot be pushed back: a CR
+  // that ended a read (its LF may follow) or the byte after a lone CR. The
+  // next read starts with it, as the Microsoft runtime's lookahead does.
+  int pending = -1;
 };
 
 std::mutex g_lock;
@@ -54,6 +59,12 @@ void SetCtrlZ(int fd, bool on) {
   std::lock_guard guard(g_lock);
   auto it = g_fds.find(fd);
   if (it != g_fds.end()) it->second.ctrlz = on;
+}
+
+void SetPending(int fd, int byte) {
+  std::lock_guard guard(g_lock);
+  auto it = g_fds.find(fd);
+  if (it != g_fds.end()) it->second.pending = byte;
 }
 
 int ErrnoFrom(DWORD error) {
@@ -115,7 +126,9 @@ int OpenCrt(const char *path, int oflag, int shflag, int pmode, bool &text) {
   // Creation is exclusive, so a refused open removes only a file it made.
   int fd = -1;
   bool created = false;
+  std::optional<qx::DirChange> change;  // a name this call may add (or remove again)
   if (!existed && (flags & O_CREAT)) {
+    change.emplace(host);
     fd = qx::OpenForShare(host, flags | O_EXCL, 0666);
     created = fd >= 0;
     if (fd < 0 && (errno != EEXIST || (oflag & O_EXCL))) return -1;
@@ -402,6 +415,68 @@ int _open(const char *path, int oflag, ...) {
 
 int _creat(const char *path, int pmode) { return _open(path, O_RDWR | O_CREAT | O_TRUNC, pmode); }
 
+namespace {
+
+ssize_t ReadRaw(int fd, char *buffer, size_t count) {
+  ssize_t n;
+  do n = read(fd, buffer, count);
+  while (n < 0 && errno == EINTR);
+  return n;
+}
+
+// The byte after a CR that ended a read: the next byte of the file or pipe
+// (waiting for it, as the Microsoft runtime does), -1 at the end or on error.
+int PeekAfterCr(int fd) {
+  char next;
+  return ReadRaw(fd, &next, 1) == 1 ? static_cast<unsigned char>(next) : -1;
+}
+
+// A text read of up to count bytes into out: CR LF becomes LF, Ctrl-Z ends
+// the text. pending is the byte left ahead by the previous read (-1: none);
+// only pipes and devices leave one, since files seek back instead.
+// Translation is done in place: the output never runs ahead of the input.
+int ReadText(int fd, char *out, unsigned int count, int pending) {
+  size_t have = 0;
+  if (pending >= 0) {
+    out[have++] = static_cast<char>(pending);
+    SetPending(fd, -1);
+  }
+  if (have < count) {
+    ssize_t got = ReadRaw(fd, out + have, count - have);
+    if (got < 0 && have == 0) return -1;
+    if (got > 0) have += static_cast<size_t>(got);
+  }
+  const bool seekable = pending < 0 && lseek(fd, 0, SEEK_CUR) >= 0;
+  size_t n = 0;
+  for (size_t i = 0; i < have; ++i) {
+    char c = out[i];
+    if (c == 0x1A) {
+      if (seekable) lseek(fd, -static_cast<off_t>(have - i), SEEK_CUR);  // the offset stays at the Ctrl-Z
+      SetCtrlZ(fd, true);
+      break;
+    }
+    if (c == '\r') {
+      if (i + 1 < have) {
+        if (out[i + 1] == '\n') continue;  // the LF that follows is kept
+      } else if (!seekable && n > 0) {
+        SetPending(fd, '\r');  // decided by the next read, so this one need not wait
+        break;
+      } else {
+        int next = PeekAfterCr(fd);
+        if (next == '\n') {
+          c = '\n';
+        } else if (next >= 0 && !(seekable && lseek(fd, -1, SEEK_CUR) >= 0)) {
+          SetPending(fd, next);  // a pipe cannot take the byte back
+        }
+      }
+    }
+    out[n++] = c;
+  }
+  return static_cast<int>(n);
+}
+
+}  // namespace
+
 int _read(int fd, void *buffer, unsigned int count) {
   FdInfo info;
   bool known = InfoOf(fd, info);
@@ -409,38 +484,19 @@ int _read(int fd, void *buffer, unsigned int count) {
   if (!buffer && count) return FailErrno(EINVAL);
   if (count > INT_MAX) count = INT_MAX;
   if (!known || !info.text) {
-    ssize_t n;
-    do n = read(fd, buffer, count);
-    while (n < 0 && errno == EINTR);
-    return static_cast<int>(n);
+    char *out = static_cast<char *>(buffer);
+    size_t have = 0;
+    if (known && info.pending >= 0 && count > 0) {  // left ahead by a text read before _setmode
+      out[have++] = static_cast<char>(info.pending);
+      SetPending(fd, -1);
+      if (have == count) return 1;
+    }
+    ssize_t n = ReadRaw(fd, out + have, count - have);
+    if (n < 0) return have ? static_cast<int>(have) : -1;
+    return static_cast<int>(have + static_cast<size_t>(n));
   }
   if (info.ctrlz || count == 0) return 0;
-  char *out = static_cast<char *>(buffer);
-  ssize_t raw;
-  do raw = read(fd, out, count);
-  while (raw < 0 && errno == EINTR);
-  if (raw <= 0) return static_cast<int>(raw);
-  size_t n = 0;
-  for (ssize_t i = 0; i < raw; ++i) {
-    char c = out[i];
-    if (c == 0x1A) {
-      lseek(fd, i - raw, SEEK_CUR);  // leave the offset at the Ctrl-Z
-      SetCtrlZ(fd, true);
-      break;
-    }
-    if (c == '\r') {
-      if (i + 1 < raw) {
-        if (out[i + 1] == '\n') continue;  // the LF that follows is kept
-      } else {
-        char next;
-        ssize_t r = read(fd, &next, 1);
-        if (r == 1 && next == '\n') c = '\n';
-        else if (r == 1) lseek(fd, -1, SEEK_CUR);
-      }
-    }
-    out[n++] = c;
-  }
-  return static_cast<int>(n);
+  return ReadText(fd, static_cast<char *>(buffer), count, info.pending);
 }
 
 int _write(int fd, const void *buffer, unsigned int count) {
@@ -486,6 +542,7 @@ long _filelength(int fd) {
 int _eof(int fd) {
   FdInfo info;
   if (InfoOf(fd, info) && info.ctrlz) return 1;
+  if (info.pending >= 0) return 0;  // a byte read ahead from a pipe is still to come
   struct stat st {};
   off_t at = lseek(fd, 0, SEEK_CUR);
   if (at < 0 || fstat(fd, &st) != 0) return -1;
@@ -520,6 +577,7 @@ int _dup(int fd) {
   if (copy < 0) return -1;
   FdInfo info;
   if (InfoOf(fd, info)) {
+    info.pending = -1;  // the byte read ahead stays with the descriptor that read it
     std::lock_guard guard(g_lock);
     g_fds[copy] = info;
   }

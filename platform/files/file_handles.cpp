@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -17,7 +18,10 @@
 namespace qx {
 
 FileObject::~FileObject() {
-  if (delete_on_close_) unlink(host_.c_str());
+  if (delete_on_close_) {
+    DirChange change(host_);
+    unlink(host_.c_str());
+  }
   if (fd_ >= 0) close(fd_);
 }
 
@@ -258,7 +262,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
   // A file this call did not make must never be removed by it: creation is
   // exclusive, and a file that appears meanwhile is opened as existing.
   int fd = -1;
+  std::optional<qx::DirChange> change;  // a name this call may add (or remove again)
   if (!existed && (flags & O_CREAT)) {
+    change.emplace(host);
     fd = qx::OpenForShare(host, flags | O_EXCL, 0666);
     if (fd < 0 && errno == EEXIST && dwCreationDisposition != CREATE_NEW) {
       existed = true;

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -65,6 +66,35 @@ struct timespec BirthTime(const std::string &host, const struct stat &st);
 
 // The directory of the running program, as a Windows path ("" if unknown).
 std::string ProgramDirectory();
+
+// Finds name in the host directory dir without regard to case; the stored
+// spelling goes to found. The exact spelling wins; among case-blind matches,
+// the first in byte order, so the choice is stable. Directories are read
+// through a per-process cache (dir_cache.cpp).
+bool FindInDir(const std::string &dir, const std::string &name, std::string &found);
+
+// Brackets a change this process makes to names in host directories (create,
+// delete, rename): made before the change, destroyed after it, it updates the
+// name caches of those directories in place instead of having them read
+// again. Changes made without it are still seen, at the cost of a re-read.
+class DirChange {
+ public:
+  explicit DirChange(const std::string &entry, const std::string &other = {});
+  ~DirChange();
+  DirChange(const DirChange &) = delete;
+  DirChange &operator=(const DirChange &) = delete;
+  // Another host path touched by the same change (a name chosen meanwhile).
+  void Add(const std::string &entry);
+
+ private:
+  struct Part {
+    std::string dir;
+    std::vector<std::string> names;
+    bool in_step = false;          // the cache matched the directory before the change
+    std::uint64_t generation = 0;  // of the cache seen then
+  };
+  std::vector<Part> parts_;
+};
 
 // Case-blind ASCII comparison used for names, sections and keys.
 bool EqualNoCase(std::string_view a, std::string_view b);

@@ -199,6 +199,7 @@ bool Store(const std::string &host, const IniFile &ini) {
   std::string base = host.substr(host.rfind('/') + 1);
   mode_t mode = 0666;
   struct stat st {};
+  qx::DirChange change(host);  // the file, and the temporary name beside it
   if (stat(host.c_str(), &st) == 0) {
     mode = st.st_mode & 07777;
   } else {
@@ -212,6 +213,7 @@ bool Store(const std::string &host, const IniFile &ini) {
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back(0);
   int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) change.Add(name.data());
   if (fd < 0) {
     SetLastError(qx::ErrorFromErrno(errno));
     return false;

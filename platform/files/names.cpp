@@ -80,6 +80,7 @@ bool CopyHostFile(const std::string &from, const std::string &to, bool fail_if_e
     close(in);
     return Fail(ERROR_ACCESS_DENIED);
   }
+  qx::DirChange change(to);
   int out = open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (fail_if_exists ? O_EXCL : O_TRUNC), 0666);
   if (out < 0) {
     DWORD e = errno == EEXIST ? ERROR_FILE_EXISTS : qx::ErrorFromErrno(errno);
@@ -127,6 +128,7 @@ bool MoveHost(LPCSTR existing, LPCSTR target, DWORD flags) {
   if (!target) return Fail(ERROR_INVALID_PARAMETER);
   if (!qx::HostPath(target, to, to_full, error)) return Fail(error);
   struct stat tst {};
+  qx::DirChange change(from, to);
   bool target_exists = lstat(to.c_str(), &tst) == 0;
   if (target_exists && tst.st_dev == st.st_dev && tst.st_ino == st.st_ino) {
     // The same file under another case: rename to the spelling asked for.
@@ -135,6 +137,7 @@ bool MoveHost(LPCSTR existing, LPCSTR target, DWORD flags) {
     size_t cut = name.find_last_of("\\/");
     wanted += cut == std::string::npos ? name.substr(name.find(':') == 1 ? 2 : 0) : name.substr(cut + 1);
     while (!wanted.empty() && (wanted.back() == '.' || wanted.back() == ' ')) wanted.pop_back();
+    change.Add(wanted);
     if (rename(from.c_str(), wanted.c_str()) != 0) return Fail(qx::ErrorFromErrno(errno));
     return true;
   }
@@ -264,6 +267,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
   struct stat st {};
   if (!ExistingHost(lpFileName, host, st)) return FALSE;
   if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && qx::IsReadOnly(st))) return Fail(ERROR_ACCESS_DENIED);
+  qx::DirChange change(host);
   if (unlink(host.c_str()) != 0) return Fail(qx::ErrorFromErrno(errno));
   return TRUE;
 }
@@ -297,6 +301,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurity
   DWORD error;
   if (!lpPathName) return Fail(ERROR_INVALID_PARAMETER);
   if (!qx::HostPath(lpPathName, host, error)) return Fail(error);
+  qx::DirChange change(host);
   if (mkdir(host.c_str(), 0777) != 0)
     return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : qx::ErrorFromErrno(errno));
   return TRUE;
@@ -308,6 +313,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
   if (!ExistingHost(lpPathName, host, st)) return FALSE;
   if (!S_ISDIR(st.st_mode)) return Fail(ERROR_DIRECTORY);
   if (IsDriveRoot(host)) return Fail(ERROR_ACCESS_DENIED);
+  qx::DirChange change(host);
   if (rmdir(host.c_str()) != 0) return Fail(qx::ErrorFromErrno(errno));
   return TRUE;
 }

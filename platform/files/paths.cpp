@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fstream>
 #include <mutex>
 #include <sys/statvfs.h>
@@ -149,28 +148,6 @@ char CurrentDrive() {
 bool IsNulDevice(const std::string &component) {
   std::string base = component.substr(0, component.find('.'));
   return EqualNoCase(TrimBlanks(base), "NUL");
-}
-
-// Finds name in the host directory dir without regard to case; the stored
-// spelling goes to found. Exact matches win; among case-blind ones, the first
-// in byte order, so the choice is stable.
-bool FindInDir(const std::string &dir, const std::string &name, std::string &found) {
-  std::string exact = (dir == "/" ? "" : dir) + "/" + name;
-  struct stat st {};
-  if (stat(exact.c_str(), &st) == 0) {
-    found = name;
-    return true;
-  }
-  DIR *d = opendir(dir.c_str());
-  if (!d) return false;
-  bool any = false;
-  while (dirent *e = readdir(d)) {
-    if (!EqualNoCase(e->d_name, name)) continue;
-    if (!any || std::strcmp(e->d_name, found.c_str()) < 0) found = e->d_name;
-    any = true;
-  }
-  closedir(d);
-  return any;
 }
 
 }  // namespace

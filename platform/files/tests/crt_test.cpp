@@ -9,9 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -162,6 +167,66 @@ TEST(TextMode, DescriptorsTranslateOnlyInTextMode) {
   EXPECT_EQ(_set_fmode(3), EINVAL);
   _fmode = _O_TEXT;
   EXPECT_EQ(qxtest::Tree::Read(D("raw.txt")), "x\n");
+}
+
+// Text reads from a pipe: a CR that ends one read and the byte after it,
+// written later, must both arrive, translated as if read in one piece. The
+// writer sends its second part once the reader's first read has returned
+// (or after a short while, should that read wait for more).
+struct PipeCase {
+  const char *first, *second;  // the writer's two writes; then it closes
+  unsigned chunk;              // the reader's count per _read
+  const char *expected;
+};
+
+std::string ReadTextPipe(const PipeCase &c) {
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  EXPECT_EQ(_setmode(fds[0], _O_TEXT), _O_BINARY);
+  std::mutex m;
+  std::condition_variable cv;
+  bool first_read = false;
+  std::thread writer([&] {
+    EXPECT_EQ(write(fds[1], c.first, std::strlen(c.first)), static_cast<ssize_t>(std::strlen(c.first)));
+    std::unique_lock lock(m);
+    cv.wait_for(lock, std::chrono::milliseconds(300), [&] { return first_read; });
+    EXPECT_EQ(write(fds[1], c.second, std::strlen(c.second)), static_cast<ssize_t>(std::strlen(c.second)));
+    close(fds[1]);
+  });
+  std::string got;
+  std::vector<char> buf(c.chunk);
+  for (int reads = 0; reads < 64; ++reads) {
+    int n = _read(fds[0], buf.data(), c.chunk);
+    {
+      std::lock_guard lock(m);
+      first_read = true;
+    }
+    cv.notify_one();
+    if (n <= 0) break;
+    got.append(buf.data(), static_cast<size_t>(n));
+  }
+  writer.join();
+  _close(fds[0]);
+  return got;
+}
+
+TEST(TextMode, PipeReadsNeverLoseTheByteAfterACr) {
+  const PipeCase cases[] = {
+      {"a\r", "\nb", 64, "a\nb"},      // CR LF split between two writes
+      {"a\r", "b", 64, "a\rb"},        // a lone CR, the next byte written later
+      {"a\r", "\r\nb", 64, "a\r\nb"},  // a lone CR, then CR LF
+      {"a\r", "", 64, "a\r"},          // a CR at the end of the data
+      {"\r", "\nb", 64, "\nb"},        // a read that holds nothing but the CR
+      {"a\r", "\nb", 1, "a\nb"},       // one byte at a time
+      {"a\r", "b\r\n", 2, "a\rb\n"},
+      {"a\r", "\x1A" "b", 64, "a\r"},  // Ctrl-Z after a lone CR still ends the text
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << "first=" << testing::PrintToString(std::string(c.first))
+                                    << " second=" << testing::PrintToString(std::string(c.second))
+                                    << " chunk=" << c.chunk);
+    EXPECT_EQ(ReadTextPipe(c), c.expected);
+  }
 }
 
 // A child holds a share-deny open; the parent is refused until the child is

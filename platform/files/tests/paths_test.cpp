@@ -5,9 +5,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "qx/paths.h"
@@ -312,6 +317,136 @@ TEST_F(Paths, DirectoriesAndTempNames) {
   EXPECT_EQ(GetTempFileNameA("D:\\", "QXT", 0x1234, a), 0x1234u);
   EXPECT_STREQ(a, "D:\\QXT1234.TMP");
   EXPECT_EQ(GetFileAttributesA(a), INVALID_FILE_ATTRIBUTES);
+}
+
+// The stored spelling HostPath finds for a Windows path ("" when missing).
+std::string Stored(const std::string &path) {
+  std::string host, full;
+  DWORD error;
+  if (!qx::HostPath(path, host, full, error)) return "error";
+  return fs::exists(fs::symlink_status(host)) ? full : "";
+}
+
+// Runs f in a child process: a change the layer in this process never saw.
+template <typename F>
+void InChild(F f) {
+  pid_t child = fork();
+  if (child == 0) {
+    f();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Names are found without regard to case in a large directory, and changes
+// made behind the layer's back (another process, plain host calls) are seen
+// at once, each step after the directory has been looked at.
+TEST_F(Paths, CaseBlindLookupsFollowChangesMadeElsewhere) {
+  const std::string dir = C("/Big");
+  fs::create_directories(dir);
+  for (int i = 0; i < 2000; ++i) qxtest::Tree::Write(dir + "/Msg" + std::to_string(i) + ".Txt", "");
+  struct Step {
+    std::function<void()> change;  // made outside the layer
+    const char *lookup;
+    const char *found;             // "" when missing
+  };
+  const Step steps[] = {
+      {nullptr, "C:\\big\\MSG17.TXT", "C:\\Big\\Msg17.Txt"},
+      {nullptr, "C:\\big\\new.txt", ""},
+      {[&] { InChild([&] { qxtest::Tree::Write(dir + "/New.TXT", ""); }); }, "C:\\big\\new.txt", "C:\\Big\\New.TXT"},
+      {[&] { InChild([&] { fs::remove(dir + "/New.TXT"); }); }, "C:\\big\\NEW.txt", ""},
+      {[&] { fs::rename(dir + "/Msg5.Txt", dir + "/MSG5.TXT"); }, "C:\\big\\msg5.txt", "C:\\Big\\MSG5.TXT"},
+      // Two spellings: the first in byte order wins, the exact one always.
+      {[&] { qxtest::Tree::Write(dir + "/msg5.TXT", ""); }, "C:\\big\\Msg5.txt", "C:\\Big\\MSG5.TXT"},
+      {nullptr, "C:\\big\\msg5.TXT", "C:\\Big\\msg5.TXT"},
+      {[&] { fs::remove(dir + "/MSG5.TXT"); }, "C:\\big\\Msg5.txt", "C:\\Big\\msg5.TXT"},
+      // The directory itself replaced by another of the same name.
+      {[&] {
+         fs::rename(dir, C("/Big.old"));
+         fs::create_directories(dir);
+         qxtest::Tree::Write(dir + "/Other.Txt", "");
+       },
+       "C:\\big\\msg17.txt", ""},
+      {nullptr, "C:\\big\\OTHER.TXT", "C:\\Big\\Other.Txt"},
+  };
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE(i);
+    if (steps[i].change) steps[i].change();
+    EXPECT_EQ(Stored(steps[i].lookup), steps[i].found);
+  }
+  fs::remove_all(C("/Big.old"));
+}
+
+// A change landing within the same clock tick as the layer's last look
+// leaves the directory's mtime as it was; it is still seen within seconds.
+TEST_F(Paths, ChangeHiddenBySameMtimeIsSeenSoon) {
+  const std::string dir = C("/Tick");
+  fs::create_directories(dir);
+  qxtest::Tree::Write(dir + "/a", "");
+  EXPECT_EQ(Stored("C:\\tick\\SAME.TXT"), "");
+  struct stat before {};
+  ASSERT_EQ(stat(dir.c_str(), &before), 0);
+  qxtest::Tree::Write(dir + "/Same.Txt", "");
+  struct timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, dir.c_str(), times, 0), 0);
+  std::string found;
+  for (int tries = 0; tries < 60 && found.empty(); ++tries) {
+    found = Stored("C:\\tick\\SAME.TXT");
+    if (found.empty()) usleep(50 * 1000);
+  }
+  EXPECT_EQ(found, "C:\\Tick\\Same.Txt");
+}
+
+// The layer's own creates, renames and deletes keep the names right: case
+// kept on creation, never a second name differing only in case.
+TEST_F(Paths, OwnChangesNeverMakeTwoSpellings) {
+  fs::create_directories(C("/Own"));
+  for (int i = 0; i < 500; ++i) qxtest::Tree::Write(C("/Own/f") + std::to_string(i), "");
+  auto create = [](const char *path, DWORD disposition) {
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return error;
+  };
+  EXPECT_EQ(create("C:\\own\\Mixed.Txt", CREATE_NEW), 0u);
+  EXPECT_EQ(create("C:\\OWN\\MIXED.TXT", CREATE_NEW), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  EXPECT_EQ(create("C:\\own\\mixed.txt", CREATE_ALWAYS), 0u);
+  EXPECT_TRUE(MoveFileA("C:\\own\\F1", "C:\\own\\Moved.Txt"));
+  EXPECT_FALSE(MoveFileA("C:\\own\\F2", "C:\\own\\MOVED.TXT"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(CopyFileA("C:\\own\\f3", "C:\\own\\moved.TXT", TRUE));
+  EXPECT_TRUE(CreateDirectoryA("C:\\own\\Sub", nullptr));
+  EXPECT_FALSE(CreateDirectoryA("C:\\own\\SUB", nullptr));
+  EXPECT_TRUE(WritePrivateProfileStringA("s", "k", "v", "C:\\own\\Settings.Ini"));
+  EXPECT_TRUE(WritePrivateProfileStringA("s", "k", "w", "C:\\own\\SETTINGS.INI"));
+  int fd = _open("C:\\own\\CRT.dat", _O_CREAT | _O_WRONLY | _O_EXCL, _S_IREAD | _S_IWRITE);
+  ASSERT_GE(fd, 0);
+  _close(fd);
+  EXPECT_LT(_open("C:\\own\\crt.DAT", _O_CREAT | _O_WRONLY | _O_EXCL, _S_IREAD | _S_IWRITE), 0);
+  EXPECT_EQ(Stored("C:\\own\\MIXED.txt"), "C:\\Own\\Mixed.Txt");
+  EXPECT_EQ(Stored("C:\\own\\moved.txt"), "C:\\Own\\Moved.Txt");
+  EXPECT_EQ(Stored("C:\\own\\f1"), "");
+  // Deleted, then made again in another case: the new spelling is kept.
+  EXPECT_TRUE(DeleteFileA("C:\\own\\MIXED.TXT"));
+  EXPECT_EQ(Stored("C:\\own\\mixed.txt"), "");
+  EXPECT_EQ(create("C:\\own\\MIXED.txt", CREATE_NEW), 0u);
+  EXPECT_EQ(Stored("C:\\own\\mixed.txt"), "C:\\Own\\MIXED.txt");
+  EXPECT_TRUE(MoveFileA("C:\\own\\mixed.txt", "C:\\own\\Mixed.TXT"));  // a change of case only
+  EXPECT_EQ(Stored("C:\\own\\MIXED.TXT"), "C:\\Own\\Mixed.TXT");
+  EXPECT_TRUE(RemoveDirectoryA("C:\\own\\SUB"));
+  EXPECT_EQ(Stored("C:\\own\\sub"), "");
+  // No two names in the directory differ only in case.
+  std::vector<std::string> lower;
+  for (const auto &entry : fs::directory_iterator(C("/Own"))) {
+    std::string name = entry.path().filename().string();
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    lower.push_back(name);
+  }
+  std::sort(lower.begin(), lower.end());
+  EXPECT_EQ(std::adjacent_find(lower.begin(), lower.end()), lower.end());
+  EXPECT_EQ(lower.size(), 499u + 4u);  // f0..f499 less f1, plus mixed, moved, settings.ini, crt.dat
 }
 
 std::vector<std::string> List(const char *pattern, std::vector<std::string> *alternates = nullptr) {
