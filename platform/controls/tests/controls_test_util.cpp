@@ -19,7 +19,10 @@ struct Environment {
     setenv("QX_AUTOMATION", "0", 1);
     if (!std::getenv("QX_KEEP_RUNTIME")) {
       static char dir[] = "/tmp/qx-controls-XXXXXX";
-      if (mkdtemp(dir)) setenv("QX_RUNTIME_DIR", dir, 1);
+      if (mkdtemp(dir)) {
+        setenv("QX_RUNTIME_DIR", dir, 1);
+        std::atexit([] { std::system((std::string("rm -rf ") + dir).c_str()); });
+      }
     }
   }
 } g_environment;

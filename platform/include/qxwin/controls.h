@@ -452,6 +452,70 @@ typedef struct tagACCEL {
 #define ERROR_CLIPBOARD_NOT_OPEN 1418L
 #endif
 
+
+/* ---- Common dialogs ---- */
+typedef UINT_PTR (CALLBACK *LPOFNHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef struct tagOFNA {
+  DWORD lStructSize;
+  HWND hwndOwner;
+  HINSTANCE hInstance;
+  LPCSTR lpstrFilter;
+  LPSTR lpstrCustomFilter;
+  DWORD nMaxCustFilter;
+  DWORD nFilterIndex;
+  LPSTR lpstrFile;
+  DWORD nMaxFile;
+  LPSTR lpstrFileTitle;
+  DWORD nMaxFileTitle;
+  LPCSTR lpstrInitialDir;
+  LPCSTR lpstrTitle;
+  DWORD Flags;
+  WORD nFileOffset;
+  WORD nFileExtension;
+  LPCSTR lpstrDefExt;
+  LPARAM lCustData;
+  LPOFNHOOKPROC lpfnHook;
+  LPCSTR lpTemplateName;
+} OPENFILENAMEA, OPENFILENAME, *LPOPENFILENAMEA, *LPOPENFILENAME;
+#define OFN_READONLY 0x00000001
+#define OFN_OVERWRITEPROMPT 0x00000002
+#define OFN_HIDEREADONLY 0x00000004
+#define OFN_NOCHANGEDIR 0x00000008
+#define OFN_SHOWHELP 0x00000010
+#define OFN_ENABLEHOOK 0x00000020
+#define OFN_ENABLETEMPLATE 0x00000040
+#define OFN_ENABLETEMPLATEHANDLE 0x00000080
+#define OFN_NOVALIDATE 0x00000100
+#define OFN_ALLOWMULTISELECT 0x00000200
+#define OFN_EXTENSIONDIFFERENT 0x00000400
+#define OFN_PATHMUSTEXIST 0x00000800
+#define OFN_FILEMUSTEXIST 0x00001000
+#define OFN_CREATEPROMPT 0x00002000
+#define OFN_SHAREAWARE 0x00004000
+#define OFN_NOREADONLYRETURN 0x00008000
+#define OFN_NOTESTFILECREATE 0x00010000
+#define OFN_NOLONGNAMES 0x00040000
+#define FILEOKSTRING "commdlg_FileNameOK"
+#define CDERR_DIALOGFAILURE 0xFFFF
+#define CDERR_STRUCTSIZE 0x0001
+#define CDERR_INITIALIZATION 0x0002
+#define CDERR_NOTEMPLATE 0x0003
+#define CDERR_FINDRESFAILURE 0x0006
+#define CDERR_MEMALLOCFAILURE 0x0009
+#define FNERR_SUBCLASSFAILURE 0x3001
+#define FNERR_INVALIDFILENAME 0x3002
+#define FNERR_BUFFERTOOSMALL 0x3003
+/* Control ids of the file dialogs (for hooks and automation). */
+#define chx1 0x0410
+#define stc1 0x0440
+#define stc2 0x0441
+#define stc3 0x0442
+#define lst1 0x0460
+#define lst2 0x0461
+#define cmb1 0x0470
+#define cmb2 0x0471
+#define edt1 0x0480
+
 QX_EXTERN_C_BEGIN
 
 /* Rectangles */
@@ -536,6 +600,13 @@ WINBASEAPI BOOL WINAPI IsClipboardFormatAvailable(UINT format);
 WINBASEAPI HWND WINAPI GetClipboardOwner(void);
 WINBASEAPI int WINAPI CountClipboardFormats(void);
 
+/* Common dialogs */
+WINBASEAPI BOOL WINAPI GetOpenFileNameA(LPOPENFILENAMEA lpofn);
+WINBASEAPI BOOL WINAPI GetSaveFileNameA(LPOPENFILENAMEA lpofn);
+WINBASEAPI DWORD WINAPI CommDlgExtendedError(void);
+
+#define GetOpenFileName GetOpenFileNameA
+#define GetSaveFileName GetSaveFileNameA
 #define DialogBoxParam DialogBoxParamA
 #define DialogBoxIndirectParam DialogBoxIndirectParamA
 #define CreateDialogParam CreateDialogParamA
