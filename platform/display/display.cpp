@@ -1447,6 +1447,7 @@ void AutoShow(HWND hwnd, int which, const Bar &b) {
 }  // namespace
 
 int WINAPI SetScrollPos(HWND hwnd, int which, int pos, BOOL redraw) {
+  if (which == SB_CTL) return static_cast<int>(SendMessageA(hwnd, SBM_SETPOS, static_cast<WPARAM>(pos), redraw));  // a scroll bar control
   int old;
   {
     std::lock_guard guard(g_lock);
@@ -1461,12 +1462,14 @@ int WINAPI SetScrollPos(HWND hwnd, int which, int pos, BOOL redraw) {
 }
 
 int WINAPI GetScrollPos(HWND hwnd, int which) {
+  if (which == SB_CTL) return static_cast<int>(SendMessageA(hwnd, SBM_GETPOS, 0, 0));
   std::lock_guard guard(g_lock);
   Bar *b = BarOf(hwnd, which);
   return b ? b->pos : 0;
 }
 
 BOOL WINAPI SetScrollRange(HWND hwnd, int which, int min, int max, BOOL redraw) {
+  if (which == SB_CTL) return SendMessageA(hwnd, redraw ? SBM_SETRANGEREDRAW : SBM_SETRANGE, static_cast<WPARAM>(min), max), TRUE;
   Bar copy;
   {
     std::lock_guard guard(g_lock);
@@ -1483,6 +1486,7 @@ BOOL WINAPI SetScrollRange(HWND hwnd, int which, int min, int max, BOOL redraw) 
 }
 
 BOOL WINAPI GetScrollRange(HWND hwnd, int which, LPINT min, LPINT max) {
+  if (which == SB_CTL) return min && max ? (SendMessageA(hwnd, SBM_GETRANGE, reinterpret_cast<WPARAM>(min), reinterpret_cast<LPARAM>(max)), TRUE) : FALSE;
   std::lock_guard guard(g_lock);
   Bar *b = BarOf(hwnd, which);
   if (!b || !min || !max) return FALSE;
@@ -1492,6 +1496,7 @@ BOOL WINAPI GetScrollRange(HWND hwnd, int which, LPINT min, LPINT max) {
 }
 
 int WINAPI SetScrollInfo(HWND hwnd, int which, LPCSCROLLINFO si, BOOL redraw) {
+  if (which == SB_CTL) return static_cast<int>(SendMessageA(hwnd, SBM_SETSCROLLINFO, redraw, reinterpret_cast<LPARAM>(si)));
   if (!si) return 0;
   Bar copy;
   {
@@ -1511,6 +1516,7 @@ int WINAPI SetScrollInfo(HWND hwnd, int which, LPCSCROLLINFO si, BOOL redraw) {
 }
 
 BOOL WINAPI GetScrollInfo(HWND hwnd, int which, LPSCROLLINFO si) {
+  if (which == SB_CTL) return static_cast<BOOL>(SendMessageA(hwnd, SBM_GETSCROLLINFO, 0, reinterpret_cast<LPARAM>(si)));
   std::lock_guard guard(g_lock);
   Bar *b = BarOf(hwnd, which);
   if (!b || !si) return FALSE;
