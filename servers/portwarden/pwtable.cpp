@@ -10,7 +10,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: pwtable [-f FILE] list\n"
+    "usage: pwtable [-f FILE | -w] list\n"
     "       pwtable [-f FILE] defaults\n"
     "       pwtable [-f FILE] enable SLOT|NAME...\n"
     "       pwtable [-f FILE] disable SLOT|NAME...\n"
@@ -19,7 +19,8 @@ const char kUsage[] =
     "       pwtable [-f FILE] delete SLOT\n"
     "       pwtable [-f FILE] logging on|off\n"
     "Without -f the file is PORTWARDEN.CFG found by the usual file search (else the\n"
-    "current directory); a missing file starts from the 12 default rows.\n";
+    "current directory); -w is the one in the Windows directory, which the service\n"
+    "finds. A missing file starts from the 12 default rows.\n";
 
 int FindSlot(const char *text)
 {
@@ -83,17 +84,31 @@ bool SetField(SERVICE_SLOT *s, const char *assignment)
 int main(int argc, char **argv)
 {
     const char *file = PORTWARDEN_CFG;
+    char windowsFile[MAX_PATH] = "";
     int a = 1;
     if (a + 1 < argc && strcmp(argv[a], "-f") == 0) {
         file = argv[a + 1];
         a += 2;
+    } else if (a < argc && strcmp(argv[a], "-w") == 0) {
+        /* The copy a service finds: it starts in "/", where no table file lies. */
+        UINT length = GetWindowsDirectoryA(windowsFile, MAX_PATH - 16);
+        if (length == 0 || length >= MAX_PATH - 16) {
+            fprintf(stderr, "pwtable: no Windows directory\n");
+            return 1;
+        }
+        lstrcatA(windowsFile, "\\" PORTWARDEN_CFG);
+        file = windowsFile;
+        a++;
     }
     if (a >= argc) {
         fputs(kUsage, stderr);
         return 2;
     }
     std::string command = argv[a++];
-    if (!ReadTableFile(file, g_Slots, &g_Logging)) {
+    char found[MAX_PATH] = "";
+    if (ReadTableFile(file, g_Slots, &g_Logging, found, sizeof found)) {
+        file = found; /* written back where it was found */
+    } else {
         FillDefaults(g_Slots);
         g_Logging = 0;
     }

@@ -144,7 +144,7 @@ std::string FormatTableFile(const SERVICE_SLOT *slots, BYTE logging)
     return out;
 }
 
-bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging)
+bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging, char *pathOut, int pathSize)
 {
     OFSTRUCT of{};
     HFILE file = OpenFile(name, &of, OF_READ);
@@ -156,6 +156,8 @@ bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging)
     _lclose(file);
     image.resize(got == (UINT)HFILE_ERROR ? 0 : got);
     ParseTableFile(image, slots, logging);
+    if (pathOut && pathSize > 0)
+        lstrcpynA(pathOut, of.szPathName, pathSize);
     return true;
 }
 

@@ -45,7 +45,8 @@ bool ParseTableFile(const std::string &image, SERVICE_SLOT *slots, BYTE *logging
 /* The table file image of the used slots. */
 std::string FormatTableFile(const SERVICE_SLOT *slots, BYTE logging);
 /* Reads or writes the table file found by the OpenFile search; the path used goes to pathOut. */
-bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging);
+bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging, char *pathOut = nullptr,
+                   int pathSize = 0);
 bool WriteTableFile(const char *name, const SERVICE_SLOT *slots, BYTE logging, char *pathOut, int pathSize);
 
 #endif

@@ -411,9 +411,9 @@ TEST_F(PortwardenTest, StopThroughServiceManager)
 {
     std::string a = std::to_string(port_ + 6), b = std::to_string(port_ + 7);
     // A service starts in "/": its table file is found in the Windows directory.
-    Table("-f PORTWARDEN.CFG set 12 name=one program=servers_testd proto=tcp port=" + a + " max=2 enabled=1");
-    Table("-f PORTWARDEN.CFG set clockanswer port=" + b + " enabled=1");
-    Table("-f PORTWARDEN.CFG logging on");
+    Table("-w set 12 name=one program=servers_testd proto=tcp port=" + a + " max=2 enabled=1");
+    Table("-w set clockanswer port=" + b + " enabled=1");
+    Table("-w logging on");
     std::string qxsc = "'" + BinDir() + "/qxsc' ";
     int status = 0;
     std::string out = Shell(qxsc + "create 'Q&Xportwarden' '" + BinDir() + "/portwarden' 2>&1", &status);
