@@ -16,6 +16,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -54,6 +55,8 @@ std::string Rest(std::istringstream &in) {
   if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
   return rest;
 }
+
+std::atomic<AutomationExtension> g_extension{nullptr};
 
 std::string Command(const std::string &line) {
   std::istringstream in(line);
@@ -132,6 +135,11 @@ std::string Command(const std::string &line) {
     if (path.empty()) return "error no file name";
     return OnDisplay([hwnd, path] { return SaveWindowPng(hwnd, path) ? std::string("ok") : std::string("error cannot write"); });
   }
+  if (AutomationExtension extra = g_extension.load()) {
+    const std::string rest = Rest(in);
+    std::string answer = OnDisplay([extra, verb, hwnd, rest] { return extra(verb, hwnd, rest); });
+    if (!answer.empty()) return answer;
+  }
   return "error unknown command";
 }
 
@@ -163,6 +171,8 @@ void Serve(int listener) {
 }  // namespace
 
 std::string AutomationSocketPath(pid_t pid) { return RuntimeDir() + "/auto-" + std::to_string(pid) + ".sock"; }
+
+void SetAutomationExtension(AutomationExtension extension) { g_extension.store(extension); }
 
 void StartAutomation() {
   const char *off = std::getenv("QX_AUTOMATION");

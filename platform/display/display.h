@@ -83,6 +83,11 @@ void RunOnDisplayThread(std::function<void()> work);
 
 // Automation control socket (automation.cpp): started with the display.
 void StartAutomation();
+// Further automation commands (the controls part adds those of controls,
+// menus and dialogs): run on the display thread with the command's verb,
+// window and the rest of its line; an empty answer means "not mine".
+using AutomationExtension = std::string (*)(const std::string &verb, HWND hwnd, const std::string &rest);
+void SetAutomationExtension(AutomationExtension extension);
 
 // Icons (icons.cpp): draws a stock or loaded icon at x, y of a DC.
 bool DrawIconAt(HDC hdc, int x, int y, HICON icon);
