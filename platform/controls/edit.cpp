@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "controls_internal.h"
+#include "qx/window.h"
 
 namespace qx::controls {
 namespace {
@@ -210,7 +211,17 @@ void SetSel(HWND h, Edit &e, size_t anchor, size_t caret) {
   ScrollToCaret(h, e);
 }
 
+// The window record keeps a copy of the text for readers on other threads
+// (and automation); a password stays out of it.
+void MirrorText(HWND h, const Edit &e) {
+  auto w = FindLocalWindow(h);
+  if (!w) return;
+  std::lock_guard guard(WindowLock());
+  w->title = e.password ? std::string() : e.text;
+}
+
 void Changed(HWND h, Edit &e, bool notify) {
+  MirrorText(h, e);
   Relayout(h, e);
   e.first_line = std::min(e.first_line, std::max(0, static_cast<int>(e.lines.size()) - 1));
   InvalidateRect(h, nullptr, FALSE);
