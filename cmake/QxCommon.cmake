@@ -19,10 +19,14 @@ function(qx_target_defaults target)
 endfunction()
 
 # qx_add_program(name SOURCES ... [LIBS ...]): a Win32-style program with WinMain.
+# It links the drawing half of the layer as needed only: a program that calls
+# no drawing, display or control function (a daemon, a service) does not load
+# libqxdraw.so and its display and font libraries at all.
 function(qx_add_program name)
   cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${P_SOURCES})
-  target_link_libraries(${name} PRIVATE qxwinmain qxplatform ${P_LIBS})
+  target_link_options(${name} PRIVATE -Wl,--as-needed)
+  target_link_libraries(${name} PRIVATE qxwinmain ${P_LIBS} qxdraw qxplatform)
   qx_target_defaults(${name})
 endfunction()
 
@@ -32,7 +36,8 @@ function(qx_add_module name)
   cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} SHARED ${P_SOURCES})
   set_target_properties(${name} PROPERTIES PREFIX "" C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden)
-  target_link_libraries(${name} PRIVATE qxplatform ${P_LIBS})
+  target_link_options(${name} PRIVATE -Wl,--as-needed)
+  target_link_libraries(${name} PRIVATE ${P_LIBS} qxdraw qxplatform)
   qx_target_defaults(${name})
 endfunction()
 
@@ -47,7 +52,7 @@ function(qx_add_gtest name)
     set(T_TIMEOUT 120)
   endif()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main qxplatform ${T_LIBS})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${T_LIBS} qxdraw qxplatform)
   qx_target_defaults(${name})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}

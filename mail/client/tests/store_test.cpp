@@ -305,7 +305,7 @@ TEST_F(StoreTest, MessageListEntries) {
   std::tm local{};
   std::time_t when = 818173800;
   localtime_r(&when, &local);
-  char prefix[16];
+  char prefix[32];
   std::snprintf(prefix, sizeof prefix, "%02d/%02d  ", local.tm_mon + 1, local.tm_mday);
   // 3T - B - 6 = 170 pixels hold 21 characters; tabs fill up to 3T.
   EXPECT_EQ(list[1].rowText, std::string(prefix) + "A Rather Long \t" + "First subject");
