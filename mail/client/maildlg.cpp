@@ -124,10 +124,11 @@ std::string ItemText(HWND dialog, int id, size_t width) {
 }
 
 // The face-coloured background of a dialog without the 3-D look.
-INT_PTR FaceColour(HBRUSH &brush, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR FaceColour(HBRUSH &brush, UINT message, WPARAM wParam, LPARAM lParam, bool selectBrush = false) {
   if (g_Ctl3dActive && Ctl3dCtlColorEx) return reinterpret_cast<INT_PTR>(Ctl3dCtlColorEx(message, wParam, lParam));
   if (!brush) brush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
   HDC dc = reinterpret_cast<HDC>(wParam);
+  if (selectBrush) SelectObject(dc, brush);
   SetBrushOrgEx(dc, 0, 0, nullptr);
   SetBkMode(dc, OPAQUE);
   SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
@@ -317,7 +318,8 @@ struct ProgressState {
   HWND window = nullptr;
   HBRUSH brush = nullptr;
   int widest = 0;    // widest line so far, the list's horizontal extent
-  std::string line;  // the line ShowConversationLine left
+  std::string line;      // the line ShowConversationLine left
+  std::string lastText;  // the text it was taken from
 };
 ProgressState g_progress;
 
@@ -325,6 +327,7 @@ BOOL OnProgressInit(HWND dialog) {
   if (g_Ctl3dActive && Ctl3dSubclassDlg) Ctl3dSubclassDlg(dialog, 0xFFFF);
   else if (!g_progress.brush) g_progress.brush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
   g_progress.widest = 0;
+  g_progress.lastText.clear();
   return TRUE;
 }
 
@@ -379,7 +382,7 @@ INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
       return FALSE;
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSTATIC:
-      return FaceColour(g_progress.brush, message, wParam, lParam);
+      return FaceColour(g_progress.brush, message, wParam, lParam, true);
     default:
       return FALSE;
   }
@@ -399,7 +402,17 @@ HWND ConversationWindow() { return g_progress.window; }
 
 void ProgressConversationView::AddLine(const std::string &text) {
   if (!g_progress.window) return;
-  g_progress.line = text;
+  // The lines of one reply come as the reply text gathered so far; the list
+  // shows each line once. Once the reply text is full nothing new comes.
+  std::string line = text;
+  const std::string &previous = g_progress.lastText;
+  if (!previous.empty() && text.size() > previous.size() && text.compare(0, previous.size(), previous) == 0 &&
+      text[previous.size()] == '\n')
+    line = text.substr(previous.size() + 1);
+  else if (text == previous)
+    return;
+  g_progress.lastText = text;
+  g_progress.line = line;
   SendMessageA(g_progress.window, WM_QX_CONVERSATION_LINE, 0, 0);
 }
 

@@ -428,6 +428,13 @@ void CALLBACK PressButtonOne(HWND, UINT, UINT_PTR timer, DWORD) {
   }
 }
 
+// Ends a read that the Cancel button failed to end, so such a fault fails the test instead of hanging it.
+void CALLBACK GiveUp(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  ADD_FAILURE() << "the read was not cancelled";
+  MailIo().cancel = 1;
+}
+
 TEST_F(ProgressDialogTest, VerboseConversationListsTheLinesAndWaitsForOk) {
   HWND d = OpenSmtpProgressDialog(owner, true);
   ASSERT_NE(d, nullptr);
@@ -445,11 +452,25 @@ TEST_F(ProgressDialogTest, VerboseConversationListsTheLinesAndWaitsForOk) {
   EXPECT_EQ(SmtpCommand("HELO %s", "client.example", Client(), 1), 250);
   Serve("550 no such user\r\n");
   EXPECT_EQ(SmtpCommand("RCPT TO:<%s>", "nobody@example.com", Client(), 1), 550);
+  // A reply of several lines: each line once; what does not fit the reply text is not repeated.
+  Serve("250-first\r\n250-second\r\n250 third\r\n");
+  EXPECT_EQ(SmtpCommand("NOOP", "", Client(), 1), 250);
+  Serve("250-" + std::string(140, 'a') + "\r\n250-more\r\n250 end\r\n");
+  EXPECT_EQ(SmtpCommand("NOOP", "", Client(), 1), 250);
 
-  const std::vector<std::string> expected = {"220 mail.example ESMTP ready", "---> HELO client.example", wide,
-                                             "---> RCPT TO:<nobody@example.com>", "550 no such user"};
+  const std::vector<std::string> expected = {"220 mail.example ESMTP ready",
+                                             "---> HELO client.example",
+                                             wide,
+                                             "---> RCPT TO:<nobody@example.com>",
+                                             "550 no such user",
+                                             "---> NOOP",
+                                             "250-first",
+                                             "250-second",
+                                             "250 third",
+                                             "---> NOOP",
+                                             "250-" + std::string(127, 'a')};
   EXPECT_EQ(ListLines(d), expected);
-  EXPECT_EQ(SendDlgItemMessageA(d, IDC_PROGRESS_LIST, LB_GETCURSEL, 0, 0), 4);  // the newest line is selected
+  EXPECT_EQ(SendDlgItemMessageA(d, IDC_PROGRESS_LIST, LB_GETCURSEL, 0, 0), 10);  // the newest line is selected
   EXPECT_GT(Extent(d), firstExtent);  // the list scrolls to the widest line
 
   // The session ends: the conversation stays with "&OK" until the user presses it.
@@ -478,8 +499,10 @@ TEST_F(ProgressDialogTest, CancelButtonEndsAStalledReadPromptly) {
     g_buttonText.clear();
     const UINT_PTR timer = SetTimer(nullptr, 0, 150, PressButtonOne);
     ASSERT_NE(timer, 0u);
+    const UINT_PTR failsafe = SetTimer(nullptr, 0, 4000, GiveUp);
     const auto start = Clock::now();
     EXPECT_EQ(SmtpCommand("HELO %s", "client.example", Client(), c.verbose), kReplyCancelled);
+    KillTimer(nullptr, failsafe);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(g_buttonText, "&Cancel");
     EXPECT_EQ(MailIo().cancel, 1);
