@@ -13,7 +13,11 @@
 namespace qx::controls {
 namespace {
 
+}  // namespace
+
 thread_local DWORD t_error = 0;
+
+namespace {
 
 struct FileDialog {
   OPENFILENAMEA *ofn = nullptr;

@@ -61,6 +61,9 @@ LRESULT CALLBACK ComboBoxProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK ScrollBarProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK DialogClassProc(HWND, UINT, WPARAM, LPARAM);
 
+// The error CommDlgExtendedError reports (common dialogs of this thread).
+extern thread_local DWORD t_error;
+
 // Class name of a window, lower case.
 std::string ClassOf(HWND hwnd);
 

@@ -505,6 +505,32 @@ typedef struct tagOFNA {
 #define FNERR_SUBCLASSFAILURE 0x3001
 #define FNERR_INVALIDFILENAME 0x3002
 #define FNERR_BUFFERTOOSMALL 0x3003
+typedef UINT_PTR (CALLBACK *LPCCHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef struct tagCHOOSECOLORA {
+  DWORD lStructSize;
+  HWND hwndOwner;
+  HWND hInstance;
+  COLORREF rgbResult;
+  COLORREF *lpCustColors;
+  DWORD Flags;
+  LPARAM lCustData;
+  LPCCHOOKPROC lpfnHook;
+  LPCSTR lpTemplateName;
+} CHOOSECOLORA, CHOOSECOLOR, *LPCHOOSECOLORA, *LPCHOOSECOLOR;
+#define CC_RGBINIT 0x00000001
+#define CC_FULLOPEN 0x00000002
+#define CC_PREVENTFULLOPEN 0x00000004
+#define CC_SHOWHELP 0x00000008
+#define CC_ENABLEHOOK 0x00000010
+#define CC_SOLIDCOLOR 0x00000080
+#define CC_ANYCOLOR 0x00000100
+/* Control ids of the colour dialog. */
+#define COLOR_RED 706
+#define COLOR_GREEN 707
+#define COLOR_BLUE 708
+#define COLOR_ADD 712
+#define COLOR_BASIC_FIRST 800   /* 48 basic colour swatches */
+#define COLOR_CUSTOM_FIRST 900  /* 16 custom colour swatches */
 /* Control ids of the file dialogs (for hooks and automation). */
 #define chx1 0x0410
 #define stc1 0x0440
@@ -603,10 +629,12 @@ WINBASEAPI int WINAPI CountClipboardFormats(void);
 /* Common dialogs */
 WINBASEAPI BOOL WINAPI GetOpenFileNameA(LPOPENFILENAMEA lpofn);
 WINBASEAPI BOOL WINAPI GetSaveFileNameA(LPOPENFILENAMEA lpofn);
+WINBASEAPI BOOL WINAPI ChooseColorA(LPCHOOSECOLORA lpcc);
 WINBASEAPI DWORD WINAPI CommDlgExtendedError(void);
 
 #define GetOpenFileName GetOpenFileNameA
 #define GetSaveFileName GetSaveFileNameA
+#define ChooseColor ChooseColorA
 #define DialogBoxParam DialogBoxParamA
 #define DialogBoxIndirectParam DialogBoxIndirectParamA
 #define CreateDialogParam CreateDialogParamA
