@@ -524,6 +524,56 @@ typedef struct tagCHOOSECOLORA {
 #define CC_ENABLEHOOK 0x00000010
 #define CC_SOLIDCOLOR 0x00000080
 #define CC_ANYCOLOR 0x00000100
+typedef UINT_PTR (CALLBACK *LPCFHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef struct tagCHOOSEFONTA {
+  DWORD lStructSize;
+  HWND hwndOwner;
+  HDC hDC;
+  LPLOGFONTA lpLogFont;
+  INT iPointSize;         /* tenths of a point */
+  DWORD Flags;
+  COLORREF rgbColors;
+  LPARAM lCustData;
+  LPCFHOOKPROC lpfnHook;
+  LPCSTR lpTemplateName;
+  HINSTANCE hInstance;
+  LPSTR lpszStyle;
+  WORD nFontType;
+  WORD ___MISSING_ALIGNMENT__;
+  INT nSizeMin;
+  INT nSizeMax;
+} CHOOSEFONTA, CHOOSEFONT, *LPCHOOSEFONTA, *LPCHOOSEFONT;
+#define CF_SCREENFONTS 0x00000001
+#define CF_PRINTERFONTS 0x00000002
+#define CF_BOTH (CF_SCREENFONTS | CF_PRINTERFONTS)
+#define CF_SHOWHELP 0x00000004
+#define CF_ENABLEHOOK 0x00000008
+#define CF_ENABLETEMPLATE 0x00000010
+#define CF_INITTOLOGFONTSTRUCT 0x00000040
+#define CF_USESTYLE 0x00000080
+#define CF_EFFECTS 0x00000100
+#define CF_APPLY 0x00000200
+#define CF_ANSIONLY 0x00000400
+#define CF_NOVECTORFONTS 0x00000800
+#define CF_NOSIMULATIONS 0x00001000
+#define CF_LIMITSIZE 0x00002000
+#define CF_FIXEDPITCHONLY 0x00004000
+#define CF_WYSIWYG 0x00008000
+#define CF_FORCEFONTEXIST 0x00010000
+#define CF_SCALABLEONLY 0x00020000
+#define CF_TTONLY 0x00040000
+#define CF_NOFACESEL 0x00080000
+#define CF_NOSTYLESEL 0x00100000
+#define CF_NOSIZESEL 0x00200000
+#define BOLD_FONTTYPE 0x0100
+#define ITALIC_FONTTYPE 0x0200
+#define REGULAR_FONTTYPE 0x0400
+#define SCREEN_FONTTYPE 0x2000
+#define CFERR_NOFONTS 0x2001
+#define CFERR_MAXLESSTHANMIN 0x2002
+#define cmb3 0x0472
+#define chx2 0x0411
+#define stc5 0x0444
 /* Control ids of the colour dialog. */
 #define COLOR_RED 706
 #define COLOR_GREEN 707
@@ -630,11 +680,13 @@ WINBASEAPI int WINAPI CountClipboardFormats(void);
 WINBASEAPI BOOL WINAPI GetOpenFileNameA(LPOPENFILENAMEA lpofn);
 WINBASEAPI BOOL WINAPI GetSaveFileNameA(LPOPENFILENAMEA lpofn);
 WINBASEAPI BOOL WINAPI ChooseColorA(LPCHOOSECOLORA lpcc);
+WINBASEAPI BOOL WINAPI ChooseFontA(LPCHOOSEFONTA lpcf);
 WINBASEAPI DWORD WINAPI CommDlgExtendedError(void);
 
 #define GetOpenFileName GetOpenFileNameA
 #define GetSaveFileName GetSaveFileNameA
 #define ChooseColor ChooseColorA
+#define ChooseFont ChooseFontA
 #define DialogBoxParam DialogBoxParamA
 #define DialogBoxIndirectParam DialogBoxIndirectParamA
 #define CreateDialogParam CreateDialogParamA
