@@ -181,6 +181,14 @@ void UpdateCaret(HWND h, Edit &e) {
   SetCaretPos(p.x, p.y);
 }
 
+// The window's own vertical scroll bar follows the first visible line.
+void SyncScrollBar(HWND h, const Edit &e) {
+  if (!Multi(h) || !(Style(h) & WS_VSCROLL)) return;
+  SCROLLINFO si{sizeof si, SIF_RANGE | SIF_PAGE | SIF_POS, 0, std::max(0, static_cast<int>(e.lines.size()) - 1),
+                static_cast<UINT>(VisibleLines(h, e)), e.first_line, 0};
+  SetScrollInfo(h, SB_VERT, &si, TRUE);
+}
+
 // Scrolls so the caret can be seen; notifies EN_HSCROLL/EN_VSCROLL when it moved.
 void ScrollToCaret(HWND h, Edit &e) {
   const RECT fr = FormatRect(h, e);
@@ -201,6 +209,7 @@ void ScrollToCaret(HWND h, Edit &e) {
   if (e.first_line != old_first) NotifyParent(h, EN_VSCROLL);
   if (e.xoffset != old_x) NotifyParent(h, EN_HSCROLL);
   if (e.first_line != old_first || e.xoffset != old_x) InvalidateRect(h, nullptr, FALSE);
+  SyncScrollBar(h, e);
   UpdateCaret(h, e);
 }
 
@@ -526,6 +535,7 @@ LRESULT LineScroll(HWND h, Edit &e, int dx_chars, int dy_lines) {
   e.xoffset = std::max(0, e.xoffset + dx_chars * FontUnits(e.font).cx);
   if (old != e.first_line) NotifyParent(h, EN_VSCROLL);
   InvalidateRect(h, nullptr, FALSE);
+  SyncScrollBar(h, e);
   UpdateCaret(h, e);
   return TRUE;
 }
@@ -716,6 +726,22 @@ LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       const int old = e->first_line;
       LineScroll(h, *e, 0, by);
       return MAKELONG(e->first_line - old, TRUE);
+    }
+    case WM_VSCROLL: {
+      if (!Multi(h)) return 0;
+      const int page = VisibleLines(h, *e);
+      switch (LOWORD(wp)) {
+        case SB_LINEUP: LineScroll(h, *e, 0, -1); break;
+        case SB_LINEDOWN: LineScroll(h, *e, 0, 1); break;
+        case SB_PAGEUP: LineScroll(h, *e, 0, -page); break;
+        case SB_PAGEDOWN: LineScroll(h, *e, 0, page); break;
+        case SB_TOP: LineScroll(h, *e, 0, -e->first_line); break;
+        case SB_BOTTOM: LineScroll(h, *e, 0, static_cast<int>(e->lines.size())); break;
+        case SB_THUMBTRACK:
+        case SB_THUMBPOSITION: LineScroll(h, *e, 0, static_cast<SHORT>(HIWORD(wp)) - e->first_line); break;
+        default: break;
+      }
+      return 0;
     }
     case EM_SCROLLCARET:
       ScrollToCaret(h, *e);

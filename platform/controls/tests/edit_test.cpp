@@ -175,6 +175,23 @@ TEST_F(Edit, ReadOnlyPasswordAndNumberStyles) {
   EXPECT_EQ(TextOf(num), "42");
 }
 
+TEST_F(Edit, ScrollBarAndLineScrollingFollowEachOther) {
+  HWND e = MakeChild(parent_, "Edit", ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER, 103, 10, 10, 200, 60, "");
+  std::string text;
+  for (int i = 0; i < 30; ++i) text += "line " + std::to_string(i) + "\r\n";
+  SetWindowTextA(e, text.c_str());
+  SendMessageA(e, WM_VSCROLL, SB_LINEDOWN, 0);
+  SendMessageA(e, WM_VSCROLL, SB_LINEDOWN, 0);
+  EXPECT_EQ(SendMessageA(e, EM_GETFIRSTVISIBLELINE, 0, 0), 2);
+  EXPECT_EQ(GetScrollPos(e, SB_VERT), 2);
+  SendMessageA(e, WM_VSCROLL, SB_TOP, 0);
+  EXPECT_EQ(SendMessageA(e, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+  // Moving the caret to the end scrolls it into view.
+  SendMessageA(e, EM_SETSEL, text.size(), text.size());
+  EXPECT_GT(SendMessageA(e, EM_GETFIRSTVISIBLELINE, 0, 0), 20);
+  EXPECT_EQ(GetScrollPos(e, SB_VERT), SendMessageA(e, EM_GETFIRSTVISIBLELINE, 0, 0));
+}
+
 TEST_F(Edit, WordWrapMakesSoftLinesWithoutChangingTheText) {
   HWND e = MakeChild(parent_, "Edit", ES_MULTILINE | WS_BORDER, 101, 10, 10, 80, 200,
                      "the quick brown fox jumps over the lazy dog");
