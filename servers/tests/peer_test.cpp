@@ -393,7 +393,7 @@ TEST_F(PortwardenTest, SilentDaemonsCopyClosedByTheTimer)
     char c;
     auto started = Clock::now();
     EXPECT_EQ(recv(s, &c, 1, 0), 0);
-    EXPECT_LT(Clock::now() - started, std::chrono::seconds(3));
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(15));  // the real hand-over timer is 30 s
     close(s);
 }
 

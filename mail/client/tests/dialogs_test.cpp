@@ -510,11 +510,12 @@ TEST_F(ProgressDialogTest, CancelButtonEndsAStalledReadPromptly) {
     g_buttonText.clear();
     const UINT_PTR timer = SetTimer(nullptr, 0, 150, c.press);
     ASSERT_NE(timer, 0u);
-    const UINT_PTR failsafe = SetTimer(nullptr, 0, 4000, GiveUp);
+    const UINT_PTR failsafe = SetTimer(nullptr, 0, 30000, GiveUp);
     const auto start = Clock::now();
     EXPECT_EQ(SmtpCommand("HELO %s", "client.example", Client(), c.verbose), kReplyCancelled);
     KillTimer(nullptr, failsafe);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    // Far below the failsafe, with room for a loaded machine.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
     EXPECT_EQ(g_buttonText, "&Cancel");
     EXPECT_EQ(MailIo().cancel, 1);
     EXPECT_EQ(SmtpErrorText(kSmtpCancelledResult), "Message Cancelled by User");
@@ -545,7 +546,7 @@ TEST_F(ProgressDialogTest, TheThreeDialogsAndClosingWithoutVerbose) {
     ShowConversationLine("a line with nowhere to go\n");  // harmless without a list
     const auto start = Clock::now();
     CloseConversation(false);  // without Verbose nobody has to press anything
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
     EXPECT_EQ(ConversationWindow(), nullptr) << c.name;
     EXPECT_FALSE(IsWindow(d)) << c.name;
     EXPECT_EQ(MailIo().cancel, 0) << c.name;

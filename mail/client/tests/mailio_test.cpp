@@ -243,7 +243,7 @@ TEST_F(MailIoTest, CancelDuringStalledReadReturnsPromptly) {
     return true;
   };
   EXPECT_EQ(ReadSmtpReply(false, sock(), 0), kReplyCancelled);
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));  // a stalled read would not end at all
   // Once cancelled, a send reports everything as sent and nothing blocks.
   EXPECT_EQ(SendPumping(sock(), "QUIT\r\n", 6), 6);
   EXPECT_EQ(ReadReplyByte(sock()), '\n');

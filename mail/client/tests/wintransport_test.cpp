@@ -120,7 +120,7 @@ TEST_F(WinTransportTest, CancelFromATimerDuringAStalledRead) {
   ASSERT_NE(timer, 0u);
   auto start = Clock::now();
   EXPECT_EQ(ReadSmtpReply(false, h, 0), kReplyCancelled);
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));  // a stalled read would not end at all
   KillTimer(nullptr, timer);
 }
 
