@@ -574,6 +574,100 @@ typedef struct tagCHOOSEFONTA {
 #define cmb3 0x0472
 #define chx2 0x0411
 #define stc5 0x0444
+#define CCHDEVICENAME 32
+#define CCHFORMNAME 32
+typedef struct _devicemodeA {
+  BYTE dmDeviceName[CCHDEVICENAME];
+  WORD dmSpecVersion;
+  WORD dmDriverVersion;
+  WORD dmSize;
+  WORD dmDriverExtra;
+  DWORD dmFields;
+  short dmOrientation;
+  short dmPaperSize;
+  short dmPaperLength;
+  short dmPaperWidth;
+  short dmScale;
+  short dmCopies;
+  short dmDefaultSource;
+  short dmPrintQuality;
+  short dmColor;
+  short dmDuplex;
+  short dmYResolution;
+  short dmTTOption;
+  short dmCollate;
+  BYTE dmFormName[CCHFORMNAME];
+  WORD dmLogPixels;
+  DWORD dmBitsPerPel;
+  DWORD dmPelsWidth;
+  DWORD dmPelsHeight;
+  DWORD dmDisplayFlags;
+  DWORD dmDisplayFrequency;
+} DEVMODEA, DEVMODE, *LPDEVMODEA, *LPDEVMODE;
+#define DM_ORIENTATION 0x00000001L
+#define DM_PAPERSIZE 0x00000002L
+#define DM_COPIES 0x00000100L
+#define DMORIENT_PORTRAIT 1
+#define DMORIENT_LANDSCAPE 2
+#define DMPAPER_LETTER 1
+#define DMPAPER_A4 9
+typedef struct tagDEVNAMES {
+  WORD wDriverOffset;
+  WORD wDeviceOffset;
+  WORD wOutputOffset;
+  WORD wDefault;
+} DEVNAMES, *LPDEVNAMES;
+#define DN_DEFAULTPRN 0x0001
+typedef UINT_PTR (CALLBACK *LPPRINTHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef UINT_PTR (CALLBACK *LPSETUPHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef struct tagPDA {
+  DWORD lStructSize;
+  HWND hwndOwner;
+  HGLOBAL hDevMode;
+  HGLOBAL hDevNames;
+  HDC hDC;
+  DWORD Flags;
+  WORD nFromPage;
+  WORD nToPage;
+  WORD nMinPage;
+  WORD nMaxPage;
+  WORD nCopies;
+  HINSTANCE hInstance;
+  LPARAM lCustData;
+  LPPRINTHOOKPROC lpfnPrintHook;
+  LPSETUPHOOKPROC lpfnSetupHook;
+  LPCSTR lpPrintTemplateName;
+  LPCSTR lpSetupTemplateName;
+  HGLOBAL hPrintTemplate;
+  HGLOBAL hSetupTemplate;
+} PRINTDLGA, PRINTDLG, *LPPRINTDLGA, *LPPRINTDLG;
+#define PD_ALLPAGES 0x00000000
+#define PD_SELECTION 0x00000001
+#define PD_PAGENUMS 0x00000002
+#define PD_NOSELECTION 0x00000004
+#define PD_NOPAGENUMS 0x00000008
+#define PD_COLLATE 0x00000010
+#define PD_PRINTTOFILE 0x00000020
+#define PD_PRINTSETUP 0x00000040
+#define PD_NOWARNING 0x00000080
+#define PD_RETURNDC 0x00000100
+#define PD_RETURNIC 0x00000200
+#define PD_RETURNDEFAULT 0x00000400
+#define PD_SHOWHELP 0x00000800
+#define PD_ENABLEPRINTHOOK 0x00001000
+#define PD_ENABLESETUPHOOK 0x00002000
+#define PD_USEDEVMODECOPIES 0x00040000
+#define PD_DISABLEPRINTTOFILE 0x00080000
+#define PD_HIDEPRINTTOFILE 0x00100000
+#define PDERR_SETUPFAILURE 0x1001
+#define PDERR_RETDEFFAILURE 0x1003
+#define PDERR_CREATEICFAILURE 0x100A
+#define PDERR_NODEFAULTPRN 0x1008
+#define rad1 0x0420
+#define rad2 0x0421
+#define rad3 0x0422
+#define edt2 0x0481
+#define edt3 0x0482
 /* Control ids of the colour dialog. */
 #define COLOR_RED 706
 #define COLOR_GREEN 707
@@ -681,12 +775,14 @@ WINBASEAPI BOOL WINAPI GetOpenFileNameA(LPOPENFILENAMEA lpofn);
 WINBASEAPI BOOL WINAPI GetSaveFileNameA(LPOPENFILENAMEA lpofn);
 WINBASEAPI BOOL WINAPI ChooseColorA(LPCHOOSECOLORA lpcc);
 WINBASEAPI BOOL WINAPI ChooseFontA(LPCHOOSEFONTA lpcf);
+WINBASEAPI BOOL WINAPI PrintDlgA(LPPRINTDLGA lppd);
 WINBASEAPI DWORD WINAPI CommDlgExtendedError(void);
 
 #define GetOpenFileName GetOpenFileNameA
 #define GetSaveFileName GetSaveFileNameA
 #define ChooseColor ChooseColorA
 #define ChooseFont ChooseFontA
+#define PrintDlg PrintDlgA
 #define DialogBoxParam DialogBoxParamA
 #define DialogBoxIndirectParam DialogBoxIndirectParamA
 #define CreateDialogParam CreateDialogParamA
