@@ -113,6 +113,11 @@ std::shared_ptr<ChildRecord> RegisterChild(pid_t pid, int pidfd) {
   return child;
 }
 
+std::shared_mutex &SpawnLock() {
+  static auto *lock = new std::shared_mutex;  // never destroyed: the lender thread outlives statics
+  return *lock;
+}
+
 void AdoptChild(int pid, int pidfd) {
   const int own = ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3);
   if (own >= 0) RegisterChild(pid, own);

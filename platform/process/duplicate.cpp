@@ -61,6 +61,8 @@ void ServeOne(int conn) {
   LendRequest req {};
   LendReply reply {kLendMagic, 0};
   // Lent only to our own children of our own user: the daemons we started.
+  // A spawn still in progress registers its child first.
+  { std::unique_lock registered(SpawnLock()); }
   if (::getsockopt(conn, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != ::getuid() ||
       !FindChild(peer.pid)) {
     reply.error = EPERM;
@@ -219,6 +221,19 @@ BOOL TakeRemoteSocket(const ProcessObject &source, int fd, LPHANDLE target) {
   return TRUE;
 }
 
+// Handles are only made in this process. The usual target, the pseudo handle,
+// needs no process object (which would read /proc and open a pidfd).
+bool TargetIsThisProcess(HANDLE target_process) {
+  if (IsCurrentProcessHandle(target_process)) return true;
+  auto to = ProcessFromHandle(target_process);
+  if (!to) return false;
+  if (to->pid() != ::getpid()) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void StartSocketLender() {
@@ -255,12 +270,7 @@ WINBASEAPI BOOL WINAPI DuplicateHandle(HANDLE source_process, HANDLE source, HAN
     return FALSE;
   }
   auto from = ProcessFromHandle(source_process);
-  auto to = ProcessFromHandle(target_process);
-  if (!from || !to) return FALSE;
-  if (to->pid() != ::getpid()) {  // handles are only made in this process
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
-  }
+  if (!from || !TargetIsThisProcess(target_process)) return FALSE;
   const DWORD value = QX_HANDLE_VALUE(source);
   if (from->pid() != ::getpid()) {
     if (IsTableHandle(source) || value == 0 || value >= 0x10000) {

@@ -11,13 +11,16 @@
 #include "process_internal.h"
 #include "qx/process.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <iterator>
 #include <mutex>
+#include <unistd.h>
 #include <vector>
 
 extern char **environ;
@@ -33,12 +36,25 @@ struct StartState {
   int show = -1;
 };
 
-std::vector<std::string> ArgvOfThisProcess() {
-  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+// Plain read(2), not a stream: every process runs this before main, and a
+// stream builds the C++ locale first, a large share of a daemon's start-up.
+std::string ReadOwnCmdline() {
   std::string raw;
-  raw.reserve(4096);
-  char c;
-  while (raw.size() < kMaxCmdline && in.get(c)) raw.push_back(c);
+  const int fd = ::open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return raw;
+  char chunk[4096];
+  while (raw.size() < kMaxCmdline) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    raw.append(chunk, std::min(static_cast<size_t>(n), kMaxCmdline - raw.size()));
+  }
+  ::close(fd);
+  return raw;
+}
+
+std::vector<std::string> ArgvOfThisProcess() {
+  const std::string raw = ReadOwnCmdline();
   std::vector<std::string> argv;
   size_t start = 0;
   for (size_t i = 0; i < raw.size(); ++i) {

@@ -206,11 +206,12 @@ pid_t Spawn(const SpawnRequest &req, int &pidfd, DWORD &error) {
 bool IsZombieOrGone(pid_t pid) {
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-  FILE *f = std::fopen(path, "r");
-  if (!f) return true;
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);  // no stdio buffer: OpenProcess is on every hand-over
+  if (fd < 0) return true;
   char buf[512] {};
-  const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-  std::fclose(f);
+  const ssize_t got = ::read(fd, buf, sizeof buf - 1);
+  ::close(fd);
+  const size_t n = got > 0 ? static_cast<size_t>(got) : 0;
   const char *close_paren = nullptr;
   for (size_t i = n; i > 0; --i)
     if (buf[i - 1] == ')') {
@@ -319,13 +320,18 @@ BOOL StartProcess(LPCSTR application, LPCSTR command_line, BOOL inherit, DWORD f
   // is allowed to it: be ready to lend it first.
   StartSocketLender();
   int pidfd = -1;
-  const pid_t pid = Spawn(req, pidfd, error);
+  std::shared_ptr<ChildRecord> child;
+  pid_t pid = 0;
+  {
+    // The lender waits for this lock, so a quick child never asks before it is registered.
+    std::shared_lock spawning(SpawnLock());
+    pid = Spawn(req, pidfd, error);
+    if (pid != 0 && pidfd >= 0) child = RegisterChild(pid, ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3));
+  }
   if (pid == 0) {
     SetLastError(error);
     return FALSE;
   }
-  std::shared_ptr<ChildRecord> child;
-  if (pidfd >= 0) child = RegisterChild(pid, ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3));
   Trace("CreateProcess %d: %s", static_cast<int>(pid), line.c_str());
   if (info) {
     auto process = std::make_shared<ProcessObject>(pid, pidfd, child, PROCESS_ALL_ACCESS);

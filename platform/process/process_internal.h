@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <sys/types.h>
 
@@ -26,6 +27,9 @@ struct ChildRecord {
 std::shared_ptr<ChildRecord> FindChild(pid_t pid);
 // Registers a child just started; the record takes over pidfd.
 std::shared_ptr<ChildRecord> RegisterChild(pid_t pid, int pidfd);
+// Held shared from the start of a spawn until its child is registered; taken
+// whole by whoever must not look a new child up before its record exists.
+std::shared_mutex &SpawnLock();
 
 // A HANDLE to a process: a child of ours (with its exit code) or any other
 // process opened by id.

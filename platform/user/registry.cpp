@@ -246,28 +246,56 @@ HWND LocalOnlyValue() {
   return QX_HANDLE_FROM(HWND, v);
 }
 
-HWND RegisterWindowValue(const Window &w) {
-  std::string data = Serialise(w);
-  std::string tmp;
-  if (!WriteTemp(data, tmp)) return LocalOnlyValue();
-  HWND result = nullptr;
-  for (int attempt = 0; attempt < 64 && !result; ++attempt) {
+// Links the written record under a free random value; link() is atomic and
+// exclusive. Null when no value could be claimed; errno tells why.
+template <typename LinkTo>
+HWND ClaimValue(LinkTo link_to) {
+  for (int attempt = 0; attempt < 64; ++attempt) {
     std::uint32_t r = 0;
-    if (getrandom(&r, sizeof r, 0) != static_cast<ssize_t>(sizeof r)) break;
+    if (getrandom(&r, sizeof r, 0) != static_cast<ssize_t>(sizeof r)) return nullptr;
     // 0x20000..0x7FFFFFFF: positive, above the small values of the layer's
     // special windows, and never the broadcast or message-only values.
     std::uint32_t value = 0x20000u + r % (0x7FFFFFFFu - 0x20000u);
     HWND candidate = QX_HANDLE_FROM(HWND, value);
     std::string path = RecordPath(candidate);
-    if (link(tmp.c_str(), path.c_str()) == 0) {
-      result = candidate;
-      break;
-    }
-    if (errno != EEXIST) break;
+    if (link_to(path)) return candidate;
+    if (errno != EEXIST) return nullptr;
     RemoteWindow old;
     ReadLive(candidate, path, old);  // removes the record if it is stale, for next time
   }
-  unlink(tmp.c_str());
+  errno = EEXIST;
+  return nullptr;
+}
+
+// The record written to an unnamed file and then linked: one file creation
+// instead of a temporary name made and removed per window. False (with
+// nothing claimed) where the file system or /proc cannot do it.
+bool ClaimUnnamed(const std::string &data, HWND &result) {
+  const int fd = open(HwndDir().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool usable = write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
+  if (usable) {
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    result = ClaimValue([&](const std::string &path) {
+      if (linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+      if (errno != EEXIST) usable = false;
+      return false;
+    });
+  }
+  close(fd);
+  return usable;
+}
+
+HWND RegisterWindowValue(const Window &w) {
+  std::string data = Serialise(w);
+  HWND result = nullptr;
+  if (!ClaimUnnamed(data, result)) {
+    std::string tmp;
+    if (!WriteTemp(data, tmp)) return LocalOnlyValue();
+    result = ClaimValue([&](const std::string &path) { return link(tmp.c_str(), path.c_str()) == 0; });
+    unlink(tmp.c_str());
+  }
   if (result) {
     static bool hooked = (std::atexit(RemoveOwnFiles), true);
     (void)hooked;
