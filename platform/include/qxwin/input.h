@@ -82,7 +82,7 @@
 #define VK_SCROLL 0x91
 #endif
 
-/* Keys that user.h leaves out: each defined once, whichever header comes first. */
+/* Further keys. */
 #ifndef VK_LWIN
 #define VK_LWIN 0x5B
 #define VK_RWIN 0x5C
