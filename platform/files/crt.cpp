@@ -123,7 +123,7 @@ int OpenCrt(const char *path, int oflag, int shflag, int pmode, bool &text) {
   if (existed && qx::IsReadOnly(st) && (can_write || (oflag & O_TRUNC)) && host != "/dev/null")
     return FailErrno(EACCES);  // the read-only attribute holds even for root
   int flags = (oflag & (O_ACCMODE | O_CREAT | O_EXCL | O_APPEND)) | O_CLOEXEC;
-  // Creation is exclusive, so a refused open removes only a file it made.
+  // Creation is exclusive: a file that appears meanwhile is opened as existing.
   int fd = -1;
   bool created = false;
   std::optional<qx::DirChange> change;  // a name this call may add (or remove again)
@@ -136,9 +136,10 @@ int OpenCrt(const char *path, int oflag, int shflag, int pmode, bool &text) {
   }
   if (fd < 0) fd = qx::OpenForShare(host, flags & ~(existed ? O_CREAT : 0), 0666);
   if (fd < 0) return -1;
+  // A file this call just made can only be refused because another process
+  // opened it in between and holds it: the file stays, as it is in use.
   if (qx::AcquireShareMode(fd, can_read, can_write, ShareFromCrt(shflag))) {
     close(fd);
-    if (created) unlink(host.c_str());
     return FailErrno(EACCES);
   }
   if ((oflag & O_TRUNC) && existed && ftruncate(fd, 0) != 0) {

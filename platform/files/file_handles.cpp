@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <optional>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -49,6 +50,21 @@ void DropMarker(int fd, int slot) {
   fcntl(fd, F_OFD_SETLK, &fl);
 }
 
+// Serialises the share-mode step of racing opens of one file.
+class ShareGate {
+ public:
+  explicit ShareGate(int fd) : fd_(fd) {
+    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~ShareGate() { flock(fd_, LOCK_UN); }
+  ShareGate(const ShareGate &) = delete;
+  ShareGate &operator=(const ShareGate &) = delete;
+
+ private:
+  int fd_;
+};
+
 // True when another open file description holds the marker.
 bool OtherHolds(int fd, int slot) {
   struct flock fl {};
@@ -68,6 +84,11 @@ DWORD AcquireShareMode(int fd, bool read_access, bool write_access, DWORD share)
   bool deny_read = !(share & FILE_SHARE_READ);
   bool deny_write = !(share & FILE_SHARE_WRITE);
   const bool want[4] = {read_access, write_access, deny_read, deny_write};
+  // Taking markers and checking the others' is one step for each opener:
+  // without this gate two racing opens could each see the other's markers
+  // and both be refused. flock works on read-only descriptors and does not
+  // interact with the markers' record locks; it is held only for this step.
+  ShareGate gate(fd);
   for (int slot = 0; slot < 4; ++slot) {
     // A descriptor without read access cannot take markers; such an open
     // still checks what others hold.
@@ -259,8 +280,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
   if (!existed || dwCreationDisposition == OPEN_ALWAYS || dwCreationDisposition == CREATE_ALWAYS)
     flags |= O_CREAT;
   if (dwCreationDisposition == CREATE_NEW) flags |= O_EXCL;
-  // A file this call did not make must never be removed by it: creation is
-  // exclusive, and a file that appears meanwhile is opened as existing.
+  // A file that appears meanwhile is opened as existing: creation is exclusive.
   int fd = -1;
   std::optional<qx::DirChange> change;  // a name this call may add (or remove again)
   if (!existed && (flags & O_CREAT)) {
@@ -279,9 +299,10 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
   }
   // Share modes are checked before anything changes, so a refused open
   // never truncates another process's file.
+  // A file this call just made can only be refused because another process
+  // opened it in between and holds it: the file stays, as it is in use.
   if (DWORD share_error = qx::AcquireShareMode(fd, want_read, want_write, dwShareMode)) {
     close(fd);
-    if (!existed) unlink(host.c_str());
     SetLastError(share_error);
     return INVALID_HANDLE_VALUE;
   }

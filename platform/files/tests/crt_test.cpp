@@ -280,6 +280,55 @@ TEST(ShareModes, DenyLockHeldByAProcessIsReleasedWhenItIsKilled) {
   if (f) fclose(f);
 }
 
+// Processes racing to create and deny-write-open one new file, as programs
+// race for a lock file: exactly one wins every round, and the file the winner
+// holds is never removed by a loser.
+TEST(ShareModes, RacingCreatorsExactlyOneWinsAndTheFileStays) {
+  constexpr int kRounds = 20;
+  constexpr int kRacers = 6;
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string name = "D:\\race" + std::to_string(round) + ".lck";
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    std::vector<std::pair<pid_t, int>> racers;
+    for (int i = 0; i < kRacers; ++i) {
+      int report[2];
+      ASSERT_EQ(pipe(report), 0);
+      pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        close(go[1]);
+        char c;
+        if (read(go[0], &c, 1) != 1) _exit(2);
+        FILE *f = _fsopen(name.c_str(), "a+", _SH_DENYWR);
+        char held = f ? 1 : 0;
+        if (write(report[1], &held, 1) != 1) _exit(2);
+        for (;;) pause();
+      }
+      close(report[1]);
+      racers.emplace_back(pid, report[0]);
+    }
+    close(go[0]);
+    const std::string start(kRacers, 'g');
+    ASSERT_EQ(write(go[1], start.data(), start.size()), static_cast<ssize_t>(start.size()));
+    close(go[1]);
+    int winners = 0;
+    for (auto &[pid, fd] : racers) {
+      char held = 0;
+      EXPECT_EQ(read(fd, &held, 1), 1);
+      close(fd);
+      winners += held;
+    }
+    EXPECT_EQ(winners, 1) << "round " << round;
+    EXPECT_EQ(_access(name.c_str(), 0), 0) << "round " << round;
+    EXPECT_EQ(_fsopen(name.c_str(), "a+", _SH_DENYWR), nullptr) << "round " << round;
+    for (auto &[pid, fd] : racers) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+}
+
 TEST(Names, MktempStatAccessAndRename) {
   ASSERT_TRUE(SetCurrentDirectoryA("D:\\"));
   char name[] = "qxXXXXXX";
