@@ -96,6 +96,10 @@ class DirChange {
   std::vector<Part> parts_;
 };
 
+// Appends the directories of PATH as Windows paths (host paths mapped through
+// the drive table; entries that map to no drive are left out).
+void AppendPathDirectories(std::vector<std::string> &dirs);
+
 // Case-blind ASCII comparison used for names, sections and keys.
 bool EqualNoCase(std::string_view a, std::string_view b);
 

@@ -42,21 +42,7 @@ std::vector<std::string> SearchDirectories() {
   if (!program.empty()) dirs.push_back(program);
   dirs.push_back(qx::SystemDirectory());
   dirs.push_back(qx::WindowsDirectory());
-  if (const char *p = std::getenv("PATH")) {
-    std::string list = p;
-    char sep = list.find(';') != std::string::npos ? ';' : ':';
-    size_t pos = 0;
-    while (pos <= list.size()) {
-      size_t next = list.find(sep, pos);
-      if (next == std::string::npos) next = list.size();
-      std::string entry = list.substr(pos, next - pos);
-      if (!entry.empty()) {
-        std::string w = entry[0] == '/' ? qx::WindowsPathOf(entry) : entry;
-        if (!w.empty()) dirs.push_back(w);
-      }
-      pos = next + 1;
-    }
-  }
+  qx::AppendPathDirectories(dirs);
   return dirs;
 }
 

@@ -587,18 +587,7 @@ DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, D
     dirs.push_back(".");
     dirs.push_back(qx::SystemDirectory());
     dirs.push_back(qx::WindowsDirectory());
-    if (const char *p = std::getenv("PATH")) {
-      std::string list = p;
-      char sep = list.find(';') != std::string::npos ? ';' : ':';
-      size_t pos = 0;
-      while (pos <= list.size()) {
-        size_t next = list.find(sep, pos);
-        if (next == std::string::npos) next = list.size();
-        std::string entry = list.substr(pos, next - pos);
-        if (!entry.empty()) dirs.push_back(entry[0] == '/' ? qx::WindowsPathOf(entry) : entry);
-        pos = next + 1;
-      }
-    }
+    qx::AppendPathDirectories(dirs);
   }
   for (const auto &dir : dirs) {
     if (!has_dir && dir.empty()) continue;
@@ -633,3 +622,26 @@ DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD c
 }
 
 }  // extern "C"
+
+namespace qx {
+
+void AppendPathDirectories(std::vector<std::string> &dirs) {
+  const char *p = std::getenv("PATH");
+  if (!p) return;
+  const std::string list = p;
+  // Either a Windows list (';') or the host's (':' between host paths).
+  const char sep = list.find(';') != std::string::npos ? ';' : ':';
+  size_t pos = 0;
+  while (pos <= list.size()) {
+    size_t next = list.find(sep, pos);
+    if (next == std::string::npos) next = list.size();
+    std::string entry = list.substr(pos, next - pos);
+    if (!entry.empty()) {
+      std::string dir = entry[0] == '/' ? WindowsPathOf(entry) : entry;
+      if (!dir.empty()) dirs.push_back(dir);
+    }
+    pos = next + 1;
+  }
+}
+
+}  // namespace qx
