@@ -499,26 +499,26 @@ void Isotropic(DcState &st) {
 }
 }  // namespace
 
-BOOL WINAPI SetWindowExtEx(HDC hdc, int x, int y, LPSIZE old) {
+namespace {
+// The body of SetWindowExtEx and SetViewportExtEx: one of the two extents.
+BOOL SetExtent(HDC hdc, SIZE DcState::*extent, int x, int y, LPSIZE old) {
   DcState *st = StateOf(hdc);
   if (!st) return FALSE;
-  if (old) *old = st->window_ext;
+  if (old) *old = st->*extent;
   if (!ExtentsSettable(*st)) return TRUE;
   if (x == 0 || y == 0) return FALSE;
-  st->window_ext = {x, y};
+  st->*extent = {x, y};
   Isotropic(*st);
   return TRUE;
 }
+}  // namespace
+
+BOOL WINAPI SetWindowExtEx(HDC hdc, int x, int y, LPSIZE old) {
+  return SetExtent(hdc, &DcState::window_ext, x, y, old);
+}
 
 BOOL WINAPI SetViewportExtEx(HDC hdc, int x, int y, LPSIZE old) {
-  DcState *st = StateOf(hdc);
-  if (!st) return FALSE;
-  if (old) *old = st->viewport_ext;
-  if (!ExtentsSettable(*st)) return TRUE;
-  if (x == 0 || y == 0) return FALSE;
-  st->viewport_ext = {x, y};
-  Isotropic(*st);
-  return TRUE;
+  return SetExtent(hdc, &DcState::viewport_ext, x, y, old);
 }
 
 BOOL WINAPI SetWindowOrgEx(HDC hdc, int x, int y, LPPOINT old) {
