@@ -101,12 +101,8 @@ INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     case WM_CTLCOLORMSGBOX:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSTATIC:
-      return OnCtlColor(message, wParam, lParam);
-    case WM_DESTROY:
-      OnDestroy();
-      return FALSE;
-    default:
-      return FALSE;
+    case WM_CTLCOLORSTATIC: return OnCtlColor(message, wParam, lParam);
+    case WM_DESTROY: OnDestroy(); return FALSE;
+    default: return FALSE;
   }
 }

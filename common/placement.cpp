@@ -17,9 +17,7 @@ void WriteInt(LPCSTR key, int value) {
   WritePrivateProfileStringA(g_PlacementSection, key, text, g_PlacementIniFile);
 }
 
-void CopyText(char *to, size_t size, LPCSTR from) {
-  std::snprintf(to, size, "%s", from ? from : "");
-}
+void CopyText(char *to, size_t size, LPCSTR from) { std::snprintf(to, size, "%s", from ? from : ""); }
 
 }  // namespace
 
@@ -34,14 +32,12 @@ void PlacementSetup(LPCSTR section, PLACEMENT_EXTRA_PROC extra) {
 }
 
 void ReadWindowPlacement(int *x, int *y, int *cx, int *cy) {
-  static const struct {
-    const char *key;
-  } kKeys[] = {{"Xl"}, {"Yt"}, {"Cx"}, {"Cy"}};
+  static const struct { const char *key; } kKeys[] = {{"Xl"}, {"Yt"}, {"Cx"}, {"Cy"}};
   int *values[] = {x, y, cx, cy};
   for (size_t i = 0; i < 4; ++i) {
     if (!values[i]) continue;
-    *values[i] = static_cast<int>(
-        GetPrivateProfileIntA(g_PlacementSection, kKeys[i].key, *values[i], g_PlacementIniFile));
+    *values[i] =
+        static_cast<int>(GetPrivateProfileIntA(g_PlacementSection, kKeys[i].key, *values[i], g_PlacementIniFile));
   }
 }
 

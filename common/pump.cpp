@@ -22,7 +22,9 @@ void WaitWritable(SOCKET s) {
   fd_set writable;
   FD_ZERO(&writable);
   FD_SET(s, &writable);
-  struct timeval timeout {0, kWritableWaitMicros};
+  struct timeval timeout {
+    0, kWritableWaitMicros
+  };
   select(0, nullptr, &writable, nullptr, &timeout);
 }
 
@@ -73,9 +75,7 @@ int SendBuffer(SOCKET s, const char *data, int count) {
   return sent;
 }
 
-uint64_t ClockRead() {
-  return static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-}
+uint64_t ClockRead() { return static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()); }
 
 }  // namespace
 

@@ -13,11 +13,11 @@
 
 /* ---- Socket wrappers and debug trace log ---- */
 
-extern FILE *g_DebugLog;     /* the open log; null while tracing is off */
-extern int g_TraceOn;        /* 1 once the log is open; every wrapper tests it */
-extern int g_RepeatCount;    /* occurrences of the error entry being collapsed */
-extern int g_LastRecvError;  /* code of the last receive error entry */
-extern int g_LastSendError;  /* code of the last send error entry */
+extern FILE *g_DebugLog;    /* the open log; null while tracing is off */
+extern int g_TraceOn;       /* 1 once the log is open; every wrapper tests it */
+extern int g_RepeatCount;   /* occurrences of the error entry being collapsed */
+extern int g_LastRecvError; /* code of the last receive error entry */
+extern int g_LastSendError; /* code of the last send error entry */
 
 SOCKET WsAccept(SOCKET s, struct sockaddr *addr, int *addrlen);
 int WsBind(SOCKET s, const struct sockaddr *addr, int namelen);
@@ -41,8 +41,7 @@ void TraceIoctl(int result, SOCKET s, long cmd, const u_long *argp);
 void TraceSocket(SOCKET result, int af, int type, int protocol);
 void TraceRecv(int result, SOCKET s, const char *buf, int len, int flags, const struct sockaddr *from,
                const int *fromlen);
-void TraceSend(int result, SOCKET s, const char *buf, int len, int flags, const struct sockaddr *to,
-               int tolen);
+void TraceSend(int result, SOCKET s, const char *buf, int len, int flags, const struct sockaddr *to, int tolen);
 void TraceSetSockOpt(int result, SOCKET s, int level, int optname, const char *optval, int optlen);
 void TraceShutdown(int result, SOCKET s, int how);
 
@@ -57,8 +56,8 @@ void TraceHexDump(const char *data, int length);
 
 /* ---- Message pumping, sending while pumping, busy-wait delay ---- */
 
-extern int g_SockError;   /* last failed send of SendAllPumping (10035: would block) */
-extern int g_DelayLoops;  /* clock reads per delay unit; 0 until DelayCalibrate */
+extern int g_SockError;  /* last failed send of SendAllPumping (10035: would block) */
+extern int g_DelayLoops; /* clock reads per delay unit; 0 until DelayCalibrate */
 
 int PumpMessages(void);
 int SendAllPumping(SOCKET s, const char *data, int count);
@@ -74,7 +73,7 @@ typedef BOOL(WINAPI *CTL3D_SUBCLASSDLG_PROC)(HWND, WORD);
 typedef BOOL(WINAPI *CTL3D_SUBCLASSCTL_PROC)(HWND);
 typedef HBRUSH(WINAPI *CTL3D_CTLCOLOREX_PROC)(UINT, WPARAM, LPARAM);
 
-extern int g_Ctl3dActive;  /* nonzero while registered and auto-subclassing */
+extern int g_Ctl3dActive; /* nonzero while registered and auto-subclassing */
 extern HMODULE g_Ctl3dModule;
 extern CTL3D_INSTANCE_PROC Ctl3dRegister;
 extern CTL3D_INSTANCE_PROC Ctl3dUnregister;
@@ -99,7 +98,7 @@ void Ctl3dUnload(HINSTANCE instance);
 
 /* ---- Version resource and About box ---- */
 
-void *VerLoadInfo(HINSTANCE instance);  /* free with VerFreeInfo */
+void *VerLoadInfo(HINSTANCE instance); /* free with VerFreeInfo */
 void VerFreeInfo(void *block);
 LPCSTR VerQueryString(const void *block, LPCSTR path);
 void VerGetFileVersion(const void *block, DWORD version[2]);
@@ -113,8 +112,7 @@ void VerGetFileVersion(const void *block, DWORD version[2]);
  * sets its own before showing the box (default: this build's __DATE__). */
 extern char g_AboutBuildDate[16];
 /* The texts of controls 1002 and 1004 from a version block. */
-void AboutVersionTexts(const void *block, char *versionText, int versionSize, char *compiledText,
-                       int compiledSize);
+void AboutVersionTexts(const void *block, char *versionText, int versionSize, char *compiledText, int compiledSize);
 INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 /* ---- Window placement and recent hosts in QXAPPS.INI ---- */

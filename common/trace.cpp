@@ -74,8 +74,7 @@ bool CountRepeat(int &lastError, int error) {
 // caller declared are read, the rest count as zero.
 const char *AddrTextOf(const struct sockaddr *addr, int len) {
   struct sockaddr_in in {};
-  if (addr && len > 0)
-    std::memcpy(&in, addr, std::min<size_t>(static_cast<size_t>(len), sizeof in));
+  if (addr && len > 0) std::memcpy(&in, addr, std::min<size_t>(static_cast<size_t>(len), sizeof in));
   return TraceAddrText(&in);
 }
 
@@ -154,8 +153,8 @@ void TraceClose(int result, SOCKET s) {
 void TraceConnect(int result, SOCKET s, const struct sockaddr *addr, int namelen) {
   EndRepeat();
   if (result == SOCKET_ERROR)
-    std::fprintf(g_DebugLog, "Connect Error: Socket = %u, Addr = %s, Error = %u\n", Sock(s),
-                 AddrTextOf(addr, namelen), WSAGetLastError());
+    std::fprintf(g_DebugLog, "Connect Error: Socket = %u, Addr = %s, Error = %u\n", Sock(s), AddrTextOf(addr, namelen),
+                 WSAGetLastError());
   else
     std::fprintf(g_DebugLog, "Connect Success: Socket = %u, Addr = %s\n", Sock(s), AddrTextOf(addr, namelen));
   Flush();
@@ -183,8 +182,7 @@ void TraceSocket(SOCKET result, int af, int type, int protocol) {
                  WSAGetLastError());
   else
     std::fprintf(g_DebugLog, "Socket Success: Family = %u, Type = %u, Protocol = %u, New Socket = %u\n",
-                 static_cast<unsigned>(af), static_cast<unsigned>(type), static_cast<unsigned>(protocol),
-                 Sock(result));
+                 static_cast<unsigned>(af), static_cast<unsigned>(type), static_cast<unsigned>(protocol), Sock(result));
   Flush();
 }
 
@@ -200,11 +198,10 @@ void TraceRecv(int result, SOCKET s, const char *buf, int len, int flags, const 
   EndRepeat();
   if (from)
     std::fprintf(g_DebugLog, "Recv Success: Socket = %u, Flags = %x, Addr = %s, Len = %u\n", Sock(s),
-                 static_cast<unsigned>(flags), AddrTextOf(from, fromlen ? *fromlen : 0),
-                 static_cast<unsigned>(result));
+                 static_cast<unsigned>(flags), AddrTextOf(from, fromlen ? *fromlen : 0), static_cast<unsigned>(result));
   else
-    std::fprintf(g_DebugLog, "Recv Success: Socket = %u, Flags = %x, Len = %u\n", Sock(s),
-                 static_cast<unsigned>(flags), static_cast<unsigned>(result));
+    std::fprintf(g_DebugLog, "Recv Success: Socket = %u, Flags = %x, Len = %u\n", Sock(s), static_cast<unsigned>(flags),
+                 static_cast<unsigned>(result));
   // Never dump more than the caller's buffer holds.
   TraceHexDump(buf, buf ? std::clamp(result, 0, std::max(len, 0)) : 0);
 }
@@ -242,8 +239,8 @@ void TraceSetSockOpt(int result, SOCKET s, int level, int optname, const char *o
 void TraceShutdown(int result, SOCKET s, int how) {
   EndRepeat();
   if (result == SOCKET_ERROR)
-    std::fprintf(g_DebugLog, "Shutdown Error: Socket = %u, How = %u, Error = %u\n", Sock(s),
-                 static_cast<unsigned>(how), WSAGetLastError());
+    std::fprintf(g_DebugLog, "Shutdown Error: Socket = %u, How = %u, Error = %u\n", Sock(s), static_cast<unsigned>(how),
+                 WSAGetLastError());
   else
     std::fprintf(g_DebugLog, "Shutdown Success: Socket = %u, How = %u\n", Sock(s), static_cast<unsigned>(how));
   Flush();
@@ -391,13 +388,12 @@ void TraceDaemonStartup(SOCKET s) {
   if (!g_TraceOn) return;
   KeepWsaError keep;
   // An address that cannot be read prints as 0.0.0.0,0.
-  struct sockaddr_in local {}, peer {};
+  struct sockaddr_in local {
+  }, peer{};
   int length = 16;
   getsockname(s, reinterpret_cast<struct sockaddr *>(&local), &length);
-  std::fprintf(g_DebugLog, " Daemon Startup: Socket - %d, Sockname - %s\n", static_cast<int>(s),
-               TraceAddrText(&local));
+  std::fprintf(g_DebugLog, " Daemon Startup: Socket - %d, Sockname - %s\n", static_cast<int>(s), TraceAddrText(&local));
   length = 16;
   getpeername(s, reinterpret_cast<struct sockaddr *>(&peer), &length);
-  std::fprintf(g_DebugLog, " Daemon Startup: Socket - %d, Peername - %s\n", static_cast<int>(s),
-               TraceAddrText(&peer));
+  std::fprintf(g_DebugLog, " Daemon Startup: Socket - %d, Peername - %s\n", static_cast<int>(s), TraceAddrText(&peer));
 }

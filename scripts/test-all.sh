@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/check-format.sh
 export BUILD_DIR=${BUILD_DIR:-build-test}
 bash scripts/build.sh -DQX_SANITIZE=ON -DQX_WERROR=ON -DQX_TESTS=ON
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=0}

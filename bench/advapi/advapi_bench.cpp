@@ -43,7 +43,8 @@ void BM_QueryValue(benchmark::State &state) {
   char buf[256];
   for (auto _ : state) {
     DWORD size = sizeof buf, type = 0;
-    benchmark::DoNotOptimize(RegQueryValueExA(key, "QXNFSServerSpoolDir", nullptr, &type, reinterpret_cast<LPBYTE>(buf), &size));
+    benchmark::DoNotOptimize(
+        RegQueryValueExA(key, "QXNFSServerSpoolDir", nullptr, &type, reinterpret_cast<LPBYTE>(buf), &size));
   }
   RegCloseKey(key);
 }

@@ -82,8 +82,7 @@ void BM_HostPath(benchmark::State &state) {
   MessageFile();
   std::string host;
   DWORD error;
-  for (auto _ : state)
-    benchmark::DoNotOptimize(qx::HostPath("c:\\qxtcp\\mail\\inbox\\M1.MSG", host, error));
+  for (auto _ : state) benchmark::DoNotOptimize(qx::HostPath("c:\\qxtcp\\mail\\inbox\\M1.MSG", host, error));
 }
 BENCHMARK(BM_HostPath);
 

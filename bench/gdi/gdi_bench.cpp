@@ -11,7 +11,9 @@ namespace {
 struct Canvas {
   HDC dc;
   HBITMAP bm;
-  Canvas(int w, int h) : dc(CreateCompatibleDC(nullptr)), bm(CreateBitmap(w, h, 1, 32, nullptr)) { SelectObject(dc, bm); }
+  Canvas(int w, int h) : dc(CreateCompatibleDC(nullptr)), bm(CreateBitmap(w, h, 1, 32, nullptr)) {
+    SelectObject(dc, bm);
+  }
   ~Canvas() {
     DeleteDC(dc);
     DeleteObject(bm);

@@ -16,13 +16,21 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string Message(int i) {
-  return "Return-Path: <sender" + std::to_string(i % 97) + "@example.com>\r\n"
+  return "Return-Path: <sender" + std::to_string(i % 97) +
+         "@example.com>\r\n"
          "Received: from relay.example.com by mail.example.net; Tue, 5 Dec 1995 14:30:00 -0500\r\n"
-         "From: \"Sender " + std::to_string(i % 97) + "\" <sender" + std::to_string(i % 97) + "@example.com>\r\n"
-         "To: <rcpt@example.net>\r\nSubject: =?ISO-8859-1?Q?Message_number_" + std::to_string(i) + "?=\r\n"
-         "Date: Tue, 5 Dec 1995 14:30:00 -0500\r\nMessage-ID: <" + std::to_string(i) + "@example.com>\r\n"
+         "From: \"Sender " +
+         std::to_string(i % 97) + "\" <sender" + std::to_string(i % 97) +
+         "@example.com>\r\n"
+         "To: <rcpt@example.net>\r\nSubject: =?ISO-8859-1?Q?Message_number_" +
+         std::to_string(i) +
+         "?=\r\n"
+         "Date: Tue, 5 Dec 1995 14:30:00 -0500\r\nMessage-ID: <" +
+         std::to_string(i) +
+         "@example.com>\r\n"
          "MIME-Version: 1.0\r\nContent-Type: text/plain\r\n\r\n"
-         "A short body line for message " + std::to_string(i) + ".\r\n";
+         "A short body line for message " +
+         std::to_string(i) + ".\r\n";
 }
 
 // The benchmark's own directory, removed when the program ends.

@@ -25,8 +25,8 @@ const std::vector<QX_RESOURCE> &Strings() {
   static const std::vector<QX_RESOURCE> entries = [] {
     std::vector<QX_RESOURCE> e;
     for (size_t i = 0; i < Texts().size(); ++i)
-      e.push_back(QX_RESOURCE{RT_STRING, MAKEINTRESOURCE(i + 1), Texts()[i].c_str(),
-                              static_cast<DWORD>(Texts()[i].size())});
+      e.push_back(
+          QX_RESOURCE{RT_STRING, MAKEINTRESOURCE(i + 1), Texts()[i].c_str(), static_cast<DWORD>(Texts()[i].size())});
     return e;
   }();
   return entries;
@@ -74,8 +74,7 @@ void BM_HeapAllocFree(benchmark::State &state) {
 BENCHMARK(BM_HeapAllocFree);
 
 void BM_NamedMappingOpenClose(benchmark::State &state) {
-  HANDLE held = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                   "qx-bench-mapping");
+  HANDLE held = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "qx-bench-mapping");
   for (auto _ : state) {
     HANDLE h = OpenFileMappingA(FILE_MAP_READ, FALSE, "qx-bench-mapping");
     CloseHandle(h);

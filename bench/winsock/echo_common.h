@@ -13,7 +13,7 @@ bool RoundTrip(int client, std::size_t n);
 void CloseFd(int fd);
 
 // Echo servers on a thread of their own, until the client closes.
-void PlainPollEchoServer(int server);      // poll() + recv/send
-void AsyncSelectEchoServer(int server);    // WSAAsyncSelect messages to a window
+void PlainPollEchoServer(int server);    // poll() + recv/send
+void AsyncSelectEchoServer(int server);  // WSAAsyncSelect messages to a window
 
 }  // namespace qxbench

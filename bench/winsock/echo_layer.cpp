@@ -20,9 +20,7 @@ LRESULT CALLBACK EchoProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
       if (n > 0) send(s, buf, n, 0);
       break;
     }
-    case FD_CLOSE:
-      PostQuitMessage(0);
-      break;
+    case FD_CLOSE: PostQuitMessage(0); break;
   }
   return 0;
 }
@@ -32,7 +30,7 @@ LRESULT CALLBACK EchoProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 void AsyncSelectEchoServer(int server) {
   WSADATA data;
   WSAStartup(MAKEWORD(1, 1), &data);
-  WNDCLASSA wc {};
+  WNDCLASSA wc{};
   wc.lpfnWndProc = EchoProc;
   wc.lpszClassName = "QxEchoBench";
   RegisterClassA(&wc);

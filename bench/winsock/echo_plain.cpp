@@ -14,7 +14,7 @@ namespace qxbench {
 
 bool MakeTcpPair(int &client, int &server) {
   const int l = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr {};
+  sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof addr;
@@ -48,7 +48,7 @@ void CloseFd(int fd) { ::close(fd); }
 void PlainPollEchoServer(int server) {
   char buf[4096];
   for (;;) {
-    pollfd p {server, POLLIN, 0};
+    pollfd p{server, POLLIN, 0};
     if (::poll(&p, 1, -1) < 0) continue;
     const ssize_t n = ::recv(server, buf, sizeof buf, MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EAGAIN)) break;

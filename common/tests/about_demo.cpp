@@ -14,11 +14,13 @@ namespace {
 constexpr UINT IDM_ABOUT = 901;
 
 // A 4 x 2 logo, 24 bits a pixel, bottom-up rows padded to 4 bytes.
-const unsigned char kLogoDib[] = {
-    40, 0, 0, 0, 4, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 24, 0, 0, 0, 0, 0, 0, 0,
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255,   // blue green red white
-    0, 0, 0, 128, 128, 128, 0, 255, 255, 255, 0, 255,  // black grey yellow magenta
+const unsigned char
+    kLogoDib[] =
+        {
+            40, 0, 0,  0,   4,   0,   0, 0,   2,   0,   0, 0,   1,   0,   24,  0,   0, 0,
+            0,  0, 24, 0,   0,   0,   0, 0,   0,   0,   0, 0,   0,   0,   0,   0,   0, 0,
+            0,  0, 0,  0,   255, 0,   0, 0,   255, 0,   0, 0,   255, 255, 255, 255,  // blue green red white
+            0,  0, 0,  128, 128, 128, 0, 255, 255, 255, 0, 255,                      // black grey yellow magenta
 };
 
 const QX_DIALOG_ITEM kAboutItems[] = {
@@ -27,19 +29,31 @@ const QX_DIALOG_ITEM kAboutItems[] = {
     QX_LTEXT("Extended Version Number", -1, 64, 20, 150, 8),
     QX_LTEXT("", IDC_ABOUT_VERSION, 64, 30, 150, 8),
     QX_LTEXT("Network Layer:", -1, 8, 64, 60, 8),
-    QX_CONTROL("", IDC_ABOUT_NETWORK, "Edit", ES_LEFT | ES_READONLY | WS_CHILD | WS_VISIBLE | WS_BORDER, 70, 62, 144, 12),
+    QX_CONTROL("", IDC_ABOUT_NETWORK, "Edit", ES_LEFT | ES_READONLY | WS_CHILD | WS_VISIBLE | WS_BORDER, 70, 62, 144,
+               12),
     QX_LTEXT("Vrsn compiled:", -1, 8, 80, 60, 8),
-    QX_CONTROL("", IDC_ABOUT_COMPILED, "Edit", ES_LEFT | ES_READONLY | WS_CHILD | WS_VISIBLE | WS_BORDER, 70, 78, 144, 12),
+    QX_CONTROL("", IDC_ABOUT_COMPILED, "Edit", ES_LEFT | ES_READONLY | WS_CHILD | WS_VISIBLE | WS_BORDER, 70, 78, 144,
+               12),
     QX_DEFPUSHBUTTON("OK", IDOK, 90, 98, 40, 14),
 };
-const QX_DIALOG kAbout = QX_DIALOG_TEMPLATE(0, 0, 222, 118, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                                            "About", "MS Sans Serif", 8, kAboutItems);
+const QX_DIALOG kAbout = QX_DIALOG_TEMPLATE(0, 0, 222, 118, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU, "About",
+                                            "MS Sans Serif", 8, kAboutItems);
 const QX_MENU_ITEM kHelpMenu[] = {QX_MENUITEM("&About...", IDM_ABOUT)};
 const QX_MENU_ITEM kMainItems[] = {QX_POPUP("&Help", kHelpMenu)};
 const QX_MENU kMainMenu = QX_MENU_OF(kMainItems);
 const QX_VERSION_STRING kStrings[] = {{"FileVersion", "3.2.0.1"}, {"ProductName", "QX about demo"}};
-const QX_VERSION kVersion = {QX_VERSION_MS(3, 2), QX_VERSION_LS(0, 1), QX_VERSION_MS(3, 2), QX_VERSION_LS(0, 1),
-                             0x3F, 0, 0x40004, 1, 0, "040904E4", kStrings, QX_COUNTOF(kStrings)};
+const QX_VERSION kVersion = {QX_VERSION_MS(3, 2),
+                             QX_VERSION_LS(0, 1),
+                             QX_VERSION_MS(3, 2),
+                             QX_VERSION_LS(0, 1),
+                             0x3F,
+                             0,
+                             0x40004,
+                             1,
+                             0,
+                             "040904E4",
+                             kStrings,
+                             QX_COUNTOF(kStrings)};
 const QX_RESOURCE kResources[] = {
     QX_RES_DIALOG("ABOUT", kAbout),
     QX_RES_MENU("MAINMENU", kMainMenu),
@@ -78,9 +92,7 @@ LRESULT CALLBACK MainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SYSCOLORCHANGE:
       if (g_Ctl3dActive && Ctl3dColorChange) Ctl3dColorChange();
       return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
   }
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }

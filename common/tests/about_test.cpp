@@ -94,8 +94,8 @@ TEST(AboutBox, ShowsVersionWinsockAndDateAndSavesPng) {
   const std::string bytes = ReadFile(png);
   ASSERT_GT(bytes.size(), 8u);
   EXPECT_EQ(bytes.substr(1, 3), "PNG");
-  if (const char *keep = std::getenv("QX_ABOUT_PNG")) std::filesystem::copy_file(png, keep,
-      std::filesystem::copy_options::overwrite_existing);
+  if (const char *keep = std::getenv("QX_ABOUT_PNG"))
+    std::filesystem::copy_file(png, keep, std::filesystem::copy_options::overwrite_existing);
 
   AutomationCommand(demo.pid, "key " + hwnd + " 28 0 DOWN");  // Enter: the OK button
   AutomationCommand(demo.pid, "key " + hwnd + " 28 0 UP");

@@ -26,18 +26,18 @@ class Ctl3d : public ::testing::Test {
     setenv("QX_LIB_DIR", (BinDir() + "/" + standin).c_str(), 1);
   }
   int Calls(int which) {
-    auto proc = reinterpret_cast<int(WINAPI *)(int)>(
-        reinterpret_cast<void *>(GetProcAddress(g_Ctl3dModule, "StandinCalls")));
+    auto proc =
+        reinterpret_cast<int(WINAPI *)(int)>(reinterpret_cast<void *>(GetProcAddress(g_Ctl3dModule, "StandinCalls")));
     return proc ? proc(which) : -1;
   }
   ScratchDir scratch;
 };
 
 int Resolved() {
-  const void *entries[] = {reinterpret_cast<void *>(Ctl3dRegister),    reinterpret_cast<void *>(Ctl3dUnregister),
+  const void *entries[] = {reinterpret_cast<void *>(Ctl3dRegister),     reinterpret_cast<void *>(Ctl3dUnregister),
                            reinterpret_cast<void *>(Ctl3dAutoSubclass), reinterpret_cast<void *>(Ctl3dSubclassDlg),
-                           reinterpret_cast<void *>(Ctl3dGetVer),      reinterpret_cast<void *>(Ctl3dColorChange),
-                           reinterpret_cast<void *>(Ctl3dEnabled),     reinterpret_cast<void *>(Ctl3dSubclassCtl),
+                           reinterpret_cast<void *>(Ctl3dGetVer),       reinterpret_cast<void *>(Ctl3dColorChange),
+                           reinterpret_cast<void *>(Ctl3dEnabled),      reinterpret_cast<void *>(Ctl3dSubclassCtl),
                            reinterpret_cast<void *>(Ctl3dCtlColorEx)};
   int n = 0;
   for (const void *e : entries) n += e != nullptr;

@@ -10,8 +10,18 @@ namespace {
 
 // The version resource of this test program: 3.2.0.1 with the string.
 const QX_VERSION_STRING kStrings[] = {{"FileVersion", "3.2.0.1"}, {"ProductName", "QX test"}};
-const QX_VERSION kVersion = {QX_VERSION_MS(3, 2), QX_VERSION_LS(0, 1), QX_VERSION_MS(3, 2), QX_VERSION_LS(0, 1),
-                             0x3F, 0, 0x40004, 1, 0, "040904E4", kStrings, QX_COUNTOF(kStrings)};
+const QX_VERSION kVersion = {QX_VERSION_MS(3, 2),
+                             QX_VERSION_LS(0, 1),
+                             QX_VERSION_MS(3, 2),
+                             QX_VERSION_LS(0, 1),
+                             0x3F,
+                             0,
+                             0x40004,
+                             1,
+                             0,
+                             "040904E4",
+                             kStrings,
+                             QX_COUNTOF(kStrings)};
 const QX_RESOURCE kResources[] = {QX_RES_VERSION(kVersion)};
 QX_REGISTER_RESOURCES(kResources);
 
@@ -67,8 +77,8 @@ TEST_F(Placement, ClosingWritesKeysInOrderWithInclusiveSize) {
   ASSERT_EQ(r.bottom, 500);
   SaveWindowPlacement(w);
   DestroyWindow(w);
-  EXPECT_EQ(IniLines(QX_APPS_INI),
-            (std::vector<std::string>{"[Other]", "Xl=5", "[QX220]", "Xl=10", "Yt=20", "Cx=641", "Cy=481", "History=1"}));
+  EXPECT_EQ(IniLines(QX_APPS_INI), (std::vector<std::string>{"[Other]", "Xl=5", "[QX220]", "Xl=10", "Yt=20", "Cx=641",
+                                                             "Cy=481", "History=1"}));
 }
 
 TEST_F(Placement, IconicWindowWritesNothing) {

@@ -13,9 +13,9 @@ namespace {
 
 WinsockSession g_winsock;
 
-constexpr UINT kTick = WM_USER + 1;   // posted by the peer thread while it reads
-constexpr UINT kQuit = WM_USER + 2;   // the window answers with PostQuitMessage
-constexpr UINT kNested = WM_USER + 3; // the window sends on socket wParam itself
+constexpr UINT kTick = WM_USER + 1;    // posted by the peer thread while it reads
+constexpr UINT kQuit = WM_USER + 2;    // the window answers with PostQuitMessage
+constexpr UINT kNested = WM_USER + 3;  // the window sends on socket wParam itself
 int g_nestedResult = -1;
 int g_ticks = 0;
 std::vector<UINT> g_seen;
@@ -38,8 +38,7 @@ class Pump : public ::testing::Test {
       return RegisterClassA(&wc) != 0;
     }();
     ASSERT_TRUE(registered);
-    hwnd = CreateWindowA("QxCommonPumpTest", "pump", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr,
-                         nullptr);
+    hwnd = CreateWindowA("QxCommonPumpTest", "pump", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(hwnd, nullptr);
     Drain();
     g_ticks = 0;

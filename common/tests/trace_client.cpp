@@ -15,7 +15,9 @@ bool WaitReadable(SOCKET s) {
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(s, &readable);
-  struct timeval timeout {10, 0};
+  struct timeval timeout {
+    10, 0
+  };
   return select(0, &readable, nullptr, nullptr, &timeout) == 1;
 }
 

@@ -122,8 +122,8 @@ TEST_F(Trace, HexDumpOf17Bytes) {
   const std::string want =
       " 41 C8 32 33 34 35 36 37 38 39 3A 3B 3C 3D 3E 3F  A.23456789:;<=>?             \n"
       " 7E                                               ~                            \n";
-  EXPECT_EQ(want, DumpLine(" 41 C8 32 33 34 35 36 37 38 39 3A 3B 3C 3D 3E 3F", "A.23456789:;<=>?") +
-                      DumpLine(" 7E", "~"));
+  EXPECT_EQ(want,
+            DumpLine(" 41 C8 32 33 34 35 36 37 38 39 3A 3B 3C 3D 3E 3F", "A.23456789:;<=>?") + DumpLine(" 7E", "~"));
   EXPECT_EQ(Entries(), want);
   for (const auto &line : {want.substr(0, 80), want.substr(80)}) EXPECT_EQ(line.size(), 80u);  // 79 + LF
 }
@@ -149,43 +149,97 @@ const sockaddr_in kPeer = Addr(192, 168, 1, 10, 0x04, 0x01);
 
 TEST_F(Trace, EveryLoggerWritesItsFormat) {
   static const EntryCase kCases[] = {
-      {"accept fail", [] { WSASetLastError(10035); TraceAccept(INVALID_SOCKET, 5, nullptr, nullptr); },
+      {"accept fail",
+       [] {
+         WSASetLastError(10035);
+         TraceAccept(INVALID_SOCKET, 5, nullptr, nullptr);
+       },
        "Accept Error: Socket = 5, Error = 10035\n"},
-      {"accept addr", [] { int l = 16; TraceAccept(7, 5, Sa(kPeer), &l); },
+      {"accept addr",
+       [] {
+         int l = 16;
+         TraceAccept(7, 5, Sa(kPeer), &l);
+       },
        "Accept Success: Socket = 5, New Socket = 7, Addr = 192.168.1.10,1025\n"},
       {"accept bare", [] { TraceAccept(7, 5, nullptr, nullptr); }, "Accept Success: Socket = 5, New Socket = 7\n"},
-      {"bind fail", [] { WSASetLastError(10048); TraceBind(-1, 5, Sa(kPeer), 16); },
+      {"bind fail",
+       [] {
+         WSASetLastError(10048);
+         TraceBind(-1, 5, Sa(kPeer), 16);
+       },
        "Bind Error: Socket = 5, Addr = 192.168.1.10,1025, Error = 10048\n"},
       {"bind", [] { TraceBind(0, 5, Sa(kPeer), 16); }, "Bind Success: Socket = 5, Addr = 192.168.1.10,1025\n"},
-      {"close fail", [] { WSASetLastError(10038); TraceClose(-1, 9); }, "Close Error: Socket = 9, Error = 10038\n"},
+      {"close fail",
+       [] {
+         WSASetLastError(10038);
+         TraceClose(-1, 9);
+       },
+       "Close Error: Socket = 9, Error = 10038\n"},
       {"close", [] { TraceClose(0, 9); }, "Close Success: Socket = 9\n"},
-      {"connect fail", [] { WSASetLastError(10061); TraceConnect(-1, 5, Sa(kPeer), 16); },
+      {"connect fail",
+       [] {
+         WSASetLastError(10061);
+         TraceConnect(-1, 5, Sa(kPeer), 16);
+       },
        "Connect Error: Socket = 5, Addr = 192.168.1.10,1025, Error = 10061\n"},
-      {"connect", [] { TraceConnect(0, 5, Sa(kPeer), 16); },
-       "Connect Success: Socket = 5, Addr = 192.168.1.10,1025\n"},
-      {"ioctl", [] { u_long v = 1; TraceIoctl(0, 5, FIONBIO, &v); },
+      {"connect", [] { TraceConnect(0, 5, Sa(kPeer), 16); }, "Connect Success: Socket = 5, Addr = 192.168.1.10,1025\n"},
+      {"ioctl",
+       [] {
+         u_long v = 1;
+         TraceIoctl(0, 5, FIONBIO, &v);
+       },
        "IoctlSocket Success: Socket = 5, Cmd = 8004667E, Arg = 1\n"},
-      {"ioctl fail", [] { WSASetLastError(10038); u_long v = 0; TraceIoctl(-1, 5, FIONREAD, &v); },
+      {"ioctl fail",
+       [] {
+         WSASetLastError(10038);
+         u_long v = 0;
+         TraceIoctl(-1, 5, FIONREAD, &v);
+       },
        "IoctlSocket Error: Socket = 5, Cmd = 4004667F, Arg = 0, Error = 10038\n"},
       {"ioctl null arg", [] { TraceIoctl(0, 5, FIONBIO, nullptr); },
        "IoctlSocket Success: Socket = 5, Cmd = 8004667E, Arg = 0\n"},
       {"socket", [] { TraceSocket(6, AF_INET, SOCK_STREAM, 0); },
        "Socket Success: Family = 2, Type = 1, Protocol = 0, New Socket = 6\n"},
-      {"socket fail", [] { WSASetLastError(10047); TraceSocket(INVALID_SOCKET, 99, SOCK_DGRAM, 17); },
+      {"socket fail",
+       [] {
+         WSASetLastError(10047);
+         TraceSocket(INVALID_SOCKET, 99, SOCK_DGRAM, 17);
+       },
        "Socket Error: Family = 99, Type = 2, Protocol = 17, Error = 10047\n"},
-      {"setsockopt", [] { int v = 65536; TraceSetSockOpt(0, 5, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char *>(&v), 4); },
+      {"setsockopt",
+       [] {
+         int v = 65536;
+         TraceSetSockOpt(0, 5, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char *>(&v), 4);
+       },
        "SetSockOpt Success: Socket = 5, Level = 65535, Optname = 4097, Optval = 65536, Error = 0\n"},
-      {"setsockopt 1 byte", [] { const char v[1] = {3}; TraceSetSockOpt(0, 5, IPPROTO_IP, IP_TTL, v, 1); },
+      {"setsockopt 1 byte",
+       [] {
+         const char v[1] = {3};
+         TraceSetSockOpt(0, 5, IPPROTO_IP, IP_TTL, v, 1);
+       },
        "SetSockOpt Success: Socket = 5, Level = 0, Optname = 7, Optval = 3, Error = 0\n"},
-      {"setsockopt fail", [] { WSASetLastError(10042); int v = -1; TraceSetSockOpt(-1, 5, 6, 1, reinterpret_cast<char *>(&v), 4); },
+      {"setsockopt fail",
+       [] {
+         WSASetLastError(10042);
+         int v = -1;
+         TraceSetSockOpt(-1, 5, 6, 1, reinterpret_cast<char *>(&v), 4);
+       },
        "SetSockOpt Error: Socket = 5, Level = 6, Optname = 1, Optval = -1, Error = 10042\n"},
       {"shutdown", [] { TraceShutdown(0, 5, 1); }, "Shutdown Success: Socket = 5, How = 1\n"},
-      {"shutdown fail", [] { WSASetLastError(10057); TraceShutdown(-1, 5, 2); },
+      {"shutdown fail",
+       [] {
+         WSASetLastError(10057);
+         TraceShutdown(-1, 5, 2);
+       },
        "Shutdown Error: Socket = 5, How = 2, Error = 10057\n"},
       {"recv", [] { TraceRecv(2, 5, "hi", 10, 0, nullptr, nullptr); },
        "Recv Success: Socket = 5, Flags = 0, Len = 2\n"
        " 68 69                                            hi                           \n"},
-      {"recvfrom", [] { int l = 16; TraceRecv(1, 5, "x", 10, MSG_PEEK, Sa(kPeer), &l); },
+      {"recvfrom",
+       [] {
+         int l = 16;
+         TraceRecv(1, 5, "x", 10, MSG_PEEK, Sa(kPeer), &l);
+       },
        "Recv Success: Socket = 5, Flags = 2, Addr = 192.168.1.10,1025, Len = 1\n"
        " 78                                               x                            \n"},
       {"recv closed", [] { TraceRecv(0, 5, "", 10, 0, nullptr, nullptr); },
@@ -213,9 +267,18 @@ struct RepeatCase {
 
 void Step(char step) {
   switch (step) {
-    case 'r': WSASetLastError(10035); TraceRecv(-1, 4, nullptr, 0, 0, nullptr, nullptr); break;
-    case 'R': WSASetLastError(10054); TraceRecv(-1, 4, nullptr, 0, 0, nullptr, nullptr); break;
-    case 's': WSASetLastError(10035); TraceSend(-1, 4, nullptr, 0, 0, nullptr, 0); break;
+    case 'r':
+      WSASetLastError(10035);
+      TraceRecv(-1, 4, nullptr, 0, 0, nullptr, nullptr);
+      break;
+    case 'R':
+      WSASetLastError(10054);
+      TraceRecv(-1, 4, nullptr, 0, 0, nullptr, nullptr);
+      break;
+    case 's':
+      WSASetLastError(10035);
+      TraceSend(-1, 4, nullptr, 0, 0, nullptr, 0);
+      break;
     case 'o': TraceClose(0, 4); break;
   }
 }
@@ -231,7 +294,8 @@ TEST_F(Trace, RepeatRuleCollapsesIdenticalErrors) {
        std::string(kRecv) + rep(5) + kClose},
       {{"receive then send error of the same code", {'r', 's'}, ""}, std::string(kRecv) + kSend},
       {{"a different code ends the run", {'r', 'r', 'R'}, ""}, std::string(kRecv) + rep(2) + kReset},
-      {{"a count of 1 survives other entries", {'r', 'o', 'r', 'o'}, ""}, std::string(kRecv) + kClose + rep(2) + kClose},
+      {{"a count of 1 survives other entries", {'r', 'o', 'r', 'o'}, ""},
+       std::string(kRecv) + kClose + rep(2) + kClose},
       {{"after a report the same error is written again", {'r', 'r', 'o', 'r'}, ""},
        std::string(kRecv) + rep(2) + kClose + kRecv},
       {{"one counter for both kinds", {'r', 'r', 's', 's', 's', 'o'}, ""},
@@ -271,17 +335,16 @@ TEST_F(Trace, WrappersKeepResultAndErrorAndLogRealCalls) {
   EXPECT_EQ(WsCloseSocket(client), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
   const unsigned c = static_cast<unsigned>(client), s = static_cast<unsigned>(server);
-  const std::string want =
-      "IoctlSocket Success: Socket = " + std::to_string(c) + ", Cmd = 8004667E, Arg = 1\n" +
-      "Recv Error: Socket = " + std::to_string(c) + ", Flags = 0, Error = 10035\n" +
-      "Last message was repeated 5 times\n" +
-      "Send Success: Socket = " + std::to_string(s) + ", Flags = 0, Sent 5 of 5\n" +
-      " 68 65 6C 6C 6F                                   hello                        \n" +
-      "Recv Success: Socket = " + std::to_string(c) + ", Flags = 0, Len = 5\n" +
-      " 68 65 6C 6C 6F                                   hello                        \n" +
-      "Recv Success: Socket = " + std::to_string(c) + ", Flags = 0, Len = 0\n" +
-      "Close Success: Socket = " + std::to_string(c) + "\n" +
-      "Close Error: Socket = " + std::to_string(c) + ", Error = 10038\n";
+  const std::string want = "IoctlSocket Success: Socket = " + std::to_string(c) + ", Cmd = 8004667E, Arg = 1\n" +
+                           "Recv Error: Socket = " + std::to_string(c) + ", Flags = 0, Error = 10035\n" +
+                           "Last message was repeated 5 times\n" + "Send Success: Socket = " + std::to_string(s) +
+                           ", Flags = 0, Sent 5 of 5\n" +
+                           " 68 65 6C 6C 6F                                   hello                        \n" +
+                           "Recv Success: Socket = " + std::to_string(c) + ", Flags = 0, Len = 5\n" +
+                           " 68 65 6C 6C 6F                                   hello                        \n" +
+                           "Recv Success: Socket = " + std::to_string(c) + ", Flags = 0, Len = 0\n" +
+                           "Close Success: Socket = " + std::to_string(c) + "\n" +
+                           "Close Error: Socket = " + std::to_string(c) + ", Error = 10038\n";
   EXPECT_EQ(Entries(), want);
 }
 

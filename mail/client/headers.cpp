@@ -26,8 +26,18 @@ constexpr char kFieldNames[] =
 constexpr int kFieldSlot = 17;
 
 enum FieldIndex {
-  kFrom, kResentFrom, kTo, kReplyTo, kResentReplyTo, kSender, kResentSender,
-  kSubject, kCc, kMessageId, kDate, kMimeVersion
+  kFrom,
+  kResentFrom,
+  kTo,
+  kReplyTo,
+  kResentReplyTo,
+  kSender,
+  kResentSender,
+  kSubject,
+  kCc,
+  kMessageId,
+  kDate,
+  kMimeVersion
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -112,14 +122,21 @@ std::string DecodeQ(std::string_view text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    if (c == '_') { out += ' '; continue; }
+    if (c == '_') {
+      out += ' ';
+      continue;
+    }
     if (c == '=' && i + 1 < text.size() && (text[i + 1] == '=' || text[i + 1] == '?')) {
       out += text[++i];
       continue;
     }
     if (c == '=' && i + 2 < text.size()) {
       int hi = HexValue(text[i + 1]), lo = HexValue(text[i + 2]);
-      if (hi >= 0 && lo >= 0) { out += static_cast<char>(hi * 16 + lo); i += 2; continue; }
+      if (hi >= 0 && lo >= 0) {
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+        continue;
+      }
     }
     out += c;  // any other '=' stands for itself
   }
@@ -226,7 +243,8 @@ void StoreFrom(HEADER_SUMMARY &s, const std::string &value, size_t lt) {
     if (addrEnd > 0 && IsSpace(value[addrEnd - 1])) --addrEnd;
     size_t close = value.find(')', paren + 1);
     if (!s.displayName)
-      s.displayName = ExtractDisplayName(value.substr(paren + 1, close == std::string::npos ? std::string::npos : close - paren - 1));
+      s.displayName = ExtractDisplayName(
+          value.substr(paren + 1, close == std::string::npos ? std::string::npos : close - paren - 1));
     s.from = DecodeEncodedWords(value.substr(0, addrEnd));
     return;
   }
@@ -242,8 +260,10 @@ void StoreField(HEADER_SUMMARY &s, int index, std::string value) {
   switch (index) {
     case kFrom: StoreFrom(s, value, lt); break;
     case kResentFrom:
-      if (lt != std::string::npos) s.resentFrom = DecodeEncodedWords(Bracketed(value, lt));
-      else s.resentFrom = DecodeEncodedWords(TrimRight(value.substr(0, value.find('('))));
+      if (lt != std::string::npos)
+        s.resentFrom = DecodeEncodedWords(Bracketed(value, lt));
+      else
+        s.resentFrom = DecodeEncodedWords(TrimRight(value.substr(0, value.find('('))));
       break;
     case kTo: s.to = addressOf(); break;
     case kReplyTo: s.replyTo = addressOf(); break;
@@ -288,7 +308,10 @@ long ScanHeader(HEADER_SUMMARY &summary, MAIL_SOURCE source, FILE *copy) {
   bool taken = false;  // a look-ahead line carried over was counted and copied already
   while (haveLine) {
     if (!taken) {
-      if (IsEndOfMessage(current.data())) { GiveBackEndOfMessage(); break; }
+      if (IsEndOfMessage(current.data())) {
+        GiveBackEndOfMessage();
+        break;
+      }
       TakeLine(st, current.data());
     }
     taken = false;
@@ -303,11 +326,24 @@ long ScanHeader(HEADER_SUMMARY &summary, MAIL_SOURCE source, FILE *copy) {
     std::string value(colon + 1);
     bool headerEnds = false, nextIsField = false, endOfMessage = false;
     for (;;) {
-      if (!ReadLine(lookAhead.data(), kLookAheadSize, source)) { headerEnds = true; break; }
-      if (IsEndOfMessage(lookAhead.data())) { GiveBackEndOfMessage(); endOfMessage = true; break; }
+      if (!ReadLine(lookAhead.data(), kLookAheadSize, source)) {
+        headerEnds = true;
+        break;
+      }
+      if (IsEndOfMessage(lookAhead.data())) {
+        GiveBackEndOfMessage();
+        endOfMessage = true;
+        break;
+      }
       TakeLine(st, lookAhead.data());
-      if (IsEndOfHeader(lookAhead.data())) { headerEnds = true; break; }
-      if (IsBlank(lookAhead[0])) { AppendContinuation(value, lookAhead.data()); continue; }
+      if (IsEndOfHeader(lookAhead.data())) {
+        headerEnds = true;
+        break;
+      }
+      if (IsBlank(lookAhead[0])) {
+        AppendContinuation(value, lookAhead.data());
+        continue;
+      }
       nextIsField = true;
       break;
     }
@@ -392,7 +428,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads a run of digits at s[i] (after skipping non-digits when skip is set).
 bool ReadNumber(const std::string &s, size_t &i, long &out, bool skip) {
-  if (skip) while (i < s.size() && !IsDigit(s[i])) ++i;
+  if (skip)
+    while (i < s.size() && !IsDigit(s[i])) ++i;
   if (i >= s.size() || !IsDigit(s[i])) return false;
   long v = 0;
   while (i < s.size() && IsDigit(s[i])) {
@@ -417,7 +454,10 @@ int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {  // m 1..12
 int64_t UtcSeconds(long year1900, long month0, long day, long h, long mi, long s, long &normYear) {
   int64_t y = 1900 + year1900 + month0 / 12;
   int64_t m = month0 % 12;
-  if (m < 0) { m += 12; --y; }
+  if (m < 0) {
+    m += 12;
+    --y;
+  }
   normYear = static_cast<long>(y);
   int64_t days = DaysFromCivil(y, m + 1, 1) + (day - 1);
   return days * 86400 + static_cast<int64_t>(h) * 3600 + static_cast<int64_t>(mi) * 60 + s;
@@ -453,7 +493,11 @@ int32_t ParseMailDate(const std::string &v) {
   int month = 0;
   for (int m = 0; m < 12; ++m) {
     size_t at = v.find(kMonths[m]);
-    if (at != std::string::npos) { monthAt = at; month = m; break; }
+    if (at != std::string::npos) {
+      monthAt = at;
+      month = m;
+      break;
+    }
   }
   long day = 1, year = 80, hours = 0, minutes = 0, seconds = 0;
   int mon = 0;
@@ -471,8 +515,10 @@ int32_t ParseMailDate(const std::string &v) {
       readTime = true;
     }
   }
-  if (year > 1900) year -= 1900;
-  else if (year < 50 && readTime) year += 100;  // two-digit years 00-49 are 2000-2049
+  if (year > 1900)
+    year -= 1900;
+  else if (year < 50 && readTime)
+    year += 100;  // two-digit years 00-49 are 2000-2049
   size_t colon = readTime ? v.find(':', dayStart) : std::string::npos;
   std::string zone;
   bool haveZone = false;

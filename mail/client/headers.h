@@ -24,8 +24,8 @@ struct HEADER_SUMMARY {
   std::optional<std::string> to;
   std::optional<std::string> cc;
   std::optional<std::string> messageId;
-  int32_t date = 0;      // seconds since 1970 UTC; 0 without a Date field; -1 out of range
-  uint8_t flags = 0;     // bit 1: the header has a MIME-Version field
+  int32_t date = 0;   // seconds since 1970 UTC; 0 without a Date field; -1 out of range
+  uint8_t flags = 0;  // bit 1: the header has a MIME-Version field
 };
 
 constexpr uint8_t kSummaryMime = 0x02;

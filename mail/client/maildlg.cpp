@@ -57,9 +57,8 @@ const QX_DIALOG_ITEM kConfigureItems[] = {
     QX_DEFPUSHBUTTON("OK", IDOK, 248, 8, 44, 14),
     QX_PUSHBUTTON("Cancel", IDCANCEL, 248, 26, 44, 14),
 };
-const QX_DIALOG kConfigure = QX_DIALOG_TEMPLATE(
-    20, 20, 300, 250, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU, "Configuration", "MS Sans Serif", 8,
-    kConfigureItems);
+const QX_DIALOG kConfigure = QX_DIALOG_TEMPLATE(20, 20, 300, 250, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                                "Configuration", "MS Sans Serif", 8, kConfigureItems);
 
 constexpr DWORD kProgressStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE;
 
@@ -286,21 +285,16 @@ BOOL OnConfigureCommand(HWND dialog, int id) {
 
 INT_PTR CALLBACK ConfigureDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      return OnConfigureInit(dialog, lParam);
+    case WM_INITDIALOG: return OnConfigureInit(dialog, lParam);
     case WM_COMMAND:
       if (HIWORD(wParam) != BN_CLICKED) return FALSE;
       return OnConfigureCommand(dialog, LOWORD(wParam));
     case WM_CTLCOLORMSGBOX:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSTATIC:
-      return FaceColour(g_configure.brush, message, wParam, lParam);
-    case WM_DESTROY:
-      DeleteBrush(g_configure.brush);
-      return FALSE;
-    default:
-      return FALSE;
+    case WM_CTLCOLORSTATIC: return FaceColour(g_configure.brush, message, wParam, lParam);
+    case WM_DESTROY: DeleteBrush(g_configure.brush); return FALSE;
+    default: return FALSE;
   }
 }
 
@@ -317,15 +311,17 @@ namespace {
 struct ProgressState {
   HWND window = nullptr;
   HBRUSH brush = nullptr;
-  int widest = 0;    // widest line so far, the list's horizontal extent
+  int widest = 0;        // widest line so far, the list's horizontal extent
   std::string line;      // the line ShowConversationLine left
   std::string lastText;  // the text it was taken from
 };
 ProgressState g_progress;
 
 BOOL OnProgressInit(HWND dialog) {
-  if (g_Ctl3dActive && Ctl3dSubclassDlg) Ctl3dSubclassDlg(dialog, 0xFFFF);
-  else if (!g_progress.brush) g_progress.brush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+  if (g_Ctl3dActive && Ctl3dSubclassDlg)
+    Ctl3dSubclassDlg(dialog, 0xFFFF);
+  else if (!g_progress.brush)
+    g_progress.brush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
   g_progress.widest = 0;
   g_progress.lastText.clear();
   return TRUE;
@@ -364,27 +360,18 @@ void OnProgressClose(HWND dialog) {
 
 INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      return OnProgressInit(dialog);
-    case WM_QX_CONVERSATION_LINE:
-      OnConversationLine(dialog);
-      return TRUE;
+    case WM_INITDIALOG: return OnProgressInit(dialog);
+    case WM_QX_CONVERSATION_LINE: OnConversationLine(dialog); return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) != IDC_PROGRESS_BUTTON) return FALSE;
       MailIo().cancel = 1;
       PostMessageA(dialog, WM_CLOSE, 0, 0);
       return TRUE;
-    case WM_CLOSE:
-      OnProgressClose(dialog);
-      return TRUE;
-    case WM_DESTROY:
-      DeleteBrush(g_progress.brush);
-      return FALSE;
+    case WM_CLOSE: OnProgressClose(dialog); return TRUE;
+    case WM_DESTROY: DeleteBrush(g_progress.brush); return FALSE;
     case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSTATIC:
-      return FaceColour(g_progress.brush, message, wParam, lParam, true);
-    default:
-      return FALSE;
+    case WM_CTLCOLORSTATIC: return FaceColour(g_progress.brush, message, wParam, lParam, true);
+    default: return FALSE;
   }
 }
 
@@ -418,8 +405,10 @@ void ProgressConversationView::AddLine(const std::string &text) {
 
 void ProgressConversationView::Close(bool verbose) {
   if (!g_progress.window) return;
-  if (verbose) SetDlgItemTextA(g_progress.window, IDC_PROGRESS_BUTTON, LoadText(IDS_OK).c_str());
-  else PostMessageA(g_progress.window, WM_CLOSE, 0, 0);
+  if (verbose)
+    SetDlgItemTextA(g_progress.window, IDC_PROGRESS_BUTTON, LoadText(IDS_OK).c_str());
+  else
+    PostMessageA(g_progress.window, WM_CLOSE, 0, 0);
   MSG message;
   while (g_progress.window) {
     const BOOL got = GetMessageA(&message, nullptr, 0, 0);

@@ -33,9 +33,12 @@ void AnswerTelnet(SocketHandle s) {
   int verb = ReadReplyByte(s);
   if (verb < 0) return;
   unsigned char answer;
-  if (verb == kWill || verb == kWont) answer = kDont;
-  else if (verb == kDo || verb == kDont) answer = kWont;
-  else return;  // any other command byte is dropped with the IAC
+  if (verb == kWill || verb == kWont)
+    answer = kDont;
+  else if (verb == kDo || verb == kDont)
+    answer = kWont;
+  else
+    return;  // any other command byte is dropped with the IAC
   int option = ReadReplyByte(s);
   if (option < 0) return;
   const char reply[3] = {static_cast<char>(kIac), static_cast<char>(answer), static_cast<char>(option)};
@@ -61,14 +64,16 @@ void ResetMailIo() {
 
 int RecvPumping(SocketHandle s, char *buffer, int size) {
   if (!buffer || size <= 0) return kSocketError;
-  int r = Pumped(s, false, [&](MailTransport *t) { return t->Recv(s, buffer, size); }, 0, 0);
+  int r = Pumped(
+      s, false, [&](MailTransport *t) { return t->Recv(s, buffer, size); }, 0, 0);
   return r < 0 ? kSocketError : r;
 }
 
 int SendPumping(SocketHandle s, const char *data, int length) {
   int sent = 0;
   while (sent < length) {
-    int r = Pumped(s, true, [&](MailTransport *t) { return t->Send(s, data + sent, length - sent); }, -2, -3);
+    int r = Pumped(
+        s, true, [&](MailTransport *t) { return t->Send(s, data + sent, length - sent); }, -2, -3);
     if (r == -2) return length;  // cancelled: as if all was sent
     if (r <= 0) break;           // WM_QUIT or an error: a short count
     sent += r;
@@ -78,11 +83,10 @@ int SendPumping(SocketHandle s, const char *data, int length) {
 
 int ReadReplyByte(SocketHandle s) {
   if (g_io.replyCount == 0) {
-    int r = Pumped(s, false,
-                   [&](MailTransport *t) {
-                     return t->Recv(s, reinterpret_cast<char *>(g_io.replyBytes), sizeof g_io.replyBytes);
-                   },
-                   -2, -3);
+    int r = Pumped(
+        s, false,
+        [&](MailTransport *t) { return t->Recv(s, reinterpret_cast<char *>(g_io.replyBytes), sizeof g_io.replyBytes); },
+        -2, -3);
     if (r == -2) return '\n';
     if (r <= 0) return -1;
     g_io.replyCount = r;
@@ -124,7 +128,10 @@ int ReadSmtpReply(bool quit, SocketHandle s, int verbose) {
     bool continuation = false, keepLine = verbose > 0;
     for (;;) {
       int c = ReadReplyByte(s);
-      if (c == kIac) { AnswerTelnet(s); continue; }
+      if (c == kIac) {
+        AnswerTelnet(s);
+        continue;
+      }
       if (c < 0 || ++replyBytes > kMaxReplyBytes) {
         if (quit) return 221;
         if (verbose > 0) {
@@ -164,9 +171,14 @@ int SmtpCommand(const char *format, const char *argument, SocketHandle s, int ve
     if (c == '\r' || c == '\n') c = ' ';
   std::string command;
   for (const char *p = format; *p; ++p) {
-    if (p[0] == '%' && p[1] == 's') { command += arg; ++p; }
-    else if (p[0] == '%' && p[1] == '%') { command += '%'; ++p; }
-    else command += *p;
+    if (p[0] == '%' && p[1] == 's') {
+      command += arg;
+      ++p;
+    } else if (p[0] == '%' && p[1] == '%') {
+      command += '%';
+      ++p;
+    } else
+      command += *p;
   }
   if (command.size() > 1021) command.resize(1021);  // wsprintf's 1024-character limit
   if (verbose > 0) ShowConversationLine("---> " + command);
@@ -176,12 +188,20 @@ int SmtpCommand(const char *format, const char *argument, SocketHandle s, int ve
 }
 
 std::string SmtpErrorText(int code) {
-  static const std::array<const char *, 14> kTexts = {
-      "Sendmail successful", "ETHDEV driver not loaded", "Unable to open input file for reading",
-      "Unable to get IP address of mailhost", "Bad Initial response from host", "Bad response to HELO",
-      "Bad response to MAIL FROM:", "Bad response to RCPT TO:", "Bad response to DATA",
-      "Bad response to DATA termination", "Bad response to QUIT", "Message Cancelled by User",
-      "Remote host not running SMTP Server", "Unknown error number"};
+  static const std::array<const char *, 14> kTexts = {"Sendmail successful",
+                                                      "ETHDEV driver not loaded",
+                                                      "Unable to open input file for reading",
+                                                      "Unable to get IP address of mailhost",
+                                                      "Bad Initial response from host",
+                                                      "Bad response to HELO",
+                                                      "Bad response to MAIL FROM:",
+                                                      "Bad response to RCPT TO:",
+                                                      "Bad response to DATA",
+                                                      "Bad response to DATA termination",
+                                                      "Bad response to QUIT",
+                                                      "Message Cancelled by User",
+                                                      "Remote host not running SMTP Server",
+                                                      "Unknown error number"};
   if (code <= 0) {
     int index = -code;
     if (index >= static_cast<int>(kTexts.size())) index = 13;
@@ -215,7 +235,7 @@ int ServicePort(const char *name) {
 
 std::string FormatIpAddr(uint32_t address) {
   char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", address & 0xFF, (address >> 8) & 0xFF,
-                (address >> 16) & 0xFF, (address >> 24) & 0xFF);
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", address & 0xFF, (address >> 8) & 0xFF, (address >> 16) & 0xFF,
+                (address >> 24) & 0xFF);
   return text;
 }

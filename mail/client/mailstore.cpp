@@ -105,7 +105,8 @@ std::vector<Listed> ListDirectory(const std::string &folder, const char *pattern
   HANDLE find = FindFirstFileA((folder + "\\" + pattern).c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return entries;
   do {
-    entries.push_back(Listed{data.cFileName, data.ftLastWriteTime, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    entries.push_back(
+        Listed{data.cFileName, data.ftLastWriteTime, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
   } while (FindNextFileA(find, &data));
   FindClose(find);
   return entries;
@@ -156,8 +157,10 @@ std::vector<MessageFile> ListMessageFiles(const std::string &folder) {
   std::vector<MessageFile> files;
   for (const Listed &e : ListDirectory(folder, "m*.msg"))
     if (auto n = MessageNumber(e.name); n && !e.directory) files.push_back(MessageFile{*n, e.lastWrite});
-  std::stable_sort(files.begin(), files.end(), [](const MessageFile &a, const MessageFile &b) { return a.number < b.number; });
-  files.erase(std::unique(files.begin(), files.end(), [](const MessageFile &a, const MessageFile &b) { return a.number == b.number; }),
+  std::stable_sort(files.begin(), files.end(),
+                   [](const MessageFile &a, const MessageFile &b) { return a.number < b.number; });
+  files.erase(std::unique(files.begin(), files.end(),
+                          [](const MessageFile &a, const MessageFile &b) { return a.number == b.number; }),
               files.end());
   return files;
 }
@@ -483,7 +486,8 @@ std::optional<unsigned long> ParseHex(const std::string &text) {
   unsigned long v = 0;
   for (char c : text) {
     if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    v = v * 16 + static_cast<unsigned long>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::toupper(c) - 'A' + 10));
+    v = v * 16 + static_cast<unsigned long>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                                                                                        : (std::toupper(c) - 'A' + 10));
   }
   return v;
 }
@@ -501,8 +505,7 @@ void LoadCharacterMap(const std::string &mailDir) {
   ProfileAccess *ini = GetProfileAccess();
   if (!ini) return;
   std::string mapFile = mailDir + "/qxmap.ini";
-  if (!FileExists(mapFile))
-    mapFile = ini->Get(Settings().iniFile, "default", "MappingFile", mapFile, 121);
+  if (!FileExists(mapFile)) mapFile = ini->Get(Settings().iniFile, "default", "MappingFile", mapFile, 121);
   for (const std::string &keyText : ini->Keys(mapFile, "QX-Mapping")) {
     std::string key = keyText.substr(0, 120);
     auto k = ParseHex(key);

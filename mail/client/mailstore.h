@@ -37,8 +37,8 @@ static_assert(std::endian::native == std::endian::little, "index records are lit
 constexpr uint8_t kRecordFree = 0x01;
 constexpr uint8_t kRecordMime = 0x02;
 constexpr long kRecordSize = 109;
-constexpr int kStoreNoIndex = -9;   // index missing, unopenable, or a path too long
-constexpr int kStoreNoRecord = -10; // slot outside the index, or a free record
+constexpr int kStoreNoIndex = -9;    // index missing, unopenable, or a path too long
+constexpr int kStoreNoRecord = -10;  // slot outside the index, or a free record
 constexpr size_t kStorePathLimit = 259;
 
 std::string IndexPath(const std::string &folder);
@@ -96,8 +96,8 @@ class RowMeasure {
  public:
   virtual ~RowMeasure() = default;
   virtual int TextWidth(const std::string &text) = 0;
-  int tabUnit = 64;       // T: 8 dialog base width units
-  int bitmapWidth = 16;   // B: the "RegMessage" bitmap
+  int tabUnit = 64;      // T: 8 dialog base width units
+  int bitmapWidth = 16;  // B: the "RegMessage" bitmap
 };
 // The two message lists (Select and FindMessage) and the switch between them.
 std::vector<MSG_ENTRY> &CurrentMessageList();

@@ -17,8 +17,8 @@ namespace {
 // The program's INI access: the private-profile calls of KERNEL32.
 class Win32ProfileAccess : public ProfileAccess {
  public:
-  std::string Get(const std::string &file, const std::string &section, const std::string &key,
-                  const std::string &def, size_t width) override {
+  std::string Get(const std::string &file, const std::string &section, const std::string &key, const std::string &def,
+                  size_t width) override {
     std::vector<char> buffer(width > 0 ? width : 1);
     GetPrivateProfileStringA(section.c_str(), key.c_str(), def.c_str(), buffer.data(),
                              static_cast<DWORD>(buffer.size()), file.c_str());
@@ -31,8 +31,8 @@ class Win32ProfileAccess : public ProfileAccess {
   }
   std::vector<std::string> Keys(const std::string &file, const std::string &section) override {
     std::vector<char> buffer(60000, '\0');
-    DWORD n = GetPrivateProfileStringA(section.c_str(), nullptr, "", buffer.data(),
-                                       static_cast<DWORD>(buffer.size()), file.c_str());
+    DWORD n = GetPrivateProfileStringA(section.c_str(), nullptr, "", buffer.data(), static_cast<DWORD>(buffer.size()),
+                                       file.c_str());
     std::vector<std::string> keys;
     for (size_t at = 0; at < n && at < buffer.size() && buffer[at];) {
       std::string key(buffer.data() + at);
@@ -191,14 +191,28 @@ int LoadSettings() {
 CONFIGURE_VALUES ConfigureInitialValues() {
   const MAIL_SETTINGS &s = g_settings;
   CONFIGURE_VALUES v;
-  v.mailDir = s.mailDir; v.mailHost = s.mailHost; v.organization = s.organization;
-  v.personalName = s.personalName; v.editor = s.editor; v.replyTo = s.replyTo;
-  v.replyString = s.replyString; v.indentString = s.indentString;
-  v.wordWrapText = std::to_string(s.wordWrap); v.intervalText = std::to_string(s.interval);
-  v.ccSelf = s.ccSelf; v.saveSent = s.saveSent; v.verbose = s.verbose; v.useSound = s.useSound;
-  v.reDirectPrompt = s.reDirectPrompt; v.autoAdvance = s.autoAdvance;
-  v.deleteReadFromServer = s.deleteReadFromServer; v.includeReply = s.includeReply;
-  v.includeHeader = s.includeHeader; v.delayedSend = s.delayedSend; v.login = s.login; v.timed = s.timed;
+  v.mailDir = s.mailDir;
+  v.mailHost = s.mailHost;
+  v.organization = s.organization;
+  v.personalName = s.personalName;
+  v.editor = s.editor;
+  v.replyTo = s.replyTo;
+  v.replyString = s.replyString;
+  v.indentString = s.indentString;
+  v.wordWrapText = std::to_string(s.wordWrap);
+  v.intervalText = std::to_string(s.interval);
+  v.ccSelf = s.ccSelf;
+  v.saveSent = s.saveSent;
+  v.verbose = s.verbose;
+  v.useSound = s.useSound;
+  v.reDirectPrompt = s.reDirectPrompt;
+  v.autoAdvance = s.autoAdvance;
+  v.deleteReadFromServer = s.deleteReadFromServer;
+  v.includeReply = s.includeReply;
+  v.includeHeader = s.includeHeader;
+  v.delayedSend = s.delayedSend;
+  v.login = s.login;
+  v.timed = s.timed;
   return v;
 }
 
@@ -216,10 +230,18 @@ CONFIGURE_RESULT ConfigureApply(const CONFIGURE_VALUES &v) {
   }
   s.replyTo = v.replyTo.substr(0, 63);
   bool wasTimed = s.timed;
-  s.ccSelf = v.ccSelf; s.saveSent = v.saveSent; s.verbose = v.verbose; s.useSound = v.useSound;
-  s.reDirectPrompt = v.reDirectPrompt; s.autoAdvance = v.autoAdvance;
-  s.deleteReadFromServer = v.deleteReadFromServer; s.includeReply = v.includeReply;
-  s.includeHeader = v.includeHeader; s.delayedSend = v.delayedSend; s.login = v.login; s.timed = v.timed;
+  s.ccSelf = v.ccSelf;
+  s.saveSent = v.saveSent;
+  s.verbose = v.verbose;
+  s.useSound = v.useSound;
+  s.reDirectPrompt = v.reDirectPrompt;
+  s.autoAdvance = v.autoAdvance;
+  s.deleteReadFromServer = v.deleteReadFromServer;
+  s.includeReply = v.includeReply;
+  s.includeHeader = v.includeHeader;
+  s.delayedSend = v.delayedSend;
+  s.login = v.login;
+  s.timed = v.timed;
   r.killTimer = wasTimed && !s.timed;
   s.wordWrap = Clamp(std::strtol(v.wordWrapText.c_str(), nullptr, 10), kWordWrapMin, kWordWrapMax);
   s.interval = Clamp(std::strtol(v.intervalText.c_str(), nullptr, 10), kIntervalMin, kIntervalMax);
@@ -231,18 +253,29 @@ CONFIGURE_RESULT ConfigureApply(const CONFIGURE_VALUES &v) {
   std::string indent = s.indentString;
   if (!indent.empty() && std::isspace(static_cast<unsigned char>(indent.back())))
     indent += static_cast<char>(kIndentMarker);
-  const std::pair<const char *, std::string> writes[] = {
-      {"MailDir", s.mailDir}, {"MailHost", s.mailHost}, {"Organization", s.organization},
-      {"PersonalName", s.personalName}, {"Editor", s.editor}, {"ReplyString", s.replyString},
-      {"ReplyTo", s.replyTo}, {"CcSelf", BoolText(s.ccSelf)}, {"UseSound", BoolText(s.useSound)},
-      {"SaveSent", BoolText(s.saveSent)}, {"Login", BoolText(s.login)},
-      {"DelayedSend", BoolText(s.delayedSend)}, {"Timed", BoolText(s.timed)},
-      {"Interval", std::to_string(s.interval)}, {"WordWrap", std::to_string(s.wordWrap)},
-      {"Verbose", BoolText(s.verbose)}, {"IncludeReply", BoolText(s.includeReply)},
-      {"DeleteReadFromServer", BoolText(s.deleteReadFromServer)},
-      {"IncludeHeader", BoolText(s.includeHeader)}, {"AutoAdvance", BoolText(s.autoAdvance)},
-      {"ReDirectPrompt", BoolText(s.reDirectPrompt)}, {"IndentString", indent},
-      {"IndexFormat", kIndexFormatCurrent}};
+  const std::pair<const char *, std::string> writes[] = {{"MailDir", s.mailDir},
+                                                         {"MailHost", s.mailHost},
+                                                         {"Organization", s.organization},
+                                                         {"PersonalName", s.personalName},
+                                                         {"Editor", s.editor},
+                                                         {"ReplyString", s.replyString},
+                                                         {"ReplyTo", s.replyTo},
+                                                         {"CcSelf", BoolText(s.ccSelf)},
+                                                         {"UseSound", BoolText(s.useSound)},
+                                                         {"SaveSent", BoolText(s.saveSent)},
+                                                         {"Login", BoolText(s.login)},
+                                                         {"DelayedSend", BoolText(s.delayedSend)},
+                                                         {"Timed", BoolText(s.timed)},
+                                                         {"Interval", std::to_string(s.interval)},
+                                                         {"WordWrap", std::to_string(s.wordWrap)},
+                                                         {"Verbose", BoolText(s.verbose)},
+                                                         {"IncludeReply", BoolText(s.includeReply)},
+                                                         {"DeleteReadFromServer", BoolText(s.deleteReadFromServer)},
+                                                         {"IncludeHeader", BoolText(s.includeHeader)},
+                                                         {"AutoAdvance", BoolText(s.autoAdvance)},
+                                                         {"ReDirectPrompt", BoolText(s.reDirectPrompt)},
+                                                         {"IndentString", indent},
+                                                         {"IndexFormat", kIndexFormatCurrent}};
   for (const auto &[key, value] : writes)
     if (!Put(key, value)) ++r.failedWrites;
   s.indexFormatCurrent = true;

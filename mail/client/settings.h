@@ -69,11 +69,11 @@ struct CONFIGURE_VALUES {
 CONFIGURE_VALUES ConfigureInitialValues();
 
 struct CONFIGURE_RESULT {
-  int dialogResult = 0;       // 1: the dialog ends (OK); 0: it stays open
-  int failedWrites = 0;       // > 0: "Error writing configuration" (string 45)
+  int dialogResult = 0;         // 1: the dialog ends (OK); 0: it stays open
+  int failedWrites = 0;         // > 0: "Error writing configuration" (string 45)
   bool mailDirMissing = false;  // "Unable to access MailDir directory %s" (string 46)
-  bool killTimer = false;     // Timed went from on to off
-  bool setTimer = false;      // Timed is on: timer 1 every 60000 ms, countdown = Interval
+  bool killTimer = false;       // Timed went from on to off
+  bool setTimer = false;        // Timed is on: timer 1 every 60000 ms, countdown = Interval
 };
 CONFIGURE_RESULT ConfigureApply(const CONFIGURE_VALUES &values);
 

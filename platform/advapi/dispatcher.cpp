@@ -32,8 +32,8 @@
 
 namespace {
 
-constexpr int kStopGraceMs = 10000;    // how long ServiceMain may run on after STOPPED
-constexpr int kRequestReadMs = 2000;   // a silent peer cannot hold the dispatcher longer
+constexpr int kStopGraceMs = 10000;   // how long ServiceMain may run on after STOPPED
+constexpr int kRequestReadMs = 2000;  // a silent peer cannot hold the dispatcher longer
 constexpr size_t kMaxArgs = 64;
 
 struct StatusHandle : qx::KernelObject {
@@ -268,7 +268,8 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *table) {
   }
   Drain(d.wake[0]);
   Drain(g_signal_pipe[0]);
-  struct sigaction sa {}, old_term {}, old_int {};
+  struct sigaction sa {
+  }, old_term{}, old_int{};
   sa.sa_handler = OnStopSignal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;

@@ -22,7 +22,7 @@
 namespace {
 
 constexpr size_t kMaxSourceLength = 256;
-constexpr size_t kMaxStringLength = 32766;   // longer insertion strings are refused
+constexpr size_t kMaxStringLength = 32766;  // longer insertion strings are refused
 constexpr DWORD kMaxRawData = 0x10000;
 
 struct EventSource : qx::KernelObject {
@@ -130,8 +130,8 @@ BOOL WINAPI DeregisterEventSource(HANDLE handle) {
   return TRUE;
 }
 
-BOOL WINAPI ReportEventA(HANDLE handle, WORD type, WORD category, DWORD event_id, PVOID user_sid,
-                         WORD string_count, DWORD data_size, LPCSTR *strings, LPVOID raw_data) {
+BOOL WINAPI ReportEventA(HANDLE handle, WORD type, WORD category, DWORD event_id, PVOID user_sid, WORD string_count,
+                         DWORD data_size, LPCSTR *strings, LPVOID raw_data) {
   auto source = qx::Lookup<EventSource>(handle, qx::ObjectKind::EventSource);
   if (!source) {
     SetLastError(ERROR_INVALID_HANDLE);

@@ -86,9 +86,14 @@ class Statement {
 
 LONG ErrorFromSqlite(int rc, bool writing) {
   switch (rc & 0xFF) {
-    case SQLITE_OK: case SQLITE_DONE: case SQLITE_ROW: return ERROR_SUCCESS;
-    case SQLITE_READONLY: case SQLITE_PERM: case SQLITE_AUTH: return ERROR_ACCESS_DENIED;
-    case SQLITE_CORRUPT: case SQLITE_NOTADB: return ERROR_REGISTRY_CORRUPT;
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW: return ERROR_SUCCESS;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return ERROR_ACCESS_DENIED;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return ERROR_REGISTRY_CORRUPT;
     case SQLITE_FULL: return ERROR_DISK_FULL;
     case SQLITE_NOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     default: return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
@@ -144,8 +149,8 @@ LONG OpenHive(const std::string &path, mode_t dir_mode, HiveRef &out) {
   const std::string dir = path.substr(0, path.rfind('/'));
   MakeDirs(dir, dir_mode);
   auto hive = std::make_shared<Hive>();
-  int rc = sqlite3_open_v2(path.c_str(), &hive->db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &hive->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                           nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close_v2(hive->db);
     hive->db = nullptr;
@@ -236,8 +241,8 @@ std::optional<uid_t> ConsoleUid() {
   while (const utmpx *u = getutxent()) {
     if (u->ut_type != USER_PROCESS) continue;
     std::string line(u->ut_line, strnlen(u->ut_line, sizeof u->ut_line));
-    const bool console = line == "console" || line.rfind("tty", 0) == 0 ||
-                         (!line.empty() && line[0] == ':') || line.rfind("seat", 0) == 0;
+    const bool console = line == "console" || line.rfind("tty", 0) == 0 || (!line.empty() && line[0] == ':') ||
+                         line.rfind("seat", 0) == 0;
     if (!console) continue;
     std::string user(u->ut_user, strnlen(u->ut_user, sizeof u->ut_user));
     if (const passwd *pw = getpwnam(user.c_str())) {
@@ -269,10 +274,10 @@ struct KeyObject : qx::KernelObject {
 
 REGSAM NormaliseAccess(REGSAM sam) {
   REGSAM a = sam & (KEY_ALL_ACCESS | MAXIMUM_ALLOWED);
-  if (sam & 0x80000000u) a |= KEY_READ;       // GENERIC_READ
-  if (sam & 0x40000000u) a |= KEY_WRITE;      // GENERIC_WRITE
-  if (sam & 0x20000000u) a |= KEY_EXECUTE;    // GENERIC_EXECUTE
-  if (sam & 0x10000000u) a |= KEY_ALL_ACCESS; // GENERIC_ALL
+  if (sam & 0x80000000u) a |= KEY_READ;        // GENERIC_READ
+  if (sam & 0x40000000u) a |= KEY_WRITE;       // GENERIC_WRITE
+  if (sam & 0x20000000u) a |= KEY_EXECUTE;     // GENERIC_EXECUTE
+  if (sam & 0x10000000u) a |= KEY_ALL_ACCESS;  // GENERIC_ALL
   if (a & MAXIMUM_ALLOWED) a = KEY_ALL_ACCESS;
   return a;
 }
@@ -334,8 +339,8 @@ LONG TouchKey(Hive &h, std::int64_t id) {
 }
 
 // Finds (and with create, makes) the key at parts below start.
-LONG WalkLocked(Hive &h, std::int64_t start, const std::vector<std::string> &parts, bool create,
-                std::int64_t &id, bool &created) {
+LONG WalkLocked(Hive &h, std::int64_t start, const std::vector<std::string> &parts, bool create, std::int64_t &id,
+                bool &created) {
   id = start;
   created = false;
   for (const std::string &part : parts) {
@@ -468,8 +473,8 @@ LONG OpenOrCreate(HKEY key, LPCSTR subkey, REGSAM sam, bool create, PHKEY result
       return NewKeyHandle(target, result);
     }
     const auto names = UsersSubkeys();
-    bool listed = std::any_of(names.begin(), names.end(),
-                              [&](const std::string &n) { return Upper(n) == Upper(parts[0]); });
+    bool listed =
+        std::any_of(names.begin(), names.end(), [&](const std::string &n) { return Upper(n) == Upper(parts[0]); });
     if (!listed) return create ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
     rc = UsersHive(parts[0], target.hive);
     if (rc != ERROR_SUCCESS) return rc;
@@ -560,8 +565,8 @@ LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR subkey, PHKEY result) {
   return rc;
 }
 
-LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subkey, DWORD reserved, LPSTR key_class, DWORD options,
-                            REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) {
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subkey, DWORD reserved, LPSTR key_class, DWORD options, REGSAM sam,
+                            LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) {
   if (!subkey) return ERROR_INVALID_PARAMETER;
   return OpenOrCreate(key, subkey, sam, true, result, disposition);
 }
@@ -671,8 +676,10 @@ LONG WINAPI RegQueryValueA(HKEY key, LPCSTR subkey, LPSTR data, PLONG size) {
   if (rc == ERROR_FILE_NOT_FOUND) {
     // A key without a default value reads as the empty string.
     rc = ERROR_SUCCESS;
-    if (data && cb >= 1) data[0] = '\0';
-    else if (data) rc = ERROR_MORE_DATA;
+    if (data && cb >= 1)
+      data[0] = '\0';
+    else if (data)
+      rc = ERROR_MORE_DATA;
     cb = 1;
   } else if (rc == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ) {
     rc = ERROR_INVALID_DATA;
@@ -682,8 +689,8 @@ LONG WINAPI RegQueryValueA(HKEY key, LPCSTR subkey, LPSTR data, PLONG size) {
   return rc;
 }
 
-LONG WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
-                          LPSTR key_class, LPDWORD class_size, PFILETIME last_write) {
+LONG WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved, LPSTR key_class,
+                          LPDWORD class_size, PFILETIME last_write) {
   if (!name || !name_size || reserved) return ERROR_INVALID_PARAMETER;
   KeyRef ref;
   LONG rc = ResolveKey(key, ref);
@@ -719,8 +726,8 @@ LONG WINAPI RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD name_size) {
   return RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
 }
 
-LONG WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
-                          LPDWORD type, LPBYTE data, LPDWORD data_size) {
+LONG WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved, LPDWORD type,
+                          LPBYTE data, LPDWORD data_size) {
   if (!name || !name_size || reserved) return ERROR_INVALID_PARAMETER;
   if (data && !data_size) return ERROR_INVALID_PARAMETER;
   KeyRef ref;
@@ -787,10 +794,9 @@ LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subkey) {
   });
 }
 
-LONG WINAPI RegQueryInfoKeyA(HKEY key, LPSTR key_class, LPDWORD class_size, LPDWORD reserved,
-                             LPDWORD subkeys, LPDWORD max_subkey_len, LPDWORD max_class_len, LPDWORD values,
-                             LPDWORD max_value_name_len, LPDWORD max_value_len, LPDWORD security_size,
-                             PFILETIME last_write) {
+LONG WINAPI RegQueryInfoKeyA(HKEY key, LPSTR key_class, LPDWORD class_size, LPDWORD reserved, LPDWORD subkeys,
+                             LPDWORD max_subkey_len, LPDWORD max_class_len, LPDWORD values, LPDWORD max_value_name_len,
+                             LPDWORD max_value_len, LPDWORD security_size, PFILETIME last_write) {
   if (reserved) return ERROR_INVALID_PARAMETER;
   KeyRef ref;
   LONG rc = ResolveKey(key, ref);
@@ -805,7 +811,8 @@ LONG WINAPI RegQueryInfoKeyA(HKEY key, LPSTR key_class, LPDWORD class_size, LPDW
     }
   } else {
     std::lock_guard guard(ref.hive->lock);
-    Statement k(ref.hive->db, "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0) FROM keys WHERE parent = ?");
+    Statement k(ref.hive->db,
+                "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0) FROM keys WHERE parent = ?");
     k.Bind(1, ref.id);
     if (k.Step() == SQLITE_ROW) {
       n_keys = static_cast<DWORD>(k.Int(0));

@@ -64,7 +64,9 @@ BOOL Fail(DWORD error) {
 class Key {
  public:
   Key() = default;
-  ~Key() { if (h_) RegCloseKey(h_); }
+  ~Key() {
+    if (h_) RegCloseKey(h_);
+  }
   Key(const Key &) = delete;
   Key &operator=(const Key &) = delete;
   HKEY *out() { return &h_; }
@@ -417,7 +419,8 @@ pid_t SpawnDetached(const std::string &program, const std::vector<std::string> &
   }
   pid_t child = 0;
   int fork_error = 0, exec_error = 0;
-  bool ok = read(report[0], &child, sizeof child) == sizeof child && read(report[0], &fork_error, sizeof fork_error) == sizeof fork_error;
+  bool ok = read(report[0], &child, sizeof child) == sizeof child &&
+            read(report[0], &fork_error, sizeof fork_error) == sizeof fork_error;
   // The descriptor closes at exec; 4 more bytes mean the exec failed.
   if (ok && child > 0 && read(report[0], &exec_error, sizeof exec_error) == sizeof exec_error) {
     errno_out = exec_error;
@@ -503,7 +506,8 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR name, LPCSTR display_n
   if (rc == ERROR_SUCCESS) rc = WriteDword(key.get(), "Start", start);
   if (rc == ERROR_SUCCESS) rc = WriteDword(key.get(), "ErrorControl", error_control);
   if (rc == ERROR_SUCCESS) rc = WriteString(key.get(), "ImagePath", binary_path, REG_EXPAND_SZ);
-  if (rc == ERROR_SUCCESS) rc = WriteString(key.get(), "DisplayName", display_name && *display_name ? display_name : name);
+  if (rc == ERROR_SUCCESS)
+    rc = WriteString(key.get(), "DisplayName", display_name && *display_name ? display_name : name);
   if (rc == ERROR_SUCCESS && win32)
     rc = WriteString(key.get(), "ObjectName", start_name && *start_name ? start_name : "LocalSystem");
   if (rc == ERROR_SUCCESS && group && *group) rc = WriteString(key.get(), "Group", group);
@@ -576,8 +580,7 @@ BOOL WINAPI StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR *argv) {
   if (!FindService(svc->name.c_str(), stored, &config)) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
   if (config.start == SERVICE_DISABLED) return Fail(ERROR_SERVICE_DISABLED);
   if (!(config.type & SERVICE_WIN32)) return Fail(ERROR_NOT_SUPPORTED);  // drivers are not loaded here
-  if (CurrentStatus(stored, config.type).dwCurrentState != SERVICE_STOPPED)
-    return Fail(ERROR_SERVICE_ALREADY_RUNNING);
+  if (CurrentStatus(stored, config.type).dwCurrentState != SERVICE_STOPPED) return Fail(ERROR_SERVICE_ALREADY_RUNNING);
 
   std::vector<std::string> args = ImageCommand(ExpandVariables(config.image_path));
   if (args.empty()) return Fail(ERROR_FILE_NOT_FOUND);
@@ -613,7 +616,8 @@ BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS st
   DWORD right;
   switch (control) {
     case SERVICE_CONTROL_STOP: right = SERVICE_STOP; break;
-    case SERVICE_CONTROL_PAUSE: case SERVICE_CONTROL_CONTINUE: right = SERVICE_PAUSE_CONTINUE; break;
+    case SERVICE_CONTROL_PAUSE:
+    case SERVICE_CONTROL_CONTINUE: right = SERVICE_PAUSE_CONTINUE; break;
     case SERVICE_CONTROL_INTERROGATE: right = SERVICE_INTERROGATE; break;
     default:
       if (control < 128 || control > 255) return Fail(ERROR_INVALID_PARAMETER);
@@ -666,9 +670,9 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA confi
   return TRUE;
 }
 
-BOOL WINAPI ChangeServiceConfigA(SC_HANDLE service, DWORD type, DWORD start, DWORD error_control,
-                                 LPCSTR binary_path, LPCSTR group, LPDWORD tag, LPCSTR dependencies,
-                                 LPCSTR start_name, LPCSTR password, LPCSTR display_name) {
+BOOL WINAPI ChangeServiceConfigA(SC_HANDLE service, DWORD type, DWORD start, DWORD error_control, LPCSTR binary_path,
+                                 LPCSTR group, LPDWORD tag, LPCSTR dependencies, LPCSTR start_name, LPCSTR password,
+                                 LPCSTR display_name) {
   auto svc = LookupSc(service, qx::ObjectKind::Service);
   if (!svc) return Fail(ERROR_INVALID_HANDLE);
   if (!(svc->access & SERVICE_CHANGE_CONFIG)) return Fail(ERROR_ACCESS_DENIED);

@@ -109,23 +109,21 @@ int Connect(const std::string &service_name, DWORD &error) {
 std::string FormatReply(DWORD error, const SERVICE_STATUS &s) {
   char buf[160];
   std::snprintf(buf, sizeof buf, "%u %u %u %u %u %u %u %u\n", error, s.dwServiceType, s.dwCurrentState,
-                s.dwControlsAccepted, s.dwWin32ExitCode, s.dwServiceSpecificExitCode, s.dwCheckPoint,
-                s.dwWaitHint);
+                s.dwControlsAccepted, s.dwWin32ExitCode, s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint);
   return buf;
 }
 
 bool ParseReply(const std::string &line, DWORD &error, SERVICE_STATUS &s) {
   unsigned v[8];
-  if (std::sscanf(line.c_str(), "%u %u %u %u %u %u %u %u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6],
-                  &v[7]) != 8)
+  if (std::sscanf(line.c_str(), "%u %u %u %u %u %u %u %u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]) != 8)
     return false;
   error = v[0];
   s = SERVICE_STATUS{v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
   return true;
 }
 
-DWORD Request(const std::string &service_name, const std::string &request, int timeout_ms,
-              DWORD &service_error, SERVICE_STATUS &status) {
+DWORD Request(const std::string &service_name, const std::string &request, int timeout_ms, DWORD &service_error,
+              SERVICE_STATUS &status) {
   DWORD connect_error = ERROR_SUCCESS;
   const int fd = Connect(service_name, connect_error);
   if (fd < 0) return connect_error;
@@ -138,7 +136,8 @@ DWORD Request(const std::string &service_name, const std::string &request, int t
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   DWORD result = ERROR_SERVICE_REQUEST_TIMEOUT;
   while (reply.size() < 256) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     pollfd p{fd, POLLIN, 0};
     int n = poll(&p, 1, static_cast<int>(left.count()));

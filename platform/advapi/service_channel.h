@@ -27,8 +27,8 @@ std::string SocketPath(const std::string &service_name);
 // Returns ERROR_SUCCESS with the service's error code and status filled,
 // ERROR_SERVICE_NOT_ACTIVE when nothing listens, or
 // ERROR_SERVICE_REQUEST_TIMEOUT when the service does not answer in time.
-DWORD Request(const std::string &service_name, const std::string &request, int timeout_ms,
-              DWORD &service_error, SERVICE_STATUS &status);
+DWORD Request(const std::string &service_name, const std::string &request, int timeout_ms, DWORD &service_error,
+              SERVICE_STATUS &status);
 
 std::string FormatReply(DWORD error, const SERVICE_STATUS &status);
 bool ParseReply(const std::string &line, DWORD &error, SERVICE_STATUS &status);

@@ -70,7 +70,8 @@ HACCEL WINAPI LoadAcceleratorsA(HINSTANCE inst, LPCSTR name) {
   const QX_ACCELERATORS *t = qx::FindAcceleratorResource(reinterpret_cast<HMODULE>(inst), name);
   if (!t) return nullptr;
   std::vector<ACCEL> entries;
-  for (UINT i = 0; i < t->count; ++i) entries.push_back(ACCEL{t->entries[i].flags, t->entries[i].key, t->entries[i].command});
+  for (UINT i = 0; i < t->count; ++i)
+    entries.push_back(ACCEL{t->entries[i].flags, t->entries[i].key, t->entries[i].command});
   return Add(std::move(entries));
 }
 
@@ -97,8 +98,10 @@ int WINAPI TranslateAcceleratorA(HWND hwnd, HACCEL table, LPMSG m) {
       if (state != static_cast<UINT>(-1) && (state & (MF_GRAYED | MF_DISABLED))) return 1;
     }
     HMENU sys = SystemMenuOf(hwnd, false);
-    if (sys && GetMenuState(sys, a.cmd, MF_BYCOMMAND) != static_cast<UINT>(-1)) SendMessageA(hwnd, WM_SYSCOMMAND, a.cmd, 0);
-    else SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(a.cmd, 1), 0);
+    if (sys && GetMenuState(sys, a.cmd, MF_BYCOMMAND) != static_cast<UINT>(-1))
+      SendMessageA(hwnd, WM_SYSCOMMAND, a.cmd, 0);
+    else
+      SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(a.cmd, 1), 0);
     return 1;
   }
   return 0;

@@ -38,10 +38,13 @@ std::string ItemsOf(HWND h, bool combo) {
 
 std::string State(HWND h) {
   const std::string cls = ClassOf(h);
-  std::string out = "ok class=" + cls + " enabled=" + (IsWindowEnabled(h) ? "1" : "0") + " visible=" + (IsWindowVisible(h) ? "1" : "0");
+  std::string out = "ok class=" + cls + " enabled=" + (IsWindowEnabled(h) ? "1" : "0") +
+                    " visible=" + (IsWindowVisible(h) ? "1" : "0");
   if (cls == "button") out += " check=" + Num(SendMessageA(h, BM_GETCHECK, 0, 0));
-  if (cls == "listbox") out += " sel=" + Num(SendMessageA(h, LB_GETCURSEL, 0, 0)) + " count=" + Num(SendMessageA(h, LB_GETCOUNT, 0, 0));
-  if (cls == "combobox") out += " sel=" + Num(SendMessageA(h, CB_GETCURSEL, 0, 0)) + " count=" + Num(SendMessageA(h, CB_GETCOUNT, 0, 0));
+  if (cls == "listbox")
+    out += " sel=" + Num(SendMessageA(h, LB_GETCURSEL, 0, 0)) + " count=" + Num(SendMessageA(h, LB_GETCOUNT, 0, 0));
+  if (cls == "combobox")
+    out += " sel=" + Num(SendMessageA(h, CB_GETCURSEL, 0, 0)) + " count=" + Num(SendMessageA(h, CB_GETCOUNT, 0, 0));
   return out;
 }
 
@@ -52,7 +55,8 @@ std::string Select(HWND h, const std::string &arg) {
   if (arg.empty() || (end && *end)) return "error no item index";
   if (cls == "listbox") {
     const bool multi = (StyleOf(h) & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0;
-    const LRESULT r = multi ? SendMessageA(h, LB_SETSEL, TRUE, index) : SendMessageA(h, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    const LRESULT r =
+        multi ? SendMessageA(h, LB_SETSEL, TRUE, index) : SendMessageA(h, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
     if (r == LB_ERR) return "error no such item";
     if (StyleOf(h) & LBS_NOTIFY) NotifyParent(h, LBN_SELCHANGE);
     return "ok";
@@ -77,7 +81,9 @@ std::string Menu(HWND h, const std::string &arg) {
   return "ok";
 }
 
-std::string Extension(const std::string &verb, HWND h, const std::string &rest) { return ControlCommand(verb, h, rest); }
+std::string Extension(const std::string &verb, HWND h, const std::string &rest) {
+  return ControlCommand(verb, h, rest);
+}
 
 struct Installer {
   Installer() { display::SetAutomationExtension(Extension); }

@@ -8,7 +8,7 @@ namespace {
 
 struct Button {
   UINT check = BST_UNCHECKED;
-  bool pushed = false;   // BST_PUSHED: pressed look
+  bool pushed = false;  // BST_PUSHED: pressed look
   bool focus = false;
   bool captured = false;
   HFONT font = nullptr;
@@ -99,8 +99,10 @@ void DrawMark(HWND h, HDC dc, Button &b, const RECT &rc) {
     }
   }
   RECT t = rc;
-  if (left_text) t.right -= box + 4;
-  else t.left += box + 4;
+  if (left_text)
+    t.right -= box + 4;
+  else
+    t.left += box + 4;
   SetBkMode(dc, TRANSPARENT);
   if (!IsWindowEnabled(h)) SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
   DrawLabel(dc, TextOf(h), t, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
@@ -142,10 +144,14 @@ void Paint(HWND h, HDC dc, Button &b) {
   GetClientRect(h, &rc);
   HGDIOBJ old = SelectObject(dc, FontOr(b.font));
   const UINT kind = Kind(h);
-  if (kind == BS_OWNERDRAW) DrawOwner(h, dc, b, ODA_DRAWENTIRE);
-  else if (kind == BS_GROUPBOX) DrawGroup(h, dc, rc);
-  else if (IsCheck(kind) || IsRadio(kind)) DrawMark(h, dc, b, rc);
-  else DrawPush(h, dc, b, rc);
+  if (kind == BS_OWNERDRAW)
+    DrawOwner(h, dc, b, ODA_DRAWENTIRE);
+  else if (kind == BS_GROUPBOX)
+    DrawGroup(h, dc, rc);
+  else if (IsCheck(kind) || IsRadio(kind))
+    DrawMark(h, dc, b, rc);
+  else
+    DrawPush(h, dc, b, rc);
   SelectObject(dc, old);
 }
 
@@ -154,12 +160,8 @@ void Redraw(HWND h) { InvalidateRect(h, nullptr, FALSE); }
 // The automatic kinds change their own state when clicked.
 void AutoToggle(HWND h, Button &b) {
   switch (Kind(h)) {
-    case BS_AUTOCHECKBOX:
-      b.check = b.check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
-      break;
-    case BS_AUTO3STATE:
-      b.check = (b.check + 1) % 3;
-      break;
+    case BS_AUTOCHECKBOX: b.check = b.check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED; break;
+    case BS_AUTO3STATE: b.check = (b.check + 1) % 3; break;
     case BS_AUTORADIOBUTTON: {
       // Unchecks the other automatic radio buttons of the group.
       HWND parent = GetParent(h);
@@ -174,8 +176,7 @@ void AutoToggle(HWND h, Button &b) {
       b.check = BST_CHECKED;
       break;
     }
-    default:
-      return;
+    default: return;
   }
   Redraw(h);
 }
@@ -191,12 +192,8 @@ LRESULT CALLBACK ButtonProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   Button *b = StateOf<Button>(h);
   if (!b && msg != WM_NCCREATE) return DefWindowProcA(h, msg, wp, lp);
   switch (msg) {
-    case WM_NCCREATE:
-      AttachState<Button>(h);
-      return DefWindowProcA(h, msg, wp, lp);
-    case WM_NCDESTROY:
-      DetachState<Button>(h);
-      return 0;
+    case WM_NCCREATE: AttachState<Button>(h); return DefWindowProcA(h, msg, wp, lp);
+    case WM_NCDESTROY: DetachState<Button>(h); return 0;
     case WM_GETDLGCODE: {
       const UINT kind = Kind(h);
       if (kind == BS_DEFPUSHBUTTON) return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
@@ -212,22 +209,18 @@ LRESULT CALLBACK ButtonProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       if (!wp) EndPaint(h, &ps);
       return 0;
     }
-    case WM_ERASEBKGND:
-      return 1;
+    case WM_ERASEBKGND: return 1;
     case WM_SETFONT:
       b->font = reinterpret_cast<HFONT>(wp);
       if (LOWORD(lp)) Redraw(h);
       return 0;
-    case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(b->font);
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(b->font);
     case WM_SETTEXT: {
       LRESULT r = DefWindowProcA(h, msg, wp, lp);
       Redraw(h);
       return r;
     }
-    case WM_ENABLE:
-      Redraw(h);
-      return 0;
+    case WM_ENABLE: Redraw(h); return 0;
     case WM_SETFOCUS:
       b->focus = true;
       Redraw(h);
@@ -283,29 +276,29 @@ LRESULT CALLBACK ButtonProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         Click(h, *b);
       }
       return 0;
-    case WM_CHAR:
-      return 0;
-    case BM_GETCHECK:
-      return b->check;
+    case WM_CHAR: return 0;
+    case BM_GETCHECK: return b->check;
     case BM_SETCHECK: {
       const UINT kind = Kind(h);
       UINT v = static_cast<UINT>(wp);
-      if (v > BST_INDETERMINATE || (v == BST_INDETERMINATE && kind != BS_3STATE && kind != BS_AUTO3STATE)) v = BST_CHECKED;
+      if (v > BST_INDETERMINATE || (v == BST_INDETERMINATE && kind != BS_3STATE && kind != BS_AUTO3STATE))
+        v = BST_CHECKED;
       if (IsCheck(kind) || IsRadio(kind)) {
         b->check = v;
         if (IsRadio(kind)) {
           // A checked radio button is the one a Tab into the group reaches.
           LONG style = GetWindowLongA(h, GWL_STYLE);
-          if (v == BST_CHECKED) style |= WS_TABSTOP;
-          else style &= ~WS_TABSTOP;
+          if (v == BST_CHECKED)
+            style |= WS_TABSTOP;
+          else
+            style &= ~WS_TABSTOP;
           SetWindowLongA(h, GWL_STYLE, style);
         }
         Redraw(h);
       }
       return 0;
     }
-    case BM_GETSTATE:
-      return b->check | (b->pushed ? BST_PUSHED : 0) | (b->focus ? BST_FOCUS : 0);
+    case BM_GETSTATE: return b->check | (b->pushed ? BST_PUSHED : 0) | (b->focus ? BST_FOCUS : 0);
     case BM_SETSTATE:
       b->pushed = wp != 0;
       Redraw(h);
@@ -321,16 +314,14 @@ LRESULT CALLBACK ButtonProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       if (!IsWindowEnabled(h)) return 0;
       Click(h, *b);
       return 0;
-    case BM_GETIMAGE:
-      return reinterpret_cast<LRESULT>(b->image);
+    case BM_GETIMAGE: return reinterpret_cast<LRESULT>(b->image);
     case BM_SETIMAGE: {
       HANDLE old = b->image;
       b->image = reinterpret_cast<HANDLE>(lp);
       Redraw(h);
       return reinterpret_cast<LRESULT>(old);
     }
-    default:
-      return DefWindowProcA(h, msg, wp, lp);
+    default: return DefWindowProcA(h, msg, wp, lp);
   }
 }
 

@@ -30,11 +30,11 @@ struct Clipboard {
   DWORD open_tid = 0;
   HWND open_hwnd = nullptr;
   HWND owner = nullptr;
-  bool dirty = false;               // changed since opened: publish on close
-  std::map<UINT, HANDLE> data;      // HGLOBAL for CF_TEXT/CF_DIB, HBITMAP for CF_BITMAP
-  struct timespec seen_mtime{};     // the shared file last read or written
+  bool dirty = false;             // changed since opened: publish on close
+  std::map<UINT, HANDLE> data;    // HGLOBAL for CF_TEXT/CF_DIB, HBITMAP for CF_BITMAP
+  struct timespec seen_mtime {};  // the shared file last read or written
   ino_t seen_ino = 0;
-  std::string desktop_text;         // what we last gave the desktop clipboard
+  std::string desktop_text;  // what we last gave the desktop clipboard
 };
 
 Clipboard &C() {
@@ -46,8 +46,10 @@ std::string SharedPath() { return RuntimeDir() + "/clipboard"; }
 
 void FreeItem(UINT format, HANDLE h) {
   if (!h) return;
-  if (format == CF_BITMAP) DeleteObject(static_cast<HGDIOBJ>(h));
-  else GlobalFree(h);
+  if (format == CF_BITMAP)
+    DeleteObject(static_cast<HGDIOBJ>(h));
+  else
+    GlobalFree(h);
 }
 
 void FreeAll(Clipboard &c) {
@@ -108,8 +110,8 @@ HBITMAP BitmapOfDib(const std::vector<BYTE> &dib) {
   const size_t stride = ((static_cast<size_t>(std::abs(bih.biWidth)) * bih.biBitCount + 31) / 32) * 4;
   if (header > dib.size() || stride * static_cast<size_t>(std::abs(bih.biHeight)) > dib.size() - header) return nullptr;
   HDC screen = GetDC(nullptr);
-  HBITMAP bm = CreateDIBitmap(screen, &bih, CBM_INIT, dib.data() + header, reinterpret_cast<const BITMAPINFO *>(dib.data()),
-                              DIB_RGB_COLORS);
+  HBITMAP bm = CreateDIBitmap(screen, &bih, CBM_INIT, dib.data() + header,
+                              reinterpret_cast<const BITMAPINFO *>(dib.data()), DIB_RGB_COLORS);
   ReleaseDC(nullptr, screen);
   return bm;
 }
@@ -127,12 +129,14 @@ void Publish(Clipboard &c) {
   for (auto &[format, h] : c.data) {
     std::vector<BYTE> bytes;
     UINT as = format;
-    if (format == CF_TEXT || format == CF_DIB) bytes = BytesOfGlobal(h);
+    if (format == CF_TEXT || format == CF_DIB)
+      bytes = BytesOfGlobal(h);
     else if (format == CF_BITMAP) {
       if (c.data.count(CF_DIB)) continue;
       bytes = DibOfBitmap(static_cast<HBITMAP>(h));
       as = CF_DIB;
-    } else continue;
+    } else
+      continue;
     if (bytes.size() > kMaxItem) continue;
     put32(as);
     put32(static_cast<uint32_t>(bytes.size()));
@@ -147,7 +151,7 @@ void Publish(Clipboard &c) {
     unlink(tmp.c_str());
     return;
   }
-  struct stat st{};
+  struct stat st {};
   if (stat(path.c_str(), &st) == 0) {
     c.seen_mtime = st.st_mtim;
     c.seen_ino = st.st_ino;
@@ -156,10 +160,11 @@ void Publish(Clipboard &c) {
 
 // Takes in what another process published since we last looked.
 void Refresh(Clipboard &c) {
-  struct stat st{};
+  struct stat st {};
   const std::string path = SharedPath();
   if (stat(path.c_str(), &st) != 0) return;
-  if (st.st_ino == c.seen_ino && st.st_mtim.tv_sec == c.seen_mtime.tv_sec && st.st_mtim.tv_nsec == c.seen_mtime.tv_nsec) return;
+  if (st.st_ino == c.seen_ino && st.st_mtim.tv_sec == c.seen_mtime.tv_sec && st.st_mtim.tv_nsec == c.seen_mtime.tv_nsec)
+    return;
   c.seen_ino = st.st_ino;
   c.seen_mtime = st.st_mtim;
   if (static_cast<size_t>(st.st_size) > 4 * kMaxItem) return;
@@ -214,7 +219,8 @@ void PublishToDesktop(Clipboard &c) {
   auto it = c.data.find(CF_TEXT);
   if (it == c.data.end()) return;
   const std::vector<BYTE> bytes = BytesOfGlobal(it->second);
-  std::string text(reinterpret_cast<const char *>(bytes.data()), strnlen(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
+  std::string text(reinterpret_cast<const char *>(bytes.data()),
+                   strnlen(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
   c.desktop_text = text;
   SDL_SetClipboardText(text.c_str());
 }
@@ -223,8 +229,10 @@ bool IsOpenHere(Clipboard &c) { return c.open_tid == GetCurrentThreadId(); }
 
 bool Has(const Clipboard &c, UINT format) {
   switch (format) {
-    case CF_TEXT: case CF_OEMTEXT: return c.data.count(CF_TEXT) != 0;
-    case CF_BITMAP: case CF_DIB: return c.data.count(CF_BITMAP) || c.data.count(CF_DIB);
+    case CF_TEXT:
+    case CF_OEMTEXT: return c.data.count(CF_TEXT) != 0;
+    case CF_BITMAP:
+    case CF_DIB: return c.data.count(CF_BITMAP) || c.data.count(CF_DIB);
     default: return c.data.count(format) != 0;
   }
 }
@@ -296,7 +304,9 @@ HANDLE WINAPI SetClipboardData(UINT format, HANDLE mem) {
     return nullptr;
   }
   // CF_BITMAP and CF_DIB are two views of one picture; a new one replaces both.
-  const UINT replaced[] = {format, format == CF_BITMAP ? static_cast<UINT>(CF_DIB) : format == CF_DIB ? static_cast<UINT>(CF_BITMAP) : format};
+  const UINT replaced[] = {format, format == CF_BITMAP ? static_cast<UINT>(CF_DIB)
+                                   : format == CF_DIB  ? static_cast<UINT>(CF_BITMAP)
+                                                       : format};
   for (UINT f : replaced) {
     auto it = c.data.find(f);
     if (it != c.data.end() && it->second != mem) {

@@ -122,8 +122,18 @@ bool ComboKey(HWND h, Combo &c, UINT msg, WPARAM key) {
     case VK_DOWN: Step(h, c, 1); return true;
     case VK_PRIOR: Step(h, c, -8); return true;
     case VK_NEXT: Step(h, c, 8); return true;
-    case VK_RETURN: if (c.dropped) { Drop(h, c, false, true); return true; } return false;
-    case VK_ESCAPE: if (c.dropped) { Drop(h, c, false, false); return true; } return false;
+    case VK_RETURN:
+      if (c.dropped) {
+        Drop(h, c, false, true);
+        return true;
+      }
+      return false;
+    case VK_ESCAPE:
+      if (c.dropped) {
+        Drop(h, c, false, false);
+        return true;
+      }
+      return false;
     default: return false;
   }
 }
@@ -140,11 +150,11 @@ LRESULT CALLBACK FieldProc(HWND e, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_GETDLGCODE: {
       LRESULT code = CallWindowProcA(c->edit_proc, e, msg, wp, lp);
       const MSG *m = reinterpret_cast<const MSG *>(lp);
-      if (c->dropped && m && m->message == WM_KEYDOWN && (m->wParam == VK_RETURN || m->wParam == VK_ESCAPE)) code |= DLGC_WANTALLKEYS;
+      if (c->dropped && m && m->message == WM_KEYDOWN && (m->wParam == VK_RETURN || m->wParam == VK_ESCAPE))
+        code |= DLGC_WANTALLKEYS;
       return code;
     }
-    default:
-      break;
+    default: break;
   }
   return CallWindowProcA(c->edit_proc, e, msg, wp, lp);
 }
@@ -163,7 +173,8 @@ void Create(HWND h, Combo &c, const CREATESTRUCTA &cs) {
     const int w = rc.right - (DropsDown(h) ? kButton : 0);
     c.edit = CreateWindowExA(0, "Edit", "", es | WS_BORDER, 0, 0, w, c.field_height, h,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(kEditId)), inst, nullptr);
-    c.edit_proc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(c.edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FieldProc)));
+    c.edit_proc =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrA(c.edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FieldProc)));
   }
   DWORD ls = WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
   if (style & CBS_SORT) ls |= LBS_SORT;
@@ -171,15 +182,15 @@ void Create(HWND h, Combo &c, const CREATESTRUCTA &cs) {
   if (style & CBS_OWNERDRAWVARIABLE) ls |= LBS_OWNERDRAWVARIABLE;
   if (style & CBS_HASSTRINGS) ls |= LBS_HASSTRINGS;
   if (DropsDown(h)) {
-    c.list = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "ListBox", "", WS_POPUP | ls, 0, 0, rc.right, c.list_height,
-                             h, nullptr, inst, nullptr);
+    c.list = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "ListBox", "", WS_POPUP | ls, 0, 0, rc.right,
+                             c.list_height, h, nullptr, inst, nullptr);
     SetPropA(c.list, kComboOfList, h);
     // The combo box itself is only as tall as its field; the list drops below it.
     SetWindowPos(h, nullptr, 0, 0, rc.right, c.field_height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   } else {
     c.list = CreateWindowExA(0, "ListBox", "", WS_CHILD | WS_VISIBLE | ls, 0, c.field_height, rc.right,
-                             std::max<LONG>(0, rc.bottom - c.field_height), h, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kListId)),
-                             inst, nullptr);
+                             std::max<LONG>(0, rc.bottom - c.field_height), h,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kListId)), inst, nullptr);
   }
 }
 
@@ -280,8 +291,7 @@ LRESULT ForwardOwnerDraw(HWND h, UINT msg, LPARAM lp) {
       d->hwndItem = h;
       break;
     }
-    default:
-      break;
+    default: break;
   }
   return SendMessageA(GetParent(h), msg, id, lp);
 }
@@ -290,8 +300,10 @@ void ChildCommand(HWND h, Combo &c, WPARAM wp, LPARAM lp) {
   HWND from = reinterpret_cast<HWND>(lp);
   const int code = HIWORD(wp);
   if (from == c.edit) {
-    if (code == EN_CHANGE) Notify(h, CBN_EDITCHANGE);
-    else if (code == EN_UPDATE) Notify(h, CBN_EDITUPDATE);
+    if (code == EN_CHANGE)
+      Notify(h, CBN_EDITCHANGE);
+    else if (code == EN_UPDATE)
+      Notify(h, CBN_EDITUPDATE);
     else if (code == EN_SETFOCUS && !c.focus) {
       c.focus = true;
       Notify(h, CBN_SETFOCUS);
@@ -334,12 +346,8 @@ LRESULT CALLBACK ComboBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   Combo *c = StateOf<Combo>(h);
   if (!c && msg != WM_NCCREATE) return DefWindowProcA(h, msg, wp, lp);
   switch (msg) {
-    case WM_NCCREATE:
-      AttachState<Combo>(h);
-      return DefWindowProcA(h, msg, wp, lp);
-    case WM_CREATE:
-      Create(h, *c, *reinterpret_cast<const CREATESTRUCTA *>(lp));
-      return 0;
+    case WM_NCCREATE: AttachState<Combo>(h); return DefWindowProcA(h, msg, wp, lp);
+    case WM_CREATE: Create(h, *c, *reinterpret_cast<const CREATESTRUCTA *>(lp)); return 0;
     case WM_DESTROY:
       if (c->list && DropsDown(h)) {
         RemovePropA(c->list, kComboOfList);
@@ -347,13 +355,12 @@ LRESULT CALLBACK ComboBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       }
       c->list = nullptr;
       return 0;
-    case WM_NCDESTROY:
-      DetachState<Combo>(h);
-      return 0;
+    case WM_NCDESTROY: DetachState<Combo>(h); return 0;
     case WM_GETDLGCODE: {
       LRESULT code = DLGC_WANTARROWS | DLGC_WANTCHARS;
       const MSG *m = reinterpret_cast<const MSG *>(lp);
-      if (c->dropped && m && m->message == WM_KEYDOWN && (m->wParam == VK_RETURN || m->wParam == VK_ESCAPE)) code |= DLGC_WANTALLKEYS;
+      if (c->dropped && m && m->message == WM_KEYDOWN && (m->wParam == VK_RETURN || m->wParam == VK_ESCAPE))
+        code |= DLGC_WANTALLKEYS;
       return code;
     }
     case WM_PAINT: {
@@ -363,16 +370,14 @@ LRESULT CALLBACK ComboBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       if (!wp) EndPaint(h, &ps);
       return 0;
     }
-    case WM_ERASEBKGND:
-      return 1;
+    case WM_ERASEBKGND: return 1;
     case WM_SETFONT:
       c->font = reinterpret_cast<HFONT>(wp);
       if (c->edit) SendMessageA(c->edit, WM_SETFONT, wp, lp);
       if (c->list) SendMessageA(c->list, WM_SETFONT, wp, lp);
       if (LOWORD(lp)) InvalidateRect(h, nullptr, FALSE);
       return 0;
-    case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(c->font);
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(c->font);
     case WM_SETFOCUS:
       if (c->edit) {
         SetFocus(c->edit);
@@ -412,13 +417,14 @@ LRESULT CALLBACK ComboBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       if (DropsDown(h) && (!c->edit || p.x >= field.right - kButton)) Drop(h, *c, !c->dropped, true);
       return 0;
     }
-    case WM_COMMAND:
-      ChildCommand(h, *c, wp, lp);
-      return 0;
-    case WM_DRAWITEM: case WM_MEASUREITEM: case WM_COMPAREITEM: case WM_DELETEITEM:
-      return ForwardOwnerDraw(h, msg, lp);
-    case WM_CTLCOLOREDIT: case WM_CTLCOLORLISTBOX: case WM_CTLCOLORSTATIC:
-      return SendMessageA(GetParent(h), msg, wp, lp);
+    case WM_COMMAND: ChildCommand(h, *c, wp, lp); return 0;
+    case WM_DRAWITEM:
+    case WM_MEASUREITEM:
+    case WM_COMPAREITEM:
+    case WM_DELETEITEM: return ForwardOwnerDraw(h, msg, lp);
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORSTATIC: return SendMessageA(GetParent(h), msg, wp, lp);
     case WM_SETTEXT:
       if (c->edit) return SendMessageA(c->edit, msg, wp, lp);
       {
@@ -429,10 +435,12 @@ LRESULT CALLBACK ComboBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         return TRUE;
       }
     case WM_GETTEXT:
-    case WM_GETTEXTLENGTH:
-      return TextOfCombo(h, *c, msg, wp, lp);
-    case WM_CUT: case WM_COPY: case WM_PASTE: case WM_CLEAR: case WM_UNDO:
-      return c->edit ? SendMessageA(c->edit, msg, wp, lp) : 0;
+    case WM_GETTEXTLENGTH: return TextOfCombo(h, *c, msg, wp, lp);
+    case WM_CUT:
+    case WM_COPY:
+    case WM_PASTE:
+    case WM_CLEAR:
+    case WM_UNDO: return c->edit ? SendMessageA(c->edit, msg, wp, lp) : 0;
     case CB_ADDSTRING: return List(*c, LB_ADDSTRING, wp, lp);
     case CB_INSERTSTRING: return List(*c, LB_INSERTSTRING, wp, lp);
     case CB_DELETESTRING: return List(*c, LB_DELETESTRING, wp, lp);
@@ -444,8 +452,7 @@ LRESULT CALLBACK ComboBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case CB_FINDSTRINGEXACT: return List(*c, LB_FINDSTRINGEXACT, wp, lp);
     case CB_GETITEMDATA: return List(*c, LB_GETITEMDATA, wp, lp);
     case CB_SETITEMDATA: return List(*c, LB_SETITEMDATA, wp, lp);
-    case CB_GETITEMHEIGHT:
-      return static_cast<int>(wp) == -1 ? c->field_height - 6 : List(*c, LB_GETITEMHEIGHT, wp);
+    case CB_GETITEMHEIGHT: return static_cast<int>(wp) == -1 ? c->field_height - 6 : List(*c, LB_GETITEMHEIGHT, wp);
     case CB_SETITEMHEIGHT:
       if (static_cast<int>(wp) == -1) {
         c->field_height = LOWORD(lp) + 6;
@@ -468,11 +475,8 @@ LRESULT CALLBACK ComboBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       if (r >= 0) ShowSelection(h, *c);
       return r;
     }
-    case CB_SHOWDROPDOWN:
-      Drop(h, *c, wp != 0, true);
-      return TRUE;
-    case CB_GETDROPPEDSTATE:
-      return c->dropped;
+    case CB_SHOWDROPDOWN: Drop(h, *c, wp != 0, true); return TRUE;
+    case CB_GETDROPPEDSTATE: return c->dropped;
     case CB_GETDROPPEDCONTROLRECT: {
       if (!lp) return CB_ERR;
       RECT r;
@@ -490,15 +494,12 @@ LRESULT CALLBACK ComboBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       return SendMessageA(c->edit, EM_GETSEL, wp, lp);
     case CB_SETEDITSEL:
       if (!c->edit) return CB_ERR;
-      SendMessageA(c->edit, EM_SETSEL, static_cast<WPARAM>(static_cast<SHORT>(LOWORD(lp))), static_cast<SHORT>(HIWORD(lp)));
+      SendMessageA(c->edit, EM_SETSEL, static_cast<WPARAM>(static_cast<SHORT>(LOWORD(lp))),
+                   static_cast<SHORT>(HIWORD(lp)));
       return TRUE;
-    case CB_SETEXTENDEDUI:
-      c->extended_ui = wp != 0;
-      return CB_OKAY;
-    case CB_GETEXTENDEDUI:
-      return c->extended_ui;
-    default:
-      return DefWindowProcA(h, msg, wp, lp);
+    case CB_SETEXTENDEDUI: c->extended_ui = wp != 0; return CB_OKAY;
+    case CB_GETEXTENDEDUI: return c->extended_ui;
+    default: return DefWindowProcA(h, msg, wp, lp);
   }
 }
 

@@ -11,9 +11,7 @@
 #include "controls_internal.h"
 
 namespace qx::controls {
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 thread_local DWORD t_error = 0;
 
@@ -22,10 +20,10 @@ namespace {
 struct FileDialog {
   OPENFILENAMEA *ofn = nullptr;
   bool save = false;
-  std::string dir;                    // current directory of the dialog, without a trailing backslash
+  std::string dir;  // current directory of the dialog, without a trailing backslash
   std::vector<std::pair<std::string, std::string>> filters;  // description, patterns
   std::string pattern = "*.*";
-  std::string start_dir;              // the process's directory before the dialog
+  std::string start_dir;  // the process's directory before the dialog
   UINT fileok_msg = 0;
 };
 
@@ -61,7 +59,9 @@ bool Match(const char *pat, const char *name) {
       }
     }
     if (!*name) return false;
-    if (*pat != '?' && std::tolower(static_cast<unsigned char>(*pat)) != std::tolower(static_cast<unsigned char>(*name))) return false;
+    if (*pat != '?' &&
+        std::tolower(static_cast<unsigned char>(*pat)) != std::tolower(static_cast<unsigned char>(*name)))
+      return false;
     ++pat;
     ++name;
   }
@@ -150,10 +150,14 @@ bool Store(FileDialog &fd, const std::string &result, size_t file_offset) {
   o.nFileOffset = static_cast<WORD>(file_offset);
   const std::string name = result.substr(file_offset);
   const size_t dot = name.find_last_of('.');
-  o.nFileExtension = static_cast<WORD>(dot == std::string::npos || (o.Flags & OFN_ALLOWMULTISELECT && name.find(' ') != std::string::npos)
-                                           ? 0 : file_offset + dot + 1);
-  if (o.lpstrDefExt && dot != std::string::npos && Lower(name.substr(dot + 1)) != Lower(o.lpstrDefExt)) o.Flags |= OFN_EXTENSIONDIFFERENT;
-  else o.Flags &= ~static_cast<DWORD>(OFN_EXTENSIONDIFFERENT);
+  o.nFileExtension = static_cast<WORD>(dot == std::string::npos ||
+                                               (o.Flags & OFN_ALLOWMULTISELECT && name.find(' ') != std::string::npos)
+                                           ? 0
+                                           : file_offset + dot + 1);
+  if (o.lpstrDefExt && dot != std::string::npos && Lower(name.substr(dot + 1)) != Lower(o.lpstrDefExt))
+    o.Flags |= OFN_EXTENSIONDIFFERENT;
+  else
+    o.Flags &= ~static_cast<DWORD>(OFN_EXTENSIONDIFFERENT);
   if (o.lpstrFileTitle && o.nMaxFileTitle > 0) {
     const size_t n = std::min<size_t>(name.size(), o.nMaxFileTitle - 1);
     std::memcpy(o.lpstrFileTitle, name.data(), n);
@@ -166,13 +170,16 @@ bool Store(FileDialog &fd, const std::string &result, size_t file_offset) {
 bool HookAccepts(HWND dlg, FileDialog &fd) {
   if (!(fd.ofn->Flags & OFN_ENABLEHOOK) || !fd.ofn->lpfnHook) return true;
   SetWindowLongA(dlg, DWL_MSGRESULT, 0);
-  if (fd.ofn->lpfnHook(dlg, fd.fileok_msg, 0, reinterpret_cast<LPARAM>(fd.ofn)) && GetWindowLongA(dlg, DWL_MSGRESULT)) return false;
+  if (fd.ofn->lpfnHook(dlg, fd.fileok_msg, 0, reinterpret_cast<LPARAM>(fd.ofn)) && GetWindowLongA(dlg, DWL_MSGRESULT))
+    return false;
   return true;
 }
 
 void ReadOnlyBack(HWND dlg, FileDialog &fd) {
-  if (IsDlgButtonChecked(dlg, chx1) == BST_CHECKED) fd.ofn->Flags |= OFN_READONLY;
-  else fd.ofn->Flags &= ~static_cast<DWORD>(OFN_READONLY);
+  if (IsDlgButtonChecked(dlg, chx1) == BST_CHECKED)
+    fd.ofn->Flags |= OFN_READONLY;
+  else
+    fd.ofn->Flags &= ~static_cast<DWORD>(OFN_READONLY);
 }
 
 bool MultipleChosen(HWND dlg, FileDialog &fd) {
@@ -230,15 +237,18 @@ void Ok(HWND dlg, FileDialog &fd) {
   const std::string parent = slash == std::string::npos ? fd.dir : path.substr(0, slash == 2 ? 3 : slash);
   const DWORD flags = fd.ofn->Flags;
   if ((flags & (OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST)) && !IsDir(parent)) {
-    Ask(dlg, path + "\nPath does not exist.\nPlease verify the correct path was given.", MB_OK | MB_ICONEXCLAMATION, IDOK);
+    Ask(dlg, path + "\nPath does not exist.\nPlease verify the correct path was given.", MB_OK | MB_ICONEXCLAMATION,
+        IDOK);
     return;
   }
   if (!Exists(path)) {
     if (flags & OFN_FILEMUSTEXIST) {
-      Ask(dlg, path + "\nFile not found.\nPlease verify the correct filename was given.", MB_OK | MB_ICONEXCLAMATION, IDOK);
+      Ask(dlg, path + "\nFile not found.\nPlease verify the correct filename was given.", MB_OK | MB_ICONEXCLAMATION,
+          IDOK);
       return;
     }
-    if ((flags & OFN_CREATEPROMPT) && !Ask(dlg, path + "\nThis file does not exist.\nCreate the file?", MB_YESNO | MB_ICONQUESTION, IDYES))
+    if ((flags & OFN_CREATEPROMPT) &&
+        !Ask(dlg, path + "\nThis file does not exist.\nCreate the file?", MB_YESNO | MB_ICONQUESTION, IDYES))
       return;
   } else if (fd.save && (flags & OFN_OVERWRITEPROMPT)) {
     if (!Ask(dlg, path + " already exists.\nDo you want to replace it?", MB_YESNO | MB_ICONEXCLAMATION, IDYES)) return;
@@ -263,7 +273,8 @@ void FilterChosen(HWND dlg, FileDialog &fd) {
 
 void Init(HWND dlg, FileDialog &fd) {
   OPENFILENAMEA &o = *fd.ofn;
-  for (const auto &f : fd.filters) SendDlgItemMessageA(dlg, cmb1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(f.first.c_str()));
+  for (const auto &f : fd.filters)
+    SendDlgItemMessageA(dlg, cmb1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(f.first.c_str()));
   if (!fd.filters.empty()) {
     const size_t index = o.nFilterIndex >= 1 && o.nFilterIndex <= fd.filters.size() ? o.nFilterIndex - 1 : 0;
     SendDlgItemMessageA(dlg, cmb1, CB_SETCURSEL, index, 0);
@@ -271,7 +282,8 @@ void Init(HWND dlg, FileDialog &fd) {
   }
   for (char d = 'a'; d <= 'z'; ++d) {
     const char root[] = {static_cast<char>(std::toupper(d)), ':', '\\', 0};
-    if (IsDir(root)) SendDlgItemMessageA(dlg, cmb2, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>((std::string(1, d) + ":").c_str()));
+    if (IsDir(root))
+      SendDlgItemMessageA(dlg, cmb2, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>((std::string(1, d) + ":").c_str()));
   }
   std::string initial = o.lpstrFile ? std::string(o.lpstrFile, strnlen(o.lpstrFile, o.nMaxFile)) : "";
   if (HasWildcard(initial)) {
@@ -300,13 +312,15 @@ INT_PTR CALLBACK FileProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
     if (fd->ofn->lpfnHook(dlg, msg, wp, hook_lp) && msg != WM_INITDIALOG) return TRUE;
   }
   switch (msg) {
-    case WM_INITDIALOG:
-      return TRUE;
+    case WM_INITDIALOG: return TRUE;
     case WM_COMMAND: {
       const int id = LOWORD(wp), code = HIWORD(wp);
-      if (id == IDOK) Ok(dlg, *fd);
-      else if (id == IDCANCEL) EndDialog(dlg, IDCANCEL);
-      else if (id == cmb1 && code == CBN_SELCHANGE) FilterChosen(dlg, *fd);
+      if (id == IDOK)
+        Ok(dlg, *fd);
+      else if (id == IDCANCEL)
+        EndDialog(dlg, IDCANCEL);
+      else if (id == cmb1 && code == CBN_SELCHANGE)
+        FilterChosen(dlg, *fd);
       else if (id == lst1 && code == LBN_SELCHANGE) {
         const int n = static_cast<int>(SendDlgItemMessageA(dlg, lst1, LB_GETSELCOUNT, 0, 0));
         const int i = static_cast<int>(SendDlgItemMessageA(dlg, lst1, LB_GETCARETINDEX, 0, 0));
@@ -320,7 +334,8 @@ INT_PTR CALLBACK FileProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
       } else if (id == lst2 && code == LBN_DBLCLK) {
         const int i = static_cast<int>(SendDlgItemMessageA(dlg, lst2, LB_GETCURSEL, 0, 0));
         char name[MAX_PATH] = {};
-        if (i >= 0 && SendDlgItemMessageA(dlg, lst2, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(name)) > 2) {
+        if (i >= 0 &&
+            SendDlgItemMessageA(dlg, lst2, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(name)) > 2) {
           std::string d = name;
           ChangeDir(dlg, *fd, d.substr(1, d.size() - 2));
         }
@@ -331,28 +346,32 @@ INT_PTR CALLBACK FileProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
       }
       return TRUE;
     }
-    case WM_DESTROY:
-      RemovePropA(dlg, "QxFileDialog");
-      return FALSE;
-    default:
-      return FALSE;
+    case WM_DESTROY: RemovePropA(dlg, "QxFileDialog"); return FALSE;
+    default: return FALSE;
   }
 }
 
 const QX_DIALOG_ITEM kOpenItems[] = {
     QX_LTEXT("File &Name:", stc3, 6, 6, 76, 9),
-    QX_CONTROL("", edt1, "Edit", ES_AUTOHSCROLL | ES_LOWERCASE | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP, 6, 16, 90, 12),
-    QX_CONTROL("", lst1, "ListBox", LBS_SORT | LBS_NOTIFY | LBS_DISABLENOSCROLL | WS_VSCROLL | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP,
-               6, 32, 90, 68),
+    QX_CONTROL("", edt1, "Edit", ES_AUTOHSCROLL | ES_LOWERCASE | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP, 6, 16,
+               90, 12),
+    QX_CONTROL(
+        "", lst1, "ListBox",
+        LBS_SORT | LBS_NOTIFY | LBS_DISABLENOSCROLL | WS_VSCROLL | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP, 6,
+        32, 90, 68),
     QX_LTEXT("&Directories:", -1, 110, 6, 92, 9),
     QX_LTEXT("", stc1, 110, 18, 92, 9),
-    QX_CONTROL("", lst2, "ListBox", LBS_SORT | LBS_NOTIFY | LBS_DISABLENOSCROLL | WS_VSCROLL | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP,
-               110, 32, 92, 68),
+    QX_CONTROL(
+        "", lst2, "ListBox",
+        LBS_SORT | LBS_NOTIFY | LBS_DISABLENOSCROLL | WS_VSCROLL | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP, 110,
+        32, 92, 68),
     QX_LTEXT("List Files of &Type:", stc2, 6, 104, 90, 9),
-    QX_CONTROL("", cmb1, "ComboBox", CBS_DROPDOWNLIST | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP, 6, 114, 90, 96),
+    QX_CONTROL("", cmb1, "ComboBox", CBS_DROPDOWNLIST | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP, 6,
+               114, 90, 96),
     QX_LTEXT("Dri&ves:", -1, 110, 104, 92, 9),
-    QX_CONTROL("", cmb2, "ComboBox", CBS_DROPDOWNLIST | CBS_SORT | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP, 110, 114,
-               92, 68),
+    QX_CONTROL("", cmb2, "ComboBox",
+               CBS_DROPDOWNLIST | CBS_SORT | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP, 110, 114, 92,
+               68),
     QX_DEFPUSHBUTTON("OK", IDOK, 208, 6, 50, 14),
     QX_PUSHBUTTON("Cancel", IDCANCEL, 208, 24, 50, 14),
     QX_CONTROL("&Read Only", chx1, "Button", BS_AUTOCHECKBOX | WS_CHILD | WS_VISIBLE | WS_TABSTOP, 208, 68, 50, 12),
@@ -398,7 +417,8 @@ BOOL Run(OPENFILENAMEA *ofn, bool save) {
     if (it.id == stc2 && save) it.text = "Save File as &Type:";
   }
   tmpl.items = items.data();
-  const INT_PTR r = DialogBoxIndirectParamA(ofn->hInstance, &tmpl, ofn->hwndOwner, FileProc, reinterpret_cast<LPARAM>(&fd));
+  const INT_PTR r =
+      DialogBoxIndirectParamA(ofn->hInstance, &tmpl, ofn->hwndOwner, FileProc, reinterpret_cast<LPARAM>(&fd));
   if (r == -1 && !t_error) SetError(CDERR_DIALOGFAILURE);
   if (ofn->Flags & OFN_NOCHANGEDIR) SetCurrentDirectoryA(fd.start_dir.c_str());
   return r == IDOK;

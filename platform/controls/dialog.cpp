@@ -143,12 +143,19 @@ bool Mnemonic(HWND dlg, HWND focus, char ch) {
 // Messages whose dialog-procedure return value is the message's result.
 bool ReturnsDirectly(UINT msg) {
   switch (msg) {
-    case WM_CTLCOLORMSGBOX: case WM_CTLCOLOREDIT: case WM_CTLCOLORLISTBOX: case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG: case WM_CTLCOLORSCROLLBAR: case WM_CTLCOLORSTATIC: case WM_COMPAREITEM:
-    case WM_VKEYTOITEM: case WM_CHARTOITEM: case WM_QUERYDRAGICON: case WM_INITDIALOG:
-      return true;
-    default:
-      return false;
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+    case WM_COMPAREITEM:
+    case WM_VKEYTOITEM:
+    case WM_CHARTOITEM:
+    case WM_QUERYDRAGICON:
+    case WM_INITDIALOG: return true;
+    default: return false;
   }
 }
 
@@ -164,11 +171,11 @@ LRESULT DefaultDialog(HWND h, UINT msg, WPARAM wp, LPARAM lp, Dialog *d) {
     }
     case WM_CLOSE: {
       HWND cancel = GetDlgItem(h, IDCANCEL);
-      if (!cancel || IsWindowEnabled(cancel)) PostMessageA(h, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
+      if (!cancel || IsWindowEnabled(cancel))
+        PostMessageA(h, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
       return 0;
     }
-    case WM_GETFONT:
-      return d ? reinterpret_cast<LRESULT>(d->font) : 0;
+    case WM_GETFONT: return d ? reinterpret_cast<LRESULT>(d->font) : 0;
     case DM_GETDEFID: {
       const int id = d ? FindDefaultId(h, *d) : 0;
       return id ? MAKELONG(id, DC_HASDEFID) : 0;
@@ -185,8 +192,10 @@ LRESULT DefaultDialog(HWND h, UINT msg, WPARAM wp, LPARAM lp, Dialog *d) {
       return 0;
     }
     case WM_SETFOCUS:
-      if (d && d->last_focus && IsChild(h, d->last_focus)) SetFocus(d->last_focus);
-      else if (HWND first = GetNextDlgTabItem(h, nullptr, FALSE)) FocusControl(h, first, true);
+      if (d && d->last_focus && IsChild(h, d->last_focus))
+        SetFocus(d->last_focus);
+      else if (HWND first = GetNextDlgTabItem(h, nullptr, FALSE))
+        FocusControl(h, first, true);
       return 0;
     case WM_ACTIVATE:
       if (LOWORD(wp) == WA_INACTIVE) {
@@ -198,8 +207,7 @@ LRESULT DefaultDialog(HWND h, UINT msg, WPARAM wp, LPARAM lp, Dialog *d) {
         SetFocus(first);
       }
       return 0;
-    default:
-      return DefWindowProcA(h, msg, wp, lp);
+    default: return DefWindowProcA(h, msg, wp, lp);
   }
 }
 
@@ -288,8 +296,8 @@ HWND CreateFromTemplate(HINSTANCE inst, const QX_DIALOG *t, HWND owner, DLGPROC 
   for (UINT i = 0; i < t->itemCount; ++i) {
     const QX_DIALOG_ITEM &it = t->items[i];
     const RECT cr = ToPixels(d->units, it.x, it.y, it.cx, it.cy);
-    HWND c = CreateWindowExA(it.exStyle | WS_EX_NOPARENTNOTIFY, it.className, it.text ? it.text : "", it.style | WS_CHILD,
-                             cr.left, cr.top, cr.right - cr.left, cr.bottom - cr.top, dlg,
+    HWND c = CreateWindowExA(it.exStyle | WS_EX_NOPARENTNOTIFY, it.className, it.text ? it.text : "",
+                             it.style | WS_CHILD, cr.left, cr.top, cr.right - cr.left, cr.bottom - cr.top, dlg,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(it.id)), inst, nullptr);
     if (!c) {
       if (style & DS_NOFAILCREATE) continue;
@@ -446,7 +454,10 @@ BOOL WINAPI IsDialogMessageA(HWND dlg, LPMSG m) {
           if (next) FocusControl(dlg, next, true);
           return TRUE;
         }
-        case VK_LEFT: case VK_UP: case VK_RIGHT: case VK_DOWN: {
+        case VK_LEFT:
+        case VK_UP:
+        case VK_RIGHT:
+        case VK_DOWN: {
           if (code & DLGC_WANTARROWS) return dispatch();
           const bool back = m->wParam == VK_LEFT || m->wParam == VK_UP;
           HWND next = GetNextDlgGroupItem(dlg, focus, back);
@@ -474,8 +485,7 @@ BOOL WINAPI IsDialogMessageA(HWND dlg, LPMSG m) {
           if (!cancel || IsWindowEnabled(cancel)) Command(dlg, IDCANCEL, cancel);
           return TRUE;
         }
-        default:
-          return dispatch();
+        default: return dispatch();
       }
     }
     case WM_CHAR: {
@@ -491,8 +501,7 @@ BOOL WINAPI IsDialogMessageA(HWND dlg, LPMSG m) {
     case WM_SYSCHAR:
       if (Mnemonic(dlg, focus, static_cast<char>(m->wParam))) return TRUE;
       return dispatch();
-    default:
-      return dispatch();
+    default: return dispatch();
   }
 }
 
@@ -545,8 +554,10 @@ UINT WINAPI GetDlgItemTextA(HWND dlg, int id, LPSTR buf, int max) {
 
 BOOL WINAPI SetDlgItemInt(HWND dlg, int id, UINT value, BOOL is_signed) {
   char buf[16];
-  if (is_signed) std::snprintf(buf, sizeof buf, "%d", static_cast<int>(value));
-  else std::snprintf(buf, sizeof buf, "%u", value);
+  if (is_signed)
+    std::snprintf(buf, sizeof buf, "%d", static_cast<int>(value));
+  else
+    std::snprintf(buf, sizeof buf, "%u", value);
   return SetDlgItemTextA(dlg, id, buf);
 }
 

@@ -34,7 +34,7 @@ struct Edit {
   int first_line = 0;  // multi-line: first visible line
   int xoffset = 0;     // pixels scrolled to the left
   bool focus = false, captured = false;
-  RECT format{};       // EM_SETRECT; empty: client area less margins
+  RECT format{};  // EM_SETRECT; empty: client area less margins
   std::vector<INT> tabs;
   std::vector<Line> lines;
   int line_height = 16;
@@ -184,8 +184,13 @@ void UpdateCaret(HWND h, Edit &e) {
 // The window's own vertical scroll bar follows the first visible line.
 void SyncScrollBar(HWND h, const Edit &e) {
   if (!Multi(h) || !(Style(h) & WS_VSCROLL)) return;
-  SCROLLINFO si{sizeof si, SIF_RANGE | SIF_PAGE | SIF_POS, 0, std::max(0, static_cast<int>(e.lines.size()) - 1),
-                static_cast<UINT>(VisibleLines(h, e)), e.first_line, 0};
+  SCROLLINFO si{sizeof si,
+                SIF_RANGE | SIF_PAGE | SIF_POS,
+                0,
+                std::max(0, static_cast<int>(e.lines.size()) - 1),
+                static_cast<UINT>(VisibleLines(h, e)),
+                e.first_line,
+                0};
   SetScrollInfo(h, SB_VERT, &si, TRUE);
 }
 
@@ -361,9 +366,7 @@ void Undo(HWND h, Edit &e) {
 
 // ---- keyboard and mouse ----
 
-void MoveCaret(HWND h, Edit &e, size_t to, bool extend) {
-  SetSel(h, e, extend ? e.anchor : to, to);
-}
+void MoveCaret(HWND h, Edit &e, size_t to, bool extend) { SetSel(h, e, extend ? e.anchor : to, to); }
 
 void KeyDown(HWND h, Edit &e, WPARAM key) {
   const bool shift = GetKeyState(VK_SHIFT) < 0, ctrl = GetKeyState(VK_CONTROL) < 0;
@@ -376,10 +379,8 @@ void KeyDown(HWND h, Edit &e, WPARAM key) {
     case VK_RIGHT:
       if (!shift && SelStart(e) != SelEnd(e) && !ctrl) return MoveCaret(h, e, SelEnd(e), false);
       return MoveCaret(h, e, ctrl ? WordRight(e, e.caret) : Next(e, e.caret), shift);
-    case VK_HOME:
-      return MoveCaret(h, e, ctrl ? 0 : l.start, shift);
-    case VK_END:
-      return MoveCaret(h, e, ctrl ? e.text.size() : l.start + l.len, shift);
+    case VK_HOME: return MoveCaret(h, e, ctrl ? 0 : l.start, shift);
+    case VK_END: return MoveCaret(h, e, ctrl ? e.text.size() : l.start + l.len, shift);
     case VK_UP:
     case VK_DOWN:
     case VK_PRIOR:
@@ -410,11 +411,12 @@ void KeyDown(HWND h, Edit &e, WPARAM key) {
       ReplaceSel(h, e, "", true);
       return;
     case VK_INSERT:
-      if (ctrl) CopySel(h, e);
-      else if (shift) Paste(h, e);
+      if (ctrl)
+        CopySel(h, e);
+      else if (shift)
+        Paste(h, e);
       return;
-    default:
-      return;
+    default: return;
   }
 }
 
@@ -422,11 +424,16 @@ void Char(HWND h, Edit &e, WPARAM wp) {
   const unsigned char c = static_cast<unsigned char>(wp);
   const bool readonly = (Style(h) & ES_READONLY) != 0;
   switch (c) {
-    case 3: CopySel(h, e); return;                     // Ctrl+C
-    case 24: CopySel(h, e); ClearSel(h, e); return;    // Ctrl+X
-    case 22: Paste(h, e); return;                      // Ctrl+V
-    case 26: if (!readonly) Undo(h, e); return;        // Ctrl+Z
-    case 8:                                            // Backspace
+    case 3: CopySel(h, e); return;  // Ctrl+C
+    case 24:
+      CopySel(h, e);
+      ClearSel(h, e);
+      return;                      // Ctrl+X
+    case 22: Paste(h, e); return;  // Ctrl+V
+    case 26:
+      if (!readonly) Undo(h, e);
+      return;  // Ctrl+Z
+    case 8:    // Backspace
       if (readonly) return;
       if (SelStart(e) == SelEnd(e)) {
         if (e.caret == 0) return;
@@ -479,9 +486,11 @@ void Paint(HWND h, HDC dc, Edit &e) {
     const POINT p = PosOf(h, e, l.start);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, text_color);
-    if (Multi(h)) TabbedTextOutA(dc, p.x, p.y, shown.data() + l.start, static_cast<int>(l.len), static_cast<int>(e.tabs.size()),
-                                 e.tabs.empty() ? nullptr : e.tabs.data(), p.x);
-    else TextOutA(dc, p.x, p.y, shown.data() + l.start, static_cast<int>(l.len));
+    if (Multi(h))
+      TabbedTextOutA(dc, p.x, p.y, shown.data() + l.start, static_cast<int>(l.len), static_cast<int>(e.tabs.size()),
+                     e.tabs.empty() ? nullptr : e.tabs.data(), p.x);
+    else
+      TextOutA(dc, p.x, p.y, shown.data() + l.start, static_cast<int>(l.len));
     const size_t s = std::max(SelStart(e), l.start), t = std::min(SelEnd(e), l.start + l.len);
     if (show_sel && s < t) {
       const POINT a = PosOf(h, e, s), b = PosOf(h, e, t);
@@ -554,9 +563,7 @@ LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       Relayout(h, *e);
       return TRUE;
     }
-    case WM_NCDESTROY:
-      DetachState<Edit>(h);
-      return 0;
+    case WM_NCDESTROY: DetachState<Edit>(h); return 0;
     case WM_SIZE:
       Relayout(h, *e);
       InvalidateRect(h, nullptr, FALSE);
@@ -575,8 +582,7 @@ LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       if (!wp) EndPaint(h, &ps);
       return 0;
     }
-    case WM_ERASEBKGND:
-      return 1;
+    case WM_ERASEBKGND: return 1;
     case WM_SETFOCUS:
       e->focus = true;
       CreateCaret(h, nullptr, 1, e->line_height);
@@ -592,16 +598,13 @@ LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       InvalidateRect(h, nullptr, FALSE);
       NotifyParent(h, EN_KILLFOCUS);
       return 0;
-    case WM_ENABLE:
-      InvalidateRect(h, nullptr, FALSE);
-      return 0;
+    case WM_ENABLE: InvalidateRect(h, nullptr, FALSE); return 0;
     case WM_SETFONT:
       e->font = reinterpret_cast<HFONT>(wp);
       Relayout(h, *e);
       if (LOWORD(lp)) InvalidateRect(h, nullptr, FALSE);
       return 0;
-    case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(e->font);
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(e->font);
     case WM_SETTEXT: {
       const char *t = reinterpret_cast<const char *>(lp);
       e->text = Filter(h, t ? t : "");
@@ -622,14 +625,9 @@ LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       buf[n] = '\0';
       return static_cast<LRESULT>(n);
     }
-    case WM_GETTEXTLENGTH:
-      return static_cast<LRESULT>(e->text.size());
-    case WM_KEYDOWN:
-      KeyDown(h, *e, wp);
-      return 0;
-    case WM_CHAR:
-      Char(h, *e, wp);
-      return 0;
+    case WM_GETTEXTLENGTH: return static_cast<LRESULT>(e->text.size());
+    case WM_KEYDOWN: KeyDown(h, *e, wp); return 0;
+    case WM_CHAR: Char(h, *e, wp); return 0;
     case WM_LBUTTONDOWN: {
       SetFocus(h);
       SetCapture(h);
@@ -662,22 +660,15 @@ LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       CopySel(h, *e);
       ClearSel(h, *e);
       return 0;
-    case WM_COPY:
-      CopySel(h, *e);
-      return 0;
-    case WM_PASTE:
-      Paste(h, *e);
-      return 0;
-    case WM_CLEAR:
-      ClearSel(h, *e);
-      return 0;
+    case WM_COPY: CopySel(h, *e); return 0;
+    case WM_PASTE: Paste(h, *e); return 0;
+    case WM_CLEAR: ClearSel(h, *e); return 0;
     case WM_UNDO:
     case EM_UNDO:
       if (!e->can_undo) return FALSE;
       Undo(h, *e);
       return TRUE;
-    case EM_CANUNDO:
-      return e->can_undo;
+    case EM_CANUNDO: return e->can_undo;
     case EM_EMPTYUNDOBUFFER:
       e->can_undo = false;
       e->undo_text.clear();
@@ -703,26 +694,24 @@ LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       ReplaceSel(h, *e, t ? t : "", wp != 0);
       return 0;
     }
-    case EM_GETLINE:
-      return GetLine(*e, wp, lp);
-    case EM_GETLINECOUNT:
-      return static_cast<LRESULT>(e->lines.size());
-    case EM_LINEINDEX:
-      return LineIndex(*e, wp);
-    case EM_LINELENGTH:
-      return LineLength(*e, wp);
+    case EM_GETLINE: return GetLine(*e, wp, lp);
+    case EM_GETLINECOUNT: return static_cast<LRESULT>(e->lines.size());
+    case EM_LINEINDEX: return LineIndex(*e, wp);
+    case EM_LINELENGTH: return LineLength(*e, wp);
     case EM_LINEFROMCHAR: {
       if (static_cast<int>(wp) == -1) return LineOf(*e, SelStart(*e));
       return LineOf(*e, std::min<size_t>(wp, e->text.size()));
     }
-    case EM_GETFIRSTVISIBLELINE:
-      return Multi(h) ? e->first_line : 0;
-    case EM_LINESCROLL:
-      return LineScroll(h, *e, static_cast<int>(wp), static_cast<int>(lp));
+    case EM_GETFIRSTVISIBLELINE: return Multi(h) ? e->first_line : 0;
+    case EM_LINESCROLL: return LineScroll(h, *e, static_cast<int>(wp), static_cast<int>(lp));
     case EM_SCROLL: {
       if (!Multi(h)) return FALSE;
       const int page = VisibleLines(h, *e);
-      const int by = wp == SB_LINEUP ? -1 : wp == SB_LINEDOWN ? 1 : wp == SB_PAGEUP ? -page : wp == SB_PAGEDOWN ? page : 0;
+      const int by = wp == SB_LINEUP     ? -1
+                     : wp == SB_LINEDOWN ? 1
+                     : wp == SB_PAGEUP   ? -page
+                     : wp == SB_PAGEDOWN ? page
+                                         : 0;
       const int old = e->first_line;
       LineScroll(h, *e, 0, by);
       return MAKELONG(e->first_line - old, TRUE);
@@ -743,26 +732,17 @@ LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       }
       return 0;
     }
-    case EM_SCROLLCARET:
-      ScrollToCaret(h, *e);
-      return TRUE;
-    case EM_GETMODIFY:
-      return e->modified;
-    case EM_SETMODIFY:
-      e->modified = wp != 0;
-      return 0;
-    case EM_LIMITTEXT:
-      e->limit = wp == 0 ? kMaxLimit : std::min<size_t>(wp, kMaxLimit);
-      return 0;
-    case EM_GETLIMITTEXT:
-      return static_cast<LRESULT>(e->limit);
+    case EM_SCROLLCARET: ScrollToCaret(h, *e); return TRUE;
+    case EM_GETMODIFY: return e->modified;
+    case EM_SETMODIFY: e->modified = wp != 0; return 0;
+    case EM_LIMITTEXT: e->limit = wp == 0 ? kMaxLimit : std::min<size_t>(wp, kMaxLimit); return 0;
+    case EM_GETLIMITTEXT: return static_cast<LRESULT>(e->limit);
     case EM_SETPASSWORDCHAR:
       if (Multi(h)) return 0;
       e->password = static_cast<char>(wp);
       InvalidateRect(h, nullptr, FALSE);
       return 0;
-    case EM_GETPASSWORDCHAR:
-      return static_cast<unsigned char>(e->password);
+    case EM_GETPASSWORDCHAR: return static_cast<unsigned char>(e->password);
     case EM_SETREADONLY: {
       LONG style = GetWindowLongA(h, GWL_STYLE);
       SetWindowLongA(h, GWL_STYLE, wp ? (style | ES_READONLY) : (style & ~ES_READONLY));
@@ -773,7 +753,8 @@ LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       e->tabs.clear();
       const INT *stops = reinterpret_cast<const INT *>(lp);
       const int base = FontUnits(e->font).cx;
-      if (wp == 1 && stops) e->tabs.push_back(stops[0] * base / 4);
+      if (wp == 1 && stops)
+        e->tabs.push_back(stops[0] * base / 4);
       else if (stops)
         for (WPARAM i = 0; i < wp && i < 256; ++i) e->tabs.push_back(stops[i] * base / 4);
       Relayout(h, *e);
@@ -785,15 +766,15 @@ LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case EM_SETRECT:
     case EM_SETRECTNP:
-      if (lp) e->format = *reinterpret_cast<const RECT *>(lp);
-      else SetRectEmpty(&e->format);
+      if (lp)
+        e->format = *reinterpret_cast<const RECT *>(lp);
+      else
+        SetRectEmpty(&e->format);
       Relayout(h, *e);
       if (msg == EM_SETRECT) InvalidateRect(h, nullptr, FALSE);
       return 0;
-    case EM_FMTLINES:
-      return wp;  // soft line breaks are never put into the text
-    default:
-      return DefWindowProcA(h, msg, wp, lp);
+    case EM_FMTLINES: return wp;  // soft line breaks are never put into the text
+    default: return DefWindowProcA(h, msg, wp, lp);
   }
 }
 

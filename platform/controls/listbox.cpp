@@ -22,13 +22,13 @@ struct Item {
 
 struct ListBox {
   std::vector<Item> items;
-  int top = 0;        // first visible item
-  int caret = 0;      // the focus item
-  int anchor = 0;     // where an extended selection starts
-  int current = -1;   // the selection of a single-selection list
+  int top = 0;       // first visible item
+  int caret = 0;     // the focus item
+  int anchor = 0;    // where an extended selection starts
+  int current = -1;  // the selection of a single-selection list
   HFONT font = nullptr;
   int item_height = 16;
-  int extent = 0;     // LB_SETHORIZONTALEXTENT
+  int extent = 0;  // LB_SETHORIZONTALEXTENT
   int xoffset = 0;
   std::vector<INT> tabs;
   bool focus = false, captured = false;
@@ -122,14 +122,21 @@ int VisibleCount(HWND h, const ListBox &l) {
 
 void UpdateScroll(HWND h, ListBox &l) {
   if (Style(h) & WS_VSCROLL) {
-    SCROLLINFO si{sizeof si, SIF_RANGE | SIF_PAGE | SIF_POS, 0, std::max(0, Count(l) - 1),
-                  static_cast<UINT>(VisibleCount(h, l)), l.top, 0};
+    SCROLLINFO si{sizeof si,
+                  SIF_RANGE | SIF_PAGE | SIF_POS,
+                  0,
+                  std::max(0, Count(l) - 1),
+                  static_cast<UINT>(VisibleCount(h, l)),
+                  l.top,
+                  0};
     if (Style(h) & LBS_DISABLENOSCROLL) si.fMask |= SIF_DISABLENOSCROLL;
     SetScrollInfo(h, SB_VERT, &si, TRUE);
   }
   if ((Style(h) & WS_HSCROLL) && l.extent > 0) {
     const RECT in = Inner(h);
-    SCROLLINFO si{sizeof si, SIF_RANGE | SIF_PAGE | SIF_POS, 0, l.extent - 1, static_cast<UINT>(in.right - in.left), l.xoffset, 0};
+    SCROLLINFO si{
+        sizeof si, SIF_RANGE | SIF_PAGE | SIF_POS, 0, l.extent - 1, static_cast<UINT>(in.right - in.left), l.xoffset,
+        0};
     SetScrollInfo(h, SB_HORZ, &si, TRUE);
   }
 }
@@ -176,8 +183,10 @@ int Insert(HWND h, ListBox &l, int index, LPARAM lp) {
       int lo = 0, hi = Count(l);
       while (lo < hi) {  // after the items that compare equal, so equal items keep their order
         const int mid = (lo + hi) / 2;
-        if (Compare(h, l, it, mid) < 0) hi = mid;
-        else lo = mid + 1;
+        if (Compare(h, l, it, mid) < 0)
+          hi = mid;
+        else
+          lo = mid + 1;
       }
       index = lo;
     }
@@ -210,8 +219,10 @@ LRESULT Delete(HWND h, ListBox &l, WPARAM wp) {
   const int i = static_cast<int>(wp);
   SendDelete(h, l, i);
   l.items.erase(l.items.begin() + i);
-  if (l.current == i) l.current = -1;
-  else if (l.current > i) --l.current;
+  if (l.current == i)
+    l.current = -1;
+  else if (l.current > i)
+    --l.current;
   if (l.caret > i || l.caret >= Count(l)) l.caret = std::max(0, l.caret - 1);
   if (l.anchor > i || l.anchor >= Count(l)) l.anchor = std::max(0, l.anchor - 1);
   SetTop(h, l, l.top);
@@ -399,15 +410,15 @@ void KeyDown(HWND h, ListBox &l, WPARAM key) {
     case VK_SPACE:
       if (Multiple(h)) UserSelect(h, l, l.caret, shift, Extended(h) ? true : ctrl, true);
       return;
-    case VK_LEFT: case VK_RIGHT: {
+    case VK_LEFT:
+    case VK_RIGHT: {
       if (!(Style(h) & WS_HSCROLL) || l.extent <= 0) return;
       l.xoffset = std::clamp(l.xoffset + (key == VK_LEFT ? -8 : 8), 0, std::max(0, l.extent - 1));
       UpdateScroll(h, l);
       Redraw(h);
       return;
     }
-    default:
-      return;
+    default: return;
   }
   to = std::clamp(to, 0, Count(l) - 1);
   if (Multiple(h) && !Extended(h)) {
@@ -459,7 +470,8 @@ void Scroll(HWND h, ListBox &l, WPARAM wp) {
     case SB_PAGEDOWN: SetTop(h, l, l.top + page); break;
     case SB_TOP: SetTop(h, l, 0); break;
     case SB_BOTTOM: SetTop(h, l, Count(l)); break;
-    case SB_THUMBTRACK: case SB_THUMBPOSITION: SetTop(h, l, static_cast<SHORT>(HIWORD(wp))); break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION: SetTop(h, l, static_cast<SHORT>(HIWORD(wp))); break;
     default: break;
   }
 }
@@ -493,11 +505,8 @@ LRESULT CALLBACK ListBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       Reset(h, *l);
       DetachState<ListBox>(h);
       return 0;
-    case WM_SIZE:
-      SetTop(h, *l, l->top);
-      return 0;
-    case WM_GETDLGCODE:
-      return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    case WM_SIZE: SetTop(h, *l, l->top); return 0;
+    case WM_GETDLGCODE: return DLGC_WANTARROWS | DLGC_WANTCHARS;
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = wp ? reinterpret_cast<HDC>(wp) : BeginPaint(h, &ps);
@@ -505,8 +514,7 @@ LRESULT CALLBACK ListBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       if (!wp) EndPaint(h, &ps);
       return 0;
     }
-    case WM_ERASEBKGND:
-      return 1;
+    case WM_ERASEBKGND: return 1;
     case WM_SETFONT: {
       l->font = reinterpret_cast<HFONT>(wp);
       if (!OwnerDraw(h)) l->item_height = FontUnits(l->font).cy;
@@ -514,8 +522,7 @@ LRESULT CALLBACK ListBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       if (LOWORD(lp)) Redraw(h);
       return 0;
     }
-    case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(l->font);
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(l->font);
     case WM_SETFOCUS:
       l->focus = true;
       Redraw(h);
@@ -526,23 +533,16 @@ LRESULT CALLBACK ListBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       Redraw(h);
       NotifyIf(h, LBN_KILLFOCUS);
       return 0;
-    case WM_ENABLE:
-      Redraw(h);
-      return 0;
-    case WM_KEYDOWN:
-      KeyDown(h, *l, wp);
-      return 0;
-    case WM_CHAR:
-      Char(h, *l, wp);
-      return 0;
-    case WM_VSCROLL:
-      Scroll(h, *l, wp);
-      return 0;
+    case WM_ENABLE: Redraw(h); return 0;
+    case WM_KEYDOWN: KeyDown(h, *l, wp); return 0;
+    case WM_CHAR: Char(h, *l, wp); return 0;
+    case WM_VSCROLL: Scroll(h, *l, wp); return 0;
     case WM_HSCROLL: {
       const int step = LOWORD(wp) == SB_LINELEFT ? -8 : LOWORD(wp) == SB_LINERIGHT ? 8 : 0;
-      l->xoffset = std::clamp(LOWORD(wp) == SB_THUMBTRACK || LOWORD(wp) == SB_THUMBPOSITION ? static_cast<SHORT>(HIWORD(wp))
-                                                                                             : l->xoffset + step,
-                              0, std::max(0, l->extent - 1));
+      l->xoffset =
+          std::clamp(LOWORD(wp) == SB_THUMBTRACK || LOWORD(wp) == SB_THUMBPOSITION ? static_cast<SHORT>(HIWORD(wp))
+                                                                                   : l->xoffset + step,
+                     0, std::max(0, l->extent - 1));
       UpdateScroll(h, *l);
       Redraw(h);
       return 0;
@@ -568,27 +568,17 @@ LRESULT CALLBACK ListBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         ReleaseCapture();
       }
       return 0;
-    case WM_LBUTTONDBLCLK:
-      NotifyIf(h, LBN_DBLCLK);
-      return 0;
-    case LB_ADDSTRING:
-      return Insert(h, *l, -1, lp);
-    case LB_INSERTSTRING:
-      return Insert(h, *l, static_cast<int>(wp) < 0 ? Count(*l) : static_cast<int>(wp), lp);
-    case LB_DELETESTRING:
-      return Delete(h, *l, wp);
-    case LB_RESETCONTENT:
-      Reset(h, *l);
-      return 0;
-    case LB_GETCOUNT:
-      return Count(*l);
-    case LB_GETTEXT:
-      return GetText(h, *l, wp, lp);
+    case WM_LBUTTONDBLCLK: NotifyIf(h, LBN_DBLCLK); return 0;
+    case LB_ADDSTRING: return Insert(h, *l, -1, lp);
+    case LB_INSERTSTRING: return Insert(h, *l, static_cast<int>(wp) < 0 ? Count(*l) : static_cast<int>(wp), lp);
+    case LB_DELETESTRING: return Delete(h, *l, wp);
+    case LB_RESETCONTENT: Reset(h, *l); return 0;
+    case LB_GETCOUNT: return Count(*l);
+    case LB_GETTEXT: return GetText(h, *l, wp, lp);
     case LB_GETTEXTLEN:
       if (!Valid(*l, wp)) return LB_ERR;
       return HasStrings(h) ? static_cast<LRESULT>(l->items[wp].text.size()) : static_cast<LRESULT>(sizeof(ULONG_PTR));
-    case LB_GETITEMDATA:
-      return Valid(*l, wp) ? static_cast<LRESULT>(l->items[wp].data) : LB_ERR;
+    case LB_GETITEMDATA: return Valid(*l, wp) ? static_cast<LRESULT>(l->items[wp].data) : LB_ERR;
     case LB_SETITEMDATA:
       if (!Valid(*l, wp)) return LB_ERR;
       l->items[wp].data = static_cast<ULONG_PTR>(lp);
@@ -607,15 +597,16 @@ LRESULT CALLBACK ListBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       ShowItem(h, *l, l->current);
       Redraw(h);
       return l->current;
-    case LB_GETSEL:
-      return Valid(*l, wp) ? (IsSelected(h, *l, static_cast<int>(wp)) ? 1 : 0) : LB_ERR;
+    case LB_GETSEL: return Valid(*l, wp) ? (IsSelected(h, *l, static_cast<int>(wp)) ? 1 : 0) : LB_ERR;
     case LB_SETSEL:
       if (!Multiple(h)) return LB_ERR;
-      if (static_cast<int>(lp) == -1) SelectRange(*l, 0, Count(*l) - 1, wp != 0);
+      if (static_cast<int>(lp) == -1)
+        SelectRange(*l, 0, Count(*l) - 1, wp != 0);
       else if (Valid(*l, static_cast<WPARAM>(lp))) {
         l->items[static_cast<size_t>(lp)].selected = wp != 0;
         l->caret = l->anchor = static_cast<int>(lp);
-      } else return LB_ERR;
+      } else
+        return LB_ERR;
       Redraw(h);
       return 0;
     case LB_SELITEMRANGE:
@@ -625,8 +616,10 @@ LRESULT CALLBACK ListBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case LB_SELITEMRANGEEX:
       if (!Multiple(h)) return LB_ERR;
-      if (static_cast<int>(wp) <= static_cast<int>(lp)) SelectRange(*l, static_cast<int>(wp), static_cast<int>(lp), true);
-      else SelectRange(*l, static_cast<int>(lp), static_cast<int>(wp), false);
+      if (static_cast<int>(wp) <= static_cast<int>(lp))
+        SelectRange(*l, static_cast<int>(wp), static_cast<int>(lp), true);
+      else
+        SelectRange(*l, static_cast<int>(lp), static_cast<int>(wp), false);
       Redraw(h);
       return 0;
     case LB_GETSELCOUNT: {
@@ -641,10 +634,8 @@ LRESULT CALLBACK ListBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         if (l->items[static_cast<size_t>(i)].selected) out[n++] = i;
       return n;
     }
-    case LB_FINDSTRING:
-      return Find(h, *l, wp, lp, false);
-    case LB_FINDSTRINGEXACT:
-      return Find(h, *l, wp, lp, true);
+    case LB_FINDSTRING: return Find(h, *l, wp, lp, false);
+    case LB_FINDSTRINGEXACT: return Find(h, *l, wp, lp, true);
     case LB_SELECTSTRING: {
       const int i = Find(h, *l, wp, lp, false);
       if (i < 0) return LB_ERR;
@@ -658,22 +649,19 @@ LRESULT CALLBACK ListBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       Redraw(h);
       return i;
     }
-    case LB_GETTOPINDEX:
-      return l->top;
+    case LB_GETTOPINDEX: return l->top;
     case LB_SETTOPINDEX:
       if (!Valid(*l, wp) && !(wp == 0 && Count(*l) == 0)) return LB_ERR;
       SetTop(h, *l, static_cast<int>(wp));
       return 0;
-    case LB_GETCARETINDEX:
-      return l->caret;
+    case LB_GETCARETINDEX: return l->caret;
     case LB_SETCARETINDEX:
       if (!Valid(*l, wp)) return LB_ERR;
       l->caret = static_cast<int>(wp);
       if (!LOWORD(lp)) ShowItem(h, *l, l->caret);
       Redraw(h);
       return 0;
-    case LB_GETANCHORINDEX:
-      return l->anchor;
+    case LB_GETANCHORINDEX: return l->anchor;
     case LB_SETANCHORINDEX:
       if (!Valid(*l, wp)) return LB_ERR;
       l->anchor = static_cast<int>(wp);
@@ -711,16 +699,14 @@ LRESULT CALLBACK ListBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       Redraw(h);
       return TRUE;
     }
-    case LB_GETHORIZONTALEXTENT:
-      return l->extent;
+    case LB_GETHORIZONTALEXTENT: return l->extent;
     case LB_SETHORIZONTALEXTENT:
       l->extent = static_cast<int>(std::min<WPARAM>(wp, 0x7FFF));
       l->xoffset = std::min(l->xoffset, std::max(0, l->extent - 1));
       UpdateScroll(h, *l);
       Redraw(h);
       return 0;
-    default:
-      return DefWindowProcA(h, msg, wp, lp);
+    default: return DefWindowProcA(h, msg, wp, lp);
   }
 }
 

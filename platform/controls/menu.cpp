@@ -43,15 +43,19 @@ HMENU NewMenu(bool popup) {
 }
 
 constexpr UINT kStateBits = MF_GRAYED | MF_DISABLED | MF_CHECKED | MF_HILITE | MF_DEFAULT;
-constexpr UINT kTypeBits = MF_SEPARATOR | MF_POPUP | MF_BITMAP | MF_OWNERDRAW | MF_MENUBARBREAK | MF_MENUBREAK | MF_HELP;
+constexpr UINT kTypeBits =
+    MF_SEPARATOR | MF_POPUP | MF_BITMAP | MF_OWNERDRAW | MF_MENUBARBREAK | MF_MENUBREAK | MF_HELP;
 
 MenuItem MakeItem(UINT flags, UINT_PTR id, LPCSTR text) {
   MenuItem it;
   it.flags = flags & (kStateBits | kTypeBits);
-  if (flags & MF_POPUP) it.popup = reinterpret_cast<HMENU>(id);
-  else if (!(flags & MF_SEPARATOR)) it.id = static_cast<UINT>(id);
+  if (flags & MF_POPUP)
+    it.popup = reinterpret_cast<HMENU>(id);
+  else if (!(flags & MF_SEPARATOR))
+    it.id = static_cast<UINT>(id);
   if (!(flags & (MF_SEPARATOR | MF_BITMAP | MF_OWNERDRAW)) && text) it.text = text;
-  if (!(flags & MF_SEPARATOR) && !(flags & MF_POPUP) && !text && !(flags & (MF_BITMAP | MF_OWNERDRAW))) it.flags |= MF_SEPARATOR;
+  if (!(flags & MF_SEPARATOR) && !(flags & MF_POPUP) && !text && !(flags & (MF_BITMAP | MF_OWNERDRAW)))
+    it.flags |= MF_SEPARATOR;
   return it;
 }
 
@@ -61,7 +65,8 @@ HMENU Build(const QX_MENU_ITEM *items, UINT count, bool popup) {
     const QX_MENU_ITEM &src = items[i];
     if (src.popup) {
       HMENU sub = Build(src.popup, src.popupCount, true);
-      AppendMenuA(m, (src.flags & ~static_cast<UINT>(MF_BYPOSITION)) | MF_POPUP, reinterpret_cast<UINT_PTR>(sub), src.text);
+      AppendMenuA(m, (src.flags & ~static_cast<UINT>(MF_BYPOSITION)) | MF_POPUP, reinterpret_cast<UINT_PTR>(sub),
+                  src.text);
     } else if (!src.text) {
       AppendMenuA(m, MF_SEPARATOR, 0, nullptr);
     } else {

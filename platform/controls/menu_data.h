@@ -11,8 +11,8 @@
 namespace qx::controls {
 
 struct MenuItem {
-  UINT flags = 0;       // MF_ state and type bits (no MF_BYPOSITION)
-  UINT id = 0;          // command id; 0 for popups and separators
+  UINT flags = 0;  // MF_ state and type bits (no MF_BYPOSITION)
+  UINT id = 0;     // command id; 0 for popups and separators
   HMENU popup = nullptr;
   std::string text;
 };

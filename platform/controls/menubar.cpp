@@ -73,7 +73,7 @@ struct Loop {
   bool from_bar = false;
   bool system = false;
   std::vector<Level> levels;
-  RECT bar{};       // window coordinates of the bar
+  RECT bar{};  // window coordinates of the bar
   bool done = false;
   UINT chosen = 0;  // command id
   bool chosen_system = false;
@@ -182,7 +182,8 @@ void PaintPopup(HWND wnd, HDC dc, HMENU menu, int sel) {
     RECT t{r.left + 18, r.top, r.right - 22, r.bottom};
     const std::string label = Label(it.text), accel = Accel(it.text);
     DrawTextA(dc, label.c_str(), static_cast<int>(label.size()), &t, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
-    if (!accel.empty()) DrawTextA(dc, accel.c_str(), static_cast<int>(accel.size()), &t, DT_RIGHT | DT_VCENTER | DT_SINGLELINE);
+    if (!accel.empty())
+      DrawTextA(dc, accel.c_str(), static_cast<int>(accel.size()), &t, DT_RIGHT | DT_VCENTER | DT_SINGLELINE);
     if (it.popup) {
       RECT arrow{r.right - 16, r.top, r.right - 4, r.bottom};
       DrawTextA(dc, ">", 1, &arrow, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
@@ -207,12 +208,9 @@ LRESULT CALLBACK PopupProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       EndPaint(h, &ps);
       return 0;
     }
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_MOUSEACTIVATE:
-      return 3;  // MA_NOACTIVATE
-    default:
-      return DefWindowProcA(h, msg, wp, lp);
+    case WM_ERASEBKGND: return 1;
+    case WM_MOUSEACTIVATE: return 3;  // MA_NOACTIVATE
+    default: return DefWindowProcA(h, msg, wp, lp);
   }
 }
 
@@ -266,8 +264,8 @@ void OpenPopup(Loop &L, HMENU sub, POINT at, int index_in_parent) {
   at.y = std::max(0, std::min<int>(at.y, sh - lay.size.cy));
   Level l{sub, nullptr, -1};
   L.levels.push_back(l);
-  HWND wnd = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kPopupClass, "", WS_POPUP, at.x, at.y, lay.size.cx, lay.size.cy,
-                             L.owner, nullptr, nullptr, nullptr);
+  HWND wnd = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kPopupClass, "", WS_POPUP, at.x, at.y, lay.size.cx,
+                             lay.size.cy, L.owner, nullptr, nullptr, nullptr);
   L.levels.back().wnd = wnd;
   if (wnd) {
     ShowWindow(wnd, SW_SHOWNA);
@@ -347,9 +345,7 @@ void KeyDown(Loop &L, WPARAM key) {
       Redraw(L);
       return;
     case VK_MENU:
-    case VK_F10:
-      L.done = true;
-      return;
+    case VK_F10: L.done = true; return;
     case VK_LEFT:
     case VK_RIGHT: {
       const int step = key == VK_LEFT ? -1 : 1;
@@ -401,8 +397,7 @@ void KeyDown(Loop &L, WPARAM key) {
       }
       Choose(L, depth, cur.sel);
       return;
-    default:
-      return;
+    default: return;
   }
 }
 
@@ -491,8 +486,10 @@ void Mouse(Loop &L, const MSG &m) {
         return;
       }
       if (L.from_bar && depth == 0) {
-        if (index == L.levels[0].sel && L.levels.size() > 1) L.done = true;
-        else OpenBarItem(L, index);
+        if (index == L.levels[0].sel && L.levels.size() > 1)
+          L.done = true;
+        else
+          OpenBarItem(L, index);
       }
       return;
     case WM_LBUTTONUP:
@@ -500,8 +497,7 @@ void Mouse(Loop &L, const MSG &m) {
     case WM_RBUTTONUP:
       if (hit && index >= 0 && !(L.from_bar && depth == 0)) Choose(L, depth, index);
       return;
-    default:
-      return;
+    default: return;
   }
 }
 
@@ -566,8 +562,10 @@ void RunLoop(Loop &L) {
 
 void Deliver(const Loop &L) {
   if (!L.chosen || !IsWindow(L.owner)) return;
-  if (L.chosen_system) PostMessageA(L.owner, WM_SYSCOMMAND, L.chosen, 0);
-  else PostMessageA(L.owner, WM_COMMAND, MAKEWPARAM(L.chosen, 0), 0);
+  if (L.chosen_system)
+    PostMessageA(L.owner, WM_SYSCOMMAND, L.chosen, 0);
+  else
+    PostMessageA(L.owner, WM_COMMAND, MAKEWPARAM(L.chosen, 0), 0);
 }
 
 // Menu mode on the bar: from a key (Alt, F10, a mnemonic) or a click on an item.
@@ -688,8 +686,7 @@ bool MenuDefProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT &result) {
         return true;
       }
       return false;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -706,10 +703,14 @@ UINT TrackPopup(HMENU menu, UINT flags, POINT at, HWND owner, bool notify) {
   L.owner = owner;
   L.system = menu == SystemMenuOf(owner, false);
   const PopupLayout lay = LayoutPopup(menu);
-  if (flags & TPM_RIGHTALIGN) at.x -= lay.size.cx;
-  else if (flags & TPM_CENTERALIGN) at.x -= lay.size.cx / 2;
-  if (flags & TPM_BOTTOMALIGN) at.y -= lay.size.cy;
-  else if (flags & TPM_VCENTERALIGN) at.y -= lay.size.cy / 2;
+  if (flags & TPM_RIGHTALIGN)
+    at.x -= lay.size.cx;
+  else if (flags & TPM_CENTERALIGN)
+    at.x -= lay.size.cx / 2;
+  if (flags & TPM_BOTTOMALIGN)
+    at.y -= lay.size.cy;
+  else if (flags & TPM_VCENTERALIGN)
+    at.y -= lay.size.cy / 2;
   Loop *outer = g_loop;
   g_loop = &L;
   OpenPopup(L, menu, at, 0);

@@ -113,8 +113,8 @@ bool Ok(HWND dlg, Session &s) {
       const UINT from = GetDlgItemInt(dlg, edt1, &a, FALSE), to = GetDlgItemInt(dlg, edt2, &b, FALSE);
       if (!a || !b || from < pd.nMinPage || to > pd.nMaxPage || from > to) {
         if (dm) GlobalUnlock(pd.hDevMode);
-        const std::string msg = "This value is not within the page range.\nEnter a number between " + std::to_string(pd.nMinPage) +
-                                " and " + std::to_string(pd.nMaxPage) + ".";
+        const std::string msg = "This value is not within the page range.\nEnter a number between " +
+                                std::to_string(pd.nMinPage) + " and " + std::to_string(pd.nMaxPage) + ".";
         MessageBoxA(dlg, msg.c_str(), title, MB_OK | MB_ICONEXCLAMATION);
         return false;
       }
@@ -145,21 +145,21 @@ INT_PTR CALLBACK PrintProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
     const bool hooked = s->setup ? (s->pd->Flags & PD_ENABLESETUPHOOK) && s->pd->lpfnSetupHook
                                  : (s->pd->Flags & PD_ENABLEPRINTHOOK) && s->pd->lpfnPrintHook;
     LPPRINTHOOKPROC hook = s->setup ? s->pd->lpfnSetupHook : s->pd->lpfnPrintHook;
-    if (hooked && hook(dlg, msg, wp, msg == WM_INITDIALOG ? reinterpret_cast<LPARAM>(s->pd) : lp) && msg != WM_INITDIALOG) return TRUE;
+    if (hooked && hook(dlg, msg, wp, msg == WM_INITDIALOG ? reinterpret_cast<LPARAM>(s->pd) : lp) &&
+        msg != WM_INITDIALOG)
+      return TRUE;
   }
   if (!s) return FALSE;
   switch (msg) {
-    case WM_INITDIALOG:
-      return TRUE;
+    case WM_INITDIALOG: return TRUE;
     case WM_COMMAND:
-      if (LOWORD(wp) == IDOK && Ok(dlg, *s)) EndDialog(dlg, IDOK);
-      else if (LOWORD(wp) == IDCANCEL) EndDialog(dlg, IDCANCEL);
+      if (LOWORD(wp) == IDOK && Ok(dlg, *s))
+        EndDialog(dlg, IDOK);
+      else if (LOWORD(wp) == IDCANCEL)
+        EndDialog(dlg, IDCANCEL);
       return TRUE;
-    case WM_DESTROY:
-      RemovePropA(dlg, "QxPrintDialog");
-      return FALSE;
-    default:
-      return FALSE;
+    case WM_DESTROY: RemovePropA(dlg, "QxPrintDialog"); return FALSE;
+    default: return FALSE;
   }
 }
 
@@ -167,7 +167,8 @@ const QX_DIALOG_ITEM kPrintItems[] = {
     QX_LTEXT("Printer:", -1, 6, 6, 40, 9),
     QX_LTEXT("", stc1, 48, 6, 120, 9),
     QX_GROUPBOX("Print Range", -1, 6, 20, 160, 66),
-    QX_CONTROL("&All", rad1, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP, 12, 32, 60, 10),
+    QX_CONTROL("&All", rad1, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP, 12, 32, 60,
+               10),
     QX_AUTORADIOBUTTON("S&election", rad2, 12, 44, 60, 10),
     QX_AUTORADIOBUTTON("&Pages", rad3, 12, 56, 40, 10),
     QX_RTEXT("&From:", -1, 24, 70, 24, 9),
@@ -179,23 +180,25 @@ const QX_DIALOG_ITEM kPrintItems[] = {
     QX_DEFPUSHBUTTON("OK", IDOK, 176, 6, 50, 14),
     QX_PUSHBUTTON("Cancel", IDCANCEL, 176, 24, 50, 14),
 };
-const QX_DIALOG kPrint = QX_DIALOG_TEMPLATE(36, 24, 232, 112, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU, "Print",
-                                            "MS Sans Serif", 8, kPrintItems);
+const QX_DIALOG kPrint = QX_DIALOG_TEMPLATE(36, 24, 232, 112, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                            "Print", "MS Sans Serif", 8, kPrintItems);
 
 const QX_DIALOG_ITEM kSetupItems[] = {
     QX_GROUPBOX("Printer", -1, 6, 4, 160, 24),
     QX_LTEXT("", stc1, 12, 14, 148, 9),
     QX_GROUPBOX("Orientation", -1, 6, 32, 70, 40),
-    QX_CONTROL("Po&rtrait", rad1, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP, 12, 44, 56, 10),
+    QX_CONTROL("Po&rtrait", rad1, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP, 12, 44,
+               56, 10),
     QX_AUTORADIOBUTTON("&Landscape", rad2, 12, 56, 56, 10),
     QX_GROUPBOX("Paper", -1, 82, 32, 84, 40),
     QX_LTEXT("Si&ze:", -1, 88, 44, 20, 9),
-    QX_CONTROL("", cmb2, "ComboBox", CBS_DROPDOWNLIST | WS_VSCROLL | WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_GROUP, 88, 54, 74, 60),
+    QX_CONTROL("", cmb2, "ComboBox", CBS_DROPDOWNLIST | WS_VSCROLL | WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_GROUP, 88,
+               54, 74, 60),
     QX_DEFPUSHBUTTON("OK", IDOK, 176, 6, 50, 14),
     QX_PUSHBUTTON("Cancel", IDCANCEL, 176, 24, 50, 14),
 };
-const QX_DIALOG kSetup = QX_DIALOG_TEMPLATE(36, 24, 232, 80, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU, "Print Setup",
-                                            "MS Sans Serif", 8, kSetupItems);
+const QX_DIALOG kSetup = QX_DIALOG_TEMPLATE(36, 24, 232, 80, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                            "Print Setup", "MS Sans Serif", 8, kSetupItems);
 
 }  // namespace
 }  // namespace qx::controls

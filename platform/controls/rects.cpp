@@ -33,7 +33,8 @@ BOOL WINAPI OffsetRect(LPRECT r, int dx, int dy) {
 BOOL WINAPI IsRectEmpty(const RECT *r) { return !r || r->right <= r->left || r->bottom <= r->top; }
 BOOL WINAPI IntersectRect(LPRECT d, const RECT *a, const RECT *b) {
   if (!d || !a || !b) return FALSE;
-  RECT out{std::max(a->left, b->left), std::max(a->top, b->top), std::min(a->right, b->right), std::min(a->bottom, b->bottom)};
+  RECT out{std::max(a->left, b->left), std::max(a->top, b->top), std::min(a->right, b->right),
+           std::min(a->bottom, b->bottom)};
   if (IsRectEmpty(&out)) {
     *d = RECT{0, 0, 0, 0};
     return FALSE;
@@ -43,9 +44,13 @@ BOOL WINAPI IntersectRect(LPRECT d, const RECT *a, const RECT *b) {
 }
 BOOL WINAPI UnionRect(LPRECT d, const RECT *a, const RECT *b) {
   if (!d || !a || !b) return FALSE;
-  if (IsRectEmpty(a)) *d = *b;
-  else if (IsRectEmpty(b)) *d = *a;
-  else *d = RECT{std::min(a->left, b->left), std::min(a->top, b->top), std::max(a->right, b->right), std::max(a->bottom, b->bottom)};
+  if (IsRectEmpty(a))
+    *d = *b;
+  else if (IsRectEmpty(b))
+    *d = *a;
+  else
+    *d = RECT{std::min(a->left, b->left), std::min(a->top, b->top), std::max(a->right, b->right),
+              std::max(a->bottom, b->bottom)};
   return !IsRectEmpty(d);
 }
 BOOL WINAPI PtInRect(const RECT *r, POINT p) {

@@ -12,7 +12,7 @@ namespace {
 struct ScrollBar {
   int min = 0, max = 100, page = 0, pos = 0, track = 0;
   bool focus = false;
-  int pressed = -1;     // the scroll code held down by the mouse, or -1
+  int pressed = -1;  // the scroll code held down by the mouse, or -1
   bool dragging = false;
   int drag_offset = 0;  // pointer position inside the thumb
   UINT arrows = ESB_ENABLE_BOTH;
@@ -41,7 +41,8 @@ Parts Layout(HWND h, const ScrollBar &s) {
   const int room = t1 - t0;
   p.thumb = RECT{0, 0, 0, 0};
   if (range > 0 && room > 8 && IsWindowEnabled(h)) {
-    int size = s.page > 0 ? std::max(8, static_cast<int>(static_cast<long long>(room) * s.page / range)) : std::min(thick, room);
+    int size = s.page > 0 ? std::max(8, static_cast<int>(static_cast<long long>(room) * s.page / range))
+                          : std::min(thick, room);
     size = std::min(size, room);
     const int span = MaxPos(s) - s.min;
     const int at = span > 0 ? static_cast<int>(static_cast<long long>(room - size) * (s.pos - s.min) / span) : 0;
@@ -59,10 +60,22 @@ void Arrow(HDC dc, const RECT &r, int dir, bool pressed, bool enabled) {
   const int cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2;
   for (int i = 0; i < 4; ++i) {  // a small triangle pointing dir: 0 up, 1 down, 2 left, 3 right
     switch (dir) {
-      case 0: MoveToEx(dc, cx - i, cy - 2 + i, nullptr); LineTo(dc, cx + i + 1, cy - 2 + i); break;
-      case 1: MoveToEx(dc, cx - i, cy + 1 - i, nullptr); LineTo(dc, cx + i + 1, cy + 1 - i); break;
-      case 2: MoveToEx(dc, cx - 2 + i, cy - i, nullptr); LineTo(dc, cx - 2 + i, cy + i + 1); break;
-      default: MoveToEx(dc, cx + 1 - i, cy - i, nullptr); LineTo(dc, cx + 1 - i, cy + i + 1); break;
+      case 0:
+        MoveToEx(dc, cx - i, cy - 2 + i, nullptr);
+        LineTo(dc, cx + i + 1, cy - 2 + i);
+        break;
+      case 1:
+        MoveToEx(dc, cx - i, cy + 1 - i, nullptr);
+        LineTo(dc, cx + i + 1, cy + 1 - i);
+        break;
+      case 2:
+        MoveToEx(dc, cx - 2 + i, cy - i, nullptr);
+        LineTo(dc, cx - 2 + i, cy + i + 1);
+        break;
+      default:
+        MoveToEx(dc, cx + 1 - i, cy - i, nullptr);
+        LineTo(dc, cx + 1 - i, cy + i + 1);
+        break;
     }
   }
   SelectObject(dc, old);
@@ -129,7 +142,8 @@ LRESULT Info(HWND h, ScrollBar &s, bool set, SCROLLINFO *si, bool redraw) {
       s.min = si->nMin;
       s.max = std::max(si->nMin, si->nMax);
     }
-    if (si->fMask & SIF_PAGE) s.page = static_cast<int>(std::min<UINT>(si->nPage, static_cast<UINT>(s.max - s.min + 1)));
+    if (si->fMask & SIF_PAGE)
+      s.page = static_cast<int>(std::min<UINT>(si->nPage, static_cast<UINT>(s.max - s.min + 1)));
     if (si->fMask & SIF_POS) s.pos = si->nPos;
     SetPos(h, s, s.pos, redraw);
     return s.pos;
@@ -150,14 +164,9 @@ LRESULT CALLBACK ScrollBarProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   ScrollBar *s = StateOf<ScrollBar>(h);
   if (!s && msg != WM_NCCREATE) return DefWindowProcA(h, msg, wp, lp);
   switch (msg) {
-    case WM_NCCREATE:
-      AttachState<ScrollBar>(h);
-      return DefWindowProcA(h, msg, wp, lp);
-    case WM_NCDESTROY:
-      DetachState<ScrollBar>(h);
-      return 0;
-    case WM_GETDLGCODE:
-      return DLGC_WANTARROWS;
+    case WM_NCCREATE: AttachState<ScrollBar>(h); return DefWindowProcA(h, msg, wp, lp);
+    case WM_NCDESTROY: DetachState<ScrollBar>(h); return 0;
+    case WM_GETDLGCODE: return DLGC_WANTARROWS;
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = wp ? reinterpret_cast<HDC>(wp) : BeginPaint(h, &ps);
@@ -165,11 +174,8 @@ LRESULT CALLBACK ScrollBarProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       if (!wp) EndPaint(h, &ps);
       return 0;
     }
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_ENABLE:
-      InvalidateRect(h, nullptr, FALSE);
-      return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_ENABLE: InvalidateRect(h, nullptr, FALSE); return 0;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
       s->focus = msg == WM_SETFOCUS;
@@ -216,8 +222,10 @@ LRESULT CALLBACK ScrollBarProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_KEYDOWN: {
       int code = -1;
       switch (wp) {
-        case VK_UP: case VK_LEFT: code = SB_LINEUP; break;
-        case VK_DOWN: case VK_RIGHT: code = SB_LINEDOWN; break;
+        case VK_UP:
+        case VK_LEFT: code = SB_LINEUP; break;
+        case VK_DOWN:
+        case VK_RIGHT: code = SB_LINEDOWN; break;
         case VK_PRIOR: code = SB_PAGEUP; break;
         case VK_NEXT: code = SB_PAGEDOWN; break;
         case VK_HOME: code = SB_TOP; break;
@@ -230,10 +238,8 @@ LRESULT CALLBACK ScrollBarProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       }
       return 0;
     }
-    case SBM_SETPOS:
-      return SetPos(h, *s, static_cast<int>(wp), lp != 0);
-    case SBM_GETPOS:
-      return s->pos;
+    case SBM_SETPOS: return SetPos(h, *s, static_cast<int>(wp), lp != 0);
+    case SBM_GETPOS: return s->pos;
     case SBM_SETRANGE:
     case SBM_SETRANGEREDRAW:
       s->min = static_cast<int>(wp);
@@ -244,16 +250,13 @@ LRESULT CALLBACK ScrollBarProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       if (wp) *reinterpret_cast<INT *>(wp) = s->min;
       if (lp) *reinterpret_cast<INT *>(lp) = s->max;
       return 0;
-    case SBM_SETSCROLLINFO:
-      return Info(h, *s, true, reinterpret_cast<SCROLLINFO *>(lp), wp != 0);
-    case SBM_GETSCROLLINFO:
-      return Info(h, *s, false, reinterpret_cast<SCROLLINFO *>(lp), false);
+    case SBM_SETSCROLLINFO: return Info(h, *s, true, reinterpret_cast<SCROLLINFO *>(lp), wp != 0);
+    case SBM_GETSCROLLINFO: return Info(h, *s, false, reinterpret_cast<SCROLLINFO *>(lp), false);
     case SBM_ENABLE_ARROWS:
       s->arrows = static_cast<UINT>(wp);
       InvalidateRect(h, nullptr, FALSE);
       return TRUE;
-    default:
-      return DefWindowProcA(h, msg, wp, lp);
+    default: return DefWindowProcA(h, msg, wp, lp);
   }
 }
 

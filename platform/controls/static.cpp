@@ -15,8 +15,10 @@ UINT Kind(HWND h) { return StyleOf(h) & SS_TYPEMASK; }
 void LoadImageFromText(HWND h, Static &s, LPCSTR text) {
   if (!text || !*text) return;
   HINSTANCE inst = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(h, GWLP_HINSTANCE));
-  if (Kind(h) == SS_ICON) s.image = LoadIconA(inst, text);
-  else if (Kind(h) == SS_BITMAP) s.image = LoadBitmapA(inst, text);
+  if (Kind(h) == SS_ICON)
+    s.image = LoadIconA(inst, text);
+  else if (Kind(h) == SS_BITMAP)
+    s.image = LoadBitmapA(inst, text);
 }
 
 void DrawBitmap(HDC dc, HBITMAP bm, const RECT &rc) {
@@ -57,15 +59,20 @@ void Paint(HWND h, HDC dc, Static &s) {
   };
   for (const Fill &f : kFills) {
     if (f.kind != kind) continue;
-    if (f.frame) FrameRect(dc, &rc, GetSysColorBrush(f.color));
-    else FillSys(dc, rc, f.color);
+    if (f.frame)
+      FrameRect(dc, &rc, GetSysColorBrush(f.color));
+    else
+      FillSys(dc, rc, f.color);
     return;
   }
   if (kind == SS_ETCHEDHORZ || kind == SS_ETCHEDVERT || kind == SS_ETCHEDFRAME) {
     RECT r = rc;
     if (kind == SS_ETCHEDHORZ) r.bottom = r.top + 2;
     if (kind == SS_ETCHEDVERT) r.right = r.left + 2;
-    DrawEdge(dc, &r, EDGE_ETCHED, kind == SS_ETCHEDHORZ ? (BF_TOP | BF_BOTTOM) : kind == SS_ETCHEDVERT ? (BF_LEFT | BF_RIGHT) : BF_RECT);
+    DrawEdge(dc, &r, EDGE_ETCHED,
+             kind == SS_ETCHEDHORZ   ? (BF_TOP | BF_BOTTOM)
+             : kind == SS_ETCHEDVERT ? (BF_LEFT | BF_RIGHT)
+                                     : BF_RECT);
     return;
   }
   HBRUSH bg = ControlColors(h, dc, WM_CTLCOLORSTATIC);
@@ -84,7 +91,8 @@ void Paint(HWND h, HDC dc, Static &s) {
   switch (kind) {
     case SS_CENTER: format |= DT_CENTER | DT_WORDBREAK; break;
     case SS_RIGHT: format |= DT_RIGHT | DT_WORDBREAK; break;
-    case SS_SIMPLE: case SS_LEFTNOWORDWRAP: format |= DT_LEFT | DT_SINGLELINE; break;
+    case SS_SIMPLE:
+    case SS_LEFTNOWORDWRAP: format |= DT_LEFT | DT_SINGLELINE; break;
     default: format |= DT_LEFT | DT_WORDBREAK; break;
   }
   if (style & SS_NOPREFIX) format |= DT_NOPREFIX;
@@ -110,13 +118,9 @@ LRESULT CALLBACK StaticProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         LoadImageFromText(h, *s, cs->lpszName);
       return r;
     }
-    case WM_NCDESTROY:
-      DetachState<Static>(h);
-      return 0;
-    case WM_GETDLGCODE:
-      return DLGC_STATIC;
-    case WM_NCHITTEST:
-      return (StyleOf(h) & SS_NOTIFY) ? HTCLIENT : HTTRANSPARENT;
+    case WM_NCDESTROY: DetachState<Static>(h); return 0;
+    case WM_GETDLGCODE: return DLGC_STATIC;
+    case WM_NCHITTEST: return (StyleOf(h) & SS_NOTIFY) ? HTCLIENT : HTTRANSPARENT;
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = wp ? reinterpret_cast<HDC>(wp) : BeginPaint(h, &ps);
@@ -124,11 +128,8 @@ LRESULT CALLBACK StaticProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       if (!wp) EndPaint(h, &ps);
       return 0;
     }
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_ENABLE:
-      InvalidateRect(h, nullptr, FALSE);
-      return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_ENABLE: InvalidateRect(h, nullptr, FALSE); return 0;
     case WM_SETTEXT: {
       LRESULT r = DefWindowProcA(h, msg, wp, lp);
       if (Kind(h) == SS_ICON || Kind(h) == SS_BITMAP) LoadImageFromText(h, *s, reinterpret_cast<LPCSTR>(lp));
@@ -139,8 +140,7 @@ LRESULT CALLBACK StaticProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       s->font = reinterpret_cast<HFONT>(wp);
       if (LOWORD(lp)) InvalidateRect(h, nullptr, FALSE);
       return 0;
-    case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(s->font);
+    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
     case WM_LBUTTONDOWN:
       if (StyleOf(h) & SS_NOTIFY) NotifyParent(h, STN_CLICKED);
       return 0;
@@ -155,10 +155,8 @@ LRESULT CALLBACK StaticProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       return reinterpret_cast<LRESULT>(old);
     }
     case STM_GETICON:
-    case STM_GETIMAGE:
-      return reinterpret_cast<LRESULT>(s->image);
-    default:
-      return DefWindowProcA(h, msg, wp, lp);
+    case STM_GETIMAGE: return reinterpret_cast<LRESULT>(s->image);
+    default: return DefWindowProcA(h, msg, wp, lp);
   }
 }
 

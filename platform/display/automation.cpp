@@ -45,7 +45,8 @@ std::string OnDisplay(std::function<std::string()> f) {
   auto task = std::make_shared<std::packaged_task<std::string()>>(std::move(f));
   auto result = task->get_future();
   RunOnDisplayThread([task] { (*task)(); });
-  if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return "error the program does not answer";
+  if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+    return "error the program does not answer";
   return result.get();
 }
 
@@ -133,7 +134,8 @@ std::string Command(const std::string &line) {
   if (verb == "png") {
     const std::string path = Rest(in);
     if (path.empty()) return "error no file name";
-    return OnDisplay([hwnd, path] { return SaveWindowPng(hwnd, path) ? std::string("ok") : std::string("error cannot write"); });
+    return OnDisplay(
+        [hwnd, path] { return SaveWindowPng(hwnd, path) ? std::string("ok") : std::string("error cannot write"); });
   }
   if (AutomationExtension extra = g_extension.load()) {
     const std::string rest = Rest(in);

@@ -34,7 +34,10 @@ constexpr int kMenuBar = 19;
 constexpr int kScrollSize = 16;
 constexpr int kThickFrame = 4, kDlgFrame = 3, kBorder = 1, kClientEdge = 2;
 
-struct Insets { int left = 0, top = 0, right = 0, bottom = 0; int caption_top = 0; };
+struct Insets {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  int caption_top = 0;
+};
 
 int FrameWidth(DWORD style, DWORD ex) {
   if (style & WS_THICKFRAME) return kThickFrame;
@@ -122,7 +125,8 @@ bool GetGeometry(HWND hwnd, Geometry &g) {
     cur = parent;
   }
   g.in_top = in_top;
-  g.rect = RECT{screen.x, screen.y, screen.x + (w->rect.right - w->rect.left), screen.y + (w->rect.bottom - w->rect.top)};
+  g.rect =
+      RECT{screen.x, screen.y, screen.x + (w->rect.right - w->rect.left), screen.y + (w->rect.bottom - w->rect.top)};
   return true;
 }
 
@@ -137,7 +141,8 @@ std::shared_ptr<Surface> SurfaceOfTop(HWND top) {
     // Keep what is there at the top left; the rest is repainted.
     Surface grown(w, h, gdi::SysColorPixel(COLOR_WINDOW));
     for (int y = 0; y < std::min(h, d.surface->height); ++y)
-      for (int x = 0; x < std::min(w, d.surface->width); ++x) grown.px[static_cast<size_t>(y) * w + x] = d.surface->Get(x, y);
+      for (int x = 0; x < std::min(w, d.surface->width); ++x)
+        grown.px[static_cast<size_t>(y) * w + x] = d.surface->Get(x, y);
     d.surface->width = w;
     d.surface->height = h;
     d.surface->px = std::move(grown.px);
@@ -170,8 +175,10 @@ gdi::WindowTarget TargetFor(HWND hwnd, bool whole_window) {
   t.surface = SurfaceOfTop(g.top);
   const int ww = g.rect.right - g.rect.left, wh = g.rect.bottom - g.rect.top;
   RECT area = whole_window ? RECT{0, 0, ww, wh} : g.client;
-  area.left += g.in_top.x; area.right += g.in_top.x;
-  area.top += g.in_top.y; area.bottom += g.in_top.y;
+  area.left += g.in_top.x;
+  area.right += g.in_top.x;
+  area.top += g.in_top.y;
+  area.bottom += g.in_top.y;
   t.origin = POINT{area.left, area.top};
   gdi::Rects visible{area};
   // Ancestors' client areas bound a child.
@@ -182,7 +189,10 @@ gdi::WindowTarget TargetFor(HWND hwnd, bool whole_window) {
     auto pw = FindLocalWindow(p);
     if (!pw || !GetGeometry(p, pg)) break;
     RECT pc = pg.client;
-    pc.left += pg.in_top.x; pc.right += pg.in_top.x; pc.top += pg.in_top.y; pc.bottom += pg.in_top.y;
+    pc.left += pg.in_top.x;
+    pc.right += pg.in_top.x;
+    pc.top += pg.in_top.y;
+    pc.bottom += pg.in_top.y;
     visible = gdi::IntersectRects(visible, pc);
     p = pw->parent;
   }
@@ -190,7 +200,8 @@ gdi::WindowTarget TargetFor(HWND hwnd, bool whole_window) {
     for (HWND c : w->children) {
       Geometry cg;
       if (!GetGeometry(c, cg) || !(cg.style & WS_VISIBLE)) continue;
-      RECT cr{cg.in_top.x, cg.in_top.y, cg.in_top.x + (cg.rect.right - cg.rect.left), cg.in_top.y + (cg.rect.bottom - cg.rect.top)};
+      RECT cr{cg.in_top.x, cg.in_top.y, cg.in_top.x + (cg.rect.right - cg.rect.left),
+              cg.in_top.y + (cg.rect.bottom - cg.rect.top)};
       visible = gdi::CombineRects(visible, {cr}, RGN_DIFF);
     }
   }
@@ -231,9 +242,11 @@ void Glyph(Surface &s, int x, int y, const char *const *rows, std::uint32_t px) 
     for (int i = 0; rows[j][i]; ++i)
       if (rows[j][i] == '#' && s.Contains(x + i, y + j)) s.Put(x + i, y + j, px);
 }
-const char *const kCloseGlyph[] = {"##....##", ".##..##.", "..####..", "...##...", "..####..", ".##..##.", "##....##", nullptr};
+const char *const kCloseGlyph[] = {"##....##", ".##..##.", "..####..", "...##...",
+                                   "..####..", ".##..##.", "##....##", nullptr};
 const char *const kMinGlyph[] = {"......", "......", "......", "......", "......", "######", "######", nullptr};
-const char *const kMaxGlyph[] = {"#########", "#########", "#.......#", "#.......#", "#.......#", "#.......#", "#########", nullptr};
+const char *const kMaxGlyph[] = {"#########", "#########", "#.......#", "#.......#",
+                                 "#.......#", "#.......#", "#########", nullptr};
 const char *const kUpGlyph[] = {"...#...", "..###..", ".#####.", "#######", nullptr};
 const char *const kDownGlyph[] = {"#######", ".#####.", "..###..", "...#...", nullptr};
 const char *const kLeftGlyph[] = {"...#", "..##", ".###", "####", ".###", "..##", "...#", nullptr};
@@ -300,12 +313,14 @@ void DrawCaptionText(Surface &s, const RECT &bar, const std::string &title, bool
   auto b = gdi::LookupObject<gdi::Bitmap>(bm, gdi::Type::Bitmap);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) b->surface.Put(x, y, s.Get(bar.left + x, bar.top + y));
-  HFONT font = CreateFontA(-11, 0, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, VARIABLE_PITCH | FF_SWISS, "MS Sans Serif");
+  HFONT font =
+      CreateFontA(-11, 0, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, VARIABLE_PITCH | FF_SWISS, "MS Sans Serif");
   HGDIOBJ old_font = SelectObject(dc, font);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, active ? GetSysColor(COLOR_CAPTIONTEXT) : GetSysColor(COLOR_INACTIVECAPTIONTEXT));
   RECT r{0, 0, w, h};
-  DrawTextA(dc, title.c_str(), static_cast<int>(title.size()), &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+  DrawTextA(dc, title.c_str(), static_cast<int>(title.size()), &r,
+            DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) s.Put(bar.left + x, bar.top + y, b->surface.Get(x, y));
   SelectObject(dc, old_font);
@@ -419,8 +434,8 @@ struct Caret {
   std::shared_ptr<Surface> shape;  // from a bitmap: XOR pattern; none: solid
   bool grey = false;
   POINT pos{0, 0};
-  int hide = 1;         // shown when 0
-  bool drawn = false;   // currently inverted on the surface
+  int hide = 1;        // shown when 0
+  bool drawn = false;  // currently inverted on the surface
   bool blink_off = false;
   UINT blink_ms = 530;
 };
@@ -442,7 +457,8 @@ void ToggleCaretPixels() {
         } else if (g_caret.grey) {
           mask = ((x + y) & 1) ? 0xFFFFFF : 0;
         }
-        t.surface->Put(static_cast<int>(x), static_cast<int>(y), t.surface->Get(static_cast<int>(x), static_cast<int>(y)) ^ mask);
+        t.surface->Put(static_cast<int>(x), static_cast<int>(y),
+                       t.surface->Get(static_cast<int>(x), static_cast<int>(y)) ^ mask);
       }
   g_caret.drawn = !g_caret.drawn;
   Present(g_caret.hwnd, &r);
@@ -450,7 +466,8 @@ void ToggleCaretPixels() {
 
 // Takes the caret off the surface while something draws under it.
 void CaretOff(HWND hwnd) {
-  if (g_caret.hwnd && (!hwnd || g_caret.hwnd == hwnd || IsChild(hwnd, g_caret.hwnd)) && g_caret.drawn) ToggleCaretPixels();
+  if (g_caret.hwnd && (!hwnd || g_caret.hwnd == hwnd || IsChild(hwnd, g_caret.hwnd)) && g_caret.drawn)
+    ToggleCaretPixels();
 }
 void CaretOn() {
   if (g_caret.hwnd && g_caret.hide == 0 && !g_caret.drawn && !g_caret.blink_off) ToggleCaretPixels();
@@ -500,12 +517,15 @@ int HitTest(HWND hwnd, POINT screen) {
   if (HasCaption(g.style) && p.y >= frame && p.y < frame + kCaption) {
     const int ww = g.rect.right - g.rect.left;
     if ((g.style & WS_SYSMENU) && p.x >= ww - frame - 18 && p.x < ww - frame - 2) return HTCLOSE;
-    if ((g.style & WS_SYSMENU) && (g.style & WS_MAXIMIZEBOX) && p.x >= ww - frame - 36 && p.x < ww - frame - 18) return HTMAXBUTTON;
-    if ((g.style & WS_SYSMENU) && (g.style & WS_MINIMIZEBOX) && p.x >= ww - frame - 52 && p.x < ww - frame - 36) return HTMINBUTTON;
+    if ((g.style & WS_SYSMENU) && (g.style & WS_MAXIMIZEBOX) && p.x >= ww - frame - 36 && p.x < ww - frame - 18)
+      return HTMAXBUTTON;
+    if ((g.style & WS_SYSMENU) && (g.style & WS_MINIMIZEBOX) && p.x >= ww - frame - 52 && p.x < ww - frame - 36)
+      return HTMINBUTTON;
     if ((g.style & WS_SYSMENU) && p.x < frame + 20) return HTSYSMENU;
     return HTCAPTION;
   }
-  if (g.menu && p.y >= frame + (HasCaption(g.style) ? kCaption : 0) && p.y < frame + (HasCaption(g.style) ? kCaption : 0) + kMenuBar)
+  if (g.menu && p.y >= frame + (HasCaption(g.style) ? kCaption : 0) &&
+      p.y < frame + (HasCaption(g.style) ? kCaption : 0) + kMenuBar)
     return HTMENU;
   return HTBORDER;
 }
@@ -519,10 +539,14 @@ int ScrollCode(HWND hwnd, bool vertical, POINT screen, int &thumb_pos) {
     std::lock_guard guard(g_lock);
     b = Data(hwnd).bars[vertical ? 1 : 0];
   }
-  const RECT c{g.rect.left + g.client.left, g.rect.top + g.client.top, g.rect.left + g.client.right, g.rect.top + g.client.bottom};
-  const RECT r = vertical ? RECT{c.right, c.top, c.right + kScrollSize, c.bottom} : RECT{c.left, c.bottom, c.right, c.bottom + kScrollSize};
+  const RECT c{g.rect.left + g.client.left, g.rect.top + g.client.top, g.rect.left + g.client.right,
+               g.rect.top + g.client.bottom};
+  const RECT r = vertical ? RECT{c.right, c.top, c.right + kScrollSize, c.bottom}
+                          : RECT{c.left, c.bottom, c.right, c.bottom + kScrollSize};
   const BarGeometry bg = BarLayout(r, vertical, b);
-  auto in = [&](const RECT &q) { return screen.x >= q.left && screen.x < q.right && screen.y >= q.top && screen.y < q.bottom; };
+  auto in = [&](const RECT &q) {
+    return screen.x >= q.left && screen.x < q.right && screen.y >= q.top && screen.y < q.bottom;
+  };
   if (in(bg.arrow1)) return SB_LINEUP;
   if (in(bg.arrow2)) return SB_LINEDOWN;
   if (gdi::RectEmpty(bg.thumb)) return -1;
@@ -554,9 +578,10 @@ void MouseEvent(POINT screen, int button, bool down, bool move_only) {
   const int bit = button == 1 ? MK_LBUTTON : button == 2 ? MK_RBUTTON : button == 3 ? MK_MBUTTON : 0;
   if (!move_only) g_buttons = down ? (g_buttons | bit) : (g_buttons & ~bit);
   if (OnWindowThread(target)) {
-    const UINT which = move_only ? WM_MOUSEMOVE : button == 1 ? (down ? WM_LBUTTONDOWN : WM_LBUTTONUP)
-                                              : button == 2 ? (down ? WM_RBUTTONDOWN : WM_RBUTTONUP)
-                                                            : (down ? WM_MBUTTONDOWN : WM_MBUTTONUP);
+    const UINT which = move_only     ? WM_MOUSEMOVE
+                       : button == 1 ? (down ? WM_LBUTTONDOWN : WM_LBUTTONUP)
+                       : button == 2 ? (down ? WM_RBUTTONDOWN : WM_RBUTTONUP)
+                                     : (down ? WM_MBUTTONDOWN : WM_MBUTTONUP);
     SendMessageA(target, WM_SETCURSOR, reinterpret_cast<WPARAM>(target), MAKELPARAM(hit, which));
   }
   if (hit != HTCLIENT) {
@@ -566,8 +591,12 @@ void MouseEvent(POINT screen, int button, bool down, bool move_only) {
     switch (hit) {
       case HTCLOSE: Post(top, WM_SYSCOMMAND, SC_CLOSE, MAKELPARAM(screen.x, screen.y)); break;
       case HTMINBUTTON: Post(top, WM_SYSCOMMAND, SC_MINIMIZE, MAKELPARAM(screen.x, screen.y)); break;
-      case HTMAXBUTTON: Post(top, WM_SYSCOMMAND, IsZoomed(top) ? SC_RESTORE : SC_MAXIMIZE, MAKELPARAM(screen.x, screen.y)); break;
-      case HTMENU: Post(top, WM_NCLBUTTONDOWN, HTMENU, MAKELPARAM(screen.x, screen.y)); break;  // the menu loop takes it
+      case HTMAXBUTTON:
+        Post(top, WM_SYSCOMMAND, IsZoomed(top) ? SC_RESTORE : SC_MAXIMIZE, MAKELPARAM(screen.x, screen.y));
+        break;
+      case HTMENU:
+        Post(top, WM_NCLBUTTONDOWN, HTMENU, MAKELPARAM(screen.x, screen.y));
+        break;  // the menu loop takes it
       case HTVSCROLL:
       case HTHSCROLL: {
         int pos = 0;
@@ -640,7 +669,8 @@ void RunInjected() {
     std::lock_guard guard(g_input_lock);
     if (g_injected.empty()) return;
     // The next event waits while messages of earlier ones are still queued.
-    if (g_injected.front().input && (GetQueueStatus(QS_POSTMESSAGE | QS_KEY | QS_MOUSEMOVE | QS_MOUSEBUTTON) & 0xFFFF)) {
+    if (g_injected.front().input &&
+        (GetQueueStatus(QS_POSTMESSAGE | QS_KEY | QS_MOUSEMOVE | QS_MOUSEBUTTON) & 0xFFFF)) {
       more = true;
     } else {
       one = std::move(g_injected.front().work);
@@ -686,7 +716,8 @@ class Hooks : public DisplayHooks {
   void AdjustClient(Window &w) override {
     const Insets in = NonClient(w.style, w.ex_style, w.menu != nullptr);
     const int ww = w.rect.right - w.rect.left, wh = w.rect.bottom - w.rect.top;
-    w.client = RECT{std::min(in.left, ww), std::min(in.top, wh), std::max(in.left, ww - in.right), std::max(in.top, wh - in.bottom)};
+    w.client = RECT{std::min(in.left, ww), std::min(in.top, wh), std::max(in.left, ww - in.right),
+                    std::max(in.top, wh - in.bottom)};
     w.client.right = std::max(w.client.left, w.client.right);
     w.client.bottom = std::max(w.client.top, w.client.bottom);
   }
@@ -725,7 +756,8 @@ class Hooks : public DisplayHooks {
         HICON icon = reinterpret_cast<HICON>(GetClassLongPtrA(hwnd, GCLP_HICON));
         std::vector<std::uint32_t> argb;
         int size = 0;
-        if (IconPixels(icon ? icon : LoadIconA(nullptr, IDI_APPLICATION), argb, size)) g_driver->Iconified(hwnd, argb, size);
+        if (IconPixels(icon ? icon : LoadIconA(nullptr, IDI_APPLICATION), argb, size))
+          g_driver->Iconified(hwnd, argb, size);
       }
       if (visible) Present(hwnd);
     } else if (g.parent) {
@@ -776,12 +808,13 @@ class Hooks : public DisplayHooks {
         PaintFrame(hwnd);
         Present(hwnd);
         return (result = 0), true;
-      case WM_NCACTIVATE:
-        {
-          std::lock_guard guard(g_lock);
-          if (wp) g_active_frame = hwnd;
-          else if (g_active_frame == hwnd) g_active_frame = nullptr;
-        }
+      case WM_NCACTIVATE: {
+        std::lock_guard guard(g_lock);
+        if (wp)
+          g_active_frame = hwnd;
+        else if (g_active_frame == hwnd)
+          g_active_frame = nullptr;
+      }
         PaintFrame(hwnd);
         Present(hwnd);
         return (result = TRUE), true;
@@ -789,8 +822,10 @@ class Hooks : public DisplayHooks {
         // An activated window without a focused child takes the focus itself.
         {
           std::lock_guard guard(g_lock);
-          if (LOWORD(wp) != WA_INACTIVE) g_active_frame = hwnd;
-          else if (g_active_frame == hwnd) g_active_frame = nullptr;
+          if (LOWORD(wp) != WA_INACTIVE)
+            g_active_frame = hwnd;
+          else if (g_active_frame == hwnd)
+            g_active_frame = nullptr;
         }
         RedrawFrame(hwnd);
         if (LOWORD(wp) != WA_INACTIVE && !IsIconic(hwnd)) {
@@ -818,8 +853,13 @@ class Hooks : public DisplayHooks {
           return (result = 0), true;
         }
         return false;
-      case WM_CTLCOLORMSGBOX: case WM_CTLCOLOREDIT: case WM_CTLCOLORLISTBOX: case WM_CTLCOLORBTN:
-      case WM_CTLCOLORDLG: case WM_CTLCOLORSCROLLBAR: case WM_CTLCOLORSTATIC: {
+      case WM_CTLCOLORMSGBOX:
+      case WM_CTLCOLOREDIT:
+      case WM_CTLCOLORLISTBOX:
+      case WM_CTLCOLORBTN:
+      case WM_CTLCOLORDLG:
+      case WM_CTLCOLORSCROLLBAR:
+      case WM_CTLCOLORSTATIC: {
         HDC dc = reinterpret_cast<HDC>(wp);
         const bool window_colours = msg == WM_CTLCOLOREDIT || msg == WM_CTLCOLORLISTBOX;
         SetTextColor(dc, GetSysColor(window_colours ? COLOR_WINDOWTEXT : COLOR_BTNTEXT));
@@ -827,8 +867,7 @@ class Hooks : public DisplayHooks {
         result = reinterpret_cast<LRESULT>(GetSysColorBrush(window_colours ? COLOR_WINDOW : COLOR_BTNFACE));
         return true;
       }
-      default:
-        return false;
+      default: return false;
     }
   }
 
@@ -947,7 +986,8 @@ bool CaptureWindow(HWND hwnd, Surface &out) {
   out.Resize(w, h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      if (s->Contains(g.in_top.x + x, g.in_top.y + y)) out.px[static_cast<size_t>(y) * w + x] = s->Get(g.in_top.x + x, g.in_top.y + y);
+      if (s->Contains(g.in_top.x + x, g.in_top.y + y))
+        out.px[static_cast<size_t>(y) * w + x] = s->Get(g.in_top.x + x, g.in_top.y + y);
   return true;
 }
 
@@ -1008,7 +1048,8 @@ HWND WindowAt(POINT screen) {
     if (std::find(tops.begin(), tops.end(), h) == tops.end()) continue;
     Geometry g;
     if (!GetGeometry(h, g) || !g.visible || (g.style & WS_MINIMIZE)) continue;
-    if (screen.x >= g.rect.left && screen.x < g.rect.right && screen.y >= g.rect.top && screen.y < g.rect.bottom) found = h;
+    if (screen.x >= g.rect.left && screen.x < g.rect.right && screen.y >= g.rect.top && screen.y < g.rect.bottom)
+      found = h;
   }
   if (!found) return nullptr;
   // Then down through the children that contain the point.
@@ -1166,8 +1207,10 @@ BOOL WINAPI RedrawWindow(HWND hwnd, const RECT *r, HRGN rgn, UINT flags) {
   if (!hwnd) return FALSE;
   if (flags & RDW_FRAME) RedrawFrame(hwnd);
   if (flags & RDW_INVALIDATE) {
-    if (rgn) InvalidateRgn(hwnd, rgn, (flags & RDW_ERASE) != 0);
-    else InvalidateRect(hwnd, r, (flags & RDW_ERASE) != 0);
+    if (rgn)
+      InvalidateRgn(hwnd, rgn, (flags & RDW_ERASE) != 0);
+    else
+      InvalidateRect(hwnd, r, (flags & RDW_ERASE) != 0);
   }
   if (flags & RDW_VALIDATE) ValidateRect(hwnd, r);
   if (flags & (RDW_UPDATENOW | RDW_ERASENOW)) UpdateWindow(hwnd);
@@ -1192,7 +1235,10 @@ int WINAPI ScrollWindowEx(HWND hwnd, int dx, int dy, const RECT *scroll, const R
     RECT &u = w->update;
     if (u.left < u.right && u.top < u.bottom && u.left >= area.left && u.right <= area.right && u.top >= area.top &&
         u.bottom <= area.bottom) {
-      u.left += dx; u.right += dx; u.top += dy; u.bottom += dy;
+      u.left += dx;
+      u.right += dx;
+      u.top += dy;
+      u.bottom += dy;
       u = qx::gdi::RectIntersect(u, client);
     }
   }
@@ -1245,31 +1291,51 @@ HWND WINAPI ChildWindowFromPoint(HWND parent, POINT p) {
 
 int WINAPI GetSystemMetrics(int i) {
   switch (i) {
-    case SM_CXSCREEN: case SM_CXFULLSCREEN: case SM_CXVIRTUALSCREEN: return kScreenW;
-    case SM_CYSCREEN: case SM_CYVIRTUALSCREEN: return kScreenH;
+    case SM_CXSCREEN:
+    case SM_CXFULLSCREEN:
+    case SM_CXVIRTUALSCREEN: return kScreenW;
+    case SM_CYSCREEN:
+    case SM_CYVIRTUALSCREEN: return kScreenH;
     case SM_CYFULLSCREEN: return kScreenH - kCaption;
-    case SM_CXVSCROLL: case SM_CYHSCROLL: case SM_CYVSCROLL: case SM_CXHSCROLL: return kScrollSize;
-    case SM_CYVTHUMB: case SM_CXHTHUMB: return kScrollSize;
+    case SM_CXVSCROLL:
+    case SM_CYHSCROLL:
+    case SM_CYVSCROLL:
+    case SM_CXHSCROLL: return kScrollSize;
+    case SM_CYVTHUMB:
+    case SM_CXHTHUMB: return kScrollSize;
     case SM_CYCAPTION: return kCaption;
-    case SM_CXBORDER: case SM_CYBORDER: return kBorder;
-    case SM_CXDLGFRAME: case SM_CYDLGFRAME: return kDlgFrame;
-    case SM_CXFRAME: case SM_CYFRAME: return kThickFrame;
-    case SM_CXEDGE: case SM_CYEDGE: return 2;
-    case SM_CXICON: case SM_CYICON: case SM_CXCURSOR: case SM_CYCURSOR: return 32;
-    case SM_CXICONSPACING: case SM_CYICONSPACING: return 75;
-    case SM_CXSMICON: case SM_CYSMICON: return 16;
+    case SM_CXBORDER:
+    case SM_CYBORDER: return kBorder;
+    case SM_CXDLGFRAME:
+    case SM_CYDLGFRAME: return kDlgFrame;
+    case SM_CXFRAME:
+    case SM_CYFRAME: return kThickFrame;
+    case SM_CXEDGE:
+    case SM_CYEDGE: return 2;
+    case SM_CXICON:
+    case SM_CYICON:
+    case SM_CXCURSOR:
+    case SM_CYCURSOR: return 32;
+    case SM_CXICONSPACING:
+    case SM_CYICONSPACING: return 75;
+    case SM_CXSMICON:
+    case SM_CYSMICON: return 16;
     case SM_CYSMCAPTION: return 16;
     case SM_CYMENU: return kMenuBar;
-    case SM_CXSIZE: case SM_CYSIZE: return 18;
+    case SM_CXSIZE:
+    case SM_CYSIZE: return 18;
     case SM_CXMIN: return 112;
     case SM_CYMIN: return 27;
     case SM_CXMINTRACK: return 112;
     case SM_CYMINTRACK: return 27;
     case SM_CXMAXIMIZED: return kScreenW + 2 * kThickFrame;
     case SM_CYMAXIMIZED: return kScreenH + 2 * kThickFrame;
-    case SM_CXDOUBLECLK: case SM_CYDOUBLECLK: return 4;
-    case SM_CXDRAG: case SM_CYDRAG: return 2;
-    case SM_CXMENUCHECK: case SM_CYMENUCHECK: return 13;
+    case SM_CXDOUBLECLK:
+    case SM_CYDOUBLECLK: return 4;
+    case SM_CXDRAG:
+    case SM_CYDRAG: return 2;
+    case SM_CXMENUCHECK:
+    case SM_CYMENUCHECK: return 13;
     case SM_MOUSEPRESENT: return 1;
     case SM_CMOUSEBUTTONS: return 3;
     case SM_NETWORK: return 1;
@@ -1327,8 +1393,10 @@ void WINAPI keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR) {
 
 void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD, ULONG_PTR) {
   POINT p = g_cursor;
-  if (flags & 0x8000) p = POINT{static_cast<LONG>(dx * kScreenW / 65536), static_cast<LONG>(dy * kScreenH / 65536)};
-  else if (flags & 0x0001) p = POINT{p.x + static_cast<LONG>(dx), p.y + static_cast<LONG>(dy)};
+  if (flags & 0x8000)
+    p = POINT{static_cast<LONG>(dx * kScreenW / 65536), static_cast<LONG>(dy * kScreenH / 65536)};
+  else if (flags & 0x0001)
+    p = POINT{p.x + static_cast<LONG>(dx), p.y + static_cast<LONG>(dy)};
   if (flags & 0x0001) InjectMouseMove(p);
   if (flags & 0x0002) InjectMouseButton(p, 1, true);
   if (flags & 0x0004) InjectMouseButton(p, 1, false);
@@ -1424,7 +1492,8 @@ void ShowBarStyle(HWND hwnd, int which, bool show) {
   RECT r;
   GetWindowRect(hwnd, &r);
   // The client area changes size: resize in place to recompute it.
-  SetWindowPos(hwnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  SetWindowPos(hwnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   // SetWindowPos sends nothing when the size is unchanged, so recompute the client area here.
   if (auto w = qx::FindLocalWindow(hwnd)) {
     RECT c;
@@ -1447,7 +1516,8 @@ void AutoShow(HWND hwnd, int which, const Bar &b) {
 }  // namespace
 
 int WINAPI SetScrollPos(HWND hwnd, int which, int pos, BOOL redraw) {
-  if (which == SB_CTL) return static_cast<int>(SendMessageA(hwnd, SBM_SETPOS, static_cast<WPARAM>(pos), redraw));  // a scroll bar control
+  if (which == SB_CTL)
+    return static_cast<int>(SendMessageA(hwnd, SBM_SETPOS, static_cast<WPARAM>(pos), redraw));  // a scroll bar control
   int old;
   {
     std::lock_guard guard(g_lock);
@@ -1469,7 +1539,8 @@ int WINAPI GetScrollPos(HWND hwnd, int which) {
 }
 
 BOOL WINAPI SetScrollRange(HWND hwnd, int which, int min, int max, BOOL redraw) {
-  if (which == SB_CTL) return SendMessageA(hwnd, redraw ? SBM_SETRANGEREDRAW : SBM_SETRANGE, static_cast<WPARAM>(min), max), TRUE;
+  if (which == SB_CTL)
+    return SendMessageA(hwnd, redraw ? SBM_SETRANGEREDRAW : SBM_SETRANGE, static_cast<WPARAM>(min), max), TRUE;
   Bar copy;
   {
     std::lock_guard guard(g_lock);
@@ -1486,7 +1557,10 @@ BOOL WINAPI SetScrollRange(HWND hwnd, int which, int min, int max, BOOL redraw) 
 }
 
 BOOL WINAPI GetScrollRange(HWND hwnd, int which, LPINT min, LPINT max) {
-  if (which == SB_CTL) return min && max ? (SendMessageA(hwnd, SBM_GETRANGE, reinterpret_cast<WPARAM>(min), reinterpret_cast<LPARAM>(max)), TRUE) : FALSE;
+  if (which == SB_CTL)
+    return min && max
+               ? (SendMessageA(hwnd, SBM_GETRANGE, reinterpret_cast<WPARAM>(min), reinterpret_cast<LPARAM>(max)), TRUE)
+               : FALSE;
   std::lock_guard guard(g_lock);
   Bar *b = BarOf(hwnd, which);
   if (!b || !min || !max) return FALSE;
@@ -1496,15 +1570,20 @@ BOOL WINAPI GetScrollRange(HWND hwnd, int which, LPINT min, LPINT max) {
 }
 
 int WINAPI SetScrollInfo(HWND hwnd, int which, LPCSCROLLINFO si, BOOL redraw) {
-  if (which == SB_CTL) return static_cast<int>(SendMessageA(hwnd, SBM_SETSCROLLINFO, redraw, reinterpret_cast<LPARAM>(si)));
+  if (which == SB_CTL)
+    return static_cast<int>(SendMessageA(hwnd, SBM_SETSCROLLINFO, redraw, reinterpret_cast<LPARAM>(si)));
   if (!si) return 0;
   Bar copy;
   {
     std::lock_guard guard(g_lock);
     Bar *b = BarOf(hwnd, which);
     if (!b) return 0;
-    if (si->fMask & SIF_RANGE) { b->min = si->nMin; b->max = si->nMax; }
-    if (si->fMask & SIF_PAGE) b->page = static_cast<int>(std::min<UINT>(si->nPage, static_cast<UINT>(b->max - b->min + 1)));
+    if (si->fMask & SIF_RANGE) {
+      b->min = si->nMin;
+      b->max = si->nMax;
+    }
+    if (si->fMask & SIF_PAGE)
+      b->page = static_cast<int>(std::min<UINT>(si->nPage, static_cast<UINT>(b->max - b->min + 1)));
     if (si->fMask & SIF_POS) b->pos = si->nPos;
     const int top = b->page > 0 ? b->max - b->page + 1 : b->max;
     b->pos = std::clamp(b->pos, b->min, std::max(b->min, top));
@@ -1520,7 +1599,10 @@ BOOL WINAPI GetScrollInfo(HWND hwnd, int which, LPSCROLLINFO si) {
   std::lock_guard guard(g_lock);
   Bar *b = BarOf(hwnd, which);
   if (!b || !si) return FALSE;
-  if (si->fMask & SIF_RANGE) { si->nMin = b->min; si->nMax = b->max; }
+  if (si->fMask & SIF_RANGE) {
+    si->nMin = b->min;
+    si->nMax = b->max;
+  }
   if (si->fMask & SIF_PAGE) si->nPage = static_cast<UINT>(b->page);
   if (si->fMask & SIF_POS) si->nPos = b->pos;
   if (si->fMask & SIF_TRACKPOS) si->nTrackPos = b->pos;
@@ -1557,10 +1639,14 @@ BOOL WINAPI DrawEdge(HDC hdc, LPRECT rc, UINT edge, UINT flags) {
     if (flags & BF_RIGHT) --r.right;
     if (flags & BF_BOTTOM) --r.bottom;
   };
-  if (edge & BDR_RAISEDOUTER) ring(COLOR_3DLIGHT, COLOR_3DDKSHADOW);
-  else if (edge & BDR_SUNKENOUTER) ring(COLOR_3DSHADOW, COLOR_3DHIGHLIGHT);
-  if (edge & BDR_RAISEDINNER) ring(COLOR_3DHIGHLIGHT, COLOR_3DSHADOW);
-  else if (edge & BDR_SUNKENINNER) ring(COLOR_3DDKSHADOW, COLOR_3DLIGHT);
+  if (edge & BDR_RAISEDOUTER)
+    ring(COLOR_3DLIGHT, COLOR_3DDKSHADOW);
+  else if (edge & BDR_SUNKENOUTER)
+    ring(COLOR_3DSHADOW, COLOR_3DHIGHLIGHT);
+  if (edge & BDR_RAISEDINNER)
+    ring(COLOR_3DHIGHLIGHT, COLOR_3DSHADOW);
+  else if (edge & BDR_SUNKENINNER)
+    ring(COLOR_3DDKSHADOW, COLOR_3DLIGHT);
   if (flags & BF_MIDDLE) FillRect(hdc, &r, GetSysColorBrush(COLOR_BTNFACE));
   if (flags & BF_ADJUST) *rc = r;
   return TRUE;

@@ -89,7 +89,8 @@ void Disc(HDC dc, COLORREF fill, COLORREF edge) {
 }
 
 void Letter(HDC dc, const char *text, COLORREF color, int height, int y) {
-  HFONT f = CreateFontA(height, 0, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, VARIABLE_PITCH | FF_ROMAN, "Times New Roman");
+  HFONT f = CreateFontA(height, 0, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, VARIABLE_PITCH | FF_ROMAN,
+                        "Times New Roman");
   HGDIOBJ old = SelectObject(dc, f);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, color);
@@ -103,48 +104,68 @@ HICON StockIcon(LPCSTR id) {
   const uintptr_t n = reinterpret_cast<uintptr_t>(id);
   switch (n) {
     case 32513:  // IDI_HAND: a red disc with a white cross
-      return DrawnIcon([](HDC dc) {
-        Disc(dc, RGB(255, 0, 0), RGB(128, 0, 0));
-        HPEN p = CreatePen(PS_SOLID, 4, RGB(255, 255, 255));
-        HGDIOBJ o = SelectObject(dc, p);
-        MoveToEx(dc, 10, 10, nullptr); LineTo(dc, 21, 21);
-        MoveToEx(dc, 21, 10, nullptr); LineTo(dc, 10, 21);
-        SelectObject(dc, o);
-        DeleteObject(p);
-      }, false, id);
+      return DrawnIcon(
+          [](HDC dc) {
+            Disc(dc, RGB(255, 0, 0), RGB(128, 0, 0));
+            HPEN p = CreatePen(PS_SOLID, 4, RGB(255, 255, 255));
+            HGDIOBJ o = SelectObject(dc, p);
+            MoveToEx(dc, 10, 10, nullptr);
+            LineTo(dc, 21, 21);
+            MoveToEx(dc, 21, 10, nullptr);
+            LineTo(dc, 10, 21);
+            SelectObject(dc, o);
+            DeleteObject(p);
+          },
+          false, id);
     case 32514:  // IDI_QUESTION
-      return DrawnIcon([](HDC dc) { Disc(dc, RGB(255, 255, 255), RGB(0, 0, 0)); Letter(dc, "?", RGB(0, 0, 255), 26, 2); }, false, id);
+      return DrawnIcon(
+          [](HDC dc) {
+            Disc(dc, RGB(255, 255, 255), RGB(0, 0, 0));
+            Letter(dc, "?", RGB(0, 0, 255), 26, 2);
+          },
+          false, id);
     case 32515:  // IDI_EXCLAMATION: a yellow triangle
-      return DrawnIcon([](HDC dc) {
-        HBRUSH b = CreateSolidBrush(RGB(255, 255, 0));
-        HGDIOBJ o = SelectObject(dc, b);
-        const POINT tri[] = {{15, 1}, {30, 29}, {1, 29}};
-        Polygon(dc, tri, 3);
-        SelectObject(dc, o);
-        DeleteObject(b);
-        Letter(dc, "!", RGB(0, 0, 0), 22, 7);
-      }, false, id);
+      return DrawnIcon(
+          [](HDC dc) {
+            HBRUSH b = CreateSolidBrush(RGB(255, 255, 0));
+            HGDIOBJ o = SelectObject(dc, b);
+            const POINT tri[] = {{15, 1}, {30, 29}, {1, 29}};
+            Polygon(dc, tri, 3);
+            SelectObject(dc, o);
+            DeleteObject(b);
+            Letter(dc, "!", RGB(0, 0, 0), 22, 7);
+          },
+          false, id);
     case 32516:  // IDI_ASTERISK: information
-      return DrawnIcon([](HDC dc) { Disc(dc, RGB(255, 255, 255), RGB(0, 0, 0)); Letter(dc, "i", RGB(0, 0, 255), 26, 2); }, false, id);
-    default:     // IDI_APPLICATION, IDI_WINLOGO: a small window
-      return DrawnIcon([](HDC dc) {
-        RECT frame{2, 4, 30, 28}, title{3, 5, 29, 9};
-        FillRect(dc, &frame, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-        FrameRect(dc, &frame, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-        HBRUSH navy = CreateSolidBrush(RGB(0, 0, 128));
-        FillRect(dc, &title, navy);
-        DeleteObject(navy);
-      }, false, id);
+      return DrawnIcon(
+          [](HDC dc) {
+            Disc(dc, RGB(255, 255, 255), RGB(0, 0, 0));
+            Letter(dc, "i", RGB(0, 0, 255), 26, 2);
+          },
+          false, id);
+    default:  // IDI_APPLICATION, IDI_WINLOGO: a small window
+      return DrawnIcon(
+          [](HDC dc) {
+            RECT frame{2, 4, 30, 28}, title{3, 5, 29, 9};
+            FillRect(dc, &frame, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+            FrameRect(dc, &frame, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+            HBRUSH navy = CreateSolidBrush(RGB(0, 0, 128));
+            FillRect(dc, &title, navy);
+            DeleteObject(navy);
+          },
+          false, id);
   }
 }
 
 HCURSOR StockCursor(LPCSTR id) {
   // Cursors draw as a plain arrow here; the SDL2 driver shows the system's own shape for the id.
-  HCURSOR c = DrawnIcon([](HDC dc) {
-    const POINT arrow[] = {{0, 0}, {0, 16}, {4, 12}, {7, 18}, {9, 17}, {6, 11}, {11, 11}};
-    SelectObject(dc, GetStockObject(WHITE_BRUSH));
-    Polygon(dc, arrow, 7);
-  }, true, id);
+  HCURSOR c = DrawnIcon(
+      [](HDC dc) {
+        const POINT arrow[] = {{0, 0}, {0, 16}, {4, 12}, {7, 18}, {9, 17}, {6, 11}, {11, 11}};
+        SelectObject(dc, GetStockObject(WHITE_BRUSH));
+        Polygon(dc, arrow, 7);
+      },
+      true, id);
   return c;
 }
 
@@ -161,7 +182,10 @@ HICON IconFromBytes(const BYTE *data, DWORD size, bool cursor) {
     const int w = data[e] ? data[e] : 256;
     const int bpp = cursor ? 0 : static_cast<int>(u16(e + 6));
     const int score = 10000 - std::abs(w - 32) * 100 + bpp;
-    if (score > best_score) { best_score = score; best = static_cast<int>(i); }
+    if (score > best_score) {
+      best_score = score;
+      best = static_cast<int>(i);
+    }
   }
   const DWORD e = 6 + 16 * static_cast<DWORD>(best);
   const DWORD len = u32(e + 8), off = u32(e + 12);
@@ -174,7 +198,8 @@ HICON IconFromBytes(const BYTE *data, DWORD size, bool cursor) {
   const DWORD colors = h.biBitCount <= 8 ? (h.biClrUsed ? h.biClrUsed : (1u << h.biBitCount)) : 0;
   const DWORD xor_stride = ((w * h.biBitCount + 31) / 32) * 4, and_stride = ((w + 31) / 32) * 4;
   const DWORD bits_at = h.biSize + colors * 4;
-  if (colors > 256 || bits_at + static_cast<DWORD>(xor_stride) * ht + static_cast<DWORD>(and_stride) * ht > len) return nullptr;
+  if (colors > 256 || bits_at + static_cast<DWORD>(xor_stride) * ht + static_cast<DWORD>(and_stride) * ht > len)
+    return nullptr;
   std::vector<BYTE> info(bits_at);
   std::memcpy(info.data(), img, bits_at);
   reinterpret_cast<BITMAPINFOHEADER *>(info.data())->biHeight = ht;
@@ -203,7 +228,8 @@ HICON IconFromBytes(const BYTE *data, DWORD size, bool cursor) {
 HICON Load(HINSTANCE inst, LPCSTR name, bool cursor) {
   if (!name) return nullptr;
   std::lock_guard guard(g_lock);
-  const auto key = std::make_pair(inst ? inst : static_cast<HMODULE>(nullptr), std::string(cursor ? "c:" : "i:") + Key(name));
+  const auto key =
+      std::make_pair(inst ? inst : static_cast<HMODULE>(nullptr), std::string(cursor ? "c:" : "i:") + Key(name));
   if (auto it = g_loaded.find(key); it != g_loaded.end()) return it->second;
   HICON h = nullptr;
   ResourceBytes bytes{};
@@ -301,8 +327,10 @@ BOOL WINAPI GetIconInfo(HICON h, PICONINFO info) {
   info->yHotspot = static_cast<DWORD>(icon->cursor ? icon->hotspot.y : icon->color.height / 2);
   info->hbmMask = CreateBitmap(icon->mask.width, icon->mask.height, 1, 1, nullptr);
   info->hbmColor = CreateBitmap(icon->color.width, icon->color.height, 1, 32, nullptr);
-  if (auto m = qx::gdi::LookupObject<qx::gdi::Bitmap>(info->hbmMask, qx::gdi::Type::Bitmap)) m->surface.px = icon->mask.px;
-  if (auto c = qx::gdi::LookupObject<qx::gdi::Bitmap>(info->hbmColor, qx::gdi::Type::Bitmap)) c->surface.px = icon->color.px;
+  if (auto m = qx::gdi::LookupObject<qx::gdi::Bitmap>(info->hbmMask, qx::gdi::Type::Bitmap))
+    m->surface.px = icon->mask.px;
+  if (auto c = qx::gdi::LookupObject<qx::gdi::Bitmap>(info->hbmColor, qx::gdi::Type::Bitmap))
+    c->surface.px = icon->color.px;
   return TRUE;
 }
 

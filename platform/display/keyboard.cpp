@@ -17,90 +17,147 @@ constexpr UINT kWmSysKeyDown = 0x0104, kWmSysKeyUp = 0x0105, kWmSysChar = 0x0106
 struct PhysKey {
   BYTE scan;
   bool extended;
-  BYTE vk;          // as reported (for keypad keys: with Num Lock off)
-  BYTE numlock_vk;  // keypad keys with Num Lock on; 0 = same as vk
-  const char *name; // GetKeyNameText
+  BYTE vk;           // as reported (for keypad keys: with Num Lock off)
+  BYTE numlock_vk;   // keypad keys with Num Lock on; 0 = same as vk
+  const char *name;  // GetKeyNameText
 };
 
 // Every key of a 101/102-key PC keyboard.
 const PhysKey kKeys[] = {
-    {0x01, false, VK_ESCAPE, 0, "Esc"},      {0x02, false, '1', 0, "1"},
-    {0x03, false, '2', 0, "2"},              {0x04, false, '3', 0, "3"},
-    {0x05, false, '4', 0, "4"},              {0x06, false, '5', 0, "5"},
-    {0x07, false, '6', 0, "6"},              {0x08, false, '7', 0, "7"},
-    {0x09, false, '8', 0, "8"},              {0x0A, false, '9', 0, "9"},
-    {0x0B, false, '0', 0, "0"},              {0x0C, false, VK_OEM_MINUS, 0, "-"},
-    {0x0D, false, VK_OEM_PLUS, 0, "="},      {0x0E, false, VK_BACK, 0, "Backspace"},
-    {0x0F, false, VK_TAB, 0, "Tab"},         {0x10, false, 'Q', 0, "Q"},
-    {0x11, false, 'W', 0, "W"},              {0x12, false, 'E', 0, "E"},
-    {0x13, false, 'R', 0, "R"},              {0x14, false, 'T', 0, "T"},
-    {0x15, false, 'Y', 0, "Y"},              {0x16, false, 'U', 0, "U"},
-    {0x17, false, 'I', 0, "I"},              {0x18, false, 'O', 0, "O"},
-    {0x19, false, 'P', 0, "P"},              {0x1A, false, VK_OEM_4, 0, "["},
-    {0x1B, false, VK_OEM_6, 0, "]"},         {0x1C, false, VK_RETURN, 0, "Enter"},
-    {0x1D, false, VK_CONTROL, 0, "Ctrl"},    {0x1E, false, 'A', 0, "A"},
-    {0x1F, false, 'S', 0, "S"},              {0x20, false, 'D', 0, "D"},
-    {0x21, false, 'F', 0, "F"},              {0x22, false, 'G', 0, "G"},
-    {0x23, false, 'H', 0, "H"},              {0x24, false, 'J', 0, "J"},
-    {0x25, false, 'K', 0, "K"},              {0x26, false, 'L', 0, "L"},
-    {0x27, false, VK_OEM_1, 0, ";"},         {0x28, false, VK_OEM_7, 0, "'"},
-    {0x29, false, VK_OEM_3, 0, "`"},         {0x2A, false, VK_SHIFT, 0, "Shift"},
-    {0x2B, false, VK_OEM_5, 0, "\\"},        {0x2C, false, 'Z', 0, "Z"},
-    {0x2D, false, 'X', 0, "X"},              {0x2E, false, 'C', 0, "C"},
-    {0x2F, false, 'V', 0, "V"},              {0x30, false, 'B', 0, "B"},
-    {0x31, false, 'N', 0, "N"},              {0x32, false, 'M', 0, "M"},
-    {0x33, false, VK_OEM_COMMA, 0, ","},     {0x34, false, VK_OEM_PERIOD, 0, "."},
-    {0x35, false, VK_OEM_2, 0, "/"},         {0x36, false, VK_SHIFT, 0, "Right Shift"},
-    {0x37, false, VK_MULTIPLY, 0, "Num *"},  {0x38, false, VK_MENU, 0, "Alt"},
-    {0x39, false, VK_SPACE, 0, "Space"},     {0x3A, false, VK_CAPITAL, 0, "Caps Lock"},
-    {0x3B, false, VK_F1, 0, "F1"},           {0x3C, false, VK_F2, 0, "F2"},
-    {0x3D, false, VK_F3, 0, "F3"},           {0x3E, false, VK_F4, 0, "F4"},
-    {0x3F, false, VK_F5, 0, "F5"},           {0x40, false, VK_F6, 0, "F6"},
-    {0x41, false, VK_F7, 0, "F7"},           {0x42, false, VK_F8, 0, "F8"},
-    {0x43, false, VK_F9, 0, "F9"},           {0x44, false, VK_F10, 0, "F10"},
-    {0x45, true, VK_NUMLOCK, 0, "Num Lock"}, {0x45, false, VK_PAUSE, 0, "Pause"},
-    {0x46, false, VK_SCROLL, 0, "Scroll Lock"}, {0x46, true, VK_CANCEL, 0, "Break"},
+    {0x01, false, VK_ESCAPE, 0, "Esc"},
+    {0x02, false, '1', 0, "1"},
+    {0x03, false, '2', 0, "2"},
+    {0x04, false, '3', 0, "3"},
+    {0x05, false, '4', 0, "4"},
+    {0x06, false, '5', 0, "5"},
+    {0x07, false, '6', 0, "6"},
+    {0x08, false, '7', 0, "7"},
+    {0x09, false, '8', 0, "8"},
+    {0x0A, false, '9', 0, "9"},
+    {0x0B, false, '0', 0, "0"},
+    {0x0C, false, VK_OEM_MINUS, 0, "-"},
+    {0x0D, false, VK_OEM_PLUS, 0, "="},
+    {0x0E, false, VK_BACK, 0, "Backspace"},
+    {0x0F, false, VK_TAB, 0, "Tab"},
+    {0x10, false, 'Q', 0, "Q"},
+    {0x11, false, 'W', 0, "W"},
+    {0x12, false, 'E', 0, "E"},
+    {0x13, false, 'R', 0, "R"},
+    {0x14, false, 'T', 0, "T"},
+    {0x15, false, 'Y', 0, "Y"},
+    {0x16, false, 'U', 0, "U"},
+    {0x17, false, 'I', 0, "I"},
+    {0x18, false, 'O', 0, "O"},
+    {0x19, false, 'P', 0, "P"},
+    {0x1A, false, VK_OEM_4, 0, "["},
+    {0x1B, false, VK_OEM_6, 0, "]"},
+    {0x1C, false, VK_RETURN, 0, "Enter"},
+    {0x1D, false, VK_CONTROL, 0, "Ctrl"},
+    {0x1E, false, 'A', 0, "A"},
+    {0x1F, false, 'S', 0, "S"},
+    {0x20, false, 'D', 0, "D"},
+    {0x21, false, 'F', 0, "F"},
+    {0x22, false, 'G', 0, "G"},
+    {0x23, false, 'H', 0, "H"},
+    {0x24, false, 'J', 0, "J"},
+    {0x25, false, 'K', 0, "K"},
+    {0x26, false, 'L', 0, "L"},
+    {0x27, false, VK_OEM_1, 0, ";"},
+    {0x28, false, VK_OEM_7, 0, "'"},
+    {0x29, false, VK_OEM_3, 0, "`"},
+    {0x2A, false, VK_SHIFT, 0, "Shift"},
+    {0x2B, false, VK_OEM_5, 0, "\\"},
+    {0x2C, false, 'Z', 0, "Z"},
+    {0x2D, false, 'X', 0, "X"},
+    {0x2E, false, 'C', 0, "C"},
+    {0x2F, false, 'V', 0, "V"},
+    {0x30, false, 'B', 0, "B"},
+    {0x31, false, 'N', 0, "N"},
+    {0x32, false, 'M', 0, "M"},
+    {0x33, false, VK_OEM_COMMA, 0, ","},
+    {0x34, false, VK_OEM_PERIOD, 0, "."},
+    {0x35, false, VK_OEM_2, 0, "/"},
+    {0x36, false, VK_SHIFT, 0, "Right Shift"},
+    {0x37, false, VK_MULTIPLY, 0, "Num *"},
+    {0x38, false, VK_MENU, 0, "Alt"},
+    {0x39, false, VK_SPACE, 0, "Space"},
+    {0x3A, false, VK_CAPITAL, 0, "Caps Lock"},
+    {0x3B, false, VK_F1, 0, "F1"},
+    {0x3C, false, VK_F2, 0, "F2"},
+    {0x3D, false, VK_F3, 0, "F3"},
+    {0x3E, false, VK_F4, 0, "F4"},
+    {0x3F, false, VK_F5, 0, "F5"},
+    {0x40, false, VK_F6, 0, "F6"},
+    {0x41, false, VK_F7, 0, "F7"},
+    {0x42, false, VK_F8, 0, "F8"},
+    {0x43, false, VK_F9, 0, "F9"},
+    {0x44, false, VK_F10, 0, "F10"},
+    {0x45, true, VK_NUMLOCK, 0, "Num Lock"},
+    {0x45, false, VK_PAUSE, 0, "Pause"},
+    {0x46, false, VK_SCROLL, 0, "Scroll Lock"},
+    {0x46, true, VK_CANCEL, 0, "Break"},
     // The keypad reports navigation keys while Num Lock is off, digits while it is on.
-    {0x47, false, VK_HOME, VK_NUMPAD7, "Num 7"}, {0x48, false, VK_UP, VK_NUMPAD8, "Num 8"},
-    {0x49, false, VK_PRIOR, VK_NUMPAD9, "Num 9"}, {0x4A, false, VK_SUBTRACT, 0, "Num -"},
-    {0x4B, false, VK_LEFT, VK_NUMPAD4, "Num 4"}, {0x4C, false, VK_CLEAR, VK_NUMPAD5, "Num 5"},
-    {0x4D, false, VK_RIGHT, VK_NUMPAD6, "Num 6"}, {0x4E, false, VK_ADD, 0, "Num +"},
-    {0x4F, false, VK_END, VK_NUMPAD1, "Num 1"},  {0x50, false, VK_DOWN, VK_NUMPAD2, "Num 2"},
-    {0x51, false, VK_NEXT, VK_NUMPAD3, "Num 3"}, {0x52, false, VK_INSERT, VK_NUMPAD0, "Num 0"},
-    {0x53, false, VK_DELETE, VK_DECIMAL, "Num Del"}, {0x56, false, VK_OEM_102, 0, "\\"},
-    {0x57, false, VK_F11, 0, "F11"},         {0x58, false, VK_F12, 0, "F12"},
+    {0x47, false, VK_HOME, VK_NUMPAD7, "Num 7"},
+    {0x48, false, VK_UP, VK_NUMPAD8, "Num 8"},
+    {0x49, false, VK_PRIOR, VK_NUMPAD9, "Num 9"},
+    {0x4A, false, VK_SUBTRACT, 0, "Num -"},
+    {0x4B, false, VK_LEFT, VK_NUMPAD4, "Num 4"},
+    {0x4C, false, VK_CLEAR, VK_NUMPAD5, "Num 5"},
+    {0x4D, false, VK_RIGHT, VK_NUMPAD6, "Num 6"},
+    {0x4E, false, VK_ADD, 0, "Num +"},
+    {0x4F, false, VK_END, VK_NUMPAD1, "Num 1"},
+    {0x50, false, VK_DOWN, VK_NUMPAD2, "Num 2"},
+    {0x51, false, VK_NEXT, VK_NUMPAD3, "Num 3"},
+    {0x52, false, VK_INSERT, VK_NUMPAD0, "Num 0"},
+    {0x53, false, VK_DELETE, VK_DECIMAL, "Num Del"},
+    {0x56, false, VK_OEM_102, 0, "\\"},
+    {0x57, false, VK_F11, 0, "F11"},
+    {0x58, false, VK_F12, 0, "F12"},
     // Extended keys.
-    {0x1C, true, VK_RETURN, 0, "Num Enter"}, {0x1D, true, VK_CONTROL, 0, "Right Ctrl"},
-    {0x35, true, VK_DIVIDE, 0, "Num /"},     {0x37, true, VK_SNAPSHOT, 0, "Prnt Scrn"},
-    {0x38, true, VK_MENU, 0, "Right Alt"},   {0x47, true, VK_HOME, 0, "Home"},
-    {0x48, true, VK_UP, 0, "Up"},            {0x49, true, VK_PRIOR, 0, "Page Up"},
-    {0x4B, true, VK_LEFT, 0, "Left"},        {0x4D, true, VK_RIGHT, 0, "Right"},
-    {0x4F, true, VK_END, 0, "End"},          {0x50, true, VK_DOWN, 0, "Down"},
-    {0x51, true, VK_NEXT, 0, "Page Down"},   {0x52, true, VK_INSERT, 0, "Insert"},
-    {0x53, true, VK_DELETE, 0, "Delete"},    {0x5B, true, VK_LWIN, 0, "Left Windows"},
-    {0x5C, true, VK_RWIN, 0, "Right Windows"}, {0x5D, true, VK_APPS, 0, "Application"},
+    {0x1C, true, VK_RETURN, 0, "Num Enter"},
+    {0x1D, true, VK_CONTROL, 0, "Right Ctrl"},
+    {0x35, true, VK_DIVIDE, 0, "Num /"},
+    {0x37, true, VK_SNAPSHOT, 0, "Prnt Scrn"},
+    {0x38, true, VK_MENU, 0, "Right Alt"},
+    {0x47, true, VK_HOME, 0, "Home"},
+    {0x48, true, VK_UP, 0, "Up"},
+    {0x49, true, VK_PRIOR, 0, "Page Up"},
+    {0x4B, true, VK_LEFT, 0, "Left"},
+    {0x4D, true, VK_RIGHT, 0, "Right"},
+    {0x4F, true, VK_END, 0, "End"},
+    {0x50, true, VK_DOWN, 0, "Down"},
+    {0x51, true, VK_NEXT, 0, "Page Down"},
+    {0x52, true, VK_INSERT, 0, "Insert"},
+    {0x53, true, VK_DELETE, 0, "Delete"},
+    {0x5B, true, VK_LWIN, 0, "Left Windows"},
+    {0x5C, true, VK_RWIN, 0, "Right Windows"},
+    {0x5D, true, VK_APPS, 0, "Application"},
 };
 
 // Characters of the US layout for the keys that are not letters: unshifted, shifted.
-struct CharPair { BYTE vk; char normal, shifted; };
+struct CharPair {
+  BYTE vk;
+  char normal, shifted;
+};
 const CharPair kUsChars[] = {
-    {'1', '1', '!'}, {'2', '2', '@'}, {'3', '3', '#'}, {'4', '4', '$'}, {'5', '5', '%'},
-    {'6', '6', '^'}, {'7', '7', '&'}, {'8', '8', '*'}, {'9', '9', '('}, {'0', '0', ')'},
-    {VK_OEM_MINUS, '-', '_'}, {VK_OEM_PLUS, '=', '+'}, {VK_OEM_4, '[', '{'}, {VK_OEM_6, ']', '}'},
-    {VK_OEM_1, ';', ':'}, {VK_OEM_7, '\'', '"'}, {VK_OEM_3, '`', '~'}, {VK_OEM_5, '\\', '|'},
-    {VK_OEM_102, '\\', '|'}, {VK_OEM_COMMA, ',', '<'}, {VK_OEM_PERIOD, '.', '>'}, {VK_OEM_2, '/', '?'},
-    {VK_SPACE, ' ', ' '}, {VK_TAB, '\t', '\t'}, {VK_RETURN, '\r', '\r'}, {VK_BACK, '\b', '\b'},
-    {VK_ESCAPE, 0x1B, 0x1B}, {VK_MULTIPLY, '*', '*'}, {VK_ADD, '+', '+'}, {VK_SUBTRACT, '-', '-'},
-    {VK_DIVIDE, '/', '/'}, {VK_DECIMAL, '.', '.'}, {VK_CANCEL, 0x03, 0x03},
+    {'1', '1', '!'},           {'2', '2', '@'},         {'3', '3', '#'},          {'4', '4', '$'},
+    {'5', '5', '%'},           {'6', '6', '^'},         {'7', '7', '&'},          {'8', '8', '*'},
+    {'9', '9', '('},           {'0', '0', ')'},         {VK_OEM_MINUS, '-', '_'}, {VK_OEM_PLUS, '=', '+'},
+    {VK_OEM_4, '[', '{'},      {VK_OEM_6, ']', '}'},    {VK_OEM_1, ';', ':'},     {VK_OEM_7, '\'', '"'},
+    {VK_OEM_3, '`', '~'},      {VK_OEM_5, '\\', '|'},   {VK_OEM_102, '\\', '|'},  {VK_OEM_COMMA, ',', '<'},
+    {VK_OEM_PERIOD, '.', '>'}, {VK_OEM_2, '/', '?'},    {VK_SPACE, ' ', ' '},     {VK_TAB, '\t', '\t'},
+    {VK_RETURN, '\r', '\r'},   {VK_BACK, '\b', '\b'},   {VK_ESCAPE, 0x1B, 0x1B},  {VK_MULTIPLY, '*', '*'},
+    {VK_ADD, '+', '+'},        {VK_SUBTRACT, '-', '-'}, {VK_DIVIDE, '/', '/'},    {VK_DECIMAL, '.', '.'},
+    {VK_CANCEL, 0x03, 0x03},
 };
 
 // Dead keys of the US-International layout and what they make of the next letter.
 struct DeadKey {
   BYTE vk;
   bool shifted;
-  char accent;            // the accent typed alone (dead key then space)
-  const char *bases;      // letters it combines with
-  const char *combined;   // the results, in Windows-1252
+  char accent;           // the accent typed alone (dead key then space)
+  const char *bases;     // letters it combines with
+  const char *combined;  // the results, in Windows-1252
 };
 const DeadKey kDeadKeys[] = {
     {VK_OEM_7, false, '\'', "aeiouyAEIOUY", "\xE1\xE9\xED\xF3\xFA\xFD\xC1\xC9\xCD\xD3\xDA\xDD"},
@@ -148,9 +205,12 @@ UINT VkOf(const PhysKey &k, const BYTE *keys) {
 // Left and right variants of the modifiers, and the generic key as their union.
 void SetModifier(BYTE *keys, UINT vk, bool extended, bool down, BYTE scan) {
   UINT side = 0, generic = vk;
-  if (vk == VK_SHIFT) side = scan == 0x36 ? VK_RSHIFT : VK_LSHIFT;
-  else if (vk == VK_CONTROL) side = extended ? VK_RCONTROL : VK_LCONTROL;
-  else if (vk == VK_MENU) side = extended ? VK_RMENU : VK_LMENU;
+  if (vk == VK_SHIFT)
+    side = scan == 0x36 ? VK_RSHIFT : VK_LSHIFT;
+  else if (vk == VK_CONTROL)
+    side = extended ? VK_RCONTROL : VK_LCONTROL;
+  else if (vk == VK_MENU)
+    side = extended ? VK_RMENU : VK_LMENU;
   if (!side) return;
   keys[side] = down ? (keys[side] | 0x80) : (keys[side] & ~0x80);
   const BYTE l = static_cast<BYTE>(side & ~1u), r = static_cast<BYTE>(side | 1u);
@@ -174,9 +234,12 @@ int BaseChar(UINT vk, const BYTE *keys, bool &is_dead_candidate) {
     const char c = shift ? p.shifted : p.normal;
     if (ctrl) {
       switch (c) {
-        case '[': case '{': return 0x1B;
-        case '\\': case '|': return 0x1C;
-        case ']': case '}': return 0x1D;
+        case '[':
+        case '{': return 0x1B;
+        case '\\':
+        case '|': return 0x1C;
+        case ']':
+        case '}': return 0x1D;
         case '^': return 0x1E;
         case '_': return 0x1F;
         case '@': return 0x100;  // NUL, told apart from "no character"
@@ -397,8 +460,7 @@ UINT WINAPI MapVirtualKeyA(UINT code, UINT type) {
         }
       return 0;
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
@@ -432,7 +494,7 @@ UINT WINAPI GetKBCodePage(void) { return 437; }
 
 int WINAPI GetKeyboardType(int which) {
   switch (which) {
-    case 0: return 4;   // enhanced 101/102-key keyboard
+    case 0: return 4;  // enhanced 101/102-key keyboard
     case 1: return 0;
     case 2: return 12;  // function keys
     default: return 0;

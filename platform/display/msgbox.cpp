@@ -115,10 +115,22 @@ int ButtonAt(const Box &b, int x, int y) {
 LRESULT OnKey(HWND hwnd, Box &b, WPARAM vk) {
   const int n = static_cast<int>(b.buttons.size());
   switch (vk) {
-    case VK_RETURN: case VK_SPACE: Finish(hwnd, b, b.buttons[b.focus].id); break;
-    case VK_ESCAPE: if (int id = EscapeAnswer(b)) Finish(hwnd, b, id); break;
-    case VK_LEFT: case VK_UP: b.focus = (b.focus + n - 1) % n; InvalidateRect(hwnd, nullptr, TRUE); break;
-    case VK_RIGHT: case VK_DOWN: case VK_TAB: b.focus = (b.focus + 1) % n; InvalidateRect(hwnd, nullptr, TRUE); break;
+    case VK_RETURN:
+    case VK_SPACE: Finish(hwnd, b, b.buttons[b.focus].id); break;
+    case VK_ESCAPE:
+      if (int id = EscapeAnswer(b)) Finish(hwnd, b, id);
+      break;
+    case VK_LEFT:
+    case VK_UP:
+      b.focus = (b.focus + n - 1) % n;
+      InvalidateRect(hwnd, nullptr, TRUE);
+      break;
+    case VK_RIGHT:
+    case VK_DOWN:
+    case VK_TAB:
+      b.focus = (b.focus + 1) % n;
+      InvalidateRect(hwnd, nullptr, TRUE);
+      break;
     default: break;
   }
   return 0;
@@ -171,8 +183,7 @@ LRESULT CALLBACK BoxProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
       if (int id = EscapeAnswer(*b)) Finish(hwnd, *b, id);
       return 0;
-    default:
-      break;
+    default: break;
   }
   return DefWindowProcA(hwnd, msg, wp, lp);
 }
@@ -191,7 +202,10 @@ void RegisterOnce() {
 }  // namespace
 
 void InflateRectBy(RECT &r, int d) {
-  r.left -= d; r.top -= d; r.right += d; r.bottom += d;
+  r.left -= d;
+  r.top -= d;
+  r.right += d;
+  r.bottom += d;
 }
 
 HWND OpenMessageBox() { return g_open; }
@@ -204,7 +218,8 @@ int DisplayMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   box.buttons = ButtonsOf(type);
   const int def = static_cast<int>((type & MB_DEFMASK) >> 8);
   box.focus = def < static_cast<int>(box.buttons.size()) ? def : 0;
-  box.font = CreateFontA(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, VARIABLE_PITCH | FF_SWISS, "MS Sans Serif");
+  box.font =
+      CreateFontA(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, VARIABLE_PITCH | FF_SWISS, "MS Sans Serif");
   // Lay out: icon, text wrapped at 400 pixels, buttons centred below.
   HDC dc = GetDC(nullptr);
   HGDIOBJ old = SelectObject(dc, box.font);
@@ -217,8 +232,8 @@ int DisplayMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   const int text_h = std::max<int>(tr.bottom, IconOf(type) ? 32 : 0);
   const int client_w = std::max(kMargin * 2 + icon_w + static_cast<int>(tr.right), buttons_w + 2 * kMargin);
   const int client_h = kMargin + text_h + kMargin + kButtonH + kMargin;
-  box.text_rect = RECT{kMargin + icon_w, kMargin + (text_h - static_cast<int>(tr.bottom)) / 2, kMargin + icon_w + tr.right,
-                       kMargin + (text_h - static_cast<int>(tr.bottom)) / 2 + tr.bottom};
+  box.text_rect = RECT{kMargin + icon_w, kMargin + (text_h - static_cast<int>(tr.bottom)) / 2,
+                       kMargin + icon_w + tr.right, kMargin + (text_h - static_cast<int>(tr.bottom)) / 2 + tr.bottom};
   int x = (client_w - buttons_w) / 2;
   for (size_t i = 0; i < box.buttons.size(); ++i, x += kButtonW + kGap)
     box.button_rects.push_back(RECT{x, client_h - kMargin - kButtonH, x + kButtonW, client_h - kMargin});

@@ -16,8 +16,9 @@ namespace {
 
 // SDL (USB HID) scan codes to PC scan codes, set 1; 0x100 marks the extended flag.
 int PcScan(SDL_Scancode s) {
-  static const unsigned char kLetters[26] = {0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0x22, 0x23, 0x17, 0x24, 0x25, 0x26, 0x32,
-                                             0x31, 0x18, 0x19, 0x10, 0x13, 0x1F, 0x14, 0x16, 0x2F, 0x11, 0x2D, 0x15, 0x2C};
+  static const unsigned char kLetters[26] = {0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0x22, 0x23, 0x17,
+                                             0x24, 0x25, 0x26, 0x32, 0x31, 0x18, 0x19, 0x10, 0x13,
+                                             0x1F, 0x14, 0x16, 0x2F, 0x11, 0x2D, 0x15, 0x2C};
   if (s >= SDL_SCANCODE_A && s <= SDL_SCANCODE_Z) return kLetters[s - SDL_SCANCODE_A];
   if (s >= SDL_SCANCODE_1 && s <= SDL_SCANCODE_0) return 0x02 + (s - SDL_SCANCODE_1);
   if (s >= SDL_SCANCODE_F1 && s <= SDL_SCANCODE_F10) return 0x3B + (s - SDL_SCANCODE_F1);
@@ -31,7 +32,8 @@ int PcScan(SDL_Scancode s) {
     case SDL_SCANCODE_EQUALS: return 0x0D;
     case SDL_SCANCODE_LEFTBRACKET: return 0x1A;
     case SDL_SCANCODE_RIGHTBRACKET: return 0x1B;
-    case SDL_SCANCODE_BACKSLASH: case SDL_SCANCODE_NONUSHASH: return 0x2B;
+    case SDL_SCANCODE_BACKSLASH:
+    case SDL_SCANCODE_NONUSHASH: return 0x2B;
     case SDL_SCANCODE_SEMICOLON: return 0x27;
     case SDL_SCANCODE_APOSTROPHE: return 0x28;
     case SDL_SCANCODE_GRAVE: return 0x29;
@@ -118,15 +120,18 @@ class SdlDriver : public Driver {
     }
     SDL_ShowWindow(w);
     // A minimised window is iconic on the desktop too.
-    if (IsIconic(hwnd)) SDL_MinimizeWindow(w);
-    else if (SDL_GetWindowFlags(w) & SDL_WINDOW_MINIMIZED) SDL_RestoreWindow(w);
+    if (IsIconic(hwnd))
+      SDL_MinimizeWindow(w);
+    else if (SDL_GetWindowFlags(w) & SDL_WINDOW_MINIMIZED)
+      SDL_RestoreWindow(w);
   }
 
   void Iconified(HWND hwnd, const std::vector<std::uint32_t> &argb, int size) override {
     auto it = windows_.find(hwnd);
     if (it == windows_.end() || argb.size() != static_cast<size_t>(size) * size) return;
     std::vector<std::uint32_t> copy = argb;  // SDL reads the pixels while making its own copy
-    SDL_Surface *s = SDL_CreateRGBSurfaceWithFormatFrom(copy.data(), size, size, 32, size * 4, SDL_PIXELFORMAT_ARGB8888);
+    SDL_Surface *s =
+        SDL_CreateRGBSurfaceWithFormatFrom(copy.data(), size, size, 32, size * 4, SDL_PIXELFORMAT_ARGB8888);
     if (!s) return;
     SDL_SetWindowIcon(it->second, s);
     SDL_FreeSurface(s);
@@ -152,7 +157,8 @@ class SdlDriver : public Driver {
     SDL_LockSurface(ws);
     const int w = std::min(ws->w, s.width), h = std::min(ws->h, s.height);
     for (int y = std::max<LONG>(0, area.top); y < std::min<LONG>(h, area.bottom); ++y) {
-      auto *row = reinterpret_cast<std::uint32_t *>(static_cast<std::uint8_t *>(ws->pixels) + static_cast<size_t>(y) * ws->pitch);
+      auto *row = reinterpret_cast<std::uint32_t *>(static_cast<std::uint8_t *>(ws->pixels) +
+                                                    static_cast<size_t>(y) * ws->pitch);
       for (int x = std::max<LONG>(0, area.left); x < std::min<LONG>(w, area.right); ++x)
         row[x] = SDL_MapRGB(ws->format, (s.Get(x, y) >> 16) & 0xFF, (s.Get(x, y) >> 8) & 0xFF, s.Get(x, y) & 0xFF);
     }
@@ -171,7 +177,8 @@ class SdlDriver : public Driver {
       case 32643: which = SDL_SYSTEM_CURSOR_SIZENESW; break;
       case 32644: which = SDL_SYSTEM_CURSOR_SIZEWE; break;
       case 32645: which = SDL_SYSTEM_CURSOR_SIZENS; break;
-      case 32646: case 32640: which = SDL_SYSTEM_CURSOR_SIZEALL; break;
+      case 32646:
+      case 32640: which = SDL_SYSTEM_CURSOR_SIZEALL; break;
       case 32648: which = SDL_SYSTEM_CURSOR_NO; break;
       case 32650: which = SDL_SYSTEM_CURSOR_WAITARROW; break;
       default: break;
@@ -234,13 +241,12 @@ class SdlDriver : public Driver {
         if (pc >= 0) InjectKey(static_cast<BYTE>(pc & 0xFF), (pc & 0x100) != 0, e.type == SDL_KEYDOWN);
         break;
       }
-      case SDL_MOUSEMOTION:
-        InjectMouseMove(ScreenPoint(e.motion.windowID, e.motion.x, e.motion.y));
-        break;
+      case SDL_MOUSEMOTION: InjectMouseMove(ScreenPoint(e.motion.windowID, e.motion.x, e.motion.y)); break;
       case SDL_MOUSEBUTTONDOWN:
       case SDL_MOUSEBUTTONUP: {
         const int button = e.button.button == SDL_BUTTON_LEFT ? 1 : e.button.button == SDL_BUTTON_RIGHT ? 2 : 3;
-        InjectMouseButton(ScreenPoint(e.button.windowID, e.button.x, e.button.y), button, e.type == SDL_MOUSEBUTTONDOWN);
+        InjectMouseButton(ScreenPoint(e.button.windowID, e.button.x, e.button.y), button,
+                          e.type == SDL_MOUSEBUTTONDOWN);
         break;
       }
       case SDL_WINDOWEVENT: {
@@ -250,8 +256,7 @@ class SdlDriver : public Driver {
         if (e.window.event == SDL_WINDOWEVENT_EXPOSED) PresentWindow(h);
         break;
       }
-      default:
-        break;
+      default: break;
     }
   }
 

@@ -69,11 +69,16 @@ void SetPending(int fd, int byte) {
 
 int ErrnoFrom(DWORD error) {
   switch (error) {
-    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_BAD_NETPATH: return ENOENT;
-    case ERROR_FILE_EXISTS: case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_NETPATH: return ENOENT;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
     case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
     case ERROR_DIR_NOT_EMPTY: return ENOTEMPTY;
-    case ERROR_INVALID_NAME: case ERROR_INVALID_PARAMETER: case ERROR_DIRECTORY: return EINVAL;
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_DIRECTORY: return EINVAL;
     case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
     case ERROR_NOT_SAME_DEVICE: return EXDEV;
     case ERROR_DISK_FULL: return ENOSPC;
@@ -354,7 +359,15 @@ bool ParseMode(const char *mode, StreamMode &m) {
       case 't': m.text = 1; break;
       case 'b': m.text = 0; break;
       case 'x': exclusive = true; break;
-      case 'c': case 'n': case 'N': case 'S': case 'R': case 'T': case 'D': case 'e': case ' ': break;
+      case 'c':
+      case 'n':
+      case 'N':
+      case 'S':
+      case 'R':
+      case 'T':
+      case 'D':
+      case 'e':
+      case ' ': break;
       default: return false;
     }
   }
@@ -698,7 +711,7 @@ int _rmdir(const char *path) {
   if (RemoveDirectoryA(path)) return 0;
   DWORD e = GetLastError();
   return FailErrno(e == ERROR_DIR_NOT_EMPTY || e == ERROR_ACCESS_DENIED || e == ERROR_DIRECTORY ? ENOTEMPTY
-                                                                                                 : ErrnoFrom(e));
+                                                                                                : ErrnoFrom(e));
 }
 
 int _chdir(const char *path) {
@@ -749,8 +762,7 @@ char *_getdcwd(int drive, char *buffer, int maxlen) {
 }
 
 int _chdrive(int drive) {
-  if (drive < 1 || drive > 26 || qx::DriveRoot(static_cast<char>('A' + drive - 1)).empty())
-    return FailErrno(EACCES);
+  if (drive < 1 || drive > 26 || qx::DriveRoot(static_cast<char>('A' + drive - 1)).empty()) return FailErrno(EACCES);
   char spec[3] = {static_cast<char>('A' + drive - 1), ':', 0};
   return SetCurrentDirectoryA(spec) ? 0 : FailErrno(EACCES);
 }
@@ -791,8 +803,10 @@ void _splitpath(const char *path, char *drive, char *dir, char *fname, char *ext
   }
   const char *last_sep = nullptr, *last_dot = nullptr;
   for (const char *q = p; *q; ++q) {
-    if (*q == '\\' || *q == '/') last_sep = q;
-    else if (*q == '.') last_dot = q;
+    if (*q == '\\' || *q == '/')
+      last_sep = q;
+    else if (*q == '.')
+      last_dot = q;
   }
   const char *name = last_sep ? last_sep + 1 : p;
   CopyPart(dir, _MAX_DIR, p, static_cast<size_t>(name - p));

@@ -33,7 +33,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kSettle = std::chrono::seconds(1);  // longest a same-tick change may stay unseen
-constexpr size_t kMaxDirs = 64;                     // directories cached at once
+constexpr size_t kMaxDirs = 64;                    // directories cached at once
 
 std::string Lower(std::string_view name) {
   std::string out(name);
@@ -50,11 +50,11 @@ bool SameTime(const struct timespec &a, const struct timespec &b) {
 struct DirNames {
   dev_t dev = 0;
   ino_t ino = 0;
-  struct timespec mtime {};            // the directory's mtime the names match
-  Clock::time_point scanned;           // when the directory was last read
-  bool recheck = false;                // read again once kSettle has passed since the scan
-  std::uint64_t generation = 0;        // changes whenever the directory is read afresh
-  std::uint64_t used = 0;              // for evicting the least recently used
+  struct timespec mtime {};      // the directory's mtime the names match
+  Clock::time_point scanned;     // when the directory was last read
+  bool recheck = false;          // read again once kSettle has passed since the scan
+  std::uint64_t generation = 0;  // changes whenever the directory is read afresh
+  std::uint64_t used = 0;        // for evicting the least recently used
   // Lower-cased name -> stored spellings in byte order (the first one wins).
   std::unordered_map<std::string, std::vector<std::string>> names;
 
@@ -241,8 +241,10 @@ DirChange::~DirChange() {
     }
     for (const auto &name : part.names) {
       struct stat entry {};
-      if (lstat(Join(part.dir, name).c_str(), &entry) == 0) d.Add(name);
-      else d.Remove(name);
+      if (lstat(Join(part.dir, name).c_str(), &entry) == 0)
+        d.Add(name);
+      else
+        d.Remove(name);
     }
     d.mtime = st.st_mtim;
     d.recheck = true;  // in-place updates are checked against a full read a second later

@@ -94,8 +94,7 @@ DWORD AcquireShareMode(int fd, bool read_access, bool write_access, DWORD share)
     // still checks what others hold.
     if (want[slot]) TakeMarker(fd, slot);
   }
-  bool conflict = (read_access && OtherHolds(fd, kDeniesRead)) ||
-                  (write_access && OtherHolds(fd, kDeniesWrite)) ||
+  bool conflict = (read_access && OtherHolds(fd, kDeniesRead)) || (write_access && OtherHolds(fd, kDeniesWrite)) ||
                   (deny_read && OtherHolds(fd, kHasRead)) || (deny_write && OtherHolds(fd, kHasWrite));
   if (conflict) {
     for (int slot = 0; slot < 4; ++slot)
@@ -205,9 +204,9 @@ ssize_t ReadAll(int fd, void *buffer, size_t count, off_t at) {
 ssize_t WriteAll(int fd, const void *buffer, size_t count, off_t at) {
   size_t done = 0;
   while (done < count) {
-    ssize_t n = at < 0 ? write(fd, static_cast<const char *>(buffer) + done, count - done)
-                       : pwrite(fd, static_cast<const char *>(buffer) + done, count - done,
-                                at + static_cast<off_t>(done));
+    ssize_t n = at < 0
+                    ? write(fd, static_cast<const char *>(buffer) + done, count - done)
+                    : pwrite(fd, static_cast<const char *>(buffer) + done, count - done, at + static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return done ? static_cast<ssize_t>(done) : -1;
     done += static_cast<size_t>(n);
@@ -216,9 +215,7 @@ ssize_t WriteAll(int fd, const void *buffer, size_t count, off_t at) {
 }
 
 bool WantsRead(DWORD access) { return access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA); }
-bool WantsWrite(DWORD access) {
-  return access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA);
-}
+bool WantsWrite(DWORD access) { return access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA); }
 
 }  // namespace
 
@@ -277,8 +274,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     return INVALID_HANDLE_VALUE;
   }
   int flags = (want_read && (want_write || truncate)) ? O_RDWR : (want_write || truncate) ? O_WRONLY : O_RDONLY;
-  if (!existed || dwCreationDisposition == OPEN_ALWAYS || dwCreationDisposition == CREATE_ALWAYS)
-    flags |= O_CREAT;
+  if (!existed || dwCreationDisposition == OPEN_ALWAYS || dwCreationDisposition == CREATE_ALWAYS) flags |= O_CREAT;
   if (dwCreationDisposition == CREATE_NEW) flags |= O_EXCL;
   // A file that appears meanwhile is opened as existing: creation is exclusive.
   int fd = -1;
@@ -293,8 +289,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
   }
   if (fd < 0 && (existed || !(flags & O_CREAT))) fd = qx::OpenForShare(host, flags, 0666);
   if (fd < 0) {
-    SetLastError(errno == EEXIST ? ERROR_FILE_EXISTS : errno == ENOENT && !existed ? ERROR_PATH_NOT_FOUND
-                                                                                  : qx::ErrorFromErrno(errno));
+    SetLastError(errno == EEXIST               ? ERROR_FILE_EXISTS
+                 : errno == ENOENT && !existed ? ERROR_PATH_NOT_FOUND
+                                               : qx::ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
   // Share modes are checked before anything changes, so a refused open
@@ -331,9 +328,10 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
   if (!file) return FALSE;
   if (!file->can_read()) return Fail(ERROR_ACCESS_DENIED);
   if (!lpBuffer && nNumberOfBytesToRead) return Fail(ERROR_INVALID_PARAMETER);
-  off_t at = lpOverlapped ? static_cast<off_t>((static_cast<unsigned long long>(lpOverlapped->OffsetHigh) << 32) |
-                                               lpOverlapped->Offset)
-                          : -1;
+  off_t at =
+      lpOverlapped
+          ? static_cast<off_t>((static_cast<unsigned long long>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset)
+          : -1;
   ssize_t n = ReadAll(file->fd(), lpBuffer, nNumberOfBytesToRead, at);
   if (n < 0) return Fail(qx::ErrorFromErrno(errno));
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = static_cast<DWORD>(n);
@@ -341,16 +339,17 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
   return TRUE;
 }
 
-BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+                      LPOVERLAPPED lpOverlapped) {
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
   auto file = FileOf(hFile);
   if (!file) return FALSE;
   if (!file->can_write()) return Fail(ERROR_ACCESS_DENIED);
   if (!lpBuffer && nNumberOfBytesToWrite) return Fail(ERROR_INVALID_PARAMETER);
-  off_t at = lpOverlapped ? static_cast<off_t>((static_cast<unsigned long long>(lpOverlapped->OffsetHigh) << 32) |
-                                               lpOverlapped->Offset)
-                          : -1;
+  off_t at =
+      lpOverlapped
+          ? static_cast<off_t>((static_cast<unsigned long long>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset)
+          : -1;
   ssize_t n = WriteAll(file->fd(), lpBuffer, nNumberOfBytesToWrite, at);
   if (n < 0) return Fail(qx::ErrorFromErrno(errno));
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = static_cast<DWORD>(n);
@@ -361,13 +360,15 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
   auto file = FileOf(hFile);
   if (!file) return INVALID_SET_FILE_POINTER;
-  long long distance = lpDistanceToMoveHigh
-                           ? static_cast<long long>((static_cast<unsigned long long>(
-                                                         static_cast<DWORD>(*lpDistanceToMoveHigh)) << 32) |
-                                                    static_cast<DWORD>(lDistanceToMove))
-                           : static_cast<long long>(lDistanceToMove);
-  int whence = dwMoveMethod == FILE_BEGIN ? SEEK_SET : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
-             : dwMoveMethod == FILE_END   ? SEEK_END : -1;
+  long long distance =
+      lpDistanceToMoveHigh
+          ? static_cast<long long>((static_cast<unsigned long long>(static_cast<DWORD>(*lpDistanceToMoveHigh)) << 32) |
+                                   static_cast<DWORD>(lDistanceToMove))
+          : static_cast<long long>(lDistanceToMove);
+  int whence = dwMoveMethod == FILE_BEGIN     ? SEEK_SET
+               : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
+               : dwMoveMethod == FILE_END     ? SEEK_END
+                                              : -1;
   if (whence < 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_SET_FILE_POINTER;
@@ -375,8 +376,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
   off_t target = distance;
   if (whence != SEEK_SET) {
     struct stat st {};
-    off_t base = whence == SEEK_CUR ? lseek(file->fd(), 0, SEEK_CUR)
-               : (fstat(file->fd(), &st) == 0 ? st.st_size : -1);
+    off_t base = whence == SEEK_CUR ? lseek(file->fd(), 0, SEEK_CUR) : (fstat(file->fd(), &st) == 0 ? st.st_size : -1);
     if (base < 0) {
       SetLastError(qx::ErrorFromErrno(errno));
       return INVALID_SET_FILE_POINTER;

@@ -18,8 +18,7 @@ namespace qx {
 class FileObject : public KernelObject {
  public:
   FileObject(int fd, bool can_read, bool can_write, std::string host)
-      : KernelObject(ObjectKind::File), fd_(fd), can_read_(can_read), can_write_(can_write),
-        host_(std::move(host)) {}
+      : KernelObject(ObjectKind::File), fd_(fd), can_read_(can_read), can_write_(can_write), host_(std::move(host)) {}
   ~FileObject() override;
 
   int fd() const { return fd_; }
@@ -28,7 +27,9 @@ class FileObject : public KernelObject {
   const std::string &host() const { return host_; }
   void set_delete_on_close(bool on) { delete_on_close_ = on; }
 
-  struct Range { std::uint64_t offset, length; };
+  struct Range {
+    std::uint64_t offset, length;
+  };
   std::vector<Range> &locked_ranges() { return locked_; }
 
  private:

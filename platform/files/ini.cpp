@@ -60,8 +60,7 @@ Line Classify(std::string text) {
   if (eq != std::string::npos) {
     line.has_value = true;
     line.value = Trim(t.substr(eq + 1));
-    if (line.value.size() >= 2 && (line.value[0] == '"' || line.value[0] == '\'') &&
-        line.value.back() == line.value[0])
+    if (line.value.size() >= 2 && (line.value[0] == '"' || line.value[0] == '\'') && line.value.back() == line.value[0])
       line.value = line.value.substr(1, line.value.size() - 2);
   }
   return line;
@@ -222,8 +221,10 @@ bool Store(const std::string &host, const IniFile &ini) {
   for (size_t off = 0; off < data.size() && ok;) {
     ssize_t w = write(fd, data.data() + off, data.size() - off);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) ok = false;
-    else off += static_cast<size_t>(w);
+    if (w <= 0)
+      ok = false;
+    else
+      off += static_cast<size_t>(w);
   }
   int saved = errno;
   if (ok) fchmod(fd, mode);

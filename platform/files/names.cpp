@@ -159,8 +159,8 @@ bool MoveHost(LPCSTR existing, LPCSTR target, DWORD flags) {
 bool WildcardMatch(const char *pattern, const char *name) {
   const char *star = nullptr, *resume = nullptr;
   while (*name) {
-    if (*pattern == '?' || std::tolower(static_cast<unsigned char>(*pattern)) ==
-                               std::tolower(static_cast<unsigned char>(*name))) {
+    if (*pattern == '?' ||
+        std::tolower(static_cast<unsigned char>(*pattern)) == std::tolower(static_cast<unsigned char>(*name))) {
       ++pattern;
       ++name;
     } else if (*pattern == '*') {
@@ -302,8 +302,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurity
   if (!lpPathName) return Fail(ERROR_INVALID_PARAMETER);
   if (!qx::HostPath(lpPathName, host, error)) return Fail(error);
   qx::DirChange change(host);
-  if (mkdir(host.c_str(), 0777) != 0)
-    return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : qx::ErrorFromErrno(errno));
+  if (mkdir(host.c_str(), 0777) != 0) return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : qx::ErrorFromErrno(errno));
   return TRUE;
 }
 

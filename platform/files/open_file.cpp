@@ -52,8 +52,7 @@ bool FindForOpen(const std::string &name, std::string &full, DWORD &error) {
   bool bare = name.find_first_of("\\/:") == std::string::npos;
   std::vector<std::string> candidates;
   if (bare) {
-    for (const auto &dir : SearchDirectories())
-      candidates.push_back(dir + (dir.back() == '\\' ? "" : "\\") + name);
+    for (const auto &dir : SearchDirectories()) candidates.push_back(dir + (dir.back() == '\\' ? "" : "\\") + name);
   } else {
     candidates.push_back(name);
   }
@@ -96,9 +95,9 @@ HFILE WINAPI OpenFile(LPCSTR lpFileName, LPOFSTRUCT lpReOpenBuff, UINT uStyle) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return HFILE_ERROR;
   }
-  std::string name = (uStyle & OF_REOPEN) ? std::string(lpReOpenBuff->szPathName,
-                                                          strnlen(lpReOpenBuff->szPathName, OFS_MAXPATHNAME))
-                                          : std::string(lpFileName);
+  std::string name = (uStyle & OF_REOPEN)
+                         ? std::string(lpReOpenBuff->szPathName, strnlen(lpReOpenBuff->szPathName, OFS_MAXPATHNAME))
+                         : std::string(lpFileName);
   lpReOpenBuff->cBytes = sizeof(OFSTRUCT);
   lpReOpenBuff->fFixedDisk = 1;
   lpReOpenBuff->nErrCode = 0;
@@ -146,8 +145,8 @@ HFILE WINAPI _lopen(LPCSTR lpPathName, int iReadWrite) {
     return HFILE_ERROR;
   }
   HANDLE h = CreateFileA(lpPathName, AccessFromStyle(static_cast<UINT>(iReadWrite)),
-                         ShareFromStyle(static_cast<UINT>(iReadWrite)), nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+                         ShareFromStyle(static_cast<UINT>(iReadWrite)), nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
   return h == INVALID_HANDLE_VALUE ? HFILE_ERROR : qx::HfileFrom(h);
 }
 

@@ -28,8 +28,8 @@ namespace qx {
 namespace {
 
 struct Drive {
-  std::string root;       // host directory, "" when unmapped; never ends in '/' (except "/")
-  std::string fs_name;    // reported by GetVolumeInformationA
+  std::string root;     // host directory, "" when unmapped; never ends in '/' (except "/")
+  std::string fs_name;  // reported by GetVolumeInformationA
 };
 
 bool MakeHostDirs(const std::string &dir) {
@@ -91,8 +91,7 @@ State &TheState() {
       std::string name = std::string("QX_DRIVE_") + letter;
       if (const char *v = std::getenv(name.c_str())) SetDrive(s->drives[letter - 'A'], v);
     }
-    for (char letter = 'A'; letter <= 'Z'; ++letter)
-      s->drive_cwd[letter - 'A'] = std::string(1, letter) + ":";
+    for (char letter = 'A'; letter <= 'Z'; ++letter) s->drive_cwd[letter - 'A'] = std::string(1, letter) + ":";
     // Start in the Windows form of the host's current directory when a drive holds it.
     char buf[4096];
     std::string start;
@@ -126,8 +125,13 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 bool BadNameChar(unsigned char c, bool allow_wildcards) {
   if (c < 0x20) return true;
   switch (c) {
-    case '<': case '>': case ':': case '"': case '|': return true;
-    case '*': case '?': return !allow_wildcards;
+    case '<':
+    case '>':
+    case ':':
+    case '"':
+    case '|': return true;
+    case '*':
+    case '?': return !allow_wildcards;
     default: return false;
   }
 }
@@ -155,8 +159,7 @@ bool IsNulDevice(const std::string &component) {
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   return true;
 }
 
@@ -165,11 +168,16 @@ DWORD ErrorFromErrno(int err) {
     case 0: return ERROR_SUCCESS;
     case ENOENT: return ERROR_FILE_NOT_FOUND;
     case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES: case EPERM: case EROFS: case EISDIR: return ERROR_ACCESS_DENIED;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return ERROR_ACCESS_DENIED;
     case EEXIST: return ERROR_ALREADY_EXISTS;
     case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case ENOSPC: case EDQUOT: return ERROR_DISK_FULL;
-    case EMFILE: case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOSPC:
+    case EDQUOT: return ERROR_DISK_FULL;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     case EBADF: return ERROR_INVALID_HANDLE;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case EXDEV: return ERROR_NOT_SAME_DEVICE;
@@ -455,9 +463,7 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
   return CopyOut(qx::WindowsDirectory(), lpBuffer, uSize);
 }
 
-UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-  return CopyOut(qx::SystemDirectory(), lpBuffer, uSize);
-}
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) { return CopyOut(qx::SystemDirectory(), lpBuffer, uSize); }
 
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
   std::string dir;
@@ -523,8 +529,7 @@ BOOL WINAPI GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster
 
 BOOL WINAPI GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
                                   LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
-                                  LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer,
-                                  DWORD nFileSystemNameSize) {
+                                  LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize) {
   char letter = RootLetter(lpRootPathName);
   std::string root, fs;
   if (letter) {
@@ -560,8 +565,8 @@ BOOL WINAPI GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffe
   return TRUE;
 }
 
-DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, DWORD nBufferLength,
-                         LPSTR lpBuffer, LPSTR *lpFilePart) {
+DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, DWORD nBufferLength, LPSTR lpBuffer,
+                         LPSTR *lpFilePart) {
   if (!lpFileName || !*lpFileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -595,8 +600,7 @@ DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, D
     std::string host, full;
     DWORD error;
     struct stat st {};
-    if (!qx::HostPath(candidate, host, full, error) || stat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
-      continue;
+    if (!qx::HostPath(candidate, host, full, error) || stat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
     DWORD n = CopyOut(full, lpBuffer, nBufferLength);
     if (lpFilePart && n < nBufferLength) *lpFilePart = lpBuffer + full.rfind('\\') + 1;
     return n;

@@ -60,13 +60,32 @@ int Nearest(const std::vector<RGBQUAD> &table, std::uint32_t px) {
   for (size_t i = 0; i < table.size(); ++i) {
     const long dr = table[i].rgbRed - r, dg = table[i].rgbGreen - g, db = table[i].rgbBlue - b;
     const long d = dr * dr + dg * dg + db * db;
-    if (d < best_d) { best_d = d; best = static_cast<int>(i); if (d == 0) break; }
+    if (d < best_d) {
+      best_d = d;
+      best = static_cast<int>(i);
+      if (d == 0) break;
+    }
   }
   return best;
 }
 
-int MaskShift(DWORD m) { int s = 0; while (m && !(m & 1)) { m >>= 1; ++s; } return s; }
-int MaskBits(DWORD m) { m >>= MaskShift(m); int n = 0; while (m & 1) { m >>= 1; ++n; } return n; }
+int MaskShift(DWORD m) {
+  int s = 0;
+  while (m && !(m & 1)) {
+    m >>= 1;
+    ++s;
+  }
+  return s;
+}
+int MaskBits(DWORD m) {
+  m >>= MaskShift(m);
+  int n = 0;
+  while (m & 1) {
+    m >>= 1;
+    ++n;
+  }
+  return n;
+}
 int Extract(DWORD v, DWORD mask) {
   if (!mask) return 0;
   const int bits = MaskBits(mask);
@@ -98,7 +117,8 @@ bool ReadFormat(const BITMAPINFO *bmi, UINT usage, DC *dc, DibFormat &f) {
     if (f.bpp != 1 && f.bpp != 4 && f.bpp != 8 && f.bpp != 24) return false;
     const auto *tri = reinterpret_cast<const RGBTRIPLE *>(after);
     if (f.bpp <= 8)
-      for (int i = 0; i < (1 << f.bpp); ++i) f.colors.push_back(RGBQUAD{tri[i].rgbtBlue, tri[i].rgbtGreen, tri[i].rgbtRed, 0});
+      for (int i = 0; i < (1 << f.bpp); ++i)
+        f.colors.push_back(RGBQUAD{tri[i].rgbtBlue, tri[i].rgbtGreen, tri[i].rgbtRed, 0});
   } else if (h.biSize >= sizeof(BITMAPINFOHEADER)) {
     f.width = h.biWidth;
     f.height = h.biHeight;
@@ -108,7 +128,7 @@ bool ReadFormat(const BITMAPINFO *bmi, UINT usage, DC *dc, DibFormat &f) {
       if (f.bpp != 16 && f.bpp != 32) return false;
       // The three masks follow a plain info header, or are part of a larger one.
       const DWORD *m = h.biSize == sizeof(BITMAPINFOHEADER) ? reinterpret_cast<const DWORD *>(after)
-                                                             : reinterpret_cast<const DWORD *>(&h + 1);
+                                                            : reinterpret_cast<const DWORD *>(&h + 1);
       std::memcpy(f.masks, m, sizeof f.masks);
       if (h.biSize == sizeof(BITMAPINFOHEADER)) after += sizeof f.masks;
     } else if (f.compression != BI_RGB) {
@@ -124,7 +144,8 @@ bool ReadFormat(const BITMAPINFO *bmi, UINT usage, DC *dc, DibFormat &f) {
         const WORD *idx = reinterpret_cast<const WORD *>(after);
         for (DWORD i = 0; i < n; ++i) {
           PALETTEENTRY e{0, 0, 0, 0};
-          if (dc && dc->st.palette_obj && idx[i] < dc->st.palette_obj->entries.size()) e = dc->st.palette_obj->entries[idx[i]];
+          if (dc && dc->st.palette_obj && idx[i] < dc->st.palette_obj->entries.size())
+            e = dc->st.palette_obj->entries[idx[i]];
           f.colors.push_back(RGBQUAD{e.peBlue, e.peGreen, e.peRed, 0});
         }
       } else {
@@ -136,8 +157,16 @@ bool ReadFormat(const BITMAPINFO *bmi, UINT usage, DC *dc, DibFormat &f) {
     return false;
   }
   if (f.bpp != 1 && f.bpp != 4 && f.bpp != 8 && f.bpp != 16 && f.bpp != 24 && f.bpp != 32) return false;
-  if (f.compression == BI_RGB && f.bpp == 16) { f.masks[0] = 0x7C00; f.masks[1] = 0x03E0; f.masks[2] = 0x001F; }
-  if (f.compression == BI_RGB && f.bpp == 32) { f.masks[0] = 0xFF0000; f.masks[1] = 0xFF00; f.masks[2] = 0xFF; }
+  if (f.compression == BI_RGB && f.bpp == 16) {
+    f.masks[0] = 0x7C00;
+    f.masks[1] = 0x03E0;
+    f.masks[2] = 0x001F;
+  }
+  if (f.compression == BI_RGB && f.bpp == 32) {
+    f.masks[0] = 0xFF0000;
+    f.masks[1] = 0xFF00;
+    f.masks[2] = 0xFF;
+  }
   if (!SaneSize(f.width, f.Rows())) return false;
   f.stride = DibStride(f.width, f.bpp);
   return true;
@@ -170,13 +199,16 @@ void WriteDibPixel(const DibFormat &f, BYTE *row, long x, std::uint32_t px) {
   switch (f.bpp) {
     case 1: {
       const int i = Nearest(f.colors, px);
-      if (i) row[x >> 3] |= static_cast<BYTE>(0x80 >> (x & 7));
-      else row[x >> 3] &= static_cast<BYTE>(~(0x80 >> (x & 7)));
+      if (i)
+        row[x >> 3] |= static_cast<BYTE>(0x80 >> (x & 7));
+      else
+        row[x >> 3] &= static_cast<BYTE>(~(0x80 >> (x & 7)));
       break;
     }
     case 4: {
       const BYTE i = static_cast<BYTE>(Nearest(f.colors, px));
-      row[x >> 1] = (x & 1) ? static_cast<BYTE>((row[x >> 1] & 0xF0) | i) : static_cast<BYTE>((row[x >> 1] & 0x0F) | (i << 4));
+      row[x >> 1] =
+          (x & 1) ? static_cast<BYTE>((row[x >> 1] & 0xF0) | i) : static_cast<BYTE>((row[x >> 1] & 0x0F) | (i << 4));
       break;
     }
     case 8: row[x] = static_cast<BYTE>(Nearest(f.colors, px)); break;
@@ -184,13 +216,19 @@ void WriteDibPixel(const DibFormat &f, BYTE *row, long x, std::uint32_t px) {
       const WORD v = static_cast<WORD>((((px >> 19) & 0x1F) << 10) | (((px >> 11) & 0x1F) << 5) | ((px >> 3) & 0x1F));
       if (f.masks[1] == 0x07E0) {  // 5-6-5
         const WORD w = static_cast<WORD>((((px >> 19) & 0x1F) << 11) | (((px >> 10) & 0x3F) << 5) | ((px >> 3) & 0x1F));
-        row[2 * x] = static_cast<BYTE>(w); row[2 * x + 1] = static_cast<BYTE>(w >> 8);
+        row[2 * x] = static_cast<BYTE>(w);
+        row[2 * x + 1] = static_cast<BYTE>(w >> 8);
       } else {
-        row[2 * x] = static_cast<BYTE>(v); row[2 * x + 1] = static_cast<BYTE>(v >> 8);
+        row[2 * x] = static_cast<BYTE>(v);
+        row[2 * x + 1] = static_cast<BYTE>(v >> 8);
       }
       break;
     }
-    case 24: row[3 * x] = px & 0xFF; row[3 * x + 1] = (px >> 8) & 0xFF; row[3 * x + 2] = (px >> 16) & 0xFF; break;
+    case 24:
+      row[3 * x] = px & 0xFF;
+      row[3 * x + 1] = (px >> 8) & 0xFF;
+      row[3 * x + 2] = (px >> 16) & 0xFF;
+      break;
     default: {
       const DWORD v = px & 0xFFFFFF;
       std::memcpy(row + 4 * x, &v, 4);
@@ -220,7 +258,8 @@ void EncodeRows(const DibFormat &f, const Surface &in, long first, long count, B
     BYTE *row = bits + static_cast<size_t>(i) * f.stride;
     std::memset(row, 0, f.stride);
     if (y < 0 || y >= in.height) continue;
-    for (long x = 0; x < f.width && x < in.width; ++x) WriteDibPixel(f, row, x, in.Get(static_cast<int>(x), static_cast<int>(y)));
+    for (long x = 0; x < f.width && x < in.width; ++x)
+      WriteDibPixel(f, row, x, in.Get(static_cast<int>(x), static_cast<int>(y)));
   }
 }
 
@@ -413,9 +452,17 @@ HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO *bmi, UINT usage, void
   auto b = std::make_shared<Bitmap>();
   b->dib = true;
   b->bits_pixel = f.bpp;
-  b->dib_header = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), static_cast<LONG>(f.width), static_cast<LONG>(f.height),
-                                   1, static_cast<WORD>(f.bpp), f.compression, 0, 0, 0,
-                                   static_cast<DWORD>(f.colors.size()), 0};
+  b->dib_header = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER),
+                                   static_cast<LONG>(f.width),
+                                   static_cast<LONG>(f.height),
+                                   1,
+                                   static_cast<WORD>(f.bpp),
+                                   f.compression,
+                                   0,
+                                   0,
+                                   0,
+                                   static_cast<DWORD>(f.colors.size()),
+                                   0};
   b->dib_size = f.stride * f.Rows();
   b->dib_header.biSizeImage = static_cast<DWORD>(b->dib_size);
   std::memcpy(b->dib_masks, f.masks, sizeof f.masks);
@@ -428,8 +475,8 @@ HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO *bmi, UINT usage, void
   return static_cast<HBITMAP>(InsertObject(b));
 }
 
-HBITMAP WINAPI CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER *bih, DWORD init, const void *bits,
-                              const BITMAPINFO *bmi, UINT usage) {
+HBITMAP WINAPI CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER *bih, DWORD init, const void *bits, const BITMAPINFO *bmi,
+                              UINT usage) {
   if (!bih) return Fail<HBITMAP>(ERROR_INVALID_PARAMETER, nullptr);
   const long w = bih->biWidth, h = bih->biHeight < 0 ? -static_cast<long>(bih->biHeight) : bih->biHeight;
   auto dc = LookupDC(hdc);
@@ -481,8 +528,16 @@ int WINAPI GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT lines, LPVOID bits, 
   if (f.bpp != 1 && f.bpp != 4 && f.bpp != 8 && f.bpp != 16 && f.bpp != 24 && f.bpp != 32)
     return Fail(ERROR_INVALID_PARAMETER, 0);
   f.stride = DibStride(w, f.bpp);
-  if (f.bpp == 16) { f.masks[0] = 0x7C00; f.masks[1] = 0x03E0; f.masks[2] = 0x1F; }
-  if (f.bpp == 32) { f.masks[0] = 0xFF0000; f.masks[1] = 0xFF00; f.masks[2] = 0xFF; }
+  if (f.bpp == 16) {
+    f.masks[0] = 0x7C00;
+    f.masks[1] = 0x03E0;
+    f.masks[2] = 0x1F;
+  }
+  if (f.bpp == 32) {
+    f.masks[0] = 0xFF0000;
+    f.masks[1] = 0xFF00;
+    f.masks[2] = 0xFF;
+  }
   if (f.bpp <= 8) {
     f.colors = b->dib && static_cast<int>(b->dib_colors.size()) == (1 << f.bpp) ? b->dib_colors : DefaultTable(f.bpp);
     f.colors.resize(static_cast<size_t>(1) << f.bpp);
@@ -525,8 +580,8 @@ int WINAPI SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h, in
                  static_cast<int>(h), StartScan, cLines, bits, bmi, usage, SRCCOPY);
 }
 
-int WINAPI StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, int xSrc, int ySrc,
-                         int SrcWidth, int SrcHeight, const void *bits, const BITMAPINFO *bmi, UINT usage, DWORD rop) {
+int WINAPI StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, int xSrc, int ySrc, int SrcWidth,
+                         int SrcHeight, const void *bits, const BITMAPINFO *bmi, UINT usage, DWORD rop) {
   DibFormat f;
   if (!ReadFormat(bmi, usage, nullptr, f)) return Fail(ERROR_INVALID_PARAMETER, 0);
   const int n = DrawDib(hdc, xDest, yDest, DestWidth, DestHeight, xSrc, ySrc, SrcWidth, SrcHeight, 0, f.Rows(), bits,
@@ -633,19 +688,27 @@ int WINAPI GetObjectA(HANDLE h, int c, LPVOID pv) {
       Bitmap &b = static_cast<Bitmap &>(*o);
       if (b.dib && c >= static_cast<int>(sizeof(DIBSECTION))) {
         DIBSECTION ds{};
-        ds.dsBm = BITMAP{0, b.surface.width, b.surface.height, static_cast<LONG>(DibStride(b.surface.width, b.bits_pixel)),
-                         1, static_cast<WORD>(b.bits_pixel), b.dib_bits.get()};
+        ds.dsBm = BITMAP{0,
+                         b.surface.width,
+                         b.surface.height,
+                         static_cast<LONG>(DibStride(b.surface.width, b.bits_pixel)),
+                         1,
+                         static_cast<WORD>(b.bits_pixel),
+                         b.dib_bits.get()};
         ds.dsBmih = b.dib_header;
         std::memcpy(ds.dsBitfields, b.dib_masks, sizeof ds.dsBitfields);
         return give(&ds, sizeof ds);
       }
-      BITMAP bm{0, b.surface.width, b.surface.height,
-                b.dib ? static_cast<LONG>(DibStride(b.surface.width, b.bits_pixel)) : static_cast<LONG>(DdbStride(b)), 1,
-                static_cast<WORD>(b.bits_pixel), b.dib ? b.dib_bits.get() : nullptr};
+      BITMAP bm{0,
+                b.surface.width,
+                b.surface.height,
+                b.dib ? static_cast<LONG>(DibStride(b.surface.width, b.bits_pixel)) : static_cast<LONG>(DdbStride(b)),
+                1,
+                static_cast<WORD>(b.bits_pixel),
+                b.dib ? b.dib_bits.get() : nullptr};
       return give(&bm, sizeof bm);
     }
-    default:
-      return Fail(ERROR_INVALID_HANDLE, 0);
+    default: return Fail(ERROR_INVALID_HANDLE, 0);
   }
 }
 

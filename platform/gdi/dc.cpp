@@ -25,8 +25,8 @@ std::uint32_t Surface::ToMono(std::uint32_t v) {
 }
 
 cairo_surface_t *Surface::Cairo() {
-  return cairo_image_surface_create_for_data(reinterpret_cast<unsigned char *>(px.data()), CAIRO_FORMAT_RGB24,
-                                             width, height, width * 4);
+  return cairo_image_surface_create_for_data(reinterpret_cast<unsigned char *>(px.data()), CAIRO_FORMAT_RGB24, width,
+                                             height, width * 4);
 }
 
 HGDIOBJ InsertObject(std::shared_ptr<Object> o) { return InsertHandle(std::move(o)); }
@@ -47,7 +47,10 @@ Rects DC::ClipRects() {
   Rects clip = *st.clip;
   const POINT o = Origin();
   for (RECT &r : clip) {
-    r.left += o.x; r.right += o.x; r.top += o.y; r.bottom += o.y;
+    r.left += o.x;
+    r.right += o.x;
+    r.top += o.y;
+    r.bottom += o.y;
   }
   return CombineRects(base, clip, RGN_AND);
 }
@@ -61,8 +64,7 @@ long Map(long v, long org_from, long ext_from, long ext_to, long org_to) {
 }  // namespace
 
 POINT DC::ToDevice(int x, int y) const {
-  if (st.map_mode == MM_TEXT)
-    return {x - st.window_org.x + st.viewport_org.x, y - st.window_org.y + st.viewport_org.y};
+  if (st.map_mode == MM_TEXT) return {x - st.window_org.x + st.viewport_org.x, y - st.window_org.y + st.viewport_org.y};
   return {static_cast<LONG>(Map(x, st.window_org.x, st.window_ext.cx, st.viewport_ext.cx, st.viewport_org.x)),
           static_cast<LONG>(Map(y, st.window_org.y, st.window_ext.cy, st.viewport_ext.cy, st.viewport_org.y))};
 }
@@ -74,8 +76,7 @@ POINT DC::ToSurface(int x, int y) const {
 }
 
 POINT DC::ToLogical(int x, int y) const {
-  if (st.map_mode == MM_TEXT)
-    return {x - st.viewport_org.x + st.window_org.x, y - st.viewport_org.y + st.window_org.y};
+  if (st.map_mode == MM_TEXT) return {x - st.viewport_org.x + st.window_org.x, y - st.viewport_org.y + st.window_org.y};
   return {static_cast<LONG>(Map(x, st.viewport_org.x, st.viewport_ext.cx, st.window_ext.cx, st.window_org.x)),
           static_cast<LONG>(Map(y, st.viewport_org.y, st.viewport_ext.cy, st.window_ext.cy, st.window_org.y))};
 }
@@ -156,9 +157,9 @@ std::mutex g_stock_font_lock;
 
 }  // namespace
 
-HGDIOBJ StockFont(int index);          // fonts.cpp
-HGDIOBJ StockPalette();                // bitmaps.cpp
-HGDIOBJ StockBitmap();                 // bitmaps.cpp
+HGDIOBJ StockFont(int index);  // fonts.cpp
+HGDIOBJ StockPalette();        // bitmaps.cpp
+HGDIOBJ StockBitmap();         // bitmaps.cpp
 
 HGDIOBJ GetStock(int i) {
   if (i < 0 || i > DEFAULT_GUI_FONT) return nullptr;
@@ -255,21 +256,27 @@ BOOL WINAPI DeleteDC(HDC hdc) {
 }
 
 int WINAPI SaveDC(HDC hdc) {
-  return WithDC(hdc, [](DC &dc) {
-    dc.saved.push_back(dc.st);
-    return static_cast<int>(dc.saved.size());
-  }, 0);
+  return WithDC(
+      hdc,
+      [](DC &dc) {
+        dc.saved.push_back(dc.st);
+        return static_cast<int>(dc.saved.size());
+      },
+      0);
 }
 
 BOOL WINAPI RestoreDC(HDC hdc, int n) {
-  return WithDC(hdc, [n](DC &dc) -> BOOL {
-    const int count = static_cast<int>(dc.saved.size());
-    const int level = n < 0 ? count + n + 1 : n;  // -1 is the state saved last
-    if (level < 1 || level > count) return FALSE;
-    dc.st = dc.saved[level - 1];
-    dc.saved.resize(level - 1);
-    return TRUE;
-  }, FALSE);
+  return WithDC(
+      hdc,
+      [n](DC &dc) -> BOOL {
+        const int count = static_cast<int>(dc.saved.size());
+        const int level = n < 0 ? count + n + 1 : n;  // -1 is the state saved last
+        if (level < 1 || level > count) return FALSE;
+        dc.st = dc.saved[level - 1];
+        dc.saved.resize(level - 1);
+        return TRUE;
+      },
+      FALSE);
 }
 
 HGDIOBJ WINAPI GetStockObject(int i) { return GetStock(i); }
@@ -297,13 +304,19 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h) {
   HGDIOBJ old = nullptr;
   switch (o->type) {
     case Type::Pen:
-      old = st.pen; st.pen = h; st.pen_obj = std::static_pointer_cast<Pen>(o);
+      old = st.pen;
+      st.pen = h;
+      st.pen_obj = std::static_pointer_cast<Pen>(o);
       return old;
     case Type::Brush:
-      old = st.brush; st.brush = h; st.brush_obj = std::static_pointer_cast<Brush>(o);
+      old = st.brush;
+      st.brush = h;
+      st.brush_obj = std::static_pointer_cast<Brush>(o);
       return old;
     case Type::Font:
-      old = st.font; st.font = h; st.font_obj = std::static_pointer_cast<Font>(o);
+      old = st.font;
+      st.font = h;
+      st.font_obj = std::static_pointer_cast<Font>(o);
       return old;
     case Type::Region: {
       // Selecting a region sets a copy of it as the clip region.
@@ -313,7 +326,8 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h) {
     case Type::Bitmap: {
       auto bm = std::static_pointer_cast<Bitmap>(o);
       if (!dc->memory) return Fail<HGDIOBJ>(ERROR_INVALID_PARAMETER, nullptr);
-      if (bm->selected_in && bm->selected_in != hdc && !bm->stock) return Fail<HGDIOBJ>(ERROR_INVALID_PARAMETER, nullptr);
+      if (bm->selected_in && bm->selected_in != hdc && !bm->stock)
+        return Fail<HGDIOBJ>(ERROR_INVALID_PARAMETER, nullptr);
       if (dc->bitmap_obj) dc->bitmap_obj->selected_in = nullptr;
       old = dc->bitmap;
       dc->bitmap = h;
@@ -321,8 +335,7 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h) {
       if (!bm->stock) bm->selected_in = hdc;
       return old;
     }
-    default:
-      return Fail<HGDIOBJ>(ERROR_INVALID_PARAMETER, nullptr);
+    default: return Fail<HGDIOBJ>(ERROR_INVALID_PARAMETER, nullptr);
   }
 }
 
@@ -403,7 +416,7 @@ HBRUSH WINAPI CreateBrushIndirect(const LOGBRUSH *lb) {
 
 // ---- attributes ----
 
-#define QX_DC_ATTR(SetName, GetName, Type_, field, failure)                    \
+#define QX_DC_ATTR(SetName, GetName, Type_, field, failure)                  \
   Type_ WINAPI SetName(HDC hdc, Type_ v) {                                   \
     DcState *st = StateOf(hdc);                                              \
     if (!st) return Fail(ERROR_INVALID_HANDLE, static_cast<Type_>(failure)); \
@@ -470,12 +483,30 @@ int WINAPI SetMapMode(HDC hdc, int mode) {
   int old = st->map_mode;
   st->map_mode = mode;
   switch (mode) {  // fixed modes at 96 pixels per inch
-    case MM_TEXT: st->window_ext = {1, 1}; st->viewport_ext = {1, 1}; break;
-    case MM_LOMETRIC: st->window_ext = {254, -254}; st->viewport_ext = {96, 96}; break;
-    case MM_HIMETRIC: st->window_ext = {2540, -2540}; st->viewport_ext = {96, 96}; break;
-    case MM_LOENGLISH: st->window_ext = {100, -100}; st->viewport_ext = {96, 96}; break;
-    case MM_HIENGLISH: st->window_ext = {1000, -1000}; st->viewport_ext = {96, 96}; break;
-    case MM_TWIPS: st->window_ext = {1440, -1440}; st->viewport_ext = {96, 96}; break;
+    case MM_TEXT:
+      st->window_ext = {1, 1};
+      st->viewport_ext = {1, 1};
+      break;
+    case MM_LOMETRIC:
+      st->window_ext = {254, -254};
+      st->viewport_ext = {96, 96};
+      break;
+    case MM_HIMETRIC:
+      st->window_ext = {2540, -2540};
+      st->viewport_ext = {96, 96};
+      break;
+    case MM_LOENGLISH:
+      st->window_ext = {100, -100};
+      st->viewport_ext = {96, 96};
+      break;
+    case MM_HIENGLISH:
+      st->window_ext = {1000, -1000};
+      st->viewport_ext = {96, 96};
+      break;
+    case MM_TWIPS:
+      st->window_ext = {1440, -1440};
+      st->viewport_ext = {96, 96};
+      break;
     default: break;  // isotropic and anisotropic keep the extents set so far
   }
   return old;
@@ -494,8 +525,10 @@ void Isotropic(DcState &st) {
   // Same scale on both axes: the smaller of the two.
   const double sx = std::fabs(static_cast<double>(st.viewport_ext.cx) / st.window_ext.cx);
   const double sy = std::fabs(static_cast<double>(st.viewport_ext.cy) / st.window_ext.cy);
-  if (sx < sy) st.viewport_ext.cy = static_cast<LONG>(std::lround(st.window_ext.cy * sx * (st.viewport_ext.cy < 0 ? -1 : 1)));
-  else st.viewport_ext.cx = static_cast<LONG>(std::lround(st.window_ext.cx * sy * (st.viewport_ext.cx < 0 ? -1 : 1)));
+  if (sx < sy)
+    st.viewport_ext.cy = static_cast<LONG>(std::lround(st.window_ext.cy * sx * (st.viewport_ext.cy < 0 ? -1 : 1)));
+  else
+    st.viewport_ext.cx = static_cast<LONG>(std::lround(st.window_ext.cx * sy * (st.viewport_ext.cx < 0 ? -1 : 1)));
 }
 }  // namespace
 
@@ -606,12 +639,17 @@ int WINAPI GetDeviceCaps(HDC hdc, int index) {
     case VERTSIZE: return 768 * 254 / 960;
     case BITSPIXEL: return mono ? 1 : 32;
     case PLANES: return 1;
-    case NUMBRUSHES: case NUMPENS: case NUMCOLORS: return -1;
+    case NUMBRUSHES:
+    case NUMPENS:
+    case NUMCOLORS: return -1;
     case NUMFONTS: return 0;
-    case ASPECTX: case ASPECTY: return 36;
+    case ASPECTX:
+    case ASPECTY: return 36;
     case ASPECTXY: return 51;
-    case LOGPIXELSX: case LOGPIXELSY: return 96;
-    case SIZEPALETTE: case NUMRESERVED: return 0;
+    case LOGPIXELSX:
+    case LOGPIXELSY: return 96;
+    case SIZEPALETTE:
+    case NUMRESERVED: return 0;
     case COLORRES: return 24;
     case RASTERCAPS: return RC_BITBLT | RC_DIBTODEV | RC_STRETCHBLT | RC_STRETCHDIB;
     default: return 0;

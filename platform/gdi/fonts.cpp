@@ -22,14 +22,12 @@ namespace qx::gdi {
 namespace {
 
 // Bytes 0x80-0xFF of the ANSI (Windows-1252) and OEM (437) code pages as Unicode.
-const char16_t kAnsiHigh[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
-                                0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
-const char16_t kOemLow[32] = {0x0000, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022,
-                              0x25D8, 0x25CB, 0x25D9, 0x2642, 0x2640, 0x266A, 0x266B, 0x263C,
-                              0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7, 0x25AC, 0x21A8,
-                              0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC};
+const char16_t kAnsiHigh[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+                                0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+                                0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+const char16_t kOemLow[32] = {0x0000, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022, 0x25D8, 0x25CB, 0x25D9,
+                              0x2642, 0x2640, 0x266A, 0x266B, 0x263C, 0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7,
+                              0x25AC, 0x21A8, 0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC};
 const char16_t kOemHigh[128] = {
     0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE,
     0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, 0x00FF, 0x00D6,
@@ -55,9 +53,16 @@ char32_t ToUnicode(unsigned char c, bool oem) {
 
 std::string Utf8(char32_t c) {
   std::string s;
-  if (c < 0x80) s += static_cast<char>(c);
-  else if (c < 0x800) { s += static_cast<char>(0xC0 | (c >> 6)); s += static_cast<char>(0x80 | (c & 0x3F)); }
-  else { s += static_cast<char>(0xE0 | (c >> 12)); s += static_cast<char>(0x80 | ((c >> 6) & 0x3F)); s += static_cast<char>(0x80 | (c & 0x3F)); }
+  if (c < 0x80)
+    s += static_cast<char>(c);
+  else if (c < 0x800) {
+    s += static_cast<char>(0xC0 | (c >> 6));
+    s += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    s += static_cast<char>(0xE0 | (c >> 12));
+    s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    s += static_cast<char>(0x80 | (c & 0x3F));
+  }
   return s;
 }
 
@@ -115,9 +120,9 @@ Font::Realized::~Realized() {
 namespace {
 
 cairo_scaled_font_t *MakeScaled(const char *family, bool bold, bool italic, double size) {
-  cairo_font_face_t *face = cairo_toy_font_face_create(
-      family, italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
-      bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_font_face_t *face =
+      cairo_toy_font_face_create(family, italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
+                                 bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
   cairo_matrix_t fm, ctm;
   cairo_matrix_init_scale(&fm, size, size);
   cairo_matrix_init_identity(&ctm);
@@ -139,7 +144,8 @@ void FillGlyphs(Font::Realized &r) {
     cairo_glyph_t *glyphs = nullptr;
     int n = 0;
     if (cairo_scaled_font_text_to_glyphs(r.scaled, 0, 0, s.c_str(), static_cast<int>(s.size()), &glyphs, &n, nullptr,
-                                         nullptr, nullptr) == CAIRO_STATUS_SUCCESS && n > 0) {
+                                         nullptr, nullptr) == CAIRO_STATUS_SUCCESS &&
+        n > 0) {
       r.glyph[c] = static_cast<std::uint32_t>(glyphs[0].index);
       cairo_text_extents_t ext;
       cairo_scaled_font_glyph_extents(r.scaled, glyphs, 1, &ext);
@@ -169,10 +175,11 @@ std::unique_ptr<Font::Realized> Realize(const LOGFONTA &lf, int device_height) {
   const FaceMap *face = FindFace(name);
   const auto cell = FindCellFace(name);
   const bool want_fixed = (lf.lfPitchAndFamily & 3) == FIXED_PITCH || (lf.lfPitchAndFamily & 0xF0) == FF_MODERN;
-  const char *family = face ? face->family
-                       : cell ? "DejaVu Sans Mono"
-                       : want_fixed ? "DejaVu Sans Mono"
-                       : (lf.lfPitchAndFamily & 0xF0) == FF_ROMAN ? "DejaVu Serif" : "DejaVu Sans";
+  const char *family = face                                       ? face->family
+                       : cell                                     ? "DejaVu Sans Mono"
+                       : want_fixed                               ? "DejaVu Sans Mono"
+                       : (lf.lfPitchAndFamily & 0xF0) == FF_ROMAN ? "DejaVu Serif"
+                                                                  : "DejaVu Sans";
   const bool bold = lf.lfWeight >= FW_SEMIBOLD || (face && face->bold);
   r->weight = bold ? FW_BOLD : (lf.lfWeight ? static_cast<int>(lf.lfWeight) : FW_NORMAL);
   r->oem = lf.lfCharSet == OEM_CHARSET || cell || (face && face->oem);
@@ -272,7 +279,8 @@ int LogicalWidth(DC &dc, int device_px) {
 }
 int LogicalHeight(DC &dc, int device_px) {
   if (dc.st.map_mode == MM_TEXT || dc.st.viewport_ext.cy == 0) return device_px;
-  return std::abs(static_cast<int>(std::lround(static_cast<double>(device_px) * dc.st.window_ext.cy / dc.st.viewport_ext.cy)));
+  return std::abs(
+      static_cast<int>(std::lround(static_cast<double>(device_px) * dc.st.window_ext.cy / dc.st.viewport_ext.cy)));
 }
 
 }  // namespace
@@ -288,7 +296,9 @@ HGDIOBJ StockFont(int index) {
       case ANSI_FIXED_FONT: lf = MakeLog(13, FW_NORMAL, ANSI_CHARSET, FIXED_PITCH | FF_MODERN, "Courier"); break;
       case ANSI_VAR_FONT: lf = MakeLog(13, FW_NORMAL, ANSI_CHARSET, VARIABLE_PITCH | FF_SWISS, "MS Sans Serif"); break;
       case SYSTEM_FIXED_FONT: lf = MakeLog(15, FW_NORMAL, ANSI_CHARSET, FIXED_PITCH | FF_MODERN, "Fixedsys"); break;
-      case DEFAULT_GUI_FONT: lf = MakeLog(-11, FW_NORMAL, ANSI_CHARSET, VARIABLE_PITCH | FF_SWISS, "MS Sans Serif"); break;
+      case DEFAULT_GUI_FONT:
+        lf = MakeLog(-11, FW_NORMAL, ANSI_CHARSET, VARIABLE_PITCH | FF_SWISS, "MS Sans Serif");
+        break;
       case SYSTEM_FONT:
       case DEVICE_DEFAULT_FONT: lf = MakeLog(16, FW_BOLD, ANSI_CHARSET, VARIABLE_PITCH | FF_SWISS, "System"); break;
       default: return nullptr;
@@ -327,7 +337,8 @@ void FontMetrics(DC &dc, TEXTMETRICA &tm) {
   tm.tmStruckOut = lf.lfStrikeOut;
   BYTE family = lf.lfPitchAndFamily & 0xF0;
   if (!family) family = r.fixed ? FF_MODERN : FF_SWISS;
-  tm.tmPitchAndFamily = static_cast<BYTE>(family | (r.fixed ? 0 : TMPF_FIXED_PITCH) | (r.truetype ? TMPF_TRUETYPE | TMPF_VECTOR : 0));
+  tm.tmPitchAndFamily =
+      static_cast<BYTE>(family | (r.fixed ? 0 : TMPF_FIXED_PITCH) | (r.truetype ? TMPF_TRUETYPE | TMPF_VECTOR : 0));
   tm.tmCharSet = r.oem ? OEM_CHARSET : lf.lfCharSet == OEM_CHARSET ? OEM_CHARSET : ANSI_CHARSET;
 }
 
@@ -350,11 +361,15 @@ void DrawTextRun(DC &dc, int x, int y, const char *s, int n, const INT *dx, cons
   }
   POINT p = (dc.st.text_align & TA_UPDATECP) ? dc.ToSurface(dc.st.current.x, dc.st.current.y) : dc.ToSurface(x, y);
   const UINT h_align = dc.st.text_align & TA_CENTER;
-  if (h_align == TA_CENTER) p.x -= width / 2;
-  else if (h_align == TA_RIGHT) p.x -= width;
+  if (h_align == TA_CENTER)
+    p.x -= width / 2;
+  else if (h_align == TA_RIGHT)
+    p.x -= width;
   const UINT v_align = dc.st.text_align & TA_BASELINE;
-  if (v_align == TA_BASELINE) p.y -= r.ascent;
-  else if (v_align == TA_BOTTOM) p.y -= r.height;
+  if (v_align == TA_BASELINE)
+    p.y -= r.ascent;
+  else if (v_align == TA_BOTTOM)
+    p.y -= r.height;
   if (dc.st.text_align & TA_UPDATECP) {
     const int moved = h_align == TA_RIGHT ? -width : h_align == TA_CENTER ? 0 : width;
     dc.st.current.x += LogicalWidth(dc, moved);
@@ -367,8 +382,10 @@ void DrawTextRun(DC &dc, int x, int y, const char *s, int n, const INT *dx, cons
       for (int yy = c.top; yy < c.bottom; ++yy)
         for (int xx = c.left; xx < c.right; ++xx) surf.Put(xx, yy, bk);
   };
-  if (opaque) fill(*opaque);
-  else if (dc.st.bk_mode == OPAQUE) fill(RECT{p.x, p.y, p.x + width, p.y + r.height});
+  if (opaque)
+    fill(*opaque);
+  else if (dc.st.bk_mode == OPAQUE)
+    fill(RECT{p.x, p.y, p.x + width, p.y + r.height});
   if (n <= 0) return;
   // Glyph coverage into an 8-bit mask over the text box, then blended in the text colour.
   const RECT box{p.x - r.height, p.y, p.x + width + r.height, p.y + r.height};
@@ -543,7 +560,9 @@ BOOL WINAPI GetTextExtentPoint32A(HDC hdc, LPCSTR s, int c, LPSIZE size) {
   return TRUE;
 }
 
-BOOL WINAPI GetTextExtentPointA(HDC hdc, LPCSTR s, int c, LPSIZE size) { return GetTextExtentPoint32A(hdc, s, c, size); }
+BOOL WINAPI GetTextExtentPointA(HDC hdc, LPCSTR s, int c, LPSIZE size) {
+  return GetTextExtentPoint32A(hdc, s, c, size);
+}
 
 BOOL WINAPI GetCharWidthA(HDC hdc, UINT first, UINT last, LPINT widths) {
   auto dc = LookupDC(hdc);
@@ -611,7 +630,10 @@ int WINAPI DrawTextA(HDC hdc, LPCSTR text, int count, LPRECT rc, UINT format) {
   const int box_w = rc->right - rc->left;
 
   // Lines of (text without prefix marks, position of the underlined character or -1).
-  struct Line { std::string s; int mnemonic = -1; };
+  struct Line {
+    std::string s;
+    int mnemonic = -1;
+  };
   std::vector<Line> lines(1);
   auto width_of = [&](const std::string &s) {
     if (!(format & DT_EXPANDTABS)) return LogicalWidth(dc, TextWidth(dc, s.data(), static_cast<int>(s.size())));
@@ -626,7 +648,11 @@ int WINAPI DrawTextA(HDC hdc, LPCSTR text, int count, LPRECT rc, UINT format) {
       continue;
     }
     if (c == '&' && !(format & DT_NOPREFIX)) {
-      if (i + 1 < n && text[i + 1] == '&') { lines.back().s += '&'; ++i; continue; }
+      if (i + 1 < n && text[i + 1] == '&') {
+        lines.back().s += '&';
+        ++i;
+        continue;
+      }
       if (i + 1 < n) lines.back().mnemonic = static_cast<int>(lines.back().s.size());
       continue;
     }
@@ -678,8 +704,10 @@ int WINAPI DrawTextA(HDC hdc, LPCSTR text, int count, LPRECT rc, UINT format) {
   }
   int y = rc->top;
   if (format & DT_SINGLELINE) {
-    if (format & DT_VCENTER) y = rc->top + (rc->bottom - rc->top - line_h) / 2;
-    else if (format & DT_BOTTOM) y = rc->bottom - line_h;
+    if (format & DT_VCENTER)
+      y = rc->top + (rc->bottom - rc->top - line_h) / 2;
+    else if (format & DT_BOTTOM)
+      y = rc->bottom - line_h;
   }
   const UINT saved_align = dc.st.text_align;
   dc.st.text_align = TA_LEFT | TA_TOP;
@@ -688,8 +716,10 @@ int WINAPI DrawTextA(HDC hdc, LPCSTR text, int count, LPRECT rc, UINT format) {
   for (const Line &l : lines) {
     const int w = width_of(l.s);
     int x = rc->left;
-    if (format & DT_CENTER) x = rc->left + (box_w - w) / 2;
-    else if (format & DT_RIGHT) x = rc->right - w;
+    if (format & DT_CENTER)
+      x = rc->left + (box_w - w) / 2;
+    else if (format & DT_RIGHT)
+      x = rc->right - w;
     if (format & DT_EXPANDTABS) {
       INT stop = tab_w;
       TabbedRun(dc, x, y, l.s.data(), static_cast<int>(l.s.size()), 1, &stop, x, true);

@@ -40,12 +40,8 @@ struct Surface {
   cairo_surface_t *Cairo();
 };
 
-constexpr std::uint32_t PixelFromColorref(COLORREF c) {
-  return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
-}
-constexpr COLORREF ColorrefFromPixel(std::uint32_t p) {
-  return ((p >> 16) & 0xFF) | (p & 0xFF00) | ((p & 0xFF) << 16);
-}
+constexpr std::uint32_t PixelFromColorref(COLORREF c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
+constexpr COLORREF ColorrefFromPixel(std::uint32_t p) { return ((p >> 16) & 0xFF) | (p & 0xFF00) | ((p & 0xFF) << 16); }
 
 // Ternary raster operation on 32-bit words: bit i of the result is bit
 // (P<<2 | S<<1 | D) of the operation's truth table, for every bit at once.
@@ -174,12 +170,15 @@ struct DC : Object {
   POINT Origin() const { return memory ? POINT{0, 0} : window.origin; }
   // Rectangles of the target (surface coordinates) that drawing may touch.
   Rects ClipRects();
-  POINT ToDevice(int x, int y) const;  // logical -> DC device coordinates
-  POINT ToSurface(int x, int y) const; // logical -> surface coordinates
+  POINT ToDevice(int x, int y) const;   // logical -> DC device coordinates
+  POINT ToSurface(int x, int y) const;  // logical -> surface coordinates
   POINT ToLogical(int x, int y) const;
   int ScaleX(int cx) const;
   int ScaleY(int cy) const;
-  bool Mono() { Surface *s = Target(); return s && s->mono; }
+  bool Mono() {
+    Surface *s = Target();
+    return s && s->mono;
+  }
 };
 
 // Brackets an operation on a DC: looks it up, brings a DIB section's pixels in
@@ -215,8 +214,8 @@ std::optional<std::uint32_t> BrushPixel(DC &dc, const Brush &b, int x, int y);
 void FillSurfaceRect(DC &dc, const RECT &r, const Brush *brush, DWORD rop);
 
 // Colour rules between monochrome and colour surfaces (BitBlt, StretchBlt).
-std::uint32_t ConvertForBlit(std::uint32_t s, bool src_mono, bool dst_mono, COLORREF src_bk,
-                             COLORREF dst_text, COLORREF dst_bk);
+std::uint32_t ConvertForBlit(std::uint32_t s, bool src_mono, bool dst_mono, COLORREF src_bk, COLORREF dst_text,
+                             COLORREF dst_bk);
 
 COLORREF ResolveColor(DC &dc, COLORREF c);  // PALETTEINDEX / PALETTERGB to RGB
 std::uint32_t SysColorPixel(int index);

@@ -41,7 +41,8 @@ constexpr bool RopUsesPattern(std::uint8_t t) { return ((t >> 4) ^ t) & 0x0F; }
 
 // 8x8 hatch patterns: true where the hatch line is.
 bool HatchBit(ULONG_PTR hatch, int x, int y) {
-  x &= 7; y &= 7;
+  x &= 7;
+  y &= 7;
   switch (hatch) {
     case HS_HORIZONTAL: return y == 7;
     case HS_VERTICAL: return x == 7;
@@ -80,8 +81,7 @@ std::optional<std::uint32_t> BrushPixel(DC &dc, const Brush &b, int x, int y) {
         v = PixelFromColorref(ResolveColor(dc, v ? dc.st.bk_color : dc.st.text_color));
       return fix(v);
     }
-    default:
-      return std::nullopt;
+    default: return std::nullopt;
   }
 }
 
@@ -129,7 +129,8 @@ struct Mask {
   int width = 0, height = 0;
   std::vector<unsigned char> a;
   bool At(int x, int y) const {
-    x -= box.left; y -= box.top;
+    x -= box.left;
+    y -= box.top;
     return x >= 0 && y >= 0 && x < width && y < height && a[static_cast<size_t>(y) * stride + x] >= 128;
   }
   int stride = 0;
@@ -198,8 +199,14 @@ std::vector<POINT> LinePixels(POINT a, POINT b, int style) {
     if (style == PS_SOLID || style >= PS_NULL || (pattern >> (n % 24)) & 1) out.push_back(POINT{x, y});
     ++n;
     const int e2 = 2 * err;
-    if (e2 >= dy) { err += dy; x += sx; }
-    if (e2 <= dx) { err += dx; y += sy; }
+    if (e2 >= dy) {
+      err += dy;
+      x += sx;
+    }
+    if (e2 <= dx) {
+      err += dx;
+      y += sy;
+    }
   }
   return out;
 }
@@ -222,14 +229,17 @@ void DrawLine(DC &dc, POINT a, POINT b) {
     return;
   }
   RECT box = Ordered(a.x, a.y, b.x, b.y);
-  box.left -= w; box.top -= w; box.right += w + 1; box.bottom += w + 1;
+  box.left -= w;
+  box.top -= w;
+  box.right += w + 1;
+  box.bottom += w + 1;
   ApplyPenMask(dc, RenderMask(box, [&](cairo_t *cr) {
-    cairo_set_line_width(cr, w);
-    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-    cairo_move_to(cr, a.x + 0.5, a.y + 0.5);
-    cairo_line_to(cr, b.x + 0.5, b.y + 0.5);
-    cairo_stroke(cr);
-  }));
+                 cairo_set_line_width(cr, w);
+                 cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+                 cairo_move_to(cr, a.x + 0.5, a.y + 0.5);
+                 cairo_line_to(cr, b.x + 0.5, b.y + 0.5);
+                 cairo_stroke(cr);
+               }));
 }
 
 std::vector<POINT> ToSurfacePoints(DC &dc, const POINT *pts, int n) {
@@ -242,10 +252,15 @@ std::vector<POINT> ToSurfacePoints(DC &dc, const POINT *pts, int n) {
 RECT BoundsOf(const std::vector<POINT> &p, int grow) {
   RECT b{p[0].x, p[0].y, p[0].x, p[0].y};
   for (const POINT &q : p) {
-    b.left = std::min(b.left, q.x); b.top = std::min(b.top, q.y);
-    b.right = std::max(b.right, q.x); b.bottom = std::max(b.bottom, q.y);
+    b.left = std::min(b.left, q.x);
+    b.top = std::min(b.top, q.y);
+    b.right = std::max(b.right, q.x);
+    b.bottom = std::max(b.bottom, q.y);
   }
-  b.left -= grow; b.top -= grow; b.right += grow + 1; b.bottom += grow + 1;
+  b.left -= grow;
+  b.top -= grow;
+  b.right += grow + 1;
+  b.bottom += grow + 1;
   return b;
 }
 
@@ -254,15 +269,15 @@ void DrawClosedShape(DC &dc, const RECT &box, const std::function<void(cairo_t *
   const bool pen = PenVisible(dc);
   const int w = pen ? PenWidth(dc) : 0;
   ApplyBrushMask(dc, RenderMask(box, [&](cairo_t *cr) {
-    path(cr, pen ? 0.5 : 0.0);
-    cairo_fill(cr);
-  }));
+                   path(cr, pen ? 0.5 : 0.0);
+                   cairo_fill(cr);
+                 }));
   if (pen) {
     ApplyPenMask(dc, RenderMask(box, [&](cairo_t *cr) {
-      path(cr, w / 2.0);
-      cairo_set_line_width(cr, w);
-      cairo_stroke(cr);
-    }));
+                   path(cr, w / 2.0);
+                   cairo_set_line_width(cr, w);
+                   cairo_stroke(cr);
+                 }));
   }
 }
 
@@ -283,7 +298,8 @@ void FillWith(DC &dc, const RECT &surface_rect, HBRUSH hbr, DWORD rop) {
   if (!b) {
     // (HBRUSH)(COLOR_x + 1) names a system colour, as window classes use it.
     const auto v = reinterpret_cast<uintptr_t>(hbr);
-    if (v >= 1 && v <= COLOR_INFOBK + 1) b = LookupObject<Brush>(GetSysColorBrush(static_cast<int>(v - 1)), Type::Brush);
+    if (v >= 1 && v <= COLOR_INFOBK + 1)
+      b = LookupObject<Brush>(GetSysColorBrush(static_cast<int>(v - 1)), Type::Brush);
   }
   if (!b) return;
   FillSurfaceRect(dc, surface_rect, b.get(), rop);
@@ -418,8 +434,14 @@ BOOL WINAPI DrawFocusRect(HDC hdc, const RECT *rc) {
         return;
       }
   };
-  for (int x = r.left; x < r.right; ++x) { flip(x, r.top); if (r.bottom - 1 > r.top) flip(x, r.bottom - 1); }
-  for (int y = r.top + 1; y < r.bottom - 1; ++y) { flip(r.left, y); if (r.right - 1 > r.left) flip(r.right - 1, y); }
+  for (int x = r.left; x < r.right; ++x) {
+    flip(x, r.top);
+    if (r.bottom - 1 > r.top) flip(x, r.bottom - 1);
+  }
+  for (int y = r.top + 1; y < r.bottom - 1; ++y) {
+    flip(r.left, y);
+    if (r.right - 1 > r.left) flip(r.right - 1, y);
+  }
   return TRUE;
 }
 
@@ -496,12 +518,12 @@ BOOL WINAPI Polygon(HDC hdc, const POINT *pts, int n) {
   if (!d || !pts || n < 2) return FALSE;
   auto p = ToSurfacePoints(d.dc(), pts, n);
   ApplyBrushMask(d.dc(), RenderMask(BoundsOf(p, 1), [&](cairo_t *cr) {
-    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
-    cairo_move_to(cr, p[0].x + 0.5, p[0].y + 0.5);
-    for (size_t i = 1; i < p.size(); ++i) cairo_line_to(cr, p[i].x + 0.5, p[i].y + 0.5);
-    cairo_close_path(cr);
-    cairo_fill(cr);
-  }));
+                   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+                   cairo_move_to(cr, p[0].x + 0.5, p[0].y + 0.5);
+                   for (size_t i = 1; i < p.size(); ++i) cairo_line_to(cr, p[i].x + 0.5, p[i].y + 0.5);
+                   cairo_close_path(cr);
+                   cairo_fill(cr);
+                 }));
   for (size_t i = 0; i < p.size(); ++i) DrawLine(d.dc(), p[i], p[(i + 1) % p.size()]);
   return TRUE;
 }
@@ -538,7 +560,8 @@ BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom) {
   if (RectEmpty(r)) return TRUE;
   DrawClosedShape(d.dc(), r, [&](cairo_t *cr, double inset) {
     const double cx = (r.left + r.right) / 2.0, cy = (r.top + r.bottom) / 2.0;
-    const double rx = std::max(0.5, (r.right - r.left) / 2.0 - inset), ry = std::max(0.5, (r.bottom - r.top) / 2.0 - inset);
+    const double rx = std::max(0.5, (r.right - r.left) / 2.0 - inset),
+                 ry = std::max(0.5, (r.bottom - r.top) / 2.0 - inset);
     cairo_save(cr);
     cairo_translate(cr, cx, cy);
     cairo_scale(cr, rx, ry);
@@ -575,8 +598,7 @@ BOOL WINAPI RoundRect(HDC hdc, int left, int top, int right, int bottom, int ew,
   return TRUE;
 }
 
-BOOL WINAPI ScrollDC(HDC hdc, int dx, int dy, const RECT *scroll, const RECT *clip, HRGN hrgnUpdate,
-                     LPRECT update) {
+BOOL WINAPI ScrollDC(HDC hdc, int dx, int dy, const RECT *scroll, const RECT *clip, HRGN hrgnUpdate, LPRECT update) {
   Drawing d(hdc);
   if (!d) return FALSE;
   DC &dc = d.dc();
@@ -593,7 +615,10 @@ BOOL WINAPI ScrollDC(HDC hdc, int dx, int dy, const RECT *scroll, const RECT *cl
   Rects moved_src = area;
   Rects moved_dst;
   for (RECT r : moved_src) {
-    r.left += ddx; r.right += ddx; r.top += ddy; r.bottom += ddy;
+    r.left += ddx;
+    r.right += ddx;
+    r.top += ddy;
+    r.bottom += ddy;
     moved_dst.push_back(r);
   }
   moved_dst = CombineRects(moved_dst, area, RGN_AND);

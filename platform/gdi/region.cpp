@@ -53,8 +53,10 @@ Rects CombineRects(const Rects &a, const Rects &b, int mode) {
   for (const Rects *rs : {&a, &b})
     for (const RECT &r : *rs) {
       if (RectEmpty(r)) continue;
-      xs.push_back(r.left); xs.push_back(r.right);
-      ys.push_back(r.top); ys.push_back(r.bottom);
+      xs.push_back(r.left);
+      xs.push_back(r.right);
+      ys.push_back(r.top);
+      ys.push_back(r.bottom);
     }
   std::sort(xs.begin(), xs.end());
   xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
@@ -66,8 +68,10 @@ Rects CombineRects(const Rects &a, const Rects &b, int mode) {
     std::vector<std::pair<LONG, LONG>> runs;
     for (size_t i = 0; i + 1 < xs.size(); ++i) {
       if (!Pick(Inside(a, xs[i], ys[j]), Inside(b, xs[i], ys[j]), mode)) continue;
-      if (!runs.empty() && runs.back().second == xs[i]) runs.back().second = xs[i + 1];
-      else runs.push_back({xs[i], xs[i + 1]});
+      if (!runs.empty() && runs.back().second == xs[i])
+        runs.back().second = xs[i + 1];
+      else
+        runs.push_back({xs[i], xs[i + 1]});
     }
     // Extend the previous band's rectangles when the runs are the same.
     bool same = runs.size() == prev_band.size();
@@ -97,8 +101,10 @@ RECT Region::Box() const {
   if (rects.empty()) return RECT{0, 0, 0, 0};
   RECT b = rects[0];
   for (const RECT &r : rects) {
-    b.left = std::min(b.left, r.left); b.top = std::min(b.top, r.top);
-    b.right = std::max(b.right, r.right); b.bottom = std::max(b.bottom, r.bottom);
+    b.left = std::min(b.left, r.left);
+    b.top = std::min(b.top, r.top);
+    b.right = std::max(b.right, r.right);
+    b.bottom = std::max(b.bottom, r.bottom);
   }
   return b;
 }
@@ -179,7 +185,10 @@ int WINAPI OffsetRgn(HRGN h, int x, int y) {
   auto r = Rgn(h);
   if (!r) return ERROR;
   for (RECT &x1 : r->rects) {
-    x1.left += x; x1.right += x; x1.top += y; x1.bottom += y;
+    x1.left += x;
+    x1.right += x;
+    x1.top += y;
+    x1.bottom += y;
   }
   return r->Complexity();
 }
@@ -257,8 +266,10 @@ int WINAPI GetClipBox(HDC hdc, LPRECT out) {
   }
   RECT b = rs[0];
   for (const RECT &r : rs) {
-    b.left = std::min(b.left, r.left); b.top = std::min(b.top, r.top);
-    b.right = std::max(b.right, r.right); b.bottom = std::max(b.bottom, r.bottom);
+    b.left = std::min(b.left, r.left);
+    b.top = std::min(b.top, r.top);
+    b.right = std::max(b.right, r.right);
+    b.bottom = std::max(b.bottom, r.bottom);
   }
   POINT a = dc->ToLogical(b.left - o.x, b.top - o.y), c = dc->ToLogical(b.right - o.x, b.bottom - o.y);
   *out = Ordered(a.x, a.y, c.x, c.y);

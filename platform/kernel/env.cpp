@@ -84,7 +84,7 @@ bool EnsurePrivateDir(const std::string &dir) {
 
 namespace {
 FILE *TraceFile() {
-  static FILE *file = [] () -> FILE * {
+  static FILE *file = []() -> FILE * {
     std::string name = FromEnv("QX_TRACE");
     if (name.empty()) return nullptr;
     if (name == "-") return stderr;

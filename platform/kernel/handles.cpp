@@ -6,7 +6,7 @@
 namespace qx {
 namespace {
 
-constexpr std::uint32_t kSlotCount = 0x10000;   // slot 0 is never used
+constexpr std::uint32_t kSlotCount = 0x10000;  // slot 0 is never used
 constexpr std::uint32_t kGenerationMask = 0x7FFF;
 
 struct Slot {

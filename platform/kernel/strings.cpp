@@ -74,10 +74,14 @@ int Format(char *dest, const char *fmt, va_list ap) {
     const char *start = p++;
     Spec spec;
     for (;; ++p) {
-      if (*p == '-') spec.left = true;
-      else if (*p == '#') spec.alt = true;
-      else if (*p == '0') spec.zero = true;
-      else break;
+      if (*p == '-')
+        spec.left = true;
+      else if (*p == '#')
+        spec.alt = true;
+      else if (*p == '0')
+        spec.zero = true;
+      else
+        break;
     }
     while (std::isdigit(static_cast<unsigned char>(*p)) && spec.width < kWsprintfLimit)
       spec.width = spec.width * 10 + static_cast<size_t>(*p++ - '0');

@@ -532,9 +532,7 @@ HANDLE WINAPI CreateSemaphoreA(LPSECURITY_ATTRIBUTES, LONG initial, LONG maximum
         int fd = NewEventFd(static_cast<unsigned>(initial), EFD_SEMAPHORE);
         return fd < 0 ? nullptr : std::make_shared<Semaphore>(fd, initial, maximum);
       },
-      [&](int fd, std::uint8_t) -> std::shared_ptr<FdObject> {
-        return std::make_shared<Semaphore>(fd, 0, maximum);
-      });
+      [&](int fd, std::uint8_t) -> std::shared_ptr<FdObject> { return std::make_shared<Semaphore>(fd, 0, maximum); });
 }
 
 BOOL WINAPI ReleaseSemaphore(HANDLE h, LONG count, LPLONG previous) {

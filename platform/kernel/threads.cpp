@@ -83,8 +83,8 @@ using namespace qx;
 
 extern "C" {
 
-HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stack, LPTHREAD_START_ROUTINE start, LPVOID param,
-                           DWORD flags, LPDWORD thread_id) {
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stack, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD flags,
+                           LPDWORD thread_id) {
   if (!start) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;

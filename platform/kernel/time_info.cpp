@@ -47,7 +47,8 @@ unsigned DaysInMonth(unsigned y, unsigned m) {
 }
 
 void TicksToSystemTime(ULONGLONG ticks, SYSTEMTIME *st) {
-  long long secs_since_1970 = static_cast<long long>(ticks / kTicksPerSecond) - static_cast<long long>(kUnixEpochTicks / kTicksPerSecond);
+  long long secs_since_1970 =
+      static_cast<long long>(ticks / kTicksPerSecond) - static_cast<long long>(kUnixEpochTicks / kTicksPerSecond);
   long long days = secs_since_1970 >= 0 ? secs_since_1970 / 86400 : -((-secs_since_1970 + 86399) / 86400);
   long long rem = secs_since_1970 - days * 86400;
   // civil_from_days
@@ -96,7 +97,8 @@ void WINAPI GetLocalTime(LPSYSTEMTIME st) {
   if (!st) return;
   ULONGLONG now = NowTicks();
   long offset = LocalOffsetAt(static_cast<time_t>((now - kUnixEpochTicks) / kTicksPerSecond));
-  TicksToSystemTime(now + static_cast<ULONGLONG>(static_cast<long long>(offset) * static_cast<long long>(kTicksPerSecond)), st);
+  TicksToSystemTime(
+      now + static_cast<ULONGLONG>(static_cast<long long>(offset) * static_cast<long long>(kTicksPerSecond)), st);
 }
 
 BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME *st, LPFILETIME ft) {
@@ -124,21 +126,25 @@ BOOL WINAPI FileTimeToSystemTime(const FILETIME *ft, LPSYSTEMTIME st) {
 BOOL WINAPI FileTimeToLocalFileTime(const FILETIME *ft, LPFILETIME local) {
   if (!ft || !local) return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
   ULONGLONG v = FileTimeValue(ft);
-  long long unix_secs = static_cast<long long>(v / kTicksPerSecond) - static_cast<long long>(kUnixEpochTicks / kTicksPerSecond);
+  long long unix_secs =
+      static_cast<long long>(v / kTicksPerSecond) - static_cast<long long>(kUnixEpochTicks / kTicksPerSecond);
   long offset = LocalOffsetAt(static_cast<time_t>(unix_secs));
-  SetFileTimeValue(local, v + static_cast<ULONGLONG>(static_cast<long long>(offset) * static_cast<long long>(kTicksPerSecond)));
+  SetFileTimeValue(
+      local, v + static_cast<ULONGLONG>(static_cast<long long>(offset) * static_cast<long long>(kTicksPerSecond)));
   return TRUE;
 }
 
 BOOL WINAPI LocalFileTimeToFileTime(const FILETIME *local, LPFILETIME ft) {
   if (!ft || !local) return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
   ULONGLONG v = FileTimeValue(local);
-  long long unix_secs = static_cast<long long>(v / kTicksPerSecond) - static_cast<long long>(kUnixEpochTicks / kTicksPerSecond);
+  long long unix_secs =
+      static_cast<long long>(v / kTicksPerSecond) - static_cast<long long>(kUnixEpochTicks / kTicksPerSecond);
   // The offset at the local reading taken as UTC, corrected once: exact except
   // inside the hour a clock change repeats or skips.
   long offset = LocalOffsetAt(static_cast<time_t>(unix_secs));
   offset = LocalOffsetAt(static_cast<time_t>(unix_secs - offset));
-  SetFileTimeValue(ft, v - static_cast<ULONGLONG>(static_cast<long long>(offset) * static_cast<long long>(kTicksPerSecond)));
+  SetFileTimeValue(
+      ft, v - static_cast<ULONGLONG>(static_cast<long long>(offset) * static_cast<long long>(kTicksPerSecond)));
   return TRUE;
 }
 

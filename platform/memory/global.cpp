@@ -35,10 +35,10 @@ using Storage = std::unique_ptr<std::byte, FreeDeleter>;
 class GlobalBlock : public KernelObject {
  public:
   GlobalBlock() : KernelObject(ObjectKind::Global) {}
-  Storage data;          // null while discarded
-  SIZE_T size = 0;       // what the caller asked for: GlobalSize
-  SIZE_T capacity = 0;   // bytes allocated (size rounded up)
-  UINT flags = 0;        // GMEM_MOVEABLE, GMEM_DISCARDABLE, GMEM_DDESHARE
+  Storage data;         // null while discarded
+  SIZE_T size = 0;      // what the caller asked for: GlobalSize
+  SIZE_T capacity = 0;  // bytes allocated (size rounded up)
+  UINT flags = 0;       // GMEM_MOVEABLE, GMEM_DISCARDABLE, GMEM_DDESHARE
   UINT locks = 0;
   HGLOBAL handle = nullptr;
 };

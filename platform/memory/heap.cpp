@@ -102,7 +102,7 @@ class Heap : public KernelObject {
 
   std::mutex lock_;
   std::unordered_map<void *, Block> blocks_;
-  SIZE_T maximum_;   // 0: growable without limit
+  SIZE_T maximum_;  // 0: growable without limit
   SIZE_T used_ = 0;
 };
 

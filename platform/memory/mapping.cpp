@@ -94,7 +94,7 @@ class MappingObject : public KernelObject {
   MappingObject() : KernelObject(ObjectKind::Mapping) {}
   ~MappingObject() override;
   int fd = -1;
-  std::string name;   // escaped; empty for an unnamed mapping
+  std::string name;  // escaped; empty for an unnamed mapping
   ULONGLONG size = 0;
   DWORD protect = PAGE_READWRITE;
 };
@@ -158,8 +158,10 @@ bool ValidProtect(DWORD protect) {
 DWORD ErrorFromErrno(int e) {
   switch (e) {
     case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case EACCES: case EPERM: return ERROR_ACCESS_DENIED;
-    case ENOSPC: case EFBIG: return ERROR_DISK_FULL;
+    case EACCES:
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case ENOSPC:
+    case EFBIG: return ERROR_DISK_FULL;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     default: return ERROR_INVALID_PARAMETER;
@@ -271,8 +273,8 @@ HANDLE CreateUnnamed(DWORD protect, ULONGLONG size) {
 
 extern "C" {
 
-HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
-                                 DWORD size_high, DWORD size_low, LPCSTR name) {
+HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect, DWORD size_high,
+                                 DWORD size_low, LPCSTR name) {
   // Only the paging file backs mappings here; mapping an open file is not
   // offered.
   if (file != INVALID_HANDLE_VALUE) {
@@ -313,8 +315,7 @@ HANDLE WINAPI OpenFileMappingA(DWORD access, BOOL inherit, LPCSTR name) {
   return qx::Publish(object);
 }
 
-LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offset_high, DWORD offset_low,
-                            SIZE_T bytes) {
+LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offset_high, DWORD offset_low, SIZE_T bytes) {
   auto object = qx::Lookup<qx::MappingObject>(mapping, qx::ObjectKind::Mapping);
   if (!object) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -353,7 +354,8 @@ LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offset_high, DWO
   qx::Registry &r = qx::TheRegistry();
   std::lock_guard guard(r.lock);
   const DWORD view_protect = access == FILE_MAP_COPY ? PAGE_WRITECOPY
-                             : (prot & PROT_WRITE) ? PAGE_READWRITE : PAGE_READONLY;
+                             : (prot & PROT_WRITE)   ? PAGE_READWRITE
+                                                     : PAGE_READONLY;
   r.views[view] = qx::Registry::View{object, length, view_protect};
   return view;
 }
@@ -392,8 +394,7 @@ BOOL WINAPI FlushViewOfFile(LPCVOID address, SIZE_T bytes) {
   }
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   const size_t from = static_cast<size_t>(at - base) / page * page;
-  const size_t end = bytes ? std::min(static_cast<size_t>(at - base) + bytes, it->second.length)
-                           : it->second.length;
+  const size_t end = bytes ? std::min(static_cast<size_t>(at - base) + bytes, it->second.length) : it->second.length;
   if (msync(const_cast<char *>(base) + from, end - from, MS_SYNC) != 0) {
     SetLastError(qx::ErrorFromErrno(errno));
     return FALSE;

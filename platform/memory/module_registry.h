@@ -22,13 +22,13 @@ bool HostPath(std::string_view path, std::string &host, DWORD &error) __attribut
 class Module : public KernelObject {
  public:
   Module() : KernelObject(ObjectKind::Module) {}
-  void *dl = nullptr;           // dlopen handle (of the program: dlopen(NULL))
-  link_map *map = nullptr;      // identifies the module's resources
-  std::string path;             // absolute file name
+  void *dl = nullptr;       // dlopen handle (of the program: dlopen(NULL))
+  link_map *map = nullptr;  // identifies the module's resources
+  std::string path;         // absolute file name
   HMODULE handle = nullptr;
-  int references = 0;           // LoadLibrary count; the program is never unloaded
+  int references = 0;  // LoadLibrary count; the program is never unloaded
   bool is_program = false;
-  bool attached = false;        // DllMain(DLL_PROCESS_ATTACH) succeeded
+  bool attached = false;  // DllMain(DLL_PROCESS_ATTACH) succeeded
 };
 
 // The program's module (created on first use).

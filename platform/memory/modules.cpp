@@ -102,8 +102,7 @@ std::string FindInDirectory(const std::string &dir, const std::string &stem) {
   const std::string want_lib = "lib" + stem + ".so";
   while (const dirent *e = readdir(d)) {
     if (strcasecmp(e->d_name, want.c_str()) == 0 && exact.empty()) exact = dir + "/" + e->d_name;
-    if (strcasecmp(e->d_name, want_lib.c_str()) == 0 && prefixed.empty())
-      prefixed = dir + "/" + e->d_name;
+    if (strcasecmp(e->d_name, want_lib.c_str()) == 0 && prefixed.empty()) prefixed = dir + "/" + e->d_name;
   }
   closedir(d);
   return !exact.empty() ? exact : prefixed;

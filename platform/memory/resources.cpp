@@ -155,9 +155,7 @@ const QX_RESOURCE *FindModuleResource(HMODULE module, LPCSTR type, LPCSTR name) 
 const QX_DIALOG *FindDialogResource(HMODULE module, LPCSTR name) {
   return FindTyped<QX_DIALOG>(module, RT_DIALOG, name);
 }
-const QX_MENU *FindMenuResource(HMODULE module, LPCSTR name) {
-  return FindTyped<QX_MENU>(module, RT_MENU, name);
-}
+const QX_MENU *FindMenuResource(HMODULE module, LPCSTR name) { return FindTyped<QX_MENU>(module, RT_MENU, name); }
 const QX_ACCELERATORS *FindAcceleratorResource(HMODULE module, LPCSTR name) {
   return FindTyped<QX_ACCELERATORS>(module, RT_ACCELERATOR, name);
 }

@@ -43,7 +43,7 @@ DWORD ExitCodeOf(const siginfo_t &info) {
 }
 
 void Collect(Reaper &r, const std::shared_ptr<ChildRecord> &child) {
-  siginfo_t info {};
+  siginfo_t info{};
   if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(child->pidfd), &info, WEXITED | WNOHANG) != 0) {
     if (errno != ECHILD) return;  // not ended yet
     // Collected elsewhere (a waitpid in the program): the exit code is lost.

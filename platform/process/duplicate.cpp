@@ -49,22 +49,21 @@ bool IsSocketFd(int fd) {
 std::string LenderDirectory() { return RuntimeDir() + "/dup"; }
 
 void SetTimeouts(int fd) {
-  timeval tv {kLendTimeoutMs / 1000, (kLendTimeoutMs % 1000) * 1000};
+  timeval tv{kLendTimeoutMs / 1000, (kLendTimeoutMs % 1000) * 1000};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
 void ServeOne(int conn) {
   SetTimeouts(conn);
-  ucred peer {};
+  ucred peer{};
   socklen_t len = sizeof peer;
-  LendRequest req {};
-  LendReply reply {kLendMagic, 0};
+  LendRequest req{};
+  LendReply reply{kLendMagic, 0};
   // Lent only to our own children of our own user: the daemons we started.
   // A spawn still in progress registers its child first.
   { std::unique_lock registered(SpawnLock()); }
-  if (::getsockopt(conn, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != ::getuid() ||
-      !FindChild(peer.pid)) {
+  if (::getsockopt(conn, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != ::getuid() || !FindChild(peer.pid)) {
     reply.error = EPERM;
   } else if (::recv(conn, &req, sizeof req, MSG_WAITALL) != static_cast<ssize_t>(sizeof req) ||
              req.magic != kLendMagic) {
@@ -72,11 +71,11 @@ void ServeOne(int conn) {
   } else if (!IsSocketFd(req.fd)) {
     reply.error = EBADF;
   }
-  msghdr msg {};
-  iovec iov {&reply, sizeof reply};
+  msghdr msg{};
+  iovec iov{&reply, sizeof reply};
   msg.msg_iov = &iov;
   msg.msg_iovlen = 1;
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] {};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))]{};
   if (reply.error == 0) {
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
@@ -114,7 +113,7 @@ void RemoveLenderSocket() {
 
 // Takes a descriptor from the lender of process pid; -1 with errno otherwise.
 int BorrowSocket(pid_t pid, int fd) {
-  sockaddr_un addr {};
+  sockaddr_un addr{};
   const socklen_t alen = RuntimeSocketAddress(LenderDirectory(), std::to_string(pid), addr);
   if (alen == 0) {
     errno = ENOENT;
@@ -131,21 +130,21 @@ int BorrowSocket(pid_t pid, int fd) {
       break;
     }
     // The endpoint must belong to that very process and to our user.
-    ucred peer {};
+    ucred peer{};
     socklen_t len = sizeof peer;
     if (::getsockopt(s, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.pid != pid || peer.uid != ::getuid()) {
       err = EPERM;
       break;
     }
-    LendRequest req {kLendMagic, fd};
+    LendRequest req{kLendMagic, fd};
     if (::send(s, &req, sizeof req, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof req)) {
       err = errno;
       break;
     }
-    LendReply reply {};
-    iovec iov {&reply, sizeof reply};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] {};
-    msghdr msg {};
+    LendReply reply{};
+    iovec iov{&reply, sizeof reply};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))]{};
+    msghdr msg{};
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
     msg.msg_control = control;
@@ -241,7 +240,7 @@ void StartSocketLender() {
   std::call_once(once, [] {
     if (!EnsurePrivateDir(LenderDirectory())) return;
     const std::string name = std::to_string(::getpid());
-    sockaddr_un addr {};
+    sockaddr_un addr{};
     const socklen_t alen = RuntimeSocketAddress(LenderDirectory(), name, addr);
     if (alen == 0) return;
     const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -263,8 +262,8 @@ using namespace qx;
 
 extern "C" {
 
-WINBASEAPI BOOL WINAPI DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE target_process,
-                                       LPHANDLE target, DWORD, BOOL, DWORD options) {
+WINBASEAPI BOOL WINAPI DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE target_process, LPHANDLE target,
+                                       DWORD, BOOL, DWORD options) {
   if (!target) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

@@ -81,8 +81,8 @@ void CaptureStart() {
   bool taken = false;
   if (given && std::strlen(given) < kMaxCmdline) {
     const std::vector<std::string> words = SplitCommandLine(given);
-    taken = !argv.empty() && words.size() == argv.size() &&
-            std::equal(words.begin() + 1, words.end(), argv.begin() + 1);
+    taken =
+        !argv.empty() && words.size() == argv.size() && std::equal(words.begin() + 1, words.end(), argv.begin() + 1);
     if (taken) st.command_line = given;
   }
   if (!taken) {
@@ -123,9 +123,7 @@ const char *FindEnvName(const char *name, std::string &found) {
   return nullptr;
 }
 
-bool ValidEnvName(const char *name) {
-  return name && *name && std::strchr(name, '=') == nullptr;
-}
+bool ValidEnvName(const char *name) { return name && *name && std::strchr(name, '=') == nullptr; }
 
 }  // namespace
 

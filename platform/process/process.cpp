@@ -98,7 +98,9 @@ std::string ResolveProgram(std::string word, DWORD &error) {
   if (slash != std::string::npos && !windows_path) {
     const std::string dir = slash == 0 ? "/" : word.substr(0, slash);
     std::string path = FindInDirectory(dir, word.substr(slash + 1), found_file);
-    if (path.empty()) error = found_file ? ERROR_ACCESS_DENIED : (::access(dir.c_str(), F_OK) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (path.empty())
+      error = found_file ? ERROR_ACCESS_DENIED
+                         : (::access(dir.c_str(), F_OK) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return path;
   }
   const std::string name = slash == std::string::npos ? word : word.substr(slash + 1);
@@ -190,11 +192,11 @@ pid_t Spawn(const SpawnRequest &req, int &pidfd, DWORD &error) {
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) {
-    error = rc == ENOEXEC ? 193 /* ERROR_BAD_EXE_FORMAT */
-            : rc == EACCES ? ERROR_ACCESS_DENIED
-            : rc == ENOENT ? ERROR_FILE_NOT_FOUND
+    error = rc == ENOEXEC   ? 193 /* ERROR_BAD_EXE_FORMAT */
+            : rc == EACCES  ? ERROR_ACCESS_DENIED
+            : rc == ENOENT  ? ERROR_FILE_NOT_FOUND
             : rc == ENOTDIR ? ERROR_DIRECTORY
-            : ERROR_NOT_ENOUGH_MEMORY;
+                            : ERROR_NOT_ENOUGH_MEMORY;
     return 0;
   }
   // Until the reaper collects it the child is at worst a zombie, so its
@@ -208,7 +210,7 @@ bool IsZombieOrGone(pid_t pid) {
   std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);  // no stdio buffer: OpenProcess is on every hand-over
   if (fd < 0) return true;
-  char buf[512] {};
+  char buf[512]{};
   const ssize_t got = ::read(fd, buf, sizeof buf - 1);
   ::close(fd);
   const size_t n = got > 0 ? static_cast<size_t>(got) : 0;
@@ -242,14 +244,14 @@ ProcessObject::~ProcessObject() {
 bool ProcessObject::Running() const {
   if (child_) return !child_->exited;
   if (pid_ == ::getpid()) return true;
-  pollfd p {pidfd_, POLLIN, 0};
+  pollfd p{pidfd_, POLLIN, 0};
   return ::poll(&p, 1, 0) == 0;
 }
 
 bool ProcessObject::TryAcquire() {
   // A process stays signalled once it has ended; nothing is taken.
   if (child_ && !child_->exited) {
-    pollfd p {pidfd_, POLLIN, 0};
+    pollfd p{pidfd_, POLLIN, 0};
     if (::poll(&p, 1, 0) == 0) return false;
     // Ended: give the reaper a moment so the exit code is there for the caller.
     for (int i = 0; i < 200 && !child_->exited; ++i) ::usleep(1000);
@@ -359,7 +361,7 @@ WINBASEAPI BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR command_line, LP
 // Success is a value above 31; failures are the small codes of WinExec.
 WINBASEAPI UINT WINAPI WinExec(LPCSTR command_line, UINT show) {
   if (!command_line) return ERROR_FILE_NOT_FOUND;
-  PROCESS_INFORMATION info {};
+  PROCESS_INFORMATION info{};
   if (!StartProcess(nullptr, command_line, FALSE, 0, nullptr, nullptr, static_cast<int>(show), &info)) {
     const DWORD e = GetLastError();
     if (e == ERROR_PATH_NOT_FOUND) return 3;

@@ -16,7 +16,7 @@ namespace qx {
 // One process this process started: reaped by the layer when it ends.
 struct ChildRecord {
   pid_t pid = 0;
-  int pidfd = -1;                       // owned; closed when the record dies
+  int pidfd = -1;  // owned; closed when the record dies
   std::atomic<bool> exited{false};
   std::atomic<DWORD> exit_code{STILL_ACTIVE};
   std::atomic<bool> terminated{false};  // TerminateProcess chose the exit code

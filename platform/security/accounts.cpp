@@ -355,8 +355,8 @@ BOOL WINAPI GetComputerNameA(LPSTR buffer, LPDWORD size) {
   return TRUE;
 }
 
-BOOL WINAPI LookupAccountNameA(LPCSTR system, LPCSTR account, PSID sid, LPDWORD sid_size,
-                               LPSTR domain, LPDWORD domain_size, PSID_NAME_USE use) {
+BOOL WINAPI LookupAccountNameA(LPCSTR system, LPCSTR account, PSID sid, LPDWORD sid_size, LPSTR domain,
+                               LPDWORD domain_size, PSID_NAME_USE use) {
   if (!account || !sid_size || !domain_size) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -381,8 +381,8 @@ BOOL WINAPI LookupAccountNameA(LPCSTR system, LPCSTR account, PSID sid, LPDWORD 
   return TRUE;
 }
 
-BOOL WINAPI LookupAccountSidA(LPCSTR system, PSID sid, LPSTR name, LPDWORD name_size, LPSTR domain,
-                              LPDWORD domain_size, PSID_NAME_USE use) {
+BOOL WINAPI LookupAccountSidA(LPCSTR system, PSID sid, LPSTR name, LPDWORD name_size, LPSTR domain, LPDWORD domain_size,
+                              PSID_NAME_USE use) {
   if (!name_size || !domain_size) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

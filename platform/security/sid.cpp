@@ -32,9 +32,7 @@ Allocated &TheAllocated() {
 
 const BYTE *Bytes(const void *sid) { return static_cast<const BYTE *>(sid); }
 
-bool Valid(const void *sid) {
-  return sid && Bytes(sid)[0] == SID_REVISION && Bytes(sid)[1] <= SID_MAX_SUB_AUTHORITIES;
-}
+bool Valid(const void *sid) { return sid && Bytes(sid)[0] == SID_REVISION && Bytes(sid)[1] <= SID_MAX_SUB_AUTHORITIES; }
 
 DWORD Length(const void *sid) { return kHeader + 4u * Bytes(sid)[1]; }
 
@@ -65,10 +63,9 @@ struct Alias {
   const char *sid;
 };
 constexpr Alias kAliases[] = {
-    {"WD", "S-1-1-0"},      {"CO", "S-1-3-0"},      {"CG", "S-1-3-1"},
-    {"NU", "S-1-5-2"},      {"IU", "S-1-5-4"},      {"SU", "S-1-5-6"},
-    {"AN", "S-1-5-7"},      {"AU", "S-1-5-11"},     {"SY", "S-1-5-18"},
-    {"BA", "S-1-5-32-544"}, {"BU", "S-1-5-32-545"}, {"BG", "S-1-5-32-546"},
+    {"WD", "S-1-1-0"},  {"CO", "S-1-3-0"},      {"CG", "S-1-3-1"},      {"NU", "S-1-5-2"},
+    {"IU", "S-1-5-4"},  {"SU", "S-1-5-6"},      {"AN", "S-1-5-7"},      {"AU", "S-1-5-11"},
+    {"SY", "S-1-5-18"}, {"BA", "S-1-5-32-544"}, {"BU", "S-1-5-32-545"}, {"BG", "S-1-5-32-546"},
 };
 
 bool ParseNumber(const std::string &text, ULONGLONG limit, ULONGLONG &out) {
@@ -182,9 +179,8 @@ BOOL WINAPI InitializeSid(PSID sid, PSID_IDENTIFIER_AUTHORITY authority, BYTE co
   return TRUE;
 }
 
-BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD s0,
-                                     DWORD s1, DWORD s2, DWORD s3, DWORD s4, DWORD s5, DWORD s6,
-                                     DWORD s7, PSID *out) {
+BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD s0, DWORD s1, DWORD s2,
+                                     DWORD s3, DWORD s4, DWORD s5, DWORD s6, DWORD s7, PSID *out) {
   if (out) *out = nullptr;
   if (!authority || !out || count > 8) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -154,11 +154,16 @@ DWORD StatusBits(ThreadQueue &q) {
     std::lock_guard guard(q.lock);
     for (const auto &p : q.posted) {
       UINT m = p.msg.message;
-      if (m >= WM_KEYFIRST && m <= WM_KEYLAST) bits |= QS_KEY;
-      else if (m == WM_MOUSEMOVE) bits |= QS_MOUSEMOVE;
-      else if (m >= WM_MOUSEFIRST && m <= WM_MOUSELAST) bits |= QS_MOUSEBUTTON;
-      else if (m == WM_HOTKEY) bits |= QS_HOTKEY;
-      else bits |= QS_POSTMESSAGE;
+      if (m >= WM_KEYFIRST && m <= WM_KEYLAST)
+        bits |= QS_KEY;
+      else if (m == WM_MOUSEMOVE)
+        bits |= QS_MOUSEMOVE;
+      else if (m >= WM_MOUSEFIRST && m <= WM_MOUSELAST)
+        bits |= QS_MOUSEBUTTON;
+      else if (m == WM_HOTKEY)
+        bits |= QS_HOTKEY;
+      else
+        bits |= QS_POSTMESSAGE;
     }
     if (q.quit) bits |= QS_POSTMESSAGE;
     if (!q.sent.empty()) bits |= QS_SENDMESSAGE;
@@ -280,8 +285,8 @@ void DestroyThreadWindowsSilently(DWORD tid) {
 
 // Sends to a window of another thread of this process and waits for the
 // result, running messages sent to this thread meanwhile.
-bool SendAcrossThreads(DWORD tid, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, DWORD timeout_ms,
-                       LRESULT *result, bool notify) {
+bool SendAcrossThreads(DWORD tid, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, DWORD timeout_ms, LRESULT *result,
+                       bool notify) {
   std::shared_ptr<ThreadQueue> target;
   if (!ReceiverAlive(tid, target)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -378,10 +383,8 @@ BOOL WINAPI TranslateMessage(const MSG *msg) {
     case WM_KEYDOWN:
     case WM_KEYUP:
     case WM_SYSKEYDOWN:
-    case WM_SYSKEYUP:
-      return Display().TranslateKey(*msg) ? TRUE : FALSE;
-    default:
-      return FALSE;
+    case WM_SYSKEYUP: return Display().TranslateKey(*msg) ? TRUE : FALSE;
+    default: return FALSE;
   }
 }
 
@@ -514,19 +517,24 @@ UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
   const ULONGLONG due = MonotonicMs() + elapse;
   if (!hwnd) {
     // Thread timers: an existing id is reset, otherwise a fresh id is chosen.
-    auto it = std::find_if(q->timers.begin(), q->timers.end(), [&](const Timer &t) { return !t.hwnd && t.id == id && id; });
+    auto it =
+        std::find_if(q->timers.begin(), q->timers.end(), [&](const Timer &t) { return !t.hwnd && t.id == id && id; });
     if (it != q->timers.end()) {
       *it = Timer{nullptr, id, elapse, proc, due};
       return id;
     }
     UINT_PTR fresh = 1;
-    while (std::any_of(q->timers.begin(), q->timers.end(), [&](const Timer &t) { return !t.hwnd && t.id == fresh; })) ++fresh;
+    while (std::any_of(q->timers.begin(), q->timers.end(), [&](const Timer &t) { return !t.hwnd && t.id == fresh; }))
+      ++fresh;
     q->timers.push_back(Timer{nullptr, fresh, elapse, proc, due});
     return fresh;
   }
-  auto it = std::find_if(q->timers.begin(), q->timers.end(), [&](const Timer &t) { return t.hwnd == hwnd && t.id == id; });
-  if (it != q->timers.end()) *it = Timer{hwnd, id, elapse, proc, due};
-  else q->timers.push_back(Timer{hwnd, id, elapse, proc, due});
+  auto it =
+      std::find_if(q->timers.begin(), q->timers.end(), [&](const Timer &t) { return t.hwnd == hwnd && t.id == id; });
+  if (it != q->timers.end())
+    *it = Timer{hwnd, id, elapse, proc, due};
+  else
+    q->timers.push_back(Timer{hwnd, id, elapse, proc, due});
   return id ? id : 1;
 }
 

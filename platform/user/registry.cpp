@@ -39,7 +39,7 @@ namespace qx {
 namespace {
 
 constexpr size_t kMaxRecord = 4096;
-constexpr size_t kMaxTitle = 1024;   // title kept in the record (the window keeps all of it)
+constexpr size_t kMaxTitle = 1024;  // title kept in the record (the window keeps all of it)
 constexpr size_t kMaxClass = 256;
 constexpr std::uint32_t kMagic = 0x51584D31;  // "QXM1"
 
@@ -120,7 +120,8 @@ bool Parse(const std::string &data, RemoteWindow &out, unsigned long long &start
   size_t cls_len, title_len;
   int used = 0;
   if (std::sscanf(data.c_str(), "qxwnd1 %d %u %llu %d %d %zu %zu\n%n", &pid, &tid, &start, &top, &msg_only, &cls_len,
-                  &title_len, &used) != 7 || used <= 0)
+                  &title_len, &used) != 7 ||
+      used <= 0)
     return false;
   if (cls_len > kMaxClass || title_len > kMaxTitle || static_cast<size_t>(used) + cls_len + title_len != data.size())
     return false;
@@ -187,13 +188,25 @@ void RemoveOwnFiles() {
 // cannot be posted to another process.
 bool CarriesPointer(UINT msg) {
   switch (msg) {
-    case WM_CREATE: case WM_NCCREATE: case WM_SETTEXT: case WM_GETTEXT: case WM_GETMINMAXINFO:
-    case WM_DRAWITEM: case WM_MEASUREITEM: case WM_DELETEITEM: case WM_COMPAREITEM:
-    case WM_WINDOWPOSCHANGING: case WM_WINDOWPOSCHANGED: case WM_COPYDATA: case WM_NCCALCSIZE:
-    case WM_NOTIFY: case WM_HELP: case WM_MDICREATE: case WM_WININICHANGE: case WM_DEVMODECHANGE:
-      return true;
-    default:
-      return false;
+    case WM_CREATE:
+    case WM_NCCREATE:
+    case WM_SETTEXT:
+    case WM_GETTEXT:
+    case WM_GETMINMAXINFO:
+    case WM_DRAWITEM:
+    case WM_MEASUREITEM:
+    case WM_DELETEITEM:
+    case WM_COMPAREITEM:
+    case WM_WINDOWPOSCHANGING:
+    case WM_WINDOWPOSCHANGED:
+    case WM_COPYDATA:
+    case WM_NCCALCSIZE:
+    case WM_NOTIFY:
+    case WM_HELP:
+    case WM_MDICREATE:
+    case WM_WININICHANGE:
+    case WM_DEVMODECHANGE: return true;
+    default: return false;
   }
 }
 
@@ -219,7 +232,8 @@ void Receive(int fd) {
     }
     const ucred *cred = nullptr;
     for (cmsghdr *cm = CMSG_FIRSTHDR(&msg); cm; cm = CMSG_NXTHDR(&msg, cm))
-      if (cm->cmsg_level == SOL_SOCKET && cm->cmsg_type == SCM_CREDENTIALS) cred = reinterpret_cast<const ucred *>(CMSG_DATA(cm));
+      if (cm->cmsg_level == SOL_SOCKET && cm->cmsg_type == SCM_CREDENTIALS)
+        cred = reinterpret_cast<const ucred *>(CMSG_DATA(cm));
     // Only whole records from the same user are taken; anything else is dropped.
     if (!cred || cred->uid != getuid() || n != static_cast<ssize_t>(sizeof wire) || (msg.msg_flags & MSG_TRUNC) ||
         wire.magic != kMagic || CarriesPointer(wire.msg)) {
@@ -240,8 +254,8 @@ HWND LocalOnlyValue() {
   static std::atomic<std::uint32_t> next{0x10100};
   std::uint32_t v = next++;
   if (v >= 0x20000u) return nullptr;
-  static bool told = (Trace("window registry unusable under %s: windows are local to this process",
-                            RuntimeDir().c_str()), true);
+  static bool told =
+      (Trace("window registry unusable under %s: windows are local to this process", RuntimeDir().c_str()), true);
   (void)told;
   return QX_HANDLE_FROM(HWND, v);
 }
@@ -356,7 +370,8 @@ bool PostRemote(HWND hwnd, const RemoteWindow &w, UINT msg, WPARAM wparam, LPARA
     SetLastError(ERROR_NO_SYSTEM_RESOURCES);
     return false;
   }
-  Wire wire{kMagic, QX_HANDLE_VALUE(hwnd), msg, 0, static_cast<std::uint64_t>(wparam), static_cast<std::int64_t>(lparam)};
+  Wire wire{
+      kMagic, QX_HANDLE_VALUE(hwnd), msg, 0, static_cast<std::uint64_t>(wparam), static_cast<std::int64_t>(lparam)};
   if (sendto(fd, &wire, sizeof wire, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&addr), len) ==
       static_cast<ssize_t>(sizeof wire))
     return true;

@@ -20,8 +20,8 @@ struct SentMessage {
   WPARAM wparam;
   LPARAM lparam;
   LRESULT result = 0;
-  bool done = false;      // result is final (replied, processed, or the receiver ended)
-  bool notify = false;    // SendNotifyMessage: nobody waits for the result
+  bool done = false;    // result is final (replied, processed, or the receiver ended)
+  bool notify = false;  // SendNotifyMessage: nobody waits for the result
   std::weak_ptr<struct ThreadQueue> sender;
 };
 
@@ -76,8 +76,8 @@ void ForgetWindowMessages(HWND hwnd, DWORD tid);
 void DropWindowRecord(HWND hwnd);
 // Sends to a window of another thread of this process; false (last error
 // set) on time-out or when that thread has ended.
-bool SendAcrossThreads(DWORD tid, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, DWORD timeout_ms,
-                       LRESULT *result, bool notify);
+bool SendAcrossThreads(DWORD tid, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, DWORD timeout_ms, LRESULT *result,
+                       bool notify);
 // Calls a window procedure (ANSI only: a direct call).
 LRESULT CallProc(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 // True when some window of the thread has a non-empty update region;

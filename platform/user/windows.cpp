@@ -316,18 +316,10 @@ LONG_PTR ClassLong(HWND hwnd, int index, bool set, LONG_PTR value, bool wide) {
       old = reinterpret_cast<LONG_PTR>(c.instance);
       if (set) c.instance = reinterpret_cast<HINSTANCE>(value);
       break;
-    case GCL_CBWNDEXTRA:
-      old = c.wnd_extra;
-      break;
-    case GCL_CBCLSEXTRA:
-      old = c.cls_extra;
-      break;
-    case GCL_MENUNAME:
-      old = reinterpret_cast<LONG_PTR>(c.menu_name);
-      break;
-    case GCW_ATOM:
-      old = c.atom;
-      break;
+    case GCL_CBWNDEXTRA: old = c.wnd_extra; break;
+    case GCL_CBCLSEXTRA: old = c.cls_extra; break;
+    case GCL_MENUNAME: old = reinterpret_cast<LONG_PTR>(c.menu_name); break;
+    case GCW_ATOM: old = c.atom; break;
     default: {
       bool ok;
       size_t size = wide ? sizeof(LONG_PTR) : sizeof(LONG);
@@ -437,8 +429,11 @@ void InvalidateWindow(HWND hwnd, const RECT *rect, bool erase) {
     r.bottom = std::min(r.bottom, area.bottom);
     if (r.left >= r.right || r.top >= r.bottom) return;
     RECT &u = w->update;
-    if (u.left >= u.right || u.top >= u.bottom) u = r;
-    else u = RECT{std::min(u.left, r.left), std::min(u.top, r.top), std::max(u.right, r.right), std::max(u.bottom, r.bottom)};
+    if (u.left >= u.right || u.top >= u.bottom)
+      u = r;
+    else
+      u = RECT{std::min(u.left, r.left), std::min(u.top, r.top), std::max(u.right, r.right),
+               std::max(u.bottom, r.bottom)};
     w->update_erase = w->update_erase || erase;
     tid = w->tid;
   }
@@ -485,8 +480,9 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *wc) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  std::string name = IS_INTRESOURCE(wc->lpszClassName) ? "#" + std::to_string(reinterpret_cast<UINT_PTR>(wc->lpszClassName))
-                                                        : std::string(wc->lpszClassName);
+  std::string name = IS_INTRESOURCE(wc->lpszClassName)
+                         ? "#" + std::to_string(reinterpret_cast<UINT_PTR>(wc->lpszClassName))
+                         : std::string(wc->lpszClassName);
   std::lock_guard guard(WindowLock());
   auto &t = T();
   if (t.classes.count(Lower(name.c_str()))) {
@@ -513,8 +509,8 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *wc) {
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA *wc) {
   if (!wc) return SetLastError(ERROR_INVALID_PARAMETER), 0;
-  WNDCLASSEXA ex{sizeof ex,        wc->style,   wc->lpfnWndProc, wc->cbClsExtra,   wc->cbWndExtra, wc->hInstance,
-                 wc->hIcon,        wc->hCursor, wc->hbrBackground, wc->lpszMenuName, wc->lpszClassName, nullptr};
+  WNDCLASSEXA ex{sizeof ex, wc->style,   wc->lpfnWndProc,   wc->cbClsExtra,   wc->cbWndExtra,    wc->hInstance,
+                 wc->hIcon, wc->hCursor, wc->hbrBackground, wc->lpszMenuName, wc->lpszClassName, nullptr};
   return RegisterClassExA(&ex);
 }
 
@@ -539,7 +535,7 @@ BOOL WINAPI GetClassInfoExA(HINSTANCE, LPCSTR name, LPWNDCLASSEXA out) {
 BOOL WINAPI GetClassInfoA(HINSTANCE inst, LPCSTR name, LPWNDCLASSA out) {
   WNDCLASSEXA ex;
   if (!out || !GetClassInfoExA(inst, name, &ex)) return FALSE;
-  *out = WNDCLASSA{ex.style, ex.lpfnWndProc, ex.cbClsExtra, ex.cbWndExtra, ex.hInstance,
+  *out = WNDCLASSA{ex.style, ex.lpfnWndProc, ex.cbClsExtra,    ex.cbWndExtra,   ex.hInstance,
                    ex.hIcon, ex.hCursor,     ex.hbrBackground, ex.lpszMenuName, ex.lpszClassName};
   return TRUE;
 }
@@ -547,7 +543,9 @@ BOOL WINAPI GetClassInfoA(HINSTANCE inst, LPCSTR name, LPWNDCLASSA out) {
 DWORD WINAPI GetClassLongA(HWND h, int i) { return static_cast<DWORD>(ClassLong(h, i, false, 0, false)); }
 DWORD WINAPI SetClassLongA(HWND h, int i, LONG v) { return static_cast<DWORD>(ClassLong(h, i, true, v, false)); }
 ULONG_PTR WINAPI GetClassLongPtrA(HWND h, int i) { return static_cast<ULONG_PTR>(ClassLong(h, i, false, 0, true)); }
-ULONG_PTR WINAPI SetClassLongPtrA(HWND h, int i, LONG_PTR v) { return static_cast<ULONG_PTR>(ClassLong(h, i, true, v, true)); }
+ULONG_PTR WINAPI SetClassLongPtrA(HWND h, int i, LONG_PTR v) {
+  return static_cast<ULONG_PTR>(ClassLong(h, i, true, v, true));
+}
 
 int WINAPI GetClassNameA(HWND hwnd, LPSTR buf, int max) {
   if (auto w = FindLocalWindow(hwnd)) {
@@ -581,8 +579,10 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWO
   w->ex_style = ex_style;
   w->title = title && !IS_INTRESOURCE(title) ? title : "";
   w->message_only = message_only;
-  if (style & WS_CHILD) w->parent = parent;
-  else w->owner = parent;
+  if (style & WS_CHILD)
+    w->parent = parent;
+  else
+    w->owner = parent;
   w->menu = menu;
   w->instance = instance;
   w->extra.assign(static_cast<size_t>(w->cls->wnd_extra), 0);
@@ -608,12 +608,15 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWO
     ++w->cls->windows;
     // New top-level windows go on top; children are kept in creation order
     // (first created first), which is also the dialog tab order.
-    if (w->parent) t.windows[w->parent]->children.push_back(hwnd);
-    else t.top_level.insert(t.top_level.begin(), hwnd);
+    if (w->parent)
+      t.windows[w->parent]->children.push_back(hwnd);
+    else
+      t.top_level.insert(t.top_level.begin(), hwnd);
   }
   Display().Created(hwnd);
 
-  CREATESTRUCTA cs{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(style), title, class_name, ex_style};
+  CREATESTRUCTA cs{param, instance,   menu,    parent, height, width, y, x, static_cast<LONG>(style),
+                   title, class_name, ex_style};
   if (!SendLocal(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs))) {
     Notify(hwnd, WM_NCDESTROY, 0, 0);
     FinishRemoval(hwnd);
@@ -632,7 +635,8 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWO
   }
   SendSizeMove(hwnd, SIZE_RESTORED);
   if (child && !(ex_style & WS_EX_NOPARENTNOTIFY))
-    Notify(parent, WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, reinterpret_cast<UINT_PTR>(menu)), reinterpret_cast<LPARAM>(hwnd));
+    Notify(parent, WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, reinterpret_cast<UINT_PTR>(menu)),
+           reinterpret_cast<LPARAM>(hwnd));
   if (style & WS_VISIBLE) {
     int cmd = (style & WS_MINIMIZE) ? SW_SHOWMINIMIZED : (style & WS_MAXIMIZE) ? SW_SHOWMAXIMIZED : SW_SHOW;
     ShowWindow(hwnd, cmd);
@@ -685,11 +689,17 @@ LRESULT WINAPI CallWindowProcA(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wparam,
 }
 
 LONG WINAPI GetWindowLongA(HWND h, int i) { return static_cast<LONG>(WindowLong(h, i, false, 0, sizeof(LONG), false)); }
-LONG WINAPI SetWindowLongA(HWND h, int i, LONG v) { return static_cast<LONG>(WindowLong(h, i, true, v, sizeof(LONG), false)); }
+LONG WINAPI SetWindowLongA(HWND h, int i, LONG v) {
+  return static_cast<LONG>(WindowLong(h, i, true, v, sizeof(LONG), false));
+}
 LONG_PTR WINAPI GetWindowLongPtrA(HWND h, int i) { return WindowLong(h, i, false, 0, sizeof(LONG_PTR), true); }
-LONG_PTR WINAPI SetWindowLongPtrA(HWND h, int i, LONG_PTR v) { return WindowLong(h, i, true, v, sizeof(LONG_PTR), true); }
+LONG_PTR WINAPI SetWindowLongPtrA(HWND h, int i, LONG_PTR v) {
+  return WindowLong(h, i, true, v, sizeof(LONG_PTR), true);
+}
 WORD WINAPI GetWindowWord(HWND h, int i) { return static_cast<WORD>(WindowLong(h, i, false, 0, sizeof(WORD), false)); }
-WORD WINAPI SetWindowWord(HWND h, int i, WORD v) { return static_cast<WORD>(WindowLong(h, i, true, v, sizeof(WORD), false)); }
+WORD WINAPI SetWindowWord(HWND h, int i, WORD v) {
+  return static_cast<WORD>(WindowLong(h, i, true, v, sizeof(WORD), false));
+}
 
 BOOL WINAPI SetPropA(HWND hwnd, LPCSTR name, HANDLE data) {
   auto w = FindLocalWindow(hwnd);
@@ -726,11 +736,8 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
   if (Display().DefWindowProc(hwnd, msg, wparam, lparam, hooked)) return hooked;
   auto w = FindLocalWindow(hwnd);
   switch (msg) {
-    case WM_NCCREATE:
-      return TRUE;
-    case WM_CLOSE:
-      DestroyWindow(hwnd);
-      return 0;
+    case WM_NCCREATE: return TRUE;
+    case WM_CLOSE: DestroyWindow(hwnd); return 0;
     case WM_PAINT: {
       RECT r;
       bool erase;
@@ -751,7 +758,8 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
     case WM_GETTEXT: {
       if (!w) return 0;
       std::lock_guard guard(WindowLock());
-      return CopyText(w->title, reinterpret_cast<LPSTR>(lparam), static_cast<int>(std::min<WPARAM>(wparam, 0x7FFFFFFF)));
+      return CopyText(w->title, reinterpret_cast<LPSTR>(lparam),
+                      static_cast<int>(std::min<WPARAM>(wparam, 0x7FFFFFFF)));
     }
     case WM_GETTEXTLENGTH: {
       if (!w) return 0;
@@ -776,19 +784,13 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
       return 0;
     case WM_QUERYENDSESSION:
     case WM_QUERYOPEN:
-    case WM_NCACTIVATE:
-      return TRUE;
-    case WM_MOUSEACTIVATE:
-      return 1;  // MA_ACTIVATE
-    case WM_NCHITTEST:
-      return 1;  // HTCLIENT
+    case WM_NCACTIVATE: return TRUE;
+    case WM_MOUSEACTIVATE: return 1;  // MA_ACTIVATE
+    case WM_NCHITTEST: return 1;      // HTCLIENT
     case WM_ERASEBKGND:
-    case WM_ICONERASEBKGND:
-      return 0;  // nothing erased without a display
-    case WM_QUERYDRAGICON:
-      return w ? reinterpret_cast<LRESULT>(w->cls->icon) : 0;
-    default:
-      return 0;
+    case WM_ICONERASEBKGND: return 0;  // nothing erased without a display
+    case WM_QUERYDRAGICON: return w ? reinterpret_cast<LRESULT>(w->cls->icon) : 0;
+    default: return 0;
   }
 }
 
@@ -950,8 +952,10 @@ BOOL WINAPI EnumWindows(WNDENUMPROC fn, LPARAM lparam) {
 BOOL WINAPI EnumChildWindows(HWND parent, WNDENUMPROC fn, LPARAM lparam) {
   if (!fn) return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
   std::vector<HWND> all;
-  if (parent) CollectDescendants(parent, all);
-  else all = TopLevelSnapshot(true);
+  if (parent)
+    CollectDescendants(parent, all);
+  else
+    all = TopLevelSnapshot(true);
   for (HWND h : all)
     if (IsWindow(h) && !fn(h, lparam)) return FALSE;
   return TRUE;
@@ -1087,8 +1091,10 @@ BOOL WINAPI EnableWindow(HWND hwnd, BOOL enable) {
   {
     std::lock_guard guard(WindowLock());
     was_disabled = (w->style & WS_DISABLED) != 0;
-    if (enable) w->style &= ~static_cast<DWORD>(WS_DISABLED);
-    else w->style |= WS_DISABLED;
+    if (enable)
+      w->style &= ~static_cast<DWORD>(WS_DISABLED);
+    else
+      w->style |= WS_DISABLED;
     w->enabled = enable != FALSE;
   }
   if (was_disabled == (enable != FALSE)) Notify(hwnd, WM_ENABLE, enable ? TRUE : FALSE, 0);
@@ -1123,7 +1129,8 @@ BOOL WINAPI SetWindowPos(HWND hwnd, HWND after, int x, int y, int cx, int cy, UI
       if (auto *list = SiblingList(*w)) {
         std::erase(*list, hwnd);
         auto pos = list->begin();
-        if (after == HWND_BOTTOM) pos = list->end();
+        if (after == HWND_BOTTOM)
+          pos = list->end();
         else if (after != HWND_TOP && after != HWND_TOPMOST && after != HWND_NOTOPMOST) {
           auto it = std::find(list->begin(), list->end(), after);
           pos = it == list->end() ? list->begin() : it + 1;
@@ -1187,8 +1194,10 @@ BOOL WINAPI GetWindowPlacement(HWND hwnd, WINDOWPLACEMENT *wp) {
   std::lock_guard guard(WindowLock());
   wp->length = sizeof *wp;
   wp->flags = 0;
-  wp->showCmd = (w->style & WS_MINIMIZE) ? SW_SHOWMINIMIZED : (w->style & WS_MAXIMIZE) ? SW_SHOWMAXIMIZED
-                : (w->style & WS_VISIBLE)  ? SW_SHOWNORMAL : SW_HIDE;
+  wp->showCmd = (w->style & WS_MINIMIZE)   ? SW_SHOWMINIMIZED
+                : (w->style & WS_MAXIMIZE) ? SW_SHOWMAXIMIZED
+                : (w->style & WS_VISIBLE)  ? SW_SHOWNORMAL
+                                           : SW_HIDE;
   wp->ptMinPosition = POINT{-1, -1};
   wp->ptMaxPosition = POINT{-1, -1};
   wp->rcNormalPosition = (w->style & (WS_MINIMIZE | WS_MAXIMIZE)) ? w->normal_rect : w->rect;
@@ -1300,11 +1309,15 @@ BOOL WINAPI ValidateRect(HWND hwnd, const RECT *rect) {
     u = RECT{};
     w->update_erase = false;
   } else if (rect->left <= u.left && rect->right >= u.right) {
-    if (rect->top <= u.top && rect->bottom > u.top) u.top = std::min(rect->bottom, u.bottom);
-    else if (rect->bottom >= u.bottom && rect->top < u.bottom) u.bottom = std::max(rect->top, u.top);
+    if (rect->top <= u.top && rect->bottom > u.top)
+      u.top = std::min(rect->bottom, u.bottom);
+    else if (rect->bottom >= u.bottom && rect->top < u.bottom)
+      u.bottom = std::max(rect->top, u.top);
   } else if (rect->top <= u.top && rect->bottom >= u.bottom) {
-    if (rect->left <= u.left && rect->right > u.left) u.left = std::min(rect->right, u.right);
-    else if (rect->right >= u.right && rect->left < u.right) u.right = std::max(rect->left, u.left);
+    if (rect->left <= u.left && rect->right > u.left)
+      u.left = std::min(rect->right, u.right);
+    else if (rect->right >= u.right && rect->left < u.right)
+      u.right = std::max(rect->left, u.left);
   }
   if (u.left >= u.right || u.top >= u.bottom) u = RECT{};
   return TRUE;
@@ -1377,8 +1390,10 @@ LRESULT WINAPI SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lp
     proc = w->proc;
   }
   LRESULT r = 0;
-  if (tid == GetCurrentThreadId()) r = CallProc(proc, hwnd, msg, wparam, lparam);
-  else if (!SendAcrossThreads(tid, hwnd, msg, wparam, lparam, timeout, &r, false)) return 0;
+  if (tid == GetCurrentThreadId())
+    r = CallProc(proc, hwnd, msg, wparam, lparam);
+  else if (!SendAcrossThreads(tid, hwnd, msg, wparam, lparam, timeout, &r, false))
+    return 0;
   if (result) *result = static_cast<DWORD_PTR>(r);
   return 1;
 }

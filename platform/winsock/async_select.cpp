@@ -33,13 +33,13 @@ enum class SockKind { Unknown, Idle, Listening, Datagram, Connecting, Connected,
 struct Registration {
   HWND hwnd = nullptr;
   UINT msg = 0;
-  long events = 0;        // what the caller asked for
-  long armed = 0;         // what may be posted now
+  long events = 0;  // what the caller asked for
+  long armed = 0;   // what may be posted now
   SockKind kind = SockKind::Unknown;
-  bool eof = false;       // the peer closed or the connection failed
+  bool eof = false;  // the peer closed or the connection failed
   bool close_sent = false;
   bool data_unarmed = false;  // data waits but FD_READ is spent: stop polling for input
-  bool parked = false;    // polled with nothing to post: wait for a re-enabling call
+  bool parked = false;        // polled with nothing to post: wait for a re-enabling call
   bool oobinline = false;
   bool in_epoll = false;
   bool epoll_active = false;  // a one-shot entry that has not fired since it was armed
@@ -78,7 +78,7 @@ SockKind ProbeKind(int fd, const Registry &r) {
   ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &n);
   if (listening) return SockKind::Listening;
   if (r.connecting.count(fd)) return SockKind::Connecting;
-  sockaddr_storage peer {};
+  sockaddr_storage peer{};
   n = sizeof peer;
   if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &n) == 0) return SockKind::Connected;
   return SockKind::Idle;  // nothing can happen until listen or connect
@@ -101,16 +101,13 @@ short Interest(const Registration &reg) {
       if (reg.armed & kFdRead) ev |= POLLIN;
       if (reg.armed & kFdWrite) ev |= POLLOUT;
       break;
-    case SockKind::Connecting:
-      ev |= POLLOUT;
-      break;
+    case SockKind::Connecting: ev |= POLLOUT; break;
     case SockKind::Connected:
       if (!reg.eof && !reg.data_unarmed && (reg.armed & (kFdRead | kFdClose))) ev |= POLLIN | POLLRDHUP;
       if (!reg.eof && (reg.armed & kFdOob)) ev |= POLLPRI;
       if (reg.armed & kFdWrite) ev |= POLLOUT;
       break;
-    default:
-      break;
+    default: break;
   }
   return ev;
 }
@@ -149,7 +146,7 @@ void Rearm(Registry &r, int fd, Registration &reg) {
     return;
   }
   reg.epoll_active = true;
-  epoll_event ev {};
+  epoll_event ev{};
   ev.events = EpollEvents(interest) | EPOLLONESHOT;
   ev.data.u64 = (std::uint64_t{reg.generation} << 32) | static_cast<std::uint32_t>(fd);
   if (reg.in_epoll && ::epoll_ctl(r.epoll_fd, EPOLL_CTL_MOD, fd, &ev) == 0) return;
@@ -229,8 +226,7 @@ void Evaluate(int fd, Registration &reg, short revents, Registry &r, std::vector
       if ((revents & POLLOUT) && (reg.armed & kFdWrite)) Queue(posts, fd, reg, kFdWrite, 0);
       break;
     }
-    default:
-      break;
+    default: break;
   }
   // Something was reported that changes nothing: stop polling this socket
   // until a call re-enables it, rather than spinning on a level condition.
@@ -292,8 +288,10 @@ void Reenable(int fd, long events) {
 void NoteStateChange(int fd, bool connecting) {
   Registry &r = TheRegistry();
   std::lock_guard guard(r.lock);
-  if (connecting) r.connecting.insert(fd);
-  else r.connecting.erase(fd);
+  if (connecting)
+    r.connecting.insert(fd);
+  else
+    r.connecting.erase(fd);
   auto it = r.sockets.find(fd);
   if (it == r.sockets.end()) return;
   it->second.kind = ProbeKind(fd, r);

@@ -12,7 +12,7 @@
 namespace qx::ws {
 namespace {
 
-constexpr int kPollSliceMs = 10;  // how long the socket is watched between hook runs
+constexpr int kPollSliceMs = 10;          // how long the socket is watched between hook runs
 constexpr int kMaxHookRunsPerSlice = 64;  // a hook that always finds work still lets the call progress
 
 struct BlockingState {
@@ -62,7 +62,7 @@ int HookedWait(int fd, short events) {
   BlockingState &st = State();
   for (;;) {
     if (st.cancelled) return Fail(kWSAEINTR);
-    pollfd p {fd, events, 0};
+    pollfd p{fd, events, 0};
     const int r = ::poll(&p, 1, 0);
     if (r > 0) return 0;
     for (int i = 0; i < kMaxHookRunsPerSlice && st.hook && !st.cancelled; ++i)

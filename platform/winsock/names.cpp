@@ -44,10 +44,10 @@ struct EntryStorage {
 
 struct ThreadResults {
   EntryStorage host_storage, serv_storage, proto_storage;
-  WsHostent host {};
-  WsServent serv {};
-  WsProtoent proto {};
-  char ntoa[16] {};
+  WsHostent host{};
+  WsServent serv{};
+  WsProtoent proto{};
+  char ntoa[16]{};
 };
 
 ThreadResults &Results() {
@@ -118,7 +118,7 @@ extern "C" {
 WINBASEAPI int qxws_gethostname(char *name, int namelen) {
   if (!CheckStarted()) return kSocketError;
   if (!name || namelen <= 0) return Fail(kWSAEFAULT);
-  char buf[256] {};
+  char buf[256]{};
   if (::gethostname(buf, sizeof buf - 1) != 0) return FailErrno(errno);
   const size_t n = std::strlen(buf);
   if (n + 1 > static_cast<size_t>(namelen)) return Fail(kWSAEFAULT);
@@ -128,7 +128,7 @@ WINBASEAPI int qxws_gethostname(char *name, int namelen) {
 
 WINBASEAPI WsHostent *qxws_gethostbyname(const char *name) {
   if (!CheckStarted()) return nullptr;
-  char local[256] {};
+  char local[256]{};
   if (!name || !*name) {  // the local host, as Winsock gives it
     ::gethostname(local, sizeof local - 1);
     name = local;
@@ -137,13 +137,12 @@ WINBASEAPI WsHostent *qxws_gethostbyname(const char *name) {
     Fail(kWSAEINVAL);
     return nullptr;
   }
-  hostent h {};
+  hostent h{};
   hostent *result = nullptr;
   int herr = 0;
   std::vector<char> scratch;
-  const int rc = WithBuffer(scratch, [&](char *buf, size_t len) {
-    return ::gethostbyname2_r(name, AF_INET, &h, buf, len, &result, &herr);
-  });
+  const int rc = WithBuffer(
+      scratch, [&](char *buf, size_t len) { return ::gethostbyname2_r(name, AF_INET, &h, buf, len, &result, &herr); });
   if (rc != 0 || !result) {
     Fail(WsaFromHerrno(herr));
     return nullptr;
@@ -161,7 +160,7 @@ WINBASEAPI WsHostent *qxws_gethostbyaddr(const char *addr, int len, int type) {
     Fail(kWSAEAFNOSUPPORT);
     return nullptr;
   }
-  hostent h {};
+  hostent h{};
   hostent *result = nullptr;
   int herr = 0;
   std::vector<char> scratch;
@@ -181,12 +180,11 @@ WINBASEAPI WsServent *qxws_getservbyname(const char *name, const char *proto) {
     Fail(kWSAEFAULT);
     return nullptr;
   }
-  servent s {};
+  servent s{};
   servent *result = nullptr;
   std::vector<char> scratch;
-  const int rc = WithBuffer(scratch, [&](char *buf, size_t len) {
-    return ::getservbyname_r(name, proto, &s, buf, len, &result);
-  });
+  const int rc =
+      WithBuffer(scratch, [&](char *buf, size_t len) { return ::getservbyname_r(name, proto, &s, buf, len, &result); });
   if (rc != 0 || !result) {
     Fail(kWSANO_DATA);
     return nullptr;
@@ -196,12 +194,11 @@ WINBASEAPI WsServent *qxws_getservbyname(const char *name, const char *proto) {
 
 WINBASEAPI WsServent *qxws_getservbyport(int port, const char *proto) {
   if (!CheckStarted()) return nullptr;
-  servent s {};
+  servent s{};
   servent *result = nullptr;
   std::vector<char> scratch;
-  const int rc = WithBuffer(scratch, [&](char *buf, size_t len) {
-    return ::getservbyport_r(port, proto, &s, buf, len, &result);
-  });
+  const int rc =
+      WithBuffer(scratch, [&](char *buf, size_t len) { return ::getservbyport_r(port, proto, &s, buf, len, &result); });
   if (rc != 0 || !result) {
     Fail(kWSANO_DATA);
     return nullptr;
@@ -215,10 +212,11 @@ WINBASEAPI WsProtoent *qxws_getprotobyname(const char *name) {
     Fail(kWSAEFAULT);
     return nullptr;
   }
-  protoent p {};
+  protoent p{};
   protoent *result = nullptr;
   std::vector<char> scratch;
-  const int rc = WithBuffer(scratch, [&](char *buf, size_t len) { return ::getprotobyname_r(name, &p, buf, len, &result); });
+  const int rc =
+      WithBuffer(scratch, [&](char *buf, size_t len) { return ::getprotobyname_r(name, &p, buf, len, &result); });
   if (rc != 0 || !result) {
     Fail(kWSANO_DATA);
     return nullptr;
@@ -228,10 +226,11 @@ WINBASEAPI WsProtoent *qxws_getprotobyname(const char *name) {
 
 WINBASEAPI WsProtoent *qxws_getprotobynumber(int number) {
   if (!CheckStarted()) return nullptr;
-  protoent p {};
+  protoent p{};
   protoent *result = nullptr;
   std::vector<char> scratch;
-  const int rc = WithBuffer(scratch, [&](char *buf, size_t len) { return ::getprotobynumber_r(number, &p, buf, len, &result); });
+  const int rc =
+      WithBuffer(scratch, [&](char *buf, size_t len) { return ::getprotobynumber_r(number, &p, buf, len, &result); });
   if (rc != 0 || !result) {
     Fail(kWSANO_DATA);
     return nullptr;
@@ -243,7 +242,7 @@ WINBASEAPI WsProtoent *qxws_getprotobynumber(int number) {
 // each part decimal, octal or hex); anything else is INADDR_NONE.
 WINBASEAPI std::uint32_t qxws_inet_addr(const char *cp) {
   if (!cp) return 0xffffffffu;
-  in_addr a {};
+  in_addr a{};
   if (::inet_aton(cp, &a) == 0) return 0xffffffffu;
   return a.s_addr;
 }

@@ -35,7 +35,7 @@ bool AddSet(const WsFdSet *set, int which, std::vector<Watched> &out) {
 // A connect that failed shows in the exception set, as with Winsock. Told by
 // the socket having no peer, so that SO_ERROR stays for the caller to read.
 bool ConnectFailed(int fd) {
-  sockaddr_storage peer {};
+  sockaddr_storage peer{};
   socklen_t n = sizeof peer;
   return ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &n) != 0 && errno == ENOTCONN;
 }

@@ -90,9 +90,7 @@ bool MapFlags(int ws_flags, int &flags) {
 }
 
 // Validates a caller's address for bind/connect/sendto.
-bool CheckAddress(const sockaddr *addr, int len) {
-  return addr && len >= kAddrLen;
-}
+bool CheckAddress(const sockaddr *addr, int len) { return addr && len >= kAddrLen; }
 
 // Copies a kernel address out to the caller's buffer of *len bytes.
 bool CopyAddressOut(const sockaddr_storage &from, socklen_t from_len, sockaddr *addr, int *len) {
@@ -208,7 +206,7 @@ WINBASEAPI SOCKET qxws_accept(SOCKET s, sockaddr *addr, int *len) {
     return kInvalidSocket;
   }
   const bool nonblocking = IsNonBlocking(fd);
-  sockaddr_storage from {};
+  sockaddr_storage from{};
   socklen_t from_len = sizeof from;
   const long r = RunBlocking(fd, !nonblocking, POLLIN, [&](bool dontwait) -> long {
     if (dontwait && !nonblocking) {
@@ -299,9 +297,9 @@ WINBASEAPI int qxws_recvfrom(SOCKET s, char *buf, int len, int ws_flags, sockadd
   if (len < 0 || (!buf && len > 0)) return Fail(kWSAEFAULT);
   if (from && (!fromlen || *fromlen < kAddrLen)) return Fail(kWSAEFAULT);
   const int fd = Fd(s);
-  sockaddr_storage peer {};
-  msghdr msg {};
-  iovec iov {buf, static_cast<size_t>(len)};
+  sockaddr_storage peer{};
+  msghdr msg{};
+  iovec iov{buf, static_cast<size_t>(len)};
   auto attempt = [&](bool dontwait) -> long {
     msg = msghdr{};
     msg.msg_name = &peer;
@@ -349,8 +347,8 @@ WINBASEAPI int qxws_send(SOCKET s, const char *buf, int len, int ws_flags) {
   // A blocking socket: the rest goes too, waiting in the kernel or with the hook.
   const long r = RunBlocking(fd, true, POLLOUT, [&](bool dontwait) -> long {
     while (sent < static_cast<size_t>(len)) {
-      const ssize_t n = ::send(fd, buf + sent, static_cast<size_t>(len) - sent,
-                               flags | MSG_NOSIGNAL | (dontwait ? MSG_DONTWAIT : 0));
+      const ssize_t n =
+          ::send(fd, buf + sent, static_cast<size_t>(len) - sent, flags | MSG_NOSIGNAL | (dontwait ? MSG_DONTWAIT : 0));
       if (n < 0) return -1;
       sent += static_cast<size_t>(n);
     }
@@ -371,8 +369,8 @@ WINBASEAPI int qxws_sendto(SOCKET s, const char *buf, int len, int ws_flags, con
   if (to && !CheckAddress(to, tolen)) return Fail(kWSAEFAULT);
   const int fd = Fd(s);
   auto attempt = [&](bool dontwait) -> long {
-    return ::sendto(fd, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL | (dontwait ? MSG_DONTWAIT : 0),
-                    to, to ? sizeof(sockaddr_in) : 0);
+    return ::sendto(fd, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL | (dontwait ? MSG_DONTWAIT : 0), to,
+                    to ? sizeof(sockaddr_in) : 0);
   };
   long r = attempt(true);
   if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) && !IsNonBlocking(fd))
@@ -395,7 +393,7 @@ WINBASEAPI int qxws_shutdown(SOCKET s, int how) {
 WINBASEAPI int qxws_getsockname(SOCKET s, sockaddr *name, int *len) {
   if (!CheckStarted()) return kSocketError;
   if (!name || !len || *len < kAddrLen) return Fail(kWSAEFAULT);
-  sockaddr_storage addr {};
+  sockaddr_storage addr{};
   socklen_t n = sizeof addr;
   if (::getsockname(Fd(s), reinterpret_cast<sockaddr *>(&addr), &n) != 0) return FailErrno(errno);
   CopyAddressOut(addr, n, name, len);
@@ -405,7 +403,7 @@ WINBASEAPI int qxws_getsockname(SOCKET s, sockaddr *name, int *len) {
 WINBASEAPI int qxws_getpeername(SOCKET s, sockaddr *name, int *len) {
   if (!CheckStarted()) return kSocketError;
   if (!name || !len || *len < kAddrLen) return Fail(kWSAEFAULT);
-  sockaddr_storage addr {};
+  sockaddr_storage addr{};
   socklen_t n = sizeof addr;
   if (::getpeername(Fd(s), reinterpret_cast<sockaddr *>(&addr), &n) != 0) return FailErrno(errno);
   CopyAddressOut(addr, n, name, len);
@@ -415,16 +413,20 @@ WINBASEAPI int qxws_getpeername(SOCKET s, sockaddr *name, int *len) {
 WINBASEAPI int qxws_setsockopt(SOCKET s, int level, int name, const char *optval, int optlen) {
   if (!CheckStarted()) return kSocketError;
   const OptionMapping *o = FindOption(level, name);
-  if (!o) return Fail(level == kWsSolSocket || level == kWsIpprotoTcp || level == kWsIpprotoIp
-                          ? kWSAENOPROTOOPT : kWSAEINVAL);
+  if (!o)
+    return Fail(level == kWsSolSocket || level == kWsIpprotoTcp || level == kWsIpprotoIp ? kWSAENOPROTOOPT
+                                                                                         : kWSAEINVAL);
   if (optlen < 0 || (!optval && optlen > 0)) return Fail(kWSAEFAULT);
   const int fd = Fd(s);
   int value = 0;
   // A BOOL or int option may come as a single byte from old code.
   auto read_int = [&]() -> bool {
-    if (optlen >= 4) std::memcpy(&value, optval, 4);
-    else if (optlen >= 1) value = static_cast<unsigned char>(optval[0]);
-    else return false;
+    if (optlen >= 4)
+      std::memcpy(&value, optval, 4);
+    else if (optlen >= 1)
+      value = static_cast<unsigned char>(optval[0]);
+    else
+      return false;
     return true;
   };
   int r;
@@ -440,27 +442,25 @@ WINBASEAPI int qxws_setsockopt(SOCKET s, int level, int name, const char *optval
       if (optlen < static_cast<int>(sizeof(WsLinger))) return Fail(kWSAEFAULT);
       WsLinger wl;
       std::memcpy(&wl, optval, sizeof wl);
-      linger l {wl.l_onoff != 0, wl.l_linger};
+      linger l{wl.l_onoff != 0, wl.l_linger};
       r = ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
       break;
     }
     case OptionKind::DontLinger: {
       if (!read_int()) return Fail(kWSAEFAULT);
-      linger l {value == 0, 0};
+      linger l{value == 0, 0};
       r = ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
       break;
     }
     case OptionKind::Millis: {
       if (!read_int()) return Fail(kWSAEFAULT);
       const DWORD ms = static_cast<DWORD>(value);
-      timeval tv {static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
+      timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
       r = ::setsockopt(fd, o->level, o->name, &tv, sizeof tv);
       break;
     }
     case OptionKind::Discontiguous:
-    default:
-      r = ::setsockopt(fd, o->level, o->name, optval, static_cast<socklen_t>(optlen));
-      break;
+    default: r = ::setsockopt(fd, o->level, o->name, optval, static_cast<socklen_t>(optlen)); break;
   }
   if (r != 0) return FailErrno(errno);
   return 0;
@@ -469,8 +469,9 @@ WINBASEAPI int qxws_setsockopt(SOCKET s, int level, int name, const char *optval
 WINBASEAPI int qxws_getsockopt(SOCKET s, int level, int name, char *optval, int *optlen) {
   if (!CheckStarted()) return kSocketError;
   const OptionMapping *o = FindOption(level, name);
-  if (!o) return Fail(level == kWsSolSocket || level == kWsIpprotoTcp || level == kWsIpprotoIp
-                          ? kWSAENOPROTOOPT : kWSAEINVAL);
+  if (!o)
+    return Fail(level == kWsSolSocket || level == kWsIpprotoTcp || level == kWsIpprotoIp ? kWSAENOPROTOOPT
+                                                                                         : kWSAEINVAL);
   if (!optval || !optlen || *optlen < 0) return Fail(kWSAEFAULT);
   const int fd = Fd(s);
   auto put = [&](const void *data, int n) -> int {
@@ -482,18 +483,18 @@ WINBASEAPI int qxws_getsockopt(SOCKET s, int level, int name, char *optval, int 
   switch (o->kind) {
     case OptionKind::Linger:
     case OptionKind::DontLinger: {
-      linger l {};
+      linger l{};
       socklen_t n = sizeof l;
       if (::getsockopt(fd, SOL_SOCKET, SO_LINGER, &l, &n) != 0) return FailErrno(errno);
       if (o->kind == OptionKind::DontLinger) {
         const int v = !l.l_onoff;
         return put(&v, 4);
       }
-      WsLinger wl {static_cast<std::uint16_t>(l.l_onoff != 0), static_cast<std::uint16_t>(l.l_linger)};
+      WsLinger wl{static_cast<std::uint16_t>(l.l_onoff != 0), static_cast<std::uint16_t>(l.l_linger)};
       return put(&wl, sizeof wl);
     }
     case OptionKind::Millis: {
-      timeval tv {};
+      timeval tv{};
       socklen_t n = sizeof tv;
       if (::getsockopt(fd, o->level, o->name, &tv, &n) != 0) return FailErrno(errno);
       const int ms = static_cast<int>(tv.tv_sec * 1000 + tv.tv_usec / 1000);
@@ -552,8 +553,7 @@ WINBASEAPI int ioctlsocket(SOCKET s, long cmd, unsigned long *argp) {
       }
       return 0;
     }
-    default:
-      return Fail(kWSAEINVAL);
+    default: return Fail(kWSAEINVAL);
   }
 }
 

@@ -16,7 +16,7 @@ constexpr char kStatus[] = "Running";
 constexpr unsigned short kMaxUdpDatagram = 65467;  // 65535 less IP and UDP headers
 
 unsigned short MaxSockets() {
-  rlimit lim {};
+  rlimit lim{};
   if (getrlimit(RLIMIT_NOFILE, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return 32767;
   return static_cast<unsigned short>(std::min<rlim_t>(lim.rlim_cur, 32767));
 }

@@ -10,51 +10,44 @@
 
 namespace {
 
-bool SendTime(const sockaddr_in *to)
-{
-    unsigned char value[4];
-    Rfc868Bytes((long long)time(nullptr), value);
-    int sent = to ? WsSendTo(g_DaemonSocket, (const char *)value, 4, 0, (const sockaddr *)to, sizeof *to)
-                  : WsSend(g_DaemonSocket, (const char *)value, 4, 0);
-    return sent == 4;
+bool SendTime(const sockaddr_in *to) {
+  unsigned char value[4];
+  Rfc868Bytes((long long)time(nullptr), value);
+  int sent = to ? WsSendTo(g_DaemonSocket, (const char *)value, 4, 0, (const sockaddr *)to, sizeof *to)
+                : WsSend(g_DaemonSocket, (const char *)value, 4, 0);
+  return sent == 4;
 }
 
-BOOL AnswerTime(HWND window)
-{
-    char request[256];
-    sockaddr_in from{};
-    int got = DatagramReceive(window, request, 255, &from);
-    if (got < 0 && WSAGetLastError() != WSAEMSGSIZE)
-        return WSAGetLastError() == WSAEWOULDBLOCK;
-    return SendTime(&from);
+BOOL AnswerTime(HWND window) {
+  char request[256];
+  sockaddr_in from{};
+  int got = DatagramReceive(window, request, 255, &from);
+  if (got < 0 && WSAGetLastError() != WSAEMSGSIZE) return WSAGetLastError() == WSAEWOULDBLOCK;
+  return SendTime(&from);
 }
 
-bool IsStreamSocket()
-{
-    int type = 0;
-    int length = sizeof type;
-    return getsockopt(g_DaemonSocket, SOL_SOCKET, SO_TYPE, (char *)&type, &length) == 0 && type == SOCK_STREAM;
+bool IsStreamSocket() {
+  int type = 0;
+  int length = sizeof type;
+  return getsockopt(g_DaemonSocket, SOL_SOCKET, SO_TYPE, (char *)&type, &length) == 0 && type == SOCK_STREAM;
 }
 
-LRESULT CALLBACK ClockWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_DAEMON_START && IsStreamSocket()) {
-        SendTime(nullptr);
-        WsShutdown(g_DaemonSocket, 1);
-        DestroyWindow(window);
-        return 0;
-    }
-    if (message == WM_DAEMON_READ && IsStreamSocket())
-        return 0; /* the stream form has nothing to read */
-    return DatagramWndProc(window, message, wParam, lParam);
+LRESULT CALLBACK ClockWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_DAEMON_START && IsStreamSocket()) {
+    SendTime(nullptr);
+    WsShutdown(g_DaemonSocket, 1);
+    DestroyWindow(window);
+    return 0;
+  }
+  if (message == WM_DAEMON_READ && IsStreamSocket()) return 0; /* the stream form has nothing to read */
+  return DatagramWndProc(window, message, wParam, lParam);
 }
 
 const DAEMON_INFO kClockanswer = {"clockanswer", ClockWndProc, TRUE, FALSE};
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show)
-{
-    g_DatagramAnswer = AnswerTime;
-    return DaemonWinMain(&kClockanswer, instance, previous, commandLine, show);
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
+  g_DatagramAnswer = AnswerTime;
+  return DaemonWinMain(&kClockanswer, instance, previous, commandLine, show);
 }

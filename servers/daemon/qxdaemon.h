@@ -14,34 +14,34 @@
 #define WM_DAEMON_START 0x7FFE        /* to the daemon's own window, once */
 #define WM_DAEMON_READ 0x7FFF         /* datagram daemons: first read, then FD_READ */
 
-#define DAEMON_MAX_ARGS 32        /* argument words kept after the hand-over word */
-#define DAEMON_IDLE_MS 15000      /* datagram daemons end after this much quiet */
+#define DAEMON_MAX_ARGS 32   /* argument words kept after the hand-over word */
+#define DAEMON_IDLE_MS 15000 /* datagram daemons end after this much quiet */
 #define DAEMON_IDLE_TIMER 1
-#define DAEMON_CMD_QUIT 50        /* WM_COMMAND that ends a datagram daemon */
+#define DAEMON_CMD_QUIT 50 /* WM_COMMAND that ends a datagram daemon */
 
 /* What makes one daemon differ from the others at start-up. */
 typedef struct DAEMON_INFO {
-    const char *className; /* window class of its hidden window */
-    WNDPROC windowProc;    /* its window procedure */
-    BOOL datagram;         /* also posts WM_DAEMON_READ before the loop */
-    BOOL startWithSocket;  /* WM_DAEMON_START carries the socket in wParam */
+  const char *className; /* window class of its hidden window */
+  WNDPROC windowProc;    /* its window procedure */
+  BOOL datagram;         /* also posts WM_DAEMON_READ before the loop */
+  BOOL startWithSocket;  /* WM_DAEMON_START carries the socket in wParam */
 } DAEMON_INFO;
 
 /* Per-process state of a daemon. */
-extern SOCKET g_DaemonSocket;       /* our duplicate of the handed socket; INVALID_SOCKET when none */
-extern HWND g_PortwardenWindow;     /* the super-server's info window; (HWND)-1 when unknown */
-extern int g_DaemonSlot;            /* the service slot we report with WM_DAEMON_EXITED */
-extern int g_DaemonArgCount;        /* argument words after the hand-over word */
+extern SOCKET g_DaemonSocket;   /* our duplicate of the handed socket; INVALID_SOCKET when none */
+extern HWND g_PortwardenWindow; /* the super-server's info window; (HWND)-1 when unknown */
+extern int g_DaemonSlot;        /* the service slot we report with WM_DAEMON_EXITED */
+extern int g_DaemonArgCount;    /* argument words after the hand-over word */
 extern char *g_DaemonArgs[DAEMON_MAX_ARGS];
 extern HWND g_DaemonWindow;
 extern HINSTANCE g_DaemonInstance;
 
 /* The four numbers of the hand-over word "socket.pid.window.slot." */
 typedef struct HANDOVER_WORD {
-    long socket;
-    long serverPid;
-    long window;
-    long slot;
+  long socket;
+  long serverPid;
+  long window;
+  long slot;
 } HANDOVER_WORD;
 
 /* Parses the first blank-delimited word of a command line as exactly four
@@ -55,8 +55,7 @@ void DaemonSplitArguments(const char *commandLine);
 /* Takes the handed socket over; 0 on success, 1-4 for a bad hand-over word. */
 int DaemonTakeSocket(const char *commandLine, SOCKET *socketOut, HWND *serverWindow, int *slot);
 HWND DaemonCreateWindow(const DAEMON_INFO *info, HINSTANCE instance, HINSTANCE previous);
-int DaemonWinMain(const DAEMON_INFO *info, HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
-                  int show);
+int DaemonWinMain(const DAEMON_INFO *info, HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 
 /* The account logged on at the console; 1 when found (name copied, at most size bytes). */
 BYTE FindLoggedOnAccount(char *buffer, int size);

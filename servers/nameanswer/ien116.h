@@ -3,7 +3,7 @@
 #ifndef QX_SERVERS_IEN116_H
 #define QX_SERVERS_IEN116_H
 
-#define IEN116_REQUEST_MAX 80   /* bytes received of one request */
+#define IEN116_REQUEST_MAX 80 /* bytes received of one request */
 #define IEN116_REPLY_MAX 128
 #define IEN116_ITEM_ADDRESS 2
 #define IEN116_ITEM_ERROR 3

@@ -7,9 +7,7 @@
 int ListenBacklog(LONG maximum) { return maximum < LISTEN_BACKLOG_MAX ? (int)maximum : LISTEN_BACKLOG_MAX; }
 
 void FormatDaemonCommandLine(char *out, size_t size, const SERVICE_SLOT *slot, SOCKET handed, DWORD serverPid,
-                             HWND window, int index)
-{
-    snprintf(out, size, "%s %d.%d.%d.%d. %s", slot->program.c_str(), (int)handed, (int)serverPid,
-             (int)(LONG_PTR)window, index, slot->parameters.c_str());
+                             HWND window, int index) {
+  snprintf(out, size, "%s %d.%d.%d.%d. %s", slot->program.c_str(), (int)handed, (int)serverPid, (int)(LONG_PTR)window,
+           index, slot->parameters.c_str());
 }
-

@@ -23,210 +23,172 @@ bool g_Started = false;             /* WM_PORTWARDEN_START is served once per pr
 
 const char kInfoClass[] = "PortwardenInfoWindow";
 
-void OpenEventSource(void)
-{
-    g_EventSource = RegisterEventSourceA(nullptr, PORTWARDEN_EVENT_SOURCE);
-    if (!g_EventSource) {
-        MessageBoxA(g_InfoWindow, "Error Opening Event Logger", "", MB_ICONERROR);
-        g_Logging = 0;
-    }
+void OpenEventSource(void) {
+  g_EventSource = RegisterEventSourceA(nullptr, PORTWARDEN_EVENT_SOURCE);
+  if (!g_EventSource) {
+    MessageBoxA(g_InfoWindow, "Error Opening Event Logger", "", MB_ICONERROR);
+    g_Logging = 0;
+  }
 }
 
-void CloseEventSource(void)
-{
-    if (g_EventSource)
-        DeregisterEventSource(g_EventSource);
-    g_EventSource = nullptr;
+void CloseEventSource(void) {
+  if (g_EventSource) DeregisterEventSource(g_EventSource);
+  g_EventSource = nullptr;
 }
 
 /* Loads the table file (or the default rows) and opens the event source once
  * when logging is on. */
-void LoadTable(void)
-{
-    ClearTable();
-    if (!ReadTableFile(PORTWARDEN_CFG, g_Slots, &g_Logging)) {
-        FillDefaults(g_Slots);
-        g_Logging = 0;
-        return;
-    }
-    CloseEventSource();
-    if (g_Logging)
-        OpenEventSource();
+void LoadTable(void) {
+  ClearTable();
+  if (!ReadTableFile(PORTWARDEN_CFG, g_Slots, &g_Logging)) {
+    FillDefaults(g_Slots);
+    g_Logging = 0;
+    return;
+  }
+  CloseEventSource();
+  if (g_Logging) OpenEventSource();
 }
 
-void ShutdownServer(void)
-{
-    CloseAllListeners(); /* events 100 still go out: logging closes after */
-    if (g_Logging) {
-        CloseEventSource();
-        g_Logging = 0;
-    }
+void ShutdownServer(void) {
+  CloseAllListeners(); /* events 100 still go out: logging closes after */
+  if (g_Logging) {
+    CloseEventSource();
+    g_Logging = 0;
+  }
 }
 
 /* The Control dialog's thread. The dialog itself comes with the Configure
  * tools; until then the thread reopens the listeners through the info window
  * (so the table is only ever touched on that thread) and signals the event. */
-DWORD WINAPI ControlDialogThread(LPVOID parameter)
-{
-    HANDLE done = (HANDLE)parameter;
-    HWND foreground = GetForegroundWindow();
-    SendMessageA(g_InfoWindow, WM_PORTWARDEN_OPEN, 0, 0);
-    g_ControlDialog = nullptr;
-    if (foreground)
-        SetForegroundWindow(foreground);
-    if (done) {
-        SetEvent(done);
-        CloseHandle(done);
-    }
-    InterlockedExchange(&g_ControlRunning, 0);
-    return 0;
+DWORD WINAPI ControlDialogThread(LPVOID parameter) {
+  HANDLE done = (HANDLE)parameter;
+  HWND foreground = GetForegroundWindow();
+  SendMessageA(g_InfoWindow, WM_PORTWARDEN_OPEN, 0, 0);
+  g_ControlDialog = nullptr;
+  if (foreground) SetForegroundWindow(foreground);
+  if (done) {
+    SetEvent(done);
+    CloseHandle(done);
+  }
+  InterlockedExchange(&g_ControlRunning, 0);
+  return 0;
 }
 
-void WINAPI ServiceControlHandler(DWORD control)
-{
-    switch (control) {
+void WINAPI ServiceControlHandler(DWORD control) {
+  switch (control) {
     case SERVICE_CONTROL_STOP:
-        if (g_InfoWindow)
-            SendMessageA(g_InfoWindow, WM_CLOSE, 0, 0);
-        g_Status.dwCurrentState = SERVICE_STOPPED;
-        g_Status.dwWin32ExitCode = 0;
-        g_Status.dwServiceSpecificExitCode = 0;
-        break;
+      if (g_InfoWindow) SendMessageA(g_InfoWindow, WM_CLOSE, 0, 0);
+      g_Status.dwCurrentState = SERVICE_STOPPED;
+      g_Status.dwWin32ExitCode = 0;
+      g_Status.dwServiceSpecificExitCode = 0;
+      break;
     case SERVICE_CONTROL_CONFIGURE:
-        if (g_ControlDialog) {
-            SetForegroundWindow(g_ControlDialog);
-        } else if (InterlockedExchange(&g_ControlRunning, 1) == 0) {
-            HANDLE event = CreateEventA(nullptr, FALSE, FALSE, PORTWARDEN_CONTROL_EVENT);
-            HANDLE thread = CreateThread(nullptr, 0, ControlDialogThread, event, 0, nullptr);
-            if (thread) {
-                CloseHandle(thread); /* the thread sets and closes the event */
-            } else {
-                InterlockedExchange(&g_ControlRunning, 0);
-                if (event)
-                    CloseHandle(event);
-            }
+      if (g_ControlDialog) {
+        SetForegroundWindow(g_ControlDialog);
+      } else if (InterlockedExchange(&g_ControlRunning, 1) == 0) {
+        HANDLE event = CreateEventA(nullptr, FALSE, FALSE, PORTWARDEN_CONTROL_EVENT);
+        HANDLE thread = CreateThread(nullptr, 0, ControlDialogThread, event, 0, nullptr);
+        if (thread) {
+          CloseHandle(thread); /* the thread sets and closes the event */
+        } else {
+          InterlockedExchange(&g_ControlRunning, 0);
+          if (event) CloseHandle(event);
         }
-        break;
-    default:
-        break;
-    }
-    SetServiceStatus(g_StatusHandle, &g_Status);
+      }
+      break;
+    default: break;
+  }
+  SetServiceStatus(g_StatusHandle, &g_Status);
 }
 
-LRESULT OnStart(HWND window)
-{
-    if (g_Started)
-        return 0;
-    g_Started = true;
-    WSADATA data;
-    WSAStartup(MAKEWORD(1, 1), &data);
-    LoadTable();
-    OpenListeners(window, FALSE);
-    return 0;
+LRESULT OnStart(HWND window) {
+  if (g_Started) return 0;
+  g_Started = true;
+  WSADATA data;
+  WSAStartup(MAKEWORD(1, 1), &data);
+  LoadTable();
+  OpenListeners(window, FALSE);
+  return 0;
 }
 
-LRESULT CALLBACK InfoWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case WM_PORTWARDEN_START:
-        return OnStart(window);
-    case WM_PORTWARDEN_OPEN:
-        OpenListeners(window, FALSE);
-        return 0;
-    case WM_LISTEN_EVENT:
-        LaunchDaemon(window, FALSE);
-        return 0;
-    case WM_DAEMON_SOCKET_TAKEN:
-        HandoverTaken(window, (SOCKET)wParam, FALSE);
-        return 0;
-    case WM_TIMER:
-        HandoverTaken(window, (SOCKET)wParam, TRUE);
-        return 0;
-    case WM_DAEMON_EXITED:
-        SessionEnded((int)wParam, window);
-        return 0;
-    case WM_CLOSE:
-        DestroyWindow(window);
-        return 0;
+LRESULT CALLBACK InfoWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PORTWARDEN_START: return OnStart(window);
+    case WM_PORTWARDEN_OPEN: OpenListeners(window, FALSE); return 0;
+    case WM_LISTEN_EVENT: LaunchDaemon(window, FALSE); return 0;
+    case WM_DAEMON_SOCKET_TAKEN: HandoverTaken(window, (SOCKET)wParam, FALSE); return 0;
+    case WM_TIMER: HandoverTaken(window, (SOCKET)wParam, TRUE); return 0;
+    case WM_DAEMON_EXITED: SessionEnded((int)wParam, window); return 0;
+    case WM_CLOSE: DestroyWindow(window); return 0;
     case WM_DESTROY:
-        WSACancelBlockingCall();
-        PostQuitMessage(0);
-        return 0;
+      WSACancelBlockingCall();
+      PostQuitMessage(0);
+      return 0;
     case WM_CREATE:
-    case WM_ENDSESSION:
-        return 0;
-    default:
-        return DefWindowProcA(window, message, wParam, lParam);
+    case WM_ENDSESSION: return 0;
+    default: return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+bool CreateInfoWindow(HINSTANCE instance) {
+  WNDCLASSA wc{};
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = InfoWindowProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+  wc.lpszClassName = kInfoClass;
+  RegisterClassA(&wc);
+  g_InfoWindow = CreateWindowA(kInfoClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                               CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+  if (!g_InfoWindow) return false;
+  PostMessageA(g_InfoWindow, WM_PORTWARDEN_START, 0, 0);
+  return true;
+}
+
+void ServiceRun(HINSTANCE instance) {
+  if (CreateInfoWindow(instance)) {
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
     }
+  }
+  ShutdownServer();
+  WSACleanup();
 }
 
-bool CreateInfoWindow(HINSTANCE instance)
-{
-    WNDCLASSA wc{};
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = InfoWindowProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-    wc.lpszClassName = kInfoClass;
-    RegisterClassA(&wc);
-    g_InfoWindow = CreateWindowA(kInfoClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
-    if (!g_InfoWindow)
-        return false;
-    PostMessageA(g_InfoWindow, WM_PORTWARDEN_START, 0, 0);
-    return true;
-}
-
-void ServiceRun(HINSTANCE instance)
-{
-    if (CreateInfoWindow(instance)) {
-        MSG msg;
-        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-    ShutdownServer();
-    WSACleanup();
-}
-
-void WINAPI PortwardenServiceMain(DWORD, LPSTR *)
-{
-    g_StatusHandle = RegisterServiceCtrlHandlerA(PORTWARDEN_SERVICE, ServiceControlHandler);
-    g_Status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    g_Status.dwCurrentState = SERVICE_RUNNING;
-    g_Status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
-    SetServiceStatus(g_StatusHandle, &g_Status);
-    ServiceRun(g_Instance);
+void WINAPI PortwardenServiceMain(DWORD, LPSTR *) {
+  g_StatusHandle = RegisterServiceCtrlHandlerA(PORTWARDEN_SERVICE, ServiceControlHandler);
+  g_Status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  g_Status.dwCurrentState = SERVICE_RUNNING;
+  g_Status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+  SetServiceStatus(g_StatusHandle, &g_Status);
+  ServiceRun(g_Instance);
 }
 
 }  // namespace
 
-const char *TimeStamp(void)
-{
-    time_t now = time(nullptr);
-    return ctime(&now);
+const char *TimeStamp(void) {
+  time_t now = time(nullptr);
+  return ctime(&now);
 }
 
-void ReportPortwardenEvent(WORD id, const char *format, ...)
-{
-    if (!g_Logging || !g_EventSource)
-        return;
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    LPCSTR strings[1] = {text};
-    ReportEventA(g_EventSource, EVENTLOG_INFORMATION_TYPE, 0, id, nullptr, 1, 0, strings, nullptr);
+void ReportPortwardenEvent(WORD id, const char *format, ...) {
+  if (!g_Logging || !g_EventSource) return;
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  LPCSTR strings[1] = {text};
+  ReportEventA(g_EventSource, EVENTLOG_INFORMATION_TYPE, 0, id, nullptr, 1, 0, strings, nullptr);
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
-{
-    g_Instance = instance;
-    static char serviceName[] = PORTWARDEN_SERVICE;
-    SERVICE_TABLE_ENTRYA table[] = {{serviceName, PortwardenServiceMain}, {nullptr, nullptr}};
-    StartServiceCtrlDispatcherA(table);
-    return 0;
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  g_Instance = instance;
+  static char serviceName[] = PORTWARDEN_SERVICE;
+  SERVICE_TABLE_ENTRYA table[] = {{serviceName, PortwardenServiceMain}, {nullptr, nullptr}};
+  StartServiceCtrlDispatcherA(table);
+  return 0;
 }

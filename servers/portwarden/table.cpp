@@ -10,167 +10,139 @@ BYTE g_Logging = 0;
 namespace {
 
 struct DEFAULT_ROW {
-    const char *name;       /* display name */
-    const char *program;    /* daemon program */
-    const char *parameters; /* optional parameters */
-    BOOL datagram;          /* UDP service */
-    WORD port;              /* well-known port */
-    LONG maximum;           /* most daemons at once */
+  const char *name;       /* display name */
+  const char *program;    /* daemon program */
+  const char *parameters; /* optional parameters */
+  BOOL datagram;          /* UDP service */
+  WORD port;              /* well-known port */
+  LONG maximum;           /* most daemons at once */
 };
 
 const DEFAULT_ROW kDefaultRows[] = {
-    {"haulerd", "haulerd", "-v", FALSE, 21, 4},
-    {"burrowserve", "burrowserve", "", FALSE, 70, 4},
-    {"consoled", "consoled", "", FALSE, 23, 4},
-    {"whoanswer", "whoanswer", "", FALSE, 79, 4},
-    {"Lpd", "printspool", "", FALSE, 515, 4},
-    {"quipserve", "quipserve", "", TRUE, 17, 1},
-    {"clockanswer", "clockanswer", "", TRUE, 37, 1},
-    {"nameanswer", "nameanswer", "", TRUE, 42, 1},
-    {"oldparleyd", "oldparleyd", "", TRUE, 517, 1},
-    {"parleyd", "parleyd", "", TRUE, 518, 1},
-    {"lightfiles", "lightfiles", "", TRUE, 69, 1},
-    {"startanswer", "startanswer", "", TRUE, 67, 1},
+    {"haulerd", "haulerd", "-v", FALSE, 21, 4},      {"burrowserve", "burrowserve", "", FALSE, 70, 4},
+    {"consoled", "consoled", "", FALSE, 23, 4},      {"whoanswer", "whoanswer", "", FALSE, 79, 4},
+    {"Lpd", "printspool", "", FALSE, 515, 4},        {"quipserve", "quipserve", "", TRUE, 17, 1},
+    {"clockanswer", "clockanswer", "", TRUE, 37, 1}, {"nameanswer", "nameanswer", "", TRUE, 42, 1},
+    {"oldparleyd", "oldparleyd", "", TRUE, 517, 1},  {"parleyd", "parleyd", "", TRUE, 518, 1},
+    {"lightfiles", "lightfiles", "", TRUE, 69, 1},   {"startanswer", "startanswer", "", TRUE, 67, 1},
 };
 
 /* A bounded reader over the file image. */
 struct Cursor {
-    const std::string &image;
-    size_t at;
-    bool Take(void *out, size_t count)
-    {
-        if (image.size() - at < count)
-            return false;
-        memcpy(out, image.data() + at, count);
-        at += count;
-        return true;
-    }
-    bool TakeString(std::string *out)
-    {
-        unsigned char raw[4];
-        if (!Take(raw, 4))
-            return false;
-        DWORD length = raw[0] | raw[1] << 8 | raw[2] << 16 | (DWORD)raw[3] << 24;
-        if (length < 1 || length > SLOT_STRING_MAX || image.size() - at < length)
-            return false;
-        const char *text = image.data() + at;
-        out->assign(text, strnlen(text, length)); /* up to the NUL, never past the length */
-        at += length;
-        return true;
-    }
+  const std::string &image;
+  size_t at;
+  bool Take(void *out, size_t count) {
+    if (image.size() - at < count) return false;
+    memcpy(out, image.data() + at, count);
+    at += count;
+    return true;
+  }
+  bool TakeString(std::string *out) {
+    unsigned char raw[4];
+    if (!Take(raw, 4)) return false;
+    DWORD length = raw[0] | raw[1] << 8 | raw[2] << 16 | (DWORD)raw[3] << 24;
+    if (length < 1 || length > SLOT_STRING_MAX || image.size() - at < length) return false;
+    const char *text = image.data() + at;
+    out->assign(text, strnlen(text, length)); /* up to the NUL, never past the length */
+    at += length;
+    return true;
+  }
 };
 
-void PutLe(std::string *out, DWORD value, int bytes)
-{
-    for (int i = 0; i < bytes; i++)
-        out->push_back((char)(value >> (8 * i)));
+void PutLe(std::string *out, DWORD value, int bytes) {
+  for (int i = 0; i < bytes; i++) out->push_back((char)(value >> (8 * i)));
 }
 
-void PutString(std::string *out, const std::string &text)
-{
-    std::string stored = text.substr(0, SLOT_STRING_MAX - 1);
-    PutLe(out, (DWORD)stored.size() + 1, 4);
-    out->append(stored);
-    out->push_back('\0');
+void PutString(std::string *out, const std::string &text) {
+  std::string stored = text.substr(0, SLOT_STRING_MAX - 1);
+  PutLe(out, (DWORD)stored.size() + 1, 4);
+  out->append(stored);
+  out->push_back('\0');
 }
 
 }  // namespace
 
-void ResetSlot(SERVICE_SLOT *slot)
-{
-    *slot = SERVICE_SLOT{};
-    slot->socket = -1;
-    slot->ownerPid = -1;
-    slot->reserved = -1;
+void ResetSlot(SERVICE_SLOT *slot) {
+  *slot = SERVICE_SLOT{};
+  slot->socket = -1;
+  slot->ownerPid = -1;
+  slot->reserved = -1;
 }
 
-void FillDefaults(SERVICE_SLOT *slots)
-{
-    for (int i = 0; i < MAX_SERVICES; i++)
-        ResetSlot(&slots[i]);
-    int i = 0;
-    for (const DEFAULT_ROW &row : kDefaultRows) {
-        SERVICE_SLOT &slot = slots[i++];
-        slot.flags = SLOT_USED | (row.datagram ? SLOT_DATAGRAM : 0);
-        slot.port = row.port;
-        slot.name = row.name;
-        slot.program = row.program;
-        slot.parameters = row.parameters;
-        slot.maximum = row.maximum;
-    }
+void FillDefaults(SERVICE_SLOT *slots) {
+  for (int i = 0; i < MAX_SERVICES; i++) ResetSlot(&slots[i]);
+  int i = 0;
+  for (const DEFAULT_ROW &row : kDefaultRows) {
+    SERVICE_SLOT &slot = slots[i++];
+    slot.flags = SLOT_USED | (row.datagram ? SLOT_DATAGRAM : 0);
+    slot.port = row.port;
+    slot.name = row.name;
+    slot.program = row.program;
+    slot.parameters = row.parameters;
+    slot.maximum = row.maximum;
+  }
 }
 
-bool ParseTableFile(const std::string &image, SERVICE_SLOT *slots, BYTE *logging)
-{
-    for (int i = 0; i < MAX_SERVICES; i++)
-        ResetSlot(&slots[i]);
-    Cursor in{image, 0};
-    BYTE stored = 0;
-    if (!in.Take(&stored, 1))
-        return false;
-    *logging = stored ? 1 : 0;
-    for (int i = 0; i < MAX_SERVICES; i++) { /* records past the 32nd are ignored */
-        BYTE flags;
-        unsigned char port[2], maximum[4];
-        SERVICE_SLOT slot;
-        ResetSlot(&slot);
-        if (!in.Take(&flags, 1) || !in.Take(port, 2) || !in.Take(maximum, 4) || !in.TakeString(&slot.name) ||
-            !in.TakeString(&slot.program) || !in.TakeString(&slot.parameters))
-            break; /* a truncated or malformed record ends the table */
-        slot.flags = flags & SLOT_STORED_FLAGS;
-        slot.port = (WORD)(port[0] | port[1] << 8);
-        slot.maximum = (LONG)(maximum[0] | maximum[1] << 8 | maximum[2] << 16 | (DWORD)maximum[3] << 24);
-        if (slot.maximum < 1 || (slot.flags & SLOT_DATAGRAM))
-            slot.maximum = 1; /* one daemon owns a UDP port; no service may have none */
-        slots[i] = slot;
-    }
-    return true;
+bool ParseTableFile(const std::string &image, SERVICE_SLOT *slots, BYTE *logging) {
+  for (int i = 0; i < MAX_SERVICES; i++) ResetSlot(&slots[i]);
+  Cursor in{image, 0};
+  BYTE stored = 0;
+  if (!in.Take(&stored, 1)) return false;
+  *logging = stored ? 1 : 0;
+  for (int i = 0; i < MAX_SERVICES; i++) { /* records past the 32nd are ignored */
+    BYTE flags;
+    unsigned char port[2], maximum[4];
+    SERVICE_SLOT slot;
+    ResetSlot(&slot);
+    if (!in.Take(&flags, 1) || !in.Take(port, 2) || !in.Take(maximum, 4) || !in.TakeString(&slot.name) ||
+        !in.TakeString(&slot.program) || !in.TakeString(&slot.parameters))
+      break; /* a truncated or malformed record ends the table */
+    slot.flags = flags & SLOT_STORED_FLAGS;
+    slot.port = (WORD)(port[0] | port[1] << 8);
+    slot.maximum = (LONG)(maximum[0] | maximum[1] << 8 | maximum[2] << 16 | (DWORD)maximum[3] << 24);
+    if (slot.maximum < 1 || (slot.flags & SLOT_DATAGRAM))
+      slot.maximum = 1; /* one daemon owns a UDP port; no service may have none */
+    slots[i] = slot;
+  }
+  return true;
 }
 
-std::string FormatTableFile(const SERVICE_SLOT *slots, BYTE logging)
-{
-    std::string out(1, (char)logging);
-    for (int i = 0; i < MAX_SERVICES; i++) {
-        const SERVICE_SLOT &slot = slots[i];
-        if (!(slot.flags & SLOT_USED))
-            continue;
-        out.push_back((char)(slot.flags & ~SLOT_OPEN));
-        PutLe(&out, slot.port, 2);
-        PutLe(&out, (DWORD)slot.maximum, 4);
-        PutString(&out, slot.name);
-        PutString(&out, slot.program);
-        PutString(&out, slot.parameters);
-    }
-    return out;
+std::string FormatTableFile(const SERVICE_SLOT *slots, BYTE logging) {
+  std::string out(1, (char)logging);
+  for (int i = 0; i < MAX_SERVICES; i++) {
+    const SERVICE_SLOT &slot = slots[i];
+    if (!(slot.flags & SLOT_USED)) continue;
+    out.push_back((char)(slot.flags & ~SLOT_OPEN));
+    PutLe(&out, slot.port, 2);
+    PutLe(&out, (DWORD)slot.maximum, 4);
+    PutString(&out, slot.name);
+    PutString(&out, slot.program);
+    PutString(&out, slot.parameters);
+  }
+  return out;
 }
 
-bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging, char *pathOut, int pathSize)
-{
-    OFSTRUCT of{};
-    HFILE file = OpenFile(name, &of, OF_READ);
-    if (file == HFILE_ERROR)
-        return false;
-    /* 32 records of the longest strings fit well within 64 KiB; more is never read. */
-    std::string image(64 * 1024, '\0');
-    UINT got = _lread(file, image.data(), (UINT)image.size());
-    _lclose(file);
-    image.resize(got == (UINT)HFILE_ERROR ? 0 : got);
-    ParseTableFile(image, slots, logging);
-    if (pathOut && pathSize > 0)
-        lstrcpynA(pathOut, of.szPathName, pathSize);
-    return true;
+bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging, char *pathOut, int pathSize) {
+  OFSTRUCT of{};
+  HFILE file = OpenFile(name, &of, OF_READ);
+  if (file == HFILE_ERROR) return false;
+  /* 32 records of the longest strings fit well within 64 KiB; more is never read. */
+  std::string image(64 * 1024, '\0');
+  UINT got = _lread(file, image.data(), (UINT)image.size());
+  _lclose(file);
+  image.resize(got == (UINT)HFILE_ERROR ? 0 : got);
+  ParseTableFile(image, slots, logging);
+  if (pathOut && pathSize > 0) lstrcpynA(pathOut, of.szPathName, pathSize);
+  return true;
 }
 
-bool WriteTableFile(const char *name, const SERVICE_SLOT *slots, BYTE logging, char *pathOut, int pathSize)
-{
-    OFSTRUCT of{};
-    HFILE file = OpenFile(name, &of, OF_CREATE | OF_READWRITE);
-    if (file == HFILE_ERROR)
-        return false;
-    std::string image = FormatTableFile(slots, logging);
-    UINT written = _lwrite(file, image.data(), (UINT)image.size());
-    _lclose(file);
-    if (pathOut && pathSize > 0)
-        lstrcpynA(pathOut, of.szPathName, pathSize);
-    return written == image.size();
+bool WriteTableFile(const char *name, const SERVICE_SLOT *slots, BYTE logging, char *pathOut, int pathSize) {
+  OFSTRUCT of{};
+  HFILE file = OpenFile(name, &of, OF_CREATE | OF_READWRITE);
+  if (file == HFILE_ERROR) return false;
+  std::string image = FormatTableFile(slots, logging);
+  UINT written = _lwrite(file, image.data(), (UINT)image.size());
+  _lclose(file);
+  if (pathOut && pathSize > 0) lstrcpynA(pathOut, of.szPathName, pathSize);
+  return written == image.size();
 }

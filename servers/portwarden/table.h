@@ -18,17 +18,17 @@
 #define PORTWARDEN_CFG "PORTWARDEN.CFG"
 
 typedef struct SERVICE_SLOT {
-    BYTE flags;          /* SLOT_USED, SLOT_OPEN, SLOT_DATAGRAM, SLOT_ENABLED, SLOT_KEEP_LISTENING */
-    LONG socket;         /* listening (UDP: bound) socket; -1 when none */
-    LONG ownerPid;       /* the super-server's process id once the listener opened; -1 after loading */
-    LONG reserved;       /* -1 after loading, 0 when the listener opens */
-    WORD port;           /* port in host byte order */
-    std::string name;    /* display name */
-    std::string program; /* daemon program: first word of the daemon's command line */
-    std::string parameters; /* appended to the daemon's command line; may be empty */
-    LONG maximum;        /* most daemons at once; 1 for UDP */
-    LONG sessions;       /* daemons started and not yet reported ended */
-    DWORD lastPid;       /* process id of the most recently started daemon */
+  BYTE flags;             /* SLOT_USED, SLOT_OPEN, SLOT_DATAGRAM, SLOT_ENABLED, SLOT_KEEP_LISTENING */
+  LONG socket;            /* listening (UDP: bound) socket; -1 when none */
+  LONG ownerPid;          /* the super-server's process id once the listener opened; -1 after loading */
+  LONG reserved;          /* -1 after loading, 0 when the listener opens */
+  WORD port;              /* port in host byte order */
+  std::string name;       /* display name */
+  std::string program;    /* daemon program: first word of the daemon's command line */
+  std::string parameters; /* appended to the daemon's command line; may be empty */
+  LONG maximum;           /* most daemons at once; 1 for UDP */
+  LONG sessions;          /* daemons started and not yet reported ended */
+  DWORD lastPid;          /* process id of the most recently started daemon */
 } SERVICE_SLOT;
 
 extern SERVICE_SLOT g_Slots[MAX_SERVICES];
@@ -45,8 +45,7 @@ bool ParseTableFile(const std::string &image, SERVICE_SLOT *slots, BYTE *logging
 /* The table file image of the used slots. */
 std::string FormatTableFile(const SERVICE_SLOT *slots, BYTE logging);
 /* Reads or writes the table file found by the OpenFile search; the path used goes to pathOut. */
-bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging, char *pathOut = nullptr,
-                   int pathSize = 0);
+bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging, char *pathOut = nullptr, int pathSize = 0);
 bool WriteTableFile(const char *name, const SERVICE_SLOT *slots, BYTE logging, char *pathOut, int pathSize);
 
 #endif

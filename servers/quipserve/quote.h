@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <string>
 
-#define QUOTE_MAX_BYTES 1200   /* the longest quote sent; longer ones are cut */
-#define QUOTE_LINE_CHARS 254   /* characters read per line, as fgets(255) reads them */
-#define QUOTE_FILE_SLACK 440   /* the random position falls in the first size - 440 bytes */
+#define QUOTE_MAX_BYTES 1200 /* the longest quote sent; longer ones are cut */
+#define QUOTE_LINE_CHARS 254 /* characters read per line, as fgets(255) reads them */
+#define QUOTE_FILE_SLACK 440 /* the random position falls in the first size - 440 bytes */
 
 /* The random position for two 15-bit random numbers r1 and r2 (0-32767). */
 unsigned long QuotePosition(unsigned long fileSize, int r1, int r2);

@@ -2,4 +2,7 @@
 // super-server's hand-over timer. It lives two seconds and exits.
 #include <unistd.h>
 
-int main() { sleep(2); return 0; }
+int main() {
+  sleep(2);
+  return 0;
+}

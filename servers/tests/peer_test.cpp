@@ -28,410 +28,374 @@ using Clock = std::chrono::steady_clock;
 
 std::string BinDir() { return getenv("QX_BIN_DIR") ? getenv("QX_BIN_DIR") : "."; }
 
-bool WaitFor(const std::function<bool()> &condition, int ms)
-{
-    auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end) {
-        if (condition())
-            return true;
-        usleep(20000);
-    }
-    return condition();
+bool WaitFor(const std::function<bool()> &condition, int ms) {
+  auto end = Clock::now() + std::chrono::milliseconds(ms);
+  while (Clock::now() < end) {
+    if (condition()) return true;
+    usleep(20000);
+  }
+  return condition();
 }
 
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 // Runs a shell command in a directory; returns its standard output (and exit status).
-std::string Shell(const std::string &command, int *status = nullptr)
-{
-    FILE *pipe = popen(command.c_str(), "r");
-    std::string out;
-    char buffer[512];
-    size_t n;
-    while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    int rc = pipe ? pclose(pipe) : -1;
-    if (status)
-        *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return out;
+std::string Shell(const std::string &command, int *status = nullptr) {
+  FILE *pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[512];
+  size_t n;
+  while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  int rc = pipe ? pclose(pipe) : -1;
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
 }
 
 // Descriptors of a process that are TCP sockets with the given local port
 // (its listener and its copies of accepted connections).
-int SocketsOnPort(pid_t pid, int port)
-{
-    std::vector<std::string> inodes;
-    std::istringstream table(ReadFile("/proc/net/tcp"));
-    std::string line;
-    std::getline(table, line);
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
-        if (local.size() > 9 && std::stoi(local.substr(9), nullptr, 16) == port)
-            inodes.push_back("socket:[" + inode + "]");
-    }
-    std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
-    DIR *dir = opendir(fdDir.c_str());
-    int count = 0;
-    while (dirent *e = dir ? readdir(dir) : nullptr) {
-        char target[128];
-        ssize_t n = readlink((fdDir + "/" + e->d_name).c_str(), target, sizeof target - 1);
-        if (n <= 0)
-            continue;
-        target[n] = '\0';
-        for (const std::string &inode : inodes)
-            count += inode == target ? 1 : 0;
-    }
-    if (dir)
-        closedir(dir);
-    return count;
+int SocketsOnPort(pid_t pid, int port) {
+  std::vector<std::string> inodes;
+  std::istringstream table(ReadFile("/proc/net/tcp"));
+  std::string line;
+  std::getline(table, line);
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+    if (local.size() > 9 && std::stoi(local.substr(9), nullptr, 16) == port) inodes.push_back("socket:[" + inode + "]");
+  }
+  std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
+  DIR *dir = opendir(fdDir.c_str());
+  int count = 0;
+  while (dirent *e = dir ? readdir(dir) : nullptr) {
+    char target[128];
+    ssize_t n = readlink((fdDir + "/" + e->d_name).c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;
+    target[n] = '\0';
+    for (const std::string &inode : inodes) count += inode == target ? 1 : 0;
+  }
+  if (dir) closedir(dir);
+  return count;
 }
 
 // Sends one datagram to 127.0.0.1:port and waits for one reply.
-std::string UdpExchange(int port, const std::string &request, int timeoutMs = 3000)
-{
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons((uint16_t)port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sendto(s, request.data(), request.size(), 0, (sockaddr *)&to, sizeof to);
-    char buffer[2048];
-    ssize_t got = recv(s, buffer, sizeof buffer, 0);
+std::string UdpExchange(int port, const std::string &request, int timeoutMs = 3000) {
+  int s = socket(AF_INET, SOCK_DGRAM, 0);
+  timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons((uint16_t)port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sendto(s, request.data(), request.size(), 0, (sockaddr *)&to, sizeof to);
+  char buffer[2048];
+  ssize_t got = recv(s, buffer, sizeof buffer, 0);
+  close(s);
+  return got > 0 ? std::string(buffer, (size_t)got) : std::string();
+}
+
+int TcpConnect(int port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons((uint16_t)port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval tv{2, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  if (connect(s, (sockaddr *)&to, sizeof to) != 0) {
     close(s);
-    return got > 0 ? std::string(buffer, (size_t)got) : std::string();
+    return -1;
+  }
+  return s;
 }
 
-int TcpConnect(int port)
-{
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons((uint16_t)port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval tv{2, 0};
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    if (connect(s, (sockaddr *)&to, sizeof to) != 0) {
-        close(s);
-        return -1;
-    }
-    return s;
-}
-
-std::string ReadLine(int s)
-{
-    std::string line;
-    char c;
-    while (recv(s, &c, 1, 0) == 1 && c != '\n')
-        line += c;
-    return line;
+std::string ReadLine(int s) {
+  std::string line;
+  char c;
+  while (recv(s, &c, 1, 0) == 1 && c != '\n') line += c;
+  return line;
 }
 
 // One private super-server: its own directories, event log and ports.
 class PortwardenTest : public ::testing::Test {
-protected:
-    std::string dir_;
-    pid_t pid_ = -1;
-    int port_ = 0;
+ protected:
+  std::string dir_;
+  pid_t pid_ = -1;
+  int port_ = 0;
 
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/qx-servers-XXXXXX";
-        dir_ = mkdtemp(pattern);
-        setenv("QX_HOME", (dir_ + "/home").c_str(), 1);
-        setenv("QX_MACHINE_DIR", (dir_ + "/machine").c_str(), 1);
-        setenv("QX_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
-        setenv("QX_EVENTLOG_FILE", (dir_ + "/events.txt").c_str(), 1);
-        setenv("QX_WINDOWS_DIR", dir_.c_str(), 1);
-        setenv("QX_TEST_DAEMON_IDLE_MS", "700", 1);
-        unsetenv("QX_TEST_HANDOVER_MS");
-        port_ = 20000 + (int)(getpid() % 2000) * 10;
-    }
+  void SetUp() override {
+    char pattern[] = "/tmp/qx-servers-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    setenv("QX_HOME", (dir_ + "/home").c_str(), 1);
+    setenv("QX_MACHINE_DIR", (dir_ + "/machine").c_str(), 1);
+    setenv("QX_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
+    setenv("QX_EVENTLOG_FILE", (dir_ + "/events.txt").c_str(), 1);
+    setenv("QX_WINDOWS_DIR", dir_.c_str(), 1);
+    setenv("QX_TEST_DAEMON_IDLE_MS", "700", 1);
+    unsetenv("QX_TEST_HANDOVER_MS");
+    port_ = 20000 + (int)(getpid() % 2000) * 10;
+  }
 
-    void TearDown() override
-    {
-        Stop();
-        KillDaemons();
-        Shell("rm -rf '" + dir_ + "'");
-    }
+  void TearDown() override {
+    Stop();
+    KillDaemons();
+    Shell("rm -rf '" + dir_ + "'");
+  }
 
-    void Table(const std::string &arguments)
-    {
-        int status = 0;
-        std::string out = Shell("cd '" + dir_ + "' && '" + BinDir() + "/pwtable' " + arguments + " 2>&1", &status);
-        ASSERT_EQ(status, 0) << out;
-    }
+  void Table(const std::string &arguments) {
+    int status = 0;
+    std::string out = Shell("cd '" + dir_ + "' && '" + BinDir() + "/pwtable' " + arguments + " 2>&1", &status);
+    ASSERT_EQ(status, 0) << out;
+  }
 
-    void Start()
-    {
-        pid_ = fork();
-        if (pid_ == 0) {
-            if (chdir(dir_.c_str()) != 0)
-                _exit(127);
-            execl((BinDir() + "/portwarden").c_str(), "portwarden", (char *)nullptr);
-            _exit(127);
-        }
-        ASSERT_GT(pid_, 0);
+  void Start() {
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (chdir(dir_.c_str()) != 0) _exit(127);
+      execl((BinDir() + "/portwarden").c_str(), "portwarden", (char *)nullptr);
+      _exit(127);
     }
+    ASSERT_GT(pid_, 0);
+  }
 
-    void Stop()
-    {
-        if (pid_ <= 0)
-            return;
-        kill(pid_, SIGTERM);
-        bool ended = WaitFor([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 5000);
-        if (!ended) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    bool ended = WaitFor([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 5000);
+    if (!ended) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
     }
+    pid_ = -1;
+  }
 
-    // Every process started with this test's runtime directory: the daemons.
-    void KillDaemons()
-    {
-        std::string mark = "QX_RUNTIME_DIR=" + dir_ + "/run";
-        DIR *proc = opendir("/proc");
-        while (dirent *e = proc ? readdir(proc) : nullptr) {
-            pid_t pid = atoi(e->d_name);
-            if (pid <= 0 || pid == getpid())
-                continue;
-            std::string environ = ReadFile("/proc/" + std::to_string(pid) + "/environ");
-            if ((environ + '\0').find(mark + '\0') != std::string::npos)
-                kill(pid, SIGKILL);
-        }
-        if (proc)
-            closedir(proc);
+  // Every process started with this test's runtime directory: the daemons.
+  void KillDaemons() {
+    std::string mark = "QX_RUNTIME_DIR=" + dir_ + "/run";
+    DIR *proc = opendir("/proc");
+    while (dirent *e = proc ? readdir(proc) : nullptr) {
+      pid_t pid = atoi(e->d_name);
+      if (pid <= 0 || pid == getpid()) continue;
+      std::string environ = ReadFile("/proc/" + std::to_string(pid) + "/environ");
+      if ((environ + '\0').find(mark + '\0') != std::string::npos) kill(pid, SIGKILL);
     }
+    if (proc) closedir(proc);
+  }
 
-    int Events(int id, const std::string &text = "")
-    {
-        std::istringstream in(ReadFile(dir_ + "/events.txt"));
-        std::string line;
-        int count = 0;
-        while (std::getline(in, line))
-            if (line.find(" id=" + std::to_string(id) + " ") != std::string::npos &&
-                line.find(text) != std::string::npos)
-                count++;
-        return count;
-    }
+  int Events(int id, const std::string &text = "") {
+    std::istringstream in(ReadFile(dir_ + "/events.txt"));
+    std::string line;
+    int count = 0;
+    while (std::getline(in, line))
+      if (line.find(" id=" + std::to_string(id) + " ") != std::string::npos && line.find(text) != std::string::npos)
+        count++;
+    return count;
+  }
 
-    bool WaitEvents(int id, int count, int ms = 5000, const std::string &text = "")
-    {
-        return WaitFor([&] { return Events(id, text) >= count; }, ms);
-    }
+  bool WaitEvents(int id, int count, int ms = 5000, const std::string &text = "") {
+    return WaitFor([&] { return Events(id, text) >= count; }, ms);
+  }
 };
 
-TEST_F(PortwardenTest, TimeAnsweredForRdateOverUdpAndTcpAndRawUdp)
-{
-    std::string port = std::to_string(port_);
-    Table("set clockanswer port=" + port + " enabled=1");
-    Table("set 12 name=clocktcp program=clockanswer proto=tcp port=" + port + " max=4 enabled=1");
-    Table("logging on");
-    Start();
-    ASSERT_TRUE(WaitEvents(105, 2));
-    EXPECT_EQ(Events(105, "Opened clockanswer on port " + port + ", socket "), 1);
+TEST_F(PortwardenTest, TimeAnsweredForRdateOverUdpAndTcpAndRawUdp) {
+  std::string port = std::to_string(port_);
+  Table("set clockanswer port=" + port + " enabled=1");
+  Table("set 12 name=clocktcp program=clockanswer proto=tcp port=" + port + " max=4 enabled=1");
+  Table("logging on");
+  Start();
+  ASSERT_TRUE(WaitEvents(105, 2));
+  EXPECT_EQ(Events(105, "Opened clockanswer on port " + port + ", socket "), 1);
 
-    for (const char *form : {"-u ", ""}) {
-        int status = 0;
-        std::string out = Shell(std::string("rdate -p ") + form + "-o " + port + " 127.0.0.1 2>&1", &status);
-        ASSERT_EQ(status, 0) << form << out;
-        // "Thu Dec 10 14:54:36 UTC 2026": the zone name is left out of the parse.
-        std::istringstream words(out);
-        std::string day, month, mday, clock, zone, year;
-        words >> day >> month >> mday >> clock >> zone >> year;
-        if (year.empty())
-            year = zone;
-        tm shown{};
-        ASSERT_NE(strptime((day + " " + month + " " + mday + " " + clock + " " + year).c_str(), "%a %b %d %H:%M:%S %Y",
-                           &shown),
-                  nullptr)
-            << out;
-        shown.tm_isdst = -1;
-        EXPECT_LE(std::labs((long)(mktime(&shown) - time(nullptr))), 3L) << out;
-    }
-    // After the idle time the UDP daemon ends and the port is ours again.
-    ASSERT_TRUE(WaitEvents(105, 2, 5000, "Opened clockanswer"));
-    std::string reply = UdpExchange(port_, "x");
-    ASSERT_EQ(reply.size(), 4u);
-    uint32_t value = ntohl(*(const uint32_t *)reply.data());
-    EXPECT_LE(std::labs((long)((long long)value - ((long long)time(nullptr) + 2208988800LL) % 4294967296LL)), 2L);
-    EXPECT_EQ(Events(107, "Incoming connect for clockanswer"), 2);
-    EXPECT_EQ(Events(106, "Incoming connect from 127.0.0.1 for clocktcp"), 1);
+  for (const char *form : {"-u ", ""}) {
+    int status = 0;
+    std::string out = Shell(std::string("rdate -p ") + form + "-o " + port + " 127.0.0.1 2>&1", &status);
+    ASSERT_EQ(status, 0) << form << out;
+    // "Thu Dec 10 14:54:36 UTC 2026": the zone name is left out of the parse.
+    std::istringstream words(out);
+    std::string day, month, mday, clock, zone, year;
+    words >> day >> month >> mday >> clock >> zone >> year;
+    if (year.empty()) year = zone;
+    tm shown{};
+    ASSERT_NE(
+        strptime((day + " " + month + " " + mday + " " + clock + " " + year).c_str(), "%a %b %d %H:%M:%S %Y", &shown),
+        nullptr)
+        << out;
+    shown.tm_isdst = -1;
+    EXPECT_LE(std::labs((long)(mktime(&shown) - time(nullptr))), 3L) << out;
+  }
+  // After the idle time the UDP daemon ends and the port is ours again.
+  ASSERT_TRUE(WaitEvents(105, 2, 5000, "Opened clockanswer"));
+  std::string reply = UdpExchange(port_, "x");
+  ASSERT_EQ(reply.size(), 4u);
+  uint32_t value = ntohl(*(const uint32_t *)reply.data());
+  EXPECT_LE(std::labs((long)((long long)value - ((long long)time(nullptr) + 2208988800LL) % 4294967296LL)), 2L);
+  EXPECT_EQ(Events(107, "Incoming connect for clockanswer"), 2);
+  EXPECT_EQ(Events(106, "Incoming connect from 127.0.0.1 for clocktcp"), 1);
 }
 
-TEST_F(PortwardenTest, QuoteForNcAndNameAnswersByteForByte)
-{
-    std::ofstream(dir_ + "/COOKIE.JAR", std::ios::binary)
-        << "1%Only one quote in this jar,\n1%over two lines.\n";
-    std::string quotePort = std::to_string(port_ + 1), namePort = std::to_string(port_ + 2);
-    Table("set quipserve port=" + quotePort + " enabled=1");
-    Table("set nameanswer port=" + namePort + " enabled=1");
-    Start();
-    ASSERT_TRUE(WaitFor([&] { return Shell("ss -lnu | grep -c ':" + namePort + " '") != "0\n"; }, 5000));
-    ASSERT_TRUE(WaitFor([&] { return Shell("ss -lnu | grep -c ':" + quotePort + " '") != "0\n"; }, 5000));
+TEST_F(PortwardenTest, QuoteForNcAndNameAnswersByteForByte) {
+  std::ofstream(dir_ + "/COOKIE.JAR", std::ios::binary) << "1%Only one quote in this jar,\n1%over two lines.\n";
+  std::string quotePort = std::to_string(port_ + 1), namePort = std::to_string(port_ + 2);
+  Table("set quipserve port=" + quotePort + " enabled=1");
+  Table("set nameanswer port=" + namePort + " enabled=1");
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return Shell("ss -lnu | grep -c ':" + namePort + " '") != "0\n"; }, 5000));
+  ASSERT_TRUE(WaitFor([&] { return Shell("ss -lnu | grep -c ':" + quotePort + " '") != "0\n"; }, 5000));
 
-    std::string quote = Shell("echo | nc -u -w1 127.0.0.1 " + quotePort);
-    EXPECT_EQ(quote, "Only one quote in this jar,\nover two lines.\n");
+  std::string quote = Shell("echo | nc -u -w1 127.0.0.1 " + quotePort);
+  EXPECT_EQ(quote, "Only one quote in this jar,\nover two lines.\n");
 
-    const std::string known("\x01\x09localhost", 11);
-    EXPECT_EQ(UdpExchange(port_ + 2, known), known + std::string("\x02\x04\x7f\x00\x00\x01", 6));
-    const std::string unknown("\x01\x14no-such-host.invalid", 22);
-    EXPECT_EQ(UdpExchange(port_ + 2, unknown), unknown + "\x03\x0fUnknown machine");
-    // A length past the datagram is dropped; the daemon answers the next one.
-    EXPECT_EQ(UdpExchange(port_ + 2, std::string("\x01\xc8" "abc", 5), 500), "");
-    EXPECT_EQ(UdpExchange(port_ + 2, known), known + std::string("\x02\x04\x7f\x00\x00\x01", 6));
+  const std::string known("\x01\x09localhost", 11);
+  EXPECT_EQ(UdpExchange(port_ + 2, known), known + std::string("\x02\x04\x7f\x00\x00\x01", 6));
+  const std::string unknown("\x01\x14no-such-host.invalid", 22);
+  EXPECT_EQ(UdpExchange(port_ + 2, unknown), unknown + "\x03\x0fUnknown machine");
+  // A length past the datagram is dropped; the daemon answers the next one.
+  EXPECT_EQ(UdpExchange(port_ + 2,
+                        std::string("\x01\xc8"
+                                    "abc",
+                                    5),
+                        500),
+            "");
+  EXPECT_EQ(UdpExchange(port_ + 2, known), known + std::string("\x02\x04\x7f\x00\x00\x01", 6));
 }
 
-TEST_F(PortwardenTest, QuoteWithoutCookieJarApologises)
-{
-    Table("set quipserve port=" + std::to_string(port_ + 1) + " enabled=1");
-    Start();
-    ASSERT_TRUE(WaitFor([&] { return Shell("ss -lnu | grep -c ':" + std::to_string(port_ + 1) + " '") != "0\n"; }, 5000));
-    EXPECT_EQ(UdpExchange(port_ + 1, "\n"), "Sorry, I can't find the cookie jar!\n");
+TEST_F(PortwardenTest, QuoteWithoutCookieJarApologises) {
+  Table("set quipserve port=" + std::to_string(port_ + 1) + " enabled=1");
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return Shell("ss -lnu | grep -c ':" + std::to_string(port_ + 1) + " '") != "0\n"; }, 5000));
+  EXPECT_EQ(UdpExchange(port_ + 1, "\n"), "Sorry, I can't find the cookie jar!\n");
 }
 
-TEST_F(PortwardenTest, HandOverUnderLoadWithMaximumFour)
-{
-    std::string port = std::to_string(port_ + 3);
-    Table("set 12 name=testd program=servers_testd proto=tcp port=" + port + " max=4 enabled=1 \"params=a  b\"");
-    Table("logging on");
-    Start();
-    ASSERT_TRUE(WaitEvents(105, 1));
-    EXPECT_EQ(SocketsOnPort(pid_, port_ + 3), 1);
+TEST_F(PortwardenTest, HandOverUnderLoadWithMaximumFour) {
+  std::string port = std::to_string(port_ + 3);
+  Table("set 12 name=testd program=servers_testd proto=tcp port=" + port + " max=4 enabled=1 \"params=a  b\"");
+  Table("logging on");
+  Start();
+  ASSERT_TRUE(WaitEvents(105, 1));
+  EXPECT_EQ(SocketsOnPort(pid_, port_ + 3), 1);
 
-    std::vector<int> clients;
-    for (int i = 0; i < 4; i++) {
-        int s = TcpConnect(port_ + 3);
-        ASSERT_GE(s, 0);
-        EXPECT_EQ(ReadLine(s), "ok a b");
-        clients.push_back(s);
-    }
-    // At the maximum the listener is closed and every handed copy released.
-    ASSERT_TRUE(WaitFor([&] { return SocketsOnPort(pid_, port_ + 3) == 0; }, 5000)) << SocketsOnPort(pid_, port_ + 3);
-    EXPECT_EQ(TcpConnect(port_ + 3), -1);
-    close(clients.back());
-    clients.pop_back();
-    ASSERT_TRUE(WaitEvents(112, 1));
-    EXPECT_EQ(Events(112, "Restarting listen at "), 1);
-    ASSERT_TRUE(WaitEvents(105, 2));
-    for (int s : clients)
-        close(s);
-
-    // Sixteen clients at once: each is served sooner or later. Refused or reset
-    // ones (the listener closed at the maximum) retry; so does one whose
-    // handshake the kernel left half-done when the accept queue overflowed,
-    // after its read times out.
-    std::atomic<int> served{0};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 16; i++)
-        threads.emplace_back([&] {
-            for (int attempt = 0; attempt < 200; attempt++) {
-                int s = TcpConnect(port_ + 3);
-                if (s < 0) {
-                    usleep(25000);
-                    continue;
-                }
-                bool ok = ReadLine(s) == "ok a b";
-                usleep(50000);
-                close(s);
-                if (ok) {
-                    served++;
-                    return;
-                }
-            }
-        });
-    for (auto &t : threads)
-        t.join();
-    EXPECT_EQ(served.load(), 16);
-    EXPECT_EQ(Events(106, "Incoming connect from 127.0.0.1 for testd"), 20);
-    // Every session was reported once: none missing (the listener is back), none extra.
-    ASSERT_TRUE(WaitFor([&] { return SocketsOnPort(pid_, port_ + 3) == 1; }, 5000)) << SocketsOnPort(pid_, port_ + 3);
-    EXPECT_EQ(Events(111), 0);
+  std::vector<int> clients;
+  for (int i = 0; i < 4; i++) {
     int s = TcpConnect(port_ + 3);
     ASSERT_GE(s, 0);
     EXPECT_EQ(ReadLine(s), "ok a b");
-    close(s);
+    clients.push_back(s);
+  }
+  // At the maximum the listener is closed and every handed copy released.
+  ASSERT_TRUE(WaitFor([&] { return SocketsOnPort(pid_, port_ + 3) == 0; }, 5000)) << SocketsOnPort(pid_, port_ + 3);
+  EXPECT_EQ(TcpConnect(port_ + 3), -1);
+  close(clients.back());
+  clients.pop_back();
+  ASSERT_TRUE(WaitEvents(112, 1));
+  EXPECT_EQ(Events(112, "Restarting listen at "), 1);
+  ASSERT_TRUE(WaitEvents(105, 2));
+  for (int s : clients) close(s);
+
+  // Sixteen clients at once: each is served sooner or later. Refused or reset
+  // ones (the listener closed at the maximum) retry; so does one whose
+  // handshake the kernel left half-done when the accept queue overflowed,
+  // after its read times out.
+  std::atomic<int> served{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 16; i++)
+    threads.emplace_back([&] {
+      for (int attempt = 0; attempt < 200; attempt++) {
+        int s = TcpConnect(port_ + 3);
+        if (s < 0) {
+          usleep(25000);
+          continue;
+        }
+        bool ok = ReadLine(s) == "ok a b";
+        usleep(50000);
+        close(s);
+        if (ok) {
+          served++;
+          return;
+        }
+      }
+    });
+  for (auto &t : threads) t.join();
+  EXPECT_EQ(served.load(), 16);
+  EXPECT_EQ(Events(106, "Incoming connect from 127.0.0.1 for testd"), 20);
+  // Every session was reported once: none missing (the listener is back), none extra.
+  ASSERT_TRUE(WaitFor([&] { return SocketsOnPort(pid_, port_ + 3) == 1; }, 5000)) << SocketsOnPort(pid_, port_ + 3);
+  EXPECT_EQ(Events(111), 0);
+  int s = TcpConnect(port_ + 3);
+  ASSERT_GE(s, 0);
+  EXPECT_EQ(ReadLine(s), "ok a b");
+  close(s);
 }
 
-TEST_F(PortwardenTest, BogusSessionEndsAreLoggedAndIgnored)
-{
-    std::string port = std::to_string(port_ + 4);
-    Table("set 12 name=testd program=servers_testd proto=tcp port=" + port + " max=1 enabled=1 params=bogus");
-    Table("logging on");
-    Start();
-    ASSERT_TRUE(WaitEvents(105, 1));
-    int s = TcpConnect(port_ + 4);
-    ASSERT_GE(s, 0);
-    EXPECT_EQ(ReadLine(s), "ok bogus");
-    ASSERT_TRUE(WaitEvents(110, 2));
-    EXPECT_EQ(Events(110, "Received close for Invalid handle 32 at "), 1);
-    EXPECT_EQ(Events(110, "Received close for Invalid handle -1 at "), 1);
-    EXPECT_EQ(TcpConnect(port_ + 4), -1);  // still at its maximum of one
-    close(s);
-    ASSERT_TRUE(WaitEvents(112, 1));
+TEST_F(PortwardenTest, BogusSessionEndsAreLoggedAndIgnored) {
+  std::string port = std::to_string(port_ + 4);
+  Table("set 12 name=testd program=servers_testd proto=tcp port=" + port + " max=1 enabled=1 params=bogus");
+  Table("logging on");
+  Start();
+  ASSERT_TRUE(WaitEvents(105, 1));
+  int s = TcpConnect(port_ + 4);
+  ASSERT_GE(s, 0);
+  EXPECT_EQ(ReadLine(s), "ok bogus");
+  ASSERT_TRUE(WaitEvents(110, 2));
+  EXPECT_EQ(Events(110, "Received close for Invalid handle 32 at "), 1);
+  EXPECT_EQ(Events(110, "Received close for Invalid handle -1 at "), 1);
+  EXPECT_EQ(TcpConnect(port_ + 4), -1);  // still at its maximum of one
+  close(s);
+  ASSERT_TRUE(WaitEvents(112, 1));
 }
 
-TEST_F(PortwardenTest, SilentDaemonsCopyClosedByTheTimer)
-{
-    setenv("QX_TEST_HANDOVER_MS", "700", 1);
-    Table("set 12 name=mute program=servers_mute proto=tcp port=" + std::to_string(port_ + 5) + " max=4 enabled=1");
-    Start();
-    ASSERT_TRUE(WaitFor([&] { return TcpConnect(port_ + 5) >= 0 || false; }, 5000));  // first client, served by mute
-    int s = TcpConnect(port_ + 5);
-    ASSERT_GE(s, 0);
-    // The only copy of the connection is the super-server's: the timer closes it.
-    char c;
-    auto started = Clock::now();
-    EXPECT_EQ(recv(s, &c, 1, 0), 0);
-    EXPECT_LT(Clock::now() - started, std::chrono::seconds(15));  // the real hand-over timer is 30 s
-    close(s);
+TEST_F(PortwardenTest, SilentDaemonsCopyClosedByTheTimer) {
+  setenv("QX_TEST_HANDOVER_MS", "700", 1);
+  Table("set 12 name=mute program=servers_mute proto=tcp port=" + std::to_string(port_ + 5) + " max=4 enabled=1");
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return TcpConnect(port_ + 5) >= 0 || false; }, 5000));  // first client, served by mute
+  int s = TcpConnect(port_ + 5);
+  ASSERT_GE(s, 0);
+  // The only copy of the connection is the super-server's: the timer closes it.
+  char c;
+  auto started = Clock::now();
+  EXPECT_EQ(recv(s, &c, 1, 0), 0);
+  EXPECT_LT(Clock::now() - started, std::chrono::seconds(15));  // the real hand-over timer is 30 s
+  close(s);
 }
 
-TEST_F(PortwardenTest, DaemonStartedByHandShowsItsMessageBox)
-{
-    for (const char *line : {"", "12.34.56. x", "12.34.56. -r /srv/tftp.d"}) {
-        int status = -1;
-        std::string out = Shell("'" + BinDir() + "/quipserve' " + line + " 2>&1", &status);
-        EXPECT_NE(out.find("[QX Daemon Invocation Error] This program is not intended to be run manually; it is "
-                           "to be started by PORTWARDEN."),
-                  std::string::npos)
-            << out;
-        EXPECT_EQ(status, 0);
-    }
+TEST_F(PortwardenTest, DaemonStartedByHandShowsItsMessageBox) {
+  for (const char *line : {"", "12.34.56. x", "12.34.56. -r /srv/tftp.d"}) {
+    int status = -1;
+    std::string out = Shell("'" + BinDir() + "/quipserve' " + line + " 2>&1", &status);
+    EXPECT_NE(out.find("[QX Daemon Invocation Error] This program is not intended to be run manually; it is "
+                       "to be started by PORTWARDEN."),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(status, 0);
+  }
 }
 
-TEST_F(PortwardenTest, StopThroughServiceManager)
-{
-    std::string a = std::to_string(port_ + 6), b = std::to_string(port_ + 7);
-    // A service starts in "/": its table file is found in the Windows directory.
-    Table("-w set 12 name=one program=servers_testd proto=tcp port=" + a + " max=2 enabled=1");
-    Table("-w set clockanswer port=" + b + " enabled=1");
-    Table("-w logging on");
-    std::string qxsc = "'" + BinDir() + "/qxsc' ";
-    int status = 0;
-    std::string out = Shell(qxsc + "create 'Q&Xportwarden' '" + BinDir() + "/portwarden' 2>&1", &status);
-    ASSERT_EQ(status, 0) << out;
-    out = Shell(qxsc + "start 'Q&Xportwarden' 2>&1", &status);
-    ASSERT_EQ(status, 0) << out;
-    ASSERT_TRUE(WaitEvents(105, 2));
-    out = Shell(qxsc + "control 'Q&Xportwarden' 128 2>&1", &status);
-    EXPECT_EQ(status, 0) << out;
-    out = Shell(qxsc + "stop 'Q&Xportwarden' 2>&1", &status);
-    ASSERT_EQ(status, 0) << out;
-    EXPECT_NE(out.find("STOPPED"), std::string::npos) << out;
-    EXPECT_EQ(Events(100, "Shutting down one server at "), 1);
-    EXPECT_EQ(Events(100, "Shutting down clockanswer server at "), 1);
-    EXPECT_TRUE(WaitFor([&] { return Shell("ss -lntu | grep -c -E ':(" + a + "|" + b + ") '") == "0\n"; }, 3000));
+TEST_F(PortwardenTest, StopThroughServiceManager) {
+  std::string a = std::to_string(port_ + 6), b = std::to_string(port_ + 7);
+  // A service starts in "/": its table file is found in the Windows directory.
+  Table("-w set 12 name=one program=servers_testd proto=tcp port=" + a + " max=2 enabled=1");
+  Table("-w set clockanswer port=" + b + " enabled=1");
+  Table("-w logging on");
+  std::string qxsc = "'" + BinDir() + "/qxsc' ";
+  int status = 0;
+  std::string out = Shell(qxsc + "create 'Q&Xportwarden' '" + BinDir() + "/portwarden' 2>&1", &status);
+  ASSERT_EQ(status, 0) << out;
+  out = Shell(qxsc + "start 'Q&Xportwarden' 2>&1", &status);
+  ASSERT_EQ(status, 0) << out;
+  ASSERT_TRUE(WaitEvents(105, 2));
+  out = Shell(qxsc + "control 'Q&Xportwarden' 128 2>&1", &status);
+  EXPECT_EQ(status, 0) << out;
+  out = Shell(qxsc + "stop 'Q&Xportwarden' 2>&1", &status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("STOPPED"), std::string::npos) << out;
+  EXPECT_EQ(Events(100, "Shutting down one server at "), 1);
+  EXPECT_EQ(Events(100, "Shutting down clockanswer server at "), 1);
+  EXPECT_TRUE(WaitFor([&] { return Shell("ss -lntu | grep -c -E ':(" + a + "|" + b + ") '") == "0\n"; }, 3000));
 }
 
 }  // namespace

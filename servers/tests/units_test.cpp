@@ -16,147 +16,142 @@ namespace {
 std::string Le32(unsigned v) { return std::string{(char)v, (char)(v >> 8), (char)(v >> 16), (char)(v >> 24)}; }
 std::string Str(const std::string &s) { return Le32((unsigned)s.size() + 1) + s + std::string(1, '\0'); }
 std::string Record(unsigned char flags, unsigned port, unsigned max, const std::string &name,
-                   const std::string &program, const std::string &params)
-{
-    return std::string(1, (char)flags) + std::string{(char)port, (char)(port >> 8)} + Le32(max) + Str(name) +
-           Str(program) + Str(params);
+                   const std::string &program, const std::string &params) {
+  return std::string(1, (char)flags) + std::string{(char)port, (char)(port >> 8)} + Le32(max) + Str(name) +
+         Str(program) + Str(params);
 }
 
 SERVICE_SLOT g_Table[MAX_SERVICES];
 
-TEST(TableFile, GoldenBytesRoundTrip)
-{
-    // A TCP slot with parameters and a UDP slot whose empty parameters are length 1 and one NUL.
-    std::string golden = std::string(1, '\1') + Record(0x09, 79, 4, "whoanswer", "whoanswer", "-l") +
-                         Record(0x0D, 37, 1, "clockanswer", "clockanswer", "");
-    BYTE logging = 0;
-    ASSERT_TRUE(ParseTableFile(golden, g_Table, &logging));
-    EXPECT_EQ(logging, 1);
-    EXPECT_EQ(g_Table[0].port, 79);
-    EXPECT_EQ(g_Table[0].parameters, "-l");
-    EXPECT_EQ(g_Table[1].flags, 0x0D);
-    EXPECT_EQ(g_Table[1].socket, -1);
-    EXPECT_EQ(g_Table[1].ownerPid, -1);
-    EXPECT_EQ(FormatTableFile(g_Table, logging), golden);
+TEST(TableFile, GoldenBytesRoundTrip) {
+  // A TCP slot with parameters and a UDP slot whose empty parameters are length 1 and one NUL.
+  std::string golden = std::string(1, '\1') + Record(0x09, 79, 4, "whoanswer", "whoanswer", "-l") +
+                       Record(0x0D, 37, 1, "clockanswer", "clockanswer", "");
+  BYTE logging = 0;
+  ASSERT_TRUE(ParseTableFile(golden, g_Table, &logging));
+  EXPECT_EQ(logging, 1);
+  EXPECT_EQ(g_Table[0].port, 79);
+  EXPECT_EQ(g_Table[0].parameters, "-l");
+  EXPECT_EQ(g_Table[1].flags, 0x0D);
+  EXPECT_EQ(g_Table[1].socket, -1);
+  EXPECT_EQ(g_Table[1].ownerPid, -1);
+  EXPECT_EQ(FormatTableFile(g_Table, logging), golden);
 }
 
-TEST(TableFile, DefaultsRoundTripAndOpenBitNeverStored)
-{
-    FillDefaults(g_Table);
-    EXPECT_EQ(g_Table[0].parameters, "-v");
-    EXPECT_EQ(g_Table[4].name, "Lpd");
-    EXPECT_EQ(g_Table[4].program, "printspool");
-    EXPECT_EQ(g_Table[11].port, 67);
-    EXPECT_EQ(g_Table[12].flags, 0);
-    g_Table[3].flags |= SLOT_OPEN | SLOT_ENABLED;
-    std::string image = FormatTableFile(g_Table, 0);
-    EXPECT_EQ((unsigned char)image[1], 0x01);  // slot 0 flags
-    SERVICE_SLOT back[MAX_SERVICES];
-    BYTE logging = 7;
-    ASSERT_TRUE(ParseTableFile(image, back, &logging));
-    EXPECT_EQ(logging, 0);
-    EXPECT_EQ(back[3].flags, SLOT_USED | SLOT_ENABLED);  // starts closed
-    EXPECT_EQ(FormatTableFile(back, 0), FormatTableFile(g_Table, 0));
+TEST(TableFile, DefaultsRoundTripAndOpenBitNeverStored) {
+  FillDefaults(g_Table);
+  EXPECT_EQ(g_Table[0].parameters, "-v");
+  EXPECT_EQ(g_Table[4].name, "Lpd");
+  EXPECT_EQ(g_Table[4].program, "printspool");
+  EXPECT_EQ(g_Table[11].port, 67);
+  EXPECT_EQ(g_Table[12].flags, 0);
+  g_Table[3].flags |= SLOT_OPEN | SLOT_ENABLED;
+  std::string image = FormatTableFile(g_Table, 0);
+  EXPECT_EQ((unsigned char)image[1], 0x01);  // slot 0 flags
+  SERVICE_SLOT back[MAX_SERVICES];
+  BYTE logging = 7;
+  ASSERT_TRUE(ParseTableFile(image, back, &logging));
+  EXPECT_EQ(logging, 0);
+  EXPECT_EQ(back[3].flags, SLOT_USED | SLOT_ENABLED);  // starts closed
+  EXPECT_EQ(FormatTableFile(back, 0), FormatTableFile(g_Table, 0));
 }
 
 struct HostileCase {
-    const char *what;
-    std::string image;
-    bool parsed;
-    int usedSlots;
+  const char *what;
+  std::string image;
+  bool parsed;
+  int usedSlots;
 };
 
-TEST(TableFile, HostileFilesNeverOverrunOrExceed32Slots)
-{
-    std::string one = Record(0x01, 1000, 2, "a", "b", "");
-    std::string forty;
-    for (int i = 0; i < 40; i++)
-        forty += one;
-    std::string good = std::string(1, '\0') + one;
-    const HostileCase cases[] = {
-        {"empty file", "", false, 0},
-        {"only the logging byte", std::string(1, '\1'), true, 0},
-        {"40 records", std::string(1, '\0') + forty, true, 32},
-        {"record cut in its port", good + std::string(1, '\1') + "x", true, 1},
-        {"string length 0xFFFFFFFF", good + std::string("\x01\x10\x00", 3) + Le32(1) + Le32(0xFFFFFFFFu), true, 1},
-        {"string length 0", good + std::string("\x01\x10\x00", 3) + Le32(1) + Le32(0), true, 1},
-        {"string longer than the file", good + std::string("\x01\x10\x00", 3) + Le32(1) + Le32(200) + "abc", true, 1},
-    };
-    for (const HostileCase &c : cases) {
-        BYTE logging = 0;
-        EXPECT_EQ(ParseTableFile(c.image, g_Table, &logging), c.parsed) << c.what;
-        int used = 0;
-        for (const SERVICE_SLOT &s : g_Table)
-            used += (s.flags & SLOT_USED) ? 1 : 0;
-        EXPECT_EQ(used, c.usedSlots) << c.what;
-    }
+TEST(TableFile, HostileFilesNeverOverrunOrExceed32Slots) {
+  std::string one = Record(0x01, 1000, 2, "a", "b", "");
+  std::string forty;
+  for (int i = 0; i < 40; i++) forty += one;
+  std::string good = std::string(1, '\0') + one;
+  const HostileCase cases[] = {
+      {"empty file", "", false, 0},
+      {"only the logging byte", std::string(1, '\1'), true, 0},
+      {"40 records", std::string(1, '\0') + forty, true, 32},
+      {"record cut in its port", good + std::string(1, '\1') + "x", true, 1},
+      {"string length 0xFFFFFFFF", good + std::string("\x01\x10\x00", 3) + Le32(1) + Le32(0xFFFFFFFFu), true, 1},
+      {"string length 0", good + std::string("\x01\x10\x00", 3) + Le32(1) + Le32(0), true, 1},
+      {"string longer than the file", good + std::string("\x01\x10\x00", 3) + Le32(1) + Le32(200) + "abc", true, 1},
+  };
+  for (const HostileCase &c : cases) {
+    BYTE logging = 0;
+    EXPECT_EQ(ParseTableFile(c.image, g_Table, &logging), c.parsed) << c.what;
+    int used = 0;
+    for (const SERVICE_SLOT &s : g_Table) used += (s.flags & SLOT_USED) ? 1 : 0;
+    EXPECT_EQ(used, c.usedSlots) << c.what;
+  }
 }
 
-TEST(TableFile, LoadedValuesMadeSafe)
-{
-    // A UDP record with maximum 4, a string without its NUL, unknown flag bits.
-    std::string image = std::string(1, '\0') + Record(0xE6, 42, 4, "n", "p", "") +
-                        std::string("\x09\x50\x00", 3) + Le32(0) + Le32(3) + "abc" + Str("p") + Str("");
-    BYTE logging;
-    ASSERT_TRUE(ParseTableFile(image, g_Table, &logging));
-    EXPECT_EQ(g_Table[0].flags, SLOT_DATAGRAM);  // open and unknown bits dropped
-    EXPECT_EQ(g_Table[0].maximum, 1);
-    EXPECT_EQ(g_Table[1].name, "abc");
-    EXPECT_EQ(g_Table[1].maximum, 1);  // maximum 0 would never listen
+TEST(TableFile, LoadedValuesMadeSafe) {
+  // A UDP record with maximum 4, a string without its NUL, unknown flag bits.
+  std::string image = std::string(1, '\0') + Record(0xE6, 42, 4, "n", "p", "") + std::string("\x09\x50\x00", 3) +
+                      Le32(0) + Le32(3) + "abc" + Str("p") + Str("");
+  BYTE logging;
+  ASSERT_TRUE(ParseTableFile(image, g_Table, &logging));
+  EXPECT_EQ(g_Table[0].flags, SLOT_DATAGRAM);  // open and unknown bits dropped
+  EXPECT_EQ(g_Table[0].maximum, 1);
+  EXPECT_EQ(g_Table[1].name, "abc");
+  EXPECT_EQ(g_Table[1].maximum, 1);  // maximum 0 would never listen
 }
 
-TEST(Launcher, BacklogIsTheSmallerOfMaximumAndSix)
-{
-    const struct { LONG maximum; int backlog; } cases[] = {{1, 1}, {4, 4}, {6, 6}, {10, 6}};
-    for (auto c : cases)
-        EXPECT_EQ(ListenBacklog(c.maximum), c.backlog) << c.maximum;
+TEST(Launcher, BacklogIsTheSmallerOfMaximumAndSix) {
+  const struct {
+    LONG maximum;
+    int backlog;
+  } cases[] = {{1, 1}, {4, 4}, {6, 6}, {10, 6}};
+  for (auto c : cases) EXPECT_EQ(ListenBacklog(c.maximum), c.backlog) << c.maximum;
 }
 
-TEST(Launcher, DaemonCommandLine)
-{
-    SERVICE_SLOT slot;
-    ResetSlot(&slot);
-    slot.program = "quipserve";
-    char line[256];
-    FormatDaemonCommandLine(line, sizeof line, &slot, 9, 4242, (HWND)(LONG_PTR)65541, 5);
-    EXPECT_STREQ(line, "quipserve 9.4242.65541.5. ");  // empty parameters leave one blank
-    slot.parameters = "-a  b";
-    FormatDaemonCommandLine(line, sizeof line, &slot, 9, 4242, (HWND)(LONG_PTR)65541, 31);
-    EXPECT_STREQ(line, "quipserve 9.4242.65541.31. -a  b");
+TEST(Launcher, DaemonCommandLine) {
+  SERVICE_SLOT slot;
+  ResetSlot(&slot);
+  slot.program = "quipserve";
+  char line[256];
+  FormatDaemonCommandLine(line, sizeof line, &slot, 9, 4242, (HWND)(LONG_PTR)65541, 5);
+  EXPECT_STREQ(line, "quipserve 9.4242.65541.5. ");  // empty parameters leave one blank
+  slot.parameters = "-a  b";
+  FormatDaemonCommandLine(line, sizeof line, &slot, 9, 4242, (HWND)(LONG_PTR)65541, 31);
+  EXPECT_STREQ(line, "quipserve 9.4242.65541.31. -a  b");
 }
 
-TEST(HandoverWord, Parse)
-{
-    const struct { const char *line; int rc; long socket, pid, window, slot; } cases[] = {
-        {"9.4242.65541.5. ", 0, 9, 4242, 65541, 5},
-        {"  12.1.2.31. -r /srv", 0, 12, 1, 2, 31},
-        {"", 1, -1, -1, -1, -1},
-        {"12", 1, -1, -1, -1, -1},
-        {"12.34", 2, -1, -1, -1, -1},
-        {"12.34.56", 3, -1, -1, -1, -1},
-        {"12.34.56. x", 4, -1, -1, -1, -1},
-        {"12.34.56. -r /srv/tftp.d", 4, -1, -1, -1, -1},  // a dot in a parameter never completes the word
-        {"a.b.c.d.", 1, -1, -1, -1, -1},
-    };
-    for (auto c : cases) {
-        HANDOVER_WORD w;
-        EXPECT_EQ(ParseHandoverWord(c.line, &w), c.rc) << c.line;
-        EXPECT_EQ(w.socket, c.socket) << c.line;
-        EXPECT_EQ(w.serverPid, c.pid) << c.line;
-        EXPECT_EQ(w.window, c.window) << c.line;
-        EXPECT_EQ(w.slot, c.slot) << c.line;
-    }
+TEST(HandoverWord, Parse) {
+  const struct {
+    const char *line;
+    int rc;
+    long socket, pid, window, slot;
+  } cases[] = {
+      {"9.4242.65541.5. ", 0, 9, 4242, 65541, 5},
+      {"  12.1.2.31. -r /srv", 0, 12, 1, 2, 31},
+      {"", 1, -1, -1, -1, -1},
+      {"12", 1, -1, -1, -1, -1},
+      {"12.34", 2, -1, -1, -1, -1},
+      {"12.34.56", 3, -1, -1, -1, -1},
+      {"12.34.56. x", 4, -1, -1, -1, -1},
+      {"12.34.56. -r /srv/tftp.d", 4, -1, -1, -1, -1},  // a dot in a parameter never completes the word
+      {"a.b.c.d.", 1, -1, -1, -1, -1},
+  };
+  for (auto c : cases) {
+    HANDOVER_WORD w;
+    EXPECT_EQ(ParseHandoverWord(c.line, &w), c.rc) << c.line;
+    EXPECT_EQ(w.socket, c.socket) << c.line;
+    EXPECT_EQ(w.serverPid, c.pid) << c.line;
+    EXPECT_EQ(w.window, c.window) << c.line;
+    EXPECT_EQ(w.slot, c.slot) << c.line;
+  }
 }
 
-TEST(HandoverWord, ArgumentsSplitOnRunsOfBlanksAndTabs)
-{
-    DaemonSplitArguments("9.1.2.3.  -a \t b   c ");
-    ASSERT_EQ(g_DaemonArgCount, 3);
-    EXPECT_STREQ(g_DaemonArgs[0], "-a");
-    EXPECT_STREQ(g_DaemonArgs[1], "b");
-    EXPECT_STREQ(g_DaemonArgs[2], "c");
-    DaemonSplitArguments("9.1.2.3. ");
-    EXPECT_EQ(g_DaemonArgCount, 0);
+TEST(HandoverWord, ArgumentsSplitOnRunsOfBlanksAndTabs) {
+  DaemonSplitArguments("9.1.2.3.  -a \t b   c ");
+  ASSERT_EQ(g_DaemonArgCount, 3);
+  EXPECT_STREQ(g_DaemonArgs[0], "-a");
+  EXPECT_STREQ(g_DaemonArgs[1], "b");
+  EXPECT_STREQ(g_DaemonArgs[2], "c");
+  DaemonSplitArguments("9.1.2.3. ");
+  EXPECT_EQ(g_DaemonArgCount, 0);
 }
 
 const char kJar[] =
@@ -166,87 +161,96 @@ const char kJar[] =
     "3%Third quote\n"
     "3%continues\n";
 
-TEST(Quote, PicksTheQuoteAfterTheOneAtThePosition)
-{
-    const std::string jar = kJar;
-    const struct { unsigned long position; const char *quote; } cases[] = {
-        {0, "Second quote\n"},                                     // the line at the position is thrown away
-        {24, "Third quote\ncontinues\n"},                          // quote 2 follows the cut line: the quote after it
-        {(unsigned long)jar.find("2%"), "First quote, line one\nFirst quote, line two\n"},  // wraps past the end
-        {(unsigned long)jar.size() - 3, "First quote, line one\nFirst quote, line two\n"},
-    };
-    for (auto c : cases) {
-        std::string quote;
-        ASSERT_TRUE(PickQuote(jar, c.position, &quote)) << c.position;
-        EXPECT_EQ(quote, c.quote) << c.position;
-    }
-}
-
-TEST(Quote, LineWithoutPercentFailsAndLongQuotesAreCut)
-{
+TEST(Quote, PicksTheQuoteAfterTheOneAtThePosition) {
+  const std::string jar = kJar;
+  const struct {
+    unsigned long position;
+    const char *quote;
+  } cases[] = {
+      {0, "Second quote\n"},             // the line at the position is thrown away
+      {24, "Third quote\ncontinues\n"},  // quote 2 follows the cut line: the quote after it
+      {(unsigned long)jar.find("2%"), "First quote, line one\nFirst quote, line two\n"},  // wraps past the end
+      {(unsigned long)jar.size() - 3, "First quote, line one\nFirst quote, line two\n"},
+  };
+  for (auto c : cases) {
     std::string quote;
-    EXPECT_FALSE(PickQuote("1%a\nno percent here\n2%b\n", 0, &quote));
-    std::string big = "0%x\n1%y\n";
-    for (int i = 0; i < 30; i++)
-        big += "7%" + std::string(100, 'q') + "\n";
-    ASSERT_TRUE(PickQuote(big, 0, &quote));
-    EXPECT_EQ(quote.size(), (size_t)QUOTE_MAX_BYTES);
+    ASSERT_TRUE(PickQuote(jar, c.position, &quote)) << c.position;
+    EXPECT_EQ(quote, c.quote) << c.position;
+  }
 }
 
-TEST(Quote, PositionStaysInsideTheFile)
-{
-    EXPECT_EQ(QuotePosition(100, 32767, 32767), 0u);  // small files start at the top
-    EXPECT_EQ(QuotePosition(440, 5, 5), 0u);
-    for (unsigned long size : {441ul, 20000ul, 5000000ul, 4000000000ul})
-        for (int r : {0, 1, 16383, 32767})
-            EXPECT_LT(QuotePosition(size, r, 32767 - r), size - QUOTE_FILE_SLACK) << size;
+TEST(Quote, LineWithoutPercentFailsAndLongQuotesAreCut) {
+  std::string quote;
+  EXPECT_FALSE(PickQuote("1%a\nno percent here\n2%b\n", 0, &quote));
+  std::string big = "0%x\n1%y\n";
+  for (int i = 0; i < 30; i++) big += "7%" + std::string(100, 'q') + "\n";
+  ASSERT_TRUE(PickQuote(big, 0, &quote));
+  EXPECT_EQ(quote.size(), (size_t)QUOTE_MAX_BYTES);
 }
 
-TEST(Ien116, RepliesByteForByte)
-{
-    const unsigned char request[] = {1, 9, 'l', 'o', 'c', 'a', 'l', 'h', 'o', 's', 't'};
-    char name[80];
-    ASSERT_TRUE(Ien116Name(request, sizeof request, name, sizeof name));
-    EXPECT_STREQ(name, "localhost");
-    const unsigned char loopback[4] = {127, 0, 0, 1};
-    unsigned char reply[IEN116_REPLY_MAX];
-    int n = Ien116Reply(request, loopback, reply);
-    std::string expect = std::string((const char *)request, sizeof request) + std::string("\x02\x04\x7f\x00\x00\x01", 6);
-    EXPECT_EQ(std::string((char *)reply, n), expect);
-    n = Ien116Reply(request, nullptr, reply);
-    EXPECT_EQ(std::string((char *)reply, n),
-              std::string((const char *)request, sizeof request) + "\x03\x0f" + "Unknown machine");
+TEST(Quote, PositionStaysInsideTheFile) {
+  EXPECT_EQ(QuotePosition(100, 32767, 32767), 0u);  // small files start at the top
+  EXPECT_EQ(QuotePosition(440, 5, 5), 0u);
+  for (unsigned long size : {441ul, 20000ul, 5000000ul, 4000000000ul})
+    for (int r : {0, 1, 16383, 32767}) EXPECT_LT(QuotePosition(size, r, 32767 - r), size - QUOTE_FILE_SLACK) << size;
 }
 
-TEST(Ien116, LengthPastTheDatagramIsDropped)
-{
-    const struct { std::string request; bool ok; } cases[] = {
-        {std::string("\x01\x03" "abc", 5), true},
-        {std::string("\x01\x04" "abc", 5), false},
-        {std::string("\x01\xc8" "abcdefgh", 10), false},  // 200 in a 10-byte datagram
-        {std::string("\x01", 1), false},
-        {std::string("\x01\x00", 2), true},
-    };
-    for (auto &c : cases) {
-        char name[IEN116_REQUEST_MAX];
-        EXPECT_EQ(Ien116Name((const unsigned char *)c.request.data(), (int)c.request.size(), name, sizeof name),
-                  c.ok)
-            << c.request.size();
-    }
+TEST(Ien116, RepliesByteForByte) {
+  const unsigned char request[] = {1, 9, 'l', 'o', 'c', 'a', 'l', 'h', 'o', 's', 't'};
+  char name[80];
+  ASSERT_TRUE(Ien116Name(request, sizeof request, name, sizeof name));
+  EXPECT_STREQ(name, "localhost");
+  const unsigned char loopback[4] = {127, 0, 0, 1};
+  unsigned char reply[IEN116_REPLY_MAX];
+  int n = Ien116Reply(request, loopback, reply);
+  std::string expect = std::string((const char *)request, sizeof request) + std::string("\x02\x04\x7f\x00\x00\x01", 6);
+  EXPECT_EQ(std::string((char *)reply, n), expect);
+  n = Ien116Reply(request, nullptr, reply);
+  EXPECT_EQ(std::string((char *)reply, n),
+            std::string((const char *)request, sizeof request) + "\x03\x0f" + "Unknown machine");
 }
 
-TEST(Rfc868, EpochAndWrap)
-{
-    const struct { long long unixTime; unsigned char bytes[4]; } cases[] = {
-        {0, {0x83, 0xAA, 0x7E, 0x80}},               // 2,208,988,800
-        {2085978495LL, {0xFF, 0xFF, 0xFF, 0xFF}},   // the last second of era 0
-        {2085978496LL, {0x00, 0x00, 0x00, 0x00}},   // 2036-02-07 06:28:16 wraps
-    };
-    for (auto c : cases) {
-        unsigned char out[4];
-        Rfc868Bytes(c.unixTime, out);
-        EXPECT_EQ(memcmp(out, c.bytes, 4), 0) << c.unixTime;
-    }
+TEST(Ien116, LengthPastTheDatagramIsDropped) {
+  const struct {
+    std::string request;
+    bool ok;
+  } cases[] = {
+      {std::string("\x01\x03"
+                   "abc",
+                   5),
+       true},
+      {std::string("\x01\x04"
+                   "abc",
+                   5),
+       false},
+      {std::string("\x01\xc8"
+                   "abcdefgh",
+                   10),
+       false},  // 200 in a 10-byte datagram
+      {std::string("\x01", 1), false},
+      {std::string("\x01\x00", 2), true},
+  };
+  for (auto &c : cases) {
+    char name[IEN116_REQUEST_MAX];
+    EXPECT_EQ(Ien116Name((const unsigned char *)c.request.data(), (int)c.request.size(), name, sizeof name), c.ok)
+        << c.request.size();
+  }
+}
+
+TEST(Rfc868, EpochAndWrap) {
+  const struct {
+    long long unixTime;
+    unsigned char bytes[4];
+  } cases[] = {
+      {0, {0x83, 0xAA, 0x7E, 0x80}},             // 2,208,988,800
+      {2085978495LL, {0xFF, 0xFF, 0xFF, 0xFF}},  // the last second of era 0
+      {2085978496LL, {0x00, 0x00, 0x00, 0x00}},  // 2036-02-07 06:28:16 wraps
+  };
+  for (auto c : cases) {
+    unsigned char out[4];
+    Rfc868Bytes(c.unixTime, out);
+    EXPECT_EQ(memcmp(out, c.bytes, 4), 0) << c.unixTime;
+  }
 }
 
 }  // namespace

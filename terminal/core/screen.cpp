@@ -45,44 +45,48 @@ const BYTE kNational[13][12] = {
 
 // Position of b among the 12 national positions, or -1; a 128-entry index.
 struct NationalIndex {
-    signed char pos[128];
-    constexpr NationalIndex() : pos() {
-        for (int i = 0; i < 128; ++i) pos[i] = -1;
-        for (int i = 0; i < 12; ++i) pos[kNationalPositions[i]] = static_cast<signed char>(i);
-    }
+  signed char pos[128];
+  constexpr NationalIndex() : pos() {
+    for (int i = 0; i < 128; ++i) pos[i] = -1;
+    for (int i = 0; i < 12; ++i) pos[kNationalPositions[i]] = static_cast<signed char>(i);
+  }
 };
 constexpr NationalIndex kNationalIndex;
 
 BYTE SupplementalGlyph(int b) { return b < 0x20 || b > 0x7F ? 0x20 : kSupplemental[b - 0x20]; }
 
 // The glyph for byte b in the designated set; g receives the glyph-cell bit.
-BYTE ChooseGlyph(const TERM_STATE& st, BYTE b, BYTE& g) {
-    if (st.s.displayControls) {
-        if (b < 0x20) { g = ATTR_GLYPH; return static_cast<BYTE>(b + 0x80); }
-        if (b >= 0x80 && b <= 0x9F) { g = ATTR_GLYPH; return static_cast<BYTE>(b + 0x20); }
+BYTE ChooseGlyph(const TERM_STATE &st, BYTE b, BYTE &g) {
+  if (st.s.displayControls) {
+    if (b < 0x20) {
+      g = ATTR_GLYPH;
+      return static_cast<BYTE>(b + 0x80);
     }
-    int c = b;
-    BYTE set = st.gSet[st.glSet & 3];
-    if (b >= 0x80) { c = b - 0x80; set = st.gSet[st.grSet & 3]; }
-    switch (set) {
-    case CS_SPECIAL:
-        return c >= 0x5F && c <= 0x7E ? kSpecialGraphics[c - 0x5F] : static_cast<BYTE>(c);
+    if (b >= 0x80 && b <= 0x9F) {
+      g = ATTR_GLYPH;
+      return static_cast<BYTE>(b + 0x20);
+    }
+  }
+  int c = b;
+  BYTE set = st.gSet[st.glSet & 3];
+  if (b >= 0x80) {
+    c = b - 0x80;
+    set = st.gSet[st.grSet & 3];
+  }
+  switch (set) {
+    case CS_SPECIAL: return c >= 0x5F && c <= 0x7E ? kSpecialGraphics[c - 0x5F] : static_cast<BYTE>(c);
     case CS_NATIONAL: {
-        if (c >= 0x80 || kNationalIndex.pos[c] < 0) return static_cast<BYTE>(c);
-        BYTE r = kNational[std::min<int>(st.s.nationalLanguage, 12)][kNationalIndex.pos[c]];
-        return r >= 0x80 ? SupplementalGlyph(r - 0x80) : r;
+      if (c >= 0x80 || kNationalIndex.pos[c] < 0) return static_cast<BYTE>(c);
+      BYTE r = kNational[std::min<int>(st.s.nationalLanguage, 12)][kNationalIndex.pos[c]];
+      return r >= 0x80 ? SupplementalGlyph(r - 0x80) : r;
     }
-    case CS_SUPPLEMENTAL:
-        return SupplementalGlyph(c);
-    case CS_SOFT:
-        g = ATTR_GLYPH;
-        return static_cast<BYTE>(c);
-    default:
-        return static_cast<BYTE>(c);
-    }
+    case CS_SUPPLEMENTAL: return SupplementalGlyph(c);
+    case CS_SOFT: g = ATTR_GLYPH; return static_cast<BYTE>(c);
+    default: return static_cast<BYTE>(c);
+  }
 }
 
-TERM_CELL* Row(VtTerminal& t, int row) { return t.screen.cells[std::clamp(row, 0, GRID_ROWS - 1)]; }
+TERM_CELL *Row(VtTerminal &t, int row) { return t.screen.cells[std::clamp(row, 0, GRID_ROWS - 1)]; }
 
 }  // namespace
 
@@ -90,236 +94,236 @@ namespace vt {
 
 // Keeps the cursor on the screen: a change of columns or screen rows, or a
 // restored cursor, may leave it outside (which PutGraphic must never see).
-void ClampCursor(TERM_STATE& st) {
-    int cols = Columns(st);
-    if (st.cursorCol >= cols) st.cursorCol = static_cast<BYTE>(cols - 1);
-    if (st.cursorRow >= st.screenRows) st.cursorRow = static_cast<BYTE>(st.screenRows - 1);
-    if (st.marginBottom >= st.screenRows) st.marginBottom = static_cast<BYTE>(st.screenRows - 1);
-    if (st.marginTop >= st.marginBottom) st.marginTop = 0;
+void ClampCursor(TERM_STATE &st) {
+  int cols = Columns(st);
+  if (st.cursorCol >= cols) st.cursorCol = static_cast<BYTE>(cols - 1);
+  if (st.cursorRow >= st.screenRows) st.cursorRow = static_cast<BYTE>(st.screenRows - 1);
+  if (st.marginBottom >= st.screenRows) st.marginBottom = static_cast<BYTE>(st.screenRows - 1);
+  if (st.marginTop >= st.marginBottom) st.marginTop = 0;
 }
 
-void PaintRange(VtTerminal& t, int row, int col, int count) {
-    if (t.display && count > 0) t.display->PaintCells(row, col, count);
+void PaintRange(VtTerminal &t, int row, int col, int count) {
+  if (t.display && count > 0) t.display->PaintCells(row, col, count);
 }
 
-void BlankCells(VtTerminal& t, int row, int col, int count) {
-    col = std::clamp(col, 0, GRID_COLUMNS);
-    count = std::clamp(count, 0, GRID_COLUMNS - col);
-    TERM_CELL* r = Row(t, row);
-    for (int i = 0; i < count; ++i) r[col + i] = {0x20, 0};
-    PaintRange(t, row, col, count);
+void BlankCells(VtTerminal &t, int row, int col, int count) {
+  col = std::clamp(col, 0, GRID_COLUMNS);
+  count = std::clamp(count, 0, GRID_COLUMNS - col);
+  TERM_CELL *r = Row(t, row);
+  for (int i = 0; i < count; ++i) r[col + i] = {0x20, 0};
+  PaintRange(t, row, col, count);
 }
 
 // Whole rows erased: blank and single width.
-void BlankRows(VtTerminal& t, int first, int last) {
-    for (int row = std::max(first, 0); row <= last && row < GRID_ROWS; ++row) {
-        t.st.lineAttribute[row] = LINE_SINGLE;
-        BlankCells(t, row, 0, GRID_COLUMNS);
-    }
+void BlankRows(VtTerminal &t, int first, int last) {
+  for (int row = std::max(first, 0); row <= last && row < GRID_ROWS; ++row) {
+    t.st.lineAttribute[row] = LINE_SINGLE;
+    BlankCells(t, row, 0, GRID_COLUMNS);
+  }
 }
 
-void ScrollUp(VtTerminal& t, int top, int bottom, int count, bool history) {
-    if (top < 0 || bottom >= GRID_ROWS || top > bottom || count <= 0) return;
-    count = std::min(count, bottom - top + 1);
-    if (history && top == 0 && t.display)
-        for (int i = 0; i < count; ++i) t.display->ScrollBackAppend(i);
-    int moved = bottom - top + 1 - count;
-    std::memmove(t.screen.cells[top], t.screen.cells[top + count], sizeof(t.screen.cells[0]) * moved);
-    std::memmove(&t.st.lineAttribute[top], &t.st.lineAttribute[top + count], moved);
-    for (int row = bottom - count + 1; row <= bottom; ++row) {
-        t.st.lineAttribute[row] = LINE_SINGLE;
-        for (auto& cell : t.screen.cells[row]) cell = {0x20, 0};
-    }
-    if (t.display) t.display->ScrollRegion(6, count, top, bottom);
+void ScrollUp(VtTerminal &t, int top, int bottom, int count, bool history) {
+  if (top < 0 || bottom >= GRID_ROWS || top > bottom || count <= 0) return;
+  count = std::min(count, bottom - top + 1);
+  if (history && top == 0 && t.display)
+    for (int i = 0; i < count; ++i) t.display->ScrollBackAppend(i);
+  int moved = bottom - top + 1 - count;
+  std::memmove(t.screen.cells[top], t.screen.cells[top + count], sizeof(t.screen.cells[0]) * moved);
+  std::memmove(&t.st.lineAttribute[top], &t.st.lineAttribute[top + count], moved);
+  for (int row = bottom - count + 1; row <= bottom; ++row) {
+    t.st.lineAttribute[row] = LINE_SINGLE;
+    for (auto &cell : t.screen.cells[row]) cell = {0x20, 0};
+  }
+  if (t.display) t.display->ScrollRegion(6, count, top, bottom);
 }
 
-void ScrollDown(VtTerminal& t, int top, int bottom, int count) {
-    if (top < 0 || bottom >= GRID_ROWS || top > bottom || count <= 0) return;
-    count = std::min(count, bottom - top + 1);
-    int moved = bottom - top + 1 - count;
-    std::memmove(t.screen.cells[top + count], t.screen.cells[top], sizeof(t.screen.cells[0]) * moved);
-    std::memmove(&t.st.lineAttribute[top + count], &t.st.lineAttribute[top], moved);
-    for (int row = top; row < top + count; ++row) {
-        t.st.lineAttribute[row] = LINE_SINGLE;
-        for (auto& cell : t.screen.cells[row]) cell = {0x20, 0};
-    }
-    if (t.display) t.display->ScrollRegion(7, count, top, bottom);
+void ScrollDown(VtTerminal &t, int top, int bottom, int count) {
+  if (top < 0 || bottom >= GRID_ROWS || top > bottom || count <= 0) return;
+  count = std::min(count, bottom - top + 1);
+  int moved = bottom - top + 1 - count;
+  std::memmove(t.screen.cells[top + count], t.screen.cells[top], sizeof(t.screen.cells[0]) * moved);
+  std::memmove(&t.st.lineAttribute[top + count], &t.st.lineAttribute[top], moved);
+  for (int row = top; row < top + count; ++row) {
+    t.st.lineAttribute[row] = LINE_SINGLE;
+    for (auto &cell : t.screen.cells[row]) cell = {0x20, 0};
+  }
+  if (t.display) t.display->ScrollRegion(7, count, top, bottom);
 }
 
 // ICH: count blanks at the cursor; cells shift right and fall off at columns.
-void InsertBlanks(VtTerminal& t, int count) {
-    TERM_STATE& st = t.st;
-    int cols = Columns(st), col = st.cursorCol;
-    count = std::clamp(count, 0, cols - col);
-    if (count == 0) return;
-    TERM_CELL* r = Row(t, st.cursorRow);
-    std::memmove(r + col + count, r + col, sizeof(TERM_CELL) * (cols - col - count));
-    for (int i = 0; i < count; ++i) r[col + i] = {0x20, 0};
-    PaintRange(t, st.cursorRow, col, cols - col);
+void InsertBlanks(VtTerminal &t, int count) {
+  TERM_STATE &st = t.st;
+  int cols = Columns(st), col = st.cursorCol;
+  count = std::clamp(count, 0, cols - col);
+  if (count == 0) return;
+  TERM_CELL *r = Row(t, st.cursorRow);
+  std::memmove(r + col + count, r + col, sizeof(TERM_CELL) * (cols - col - count));
+  for (int i = 0; i < count; ++i) r[col + i] = {0x20, 0};
+  PaintRange(t, st.cursorRow, col, cols - col);
 }
 
-void CarriageReturn(VtTerminal& t) {
-    t.st.cursorCol = 0;
-    SyncCursor(t);
+void CarriageReturn(VtTerminal &t) {
+  t.st.cursorCol = 0;
+  SyncCursor(t);
 }
 
-void LineFeed(VtTerminal& t, bool newLine) {
-    TERM_STATE& st = t.st;
-    if (st.s.printMode == 1) PrintLine(t, st.cursorRow);
-    st.marginBellRow = 255;
-    if (newLine && st.s.newLineMode) st.cursorCol = 0;
-    if (st.cursorRow == st.marginBottom)
-        ScrollUp(t, st.marginTop, st.marginBottom, 1, true);
-    else if (st.cursorRow + 1 < st.screenRows)
-        st.cursorRow++;
-    SyncCursor(t);
+void LineFeed(VtTerminal &t, bool newLine) {
+  TERM_STATE &st = t.st;
+  if (st.s.printMode == 1) PrintLine(t, st.cursorRow);
+  st.marginBellRow = 255;
+  if (newLine && st.s.newLineMode) st.cursorCol = 0;
+  if (st.cursorRow == st.marginBottom)
+    ScrollUp(t, st.marginTop, st.marginBottom, 1, true);
+  else if (st.cursorRow + 1 < st.screenRows)
+    st.cursorRow++;
+  SyncCursor(t);
 }
 
-void ReverseLineFeed(VtTerminal& t) {
-    TERM_STATE& st = t.st;
-    st.marginBellRow = 255;
-    if (st.cursorRow == st.marginTop)
-        ScrollDown(t, st.marginTop, st.marginBottom, 1);
-    else if (st.cursorRow > 0)
-        st.cursorRow--;
-    SyncCursor(t);
+void ReverseLineFeed(VtTerminal &t) {
+  TERM_STATE &st = t.st;
+  st.marginBellRow = 255;
+  if (st.cursorRow == st.marginTop)
+    ScrollDown(t, st.marginTop, st.marginBottom, 1);
+  else if (st.cursorRow > 0)
+    st.cursorRow--;
+  SyncCursor(t);
 }
 
-int DoubleWidthColumn(const TERM_STATE& st, int col) { return std::min(2 * col, Columns(st) - 2); }
+int DoubleWidthColumn(const TERM_STATE &st, int col) { return std::min(2 * col, Columns(st) - 2); }
 
 // Moves to (row, single-width column), converting for a double-width row.
-void CursorTo(VtTerminal& t, int row, int logicalCol) {
-    TERM_STATE& st = t.st;
-    st.cursorRow = static_cast<BYTE>(std::clamp(row, 0, st.screenRows - 1));
-    int col = std::clamp(logicalCol, 0, Columns(st) - 1);
-    st.cursorCol = static_cast<BYTE>(OnDoubleWidth(st) ? DoubleWidthColumn(st, col) : col);
-    SyncCursor(t);
+void CursorTo(VtTerminal &t, int row, int logicalCol) {
+  TERM_STATE &st = t.st;
+  st.cursorRow = static_cast<BYTE>(std::clamp(row, 0, st.screenRows - 1));
+  int col = std::clamp(logicalCol, 0, Columns(st) - 1);
+  st.cursorCol = static_cast<BYTE>(OnDoubleWidth(st) ? DoubleWidthColumn(st, col) : col);
+  SyncCursor(t);
 }
 
 // Vertical motion keeps the logical column across single and double rows.
-void MoveToRow(VtTerminal& t, int row) {
-    int logical = OnDoubleWidth(t.st) ? t.st.cursorCol / 2 : t.st.cursorCol;
-    CursorTo(t, row, logical);
+void MoveToRow(VtTerminal &t, int row) {
+  int logical = OnDoubleWidth(t.st) ? t.st.cursorCol / 2 : t.st.cursorCol;
+  CursorTo(t, row, logical);
 }
 
 }  // namespace vt
 
 using namespace vt;
 
-void SyncCursor(VtTerminal& t) {
-    TERM_STATE& st = t.st;
-    st.wrapPending = 0;
-    if (t.display) t.display->SyncCursor(st.cursorRow, st.cursorCol);
+void SyncCursor(VtTerminal &t) {
+  TERM_STATE &st = t.st;
+  st.wrapPending = 0;
+  if (t.display) t.display->SyncCursor(st.cursorRow, st.cursorCol);
 }
 
-void PutGraphic(VtTerminal& t) {
-    TERM_STATE& st = t.st;
-    BYTE b = st.currentByte;
-    if (st.s.autowrap && st.wrapPending) {
-        CarriageReturn(t);
-        LineFeed(t, true);
-    }
-    BYTE g = 0;
-    BYTE glyph = ChooseGlyph(st, b, g);
-    if (st.singleShift) {
-        st.singleShift = 0;
-        st.glSet = st.ssSavedGl;
-    }
-    if (st.insertMode) InsertBlanks(t, 1);
-    int cols = Columns(st);
-    if (st.cursorCol >= cols) st.cursorCol = static_cast<BYTE>(cols - 1);
-    int row = st.cursorRow, col = st.cursorCol;
-    TERM_CELL* r = Row(t, row);
-    BYTE attr = static_cast<BYTE>(st.s.attribute | g);
-    r[col] = {glyph, attr};
-    if (col + 1 >= cols) {
-        PaintRange(t, row, col, 1);
-        st.wrapPending = 1;
-        return;
-    }
-    if (!IsDoubleWidth(st, row)) {
-        PaintRange(t, row, col, 1);
-        st.cursorCol++;
-        SyncCursor(t);
-        return;
-    }
-    // Double width: the right half holds a line-drawing continuation or a blank.
-    bool joins = glyph >= 0xC6 && glyph <= 0xCA;
-    r[col + 1] = {joins ? glyph : static_cast<BYTE>(0x20), attr};
-    int first = col;
-    if (joins && col > 1 && ((r[col - 2].ch >= 0xC0 && r[col - 2].ch <= 0xC5) || r[col - 2].ch == 0xDA)) {
-        r[col - 1] = {glyph, st.s.attribute};
-        first = col - 1;
-    }
-    PaintRange(t, row, first, col + 2 - first);
-    if (col + 2 >= cols) {
-        st.wrapPending = 1;
-        return;
-    }
-    st.cursorCol = static_cast<BYTE>(col + 2);
+void PutGraphic(VtTerminal &t) {
+  TERM_STATE &st = t.st;
+  BYTE b = st.currentByte;
+  if (st.s.autowrap && st.wrapPending) {
+    CarriageReturn(t);
+    LineFeed(t, true);
+  }
+  BYTE g = 0;
+  BYTE glyph = ChooseGlyph(st, b, g);
+  if (st.singleShift) {
+    st.singleShift = 0;
+    st.glSet = st.ssSavedGl;
+  }
+  if (st.insertMode) InsertBlanks(t, 1);
+  int cols = Columns(st);
+  if (st.cursorCol >= cols) st.cursorCol = static_cast<BYTE>(cols - 1);
+  int row = st.cursorRow, col = st.cursorCol;
+  TERM_CELL *r = Row(t, row);
+  BYTE attr = static_cast<BYTE>(st.s.attribute | g);
+  r[col] = {glyph, attr};
+  if (col + 1 >= cols) {
+    PaintRange(t, row, col, 1);
+    st.wrapPending = 1;
+    return;
+  }
+  if (!IsDoubleWidth(st, row)) {
+    PaintRange(t, row, col, 1);
+    st.cursorCol++;
     SyncCursor(t);
+    return;
+  }
+  // Double width: the right half holds a line-drawing continuation or a blank.
+  bool joins = glyph >= 0xC6 && glyph <= 0xCA;
+  r[col + 1] = {joins ? glyph : static_cast<BYTE>(0x20), attr};
+  int first = col;
+  if (joins && col > 1 && ((r[col - 2].ch >= 0xC0 && r[col - 2].ch <= 0xC5) || r[col - 2].ch == 0xDA)) {
+    r[col - 1] = {glyph, st.s.attribute};
+    first = col - 1;
+  }
+  PaintRange(t, row, first, col + 2 - first);
+  if (col + 2 >= cols) {
+    st.wrapPending = 1;
+    return;
+  }
+  st.cursorCol = static_cast<BYTE>(col + 2);
+  SyncCursor(t);
 }
 
-void WriteText(VtTerminal& t, int row, int col, const char* text, BYTE attribute) {
-    if (row < 0 || row >= GRID_ROWS || col < 0 || !text) return;
-    int n = 0;
-    for (; text[n] && col + n < GRID_COLUMNS; ++n)
-        t.screen.cells[row][col + n] = {static_cast<BYTE>(text[n]), attribute};
-    PaintRange(t, row, col, n);
+void WriteText(VtTerminal &t, int row, int col, const char *text, BYTE attribute) {
+  if (row < 0 || row >= GRID_ROWS || col < 0 || !text) return;
+  int n = 0;
+  for (; text[n] && col + n < GRID_COLUMNS; ++n) t.screen.cells[row][col + n] = {static_cast<BYTE>(text[n]), attribute};
+  PaintRange(t, row, col, n);
 }
 
-void ShowStatus(VtTerminal& t, const char* title) {
-    TERM_STATE& st = t.st;
-    if (title != st.statusTitle) std::snprintf(st.statusTitle, sizeof st.statusTitle, "%s", title ? title : "");
-    int row = st.screenRows, cols = Columns(st);
-    for (auto& cell : t.screen.cells[row]) cell = {0x20, 0};
-    // The title is clipped so that "]" stays on the visible row.
-    char shown[GRID_COLUMNS + 1];
-    std::snprintf(shown, sizeof shown, "[%.*s]", cols - 2, st.statusTitle);
-    WriteText(t, row, 0, shown, 0);
-    if (st.viewLeft != 0) {
-        char range[24];
-        std::snprintf(range, sizeof range, "(%d-%d)", st.viewLeft + 1, st.viewRight + 1);
-        WriteText(t, row, 40, range, 0);
-    }
-    WriteText(t, row, 31, (st.leds & 0x0F) ? "L" : " ", 0);
-    for (int i = 0; i < 4; ++i) {
-        char digit[2] = {static_cast<char>((st.leds >> i) & 1 ? '1' + i : ' '), 0};
-        WriteText(t, row, 32 + i, digit, 0);
-    }
-    if (st.composeState) WriteText(t, row, 38, "C", 8);
-    PaintRange(t, row, 0, GRID_COLUMNS);
-    if (t.display) {
-        bool tn3270 = t.host && t.host->In3270Mode();
-        char caption[160];
-        if (std::strcmp(st.statusTitle, "---") == 0)
-            std::snprintf(caption, sizeof caption, "%s", tn3270 ? "QX3270 for Windows" : "QX220 for Windows");
-        else
-            std::snprintf(caption, sizeof caption, "%s - %s", tn3270 ? "QX3270" : "QX220", st.statusTitle);
-        t.display->SetCaption(caption);
-    }
+void ShowStatus(VtTerminal &t, const char *title) {
+  TERM_STATE &st = t.st;
+  if (title != st.statusTitle) std::snprintf(st.statusTitle, sizeof st.statusTitle, "%s", title ? title : "");
+  int row = st.screenRows, cols = Columns(st);
+  for (auto &cell : t.screen.cells[row]) cell = {0x20, 0};
+  // The title is clipped so that "]" stays on the visible row.
+  char shown[GRID_COLUMNS + 1];
+  std::snprintf(shown, sizeof shown, "[%.*s]", cols - 2, st.statusTitle);
+  WriteText(t, row, 0, shown, 0);
+  if (st.viewLeft != 0) {
+    char range[24];
+    std::snprintf(range, sizeof range, "(%d-%d)", st.viewLeft + 1, st.viewRight + 1);
+    WriteText(t, row, 40, range, 0);
+  }
+  WriteText(t, row, 31, (st.leds & 0x0F) ? "L" : " ", 0);
+  for (int i = 0; i < 4; ++i) {
+    char digit[2] = {static_cast<char>((st.leds >> i) & 1 ? '1' + i : ' '), 0};
+    WriteText(t, row, 32 + i, digit, 0);
+  }
+  if (st.composeState) WriteText(t, row, 38, "C", 8);
+  PaintRange(t, row, 0, GRID_COLUMNS);
+  if (t.display) {
+    bool tn3270 = t.host && t.host->In3270Mode();
+    char caption[160];
+    if (std::strcmp(st.statusTitle, "---") == 0)
+      std::snprintf(caption, sizeof caption, "%s", tn3270 ? "QX3270 for Windows" : "QX220 for Windows");
+    else
+      std::snprintf(caption, sizeof caption, "%s - %s", tn3270 ? "QX3270" : "QX220", st.statusTitle);
+    t.display->SetCaption(caption);
+  }
 }
 
-void ResetLineAttributes(VtTerminal& t) {
-    std::memset(t.st.lineAttribute, LINE_SINGLE, sizeof t.st.lineAttribute);
-}
+void ResetLineAttributes(VtTerminal &t) { std::memset(t.st.lineAttribute, LINE_SINGLE, sizeof t.st.lineAttribute); }
 
 // The display's colour for a cell, in PC text-attribute form.
-BYTE CellColour(const TERM_STATE& st, BYTE attribute) {
-    if (attribute & ATTR_COLOUR) {
-        BYTE c = static_cast<BYTE>((attribute & 0x07) | ((attribute & 0x38) << 1));
-        if (attribute & ATTR_GLYPH) c |= 0x08;
-        return c;
-    }
-    BYTE c = st.colourAttribute;
-    bool underline = attribute & ATTR_UNDERLINE, blink = attribute & ATTR_BLINK;
-    if (underline && blink) c = st.s.blinkUnderlineColour;
-    else if (underline) c = st.s.underlineColour;
-    else if (blink) c = st.s.blinkColour;
-    if (attribute & ATTR_BOLD) c |= 0x80;
-    bool reverse = attribute & ATTR_REVERSE;
-    if ((st.s.screenMode == 1 && !reverse) || (st.s.screenMode == 0 && reverse))
-        c = static_cast<BYTE>((c & 0x88) | ((c & 0x07) << 4) | ((c >> 4) & 0x07));
+BYTE CellColour(const TERM_STATE &st, BYTE attribute) {
+  if (attribute & ATTR_COLOUR) {
+    BYTE c = static_cast<BYTE>((attribute & 0x07) | ((attribute & 0x38) << 1));
     if (attribute & ATTR_GLYPH) c |= 0x08;
     return c;
+  }
+  BYTE c = st.colourAttribute;
+  bool underline = attribute & ATTR_UNDERLINE, blink = attribute & ATTR_BLINK;
+  if (underline && blink)
+    c = st.s.blinkUnderlineColour;
+  else if (underline)
+    c = st.s.underlineColour;
+  else if (blink)
+    c = st.s.blinkColour;
+  if (attribute & ATTR_BOLD) c |= 0x80;
+  bool reverse = attribute & ATTR_REVERSE;
+  if ((st.s.screenMode == 1 && !reverse) || (st.s.screenMode == 0 && reverse))
+    c = static_cast<BYTE>((c & 0x88) | ((c & 0x07) << 4) | ((c >> 4) & 0x07));
+  if (attribute & ATTR_GLYPH) c |= 0x08;
+  return c;
 }

@@ -19,28 +19,28 @@ namespace {
 const BYTE kConcealSeed = 0xA5;
 
 TERM_SETUP MakeFactoryRecord() {
-    TERM_SETUP s{};
-    s.magic[0] = '4';
-    s.magic[1] = '7';
-    s.warningBell = 1;
-    s.onLine = 1;
-    s.columns = 80;
-    s.autoRepeat = 1;
-    s.screenMode = 1;
-    s.cursorStyle = 1;
-    s.marginBell = 1;
-    s.ansiMode = 1;
-    s.eightBit = 1;
-    s.receiveOn = 1;
-    s.speedIndex = 14;
-    s.terminalId = 2;
-    for (int col = 8; col < 132; col += 8) s.tabStops[col] = 1;
-    s.underlineColour = 1;
-    s.defaultColour = 7;
-    s.blinkColour = 4;
-    s.blinkUnderlineColour = 2;
-    s.backspaceSendsDel = 1;
-    return s;
+  TERM_SETUP s{};
+  s.magic[0] = '4';
+  s.magic[1] = '7';
+  s.warningBell = 1;
+  s.onLine = 1;
+  s.columns = 80;
+  s.autoRepeat = 1;
+  s.screenMode = 1;
+  s.cursorStyle = 1;
+  s.marginBell = 1;
+  s.ansiMode = 1;
+  s.eightBit = 1;
+  s.receiveOn = 1;
+  s.speedIndex = 14;
+  s.terminalId = 2;
+  for (int col = 8; col < 132; col += 8) s.tabStops[col] = 1;
+  s.underlineColour = 1;
+  s.defaultColour = 7;
+  s.blinkColour = 4;
+  s.blinkUnderlineColour = 2;
+  s.backspaceSendsDel = 1;
+  return s;
 }
 
 const TERM_SETUP kFactory = MakeFactoryRecord();
@@ -54,10 +54,9 @@ char g_lastNames[2][64] = {"PRN:", "VT220AT.KEY"};
 enum SetupMessage { MSG_NOT_FOUND, MSG_BAD_FORMAT, MSG_CORRUPTED, MSG_BAD_NAME, MSG_DISK_FULL, MSG_DONE };
 
 // English, French and German, in code page 437.
-const char* const kMessages[6][3] = {
+const char *const kMessages[6][3] = {
     {"Setup file %s not found", "Fichier Adapte %s manquant", "Aufstellungsakte %s fehlt"},
-    {"Invalid setup file format", "Format de fichier Adappte incorrect",
-     "Format def Aufstellungsakte ist ung\x81ltig"},
+    {"Invalid setup file format", "Format de fichier Adappte incorrect", "Format def Aufstellungsakte ist ung\x81ltig"},
     {"Corrupted setup file", "Fichier Adapte alt\x82r\x82", "Aufstellungsakte defkt"},
     {"Invalid Setup Filename", "Nom de fichier Adapte incorrect", "Name der Aufstellungsakte ist ung\x81ltig"},
     {"Disk full writing setup file", "Disque plein en cours de sauvegarde du fichier Adapte",
@@ -65,211 +64,218 @@ const char* const kMessages[6][3] = {
     {"Done", "Effectu\x82", "AUSGEF\x9ART"},
 };
 
-void ShowSetupMessage(VtTerminal& t, SetupMessage id, const char* name = "") {
-    if (!t.host) return;
-    int language = t.st.s.setupLanguage <= 2 ? t.st.s.setupLanguage : 0;
-    char text[400];
-    std::snprintf(text, sizeof text, kMessages[id][language], name);
-    t.host->ShowMessage(text);
+void ShowSetupMessage(VtTerminal &t, SetupMessage id, const char *name = "") {
+  if (!t.host) return;
+  int language = t.st.s.setupLanguage <= 2 ? t.st.s.setupLanguage : 0;
+  char text[400];
+  std::snprintf(text, sizeof text, kMessages[id][language], name);
+  t.host->ShowMessage(text);
 }
 
 // Current directory first, then each directory of PATH.
-std::string FindOnPath(const char* name) {
-    if (!name[0]) return {};
-    if (std::strchr(name, '/') || access(name, R_OK) == 0) return access(name, R_OK) == 0 ? name : "";
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (end > start && access(candidate.c_str(), R_OK) == 0) return candidate;
-        start = end + 1;
-    }
-    return {};
+std::string FindOnPath(const char *name) {
+  if (!name[0]) return {};
+  if (std::strchr(name, '/') || access(name, R_OK) == 0) return access(name, R_OK) == 0 ? name : "";
+  const char *path = std::getenv("PATH");
+  std::string dirs = path ? path : "";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string candidate = dirs.substr(start, end - start) + "/" + name;
+    if (end > start && access(candidate.c_str(), R_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return {};
 }
 
-void CopyName(char* field, const char* text) {
-    std::memset(field, 0, 64);
-    std::memcpy(field, text, strnlen(text, 63));
+void CopyName(char *field, const char *text) {
+  std::memset(field, 0, 64);
+  std::memcpy(field, text, strnlen(text, 63));
 }
 
-bool ReadExact(FILE* f, void* buffer, size_t size) { return std::fread(buffer, 1, size, f) == size; }
+bool ReadExact(FILE *f, void *buffer, size_t size) { return std::fread(buffer, 1, size, f) == size; }
 
 }  // namespace
 
-const TERM_SETUP& SetupFactoryRecord() { return kFactory; }
+const TERM_SETUP &SetupFactoryRecord() { return kFactory; }
 
-void AnswerbackConceal(BYTE* answerback) {
-    BYTE running = kConcealSeed;
-    for (int i = 0; i < 51; ++i) {
-        running ^= answerback[i];
-        answerback[i] = running;
-    }
+void AnswerbackConceal(BYTE *answerback) {
+  BYTE running = kConcealSeed;
+  for (int i = 0; i < 51; ++i) {
+    running ^= answerback[i];
+    answerback[i] = running;
+  }
 }
 
-void AnswerbackReveal(BYTE* answerback) {
-    BYTE running = kConcealSeed;
-    for (int i = 0; i < 51; ++i) {
-        BYTE stored = answerback[i];
-        answerback[i] = running ^ stored;
-        running = stored;
-    }
+void AnswerbackReveal(BYTE *answerback) {
+  BYTE running = kConcealSeed;
+  for (int i = 0; i < 51; ++i) {
+    BYTE stored = answerback[i];
+    answerback[i] = running ^ stored;
+    running = stored;
+  }
 }
 
 // Every enumerated field inside its range; the answerback a terminated string.
-void SetupValidateRecord(TERM_SETUP& s) {
-    struct Limit {
-        size_t offset;
-        BYTE max;
-    };
-    static const Limit kLimits[] = {
-        {offsetof(TERM_SETUP, keyboardMode), 1},    {offsetof(TERM_SETUP, nationalLanguage), 12},
-        {offsetof(TERM_SETUP, nationalMode), 1},    {offsetof(TERM_SETUP, answerbackConcealed), 1},
-        {offsetof(TERM_SETUP, printMode), 2},       {offsetof(TERM_SETUP, setupLanguage), 2},
-        {offsetof(TERM_SETUP, screenMode), 1},      {offsetof(TERM_SETUP, ansiMode), 1},
-        {offsetof(TERM_SETUP, terminalId), 5},      {offsetof(TERM_SETUP, cursorStyle), 1},
-        {offsetof(TERM_SETUP, displayControls), 1}, {offsetof(TERM_SETUP, autowrap), 1},
-    };
-    BYTE* bytes = reinterpret_cast<BYTE*>(&s);
-    const BYTE* factory = reinterpret_cast<const BYTE*>(&kFactory);
-    for (const Limit& l : kLimits)
-        if (bytes[l.offset] > l.max) bytes[l.offset] = factory[l.offset];
-    if (s.columns != 80 && s.columns != 132) s.columns = kFactory.columns;
-    s.answerback[50] = 0;
+void SetupValidateRecord(TERM_SETUP &s) {
+  struct Limit {
+    size_t offset;
+    BYTE max;
+  };
+  static const Limit kLimits[] = {
+      {offsetof(TERM_SETUP, keyboardMode), 1},    {offsetof(TERM_SETUP, nationalLanguage), 12},
+      {offsetof(TERM_SETUP, nationalMode), 1},    {offsetof(TERM_SETUP, answerbackConcealed), 1},
+      {offsetof(TERM_SETUP, printMode), 2},       {offsetof(TERM_SETUP, setupLanguage), 2},
+      {offsetof(TERM_SETUP, screenMode), 1},      {offsetof(TERM_SETUP, ansiMode), 1},
+      {offsetof(TERM_SETUP, terminalId), 5},      {offsetof(TERM_SETUP, cursorStyle), 1},
+      {offsetof(TERM_SETUP, displayControls), 1}, {offsetof(TERM_SETUP, autowrap), 1},
+  };
+  BYTE *bytes = reinterpret_cast<BYTE *>(&s);
+  const BYTE *factory = reinterpret_cast<const BYTE *>(&kFactory);
+  for (const Limit &l : kLimits)
+    if (bytes[l.offset] > l.max) bytes[l.offset] = factory[l.offset];
+  if (s.columns != 80 && s.columns != 132) s.columns = kFactory.columns;
+  s.answerback[50] = 0;
 }
 
-int SetupFileLoad(VtTerminal& t) {
-    TERM_STATE& st = t.st;
-    int result = -1;
-    std::string found = FindOnPath(st.setupFileName);
-    FILE* f = found.empty() ? nullptr : std::fopen(found.c_str(), "rb");
-    if (!f) {
-        ShowSetupMessage(t, MSG_NOT_FOUND, st.setupFileName);
+int SetupFileLoad(VtTerminal &t) {
+  TERM_STATE &st = t.st;
+  int result = -1;
+  std::string found = FindOnPath(st.setupFileName);
+  FILE *f = found.empty() ? nullptr : std::fopen(found.c_str(), "rb");
+  if (!f) {
+    ShowSetupMessage(t, MSG_NOT_FOUND, st.setupFileName);
+  } else {
+    BYTE *copy = reinterpret_cast<BYTE *>(&g_lastLoaded);
+    const BYTE *factory = reinterpret_cast<const BYTE *>(&kFactory);
+    if (!ReadExact(f, copy, 4) || std::memcmp(copy, "47\0\0", 4) != 0) {
+      std::memcpy(copy, factory, 4);
+      ShowSetupMessage(t, MSG_BAD_FORMAT);
+    } else if (std::fseek(f, 0, SEEK_SET) != 0 || !ReadExact(f, copy, sizeof(TERM_SETUP))) {
+      g_lastLoaded = kFactory;
+      ShowSetupMessage(t, MSG_CORRUPTED);
     } else {
-        BYTE* copy = reinterpret_cast<BYTE*>(&g_lastLoaded);
-        const BYTE* factory = reinterpret_cast<const BYTE*>(&kFactory);
-        if (!ReadExact(f, copy, 4) || std::memcmp(copy, "47\0\0", 4) != 0) {
-            std::memcpy(copy, factory, 4);
-            ShowSetupMessage(t, MSG_BAD_FORMAT);
-        } else if (std::fseek(f, 0, SEEK_SET) != 0 || !ReadExact(f, copy, sizeof(TERM_SETUP))) {
-            g_lastLoaded = kFactory;
-            ShowSetupMessage(t, MSG_CORRUPTED);
-        } else {
-            AnswerbackReveal(g_lastLoaded.answerback);
-            if (!ReadExact(f, g_lastNames, sizeof g_lastNames)) {
-                CopyName(g_lastNames[0], kFactoryPrintName);
-                CopyName(g_lastNames[1], kFactoryKeyMapName);
-                ShowSetupMessage(t, MSG_CORRUPTED);
-            } else {
-                g_lastNames[0][63] = g_lastNames[1][63] = 0;
-                SetupValidateRecord(g_lastLoaded);
-                st.s = g_lastLoaded;
-                CopyName(st.printName, g_lastNames[0]);
-                std::snprintf(st.setupFileName, sizeof st.setupFileName, "%s", found.c_str());
-                result = 0;
-            }
-        }
-        std::fclose(f);
+      AnswerbackReveal(g_lastLoaded.answerback);
+      if (!ReadExact(f, g_lastNames, sizeof g_lastNames)) {
+        CopyName(g_lastNames[0], kFactoryPrintName);
+        CopyName(g_lastNames[1], kFactoryKeyMapName);
+        ShowSetupMessage(t, MSG_CORRUPTED);
+      } else {
+        g_lastNames[0][63] = g_lastNames[1][63] = 0;
+        SetupValidateRecord(g_lastLoaded);
+        st.s = g_lastLoaded;
+        CopyName(st.printName, g_lastNames[0]);
+        std::snprintf(st.setupFileName, sizeof st.setupFileName, "%s", found.c_str());
+        result = 0;
+      }
     }
-    st.colourAttribute = st.s.defaultColour;
-    st.s.eightBit = 1;
-    CopyName(st.keyMapName, g_lastNames[1]);
-    if (t.host) t.host->ReloadKeyMap(st.keyMapName);
-    vt::ClampCursor(st);
-    SetupApplyCharset(t);
-    SetupApplyCursorKeys(t);
-    SetupApplyKeypad(t);
-    return result;
+    std::fclose(f);
+  }
+  st.colourAttribute = st.s.defaultColour;
+  st.s.eightBit = 1;
+  CopyName(st.keyMapName, g_lastNames[1]);
+  if (t.host) t.host->ReloadKeyMap(st.keyMapName);
+  vt::ClampCursor(st);
+  SetupApplyCharset(t);
+  SetupApplyCursorKeys(t);
+  SetupApplyKeypad(t);
+  return result;
 }
 
-int SetupFileSave(VtTerminal& t, const char* name) {
-    TERM_STATE& st = t.st;
-    if (!name || !name[0] || std::strlen(name) > 63) {
-        ShowSetupMessage(t, MSG_BAD_NAME);
-        return -1;
-    }
-    FILE* f = std::fopen(name, "wb");
-    if (!f) {
-        ShowSetupMessage(t, MSG_BAD_NAME);
-        return -1;
-    }
-    std::snprintf(st.setupFileName, sizeof st.setupFileName, "%s", name);
-    char names[2][64];
-    CopyName(names[0], st.printName);
-    CopyName(names[1], st.keyMapName);
-    AnswerbackConceal(st.s.answerback);
-    bool ok = std::fwrite(&st.s, 1, sizeof st.s, f) == sizeof st.s && std::fwrite(names, 1, sizeof names, f) == sizeof names;
-    AnswerbackReveal(st.s.answerback);
-    ok = (std::fclose(f) == 0) && ok;
-    ShowSetupMessage(t, ok ? MSG_DONE : MSG_DISK_FULL);
-    return ok ? 0 : -1;
-}
-
-int SetupRecall(VtTerminal& t, const char* name) {
-    TERM_STATE& st = t.st;
-    char old[sizeof st.setupFileName];
-    std::memcpy(old, st.setupFileName, sizeof old);
-    std::snprintf(st.setupFileName, sizeof st.setupFileName, "%s", name ? name : "");
-    if (SetupFileLoad(t) == 0) {
-        SetupApplyColumns(t);
-        ShowSetupMessage(t, MSG_DONE);
-        return 0;
-    }
-    std::memcpy(st.setupFileName, old, sizeof old);
-    SetupFileLoad(t);
-    SetupApplyColumns(t);
+int SetupFileSave(VtTerminal &t, const char *name) {
+  TERM_STATE &st = t.st;
+  if (!name || !name[0] || std::strlen(name) > 63) {
+    ShowSetupMessage(t, MSG_BAD_NAME);
     return -1;
+  }
+  FILE *f = std::fopen(name, "wb");
+  if (!f) {
+    ShowSetupMessage(t, MSG_BAD_NAME);
+    return -1;
+  }
+  std::snprintf(st.setupFileName, sizeof st.setupFileName, "%s", name);
+  char names[2][64];
+  CopyName(names[0], st.printName);
+  CopyName(names[1], st.keyMapName);
+  AnswerbackConceal(st.s.answerback);
+  bool ok =
+      std::fwrite(&st.s, 1, sizeof st.s, f) == sizeof st.s && std::fwrite(names, 1, sizeof names, f) == sizeof names;
+  AnswerbackReveal(st.s.answerback);
+  ok = (std::fclose(f) == 0) && ok;
+  ShowSetupMessage(t, ok ? MSG_DONE : MSG_DISK_FULL);
+  return ok ? 0 : -1;
 }
 
-void SetupDefault(VtTerminal& t) {
-    TERM_STATE& st = t.st;
-    st.s = kFactory;
-    SetupApplyCharset(t);
-    st.colourAttribute = st.s.defaultColour;
-    vt::ClampCursor(st);
-    vt::BlankRows(t, 0, st.screenRows - 1);
-    vt::CursorTo(t, 0, 0);
+int SetupRecall(VtTerminal &t, const char *name) {
+  TERM_STATE &st = t.st;
+  char old[sizeof st.setupFileName];
+  std::memcpy(old, st.setupFileName, sizeof old);
+  std::snprintf(st.setupFileName, sizeof st.setupFileName, "%s", name ? name : "");
+  if (SetupFileLoad(t) == 0) {
+    SetupApplyColumns(t);
     ShowSetupMessage(t, MSG_DONE);
+    return 0;
+  }
+  std::memcpy(st.setupFileName, old, sizeof old);
+  SetupFileLoad(t);
+  SetupApplyColumns(t);
+  return -1;
 }
 
-void SetupApplyCharset(VtTerminal& t) {
-    TERM_STATE& st = t.st;
-    if (st.s.nationalMode) {
-        for (BYTE& g : st.gSet) g = CS_NATIONAL;
-    } else {
-        st.gSet[0] = st.gSet[1] = CS_ASCII;
-        st.gSet[2] = st.gSet[3] = CS_SUPPLEMENTAL;
-    }
-    st.glSet = 0;
-    st.grSet = 2;
+void SetupDefault(VtTerminal &t) {
+  TERM_STATE &st = t.st;
+  st.s = kFactory;
+  SetupApplyCharset(t);
+  st.colourAttribute = st.s.defaultColour;
+  vt::ClampCursor(st);
+  vt::BlankRows(t, 0, st.screenRows - 1);
+  vt::CursorTo(t, 0, 0);
+  ShowSetupMessage(t, MSG_DONE);
 }
 
-void SetupApplyCursorKeys(VtTerminal& t) {
-    if (!t.host) return;
-    if (!t.st.s.ansiMode) t.host->ApplyCursorKeys(2);
-    else t.host->ApplyCursorKeys(t.st.s.cursorKeysApp ? 3 : 1);
+void SetupApplyCharset(VtTerminal &t) {
+  TERM_STATE &st = t.st;
+  if (st.s.nationalMode) {
+    for (BYTE &g : st.gSet) g = CS_NATIONAL;
+  } else {
+    st.gSet[0] = st.gSet[1] = CS_ASCII;
+    st.gSet[2] = st.gSet[3] = CS_SUPPLEMENTAL;
+  }
+  st.glSet = 0;
+  st.grSet = 2;
 }
 
-void SetupApplyKeypad(VtTerminal& t) {
-    if (!t.host) return;
-    if (t.st.s.keypadApp) t.host->ApplyKeypad(t.st.s.ansiMode ? 1 : 2);
-    else t.host->ApplyKeypadNumeric();
+void SetupApplyCursorKeys(VtTerminal &t) {
+  if (!t.host) return;
+  if (!t.st.s.ansiMode)
+    t.host->ApplyCursorKeys(2);
+  else
+    t.host->ApplyCursorKeys(t.st.s.cursorKeysApp ? 3 : 1);
 }
 
-void SetupApplyKeyboardMode(VtTerminal& t) {
-    if (t.host) t.host->ApplySetupKeys(t.st.s.keyboardMode);
+void SetupApplyKeypad(VtTerminal &t) {
+  if (!t.host) return;
+  if (t.st.s.keypadApp)
+    t.host->ApplyKeypad(t.st.s.ansiMode ? 1 : 2);
+  else
+    t.host->ApplyKeypadNumeric();
 }
 
-void SetupApplyTerminalMode(VtTerminal& t) {
-    if (t.st.s.terminalId == 0) vt::EnterVt52Mode(t);
-    else vt::EnterAnsiMode(t);
+void SetupApplyKeyboardMode(VtTerminal &t) {
+  if (t.host) t.host->ApplySetupKeys(t.st.s.keyboardMode);
 }
 
-void SetupApplyColumns(VtTerminal& t) {
-    TERM_STATE& st = t.st;
-    st.viewRight = static_cast<BYTE>(std::min<int>(st.viewRight, vt::Columns(st) - 1));
-    vt::ClampCursor(st);
-    if (t.display) t.display->Resize(vt::Columns(st));
+void SetupApplyTerminalMode(VtTerminal &t) {
+  if (t.st.s.terminalId == 0)
+    vt::EnterVt52Mode(t);
+  else
+    vt::EnterAnsiMode(t);
+}
+
+void SetupApplyColumns(VtTerminal &t) {
+  TERM_STATE &st = t.st;
+  st.viewRight = static_cast<BYTE>(std::min<int>(st.viewRight, vt::Columns(st) - 1));
+  vt::ClampCursor(st);
+  if (t.display) t.display->Resize(vt::Columns(st));
 }

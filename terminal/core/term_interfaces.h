@@ -10,62 +10,62 @@
 // The terminal window implements this. Rows and columns are grid coordinates;
 // the display clips to the columns it shows.
 class TermDisplay {
-public:
-    virtual ~TermDisplay() = default;
-    // Cells [col, col + count) of row changed; their contents are in the grid.
-    virtual void PaintCells(int row, int col, int count) {}
-    // Rows top..bottom moved by count lines; direction 6 up, 7 down.
-    virtual void ScrollRegion(int direction, int count, int top, int bottom) {}
-    // Row 0 is about to scroll off the top of the screen (for the history).
-    virtual void ScrollBackAppend(int row) {}
-    // The caret moved to (row, col).
-    virtual void SyncCursor(int row, int col) {}
-    // The text cursor is shown or hidden, with the set-up cursor style.
-    virtual void ShowCursor(bool shown, int style) {}
-    // Rows first..last must be repainted whole (screen mode, line width).
-    virtual void RepaintRows(int first, int last) {}
-    // The column count changed (DECCOLM, RIS, recall): the window resizes.
-    virtual void Resize(int columns) {}
-    // BEL with the warning bell on.
-    virtual void Beep() {}
-    // The window caption to show.
-    virtual void SetCaption(const char* text) {}
+ public:
+  virtual ~TermDisplay() = default;
+  // Cells [col, col + count) of row changed; their contents are in the grid.
+  virtual void PaintCells(int row, int col, int count) {}
+  // Rows top..bottom moved by count lines; direction 6 up, 7 down.
+  virtual void ScrollRegion(int direction, int count, int top, int bottom) {}
+  // Row 0 is about to scroll off the top of the screen (for the history).
+  virtual void ScrollBackAppend(int row) {}
+  // The caret moved to (row, col).
+  virtual void SyncCursor(int row, int col) {}
+  // The text cursor is shown or hidden, with the set-up cursor style.
+  virtual void ShowCursor(bool shown, int style) {}
+  // Rows first..last must be repainted whole (screen mode, line width).
+  virtual void RepaintRows(int first, int last) {}
+  // The column count changed (DECCOLM, RIS, recall): the window resizes.
+  virtual void Resize(int columns) {}
+  // BEL with the warning bell on.
+  virtual void Beep() {}
+  // The window caption to show.
+  virtual void SetCaption(const char *text) {}
 };
 
 // The session side: where replies go and where key-map state is changed.
 class TermHost {
-public:
-    virtual ~TermHost() = default;
-    // Bytes for the host. raw = 1 when the text starts with a control character
-    // (queued unchanged); 0 when it goes through the keyboard's character path.
-    virtual void SendBytes(const unsigned char* data, size_t length, bool raw) {}
-    // Key-map state changed by the host (keypad and cursor-key modes).
-    virtual void ApplyKeypad(int mode) {}
-    virtual void ApplyKeypadNumeric() {}
-    virtual void ApplyCursorKeys(int mode) {}
-    virtual void ApplySetupKeys(int typewriter) {}
-    // RIS: reload the key map by its current name and show the Set-Up banner.
-    virtual void ReloadKeyMap(const char* name) {}
-    virtual void ShowSetupBanner() {}
-    // A set-up file message (Set-Up message row or an "Information" box).
-    virtual void ShowMessage(const char* text) {}
-    // DECUDK: clear every user-defined key, or define one key's string.
-    virtual void ClearUserKeys() {}
-    virtual void DefineUserKey(int keyNumber, const unsigned char* data, size_t length) {}
-    // The keyboard-language byte of the key map, for DSR 26.
-    virtual int KeyboardLanguage() { return 0; }
-    // Set-Up is shown (messages go to its row) or the connection is in 3270 mode.
-    virtual bool In3270Mode() { return false; }
+ public:
+  virtual ~TermHost() = default;
+  // Bytes for the host. raw = 1 when the text starts with a control character
+  // (queued unchanged); 0 when it goes through the keyboard's character path.
+  virtual void SendBytes(const unsigned char *data, size_t length, bool raw) {}
+  // Key-map state changed by the host (keypad and cursor-key modes).
+  virtual void ApplyKeypad(int mode) {}
+  virtual void ApplyKeypadNumeric() {}
+  virtual void ApplyCursorKeys(int mode) {}
+  virtual void ApplySetupKeys(int typewriter) {}
+  // RIS: reload the key map by its current name and show the Set-Up banner.
+  virtual void ReloadKeyMap(const char *name) {}
+  virtual void ShowSetupBanner() {}
+  // A set-up file message (Set-Up message row or an "Information" box).
+  virtual void ShowMessage(const char *text) {}
+  // DECUDK: clear every user-defined key, or define one key's string.
+  virtual void ClearUserKeys() {}
+  virtual void DefineUserKey(int keyNumber, const unsigned char *data, size_t length) {}
+  // The keyboard-language byte of the key map, for DSR 26.
+  virtual int KeyboardLanguage() { return 0; }
+  // Set-Up is shown (messages go to its row) or the connection is in 3270 mode.
+  virtual bool In3270Mode() { return false; }
 };
 
 // The printer: the print destination opened, appended to and closed.
 class TermPrinter {
-public:
-    virtual ~TermPrinter() = default;
-    virtual bool Open(const char* name) { return false; }
-    virtual bool IsOpen() { return false; }
-    virtual void Write(const unsigned char* data, size_t length) {}
-    virtual void Close() {}
+ public:
+  virtual ~TermPrinter() = default;
+  virtual bool Open(const char *name) { return false; }
+  virtual bool IsOpen() { return false; }
+  virtual void Write(const unsigned char *data, size_t length) {}
+  virtual void Close() {}
 };
 
 #endif

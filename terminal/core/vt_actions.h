@@ -6,6 +6,7 @@
 
 #include "vt_internal.h"
 
+// clang-format off
 #define VT_ACTION_LIST(X)                                                                     \
     /* controls */                                                                            \
     X(Enq) X(Bel) X(Bs) X(Ht) X(Lf) X(Cr) X(Ls0) X(Ls1) X(Sub) X(Ind) X(Nel) X(Hts) X(Ri)     \
@@ -28,9 +29,10 @@
     X(Vt52Graphics) X(Vt52Ascii) X(Vt52Identify) X(Vt52AnsiMode) X(Vt52AutoPrintOn)           \
     X(Vt52AutoPrintOff) X(Vt52PrinterOn) X(Vt52PrinterOff) X(Vt52PrintScreen)                 \
     X(Vt52PrintLine) X(Vt52Row) X(Vt52Col)
+// clang-format on
 
 namespace vt {
-#define VT_DECLARE_ACTION(name) void name(VtTerminal& t);
+#define VT_DECLARE_ACTION(name) void name(VtTerminal &t);
 VT_ACTION_LIST(VT_DECLARE_ACTION)
 #undef VT_DECLARE_ACTION
 }  // namespace vt

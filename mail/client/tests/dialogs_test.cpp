@@ -66,8 +66,8 @@ HWND MakeOwner() {
     RegisterClassA(&wc);
     registered = true;
   }
-  HWND owner = CreateWindowA("QxMailTestOwner", "tester", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300,
-                             nullptr, nullptr, nullptr, nullptr);
+  HWND owner = CreateWindowA("QxMailTestOwner", "tester", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300, nullptr,
+                             nullptr, nullptr, nullptr);
   Pump();
   return owner;
 }
@@ -209,9 +209,8 @@ TEST_F(ConfigureDialogTest, NumbersAreHeldToTheirRangesAndTextsToTheirWidths) {
   struct Case {
     const char *wrap, *interval, *wrapOut, *intervalOut;
   };
-  const Case cases[] = {{"20", "0", "40", "1"},          {"500", "10000", "132", "7200"},
-                        {"80", "15", "80", "15"},        {"x", "-5", "40", "1"},
-                        {"40", "1", "40", "1"},          {"132", "7200", "132", "7200"},
+  const Case cases[] = {{"20", "0", "40", "1"},      {"500", "10000", "132", "7200"}, {"80", "15", "80", "15"},
+                        {"x", "-5", "40", "1"},      {"40", "1", "40", "1"},          {"132", "7200", "132", "7200"},
                         {"39", "7201", "40", "7200"}};
   for (const Case &c : cases) {
     Load("[tester]\nTimed=True\nMailDir=" + dir.path() + "\n");
@@ -236,10 +235,10 @@ TEST_F(ConfigureDialogTest, NumbersAreHeldToTheirRangesAndTextsToTheirWidths) {
     const char *key;
     size_t kept;
   };
-  const Width widths[] = {{IDC_CFG_MAILHOST, "MailHost", 63},  {IDC_CFG_ORGANIZATION, "Organization", 127},
+  const Width widths[] = {{IDC_CFG_MAILHOST, "MailHost", 63},         {IDC_CFG_ORGANIZATION, "Organization", 127},
                           {IDC_CFG_PERSONALNAME, "PersonalName", 63}, {IDC_CFG_EDITOR, "Editor", 63},
-                          {IDC_CFG_REPLYTO, "ReplyTo", 63},    {IDC_CFG_INDENT, "IndentString", 24},
-                          {IDC_CFG_REPLYSTRING, "ReplyString", 254}, {IDC_CFG_WORDWRAP, "WordWrap", 2}};
+                          {IDC_CFG_REPLYTO, "ReplyTo", 63},           {IDC_CFG_INDENT, "IndentString", 24},
+                          {IDC_CFG_REPLYSTRING, "ReplyString", 254},  {IDC_CFG_WORDWRAP, "WordWrap", 2}};
   Load("[tester]\nIncludeReply=True\nMailDir=" + dir.path() + "\n");
   Run({[&](HWND d) {
     for (const Width &w : widths) {
@@ -481,7 +480,7 @@ TEST_F(ProgressDialogTest, VerboseConversationListsTheLinesAndWaitsForOk) {
                                              "250-" + std::string(127, 'a')};
   EXPECT_EQ(ListLines(d), expected);
   EXPECT_EQ(SendDlgItemMessageA(d, IDC_PROGRESS_LIST, LB_GETCURSEL, 0, 0), 10);  // the newest line is selected
-  EXPECT_GT(Extent(d), firstExtent);  // the list scrolls to the widest line
+  EXPECT_GT(Extent(d), firstExtent);                                             // the list scrolls to the widest line
 
   // The session ends: the conversation stays with "&OK" until the user presses it.
   g_buttonText.clear();
@@ -532,8 +531,8 @@ TEST_F(ProgressDialogTest, TheThreeDialogsAndClosingWithoutVerbose) {
     bool hasList;
     const char *status;  // text of control 500, or nullptr when there is none
   };
-  const Case cases[] = {{"Verbose", true, nullptr}, {"NonVerbose", false, nullptr},
-                        {"retrieving", false, "Contacting POP Server"}};
+  const Case cases[] = {
+      {"Verbose", true, nullptr}, {"NonVerbose", false, nullptr}, {"retrieving", false, "Contacting POP Server"}};
   for (const Case &c : cases) {
     HWND d = std::string(c.name) == "retrieving" ? OpenProgressDialog(owner, c.name)
                                                  : OpenSmtpProgressDialog(owner, std::string(c.name) == "Verbose");

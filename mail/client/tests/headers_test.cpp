@@ -53,10 +53,12 @@ TEST(MailHeaders, CorpusSummaries) {
   static const Expected kCases[] = {
       {"multipart.eml", "ann@example.org", "Ann Example", "bob@example.net", "Quarterly report",
        kDec5_1995_1430 + 5 * 3600, 2, "<19951205143000.4711@example.org>", nullptr},
-      {"folded.eml", "bob@example.net", "Bob Builder", "frank@example.com",
-       "A subject that is folded over two lines", kDec5_1995_1430 - 5 * 3600 - 1800, 0, nullptr, nullptr},
+      {"folded.eml", "bob@example.net", "Bob Builder", "frank@example.com", "A subject that is folded over two lines",
+       kDec5_1995_1430 - 5 * 3600 - 1800, 0, nullptr, nullptr},
       {"encoded.eml", "juergen@example.de", "J\xFCrgen M\xFCller", "gruppe@example.de",
-       "Gr\xFC\xDF" "e aus Berlin", kDec5_1995_1430 + 4 * 3600, 0, nullptr, "reply@example.de"},
+       "Gr\xFC\xDF"
+       "e aus Berlin",
+       kDec5_1995_1430 + 4 * 3600, 0, nullptr, "reply@example.de"},
       {"lfonly.eml", "lf@example.com", "Line Feed", nullptr, "stored with LF only", kDec5_1995_1430, 0, nullptr,
        nullptr},
       {"resent.eml", "plain@example.com", "Plain Person", nullptr, "Re: resent", kDec5_1995_1430, 0,
@@ -140,18 +142,21 @@ TEST(MailHeaders, FailedCopyIsReported) {
 }
 
 TEST(MailHeaders, DateTable) {
-  static const struct { const char *value; int32_t expected; } kCases[] = {
+  static const struct {
+    const char *value;
+    int32_t expected;
+  } kCases[] = {
       {"Tue, 5 Dec 95 14:30:00 -0500", kDec5_1995_1430 + 5 * 3600},
       {"Tue, 5 Dec 1995 14:30:00 +0530", kDec5_1995_1430 - 5 * 3600 - 1800},
       {"Tue, 5 Dec 1995 14:30:00 EDT", kDec5_1995_1430 + 4 * 3600},
       {"Tue, 5 Dec 1995 14:30:00 GMT", kDec5_1995_1430},
       {"Tue, 5 Dec 1995 14:30:00 PST", kDec5_1995_1430 + 8 * 3600},
       {"Tue, 5 Dec 1995 14:30 UT", kDec5_1995_1430},
-      {"Tue, 5 Dec 1995 14:30:00 A", kDec5_1995_1430 + 3600},     // military zone A is -0100
+      {"Tue, 5 Dec 1995 14:30:00 A", kDec5_1995_1430 + 3600},         // military zone A is -0100
       {"Tue, 5 Dec 1995 9:30:00 +0000", kDec5_1995_1430 - 5 * 3600},  // one-digit hour
-      {"5 Dec 1995", kDec5_1995_1430 - 14 * 3600 - 1800},           // no time
-      {"Tue, 5 Dec 05 14:30:00 +0000", 1133793000},                 // two-digit year 05 is 2005
-      {"garbage", 315532800},                                       // 1980-01-01
+      {"5 Dec 1995", kDec5_1995_1430 - 14 * 3600 - 1800},             // no time
+      {"Tue, 5 Dec 05 14:30:00 +0000", 1133793000},                   // two-digit year 05 is 2005
+      {"garbage", 315532800},                                         // 1980-01-01
       {"Mon, 5 Dec 2050 10:00:00 +0000", -1},
       {"Tue, 40 Dec 1995 00:00:00 +0000", 821145600},  // 9 Jan 1996: days carry over
   };
@@ -159,7 +164,10 @@ TEST(MailHeaders, DateTable) {
 }
 
 TEST(MailHeaders, EncodedWords) {
-  static const struct { const char *in; const char *out; } kCases[] = {
+  static const struct {
+    const char *in;
+    const char *out;
+  } kCases[] = {
       {"=?ISO-8859-1?Q?=FC=DF?=", "\xFC\xDF"},
       {"=?a?Q?one?= =?a?Q?two?=", "onetwo"},
       {"=?a?Q?one?= plain", "one plain"},

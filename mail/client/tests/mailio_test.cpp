@@ -130,7 +130,10 @@ class ScriptedServer {
           received += got;
           break;
         }
-        case Step::kClose: ::close(c); c = -1; break;
+        case Step::kClose:
+          ::close(c);
+          c = -1;
+          break;
         case Step::kStall:
           while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
           break;
@@ -194,10 +197,17 @@ TEST_F(MailIoTest, ReplyTable) {
       {"temporary failure text", {Send("451 try later\r\n")}, false, 0, 451, "try later\n"},
       {"split into bytes",
        {Send("2"), Pause(20), Send("2"), Pause(20), Send("0 hel"), Pause(20), Send("lo\r"), Pause(20), Send("\n")},
-       false, 1, 220, "220 hello\n"},
+       false,
+       1,
+       220,
+       "220 hello\n"},
       {"slow server", {Pause(300), Send("354 go ahead\r\n")}, false, 0, 354, ""},
       {"closed after QUIT", {Close()}, true, 0, 221, ""},
-      {"closed while waiting", {Send("250-par"), Close()}, false, 1, 421,
+      {"closed while waiting",
+       {Send("250-par"), Close()},
+       false,
+       1,
+       421,
        "421 Service not available, remote server has closed connection\n"},
       {"overlong line is cut", {Send("550 " + longText + "\r\n")}, false, 0, 550, nullptr},
       {"endless reply", {Send(std::string(70000, 'x')), Stall()}, false, 0, 421, nullptr},
@@ -221,7 +231,9 @@ TEST_F(MailIoTest, ReplyTable) {
 TEST_F(MailIoTest, TelnetNegotiationIsRefusedAndNotShown) {
   std::string seen;
   {
-    ScriptedServer server({Send("2\xFF\xFD\x01" "50 o\xFF\xFB\x03k\r\n"), Read(6)});
+    ScriptedServer server({Send("2\xFF\xFD\x01"
+                                "50 o\xFF\xFB\x03k\r\n"),
+                           Read(6)});
     Connect(server);
     EXPECT_EQ(ReadSmtpReply(false, sock(), 1), 250);
     EXPECT_EQ(MailIo().replyText, "250 ok\n");
@@ -296,11 +308,14 @@ TEST_F(MailIoTest, ArgumentCannotStartASecondCommand) {
 }
 
 TEST(MailIoTexts, ErrorTextsPortsAndAddresses) {
-  const struct { int code; const char *text; } kTexts[] = {
-      {0, "Sendmail successful"}, {-1, "ETHDEV driver not loaded"}, {-5, "Bad response to HELO"},
-      {-9, "Bad response to DATA termination"}, {-11, "Message Cancelled by User"},
-      {-12, "Remote host not running SMTP Server"}, {-13, "Unknown error number"},
-      {-14, "Unknown error number"}, {-99, "Unknown error number"}};
+  const struct {
+    int code;
+    const char *text;
+  } kTexts[] = {{0, "Sendmail successful"},         {-1, "ETHDEV driver not loaded"},
+                {-5, "Bad response to HELO"},       {-9, "Bad response to DATA termination"},
+                {-11, "Message Cancelled by User"}, {-12, "Remote host not running SMTP Server"},
+                {-13, "Unknown error number"},      {-14, "Unknown error number"},
+                {-99, "Unknown error number"}};
   for (const auto &t : kTexts) EXPECT_EQ(SmtpErrorText(t.code), t.text) << t.code;
   EXPECT_FALSE(SmtpErrorText(111).empty());
   SetMailTransport(nullptr);
@@ -319,8 +334,8 @@ class AiosmtpdServer {
     int fdProbe = ListenLoopback(port_);
     ::close(fdProbe);
     std::string listen = "127.0.0.1:" + std::to_string(port_);
-    const char *argv[] = {"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", listen.c_str(),
-                          "-c", "aiosmtpd.handlers.Sink", nullptr};
+    const char *argv[] = {"/usr/bin/python3",       "-m",   "aiosmtpd", "-n", "-l", listen.c_str(), "-c",
+                          "aiosmtpd.handlers.Sink", nullptr};
     if (posix_spawn(&pid_, argv[0], nullptr, nullptr, const_cast<char **>(argv), environ) != 0) pid_ = -1;
   }
   ~AiosmtpdServer() {

@@ -40,9 +40,9 @@ TEST_F(SettingsTest, DefaultsWithoutAFile) {
   EXPECT_EQ(s.interval, 5);
   EXPECT_EQ(s.wordWrap, 76);
   EXPECT_EQ(s.sortOrder, 3);
-  const int bools[] = {s.login, s.delayedSend, s.timed, s.ccSelf, s.verbose, s.includeReply, s.includeHeader,
-                       s.autoAdvance, s.reDirectPrompt, s.deleteReadFromServer, s.useSound, s.saveSent,
-                       s.reverseSortOrder};
+  const int bools[] = {s.login,        s.delayedSend,   s.timed,           s.ccSelf,         s.verbose,
+                       s.includeReply, s.includeHeader, s.autoAdvance,     s.reDirectPrompt, s.deleteReadFromServer,
+                       s.useSound,     s.saveSent,      s.reverseSortOrder};
   const int expected[] = {1, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0};
   for (size_t i = 0; i < std::size(bools); ++i) EXPECT_EQ(bools[i], expected[i]) << i;
   EXPECT_EQ(s.readFont, "System");
@@ -85,7 +85,8 @@ TEST_F(SettingsTest, IniTable) {
       {"SortOrder out of range", "[tester]\nSortOrder=9\n", [&] { return s.sortOrder; }, 3},
       {"SortOrder in range", "[tester]\nSortOrder=1\n", [&] { return s.sortOrder; }, 1},
       {"font size out of range", "[tester]\nReadSize=0\n", [&] { return s.readSize; }, 10},
-      {"IndexFormat ignores case", "[tester]\nIndexFormat=bytepacked\n", [&] { return s.indexFormatCurrent ? 1 : 0; }, 1},
+      {"IndexFormat ignores case", "[tester]\nIndexFormat=bytepacked\n", [&] { return s.indexFormatCurrent ? 1 : 0; },
+       1},
       {"IndexFormat other", "[tester]\nIndexFormat=Packed\n", [&] { return s.indexFormatCurrent ? 1 : 0; }, 0},
   };
   for (const Case &c : cases) {
@@ -99,8 +100,10 @@ TEST_F(SettingsTest, IniTable) {
 
 TEST_F(SettingsTest, TextsWidthsAndDerivedValues) {
   const std::string longHost(100, 'h');
-  Load("[default]\nMailHost=site.example\nOrganization=Site\nMailDir=" + dir.path() + "\n"
-       "[tester]\nMailHost=10.0.0.1\nIndentString=> \xFF\nPersonalName=" + std::string(100, 'p') + "\n");
+  Load("[default]\nMailHost=site.example\nOrganization=Site\nMailDir=" + dir.path() +
+       "\n"
+       "[tester]\nMailHost=10.0.0.1\nIndentString=> \xFF\nPersonalName=" +
+       std::string(100, 'p') + "\n");
   const MAIL_SETTINGS &s = Settings();
   EXPECT_EQ(LoadSettings(), 1);
   EXPECT_EQ(s.mailHost, "10.0.0.1");
@@ -144,8 +147,10 @@ TEST_F(SettingsTest, ConfigureWritesTheKeys) {
 
 TEST_F(SettingsTest, ConfigureLimitsAndUntickedInclude) {
   Load("[tester]\nReplyString=Kept\nIndentString=|\nTimed=1\nMailDir=" + dir.path() + "\n");
-  const struct { const char *wrap, *interval; int wrapOut, intervalOut; } kLimits[] = {
-      {"20", "0", 40, 1}, {"500", "10000", 132, 7200}, {"80", "15", 80, 15}, {"x", "-5", 40, 1}};
+  const struct {
+    const char *wrap, *interval;
+    int wrapOut, intervalOut;
+  } kLimits[] = {{"20", "0", 40, 1}, {"500", "10000", 132, 7200}, {"80", "15", 80, 15}, {"x", "-5", 40, 1}};
   for (const auto &l : kLimits) {
     CONFIGURE_VALUES v = ConfigureInitialValues();
     v.wordWrapText = l.wrap;

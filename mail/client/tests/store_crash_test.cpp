@@ -69,7 +69,8 @@ std::map<std::string, int> IndexedCounts(const std::vector<std::string> &folders
   return counts;
 }
 
-void ExpectIntact(const std::multimap<std::string, std::string> &files, const std::map<std::string, std::string> &original) {
+void ExpectIntact(const std::multimap<std::string, std::string> &files,
+                  const std::map<std::string, std::string> &original) {
   for (const auto &[id, text] : original) {
     EXPECT_EQ(files.count(id), 1u) << id;
     auto it = files.find(id);

@@ -18,8 +18,7 @@ namespace mailtest {
 inline std::string Message(const std::string &id, const std::string &subject = "",
                            const std::string &from = "Sender Name <sender@example.com>") {
   return "From: " + from + "\r\nTo: <rcpt@example.net>\r\nSubject: " + (subject.empty() ? id : subject) +
-         "\r\nDate: Tue, 5 Dec 1995 14:30:00 GMT\r\nMessage-ID: <" + id + "@example.com>\r\n\r\nBody of " + id +
-         "\r\n";
+         "\r\nDate: Tue, 5 Dec 1995 14:30:00 GMT\r\nMessage-ID: <" + id + "@example.com>\r\n\r\nBody of " + id + "\r\n";
 }
 
 // Adds a message to folder through a work file, as the sent copy does.
@@ -76,9 +75,7 @@ class StoreTest : public ::testing::Test {
     Settings().ownAddress = "tester@example.com";
     mail = dir.path();
   }
-  void TearDown() override {
-    g_StoreStepHook = nullptr;
-  }
+  void TearDown() override { g_StoreStepHook = nullptr; }
   TempDir dir;
   std::string mail;
 };

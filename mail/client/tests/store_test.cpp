@@ -34,8 +34,8 @@ TEST_F(StoreTest, AddedRecordBytes) {
                           Padded("Hello there", 60) + Padded("Sender Name", 20) + std::string(16, '\0');
   EXPECT_EQ(bytes.substr(109, 109), expected1);
   // A message from the user's own address lists its recipient.
-  std::string expected2 = std::string(1, '\2') + Le32(2) + Le32(818173800) + Le32(r2.arrival) +
-                          Padded("Own", 60) + Padded("To: rcpt@example.ne", 20) + std::string(16, '\0');
+  std::string expected2 = std::string(1, '\2') + Le32(2) + Le32(818173800) + Le32(r2.arrival) + Padded("Own", 60) +
+                          Padded("To: rcpt@example.ne", 20) + std::string(16, '\0');
   EXPECT_EQ(bytes.substr(218, 109), expected2);
   EXPECT_NEAR(r1.arrival, static_cast<int32_t>(std::time(nullptr)), 5);
   EXPECT_EQ(ReadFile(MessagePath(mail, 1)), Message("first", "Hello there"));
@@ -99,8 +99,9 @@ TEST_F(StoreTest, RebuildNumbering) {
   EXPECT_TRUE(Settings().indexFormatCurrent);
   // The rebuilt record carries the file's write time as arrival.
   auto mtime = fs::last_write_time(Host(MessagePath(mail, 1)));
-  auto secs = std::chrono::duration_cast<std::chrono::seconds>(
-      std::chrono::file_clock::to_sys(mtime).time_since_epoch()).count();
+  auto secs =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::file_clock::to_sys(mtime).time_since_epoch())
+          .count();
   const int32_t arrival = Record(mail, 1).arrival;
   EXPECT_EQ(arrival, static_cast<int32_t>(secs));
 }
@@ -109,8 +110,9 @@ TEST_F(StoreTest, RebuildSortsTheListingBeforeRenaming) {
   ASSERT_EQ(StoreCreateFolder(mail), 0);
   for (int n : {10, 2, 30, 3}) WriteFile(MessagePath(mail, static_cast<uint64_t>(n)), Message("n" + std::to_string(n)));
   ASSERT_EQ(RebuildFolder(mail), 0);
-  EXPECT_EQ(IndexedIds(mail), (std::map<int, std::string>{{1, "<n2@example.com>"}, {2, "<n3@example.com>"},
-                                                          {3, "<n10@example.com>"}, {4, "<n30@example.com>"}}));
+  EXPECT_EQ(IndexedIds(mail),
+            (std::map<int, std::string>{
+                {1, "<n2@example.com>"}, {2, "<n3@example.com>"}, {3, "<n10@example.com>"}, {4, "<n30@example.com>"}}));
 }
 
 TEST_F(StoreTest, RebuildAllFoldersRecurses) {
@@ -131,7 +133,11 @@ TEST_F(StoreTest, ResultCodes) {
   ASSERT_EQ(StoreDeleteMessage(mail, 2), 0);
   const std::string none = dir / "nowhere";
   const std::string tooLong = mail + "/" + std::string(300, 'x');
-  struct Case { const char *what; int result; int expected; };
+  struct Case {
+    const char *what;
+    int result;
+    int expected;
+  };
   const std::string indexBefore = IndexBytes(mail);
   const std::string work = dir / "work";
   WriteFile(work, Message("x"));
@@ -221,7 +227,8 @@ TEST_F(StoreTest, MoveToATakenNamePassesItOver) {
   // Another writer makes the destination's next name between choosing and renaming.
   s_hookTarget = MessagePath(b, 1);
   g_StoreStepHook = [](const char *op, int step) {
-    if (std::string(op) == "move" && step == 1 && !fs::exists(Host(s_hookTarget))) WriteFile(s_hookTarget, "someone else");
+    if (std::string(op) == "move" && step == 1 && !fs::exists(Host(s_hookTarget)))
+      WriteFile(s_hookTarget, "someone else");
   };
   EXPECT_EQ(StoreMoveMessage(a, b, 1), 0);
   g_StoreStepHook = nullptr;
@@ -269,7 +276,9 @@ TEST_F(StoreTest, CharacterMapFile) {
   EXPECT_EQ(MapOutgoingByte(0xE5), 0xE5);
   std::string text = "a{b\xE4";
   MapIncoming(text);
-  EXPECT_EQ(text, "a\xE4" "b\xE4");
+  EXPECT_EQ(text,
+            "a\xE4"
+            "b\xE4");
   MapOutgoing(text);
   EXPECT_EQ(text, "a{b{");
 

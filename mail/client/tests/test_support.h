@@ -12,7 +12,6 @@
 
 #include <unistd.h>
 
-
 namespace mailtest {
 
 // A fresh directory under the test's temporary area, removed afterwards.

@@ -35,8 +35,8 @@ class Aiosmtpd {
     port_ = ntohs(a.sin_port);
     closesocket(probe);
     std::string listen = "127.0.0.1:" + std::to_string(port_);
-    const char *argv[] = {"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", listen.c_str(),
-                          "-c", "aiosmtpd.handlers.Sink", nullptr};
+    const char *argv[] = {"/usr/bin/python3",       "-m",   "aiosmtpd", "-n", "-l", listen.c_str(), "-c",
+                          "aiosmtpd.handlers.Sink", nullptr};
     if (posix_spawn(&pid_, argv[0], nullptr, nullptr, const_cast<char **>(argv), environ) != 0) pid_ = -1;
   }
   ~Aiosmtpd() {

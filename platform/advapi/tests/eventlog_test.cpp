@@ -29,9 +29,12 @@ std::string Body(const std::string &line) {
   bool ok = line.size() > shape.size();
   for (size_t i = 0; ok && i < shape.size(); ++i) {
     const char c = line[i];
-    if (shape[i] == 'd') ok = c >= '0' && c <= '9';
-    else if (shape[i] == '+') ok = c == '+' || c == '-';
-    else ok = c == shape[i];
+    if (shape[i] == 'd')
+      ok = c >= '0' && c <= '9';
+    else if (shape[i] == '+')
+      ok = c == '+' || c == '-';
+    else
+      ok = c == shape[i];
   }
   EXPECT_TRUE(ok) << line;
   return line.substr(line.find(' ') + 1);
@@ -50,14 +53,30 @@ TEST(EventLog, EachEventIsOneEscapedLine) {
     const char *expected;
   };
   const Case cases[] = {
-      {EVENTLOG_INFORMATION_TYPE, 0, 105, {"Opened whoanswer on port 79, socket 5 at Thu Dec 10 13:45:01 2026\n\r"}, "",
+      {EVENTLOG_INFORMATION_TYPE,
+       0,
+       105,
+       {"Opened whoanswer on port 79, socket 5 at Thu Dec 10 13:45:01 2026\n\r"},
+       "",
        "\"QXportwarden32\" information category=0 id=105 \"Opened whoanswer on port 79, socket 5 at Thu Dec 10 "
        "13:45:01 2026\\n\\r\""},
-      {EVENTLOG_ERROR_TYPE, 3, 108, {"** Error activating C:\\qx\\a.exe \"x\"\t\x01"}, "",
+      {EVENTLOG_ERROR_TYPE,
+       3,
+       108,
+       {"** Error activating C:\\qx\\a.exe \"x\"\t\x01"},
+       "",
        "\"QXportwarden32\" error category=3 id=108 \"** Error activating C:\\\\qx\\\\a.exe \\\"x\\\"\\t\\x01\""},
-      {EVENTLOG_WARNING_TYPE, 0, 7, {"one", "", "three"}, "",
+      {EVENTLOG_WARNING_TYPE,
+       0,
+       7,
+       {"one", "", "three"},
+       "",
        "\"QXportwarden32\" warning category=0 id=7 \"one\" \"\" \"three\""},
-      {EVENTLOG_AUDIT_FAILURE, 1, 9, {}, std::string("\x00\xff\x10", 3),
+      {EVENTLOG_AUDIT_FAILURE,
+       1,
+       9,
+       {},
+       std::string("\x00\xff\x10", 3),
        "\"QXportwarden32\" audit-failure category=1 id=9 data=00ff10"},
       {EVENTLOG_SUCCESS, 0, 0, {}, "", "\"QXportwarden32\" success category=0 id=0"},
   };

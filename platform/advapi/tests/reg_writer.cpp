@@ -12,7 +12,8 @@ int main(int argc, char **argv) {
   if (argc < 4) return 2;
   const std::string mode = argv[1];
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, argv[2], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, argv[2], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
     return 1;
   const long count = mode == "write" && argc > 4 ? std::strtol(argv[4], nullptr, 10) : -1;
   for (DWORD i = 0; count < 0 || static_cast<long>(i) < count; ++i) {

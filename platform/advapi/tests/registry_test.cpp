@@ -51,7 +51,8 @@ TEST(Registry, ValuesOfEachTypeRoundTrip) {
       {"sz", REG_SZ, Bytes("hello world", 12)},
       {"expand", REG_EXPAND_SZ, Bytes("%SystemRoot%\\System32\\qxnfsclt.dll", 35)},
       {"multi", REG_MULTI_SZ, Bytes("Afd\0Mup\0", 9)},
-      {"dword", REG_DWORD, std::vector<BYTE>(reinterpret_cast<const BYTE *>(&three), reinterpret_cast<const BYTE *>(&three) + 4)},
+      {"dword", REG_DWORD,
+       std::vector<BYTE>(reinterpret_cast<const BYTE *>(&three), reinterpret_cast<const BYTE *>(&three) + 4)},
       {"binary", REG_BINARY, Bytes("\x00\x01\xff\x00\x7f", 5)},
       {"none", REG_NONE, {}},
       {"bigendian", REG_DWORD_BIG_ENDIAN, Bytes("\x00\x00\x00\x03", 4)},
@@ -77,11 +78,13 @@ TEST(Registry, ValuesOfEachTypeRoundTrip) {
 TEST(Registry, ShortBufferGetsMoreDataAndTheSizeNeeded) {
   TestKey key("moredata");
   const char text[] = "QXNFS Print Services";
-  ASSERT_EQ(RegSetValueExA(key.get(), "Order", 0, REG_SZ, reinterpret_cast<const BYTE *>(text), sizeof text), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key.get(), "Order", 0, REG_SZ, reinterpret_cast<const BYTE *>(text), sizeof text),
+            ERROR_SUCCESS);
   char buf[64];
   std::memset(buf, 'x', sizeof buf);
   DWORD size = 5, type = 0;
-  EXPECT_EQ(RegQueryValueExA(key.get(), "Order", nullptr, &type, reinterpret_cast<LPBYTE>(buf), &size), ERROR_MORE_DATA);
+  EXPECT_EQ(RegQueryValueExA(key.get(), "Order", nullptr, &type, reinterpret_cast<LPBYTE>(buf), &size),
+            ERROR_MORE_DATA);
   EXPECT_EQ(size, sizeof text);
   EXPECT_EQ(buf[0], 'x');
   size = sizeof text;
@@ -160,8 +163,9 @@ TEST(Registry, NamesIgnoreCaseAndKeepIt) {
   ASSERT_EQ(RegCreateKeyExA(key.get(), "MixedCase\\Inner", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, &disposition),
             ERROR_SUCCESS);
   EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
-  ASSERT_EQ(RegCreateKeyExA(key.get(), "MIXEDCASE\\inner\\", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &again, &disposition),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExA(key.get(), "MIXEDCASE\\inner\\", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &again, &disposition),
+      ERROR_SUCCESS);
   EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
   ASSERT_EQ(RegSetValueExA(sub, "Welcome", 0, REG_SZ, reinterpret_cast<const BYTE *>("hi"), 3), ERROR_SUCCESS);
   char buf[16];
@@ -314,7 +318,8 @@ TEST(Registry, TwoProcessesWritingTheSameHiveLoseNothing) {
   // This process writes at the same time too.
   for (DWORD i = 0; i < kCount; ++i) {
     const std::string name = "c" + std::to_string(i);
-    ASSERT_EQ(RegSetValueExA(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&i), 4), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&i), 4),
+              ERROR_SUCCESS);
   }
   EXPECT_EQ(advapi_test::Wait(a), 0);
   EXPECT_EQ(advapi_test::Wait(b), 0);
@@ -422,14 +427,16 @@ TEST(Qxreg, ExportImportRoundTrip) {
       {"unterminated", REG_SZ, Bytes("abc", 3)},
       {"expand", REG_EXPAND_SZ, Bytes("%SystemRoot%\\x", 15)},
       {"multi", REG_MULTI_SZ, Bytes("Tcpip\0Afd\0QXNFS\0", 17)},
-      {"dword", REG_DWORD, std::vector<BYTE>(reinterpret_cast<const BYTE *>(&d), reinterpret_cast<const BYTE *>(&d) + 4)},
+      {"dword", REG_DWORD,
+       std::vector<BYTE>(reinterpret_cast<const BYTE *>(&d), reinterpret_cast<const BYTE *>(&d) + 4)},
       {"short dword", REG_DWORD, Bytes("\x01\x02", 2)},
       {"binary", REG_BINARY, long_binary},
       {"none", REG_NONE, {}},
       {"back\\slash", REG_SZ, Bytes("x", 2)},
   };
   for (const auto &it : items)
-    ASSERT_EQ(RegSetValueExA(sub, it.name, 0, it.type, it.data.data(), static_cast<DWORD>(it.data.size())), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(sub, it.name, 0, it.type, it.data.data(), static_cast<DWORD>(it.data.size())),
+              ERROR_SUCCESS);
   RegCloseKey(sub);
 
   const std::string file1 = g_dirs.root() + "/export1.reg", file2 = g_dirs.root() + "/export2.reg";
@@ -472,8 +479,9 @@ TEST(Qxreg, ImportsAHandWrittenFile) {
             "0x3 (3)\n");
   EXPECT_EQ(Capture({"qxreg", "get", "HKLM\\SYSTEM\\CurrentControlSet\\Services\\QXNFS", "DependOnService"}),
             "Afd\\0Mup\n");
-  EXPECT_EQ(Capture({"qxreg", "get", "HKLM\\SYSTEM\\CurrentControlSet\\Services\\QXNFS\\NetWorkProvider", "ProviderPath"}),
-            "%SystemRoot%\\System32\\qxnfsclt.dll\n");
+  EXPECT_EQ(
+      Capture({"qxreg", "get", "HKLM\\SYSTEM\\CurrentControlSet\\Services\\QXNFS\\NetWorkProvider", "ProviderPath"}),
+      "%SystemRoot%\\System32\\qxnfsclt.dll\n");
   // "name"=- removed a value, [-key] a whole key.
   int rc = 0;
   Capture({"qxreg", "get", "HKLM\\SOFTWARE\\Corvane\\NFSClient\\CurrentVersion", "Obsolete"}, &rc);

@@ -119,8 +119,8 @@ class Manager {
 };
 
 SC_HANDLE Create(SC_HANDLE mgr, const char *name, const std::string &path, DWORD start = SERVICE_DEMAND_START) {
-  return CreateServiceA(mgr, name, nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, start,
-                        SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, "Tcpip\0Afd\0", nullptr, nullptr);
+  return CreateServiceA(mgr, name, nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, start, SERVICE_ERROR_NORMAL,
+                        path.c_str(), nullptr, nullptr, "Tcpip\0Afd\0", nullptr, nullptr);
 }
 
 TEST_F(Services, ManagerCallsAndRefusals) {

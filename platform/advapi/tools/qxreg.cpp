@@ -44,9 +44,10 @@ struct TypeName {
   const char *name;
 };
 const TypeName kTypes[] = {
-    {REG_NONE, "REG_NONE"},       {REG_SZ, "REG_SZ"},         {REG_EXPAND_SZ, "REG_EXPAND_SZ"},
-    {REG_BINARY, "REG_BINARY"},   {REG_DWORD, "REG_DWORD"},   {REG_DWORD_BIG_ENDIAN, "REG_DWORD_BIG_ENDIAN"},
-    {REG_LINK, "REG_LINK"},       {REG_MULTI_SZ, "REG_MULTI_SZ"},
+    {REG_NONE, "REG_NONE"},           {REG_SZ, "REG_SZ"},
+    {REG_EXPAND_SZ, "REG_EXPAND_SZ"}, {REG_BINARY, "REG_BINARY"},
+    {REG_DWORD, "REG_DWORD"},         {REG_DWORD_BIG_ENDIAN, "REG_DWORD_BIG_ENDIAN"},
+    {REG_LINK, "REG_LINK"},           {REG_MULTI_SZ, "REG_MULTI_SZ"},
 };
 
 std::string TypeText(DWORD type) {
@@ -165,7 +166,9 @@ std::string Hex(const std::vector<BYTE> &data, const char *sep) {
 std::string DataText(const Value &v) {
   switch (v.type) {
     case REG_SZ:
-    case REG_EXPAND_SZ: return std::string(reinterpret_cast<const char *>(v.data.data()), strnlen(reinterpret_cast<const char *>(v.data.data()), v.data.size()));
+    case REG_EXPAND_SZ:
+      return std::string(reinterpret_cast<const char *>(v.data.data()),
+                         strnlen(reinterpret_cast<const char *>(v.data.data()), v.data.size()));
     case REG_MULTI_SZ: {
       std::string out;
       size_t i = 0;
@@ -181,7 +184,13 @@ std::string DataText(const Value &v) {
       if (v.data.size() == 4) {
         DWORD d;
         std::memcpy(&d, v.data.data(), 4);
-        return "0x" + [&] { char b[12]; std::snprintf(b, sizeof b, "%x", d); return std::string(b); }() + " (" + std::to_string(d) + ")";
+        return "0x" +
+               [&] {
+                 char b[12];
+                 std::snprintf(b, sizeof b, "%x", d);
+                 return std::string(b);
+               }() +
+               " (" + std::to_string(d) + ")";
       }
       [[fallthrough]];
     default: return Hex(v.data, " ");
@@ -426,7 +435,8 @@ LONG ImportValue(HKEY key, const std::string &line, std::string &error) {
     bytes.push_back(0);
   } else if (data.compare(0, 6, "dword:") == 0) {
     const std::string digits = data.substr(6);
-    if (digits.empty() || digits.size() > 8 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    if (digits.empty() || digits.size() > 8 ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
       error = "bad dword";
       return ERROR_INVALID_DATA;
     }
@@ -515,7 +525,8 @@ int Import(const std::string &file) {
       have_key = false;
       if (!path.empty() && path[0] == '-') {
         LONG rc = DeleteKeyPath(path.substr(1));
-        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return Fail(where + path.substr(1) + ": " + ErrorText(rc));
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+          return Fail(where + path.substr(1) + ": " + ErrorText(rc));
         continue;
       }
       LONG rc = OpenKey(path, KEY_ALL_ACCESS, current, true);

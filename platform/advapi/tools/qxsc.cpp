@@ -42,10 +42,13 @@ const Word kErrors[] = {{"ignore", SERVICE_ERROR_IGNORE},
                         {"normal", SERVICE_ERROR_NORMAL},
                         {"severe", SERVICE_ERROR_SEVERE},
                         {"critical", SERVICE_ERROR_CRITICAL}};
-const Word kStates[] = {{"STOPPED", SERVICE_STOPPED},         {"START_PENDING", SERVICE_START_PENDING},
-                        {"STOP_PENDING", SERVICE_STOP_PENDING}, {"RUNNING", SERVICE_RUNNING},
+const Word kStates[] = {{"STOPPED", SERVICE_STOPPED},
+                        {"START_PENDING", SERVICE_START_PENDING},
+                        {"STOP_PENDING", SERVICE_STOP_PENDING},
+                        {"RUNNING", SERVICE_RUNNING},
                         {"CONTINUE_PENDING", SERVICE_CONTINUE_PENDING},
-                        {"PAUSE_PENDING", SERVICE_PAUSE_PENDING}, {"PAUSED", SERVICE_PAUSED}};
+                        {"PAUSE_PENDING", SERVICE_PAUSE_PENDING},
+                        {"PAUSED", SERVICE_PAUSED}};
 
 template <size_t N>
 bool Lookup(const Word (&table)[N], const std::string &text, DWORD &out) {
@@ -73,7 +76,9 @@ int Fail(const std::string &what) {
 class ScHandle {
  public:
   explicit ScHandle(SC_HANDLE h) : h_(h) {}
-  ~ScHandle() { if (h_) CloseServiceHandle(h_); }
+  ~ScHandle() {
+    if (h_) CloseServiceHandle(h_);
+  }
   ScHandle(const ScHandle &) = delete;
   ScHandle &operator=(const ScHandle &) = delete;
   SC_HANDLE get() const { return h_; }
@@ -107,19 +112,26 @@ bool ParseOptions(const std::vector<std::string> &args, size_t from, Options &o)
     if (eq == std::string::npos) return false;
     const std::string key = args[i].substr(0, eq), value = args[i].substr(eq + 1);
     bool ok = true;
-    if (key == "start") ok = Lookup(kStarts, value, o.start);
-    else if (key == "type") ok = Lookup(kTypes, value, o.type);
-    else if (key == "error") ok = Lookup(kErrors, value, o.error);
-    else if (key == "display") o.display = value, o.has_display = true;
-    else if (key == "obj") o.obj = value, o.has_obj = true;
-    else if (key == "binpath") o.binpath = value, o.has_binpath = true;
+    if (key == "start")
+      ok = Lookup(kStarts, value, o.start);
+    else if (key == "type")
+      ok = Lookup(kTypes, value, o.type);
+    else if (key == "error")
+      ok = Lookup(kErrors, value, o.error);
+    else if (key == "display")
+      o.display = value, o.has_display = true;
+    else if (key == "obj")
+      o.obj = value, o.has_obj = true;
+    else if (key == "binpath")
+      o.binpath = value, o.has_binpath = true;
     else if (key == "depend") {
       // "A/B" -> "A\0B\0\0"
       o.depend.clear();
       for (char c : value) o.depend += c == '/' ? '\0' : c;
       o.depend += std::string(2, '\0');
       o.has_depend = true;
-    } else ok = false;
+    } else
+      ok = false;
     if (!ok) {
       std::fprintf(stderr, "qxsc: bad option %s\n", args[i].c_str());
       return false;
@@ -146,7 +158,8 @@ int ShowConfig(SC_HANDLE service, const std::string &name) {
   auto *c = reinterpret_cast<LPQUERY_SERVICE_CONFIGA>(buf.data());
   if (!QueryServiceConfigA(service, c, static_cast<DWORD>(buf.size()), &needed)) return Fail("QueryServiceConfig");
   std::string deps;
-  for (const char *p = c->lpDependencies; p && *p; p += std::strlen(p) + 1) deps += (deps.empty() ? "" : "/") + std::string(p);
+  for (const char *p = c->lpDependencies; p && *p; p += std::strlen(p) + 1)
+    deps += (deps.empty() ? "" : "/") + std::string(p);
   std::printf("SERVICE_NAME: %s\n", name.c_str());
   std::printf("        TYPE               : %x\n", c->dwServiceType);
   std::printf("        START_TYPE         : %u  %s\n", c->dwStartType, Name(kStarts, c->dwStartType));
@@ -203,12 +216,11 @@ int main(int argc, char **argv) {
     ScHandle mgr(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!mgr) return Fail("OpenSCManager");
     ScHandle svc(CreateServiceA(mgr.get(), name.c_str(), o.has_display ? o.display.c_str() : nullptr,
-                                SERVICE_ALL_ACCESS,
-                                o.type == SERVICE_NO_CHANGE ? SERVICE_WIN32_OWN_PROCESS : o.type,
+                                SERVICE_ALL_ACCESS, o.type == SERVICE_NO_CHANGE ? SERVICE_WIN32_OWN_PROCESS : o.type,
                                 o.start == SERVICE_NO_CHANGE ? SERVICE_DEMAND_START : o.start,
-                                o.error == SERVICE_NO_CHANGE ? SERVICE_ERROR_NORMAL : o.error, args[2].c_str(),
-                                nullptr, nullptr, o.has_depend ? o.depend.c_str() : nullptr,
-                                o.has_obj ? o.obj.c_str() : nullptr, nullptr));
+                                o.error == SERVICE_NO_CHANGE ? SERVICE_ERROR_NORMAL : o.error, args[2].c_str(), nullptr,
+                                nullptr, o.has_depend ? o.depend.c_str() : nullptr, o.has_obj ? o.obj.c_str() : nullptr,
+                                nullptr));
     if (!svc) return Fail("CreateService");
     std::printf("[SC] CreateService SUCCESS\n");
     return 0;
@@ -261,10 +273,9 @@ int main(int argc, char **argv) {
     if (args.size() == 2) return ShowConfig(svc.get(), name);
     Options o;
     if (!ParseOptions(args, 2, o)) return 2;
-    if (!ChangeServiceConfigA(svc.get(), o.type, o.start, o.error, o.has_binpath ? o.binpath.c_str() : nullptr,
-                              nullptr, nullptr, o.has_depend ? o.depend.c_str() : nullptr,
-                              o.has_obj ? o.obj.c_str() : nullptr, nullptr,
-                              o.has_display ? o.display.c_str() : nullptr))
+    if (!ChangeServiceConfigA(svc.get(), o.type, o.start, o.error, o.has_binpath ? o.binpath.c_str() : nullptr, nullptr,
+                              nullptr, o.has_depend ? o.depend.c_str() : nullptr, o.has_obj ? o.obj.c_str() : nullptr,
+                              nullptr, o.has_display ? o.display.c_str() : nullptr))
       return Fail("ChangeServiceConfig");
     std::printf("[SC] ChangeServiceConfig SUCCESS\n");
     return 0;

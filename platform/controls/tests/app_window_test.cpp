@@ -26,9 +26,11 @@ const QX_ACCELERATORS kAccels = QX_ACCELERATORS_OF(kAccel);
 const QX_RESOURCE kResources[] = {QX_RES_ACCELERATORS("MAIN", kAccels)};
 QX_REGISTER_RESOURCES(kResources);
 
-const QX_DIALOG_ITEM kAboutItems[] = {QX_LTEXT("Mail client", -1, 7, 7, 100, 8), QX_DEFPUSHBUTTON("OK", IDOK, 40, 30, 40, 14),
+const QX_DIALOG_ITEM kAboutItems[] = {QX_LTEXT("Mail client", -1, 7, 7, 100, 8),
+                                      QX_DEFPUSHBUTTON("OK", IDOK, 40, 30, 40, 14),
                                       QX_PUSHBUTTON("Cancel", IDCANCEL, 90, 30, 40, 14)};
-const QX_DIALOG kAbout = QX_DIALOG_TEMPLATE(10, 10, 140, 50, DS_MODALFRAME | WS_POPUP | WS_CAPTION, "About", "MS Sans Serif", 8, kAboutItems);
+const QX_DIALOG kAbout = QX_DIALOG_TEMPLATE(10, 10, 140, 50, DS_MODALFRAME | WS_POPUP | WS_CAPTION, "About",
+                                            "MS Sans Serif", 8, kAboutItems);
 
 struct AppState {
   std::vector<UINT> commands;
@@ -58,9 +60,7 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM wp, LPARAM lp) {
       }
       if (LOWORD(wp) == IDM_SETTINGS) g_app.dialog_result = DialogBoxIndirectParamA(nullptr, &kAbout, h, AboutProc, 0);
       return 0;
-    case WM_INITMENUPOPUP:
-      g_app.init_menus.push_back(static_cast<UINT>(LOWORD(lp)));
-      return 0;
+    case WM_INITMENUPOPUP: g_app.init_menus.push_back(static_cast<UINT>(LOWORD(lp))); return 0;
     case WM_DRAWITEM: {
       const auto *d = reinterpret_cast<const DRAWITEMSTRUCT *>(lp);
       ++g_app.drawn_items;
@@ -72,11 +72,8 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM wp, LPARAM lp) {
       TextOutA(d->hDC, d->rcItem.left + 2, d->rcItem.top, text, static_cast<int>(strlen(text)));
       return TRUE;
     }
-    case WM_MEASUREITEM:
-      reinterpret_cast<MEASUREITEMSTRUCT *>(lp)->itemHeight = 16;
-      return TRUE;
-    default:
-      return DefWindowProcA(h, m, wp, lp);
+    case WM_MEASUREITEM: reinterpret_cast<MEASUREITEMSTRUCT *>(lp)->itemHeight = 16; return TRUE;
+    default: return DefWindowProcA(h, m, wp, lp);
   }
 }
 
@@ -95,7 +92,8 @@ class AppWindow : public ::testing::Test {
     accel_ = LoadAcceleratorsA(nullptr, "MAIN");
     ASSERT_NE(accel_, nullptr);
     edit_ = MakeChild(main_, "Edit", ES_MULTILINE | ES_AUTOVSCROLL | WS_BORDER | WS_VSCROLL, IDC_EDIT, 5, 5, 260, 200);
-    list_ = MakeChild(main_, "ListBox", LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_SORT | LBS_EXTENDEDSEL | LBS_NOTIFY | WS_BORDER,
+    list_ = MakeChild(main_, "ListBox",
+                      LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_SORT | LBS_EXTENDEDSEL | LBS_NOTIFY | WS_BORDER,
                       IDC_LIST, 275, 5, 180, 200);
     SetActiveWindow(main_);
     SetFocus(edit_);
@@ -191,7 +189,8 @@ TEST_F(AppWindow, TypedLinesMenusAcceleratorsAndDialogAsAPersonUsesThem) {
   // A renamed menu title redraws the bar.
   const std::vector<uint32_t> bar_before = BarPixels();
   HMENU view = GetSubMenu(GetMenu(main_), 1);
-  ASSERT_TRUE(ModifyMenuA(GetMenu(main_), 1, MF_BYPOSITION | MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(view), "&Display"));
+  ASSERT_TRUE(ModifyMenuA(GetMenu(main_), 1, MF_BYPOSITION | MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(view),
+                          "&Display"));
   DrawMenuBar(main_);
   Run();
   char title[32];
@@ -208,7 +207,8 @@ TEST_F(AppWindow, TypedLinesMenusAcceleratorsAndDialogAsAPersonUsesThem) {
   EXPECT_GE(g_app.drawn_items, 3);
 
   // The PNG of the window shows the edit's text: dark pixels inside the edit.
-  const std::string png = std::string(std::getenv("QX_BIN_DIR") ? std::getenv("QX_BIN_DIR") : "/tmp") + "/controls_app_window.png";
+  const std::string png =
+      std::string(std::getenv("QX_BIN_DIR") ? std::getenv("QX_BIN_DIR") : "/tmp") + "/controls_app_window.png";
   ASSERT_TRUE(qx::display::SaveWindowPng(main_, png));
   qx::gdi::Surface s;
   ASSERT_TRUE(qx::display::CaptureWindow(main_, s));

@@ -26,7 +26,8 @@ const QX_DIALOG_ITEM kItems[] = {
     QX_COMBOBOX(IDC_COMBO, 90, 5, 60, 60, CBS_DROPDOWNLIST | WS_TABSTOP),
     QX_DEFPUSHBUTTON("OK", IDOK, 90, 60, 40, 14),
 };
-const QX_DIALOG kDialog = QX_DIALOG_TEMPLATE(0, 0, 160, 80, WS_POPUP | WS_CAPTION | WS_VISIBLE, "Automated", "MS Sans Serif", 8, kItems);
+const QX_DIALOG kDialog =
+    QX_DIALOG_TEMPLATE(0, 0, 160, 80, WS_POPUP | WS_CAPTION | WS_VISIBLE, "Automated", "MS Sans Serif", 8, kItems);
 
 std::vector<std::pair<int, int>> g_commands;  // (id, code) seen by the dialog and the main window
 
@@ -72,7 +73,8 @@ class Automation : public ::testing::Test {
     AppendMenuA(popup, MF_STRING, IDM_GO, "&Go");
     AppendMenuA(popup, MF_STRING | MF_GRAYED, IDM_OFF, "&Off");
     AppendMenuA(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), "&Run");
-    main_ = CreateWindowA("QxAutoMain", "Main", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr, menu, nullptr, nullptr);
+    main_ = CreateWindowA("QxAutoMain", "Main", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr, menu,
+                          nullptr, nullptr);
     dlg_ = CreateDialogIndirectParamA(nullptr, &kDialog, main_, Proc, 0);
     ASSERT_NE(dlg_, nullptr);
     Pump();

@@ -30,11 +30,8 @@ struct ClickCase {
 
 TEST_F(Controls, ClicksChangeTheAutomaticKindsOnly) {
   const ClickCase cases[] = {
-      {BS_PUSHBUTTON, {0, 0, 0}},
-      {BS_CHECKBOX, {0, 0, 0}},
-      {BS_AUTOCHECKBOX, {1, 0, 1}},
-      {BS_AUTO3STATE, {1, 2, 0}},
-      {BS_AUTORADIOBUTTON, {1, 1, 1}},
+      {BS_PUSHBUTTON, {0, 0, 0}}, {BS_CHECKBOX, {0, 0, 0}},        {BS_AUTOCHECKBOX, {1, 0, 1}},
+      {BS_AUTO3STATE, {1, 2, 0}}, {BS_AUTORADIOBUTTON, {1, 1, 1}},
   };
   for (const ClickCase &c : cases) {
     HWND b = MakeChild(parent_, "Button", c.style, 50, 10, 10, 100, 20, "&Go");
@@ -90,8 +87,10 @@ TEST_F(Controls, ScrollBarRangePositionAndClicks) {
   wc.lpfnWndProc = ScrollParent;
   wc.lpszClassName = "QxScrollParent";
   RegisterClassA(&wc);
-  HWND p = CreateWindowA("QxScrollParent", "s", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
-  HWND sb = CreateWindowA("ScrollBar", "", WS_CHILD | WS_VISIBLE | SBS_HORZ, 10, 10, 200, 16, p, nullptr, nullptr, nullptr);
+  HWND p = CreateWindowA("QxScrollParent", "s", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr, nullptr,
+                         nullptr, nullptr);
+  HWND sb =
+      CreateWindowA("ScrollBar", "", WS_CHILD | WS_VISIBLE | SBS_HORZ, 10, 10, 200, 16, p, nullptr, nullptr, nullptr);
   ASSERT_NE(sb, nullptr);
   SCROLLINFO si{sizeof si, SIF_RANGE | SIF_PAGE | SIF_POS, 0, 99, 10, 50, 0};
   SetScrollInfo(sb, SB_CTL, &si, TRUE);
@@ -103,11 +102,11 @@ TEST_F(Controls, ScrollBarRangePositionAndClicks) {
   EXPECT_EQ(lo, 0);
   EXPECT_EQ(hi, 99);
   g_scrolls.clear();
-  SendMessageA(sb, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 8));    // left arrow
+  SendMessageA(sb, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 8));  // left arrow
   SendMessageA(sb, WM_LBUTTONUP, 0, MAKELPARAM(3, 8));
   SendMessageA(sb, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(196, 8));  // right arrow
   SendMessageA(sb, WM_LBUTTONUP, 0, MAKELPARAM(196, 8));
-  SendMessageA(sb, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(30, 8));   // trough before the thumb
+  SendMessageA(sb, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(30, 8));  // trough before the thumb
   SendMessageA(sb, WM_LBUTTONUP, 0, MAKELPARAM(30, 8));
   ASSERT_EQ(g_scrolls.size(), 6u);
   EXPECT_EQ(g_scrolls[0].first, SB_LINELEFT);

@@ -18,8 +18,10 @@ std::string g_fields;
 void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
   HWND dlg = FindWindowA(nullptr, "Color");
   if (!dlg) return;
-  if (g_next < g_steps.size()) g_steps[g_next++](dlg);
-  else if (++g_idle > 50) PostMessageA(dlg, WM_COMMAND, IDCANCEL, 0);  // a test gone wrong ends
+  if (g_next < g_steps.size())
+    g_steps[g_next++](dlg);
+  else if (++g_idle > 50)
+    PostMessageA(dlg, WM_COMMAND, IDCANCEL, 0);  // a test gone wrong ends
 }
 
 class ColorDialogs : public ::testing::Test {

@@ -20,8 +20,10 @@ std::vector<std::string> g_prompts;
 void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
   HWND dlg = FindWindowA(nullptr, "Font");
   if (!dlg) return;
-  if (g_next < g_steps.size()) g_steps[g_next++](dlg);
-  else if (++g_idle > 50) PostMessageA(dlg, WM_COMMAND, IDCANCEL, 0);
+  if (g_next < g_steps.size())
+    g_steps[g_next++](dlg);
+  else if (++g_idle > 50)
+    PostMessageA(dlg, WM_COMMAND, IDCANCEL, 0);
 }
 
 int Answer(HWND, LPCSTR text, LPCSTR, UINT) {

@@ -30,7 +30,8 @@ void ShowWindowForDisplay() {
   wc.lpfnWndProc = DefWindowProcA;
   wc.lpszClassName = "QxClipPeer";
   RegisterClassA(&wc);
-  HWND h = CreateWindowA("QxClipPeer", "clip", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 60, nullptr, nullptr, nullptr, nullptr);
+  HWND h = CreateWindowA("QxClipPeer", "clip", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 60, nullptr, nullptr,
+                         nullptr, nullptr);
   UpdateWindow(h);
 }
 
@@ -71,8 +72,10 @@ int main(int argc, char **argv) {
     if (!OpenClipboard(nullptr)) return 1;
     HANDLE h = GetClipboardData(CF_DIB);
     const auto *bih = h ? static_cast<const BITMAPINFOHEADER *>(GlobalLock(h)) : nullptr;
-    if (bih) std::printf("%ld %ld\n", static_cast<long>(bih->biWidth), static_cast<long>(bih->biHeight));
-    else std::printf("<none>\n");
+    if (bih)
+      std::printf("%ld %ld\n", static_cast<long>(bih->biWidth), static_cast<long>(bih->biHeight));
+    else
+      std::printf("<none>\n");
     if (bih) GlobalUnlock(h);
     CloseClipboard();
     return 0;

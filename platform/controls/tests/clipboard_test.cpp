@@ -16,7 +16,9 @@ using namespace qx::test;
 
 namespace {
 
-std::string Peer() { return std::string(std::getenv("QX_BIN_DIR") ? std::getenv("QX_BIN_DIR") : ".") + "/controls_clip_peer"; }
+std::string Peer() {
+  return std::string(std::getenv("QX_BIN_DIR") ? std::getenv("QX_BIN_DIR") : ".") + "/controls_clip_peer";
+}
 
 std::string Output(const std::string &cmd) {
   std::string out;
@@ -115,8 +117,9 @@ TEST_F(Clipboard, DesktopClipboardUnderXvfb) {
   const std::string dir = ::testing::TempDir() + "clip-" + std::to_string(getpid());
   ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir + "/a " + dir + "/b").c_str()), 0);
   const std::string env = "QX_DISPLAY=sdl SDL_VIDEODRIVER=x11 QX_AUTOMATION=0 ";
-  const std::string script = "QX_RUNTIME_DIR=" + dir + "/a " + env + Peer() + " hold 'desktop text' & sleep 1; QX_RUNTIME_DIR=" + dir +
-                             "/b " + env + Peer() + " show; wait";
+  const std::string script = "QX_RUNTIME_DIR=" + dir + "/a " + env + Peer() +
+                             " hold 'desktop text' & sleep 1; QX_RUNTIME_DIR=" + dir + "/b " + env + Peer() +
+                             " show; wait";
   const std::string got = Output("xvfb-run -a -s '-screen 0 640x480x24' sh -c \"" + script + "\" 2>/dev/null");
   EXPECT_EQ(got, "desktop text");
   std::system(("rm -rf " + dir).c_str());

@@ -15,7 +15,8 @@ class Combo : public ::testing::Test {
   void TearDown() override { DestroyAll(); }
   HWND Make(DWORD kind) {
     HWND c = MakeChild(parent_, "ComboBox", kind | CBS_SORT | WS_VSCROLL | WS_TABSTOP, 300, 10, 10, 150, 120);
-    for (const char *s : {"ftp.site.org", "archive.edu", "mirror.net"}) SendMessageA(c, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+    for (const char *s : {"ftp.site.org", "archive.edu", "mirror.net"})
+      SendMessageA(c, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
     Notices().clear();
     return c;
   }
@@ -43,7 +44,8 @@ TEST_F(Combo, MessagesOfEachKind) {
       {CB_DELETESTRING, 2, nullptr, 2, -1, ""},
       {CB_DELETESTRING, 9, nullptr, CB_ERR, -1, ""},
   };
-  for (DWORD kind : {static_cast<DWORD>(CBS_SIMPLE), static_cast<DWORD>(CBS_DROPDOWN), static_cast<DWORD>(CBS_DROPDOWNLIST)}) {
+  for (DWORD kind :
+       {static_cast<DWORD>(CBS_SIMPLE), static_cast<DWORD>(CBS_DROPDOWN), static_cast<DWORD>(CBS_DROPDOWNLIST)}) {
     for (const MessageCase &c : cases) {
       HWND cb = Make(kind);
       SCOPED_TRACE("kind " + std::to_string(kind) + " message " + std::to_string(c.msg));

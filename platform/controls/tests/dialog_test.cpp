@@ -12,16 +12,26 @@ using namespace qx::test;
 
 namespace {
 
-enum { IDC_NAME = 101, IDC_VERBOSE = 102, IDC_ONE = 103, IDC_TWO = 104, IDC_THREE = 105, IDC_COUNT = 106, IDC_LABEL = 107 };
+enum {
+  IDC_NAME = 101,
+  IDC_VERBOSE = 102,
+  IDC_ONE = 103,
+  IDC_TWO = 104,
+  IDC_THREE = 105,
+  IDC_COUNT = 106,
+  IDC_LABEL = 107
+};
 
 const QX_DIALOG_ITEM kItems[] = {
     QX_LTEXT("&Name:", IDC_LABEL, 7, 9, 30, 8),
     QX_EDITTEXT(IDC_NAME, 40, 7, 100, 12),
     QX_AUTOCHECKBOX("&Verbose", IDC_VERBOSE, 7, 25, 60, 10),
-    QX_CONTROL("&One", IDC_ONE, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP, 7, 40, 50, 10),
+    QX_CONTROL("&One", IDC_ONE, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP, 7, 40, 50,
+               10),
     QX_AUTORADIOBUTTON("T&wo", IDC_TWO, 7, 52, 50, 10),
     QX_AUTORADIOBUTTON("Th&ree", IDC_THREE, 7, 64, 50, 10),
-    QX_CONTROL("", IDC_COUNT, "Edit", ES_LEFT | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | WS_GROUP, 70, 40, 40, 12),
+    QX_CONTROL("", IDC_COUNT, "Edit", ES_LEFT | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | WS_GROUP, 70, 40, 40,
+               12),
     QX_DEFPUSHBUTTON("OK", IDOK, 120, 80, 50, 14),
     QX_PUSHBUTTON("Cancel", IDCANCEL, 120, 98, 50, 14),
 };
@@ -65,8 +75,7 @@ INT_PTR CALLBACK SettingsProc(HWND h, UINT m, WPARAM wp, LPARAM lp) {
         return TRUE;
       }
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 
@@ -195,10 +204,10 @@ TEST_F(Dialogs, ModelessDialogUnitsAndItemHelpers) {
     UINT value;
     BOOL ok;
   };
-  const IntCase cases[] = {{"42", FALSE, 42, TRUE},          {" -5 ", TRUE, static_cast<UINT>(-5), TRUE},
-                           {"-5", FALSE, 0, FALSE},          {"12x", FALSE, 0, FALSE},
-                           {"", FALSE, 0, FALSE},            {"4294967295", FALSE, 4294967295u, TRUE},
-                           {"4294967296", FALSE, 0, FALSE},  {"2147483648", TRUE, 0, FALSE}};
+  const IntCase cases[] = {{"42", FALSE, 42, TRUE},         {" -5 ", TRUE, static_cast<UINT>(-5), TRUE},
+                           {"-5", FALSE, 0, FALSE},         {"12x", FALSE, 0, FALSE},
+                           {"", FALSE, 0, FALSE},           {"4294967295", FALSE, 4294967295u, TRUE},
+                           {"4294967296", FALSE, 0, FALSE}, {"2147483648", TRUE, 0, FALSE}};
   for (const IntCase &c : cases) {
     SetDlgItemTextA(d, IDC_COUNT, c.text);
     EXPECT_EQ(GetDlgItemInt(d, IDC_COUNT, &ok, c.is_signed), c.value) << c.text;
@@ -234,7 +243,8 @@ TEST_F(Dialogs, OwnerDrawnButtonAsksItsParentToDraw) {
   };
   static const QX_DIALOG_ITEM items[] = {
       QX_CONTROL("", 9, "Button", BS_OWNERDRAW | WS_CHILD | WS_VISIBLE | WS_TABSTOP, 5, 5, 40, 14)};
-  static const QX_DIALOG tmpl = QX_DIALOG_TEMPLATE(0, 0, 60, 30, WS_POPUP | WS_CAPTION | WS_VISIBLE, "Draw", "MS Sans Serif", 8, items);
+  static const QX_DIALOG tmpl =
+      QX_DIALOG_TEMPLATE(0, 0, 60, 30, WS_POPUP | WS_CAPTION | WS_VISIBLE, "Draw", "MS Sans Serif", 8, items);
   HWND d = CreateDialogIndirectParamA(nullptr, &tmpl, owner_, Local::Proc, 0);
   ASSERT_NE(d, nullptr);
   Pump();

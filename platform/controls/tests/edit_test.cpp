@@ -78,12 +78,12 @@ struct ReplaceCase {
 TEST_F(Edit, ReplaceSelTable) {
   const ReplaceCase cases[] = {
       {ES_MULTILINE, "hello world", 6, 11, "there", "hello there", 11},
-      {ES_MULTILINE, "abc", 3, 3, "\ndef", "abc\r\ndef", 8},              // a bare LF is stored as CR LF
+      {ES_MULTILINE, "abc", 3, 3, "\ndef", "abc\r\ndef", 8},  // a bare LF is stored as CR LF
       {ES_MULTILINE, "abc", 0, 0, "x\r\ny\r\n", "x\r\ny\r\nabc", 6},
-      {0, "abc", 3, 3, "de\r\nfg", "abcde", 5},                          // a single line keeps the first line
+      {0, "abc", 3, 3, "de\r\nfg", "abcde", 5},  // a single line keeps the first line
       {ES_UPPERCASE, "", 0, 0, "MiXed", "MIXED", 5},
       {ES_LOWERCASE, "", 0, 0, "MiXed", "mixed", 5},
-      {ES_MULTILINE, "abcdef", 1, -1, "Z", "aZ", 2},                     // -1 ends the selection at the end
+      {ES_MULTILINE, "abcdef", 1, -1, "Z", "aZ", 2},  // -1 ends the selection at the end
   };
   for (const ReplaceCase &c : cases) {
     SCOPED_TRACE(std::string(c.initial) + " <- " + c.insert);

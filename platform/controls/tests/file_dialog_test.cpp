@@ -153,7 +153,8 @@ TEST_F(FileDialogs, FileMustExistPromptsAndCancelReturnsFalse) {
   EXPECT_FALSE(Drive(s, false));
   EXPECT_EQ(CommDlgExtendedError(), 0u);
   ASSERT_EQ(s.prompts.size(), 1u);
-  EXPECT_EQ(s.prompts[0], g_fixtures.Path("missing.txt") + "\nFile not found.\nPlease verify the correct filename was given.");
+  EXPECT_EQ(s.prompts[0],
+            g_fixtures.Path("missing.txt") + "\nFile not found.\nPlease verify the correct filename was given.");
 }
 
 TEST_F(FileDialogs, SaveAddsTheDefaultExtensionAndAsksBeforeReplacing) {

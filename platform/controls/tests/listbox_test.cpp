@@ -37,14 +37,11 @@ LRESULT CALLBACK OwnerParent(HWND h, UINT m, WPARAM wp, LPARAM lp) {
       if (d->itemState & ODS_SELECTED) g_log.drawn_selected.push_back(d->itemData);
       return TRUE;
     }
-    case WM_DELETEITEM:
-      ++g_log.deletes;
-      return TRUE;
+    case WM_DELETEITEM: ++g_log.deletes; return TRUE;
     case WM_COMMAND:
       if (lp) Notices().push_back({LOWORD(wp), static_cast<short>(HIWORD(wp))});
       return 0;
-    default:
-      return DefWindowProcA(h, m, wp, lp);
+    default: return DefWindowProcA(h, m, wp, lp);
   }
 }
 
@@ -76,7 +73,8 @@ class ListBox : public ::testing::Test {
 
 TEST_F(ListBox, SortedByTextWithoutRegardToCase) {
   HWND l = Make(LBS_SORT | LBS_NOTIFY);
-  for (const char *s : {"pear", "Apple", "banana", "apple", "Cherry"}) SendMessageA(l, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+  for (const char *s : {"pear", "Apple", "banana", "apple", "Cherry"})
+    SendMessageA(l, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
   EXPECT_EQ(Texts(l), (std::vector<std::string>{"Apple", "apple", "banana", "Cherry", "pear"}));
   // LB_INSERTSTRING puts an item where it is told, even in a sorted list.
   EXPECT_EQ(SendMessageA(l, LB_INSERTSTRING, 0, reinterpret_cast<LPARAM>("zebra")), 0);
@@ -88,11 +86,12 @@ TEST_F(ListBox, SortedByTextWithoutRegardToCase) {
     int expect;
   };
   const FindCase finds[] = {
-      {LB_FINDSTRING, -1, "ban", 3},   {LB_FINDSTRING, -1, "APP", 1},      {LB_FINDSTRING, 1, "app", 2},
-      {LB_FINDSTRING, 2, "app", 1},    {LB_FINDSTRINGEXACT, -1, "ban", LB_ERR}, {LB_FINDSTRINGEXACT, -1, "PEAR", 5},
+      {LB_FINDSTRING, -1, "ban", 3},       {LB_FINDSTRING, -1, "APP", 1},           {LB_FINDSTRING, 1, "app", 2},
+      {LB_FINDSTRING, 2, "app", 1},        {LB_FINDSTRINGEXACT, -1, "ban", LB_ERR}, {LB_FINDSTRINGEXACT, -1, "PEAR", 5},
       {LB_FINDSTRING, -1, "kiwi", LB_ERR},
   };
-  for (const FindCase &f : finds) EXPECT_EQ(SendMessageA(l, f.msg, f.start, reinterpret_cast<LPARAM>(f.text)), f.expect) << f.text;
+  for (const FindCase &f : finds)
+    EXPECT_EQ(SendMessageA(l, f.msg, f.start, reinterpret_cast<LPARAM>(f.text)), f.expect) << f.text;
 }
 
 TEST_F(ListBox, OwnerDrawnSortedMultiSelectThroughCompareItem) {
@@ -100,9 +99,12 @@ TEST_F(ListBox, OwnerDrawnSortedMultiSelectThroughCompareItem) {
   wc.lpfnWndProc = OwnerParent;
   wc.lpszClassName = "QxOwnerParent";
   RegisterClassA(&wc);
-  HWND p = CreateWindowA("QxOwnerParent", "Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 300, nullptr, nullptr, nullptr, nullptr);
-  HWND l = CreateWindowA("ListBox", "", WS_CHILD | WS_VISIBLE | WS_BORDER | LBS_OWNERDRAWVARIABLE | LBS_SORT | LBS_EXTENDEDSEL | LBS_NOTIFY,
-                         10, 10, 200, 200, p, reinterpret_cast<HMENU>(7), nullptr, nullptr);
+  HWND p = CreateWindowA("QxOwnerParent", "Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 300, nullptr, nullptr,
+                         nullptr, nullptr);
+  HWND l =
+      CreateWindowA("ListBox", "",
+                    WS_CHILD | WS_VISIBLE | WS_BORDER | LBS_OWNERDRAWVARIABLE | LBS_SORT | LBS_EXTENDEDSEL | LBS_NOTIFY,
+                    10, 10, 200, 200, p, reinterpret_cast<HMENU>(7), nullptr, nullptr);
   ASSERT_NE(l, nullptr);
   for (ULONG_PTR v : {3u, 17u, 5u, 11u, 2u}) SendMessageA(l, LB_ADDSTRING, 0, static_cast<LPARAM>(v));
   EXPECT_GT(g_log.compares, 0);
@@ -111,7 +113,7 @@ TEST_F(ListBox, OwnerDrawnSortedMultiSelectThroughCompareItem) {
   for (int i = 0; i < 5; ++i) order.push_back(static_cast<ULONG_PTR>(SendMessageA(l, LB_GETITEMDATA, i, 0)));
   EXPECT_EQ(order, (std::vector<ULONG_PTR>{17, 11, 5, 3, 2}));
   EXPECT_EQ(SendMessageA(l, LB_GETITEMHEIGHT, 0, 0), 17);  // 10 + 17 % 10
-  EXPECT_EQ(SendMessageA(l, LB_FINDSTRING, -1, 5), 2);    // without strings, finds by item data
+  EXPECT_EQ(SendMessageA(l, LB_FINDSTRING, -1, 5), 2);     // without strings, finds by item data
   // A person selects: click, Shift+click, Ctrl+click.
   RECT r0, r2, r4;
   SendMessageA(l, LB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&r0));
@@ -181,7 +183,8 @@ TEST_F(ListBox, SelectionMessagesOfEachStyle) {
 
 TEST_F(ListBox, KeyboardSelectionNotifiesAndTypeAheadFinds) {
   HWND l = Make(LBS_NOTIFY);
-  for (const char *s : {"alpha", "beta", "gamma", "delta"}) SendMessageA(l, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+  for (const char *s : {"alpha", "beta", "gamma", "delta"})
+    SendMessageA(l, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
   SetFocus(l);
   Pump();
   Notices().clear();

@@ -21,8 +21,10 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
   HWND dlg = FindWindowA(nullptr, "Print Setup");
   if (!dlg) dlg = FindWindowA(nullptr, "Print");
   if (!dlg) return;
-  if (g_next < g_steps.size()) g_steps[g_next++](dlg);
-  else if (++g_idle > 50) PostMessageA(dlg, WM_COMMAND, IDCANCEL, 0);
+  if (g_next < g_steps.size())
+    g_steps[g_next++](dlg);
+  else if (++g_idle > 50)
+    PostMessageA(dlg, WM_COMMAND, IDCANCEL, 0);
 }
 
 int Answer(HWND, LPCSTR text, LPCSTR, UINT) {

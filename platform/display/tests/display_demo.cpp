@@ -78,7 +78,8 @@ int main(int argc, char **argv) {
   wc.lpszClassName = "QxDemo";
   wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   RegisterClassA(&wc);
-  HWND h = CreateWindowA("QxDemo", "Display demo", WS_OVERLAPPEDWINDOW, 40, 50, 240, 150, nullptr, nullptr, nullptr, nullptr);
+  HWND h = CreateWindowA("QxDemo", "Display demo", WS_OVERLAPPEDWINDOW, 40, 50, 240, 150, nullptr, nullptr, nullptr,
+                         nullptr);
   ShowWindow(h, SW_SHOW);
   UpdateWindow(h);
   MSG m;

@@ -89,7 +89,7 @@ struct KeyCase {
   bool caps, numlock;
   UINT down_msg;
   UINT vk;
-  std::string chars;       // WM_CHAR or WM_SYSCHAR characters
+  std::string chars;  // WM_CHAR or WM_SYSCHAR characters
 };
 
 TEST_F(Keyboard, PhysicalKeysToMessages) {

@@ -53,12 +53,16 @@ LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM wp, LPARAM lp) {
       EndPaint(h, &ps);
       return 0;
     }
-    case WM_LBUTTONDOWN: case WM_LBUTTONUP: case WM_LBUTTONDBLCLK: case WM_MOUSEMOVE: case WM_VSCROLL:
-    case WM_HSCROLL: case WM_CHAR: case WM_USER: case WM_SIZE:
-      g_seen.push_back({m, wp, lp});
-      break;
-    default:
-      break;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_MOUSEMOVE:
+    case WM_VSCROLL:
+    case WM_HSCROLL:
+    case WM_CHAR:
+    case WM_USER:
+    case WM_SIZE: g_seen.push_back({m, wp, lp}); break;
+    default: break;
   }
   return DefWindowProcA(h, m, wp, lp);
 }
@@ -153,7 +157,8 @@ TEST_F(Windows, ChildWindowsPaintAtTheirPlaceAndStayInsideTheParent) {
   wc.lpszClassName = "RedChild";
   RegisterClassA(&wc);
   HWND parent = Make("PaintTest", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN);
-  HWND child = CreateWindowA("RedChild", "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 20, 300, 30, parent, nullptr, nullptr, nullptr);
+  HWND child = CreateWindowA("RedChild", "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 20, 300, 30, parent, nullptr,
+                             nullptr, nullptr);
   ASSERT_NE(child, nullptr);
   Pump();
   RECT wr;

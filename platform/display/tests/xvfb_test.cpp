@@ -15,13 +15,17 @@ int Shell(const std::string &cmd) { return std::system(cmd.c_str()); }
 TEST(DisplayXvfb, HeadlessAndX11ShowIdenticalPixels) {
   const char *bin = std::getenv("QX_BIN_DIR");
   ASSERT_NE(bin, nullptr);
-  ASSERT_EQ(Shell("command -v xvfb-run >/dev/null"), 0) << "xvfb-run is needed (package xvfb, see .ci/packages.d/display.txt)";
+  ASSERT_EQ(Shell("command -v xvfb-run >/dev/null"), 0)
+      << "xvfb-run is needed (package xvfb, see .ci/packages.d/display.txt)";
   const std::string dir = ::testing::TempDir() + "xvfb-" + std::to_string(getpid());
   ASSERT_EQ(Shell("rm -rf " + dir + " && mkdir -p " + dir + "/fb"), 0);
   const std::string demo = std::string(bin) + "/display_demo";
-  ASSERT_EQ(Shell("env -u DISPLAY QX_DISPLAY=headless QX_AUTOMATION=0 " + demo + " " + dir + "/headless.png >/dev/null"), 0);
-  const std::string x11 = "xvfb-run -a -s '-screen 0 1024x768x24 -fbdir " + dir + "/fb' env QX_DISPLAY=sdl SDL_VIDEODRIVER=x11 QX_AUTOMATION=0 QX_XWD_FILE=" +
-                          dir + "/fb/Xvfb_screen0 " + demo + " " + dir + "/sdl.png " + dir + "/screen.png > " + dir + "/out.txt 2>&1";
+  ASSERT_EQ(
+      Shell("env -u DISPLAY QX_DISPLAY=headless QX_AUTOMATION=0 " + demo + " " + dir + "/headless.png >/dev/null"), 0);
+  const std::string x11 = "xvfb-run -a -s '-screen 0 1024x768x24 -fbdir " + dir +
+                          "/fb' env QX_DISPLAY=sdl SDL_VIDEODRIVER=x11 QX_AUTOMATION=0 QX_XWD_FILE=" + dir +
+                          "/fb/Xvfb_screen0 " + demo + " " + dir + "/sdl.png " + dir + "/screen.png > " + dir +
+                          "/out.txt 2>&1";
   ASSERT_EQ(Shell(x11), 0) << "see " << dir << "/out.txt";
   ASSERT_EQ(Shell("grep -q 'driver sdl' " + dir + "/out.txt"), 0) << "the SDL2 driver ran on the X display";
   qx::gdi::Surface headless, sdl, screen;

@@ -22,7 +22,8 @@ std::vector<std::string> Sockets() {
   if (!d) return out;
   while (dirent *e = readdir(d)) {
     const std::string n = e->d_name;
-    if (n.rfind("auto-", 0) == 0 && n.size() > 10 && n.substr(n.size() - 5) == ".sock") out.push_back(qx::RuntimeDir() + "/" + n);
+    if (n.rfind("auto-", 0) == 0 && n.size() > 10 && n.substr(n.size() - 5) == ".sock")
+      out.push_back(qx::RuntimeDir() + "/" + n);
   }
   closedir(d);
   return out;

@@ -104,7 +104,8 @@ TEST(TextMode, LinesCharactersAndPushBackMix) {
 }
 
 TEST(TextMode, CtrlZEndsTextAndLoneCrStays) {
-  qxtest::Tree::Write(D("ctrlz.txt"), std::string("a\rb\r\ncd\x1A" "hidden\r\n"));
+  qxtest::Tree::Write(D("ctrlz.txt"), std::string("a\rb\r\ncd\x1A"
+                                                  "hidden\r\n"));
   FILE *f = fopen("D:\\ctrlz.txt", "rt");
   ASSERT_NE(f, nullptr);
   char buf[64] = {};
@@ -219,12 +220,14 @@ TEST(TextMode, PipeReadsNeverLoseTheByteAfterACr) {
       {"\r", "\nb", 64, "\nb"},        // a read that holds nothing but the CR
       {"a\r", "\nb", 1, "a\nb"},       // one byte at a time
       {"a\r", "b\r\n", 2, "a\rb\n"},
-      {"a\r", "\x1A" "b", 64, "a\r"},  // Ctrl-Z after a lone CR still ends the text
+      {"a\r",
+       "\x1A"
+       "b",
+       64, "a\r"},  // Ctrl-Z after a lone CR still ends the text
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(testing::Message() << "first=" << testing::PrintToString(std::string(c.first))
-                                    << " second=" << testing::PrintToString(std::string(c.second))
-                                    << " chunk=" << c.chunk);
+    SCOPED_TRACE(testing::Message() << "first=" << testing::PrintToString(std::string(c.first)) << " second="
+                                    << testing::PrintToString(std::string(c.second)) << " chunk=" << c.chunk);
     EXPECT_EQ(ReadTextPipe(c), c.expected);
   }
 }
@@ -256,8 +259,8 @@ TEST(ShareModes, DenyLockHeldByAProcessIsReleasedWhenItIsKilled) {
   EXPECT_EQ(_sopen("D:\\locked.dat", _O_RDONLY, _SH_DENYNO), -1);
   EXPECT_EQ(errno, EACCES);
   EXPECT_EQ(_fsopen("D:\\locked.dat", "rb", _SH_DENYNO), nullptr);
-  HANDLE h = CreateFileA("D:\\locked.dat", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         0, nullptr);
+  HANDLE h = CreateFileA("D:\\locked.dat", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
   EXPECT_EQ(h, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   kill(child, SIGKILL);

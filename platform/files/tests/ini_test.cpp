@@ -21,12 +21,12 @@ struct Step {
   Op op;
   const char *section;
   const char *key;
-  const char *text;      // raw content, default, value or section lines ("\0"-separated, use std::string)
-  size_t text_len;       // for texts with embedded NULs; 0: strlen
-  DWORD size;            // buffer size of reads
-  long result;           // expected return (BOOL for writes)
-  const char *expect;    // expected buffer (reads) or file content (kFileIs)
-  size_t expect_len;     // for lists; 0: strlen + 1
+  const char *text;    // raw content, default, value or section lines ("\0"-separated, use std::string)
+  size_t text_len;     // for texts with embedded NULs; 0: strlen
+  DWORD size;          // buffer size of reads
+  long result;         // expected return (BOOL for writes)
+  const char *expect;  // expected buffer (reads) or file content (kFileIs)
+  size_t expect_len;   // for lists; 0: strlen + 1
 };
 
 #define S(x) x, sizeof(x) - 1
@@ -34,7 +34,8 @@ struct Step {
 const Step kSteps[] = {
     {kRaw, nullptr, nullptr,
      S("; settings\n[Mail]\n  Host =  smtp.example.com  \nQuoted=\"  spaced  \"\nSingle='x'\n"
-       "Empty=\nNoEquals\nNum= 42 \nNeg=-3\n[Other]\nK=1\n"), 0, 0, nullptr, 0},
+       "Empty=\nNoEquals\nNum= 42 \nNeg=-3\n[Other]\nK=1\n"),
+     0, 0, nullptr, 0},
     // Names without regard to case; blanks around values trimmed; one pair of quotes removed.
     {kRead, "mail", "HOST", "d", 0, 64, 16, "smtp.example.com", 0},
     {kRead, " Mail ", "quoted", "d", 0, 64, 10, "  spaced  ", 0},
@@ -70,7 +71,8 @@ const Step kSteps[] = {
     {kRead, "Other", "K", "gone", 0, 64, 4, "gone", 0},
     {kFileIs, nullptr, nullptr, nullptr, 0, 0, 0,
      "; settings\r\n[Mail]\r\nHost=new.example.com\r\nQuoted=\"  spaced  \"\r\n"
-     "Empty=\r\nNum= 42 \r\nNeg=-3\r\nAdded= two words \r\n[New Section]\r\nXl=10\r\n", 0},
+     "Empty=\r\nNum= 42 \r\nNeg=-3\r\nAdded= two words \r\n[New Section]\r\nXl=10\r\n",
+     0},
     // Text that would change the file's structure is refused.
     {kWrite, "Mail", "Evil", "x\r\n[Injected]", 0, 0, FALSE, nullptr, 0},
     {kWrite, "Mail]x", "K", "v", 0, 0, FALSE, nullptr, 0},
@@ -96,9 +98,7 @@ TEST(Ini, TableOfSteps) {
     char buf[256];
     std::memset(buf, '#', sizeof buf);
     switch (s.op) {
-      case kRaw:
-        qxtest::Tree::Write(host, text);
-        break;
+      case kRaw: qxtest::Tree::Write(host, text); break;
       case kRead: {
         DWORD n = GetPrivateProfileStringA(s.section, s.key, s.text, buf, s.size, file);
         EXPECT_EQ(static_cast<long>(n), s.result);
@@ -107,12 +107,11 @@ TEST(Ini, TableOfSteps) {
         break;
       }
       case kReadInt:
-        EXPECT_EQ(static_cast<long>(static_cast<INT>(GetPrivateProfileIntA(s.section, s.key, static_cast<INT>(s.size), file))),
+        EXPECT_EQ(static_cast<long>(
+                      static_cast<INT>(GetPrivateProfileIntA(s.section, s.key, static_cast<INT>(s.size), file))),
                   s.result);
         break;
-      case kWrite:
-        EXPECT_EQ(WritePrivateProfileStringA(s.section, s.key, s.text, file), s.result);
-        break;
+      case kWrite: EXPECT_EQ(WritePrivateProfileStringA(s.section, s.key, s.text, file), s.result); break;
       case kWriteSection:
         text.push_back(0);
         EXPECT_EQ(WritePrivateProfileSectionA(s.section, text.c_str(), file), s.result);
@@ -123,9 +122,7 @@ TEST(Ini, TableOfSteps) {
         EXPECT_EQ(std::string(buf, s.expect_len), std::string(s.expect, s.expect_len));
         break;
       }
-      case kFileIs:
-        EXPECT_EQ(qxtest::Tree::Read(host), s.expect);
-        break;
+      case kFileIs: EXPECT_EQ(qxtest::Tree::Read(host), s.expect); break;
     }
   }
 }

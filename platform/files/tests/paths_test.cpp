@@ -37,9 +37,9 @@ class Paths : public ::testing::Test {
 
 struct PathCase {
   const char *input;
-  DWORD error;           // 0: success expected
-  const char *full;      // Windows path with stored spellings
-  const char *host;      // under the test tree; "=" prefix: an absolute host path
+  DWORD error;       // 0: success expected
+  const char *full;  // Windows path with stored spellings
+  const char *host;  // under the test tree; "=" prefix: an absolute host path
 };
 
 TEST_F(Paths, MapsWindowsPathsToHostPaths) {
@@ -135,12 +135,9 @@ TEST_F(Paths, OpenFileSearchesAsWindowsDoes) {
   std::string saved_path = getenv("PATH") ? getenv("PATH") : "";
   setenv("PATH", ("/nonexistent:" + g_tree.DriveD() + "/bin").c_str(), 1);
   const std::pair<const char *, const char *> found[] = {
-      {"only-win.ini", "C:\\WINDOWS\\only-win.ini"},
-      {"both.ini", "C:\\WINDOWS\\SYSTEM32\\both.ini"},
-      {"cur.ini", "C:\\QXTCP\\Mail\\CUR.INI"},
-      {"ONPATH.DLL", "D:\\bin\\onpath.dll"},
-      {"index.idx", "C:\\QXTCP\\Mail\\Index.IDX"},
-      {"C:\\qxtcp\\mail\\INDEX.IDX", "C:\\QXTCP\\Mail\\Index.IDX"},
+      {"only-win.ini", "C:\\WINDOWS\\only-win.ini"}, {"both.ini", "C:\\WINDOWS\\SYSTEM32\\both.ini"},
+      {"cur.ini", "C:\\QXTCP\\Mail\\CUR.INI"},       {"ONPATH.DLL", "D:\\bin\\onpath.dll"},
+      {"index.idx", "C:\\QXTCP\\Mail\\Index.IDX"},   {"C:\\qxtcp\\mail\\INDEX.IDX", "C:\\QXTCP\\Mail\\Index.IDX"},
   };
   for (const auto &[name, path] : found) {
     OFSTRUCT of{};
@@ -233,22 +230,24 @@ TEST_F(Paths, ShareModesBetweenHandles) {
   const DWORD R = GENERIC_READ, W = GENERIC_WRITE, SR = FILE_SHARE_READ, SW = FILE_SHARE_WRITE;
   const Step steps[] = {
       {R, SR | SW, R | W, SR | SW, true},
-      {R, 0, R, SR | SW, false},          // exclusive first open
-      {R, SR, R, SR, true},               // readers sharing reads
-      {R, SR, W, SR | SW, false},         // first denies writing
-      {R | W, SR | SW, R, SR, false},     // second would deny the first's write
+      {R, 0, R, SR | SW, false},       // exclusive first open
+      {R, SR, R, SR, true},            // readers sharing reads
+      {R, SR, W, SR | SW, false},      // first denies writing
+      {R | W, SR | SW, R, SR, false},  // second would deny the first's write
       {W, SW, W, SW, true},
       {W, SW | SR, R, SW | SR, true},
-      {R, SW, R, SR | SW, false},         // first denies reading
+      {R, SW, R, SR | SW, false},  // first denies reading
   };
   for (const auto &s : steps) {
     HANDLE a = CreateFileA(name, s.access1, s.share1, nullptr, OPEN_ALWAYS, 0, nullptr);
     ASSERT_NE(a, INVALID_HANDLE_VALUE);
     HANDLE b = CreateFileA(name, s.access2, s.share2, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(b != INVALID_HANDLE_VALUE, s.second_opens) << s.access1 << "/" << s.share1 << " then " << s.access2
-                                                         << "/" << s.share2;
-    if (b == INVALID_HANDLE_VALUE) EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    else CloseHandle(b);
+    EXPECT_EQ(b != INVALID_HANDLE_VALUE, s.second_opens)
+        << s.access1 << "/" << s.share1 << " then " << s.access2 << "/" << s.share2;
+    if (b == INVALID_HANDLE_VALUE)
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    else
+      CloseHandle(b);
     CloseHandle(a);
     // Closing the first handle lifts its denial.
     b = CreateFileA(name, s.access2, s.share2, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -350,7 +349,7 @@ TEST_F(Paths, CaseBlindLookupsFollowChangesMadeElsewhere) {
   struct Step {
     std::function<void()> change;  // made outside the layer
     const char *lookup;
-    const char *found;             // "" when missing
+    const char *found;  // "" when missing
   };
   const Step steps[] = {
       {nullptr, "C:\\big\\MSG17.TXT", "C:\\Big\\Msg17.Txt"},

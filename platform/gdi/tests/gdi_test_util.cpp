@@ -20,9 +20,7 @@ Canvas::~Canvas() {
   DeleteDC(dc_);
 }
 
-const gdi::Surface &Canvas::surface() const {
-  return *gdi::LookupDC(dc_)->Target();
-}
+const gdi::Surface &Canvas::surface() const { return *gdi::LookupDC(dc_)->Target(); }
 
 std::string CompareSurfaces(const gdi::Surface &a, const gdi::Surface &b, int tol, double share) {
   std::ostringstream why;
@@ -36,9 +34,13 @@ std::string CompareSurfaces(const gdi::Surface &a, const gdi::Surface &b, int to
     for (int x = 0; x < a.width; ++x) {
       const std::uint32_t p = a.Get(x, y), q = b.Get(x, y);
       int worst = 0;
-      for (int sh = 0; sh <= 16; sh += 8) worst = std::max(worst, std::abs(int((p >> sh) & 0xFF) - int((q >> sh) & 0xFF)));
+      for (int sh = 0; sh <= 16; sh += 8)
+        worst = std::max(worst, std::abs(int((p >> sh) & 0xFF) - int((q >> sh) & 0xFF)));
       if (worst > tol) {
-        if (first_x < 0) { first_x = x; first_y = y; }
+        if (first_x < 0) {
+          first_x = x;
+          first_y = y;
+        }
         ++off;
       }
     }

@@ -31,7 +31,7 @@ int SampleFont(HDC dc, HFONT f, int y, const char *label) {
   Line(dc, 4, y + tm.tmAscent, 8 + s.cx, y + tm.tmAscent);  // baseline
   SelectObject(dc, blue);
   Line(dc, 4, y + tm.tmHeight, 8 + s.cx, y + tm.tmHeight);  // bottom of the cell
-  Line(dc, 6 + s.cx, y, 6 + s.cx, y + tm.tmHeight);          // right end of the extent
+  Line(dc, 6 + s.cx, y, 6 + s.cx, y + tm.tmHeight);         // right end of the extent
   SelectObject(dc, old_pen);
   DeleteObject(red);
   DeleteObject(blue);
@@ -44,11 +44,16 @@ int SampleFont(HDC dc, HFONT f, int y, const char *label) {
 TEST(GdiGolden, TextInTwoFontsWithMetrics) {
   Canvas cv(320, 90);
   AddFontResourceA("QXFONT.FON");
-  HFONT sans = CreateFontA(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, VARIABLE_PITCH | FF_SWISS, "MS Sans Serif");
+  HFONT sans =
+      CreateFontA(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, VARIABLE_PITCH | FF_SWISS, "MS Sans Serif");
   HFONT cell = CreateFontA(0, 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, FIXED_PITCH | FF_MODERN, "DEC-8x14");
   int y = 6;
   y += SampleFont(cv.dc(), sans, y, "MS Sans Serif: The quick brown fox") + 8;
-  y += SampleFont(cv.dc(), cell, y, "DEC-8x14: \xC9\xCD\xBB" " lines \xB3" " box \xDB") + 8;
+  y += SampleFont(cv.dc(), cell, y,
+                  "DEC-8x14: \xC9\xCD\xBB"
+                  " lines \xB3"
+                  " box \xDB") +
+       8;
   SampleFont(cv.dc(), static_cast<HFONT>(GetStockObject(SYSTEM_FONT)), y, "System 16");
   EXPECT_EQ(CompareGolden(cv.surface(), "text_two_fonts"), "");
   DeleteObject(sans);
@@ -110,7 +115,8 @@ TEST(GdiGolden, StretchDIBitsOfAnEightBitDibWithPalette) {
   auto *bi = reinterpret_cast<BITMAPINFO *>(info.data());
   bi->bmiHeader = {sizeof(BITMAPINFOHEADER), kW, kH, 1, 8, BI_RGB, 0, 0, 0, 16, 0};
   for (int i = 0; i < 16; ++i)
-    bi->bmiColors[i] = RGBQUAD{static_cast<BYTE>(i * 16), static_cast<BYTE>(255 - i * 16), static_cast<BYTE>((i & 1) * 255), 0};
+    bi->bmiColors[i] =
+        RGBQUAD{static_cast<BYTE>(i * 16), static_cast<BYTE>(255 - i * 16), static_cast<BYTE>((i & 1) * 255), 0};
   std::vector<BYTE> bits(kW * kH);  // stride 16, bottom-up
   for (int row = 0; row < kH; ++row)
     for (int x = 0; x < kW; ++x) bits[row * kW + x] = static_cast<BYTE>((x + row) % 16);

@@ -57,10 +57,15 @@ TEST(GdiRaster, TernaryRopsOnEveryBitCombination) {
 }
 
 TEST(GdiRaster, Rop2OnLines) {
-  struct Case { int rop2; COLORREF expected; } cases[] = {
-      {R2_COPYPEN, Grey(0xF0)}, {R2_XORPEN, Grey(0xF0 ^ 0xAA)}, {R2_NOT, Grey(0x55)},
-      {R2_MASKPEN, Grey(0xF0 & 0xAA)}, {R2_MERGEPEN, Grey(0xFA)}, {R2_NOP, Grey(0xAA)},
-      {R2_BLACK, Grey(0)}, {R2_WHITE, Grey(0xFF)}, {R2_NOTCOPYPEN, Grey(0x0F)},
+  struct Case {
+    int rop2;
+    COLORREF expected;
+  } cases[] = {
+      {R2_COPYPEN, Grey(0xF0)},    {R2_XORPEN, Grey(0xF0 ^ 0xAA)},
+      {R2_NOT, Grey(0x55)},        {R2_MASKPEN, Grey(0xF0 & 0xAA)},
+      {R2_MERGEPEN, Grey(0xFA)},   {R2_NOP, Grey(0xAA)},
+      {R2_BLACK, Grey(0)},         {R2_WHITE, Grey(0xFF)},
+      {R2_NOTCOPYPEN, Grey(0x0F)},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.rop2);
@@ -160,7 +165,9 @@ TEST(GdiRegion, CombineModes) {
     EXPECT_EQ(PtInRegion(d, 12, 12), c.at_b_only);
     EXPECT_EQ(PtInRegion(d, 20, 20), c.outside);
     EXPECT_FALSE(PtInRegion(d, 10, 2)) << "right edges are outside";
-    DeleteObject(a); DeleteObject(b); DeleteObject(d);
+    DeleteObject(a);
+    DeleteObject(b);
+    DeleteObject(d);
   }
 }
 
@@ -180,7 +187,10 @@ TEST(GdiRegion, EmptyAndBoxes) {
   CombineRgn(d, d, e, RGN_OR);
   EXPECT_TRUE(EqualRgn(d, e));
   EXPECT_EQ(CombineRgn(d, nullptr, e, RGN_OR), ERROR);
-  DeleteObject(a); DeleteObject(b); DeleteObject(d); DeleteObject(e);
+  DeleteObject(a);
+  DeleteObject(b);
+  DeleteObject(d);
+  DeleteObject(e);
 }
 
 TEST(GdiClip, FillsStayInsideTheClip) {
@@ -300,9 +310,15 @@ TEST(GdiDib, GetAndSetDIBitsRoundTrip) {
   // A selected bitmap is still readable.
   ASSERT_EQ(GetDIBits(cv.dc(), cv.bitmap(), 0, 2, rows.data(), &bi, DIB_RGB_COLORS), 2);
   // Bottom-up: the first row is the bottom one.
-  EXPECT_EQ(rows[6], 60); EXPECT_EQ(rows[7], 50); EXPECT_EQ(rows[8], 40);
-  EXPECT_EQ(rows[12], 30); EXPECT_EQ(rows[13], 20); EXPECT_EQ(rows[14], 10);
-  rows[12] = 0; rows[13] = 0; rows[14] = 255;
+  EXPECT_EQ(rows[6], 60);
+  EXPECT_EQ(rows[7], 50);
+  EXPECT_EQ(rows[8], 40);
+  EXPECT_EQ(rows[12], 30);
+  EXPECT_EQ(rows[13], 20);
+  EXPECT_EQ(rows[14], 10);
+  rows[12] = 0;
+  rows[13] = 0;
+  rows[14] = 255;
   HBITMAP other = CreateBitmap(3, 2, 1, 32, nullptr);
   EXPECT_EQ(SetDIBits(cv.dc(), other, 0, 2, rows.data(), &bi, DIB_RGB_COLORS), 2);
   HDC mdc = CreateCompatibleDC(nullptr);
@@ -314,11 +330,14 @@ TEST(GdiDib, GetAndSetDIBitsRoundTrip) {
 }
 
 TEST(GdiDib, MalformedHeadersAreRefused) {
-  struct Case { const char *name; LONG w, h; WORD bpp; DWORD compression; } cases[] = {
-      {"odd depth", 4, 4, 7, BI_RGB},
-      {"zero width", 0, 4, 8, BI_RGB},
-      {"huge", 40000, 40000, 32, BI_RGB},
-      {"bitfields on 8 bits", 4, 4, 8, BI_BITFIELDS},
+  struct Case {
+    const char *name;
+    LONG w, h;
+    WORD bpp;
+    DWORD compression;
+  } cases[] = {
+      {"odd depth", 4, 4, 7, BI_RGB},       {"zero width", 0, 4, 8, BI_RGB},
+      {"huge", 40000, 40000, 32, BI_RGB},   {"bitfields on 8 bits", 4, 4, 8, BI_BITFIELDS},
       {"unknown compression", 4, 4, 8, 99},
   };
   for (const Case &c : cases) {

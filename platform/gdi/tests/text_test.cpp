@@ -28,9 +28,9 @@ struct FaceCase {
 
 TEST(GdiFonts, FaceNamesOfTheDesktop) {
   const FaceCase cases[] = {
-      {"System", 0, false, 16, 0},         {"Fixedsys", 0, true, 15, 8},      {"Terminal", 0, true, 12, 8},
-      {"MS Sans Serif", -11, false, 0, 0}, {"Helv", 0, false, 13, 0},         {"Courier", -13, true, 0, 0},
-      {"Courier New", 20, true, 20, 0},    {"Arial", 24, false, 24, 0},       {"Times New Roman", -16, false, 0, 0},
+      {"System", 0, false, 16, 0},         {"Fixedsys", 0, true, 15, 8}, {"Terminal", 0, true, 12, 8},
+      {"MS Sans Serif", -11, false, 0, 0}, {"Helv", 0, false, 13, 0},    {"Courier", -13, true, 0, 0},
+      {"Courier New", 20, true, 20, 0},    {"Arial", 24, false, 24, 0},  {"Times New Roman", -16, false, 0, 0},
       {"No Such Face", 0, false, 16, 0},
   };
   Canvas cv(10, 10);
@@ -67,7 +67,10 @@ TEST(GdiFonts, TerminalCellFacesFromItsFontFile) {
   EXPECT_EQ(AddFontResourceA("NOSUCH.FON"), 0);
   EXPECT_EQ(AddFontResourceA("QXFONT.FON"), 9);
   EXPECT_EQ(AddFontResourceA("qxfont.fon"), 9) << "a second registration changes nothing";
-  struct Cell { const char *face; int weight, w, h; } cells[] = {
+  struct Cell {
+    const char *face;
+    int weight, w, h;
+  } cells[] = {
       {"DEC-4x6", 400, 4, 6},     {"DEC-5x12", 400, 5, 12},   {"DEC-6x8", 700, 6, 8},
       {"DEC-7x12", 400, 7, 12},   {"DEC-8x14", 400, 8, 14},   {"DEC-9x16", 400, 9, 16},
       {"DEC-10x18", 400, 10, 18}, {"DEC-10x24", 400, 10, 24}, {"DEC-12x32", 400, 12, 32},
@@ -85,7 +88,10 @@ TEST(GdiFonts, TerminalCellFacesFromItsFontFile) {
     EXPECT_EQ(tm.tmHeight + tm.tmExternalLeading, c.h);
     HGDIOBJ old = SelectObject(cv.dc(), f);
     SIZE s{};
-    GetTextExtentPoint32A(cv.dc(), "\xC4\xB3" "Ab", 4, &s);
+    GetTextExtentPoint32A(cv.dc(),
+                          "\xC4\xB3"
+                          "Ab",
+                          4, &s);
     EXPECT_EQ(s.cx, 4 * c.w);
     EXPECT_EQ(s.cy, c.h);
     SelectObject(cv.dc(), old);
@@ -140,7 +146,13 @@ TEST(GdiFonts, TabbedExtents) {
 TEST(GdiDrawText, LayoutFlags) {
   Canvas cv(300, 200);
   SelectObject(cv.dc(), GetStockObject(SYSTEM_FIXED_FONT));  // 8 x 15
-  struct Case { const char *name; const char *text; UINT flags; int width; int expect_h, expect_w; } cases[] = {
+  struct Case {
+    const char *name;
+    const char *text;
+    UINT flags;
+    int width;
+    int expect_h, expect_w;
+  } cases[] = {
       {"single line", "Hello", DT_SINGLELINE | DT_CALCRECT, 200, 15, 40},
       {"prefix removed", "&File", DT_SINGLELINE | DT_CALCRECT, 200, 15, 32},
       {"double ampersand", "A&&B", DT_SINGLELINE | DT_CALCRECT, 200, 15, 24},

@@ -192,8 +192,8 @@ typedef struct _QUERY_SERVICE_CONFIGA {
   LPSTR lpDisplayName;
 } QUERY_SERVICE_CONFIGA, *LPQUERY_SERVICE_CONFIGA, QUERY_SERVICE_CONFIG, *LPQUERY_SERVICE_CONFIG;
 
-typedef void (WINAPI *LPSERVICE_MAIN_FUNCTIONA)(DWORD dwNumServicesArgs, LPSTR *lpServiceArgVectors);
-typedef void (WINAPI *LPHANDLER_FUNCTION)(DWORD dwControl);
+typedef void(WINAPI *LPSERVICE_MAIN_FUNCTIONA)(DWORD dwNumServicesArgs, LPSTR *lpServiceArgVectors);
+typedef void(WINAPI *LPHANDLER_FUNCTION)(DWORD dwControl);
 #define LPSERVICE_MAIN_FUNCTION LPSERVICE_MAIN_FUNCTIONA
 
 typedef struct _SERVICE_TABLE_ENTRYA {
@@ -213,35 +213,28 @@ QX_EXTERN_C_BEGIN
 
 /* Registry */
 WINBASEAPI LONG WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult);
-WINBASEAPI LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                                     PHKEY phkResult);
+WINBASEAPI LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 WINBASEAPI LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult);
-WINBASEAPI LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
-                                       DWORD dwOptions, REGSAM samDesired,
-                                       LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+WINBASEAPI LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                                       REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                                        LPDWORD lpdwDisposition);
 WINBASEAPI LONG WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lpcbData);
-WINBASEAPI LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
-                                        LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
-WINBASEAPI LONG WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData,
-                                    DWORD cbData);
-WINBASEAPI LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
-                                      const BYTE *lpData, DWORD cbData);
+WINBASEAPI LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                        LPBYTE lpData, LPDWORD lpcbData);
+WINBASEAPI LONG WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData, DWORD cbData);
+WINBASEAPI LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
+                                      DWORD cbData);
 WINBASEAPI LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName);
-WINBASEAPI LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
-                                     LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
-                                     PFILETIME lpftLastWriteTime);
-WINBASEAPI LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
-                                     LPDWORD lpcchValueName, LPDWORD lpReserved, LPDWORD lpType,
-                                     LPBYTE lpData, LPDWORD lpcbData);
+WINBASEAPI LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                                     LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime);
+WINBASEAPI LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                                     LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 WINBASEAPI LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 WINBASEAPI LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
-WINBASEAPI LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass,
-                                        LPDWORD lpReserved, LPDWORD lpcSubKeys,
-                                        LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
-                                        LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
-                                        LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
-                                        PFILETIME lpftLastWriteTime);
+WINBASEAPI LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                                        LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                                        LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                        LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
 WINBASEAPI LONG WINAPI RegCloseKey(HKEY hKey);
 WINBASEAPI LONG WINAPI RegFlushKey(HKEY hKey);
 #define RegOpenKey RegOpenKeyA
@@ -263,44 +256,32 @@ WINBASEAPI LONG WINAPI RegFlushKey(HKEY hKey);
 WINBASEAPI BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *lpServiceStartTable);
 WINBASEAPI SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpServiceName,
                                                                     LPHANDLER_FUNCTION lpHandlerProc);
-WINBASEAPI BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
-                                        LPSERVICE_STATUS lpServiceStatus);
+WINBASEAPI BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus);
 #define StartServiceCtrlDispatcher StartServiceCtrlDispatcherA
 #define RegisterServiceCtrlHandler RegisterServiceCtrlHandlerA
 
 /* Service control manager */
-WINBASEAPI SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
-                                           DWORD dwDesiredAccess);
-WINBASEAPI SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
-                                           LPCSTR lpDisplayName, DWORD dwDesiredAccess,
-                                           DWORD dwServiceType, DWORD dwStartType,
-                                           DWORD dwErrorControl, LPCSTR lpBinaryPathName,
-                                           LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId,
-                                           LPCSTR lpDependencies, LPCSTR lpServiceStartName,
+WINBASEAPI SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess);
+WINBASEAPI SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
+                                           DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType,
+                                           DWORD dwErrorControl, LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup,
+                                           LPDWORD lpdwTagId, LPCSTR lpDependencies, LPCSTR lpServiceStartName,
                                            LPCSTR lpPassword);
-WINBASEAPI SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
-                                         DWORD dwDesiredAccess);
-WINBASEAPI BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs,
-                                     LPCSTR *lpServiceArgVectors);
-WINBASEAPI BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl,
-                                      LPSERVICE_STATUS lpServiceStatus);
+WINBASEAPI SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess);
+WINBASEAPI BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR *lpServiceArgVectors);
+WINBASEAPI BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus);
 WINBASEAPI BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus);
-WINBASEAPI BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService,
-                                           LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
+WINBASEAPI BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
                                            LPDWORD pcbBytesNeeded);
-WINBASEAPI BOOL WINAPI ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceType,
-                                            DWORD dwStartType, DWORD dwErrorControl,
-                                            LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup,
-                                            LPDWORD lpdwTagId, LPCSTR lpDependencies,
-                                            LPCSTR lpServiceStartName, LPCSTR lpPassword,
-                                            LPCSTR lpDisplayName);
+WINBASEAPI BOOL WINAPI ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceType, DWORD dwStartType,
+                                            DWORD dwErrorControl, LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup,
+                                            LPDWORD lpdwTagId, LPCSTR lpDependencies, LPCSTR lpServiceStartName,
+                                            LPCSTR lpPassword, LPCSTR lpDisplayName);
 WINBASEAPI BOOL WINAPI DeleteService(SC_HANDLE hService);
 WINBASEAPI BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
-WINBASEAPI BOOL WINAPI EnumServicesStatusA(SC_HANDLE hSCManager, DWORD dwServiceType,
-                                           DWORD dwServiceState,
-                                           LPENUM_SERVICE_STATUSA lpServices, DWORD cbBufSize,
-                                           LPDWORD pcbBytesNeeded, LPDWORD lpServicesReturned,
-                                           LPDWORD lpResumeHandle);
+WINBASEAPI BOOL WINAPI EnumServicesStatusA(SC_HANDLE hSCManager, DWORD dwServiceType, DWORD dwServiceState,
+                                           LPENUM_SERVICE_STATUSA lpServices, DWORD cbBufSize, LPDWORD pcbBytesNeeded,
+                                           LPDWORD lpServicesReturned, LPDWORD lpResumeHandle);
 #define OpenSCManager OpenSCManagerA
 #define CreateService CreateServiceA
 #define OpenService OpenServiceA
@@ -311,9 +292,8 @@ WINBASEAPI BOOL WINAPI EnumServicesStatusA(SC_HANDLE hSCManager, DWORD dwService
 
 /* Event log (lpUserSid is a PSID; it is not recorded) */
 WINBASEAPI HANDLE WINAPI RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName);
-WINBASEAPI BOOL WINAPI ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
-                                    PVOID lpUserSid, WORD wNumStrings, DWORD dwDataSize,
-                                    LPCSTR *lpStrings, LPVOID lpRawData);
+WINBASEAPI BOOL WINAPI ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PVOID lpUserSid,
+                                    WORD wNumStrings, DWORD dwDataSize, LPCSTR *lpStrings, LPVOID lpRawData);
 WINBASEAPI BOOL WINAPI DeregisterEventSource(HANDLE hEventLog);
 #define RegisterEventSource RegisterEventSourceA
 #define ReportEvent ReportEventA

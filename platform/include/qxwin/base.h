@@ -89,7 +89,9 @@ typedef SIZE_T *PSIZE_T;
 typedef void *HANDLE;
 typedef HANDLE *PHANDLE, *LPHANDLE;
 #define DECLARE_HANDLE(name) \
-  struct name##__ { int unused; }; \
+  struct name##__ {          \
+    int unused;              \
+  };                         \
   typedef struct name##__ *name
 DECLARE_HANDLE(HWND);
 DECLARE_HANDLE(HINSTANCE);
@@ -132,17 +134,17 @@ typedef LONG HRESULT;
 #define QX_HANDLE_VALUE(h) ((DWORD)(UINT_PTR)(h))
 #define QX_HANDLE_FROM(type, v) ((type)(UINT_PTR)(DWORD)(v))
 
-typedef LRESULT (CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
-typedef INT_PTR (CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
-typedef void (CALLBACK *TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
-typedef INT_PTR (WINAPI *FARPROC)(void);
-typedef INT_PTR (WINAPI *PROC)(void);
+typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef void(CALLBACK *TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef INT_PTR(WINAPI *FARPROC)(void);
+typedef INT_PTR(WINAPI *PROC)(void);
 
-#define MAKEWORD(a, b) ((WORD)(((BYTE)((DWORD_PTR)(a) & 0xff)) | ((WORD)((BYTE)((DWORD_PTR)(b) & 0xff))) << 8))
-#define MAKELONG(a, b) ((LONG)(((WORD)((DWORD_PTR)(a) & 0xffff)) | ((DWORD)((WORD)((DWORD_PTR)(b) & 0xffff))) << 16))
-#define LOWORD(l) ((WORD)((DWORD_PTR)(l) & 0xffff))
+#define MAKEWORD(a, b) ((WORD)(((BYTE)((DWORD_PTR)(a)&0xff)) | ((WORD)((BYTE)((DWORD_PTR)(b)&0xff))) << 8))
+#define MAKELONG(a, b) ((LONG)(((WORD)((DWORD_PTR)(a)&0xffff)) | ((DWORD)((WORD)((DWORD_PTR)(b)&0xffff))) << 16))
+#define LOWORD(l) ((WORD)((DWORD_PTR)(l)&0xffff))
 #define HIWORD(l) ((WORD)(((DWORD_PTR)(l) >> 16) & 0xffff))
-#define LOBYTE(w) ((BYTE)((DWORD_PTR)(w) & 0xff))
+#define LOBYTE(w) ((BYTE)((DWORD_PTR)(w)&0xff))
 #define HIBYTE(w) ((BYTE)(((DWORD_PTR)(w) >> 8) & 0xff))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
@@ -172,21 +174,36 @@ typedef INT_PTR (WINAPI *PROC)(void);
 #define _MAX_EXT 256
 #define INFINITE 0xFFFFFFFFu
 
-typedef struct tagRECT { LONG left, top, right, bottom; } RECT, *PRECT, *LPRECT;
+typedef struct tagRECT {
+  LONG left, top, right, bottom;
+} RECT, *PRECT, *LPRECT;
 typedef const RECT *LPCRECT;
-typedef struct tagPOINT { LONG x, y; } POINT, *PPOINT, *LPPOINT;
-typedef struct tagSIZE { LONG cx, cy; } SIZE, *PSIZE, *LPSIZE;
-typedef struct tagPOINTS { SHORT x, y; } POINTS;
+typedef struct tagPOINT {
+  LONG x, y;
+} POINT, *PPOINT, *LPPOINT;
+typedef struct tagSIZE {
+  LONG cx, cy;
+} SIZE, *PSIZE, *LPSIZE;
+typedef struct tagPOINTS {
+  SHORT x, y;
+} POINTS;
 
-typedef struct _FILETIME { DWORD dwLowDateTime, dwHighDateTime; } FILETIME, *PFILETIME, *LPFILETIME;
+typedef struct _FILETIME {
+  DWORD dwLowDateTime, dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
 typedef struct _SYSTEMTIME {
   WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
 } SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
 typedef struct _SECURITY_ATTRIBUTES {
-  DWORD nLength; LPVOID lpSecurityDescriptor; BOOL bInheritHandle;
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 typedef union _LARGE_INTEGER {
-  struct { DWORD LowPart; LONG HighPart; } u;
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
   LONGLONG QuadPart;
 } LARGE_INTEGER, *PLARGE_INTEGER;
 

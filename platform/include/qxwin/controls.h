@@ -452,9 +452,8 @@ typedef struct tagACCEL {
 #define ERROR_CLIPBOARD_NOT_OPEN 1418L
 #endif
 
-
 /* ---- Common dialogs ---- */
-typedef UINT_PTR (CALLBACK *LPOFNHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef UINT_PTR(CALLBACK *LPOFNHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef struct tagOFNA {
   DWORD lStructSize;
   HWND hwndOwner;
@@ -505,7 +504,7 @@ typedef struct tagOFNA {
 #define FNERR_SUBCLASSFAILURE 0x3001
 #define FNERR_INVALIDFILENAME 0x3002
 #define FNERR_BUFFERTOOSMALL 0x3003
-typedef UINT_PTR (CALLBACK *LPCCHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef UINT_PTR(CALLBACK *LPCCHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef struct tagCHOOSECOLORA {
   DWORD lStructSize;
   HWND hwndOwner;
@@ -524,13 +523,13 @@ typedef struct tagCHOOSECOLORA {
 #define CC_ENABLEHOOK 0x00000010
 #define CC_SOLIDCOLOR 0x00000080
 #define CC_ANYCOLOR 0x00000100
-typedef UINT_PTR (CALLBACK *LPCFHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef UINT_PTR(CALLBACK *LPCFHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef struct tagCHOOSEFONTA {
   DWORD lStructSize;
   HWND hwndOwner;
   HDC hDC;
   LPLOGFONTA lpLogFont;
-  INT iPointSize;         /* tenths of a point */
+  INT iPointSize; /* tenths of a point */
   DWORD Flags;
   COLORREF rgbColors;
   LPARAM lCustData;
@@ -618,8 +617,8 @@ typedef struct tagDEVNAMES {
   WORD wDefault;
 } DEVNAMES, *LPDEVNAMES;
 #define DN_DEFAULTPRN 0x0001
-typedef UINT_PTR (CALLBACK *LPPRINTHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
-typedef UINT_PTR (CALLBACK *LPSETUPHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef UINT_PTR(CALLBACK *LPPRINTHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef UINT_PTR(CALLBACK *LPSETUPHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef struct tagPDA {
   DWORD lStructSize;
   HWND hwndOwner;
@@ -673,8 +672,8 @@ typedef struct tagPDA {
 #define COLOR_GREEN 707
 #define COLOR_BLUE 708
 #define COLOR_ADD 712
-#define COLOR_BASIC_FIRST 800   /* 48 basic colour swatches */
-#define COLOR_CUSTOM_FIRST 900  /* 16 custom colour swatches */
+#define COLOR_BASIC_FIRST 800  /* 48 basic colour swatches */
+#define COLOR_CUSTOM_FIRST 900 /* 16 custom colour swatches */
 /* Control ids of the file dialogs (for hooks and automation). */
 #define chx1 0x0410
 #define stc1 0x0440
@@ -703,12 +702,12 @@ WINBASEAPI BOOL WINAPI EqualRect(const RECT *lprc1, const RECT *lprc2);
 /* Dialogs */
 WINBASEAPI INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
                                           DLGPROC lpDialogFunc, LPARAM dwInitParam);
-WINBASEAPI INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA hDialogTemplate,
-                                                  HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam);
+WINBASEAPI INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA hDialogTemplate, HWND hWndParent,
+                                                  DLGPROC lpDialogFunc, LPARAM dwInitParam);
 WINBASEAPI HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
                                           DLGPROC lpDialogFunc, LPARAM dwInitParam);
-WINBASEAPI HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTemplate,
-                                                  HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam);
+WINBASEAPI HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTemplate, HWND hWndParent,
+                                                  DLGPROC lpDialogFunc, LPARAM dwInitParam);
 #define DialogBoxA(inst, name, parent, proc) DialogBoxParamA(inst, name, parent, proc, 0L)
 #define DialogBoxIndirectA(inst, tmpl, parent, proc) DialogBoxIndirectParamA(inst, tmpl, parent, proc, 0L)
 #define CreateDialogA(inst, name, parent, proc) CreateDialogParamA(inst, name, parent, proc, 0L)

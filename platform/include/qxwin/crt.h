@@ -133,10 +133,9 @@ QXCRT_API char *_getdcwd(int drive, char *buffer, int maxlen) QXCRT_NAME(_getdcw
 QXCRT_API int _chdrive(int drive) QXCRT_NAME(_chdrive);
 QXCRT_API int _getdrive(void) QXCRT_NAME(_getdrive);
 QXCRT_API char *_fullpath(char *abs_path, const char *rel_path, size_t maxlen) QXCRT_NAME(_fullpath);
-QXCRT_API void _splitpath(const char *path, char *drive, char *dir, char *fname, char *ext)
-    QXCRT_NAME(_splitpath);
-QXCRT_API void _makepath(char *path, const char *drive, const char *dir, const char *fname,
-                         const char *ext) QXCRT_NAME(_makepath);
+QXCRT_API void _splitpath(const char *path, char *drive, char *dir, char *fname, char *ext) QXCRT_NAME(_splitpath);
+QXCRT_API void _makepath(char *path, const char *drive, const char *dir, const char *fname, const char *ext)
+    QXCRT_NAME(_makepath);
 
 /* Strings */
 QXCRT_API int _stricmp(const char *a, const char *b) QXCRT_NAME(_stricmp);
@@ -180,10 +179,10 @@ QX_CRT_END
 #define mktemp(t) _mktemp(t)
 #ifdef __cplusplus
 namespace std {
+using ::qxcrt_fgets;
 using ::qxcrt_fopen;
 using ::qxcrt_setvbuf;
-using ::qxcrt_fgets;
-}
+}  // namespace std
 #endif
 #endif
 

@@ -122,8 +122,7 @@ typedef struct _WIN32_FIND_DATAA {
   DWORD dwReserved1;
   CHAR cFileName[MAX_PATH];
   CHAR cAlternateFileName[14];
-} WIN32_FIND_DATAA, WIN32_FIND_DATA, *PWIN32_FIND_DATAA, *LPWIN32_FIND_DATAA,
-    *PWIN32_FIND_DATA, *LPWIN32_FIND_DATA;
+} WIN32_FIND_DATAA, WIN32_FIND_DATA, *PWIN32_FIND_DATAA, *LPWIN32_FIND_DATAA, *PWIN32_FIND_DATA, *LPWIN32_FIND_DATA;
 
 typedef struct _BY_HANDLE_FILE_INFORMATION {
   DWORD dwFileAttributes;
@@ -150,25 +149,23 @@ QX_EXTERN_C_BEGIN
 
 /* Files through handles */
 WINBASEAPI HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                                     LPSECURITY_ATTRIBUTES lpSecurityAttributes,
-                                     DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
-                                     HANDLE hTemplateFile);
-WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
-                                LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+                                     LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                                     DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                                LPOVERLAPPED lpOverlapped);
 WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                                  LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
-WINBASEAPI DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
-                                       PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
+WINBASEAPI DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                                       DWORD dwMoveMethod);
 WINBASEAPI BOOL WINAPI SetEndOfFile(HANDLE hFile);
 WINBASEAPI DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
-WINBASEAPI BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime,
-                                   LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime);
-WINBASEAPI BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME *lpCreationTime,
-                                   const FILETIME *lpLastAccessTime, const FILETIME *lpLastWriteTime);
+WINBASEAPI BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                                   LPFILETIME lpLastWriteTime);
+WINBASEAPI BOOL WINAPI SetFileTime(HANDLE hFile, const FILETIME *lpCreationTime, const FILETIME *lpLastAccessTime,
+                                   const FILETIME *lpLastWriteTime);
 WINBASEAPI BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 WINBASEAPI DWORD WINAPI GetFileType(HANDLE hFile);
-WINBASEAPI BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
-                                                  LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+WINBASEAPI BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 /* Byte-range locks between handles (also between processes); they go with the handle. */
 WINBASEAPI BOOL WINAPI LockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh,
                                 DWORD nNumberOfBytesToLockLow, DWORD nNumberOfBytesToLockHigh);
@@ -199,44 +196,38 @@ WINBASEAPI BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
 WINBASEAPI DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 WINBASEAPI BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 WINBASEAPI DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
-WINBASEAPI UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
-                                        LPSTR lpTempFileName);
-WINBASEAPI DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
-                                         LPSTR *lpFilePart);
+WINBASEAPI UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName);
+WINBASEAPI DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR *lpFilePart);
 WINBASEAPI DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer);
-WINBASEAPI DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension,
-                                    DWORD nBufferLength, LPSTR lpBuffer, LPSTR *lpFilePart);
+WINBASEAPI DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, DWORD nBufferLength,
+                                    LPSTR lpBuffer, LPSTR *lpFilePart);
 WINBASEAPI DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
 WINBASEAPI BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
 
 /* Drives and the system's directories */
 WINBASEAPI UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 WINBASEAPI UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
-WINBASEAPI BOOL WINAPI GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster,
-                                         LPDWORD lpBytesPerSector, LPDWORD lpNumberOfFreeClusters,
-                                         LPDWORD lpTotalNumberOfClusters);
-WINBASEAPI BOOL WINAPI GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer,
-                                             DWORD nVolumeNameSize, LPDWORD lpVolumeSerialNumber,
-                                             LPDWORD lpMaximumComponentLength,
-                                             LPDWORD lpFileSystemFlags,
-                                             LPSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize);
+WINBASEAPI BOOL WINAPI GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster, LPDWORD lpBytesPerSector,
+                                         LPDWORD lpNumberOfFreeClusters, LPDWORD lpTotalNumberOfClusters);
+WINBASEAPI BOOL WINAPI GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
+                                             LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
+                                             LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer,
+                                             DWORD nFileSystemNameSize);
 WINBASEAPI UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName);
 WINBASEAPI DWORD WINAPI GetLogicalDrives(void);
 
 /* INI files */
 WINBASEAPI DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
                                                  LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName);
-WINBASEAPI UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault,
-                                             LPCSTR lpFileName);
+WINBASEAPI UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName);
 WINBASEAPI BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString,
                                                   LPCSTR lpFileName);
 WINBASEAPI DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString, DWORD nSize,
                                                   LPCSTR lpFileName);
 WINBASEAPI BOOL WINAPI WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCSTR lpFileName);
-WINBASEAPI DWORD WINAPI GetPrivateProfileSectionNamesA(LPSTR lpszReturnBuffer, DWORD nSize,
-                                                       LPCSTR lpFileName);
-WINBASEAPI DWORD WINAPI GetProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
-                                          LPSTR lpReturnedString, DWORD nSize);
+WINBASEAPI DWORD WINAPI GetPrivateProfileSectionNamesA(LPSTR lpszReturnBuffer, DWORD nSize, LPCSTR lpFileName);
+WINBASEAPI DWORD WINAPI GetProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
+                                          DWORD nSize);
 WINBASEAPI UINT WINAPI GetProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault);
 WINBASEAPI BOOL WINAPI WriteProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString);
 

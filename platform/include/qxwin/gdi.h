@@ -497,14 +497,14 @@ WINBASEAPI BOOL WINAPI InvertRect(HDC hDC, const RECT *lprc);
 WINBASEAPI BOOL WINAPI DrawFocusRect(HDC hDC, const RECT *lprc);
 WINBASEAPI BOOL WINAPI PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop);
 WINBASEAPI BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop);
-WINBASEAPI BOOL WINAPI StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc,
-                                  int xSrc, int ySrc, int wSrc, int hSrc, DWORD rop);
+WINBASEAPI BOOL WINAPI StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc, int xSrc,
+                                  int ySrc, int wSrc, int hSrc, DWORD rop);
 
 /* Text. */
 WINBASEAPI HFONT WINAPI CreateFontA(int cHeight, int cWidth, int cEscapement, int cOrientation, int cWeight,
                                     DWORD bItalic, DWORD bUnderline, DWORD bStrikeOut, DWORD iCharSet,
-                                    DWORD iOutPrecision, DWORD iClipPrecision, DWORD iQuality,
-                                    DWORD iPitchAndFamily, LPCSTR pszFaceName);
+                                    DWORD iOutPrecision, DWORD iClipPrecision, DWORD iQuality, DWORD iPitchAndFamily,
+                                    LPCSTR pszFaceName);
 WINBASEAPI HFONT WINAPI CreateFontIndirectA(const LOGFONTA *lplf);
 WINBASEAPI BOOL WINAPI GetTextMetricsA(HDC hdc, LPTEXTMETRICA lptm);
 WINBASEAPI int WINAPI GetTextFaceA(HDC hdc, int c, LPSTR lpName);
@@ -514,8 +514,8 @@ WINBASEAPI BOOL WINAPI GetCharWidthA(HDC hdc, UINT iFirst, UINT iLast, LPINT lpB
 WINBASEAPI DWORD WINAPI GetTabbedTextExtentA(HDC hdc, LPCSTR lpString, int chCount, int nTabPositions,
                                              const INT *lpnTabStopPositions);
 WINBASEAPI BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR lpString, int c);
-WINBASEAPI BOOL WINAPI ExtTextOutA(HDC hdc, int x, int y, UINT options, const RECT *lprect, LPCSTR lpString,
-                                   UINT c, const INT *lpDx);
+WINBASEAPI BOOL WINAPI ExtTextOutA(HDC hdc, int x, int y, UINT options, const RECT *lprect, LPCSTR lpString, UINT c,
+                                   const INT *lpDx);
 WINBASEAPI LONG WINAPI TabbedTextOutA(HDC hdc, int x, int y, LPCSTR lpString, int chCount, int nTabPositions,
                                       const INT *lpnTabStopPositions, int nTabOrigin);
 WINBASEAPI int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format);
@@ -526,18 +526,18 @@ WINBASEAPI BOOL WINAPI RemoveFontResourceA(LPCSTR lpFileName);
 WINBASEAPI HBITMAP WINAPI CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitCount, const void *lpBits);
 WINBASEAPI HBITMAP WINAPI CreateBitmapIndirect(const BITMAP *pbm);
 WINBASEAPI HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int cx, int cy);
-WINBASEAPI HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO *pbmi, UINT usage, void **ppvBits,
-                                           HANDLE hSection, DWORD offset);
+WINBASEAPI HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO *pbmi, UINT usage, void **ppvBits, HANDLE hSection,
+                                           DWORD offset);
 WINBASEAPI HBITMAP WINAPI CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER *pbmih, DWORD flInit, const void *pjBits,
                                          const BITMAPINFO *pbmi, UINT iUsage);
 WINBASEAPI int WINAPI SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h, int xSrc, int ySrc,
-                                        UINT StartScan, UINT cLines, const void *lpvBits,
-                                        const BITMAPINFO *lpbmi, UINT ColorUse);
-WINBASEAPI int WINAPI StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, int xSrc,
-                                    int ySrc, int SrcWidth, int SrcHeight, const void *lpBits,
-                                    const BITMAPINFO *lpbmi, UINT iUsage, DWORD rop);
-WINBASEAPI int WINAPI GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits,
-                                LPBITMAPINFO lpbmi, UINT usage);
+                                        UINT StartScan, UINT cLines, const void *lpvBits, const BITMAPINFO *lpbmi,
+                                        UINT ColorUse);
+WINBASEAPI int WINAPI StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, int xSrc, int ySrc,
+                                    int SrcWidth, int SrcHeight, const void *lpBits, const BITMAPINFO *lpbmi,
+                                    UINT iUsage, DWORD rop);
+WINBASEAPI int WINAPI GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPBITMAPINFO lpbmi,
+                                UINT usage);
 WINBASEAPI int WINAPI SetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, const void *lpBits,
                                 const BITMAPINFO *lpbmi, UINT ColorUse);
 WINBASEAPI LONG WINAPI GetBitmapBits(HBITMAP hbit, LONG cb, LPVOID lpvBits);
@@ -571,8 +571,8 @@ WINBASEAPI int WINAPI GetClipBox(HDC hdc, LPRECT lprect);
 WINBASEAPI int WINAPI GetClipRgn(HDC hdc, HRGN hrgn);
 WINBASEAPI BOOL WINAPI PtVisible(HDC hdc, int x, int y);
 WINBASEAPI BOOL WINAPI RectVisible(HDC hdc, const RECT *lprect);
-WINBASEAPI BOOL WINAPI ScrollDC(HDC hDC, int dx, int dy, const RECT *lprcScroll, const RECT *lprcClip,
-                                HRGN hrgnUpdate, LPRECT lprcUpdate);
+WINBASEAPI BOOL WINAPI ScrollDC(HDC hDC, int dx, int dy, const RECT *lprcScroll, const RECT *lprcClip, HRGN hrgnUpdate,
+                                LPRECT lprcUpdate);
 
 /* System colours. */
 WINBASEAPI DWORD WINAPI GetSysColor(int nIndex);

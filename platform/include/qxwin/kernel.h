@@ -34,9 +34,9 @@
 #define MUTEX_ALL_ACCESS 0x001F0001u
 #define SEMAPHORE_ALL_ACCESS 0x001F0003u
 
-typedef DWORD (WINAPI *LPTHREAD_START_ROUTINE)(LPVOID);
+typedef DWORD(WINAPI *LPTHREAD_START_ROUTINE)(LPVOID);
 typedef struct _CRITICAL_SECTION {
-  void *impl;          /* the layer's lock, made on first use */
+  void *impl; /* the layer's lock, made on first use */
   LONG LockCount;
   LONG RecursionCount;
   HANDLE OwningThread;
@@ -45,10 +45,17 @@ typedef struct _CRITICAL_SECTION {
 } CRITICAL_SECTION, *PCRITICAL_SECTION, *LPCRITICAL_SECTION;
 
 typedef struct _SYSTEM_INFO {
-  WORD wProcessorArchitecture; WORD wReserved; DWORD dwPageSize;
-  LPVOID lpMinimumApplicationAddress; LPVOID lpMaximumApplicationAddress;
-  DWORD_PTR dwActiveProcessorMask; DWORD dwNumberOfProcessors; DWORD dwProcessorType;
-  DWORD dwAllocationGranularity; WORD wProcessorLevel; WORD wProcessorRevision;
+  WORD wProcessorArchitecture;
+  WORD wReserved;
+  DWORD dwPageSize;
+  LPVOID lpMinimumApplicationAddress;
+  LPVOID lpMaximumApplicationAddress;
+  DWORD_PTR dwActiveProcessorMask;
+  DWORD dwNumberOfProcessors;
+  DWORD dwProcessorType;
+  DWORD dwAllocationGranularity;
+  WORD wProcessorLevel;
+  WORD wProcessorRevision;
 } SYSTEM_INFO, *LPSYSTEM_INFO;
 
 typedef struct _OSVERSIONINFOA {
@@ -58,8 +65,13 @@ typedef struct _OSVERSIONINFOA {
 #define VER_PLATFORM_WIN32_NT 2
 
 typedef struct _TIME_ZONE_INFORMATION {
-  LONG Bias; WORD StandardName[32]; SYSTEMTIME StandardDate; LONG StandardBias;
-  WORD DaylightName[32]; SYSTEMTIME DaylightDate; LONG DaylightBias;
+  LONG Bias;
+  WORD StandardName[32];
+  SYSTEMTIME StandardDate;
+  LONG StandardBias;
+  WORD DaylightName[32];
+  SYSTEMTIME DaylightDate;
+  LONG DaylightBias;
 } TIME_ZONE_INFORMATION, *LPTIME_ZONE_INFORMATION;
 #define TIME_ZONE_ID_UNKNOWN 0
 #define TIME_ZONE_ID_STANDARD 1
@@ -69,31 +81,29 @@ QX_EXTERN_C_BEGIN
 
 /* Handles */
 WINBASEAPI BOOL WINAPI CloseHandle(HANDLE hObject);
-WINBASEAPI BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
-                                       HANDLE hTargetProcessHandle, LPHANDLE lpTargetHandle,
-                                       DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwOptions);
+WINBASEAPI BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle, HANDLE hTargetProcessHandle,
+                                       LPHANDLE lpTargetHandle, DWORD dwDesiredAccess, BOOL bInheritHandle,
+                                       DWORD dwOptions);
 
 /* Waits */
 WINBASEAPI DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
-WINBASEAPI DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles,
-                                               BOOL bWaitAll, DWORD dwMilliseconds);
+WINBASEAPI DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
+                                               DWORD dwMilliseconds);
 WINBASEAPI void WINAPI Sleep(DWORD dwMilliseconds);
 
 /* Events, mutexes, semaphores (names are per user and shared between processes) */
-WINBASEAPI HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
-                                      BOOL bInitialState, LPCSTR lpName);
+WINBASEAPI HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                                      LPCSTR lpName);
 WINBASEAPI HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
 WINBASEAPI BOOL WINAPI SetEvent(HANDLE hEvent);
 WINBASEAPI BOOL WINAPI ResetEvent(HANDLE hEvent);
 WINBASEAPI BOOL WINAPI PulseEvent(HANDLE hEvent);
-WINBASEAPI HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
-                                      LPCSTR lpName);
+WINBASEAPI HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
 WINBASEAPI HANDLE WINAPI OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
 WINBASEAPI BOOL WINAPI ReleaseMutex(HANDLE hMutex);
-WINBASEAPI HANDLE WINAPI CreateSemaphoreA(LPSECURITY_ATTRIBUTES lpSemaphoreAttributes,
-                                          LONG lInitialCount, LONG lMaximumCount, LPCSTR lpName);
-WINBASEAPI BOOL WINAPI ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount,
-                                        LPLONG lpPreviousCount);
+WINBASEAPI HANDLE WINAPI CreateSemaphoreA(LPSECURITY_ATTRIBUTES lpSemaphoreAttributes, LONG lInitialCount,
+                                          LONG lMaximumCount, LPCSTR lpName);
+WINBASEAPI BOOL WINAPI ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount, LPLONG lpPreviousCount);
 #define CreateEvent CreateEventA
 #define OpenEvent OpenEventA
 #define CreateMutex CreateMutexA
@@ -112,13 +122,12 @@ WINBASEAPI LONG WINAPI InterlockedIncrement(LONG volatile *lpAddend);
 WINBASEAPI LONG WINAPI InterlockedDecrement(LONG volatile *lpAddend);
 WINBASEAPI LONG WINAPI InterlockedExchange(LONG volatile *Target, LONG Value);
 WINBASEAPI LONG WINAPI InterlockedExchangeAdd(LONG volatile *Addend, LONG Value);
-WINBASEAPI LONG WINAPI InterlockedCompareExchange(LONG volatile *Destination, LONG Exchange,
-                                                  LONG Comperand);
+WINBASEAPI LONG WINAPI InterlockedCompareExchange(LONG volatile *Destination, LONG Exchange, LONG Comperand);
 
 /* Threads */
 WINBASEAPI HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
-                                      LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
-                                      DWORD dwCreationFlags, LPDWORD lpThreadId);
+                                      LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
+                                      LPDWORD lpThreadId);
 WINBASEAPI void WINAPI ExitThread(DWORD dwExitCode);
 WINBASEAPI BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 WINBASEAPI DWORD WINAPI ResumeThread(HANDLE hThread);

@@ -65,7 +65,7 @@
 
 typedef struct _MEMORYSTATUS {
   DWORD dwLength;
-  DWORD dwMemoryLoad;     /* percent in use */
+  DWORD dwMemoryLoad; /* percent in use */
   SIZE_T dwTotalPhys;
   SIZE_T dwAvailPhys;
   SIZE_T dwTotalPageFile;
@@ -90,7 +90,7 @@ typedef struct _MEMORYSTATUS {
  * its DllMain included:
  *   extern "C" QX_DLLEXPORT BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID); */
 #define QX_DLLEXPORT __attribute__((visibility("default")))
-typedef BOOL (WINAPI *QX_DLLMAIN)(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved);
+typedef BOOL(WINAPI *QX_DLLMAIN)(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved);
 
 /* File mappings */
 #define PAGE_NOACCESS 0x01u
@@ -213,18 +213,15 @@ WINBASEAPI BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule);
 #define LoadLibrary LoadLibraryA
 
 /* Named file mappings (only the paging file, INVALID_HANDLE_VALUE, backs them) */
-WINBASEAPI HANDLE WINAPI CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpAttributes,
-                                            DWORD flProtect, DWORD dwMaximumSizeHigh,
-                                            DWORD dwMaximumSizeLow, LPCSTR lpName);
+WINBASEAPI HANDLE WINAPI CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpAttributes, DWORD flProtect,
+                                            DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow, LPCSTR lpName);
 WINBASEAPI HANDLE WINAPI OpenFileMappingA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
-WINBASEAPI LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess,
-                                       DWORD dwFileOffsetHigh, DWORD dwFileOffsetLow,
-                                       SIZE_T dwNumberOfBytesToMap);
+WINBASEAPI LPVOID WINAPI MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,
+                                       DWORD dwFileOffsetLow, SIZE_T dwNumberOfBytesToMap);
 WINBASEAPI BOOL WINAPI UnmapViewOfFile(LPCVOID lpBaseAddress);
 WINBASEAPI BOOL WINAPI FlushViewOfFile(LPCVOID lpBaseAddress, SIZE_T dwNumberOfBytesToFlush);
 /* For an address in a view: the view's pages from that address on. */
-WINBASEAPI SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer,
-                                      SIZE_T dwLength);
+WINBASEAPI SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength);
 #define CreateFileMapping CreateFileMappingA
 #define OpenFileMapping OpenFileMappingA
 
@@ -240,10 +237,8 @@ WINBASEAPI int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer,
 
 /* Version information */
 WINBASEAPI DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle);
-WINBASEAPI BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen,
-                                           LPVOID lpData);
-WINBASEAPI BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID *lplpBuffer,
-                                      PUINT puLen);
+WINBASEAPI BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData);
+WINBASEAPI BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID *lplpBuffer, PUINT puLen);
 #define GetFileVersionInfoSize GetFileVersionInfoSizeA
 #define GetFileVersionInfo GetFileVersionInfoA
 #define VerQueryValue VerQueryValueA

@@ -75,9 +75,8 @@ WINBASEAPI LPSTR WINAPI GetCommandLineA(void);
 WINBASEAPI BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                                       LPSECURITY_ATTRIBUTES lpProcessAttributes,
                                       LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
-                                      DWORD dwCreationFlags, LPVOID lpEnvironment,
-                                      LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
-                                      LPPROCESS_INFORMATION lpProcessInformation);
+                                      DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                                      LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
 WINBASEAPI UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 WINBASEAPI HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
 WINBASEAPI HANDLE WINAPI GetCurrentProcess(void);

@@ -71,8 +71,8 @@ typedef struct QX_RESOURCE {
 
 /* Dialog templates */
 typedef struct QX_DIALOG_ITEM {
-  LPCSTR className;   /* "Button", "Edit", "Static", "ListBox", "ComboBox", "ScrollBar" or registered */
-  LPCSTR text;        /* caption; for an icon or bitmap control the resource name */
+  LPCSTR className; /* "Button", "Edit", "Static", "ListBox", "ComboBox", "ScrollBar" or registered */
+  LPCSTR text;      /* caption; for an icon or bitmap control the resource name */
   int id;
   short x, y, cx, cy; /* dialog units */
   DWORD style;
@@ -84,37 +84,40 @@ typedef struct QX_DIALOG {
   DWORD style;
   DWORD exStyle;
   LPCSTR caption;
-  LPCSTR menu;        /* menu resource name or NULL */
-  LPCSTR className;   /* private window class or NULL */
-  LPCSTR fontName;    /* NULL for the system font (DS_SETFONT implied otherwise) */
+  LPCSTR menu;      /* menu resource name or NULL */
+  LPCSTR className; /* private window class or NULL */
+  LPCSTR fontName;  /* NULL for the system font (DS_SETFONT implied otherwise) */
   WORD pointSize;
   const QX_DIALOG_ITEM *items;
   UINT itemCount;
 } QX_DIALOG;
 
 #define QX_COUNTOF(a) ((UINT)(sizeof(a) / sizeof((a)[0])))
-#define QX_DIALOG_TEMPLATE(x, y, cx, cy, style, caption, font, points, items) \
-  {(short)(x), (short)(y), (short)(cx), (short)(cy), (DWORD)(style), 0, (caption), NULL, NULL, \
-   (font), (WORD)(points), (items), QX_COUNTOF(items)}
-#define QX_DIALOG_TEMPLATE_EX(x, y, cx, cy, style, exstyle, caption, menu, cls, font, points, items) \
-  {(short)(x), (short)(y), (short)(cx), (short)(cy), (DWORD)(style), (DWORD)(exstyle), (caption), \
-   (menu), (cls), (font), (WORD)(points), (items), QX_COUNTOF(items)}
+#define QX_DIALOG_TEMPLATE(x, y, cx, cy, style, caption, font, points, items)                           \
+  {                                                                                                     \
+    (short)(x), (short)(y), (short)(cx), (short)(cy), (DWORD)(style), 0, (caption), NULL, NULL, (font), \
+        (WORD)(points), (items), QX_COUNTOF(items)                                                      \
+  }
+#define QX_DIALOG_TEMPLATE_EX(x, y, cx, cy, style, exstyle, caption, menu, cls, font, points, items)              \
+  {                                                                                                               \
+    (short)(x), (short)(y), (short)(cx), (short)(cy), (DWORD)(style), (DWORD)(exstyle), (caption), (menu), (cls), \
+        (font), (WORD)(points), (items), QX_COUNTOF(items)                                                        \
+  }
 
 /* Control statements of a resource script. The style names come from the
  * controls header and are only needed where these are used. The extra style
  * argument of the script's statements goes in a QX_CONTROL. */
 #define QX_CONTROL(text, id, cls, style, x, y, cx, cy) \
-  {(cls), (text), (id), (short)(x), (short)(y), (short)(cx), (short)(cy), (DWORD)(style), 0}
+  { (cls), (text), (id), (short)(x), (short)(y), (short)(cx), (short)(cy), (DWORD)(style), 0 }
 #define QX_CONTROL_EX(text, id, cls, style, x, y, cx, cy, exstyle) \
-  {(cls), (text), (id), (short)(x), (short)(y), (short)(cx), (short)(cy), (DWORD)(style), (DWORD)(exstyle)}
+  { (cls), (text), (id), (short)(x), (short)(y), (short)(cx), (short)(cy), (DWORD)(style), (DWORD)(exstyle) }
 #define QX_LTEXT(text, id, x, y, cx, cy) \
   QX_CONTROL(text, id, "Static", SS_LEFT | WS_CHILD | WS_VISIBLE | WS_GROUP, x, y, cx, cy)
 #define QX_RTEXT(text, id, x, y, cx, cy) \
   QX_CONTROL(text, id, "Static", SS_RIGHT | WS_CHILD | WS_VISIBLE | WS_GROUP, x, y, cx, cy)
 #define QX_CTEXT(text, id, x, y, cx, cy) \
   QX_CONTROL(text, id, "Static", SS_CENTER | WS_CHILD | WS_VISIBLE | WS_GROUP, x, y, cx, cy)
-#define QX_ICON(name, id, x, y) \
-  QX_CONTROL(name, id, "Static", SS_ICON | WS_CHILD | WS_VISIBLE, x, y, 0, 0)
+#define QX_ICON(name, id, x, y) QX_CONTROL(name, id, "Static", SS_ICON | WS_CHILD | WS_VISIBLE, x, y, 0, 0)
 #define QX_PUSHBUTTON(text, id, x, y, cx, cy) \
   QX_CONTROL(text, id, "Button", BS_PUSHBUTTON | WS_CHILD | WS_VISIBLE | WS_TABSTOP, x, y, cx, cy)
 #define QX_DEFPUSHBUTTON(text, id, x, y, cx, cy) \
@@ -154,13 +157,20 @@ typedef struct QX_MENU {
   UINT itemCount;
 } QX_MENU;
 
-#define QX_MENU_OF(items) {(items), QX_COUNTOF(items)}
-#define QX_ACCELERATORS_OF(entries) {(entries), QX_COUNTOF(entries)}
-#define QX_MENUITEM(text, id) {(text), (UINT)(id), 0, NULL, 0}
-#define QX_MENUITEM_F(text, id, flags) {(text), (UINT)(id), (UINT)(flags), NULL, 0}
-#define QX_MENUSEPARATOR() {NULL, 0, 0, NULL, 0}
-#define QX_POPUP(text, items) {(text), 0, 0, (items), QX_COUNTOF(items)}
-#define QX_POPUP_F(text, flags, items) {(text), 0, (UINT)(flags), (items), QX_COUNTOF(items)}
+#define QX_MENU_OF(items) \
+  { (items), QX_COUNTOF(items) }
+#define QX_ACCELERATORS_OF(entries) \
+  { (entries), QX_COUNTOF(entries) }
+#define QX_MENUITEM(text, id) \
+  { (text), (UINT)(id), 0, NULL, 0 }
+#define QX_MENUITEM_F(text, id, flags) \
+  { (text), (UINT)(id), (UINT)(flags), NULL, 0 }
+#define QX_MENUSEPARATOR() \
+  { NULL, 0, 0, NULL, 0 }
+#define QX_POPUP(text, items) \
+  { (text), 0, 0, (items), QX_COUNTOF(items) }
+#define QX_POPUP_F(text, flags, items) \
+  { (text), 0, (UINT)(flags), (items), QX_COUNTOF(items) }
 
 /* Accelerator tables: flags are the FVIRTKEY, FSHIFT, FCONTROL, FALT and
  * FNOINVERT values of the controls header; key is a virtual key with
@@ -179,7 +189,7 @@ typedef struct QX_ACCELERATORS {
 /* Version information: the fixed part and one string table per language and
  * code page ("040904E4" for US English, Windows Latin 1). */
 typedef struct QX_VERSION_STRING {
-  LPCSTR key;         /* "FileVersion", "ProductName", "CompanyName"... */
+  LPCSTR key; /* "FileVersion", "ProductName", "CompanyName"... */
   LPCSTR value;
 } QX_VERSION_STRING;
 
@@ -187,25 +197,34 @@ typedef struct QX_VERSION {
   DWORD fileVersionMS, fileVersionLS;
   DWORD productVersionMS, productVersionLS;
   DWORD fileFlagsMask, fileFlags, fileOS, fileType, fileSubtype;
-  LPCSTR langCodePage;          /* eight hex digits, as in "040904E4" */
+  LPCSTR langCodePage; /* eight hex digits, as in "040904E4" */
   const QX_VERSION_STRING *strings;
   UINT stringCount;
 } QX_VERSION;
 
 /* VERSION a,b,c,d of a script as the two 32-bit halves. */
-#define QX_VERSION_MS(a, b) ((DWORD)((((DWORD)(a)) << 16) | ((DWORD)(b) & 0xFFFF)))
+#define QX_VERSION_MS(a, b) ((DWORD)((((DWORD)(a)) << 16) | ((DWORD)(b)&0xFFFF)))
 #define QX_VERSION_LS(c, d) QX_VERSION_MS(c, d)
 
 /* Resource list entries. */
-#define QX_RES_RAW(type, name, bytes) {(type), (name), (bytes), (DWORD)sizeof(bytes)}
-#define QX_RES_BITMAP(name, dib) {RT_BITMAP, (name), (dib), (DWORD)sizeof(dib)}
-#define QX_RES_ICON(name, ico) {RT_ICON, (name), (ico), (DWORD)sizeof(ico)}
-#define QX_RES_CURSOR(name, cur) {RT_CURSOR, (name), (cur), (DWORD)sizeof(cur)}
-#define QX_RES_DIALOG(name, dialog) {RT_DIALOG, (name), &(dialog), (DWORD)sizeof(QX_DIALOG)}
-#define QX_RES_MENU(name, menu) {RT_MENU, (name), &(menu), (DWORD)sizeof(QX_MENU)}
-#define QX_RES_ACCELERATORS(name, table) {RT_ACCELERATOR, (name), &(table), (DWORD)sizeof(QX_ACCELERATORS)}
-#define QX_RES_VERSION(version) {RT_VERSION, MAKEINTRESOURCE(VS_VERSION_INFO), &(version), (DWORD)sizeof(QX_VERSION)}
-#define QX_STRING(id, text) {RT_STRING, MAKEINTRESOURCE(id), (text), (DWORD)(sizeof(text) - 1)}
+#define QX_RES_RAW(type, name, bytes) \
+  { (type), (name), (bytes), (DWORD)sizeof(bytes) }
+#define QX_RES_BITMAP(name, dib) \
+  { RT_BITMAP, (name), (dib), (DWORD)sizeof(dib) }
+#define QX_RES_ICON(name, ico) \
+  { RT_ICON, (name), (ico), (DWORD)sizeof(ico) }
+#define QX_RES_CURSOR(name, cur) \
+  { RT_CURSOR, (name), (cur), (DWORD)sizeof(cur) }
+#define QX_RES_DIALOG(name, dialog) \
+  { RT_DIALOG, (name), &(dialog), (DWORD)sizeof(QX_DIALOG) }
+#define QX_RES_MENU(name, menu) \
+  { RT_MENU, (name), &(menu), (DWORD)sizeof(QX_MENU) }
+#define QX_RES_ACCELERATORS(name, table) \
+  { RT_ACCELERATOR, (name), &(table), (DWORD)sizeof(QX_ACCELERATORS) }
+#define QX_RES_VERSION(version) \
+  { RT_VERSION, MAKEINTRESOURCE(VS_VERSION_INFO), &(version), (DWORD)sizeof(QX_VERSION) }
+#define QX_STRING(id, text) \
+  { RT_STRING, MAKEINTRESOURCE(id), (text), (DWORD)(sizeof(text) - 1) }
 
 QX_EXTERN_C_BEGIN
 /* Registers (and at unload removes) the resource list of the module that
@@ -217,12 +236,12 @@ QX_EXTERN_C_END
 #ifdef __cplusplus
 /* Registers a module's resource list while the module loads; place it once in
  * one source file of the program or library. */
-#define QX_REGISTER_RESOURCES(list)                                                    \
-  namespace {                                                                          \
-  struct QxResourceRegistration {                                                      \
-    QxResourceRegistration() { QxRegisterResources(&list, list, QX_COUNTOF(list)); }   \
-    ~QxResourceRegistration() { QxUnregisterResources(&list); }                        \
-  } qx_resource_registration;                                                          \
+#define QX_REGISTER_RESOURCES(list)                                                  \
+  namespace {                                                                        \
+  struct QxResourceRegistration {                                                    \
+    QxResourceRegistration() { QxRegisterResources(&list, list, QX_COUNTOF(list)); } \
+    ~QxResourceRegistration() { QxUnregisterResources(&list); }                      \
+  } qx_resource_registration;                                                        \
   }
 #endif
 

@@ -45,14 +45,33 @@ typedef enum _SID_NAME_USE {
   SidTypeUnknown,
   SidTypeComputer,
   SidTypeLabel
-} SID_NAME_USE, *PSID_NAME_USE;
+} SID_NAME_USE,
+    *PSID_NAME_USE;
 
-#define SECURITY_NULL_SID_AUTHORITY {{0, 0, 0, 0, 0, 0}}
-#define SECURITY_WORLD_SID_AUTHORITY {{0, 0, 0, 0, 0, 1}}
-#define SECURITY_LOCAL_SID_AUTHORITY {{0, 0, 0, 0, 0, 2}}
-#define SECURITY_CREATOR_SID_AUTHORITY {{0, 0, 0, 0, 0, 3}}
-#define SECURITY_NT_AUTHORITY {{0, 0, 0, 0, 0, 5}}
-#define SECURITY_UNIX_AUTHORITY {{0, 0, 0, 0, 0, 22}}
+#define SECURITY_NULL_SID_AUTHORITY \
+  {                                 \
+    { 0, 0, 0, 0, 0, 0 }            \
+  }
+#define SECURITY_WORLD_SID_AUTHORITY \
+  {                                  \
+    { 0, 0, 0, 0, 0, 1 }             \
+  }
+#define SECURITY_LOCAL_SID_AUTHORITY \
+  {                                  \
+    { 0, 0, 0, 0, 0, 2 }             \
+  }
+#define SECURITY_CREATOR_SID_AUTHORITY \
+  {                                    \
+    { 0, 0, 0, 0, 0, 3 }               \
+  }
+#define SECURITY_NT_AUTHORITY \
+  {                           \
+    { 0, 0, 0, 0, 0, 5 }      \
+  }
+#define SECURITY_UNIX_AUTHORITY \
+  {                             \
+    { 0, 0, 0, 0, 0, 22 }       \
+  }
 
 #define SECURITY_NULL_RID 0x00000000u
 #define SECURITY_WORLD_RID 0x00000000u
@@ -80,15 +99,12 @@ WINBASEAPI BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
 #define GetUserName GetUserNameA
 #define GetComputerName GetComputerNameA
 
-WINBASEAPI BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
-                                                BYTE nSubAuthorityCount, DWORD nSubAuthority0,
-                                                DWORD nSubAuthority1, DWORD nSubAuthority2,
-                                                DWORD nSubAuthority3, DWORD nSubAuthority4,
-                                                DWORD nSubAuthority5, DWORD nSubAuthority6,
-                                                DWORD nSubAuthority7, PSID *pSid);
+WINBASEAPI BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority, BYTE nSubAuthorityCount,
+                                                DWORD nSubAuthority0, DWORD nSubAuthority1, DWORD nSubAuthority2,
+                                                DWORD nSubAuthority3, DWORD nSubAuthority4, DWORD nSubAuthority5,
+                                                DWORD nSubAuthority6, DWORD nSubAuthority7, PSID *pSid);
 WINBASEAPI PVOID WINAPI FreeSid(PSID pSid);
-WINBASEAPI BOOL WINAPI InitializeSid(PSID Sid, PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
-                                     BYTE nSubAuthorityCount);
+WINBASEAPI BOOL WINAPI InitializeSid(PSID Sid, PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority, BYTE nSubAuthorityCount);
 WINBASEAPI BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
 WINBASEAPI DWORD WINAPI GetLengthSid(PSID pSid);
 WINBASEAPI BOOL WINAPI IsValidSid(PSID pSid);
@@ -103,12 +119,12 @@ WINBASEAPI BOOL WINAPI ConvertStringSidToSidA(LPCSTR StringSid, PSID *Sid);
 #define ConvertSidToStringSid ConvertSidToStringSidA
 #define ConvertStringSidToSid ConvertStringSidToSidA
 
-WINBASEAPI BOOL WINAPI LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID Sid,
-                                          LPDWORD cbSid, LPSTR ReferencedDomainName,
-                                          LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
+WINBASEAPI BOOL WINAPI LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID Sid, LPDWORD cbSid,
+                                          LPSTR ReferencedDomainName, LPDWORD cchReferencedDomainName,
+                                          PSID_NAME_USE peUse);
 WINBASEAPI BOOL WINAPI LookupAccountSidA(LPCSTR lpSystemName, PSID Sid, LPSTR Name, LPDWORD cchName,
-                                         LPSTR ReferencedDomainName,
-                                         LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
+                                         LPSTR ReferencedDomainName, LPDWORD cchReferencedDomainName,
+                                         PSID_NAME_USE peUse);
 #define LookupAccountName LookupAccountNameA
 #define LookupAccountSid LookupAccountSidA
 

@@ -464,9 +464,9 @@ typedef struct tagWINDOWPLACEMENT {
   RECT rcNormalPosition;
 } WINDOWPLACEMENT, *PWINDOWPLACEMENT, *LPWINDOWPLACEMENT;
 
-typedef BOOL (CALLBACK *WNDENUMPROC)(HWND, LPARAM);
+typedef BOOL(CALLBACK *WNDENUMPROC)(HWND, LPARAM);
 typedef DWORD_PTR *PDWORD_PTR;
-typedef void (CALLBACK *SENDASYNCPROC)(HWND, UINT, ULONG_PTR, LRESULT);
+typedef void(CALLBACK *SENDASYNCPROC)(HWND, UINT, ULONG_PTR, LRESULT);
 
 QX_EXTERN_C_BEGIN
 
@@ -483,18 +483,16 @@ WINBASEAPI ULONG_PTR WINAPI SetClassLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwN
 WINBASEAPI int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount);
 
 /* Windows */
-WINBASEAPI HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName,
-                                       DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
-                                       HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
-                                       LPVOID lpParam);
+WINBASEAPI HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X,
+                                       int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                                       HINSTANCE hInstance, LPVOID lpParam);
 #define CreateWindowA(cls, name, style, x, y, w, h, parent, menu, inst, param) \
   CreateWindowExA(0L, cls, name, style, x, y, w, h, parent, menu, inst, param)
 WINBASEAPI BOOL WINAPI DestroyWindow(HWND hWnd);
 WINBASEAPI BOOL WINAPI IsWindow(HWND hWnd);
 WINBASEAPI BOOL WINAPI IsChild(HWND hWndParent, HWND hWnd);
 WINBASEAPI LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-WINBASEAPI LRESULT WINAPI CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg,
-                                          WPARAM wParam, LPARAM lParam);
+WINBASEAPI LRESULT WINAPI CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 WINBASEAPI LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex);
 WINBASEAPI LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong);
 WINBASEAPI LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex);
@@ -528,8 +526,7 @@ WINBASEAPI BOOL WINAPI IsZoomed(HWND hWnd);
 WINBASEAPI BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable);
 WINBASEAPI BOOL WINAPI IsWindowEnabled(HWND hWnd);
 WINBASEAPI BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint);
-WINBASEAPI BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
-                                    UINT uFlags);
+WINBASEAPI BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 WINBASEAPI BOOL WINAPI BringWindowToTop(HWND hWnd);
 WINBASEAPI BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
 WINBASEAPI BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
@@ -558,25 +555,22 @@ WINBASEAPI BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM l
 WINBASEAPI BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
 WINBASEAPI void WINAPI PostQuitMessage(int nExitCode);
 WINBASEAPI LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-WINBASEAPI LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam,
-                                              UINT fuFlags, UINT uTimeout, PDWORD_PTR lpdwResult);
+WINBASEAPI LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags,
+                                              UINT uTimeout, PDWORD_PTR lpdwResult);
 WINBASEAPI BOOL WINAPI SendNotifyMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-WINBASEAPI LRESULT WINAPI SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam,
-                                              LPARAM lParam);
+WINBASEAPI LRESULT WINAPI SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam);
 WINBASEAPI BOOL WINAPI ReplyMessage(LRESULT lResult);
 WINBASEAPI BOOL WINAPI InSendMessage(void);
 WINBASEAPI DWORD WINAPI InSendMessageEx(LPVOID lpReserved);
-WINBASEAPI BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
-                                    UINT wRemoveMsg);
+WINBASEAPI BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
 WINBASEAPI BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 WINBASEAPI BOOL WINAPI WaitMessage(void);
 WINBASEAPI BOOL WINAPI TranslateMessage(const MSG *lpMsg);
 WINBASEAPI LRESULT WINAPI DispatchMessageA(const MSG *lpMsg);
 WINBASEAPI DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE *pHandles, BOOL fWaitAll,
                                                   DWORD dwMilliseconds, DWORD dwWakeMask);
-WINBASEAPI DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE *pHandles,
-                                                    DWORD dwMilliseconds, DWORD dwWakeMask,
-                                                    DWORD dwFlags);
+WINBASEAPI DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE *pHandles, DWORD dwMilliseconds,
+                                                    DWORD dwWakeMask, DWORD dwFlags);
 WINBASEAPI LONG WINAPI GetMessageTime(void);
 WINBASEAPI DWORD WINAPI GetMessagePos(void);
 WINBASEAPI DWORD WINAPI GetQueueStatus(UINT flags);

@@ -74,8 +74,12 @@ QX_EXTERN_C_END
 /* Addresses */
 struct in_addr {
   union {
-    struct { u_char s_b1, s_b2, s_b3, s_b4; } S_un_b;
-    struct { u_short s_w1, s_w2; } S_un_w;
+    struct {
+      u_char s_b1, s_b2, s_b3, s_b4;
+    } S_un_b;
+    struct {
+      u_short s_w1, s_w2;
+    } S_un_w;
     ULONG S_addr;
   } S_un;
 };
@@ -181,9 +185,9 @@ typedef struct protoent PROTOENT, *PPROTOENT, *LPPROTOENT;
 #define INADDR_BROADCAST ((ULONG)0xffffffff)
 #define INADDR_NONE 0xffffffff
 
-#define IN_CLASSA(i) (((LONG)(i) & 0x80000000) == 0)
-#define IN_CLASSB(i) (((LONG)(i) & 0xc0000000) == 0x80000000)
-#define IN_CLASSC(i) (((LONG)(i) & 0xe0000000) == 0xc0000000)
+#define IN_CLASSA(i) (((LONG)(i)&0x80000000) == 0)
+#define IN_CLASSB(i) (((LONG)(i)&0xc0000000) == 0x80000000)
+#define IN_CLASSC(i) (((LONG)(i)&0xe0000000) == 0xc0000000)
 
 #define WSADESCRIPTION_LEN 256
 #define WSASYS_STATUS_LEN 128
@@ -341,7 +345,8 @@ WINBASEAPI int PASCAL bind(SOCKET s, const struct sockaddr *addr, int namelen) _
 WINBASEAPI int PASCAL connect(SOCKET s, const struct sockaddr *name, int namelen) __asm__("qxws_connect");
 WINBASEAPI int PASCAL getpeername(SOCKET s, struct sockaddr *name, int *namelen) __asm__("qxws_getpeername");
 WINBASEAPI int PASCAL getsockname(SOCKET s, struct sockaddr *name, int *namelen) __asm__("qxws_getsockname");
-WINBASEAPI int PASCAL getsockopt(SOCKET s, int level, int optname, char *optval, int *optlen) __asm__("qxws_getsockopt");
+WINBASEAPI int PASCAL getsockopt(SOCKET s, int level, int optname, char *optval,
+                                 int *optlen) __asm__("qxws_getsockopt");
 WINBASEAPI ULONG PASCAL htonl(ULONG hostlong) __asm__("qxws_htonl");
 WINBASEAPI u_short PASCAL htons(u_short hostshort) __asm__("qxws_htons");
 WINBASEAPI ULONG PASCAL inet_addr(const char *cp) __asm__("qxws_inet_addr");
@@ -350,10 +355,13 @@ WINBASEAPI int PASCAL listen(SOCKET s, int backlog) __asm__("qxws_listen");
 WINBASEAPI ULONG PASCAL ntohl(ULONG netlong) __asm__("qxws_ntohl");
 WINBASEAPI u_short PASCAL ntohs(u_short netshort) __asm__("qxws_ntohs");
 WINBASEAPI int PASCAL recv(SOCKET s, char *buf, int len, int flags) __asm__("qxws_recv");
-WINBASEAPI int PASCAL recvfrom(SOCKET s, char *buf, int len, int flags, struct sockaddr *from, int *fromlen) __asm__("qxws_recvfrom");
+WINBASEAPI int PASCAL recvfrom(SOCKET s, char *buf, int len, int flags, struct sockaddr *from,
+                               int *fromlen) __asm__("qxws_recvfrom");
 WINBASEAPI int PASCAL send(SOCKET s, const char *buf, int len, int flags) __asm__("qxws_send");
-WINBASEAPI int PASCAL sendto(SOCKET s, const char *buf, int len, int flags, const struct sockaddr *to, int tolen) __asm__("qxws_sendto");
-WINBASEAPI int PASCAL setsockopt(SOCKET s, int level, int optname, const char *optval, int optlen) __asm__("qxws_setsockopt");
+WINBASEAPI int PASCAL sendto(SOCKET s, const char *buf, int len, int flags, const struct sockaddr *to,
+                             int tolen) __asm__("qxws_sendto");
+WINBASEAPI int PASCAL setsockopt(SOCKET s, int level, int optname, const char *optval,
+                                 int optlen) __asm__("qxws_setsockopt");
 WINBASEAPI int PASCAL shutdown(SOCKET s, int how) __asm__("qxws_shutdown");
 WINBASEAPI SOCKET PASCAL socket(int af, int type, int protocol) __asm__("qxws_socket");
 WINBASEAPI struct hostent *PASCAL gethostbyaddr(const char *addr, int len, int type) __asm__("qxws_gethostbyaddr");

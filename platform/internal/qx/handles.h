@@ -19,10 +19,23 @@ namespace qx {
 
 enum class ObjectKind : std::uint8_t {
   Any = 0,
-  Event, Mutex, Semaphore, Thread, Process,   // waitable kernel objects
-  File, FindFile, Mapping, Module, Global,    // files and memory
-  RegistryKey, ServiceManager, Service, EventSource, Token,
-  Gdi, Other,
+  Event,
+  Mutex,
+  Semaphore,
+  Thread,
+  Process,  // waitable kernel objects
+  File,
+  FindFile,
+  Mapping,
+  Module,
+  Global,  // files and memory
+  RegistryKey,
+  ServiceManager,
+  Service,
+  EventSource,
+  Token,
+  Gdi,
+  Other,
 };
 
 // Base of everything a HANDLE can name. Waitable objects expose a descriptor

@@ -17,8 +17,7 @@ namespace qx {
 // unknown drives (ERROR_INVALID_DRIVE) and names with characters Windows does
 // not allow (ERROR_INVALID_NAME). When allow_wildcards is set, "*" and "?"
 // may appear in the last component.
-bool FullWindowsPath(std::string_view path, std::string &full, DWORD &error,
-                     bool allow_wildcards = false);
+bool FullWindowsPath(std::string_view path, std::string &full, DWORD &error, bool allow_wildcards = false);
 
 // Maps a Windows path to a host path. Existing components are found without
 // regard to case and take their stored spelling; a missing last component is

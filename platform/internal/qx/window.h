@@ -40,25 +40,25 @@ struct Window {
   WNDPROC proc = nullptr;
   DWORD style = 0, ex_style = 0;
   std::string title;
-  HWND parent = nullptr;            // NULL for top-level windows
-  HWND owner = nullptr;             // owner of a top-level window
-  bool message_only = false;        // created under HWND_MESSAGE: never listed or found
-  std::vector<HWND> children;       // z-order, topmost first
-  HMENU menu = nullptr;             // for a child window: its id
+  HWND parent = nullptr;       // NULL for top-level windows
+  HWND owner = nullptr;        // owner of a top-level window
+  bool message_only = false;   // created under HWND_MESSAGE: never listed or found
+  std::vector<HWND> children;  // z-order, topmost first
+  HMENU menu = nullptr;        // for a child window: its id
   HINSTANCE instance = nullptr;
   LONG_PTR user_data = 0;
-  std::vector<BYTE> extra;          // cbWndExtra bytes
+  std::vector<BYTE> extra;  // cbWndExtra bytes
   std::map<std::string, HANDLE> props;
-  RECT rect{};                      // window rectangle: parent client coordinates (screen for top-level)
-  RECT client{};                    // client rectangle relative to the window's top-left corner
-  RECT normal_rect{};               // restored position while minimised or maximised
-  int show_state = SW_HIDE;         // last ShowWindow command that took effect
+  RECT rect{};               // window rectangle: parent client coordinates (screen for top-level)
+  RECT client{};             // client rectangle relative to the window's top-left corner
+  RECT normal_rect{};        // restored position while minimised or maximised
+  int show_state = SW_HIDE;  // last ShowWindow command that took effect
   bool enabled = true;
-  RECT update{};                    // update region as a bounding rectangle (empty: none)
+  RECT update{};  // update region as a bounding rectangle (empty: none)
   bool update_erase = false;
-  bool created = false;             // WM_NCCREATE/WM_CREATE have succeeded
-  bool destroying = false;          // WM_DESTROY has been sent
-  void *display = nullptr;          // owned by the display part
+  bool created = false;     // WM_NCCREATE/WM_CREATE have succeeded
+  bool destroying = false;  // WM_DESTROY has been sent
+  void *display = nullptr;  // owned by the display part
 };
 
 std::recursive_mutex &WindowLock();

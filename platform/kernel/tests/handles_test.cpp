@@ -34,8 +34,7 @@ TEST(HandleTable, StaleAndWrongKindHandlesFail) {
 }
 
 TEST(HandleTable, ValuesThatAreNotHandlesFail) {
-  for (std::uintptr_t v : {std::uintptr_t{0}, std::uintptr_t{5}, std::uintptr_t{0xFFFF},
-                           std::uintptr_t{0x80000002}}) {
+  for (std::uintptr_t v : {std::uintptr_t{0}, std::uintptr_t{5}, std::uintptr_t{0xFFFF}, std::uintptr_t{0x80000002}}) {
     EXPECT_EQ(qx::LookupHandle(reinterpret_cast<HANDLE>(v)), nullptr) << v;
   }
 }

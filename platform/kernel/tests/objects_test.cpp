@@ -28,7 +28,7 @@ struct Handle {
 struct EventCase {
   const char *name;
   BOOL manual, initial;
-  const char *steps;     // s = SetEvent, r = ResetEvent, w = wait expects signalled, t = wait expects timeout
+  const char *steps;  // s = SetEvent, r = ResetEvent, w = wait expects signalled, t = wait expects timeout
 };
 
 const EventCase kEventCases[] = {

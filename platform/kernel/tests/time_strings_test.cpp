@@ -38,7 +38,7 @@ TEST(Time, SystemTimeAndFileTimeRoundTrip) {
 
 TEST(Time, InvalidSystemTimesAreRefused) {
   const SYSTEMTIME bad[] = {
-      {1600, 12, 0, 31, 0, 0, 0, 0}, {2001, 2, 0, 29, 0, 0, 0, 0}, {2000, 13, 0, 1, 0, 0, 0, 0},
+      {1600, 12, 0, 31, 0, 0, 0, 0}, {2001, 2, 0, 29, 0, 0, 0, 0},   {2000, 13, 0, 1, 0, 0, 0, 0},
       {2000, 1, 0, 1, 24, 0, 0, 0},  {2000, 1, 0, 1, 0, 0, 0, 1000}, {2000, 4, 0, 31, 0, 0, 0, 0},
   };
   for (const auto &st : bad) {
@@ -98,7 +98,8 @@ TEST(Wsprintf, FormatsAsWindowsDoes) {
       {(wsprintfA(out, "%d|%i|%u", -42, 7, 4000000000u), out), "-42|7|4000000000"},
       {(wsprintfA(out, "%5d|%-5d|%05d", 42, 42, -42), out), "   42|42   |-0042"},
       {(wsprintfA(out, "%x|%X|%#x|%08lX", 255, 255, 255, 0xBEEFu), out), "ff|FF|0xff|0000BEEF"},
-      {(wsprintfA(out, "%ld|%lu|%lx", static_cast<LONG>(-1), static_cast<DWORD>(0xFFFFFFFFu), static_cast<DWORD>(16)), out),
+      {(wsprintfA(out, "%ld|%lu|%lx", static_cast<LONG>(-1), static_cast<DWORD>(0xFFFFFFFFu), static_cast<DWORD>(16)),
+        out),
        "-1|4294967295|10"},
       {(wsprintfA(out, "%s|%.3s|%6s|%-6s|", "abc", "abcdef", "ab", "ab"), out), "abc|abc|    ab|ab    |"},
       {(wsprintfA(out, "%c%c|%%|%s", 'o', 'k', static_cast<const char *>(nullptr)), out), "ok|%|(null)"},

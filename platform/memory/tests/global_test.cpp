@@ -40,12 +40,9 @@ TEST_P(GlobalAllocFlags, BlockIsUsableThroughItsHandle) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Flags, GlobalAllocFlags,
-                         ::testing::Values(AllocCase{GMEM_FIXED, false, false},
-                                           AllocCase{GPTR, false, true},
-                                           AllocCase{GMEM_MOVEABLE, true, false},
-                                           AllocCase{GHND, true, true},
-                                           AllocCase{GHND | GMEM_DDESHARE, true, true},
-                                           AllocCase{LPTR, false, true},
+                         ::testing::Values(AllocCase{GMEM_FIXED, false, false}, AllocCase{GPTR, false, true},
+                                           AllocCase{GMEM_MOVEABLE, true, false}, AllocCase{GHND, true, true},
+                                           AllocCase{GHND | GMEM_DDESHARE, true, true}, AllocCase{LPTR, false, true},
                                            AllocCase{LHND, true, true}));
 
 TEST(GlobalMemory, LockCountsNestAndUnlockReportsTheRest) {
@@ -53,7 +50,7 @@ TEST(GlobalMemory, LockCountsNestAndUnlockReportsTheRest) {
   ASSERT_NE(GlobalLock(h), nullptr);
   ASSERT_NE(GlobalLock(h), nullptr);
   EXPECT_EQ(GlobalFlags(h) & GMEM_LOCKCOUNT, 2u);
-  EXPECT_TRUE(GlobalUnlock(h));   // still locked once
+  EXPECT_TRUE(GlobalUnlock(h));  // still locked once
   SetLastError(12345);
   EXPECT_FALSE(GlobalUnlock(h));  // now unlocked
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(NO_ERROR));

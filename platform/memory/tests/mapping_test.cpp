@@ -110,8 +110,7 @@ std::vector<std::filesystem::path> MappingFiles() {
 }
 
 TEST(Mapping, TwoProcessesShareTheBlock) {
-  HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT, 0, 200,
-                                "@4656:164");
+  HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT, 0, 200, "@4656:164");
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
   char *view = static_cast<char *>(MapViewOfFile(h, FILE_MAP_WRITE, 0, 0, 200));
@@ -247,8 +246,7 @@ TEST(Mapping, BadRequestsAreRefused) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, 0x40, 0, 10, "x"), nullptr);
   EXPECT_EQ(CreateFileMappingA(nullptr, nullptr, PAGE_READWRITE, 0, 10, "x"), nullptr);
-  EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 10,
-                               std::string(300, 'n').c_str()),
+  EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 10, std::string(300, 'n').c_str()),
             nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
   EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, ""), nullptr);
@@ -257,7 +255,7 @@ TEST(Mapping, BadRequestsAreRefused) {
   ASSERT_NE(ro, nullptr);
   EXPECT_EQ(MapViewOfFile(ro, FILE_MAP_WRITE, 0, 0, 0), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(MapViewOfFile(ro, FILE_MAP_READ, 0, 0, 101), nullptr);  // beyond the end
+  EXPECT_EQ(MapViewOfFile(ro, FILE_MAP_READ, 0, 0, 101), nullptr);   // beyond the end
   EXPECT_EQ(MapViewOfFile(ro, FILE_MAP_READ, 0, 4096, 0), nullptr);  // not on 64 KB
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MAPPED_ALIGNMENT));
   void *view = MapViewOfFile(ro, FILE_MAP_READ, 0, 0, 0);

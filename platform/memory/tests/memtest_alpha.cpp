@@ -10,19 +10,20 @@ LONG g_attach_count = 0;
 HINSTANCE g_instance = nullptr;
 int *g_detach_flag = nullptr;
 
-const BYTE kLogo[] = {40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0,
-                      4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                      0xFF, 0x00, 0x00, 0x00};
+const BYTE kLogo[] = {40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0,    0,    4,    0,
+                      0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0, 0xFF, 0x00, 0x00, 0x00};
 
 const QX_VERSION_STRING kVersionStrings[] = {
     {"CompanyName", "QX test"},
     {"FileDescription", "Alpha test module"},
     {"FileVersion", "3.2.0.1"},
 };
-const QX_VERSION kVersion = {
-    QX_VERSION_MS(3, 2), QX_VERSION_LS(0, 1), QX_VERSION_MS(3, 2), QX_VERSION_LS(0, 0),
-    VS_FFI_FILEFLAGSMASK, 0, VOS_NT_WINDOWS32, VFT_DLL, VFT2_UNKNOWN,
-    "040904E4", kVersionStrings, QX_COUNTOF(kVersionStrings)};
+const QX_VERSION kVersion = {QX_VERSION_MS(3, 2),  QX_VERSION_LS(0, 1),
+                             QX_VERSION_MS(3, 2),  QX_VERSION_LS(0, 0),
+                             VS_FFI_FILEFLAGSMASK, 0,
+                             VOS_NT_WINDOWS32,     VFT_DLL,
+                             VFT2_UNKNOWN,         "040904E4",
+                             kVersionStrings,      QX_COUNTOF(kVersionStrings)};
 
 const QX_RESOURCE kResources[] = {
     QX_STRING(1, "alpha one"),

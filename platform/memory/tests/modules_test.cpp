@@ -105,8 +105,8 @@ bool g_code_still_there = false;
 void NoteUnload(HMODULE module) {
   g_unloading = module;
   // The module is still mapped: its exports can be recognised.
-  g_code_still_there = qx::AddressInModule(module, reinterpret_cast<const void *>(
-                                                       GetProcAddress(module, "AlphaAttachCount")));
+  g_code_still_there =
+      qx::AddressInModule(module, reinterpret_cast<const void *>(GetProcAddress(module, "AlphaAttachCount")));
 }
 
 TEST(Modules, UnloadHookRunsBeforeTheCodeGoes) {
@@ -174,11 +174,10 @@ TEST(Modules, GlobalBlockCrossesModules) {
 TEST(Modules, LibraryDirectoryAndLibPrefix) {
   const auto dir = std::filesystem::temp_directory_path() / ("qx-libdir-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
-  const auto source = std::filesystem::path(std::getenv("QX_BIN_DIR") ? std::getenv("QX_BIN_DIR") : ".") /
-                      "memtest_beta.so";
+  const auto source =
+      std::filesystem::path(std::getenv("QX_BIN_DIR") ? std::getenv("QX_BIN_DIR") : ".") / "memtest_beta.so";
   ASSERT_TRUE(std::filesystem::exists(source)) << source;
-  std::filesystem::copy_file(source, dir / "libMemProbe.so",
-                             std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(source, dir / "libMemProbe.so", std::filesystem::copy_options::overwrite_existing);
   EXPECT_FALSE(Loaded(LoadLibraryA("MEMPROBE.DLL")));
   setenv("QX_LIB_DIR", ("/nonexistent:" + dir.string()).c_str(), 1);
   HMODULE h = LoadLibraryA("MEMPROBE.DLL");

@@ -15,10 +15,8 @@ const QX_DIALOG_ITEM kAboutItems[] = {
     QX_CONTROL("OK", 1, "Button", 0x50010001, 70, 80, 40, 14),
     QX_CONTROL("Extended Version Number", 1002, "Static", 0x50000000, 10, 10, 150, 8),
 };
-const QX_DIALOG kAbout = QX_DIALOG_TEMPLATE(0, 0, 180, 100, 0x80C80080, "About", "MS Sans Serif", 8,
-                                            kAboutItems);
-const QX_MENU_ITEM kFileItems[] = {QX_MENUITEM("&Open...", 100), QX_MENUSEPARATOR(),
-                                   QX_MENUITEM("E&xit", 101)};
+const QX_DIALOG kAbout = QX_DIALOG_TEMPLATE(0, 0, 180, 100, 0x80C80080, "About", "MS Sans Serif", 8, kAboutItems);
+const QX_MENU_ITEM kFileItems[] = {QX_MENUITEM("&Open...", 100), QX_MENUSEPARATOR(), QX_MENUITEM("E&xit", 101)};
 const QX_MENU_ITEM kBarItems[] = {QX_POPUP("&File", kFileItems)};
 const QX_MENU kMainMenu = QX_MENU_OF(kBarItems);
 const QX_ACCELERATOR kAccelEntries[] = {{0x01, 'O', 100}};
@@ -26,9 +24,18 @@ const QX_ACCELERATORS kAccel = QX_ACCELERATORS_OF(kAccelEntries);
 const BYTE kRaw[] = {1, 2, 3, 4, 5};
 // No translation table: the string table's name is taken as given.
 const QX_VERSION_STRING kVersionStrings[] = {{"FileVersion", "1.0.0.7"}};
-const QX_VERSION kVersion = {QX_VERSION_MS(1, 0), QX_VERSION_LS(0, 7), QX_VERSION_MS(1, 0),
-                             QX_VERSION_LS(0, 7), 0, 0, VOS_NT_WINDOWS32, VFT_APP, 0, nullptr,
-                             kVersionStrings, QX_COUNTOF(kVersionStrings)};
+const QX_VERSION kVersion = {QX_VERSION_MS(1, 0),
+                             QX_VERSION_LS(0, 7),
+                             QX_VERSION_MS(1, 0),
+                             QX_VERSION_LS(0, 7),
+                             0,
+                             0,
+                             VOS_NT_WINDOWS32,
+                             VFT_APP,
+                             0,
+                             nullptr,
+                             kVersionStrings,
+                             QX_COUNTOF(kVersionStrings)};
 
 const QX_RESOURCE kResources[] = {
     QX_STRING(1, "program one"),
@@ -68,10 +75,9 @@ INSTANTIATE_TEST_SUITE_P(Table, LoadStringCases,
                          ::testing::Values(LoadCase{1, 64, 11, "program one"},
                                            LoadCase{2, 12, 11, "truncate me"},  // just fits
                                            LoadCase{2, 11, 10, "truncate m"},   // one short
-                                           LoadCase{2, 2, 1, "t"},
-                                           LoadCase{2, 1, 0, ""},
-                                           LoadCase{3, 64, 0, ""},             // empty string
-                                           LoadCase{99, 64, 0, ""}));          // no such string
+                                           LoadCase{2, 2, 1, "t"}, LoadCase{2, 1, 0, ""},
+                                           LoadCase{3, 64, 0, ""},     // empty string
+                                           LoadCase{99, 64, 0, ""}));  // no such string
 
 TEST(Resources, LoadStringRefusesNoBuffer) {
   EXPECT_EQ(LoadStringA(nullptr, 1, nullptr, 10), 0);

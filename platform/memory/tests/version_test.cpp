@@ -102,8 +102,8 @@ TEST(Version, ShortBufferIsRefused) {
   const std::vector<BYTE> block = VersionBlock(BinFile("memtest_alpha.so"));
   ASSERT_FALSE(block.empty());
   std::vector<BYTE> small(block.size() - 1);
-  EXPECT_FALSE(GetFileVersionInfoA(BinFile("memtest_alpha.so").c_str(), 0,
-                                   static_cast<DWORD>(small.size()), small.data()));
+  EXPECT_FALSE(
+      GetFileVersionInfoA(BinFile("memtest_alpha.so").c_str(), 0, static_cast<DWORD>(small.size()), small.data()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
 
@@ -117,8 +117,7 @@ TEST(Version, DamagedBlockIsReadSafely) {
     for (BYTE v : {BYTE{0}, BYTE{0xFF}, BYTE{0x7F}}) {
       std::vector<BYTE> bad = good;
       bad[at] = v;
-      for (const char *path : {"\\", "\\StringFileInfo\\040904E4\\FileVersion",
-                               "\\VarFileInfo\\Translation"}) {
+      for (const char *path : {"\\", "\\StringFileInfo\\040904E4\\FileVersion", "\\VarFileInfo\\Translation"}) {
         void *value = nullptr;
         UINT length = 0;
         if (VerQueryValueA(bad.data(), path, &value, &length)) {

@@ -61,12 +61,8 @@ struct ArgsCase {
 
 TEST(CommandLine, WinMainArgumentsFollowTheProgramWord) {
   const ArgsCase cases[] = {
-      {"prog  a b", "a b"},
-      {R"("my prog"   x "y")", R"(x "y")"},
-      {"prog", ""},
-      {"prog   ", ""},
-      {"whoanswer.exe 5.1.2.3. ", "5.1.2.3. "},
-      {"prog host /debug /p=23", "host /debug /p=23"},
+      {"prog  a b", "a b"},   {R"("my prog"   x "y")", R"(x "y")"},     {"prog", ""},
+      {"prog   ", ""},        {"whoanswer.exe 5.1.2.3. ", "5.1.2.3. "}, {"prog host /debug /p=23", "host /debug /p=23"},
       {"\"unterminated", ""},
   };
   for (const ArgsCase &c : cases) {

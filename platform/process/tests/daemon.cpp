@@ -19,13 +19,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR args, int) {
   // "show": a program that ignores its nCmdShow still shows as its starter
   // asked; the exit code tells whether its window ended up visible (21) or not (20).
   if (std::strncmp(args, "show", 4) == 0) {
-    WNDCLASSA wc {};
+    WNDCLASSA wc{};
     wc.lpfnWndProc = DefWindowProcA;
     wc.hInstance = instance;
     wc.lpszClassName = "QxShowProbe";
     RegisterClassA(&wc);
-    HWND hwnd = CreateWindowExA(0, "QxShowProbe", "", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                                instance, nullptr);
+    HWND hwnd =
+        CreateWindowExA(0, "QxShowProbe", "", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr, instance, nullptr);
     ShowWindow(hwnd, SW_SHOWNORMAL);
     return IsWindowVisible(hwnd) ? 21 : 20;
   }

@@ -41,9 +41,9 @@ void Launch(HWND hwnd) {
   char line[256];
   std::snprintf(line, sizeof line, "%s %d.%d.%d.%d. %s", "QX_HANDOVER_DAEMON.EXE", static_cast<int>(s),
                 static_cast<int>(GetCurrentProcessId()), static_cast<int>(QX_HANDLE_VALUE(hwnd)), kSlot, "-x 1");
-  STARTUPINFOA si {};
+  STARTUPINFOA si{};
   si.cb = sizeof si;
-  PROCESS_INFORMATION pi {};
+  PROCESS_INFORMATION pi{};
   if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi)) {
     g_server.launch_failed = true;
     closesocket(s);
@@ -68,8 +68,7 @@ LRESULT CALLBACK ServerProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
       g_server.order.push_back(msg);
       g_server.exited_wparam = wparam;
       return 0;
-    default:
-      return DefWindowProcA(hwnd, msg, wparam, lparam);
+    default: return DefWindowProcA(hwnd, msg, wparam, lparam);
   }
 }
 
@@ -98,7 +97,7 @@ TEST_P(HandOver, DaemonTakesTheSocketServesAndReports) {
   if (GetParam()) SetEnvironmentVariableA("QX_DUP_FALLBACK", "1");
   WSADATA data;
   ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
-  WNDCLASSA wc {};
+  WNDCLASSA wc{};
   wc.lpfnWndProc = ServerProc;
   wc.lpszClassName = "QxHandOverTest";
   RegisterClassA(&wc);
@@ -108,16 +107,17 @@ TEST_P(HandOver, DaemonTakesTheSocketServesAndReports) {
 
   // The first launch brings up the layer's own threads and endpoints; count after it.
   std::string warm = "qx_handover_daemon";
-  STARTUPINFOA si {};
+  STARTUPINFOA si{};
   si.cb = sizeof si;
-  PROCESS_INFORMATION pi {};
-  ASSERT_TRUE(CreateProcessA(nullptr, warm.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi));
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(
+      CreateProcessA(nullptr, warm.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi));
   WaitForSingleObject(pi.hProcess, 10000);
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
 
   g_server.listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr {};
+  sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = inet_addr("127.0.0.1");
   ASSERT_EQ(bind(g_server.listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
@@ -167,16 +167,16 @@ TEST_P(HandOver, DaemonTakesTheSocketServesAndReports) {
 // The show state given to CreateProcessA reaches the child's first ShowWindow.
 TEST(StartupShowState, ReachesTheFirstShowWindow) {
   for (const int show : {-1, 0 /* SW_HIDE */}) {
-    STARTUPINFOA si {};
+    STARTUPINFOA si{};
     si.cb = sizeof si;
     if (show >= 0) {
       si.dwFlags = STARTF_USESHOWWINDOW;
       si.wShowWindow = static_cast<WORD>(show);
     }
     std::string line = "qx_handover_daemon show";
-    PROCESS_INFORMATION pi {};
-    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
-                               &si, &pi));
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(
+        CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi));
     ASSERT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);

@@ -44,8 +44,8 @@ int Take(const char *sock_text, const char *pid_text) {
   HANDLE source = OpenProcess(PROCESS_DUP_HANDLE, FALSE, static_cast<DWORD>(std::atoi(pid_text)));
   if (!source) return 81;
   HANDLE mine = nullptr;
-  const BOOL ok = DuplicateHandle(source, QX_HANDLE_FROM(HANDLE, std::atoi(sock_text)), GetCurrentProcess(), &mine,
-                                  0, FALSE, DUPLICATE_SAME_ACCESS);
+  const BOOL ok = DuplicateHandle(source, QX_HANDLE_FROM(HANDLE, std::atoi(sock_text)), GetCurrentProcess(), &mine, 0,
+                                  FALSE, DUPLICATE_SAME_ACCESS);
   CloseHandle(source);
   if (!ok) return 82;
   const SOCKET s = static_cast<SOCKET>(QX_HANDLE_VALUE(mine));

@@ -63,14 +63,14 @@ class ProcessTest : public ::testing::Test {
 
   // Starts a command line and returns its process information.
   PROCESS_INFORMATION Start(const std::string &line, DWORD flags, int show = -1) {
-    STARTUPINFOA si {};
+    STARTUPINFOA si{};
     si.cb = sizeof si;
     if (show >= 0) {
       si.dwFlags = STARTF_USESHOWWINDOW;
       si.wShowWindow = static_cast<WORD>(show);
     }
     std::string writable = line;
-    PROCESS_INFORMATION pi {};
+    PROCESS_INFORMATION pi{};
     EXPECT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &si, &pi))
         << line << " error " << GetLastError();
     return pi;
@@ -116,8 +116,8 @@ TEST_F(ProcessTest, WinExecPassesShowStateAndReportsSuccessAbove31) {
 TEST_F(ProcessTest, MissingProgramsFailWithWin32Codes) {
   EXPECT_EQ(WinExec("no_such_qx_program_anywhere x", 1), 2u);
   std::string line = "no_such_qx_program_anywhere.exe x";
-  PROCESS_INFORMATION pi {};
-  STARTUPINFOA si {};
+  PROCESS_INFORMATION pi{};
+  STARTUPINFOA si{};
   si.cb = sizeof si;
   EXPECT_FALSE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -154,7 +154,8 @@ TEST_F(ProcessTest, OpenProcessTellsWhetherAProcessRunsAndEndedChildrenAreReaped
   bool gone = false;
   for (int i = 0; i < 500 && !gone; ++i) {
     HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-    if (!h) gone = true;
+    if (!h)
+      gone = true;
     else {
       CloseHandle(h);
       Sleep(10);
@@ -197,8 +198,7 @@ TEST_F(ProcessTest, DuplicateHandleInProcessCopiesObjectsAndSockets) {
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ASSERT_NE(event, nullptr);
   HANDLE copy = nullptr;
-  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &copy, 0, FALSE,
-                              DUPLICATE_SAME_ACCESS));
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS));
   EXPECT_NE(copy, event);
   ASSERT_TRUE(SetEvent(copy));
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
@@ -216,8 +216,8 @@ TEST_F(ProcessTest, DuplicateHandleInProcessCopiesObjectsAndSockets) {
   EXPECT_NE(QX_HANDLE_VALUE(dup), s);
   EXPECT_EQ(closesocket(static_cast<SOCKET>(QX_HANDLE_VALUE(dup))), 0);
   EXPECT_EQ(closesocket(s), 0);
-  EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), QX_HANDLE_FROM(HANDLE, 0xFFFE), GetCurrentProcess(), &dup, 0,
-                               FALSE, DUPLICATE_SAME_ACCESS));
+  EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), QX_HANDLE_FROM(HANDLE, 0xFFFE), GetCurrentProcess(), &dup, 0, FALSE,
+                               DUPLICATE_SAME_ACCESS));
   WSACleanup();
 }
 
@@ -234,7 +234,7 @@ TEST_P(HandOverTest, AnotherProcessTakesOurAcceptedSocket) {
   const int fds_before = OpenDescriptors();
 
   SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr {};
+  sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = inet_addr("127.0.0.1");
   ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);

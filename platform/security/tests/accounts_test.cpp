@@ -38,8 +38,7 @@ bool LookupName(const char *name, NameLookup &out) {
   return true;
 }
 
-std::string LookupSidName(const char *sid_text, std::string *domain_out = nullptr,
-                          SID_NAME_USE *use_out = nullptr) {
+std::string LookupSidName(const char *sid_text, std::string *domain_out = nullptr, SID_NAME_USE *use_out = nullptr) {
   PSID sid = nullptr;
   if (!ConvertStringSidToSidA(sid_text, &sid)) return "<bad>";
   char name[1024], domain[255];
@@ -204,8 +203,8 @@ TEST(Accounts, ConsoleUserResolvesThroughTheSid) {
   struct Pinned {
     const char *value;
     bool found;
-  } cases[] = {{"0", true}, {"root", true}, {"no-such-user-qx", false}, {"", false},
-               {"4000000000", false}, {"12x", false}, {"-0", false}};
+  } cases[] = {{"0", true},    {"root", true}, {"no-such-user-qx", false}, {"", false}, {"4000000000", false},
+               {"12x", false}, {"-0", false}};
   for (const Pinned &c : cases) {
     setenv("QX_CONSOLE_USER", c.value, 1);
     name.clear();

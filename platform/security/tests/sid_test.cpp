@@ -29,24 +29,22 @@ TEST_P(SidRoundTrip, TextToSidAndBack) {
   EXPECT_EQ(LocalFree(sid), nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, SidRoundTrip,
-    ::testing::Values(RoundTrip{"S-1-1-0", "S-1-1-0", 12},
-                      RoundTrip{"S-1-5-32-544", "S-1-5-32-544", 16},
-                      RoundTrip{"S-1-22-1-1000", "S-1-22-1-1000", 16},
-                      RoundTrip{"S-1-22-2-4294967295", "S-1-22-2-4294967295", 16},
-                      RoundTrip{"S-1-5", "S-1-5", 8},  // no sub-authorities
-                      RoundTrip{"s-1-0x5-18", "S-1-5-18", 12},
-                      RoundTrip{"S-1-0x123456789ABC-1", "S-1-0x123456789ABC-1", 12},
-                      RoundTrip{"S-1-5-21-1-2-3-4-5-6-7-8-9-10-11-12-13-14",
-                                "S-1-5-21-1-2-3-4-5-6-7-8-9-10-11-12-13-14", 68},
-                      RoundTrip{"WD", "S-1-1-0", 12}, RoundTrip{"BA", "S-1-5-32-544", 16}));
+INSTANTIATE_TEST_SUITE_P(Table, SidRoundTrip,
+                         ::testing::Values(RoundTrip{"S-1-1-0", "S-1-1-0", 12},
+                                           RoundTrip{"S-1-5-32-544", "S-1-5-32-544", 16},
+                                           RoundTrip{"S-1-22-1-1000", "S-1-22-1-1000", 16},
+                                           RoundTrip{"S-1-22-2-4294967295", "S-1-22-2-4294967295", 16},
+                                           RoundTrip{"S-1-5", "S-1-5", 8},  // no sub-authorities
+                                           RoundTrip{"s-1-0x5-18", "S-1-5-18", 12},
+                                           RoundTrip{"S-1-0x123456789ABC-1", "S-1-0x123456789ABC-1", 12},
+                                           RoundTrip{"S-1-5-21-1-2-3-4-5-6-7-8-9-10-11-12-13-14",
+                                                     "S-1-5-21-1-2-3-4-5-6-7-8-9-10-11-12-13-14", 68},
+                                           RoundTrip{"WD", "S-1-1-0", 12}, RoundTrip{"BA", "S-1-5-32-544", 16}));
 
 TEST(Sid, MalformedTextIsRefused) {
   for (const char *text :
-       {"", "S", "S-", "S-1", "S-2-5-18", "S-1--18", "S-1-5-", "S-1-5-x", "S-1-5-4294967296",
-        "S-1-0x1000000000000-1", "S-1-5-18 ", " S-1-5-18", "S-1-5-+18", "S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16",
-        "XX", "S-1-5-0x"}) {
+       {"", "S", "S-", "S-1", "S-2-5-18", "S-1--18", "S-1-5-", "S-1-5-x", "S-1-5-4294967296", "S-1-0x1000000000000-1",
+        "S-1-5-18 ", " S-1-5-18", "S-1-5-+18", "S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16", "XX", "S-1-5-0x"}) {
     PSID sid = reinterpret_cast<PSID>(1);
     SetLastError(0);
     EXPECT_FALSE(ConvertStringSidToSidA(text, &sid)) << '"' << text << '"';
@@ -58,8 +56,8 @@ TEST(Sid, MalformedTextIsRefused) {
 TEST(Sid, AllocateCompareCopyFree) {
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID admins = nullptr;
-  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
-                                       0, 0, 0, 0, 0, &admins));
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                       &admins));
   PSID parsed = nullptr;
   ASSERT_TRUE(ConvertStringSidToSidA("S-1-5-32-544", &parsed));
   EXPECT_TRUE(EqualSid(admins, parsed));

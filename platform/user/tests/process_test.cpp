@@ -119,11 +119,13 @@ TEST(CrossProcess, EnumWindowsListsOtherProcessesTopLevelWindows) {
     HWND want;
     bool found;
   } search{hwnd, false};
-  EnumWindows([](HWND h, LPARAM l) {
-    auto *s = reinterpret_cast<Search *>(l);
-    if (h == s->want) s->found = true;
-    return TRUE;
-  }, reinterpret_cast<LPARAM>(&search));
+  EnumWindows(
+      [](HWND h, LPARAM l) {
+        auto *s = reinterpret_cast<Search *>(l);
+        if (h == s->want) s->found = true;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
   EXPECT_TRUE(search.found);
   PostMessageA(hwnd, WM_CLOSE, 0, 0);
   EXPECT_EQ(peer.Wait(), 0);

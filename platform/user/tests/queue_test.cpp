@@ -265,11 +265,8 @@ LRESULT CALLBACK Worker::Proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
     case WM_USER + 4:  // busy
       Sleep(300);
       return 5;
-    case WM_USER + 5:
-      return InSendMessage();
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
+    case WM_USER + 5: return InSendMessage();
+    case WM_DESTROY: PostQuitMessage(0); return 0;
   }
   return DefWindowProcA(h, msg, w, l);
 }
@@ -403,8 +400,10 @@ TEST(MessageBox, DefaultButtonsAndScriptedAnswers) {
       {MB_RETRYCANCEL, "4", IDRETRY},
   };
   for (const auto &c : cases) {
-    if (c.env) setenv("QX_MSGBOX_ANSWER", c.env, 1);
-    else unsetenv("QX_MSGBOX_ANSWER");
+    if (c.env)
+      setenv("QX_MSGBOX_ANSWER", c.env, 1);
+    else
+      unsetenv("QX_MSGBOX_ANSWER");
     EXPECT_EQ(MessageBoxA(nullptr, "text", "caption", c.type), c.want) << c.type << " " << (c.env ? c.env : "-");
   }
   unsetenv("QX_MSGBOX_ANSWER");

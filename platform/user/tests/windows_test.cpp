@@ -85,8 +85,8 @@ TEST_F(Windows, DestroyGoesParentFirstThenNcDestroyChildrenFirst) {
   Make("b", parent, 0, nullptr, 2);
   g_events.clear();
   ASSERT_TRUE(DestroyWindow(parent));
-  std::vector<std::string> want{"destroy parent", "destroy a",     "destroy a1",     "ncdestroy a1",
-                                "ncdestroy a",    "destroy b",     "ncdestroy b",    "ncdestroy parent"};
+  std::vector<std::string> want{"destroy parent", "destroy a", "destroy a1",  "ncdestroy a1",
+                                "ncdestroy a",    "destroy b", "ncdestroy b", "ncdestroy parent"};
   EXPECT_EQ(g_events, want);
   EXPECT_FALSE(IsWindow(parent));
   EXPECT_FALSE(IsWindow(a));
@@ -181,10 +181,13 @@ TEST_F(Windows, TreeNavigationAndDialogIds) {
   EXPECT_EQ(GetDlgCtrlID(a), 10);
   EXPECT_TRUE(IsChild(parent, a));
   std::vector<HWND> seen;
-  EnumChildWindows(parent, [](HWND h, LPARAM l) {
-    reinterpret_cast<std::vector<HWND> *>(l)->push_back(h);
-    return TRUE;
-  }, reinterpret_cast<LPARAM>(&seen));
+  EnumChildWindows(
+      parent,
+      [](HWND h, LPARAM l) {
+        reinterpret_cast<std::vector<HWND> *>(l)->push_back(h);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&seen));
   EXPECT_EQ(seen, (std::vector<HWND>{a, b}));
   HWND other = Make("other");
   SetParent(b, other);
@@ -202,9 +205,9 @@ TEST_F(Windows, ShowStatesMinimiseMaximiseHide) {
     int cmd;
     bool visible, iconic, zoomed;
   } steps[] = {
-      {SW_SHOWNORMAL, true, false, false},  {SW_SHOWMINIMIZED, true, true, false}, {SW_SHOWMAXIMIZED, true, false, true},
-      {SW_RESTORE, true, false, false},     {SW_MINIMIZE, true, true, false},      {SW_HIDE, false, true, false},
-      {SW_SHOW, true, true, false},         {SW_SHOWNORMAL, true, false, false},
+      {SW_SHOWNORMAL, true, false, false}, {SW_SHOWMINIMIZED, true, true, false}, {SW_SHOWMAXIMIZED, true, false, true},
+      {SW_RESTORE, true, false, false},    {SW_MINIMIZE, true, true, false},      {SW_HIDE, false, true, false},
+      {SW_SHOW, true, true, false},        {SW_SHOWNORMAL, true, false, false},
   };
   for (const auto &s : steps) {
     ShowWindow(h, s.cmd);

@@ -65,7 +65,7 @@ class AsyncSelect : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data_), 0);
-    WNDCLASSA wc {};
+    WNDCLASSA wc{};
     wc.lpfnWndProc = RecordProc;
     wc.lpszClassName = "QxAsyncSelectTest";
     RegisterClassA(&wc);
@@ -97,7 +97,7 @@ class AsyncSelect : public ::testing::Test {
   }
 
   HWND hwnd_ = nullptr;
-  WSADATA data_ {};
+  WSADATA data_{};
 };
 
 using Seq = std::vector<WORD>;
@@ -160,7 +160,7 @@ TEST_F(AsyncSelect, ArmingWithDataWaitingPostsReadAndResetGivesCloseWithError) {
   EXPECT_EQ(EventsOf(c, 1), Seq({FD_READ}));
   char b;
   EXPECT_EQ(recv(c, &b, 1, 0), 1);
-  linger abort_close {1, 0};
+  linger abort_close{1, 0};
   setsockopt(a, SOL_SOCKET, SO_LINGER, reinterpret_cast<char *>(&abort_close), sizeof abort_close);
   closesocket(a);
   EXPECT_EQ(EventsOf(c, 2), Seq({FD_READ, FD_CLOSE}));
@@ -183,7 +183,7 @@ TEST_F(AsyncSelect, FailedConnectReportsItsError) {
 
 TEST_F(AsyncSelect, UdpReadIsReenabledByRecvfrom) {
   SOCKET u = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in addr {};
+  sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = inet_addr("127.0.0.1");
   ASSERT_EQ(bind(u, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
@@ -230,7 +230,7 @@ TEST_F(AsyncSelect, WriteIsReenabledByASendThatWouldBlock) {
 
 TEST_F(AsyncSelect, LastCleanupEndsRegistrations) {
   SOCKET u = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in addr {};
+  sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = inet_addr("127.0.0.1");
   ASSERT_EQ(bind(u, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);

@@ -33,7 +33,7 @@ class BlockingHook : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data_), 0);
     SOCKET l = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr {};
+    sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = inet_addr("127.0.0.1");
     ASSERT_EQ(bind(l, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
@@ -53,7 +53,7 @@ class BlockingHook : public ::testing::Test {
     closesocket(g_blocked);
     WSACleanup();
   }
-  WSADATA data_ {};
+  WSADATA data_{};
 };
 
 TEST_F(BlockingHook, CancelFromTheHookEndsTheCallWithWsaeintr) {

@@ -36,7 +36,7 @@ class Winsock : public ::testing::Test {
     SOCKET l = Listener(addr);
     client = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(connect(client, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    sockaddr_in peer {};
+    sockaddr_in peer{};
     int len = sizeof peer;
     server = accept(l, reinterpret_cast<sockaddr *>(&peer), &len);
     ASSERT_NE(server, INVALID_SOCKET);
@@ -45,13 +45,13 @@ class Winsock : public ::testing::Test {
     closesocket(l);
   }
 
-  WSADATA data_ {};
+  WSADATA data_{};
 };
 
 TEST(WinsockStartup, VersionsDescriptionAndReferenceCount) {
   EXPECT_EQ(socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET);
   EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
-  WSADATA d {};
+  WSADATA d{};
   EXPECT_EQ(WSAStartup(0x0000, &d), WSAVERNOTSUPPORTED);
   ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &d), 0);
   EXPECT_EQ(d.wVersion, 0x0101);
@@ -95,7 +95,7 @@ TEST_F(Winsock, TcpExchangeShutdownAndPendingCount) {
   char buf[16] = {};
   EXPECT_EQ(recv(s, buf, sizeof buf, 0), 5);
   EXPECT_STREQ(buf, "hello");
-  sockaddr_in peer {};
+  sockaddr_in peer{};
   int len = sizeof peer;
   ASSERT_EQ(getpeername(s, reinterpret_cast<sockaddr *>(&peer), &len), 0);
   EXPECT_EQ(std::string(inet_ntoa(peer.sin_addr)), "127.0.0.1");
@@ -123,7 +123,7 @@ TEST_F(Winsock, NonBlockingCallsSayWouldBlock) {
   fd_set w;
   FD_ZERO(&w);
   FD_SET(c, &w);
-  timeval tv {5, 0};
+  timeval tv{5, 0};
   EXPECT_EQ(select(0, nullptr, &w, nullptr, &tv), 1);
   EXPECT_TRUE(FD_ISSET(c, &w));
   char buf[4];
@@ -156,7 +156,7 @@ TEST_F(Winsock, RefusedConnectAndClosedPeerNeverRaiseSigpipe) {
 
 TEST_F(Winsock, OversizedDatagramFillsTheBufferAndFails) {
   SOCKET u = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in addr {};
+  sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(bind(u, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
@@ -166,7 +166,7 @@ TEST_F(Winsock, OversizedDatagramFillsTheBufferAndFails) {
   ASSERT_EQ(sendto(u, big.data(), 100, 0, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 100);
   ASSERT_EQ(sendto(u, "next", 4, 0, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 4);
   char buf[10];
-  sockaddr_in from {};
+  sockaddr_in from{};
   int fromlen = sizeof from;
   EXPECT_EQ(recvfrom(u, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &fromlen), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAEMSGSIZE);
@@ -187,13 +187,13 @@ TEST_F(Winsock, SelectUsesWinsockSets) {
   FD_SET(s, &r);
   FD_SET(s, &r);
   EXPECT_EQ(r.fd_count, 1u);
-  timeval zero {0, 0};
+  timeval zero{0, 0};
   EXPECT_EQ(select(0, &r, nullptr, nullptr, &zero), 0);
   EXPECT_EQ(r.fd_count, 0u);
   send(c, "x", 1, 0);
   FD_SET(s, &r);
   FD_SET(c, &r);
-  timeval tv {5, 0};
+  timeval tv{5, 0};
   EXPECT_EQ(select(0, &r, nullptr, nullptr, &tv), 1);
   EXPECT_TRUE(FD_ISSET(s, &r));
   EXPECT_FALSE(FD_ISSET(c, &r));
@@ -216,9 +216,9 @@ TEST_F(Winsock, OptionsUseWinsockNumbers) {
   ASSERT_EQ(getsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char *>(&value), &len), 0);
   EXPECT_EQ(value, 1);
   ASSERT_EQ(setsockopt(s, SOL_SOCKET, SO_OOBINLINE, reinterpret_cast<char *>(&on), sizeof on), 0);
-  linger lg {1, 5};
+  linger lg{1, 5};
   ASSERT_EQ(setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<char *>(&lg), sizeof lg), 0);
-  linger got {};
+  linger got{};
   len = sizeof got;
   ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<char *>(&got), &len), 0);
   EXPECT_EQ(got.l_onoff, 1);
@@ -264,8 +264,9 @@ TEST(WinsockText, AddressTextAndByteOrder) {
     const char *text;
     ULONG host_order;
   } cases[] = {
-      {"127.0.0.1", 0x7f000001}, {"1.2.3", 0x01020003},   {"1.2", 0x01000002},  {"16909060", 0x01020304},
-      {"0x7f.1", 0x7f000001},    {"0.0.0.0", 0},          {"255.255.255.255", 0xffffffff},
+      {"127.0.0.1", 0x7f000001},       {"1.2.3", 0x01020003},  {"1.2", 0x01000002},
+      {"16909060", 0x01020304},        {"0x7f.1", 0x7f000001}, {"0.0.0.0", 0},
+      {"255.255.255.255", 0xffffffff},
   };
   for (const Case &c : cases) EXPECT_EQ(ntohl(inet_addr(c.text)), c.host_order) << c.text;
   for (const char *bad : {"", "abc", "256.1.1.1", "1.2.3.4.5", "1..2"}) EXPECT_EQ(inet_addr(bad), INADDR_NONE) << bad;
