@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "../display/display.h"
+#include "qx/display.h"
 #include "automation.h"
 #include "controls_internal.h"
 

@@ -1,9 +1,8 @@
 // The clipboard: CF_TEXT, CF_BITMAP and CF_DIB (and CF_OEMTEXT as a view of
 // CF_TEXT). Within a process the data are the handles programs gave; between
 // the processes of one user they travel through a file in the runtime
-// directory, replaced atomically when a writer closes the clipboard. When the
-// SDL2 display runs, text also goes to and comes from the desktop clipboard.
-#include <SDL.h>
+// directory, replaced atomically when a writer closes the clipboard. When a
+// desktop display runs, text also goes to and comes from its clipboard.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "../display/display.h"
 #include "controls_internal.h"
+#include "qx/display.h"
 #include "qx/env.h"
 
 namespace qx::controls {
@@ -116,8 +115,6 @@ HBITMAP BitmapOfDib(const std::vector<BYTE> &dib) {
   return bm;
 }
 
-bool SdlClipboard() { return display::DriverStarted() && std::strcmp(display::TheDriver().Name(), "sdl") == 0; }
-
 // ---- the shared file ----
 
 void Publish(Clipboard &c) {
@@ -197,12 +194,8 @@ void Refresh(Clipboard &c) {
 
 // Text copied on the desktop by another program replaces ours.
 void RefreshFromDesktop(Clipboard &c) {
-  if (!SdlClipboard() || !SDL_HasClipboardText()) return;
-  char *t = SDL_GetClipboardText();
-  if (!t) return;
-  std::string text = t;
-  SDL_free(t);
-  if (text == c.desktop_text) return;
+  std::string text;
+  if (!display::DesktopClipboardText(text) || text == c.desktop_text) return;
   c.desktop_text = text;
   std::string crlf;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -215,14 +208,14 @@ void RefreshFromDesktop(Clipboard &c) {
 }
 
 void PublishToDesktop(Clipboard &c) {
-  if (!SdlClipboard()) return;
+  if (!display::DriverStarted()) return;
   auto it = c.data.find(CF_TEXT);
   if (it == c.data.end()) return;
   const std::vector<BYTE> bytes = BytesOfGlobal(it->second);
   std::string text(reinterpret_cast<const char *>(bytes.data()),
                    strnlen(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
   c.desktop_text = text;
-  SDL_SetClipboardText(text.c_str());
+  display::SetDesktopClipboardText(text);
 }
 
 bool IsOpenHere(Clipboard &c) { return c.open_tid == GetCurrentThreadId(); }

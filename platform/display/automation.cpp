@@ -24,7 +24,7 @@
 #include <string>
 #include <thread>
 
-#include "display.h"
+#include "display_internal.h"
 #include "qx/env.h"
 
 namespace qx::display {

@@ -7,12 +7,9 @@
 #include <map>
 #include <mutex>
 
-#include "display.h"
+#include "display_internal.h"
+#include "qx/handles.h"
 #include "qx/resources.h"
-
-namespace qx::gdi {
-bool DecodeDib(const BITMAPINFO *bmi, const void *bits, UINT usage, DC *dc, Surface &out);  // bitmaps.cpp
-}
 
 namespace qx::display {
 namespace {
@@ -57,13 +54,13 @@ HICON DrawnIcon(const std::function<void(HDC)> &draw, bool cursor, LPCSTR id) {
   DeleteObject(key);
   draw(dc);
   auto icon = std::make_shared<Icon>();
-  auto b = gdi::LookupObject<gdi::Bitmap>(bm, gdi::Type::Bitmap);
+  auto b = gdi::BitmapSurface(bm);
   icon->color.Resize(32, 32);
   icon->mask.mono = true;
   icon->mask.Resize(32, 32);
   for (int y = 0; y < 32; ++y)
     for (int x = 0; x < 32; ++x) {
-      const std::uint32_t p = b->surface.Get(x, y);
+      const std::uint32_t p = b->Get(x, y);
       const bool clear = p == gdi::PixelFromColorref(kKey);
       icon->color.Put(x, y, clear ? 0 : p);
       icon->mask.Put(x, y, clear ? 0xFFFFFF : 0);
@@ -204,8 +201,7 @@ HICON IconFromBytes(const BYTE *data, DWORD size, bool cursor) {
   std::memcpy(info.data(), img, bits_at);
   reinterpret_cast<BITMAPINFOHEADER *>(info.data())->biHeight = ht;
   auto icon = std::make_shared<Icon>();
-  if (!gdi::DecodeDib(reinterpret_cast<BITMAPINFO *>(info.data()), img + bits_at, DIB_RGB_COLORS, nullptr, icon->color))
-    return nullptr;
+  if (!gdi::DecodeDibPixels(reinterpret_cast<BITMAPINFO *>(info.data()), img + bits_at, icon->color)) return nullptr;
   icon->mask.mono = true;
   icon->mask.Resize(w, ht);
   const BYTE *and_bits = img + bits_at + xor_stride * ht;
@@ -254,8 +250,8 @@ bool DrawIconAt(HDC hdc, int x, int y, HICON h) {
   auto put = [&](const Surface &s, DWORD rop) {
     HDC mem = CreateCompatibleDC(hdc);
     HBITMAP bm = CreateBitmap(s.width, s.height, 1, s.mono ? 1 : 32, nullptr);
-    auto b = gdi::LookupObject<gdi::Bitmap>(bm, gdi::Type::Bitmap);
-    b->surface.px = s.px;
+    auto b = gdi::BitmapSurface(bm);
+    b->px = s.px;
     HGDIOBJ old = SelectObject(mem, bm);
     // A monochrome mask blits as black and white whatever the target's colours.
     const COLORREF text = SetTextColor(hdc, RGB(0, 0, 0)), bk = SetBkColor(hdc, RGB(255, 255, 255));
@@ -310,7 +306,7 @@ HCURSOR WINAPI SetCursor(HCURSOR h) {
     g_cursor = h;
   }
   auto icon = FindIcon(h);
-  if (DriverStarted() && icon && old != h) TheDriver().Cursor(icon->stock_id);
+  if (Driver *d = StartedDriver(); d && icon && old != h) d->Cursor(icon->stock_id);
   return old;
 }
 
@@ -327,10 +323,8 @@ BOOL WINAPI GetIconInfo(HICON h, PICONINFO info) {
   info->yHotspot = static_cast<DWORD>(icon->cursor ? icon->hotspot.y : icon->color.height / 2);
   info->hbmMask = CreateBitmap(icon->mask.width, icon->mask.height, 1, 1, nullptr);
   info->hbmColor = CreateBitmap(icon->color.width, icon->color.height, 1, 32, nullptr);
-  if (auto m = qx::gdi::LookupObject<qx::gdi::Bitmap>(info->hbmMask, qx::gdi::Type::Bitmap))
-    m->surface.px = icon->mask.px;
-  if (auto c = qx::gdi::LookupObject<qx::gdi::Bitmap>(info->hbmColor, qx::gdi::Type::Bitmap))
-    c->surface.px = icon->color.px;
+  if (auto m = qx::gdi::BitmapSurface(info->hbmMask)) m->px = icon->mask.px;
+  if (auto c = qx::gdi::BitmapSurface(info->hbmColor)) c->px = icon->color.px;
   return TRUE;
 }
 

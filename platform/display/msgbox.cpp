@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "display.h"
+#include "display_internal.h"
 
 namespace qx::display {
 

@@ -8,7 +8,7 @@
 
 #include <map>
 
-#include "display.h"
+#include "display_internal.h"
 #include "qx/env.h"
 
 namespace qx::display {
@@ -192,6 +192,17 @@ class SdlDriver : public Driver {
     auto it = windows_.find(hwnd);
     if (it != windows_.end()) SDL_FlashWindow(it->second, SDL_FLASH_BRIEFLY);
   }
+
+  bool ClipboardText(std::string &text) override {
+    if (!SDL_HasClipboardText()) return false;
+    char *t = SDL_GetClipboardText();
+    if (!t) return false;
+    text = t;
+    SDL_free(t);
+    return true;
+  }
+
+  void SetClipboardText(const std::string &text) override { SDL_SetClipboardText(text.c_str()); }
 
   int InputFd() override { return tick_; }
 

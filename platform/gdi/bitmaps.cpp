@@ -333,6 +333,16 @@ bool DecodeDib(const BITMAPINFO *bmi, const void *bits, UINT usage, DC *dc, Surf
   return true;
 }
 
+bool DecodeDibPixels(const BITMAPINFO *bmi, const void *bits, Surface &out) {
+  return DecodeDib(bmi, bits, DIB_RGB_COLORS, nullptr, out);
+}
+
+std::shared_ptr<Surface> BitmapSurface(HBITMAP bitmap) {
+  auto b = LookupObject<Bitmap>(bitmap, Type::Bitmap);
+  if (!b) return nullptr;
+  return std::shared_ptr<Surface>(b, &b->surface);
+}
+
 }  // namespace qx::gdi
 
 using namespace qx::gdi;

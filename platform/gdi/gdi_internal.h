@@ -1,7 +1,7 @@
-// The drawing part's own objects: 32-bit pixel surfaces, pens, brushes, fonts,
-// bitmaps, palettes, regions and device contexts, all living in the layer's
-// handle table as ObjectKind::Gdi. The display part reaches window surfaces
-// and window DCs through the functions at the end.
+// The drawing part's own objects: pens, brushes, fonts, bitmaps, palettes,
+// regions and device contexts, all living in the layer's handle table as
+// ObjectKind::Gdi. Surfaces and what the other parts of the drawing half use
+// (window DCs, bitmap pixels) are in qx/gdi.h.
 #pragma once
 
 #include <windows.h>
@@ -14,34 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "qx/gdi.h"
 #include "qx/handles.h"
 
-typedef struct _cairo_surface cairo_surface_t;
 typedef struct _cairo_scaled_font cairo_scaled_font_t;
 
 namespace qx::gdi {
-
-// Pixels are 0x00RRGGBB words, top-down rows, no padding (cairo's RGB24 layout
-// with a stride of width * 4), so cairo can draw into them directly.
-struct Surface {
-  int width = 0;
-  int height = 0;
-  bool mono = false;  // a monochrome bitmap: only 0x000000 and 0xFFFFFF are stored
-  std::vector<std::uint32_t> px;
-
-  Surface() = default;
-  Surface(int w, int h, std::uint32_t fill = 0) { Resize(w, h, fill); }
-  void Resize(int w, int h, std::uint32_t fill = 0);
-  bool Contains(int x, int y) const { return x >= 0 && y >= 0 && x < width && y < height; }
-  std::uint32_t Get(int x, int y) const { return px[static_cast<size_t>(y) * width + x]; }
-  void Put(int x, int y, std::uint32_t v) { px[static_cast<size_t>(y) * width + x] = mono ? ToMono(v) : v; }
-  static std::uint32_t ToMono(std::uint32_t v);
-  // A cairo surface over the pixels; the caller destroys it before the pixels move.
-  cairo_surface_t *Cairo();
-};
-
-constexpr std::uint32_t PixelFromColorref(COLORREF c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
-constexpr COLORREF ColorrefFromPixel(std::uint32_t p) { return ((p >> 16) & 0xFF) | (p & 0xFF00) | ((p & 0xFF) << 16); }
 
 // Ternary raster operation on 32-bit words: bit i of the result is bit
 // (P<<2 | S<<1 | D) of the operation's truth table, for every bit at once.
@@ -82,11 +60,6 @@ struct Region : Object {
   RECT Box() const;
   bool Contains(int x, int y) const;
 };
-using Rects = std::vector<RECT>;
-Rects CombineRects(const Rects &a, const Rects &b, int mode);
-Rects IntersectRects(const Rects &a, const RECT &r);
-bool RectEmpty(const RECT &r);
-RECT RectIntersect(const RECT &a, const RECT &b);
 
 struct Bitmap : Object {
   Bitmap() : Object(Type::Bitmap) {}
@@ -149,13 +122,6 @@ struct DcState {
   std::optional<Rects> clip;  // device coordinates; none = no clip region
 };
 
-// Where a window DC draws: the display part fills these in for a window.
-struct WindowTarget {
-  std::shared_ptr<Surface> surface;
-  POINT origin{0, 0};  // device (0,0) of the DC inside the surface
-  Rects visible;       // surface coordinates the DC may touch
-};
-
 struct DC : Object {
   DC() : Object(Type::DC) {}
   DcState st;
@@ -207,6 +173,9 @@ std::shared_ptr<T> LookupObject(HGDIOBJ h, Type type) {
 }
 HGDIOBJ InsertObject(std::shared_ptr<Object> o);
 
+// DIB decoding with a DC for DIB_PAL_COLORS (bitmaps.cpp).
+bool DecodeDib(const BITMAPINFO *bmi, const void *bits, UINT usage, DC *dc, Surface &out);
+
 // The pattern colour of a brush at a surface pixel (the brush origin applied),
 // or nullopt where a hatched brush leaves the background alone.
 std::optional<std::uint32_t> BrushPixel(DC &dc, const Brush &b, int x, int y);
@@ -218,16 +187,6 @@ std::uint32_t ConvertForBlit(std::uint32_t s, bool src_mono, bool dst_mono, COLO
                              COLORREF dst_bk);
 
 COLORREF ResolveColor(DC &dc, COLORREF c);  // PALETTEINDEX / PALETTERGB to RGB
-std::uint32_t SysColorPixel(int index);
-
-// Saves a surface (or part of it) as PNG. Returns false on any failure.
-bool WritePng(const Surface &s, const RECT *part, const std::string &path);
-// Reads a PNG into a surface; false when it cannot be read.
-bool ReadPng(const std::string &path, Surface &out);
-
-// Window DCs: the display part creates these over a window's surface.
-HDC CreateWindowDC(HWND hwnd, const WindowTarget &target);
-void RetargetWindowDC(HDC hdc, const WindowTarget &target);
 
 // Fonts (fonts.cpp).
 struct TextRun {

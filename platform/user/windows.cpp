@@ -1,7 +1,7 @@
 // Window classes and windows: creation and destruction, window and class
 // longs, properties, the window tree, text, show state, position, focus and
 // the update region. Windows of other processes are reached through the
-// machine-wide registry (registry.cpp) for the calls that make sense across
+// machine-wide window registry (window_registry.cpp) for the calls that make sense across
 // processes (IsWindow, FindWindowA, GetWindowTextA, GetClassNameA,
 // GetWindowThreadProcessId, EnumWindows, PostMessageA).
 #include <windows.h>

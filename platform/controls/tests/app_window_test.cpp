@@ -7,7 +7,8 @@
 #include <string>
 
 #include "controls_test_util.h"
-#include "display.h"
+#include "qx/display.h"
+#include "qx/window.h"
 
 using namespace qx::test;
 

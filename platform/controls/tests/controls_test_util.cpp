@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "display.h"
+#include "qx/display.h"
 #include "qx/window.h"
 
 namespace qx::test {

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <vector>
 
-#include "display.h"
+#include "display_internal.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "display.h"
+#include "display_internal.h"
 #include "keyboard.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "display.h"
+#include "display_internal.h"
 #include "gdi_test_util.h"
 
 namespace {
