@@ -1,74 +1,113 @@
-// The Print and Print Setup common dialogs over the one printer there is for
-// now, the file printer ("Print to File" on FILE:). The settings travel in the
-// DEVMODE and DEVNAMES blocks the program keeps between calls. A printer DC
-// cannot be made yet (the drawing part draws on the display only), so
-// PD_RETURNDC and PD_RETURNIC fail with PDERR_CREATEICFAILURE.
+// The Print and Print Setup common dialogs over the printers of this machine
+// (the CUPS queues, "Print to PDF" and "Print to File" on FILE:). The choice
+// travels in the DEVMODE and DEVNAMES blocks the program keeps between calls;
+// PD_RETURNDC and PD_RETURNIC make a printer DC or IC from them.
+#include <strings.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "controls_internal.h"
+#include "qx/print.h"
 
 namespace qx::controls {
 namespace {
 
-constexpr char kDriver[] = "qxfile", kDevice[] = "Print to File", kOutput[] = "FILE:";
+using qx::print::Printer;
 
-HGLOBAL DefaultDevMode() {
+HGLOBAL DevModeFor(const Printer &p) {
   HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DEVMODEA));
   auto *dm = h ? static_cast<DEVMODEA *>(GlobalLock(h)) : nullptr;
   if (!dm) return h;
-  std::memcpy(dm->dmDeviceName, kDevice, sizeof kDevice);
+  std::memcpy(dm->dmDeviceName, p.name.data(), std::min(p.name.size(), sizeof dm->dmDeviceName - 1));
   dm->dmSpecVersion = 0x0400;
   dm->dmSize = sizeof(DEVMODEA);
-  dm->dmFields = DM_ORIENTATION | DM_PAPERSIZE | DM_COPIES;
+  dm->dmFields = DM_ORIENTATION | DM_PAPERSIZE | DM_COPIES | DM_PRINTQUALITY;
   dm->dmOrientation = DMORIENT_PORTRAIT;
   dm->dmPaperSize = DMPAPER_LETTER;
   dm->dmCopies = 1;
+  dm->dmPrintQuality = 300;
   GlobalUnlock(h);
   return h;
 }
 
-HGLOBAL DefaultDevNames() {
-  const size_t size = sizeof(DEVNAMES) + sizeof kDriver + sizeof kDevice + sizeof kOutput;
+HGLOBAL DevNamesFor(const Printer &p, bool is_default) {
+  const size_t size = sizeof(DEVNAMES) + p.driver.size() + p.name.size() + p.port.size() + 3;
   HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
   auto *dn = h ? static_cast<BYTE *>(GlobalLock(h)) : nullptr;
   if (!dn) return h;
   DEVNAMES names{};
   names.wDriverOffset = sizeof(DEVNAMES);
-  names.wDeviceOffset = static_cast<WORD>(names.wDriverOffset + sizeof kDriver);
-  names.wOutputOffset = static_cast<WORD>(names.wDeviceOffset + sizeof kDevice);
-  names.wDefault = DN_DEFAULTPRN;
+  names.wDeviceOffset = static_cast<WORD>(names.wDriverOffset + p.driver.size() + 1);
+  names.wOutputOffset = static_cast<WORD>(names.wDeviceOffset + p.name.size() + 1);
+  names.wDefault = is_default ? DN_DEFAULTPRN : 0;
   std::memcpy(dn, &names, sizeof names);
-  std::memcpy(dn + names.wDriverOffset, kDriver, sizeof kDriver);
-  std::memcpy(dn + names.wDeviceOffset, kDevice, sizeof kDevice);
-  std::memcpy(dn + names.wOutputOffset, kOutput, sizeof kOutput);
+  std::memcpy(dn + names.wDriverOffset, p.driver.c_str(), p.driver.size() + 1);
+  std::memcpy(dn + names.wDeviceOffset, p.name.c_str(), p.name.size() + 1);
+  std::memcpy(dn + names.wOutputOffset, p.port.c_str(), p.port.size() + 1);
   GlobalUnlock(h);
   return h;
 }
 
-// The program's DEVMODE when it is whole, else a fresh one in its place.
-void EnsureBlocks(PRINTDLGA &pd) {
-  if (!pd.hDevMode || GlobalSize(pd.hDevMode) < sizeof(DEVMODEA)) {
-    if (pd.hDevMode) GlobalFree(pd.hDevMode);
-    pd.hDevMode = DefaultDevMode();
+// One of the DEVNAMES strings, bounded by the block.
+std::string DevNamesString(HGLOBAL h, WORD DEVNAMES::*field) {
+  const SIZE_T size = h ? GlobalSize(h) : 0;
+  const auto *dn = size >= sizeof(DEVNAMES) ? static_cast<const char *>(GlobalLock(h)) : nullptr;
+  if (!dn) return {};
+  DEVNAMES names;
+  std::memcpy(&names, dn, sizeof names);
+  const size_t at = names.*field;
+  std::string s = at < size ? std::string(dn + at, strnlen(dn + at, size - at)) : std::string();
+  GlobalUnlock(h);
+  return s;
+}
+
+// Points the blocks at printer p: a fresh DEVNAMES, and a DEVMODE that keeps
+// the program's paper settings when it had a whole one.
+void SelectPrinter(PRINTDLGA &pd, const Printer &p, bool is_default) {
+  if (pd.hDevNames) GlobalFree(pd.hDevNames);
+  pd.hDevNames = DevNamesFor(p, is_default);
+  if (pd.hDevMode && GlobalSize(pd.hDevMode) >= sizeof(DEVMODEA)) {
+    if (auto *dm = static_cast<DEVMODEA *>(GlobalLock(pd.hDevMode))) {
+      std::memset(dm->dmDeviceName, 0, sizeof dm->dmDeviceName);
+      std::memcpy(dm->dmDeviceName, p.name.data(), std::min(p.name.size(), sizeof dm->dmDeviceName - 1));
+      GlobalUnlock(pd.hDevMode);
+    }
+    return;
   }
-  if (!pd.hDevNames || GlobalSize(pd.hDevNames) < sizeof(DEVNAMES)) {
-    if (pd.hDevNames) GlobalFree(pd.hDevNames);
-    pd.hDevNames = DefaultDevNames();
-  }
+  if (pd.hDevMode) GlobalFree(pd.hDevMode);
+  pd.hDevMode = DevModeFor(p);
+}
+
+// The program's blocks stand when they are whole and name a printer that
+// still exists; otherwise they are made for the default printer.
+void EnsureBlocks(PRINTDLGA &pd, const std::vector<Printer> &printers) {
+  const std::string wanted = DevNamesString(pd.hDevNames, &DEVNAMES::wDeviceOffset);
+  const bool known = std::any_of(printers.begin(), printers.end(),
+                                 [&](const Printer &p) { return strcasecmp(p.name.c_str(), wanted.c_str()) == 0; });
+  if (known && pd.hDevMode && GlobalSize(pd.hDevMode) >= sizeof(DEVMODEA)) return;
+  SelectPrinter(pd, printers.front(), true);
 }
 
 struct Session {
   PRINTDLGA *pd = nullptr;
   bool setup = false;
+  std::vector<Printer> printers;  // the default first
 };
 
 Session *Of(HWND dlg) { return static_cast<Session *>(GetPropA(dlg, "QxPrintDialog")); }
 
 void Init(HWND dlg, Session &s) {
   PRINTDLGA &pd = *s.pd;
-  SetDlgItemTextA(dlg, stc1, kDevice);
+  const std::string current = DevNamesString(pd.hDevNames, &DEVNAMES::wDeviceOffset);
+  for (size_t i = 0; i < s.printers.size(); ++i) {
+    const std::string label = s.printers[i].name + (i == 0 ? " (default)" : "") + " on " + s.printers[i].port;
+    SendDlgItemMessageA(dlg, cmb4, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
+    if (strcasecmp(s.printers[i].name.c_str(), current.c_str()) == 0)
+      SendDlgItemMessageA(dlg, cmb4, CB_SETCURSEL, i, 0);
+  }
   auto *dm = static_cast<DEVMODEA *>(GlobalLock(pd.hDevMode));
   if (s.setup) {
     CheckRadioButton(dlg, rad1, rad2, dm && dm->dmOrientation == DMORIENT_LANDSCAPE ? rad2 : rad1);
@@ -90,6 +129,10 @@ void Init(HWND dlg, Session &s) {
 
 bool Ok(HWND dlg, Session &s) {
   PRINTDLGA &pd = *s.pd;
+  const LRESULT chosen = SendDlgItemMessageA(dlg, cmb4, CB_GETCURSEL, 0, 0);
+  if (chosen >= 0 && static_cast<size_t>(chosen) < s.printers.size() &&
+      strcasecmp(s.printers[chosen].name.c_str(), DevNamesString(pd.hDevNames, &DEVNAMES::wDeviceOffset).c_str()) != 0)
+    SelectPrinter(pd, s.printers[chosen], chosen == 0);
   auto *dm = static_cast<DEVMODEA *>(GlobalLock(pd.hDevMode));
   char title[32] = {};
   GetWindowTextA(dlg, title, sizeof title);
@@ -128,7 +171,8 @@ bool Ok(HWND dlg, Session &s) {
     } else {
       pd.nCopies = static_cast<WORD>(copies);
     }
-    pd.Flags |= PD_PRINTTOFILE;  // the only printer prints to a file
+    pd.Flags &= ~static_cast<DWORD>(PD_PRINTTOFILE);
+    if (DevNamesString(pd.hDevNames, &DEVNAMES::wOutputOffset) == "FILE:") pd.Flags |= PD_PRINTTOFILE;
   }
   if (dm) GlobalUnlock(pd.hDevMode);
   return true;
@@ -164,8 +208,9 @@ INT_PTR CALLBACK PrintProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 const QX_DIALOG_ITEM kPrintItems[] = {
-    QX_LTEXT("Printer:", -1, 6, 6, 40, 9),
-    QX_LTEXT("", stc1, 48, 6, 120, 9),
+    QX_LTEXT("&Printer:", -1, 6, 6, 40, 9),
+    QX_CONTROL("", cmb4, "ComboBox", CBS_DROPDOWNLIST | WS_VSCROLL | WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_GROUP, 40,
+               4, 128, 80),
     QX_GROUPBOX("Print Range", -1, 6, 20, 160, 66),
     QX_CONTROL("&All", rad1, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP, 12, 32, 60,
                10),
@@ -185,7 +230,8 @@ const QX_DIALOG kPrint = QX_DIALOG_TEMPLATE(36, 24, 232, 112, DS_MODALFRAME | WS
 
 const QX_DIALOG_ITEM kSetupItems[] = {
     QX_GROUPBOX("Printer", -1, 6, 4, 160, 24),
-    QX_LTEXT("", stc1, 12, 14, 148, 9),
+    QX_CONTROL("", cmb4, "ComboBox", CBS_DROPDOWNLIST | WS_VSCROLL | WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_GROUP, 12,
+               12, 148, 80),
     QX_GROUPBOX("Orientation", -1, 6, 32, 70, 40),
     QX_CONTROL("Po&rtrait", rad1, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP, 12, 44,
                56, 10),
@@ -210,7 +256,8 @@ BOOL WINAPI PrintDlgA(LPPRINTDLGA pd) {
     t_error = CDERR_INITIALIZATION;
     return FALSE;
   }
-  if (pd->lStructSize != sizeof(PRINTDLGA)) {
+  // The record's size as a 32-bit program lays it out (66) is taken too.
+  if (pd->lStructSize != sizeof(PRINTDLGA) && pd->lStructSize != 66) {
     t_error = CDERR_STRUCTSIZE;
     return FALSE;
   }
@@ -221,15 +268,16 @@ BOOL WINAPI PrintDlgA(LPPRINTDLGA pd) {
       return FALSE;
     }
   }
-  EnsureBlocks(*pd);
+  Session s;
+  s.pd = pd;
+  s.setup = (pd->Flags & PD_PRINTSETUP) != 0;
+  s.printers = qx::print::Printers();
+  EnsureBlocks(*pd, s.printers);
   if (!pd->hDevMode || !pd->hDevNames) {
     t_error = CDERR_MEMALLOCFAILURE;
     return FALSE;
   }
   if (!(pd->Flags & PD_RETURNDEFAULT)) {
-    Session s;
-    s.pd = pd;
-    s.setup = (pd->Flags & PD_PRINTSETUP) != 0;
     const INT_PTR r = DialogBoxIndirectParamA(pd->hInstance, s.setup ? &kSetup : &kPrint, pd->hwndOwner, PrintProc,
                                               reinterpret_cast<LPARAM>(&s));
     if (r == -1) {
@@ -239,9 +287,17 @@ BOOL WINAPI PrintDlgA(LPPRINTDLGA pd) {
     if (r != IDOK) return FALSE;
   }
   if (pd->Flags & (PD_RETURNDC | PD_RETURNIC)) {
-    pd->hDC = nullptr;
-    t_error = PDERR_CREATEICFAILURE;  // no printer DC can be made yet
-    return FALSE;
+    const std::string driver = DevNamesString(pd->hDevNames, &DEVNAMES::wDriverOffset);
+    const std::string device = DevNamesString(pd->hDevNames, &DEVNAMES::wDeviceOffset);
+    const std::string port = DevNamesString(pd->hDevNames, &DEVNAMES::wOutputOffset);
+    const void *dm = GlobalLock(pd->hDevMode);
+    pd->hDC = (pd->Flags & PD_RETURNDC) ? CreateDCA(driver.c_str(), device.c_str(), port.c_str(), dm)
+                                        : CreateICA(driver.c_str(), device.c_str(), port.c_str(), dm);
+    GlobalUnlock(pd->hDevMode);
+    if (!pd->hDC) {
+      t_error = PDERR_CREATEICFAILURE;
+      return FALSE;
+    }
   }
   return TRUE;
 }

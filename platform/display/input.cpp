@@ -312,7 +312,6 @@ using namespace qx::display;
 
 extern "C" {
 
-
 HWND WINAPI WindowFromPoint(POINT p) { return WindowAt(p); }
 
 HWND WINAPI ChildWindowFromPoint(HWND parent, POINT p) {

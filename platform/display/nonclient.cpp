@@ -246,7 +246,6 @@ int HitTest(HWND hwnd, POINT screen) {
   return HTBORDER;
 }
 
-
 }  // namespace qx::display
 
 using namespace qx::display;

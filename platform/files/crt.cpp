@@ -28,6 +28,7 @@
 
 #include "files_internal.h"
 #include "qx/paths.h"
+#include "qx/print.h"
 
 int _fmode = _O_TEXT;
 
@@ -116,8 +117,10 @@ int OpenCrt(const char *path, int oflag, int shflag, int pmode, bool &text) {
   if (!path) return FailErrno(EINVAL);
   text = (oflag & _O_TEXT) ? true : (oflag & _O_BINARY) ? false : !(_fmode & _O_BINARY);
   std::string host;
-  DWORD error;
-  if (!qx::HostPath(path, host, error)) return FailErrno(ErrnoFrom(error));
+  DWORD error = 0;
+  // "PRN" and "LPT1:" open a new print job's data file; anything else is a path.
+  const bool device = qx::print::OpenDevice(path, host, error);
+  if ((device && error) || (!device && !qx::HostPath(path, host, error))) return FailErrno(ErrnoFrom(error));
   int access = oflag & O_ACCMODE;
   bool can_write = access != O_RDONLY;
   bool can_read = access != O_WRONLY;

@@ -15,6 +15,7 @@
 
 #include "files_internal.h"
 #include "qx/paths.h"
+#include "qx/print.h"
 
 namespace qx {
 
@@ -231,8 +232,10 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     return INVALID_HANDLE_VALUE;
   }
   std::string host;
-  DWORD error;
-  if (!qx::HostPath(lpFileName, host, error)) {
+  DWORD error = 0;
+  // "PRN" and "LPT1:" open a new print job's data file; anything else is a path.
+  const bool device = qx::print::OpenDevice(lpFileName, host, error);
+  if ((device && error) || (!device && !qx::HostPath(lpFileName, host, error))) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
   }

@@ -237,9 +237,10 @@ HDC WINAPI CreateCompatibleDC(HDC hdc) {
   return static_cast<HDC>(InsertObject(dc));
 }
 
-HDC WINAPI CreateDCA(LPCSTR driver, LPCSTR, LPCSTR, const void *) {
-  // Only the display exists: a DC of it is a memory DC over a screen-sized bitmap.
-  if (!driver || strcasecmp(driver, "DISPLAY") != 0) return Fail<HDC>(ERROR_INVALID_PARAMETER, nullptr);
+HDC WINAPI CreateDCA(LPCSTR driver, LPCSTR device, LPCSTR, const void *devmode) {
+  // Any device but the display is a printer.
+  if (!driver || strcasecmp(driver, "DISPLAY") != 0) return CreatePrinterDC(driver, device, devmode, false);
+  // A DC of the display is a memory DC over a screen-sized bitmap.
   HDC dc = CreateCompatibleDC(nullptr);
   HBITMAP bm = CreateBitmap(GetDeviceCaps(dc, HORZRES), GetDeviceCaps(dc, VERTRES), 1, 32, nullptr);
   SelectObject(dc, bm);
@@ -291,7 +292,10 @@ DWORD WINAPI GetObjectType(HGDIOBJ h) {
     case Type::Bitmap: return OBJ_BITMAP;
     case Type::Palette: return OBJ_PAL;
     case Type::Region: return OBJ_REGION;
-    case Type::DC: return std::static_pointer_cast<DC>(o)->memory ? OBJ_MEMDC : OBJ_DC;
+    case Type::DC: {
+      auto dc = std::static_pointer_cast<DC>(o);
+      return dc->memory && !dc->printer ? OBJ_MEMDC : OBJ_DC;
+    }
   }
   return 0;
 }
@@ -325,7 +329,7 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h) {
     }
     case Type::Bitmap: {
       auto bm = std::static_pointer_cast<Bitmap>(o);
-      if (!dc->memory) return Fail<HGDIOBJ>(ERROR_INVALID_PARAMETER, nullptr);
+      if (!dc->memory || dc->printer) return Fail<HGDIOBJ>(ERROR_INVALID_PARAMETER, nullptr);
       if (bm->selected_in && bm->selected_in != hdc && !bm->stock)
         return Fail<HGDIOBJ>(ERROR_INVALID_PARAMETER, nullptr);
       if (dc->bitmap_obj) dc->bitmap_obj->selected_in = nullptr;
@@ -478,34 +482,36 @@ BOOL WINAPI SetBrushOrgEx(HDC hdc, int x, int y, LPPOINT old) {
 // ---- mapping ----
 
 int WINAPI SetMapMode(HDC hdc, int mode) {
-  DcState *st = StateOf(hdc);
-  if (!st || mode < MM_TEXT || mode > MM_ANISOTROPIC) return 0;
+  auto dc = LookupDC(hdc);
+  if (!dc || mode < MM_TEXT || mode > MM_ANISOTROPIC) return 0;
+  DcState *st = &dc->st;
+  const int dpi = dc->dpi;
   int old = st->map_mode;
   st->map_mode = mode;
-  switch (mode) {  // fixed modes at 96 pixels per inch
+  switch (mode) {  // fixed modes at the device's pixels per inch
     case MM_TEXT:
       st->window_ext = {1, 1};
       st->viewport_ext = {1, 1};
       break;
     case MM_LOMETRIC:
       st->window_ext = {254, -254};
-      st->viewport_ext = {96, 96};
+      st->viewport_ext = {dpi, dpi};
       break;
     case MM_HIMETRIC:
       st->window_ext = {2540, -2540};
-      st->viewport_ext = {96, 96};
+      st->viewport_ext = {dpi, dpi};
       break;
     case MM_LOENGLISH:
       st->window_ext = {100, -100};
-      st->viewport_ext = {96, 96};
+      st->viewport_ext = {dpi, dpi};
       break;
     case MM_HIENGLISH:
       st->window_ext = {1000, -1000};
-      st->viewport_ext = {96, 96};
+      st->viewport_ext = {dpi, dpi};
       break;
     case MM_TWIPS:
       st->window_ext = {1440, -1440};
-      st->viewport_ext = {96, 96};
+      st->viewport_ext = {dpi, dpi};
       break;
     default: break;  // isotropic and anisotropic keep the extents set so far
   }
@@ -629,6 +635,7 @@ BOOL WINAPI DPtoLP(HDC hdc, LPPOINT pts, int n) {
 
 int WINAPI GetDeviceCaps(HDC hdc, int index) {
   auto dc = hdc ? LookupDC(hdc) : nullptr;
+  if (dc && dc->printer) return PrinterDeviceCaps(*dc, index);
   const bool mono = dc && dc->Mono();
   switch (index) {
     case DRIVERVERSION: return 0x400;

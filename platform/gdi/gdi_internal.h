@@ -122,6 +122,8 @@ struct DcState {
   std::optional<Rects> clip;  // device coordinates; none = no clip region
 };
 
+struct PrintJob;  // a printer DC's document (printer_dc.cpp)
+
 struct DC : Object {
   DC() : Object(Type::DC) {}
   DcState st;
@@ -131,6 +133,10 @@ struct DC : Object {
   std::shared_ptr<Bitmap> bitmap_obj;
   HWND hwnd = nullptr;  // window DC
   WindowTarget window;
+  // Printer DC: draws like a memory DC onto the page (bitmap_obj, not a
+  // handle), at the printer's resolution.
+  std::shared_ptr<PrintJob> printer;
+  int dpi = 96;
 
   Surface *Target();
   POINT Origin() const { return memory ? POINT{0, 0} : window.origin; }
@@ -187,6 +193,10 @@ std::uint32_t ConvertForBlit(std::uint32_t s, bool src_mono, bool dst_mono, COLO
                              COLORREF dst_bk);
 
 COLORREF ResolveColor(DC &dc, COLORREF c);  // PALETTEINDEX / PALETTERGB to RGB
+
+// Printer DCs (printer_dc.cpp).
+HDC CreatePrinterDC(LPCSTR driver, LPCSTR device, const void *devmode, bool info_only);
+int PrinterDeviceCaps(const DC &dc, int index);
 
 // Fonts (fonts.cpp).
 struct TextRun {

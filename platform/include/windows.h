@@ -31,5 +31,8 @@
 #if __has_include("qxwin/controls.h")
 #include "qxwin/controls.h"
 #endif
+#if __has_include("qxwin/print.h")
+#include "qxwin/print.h"
+#endif
 
 #endif

@@ -1,8 +1,10 @@
-// PrintDlgA over the file printer: the default blocks, the setup page changing
-// the DEVMODE, the print page's range and copies, and what is refused.
+// PrintDlgA over the printers of a private tree (no print server): the default
+// blocks, the setup page choosing another printer and changing the DEVMODE, the
+// print page's range and copies, the DC or IC it returns, and what is refused.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 
 #include "controls_test_util.h"
@@ -11,6 +13,27 @@
 using namespace qx::test;
 
 namespace {
+
+// A private QX_HOME and no CUPS server, so the printers are the layer's own.
+struct PrivateTree {
+  std::string root;
+  PrivateTree() {
+    char tmpl[] = "/tmp/qx-printdlg-XXXXXX";
+    root = mkdtemp(tmpl);
+    setenv("QX_HOME", root.c_str(), 1);
+    setenv("CUPS_SERVER", (root + "/no-cups.sock").c_str(), 1);
+  }
+  ~PrivateTree() { std::filesystem::remove_all(root); }
+} g_tree;
+
+std::string DevNamesText(HGLOBAL h, WORD DEVNAMES::*field) {
+  const auto *dn = static_cast<const char *>(GlobalLock(h));
+  DEVNAMES names;
+  std::memcpy(&names, dn, sizeof names);
+  std::string s = dn + names.*field;
+  GlobalUnlock(h);
+  return s;
+}
 
 std::vector<std::function<void(HWND)>> g_steps;
 size_t g_next = 0;
@@ -61,25 +84,35 @@ class PrintDialogs : public ::testing::Test {
   PRINTDLGA pd_;
 };
 
-TEST_F(PrintDialogs, DefaultsThenSetupChangesTheDevMode) {
+TEST_F(PrintDialogs, DefaultsThenSetupChangesPrinterAndDevMode) {
   pd_.Flags = PD_RETURNDEFAULT;
   ASSERT_TRUE(PrintDlgA(&pd_));
   ASSERT_NE(pd_.hDevNames, nullptr);
-  const auto *dn = static_cast<const DEVNAMES *>(GlobalLock(pd_.hDevNames));
-  EXPECT_STREQ(reinterpret_cast<const char *>(dn) + dn->wDeviceOffset, "Print to File");
-  EXPECT_STREQ(reinterpret_cast<const char *>(dn) + dn->wOutputOffset, "FILE:");
-  GlobalUnlock(pd_.hDevNames);
-  // The setup page keeps the blocks and changes them.
+  EXPECT_EQ(DevNamesText(pd_.hDevNames, &DEVNAMES::wDeviceOffset), "Print to PDF");
+  EXPECT_EQ(DevNamesText(pd_.hDevNames, &DEVNAMES::wOutputOffset), "PDF:");
+  // The setup page keeps the blocks and changes them: the second printer, landscape, A4.
   pd_.Flags = PD_PRINTSETUP;
   ASSERT_TRUE(Run({[](HWND d) {
+    EXPECT_EQ(SendDlgItemMessageA(d, cmb4, CB_GETCOUNT, 0, 0), 2);
+    SendDlgItemMessageA(d, cmb4, CB_SETCURSEL, 1, 0);
     CheckRadioButton(d, rad1, rad2, rad2);
     SendDlgItemMessageA(d, cmb2, CB_SETCURSEL, 1, 0);
     SendDlgItemMessageA(d, IDOK, BM_CLICK, 0, 0);
   }}));
+  EXPECT_EQ(DevNamesText(pd_.hDevNames, &DEVNAMES::wDeviceOffset), "Print to File");
+  EXPECT_EQ(DevNamesText(pd_.hDevNames, &DEVNAMES::wOutputOffset), "FILE:");
   const auto *dm = static_cast<const DEVMODEA *>(GlobalLock(pd_.hDevMode));
+  EXPECT_STREQ(reinterpret_cast<const char *>(dm->dmDeviceName), "Print to File");
   EXPECT_EQ(dm->dmOrientation, DMORIENT_LANDSCAPE);
   EXPECT_EQ(dm->dmPaperSize, DMPAPER_A4);
   GlobalUnlock(pd_.hDevMode);
+  // The print page starts on the chosen printer, which prints to a file.
+  pd_.Flags = 0;
+  ASSERT_TRUE(Run({[](HWND d) {
+    EXPECT_EQ(SendDlgItemMessageA(d, cmb4, CB_GETCURSEL, 0, 0), 1);
+    SendDlgItemMessageA(d, IDOK, BM_CLICK, 0, 0);
+  }}));
+  EXPECT_TRUE(pd_.Flags & PD_PRINTTOFILE);
   // Defaults are only made into empty blocks.
   pd_.Flags = PD_RETURNDEFAULT;
   EXPECT_FALSE(PrintDlgA(&pd_));
@@ -112,12 +145,15 @@ TEST_F(PrintDialogs, PageRangeAndCopies) {
   EXPECT_EQ(pd_.nCopies, 2);
 }
 
-TEST_F(PrintDialogs, NoPrinterDcYetAndBadSize) {
-  pd_.Flags = PD_RETURNDEFAULT | PD_RETURNDC;
-  EXPECT_FALSE(PrintDlgA(&pd_));
-  EXPECT_EQ(CommDlgExtendedError(), static_cast<DWORD>(PDERR_CREATEICFAILURE));
-  EXPECT_EQ(pd_.hDC, nullptr);
-  pd_.lStructSize = 66;
+TEST_F(PrintDialogs, ReturnsAnInformationContextAndChecksTheSize) {
+  pd_.lStructSize = 66;  // the record's size in a 32-bit program
+  pd_.Flags = PD_RETURNDEFAULT | PD_RETURNIC;
+  ASSERT_TRUE(PrintDlgA(&pd_));
+  ASSERT_NE(pd_.hDC, nullptr);
+  EXPECT_EQ(GetDeviceCaps(pd_.hDC, TECHNOLOGY), DT_RASPRINTER);
+  EXPECT_EQ(GetDeviceCaps(pd_.hDC, LOGPIXELSY), 300);
+  DeleteDC(pd_.hDC);
+  pd_.lStructSize = 10;
   EXPECT_FALSE(PrintDlgA(&pd_));
   EXPECT_EQ(CommDlgExtendedError(), static_cast<DWORD>(CDERR_STRUCTSIZE));
 }

@@ -683,6 +683,7 @@ typedef struct tagPDA {
 #define lst2 0x0461
 #define cmb1 0x0470
 #define cmb2 0x0471
+#define cmb4 0x0473
 #define edt1 0x0480
 
 QX_EXTERN_C_BEGIN
