@@ -67,7 +67,10 @@ class CupsServer {
   }
   ~CupsServer() {
     if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);  // unshare passes it on to cupsd, the namespace's first process
+    // cupsd is unshare's child, the namespace's first process; unshare itself
+    // waits for it, ignoring SIGTERM.
+    std::ifstream server("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children");
+    for (pid_t cupsd; server >> cupsd;) kill(cupsd, SIGTERM);
     // Every child gone (cupsd's end takes the namespace's other processes with it).
     const bool done = WaitUntil(
         [] {
