@@ -189,6 +189,13 @@ TEST_F(Spooler, PrinterDevicesPrintWhenClosed) {
   ASSERT_TRUE(WaitUntil([] { return FilesIn(g_tree.Testq(), ".pdf").size() == 1; }));
   EXPECT_NE(PdfText(FilesIn(g_tree.Testq(), ".pdf")[0]).find("via LPT2"), std::string::npos);
 
+  // A C runtime stream on "prn": printed by fclose.
+  FILE *stream = fopen("prn", "w");
+  ASSERT_NE(stream, nullptr);
+  fputs("via a stream\n", stream);
+  fclose(stream);
+  ASSERT_TRUE(WaitUntil([] { return FilesIn(g_tree.Pdf(), ".pdf").size() == 2; }));
+
   // A device opened and closed with nothing written prints nothing; a device
   // mapped to a printer that does not exist cannot be opened.
   f = CreateFileA("lpt1:", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -198,7 +205,7 @@ TEST_F(Spooler, PrinterDevicesPrintWhenClosed) {
   EXPECT_EQ(CreateFileA("LPT3", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
   ASSERT_TRUE(WaitUntil([] { return SpoolFiles() == 0; }));
-  EXPECT_EQ(FilesIn(g_tree.Pdf(), ".pdf").size(), 1u);
+  EXPECT_EQ(FilesIn(g_tree.Pdf(), ".pdf").size(), 2u);
 }
 
 }  // namespace
