@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,7 @@ HGLOBAL DevModeFor(const Printer &p) {
   dm->dmSize = sizeof(DEVMODEA);
   dm->dmFields = DM_ORIENTATION | DM_PAPERSIZE | DM_COPIES | DM_PRINTQUALITY;
   dm->dmOrientation = DMORIENT_PORTRAIT;
-  dm->dmPaperSize = DMPAPER_LETTER;
+  dm->dmPaperSize = p.paper;
   dm->dmCopies = 1;
   dm->dmPrintQuality = 300;
   GlobalUnlock(h);
@@ -91,6 +92,13 @@ void EnsureBlocks(PRINTDLGA &pd, const std::vector<Printer> &printers) {
   SelectPrinter(pd, printers.front(), true);
 }
 
+struct PaperChoice {
+  short id;
+  const char *label;
+};
+constexpr PaperChoice kPaperChoices[] = {
+    {DMPAPER_LETTER, "Letter 8 1/2 x 11 in"}, {DMPAPER_A4, "A4 210 x 297 mm"}, {DMPAPER_LEGAL, "Legal 8 1/2 x 14 in"}};
+
 struct Session {
   PRINTDLGA *pd = nullptr;
   bool setup = false;
@@ -111,9 +119,12 @@ void Init(HWND dlg, Session &s) {
   auto *dm = static_cast<DEVMODEA *>(GlobalLock(pd.hDevMode));
   if (s.setup) {
     CheckRadioButton(dlg, rad1, rad2, dm && dm->dmOrientation == DMORIENT_LANDSCAPE ? rad2 : rad1);
-    SendDlgItemMessageA(dlg, cmb2, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("Letter 8 1/2 x 11 in"));
-    SendDlgItemMessageA(dlg, cmb2, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("A4 210 x 297 mm"));
-    SendDlgItemMessageA(dlg, cmb2, CB_SETCURSEL, dm && dm->dmPaperSize == DMPAPER_A4 ? 1 : 0, 0);
+    for (const PaperChoice &p : kPaperChoices)
+      SendDlgItemMessageA(dlg, cmb2, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(p.label));
+    int paper = 0;
+    for (int i = 0; i < static_cast<int>(std::size(kPaperChoices)); ++i)
+      if (dm && dm->dmPaperSize == kPaperChoices[i].id) paper = i;
+    SendDlgItemMessageA(dlg, cmb2, CB_SETCURSEL, paper, 0);
   } else {
     const int which = (pd.Flags & PD_PAGENUMS) ? rad3 : (pd.Flags & PD_SELECTION) ? rad2 : rad1;
     CheckRadioButton(dlg, rad1, rad3, which);
@@ -139,7 +150,11 @@ bool Ok(HWND dlg, Session &s) {
   if (s.setup) {
     if (dm) {
       dm->dmOrientation = IsDlgButtonChecked(dlg, rad2) == BST_CHECKED ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
-      dm->dmPaperSize = SendDlgItemMessageA(dlg, cmb2, CB_GETCURSEL, 0, 0) == 1 ? DMPAPER_A4 : DMPAPER_LETTER;
+      const LRESULT paper = SendDlgItemMessageA(dlg, cmb2, CB_GETCURSEL, 0, 0);
+      if (paper >= 0 && paper < static_cast<LRESULT>(std::size(kPaperChoices))) {
+        dm->dmPaperSize = kPaperChoices[paper].id;
+        dm->dmFields |= DM_PAPERSIZE;
+      }
     }
   } else {
     BOOL ok_copies = FALSE;

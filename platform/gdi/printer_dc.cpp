@@ -50,24 +50,15 @@ struct PrintJob {
 
 namespace {
 
-// Paper sizes in tenths of a millimetre.
-struct Paper {
-  short id;
-  int width, height;
-};
-constexpr Paper kPapers[] = {{DMPAPER_LETTER, 2159, 2794}, {DMPAPER_A4, 2100, 2970}, {DMPAPER_LEGAL, 2159, 3556}};
-
 constexpr int kMinDpi = 72, kMaxDpi = 600;
 
 // The settings of a DEVMODE that a program passes, read only as far as its
 // dmSize says the block goes.
 void ApplyDevMode(PrintJob &job, const DEVMODEA *dm) {
-  Paper paper = kPapers[0];
+  qx::print::Paper paper = qx::print::PaperOf(job.printer.paper);
   bool landscape = false;
   if (dm && dm->dmSize >= offsetof(DEVMODEA, dmFormName)) {
-    if (dm->dmFields & DM_PAPERSIZE)
-      for (const Paper &p : kPapers)
-        if (p.id == dm->dmPaperSize) paper = p;
+    if (dm->dmFields & DM_PAPERSIZE) paper = qx::print::PaperOf(dm->dmPaperSize);
     if (dm->dmFields & DM_ORIENTATION) landscape = dm->dmOrientation == DMORIENT_LANDSCAPE;
     if ((dm->dmFields & DM_COPIES) && dm->dmCopies > 0) job.copies = std::min<int>(dm->dmCopies, 999);
     if (dm->dmFields & DM_PRINTQUALITY) {

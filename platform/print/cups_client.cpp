@@ -23,6 +23,7 @@ struct Cups {
   decltype(&::cupsGetDests2) get_dests = nullptr;
   decltype(&::cupsFreeDests) free_dests = nullptr;
   decltype(&::cupsAddOption) add_option = nullptr;
+  decltype(&::cupsGetOption) get_option = nullptr;
   decltype(&::cupsFreeOptions) free_options = nullptr;
   decltype(&::cupsCreateJob) create_job = nullptr;
   decltype(&::cupsStartDocument) start_document = nullptr;
@@ -51,10 +52,11 @@ const Cups &Library() {
     c.loaded = Bind(lib, "cupsServer", c.server) && Bind(lib, "ippPort", c.port) &&
                Bind(lib, "httpConnect2", c.connect) && Bind(lib, "httpClose", c.close) &&
                Bind(lib, "cupsGetDests2", c.get_dests) && Bind(lib, "cupsFreeDests", c.free_dests) &&
-               Bind(lib, "cupsAddOption", c.add_option) && Bind(lib, "cupsFreeOptions", c.free_options) &&
-               Bind(lib, "cupsCreateJob", c.create_job) && Bind(lib, "cupsStartDocument", c.start_document) &&
-               Bind(lib, "cupsWriteRequestData", c.write_data) && Bind(lib, "cupsFinishDocument", c.finish_document) &&
-               Bind(lib, "cupsCancelJob2", c.cancel_job) && Bind(lib, "cupsLastErrorString", c.last_error);
+               Bind(lib, "cupsAddOption", c.add_option) && Bind(lib, "cupsGetOption", c.get_option) &&
+               Bind(lib, "cupsFreeOptions", c.free_options) && Bind(lib, "cupsCreateJob", c.create_job) &&
+               Bind(lib, "cupsStartDocument", c.start_document) && Bind(lib, "cupsWriteRequestData", c.write_data) &&
+               Bind(lib, "cupsFinishDocument", c.finish_document) && Bind(lib, "cupsCancelJob2", c.cancel_job) &&
+               Bind(lib, "cupsLastErrorString", c.last_error);
     if (c.loaded) cups = c;
   });
   return cups;
@@ -81,12 +83,12 @@ class Connection {
 
 }  // namespace
 
-std::vector<std::string> CupsQueues(std::string &default_queue) {
+std::vector<CupsQueue> CupsQueues(std::string &default_queue) {
   // One answer serves for two seconds: opening a printer and printing on it
   // ask several times in a row, and an unreachable server costs its timeout.
   struct Cache {
     std::mutex lock;
-    std::vector<std::string> queues;
+    std::vector<CupsQueue> queues;
     std::string default_queue, server;
     std::chrono::steady_clock::time_point when;
   };
@@ -101,7 +103,7 @@ std::vector<std::string> CupsQueues(std::string &default_queue) {
     default_queue = cached_default;
     return cached;
   }
-  std::vector<std::string> queues;
+  std::vector<CupsQueue> queues;
   default_queue.clear();
   Connection http(c);
   if (!http.get()) {
@@ -115,7 +117,10 @@ std::vector<std::string> CupsQueues(std::string &default_queue) {
   const int n = c.get_dests(http.get(), &dests);
   for (int i = 0; i < n; ++i) {
     if (dests[i].instance || !dests[i].name) continue;
-    queues.push_back(dests[i].name);
+    // The paper the user chose for the queue (lpoptions -o media=...), if any.
+    const char *media = c.get_option("media", dests[i].num_options, dests[i].options);
+    queues.push_back(CupsQueue{dests[i].name, media ? media : ""});
+    Trace("print: CUPS queue %s, paper \"%s\"", dests[i].name, queues.back().media.c_str());
     if (dests[i].is_default) default_queue = dests[i].name;
   }
   c.free_dests(n, dests);

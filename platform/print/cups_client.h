@@ -8,10 +8,15 @@
 
 namespace qx::print {
 
+struct CupsQueue {
+  std::string name;
+  std::string media;  // the queue's default paper ("iso_a4_210x297mm", "Letter"...), or ""
+};
+
 // The queues of the CUPS server (cupsServer(): CUPS_SERVER, client.conf or
 // the local socket), without instances; default_queue gets the server's
 // default. Empty when libcups is missing or no server answers.
-std::vector<std::string> CupsQueues(std::string &default_queue);
+std::vector<CupsQueue> CupsQueues(std::string &default_queue);
 
 // Sends a file to a queue as one job; format "" lets the server type it.
 // On failure, message says why in words.

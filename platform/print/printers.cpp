@@ -12,6 +12,8 @@
 //   <name>=CUPS,<queue>            another name for a CUPS queue
 //   [ports]
 //   PRN=<name>  LPT1=<name> ...    where the printer devices print (default printer)
+#include <langinfo.h>
+#include <locale.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -48,14 +50,48 @@ std::string FolderSetting(const char *key, const std::string &fallback) {
   return !v.empty() && v[0] == '/' ? v : fallback;
 }
 
+constexpr Paper kPapers[] = {{DMPAPER_LETTER, 2159, 2794}, {DMPAPER_A4, 2100, 2970}, {DMPAPER_LEGAL, 2159, 3556}};
+
+// A paper named by a person or by CUPS ("A4", "iso_a4_210x297mm", "na_letter_8.5x11in", "Legal"...).
+short PaperNamed(const std::string &name) {
+  const auto has = [&](const char *word) { return strcasestr(name.c_str(), word) != nullptr; };
+  if (has("a4")) return DMPAPER_A4;
+  if (has("legal")) return DMPAPER_LEGAL;
+  if (has("letter")) return DMPAPER_LETTER;
+  return 0;
+}
+
+// The paper of the user's locale (LC_ALL, LC_PAPER, LANG): A4 or Letter.
+// Without a locale (C or POSIX) it is Letter.
+short LocalePaper() {
+  const char *name = nullptr;
+  for (const char *var : {"LC_ALL", "LC_PAPER", "LANG"})
+    if ((name = getenv(var)) && *name) break;
+  if (!name || !*name || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0 ||
+      std::strncmp(name, "C.", 2) == 0)
+    return DMPAPER_LETTER;
+  locale_t loc = newlocale(LC_PAPER_MASK, "", nullptr);
+  if (!loc) return DMPAPER_LETTER;
+  const auto width_mm = static_cast<int>(reinterpret_cast<intptr_t>(nl_langinfo_l(_NL_PAPER_WIDTH, loc)));
+  freelocale(loc);
+  return width_mm == 210 ? DMPAPER_A4 : DMPAPER_LETTER;
+}
+
+// The paper of the PDF and file printers: printers.ini [default] Paper, else the locale's.
+short DefaultPaper() {
+  const short named = PaperNamed(Trim(Setting("default", "Paper")));
+  return named ? named : LocalePaper();
+}
+
 Printer MakePdf(const std::string &name, const std::string &folder) {
-  return Printer{name, "qxpdf", "PDF:", Kind::Pdf, folder, {}};
+  return Printer{name, "qxpdf", "PDF:", Kind::Pdf, folder, {}, DefaultPaper()};
 }
 Printer MakeFile(const std::string &name, const std::string &folder) {
-  return Printer{name, "qxfile", "FILE:", Kind::File, folder, {}};
+  return Printer{name, "qxfile", "FILE:", Kind::File, folder, {}, DefaultPaper()};
 }
-Printer MakeCups(const std::string &name, const std::string &queue) {
-  return Printer{name, "qxcups", "CUPS:", Kind::Cups, {}, queue};
+Printer MakeCups(const std::string &name, const std::string &queue, const std::string &media) {
+  const short paper = PaperNamed(media);
+  return Printer{name, "qxcups", "CUPS:", Kind::Cups, {}, queue, paper ? paper : DefaultPaper()};
 }
 
 // "PDF,/dir", "FILE,/dir" or "CUPS,queue" from [printers].
@@ -68,7 +104,7 @@ bool ParseExtra(const std::string &name, const std::string &value, Printer &out)
   else if (strcasecmp(kind.c_str(), "FILE") == 0 && !arg.empty() && arg[0] == '/')
     out = MakeFile(name, arg);
   else if (strcasecmp(kind.c_str(), "CUPS") == 0 && ValidPrinterName(arg))
-    out = MakeCups(name, arg);
+    out = MakeCups(name, arg, "");
   else
     return false;
   return true;
@@ -79,6 +115,12 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 }  // namespace
+
+Paper PaperOf(short id) {
+  for (const Paper &p : kPapers)
+    if (p.id == id) return p;
+  return kPapers[0];
+}
 
 std::string SettingsFile() { return HomeDir() + "/printers.ini"; }
 
@@ -103,7 +145,7 @@ std::vector<Printer> Printers() {
   list.push_back(MakePdf(kPdfName, pdf_folder));
   list.push_back(MakeFile(kFileName, FolderSetting("File", pdf_folder)));
   std::string cups_default;
-  for (const std::string &queue : CupsQueues(cups_default)) list.push_back(MakeCups(queue, queue));
+  for (const CupsQueue &queue : CupsQueues(cups_default)) list.push_back(MakeCups(queue.name, queue.name, queue.media));
   // Extra printers from the settings; a name already taken stays with its first owner.
   const std::string file = WindowsPathOf(SettingsFile());
   std::vector<char> keys(8192);

@@ -260,7 +260,8 @@ bool SchedulePath(DWORD id, const Record &r, const std::string &data, const std:
       {
         // Text: laid out as a line printer would, into a PDF beside the data.
         const std::string pdf = data + ".pdf";
-        const bool ok = TextToPdf(data, pdf, r.title) && PlaceInFolder(pdf, p.folder, r.title, ".pdf", error);
+        const bool ok =
+            TextToPdf(data, pdf, r.title, PaperOf(p.paper)) && PlaceInFolder(pdf, p.folder, r.title, ".pdf", error);
         if (!ok && !error) error = ERROR_WRITE_FAULT;
         unlink(pdf.c_str());
         return ok;

@@ -12,11 +12,8 @@
 namespace qx::print {
 namespace {
 
-constexpr int kPageWidth = 612, kPageHeight = 792;  // Letter, in points
-constexpr int kMargin = 36;
+constexpr int kMargin = 36;  // points
 constexpr int kFontSize = 10, kAdvance = 6, kLeading = 12;
-constexpr int kColumns = (kPageWidth - 2 * kMargin) / kAdvance;  // 90
-constexpr int kLines = (kPageHeight - 2 * kMargin) / kLeading;   // 60
 
 void AppendPdfString(std::string &out, const std::string &text) {
   out += '(';
@@ -38,6 +35,8 @@ void AppendPdfString(std::string &out, const std::string &text) {
 // Lays the text out page by page as content streams.
 class Layout {
  public:
+  Layout(int width, int height)
+      : height_(height), columns_((width - 2 * kMargin) / kAdvance), lines_((height - 2 * kMargin) / kLeading) {}
   std::vector<std::string> pages;
 
   void Feed(const std::string &in) {
@@ -65,13 +64,14 @@ class Layout {
   }
 
  private:
+  int height_, columns_, lines_;
   std::string page_;
   std::string run_;
   int run_col_ = 0, col_ = 0, line_ = 0;
   bool has_content_ = false;
 
   void Put(char c) {
-    if (col_ >= kColumns) NewLine();
+    if (col_ >= columns_) NewLine();
     if (run_.empty()) run_col_ = col_;
     run_ += c;
     ++col_;
@@ -79,7 +79,7 @@ class Layout {
   void Flush() {
     if (run_.empty()) return;
     const int x = kMargin + run_col_ * kAdvance;
-    const int y = kPageHeight - kMargin - kFontSize - line_ * kLeading;
+    const int y = height_ - kMargin - kFontSize - line_ * kLeading;
     page_ += "1 0 0 1 " + std::to_string(x) + " " + std::to_string(y) + " Tm ";
     AppendPdfString(page_, run_);
     page_ += " Tj\n";
@@ -89,7 +89,7 @@ class Layout {
   void NewLine() {
     Flush();
     col_ = 0;
-    if (++line_ >= kLines) EndPage();
+    if (++line_ >= lines_) EndPage();
   }
   void EndPage() {
     Flush();
@@ -131,12 +131,13 @@ class PdfWriter {
 
 }  // namespace
 
-bool TextToPdf(const std::string &in, const std::string &out, const std::string &title) {
+bool TextToPdf(const std::string &in, const std::string &out, const std::string &title, const Paper &paper) {
   std::ifstream src(in, std::ios::binary);
   if (!src) return false;
   std::ostringstream text;
   text << src.rdbuf();
-  Layout layout;
+  const int width = static_cast<int>(paper.width * 72L / 254), height = static_cast<int>(paper.height * 72L / 254);
+  Layout layout(width, height);
   layout.Feed(text.str());
 
   // Objects: 1 catalog, 2 page tree, 3 font, 4 information, then a page and
@@ -151,7 +152,7 @@ bool TextToPdf(const std::string &in, const std::string &out, const std::string 
   std::string info = "<< /Title ";
   AppendPdfString(info, title);
   pdf.Object(4, info + " /Producer (QX print spooler) >>");
-  const std::string media = "[0 0 " + std::to_string(kPageWidth) + " " + std::to_string(kPageHeight) + "]";
+  const std::string media = "[0 0 " + std::to_string(width) + " " + std::to_string(height) + "]";
   for (int i = 0; i < pages; ++i) {
     const int page = 5 + 2 * i, content = page + 1;
     pdf.Object(page, "<< /Type /Page /Parent 2 0 R /MediaBox " + media + " /Resources << /Font << /F1 3 0 R >> >> " +

@@ -25,7 +25,16 @@ struct Printer {
   Kind kind = Kind::Pdf;
   std::string folder;  // Pdf and File: where documents are written
   std::string queue;   // Cups: the queue name
+  short paper = 1;     // the paper a document gets when the program names none (DMPAPER_*)
 };
+
+// A paper size: its DMPAPER_* number and size in tenths of a millimetre.
+struct Paper {
+  short id;
+  int width, height;
+};
+// Letter, A4 or Legal; Letter for any other number.
+Paper PaperOf(short id);
 
 // A printer name as it may arrive from a program or the network: 1..127
 // printable characters, none of / \ : * ? " < > |, not "." or "..".

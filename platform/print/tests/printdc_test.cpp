@@ -120,6 +120,11 @@ TEST_F(PrinterDC, DeviceCapsFollowTheDevMode) {
   EXPECT_EQ(GetDeviceCaps(dc, HORZRES), 2550);
   EXPECT_EQ(GetDeviceCaps(dc, VERTSIZE), 279);
   DeleteDC(dc);
+  // The printer's own paper when the program names none.
+  g_tree.WriteSettings("[default]\nPaper=A4\n");
+  dc = CreateDCA(nullptr, "Print to PDF", nullptr, nullptr);
+  EXPECT_EQ(GetDeviceCaps(dc, HORZRES), 2480);
+  DeleteDC(dc);
   EXPECT_EQ(CreateDCA("WINSPOOL", "No Such Printer", nullptr, nullptr), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
   EXPECT_EQ(CreateDCA(nullptr, "../../etc/x", nullptr, nullptr), nullptr);

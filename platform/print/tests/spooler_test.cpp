@@ -95,6 +95,20 @@ TEST_F(Spooler, TextLaidOutAsALinePrinterWould) {
   EXPECT_NE(text.find("tab     here, 100% (paren) back\\slash, caf\xC3\xA9"), std::string::npos) << text;
 }
 
+TEST_F(Spooler, TextTakesThePrintersPaper) {
+  g_tree.WriteSettings("[default]\nPaper=A4\n");
+  HANDLE h = nullptr;
+  ASSERT_TRUE(OpenPrinterA(const_cast<char *>("testq"), &h, nullptr));
+  std::string data;
+  for (int i = 0; i < 64; ++i) data += "line " + std::to_string(i) + "\n";  // A4 holds 64 lines
+  ASSERT_TRUE(ScheduleJob(h, AddAndWrite(h, data)));
+  ClosePrinter(h);
+  const auto out = FilesIn(g_tree.Testq(), ".pdf");
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(PdfInfo(out[0], "Page size:").substr(0, 9), "595 x 841");
+  EXPECT_EQ(PdfInfo(out[0], "Pages:"), "1");
+}
+
 TEST_F(Spooler, JobsNeverScheduledLeaveNothing) {
   HANDLE h = nullptr;
   ASSERT_TRUE(OpenPrinterA(const_cast<char *>("testq"), &h, nullptr));
