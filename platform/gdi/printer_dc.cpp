@@ -259,10 +259,11 @@ int WINAPI StartDocA(HDC hdc, const DOCINFOA *di) {
     qx::print::Discard(job.job.id);
     return Fail(ERROR_WRITE_FAULT, SP_ERROR);
   }
+  const std::string text = qx::print::TitleUtf8(title);  // one line, valid UTF-8
   if (job.postscript)
-    cairo_ps_surface_dsc_comment(job.doc, ("%%Title: " + title.substr(0, 200)).c_str());
+    cairo_ps_surface_dsc_comment(job.doc, ("%%Title: " + text).c_str());
   else
-    cairo_pdf_surface_set_metadata(job.doc, CAIRO_PDF_METADATA_TITLE, title.c_str());
+    cairo_pdf_surface_set_metadata(job.doc, CAIRO_PDF_METADATA_TITLE, text.c_str());
   job.in_doc = true;
   job.page_open = false;
   job.band_given = false;

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "qx/env.h"
+#include "qx/print.h"
 
 namespace qx::print {
 namespace {
@@ -151,12 +152,13 @@ bool CupsPrintFile(const std::string &queue, const std::string &path, const std:
   cups_option_t *options = nullptr;
   int n_options = 0;
   if (copies > 1) n_options = c.add_option("copies", std::to_string(copies).c_str(), n_options, &options);
-  const int job = c.create_job(http.get(), queue.c_str(), title.c_str(), n_options, options);
+  const std::string name = TitleUtf8(title);  // IPP names are UTF-8
+  const int job = c.create_job(http.get(), queue.c_str(), name.c_str(), n_options, options);
   c.free_options(n_options, options);
   bool ok = job > 0;
   if (ok) {
     const char *type = format.empty() ? CUPS_FORMAT_AUTO : format.c_str();
-    ok = c.start_document(http.get(), queue.c_str(), job, title.c_str(), type, 1) == HTTP_STATUS_CONTINUE;
+    ok = c.start_document(http.get(), queue.c_str(), job, name.c_str(), type, 1) == HTTP_STATUS_CONTINUE;
     const bool started = ok;
     char buffer[65536];
     ssize_t got = 0;

@@ -116,6 +116,29 @@ bool SameName(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+std::string TitleUtf8(std::string_view title) {
+  // Windows-1252 0x80..0x9F; the other bytes are Latin-1.
+  static const char16_t kHigh[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                     0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+  std::string out;
+  for (unsigned char c : title.substr(0, 200)) {
+    const char32_t u = c < 0x20 || c == 0x7F ? U' ' : (c >= 0x80 && c < 0xA0) ? kHigh[c - 0x80] : c;
+    if (u < 0x80) {
+      out += static_cast<char>(u);
+    } else if (u < 0x800) {
+      out += static_cast<char>(0xC0 | (u >> 6));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (u >> 12));
+      out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+  return out;
+}
+
 Paper PaperOf(short id) {
   for (const Paper &p : kPapers)
     if (p.id == id) return p;

@@ -209,7 +209,10 @@ bool PlaceInFolder(const std::string &data, const std::string &folder, const std
   const std::string stem = SafeStem(title);
   for (int n = 1; n < 1000; ++n) {
     const std::string path = folder + "/" + stem + (n > 1 ? " (" + std::to_string(n) + ")" : "") + ext;
-    if (link(data.c_str(), path.c_str()) == 0) return true;  // the spool file is removed afterwards
+    if (link(data.c_str(), path.c_str()) == 0) {  // the spool file is removed afterwards
+      chmod(path.c_str(), 0644);                  // a document, no longer a private spool file
+      return true;
+    }
     if (errno == EEXIST) continue;
     // Another file system: copy into a file made exclusively.
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

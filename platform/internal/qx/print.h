@@ -70,6 +70,11 @@ void Discard(DWORD id);
 // The jobs waiting in the spool directory.
 int JobCount();
 
+// A document title as text for a PDF's information, a PostScript comment
+// or a print server: Windows-1252 bytes as UTF-8, control characters as
+// blanks, at most 200 bytes of the title.
+std::string TitleUtf8(std::string_view title);
+
 // "PRN", "PRN:", "LPT1".."LPT3" (with or without the colon): the printer the
 // device table maps it to, as a new device job whose data file the caller
 // opens; it prints when the last descriptor on it closes. False when the name

@@ -147,7 +147,7 @@ TEST(Cups, DocumentsAndSpooledJobsReachTheQueue) {
   dm.dmPaperSize = DMPAPER_A4;
   HDC dc = CreateDCA(nullptr, "qxpdf", nullptr, &dm);
   ASSERT_NE(dc, nullptr);
-  DOCINFOA di{sizeof di, "Through CUPS", nullptr, nullptr, 0};
+  DOCINFOA di{sizeof di, "Through CUPS, caf\xE9", nullptr, nullptr, 0};  // the server takes UTF-8 names only
   ASSERT_GT(StartDocA(dc, &di), 0);
   for (int page = 0; page < 2; ++page) {
     StartPage(dc);

@@ -197,7 +197,8 @@ TEST_F(PrinterDC, EscapesPrintPagesAndTheOutputFile) {
   EXPECT_EQ(Escape(dc, QUERYESCSUPPORT, sizeof query, reinterpret_cast<LPCSTR>(&query), nullptr), 1);
   query = 9999;
   EXPECT_EQ(Escape(dc, QUERYESCSUPPORT, sizeof query, reinterpret_cast<LPCSTR>(&query), nullptr), 0);
-  ASSERT_GT(Escape(dc, STARTDOC, 8, "Escapes", nullptr), 0);
+  const char title[] = "R\xE9sum\xE9\r\n\x80 5";  // Windows-1252, with a line break
+  ASSERT_GT(Escape(dc, STARTDOC, sizeof title, title, nullptr), 0);
   RECT bounds{150, 300, 2400, 1350};
   EXPECT_EQ(Escape(dc, SET_BOUNDS, sizeof bounds, reinterpret_cast<LPCSTR>(&bounds), nullptr), 1);
   POINT size{};
@@ -214,6 +215,8 @@ TEST_F(PrinterDC, EscapesPrintPagesAndTheOutputFile) {
   const auto out = FilesIn(g_tree.Pdf(), ".pdf");
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(PdfInfo(out[0], "Pages:"), "3");
+  EXPECT_EQ(PdfInfo(out[0], "Title:"), "R\xC3\xA9sum\xC3\xA9  \xE2\x82\xAC 5");
+  EXPECT_EQ(fs::path(out[0]).filename(), "R_sum_  _ 5.pdf");  // no line break, no byte outside ASCII
 
   // DOCINFO's output file takes the document: PostScript by its name.
   const std::string ps = g_tree.root + "/out.ps";
