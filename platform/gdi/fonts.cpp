@@ -404,6 +404,13 @@ void DrawTextRun(DC &dc, int x, int y, const char *s, int n, const INT *dx, cons
     gx += adv[i];
   }
   cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
+  if (dc.printer) {  // the document keeps the text as text, under the page's pixels
+    std::vector<PrintedGlyph> printed;
+    for (int i = 0; i < n; ++i)
+      printed.push_back(PrintedGlyph{glyphs[i].index, box.left + glyphs[i].x, box.top + glyphs[i].y,
+                                     ToUnicode(static_cast<unsigned char>(s[i]), r.oem)});
+    RecordPrinterText(dc, r.scaled, printed);
+  }
   const LOGFONTA &lf = fobj->log;
   const int line = std::max(1, r.height / 14);
   if (lf.lfUnderline) cairo_rectangle(cr, r.height, r.ascent + 1, width, line);

@@ -197,6 +197,14 @@ COLORREF ResolveColor(DC &dc, COLORREF c);  // PALETTEINDEX / PALETTERGB to RGB
 // Printer DCs (printer_dc.cpp).
 HDC CreatePrinterDC(LPCSTR driver, LPCSTR device, const void *devmode, bool info_only);
 int PrinterDeviceCaps(const DC &dc, int index);
+// Text drawn on a printer DC's page, kept so the document carries it as text
+// too: glyphs of a realised font at page pixel positions, and their characters.
+struct PrintedGlyph {
+  unsigned long index;
+  double x, y;
+  char32_t ch;
+};
+void RecordPrinterText(DC &dc, cairo_scaled_font_t *font, const std::vector<PrintedGlyph> &glyphs);
 
 // Fonts (fonts.cpp).
 struct TextRun {

@@ -38,6 +38,15 @@ struct PrintJob {
   std::string output;  // host path from DOCINFO's lpszOutput, or "" for the printer
   qx::print::Job job;
   cairo_surface_t *doc = nullptr;
+  // The text drawn on the page so far, put on the document beneath the page's
+  // pixels: invisible, yet the document's text can be searched and copied.
+  struct TextRun {
+    cairo_scaled_font_t *font;  // referenced
+    std::vector<cairo_glyph_t> glyphs;
+    std::string utf8;
+    std::vector<cairo_text_cluster_t> clusters;
+  };
+  std::vector<TextRun> text;
 
   ~PrintJob() { Cancel(); }
   void Cancel() {
@@ -45,8 +54,36 @@ struct PrintJob {
     doc = nullptr;
     if (in_doc) qx::print::Discard(job.id);
     in_doc = page_open = false;
+    ClearText();
+  }
+  void ClearText() {
+    for (TextRun &run : text) cairo_scaled_font_destroy(run.font);
+    text.clear();
   }
 };
+
+void RecordPrinterText(DC &dc, cairo_scaled_font_t *font, const std::vector<PrintedGlyph> &glyphs) {
+  PrintJob &job = *dc.printer;
+  if (!job.in_doc || glyphs.empty() || !font) return;
+  PrintJob::TextRun run{cairo_scaled_font_reference(font), {}, {}, {}};
+  for (const PrintedGlyph &g : glyphs) {
+    const char32_t c = g.ch < 0x20 ? U' ' : g.ch;
+    const size_t before = run.utf8.size();
+    if (c < 0x80) {
+      run.utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+      run.utf8 += static_cast<char>(0xC0 | (c >> 6));
+      run.utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      run.utf8 += static_cast<char>(0xE0 | (c >> 12));
+      run.utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      run.utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    run.glyphs.push_back(cairo_glyph_t{g.index, g.x, g.y});
+    run.clusters.push_back(cairo_text_cluster_t{static_cast<int>(run.utf8.size() - before), 1});
+  }
+  job.text.push_back(std::move(run));
+}
 
 namespace {
 
@@ -110,6 +147,14 @@ bool EmitPage(DC &dc) {
   cairo_surface_set_user_data(image, &key, pixels, FreePixels);
   cairo_t *cr = cairo_create(job.doc);
   cairo_scale(cr, 72.0 / job.dpi, 72.0 / job.dpi);
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  for (const PrintJob::TextRun &run : job.text) {
+    cairo_set_scaled_font(cr, run.font);
+    cairo_show_text_glyphs(cr, run.utf8.data(), static_cast<int>(run.utf8.size()), run.glyphs.data(),
+                           static_cast<int>(run.glyphs.size()), run.clusters.data(),
+                           static_cast<int>(run.clusters.size()), static_cast<cairo_text_cluster_flags_t>(0));
+  }
+  job.ClearText();
   cairo_set_source_surface(cr, image, 0, 0);
   cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);  // device pixels stay sharp
   cairo_paint(cr);
@@ -310,6 +355,7 @@ int WINAPI EndDoc(HDC hdc) {
     AbortDocument(*dc);
     return SP_APPABORT;
   }
+  job.ClearText();  // text of a page never put on the document
   cairo_surface_finish(job.doc);
   const bool written = cairo_surface_status(job.doc) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(job.doc);

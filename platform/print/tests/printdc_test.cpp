@@ -149,6 +149,10 @@ TEST_F(PrinterDC, TestPageMatchesTheScreenCodeAndTheGolden) {
   EXPECT_EQ(PdfInfo(out[0], "Pages:"), "1");
   EXPECT_EQ(PdfInfo(out[0], "Page size:"), "612 x 792 pts (letter)");
   EXPECT_EQ(PdfInfo(out[0], "Title:"), "Test Page");
+  // The text is in the document as text (beneath the page's pixels): it can be searched.
+  const std::string text = PdfText(out[0]);
+  EXPECT_NE(text.find("Printed Page"), std::string::npos) << text;
+  EXPECT_NE(text.find("Courier text, 12 point."), std::string::npos) << text;
   const std::string png = RenderPage(out[0], kDpi);
   std::vector<uint32_t> printed, golden;
   int w = 0, h = 0, gw = 0, gh = 0;
