@@ -211,14 +211,23 @@ TEST_F(PrinterDC, EscapesPrintPagesAndTheOutputFile) {
   for (int page = 1; page <= 3; ++page) {  // no StartPage: the old way
     const std::string text = "Page " + std::to_string(page);
     TextOutA(dc, 300, 300, text.c_str(), static_cast<int>(text.size()));
-    if (page < 3) {
-      EXPECT_GT(Escape(dc, NEWFRAME, 0, nullptr, nullptr), 0);
-    }
+    EXPECT_GT(Escape(dc, NEWFRAME, 0, nullptr, nullptr), 0);
   }
+  // Banding as older drivers did it: one band, the whole page, then an empty one ends the page.
+  RECT band{};
+  EXPECT_EQ(Escape(dc, NEXTBAND, 0, nullptr, &band), 1);
+  EXPECT_EQ(band.right, 850);
+  EXPECT_EQ(band.bottom, 1100);
+  TextOutA(dc, 300, 300, "Page 4", 6);
+  EXPECT_GT(Escape(dc, NEXTBAND, 0, nullptr, &band), 0);
+  EXPECT_TRUE(IsRectEmpty(&band));
+  TextOutA(dc, 300, 300, "Page 5", 6);
   EXPECT_GT(Escape(dc, ENDDOC, 0, nullptr, nullptr), 0);  // the drawn, unended page is the last
   const auto out = FilesIn(g_tree.Pdf(), ".pdf");
   ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(PdfInfo(out[0], "Pages:"), "3");
+  EXPECT_EQ(PdfInfo(out[0], "Pages:"), "5");
+  const std::string text = PdfText(out[0]);
+  for (int page = 1; page <= 5; ++page) EXPECT_NE(text.find("Page " + std::to_string(page)), std::string::npos) << text;
   EXPECT_EQ(PdfInfo(out[0], "Title:"), "R\xC3\xA9sum\xC3\xA9  \xE2\x82\xAC 5");
   EXPECT_EQ(fs::path(out[0]).filename(), "R_sum_  _ 5.pdf");  // no line break, no byte outside ASCII
 
@@ -235,6 +244,12 @@ TEST_F(PrinterDC, EscapesPrintPagesAndTheOutputFile) {
   EXPECT_EQ(FilesIn(g_tree.Pdf(), ".pdf").size(), 1u);
   EXPECT_EQ(SpoolFiles(), 0);
   DeleteDC(dc);
+
+  // The document calls on a DC that is no printer's.
+  HDC mem = CreateCompatibleDC(nullptr);
+  EXPECT_EQ(StartDocA(mem, &di), SP_ERROR);
+  EXPECT_EQ(Escape(mem, NEWFRAME, 0, nullptr, nullptr), 0);
+  DeleteDC(mem);
 }
 
 int g_abort_calls = 0;
