@@ -3,7 +3,7 @@
 
 # -Wno-cast-function-type: GetProcAddress's result is cast to the export's own
 # type, the one way a library loaded by name is called.
-set(QX_WARNINGS -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers -Wno-cast-function-type)
+set(QX_WARNINGS -Wall -Wextra -Wshadow -Wno-unused-parameter -Wno-missing-field-initializers -Wno-cast-function-type)
 if(QX_WERROR)
   list(APPEND QX_WARNINGS -Werror)
 endif()

@@ -170,15 +170,15 @@ DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION tzi) {
   jan.tm_isdst = jul.tm_isdst = -1;
   time_t tj = mktime(&jan), tl = mktime(&jul);
   long oj = LocalOffsetAt(tj), ol = LocalOffsetAt(tl);
-  long standard = oj < ol ? oj : ol, daylight = oj < ol ? ol : oj;
+  long standard = oj < ol ? oj : ol, summer = oj < ol ? ol : oj;
   tzi->Bias = static_cast<LONG>(-standard / 60);
   tzi->StandardBias = 0;
-  tzi->DaylightBias = static_cast<LONG>(-(daylight - standard) / 60);
+  tzi->DaylightBias = static_cast<LONG>(-(summer - standard) / 60);
   const char *std_name = tzname[0] ? tzname[0] : "UTC";
   const char *dst_name = tzname[1] ? tzname[1] : std_name;
   for (int i = 0; i < 31 && std_name[i]; ++i) tzi->StandardName[i] = static_cast<unsigned char>(std_name[i]);
   for (int i = 0; i < 31 && dst_name[i]; ++i) tzi->DaylightName[i] = static_cast<unsigned char>(dst_name[i]);
-  if (standard == daylight) return TIME_ZONE_ID_UNKNOWN;
+  if (standard == summer) return TIME_ZONE_ID_UNKNOWN;
   return local.tm_isdst > 0 ? TIME_ZONE_ID_DAYLIGHT : TIME_ZONE_ID_STANDARD;
 }
 

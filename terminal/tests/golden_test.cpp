@@ -134,6 +134,6 @@ TEST_P(GoldenScript, Runs) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, GoldenScript, ::testing::ValuesIn(ScriptNames()),
-                         [](const auto &info) { return info.param; });
+                         [](const auto &param_info) { return param_info.param; });
 
 }  // namespace

@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(Files, SetupLoadFailure,
                                            BadFile{"ShortRecord", RecordBytes(100), "Corrupted setup file"},
                                            BadFile{"ShortNames", RecordBytes(233 + 64), "Corrupted setup file"},
                                            BadFile{"Empty", "", "Invalid setup file format"}),
-                         [](const auto &info) { return info.param.name; });
+                         [](const auto &param_info) { return param_info.param.name; });
 
 TEST_F(SetupFileTest, ShortNamesResetThePrintAndKeyMapNames) {
   WriteFile("short.stu", RecordBytes(233 + 64));

@@ -118,7 +118,15 @@ QXCRT_API int _fstat(int fd, struct _stat *buffer) QXCRT_NAME(_fstat);
 
 /* Names */
 QXCRT_API int _access(const char *path, int mode) QXCRT_NAME(_access);
+/* The function and its structure share the name _stat, as the C runtime's do. */
+#if defined(__GNUC__) && defined(__cplusplus)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
+#endif
 QXCRT_API int _stat(const char *path, struct _stat *buffer) QXCRT_NAME(_stat);
+#if defined(__GNUC__) && defined(__cplusplus)
+#pragma GCC diagnostic pop
+#endif
 QXCRT_API int _unlink(const char *path) QXCRT_NAME(_unlink);
 QXCRT_API int _rename(const char *oldname, const char *newname) QXCRT_NAME(_rename);
 QXCRT_API int _chmod(const char *path, int pmode) QXCRT_NAME(_chmod);

@@ -187,6 +187,6 @@ TEST(StartupShowState, ReachesTheFirstShowWindow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, HandOver, ::testing::Values(false, true),
-                         [](const auto &info) { return info.param ? "UnixSocketFallback" : "PidfdGetfd"; });
+                         [](const auto &param_info) { return param_info.param ? "UnixSocketFallback" : "PidfdGetfd"; });
 
 }  // namespace

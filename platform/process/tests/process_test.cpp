@@ -273,6 +273,6 @@ TEST_P(HandOverTest, AnotherProcessTakesOurAcceptedSocket) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, HandOverTest, ::testing::Values(false, true),
-                         [](const auto &info) { return info.param ? "UnixSocketFallback" : "PidfdGetfd"; });
+                         [](const auto &param_info) { return param_info.param ? "UnixSocketFallback" : "PidfdGetfd"; });
 
 }  // namespace
