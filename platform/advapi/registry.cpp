@@ -27,6 +27,7 @@
 
 #include "qx/accounts.h"
 #include "qx/env.h"
+#include "qx/errors.h"
 #include "qx/handles.h"
 
 // The accounts part finds the console user; a build without that part (see
@@ -383,7 +384,7 @@ LONG UsersHive(const std::string &name, HiveRef &out) {
   const passwd *pw = getpwuid(*uid);
   if (!pw) return ERROR_FILE_NOT_FOUND;
   const std::string path = std::string(pw->pw_dir) + "/.qxtcp/registry/user.db";
-  if (access(path.c_str(), R_OK) != 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+  if (access(path.c_str(), R_OK) != 0) return qx::ErrorFromErrno(errno, qx::HostCall::ReadAccess);
   HiveRef hive = std::make_shared<Hive>();
   if (sqlite3_open_v2(path.c_str(), &hive->db, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK)
     return ERROR_ACCESS_DENIED;

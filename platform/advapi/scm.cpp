@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "qx/env.h"
+#include "qx/errors.h"
 #include "qx/handles.h"
 #include "qx/paths.h"
 #include "service_channel.h"
@@ -35,6 +36,8 @@ bool HostPath(std::string_view path, std::string &host, DWORD &error) __attribut
 }
 
 extern char **environ;
+
+using qx::Fail;
 
 namespace {
 
@@ -53,11 +56,6 @@ struct ServiceConfig {
   std::string image_path, group, display_name, object_name;
   std::string dependencies;  // multi-string with its closing NUL
 };
-
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
 
 // --- registry access -------------------------------------------------------
 

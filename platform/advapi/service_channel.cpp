@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "qx/env.h"
+#include "qx/errors.h"
 
 namespace qx::svc {
 namespace {
@@ -98,7 +99,7 @@ int Connect(const std::string &service_name, DWORD &error) {
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) return fd;
-    if (errno == EACCES || errno == EPERM) error = ERROR_ACCESS_DENIED;
+    error = ErrorFromErrno(errno, HostCall::ConnectService);
     close(fd);
   }
   return -1;

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "qx/errors.h"
 #include "display_internal.h"
 #include "qx/handles.h"
 
@@ -122,15 +123,10 @@ void PresentWindow(HWND hwnd) { Present(hwnd); }
 }  // namespace qx::display
 
 using namespace qx::display;
+using qx::Fail;
 using qx::gdi::Surface;
 
 namespace {
-
-template <class T>
-T Fail(DWORD err, T v) {
-  SetLastError(err);
-  return v;
-}
 
 std::mutex g_dc_lock;
 std::map<HDC, HWND> g_window_dcs;

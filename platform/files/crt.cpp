@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "files_internal.h"
+#include "qx/errors.h"
 #include "qx/paths.h"
 #include "qx/print.h"
 
@@ -68,26 +69,6 @@ void SetPending(int fd, int byte) {
   if (it != g_fds.end()) it->second.pending = byte;
 }
 
-int ErrnoFrom(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_BAD_NETPATH: return ENOENT;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: return EEXIST;
-    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
-    case ERROR_DIR_NOT_EMPTY: return ENOTEMPTY;
-    case ERROR_INVALID_NAME:
-    case ERROR_INVALID_PARAMETER:
-    case ERROR_DIRECTORY: return EINVAL;
-    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
-    case ERROR_NOT_SAME_DEVICE: return EXDEV;
-    case ERROR_DISK_FULL: return ENOSPC;
-    case ERROR_INVALID_HANDLE: return EBADF;
-    default: return EACCES;  // access denied, sharing violation, read-only
-  }
-}
-
 int FailErrno(int err) {
   errno = err;
   return -1;
@@ -120,7 +101,7 @@ int OpenCrt(const char *path, int oflag, int shflag, int pmode, bool &text) {
   DWORD error = 0;
   // "PRN" and "LPT1:" open a new print job's data file; anything else is a path.
   const bool device = qx::print::OpenDevice(path, host, error);
-  if ((device && error) || (!device && !qx::HostPath(path, host, error))) return FailErrno(ErrnoFrom(error));
+  if ((device && error) || (!device && !qx::HostPath(path, host, error))) return FailErrno(qx::ErrnoFromError(error));
   int access = oflag & O_ACCMODE;
   bool can_write = access != O_RDONLY;
   bool can_read = access != O_WRONLY;
@@ -638,7 +619,7 @@ int _access(const char *path, int mode) {
   DWORD error;
   struct stat st {};
   if (!path) return FailErrno(EINVAL);
-  if (!qx::HostPath(path, host, error)) return FailErrno(ErrnoFrom(error));
+  if (!qx::HostPath(path, host, error)) return FailErrno(qx::ErrnoFromError(error));
   if (stat(host.c_str(), &st) != 0) return FailErrno(ENOENT);
   if ((mode & 2) && qx::IsReadOnly(st) && !S_ISDIR(st.st_mode)) return FailErrno(EACCES);
   return 0;
@@ -650,7 +631,7 @@ int _stat(const char *path, struct _stat *buffer) {
   struct stat st {};
   if (!path || !buffer) return FailErrno(EINVAL);
   if (std::strpbrk(path, "*?")) return FailErrno(ENOENT);
-  if (!qx::HostPath(path, host, full, error)) return FailErrno(ErrnoFrom(error));
+  if (!qx::HostPath(path, host, full, error)) return FailErrno(qx::ErrnoFromError(error));
   if (stat(host.c_str(), &st) != 0) return FailErrno(ENOENT);
   FillStat(host, st, full[0] - 'A', buffer);
   return 0;
@@ -658,13 +639,13 @@ int _stat(const char *path, struct _stat *buffer) {
 
 int _unlink(const char *path) {
   if (DeleteFileA(path)) return 0;
-  return FailErrno(ErrnoFrom(GetLastError()));
+  return FailErrno(qx::ErrnoFromError(GetLastError()));
 }
 
 int _rename(const char *oldname, const char *newname) {
   if (MoveFileA(oldname, newname)) return 0;
   DWORD e = GetLastError();  // an existing target is EACCES to the runtime's callers
-  return FailErrno(e == ERROR_ALREADY_EXISTS ? EACCES : ErrnoFrom(e));
+  return FailErrno(qx::ErrnoFromError(e, qx::CrtCall::Rename));
 }
 
 int _chmod(const char *path, int pmode) {
@@ -673,7 +654,7 @@ int _chmod(const char *path, int pmode) {
   attributes &= ~(FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_DIRECTORY);
   attributes = (pmode & _S_IWRITE) ? attributes & ~FILE_ATTRIBUTE_READONLY : attributes | FILE_ATTRIBUTE_READONLY;
   if (SetFileAttributesA(path, attributes)) return 0;
-  return FailErrno(ErrnoFrom(GetLastError()));
+  return FailErrno(qx::ErrnoFromError(GetLastError()));
 }
 
 // The six X become the last six decimal digits of the process id; while
@@ -707,19 +688,18 @@ char *_mktemp(char *name_template) {
 
 int _mkdir(const char *path) {
   if (CreateDirectoryA(path, nullptr)) return 0;
-  return FailErrno(ErrnoFrom(GetLastError()));
+  return FailErrno(qx::ErrnoFromError(GetLastError()));
 }
 
 int _rmdir(const char *path) {
   if (RemoveDirectoryA(path)) return 0;
   DWORD e = GetLastError();
-  return FailErrno(e == ERROR_DIR_NOT_EMPTY || e == ERROR_ACCESS_DENIED || e == ERROR_DIRECTORY ? ENOTEMPTY
-                                                                                                : ErrnoFrom(e));
+  return FailErrno(qx::ErrnoFromError(e, qx::CrtCall::RemoveDirectory));
 }
 
 int _chdir(const char *path) {
   if (SetCurrentDirectoryA(path)) return 0;
-  return FailErrno(ErrnoFrom(GetLastError()));
+  return FailErrno(qx::ErrnoFromError(GetLastError()));
 }
 
 static char *CopyOrAllocate(const std::string &text, char *buffer, size_t maxlen) {
@@ -781,7 +761,7 @@ char *_fullpath(char *abs_path, const char *rel_path, size_t maxlen) {
   DWORD error;
   if (!rel_path || !*rel_path) return _getcwd(abs_path, static_cast<int>(std::min<size_t>(maxlen, INT_MAX)));
   if (!qx::FullWindowsPath(rel_path, full, error, true)) {
-    errno = ErrnoFrom(error);
+    errno = qx::ErrnoFromError(error);
     return nullptr;
   }
   if (!abs_path) maxlen = std::max<size_t>(maxlen, _MAX_PATH);

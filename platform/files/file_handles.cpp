@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "files_internal.h"
+#include "qx/errors.h"
 #include "qx/paths.h"
 #include "qx/print.h"
 
@@ -171,6 +172,8 @@ int FileHandleDescriptor(HANDLE handle) {
 
 }  // namespace qx
 
+using qx::Fail;
+
 namespace {
 
 std::shared_ptr<qx::FileObject> FileOf(HANDLE h) {
@@ -181,11 +184,6 @@ std::shared_ptr<qx::FileObject> FileOf(HANDLE h) {
 
 // LockFile ranges stay below the share-mode markers.
 constexpr long long kShareBaseLimit() { return LLONG_MAX - 64; }
-
-bool Fail(DWORD error) {
-  SetLastError(error);
-  return false;
-}
 
 // Reads or writes everything asked for unless end of file or an error
 // stops it; at is -1 for the current position.
@@ -267,7 +265,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     return INVALID_HANDLE_VALUE;
   }
   if ((dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING) && !existed) {
-    SetLastError(errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
+    SetLastError(qx::ErrorFromErrno(errno, qx::HostCall::Lookup));
     return INVALID_HANDLE_VALUE;
   }
   const bool truncate = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING;
@@ -292,9 +290,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
   }
   if (fd < 0 && (existed || !(flags & O_CREAT))) fd = qx::OpenForShare(host, flags, 0666);
   if (fd < 0) {
-    SetLastError(errno == EEXIST               ? ERROR_FILE_EXISTS
-                 : errno == ENOENT && !existed ? ERROR_PATH_NOT_FOUND
-                                               : qx::ErrorFromErrno(errno));
+    SetLastError(qx::ErrorFromErrno(errno, existed ? qx::HostCall::Open : qx::HostCall::Create));
     return INVALID_HANDLE_VALUE;
   }
   // Share modes are checked before anything changes, so a refused open

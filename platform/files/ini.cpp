@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "files_internal.h"
+#include "qx/errors.h"
 #include "qx/paths.h"
 
 namespace {

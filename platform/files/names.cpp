@@ -18,21 +18,21 @@
 #include <vector>
 
 #include "files_internal.h"
+#include "qx/errors.h"
 #include "qx/paths.h"
 
-namespace {
+using qx::ErrorFromErrno;
+using qx::Fail;
+using qx::HostCall;
 
-bool Fail(DWORD error) {
-  SetLastError(error);
-  return false;
-}
+namespace {
 
 // Maps a path for a call that needs an existing name.
 bool ExistingHost(LPCSTR path, std::string &host, struct stat &st) {
   DWORD error;
   if (!path) return Fail(ERROR_INVALID_PARAMETER);
   if (!qx::HostPath(path, host, error)) return Fail(error);
-  if (lstat(host.c_str(), &st) != 0) return Fail(errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
+  if (lstat(host.c_str(), &st) != 0) return Fail(ErrorFromErrno(errno, HostCall::Lookup));
   return true;
 }
 
@@ -68,7 +68,7 @@ bool CopyContents(int from, int to) {
 // existing target atomically (O_EXCL).
 bool CopyHostFile(const std::string &from, const std::string &to, bool fail_if_exists) {
   int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return Fail(qx::ErrorFromErrno(errno));
+  if (in < 0) return Fail(ErrorFromErrno(errno));
   struct stat st {};
   fstat(in, &st);
   if (S_ISDIR(st.st_mode)) {
@@ -83,7 +83,7 @@ bool CopyHostFile(const std::string &from, const std::string &to, bool fail_if_e
   qx::DirChange change(to);
   int out = open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (fail_if_exists ? O_EXCL : O_TRUNC), 0666);
   if (out < 0) {
-    DWORD e = errno == EEXIST ? ERROR_FILE_EXISTS : qx::ErrorFromErrno(errno);
+    DWORD e = ErrorFromErrno(errno, HostCall::Open);
     close(in);
     return Fail(e);
   }
@@ -98,7 +98,7 @@ bool CopyHostFile(const std::string &from, const std::string &to, bool fail_if_e
   close(out);
   if (!ok) {
     unlink(to.c_str());
-    return Fail(qx::ErrorFromErrno(saved));
+    return Fail(ErrorFromErrno(saved));
   }
   return true;
 }
@@ -138,19 +138,18 @@ bool MoveHost(LPCSTR existing, LPCSTR target, DWORD flags) {
     wanted += cut == std::string::npos ? name.substr(name.find(':') == 1 ? 2 : 0) : name.substr(cut + 1);
     while (!wanted.empty() && (wanted.back() == '.' || wanted.back() == ' ')) wanted.pop_back();
     change.Add(wanted);
-    if (rename(from.c_str(), wanted.c_str()) != 0) return Fail(qx::ErrorFromErrno(errno));
+    if (rename(from.c_str(), wanted.c_str()) != 0) return Fail(ErrorFromErrno(errno));
     return true;
   }
   if (target_exists && !(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
   if (target_exists && (S_ISDIR(tst.st_mode) || qx::IsReadOnly(tst))) return Fail(ERROR_ACCESS_DENIED);
   int rc = (flags & MOVEFILE_REPLACE_EXISTING) ? rename(from.c_str(), to.c_str()) : RenameNoReplace(from, to);
   if (rc == 0) return true;
-  if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
-  if (errno != EXDEV) return Fail(qx::ErrorFromErrno(errno));
+  if (errno != EXDEV) return Fail(ErrorFromErrno(errno));
   // Another file system: files are copied and the original removed.
   if (S_ISDIR(st.st_mode) || !(flags & MOVEFILE_COPY_ALLOWED)) return Fail(ERROR_NOT_SAME_DEVICE);
   if (!CopyHostFile(from, to, !(flags & MOVEFILE_REPLACE_EXISTING))) return false;
-  if (unlink(from.c_str()) != 0) return Fail(qx::ErrorFromErrno(errno));
+  if (unlink(from.c_str()) != 0) return Fail(ErrorFromErrno(errno));
   return true;
 }
 
@@ -268,7 +267,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
   if (!ExistingHost(lpFileName, host, st)) return FALSE;
   if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && qx::IsReadOnly(st))) return Fail(ERROR_ACCESS_DENIED);
   qx::DirChange change(host);
-  if (unlink(host.c_str()) != 0) return Fail(qx::ErrorFromErrno(errno));
+  if (unlink(host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
 }
 
@@ -302,7 +301,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurity
   if (!lpPathName) return Fail(ERROR_INVALID_PARAMETER);
   if (!qx::HostPath(lpPathName, host, error)) return Fail(error);
   qx::DirChange change(host);
-  if (mkdir(host.c_str(), 0777) != 0) return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : qx::ErrorFromErrno(errno));
+  if (mkdir(host.c_str(), 0777) != 0) return Fail(ErrorFromErrno(errno, HostCall::MakeDirectory));
   return TRUE;
 }
 
@@ -313,7 +312,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
   if (!S_ISDIR(st.st_mode)) return Fail(ERROR_DIRECTORY);
   if (IsDriveRoot(host)) return Fail(ERROR_ACCESS_DENIED);
   qx::DirChange change(host);
-  if (rmdir(host.c_str()) != 0) return Fail(qx::ErrorFromErrno(errno));
+  if (rmdir(host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
 }
 
@@ -330,8 +329,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     return INVALID_FILE_ATTRIBUTES;
   }
   if (stat(host.c_str(), &st) != 0) {
-    SetLastError(errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
-    return INVALID_FILE_ATTRIBUTES;
+    return Fail(ErrorFromErrno(errno, HostCall::Lookup), INVALID_FILE_ATTRIBUTES);
   }
   return qx::AttributesOf(host, st);
 }
@@ -348,7 +346,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     } else if (qx::IsReadOnly(st)) {
       mode |= S_IWUSR;  // owner write back; group and others stay as they were
     }
-    if (mode != (st.st_mode & 07777) && chmod(host.c_str(), mode) != 0) return Fail(qx::ErrorFromErrno(errno));
+    if (mode != (st.st_mode & 07777) && chmod(host.c_str(), mode) != 0) return Fail(ErrorFromErrno(errno));
   }
   DWORD kept = dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
   char value[16];
@@ -356,7 +354,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
   // File systems without user attributes keep only the read-only bit.
   if (setxattr(host.c_str(), "user.qx.attrib", value, std::strlen(value), 0) != 0 && errno != ENOTSUP &&
       errno != EPERM && errno != EACCES)
-    return Fail(qx::ErrorFromErrno(errno));
+    return Fail(ErrorFromErrno(errno));
   return TRUE;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "files_internal.h"
+#include "qx/errors.h"
 #include "qx/paths.h"
 
 namespace {
@@ -69,7 +70,7 @@ bool FindForOpen(const std::string &name, std::string &full, DWORD &error) {
       full = found;
       return true;
     }
-    if (!bare) error = (errno == ENOTDIR) ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+    if (!bare) error = qx::ErrorFromErrno(errno, qx::HostCall::Lookup);
   }
   return false;
 }

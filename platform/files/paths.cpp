@@ -22,6 +22,7 @@
 
 #include "files_internal.h"
 #include "qx/env.h"
+#include "qx/errors.h"
 #include "qx/paths.h"
 
 namespace qx {
@@ -161,32 +162,6 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   for (size_t i = 0; i < a.size(); ++i)
     if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   return true;
-}
-
-DWORD ErrorFromErrno(int err) {
-  switch (err) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR: return ERROR_ACCESS_DENIED;
-    case EEXIST: return ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case ENOSPC:
-    case EDQUOT: return ERROR_DISK_FULL;
-    case EMFILE:
-    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EXDEV: return ERROR_NOT_SAME_DEVICE;
-    case EAGAIN: return ERROR_LOCK_VIOLATION;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case EBUSY: return ERROR_SHARING_VIOLATION;
-    default: return ERROR_ACCESS_DENIED;
-  }
 }
 
 std::string DriveRoot(char letter) {
@@ -425,7 +400,7 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
   }
   struct stat st {};
   if (stat(host.c_str(), &st) != 0) {
-    SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : qx::ErrorFromErrno(errno));
+    SetLastError(qx::ErrorFromErrno(errno));
     return FALSE;
   }
   if (!S_ISDIR(st.st_mode)) {

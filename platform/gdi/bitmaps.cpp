@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "qx/errors.h"
 #include "gdi_internal.h"
 
 namespace qx::gdi {
@@ -346,14 +347,9 @@ std::shared_ptr<Surface> BitmapSurface(HBITMAP bitmap) {
 }  // namespace qx::gdi
 
 using namespace qx::gdi;
+using qx::Fail;
 
 namespace {
-
-template <class T>
-T Fail(DWORD err, T value) {
-  SetLastError(err);
-  return value;
-}
 
 std::shared_ptr<Bitmap> Bm(HBITMAP h) { return LookupObject<Bitmap>(h, Type::Bitmap); }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "qx/errors.h"
 #include "gdi_internal.h"
 
 namespace qx::gdi {
@@ -202,14 +203,9 @@ void RetargetWindowDC(HDC hdc, const WindowTarget &target) {
 }  // namespace qx::gdi
 
 using namespace qx::gdi;
+using qx::Fail;
 
 namespace {
-
-template <class T>
-T Fail(DWORD err, T value) {
-  SetLastError(err);
-  return value;
-}
 
 DcState *StateOf(HDC hdc) {
   auto dc = LookupDC(hdc);

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "qx/errors.h"
 #include "gdi_internal.h"
 
 namespace qx::gdi {
@@ -443,14 +444,9 @@ void DrawTextRun(DC &dc, int x, int y, const char *s, int n, const INT *dx, cons
 }  // namespace qx::gdi
 
 using namespace qx::gdi;
+using qx::Fail;
 
 namespace {
-
-template <class T>
-T Fail(DWORD err, T value) {
-  SetLastError(err);
-  return value;
-}
 
 int Length(LPCSTR s, int c) {
   if (!s) return 0;

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "qx/errors.h"
 #include "gdi_internal.h"
 #include "qx/env.h"
 #include "qx/paths.h"
@@ -115,12 +116,6 @@ std::shared_ptr<Bitmap> BlankPage(int width, int height) {
   auto page = std::make_shared<Bitmap>();
   page->surface.Resize(width, height, 0xFFFFFF);
   return page;
-}
-
-template <class T>
-T Fail(DWORD error, T value) {
-  SetLastError(error);
-  return value;
 }
 
 // A document call's DC and job; null when hdc is no printer DC.
@@ -262,6 +257,7 @@ int PrinterDeviceCaps(const DC &dc, int index) {
 }  // namespace qx::gdi
 
 using namespace qx::gdi;
+using qx::Fail;
 
 extern "C" {
 

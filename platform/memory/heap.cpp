@@ -11,6 +11,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "qx/errors.h"
 #include "qx/handles.h"
 
 namespace qx {
@@ -33,10 +34,10 @@ class Heap : public KernelObject {
 
   void *Alloc(DWORD flags, SIZE_T bytes) {
     std::lock_guard guard(lock_);
-    if (!Fits(bytes)) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (!Fits(bytes)) return Fail<void *>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     const SIZE_T capacity = Round(bytes);
     void *p = (flags & HEAP_ZERO_MEMORY) ? std::calloc(1, capacity) : std::malloc(capacity);
-    if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (!p) return Fail<void *>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     blocks_[p] = Block{bytes, capacity};
     used_ += capacity;
     return p;
@@ -45,7 +46,7 @@ class Heap : public KernelObject {
   void *ReAlloc(DWORD flags, void *old, SIZE_T bytes) {
     std::lock_guard guard(lock_);
     auto it = blocks_.find(old);
-    if (it == blocks_.end()) return Fail(ERROR_INVALID_PARAMETER);
+    if (it == blocks_.end()) return Fail<void *>(ERROR_INVALID_PARAMETER, nullptr);
     Block &b = it->second;
     if (bytes <= b.capacity) {
       if ((flags & HEAP_ZERO_MEMORY) && bytes > b.size)
@@ -53,11 +54,11 @@ class Heap : public KernelObject {
       b.size = bytes;
       return old;
     }
-    if (flags & HEAP_REALLOC_IN_PLACE_ONLY) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    if (!Fits(bytes - b.capacity)) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (flags & HEAP_REALLOC_IN_PLACE_ONLY) return Fail<void *>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
+    if (!Fits(bytes - b.capacity)) return Fail<void *>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     const SIZE_T capacity = Round(bytes);
     void *p = std::realloc(old, capacity);
-    if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (!p) return Fail<void *>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     if (flags & HEAP_ZERO_MEMORY) std::memset(static_cast<char *>(p) + b.size, 0, capacity - b.size);
     const Block grown{bytes, capacity};
     used_ += capacity - b.capacity;
@@ -94,10 +95,6 @@ class Heap : public KernelObject {
   bool Fits(SIZE_T more) const {
     if (more > kMaxBlock) return false;
     return maximum_ == 0 || used_ + Round(more) <= maximum_;
-  }
-  static void *Fail(DWORD error) {
-    SetLastError(error);
-    return nullptr;
   }
 
   std::mutex lock_;

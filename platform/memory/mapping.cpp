@@ -32,6 +32,7 @@
 #include <windows.h>
 
 #include "qx/env.h"
+#include "qx/errors.h"
 #include "qx/handles.h"
 
 namespace qx {

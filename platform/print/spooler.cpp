@@ -29,6 +29,7 @@
 #include <set>
 #include <thread>
 
+#include "qx/errors.h"
 #include "cups_client.h"
 #include "print_internal.h"
 #include "qx/env.h"
@@ -366,12 +367,6 @@ struct PrinterHandle : KernelObject {
 
 std::shared_ptr<PrinterHandle> HandleOf(HANDLE h) { return Lookup<PrinterHandle>(h, ObjectKind::Other); }
 
-template <class T>
-T Fail(DWORD error, T value) {
-  SetLastError(error);
-  return value;
-}
-
 }  // namespace
 
 bool NewJob(const Printer &printer, JobKind kind, const std::string &title, Job &out, DWORD &error) {
@@ -485,6 +480,7 @@ bool OpenDevice(const char *name, std::string &host, DWORD &error) {
 }  // namespace qx::print
 
 using namespace qx::print;
+using qx::Fail;
 
 extern "C" {
 

@@ -13,6 +13,7 @@
 #include "cmdline.h"
 #include "process_internal.h"
 #include "qx/env.h"
+#include "qx/errors.h"
 #include "qx/process.h"
 
 #include <algorithm>
@@ -438,8 +439,7 @@ WINBASEAPI BOOL WINAPI TerminateProcess(HANDLE h, UINT exit_code) {
     process->child()->terminated = true;
   }
   if (PidfdSendSignal(process->pidfd(), SIGKILL) != 0) {
-    SetLastError(errno == EPERM ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
-    return FALSE;
+    return qx::Fail(qx::ErrorFromErrno(errno, qx::HostCall::Signal));
   }
   return TRUE;
 }

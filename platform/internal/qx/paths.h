@@ -37,9 +37,6 @@ std::string DriveRoot(char letter);
 const std::string &WindowsDirectory();
 const std::string &SystemDirectory();
 
-// Win32 error for an errno value from a file call.
-DWORD ErrorFromErrno(int err);
-
 // The host descriptor behind a file HANDLE (CreateFileA, OpenFile), or -1
 // with ERROR_INVALID_HANDLE set when the handle is not a file.
 int FileHandleDescriptor(HANDLE handle);
