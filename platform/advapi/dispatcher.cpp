@@ -27,7 +27,9 @@
 #include <vector>
 
 #include "qx/env.h"
+#include "qx/errors.h"
 #include "qx/handles.h"
+#include "qx/unixsock.h"
 #include "service_channel.h"
 
 namespace {
@@ -87,11 +89,20 @@ int Listen(const std::string &path, DWORD &error) {
     return -1;
   }
   sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 && errno == EADDRINUSE) {
+  const socklen_t length = qx::SocketFileAddress(path, addr);
+  if (length == 0) {
+    close(fd);
+    error = ERROR_PATH_NOT_FOUND;  // the runtime directory could not be made
+    return -1;
+  }
+  if (bind(fd, reinterpret_cast<sockaddr *>(&addr), length) != 0) {
+    if (errno != EADDRINUSE) {  // never listen unbound, where no one could reach the service
+      error = qx::ErrorFromErrno(errno);
+      close(fd);
+      return -1;
+    }
     int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool live = probe >= 0 && connect(probe, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    const bool live = probe >= 0 && connect(probe, reinterpret_cast<sockaddr *>(&addr), length) == 0;
     if (probe >= 0) close(probe);
     if (live) {
       close(fd);
@@ -99,7 +110,7 @@ int Listen(const std::string &path, DWORD &error) {
       return -1;
     }
     unlink(path.c_str());
-    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), length) != 0) {
       close(fd);
       error = ERROR_ACCESS_DENIED;
       return -1;
@@ -254,7 +265,6 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *table) {
   };
   // One own-process service per program: the first entry is the service.
   const std::string path = qx::svc::SocketPath(d.name);
-  if (path.empty()) return fail(ERROR_INVALID_NAME);
   DWORD error = ERROR_SUCCESS;
   const int listener = Listen(path, error);
   if (listener < 0) return fail(error);

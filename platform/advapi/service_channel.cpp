@@ -18,6 +18,7 @@
 
 #include "qx/env.h"
 #include "qx/errors.h"
+#include "qx/unixsock.h"
 
 namespace qx::svc {
 namespace {
@@ -48,13 +49,21 @@ bool MachineWide() {
   return !(forced && *forced);
 }
 
+// Socket file names stay short enough for an address in any directory: a
+// long service name keeps its first characters and ends in a hash of the
+// whole (lower-cased, as names are case-blind).
+constexpr size_t kMaxFileName = 64;
+
 std::string FileName(const std::string &service_name) {
   std::string file;
   for (unsigned char c : service_name) AppendEscaped(file, c, true);
+  if (file.size() > kMaxFileName) {
+    std::string folded;
+    for (unsigned char c : service_name) folded += static_cast<char>(std::tolower(c));
+    file = file.substr(0, kMaxFileName - 17) + "~" + HashName(folded);
+  }
   return file;
 }
-
-bool FitsAddress(const std::string &path) { return path.size() < sizeof(sockaddr_un{}.sun_path); }
 
 }  // namespace
 
@@ -72,10 +81,7 @@ std::string SocketDir() {
   return dir;
 }
 
-std::string SocketPath(const std::string &service_name) {
-  std::string path = SocketDir() + "/" + FileName(service_name);
-  return FitsAddress(path) ? path : std::string();
-}
+std::string SocketPath(const std::string &service_name) { return SocketDir() + "/" + FileName(service_name); }
 
 namespace {
 
@@ -86,19 +92,15 @@ int Connect(const std::string &service_name, DWORD &error) {
   if (geteuid() != 0 && MachineWide()) paths.push_back(std::string(kMachineSocketDir) + "/" + FileName(service_name));
   error = ERROR_SERVICE_NOT_ACTIVE;
   for (const auto &path : paths) {
-    if (path.empty() || !FitsAddress(path)) {
-      error = ERROR_INVALID_NAME;
-      continue;
-    }
+    sockaddr_un addr{};
+    const socklen_t length = SocketFileAddress(path, addr);
+    if (length == 0) continue;  // its directory is missing: nothing listens there
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
       error = ERROR_NO_SYSTEM_RESOURCES;
       return -1;
     }
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) return fd;
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), length) == 0) return fd;
     error = ErrorFromErrno(errno, HostCall::ConnectService);
     close(fd);
   }

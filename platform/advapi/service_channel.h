@@ -20,7 +20,9 @@ namespace qx::svc {
 std::string SocketDir();
 // Socket path of a service: its name lower-cased (names are case-blind) with
 // "%", "/" and anything not printable written as %XX ("Q&Xportwarden" ->
-// "q%26xportwarden"). Empty when the path would not fit a socket address.
+// "q%26xportwarden"); a name longer than 64 such characters is cut and ends in
+// "~" and a hash of the whole name. Reached through qx::SocketFileAddress, so
+// a runtime directory of any length works.
 std::string SocketPath(const std::string &service_name);
 
 // Sends one request and reads the reply, waiting at most timeout_ms.

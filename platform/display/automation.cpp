@@ -26,6 +26,7 @@
 
 #include "display_internal.h"
 #include "qx/env.h"
+#include "qx/unixsock.h"
 
 namespace qx::display {
 namespace {
@@ -182,13 +183,12 @@ void StartAutomation() {
   if (!EnsurePrivateDir(RuntimeDir())) return;
   const std::string path = AutomationSocketPath(getpid());
   sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const socklen_t length = SocketFileAddress(path, addr);
+  if (length == 0) return;
   int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) return;
   unlink(path.c_str());
-  if (bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(s, 4) != 0) {
+  if (bind(s, reinterpret_cast<sockaddr *>(&addr), length) != 0 || listen(s, 4) != 0) {
     close(s);
     return;
   }

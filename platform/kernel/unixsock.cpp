@@ -36,6 +36,12 @@ socklen_t RuntimeSocketAddress(const std::string &dir, const std::string &name, 
   return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
 }
 
+socklen_t SocketFileAddress(const std::string &path, sockaddr_un &addr) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return RuntimeSocketAddress(".", path, addr);
+  return RuntimeSocketAddress(slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1), addr);
+}
+
 std::string HashName(const std::string &text) {
   std::uint64_t h = 1469598103934665603ull;
   for (unsigned char c : text) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "qx/env.h"
+#include "qx/unixsock.h"
 
 namespace {
 
@@ -32,10 +33,12 @@ std::vector<std::string> Sockets() {
 int Ask(const std::string &path, const std::string &line, std::string &reply) {
   int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (s < 0 || path.size() >= sizeof addr.sun_path) return -1;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  if (connect(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+  const socklen_t length = qx::SocketFileAddress(path, addr);
+  if (s < 0 || length == 0) {
+    if (s >= 0) close(s);
+    return -1;
+  }
+  if (connect(s, reinterpret_cast<sockaddr *>(&addr), length) != 0) {
     close(s);
     return -1;
   }
