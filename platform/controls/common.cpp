@@ -1,5 +1,5 @@
 // Helpers shared by the standard controls and their registration as the
-// system's window classes when the library loads.
+// system's window classes, which the core asks for on first use.
 #include <algorithm>
 #include <cctype>
 
@@ -113,10 +113,10 @@ void RegisterStandardClasses() {
   }
 }
 
-namespace {
-struct Registrar {
-  Registrar() { RegisterStandardClasses(); }
-} g_registrar;
-}  // namespace
-
 }  // namespace qx::controls
+
+// The core calls this (found by name) the first time a program uses one of
+// the standard classes; see kRegisterStandardClasses in qx/window.h.
+extern "C" __attribute__((visibility("default"))) void QxRegisterStandardClasses(void) {
+  qx::controls::RegisterStandardClasses();
+}

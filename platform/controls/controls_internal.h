@@ -50,7 +50,7 @@ void FillSys(HDC dc, const RECT &r, int color);
 // Property naming the combo box a drop-down list belongs to (the list is a popup).
 constexpr char kComboOfList[] = "QxComboOfList";
 
-// Registers the standard classes (idempotent); runs when the library loads.
+// Registers the standard classes (idempotent); the core asks for it on first use.
 void RegisterStandardClasses();
 
 LRESULT CALLBACK ButtonProc(HWND, UINT, WPARAM, LPARAM);

@@ -10,10 +10,14 @@
 #include "qx/process.h"
 #include "user_internal.h"
 
-#include <algorithm>
-#include <cstring>
+#include <dlfcn.h>
 #include <strings.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
 
 namespace qx {
 namespace {
@@ -79,6 +83,60 @@ std::shared_ptr<WindowClass> FindClass(LPCSTR name) {
   }
   auto it = t.classes.find(Lower(name));
   return it == t.classes.end() ? nullptr : it->second;
+}
+
+bool IsStandardClassName(LPCSTR name) {
+  if (!name || IS_INTRESOURCE(name)) return false;
+  static const char *const kNames[] = {"button", "static", "edit", "listbox", "combobox", "scrollbar", "#32770"};
+  const std::string lower = Lower(name);
+  return std::any_of(std::begin(kNames), std::end(kNames), [&](const char *n) { return lower == n; });
+}
+
+// Loads the drawing half (beside the core) and has it register the standard classes; false when it cannot. Never
+// called with the window lock held: loading runs the library's initializers.
+bool RegisterStandardClassesOnDemand() {
+  static std::mutex lock;
+  std::lock_guard guard(lock);
+  static void *library = nullptr;
+  if (!library) {
+    // Beside the core first (named by its own path: an interposed dlopen, as
+    // under the address sanitizer, would not search the core's run path),
+    // then wherever the loader finds it.
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<void *>(&RegisterStandardClassesOnDemand), &self) && self.dli_fname) {
+      std::string path = self.dli_fname;
+      const size_t slash = path.rfind('/');
+      path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + kDrawLibrary;
+      library = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    }
+    if (!library) library = dlopen(kDrawLibrary, RTLD_NOW | RTLD_GLOBAL);
+  }
+  if (!library) {
+    static bool told = false;
+    if (!told)
+      std::fprintf(stderr,
+                   "qx: the standard window classes (Edit, Button, ...) are in %s, which could not be loaded (%s); "
+                   "install it beside libqxplatform.so\n",
+                   kDrawLibrary, dlerror());
+    told = true;
+    return false;
+  }
+  auto entry = reinterpret_cast<void (*)()>(dlsym(library, kRegisterStandardClasses));
+  if (!entry) return false;
+  entry();
+  return true;
+}
+
+// FindClass for a class about to be used: a standard class not yet there is
+// registered on demand.
+std::shared_ptr<WindowClass> ClassForUse(LPCSTR name) {
+  {
+    std::lock_guard guard(WindowLock());
+    if (auto c = FindClass(name)) return c;
+  }
+  if (!IsStandardClassName(name) || !RegisterStandardClassesOnDemand()) return nullptr;
+  std::lock_guard guard(WindowLock());
+  return FindClass(name);
 }
 
 bool IsSameThreadWindow(const Window &w) { return w.tid == GetCurrentThreadId(); }
@@ -524,9 +582,9 @@ BOOL WINAPI UnregisterClassA(LPCSTR name, HINSTANCE) {
 }
 
 BOOL WINAPI GetClassInfoExA(HINSTANCE, LPCSTR name, LPWNDCLASSEXA out) {
-  std::lock_guard guard(WindowLock());
-  auto c = FindClass(name);
+  auto c = ClassForUse(name);
   if (!c || !out) return SetLastError(ERROR_CLASS_DOES_NOT_EXIST), FALSE;
+  std::lock_guard guard(WindowLock());
   *out = WNDCLASSEXA{sizeof *out, c->style,  c->proc,       c->cls_extra, c->wnd_extra, c->instance,
                      c->icon,     c->cursor, c->background, c->menu_name, name,         c->icon_small};
   return c->atom;
@@ -563,10 +621,7 @@ int WINAPI GetClassNameA(HWND hwnd, LPSTR buf, int max) {
 HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD style, int x, int y, int width,
                             int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
   auto w = std::make_shared<Window>();
-  {
-    std::lock_guard guard(WindowLock());
-    w->cls = FindClass(class_name);
-  }
+  w->cls = ClassForUse(class_name);
   if (!w->cls) return SetLastError(ERROR_CANNOT_FIND_WND_CLASS), nullptr;
   const bool message_only = parent == HWND_MESSAGE;
   if (message_only) parent = nullptr;

@@ -106,6 +106,16 @@ class DisplayHooks {
 void SetDisplayHooks(DisplayHooks *hooks);
 DisplayHooks &Display();
 
+// The standard control classes (Button, Static, Edit, ListBox, ComboBox,
+// ScrollBar and the dialog class #32770) belong to the drawing half of the
+// layer. They are registered on demand: the first CreateWindowExA or
+// GetClassInfo(Ex)A of one of these names that finds no class loads the
+// drawing library (kDrawLibrary, beside the core) and calls its
+// kRegisterStandardClasses entry, so a program that links the drawing half
+// "as needed" and only names the class still gets the control.
+constexpr char kDrawLibrary[] = "libqxdraw.so";
+constexpr char kRegisterStandardClasses[] = "QxRegisterStandardClasses";  // extern "C" void (void)
+
 // The menu bar of top-level windows, drawn and driven by the controls part:
 // the display calls paint after it has filled the bar (bar in window DC
 // coordinates), and DefWindowProcA asks def_proc first (true with result set
