@@ -242,6 +242,8 @@ class Hooks : public DisplayHooks {
 
   void PumpInput() override { PumpDisplayInput(); }
 
+  bool DeliverPendingInput() override { return display::DeliverPendingInput(); }
+
  private:
   // A maximised top-level window fills the screen with its frame outside it,
   // within the limits its procedure gives in WM_GETMINMAXINFO.

@@ -155,6 +155,8 @@ int InputWaitFd();
 // Delivers the next injected event (if the queue has taken the earlier ones)
 // and the driver's own input.
 void PumpDisplayInput();
+// Delivers the next injected event when this thread may; true when one ran.
+bool DeliverPendingInput();
 // Makes the injection descriptors; true when they exist.
 bool EnsureInputFds();
 // Adds the driver's own input descriptor to the input wait and makes this thread the display thread.

@@ -160,12 +160,12 @@ void Inject(std::function<void()> f, bool input = true) {
 // One input event per call: a key message must be taken from the queue (and
 // translated with the key state of its moment) before the next key changes
 // that state, as Windows keeps key state in step with message retrieval.
-void RunInjected() {
+bool RunInjected() {
   std::function<void()> one;
   bool more;
   {
     std::lock_guard guard(g_input_lock);
-    if (g_injected.empty()) return;
+    if (g_injected.empty()) return false;
     // The next event waits while messages of earlier ones are still queued.
     if (g_injected.front().input &&
         (GetQueueStatus(QS_POSTMESSAGE | QS_KEY | QS_MOUSEMOVE | QS_MOUSEBUTTON) & 0xFFFF)) {
@@ -180,7 +180,9 @@ void RunInjected() {
     const uint64_t n = 1;
     (void)!write(g_inject_fd, &n, sizeof n);
   }
-  if (one) one();
+  if (!one) return false;
+  one();
+  return true;
 }
 
 }  // namespace
@@ -204,6 +206,8 @@ int InputWaitFd() {
   if (g_display_thread && g_display_thread != GetCurrentThreadId()) return -1;
   return g_input_epoll;
 }
+
+bool DeliverPendingInput() { return InputWaitFd() >= 0 && RunInjected(); }
 
 void PumpDisplayInput() {
   if (g_inject_fd >= 0) {

@@ -3,8 +3,9 @@
 //
 // Retrieval order (what GetMessage/PeekMessage return first): messages sent by
 // other threads are run before anything is returned; then posted messages in
-// order; then WM_QUIT once nothing posted matches; then WM_PAINT for a window
-// with an update region; then WM_TIMER for the timer due first. A timer is
+// order; then WM_QUIT once nothing posted matches; then the messages of input
+// the display holds (delivered one event at a time); then WM_PAINT for a
+// window with an update region; then WM_TIMER for the timer due first. A timer is
 // state, not a queued message, so at most one WM_TIMER per timer is ever
 // pending and KillTimer cancels it.
 //
@@ -89,25 +90,35 @@ void SetCurrent(ThreadQueue &q, const MSG &m, pid_t sender) {
   q.message_sender = sender;
 }
 
+// Posted messages in order, then WM_QUIT; true with *out filled when one matched.
+bool RetrievePosted(ThreadQueue &q, MSG *out, HWND filter, UINT min, UINT max, bool remove) {
+  std::lock_guard guard(q.lock);
+  for (auto it = q.posted.begin(); it != q.posted.end(); ++it) {
+    if (!InRange(it->msg.message, min, max) || !MatchesWindow(it->msg.hwnd, filter)) continue;
+    *out = it->msg;
+    pid_t sender = it->sender_pid;
+    if (remove) q.posted.erase(it);
+    SetCurrent(q, *out, sender);
+    return true;
+  }
+  if (q.quit && InRange(WM_QUIT, min, max)) {
+    *out = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(q.quit_code), 0, Now(), {0, 0}};
+    if (remove) q.quit = false;
+    SetCurrent(q, *out, getpid());
+    return true;
+  }
+  return false;
+}
+
 // One look at the queue; true with *out filled when a message matched.
 bool Retrieve(ThreadQueue &q, MSG *out, HWND filter, UINT min, UINT max, bool remove) {
   ProcessSentMessages(q);
-  {
-    std::lock_guard guard(q.lock);
-    for (auto it = q.posted.begin(); it != q.posted.end(); ++it) {
-      if (!InRange(it->msg.message, min, max) || !MatchesWindow(it->msg.hwnd, filter)) continue;
-      *out = it->msg;
-      pid_t sender = it->sender_pid;
-      if (remove) q.posted.erase(it);
-      SetCurrent(q, *out, sender);
-      return true;
-    }
-    if (q.quit && InRange(WM_QUIT, min, max)) {
-      *out = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(q.quit_code), 0, Now(), {0, 0}};
-      if (remove) q.quit = false;
-      SetCurrent(q, *out, getpid());
-      return true;
-    }
+  if (RetrievePosted(q, out, filter, min, max, remove)) return true;
+  // Input the display still holds comes before WM_PAINT and WM_TIMER, so a
+  // timer never runs between the keys of one burst of input.
+  while (Display().DeliverPendingInput()) {
+    ProcessSentMessages(q);
+    if (RetrievePosted(q, out, filter, min, max, remove)) return true;
   }
   HWND paint = nullptr;
   if (InRange(WM_PAINT, min, max) && FindPaintWindow(q.tid, filter, paint)) {

@@ -22,7 +22,10 @@ const char *DriverName();
 bool InputPending();
 
 // Input as a person gives it; hwnd/focus decide where it goes. Events are
-// delivered one at a time by the display thread's message loop.
+// delivered one at a time by the display thread's message loop, each after
+// the queue has taken the messages of the one before, and all of them before
+// that loop makes WM_PAINT or WM_TIMER: a test that injects keys from a timer
+// callback sees them all handled by its next tick.
 void InjectKey(BYTE scan, bool extended, bool down);
 // Types text on the current layout (Shift, Ctrl as needed), key down and up for each character.
 void TypeText(const std::string &text);

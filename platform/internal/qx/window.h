@@ -102,6 +102,11 @@ class DisplayHooks {
   // Called by the message loop when InputFd() is readable: the display reads
   // its events and posts the resulting messages.
   virtual void PumpInput() {}
+  // Input the display holds for this thread and has not delivered yet comes
+  // before WM_PAINT and WM_TIMER, as input does on Windows: the message loop
+  // calls this when nothing posted is left; it delivers the next event if it
+  // may (the one before has been taken from the queue) and says whether it did.
+  virtual bool DeliverPendingInput() { return false; }
 };
 void SetDisplayHooks(DisplayHooks *hooks);
 DisplayHooks &Display();
