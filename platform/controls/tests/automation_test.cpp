@@ -54,6 +54,19 @@ bool Seen(int id, int code) {
   return false;
 }
 
+constexpr UINT kPeerDone = WM_APP + 77;  // posted to the test's thread when the other process is done
+
+// Runs one qxauto command and gives its answer without the line end.
+std::string Qxauto(const std::string &command) {
+  FILE *p = popen(command.c_str(), "r");
+  std::string out;
+  char buf[512];
+  while (p && std::fgets(buf, sizeof buf, p)) out += buf;
+  if (p) pclose(p);
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
 std::string Hex(HWND h) {
   char buf[24];
   std::snprintf(buf, sizeof buf, "0x%x", QX_HANDLE_VALUE(h));
@@ -84,22 +97,17 @@ class Automation : public ::testing::Test {
   std::vector<std::string> FromOutside(const std::vector<std::string> &commands) {
     const std::string qxauto = std::string(std::getenv("QX_BIN_DIR")) + "/qxauto -p " + std::to_string(getpid()) + " ";
     std::vector<std::string> replies;
-    bool done = false;
+    const DWORD me = GetCurrentThreadId();
     std::thread peer([&] {
-      for (const std::string &c : commands) {
-        FILE *p = popen((qxauto + c).c_str(), "r");
-        std::string out;
-        char buf[512];
-        while (p && std::fgets(buf, sizeof buf, p)) out += buf;
-        if (p) pclose(p);
-        while (!out.empty() && out.back() == '\n') out.pop_back();
-        replies.push_back(out);
-      }
-      done = true;
+      for (const std::string &c : commands) replies.push_back(Qxauto(qxauto + c));
+      PostThreadMessageA(me, kPeerDone, 0, 0);
     });
-    for (int i = 0; i < 1000 && !done; ++i) {
-      Pump();
-      usleep(5000);
+    // The commands run on this thread: it serves them until the peer is done,
+    // however long a loaded machine takes to start each qxauto.
+    MSG m;
+    while (GetMessageA(&m, nullptr, 0, 0) > 0 && m.message != kPeerDone) {
+      TranslateMessage(&m);
+      DispatchMessageA(&m);
     }
     peer.join();
     Pump();
@@ -163,31 +171,24 @@ TEST_F(Automation, AnotherProcessDrivesTheOpenDialog) {
   ofn.Flags = OFN_HIDEREADONLY;
   const std::string qxauto = std::string(std::getenv("QX_BIN_DIR")) + "/qxauto -p " + std::to_string(getpid()) + " ";
   std::thread peer([&] {
-    auto run = [&](const std::string &c) {
-      FILE *p = popen((qxauto + c).c_str(), "r");
-      std::string out;
-      char buf[256];
-      while (p && std::fgets(buf, sizeof buf, p)) out += buf;
-      if (p) pclose(p);
-      while (!out.empty() && out.back() == '\n') out.pop_back();
-      return out;
-    };
+    auto run = [&](const std::string &c) { return Qxauto(qxauto + c); };
+    // The window named by an "ok HWND" answer, else empty.
+    auto handle = [](const std::string &reply) { return reply.rfind("ok ", 0) == 0 ? reply.substr(3) : ""; };
+    // The dialog appears when this process gets to it: ask until it is there.
     std::string dlg;
-    for (int i = 0; i < 100 && dlg.rfind("ok ", 0) != 0; ++i) {
-      dlg = run("find - Open");
-      usleep(20000);
+    for (int i = 0; i < 200 && dlg.empty(); ++i) {
+      dlg = handle(run("find - Open"));
+      if (dlg.empty()) usleep(20000);
     }
-    const std::string h = dlg.substr(3);
-    const std::string edit = run("item " + h + " 1152").substr(3);  // the file name field
-    run("settext " + edit + " chosen.txt");
-    run("press " + run("item " + h + " 1").substr(3));
-  });
-  // Should the other process fail, the dialog is cancelled rather than left waiting.
-  const UINT_PTR guard = SetTimer(nullptr, 0, 8000, [](HWND, UINT, UINT_PTR, DWORD) {
-    if (HWND d = FindWindowA(nullptr, "Open")) PostMessageA(d, WM_COMMAND, IDCANCEL, 0);
+    const std::string edit = dlg.empty() ? "" : handle(run("item " + dlg + " 1152"));  // the file name field
+    const std::string ok_button = dlg.empty() ? "" : handle(run("item " + dlg + " 1"));
+    const bool pressed = !edit.empty() && !ok_button.empty() && run("settext " + edit + " chosen.txt") == "ok" &&
+                         run("press " + ok_button) == "ok";
+    // Should the other process fail, the dialog is cancelled rather than left waiting.
+    if (!pressed)
+      if (HWND d = FindWindowA(nullptr, "Open")) PostMessageA(d, WM_COMMAND, IDCANCEL, 0);
   });
   const BOOL ok = GetOpenFileNameA(&ofn);
-  KillTimer(nullptr, guard);
   peer.join();
   ASSERT_TRUE(ok);
   EXPECT_STREQ(file, "Z:\\tmp\\chosen.txt");

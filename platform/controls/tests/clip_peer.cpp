@@ -2,10 +2,15 @@
 //   clip_peer get          prints the CF_TEXT text (or "<none>")
 //   clip_peer set TEXT     puts TEXT on the clipboard as CF_TEXT
 //   clip_peer dib          prints "W H" of the CF_DIB picture (or "<none>")
-//   clip_peer hold TEXT    shows a window (starting the display), sets TEXT and
-//                          keeps answering for two seconds (the desktop clipboard
-//                          needs its owner alive)
+//   clip_peer hold TEXT DIR
+//                          shows a window (starting the display), sets TEXT,
+//                          makes DIR/ready and keeps answering until DIR/done
+//                          exists (the desktop clipboard needs its owner alive)
+//   clip_peer show         shows a window and prints the desktop clipboard's text
+//                          once some has arrived (or "<none>" after many tries)
 #include <windows.h>
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -35,13 +40,27 @@ void ShowWindowForDisplay() {
   UpdateWindow(h);
 }
 
-void Pump(DWORD ms) {
-  SetTimer(nullptr, 1, ms, nullptr);
+// Runs the message loop until done() says so, looking again every 20 ms.
+template <class Done>
+void PumpUntil(Done done) {
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, nullptr);
   MSG m;
-  while (GetMessageA(&m, nullptr, 0, 0) > 0) {
-    if (m.message == WM_TIMER) break;
-    DispatchMessageA(&m);
+  while (!done() && GetMessageA(&m, nullptr, 0, 0) > 0) DispatchMessageA(&m);
+  KillTimer(nullptr, timer);
+}
+
+bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+
+std::string ClipboardText() {
+  std::string text = "<none>";
+  if (!OpenClipboard(nullptr)) return text;
+  HANDLE h = GetClipboardData(CF_TEXT);
+  if (const char *p = h ? static_cast<const char *>(GlobalLock(h)) : nullptr) {
+    text = p;
+    GlobalUnlock(h);
   }
+  CloseClipboard();
+  return text;
 }
 
 }  // namespace
@@ -51,21 +70,25 @@ int main(int argc, char **argv) {
   const std::string verb = argv[1];
   if (verb == "show") ShowWindowForDisplay();
   if (verb == "set" && argc > 2) return SetText(argv[2]) ? 0 : 1;
-  if (verb == "hold" && argc > 2) {
+  if (verb == "hold" && argc > 3) {
+    const std::string dir = argv[3];
     ShowWindowForDisplay();
-    Pump(200);
     if (!SetText(argv[2])) return 1;
-    Pump(2000);
+    std::FILE *ready = std::fopen((dir + "/ready").c_str(), "w");
+    if (ready) std::fclose(ready);
+    PumpUntil([&] { return Exists(dir + "/done"); });
     return 0;
   }
-  if (verb == "get" || verb == "show") {
-    if (verb == "show") Pump(300);
-    if (!OpenClipboard(nullptr)) return 1;
-    HANDLE h = GetClipboardData(CF_TEXT);
-    const char *p = h ? static_cast<const char *>(GlobalLock(h)) : nullptr;
-    std::printf("%s\n", p ? p : "<none>");
-    if (p) GlobalUnlock(h);
-    CloseClipboard();
+  if (verb == "show") {
+    // The desktop's answer comes when the owner gets to it: ask again until it has.
+    std::string text;
+    int tries = 0;
+    PumpUntil([&] { return (text = ClipboardText()) != "<none>" || ++tries > 100; });
+    std::printf("%s\n", text.c_str());
+    return 0;
+  }
+  if (verb == "get") {
+    std::printf("%s\n", ClipboardText().c_str());
     return 0;
   }
   if (verb == "dib") {

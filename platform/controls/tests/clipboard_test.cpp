@@ -117,9 +117,11 @@ TEST_F(Clipboard, DesktopClipboardUnderXvfb) {
   const std::string dir = ::testing::TempDir() + "clip-" + std::to_string(getpid());
   ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir + "/a " + dir + "/b").c_str()), 0);
   const std::string env = "QX_DISPLAY=sdl SDL_VIDEODRIVER=x11 QX_AUTOMATION=0 ";
-  const std::string script = "QX_RUNTIME_DIR=" + dir + "/a " + env + Peer() +
-                             " hold 'desktop text' & sleep 1; QX_RUNTIME_DIR=" + dir + "/b " + env + Peer() +
-                             " show; wait";
+  // The reader starts once the holder owns the selection, and the holder stays until the reader is done.
+  const std::string script = "QX_RUNTIME_DIR=" + dir + "/a " + env + Peer() + " hold 'desktop text' " + dir +
+                             " & while [ ! -e " + dir +
+                             "/ready ] && kill -0 \\$! 2>/dev/null; do sleep 0.05; done; QX_RUNTIME_DIR=" + dir +
+                             "/b " + env + Peer() + " show; touch " + dir + "/done; wait";
   const std::string got = Output("xvfb-run -a -s '-screen 0 640x480x24' sh -c \"" + script + "\" 2>/dev/null");
   EXPECT_EQ(got, "desktop text");
   std::system(("rm -rf " + dir).c_str());

@@ -25,8 +25,8 @@ bool DrawLibraryMapped() {
 
 int main() {
   std::printf("drawing library at start: %s\n", DrawLibraryMapped() ? "yes" : "no");
-  HWND edit = CreateWindowExA(0, "Edit", "hello", WS_POPUP | ES_AUTOHSCROLL, 0, 0, 200, 24, nullptr, nullptr,
-                              nullptr, nullptr);
+  HWND edit =
+      CreateWindowExA(0, "Edit", "hello", WS_POPUP | ES_AUTOHSCROLL, 0, 0, 200, 24, nullptr, nullptr, nullptr, nullptr);
   if (!edit) {
     std::printf("CreateWindowExA(\"Edit\") failed: error %lu\n", static_cast<unsigned long>(GetLastError()));
     return 1;
