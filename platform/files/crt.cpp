@@ -517,6 +517,7 @@ int _write(int fd, const void *buffer, unsigned int count) {
 }
 
 int _close(int fd) {
+  qx::ForgetOsfHandle(fd);
   {
     std::lock_guard guard(g_lock);
     g_fds.erase(fd);

@@ -172,6 +172,11 @@ int FileHandleDescriptor(HANDLE handle) {
 
 }  // namespace qx
 
+namespace qx {
+// The devices part (weak: a build may leave it out).
+HANDLE OpenDosDevice(const std::string &name, DWORD access) __attribute__((weak));
+}  // namespace qx
+
 using qx::Fail;
 
 namespace {
@@ -229,6 +234,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  // "\\.\NAME": a device another part of the suite provides.
+  if (std::strncmp(lpFileName, "\\\\.\\", 4) == 0 && lpFileName[4] && qx::OpenDosDevice)
+    return qx::OpenDosDevice(lpFileName + 4, dwDesiredAccess);
   std::string host;
   DWORD error = 0;
   // "PRN" and "LPT1:" open a new print job's data file; anything else is a path.
@@ -331,6 +339,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
       lpOverlapped
           ? static_cast<off_t>((static_cast<unsigned long long>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset)
           : -1;
+  if (qx::RangeLockedByOthers(file->fd(), at, nNumberOfBytesToRead, false)) return Fail(ERROR_LOCK_VIOLATION);
   ssize_t n = ReadAll(file->fd(), lpBuffer, nNumberOfBytesToRead, at);
   if (n < 0) return Fail(qx::ErrorFromErrno(errno));
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = static_cast<DWORD>(n);
@@ -349,6 +358,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
       lpOverlapped
           ? static_cast<off_t>((static_cast<unsigned long long>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset)
           : -1;
+  if (qx::RangeLockedByOthers(file->fd(), at, nNumberOfBytesToWrite, true)) return Fail(ERROR_LOCK_VIOLATION);
   ssize_t n = WriteAll(file->fd(), lpBuffer, nNumberOfBytesToWrite, at);
   if (n < 0) return Fail(qx::ErrorFromErrno(errno));
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = static_cast<DWORD>(n);

@@ -50,6 +50,13 @@ class FileObject : public KernelObject {
 // Returns 0 or ERROR_SHARING_VIOLATION.
 DWORD AcquireShareMode(int fd, bool read_access, bool write_access, DWORD share);
 
+// True when another open of the file holds a LockFile region that refuses
+// this access to [at, at + length) (at -1: the current position).
+bool RangeLockedByOthers(int fd, long long at, std::uint64_t length, bool write);
+
+// _close of a runtime descriptor closes the HANDLE that goes with it (crt_runtime.cpp).
+void ForgetOsfHandle(int fd);
+
 // Opens a host path with open(2) flags, trying read-write first when only
 // write access is wanted so the descriptor can carry share markers.
 int OpenForShare(const std::string &host, int flags, mode_t mode);

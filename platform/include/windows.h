@@ -16,6 +16,9 @@
 #if __has_include("qxwin/files.h")
 #include "qxwin/files.h"
 #endif
+#if __has_include("qxwin/devices.h")
+#include "qxwin/devices.h"
+#endif
 #if __has_include("qxwin/memory.h")
 #include "qxwin/memory.h"
 #endif

@@ -28,6 +28,7 @@ class Module : public KernelObject {
   HMODULE handle = nullptr;
   int references = 0;  // LoadLibrary count; the program is never unloaded
   bool is_program = false;
+  bool linked = false;    // linked at build time: attached before WinMain, never unloaded
   bool attached = false;  // DllMain(DLL_PROCESS_ATTACH) succeeded
 };
 
@@ -41,6 +42,8 @@ link_map *LinkMapOf(const void *address);
 // A module loaded by LoadLibrary (or the program) whose file is path
 // (absolute, resolved), or null.
 std::shared_ptr<Module> FindLoadedModuleByPath(const std::string &path);
+// Attaches the libraries the program linked at build time (linked_modules.cpp).
+void AttachLinkedModules();
 // The canonical file name of the running program.
 const std::string &ProgramPath();
 // A module's file name as programs see it: its Windows path when a drive

@@ -194,6 +194,10 @@ BOOL FreeModule(HMODULE handle) {
     return FALSE;
   }
   if (m->is_program) return TRUE;
+  if (m->linked) {  // stays mapped for the program; LoadLibrary references still count
+    if (m->references > 1) --m->references;
+    return TRUE;
+  }
   if (--m->references > 0) return TRUE;
   CallEntry(*m, DLL_PROCESS_DETACH);
   for (ModuleUnloadHook hook : UnloadHooks()) hook(m->handle);
@@ -267,6 +271,11 @@ void AddModuleUnloadHook(ModuleUnloadHook hook) {
   if (!hook) return;
   std::lock_guard guard(LoaderLock());
   UnloadHooks().push_back(hook);
+}
+
+void AdoptLinkedModule(const std::shared_ptr<Module> &m) {
+  std::lock_guard guard(LoaderLock());
+  LoadedModules().push_back(m);
 }
 
 std::shared_ptr<Module> ProgramModule() {

@@ -129,6 +129,14 @@ bool ValidEnvName(const char *name) { return name && *name && std::strchr(name, 
 
 const std::string &StartCommandLine() { return State().command_line; }
 
+const char *HostEnvironmentValue(const char *name) {
+  std::string found;
+  return ValidEnvName(name) ? FindEnvName(name, found) : nullptr;
+}
+
+// The Windows view of a variable (windows_env.cpp).
+bool WindowsEnvironmentValue(const char *name, const char *host_value, std::string &out);
+
 int TakeStartupShowState() {
   if (State().show < 0 || g_show_taken.exchange(true)) return -1;
   return State().show;
@@ -157,13 +165,13 @@ WINBASEAPI DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  std::string found;
-  const char *value = FindEnvName(name, found);
-  if (!value) {
+  std::string found, shown;
+  if (!WindowsEnvironmentValue(name, FindEnvName(name, found), shown)) {
     SetLastError(ERROR_ENVVAR_NOT_FOUND);
     return 0;
   }
-  const size_t len = std::strlen(value);
+  const char *value = shown.c_str();
+  const size_t len = shown.size();
   if (len > 0x7ffffffe) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return 0;

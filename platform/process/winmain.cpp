@@ -8,6 +8,11 @@
 // build without that part still links (a program then gets the classic
 // image base as its instance value).
 extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR) __attribute__((weak));
+// The memory part attaches the libraries linked at build time (their DllMain)
+// before WinMain runs.
+namespace qx {
+void AttachLinkedModules() __attribute__((weak));
+}
 
 namespace {
 
@@ -34,6 +39,7 @@ int main() {
   STARTUPINFOA startup;
   GetStartupInfoA(&startup);
   const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : kShowDefault;
+  if (qx::AttachLinkedModules) qx::AttachLinkedModules();
   HINSTANCE instance = GetModuleHandleA ? GetModuleHandleA(nullptr) : QX_HANDLE_FROM(HINSTANCE, 0x00400000);
   const int result = WinMain(instance, nullptr, ArgumentsOf(line), show);
   std::fflush(nullptr);

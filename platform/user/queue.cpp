@@ -248,7 +248,9 @@ void ProcessSentMessages(ThreadQueue &q) {
       if (w->tid == q.tid) proc = w->proc;
     }
     q.in_send.push_back(sm);
-    if (proc) result = CallProc(proc, sm->hwnd, sm->msg, sm->wparam, sm->lparam);
+    if (proc)
+      result = sm->msg == kActivationRequest && sm->notify ? RunActivationRequest(sm->hwnd, sm->wparam)
+                                                           : CallProc(proc, sm->hwnd, sm->msg, sm->wparam, sm->lparam);
     q.in_send.pop_back();
     Complete(*sm, result);
   }

@@ -108,4 +108,16 @@ bool PostRemote(HWND hwnd, const RemoteWindow &w, UINT msg, WPARAM wparam, LPARA
 // Starts this process's message endpoint (idempotent).
 void EnsureMessageEndpoint();
 
+// Activation across processes (activation.cpp). The request travels as this
+// message from the endpoint's thread to the window's thread, which runs it
+// instead of passing it to the window procedure.
+constexpr UINT kActivationRequest = 0x03FE;
+// Asks the process owning hwnd to activate it (and give it the focus); false
+// when hwnd is not a live window of another process or the request failed.
+bool RequestRemoteActivation(HWND hwnd, bool give_focus);
+// The endpoint's thread hands a received request to the window's thread.
+void DeliverActivationRequest(HWND hwnd, WPARAM flags);
+// Runs on the window's thread.
+LRESULT RunActivationRequest(HWND hwnd, WPARAM flags);
+
 }  // namespace qx

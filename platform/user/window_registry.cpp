@@ -242,6 +242,10 @@ void Receive(int fd) {
     }
     HWND hwnd = QX_HANDLE_FROM(HWND, wire.hwnd);
     if (!FindLocalWindow(hwnd)) continue;  // destroyed meanwhile
+    if (wire.msg == kActivationRequest) {
+      DeliverActivationRequest(hwnd, static_cast<WPARAM>(wire.wparam));
+      continue;
+    }
     PostFromProcess(hwnd, wire.msg, static_cast<WPARAM>(wire.wparam), static_cast<LPARAM>(wire.lparam), cred->pid);
   }
 }

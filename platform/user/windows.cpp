@@ -1217,7 +1217,10 @@ BOOL WINAPI MoveWindow(HWND hwnd, int x, int y, int cx, int cy, BOOL repaint) {
   return SetWindowPos(hwnd, nullptr, x, y, cx, cy, SWP_NOZORDER | SWP_NOACTIVATE | (repaint ? 0 : SWP_NOREDRAW));
 }
 
-BOOL WINAPI BringWindowToTop(HWND hwnd) { return SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE); }
+BOOL WINAPI BringWindowToTop(HWND hwnd) {
+  if (hwnd && !FindLocalWindow(hwnd)) return RequestRemoteActivation(hwnd, false) ? TRUE : FALSE;
+  return SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
 
 BOOL WINAPI GetWindowRect(HWND hwnd, LPRECT out) {
   if (!out) return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
@@ -1286,7 +1289,11 @@ BOOL WINAPI ScreenToClient(HWND hwnd, LPPOINT p) {
 // ---- focus, activation, capture ------------------------------------------------------
 
 HWND WINAPI SetFocus(HWND hwnd) {
-  if (hwnd && !FindLocalWindow(hwnd)) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), nullptr;
+  if (hwnd && !FindLocalWindow(hwnd)) {
+    HWND old = GetFocus();
+    if (RequestRemoteActivation(hwnd, true)) return old;
+    return SetLastError(ERROR_INVALID_WINDOW_HANDLE), nullptr;
+  }
   HWND old;
   {
     std::lock_guard guard(WindowLock());
@@ -1305,7 +1312,11 @@ HWND WINAPI GetFocus(void) {
 }
 
 HWND WINAPI SetActiveWindow(HWND hwnd) {
-  if (hwnd && !FindLocalWindow(hwnd)) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), nullptr;
+  if (hwnd && !FindLocalWindow(hwnd)) {
+    HWND old = GetActiveWindow();
+    if (RequestRemoteActivation(hwnd, false)) return old;
+    return SetLastError(ERROR_INVALID_WINDOW_HANDLE), nullptr;
+  }
   HWND old = GetActiveWindow();
   Activate(hwnd);
   return old;
@@ -1318,7 +1329,7 @@ HWND WINAPI GetActiveWindow(void) {
 
 HWND WINAPI GetForegroundWindow(void) { return GetActiveWindow(); }
 BOOL WINAPI SetForegroundWindow(HWND hwnd) {
-  if (!FindLocalWindow(hwnd)) return FALSE;
+  if (!FindLocalWindow(hwnd)) return RequestRemoteActivation(hwnd, false) ? TRUE : FALSE;
   Activate(hwnd);
   return TRUE;
 }

@@ -59,7 +59,10 @@ WINBASEAPI int WINAPI WSACleanup(void) {
   while (count > 0 && !g_startups.compare_exchange_weak(count, count - 1)) {
   }
   if (count <= 0) return Fail(kWSANOTINITIALISED);
-  if (count == 1) ForgetAllRegistrations();  // sockets stay open, their messages stop
+  if (count == 1) {
+    ForgetAllRegistrations();  // sockets stay open, their messages stop
+    CancelAllLookups();
+  }
   return 0;
 }
 

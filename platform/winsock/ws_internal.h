@@ -167,6 +167,10 @@ bool HasRegistration(int fd);
 void ForgetAllRegistrations();
 int Register(int fd, HWND hwnd, UINT msg, long events);
 
+// ---- asynchronous database lookups (async_lookup.cpp) ----
+// The last WSACleanup of the process cancels every pending lookup.
+void CancelAllLookups();
+
 // ---- blocking calls with a blocking hook (blocking.cpp) ----
 // True when the thread has a hook installed, so blocking calls run it.
 bool HookInstalled();

@@ -22,6 +22,7 @@
 #include <cstring>
 #endif
 #include <fcntl.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -154,6 +155,21 @@ QXCRT_API char *_itoa(int value, char *buffer, int radix) QXCRT_NAME(_itoa);
 QXCRT_API char *_ltoa(long value, char *buffer, int radix) QXCRT_NAME(_ltoa);
 QXCRT_API char *_ultoa(unsigned long value, char *buffer, int radix) QXCRT_NAME(_ultoa);
 
+/* Descriptors and HANDLEs: the handle under a descriptor (a table handle on
+ * the same open file; a socket's is the socket), and a descriptor that takes a
+ * handle over (its _close closes the handle too). */
+QXCRT_API intptr_t _get_osfhandle(int fd) QXCRT_NAME(_get_osfhandle);
+QXCRT_API int _open_osfhandle(intptr_t osfhandle, int flags) QXCRT_NAME(_open_osfhandle);
+
+/* Error texts worded as the Microsoft runtime words them, indexed by errno;
+ * _sys_nerr is the runtime's count of texts (43). strerror and perror are
+ * function-like macros onto these for the programs. */
+extern QXCRT_API const int _sys_nerr QXCRT_NAME(_sys_nerr);
+extern QXCRT_API const char *const _sys_errlist[] QXCRT_NAME(_sys_errlist);
+QXCRT_API char *_strerror(const char *prefix) QXCRT_NAME(_strerror);
+QXCRT_API char *qxcrt_strerror(int code);
+QXCRT_API void qxcrt_perror(const char *prefix);
+
 /* Streams: text-mode streams are host FILEs whose bytes pass through the
  * layer's translation; ftell and fseek work on physical offsets. */
 QXCRT_API FILE *qxcrt_fopen(const char *path, const char *mode);
@@ -185,11 +201,15 @@ QX_CRT_END
 #define fgets(b, n, f) qxcrt_fgets(b, n, f)
 #define fileno(f) qxcrt_fileno(f)
 #define mktemp(t) _mktemp(t)
+#define strerror(e) qxcrt_strerror(e)
+#define perror(s) qxcrt_perror(s)
 #ifdef __cplusplus
 namespace std {
 using ::qxcrt_fgets;
 using ::qxcrt_fopen;
+using ::qxcrt_perror;
 using ::qxcrt_setvbuf;
+using ::qxcrt_strerror;
 }  // namespace std
 #endif
 #endif

@@ -87,12 +87,16 @@ WINBASEAPI void WINAPI ExitProcess(UINT uExitCode) __attribute__((noreturn));
 WINBASEAPI void WINAPI GetStartupInfoA(LPSTARTUPINFOA lpStartupInfo);
 WINBASEAPI DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
 WINBASEAPI BOOL WINAPI SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
+/* %NAME% replaced by the variable's value; returns the size the result needs
+ * (terminator included) and writes it only when it fits. */
+WINBASEAPI DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
 
 QX_EXTERN_C_END
 
 #define GetCommandLine GetCommandLineA
 #define CreateProcess CreateProcessA
 #define GetStartupInfo GetStartupInfoA
+#define ExpandEnvironmentStrings ExpandEnvironmentStringsA
 #define GetEnvironmentVariable GetEnvironmentVariableA
 #define SetEnvironmentVariable SetEnvironmentVariableA
 

@@ -540,6 +540,7 @@ WINBASEAPI HWND WINAPI SetActiveWindow(HWND hWnd);
 WINBASEAPI HWND WINAPI GetActiveWindow(void);
 WINBASEAPI HWND WINAPI GetForegroundWindow(void);
 WINBASEAPI BOOL WINAPI SetForegroundWindow(HWND hWnd);
+WINBASEAPI BOOL WINAPI SetMessageQueue(int cMessagesMax);
 WINBASEAPI HWND WINAPI SetCapture(HWND hWnd);
 WINBASEAPI HWND WINAPI GetCapture(void);
 WINBASEAPI BOOL WINAPI ReleaseCapture(void);

@@ -393,6 +393,14 @@ WINBASEAPI FARPROC PASCAL WSASetBlockingHook(FARPROC lpBlockFunc);
 WINBASEAPI int PASCAL WSACancelBlockingCall(void);
 WINBASEAPI int PASCAL WSAAsyncSelect(SOCKET s, HWND hWnd, u_int wMsg, long lEvent);
 
+/* Asynchronous host lookups: the result is laid out in buf (MAXGETHOSTSTRUCT
+ * bytes suffice) and wMsg is posted with wParam = the task handle and lParam =
+ * WSAMAKEASYNCREPLY(length, error); WSAENOBUFS gives the length needed. */
+WINBASEAPI HANDLE PASCAL WSAAsyncGetHostByName(HWND hWnd, u_int wMsg, const char *name, char *buf, int buflen);
+WINBASEAPI HANDLE PASCAL WSAAsyncGetHostByAddr(HWND hWnd, u_int wMsg, const char *addr, int len, int type, char *buf,
+                                               int buflen);
+WINBASEAPI int PASCAL WSACancelAsyncRequest(HANDLE hAsyncTaskHandle);
+
 QX_EXTERN_C_END
 
 #endif

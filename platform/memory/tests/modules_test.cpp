@@ -189,3 +189,23 @@ TEST(Modules, LibraryDirectoryAndLibPrefix) {
 }
 
 }  // namespace
+
+namespace {
+
+// A library linked at build time is attached before WinMain, answers
+// GetModuleHandleA and LoadLibraryA with its own handle, stays attached
+// through FreeLibrary, and is detached when the program ends.
+TEST(Modules, LinkedLibraryIsAttachedBeforeWinMain) {
+  const char *bin = std::getenv("QX_BIN_DIR");
+  ASSERT_NE(bin, nullptr);
+  const std::string command = std::string(bin) + "/memory_linked_probe";
+  FILE *out = popen(command.c_str(), "r");
+  ASSERT_NE(out, nullptr);
+  std::string text;
+  char chunk[256];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, out)) > 0;) text.append(chunk, n);
+  EXPECT_EQ(pclose(out), 0);
+  EXPECT_EQ(text, "attaches=1 handle=1 load=1 freed=1 still=1\ndetached\n");
+}
+
+}  // namespace

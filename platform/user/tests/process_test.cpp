@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 #include <cstdlib>
 #include <string>
 #include <sys/socket.h>
@@ -129,6 +131,56 @@ TEST(CrossProcess, EnumWindowsListsOtherProcessesTopLevelWindows) {
   EXPECT_TRUE(search.found);
   PostMessageA(hwnd, WM_CLOSE, 0, 0);
   EXPECT_EQ(peer.Wait(), 0);
+}
+
+int g_home_deactivations = 0;
+LRESULT CALLBACK ActiveHomeProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == WM_ACTIVATE && LOWORD(wparam) == WA_INACTIVE) ++g_home_deactivations;
+  return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+// A terminal's "Switch Session": focus given to a window of another process.
+// That process restores and activates the window's frame and focuses the
+// window; this process's active window steps back.
+TEST(CrossProcess, FocusAndActivationReachAnotherProcess) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = ActiveHomeProc;
+  wc.lpszClassName = "QxActiveHome";
+  ASSERT_NE(RegisterClassA(&wc), 0);
+  HWND home = CreateWindowA("QxActiveHome", "home", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr,
+                            nullptr, nullptr);
+  ASSERT_NE(home, nullptr);
+  SetActiveWindow(home);
+  ASSERT_EQ(GetActiveWindow(), home);
+  ASSERT_EQ(GetFocus(), home);
+
+  std::string title = Title("QxSession");
+  qxtest::Child peer({Peer(), "focus", title});
+  HWND frame = ReadHwnd(peer);
+  std::string line = peer.ReadLine();
+  ASSERT_EQ(line.rfind("child ", 0), 0u) << line;
+  HWND child = QX_HANDLE_FROM(HWND, std::strtoul(line.c_str() + 6, nullptr, 10));
+  ASSERT_NE(frame, nullptr);
+
+  EXPECT_EQ(SetFocus(child), home);
+  // The frame is activated (once), then the child has the focus.
+  std::vector<std::string> seen;
+  const std::string child_focus = "focus " + std::to_string(QX_HANDLE_VALUE(child));
+  while (seen.size() < 8 && (seen.empty() || seen.back() != child_focus)) seen.push_back(peer.ReadLine());
+  ASSERT_EQ(seen.back(), child_focus);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "activate 1"), 1);
+  EXPECT_EQ(GetActiveWindow(), nullptr);
+  EXPECT_EQ(GetFocus(), nullptr);
+  EXPECT_EQ(g_home_deactivations, 1);
+
+  // The other calls that bring a window forward reach it too; a window that
+  // is already active there is not activated again.
+  EXPECT_TRUE(SetForegroundWindow(frame));
+  EXPECT_TRUE(BringWindowToTop(frame));
+  ASSERT_TRUE(PostMessageA(frame, WM_CLOSE, 0, 0));
+  EXPECT_EQ(peer.Wait(), 0);
+  EXPECT_FALSE(SetForegroundWindow(frame));
+  DestroyWindow(home);
 }
 
 // Datagrams on the message endpoint are checked before anything is queued:

@@ -1,0 +1,2 @@
+/* ICMP.DLL entry points and structures. */
+#include "qxwin/icmp.h"

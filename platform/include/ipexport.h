@@ -1,0 +1,2 @@
+/* ICMP.DLL structures and status codes. */
+#include "qxwin/icmp.h"
