@@ -114,8 +114,7 @@ class RemoteDeviceFile : public DeviceFile {
   DWORD IoControl(DWORD code, const std::vector<std::uint8_t> &in, std::vector<std::uint8_t> &out) override {
     if (in.size() > kMaxPayload || out.size() > kMaxPayload) return ERROR_INVALID_PARAMETER;
     std::lock_guard guard(lock_);  // one request at a time on the connection
-    Wire head{kMagic, kRequest, code, static_cast<std::uint32_t>(out.size()), 0,
-              static_cast<std::uint32_t>(in.size())};
+    Wire head{kMagic, kRequest, code, static_cast<std::uint32_t>(out.size()), 0, static_cast<std::uint32_t>(in.size())};
     Wire reply{};
     std::vector<std::uint8_t> payload;
     if (!SendMessage(fd_, head, in.data()) || !ReceiveMessage(fd_, reply, payload) || reply.op != kRequest ||
@@ -131,8 +130,7 @@ class RemoteDeviceFile : public DeviceFile {
 };
 
 // Opens the device `device` served by another process; 0 and a file, or an error.
-DWORD OpenServed(const std::string &device, const std::string &rest, DWORD access,
-                 std::shared_ptr<DeviceFile> &file) {
+DWORD OpenServed(const std::string &device, const std::string &rest, DWORD access, std::shared_ptr<DeviceFile> &file) {
   sockaddr_un addr;
   const socklen_t len = RuntimeSocketAddress(EndpointDir(), EndpointName(device), addr);
   if (!len) return ERROR_FILE_NOT_FOUND;
@@ -316,7 +314,7 @@ HANDLE OpenDosDevice(const std::string &name, DWORD access) {
   std::shared_ptr<DeviceFile> file;
   // Only the newest definition counts; a target that is a DOS path names no device.
   DWORD error = targets.empty() || targets.front().rfind("\\??\\", 0) == 0 ? ERROR_FILE_NOT_FOUND
-                                                                          : OpenTarget(targets.front(), access, file);
+                                                                           : OpenTarget(targets.front(), access, file);
   if (error) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;

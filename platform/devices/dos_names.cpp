@@ -157,7 +157,7 @@ BOOL WINAPI DefineDosDeviceA(DWORD dwFlags, LPCSTR lpDeviceName, LPCSTR lpTarget
       const std::string want = (dwFlags & DDD_RAW_TARGET_PATH) ? lpTargetPath : std::string("\\??\\") + lpTargetPath;
       match = std::find_if(targets.begin(), targets.end(), [&](const std::string &t) {
         return (dwFlags & DDD_EXACT_MATCH_ON_REMOVE) ? strcasecmp(t.c_str(), want.c_str()) == 0
-                                                      : StartsWithNoCase(t, want);
+                                                     : StartsWithNoCase(t, want);
       });
     }
     if (match == targets.end()) return SetLastError(ERROR_FILE_NOT_FOUND), FALSE;

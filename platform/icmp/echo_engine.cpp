@@ -165,7 +165,8 @@ class EchoHandle : public KernelObject {
     std::vector<std::uint8_t> buf(kMaxPacket);
     sockaddr_in from{};
     socklen_t from_len = sizeof from;
-    const ssize_t n = recvfrom(fd_, buf.data(), buf.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &from_len);
+    const ssize_t n =
+        recvfrom(fd_, buf.data(), buf.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &from_len);
     if (n < static_cast<ssize_t>(sizeof(iphdr))) return false;
     const auto *ip = reinterpret_cast<const iphdr *>(buf.data());
     const size_t ihl = ip->ihl * 4u;
@@ -316,9 +317,10 @@ HANDLE CreateEchoHandle() {
   }
   if (fd < 0) {
     const int err = errno;
-    Trace("ICMP: no socket for echo requests (datagram: %s; raw: %s); let the user's group send pings "
-          "(sysctl net.ipv4.ping_group_range) or give the program CAP_NET_RAW",
-          std::strerror(dgram_error), only_dgram ? "not tried" : std::strerror(err));
+    Trace(
+        "ICMP: no socket for echo requests (datagram: %s; raw: %s); let the user's group send pings "
+        "(sysctl net.ipv4.ping_group_range) or give the program CAP_NET_RAW",
+        std::strerror(dgram_error), only_dgram ? "not tried" : std::strerror(err));
     SetLastError(err == EPERM || err == EACCES || dgram_error == EACCES ? ERROR_ACCESS_DENIED : ERROR_NOT_SUPPORTED);
     return nullptr;
   }
@@ -332,8 +334,7 @@ HANDLE CreateEchoHandle() {
   return h;
 }
 
-DWORD SendRequest(HANDLE handle, std::uint32_t destination, const void *data, size_t size,
-                  const EchoOptions &options) {
+DWORD SendRequest(HANDLE handle, std::uint32_t destination, const void *data, size_t size, const EchoOptions &options) {
   auto echo = HandleOf(handle);
   if (!echo) return ERROR_INVALID_HANDLE;
   if (size > 65500 || (size && !data)) return ERROR_INVALID_PARAMETER;

@@ -78,10 +78,9 @@ Resolved Resolve(const Task &t) {
   int herr = 0;
   std::vector<char> scratch(1024);
   for (;;) {
-    const int rc = t.by_address ? ::gethostbyaddr_r(&t.address, 4, AF_INET, &h, scratch.data(), scratch.size(),
-                                                    &result, &herr)
-                                : ::gethostbyname2_r(t.name.c_str(), AF_INET, &h, scratch.data(), scratch.size(),
-                                                     &result, &herr);
+    const int rc =
+        t.by_address ? ::gethostbyaddr_r(&t.address, 4, AF_INET, &h, scratch.data(), scratch.size(), &result, &herr)
+                     : ::gethostbyname2_r(t.name.c_str(), AF_INET, &h, scratch.data(), scratch.size(), &result, &herr);
     if (rc == ERANGE && scratch.size() < (1u << 20)) {
       scratch.resize(scratch.size() * 2);
       continue;
@@ -124,8 +123,7 @@ void LayOut(const Resolved &r, char *buffer) {
     cursor += n;
     return at;
   };
-  for (size_t i = 0; i < r.addresses.size(); ++i)
-    store_ptr(address_at + i * sizeof(char *), put(&r.addresses[i], 4));
+  for (size_t i = 0; i < r.addresses.size(); ++i) store_ptr(address_at + i * sizeof(char *), put(&r.addresses[i], 4));
   store_ptr(address_at + r.addresses.size() * sizeof(char *), nullptr);
   for (size_t i = 0; i < r.aliases.size(); ++i)
     store_ptr(alias_at + i * sizeof(char *), put(r.aliases[i].c_str(), r.aliases[i].size() + 1));

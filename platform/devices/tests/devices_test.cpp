@@ -49,7 +49,8 @@ TEST(DosDevices, NamesAreAStackOfTargets) {
   ASSERT_TRUE(DefineDosDeviceA(DDD_RAW_TARGET_PATH, "QXT_NAME", "\\device\\First"));
   ASSERT_TRUE(DefineDosDeviceA(DDD_RAW_TARGET_PATH, "qxt_name", "\\device\\Second\\+:"));
   ASSERT_TRUE(DefineDosDeviceA(0, "QXT_NAME", "C:\\dir"));
-  EXPECT_EQ(Targets("QXT_NAME"), (std::vector<std::string>{"\\??\\C:\\dir", "\\device\\Second\\+:", "\\device\\First"}));
+  EXPECT_EQ(Targets("QXT_NAME"),
+            (std::vector<std::string>{"\\??\\C:\\dir", "\\device\\Second\\+:", "\\device\\First"}));
 
   // Removing: the newest, an exact match, a prefix.
   ASSERT_TRUE(DefineDosDeviceA(DDD_REMOVE_DEFINITION, "QXT_NAME", nullptr));
@@ -94,7 +95,7 @@ TEST(DosDevices, ADeviceOfThisProcess) {
   EXPECT_EQ(s.returned, 28u);
   EXPECT_EQ(s.words[0], 1u);
   EXPECT_EQ(s.words[1], 3u);  // the provider saw the rest of the target, "\+:"
-  s = Request(h, 2, 8);        // short buffer: what fits, and ERROR_MORE_DATA
+  s = Request(h, 2, 8);       // short buffer: what fits, and ERROR_MORE_DATA
   EXPECT_FALSE(s.ok);
   EXPECT_EQ(s.error, static_cast<DWORD>(ERROR_MORE_DATA));
   EXPECT_EQ(s.returned, 8u);
@@ -144,8 +145,8 @@ TEST(DosDevices, ADeviceServedByAnotherProcess) {
   EXPECT_EQ(std::string(out, returned), "edcba");
   // Requests larger than a message can carry are refused before they travel.
   std::vector<char> huge(128 * 1024);
-  EXPECT_FALSE(DeviceIoControl(a, 0x70024, huge.data(), static_cast<DWORD>(huge.size()), out, sizeof out,
-                               &returned, nullptr));
+  EXPECT_FALSE(
+      DeviceIoControl(a, 0x70024, huge.data(), static_cast<DWORD>(huge.size()), out, sizeof out, &returned, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 
   // The provider's process ends: requests on open handles fail, opens find nothing.

@@ -42,14 +42,14 @@ TEST(LockFile, RegionRefusesOtherHandlesOfTheProcess) {
     DWORD offset, n;
     DWORD error;
   } cases[] = {
-      {other, false, 0, 10, 0},                      // ends just before the region
-      {other, false, 5, 10, ERROR_LOCK_VIOLATION},   // overlaps its start
-      {other, false, 19, 4, ERROR_LOCK_VIOLATION},   // overlaps its last byte
-      {other, true, 12, 1, ERROR_LOCK_VIOLATION},    // inside
-      {other, true, 20, 10, 0},                      // just after
-      {other, true, 0, 0, 0},                        // nothing to write
-      {owner, false, 0, 30, 0},                      // the locking handle reads...
-      {owner, true, 10, 10, 0},                      // ...and writes its region
+      {other, false, 0, 10, 0},                     // ends just before the region
+      {other, false, 5, 10, ERROR_LOCK_VIOLATION},  // overlaps its start
+      {other, false, 19, 4, ERROR_LOCK_VIOLATION},  // overlaps its last byte
+      {other, true, 12, 1, ERROR_LOCK_VIOLATION},   // inside
+      {other, true, 20, 10, 0},                     // just after
+      {other, true, 0, 0, 0},                       // nothing to write
+      {owner, false, 0, 30, 0},                     // the locking handle reads...
+      {owner, true, 10, 10, 0},                     // ...and writes its region
   };
   for (const auto &c : cases)
     EXPECT_EQ(Access(c.h, c.write, c.offset, c.n), c.error)

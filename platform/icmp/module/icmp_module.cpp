@@ -43,8 +43,8 @@ QX_DLLEXPORT DWORD WINAPI IcmpSendEcho(HANDLE IcmpHandle, IPAddr DestinationAddr
   }
   auto *reply = static_cast<ICMP_ECHO_REPLY *>(ReplyBuffer);
   std::memset(reply, 0, sizeof *reply);
-  DWORD status = qx::icmp::SendRequest(IcmpHandle, DestinationAddress, RequestData, RequestSize,
-                                       OptionsFrom(RequestOptions));
+  DWORD status =
+      qx::icmp::SendRequest(IcmpHandle, DestinationAddress, RequestData, RequestSize, OptionsFrom(RequestOptions));
   qx::icmp::EchoResult answer;
   if (!status && !qx::icmp::AwaitAnswer(IcmpHandle, Timeout, answer)) status = IP_REQ_TIMED_OUT;
   if (status) {

@@ -3,10 +3,10 @@
 //   icmp_probe echo ADDR              "echo <status> <from> size=<n> data=<ok|bad> backend=<b>"
 //   icmp_probe trace ADDR MAXHOPS     "hop <ttl> <status> <from>" until the destination answers
 //                                     (three tries a hop)
-//   icmp_probe pingset ADDR COUNT     register_icmp/do_echo_req/do_echo_rep: "rep <result> <from> size=<n> data=<ok|bad>"
-//   icmp_probe timeout ADDR MS        "timeout <returned> <last error>"
-//   icmp_probe stop ADDR              closes the handle while do_echo_rep waits: "stopped <result> fast=<0|1>"
-//   icmp_probe misuse                 argument checks: "misuse ok" or the first failed check
+//   icmp_probe pingset ADDR COUNT     register_icmp/do_echo_req/do_echo_rep: "rep <result> <from> size=<n>
+//   data=<ok|bad>" icmp_probe timeout ADDR MS        "timeout <returned> <last error>" icmp_probe stop ADDR closes the
+//   handle while do_echo_rep waits: "stopped <result> fast=<0|1>" icmp_probe misuse                 argument checks:
+//   "misuse ok" or the first failed check
 // Exit 0 when the command ran (whatever the network answered), 1 on a failure
 // to load the module or make a handle.
 #include <windows.h>
@@ -124,8 +124,8 @@ int PingSet(const Api &api, IPAddr dest, int count) {
     ULONG status = 0, rtt = 0;
     IPAddr from = 0;
     UINT size = 0, ttl = 0, tos = 0, flags = 0;
-    const DWORD result = api.rep(h, reply.data(), static_cast<UINT>(reply.size()), &status, &rtt, &from, &size, &ttl,
-                                 &tos, &flags);
+    const DWORD result =
+        api.rep(h, reply.data(), static_cast<UINT>(reply.size()), &status, &rtt, &from, &size, &ttl, &tos, &flags);
     const bool same = size == data.size() && std::memcmp(reply.data(), data.data(), size) == 0;
     std::printf("rep %lu %s size=%u data=%s\n", static_cast<unsigned long>(result), Dotted(from).c_str(), size,
                 same ? "ok" : "bad");
@@ -176,8 +176,8 @@ int Misuse(const Api &api) {
       GetLastError() != IP_BUF_TOO_SMALL)
     failed = "small reply buffer";
   unsigned char reply[256];
-  if (!failed && (api.send(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x7FF00001)), inet_addr("127.0.0.1"),
-                           nullptr, 0, nullptr, reply, sizeof reply, 100) != 0 ||
+  if (!failed && (api.send(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x7FF00001)), inet_addr("127.0.0.1"), nullptr,
+                           0, nullptr, reply, sizeof reply, 100) != 0 ||
                   GetLastError() != ERROR_INVALID_HANDLE))
     failed = "bad handle";
   if (!failed && api.send(h, 0, nullptr, 0, nullptr, reply, sizeof reply, 100) != 0) failed = "address 0";

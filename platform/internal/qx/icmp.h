@@ -26,8 +26,8 @@ struct EchoOptions {
 };
 
 struct EchoResult {
-  DWORD status = 0;            // IP_SUCCESS or an IP_ status
-  std::uint32_t from = 0;      // answering address, network order
+  DWORD status = 0;        // IP_SUCCESS or an IP_ status
+  std::uint32_t from = 0;  // answering address, network order
   DWORD round_trip_ms = 0;
   unsigned ttl = 0, tos = 0, flags = 0;  // of the reply's IP header
   std::vector<std::uint8_t> data;        // echoed bytes (echo replies only)

@@ -14,8 +14,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   HMODULE loaded = LoadLibraryA("MEMTEST_LINKED.DLL");
   const BOOL freed = FreeLibrary(loaded) && FreeLibrary(loaded);
   HINSTANCE again = nullptr;
-  std::printf("attaches=%d handle=%d load=%d freed=%d still=%d\n", attaches,
-              instance != nullptr && instance == by_name, loaded == by_name, freed,
-              LinkedAttaches(&again) == 1 && again == instance);
+  std::printf("attaches=%d handle=%d load=%d freed=%d still=%d\n", attaches, instance != nullptr && instance == by_name,
+              loaded == by_name, freed, LinkedAttaches(&again) == 1 && again == instance);
   return 0;
 }

@@ -80,8 +80,8 @@ TEST_F(AsyncLookup, NameAndAddressAnsweredInTheBuffer) {
   alignas(8) char by_addr[MAXGETHOSTSTRUCT];
   HANDLE t1 = WSAAsyncGetHostByName(hwnd_, kLookupDone, "localhost", by_name, sizeof by_name);
   const ULONG loopback = inet_addr("127.0.0.1");
-  HANDLE t2 = WSAAsyncGetHostByAddr(hwnd_, kLookupDone, reinterpret_cast<const char *>(&loopback), 4, AF_INET,
-                                    by_addr, sizeof by_addr);
+  HANDLE t2 = WSAAsyncGetHostByAddr(hwnd_, kLookupDone, reinterpret_cast<const char *>(&loopback), 4, AF_INET, by_addr,
+                                    sizeof by_addr);
   ASSERT_NE(t1, nullptr);
   ASSERT_NE(t2, nullptr);
   ASSERT_NE(t1, t2);
