@@ -19,14 +19,15 @@ function(qx_target_defaults target)
 endfunction()
 
 # qx_add_program(name SOURCES ... [LIBS ...]): a Win32-style program with WinMain.
-# It links the drawing half of the layer as needed only: a program that calls
-# no drawing, display or control function (a daemon, a service) does not load
-# libqxdraw.so and its display and font libraries at all.
+# It links the drawing half of the layer and the sound library as needed only:
+# a program that calls no drawing, display, control or sound function (a
+# daemon, a service) does not load libqxdraw.so, libqxwinmm.so and their
+# display, font and audio libraries at all.
 function(qx_add_program name)
   cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${P_SOURCES})
   target_link_options(${name} PRIVATE -Wl,--as-needed)
-  target_link_libraries(${name} PRIVATE qxwinmain ${P_LIBS} qxdraw qxplatform)
+  target_link_libraries(${name} PRIVATE qxwinmain ${P_LIBS} qxwinmm qxdraw qxplatform)
   qx_target_defaults(${name})
 endfunction()
 
@@ -37,7 +38,7 @@ function(qx_add_module name)
   add_library(${name} SHARED ${P_SOURCES})
   set_target_properties(${name} PROPERTIES PREFIX "" C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden)
   target_link_options(${name} PRIVATE -Wl,--as-needed)
-  target_link_libraries(${name} PRIVATE ${P_LIBS} qxdraw qxplatform)
+  target_link_libraries(${name} PRIVATE ${P_LIBS} qxwinmm qxdraw qxplatform)
   qx_target_defaults(${name})
 endfunction()
 
@@ -52,12 +53,19 @@ function(qx_add_gtest name)
     set(T_TIMEOUT 120)
   endif()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${T_LIBS} qxdraw qxplatform)
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${T_LIBS} qxwinmm qxdraw qxplatform)
   qx_target_defaults(${name})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QX_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR};QX_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+    ENVIRONMENT "QX_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR};QX_BIN_DIR=${CMAKE_BINARY_DIR}/bin;SDL_AUDIODRIVER=dummy")
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()
+endfunction()
+
+# qx_add_help(program FILE): installs a program's help file (docs/help-files.md)
+# beside the programs, where WinHelpA looks for it.
+function(qx_add_help program file)
+  get_filename_component(name ${file} NAME)
+  configure_file(${file} ${CMAKE_BINARY_DIR}/bin/${name} COPYONLY)
 endfunction()

@@ -19,6 +19,12 @@
 #if __has_include("qxwin/devices.h")
 #include "qxwin/devices.h"
 #endif
+#if __has_include("qxwin/shell.h")
+#include "qxwin/shell.h"
+#endif
+#if __has_include("qxwin/mmsystem.h")
+#include "qxwin/mmsystem.h"
+#endif
 #if __has_include("qxwin/memory.h")
 #include "qxwin/memory.h"
 #endif
@@ -36,6 +42,9 @@
 #endif
 #if __has_include("qxwin/print.h")
 #include "qxwin/print.h"
+#endif
+#if __has_include("qxwin/help.h")
+#include "qxwin/help.h"
 #endif
 
 #endif

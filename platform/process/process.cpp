@@ -293,6 +293,11 @@ std::shared_ptr<ProcessObject> ProcessFromHandle(HANDLE h) {
 
 using namespace qx;
 
+// The files part maps Windows paths (weak: a build may leave it out).
+namespace qx {
+bool HostPath(std::string_view path, std::string &host, DWORD &error) __attribute__((weak));
+}  // namespace qx
+
 namespace {
 
 BOOL StartProcess(LPCSTR application, LPCSTR command_line, BOOL inherit, DWORD flags, LPVOID environment,
@@ -309,6 +314,11 @@ BOOL StartProcess(LPCSTR application, LPCSTR command_line, BOOL inherit, DWORD f
   DWORD error = 0;
   SpawnRequest req;
   req.program = ResolveProgram(application ? std::string(application) : ProgramWord(line), error);
+  // A Windows system program ("NOTEPAD file", "DOSPRMPT.PIF"): the desktop's own.
+  if (req.program.empty() && !application && error == ERROR_FILE_NOT_FOUND) {
+    std::string host_line;
+    if (SystemProgramCommand(line, req.program, host_line)) line = host_line;
+  }
   if (req.program.empty()) {
     SetLastError(error);
     return FALSE;
@@ -318,7 +328,18 @@ BOOL StartProcess(LPCSTR application, LPCSTR command_line, BOOL inherit, DWORD f
   req.inherit = inherit != FALSE;
   req.show = show;
   req.environment = static_cast<const char *>(environment);
-  req.directory = directory;
+  // The directory is a Windows path ("C:\\work"); the child starts in its host directory.
+  std::string host_directory;
+  if (directory && *directory) {
+    DWORD dir_error = 0;
+    if (!HostPath || !HostPath(directory, host_directory, dir_error)) host_directory = directory;
+    struct stat st {};
+    if (::stat(host_directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      SetLastError(ERROR_DIRECTORY);
+      return FALSE;
+    }
+    req.directory = host_directory.c_str();
+  }
   // A child may ask for a socket of ours (DuplicateHandle) before pidfd_getfd
   // is allowed to it: be ready to lend it first.
   StartSocketLender();

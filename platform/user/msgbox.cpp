@@ -10,6 +10,8 @@
 #include "qx/window.h"
 
 #include <atomic>
+#include <dlfcn.h>
+#include <string>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -80,9 +82,23 @@ int WINAPI MessageBoxA(HWND hwnd, LPCSTR text, LPCSTR caption, UINT type) {
   return answer;
 }
 
-BOOL WINAPI MessageBeep(UINT) {
-  Trace("MessageBeep");
-  return TRUE;
+// The sound library plays the system sounds; it is loaded on the first beep
+// (from beside this library) when the program has not linked it already, so
+// programs that never beep never load SDL's audio.
+BOOL WINAPI MessageBeep(UINT type) {
+  Trace("MessageBeep %#x", type);
+  using Beep = BOOL (*)(UINT);
+  static const Beep beep = [] {
+    void *lib = dlopen("libqxwinmm.so", RTLD_NOW | RTLD_NOLOAD);
+    Dl_info self{};
+    if (!lib && dladdr(reinterpret_cast<void *>(&MessageBeep), &self) && self.dli_fname) {
+      std::string dir(self.dli_fname);
+      dir.erase(dir.find_last_of('/') + 1);
+      lib = dlopen((dir + "libqxwinmm.so").c_str(), RTLD_NOW);
+    }
+    return lib ? reinterpret_cast<Beep>(dlsym(lib, "qxwinmm_MessageBeep")) : nullptr;
+  }();
+  return beep ? beep(type) : TRUE;
 }
 
 }  // extern "C"

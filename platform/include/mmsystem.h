@@ -1,0 +1,3 @@
+/* WINMM: wave devices and simple sounds. */
+#include <windows.h>
+#include "qxwin/mmsystem.h"
