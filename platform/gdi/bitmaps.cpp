@@ -621,6 +621,10 @@ UINT WINAPI RealizePalette(HDC hdc) {
   return dc->st.palette_obj && !dc->st.palette_obj->stock ? static_cast<UINT>(dc->st.palette_obj->entries.size()) : 0;
 }
 
+// Redrawing a window's pixels for a changed system palette: on a true-colour
+// display every pixel keeps its colour, so there is nothing to redo.
+BOOL WINAPI UpdateColors(HDC hdc) { return LookupDC(hdc) ? TRUE : FALSE; }
+
 UINT WINAPI GetNearestPaletteIndex(HPALETTE hpal, COLORREF c) {
   auto p = LookupObject<Palette>(hpal, Type::Palette);
   if (!p || p->entries.empty()) return CLR_INVALID;

@@ -598,6 +598,34 @@ BOOL WINAPI RoundRect(HDC hdc, int left, int top, int right, int bottom, int ew,
   return TRUE;
 }
 
+// A sector of the ellipse in the rectangle, from the point where the radial
+// through (xr1, yr1) meets it, counterclockwise (as the screen shows it) to the
+// radial through (xr2, yr2); both radials are drawn with the pen, the inside
+// filled with the brush. The same two points give the whole ellipse.
+BOOL WINAPI Pie(HDC hdc, int left, int top, int right, int bottom, int xr1, int yr1, int xr2, int yr2) {
+  Drawing d(hdc);
+  if (!d) return FALSE;
+  const RECT r = SurfaceRect(d.dc(), left, top, right, bottom);
+  if (RectEmpty(r)) return TRUE;
+  const double cx = (r.left + r.right) / 2.0, cy = (r.top + r.bottom) / 2.0;
+  const double rx = (r.right - r.left) / 2.0, ry = (r.bottom - r.top) / 2.0;
+  const POINT p1 = d->ToSurface(xr1, yr1), p2 = d->ToSurface(xr2, yr2);
+  // Angles on the unit circle the ellipse is scaled from (y grows downwards).
+  const double a1 = std::atan2((p1.y - cy) / ry, (p1.x - cx) / rx);
+  double a2 = std::atan2((p2.y - cy) / ry, (p2.x - cx) / rx);
+  if (a2 >= a1) a2 -= 2 * M_PI;  // counterclockwise on screen: decreasing angles
+  DrawClosedShape(d.dc(), r, [&](cairo_t *cr, double inset) {
+    cairo_save(cr);
+    cairo_translate(cr, cx, cy);
+    cairo_scale(cr, std::max(0.5, rx - inset), std::max(0.5, ry - inset));
+    cairo_move_to(cr, 0, 0);
+    cairo_arc_negative(cr, 0, 0, 1, a1, a2);
+    cairo_close_path(cr);
+    cairo_restore(cr);
+  });
+  return TRUE;
+}
+
 BOOL WINAPI ScrollDC(HDC hdc, int dx, int dy, const RECT *scroll, const RECT *clip, HRGN hrgnUpdate, LPRECT update) {
   Drawing d(hdc);
   if (!d) return FALSE;

@@ -408,6 +408,43 @@ TEST(GdiShapes, RectangleExcludesRightAndBottomEdges) {
   EXPECT_EQ(GetPixel(cv.dc(), 0, 0), GetSysColor(COLOR_BTNFACE));
 }
 
+// Pie goes counterclockwise from the first radial to the second, as the
+// transfer dialog's progress pie draws its slices (pen and brush from a
+// palette); one point given twice is the whole ellipse. UpdateColors has
+// nothing to redo on a true-colour display.
+TEST(GdiShapes, PieSectorsAndUpdateColors) {
+  Canvas cv(41, 41);
+  HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+  HGDIOBJ old_brush = SelectObject(cv.dc(), red);
+  HGDIOBJ old_pen = SelectObject(cv.dc(), GetStockObject(NULL_PEN));
+  ASSERT_TRUE(Pie(cv.dc(), 0, 0, 41, 41, 40, 20, 20, 0));  // 3 o'clock to 12 o'clock: the upper right quarter
+  const struct {
+    int x, y;
+    bool filled;
+  } quarter[] = {{30, 10, true}, {22, 17, true}, {10, 10, false}, {30, 30, false}, {10, 30, false}, {2, 2, false}};
+  for (const auto &p : quarter)
+    EXPECT_EQ(GetPixel(cv.dc(), p.x, p.y), p.filled ? RGB(255, 0, 0) : RGB(255, 255, 255)) << p.x << "," << p.y;
+  // The other way round: three quarters.
+  Canvas all(41, 41);
+  SelectObject(all.dc(), red);
+  SelectObject(all.dc(), GetStockObject(NULL_PEN));
+  ASSERT_TRUE(Pie(all.dc(), 0, 0, 41, 41, 20, 0, 40, 20));
+  EXPECT_EQ(GetPixel(all.dc(), 30, 10), RGB(255, 255, 255));
+  EXPECT_EQ(GetPixel(all.dc(), 10, 10), RGB(255, 0, 0));
+  EXPECT_EQ(GetPixel(all.dc(), 30, 30), RGB(255, 0, 0));
+  Canvas whole(41, 41);
+  SelectObject(whole.dc(), red);
+  SelectObject(whole.dc(), GetStockObject(NULL_PEN));
+  ASSERT_TRUE(Pie(whole.dc(), 0, 0, 41, 41, 40, 20, 40, 20));
+  for (POINT p : {POINT{30, 10}, POINT{10, 10}, POINT{10, 30}, POINT{30, 30}})
+    EXPECT_EQ(GetPixel(whole.dc(), p.x, p.y), RGB(255, 0, 0)) << p.x << "," << p.y;
+  EXPECT_TRUE(UpdateColors(cv.dc()));
+  EXPECT_FALSE(UpdateColors(nullptr));
+  SelectObject(cv.dc(), old_brush);
+  SelectObject(cv.dc(), old_pen);
+  DeleteObject(red);
+}
+
 TEST(GdiScroll, ScrollDCMovesPixelsAndReportsTheUncoveredStrip) {
   Canvas cv(10, 10);
   for (int y = 0; y < 10; ++y) SetPixel(cv.dc(), 0, y, RGB(y * 20, 0, 0));
