@@ -263,6 +263,37 @@ TEST_F(Paths, ShareModesBetweenHandles) {
   EXPECT_EQ(qxtest::Tree::Read(C("/QXTCP/shared.txt")), "keep");
 }
 
+// A reopened handle reads the same file with a file pointer of its own, keeps
+// the original's share-mode rules, and outlives a rename of the file.
+TEST_F(Paths, ReOpenFileHasItsOwnFilePointer) {
+  const char *name = "C:\\QXTCP\\reopen.txt";
+  HANDLE a = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(a, INVALID_HANDLE_VALUE);
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(a, "0123456789", 10, &n, nullptr));
+  ASSERT_EQ(SetFilePointer(a, 3, nullptr, FILE_BEGIN), 3u);
+  HANDLE b = ReOpenFile(a, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+  ASSERT_NE(b, INVALID_HANDLE_VALUE);
+  char buffer[8] = {};
+  ASSERT_TRUE(ReadFile(b, buffer, 5, &n, nullptr));
+  EXPECT_EQ(std::string(buffer, n), "01234");
+  EXPECT_EQ(SetFilePointer(a, 0, nullptr, FILE_CURRENT), 3u);
+  // The first handle denies other writers: a writable reopen is refused.
+  EXPECT_EQ(ReOpenFile(a, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  ASSERT_TRUE(MoveFileA(name, "C:\\QXTCP\\reopen2.txt"));
+  HANDLE c = ReOpenFile(b, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+  ASSERT_NE(c, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(ReadFile(c, buffer, 2, &n, nullptr));
+  EXPECT_EQ(std::string(buffer, n), "01");
+  CloseHandle(c);
+  CloseHandle(b);
+  CloseHandle(a);
+  EXPECT_EQ(ReOpenFile(a, GENERIC_READ, FILE_SHARE_READ, 0), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  DeleteFileA("C:\\QXTCP\\reopen2.txt");
+}
+
 TEST_F(Paths, MoveFileNeverReplaces) {
   qxtest::Tree::Write(C("/QXTCP/old.msg"), "old");
   qxtest::Tree::Write(C("/QXTCP/target.msg"), "target");
