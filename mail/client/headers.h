@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "encoded_words.h"
 #include "mailio.h"
 
 // What the scanner extracts from one message. Every text is present or not.
@@ -66,8 +67,6 @@ void FreeHeaderSummary(HEADER_SUMMARY &summary);
 // Closes the file or socket and discards unread bytes of the shared buffer.
 void CloseSource(MAIL_SOURCE source);
 
-// RFC 2047 encoded words decoded (Q and B); the character set is not converted.
-std::string DecodeEncodedWords(const std::string &text);
 // The display name of a From value: quotes dropped, encoded words decoded.
 std::optional<std::string> ExtractDisplayName(const std::string &text);
 // The Date field's value as seconds since 1970 UTC, or -1 when out of range.
