@@ -1,0 +1,35 @@
+// Showing and playing received parts: the desktop's viewer through the shell,
+// the wave output device, and the GIF picture side (viewer, BMP encoder).
+#ifndef QX_ATTACHKIT_PRESENT_H
+#define QX_ATTACHKIT_PRESENT_H
+
+#include <string>
+
+#include "audio.h"
+#include "codec.h"
+#include "input.h"
+
+namespace attachkit {
+
+// Opens a file with the program associated with its type; false when the
+// shell could not.
+bool OpenWithShell(const std::string &path);
+
+// Plays the samples of a wave file this library wrote (8-bit PCM behind a
+// 44-byte header) on the default wave output device and returns when they
+// have been played; false when no device could be opened for them.
+bool PlayWaveFile(const std::string &path);
+
+// The GIF picture side of the mail libraries, which lives apart from this
+// library: its viewer window and its BMP to GIF encoder. Until they are
+// present ShowGif answers false (the caller then opens the picture through
+// the shell) and EncodeBitmapAsGif kNoEncoder (the bitmap is sent as it is).
+bool ShowGif(const std::string &path);
+enum class GifEncodeResult { kEncoded = 0, kNotBitmap = 1, kTooManyColours = 2, kNoEncoder = 3 };
+// Reads a bitmap file and writes the GIF stream through out. Writes nothing
+// unless it succeeds.
+GifEncodeResult EncodeBitmapAsGif(RandomReader &bitmap, uint64_t size, Base64LineWriter &out);
+
+}  // namespace attachkit
+
+#endif
