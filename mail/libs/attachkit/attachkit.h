@@ -10,11 +10,10 @@
 
 // ProcessMime(file, partStart, partEnd, mailDir, userAddress, mode, owner):
 // acts on one MIME part of a stored message. file is the message file's
-// handle (the library reads through a handle of its own, so file's pointer
-// never moves); the part runs from partStart (its first header line) to
-// partEnd (lines that begin there or later are not read). mode 1 saves the
-// part to a file the user picks; any other mode shows or plays it. Result: 0
-// nothing done (no Content-Type first, a message part other than
+// handle (for a C runtime stream, _get_osfhandle(_fileno(stream))); the
+// library reads through a handle of its own, so file's pointer never moves; the part runs from partStart (its first
+// header line) to partEnd (lines that begin there or later are not read). mode 1 saves the part to a file the user
+// picks; any other mode shows or plays it. Result: 0 nothing done (no Content-Type first, a message part other than
 // external-body, an audio type other than basic, no sound device), 1 handled
 // (also after a cancelled save), 2 a mail-server request was queued in the
 // send queue, so the caller should run it.

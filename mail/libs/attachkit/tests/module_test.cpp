@@ -197,7 +197,19 @@ TEST_F(Module, EmbeddedMessagesAreSavedAndAnsweredWithZero) {
   const std::string saved = TheMachine().root + "/inner.eml";
   Person person;
   person.Then("Save Mime Attachment", SaveAs(saved));
-  WithPerson(person, [&] { EXPECT_EQ(Process(m, 0, MIME_MODE_SAVE), MIME_NOT_HANDLED); });
+  // The mail client reads its message files as C runtime streams and hands
+  // over the handle underneath.
+  FILE *stream = fopen(m.path.c_str(), "rb");
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(fseek(stream, 5, SEEK_SET), 0);
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  WithPerson(person, [&] {
+    EXPECT_EQ(Attachkit().processMime(handle, m.parts[0].start, m.parts[0].end, TheMachine().mail().c_str(),
+                                      "user@example.org", MIME_MODE_SAVE, nullptr),
+              MIME_NOT_HANDLED);
+  });
+  EXPECT_EQ(ftell(stream), 5);
+  fclose(stream);
   // Exactly the part's bytes: its own last line end is kept, the one before
   // the boundary belongs to the boundary.
   EXPECT_EQ(ReadAll(saved), inner);
