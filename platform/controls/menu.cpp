@@ -255,6 +255,22 @@ DWORD WINAPI CheckMenuItem(HMENU menu, UINT item, UINT check) {
   return old;
 }
 
+BOOL WINAPI SetMenuItemBitmaps(HMENU menu, UINT item, UINT flags, HBITMAP unchecked, HBITMAP checked) {
+  std::lock_guard guard(T().lock);
+  HMENU owner;
+  size_t index;
+  if (!LocateItem(menu, item, flags & MF_BYPOSITION, owner, index)) return FALSE;
+  MenuItem &it = MenuOf(owner)->items[index];
+  it.unchecked_bitmap = unchecked;
+  it.checked_bitmap = checked;
+  return TRUE;
+}
+
+// The size of a check-mark bitmap: SM_CXMENUCHECK by SM_CYMENUCHECK.
+LONG WINAPI GetMenuCheckMarkDimensions(void) {
+  return static_cast<LONG>(MAKELONG(GetSystemMetrics(SM_CXMENUCHECK), GetSystemMetrics(SM_CYMENUCHECK)));
+}
+
 BOOL WINAPI EnableMenuItem(HMENU menu, UINT item, UINT enable) {
   std::lock_guard guard(T().lock);
   HMENU owner;

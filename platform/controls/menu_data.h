@@ -15,6 +15,10 @@ struct MenuItem {
   UINT id = 0;     // command id; 0 for popups and separators
   HMENU popup = nullptr;
   std::string text;
+  // SetMenuItemBitmaps: drawn beside the item when unchecked / checked (the
+  // program owns them); null: nothing when unchecked, the default check mark.
+  HBITMAP unchecked_bitmap = nullptr;
+  HBITMAP checked_bitmap = nullptr;
 };
 
 struct Menu {

@@ -154,6 +154,39 @@ PopupLayout LayoutPopup(HMENU menu) {
   return out;
 }
 
+// The check column of an item: the program's bitmap for its state
+// (SetMenuItemBitmaps), else for a checked item the default check mark,
+// drawn in the item's text colour.
+void DrawCheckMark(HDC dc, const MenuItem &it, RECT cell) {
+  const bool checked = (it.flags & MF_CHECKED) != 0;
+  const HBITMAP own = checked ? it.checked_bitmap : it.unchecked_bitmap;
+  const int cx = (cell.left + cell.right) / 2, cy = (cell.top + cell.bottom) / 2;
+  if (own) {
+    BITMAP bm{};
+    if (!GetObjectA(own, sizeof bm, &bm)) return;
+    HDC mem = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(mem, own);
+    // A monochrome bitmap takes the item's colours, as Windows draws check marks.
+    const int w = std::min<int>(bm.bmWidth, cell.right - cell.left),
+              h = std::min<int>(bm.bmHeight, cell.bottom - cell.top);
+    BitBlt(dc, cx - w / 2, cy - h / 2, w, h, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    return;
+  }
+  if (!checked) return;
+  // The default mark: a tick three pixels thick in the 13 by 13 check cell.
+  HPEN pen = CreatePen(PS_SOLID, 1, GetTextColor(dc));
+  HGDIOBJ old = SelectObject(dc, pen);
+  for (int t = 0; t < 3; ++t) {
+    MoveToEx(dc, cx - 4, cy - 1 + t, nullptr);
+    LineTo(dc, cx - 2, cy + 1 + t);
+    LineTo(dc, cx + 4, cy - 5 + t);
+  }
+  SelectObject(dc, old);
+  DeleteObject(pen);
+}
+
 void PaintPopup(HWND wnd, HDC dc, HMENU menu, int sel) {
   auto m = MenuOf(menu);
   RECT rc;
@@ -175,10 +208,7 @@ void PaintPopup(HWND wnd, HDC dc, HMENU menu, int sel) {
     const bool hot = static_cast<int>(i) == sel;
     if (hot) FillSys(dc, r, COLOR_HIGHLIGHT);
     SetTextColor(dc, GetSysColor(Disabled(it) ? COLOR_GRAYTEXT : hot ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT));
-    if (it.flags & MF_CHECKED) {
-      RECT mark{r.left + 2, r.top, r.left + 18, r.bottom};
-      DrawTextA(dc, "v", 1, &mark, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-    }
+    DrawCheckMark(dc, it, RECT{r.left + 2, r.top, r.left + 18, r.bottom});
     RECT t{r.left + 18, r.top, r.right - 22, r.bottom};
     const std::string label = Label(it.text), accel = Accel(it.text);
     DrawTextA(dc, label.c_str(), static_cast<int>(label.size()), &t, DT_LEFT | DT_VCENTER | DT_SINGLELINE);

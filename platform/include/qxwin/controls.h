@@ -741,6 +741,9 @@ WINBASEAPI HMENU WINAPI GetSubMenu(HMENU hMenu, int nPos);
 WINBASEAPI HMENU WINAPI GetSystemMenu(HWND hWnd, BOOL bRevert);
 WINBASEAPI BOOL WINAPI DrawMenuBar(HWND hWnd);
 WINBASEAPI DWORD WINAPI CheckMenuItem(HMENU hMenu, UINT uIDCheckItem, UINT uCheck);
+WINBASEAPI BOOL WINAPI SetMenuItemBitmaps(HMENU hMenu, UINT uPosition, UINT uFlags, HBITMAP hBitmapUnchecked,
+                                          HBITMAP hBitmapChecked);
+WINBASEAPI LONG WINAPI GetMenuCheckMarkDimensions(void);
 WINBASEAPI BOOL WINAPI EnableMenuItem(HMENU hMenu, UINT uIDEnableItem, UINT uEnable);
 WINBASEAPI BOOL WINAPI ModifyMenuA(HMENU hMnu, UINT uPosition, UINT uFlags, UINT_PTR uIDNewItem, LPCSTR lpNewItem);
 WINBASEAPI BOOL WINAPI InsertMenuA(HMENU hMenu, UINT uPosition, UINT uFlags, UINT_PTR uIDNewItem, LPCSTR lpNewItem);
