@@ -197,6 +197,16 @@ bool FindInDir(const std::string &dir, const std::string &name, std::string &fou
   return false;
 }
 
+bool ListDirNames(const std::string &dir, std::vector<std::string> &names) {
+  Cache &c = TheCache();
+  std::lock_guard guard(c.lock);
+  DirNames *d = CurrentNames(c, dir);
+  if (!d) return false;
+  names.clear();
+  for (const auto &entry : d->names) names.insert(names.end(), entry.second.begin(), entry.second.end());
+  return true;
+}
+
 DirChange::DirChange(const std::string &entry, const std::string &other) {
   Add(entry);
   if (!other.empty()) Add(other);

@@ -81,6 +81,23 @@ std::string ProgramDirectory();
 // through a per-process cache (dir_cache.cpp).
 bool FindInDir(const std::string &dir, const std::string &name, std::string &found);
 
+// Every name of the host directory dir (stored spellings, "." and ".." left
+// out), from the same cache. False when the directory cannot be read.
+bool ListDirNames(const std::string &dir, std::vector<std::string> &names);
+
+// 8.3 alternate names (short_names.cpp). IsShortName: a valid 8.3 name,
+// letters of either case. AlternateNames: the alternate of each of a
+// directory's names, index by index ("" for a name that needs none).
+// AlternateNameOf: the alternate of one entry of a host directory.
+// FindByAlternate: the entry whose alternate is component (case-blind).
+// ShortWindowsPath: a full path with stored spellings, each component
+// replaced by its alternate where it has one.
+bool IsShortName(const std::string &name);
+std::vector<std::string> AlternateNames(const std::vector<std::string> &names);
+bool AlternateNameOf(const std::string &dir, const std::string &stored, std::string &alternate);
+bool FindByAlternate(const std::string &dir, const std::string &component, std::string &stored);
+bool ShortWindowsPath(const std::string &full, std::string &short_path, DWORD &error);
+
 // Brackets a change this process makes to names in host directories (create,
 // delete, rename): made before the change, destroyed after it, it updates the
 // name caches of those directories in place instead of having them read

@@ -190,38 +190,6 @@ bool NameMatches(const std::string &pattern, const std::string &name) {
   return false;
 }
 
-bool ShortNameChar(unsigned char c) {
-  return std::isalnum(c) || std::strchr("!#$%&'()-@^_`{}~", c) != nullptr || c >= 0x80;
-}
-
-// A name that fits 8.3 already (letters of either case) needs no alternate name.
-bool IsShortName(const std::string &name) {
-  if (name == "." || name == "..") return true;
-  size_t dot = name.find('.');
-  std::string base = name.substr(0, dot);
-  std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
-  if (base.empty() || base.size() > 8 || ext.size() > 3 || ext.find('.') != std::string::npos) return false;
-  if (dot != std::string::npos && ext.empty()) return false;
-  for (unsigned char c : base + ext)
-    if (!ShortNameChar(c)) return false;
-  return true;
-}
-
-std::string ShortNameStem(const std::string &name, std::string &ext) {
-  size_t dot = name.rfind('.');
-  std::string base = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-  ext.clear();
-  if (dot != std::string::npos && dot != 0)
-    for (unsigned char c : name.substr(dot + 1))
-      if (ext.size() < 3 && c != ' ' && c != '.') ext += static_cast<char>(ShortNameChar(c) ? std::toupper(c) : '_');
-  std::string stem;
-  for (unsigned char c : base) {
-    if (c == ' ' || c == '.') continue;
-    stem += static_cast<char>(ShortNameChar(c) ? std::toupper(c) : '_');
-  }
-  return stem.empty() ? "_" : stem;
-}
-
 struct FindEntry {
   WIN32_FIND_DATAA data;
 };
@@ -461,21 +429,11 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
       }
     }
   }
-  // Alternate 8.3 names: stem~N, numbered in listing order among names that
-  // share a stem, so the same directory gives the same names each time.
-  std::vector<std::pair<std::string, int>> stems;
-  for (const auto &name : names) {
-    std::string alternate;
-    if (!IsShortName(name)) {
-      std::string ext;
-      std::string stem = ShortNameStem(name, ext);
-      auto it = std::find_if(stems.begin(), stems.end(), [&](auto &p) { return p.first == stem.substr(0, 6) + ext; });
-      int n = it == stems.end() ? 1 : ++it->second;
-      if (it == stems.end()) stems.emplace_back(stem.substr(0, 6) + ext, 1);
-      std::string number(1, '~');
-      number.append(std::to_string(n));
-      alternate = stem.substr(0, 8 - number.size()) + number + (ext.empty() ? "" : "." + ext);
-    }
+  // Alternate 8.3 names, made from each name itself (short_names.cpp).
+  const std::vector<std::string> alternates = qx::AlternateNames(names);
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string &name = names[i];
+    const std::string &alternate = alternates[i];
     if (!NameMatches(pattern, name) && (alternate.empty() || !NameMatches(pattern, alternate))) continue;
     struct stat st {};
     if (stat((dir_host + (dir_host == "/" ? "" : "/") + name).c_str(), &st) != 0) continue;  // dangling link

@@ -264,7 +264,7 @@ bool HostPath(std::string_view path, std::string &host, std::string &full, DWORD
   for (size_t k = 0; k < parts.size(); ++k) {
     std::string stored;
     bool last = k + 1 == parts.size();
-    if (FindInDir(host, parts[k], stored)) {
+    if (FindInDir(host, parts[k], stored) || FindByAlternate(host, parts[k], stored)) {
       host = (host == "/" ? "" : host) + "/" + stored;
       if (!last) {
         struct stat st {};
@@ -585,19 +585,24 @@ DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, D
 }
 
 DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer) {
-  // Long names are served as they are; the path must exist, as on Windows.
-  std::string host, full;
+  // Every component takes its 8.3 alternate where it has one; the path must
+  // exist, as on Windows.
+  std::string host, full, short_path;
   DWORD error;
   struct stat st {};
   if (!lpszLongPath || !qx::HostPath(lpszLongPath, host, full, error)) {
     SetLastError(lpszLongPath ? error : ERROR_INVALID_PARAMETER);
     return 0;
   }
-  if (stat(host.c_str(), &st) != 0) {
+  if (lstat(host.c_str(), &st) != 0) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return 0;
   }
-  return CopyOut(lpszLongPath, lpszShortPath, cchBuffer);
+  if (!qx::ShortWindowsPath(full, short_path, error)) {
+    SetLastError(error);
+    return 0;
+  }
+  return CopyOut(short_path, lpszShortPath, cchBuffer);
 }
 
 }  // extern "C"

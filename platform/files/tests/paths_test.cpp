@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -514,11 +515,89 @@ TEST_F(Paths, ListingsWithWildcards) {
   V alternates;
   V names = List("C:\\List\\L*", &alternates);
   ASSERT_EQ(names, (V{"Long File Name.text"}));
-  EXPECT_EQ(alternates[0], "LONGFI~1.TEX");
+  ASSERT_EQ(alternates[0].size(), 12u);
+  EXPECT_EQ(alternates[0].substr(0, 2), "LO");
+  EXPECT_EQ(alternates[0].substr(6), "~1.TEX");
   alternates.clear();
   List("C:\\List\\a.txt", &alternates);
   EXPECT_EQ(alternates, (V{""}));
-  EXPECT_EQ(List("C:\\List\\LONGFI~1.TEX"), (V{"Long File Name.text"}));
+  alternates.clear();
+  List("C:\\List\\L*", &alternates);
+  EXPECT_EQ(List(("C:\\List\\" + alternates[0]).c_str()), (V{"Long File Name.text"}));
+}
+
+// The alternate name of every entry, by name, as a listing gives them.
+std::map<std::string, std::string> Alternates(const std::string &dir) {
+  std::map<std::string, std::string> out;
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return out;
+  do out[fd.cFileName] = fd.cAlternateFileName;
+  while (FindNextFileA(h, &fd));
+  FindClose(h);
+  return out;
+}
+
+std::string ShortPath(const std::string &path) {
+  char buffer[MAX_PATH];
+  DWORD n = GetShortPathNameA(path.c_str(), buffer, sizeof buffer);
+  return n && n < sizeof buffer ? std::string(buffer) : "<" + std::to_string(GetLastError()) + ">";
+}
+
+// Alternate names are made from each name, so they stay put while other
+// names come and go; every entry, also one of several names that differ only
+// in case, is reached by its 8.3 form in lower case.
+TEST_F(Paths, AlternateNamesAreStableAndReachEveryEntry) {
+  fs::create_directories(C("/Alt/Documents and Settings"));
+  for (const char *n : {"document_final.txt", "README", "readme", "Readme", "Makefile", "a b"})
+    qxtest::Tree::Write(C("/Alt/") + n, n);
+  auto before = Alternates("C:\\Alt");
+  EXPECT_EQ(before["readme"], "");  // the spelling a case-blind lookup prefers
+  EXPECT_EQ(before["Makefile"], "");
+  EXPECT_NE(before["README"], "");
+  EXPECT_NE(before["Readme"], "");
+  EXPECT_NE(before["README"], before["Readme"]);
+  EXPECT_NE(before["a b"], "");
+  EXPECT_NE(before["Documents and Settings"], "");
+  // A sibling that sorts first and shares the stem changes no other name.
+  qxtest::Tree::Write(C("/Alt/document_draft.txt"), "draft");
+  auto after = Alternates("C:\\Alt");
+  for (const auto &[name, alternate] : before) EXPECT_EQ(after[name], alternate) << name;
+  EXPECT_NE(after["document_draft.txt"], after["document_final.txt"]);
+  // Each entry's lower-cased 8.3 form opens that entry and no other.
+  for (const auto &[name, alternate] : after) {
+    if (name == "." || name == "..") continue;
+    std::string form = alternate.empty() ? name : alternate;
+    std::transform(form.begin(), form.end(), form.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    if (name == "Documents and Settings") {
+      EXPECT_NE(GetFileAttributesA(("C:\\alt\\" + form).c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+      continue;
+    }
+    HANDLE h =
+        CreateFileA(("C:\\alt\\" + form).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << name << " as " << form;
+    char text[64] = {};
+    DWORD got = 0;
+    ReadFile(h, text, sizeof text - 1, &got, nullptr);
+    CloseHandle(h);
+    EXPECT_EQ(std::string(text, got), name == "document_draft.txt" ? "draft" : name) << form;
+  }
+  // Alternate names work inside a path, and GetShortPathNameA gives them.
+  const std::string dir_alternate = after["Documents and Settings"];
+  qxtest::Tree::Write(C("/Alt/Documents and Settings/Profile Data.json"), "{}");
+  const std::string file_short = ShortPath("C:\\Alt\\Documents and Settings\\Profile Data.json");
+  EXPECT_EQ(file_short.substr(0, 7 + dir_alternate.size()), "C:\\Alt\\" + dir_alternate);
+  EXPECT_NE(GetFileAttributesA(file_short.c_str()), INVALID_FILE_ATTRIBUTES) << file_short;
+  EXPECT_EQ(ShortPath("C:\\ALT\\makefile"), "C:\\Alt\\Makefile");
+  EXPECT_EQ(ShortPath("C:\\Alt\\none.txt"), "<" + std::to_string(ERROR_FILE_NOT_FOUND) + ">");
+  // A real file that holds the name an alternate would have moves the
+  // alternate on (~2) instead of hiding either file.
+  const std::string taken = after["a b"];
+  qxtest::Tree::Write(C("/Alt/") + taken, "real");
+  auto moved = Alternates("C:\\Alt");
+  EXPECT_EQ(moved[taken], "");
+  EXPECT_EQ(moved["a b"], taken.substr(0, 6) + "~2");
+  EXPECT_EQ(List(("C:\\Alt\\" + moved["a b"]).c_str()), std::vector<std::string>{"a b"});
 }
 
 }  // namespace
