@@ -27,9 +27,9 @@ struct EditCase {
 };
 
 const EditCase kEdits[] = {
-    {"@", 0, 1, "x "},   {"@", 0, 255, "x "}, {"@", 1, 1, " x"}, {"@", 1, 2, "  "}, {"@", 1, 255, "  "},
-    {"P", 0, 1, "x "},   {"P", 0, 255, "x "}, {"P", 1, 1, "y "}, {"P", 1, 2, "  "}, {"P", 1, 255, "  "},
-    {"X", 0, 1, "x "},   {"X", 0, 255, "x "}, {"X", 1, 1, " y"}, {"X", 1, 2, "  "}, {"X", 1, 255, "  "},
+    {"@", 0, 1, "x "}, {"@", 0, 255, "x "}, {"@", 1, 1, " x"}, {"@", 1, 2, "  "}, {"@", 1, 255, "  "},
+    {"P", 0, 1, "x "}, {"P", 0, 255, "x "}, {"P", 1, 1, "y "}, {"P", 1, 2, "  "}, {"P", 1, 255, "  "},
+    {"X", 0, 1, "x "}, {"X", 0, 255, "x "}, {"X", 1, 1, " y"}, {"X", 1, 2, "  "}, {"X", 1, 255, "  "},
 };
 
 TEST(LineEdit, AtTheEndOfAFullRowInBothColumnModes) {
@@ -46,8 +46,7 @@ TEST(LineEdit, AtTheEndOfAFullRowInBothColumnModes) {
       t.Push("\x1b[1;" + std::to_string(col + 1) + "H\x1b[" + std::to_string(c.count) + c.final);
 
       std::string expected = top.substr(0, cols - 2);
-      for (const char *p = c.tail; *p; ++p)
-        expected += *p == 'x' ? top[cols - 2] : *p == 'y' ? top[cols - 1] : ' ';
+      for (const char *p = c.tail; *p; ++p) expected += *p == 'x' ? top[cols - 2] : *p == 'y' ? top[cols - 1] : ' ';
       while (!expected.empty() && expected.back() == ' ') expected.pop_back();
       EXPECT_EQ(t.RowText(0), expected);
       EXPECT_EQ(t.RowText(1), below) << "the row below changed";

@@ -24,7 +24,9 @@ std::string AllBytes() {
 TEST(EncodedWords, BaseSixtyFourVectors) {
   const Vector kCases[] = {
       // The base64 test vectors of RFC 4648, section 10.
-      {"=?a?B?" "?=", ""},
+      {"=?a?B?"
+       "?=",
+       ""},
       {"=?a?B?Zg==?=", "f"},
       {"=?a?B?Zm8=?=", "fo"},
       {"=?a?B?Zm9v?=", "foo"},
