@@ -2,9 +2,8 @@
 // two 64-byte names) with its answerback concealment, and the routines that put
 // a changed setting into effect. A loaded record is checked field by field: a
 // value out of its range takes the factory value, so no file can push an index
-// outside a table or the grid.
-#include <unistd.h>
-
+// outside a table or the grid. The files are found, read and written through
+// the program's TermFiles.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -72,29 +71,14 @@ void ShowSetupMessage(VtTerminal &t, SetupMessage id, const char *name = "") {
   t.host->ShowMessage(text);
 }
 
-// Current directory first, then each directory of PATH.
-std::string FindOnPath(const char *name) {
-  if (!name[0]) return {};
-  if (std::strchr(name, '/') || access(name, R_OK) == 0) return access(name, R_OK) == 0 ? name : "";
-  const char *path = std::getenv("PATH");
-  std::string dirs = path ? path : "";
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string candidate = dirs.substr(start, end - start) + "/" + name;
-    if (end > start && access(candidate.c_str(), R_OK) == 0) return candidate;
-    start = end + 1;
-  }
-  return {};
-}
-
 void CopyName(char *field, const char *text) {
   std::memset(field, 0, 64);
   std::memcpy(field, text, strnlen(text, 63));
 }
 
-bool ReadExact(FILE *f, void *buffer, size_t size) { return std::fread(buffer, 1, size, f) == size; }
+// A set-up file: the record and the two names.
+constexpr size_t kNamesSize = sizeof g_lastNames;
+constexpr size_t kFileSize = sizeof(TERM_SETUP) + kNamesSize;
 
 }  // namespace
 
@@ -142,35 +126,32 @@ void SetupValidateRecord(TERM_SETUP &s) {
 int SetupFileLoad(VtTerminal &t) {
   TERM_STATE &st = t.st;
   int result = -1;
-  std::string found = FindOnPath(st.setupFileName);
-  FILE *f = found.empty() ? nullptr : std::fopen(found.c_str(), "rb");
-  if (!f) {
+  std::string found = t.files ? t.files->FindSetupFile(st.setupFileName) : std::string();
+  BYTE file[kFileSize];
+  long got = found.empty() ? -1 : t.files->ReadSetupFile(found, file, sizeof file);
+  if (got < 0) {
     ShowSetupMessage(t, MSG_NOT_FOUND, st.setupFileName);
+  } else if (got < 4 || std::memcmp(file, "47\0\0", 4) != 0) {
+    ShowSetupMessage(t, MSG_BAD_FORMAT);
+  } else if (static_cast<size_t>(got) < sizeof(TERM_SETUP)) {
+    g_lastLoaded = kFactory;
+    ShowSetupMessage(t, MSG_CORRUPTED);
   } else {
-    BYTE *copy = reinterpret_cast<BYTE *>(&g_lastLoaded);
-    const BYTE *factory = reinterpret_cast<const BYTE *>(&kFactory);
-    if (!ReadExact(f, copy, 4) || std::memcmp(copy, "47\0\0", 4) != 0) {
-      std::memcpy(copy, factory, 4);
-      ShowSetupMessage(t, MSG_BAD_FORMAT);
-    } else if (std::fseek(f, 0, SEEK_SET) != 0 || !ReadExact(f, copy, sizeof(TERM_SETUP))) {
-      g_lastLoaded = kFactory;
+    std::memcpy(&g_lastLoaded, file, sizeof(TERM_SETUP));
+    AnswerbackReveal(g_lastLoaded.answerback);
+    if (static_cast<size_t>(got) < kFileSize) {
+      CopyName(g_lastNames[0], kFactoryPrintName);
+      CopyName(g_lastNames[1], kFactoryKeyMapName);
       ShowSetupMessage(t, MSG_CORRUPTED);
     } else {
-      AnswerbackReveal(g_lastLoaded.answerback);
-      if (!ReadExact(f, g_lastNames, sizeof g_lastNames)) {
-        CopyName(g_lastNames[0], kFactoryPrintName);
-        CopyName(g_lastNames[1], kFactoryKeyMapName);
-        ShowSetupMessage(t, MSG_CORRUPTED);
-      } else {
-        g_lastNames[0][63] = g_lastNames[1][63] = 0;
-        SetupValidateRecord(g_lastLoaded);
-        st.s = g_lastLoaded;
-        CopyName(st.printName, g_lastNames[0]);
-        std::snprintf(st.setupFileName, sizeof st.setupFileName, "%s", found.c_str());
-        result = 0;
-      }
+      std::memcpy(g_lastNames, file + sizeof(TERM_SETUP), kNamesSize);
+      g_lastNames[0][63] = g_lastNames[1][63] = 0;
+      SetupValidateRecord(g_lastLoaded);
+      st.s = g_lastLoaded;
+      CopyName(st.printName, g_lastNames[0]);
+      std::snprintf(st.setupFileName, sizeof st.setupFileName, "%s", found.c_str());
+      result = 0;
     }
-    std::fclose(f);
   }
   st.colourAttribute = st.s.defaultColour;
   st.s.eightBit = 1;
@@ -189,20 +170,20 @@ int SetupFileSave(VtTerminal &t, const char *name) {
     ShowSetupMessage(t, MSG_BAD_NAME);
     return -1;
   }
-  FILE *f = std::fopen(name, "wb");
-  if (!f) {
+  BYTE file[kFileSize];
+  AnswerbackConceal(st.s.answerback);
+  std::memcpy(file, &st.s, sizeof st.s);
+  AnswerbackReveal(st.s.answerback);
+  CopyName(reinterpret_cast<char *>(file + sizeof st.s), st.printName);
+  CopyName(reinterpret_cast<char *>(file + sizeof st.s + 64), st.keyMapName);
+  TermFiles::WriteResult written =
+      t.files ? t.files->WriteSetupFile(name, file, sizeof file) : TermFiles::WriteResult::kCannotCreate;
+  if (written == TermFiles::WriteResult::kCannotCreate) {
     ShowSetupMessage(t, MSG_BAD_NAME);
     return -1;
   }
   std::snprintf(st.setupFileName, sizeof st.setupFileName, "%s", name);
-  char names[2][64];
-  CopyName(names[0], st.printName);
-  CopyName(names[1], st.keyMapName);
-  AnswerbackConceal(st.s.answerback);
-  bool ok =
-      std::fwrite(&st.s, 1, sizeof st.s, f) == sizeof st.s && std::fwrite(names, 1, sizeof names, f) == sizeof names;
-  AnswerbackReveal(st.s.answerback);
-  ok = (std::fclose(f) == 0) && ok;
+  bool ok = written == TermFiles::WriteResult::kWritten;
   ShowSetupMessage(t, ok ? MSG_DONE : MSG_DISK_FULL);
   return ok ? 0 : -1;
 }

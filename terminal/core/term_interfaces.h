@@ -1,11 +1,13 @@
-// The three small interfaces through which the terminal core reaches the world:
-// the display (told of changed cells, scrolls and the caret), the host side
-// (replies, answerback, key-map hooks, messages) and the printer. The core is
-// usable headless: every call has a do-nothing default.
+// The small interfaces through which the terminal core reaches the world: the
+// display (told of changed cells, scrolls and the caret), the host side
+// (replies, answerback, key-map hooks, messages), the printer and the set-up
+// files. The core does no input or output of its own and links no platform
+// library; it is usable headless: every call has a do-nothing default.
 #ifndef QX_TERMINAL_TERM_INTERFACES_H
 #define QX_TERMINAL_TERM_INTERFACES_H
 
 #include <cstddef>
+#include <string>
 
 // The terminal window implements this. Rows and columns are grid coordinates;
 // the display clips to the columns it shows.
@@ -66,6 +68,25 @@ class TermPrinter {
   virtual bool IsOpen() { return false; }
   virtual void Write(const unsigned char *data, size_t length) {}
   virtual void Close() {}
+};
+
+// Set-up files: found, read and written by the program with its own file
+// calls, so that DOS names and the search path behave as they do everywhere
+// else in it. Without it no set-up file is found and none can be saved.
+class TermFiles {
+ public:
+  enum class WriteResult { kWritten, kCannotCreate, kShortWrite };
+  virtual ~TermFiles() = default;
+  // The name under which an existing set-up file opens (found as given, or
+  // for a bare name along the program's search order); empty when none.
+  virtual std::string FindSetupFile(const char *name) { return {}; }
+  // Up to size bytes from the start of a file FindSetupFile gave: the count
+  // read, or -1 when it cannot be opened.
+  virtual long ReadSetupFile(const std::string &found, void *buffer, size_t size) { return -1; }
+  // The file created (or emptied) and written whole.
+  virtual WriteResult WriteSetupFile(const char *name, const void *data, size_t size) {
+    return WriteResult::kCannotCreate;
+  }
 };
 
 #endif

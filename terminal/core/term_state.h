@@ -190,6 +190,7 @@ struct VtTerminal {
   TermDisplay *display;
   TermHost *host;
   TermPrinter *printer;
+  TermFiles *files = nullptr;
 };
 
 #endif

@@ -8,8 +8,9 @@
 #include "term_state.h"
 
 // Start-up: the factory record, a blank grid of screenRows (20..45) rows, the
-// parser in its ground state. display, host and printer may be null.
-void TermInit(VtTerminal &t, int screenRows, TermDisplay *display, TermHost *host, TermPrinter *printer);
+// parser in its ground state. display, host, printer and files may be null.
+void TermInit(VtTerminal &t, int screenRows, TermDisplay *display, TermHost *host, TermPrinter *printer,
+              TermFiles *files = nullptr);
 
 // The parser: one received byte (already stored in currentByte), or a block.
 void VtParseByte(VtTerminal &t);
@@ -41,18 +42,5 @@ void SetupApplyKeyboardMode(VtTerminal &t);
 void SetupApplyTerminalMode(VtTerminal &t);
 void SetupApplyColumns(VtTerminal &t);
 void SetupValidateRecord(TERM_SETUP &s);
-
-// The printer on a file or device name (the print destination).
-class FilePrinter : public TermPrinter {
- public:
-  ~FilePrinter() override;
-  bool Open(const char *name) override;
-  bool IsOpen() override { return fd_ >= 0; }
-  void Write(const unsigned char *data, size_t length) override;
-  void Close() override;
-
- private:
-  int fd_ = -1;
-};
 
 #endif

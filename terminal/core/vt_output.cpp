@@ -1,8 +1,5 @@
 // What the terminal sends and prints: replies and answerback with 7- or 8-bit
-// controls, the printer operations, the file printer, and terminal start-up.
-#include <fcntl.h>
-#include <unistd.h>
-
+// controls, the printer operations, and terminal start-up.
 #include <algorithm>
 #include <cstring>
 
@@ -82,44 +79,14 @@ void PrintScreen(VtTerminal &t, bool wholeScreen, bool closeAfter) {
 
 }  // namespace vt
 
-// ---------------------------------------------------------------- file printer
-FilePrinter::~FilePrinter() { Close(); }
-
-// The print destination: one trailing ":" is dropped ("PRN:" names "PRN"); an
-// existing file or device is appended to, else the file is created.
-bool FilePrinter::Open(const char *name) {
-  if (fd_ >= 0) return true;
-  char path[256];
-  size_t n = strnlen(name, sizeof path - 1);
-  std::memcpy(path, name, n);
-  path[n] = 0;
-  if (n > 0 && path[n - 1] == ':') path[--n] = 0;
-  if (n == 0) return false;
-  fd_ = ::open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd_ < 0) fd_ = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  return fd_ >= 0;
-}
-
-void FilePrinter::Write(const unsigned char *data, size_t length) {
-  while (fd_ >= 0 && length > 0) {
-    ssize_t w = ::write(fd_, data, length);
-    if (w <= 0) return;  // a printer that fails loses the text, as a full spool would
-    data += w;
-    length -= static_cast<size_t>(w);
-  }
-}
-
-void FilePrinter::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
 // ---------------------------------------------------------------- start-up
-void TermInit(VtTerminal &t, int screenRows, TermDisplay *display, TermHost *host, TermPrinter *printer) {
+void TermInit(VtTerminal &t, int screenRows, TermDisplay *display, TermHost *host, TermPrinter *printer,
+              TermFiles *files) {
   std::memset(&t.st, 0, sizeof t.st);
   t.display = display;
   t.host = host;
   t.printer = printer;
+  t.files = files;
   TERM_STATE &st = t.st;
   st.s = SetupFactoryRecord();
   std::strcpy(st.printName, "PRN:");

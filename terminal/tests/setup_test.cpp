@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 
+#include "layer_host.h"
 #include "term_harness.h"
 
 namespace {
@@ -33,6 +34,7 @@ class SetupFileTest : public ::testing::Test {
     return SetupFileLoad(*t.term);
   }
   fs::path dir_;
+  LayerTermFiles files_;
 };
 
 TEST(SetupRecord, FactoryValues) {
@@ -65,7 +67,7 @@ TEST(SetupRecord, ConcealmentIsAChainedXorThatRoundTrips) {
 }
 
 TEST_F(SetupFileTest, SaveThenLoadGivesTheSameRecordAndNames) {
-  TestTerminal t;
+  TestTerminal t(24, &files_);
   std::memcpy(t.st().s.answerback, "user\r\x05\x1b[A", 9);
   t.st().s.columns = 132;
   t.st().s.nationalLanguage = 6;
@@ -82,7 +84,7 @@ TEST_F(SetupFileTest, SaveThenLoadGivesTheSameRecordAndNames) {
   EXPECT_EQ(file.substr(297, 7), std::string("MY.KEY\0", 7));
   EXPECT_EQ(std::memcmp(&t.st().s, &saved, sizeof saved), 0) << "memory answerback revealed again";
 
-  TestTerminal u;
+  TestTerminal u(24, &files_);
   ASSERT_EQ(Load(u, Path("a.stu")), 0);
   EXPECT_EQ(std::memcmp(&u.st().s, &saved, sizeof saved), 0);
   EXPECT_STREQ(u.st().printName, "/tmp/print.out");
@@ -100,7 +102,7 @@ class SetupLoadFailure : public SetupFileTest, public ::testing::WithParamInterf
 TEST_P(SetupLoadFailure, LeavesTheRecordAndShowsTheMessage) {
   const BadFile &bad = GetParam();
   WriteFile("bad.stu", bad.bytes);
-  TestTerminal t;
+  TestTerminal t(24, &files_);
   t.st().s.columns = 132;  // a setting that must survive the failed load
   EXPECT_EQ(Load(t, Path("bad.stu")), -1);
   EXPECT_EQ(t.host.messages, std::string(bad.message) + "\n");
@@ -128,14 +130,14 @@ INSTANTIATE_TEST_SUITE_P(Files, SetupLoadFailure,
 
 TEST_F(SetupFileTest, ShortNamesResetThePrintAndKeyMapNames) {
   WriteFile("short.stu", RecordBytes(233 + 64));
-  TestTerminal t;
+  TestTerminal t(24, &files_);
   std::strcpy(t.st().keyMapName, "OTHER.KEY");
   EXPECT_EQ(Load(t, Path("short.stu")), -1);
   EXPECT_STREQ(t.st().keyMapName, "VT220AT.KEY");
 }
 
 TEST_F(SetupFileTest, MissingFileIsReportedAndRecallFallsBack) {
-  TestTerminal t;
+  TestTerminal t(24, &files_);
   EXPECT_EQ(Load(t, Path("none.stu")), -1);
   EXPECT_EQ(t.host.messages, "Setup file " + Path("none.stu") + " not found\n");
 
@@ -146,23 +148,63 @@ TEST_F(SetupFileTest, MissingFileIsReportedAndRecallFallsBack) {
   ASSERT_EQ(Load(t, Path("good.stu")), 0);
   t.host.messages.clear();
   EXPECT_EQ(SetupRecall(*t.term, Path("missing.stu").c_str()), -1);
-  EXPECT_EQ(t.st().setupFileName, Path("good.stu"));
+  EXPECT_EQ(t.st().setupFileName, files_.FindSetupFile(Path("good.stu").c_str()));
   EXPECT_EQ(t.st().s.columns, 132);
   EXPECT_EQ(t.host.messages, "Setup file " + Path("missing.stu") + " not found\n");
 }
 
 TEST_F(SetupFileTest, MessagesFollowTheSetUpLanguage) {
-  TestTerminal t;
+  TestTerminal t(24, &files_);
   t.st().s.setupLanguage = 2;
   Load(t, Path("none.stu"));
   EXPECT_EQ(t.host.messages, "Aufstellungsakte " + Path("none.stu") + " fehlt\n");
 }
 
 TEST_F(SetupFileTest, SaveRefusesNamesThatDoNotFitTheirField) {
-  TestTerminal t;
+  TestTerminal t(24, &files_);
   EXPECT_EQ(SetupFileSave(*t.term, (std::string(70, 'x') + ".stu").c_str()), -1);
   EXPECT_EQ(SetupFileSave(*t.term, "/nonexistent-dir/a.stu"), -1);
   EXPECT_EQ(t.host.messages, "Invalid Setup Filename\nInvalid Setup Filename\n");
+}
+
+// Set-up files through the layer: a bare name is looked for along the search
+// order (the current directory first) whatever its case, and the Windows name
+// it is found under loads again.
+TEST_F(SetupFileTest, BareNamesAreFoundAlongTheSearchOrder) {
+  std::string bytes = RecordBytes(361);
+  bytes[21] = static_cast<char>(132);
+  WriteFile("bare.stu", bytes);
+  char previous[MAX_PATH];
+  ASSERT_GT(GetCurrentDirectoryA(sizeof previous, previous), 0u);
+  ASSERT_TRUE(SetCurrentDirectoryA(dir_.c_str()));
+  TestTerminal t(24, &files_);
+  int loaded = Load(t, "BARE.STU");
+  SetCurrentDirectoryA(previous);
+  ASSERT_EQ(loaded, 0) << t.host.messages;
+  EXPECT_EQ(t.st().s.columns, 132);
+  std::string found = t.st().setupFileName;
+  ASSERT_GT(found.size(), 9u);
+  EXPECT_EQ(found.substr(found.size() - 9), "\\bare.stu") << found;
+  EXPECT_EQ(found[1], ':') << "not a Windows name: " << found;
+
+  TestTerminal u(24, &files_);
+  EXPECT_EQ(Load(u, found), 0) << u.host.messages;
+  EXPECT_EQ(u.st().s.columns, 132);
+}
+
+// The print destination is appended to; "NAME:" names the file NAME.
+TEST_F(SetupFileTest, PrintDestinationIsAppendedTo) {
+  LayerTermPrinter printer;
+  ASSERT_TRUE(printer.Open(Path("print.out").c_str()));
+  printer.Write(reinterpret_cast<const unsigned char *>("one\r\n"), 5);
+  printer.Close();
+  EXPECT_FALSE(printer.IsOpen());
+  ASSERT_TRUE(printer.Open((Path("print.out") + ":").c_str()));
+  printer.Write(reinterpret_cast<const unsigned char *>("two"), 3);
+  printer.Close();
+  EXPECT_EQ(ReadFile("print.out"), "one\r\ntwo");
+  EXPECT_FALSE(printer.Open(Path("no-such-dir/print.out").c_str()));
+  EXPECT_FALSE(printer.Open(""));
 }
 
 // A crafted file cannot put a value into the record that indexes past a table.
@@ -175,7 +217,7 @@ TEST_F(SetupFileTest, OutOfRangeFieldsTakeFactoryValues) {
   bytes[11] = 9;                                   // print mode
   for (int i = 233; i < 361; ++i) bytes[i] = 'n';  // names without a NUL
   WriteFile("crafted.stu", bytes);
-  TestTerminal t;
+  TestTerminal t(24, &files_);
   ASSERT_EQ(Load(t, Path("crafted.stu")), 0);
   EXPECT_EQ(t.st().s.columns, 80);
   EXPECT_EQ(t.st().s.nationalLanguage, 0);
@@ -189,7 +231,7 @@ TEST_F(SetupFileTest, OutOfRangeFieldsTakeFactoryValues) {
 // Random files of 0..400 bytes: no crash, every checked field in range.
 TEST_F(SetupFileTest, RandomFilesLeaveAUsableRecord) {
   std::mt19937 rng(7);
-  TestTerminal t;
+  TestTerminal t(24, &files_);
   for (int i = 0; i < 300; ++i) {
     std::string bytes(rng() % 401, '\0');
     for (char &c : bytes) c = static_cast<char>(rng());
@@ -209,7 +251,7 @@ TEST_F(SetupFileTest, RandomFilesLeaveAUsableRecord) {
 // A recall that narrows the screen while the cursor is far right keeps it on the grid.
 TEST_F(SetupFileTest, NarrowerColumnsKeepTheCursorOnTheScreen) {
   WriteFile("narrow.stu", RecordBytes(361));
-  TestTerminal t;
+  TestTerminal t(24, &files_);
   t.Push("\e[?3h\e[1;130H");
   ASSERT_EQ(t.st().cursorCol, 129);
   ASSERT_EQ(SetupRecall(*t.term, Path("narrow.stu").c_str()), 0);

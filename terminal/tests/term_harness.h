@@ -71,7 +71,9 @@ struct TestTerminal {
   RecordingHost host;
   RecordingPrinter printer;
   std::unique_ptr<VtTerminal> term = std::make_unique<VtTerminal>();
-  explicit TestTerminal(int rows = 24) { TermInit(*term, rows, &display, &host, &printer); }
+  explicit TestTerminal(int rows = 24, TermFiles *files = nullptr) {
+    TermInit(*term, rows, &display, &host, &printer, files);
+  }
   void Push(const std::string &bytes) {
     VtParseBytes(*term, reinterpret_cast<const BYTE *>(bytes.data()), bytes.size());
   }
