@@ -14,3 +14,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# Steps beyond packages (test peers unpacked beside the system, accounts).
+for step in scripts/setup.d/*.sh; do
+  [ -e "$step" ] && bash "$step"
+done

@@ -1,0 +1,48 @@
+// Identifiers of filemover's resources: menu commands, controls and strings.
+#ifndef QX_FTP_RESOURCES_H
+#define QX_FTP_RESOURCES_H
+
+// Menu and button commands
+#define IDM_EXIT 50
+#define IDM_OPEN_REMOTE 51
+#define IDM_ABOUT 99
+#define IDM_HELP_INDEX 101
+#define IDM_HELP_SELECTING 102
+#define IDM_HELP_USING 103
+#define IDM_EXECUTE 104
+#define IDM_OVERWRITE 200
+#define IDM_DELETE_PROMPT 201
+#define IDM_DROP_CHECK 202
+#define IDM_FILE_TYPE 203
+#define IDM_DROP_OTHER 500
+#define IDC_BUTTON_COPY 501
+#define IDC_BUTTON_DELETE 502
+#define IDC_BUTTON_RENAME 503
+#define IDC_BUTTON_MKDIR 504
+#define IDC_BUTTON_REFRESH 505
+#define IDM_CLOSE 506
+#define IDM_OPEN_LOCAL 507
+
+// Host dialog
+#define IDC_HOST_CONFIG 100
+#define IDC_HOST_HOST 101
+#define IDC_HOST_USER 102
+#define IDC_HOST_PASSWORD 103
+#define IDC_HOST_ACCOUNT 104
+#define IDC_HOST_REMOTE_DIR 105
+#define IDC_HOST_LOCAL_DIR 106
+#define IDC_HOST_SAVE 107
+#define IDC_HOST_NEW 108
+#define IDC_HOST_DELETE 109
+
+// Info and Path dialogs
+#define IDC_INFO_LIST 200
+#define IDC_PATH_EDIT 101
+
+// Strings
+#define IDS_APP_NAME 0
+#define IDS_BUTTON_COPY 10
+#define IDS_SELECTING_FILES 38
+#define IDS_READING_DIRECTORY 47
+
+#endif

@@ -1,0 +1,271 @@
+// The filemover program against vsftpd on 127.0.0.1:21 of the test's own
+// network namespace: the unattended download as the MIME library's hand-off
+// writes its command line, and the Host and Info dialogs driven through the
+// layer's automation.
+#include "netns.h"
+#include "peer_server.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+using namespace ftptest;
+namespace fs = std::filesystem;
+
+namespace {
+
+TempDir *g_home;
+
+class NamespaceEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    const std::string error = EnterOwnNetworkNamespace();
+    ASSERT_TRUE(error.empty()) << error;
+    // The programs' per-user tree and runtime directory belong to the test.
+    g_home = new TempDir;
+    setenv("QX_HOME", (g_home->Path() + "/home").c_str(), 1);
+    setenv("QX_RUNTIME_DIR", (g_home->Path() + "/run").c_str(), 1);
+    fs::create_directories(g_home->Path() + "/run");
+    fs::permissions(g_home->Path() + "/run", fs::perms::owner_all);
+    unsetenv("QX_DISPLAY");
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+  }
+  void TearDown() override { delete g_home; }
+};
+const auto *g_env = ::testing::AddGlobalTestEnvironment(new NamespaceEnvironment);
+
+std::string BinDir() {
+  if (const char *d = std::getenv("QX_BIN_DIR")) return d;
+  std::error_code ec;
+  return fs::read_symlink("/proc/self/exe", ec).parent_path().string();
+}
+
+std::string ReadAll(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// filemover with these arguments, in a working directory, its standard error
+// kept in a file; killed at the end if it is still running.
+class Program {
+ public:
+  Program(const std::vector<std::string> &args, const std::string &cwd) : errors_(cwd + "/stderr.txt") {
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (chdir(cwd.c_str()) != 0) _exit(126);
+      const int err = open(errors_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (err >= 0) dup2(err, 2);
+      std::vector<std::string> argv = {BinDir() + "/filemover"};
+      argv.insert(argv.end(), args.begin(), args.end());
+      std::vector<char *> raw;
+      for (std::string &a : argv) raw.push_back(a.data());
+      raw.push_back(nullptr);
+      execv(raw[0], raw.data());
+      _exit(127);
+    }
+  }
+  ~Program() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  int Pid() const { return pid_; }
+  // The exit code, or -1 when it did not end within the time.
+  int Wait(int seconds) {
+    for (int i = 0; i < seconds * 50; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+  }
+  std::string Errors() const { return ReadAll(errors_); }
+
+ private:
+  pid_t pid_ = -1;
+  std::string errors_;
+};
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(root.Path().empty() || work.Path().empty() || dest.Path().empty());
+    std::ofstream(root.Path() + "/notes.txt", std::ios::binary) << "first line\nsecond line\n";
+    fs::create_directory(root.Path() + "/sub dir");
+    std::string binary;
+    for (int i = 0; i < 3000; ++i) binary += static_cast<char>(i * 7 % 256);
+    std::ofstream(root.Path() + "/sub dir/data.bin", std::ios::binary) << binary;
+    server = std::make_unique<PeerServer>(PeerKind::kVsftpd, root.Path(), work.Path());
+    ASSERT_TRUE(server->Error().empty()) << server->Error();
+  }
+  TempDir root, work, dest;
+  std::unique_ptr<PeerServer> server;
+};
+
+TEST_F(ProgramTest, UnattendedDownloadAsTheMimeLibraryStartsIt) {
+  const std::string d = dest.Path();
+  struct Case {
+    const char *what;
+    std::vector<std::string> args;
+    int exitCode;
+    const char *file;      // expected in the local directory (nullptr: nothing new)
+    const char *fromRoot;  // its content, as a path under the served root
+    const char *message;   // part of the error shown
+  } cases[] = {
+      {"text mode, anonymous, four empty tokens",
+       {"127.0.0.1", "", "", "", "", "notes.txt", d, "ASCII"},
+       0,
+       "notes.txt",
+       "notes.txt",
+       nullptr},
+      {"binary from a directory with a blank",
+       {"127.0.0.1", "anonymous", "", "", "sub dir", "data.bin", d, "binary"},
+       0,
+       "data.bin",
+       "sub dir/data.bin",
+       nullptr},
+      {"the file exists already",
+       {"127.0.0.1", "", "", "", "", "notes.txt", d, "ASCII"},
+       1,
+       nullptr,
+       nullptr,
+       "already exists"},
+      {"missing tokens", {"127.0.0.1"}, 1, nullptr, nullptr, "missing"},
+      {"a name that would leave the directory",
+       {"127.0.0.1", "", "", "", "", "../evil", d, "ASCII"},
+       1,
+       nullptr,
+       nullptr,
+       "not a valid local file name"},
+      {"no such remote file", {"127.0.0.1", "", "", "", "", "absent.txt", d, "binary"}, 1, nullptr, nullptr, "refused"},
+      {"no such remote directory", {"127.0.0.1", "", "", "", "nowhere", "x", d, "binary"}, 1, nullptr, nullptr, "550"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto before = std::distance(fs::directory_iterator(d), fs::directory_iterator());
+    Program program(c.args, work.Path());
+    ASSERT_EQ(program.Wait(60), c.exitCode) << program.Errors();
+    if (c.file) {
+      EXPECT_EQ(ReadAll(d + "/" + c.file), ReadAll(root.Path() + "/" + c.fromRoot));
+    } else {
+      EXPECT_EQ(std::distance(fs::directory_iterator(d), fs::directory_iterator()), before);
+    }
+    if (c.message) {
+      EXPECT_NE(program.Errors().find(c.message), std::string::npos) << program.Errors();
+    }
+  }
+  EXPECT_FALSE(fs::exists(dest.Path() + "/../evil"));
+}
+
+// One command to the program's automation socket; the whole answer.
+std::string Automation(int pid, const std::string &command) {
+  const std::string path = std::string(getenv("QX_RUNTIME_DIR")) + "/auto-" + std::to_string(pid) + ".sock";
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return "error path too long";
+  memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  timeval timeout{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return "error connect";
+  }
+  const std::string line = command + "\n";
+  if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+    close(fd);
+    return "error write";
+  }
+  shutdown(fd, SHUT_WR);
+  std::string answer;
+  char buf[512];
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) answer.append(buf, static_cast<size_t>(n));
+  close(fd);
+  while (!answer.empty() && answer.back() == '\n') answer.pop_back();
+  return answer;
+}
+
+// Repeats a command until it answers "ok..." (the window may not exist yet).
+std::string AwaitOk(int pid, const std::string &command) {
+  std::string answer;
+  for (int i = 0; i < 100; ++i) {
+    answer = Automation(pid, command);
+    if (answer.rfind("ok", 0) == 0) return answer;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return answer;
+}
+
+std::string Handle(const std::string &answer) { return answer.size() > 3 ? answer.substr(3) : ""; }
+
+TEST_F(ProgramTest, HostDialogSavesLogsInAndInfoShowsTheGreeting) {
+  Program program({}, work.Path());
+  // The Host dialog opens at once when there is no command line.
+  const std::string dialog = Handle(AwaitOk(program.Pid(), "find - Remote Host"));
+  ASSERT_FALSE(dialog.empty());
+  auto item = [&](int id) { return Handle(Automation(program.Pid(), "item " + dialog + " " + std::to_string(id))); };
+  auto set = [&](int id, const std::string &text) {
+    EXPECT_EQ(Automation(program.Pid(), "settext " + item(id) + " " + text), "ok") << id;
+  };
+  set(100, "Peer");
+  set(101, "127.0.0.1");
+  set(102, kLocalUser);
+  set(103, LocalPassword());
+  set(105, root.Path());
+  ASSERT_EQ(Automation(program.Pid(), "press " + item(107)), "ok");  // Save
+  ASSERT_EQ(Automation(program.Pid(), "press " + item(1)), "ok");    // OK: connect
+  // vsftpd's greeting has several lines: they go to the Info dialog.
+  const std::string info = Handle(AwaitOk(program.Pid(), "find - Info"));
+  ASSERT_FALSE(info.empty());
+  const std::string list = Handle(Automation(program.Pid(), "item " + info + " 200"));
+  std::string lines;
+  for (int i = 0; i < 50 && lines.find("220 ") == std::string::npos; ++i) {
+    lines = Automation(program.Pid(), "items " + list);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_NE(lines.find("220-Welcome to the test server"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("220-second line"), std::string::npos) << lines;
+  // The profile was stored, its password scrambled, the host remembered.
+  std::string profiles;
+  for (int i = 0; i < 50 && profiles.find("LastConfig") == std::string::npos; ++i) {
+    profiles = ReadAll(work.Path() + "/QXAPPS.INI");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  const std::string ftpIni = ReadAll(work.Path() + "/QXFTP.INI");
+  EXPECT_NE(ftpIni.find("[Peer]"), std::string::npos) << ftpIni;
+  EXPECT_NE(ftpIni.find("Host=127.0.0.1"), std::string::npos) << ftpIni;
+  EXPECT_EQ(ftpIni.find(LocalPassword()), std::string::npos) << "the password is stored in clear";
+  EXPECT_NE(profiles.find("LastConfig=Peer"), std::string::npos) << profiles;
+  std::string apps;
+  for (int i = 0; i < 50 && apps.find("FILE_0") == std::string::npos; ++i) {
+    apps = ReadAll(work.Path() + "/QXAPPS.INI");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_NE(apps.find("FILE_0=127.0.0.1"), std::string::npos) << apps;
+  // Closing the Info dialog, then the program through its menu.
+  EXPECT_EQ(Automation(program.Pid(), "press " + Handle(Automation(program.Pid(), "item " + info + " 1"))), "ok");
+  const std::string frame = Handle(AwaitOk(program.Pid(), "find FtpFrameWindow -"));
+  EXPECT_EQ(Automation(program.Pid(), "menu " + frame + " 50"), "ok");
+  EXPECT_EQ(program.Wait(30), 0) << program.Errors();
+}
+
+}  // namespace

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The FTP client's tests talk to three Debian FTP servers. Debian lets only one
+# package that provides "ftp-server" be installed, so vsftpd is installed
+# normally (.ci/packages.d/ftp.txt) and pure-ftpd and proftpd are unpacked,
+# not installed, under $QX_FTP_PEERS (default /opt/qx-ftp-peers), where the
+# tests start them by path with their own configuration. Their shared
+# libraries are installed as ordinary packages by the same list.
+set -euo pipefail
+dest=${QX_FTP_PEERS:-/opt/qx-ftp-peers}
+mkdir -p "$dest"
+
+# The account the servers log in as a local user. Its password is made here,
+# at random, and kept in a root-only file that the tests read.
+if ! getent passwd qxftpuser >/dev/null; then
+  useradd -m -s /bin/bash -c "FTP client tests" qxftpuser
+fi
+if [ ! -s "$dest/qxftpuser.pass" ]; then
+  umask 077
+  head -c 12 /dev/urandom | base64 | tr -d '/+=' >"$dest/qxftpuser.pass"
+  echo "qxftpuser:$(cat "$dest/qxftpuser.pass")" | chpasswd
+fi
+want=(pure-ftpd proftpd-core)
+need=()
+for p in "${want[@]}"; do
+  [ -e "$dest/$p/.unpacked" ] || need+=("$p")
+done
+[ ${#need[@]} -eq 0 ] && exit 0
+umask 022
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+chmod 755 "$work"
+cd "$work"
+if ! apt-get download "${need[@]}" >/dev/null 2>&1; then
+  apt-get update -qq
+  apt-get download "${need[@]}" >/dev/null || {
+    echo "ftp-peers: could not download ${need[*]} with apt-get; check the package mirror" >&2
+    exit 1
+  }
+fi
+for p in "${need[@]}"; do
+  rm -rf "${dest:?}/$p"
+  mkdir -p "$dest/$p"
+  dpkg-deb -x "$p"_*.deb "$dest/$p"
+  touch "$dest/$p/.unpacked"
+  echo "ftp-peers: unpacked $p into $dest/$p"
+done
