@@ -208,9 +208,11 @@ void StoreField(HEADER_SUMMARY &s, int index, std::string value) {
 
 // Appends a continuation line to value: one blank (a tab becomes a blank) and
 // the text, as long as the value stays within the current-line buffer.
+// Only the value's end is looked at (its line end, then blanks), so each
+// continuation costs its own length and a long run of them stays linear; a
+// CR inside the value still ends it when the field is stored.
 void AppendContinuation(std::string &value, const char *line) {
-  size_t cr = value.find_first_of("\r\n");
-  if (cr != std::string::npos) value.resize(cr);
+  while (!value.empty() && (value.back() == '\r' || value.back() == '\n')) value.pop_back();
   while (!value.empty() && IsBlank(value.back())) value.pop_back();
   const char *text = line;
   while (IsBlank(text[0]) && IsBlank(text[1])) ++text;
@@ -389,7 +391,9 @@ long ZoneOffset(const std::string &zone) {
     if (c >= 'A' && c <= 'L') return -(c - 64) * 100;
     return (c - 76) * 100;
   }
-  return std::strtol(zone.c_str(), nullptr, 10);
+  // A numeric zone is +HHMM; anything larger is no zone (and would overflow).
+  long offset = std::strtol(zone.c_str(), nullptr, 10);
+  return offset >= -9999 && offset <= 9999 ? offset : 0;
 }
 
 }  // namespace

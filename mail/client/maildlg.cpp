@@ -155,7 +155,7 @@ struct EditField {
 };
 // 755 and 757 are taken only while Include Message is ticked (see OnOk).
 const EditField kEdits[] = {
-    {IDC_CFG_MAILDIR, &CONFIGURE_VALUES::mailDir, 64},
+    {IDC_CFG_MAILDIR, &CONFIGURE_VALUES::mailDir, 128},
     {IDC_CFG_MAILHOST, &CONFIGURE_VALUES::mailHost, 64},
     {IDC_CFG_ORGANIZATION, &CONFIGURE_VALUES::organization, 128},
     {IDC_CFG_PERSONALNAME, &CONFIGURE_VALUES::personalName, 64},

@@ -11,6 +11,7 @@
 
 // Last, so that the layer's C runtime names (fopen) are not undone by <cstdio>.
 #include <windows.h>
+#include <winsock.h>
 
 namespace {
 
@@ -110,24 +111,12 @@ int ReadIntSetting(const std::string &key, int def) {
   return static_cast<int>(v);
 }
 
+// Whatever inet_addr reads as an address ("10.0.0.1", also "10.1" or
+// "0x0a.0.0.1") is written in brackets; "255.255.255.255", which inet_addr
+// cannot tell from a failure, is an address too.
 bool IsDottedIPv4(const std::string &host) {
-  int parts = 0;
-  size_t i = 0;
-  while (i <= host.size()) {
-    size_t start = i;
-    long value = 0;
-    while (i < host.size() && std::isdigit(static_cast<unsigned char>(host[i]))) {
-      value = value * 10 + (host[i] - '0');
-      if (value > 255) return false;
-      ++i;
-    }
-    if (i == start) return false;
-    ++parts;
-    if (i == host.size()) break;
-    if (host[i] != '.') return false;
-    ++i;
-  }
-  return parts == 4;
+  if (host.empty()) return false;
+  return host == "255.255.255.255" || inet_addr(host.c_str()) != INADDR_NONE;
 }
 
 std::string MakeOwnAddress(const std::string &user, const std::string &host) {
@@ -219,7 +208,7 @@ CONFIGURE_VALUES ConfigureInitialValues() {
 CONFIGURE_RESULT ConfigureApply(const CONFIGURE_VALUES &v) {
   MAIL_SETTINGS &s = g_settings;
   CONFIGURE_RESULT r;
-  s.mailDir = v.mailDir.substr(0, 63);
+  s.mailDir = v.mailDir.substr(0, 127);
   s.mailHost = v.mailHost.substr(0, 63);
   s.organization = v.organization.substr(0, 127);
   s.personalName = v.personalName.substr(0, 63);

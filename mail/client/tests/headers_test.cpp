@@ -158,7 +158,9 @@ TEST(MailHeaders, DateTable) {
       {"Tue, 5 Dec 05 14:30:00 +0000", 1133793000},                   // two-digit year 05 is 2005
       {"garbage", 315532800},                                         // 1980-01-01
       {"Mon, 5 Dec 2050 10:00:00 +0000", -1},
-      {"Tue, 40 Dec 1995 00:00:00 +0000", 821145600},  // 9 Jan 1996: days carry over
+      {"Tue, 40 Dec 1995 00:00:00 +0000", 821145600},                       // 9 Jan 1996: days carry over
+      {"Tue, 5 Dec 1995 14:30:00 +99999999999999999999", kDec5_1995_1430},  // no zone, no overflow
+      {"Tue, 5 Dec 1995 14:30:00 -2147483648", kDec5_1995_1430},
   };
   for (const auto &c : kCases) EXPECT_EQ(ParseMailDate(c.value), c.expected) << c.value;
 }
@@ -257,4 +259,24 @@ TEST(MailHeaders, PopStreamKeepsBodyBytesForTheCaller) {
   EXPECT_EQ(ScanHeader(s, MAIL_SOURCE::Socket(1), nullptr), static_cast<long>(header.size()));
   EXPECT_EQ(std::string(b.area, static_cast<size_t>(b.count)), "body line\r\n.\r\n");
   SetMailTransport(nullptr);
+}
+
+// A header folded over 100,000 lines: the value keeps what fits, the rest is
+// read and dropped, and every header byte is counted.
+TEST(MailHeaders, LongRunOfContinuationLines) {
+  TempDir dir;
+  std::string header = "Subject: start\r\n";
+  for (int i = 0; i < 100000; ++i) header += " word\r\n";
+  header += "To: <rcpt@example.net>\r\n\r\n";
+  WriteFile(dir / "long.eml", header + "body\r\n");
+  FILE *f = std::fopen((dir / "long.eml").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  HEADER_SUMMARY s;
+  GetLineBuffer().count = 0;  // nothing left over from an earlier test's source
+  EXPECT_EQ(ScanHeader(s, MAIL_SOURCE::File(f), nullptr), static_cast<long>(header.size()));
+  CloseSource(MAIL_SOURCE::File(f));
+  ASSERT_TRUE(s.subject.has_value());
+  EXPECT_EQ(s.subject->rfind("start word word", 0), 0u);
+  EXPECT_LT(s.subject->size(), 4096u);
+  EXPECT_EQ(s.to.value_or(""), "rcpt@example.net");
 }

@@ -113,7 +113,10 @@ TEST_F(SettingsTest, TextsWidthsAndDerivedValues) {
   EXPECT_EQ(s.ownAddress, "tester@[10.0.0.1]");
   EXPECT_EQ(MakeOwnAddress("ann", "mail.example.com"), "ann@mail.example.com");
   EXPECT_EQ(MakeOwnAddress("ann", "1.2.3.256"), "ann@1.2.3.256");
-  EXPECT_EQ(MakeOwnAddress("ann", "1.2.3"), "ann@1.2.3");
+  EXPECT_EQ(MakeOwnAddress("ann", "1.2.3"), "ann@[1.2.3]");  // inet_addr reads it as 1.2.0.3
+  EXPECT_EQ(MakeOwnAddress("ann", "0x7f.1"), "ann@[0x7f.1]");
+  EXPECT_EQ(MakeOwnAddress("ann", "255.255.255.255"), "ann@[255.255.255.255]");
+  EXPECT_EQ(MakeOwnAddress("ann", "1.2.3.4.example"), "ann@1.2.3.4.example");
   EXPECT_EQ(FontHeight(10, 96), -13);
   EXPECT_EQ(FontHeight(9, 96), -12);
 }
