@@ -160,6 +160,19 @@ TEST_F(Handles, RoundTripsOfAwkwardNames) {
       "t/name with.long extension",
   };
   for (const std::string &d : dirs) MakeDir(d);
+  // An entry named exactly as another's alternate pushes that one to "~2".
+  WIN32_FIND_DATAA fd;
+  HANDLE find = FindFirstFileA("d:\\t\\collide\\Long File Name One", &fd);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  FindClose(find);
+  std::string first_alternate = fd.cAlternateFileName;
+  ASSERT_EQ(first_alternate.substr(first_alternate.size() - 2), "~1");
+  dirs.push_back("t/collide/" + first_alternate);
+  MakeDir(dirs.back());
+  find = FindFirstFileA("d:\\t\\collide\\Long File Name One", &fd);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  FindClose(find);
+  EXPECT_NE(std::string(fd.cAlternateFileName), first_alternate);
   NFS_FHANDLE t = Handle("d:\\t");
   NFS_FHANDLE collide = Handle("d:\\t\\collide");
   std::vector<std::vector<BYTE>> seen;
