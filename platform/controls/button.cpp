@@ -6,12 +6,11 @@
 namespace qx::controls {
 namespace {
 
-struct Button {
+struct Button : ControlState {
   UINT check = BST_UNCHECKED;
   bool pushed = false;  // BST_PUSHED: pressed look
   bool focus = false;
   bool captured = false;
-  HFONT font = nullptr;
   HANDLE image = nullptr;
 };
 
@@ -66,6 +65,7 @@ void DrawPush(HWND h, HDC dc, Button &b, const RECT &rc) {
 void DrawMark(HWND h, HDC dc, Button &b, const RECT &rc) {
   const UINT kind = Kind(h);
   HBRUSH bg = ControlColors(h, dc, WM_CTLCOLORSTATIC);
+  if (!b.alive) return;
   FillRect(dc, &rc, bg);
   const int box = 13;
   const bool left_text = (StyleOf(h) & BS_LEFTTEXT) != 0;
@@ -119,8 +119,9 @@ void DrawMark(HWND h, HDC dc, Button &b, const RECT &rc) {
   }
 }
 
-void DrawGroup(HWND h, HDC dc, const RECT &rc) {
+void DrawGroup(HWND h, HDC dc, const Button &b, const RECT &rc) {
   HBRUSH bg = ControlColors(h, dc, WM_CTLCOLORSTATIC);
+  if (!b.alive) return;
   const std::string text = TextOf(h);
   SIZE s{0, 14};
   GetTextExtentPoint32A(dc, "X", 1, &s);
@@ -147,7 +148,7 @@ void Paint(HWND h, HDC dc, Button &b) {
   if (kind == BS_OWNERDRAW)
     DrawOwner(h, dc, b, ODA_DRAWENTIRE);
   else if (kind == BS_GROUPBOX)
-    DrawGroup(h, dc, rc);
+    DrawGroup(h, dc, b, rc);
   else if (IsCheck(kind) || IsRadio(kind))
     DrawMark(h, dc, b, rc);
   else
@@ -183,146 +184,139 @@ void AutoToggle(HWND h, Button &b) {
 
 void Click(HWND h, Button &b) {
   AutoToggle(h, b);
-  NotifyParent(h, BN_CLICKED);
+  if (b.alive) NotifyParent(h, b, BN_CLICKED);
 }
 
-}  // namespace
+// ---- messages ----
 
-LRESULT CALLBACK ButtonProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  Button *b = StateOf<Button>(h);
-  if (!b && msg != WM_NCCREATE) return DefWindowProcA(h, msg, wp, lp);
+LRESULT DlgCode(HWND h) {
+  const UINT kind = Kind(h);
+  if (kind == BS_DEFPUSHBUTTON) return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
+  if (IsPush(kind) || kind == BS_OWNERDRAW) return DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
+  if (IsRadio(kind)) return DLGC_BUTTON | DLGC_RADIOBUTTON;
+  if (kind == BS_GROUPBOX) return DLGC_STATIC;
+  return DLGC_BUTTON;
+}
+
+void Focus(HWND h, Button &b, bool on) {
+  b.focus = on;
+  if (!on) b.pushed = false;
+  Redraw(h);
+  if (StyleOf(h) & BS_NOTIFY) NotifyParent(h, b, on ? BN_SETFOCUS : BN_KILLFOCUS);
+}
+
+void ButtonDown(HWND h, Button &b) {
+  if (Kind(h) == BS_GROUPBOX) return;
+  SetFocus(h);  // the focus change notifies parents, which may destroy this button
+  if (!b.alive) return;
+  SetCapture(h);
+  b.captured = true;
+  b.pushed = true;
+  Redraw(h);
+}
+
+void MouseMove(HWND h, Button &b, LPARAM lp) {
+  if (!b.captured) return;
+  RECT rc;
+  GetClientRect(h, &rc);
+  const bool in = PtInRect(&rc, PointFromLParam(lp)) != FALSE;
+  if (in != b.pushed) {
+    b.pushed = in;
+    Redraw(h);
+  }
+}
+
+void ButtonUp(HWND h, Button &b) {
+  if (!b.captured) return;
+  b.captured = false;
+  ReleaseCapture();
+  const bool clicked = b.pushed;
+  b.pushed = false;
+  Redraw(h);
+  if (clicked) Click(h, b);
+}
+
+void SetCheck(HWND h, Button &b, WPARAM wp) {
+  const UINT kind = Kind(h);
+  UINT v = static_cast<UINT>(wp);
+  if (v > BST_INDETERMINATE || (v == BST_INDETERMINATE && kind != BS_3STATE && kind != BS_AUTO3STATE)) v = BST_CHECKED;
+  if (!IsCheck(kind) && !IsRadio(kind)) return;
+  b.check = v;
+  if (IsRadio(kind)) {
+    // A checked radio button is the one a Tab into the group reaches.
+    LONG style = GetWindowLongA(h, GWL_STYLE);
+    if (v == BST_CHECKED)
+      style |= WS_TABSTOP;
+    else
+      style &= ~WS_TABSTOP;
+    SetWindowLongA(h, GWL_STYLE, style);
+  }
+  Redraw(h);
+}
+
+void SetStyle(HWND h, WPARAM wp, LPARAM lp) {
+  LONG style = GetWindowLongA(h, GWL_STYLE);
+  style = (style & ~0xFFFF) | static_cast<LONG>(wp & 0xFFFF);
+  SetWindowLongA(h, GWL_STYLE, style);
+  if (LOWORD(lp)) Redraw(h);
+}
+
+LRESULT SetImage(HWND h, Button &b, LPARAM lp) {
+  HANDLE old = b.image;
+  b.image = reinterpret_cast<HANDLE>(lp);
+  Redraw(h);
+  return reinterpret_cast<LRESULT>(old);
+}
+
+LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, Button &b) {
   switch (msg) {
-    case WM_NCCREATE: AttachState<Button>(h); return DefWindowProcA(h, msg, wp, lp);
-    case WM_NCDESTROY: DetachState<Button>(h); return 0;
-    case WM_GETDLGCODE: {
-      const UINT kind = Kind(h);
-      if (kind == BS_DEFPUSHBUTTON) return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
-      if (IsPush(kind) || kind == BS_OWNERDRAW) return DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
-      if (IsRadio(kind)) return DLGC_BUTTON | DLGC_RADIOBUTTON;
-      if (kind == BS_GROUPBOX) return DLGC_STATIC;
-      return DLGC_BUTTON;
-    }
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = wp ? reinterpret_cast<HDC>(wp) : BeginPaint(h, &ps);
-      Paint(h, dc, *b);
-      if (!wp) EndPaint(h, &ps);
-      return 0;
-    }
-    case WM_ERASEBKGND: return 1;
-    case WM_SETFONT:
-      b->font = reinterpret_cast<HFONT>(wp);
-      if (LOWORD(lp)) Redraw(h);
-      return 0;
-    case WM_GETFONT: return reinterpret_cast<LRESULT>(b->font);
+    case WM_GETDLGCODE: return DlgCode(h);
     case WM_SETTEXT: {
       LRESULT r = DefWindowProcA(h, msg, wp, lp);
       Redraw(h);
       return r;
     }
-    case WM_ENABLE: Redraw(h); return 0;
     case WM_SETFOCUS:
-      b->focus = true;
-      Redraw(h);
-      if (StyleOf(h) & BS_NOTIFY) NotifyParent(h, BN_SETFOCUS);
-      return 0;
-    case WM_KILLFOCUS:
-      b->focus = false;
-      if (b->pushed) b->pushed = false;
-      Redraw(h);
-      if (StyleOf(h) & BS_NOTIFY) NotifyParent(h, BN_KILLFOCUS);
-      return 0;
+    case WM_KILLFOCUS: Focus(h, b, msg == WM_SETFOCUS); return 0;
     case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK:
-      if (Kind(h) == BS_GROUPBOX) return 0;
-      SetFocus(h);
-      SetCapture(h);
-      b->captured = true;
-      b->pushed = true;
-      Redraw(h);
-      return 0;
-    case WM_MOUSEMOVE:
-      if (b->captured) {
-        RECT rc;
-        GetClientRect(h, &rc);
-        POINT p{static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp))};
-        const bool in = PtInRect(&rc, p) != FALSE;
-        if (in != b->pushed) {
-          b->pushed = in;
-          Redraw(h);
-        }
-      }
-      return 0;
-    case WM_LBUTTONUP:
-      if (b->captured) {
-        b->captured = false;
-        ReleaseCapture();
-        const bool clicked = b->pushed;
-        b->pushed = false;
-        Redraw(h);
-        if (clicked) Click(h, *b);
-      }
-      return 0;
+    case WM_LBUTTONDBLCLK: ButtonDown(h, b); return 0;
+    case WM_MOUSEMOVE: MouseMove(h, b, lp); return 0;
+    case WM_LBUTTONUP: ButtonUp(h, b); return 0;
     case WM_KEYDOWN:
       if (wp == VK_SPACE && Kind(h) != BS_GROUPBOX) {
-        b->pushed = true;
+        b.pushed = true;
         Redraw(h);
       }
       return 0;
     case WM_KEYUP:
-      if (wp == VK_SPACE && b->pushed) {
-        b->pushed = false;
+      if (wp == VK_SPACE && b.pushed) {
+        b.pushed = false;
         Redraw(h);
-        Click(h, *b);
+        Click(h, b);
       }
       return 0;
     case WM_CHAR: return 0;
-    case BM_GETCHECK: return b->check;
-    case BM_SETCHECK: {
-      const UINT kind = Kind(h);
-      UINT v = static_cast<UINT>(wp);
-      if (v > BST_INDETERMINATE || (v == BST_INDETERMINATE && kind != BS_3STATE && kind != BS_AUTO3STATE))
-        v = BST_CHECKED;
-      if (IsCheck(kind) || IsRadio(kind)) {
-        b->check = v;
-        if (IsRadio(kind)) {
-          // A checked radio button is the one a Tab into the group reaches.
-          LONG style = GetWindowLongA(h, GWL_STYLE);
-          if (v == BST_CHECKED)
-            style |= WS_TABSTOP;
-          else
-            style &= ~WS_TABSTOP;
-          SetWindowLongA(h, GWL_STYLE, style);
-        }
-        Redraw(h);
-      }
-      return 0;
-    }
-    case BM_GETSTATE: return b->check | (b->pushed ? BST_PUSHED : 0) | (b->focus ? BST_FOCUS : 0);
+    case BM_GETCHECK: return b.check;
+    case BM_SETCHECK: SetCheck(h, b, wp); return 0;
+    case BM_GETSTATE: return b.check | (b.pushed ? BST_PUSHED : 0) | (b.focus ? BST_FOCUS : 0);
     case BM_SETSTATE:
-      b->pushed = wp != 0;
+      b.pushed = wp != 0;
       Redraw(h);
       return 0;
-    case BM_SETSTYLE: {
-      LONG style = GetWindowLongA(h, GWL_STYLE);
-      style = (style & ~0xFFFF) | static_cast<LONG>(wp & 0xFFFF);
-      SetWindowLongA(h, GWL_STYLE, style);
-      if (LOWORD(lp)) Redraw(h);
-      return 0;
-    }
+    case BM_SETSTYLE: SetStyle(h, wp, lp); return 0;
     case BM_CLICK:
-      if (!IsWindowEnabled(h)) return 0;
-      Click(h, *b);
+      if (IsWindowEnabled(h)) Click(h, b);
       return 0;
-    case BM_GETIMAGE: return reinterpret_cast<LRESULT>(b->image);
-    case BM_SETIMAGE: {
-      HANDLE old = b->image;
-      b->image = reinterpret_cast<HANDLE>(lp);
-      Redraw(h);
-      return reinterpret_cast<LRESULT>(old);
-    }
+    case BM_GETIMAGE: return reinterpret_cast<LRESULT>(b.image);
+    case BM_SETIMAGE: return SetImage(h, b, lp);
     default: return DefWindowProcA(h, msg, wp, lp);
   }
 }
+
+const ControlClass<Button> kButton{nullptr, nullptr, Paint, nullptr, Message};
+
+}  // namespace
+
+LRESULT CALLBACK ButtonProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) { return RunControl(kButton, h, msg, wp, lp); }
 
 }  // namespace qx::controls

@@ -15,14 +15,13 @@ namespace {
 constexpr int kEditId = 1001, kListId = 1000;
 constexpr int kButton = 16;  // width of the drop-down button
 
-struct Combo {
+struct Combo : ControlState {
   HWND edit = nullptr, list = nullptr;
   bool dropped = false;
   bool focus = false;
   bool extended_ui = false;
   int field_height = 20;
   int list_height = 100;
-  HFONT font = nullptr;
   WNDPROC edit_proc = nullptr;
 };
 
@@ -30,7 +29,8 @@ DWORD Kind(HWND h) { return StyleOf(h) & 3; }
 bool HasEdit(HWND h) { return Kind(h) == CBS_SIMPLE || Kind(h) == CBS_DROPDOWN; }
 bool DropsDown(HWND h) { return Kind(h) != CBS_SIMPLE; }
 
-void Notify(HWND h, int code) { NotifyParent(h, code); }
+// A CBN_ notification; false when the parent destroyed the combo box meanwhile.
+bool Notify(HWND h, const Combo &c, int code) { return NotifyParent(h, c, code); }
 
 LRESULT List(const Combo &c, UINT msg, WPARAM wp = 0, LPARAM lp = 0) { return SendMessageA(c.list, msg, wp, lp); }
 
@@ -53,7 +53,8 @@ void ShowSelection(HWND h, Combo &c) {
   const int sel = static_cast<int>(List(c, LB_GETCURSEL));
   if (c.edit) {
     const std::string text = sel >= 0 && ListHasStrings(h) ? ItemText(c, sel) : "";
-    SetWindowTextA(c.edit, text.c_str());
+    SetWindowTextA(c.edit, text.c_str());  // CBN_EDITCHANGE may reach the parent from here
+    if (!c.alive) return;
     SendMessageA(c.edit, EM_SETSEL, 0, -1);
   }
   InvalidateRect(h, nullptr, FALSE);
@@ -82,7 +83,7 @@ void PlaceList(HWND h, Combo &c) {
 void Drop(HWND h, Combo &c, bool down, bool ok) {
   if (!DropsDown(h) || down == c.dropped) return;
   if (down) {
-    Notify(h, CBN_DROPDOWN);
+    if (!Notify(h, c, CBN_DROPDOWN)) return;
     PlaceList(h, c);
     c.dropped = true;
     ShowWindow(c.list, SW_SHOWNA);
@@ -91,8 +92,7 @@ void Drop(HWND h, Combo &c, bool down, bool ok) {
   } else {
     c.dropped = false;
     ShowWindow(c.list, SW_HIDE);
-    Notify(h, CBN_CLOSEUP);
-    Notify(h, ok ? CBN_SELENDOK : CBN_SELENDCANCEL);
+    if (!Notify(h, c, CBN_CLOSEUP) || !Notify(h, c, ok ? CBN_SELENDOK : CBN_SELENDCANCEL)) return;
   }
   InvalidateRect(h, nullptr, FALSE);
 }
@@ -106,7 +106,7 @@ void Step(HWND h, Combo &c, int by) {
   if (to == cur) return;
   List(c, LB_SETCURSEL, static_cast<WPARAM>(to));
   ShowSelection(h, c);
-  Notify(h, CBN_SELCHANGE);
+  if (c.alive) Notify(h, c, CBN_SELCHANGE);
 }
 
 // Keys the combo box takes for itself, from its field or itself; true when taken.
@@ -140,7 +140,7 @@ bool ComboKey(HWND h, Combo &c, UINT msg, WPARAM key) {
 
 LRESULT CALLBACK FieldProc(HWND e, UINT msg, WPARAM wp, LPARAM lp) {
   HWND h = GetParent(e);
-  Combo *c = StateOf<Combo>(h);
+  StateRef<Combo> c = StateOf<Combo>(h);
   if (!c) return EditProc(e, msg, wp, lp);
   switch (msg) {
     case WM_KEYDOWN:
@@ -213,13 +213,15 @@ void Paint(HWND h, HDC dc, Combo &c) {
   RECT rc;
   GetClientRect(h, &rc);
   if (!DropsDown(h)) {
-    FillRect(dc, &rc, ControlColors(h, dc, WM_CTLCOLORSTATIC));
+    HBRUSH bg = ControlColors(h, dc, WM_CTLCOLORSTATIC);
+    if (c.alive) FillRect(dc, &rc, bg);
     return;
   }
   RECT field = FieldRect(h, c);
   RECT button{field.right - kButton, field.top + 2, field.right - 2, field.bottom - 2};
   if (!HasEdit(h)) {
     HBRUSH bg = ControlColors(h, dc, WM_CTLCOLOREDIT);
+    if (!c.alive) return;
     FillRect(dc, &field, bg);
     SunkenField(dc, field);
     RECT text{field.left + 3, field.top + 3, button.left - 1, field.bottom - 3};
@@ -301,18 +303,18 @@ void ChildCommand(HWND h, Combo &c, WPARAM wp, LPARAM lp) {
   const int code = HIWORD(wp);
   if (from == c.edit) {
     if (code == EN_CHANGE)
-      Notify(h, CBN_EDITCHANGE);
+      Notify(h, c, CBN_EDITCHANGE);
     else if (code == EN_UPDATE)
-      Notify(h, CBN_EDITUPDATE);
+      Notify(h, c, CBN_EDITUPDATE);
     else if (code == EN_SETFOCUS && !c.focus) {
       c.focus = true;
-      Notify(h, CBN_SETFOCUS);
+      Notify(h, c, CBN_SETFOCUS);
     } else if (code == EN_KILLFOCUS) {
       HWND f = GetFocus();
       if (f != h && f != c.edit) {
         c.focus = false;
         Drop(h, c, false, false);
-        Notify(h, CBN_KILLFOCUS);
+        if (c.alive) Notify(h, c, CBN_KILLFOCUS);
       }
     }
     return;
@@ -320,9 +322,9 @@ void ChildCommand(HWND h, Combo &c, WPARAM wp, LPARAM lp) {
   if (from == c.list) {
     if (code == LBN_SELCHANGE) {
       ShowSelection(h, c);
-      Notify(h, CBN_SELCHANGE);
+      if (c.alive) Notify(h, c, CBN_SELCHANGE);
     } else if (code == LBN_DBLCLK) {
-      Notify(h, CBN_DBLCLK);
+      Notify(h, c, CBN_DBLCLK);
     }
   }
 }
@@ -340,84 +342,80 @@ LRESULT TextOfCombo(HWND h, Combo &c, UINT msg, WPARAM wp, LPARAM lp) {
   return static_cast<LRESULT>(n);
 }
 
-}  // namespace
+// ---- messages ----
 
-LRESULT CALLBACK ComboBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  Combo *c = StateOf<Combo>(h);
-  if (!c && msg != WM_NCCREATE) return DefWindowProcA(h, msg, wp, lp);
+void FontChanged(HWND, Combo &c, BOOL redraw) {
+  const WPARAM font = reinterpret_cast<WPARAM>(c.font);
+  if (c.edit) SendMessageA(c.edit, WM_SETFONT, font, redraw);
+  if (c.list) SendMessageA(c.list, WM_SETFONT, font, redraw);
+}
+
+void Destroying(HWND h, Combo &c) {
+  if (c.list && DropsDown(h)) {
+    RemovePropA(c.list, kComboOfList);
+    DestroyWindow(c.list);
+  }
+  c.list = nullptr;
+}
+
+LRESULT DlgCode(const Combo &c, LPARAM lp) {
+  LRESULT code = DLGC_WANTARROWS | DLGC_WANTCHARS;
+  const MSG *m = reinterpret_cast<const MSG *>(lp);
+  if (c.dropped && m && m->message == WM_KEYDOWN && (m->wParam == VK_RETURN || m->wParam == VK_ESCAPE))
+    code |= DLGC_WANTALLKEYS;
+  return code;
+}
+
+void KillFocus(HWND h, Combo &c) {
+  if (c.edit) return;
+  c.focus = false;
+  Drop(h, c, false, false);
+  if (!c.alive) return;
+  InvalidateRect(h, nullptr, FALSE);
+  Notify(h, c, CBN_KILLFOCUS);
+}
+
+// A drop-down list selects by the first letter.
+void Char(HWND h, Combo &c, WPARAM wp, LPARAM lp) {
+  if (c.edit || wp < 32) return;
+  const LRESULT before = List(c, LB_GETCURSEL);
+  SendMessageA(c.list, WM_CHAR, wp, lp);
+  if (!c.alive || List(c, LB_GETCURSEL) == before) return;
+  ShowSelection(h, c);
+  if (c.alive) Notify(h, c, CBN_SELCHANGE);
+}
+
+void ButtonDown(HWND h, Combo &c, LPARAM lp) {
+  SetFocus(h);  // the focus change notifies parents, which may destroy this combo box
+  if (!c.alive) return;
+  const POINT p = PointFromLParam(lp);
+  const RECT field = FieldRect(h, c);
+  if (DropsDown(h) && (!c.edit || p.x >= field.right - kButton)) Drop(h, c, !c.dropped, true);
+}
+
+LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, Combo &c) {
   switch (msg) {
-    case WM_NCCREATE: AttachState<Combo>(h); return DefWindowProcA(h, msg, wp, lp);
-    case WM_CREATE: Create(h, *c, *reinterpret_cast<const CREATESTRUCTA *>(lp)); return 0;
-    case WM_DESTROY:
-      if (c->list && DropsDown(h)) {
-        RemovePropA(c->list, kComboOfList);
-        DestroyWindow(c->list);
-      }
-      c->list = nullptr;
-      return 0;
-    case WM_NCDESTROY: DetachState<Combo>(h); return 0;
-    case WM_GETDLGCODE: {
-      LRESULT code = DLGC_WANTARROWS | DLGC_WANTCHARS;
-      const MSG *m = reinterpret_cast<const MSG *>(lp);
-      if (c->dropped && m && m->message == WM_KEYDOWN && (m->wParam == VK_RETURN || m->wParam == VK_ESCAPE))
-        code |= DLGC_WANTALLKEYS;
-      return code;
-    }
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = wp ? reinterpret_cast<HDC>(wp) : BeginPaint(h, &ps);
-      Paint(h, dc, *c);
-      if (!wp) EndPaint(h, &ps);
-      return 0;
-    }
-    case WM_ERASEBKGND: return 1;
-    case WM_SETFONT:
-      c->font = reinterpret_cast<HFONT>(wp);
-      if (c->edit) SendMessageA(c->edit, WM_SETFONT, wp, lp);
-      if (c->list) SendMessageA(c->list, WM_SETFONT, wp, lp);
-      if (LOWORD(lp)) InvalidateRect(h, nullptr, FALSE);
-      return 0;
-    case WM_GETFONT: return reinterpret_cast<LRESULT>(c->font);
+    case WM_CREATE: Create(h, c, *reinterpret_cast<const CREATESTRUCTA *>(lp)); return 0;
+    case WM_DESTROY: Destroying(h, c); return 0;
+    case WM_GETDLGCODE: return DlgCode(c, lp);
     case WM_SETFOCUS:
-      if (c->edit) {
-        SetFocus(c->edit);
-        SendMessageA(c->edit, EM_SETSEL, 0, -1);
+      if (c.edit) {
+        SetFocus(c.edit);
+        SendMessageA(c.edit, EM_SETSEL, 0, -1);
       } else {
-        c->focus = true;
+        c.focus = true;
         InvalidateRect(h, nullptr, FALSE);
-        Notify(h, CBN_SETFOCUS);
+        Notify(h, c, CBN_SETFOCUS);
       }
       return 0;
-    case WM_KILLFOCUS:
-      if (!c->edit) {
-        c->focus = false;
-        Drop(h, *c, false, false);
-        InvalidateRect(h, nullptr, FALSE);
-        Notify(h, CBN_KILLFOCUS);
-      }
-      return 0;
+    case WM_KILLFOCUS: KillFocus(h, c); return 0;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
-      if (ComboKey(h, *c, msg, wp)) return 0;
+      if (ComboKey(h, c, msg, wp)) return 0;
       return msg == WM_SYSKEYDOWN ? DefWindowProcA(h, msg, wp, lp) : 0;
-    case WM_CHAR:
-      if (!c->edit && wp >= 32) {  // a drop-down list selects by the first letter
-        const LRESULT before = List(*c, LB_GETCURSEL);
-        SendMessageA(c->list, WM_CHAR, wp, lp);
-        if (List(*c, LB_GETCURSEL) != before) {
-          ShowSelection(h, *c);
-          Notify(h, CBN_SELCHANGE);
-        }
-      }
-      return 0;
-    case WM_LBUTTONDOWN: {
-      SetFocus(h);
-      const POINT p{static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp))};
-      const RECT field = FieldRect(h, *c);
-      if (DropsDown(h) && (!c->edit || p.x >= field.right - kButton)) Drop(h, *c, !c->dropped, true);
-      return 0;
-    }
-    case WM_COMMAND: ChildCommand(h, *c, wp, lp); return 0;
+    case WM_CHAR: Char(h, c, wp, lp); return 0;
+    case WM_LBUTTONDOWN: ButtonDown(h, c, lp); return 0;
+    case WM_COMMAND: ChildCommand(h, c, wp, lp); return 0;
     case WM_DRAWITEM:
     case WM_MEASUREITEM:
     case WM_COMPAREITEM:
@@ -426,81 +424,87 @@ LRESULT CALLBACK ComboBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CTLCOLORLISTBOX:
     case WM_CTLCOLORSTATIC: return SendMessageA(GetParent(h), msg, wp, lp);
     case WM_SETTEXT:
-      if (c->edit) return SendMessageA(c->edit, msg, wp, lp);
+      if (c.edit) return SendMessageA(c.edit, msg, wp, lp);
       {
-        const LRESULT i = List(*c, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), lp);
+        const LRESULT i = List(c, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), lp);
         if (i < 0) return CB_ERR;
-        List(*c, LB_SETCURSEL, static_cast<WPARAM>(i));
-        ShowSelection(h, *c);
+        List(c, LB_SETCURSEL, static_cast<WPARAM>(i));
+        ShowSelection(h, c);
         return TRUE;
       }
     case WM_GETTEXT:
-    case WM_GETTEXTLENGTH: return TextOfCombo(h, *c, msg, wp, lp);
+    case WM_GETTEXTLENGTH: return TextOfCombo(h, c, msg, wp, lp);
     case WM_CUT:
     case WM_COPY:
     case WM_PASTE:
     case WM_CLEAR:
-    case WM_UNDO: return c->edit ? SendMessageA(c->edit, msg, wp, lp) : 0;
-    case CB_ADDSTRING: return List(*c, LB_ADDSTRING, wp, lp);
-    case CB_INSERTSTRING: return List(*c, LB_INSERTSTRING, wp, lp);
-    case CB_DELETESTRING: return List(*c, LB_DELETESTRING, wp, lp);
-    case CB_GETCOUNT: return List(*c, LB_GETCOUNT);
-    case CB_GETCURSEL: return List(*c, LB_GETCURSEL);
-    case CB_GETLBTEXT: return List(*c, LB_GETTEXT, wp, lp);
-    case CB_GETLBTEXTLEN: return List(*c, LB_GETTEXTLEN, wp, lp);
-    case CB_FINDSTRING: return List(*c, LB_FINDSTRING, wp, lp);
-    case CB_FINDSTRINGEXACT: return List(*c, LB_FINDSTRINGEXACT, wp, lp);
-    case CB_GETITEMDATA: return List(*c, LB_GETITEMDATA, wp, lp);
-    case CB_SETITEMDATA: return List(*c, LB_SETITEMDATA, wp, lp);
-    case CB_GETITEMHEIGHT: return static_cast<int>(wp) == -1 ? c->field_height - 6 : List(*c, LB_GETITEMHEIGHT, wp);
+    case WM_UNDO: return c.edit ? SendMessageA(c.edit, msg, wp, lp) : 0;
+    case CB_ADDSTRING: return List(c, LB_ADDSTRING, wp, lp);
+    case CB_INSERTSTRING: return List(c, LB_INSERTSTRING, wp, lp);
+    case CB_DELETESTRING: return List(c, LB_DELETESTRING, wp, lp);
+    case CB_GETCOUNT: return List(c, LB_GETCOUNT);
+    case CB_GETCURSEL: return List(c, LB_GETCURSEL);
+    case CB_GETLBTEXT: return List(c, LB_GETTEXT, wp, lp);
+    case CB_GETLBTEXTLEN: return List(c, LB_GETTEXTLEN, wp, lp);
+    case CB_FINDSTRING: return List(c, LB_FINDSTRING, wp, lp);
+    case CB_FINDSTRINGEXACT: return List(c, LB_FINDSTRINGEXACT, wp, lp);
+    case CB_GETITEMDATA: return List(c, LB_GETITEMDATA, wp, lp);
+    case CB_SETITEMDATA: return List(c, LB_SETITEMDATA, wp, lp);
+    case CB_GETITEMHEIGHT: return static_cast<int>(wp) == -1 ? c.field_height - 6 : List(c, LB_GETITEMHEIGHT, wp);
     case CB_SETITEMHEIGHT:
       if (static_cast<int>(wp) == -1) {
-        c->field_height = LOWORD(lp) + 6;
+        c.field_height = LOWORD(lp) + 6;
         InvalidateRect(h, nullptr, FALSE);
         return 0;
       }
-      return List(*c, LB_SETITEMHEIGHT, wp, lp);
+      return List(c, LB_SETITEMHEIGHT, wp, lp);
     case CB_RESETCONTENT:
-      List(*c, LB_RESETCONTENT);
-      if (c->edit) SetWindowTextA(c->edit, "");
+      List(c, LB_RESETCONTENT);
+      if (c.edit) SetWindowTextA(c.edit, "");
       InvalidateRect(h, nullptr, FALSE);
       return CB_OKAY;
     case CB_SETCURSEL: {
-      const LRESULT r = List(*c, LB_SETCURSEL, wp);
-      ShowSelection(h, *c);
+      const LRESULT r = List(c, LB_SETCURSEL, wp);
+      ShowSelection(h, c);
       return r;
     }
     case CB_SELECTSTRING: {
-      const LRESULT r = List(*c, LB_SELECTSTRING, wp, lp);
-      if (r >= 0) ShowSelection(h, *c);
+      const LRESULT r = List(c, LB_SELECTSTRING, wp, lp);
+      if (r >= 0) ShowSelection(h, c);
       return r;
     }
-    case CB_SHOWDROPDOWN: Drop(h, *c, wp != 0, true); return TRUE;
-    case CB_GETDROPPEDSTATE: return c->dropped;
+    case CB_SHOWDROPDOWN: Drop(h, c, wp != 0, true); return TRUE;
+    case CB_GETDROPPEDSTATE: return c.dropped;
     case CB_GETDROPPEDCONTROLRECT: {
       if (!lp) return CB_ERR;
       RECT r;
       GetWindowRect(h, &r);
-      r.bottom = r.top + c->field_height + (DropsDown(h) ? c->list_height : 0);
+      r.bottom = r.top + c.field_height + (DropsDown(h) ? c.list_height : 0);
       *reinterpret_cast<RECT *>(lp) = r;
       return CB_OKAY;
     }
     case CB_LIMITTEXT:
-      if (!c->edit) return CB_ERR;
-      SendMessageA(c->edit, EM_LIMITTEXT, wp, 0);
+      if (!c.edit) return CB_ERR;
+      SendMessageA(c.edit, EM_LIMITTEXT, wp, 0);
       return TRUE;
     case CB_GETEDITSEL:
-      if (!c->edit) return CB_ERR;
-      return SendMessageA(c->edit, EM_GETSEL, wp, lp);
+      if (!c.edit) return CB_ERR;
+      return SendMessageA(c.edit, EM_GETSEL, wp, lp);
     case CB_SETEDITSEL:
-      if (!c->edit) return CB_ERR;
-      SendMessageA(c->edit, EM_SETSEL, static_cast<WPARAM>(static_cast<SHORT>(LOWORD(lp))),
+      if (!c.edit) return CB_ERR;
+      SendMessageA(c.edit, EM_SETSEL, static_cast<WPARAM>(static_cast<SHORT>(LOWORD(lp))),
                    static_cast<SHORT>(HIWORD(lp)));
       return TRUE;
-    case CB_SETEXTENDEDUI: c->extended_ui = wp != 0; return CB_OKAY;
-    case CB_GETEXTENDEDUI: return c->extended_ui;
+    case CB_SETEXTENDEDUI: c.extended_ui = wp != 0; return CB_OKAY;
+    case CB_GETEXTENDEDUI: return c.extended_ui;
     default: return DefWindowProcA(h, msg, wp, lp);
   }
 }
+
+const ControlClass<Combo> kCombo{nullptr, nullptr, Paint, FontChanged, Message};
+
+}  // namespace
+
+LRESULT CALLBACK ComboBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) { return RunControl(kCombo, h, msg, wp, lp); }
 
 }  // namespace qx::controls

@@ -15,6 +15,11 @@ void NotifyParent(HWND hwnd, int code) {
   SendMessageA(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), code), reinterpret_cast<LPARAM>(hwnd));
 }
 
+bool NotifyParent(HWND hwnd, const ControlState &s, int code) {
+  NotifyParent(hwnd, code);
+  return s.alive;
+}
+
 HBRUSH ControlColors(HWND hwnd, HDC dc, UINT msg) {
   HWND parent = GetParent(hwnd);
   LRESULT r = parent ? SendMessageA(parent, msg, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(hwnd)) : 0;

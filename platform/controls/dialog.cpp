@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -30,19 +31,22 @@ struct Dialog {
   HWND last_focus = nullptr;
 };
 
+// A dialog's state is shared: the map holds it until WM_NCDESTROY and every
+// running handler holds it too, so a dialog procedure that destroys its
+// dialog (DestroyWindow on IDCANCEL) leaves the handler valid state to finish on.
 std::mutex g_lock;
-std::map<HWND, Dialog> &Dialogs() {
-  static auto *m = new std::map<HWND, Dialog>;
+std::map<HWND, std::shared_ptr<Dialog>> &Dialogs() {
+  static auto *m = new std::map<HWND, std::shared_ptr<Dialog>>;
   return *m;
 }
 
 // The dialog being created on this thread, until its window exists.
 thread_local Dialog *t_pending = nullptr;
 
-Dialog *Find(HWND h) {
+std::shared_ptr<Dialog> Find(HWND h) {
   std::lock_guard guard(g_lock);
   auto it = Dialogs().find(h);
-  return it == Dialogs().end() ? nullptr : &it->second;
+  return it == Dialogs().end() ? nullptr : it->second;
 }
 
 // A control that can take the focus by its own styles (the dialog itself may still be hidden).
@@ -80,7 +84,7 @@ bool IsPushButton(HWND h) {
 // While a push button has the focus it looks like the default button; the
 // dialog's own default button looks so again when the focus leaves push buttons.
 void ShowDefaultFor(HWND dlg, HWND focus) {
-  Dialog *d = Find(dlg);
+  std::shared_ptr<Dialog> d = Find(dlg);
   const int def_id = d ? FindDefaultId(dlg, *d) : 0;
   if (d && !d->def_id && def_id) d->def_id = def_id;
   HWND want = IsPushButton(focus) ? focus : GetDlgItem(dlg, def_id);
@@ -287,10 +291,10 @@ HWND CreateFromTemplate(HINSTANCE inst, const QX_DIALOG *t, HWND owner, DLGPROC 
     if (menu) DestroyMenu(menu);
     return nullptr;
   }
-  Dialog *d = Find(dlg);
+  std::shared_ptr<Dialog> d = Find(dlg);
   if (!d) {  // a private class that does not use the dialog procedure
     std::lock_guard guard(g_lock);
-    d = &(Dialogs()[dlg] = pending);
+    d = Dialogs()[dlg] = std::make_shared<Dialog>(pending);
   }
   if (d->font) SendMessageA(dlg, WM_SETFONT, reinterpret_cast<WPARAM>(d->font), FALSE);
   for (UINT i = 0; i < t->itemCount; ++i) {
@@ -333,7 +337,7 @@ INT_PTR RunModal(HINSTANCE inst, const QX_DIALOG *t, HWND parent, DLGPROC proc, 
   }
   INT_PTR result = 0;
   for (;;) {
-    Dialog *d = Find(dlg);
+    std::shared_ptr<Dialog> d = Find(dlg);
     if (!d || d->ended) break;
     MSG m;
     const BOOL got = GetMessageA(&m, nullptr, 0, 0);
@@ -346,7 +350,7 @@ INT_PTR RunModal(HINSTANCE inst, const QX_DIALOG *t, HWND parent, DLGPROC proc, 
       DispatchMessageA(&m);
     }
   }
-  if (Dialog *d = Find(dlg)) result = d->result;
+  if (auto d = Find(dlg)) result = d->result;
   // The owner comes back before the dialog goes, so it gets the activation.
   if (disabled_owner) EnableWindow(owner, TRUE);
   if (owner) SetActiveWindow(owner);
@@ -369,15 +373,12 @@ using namespace qx::controls;
 LRESULT WINAPI DefDlgProcA(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_NCCREATE && t_pending) {
     std::lock_guard guard(g_lock);
-    Dialogs()[h] = *t_pending;
+    Dialogs()[h] = std::make_shared<Dialog>(*t_pending);
   }
-  Dialog *d = Find(h);
+  std::shared_ptr<Dialog> d = Find(h);  // held while the dialog procedure runs
   if (d && d->proc) {
     SetWindowLongA(h, DWL_MSGRESULT, 0);
     const INT_PTR r = d->proc(h, msg, wp, lp);
-    if (msg == WM_NCDESTROY) {
-      d = Find(h);
-    }
     if (r && msg != WM_NCDESTROY) return ReturnsDirectly(msg) ? r : GetWindowLongA(h, DWL_MSGRESULT);
     if (ReturnsDirectly(msg) && msg == WM_INITDIALOG) return r;
   }
@@ -387,14 +388,14 @@ LRESULT WINAPI DefDlgProcA(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       std::lock_guard guard(g_lock);
       auto it = Dialogs().find(h);
       if (it != Dialogs().end()) {
-        if (it->second.own_font) font = it->second.font;
+        if (it->second->own_font) font = it->second->font;
         Dialogs().erase(it);
       }
     }
     if (font) DeleteObject(font);
     return DefWindowProcA(h, msg, wp, lp);
   }
-  return DefaultDialog(h, msg, wp, lp, Find(h));
+  return DefaultDialog(h, msg, wp, lp, Find(h).get());
 }
 
 HWND WINAPI CreateDialogIndirectParamA(HINSTANCE inst, LPCDLGTEMPLATEA t, HWND parent, DLGPROC proc, LPARAM param) {
@@ -420,7 +421,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE inst, LPCSTR name, HWND parent, DLGPROC
 }
 
 BOOL WINAPI EndDialog(HWND h, INT_PTR result) {
-  Dialog *d = Find(h);
+  std::shared_ptr<Dialog> d = Find(h);
   if (!d) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
@@ -609,7 +610,7 @@ LONG WINAPI GetDialogBaseUnits(void) {
 }
 
 BOOL WINAPI MapDialogRect(HWND dlg, LPRECT r) {
-  Dialog *d = Find(dlg);
+  std::shared_ptr<Dialog> d = Find(dlg);
   if (!d || !r) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;

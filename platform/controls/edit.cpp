@@ -21,7 +21,7 @@ struct Line {
   size_t start, len;  // len excludes the CR LF that ends a hard line
 };
 
-struct Edit {
+struct Edit : ControlState {
   std::string text;
   size_t anchor = 0, caret = 0;  // selection runs between them
   size_t limit = kDefaultLimit;
@@ -29,7 +29,6 @@ struct Edit {
   bool can_undo = false;
   std::string undo_text;
   size_t undo_anchor = 0, undo_caret = 0;
-  HFONT font = nullptr;
   char password = 0;
   int first_line = 0;  // multi-line: first visible line
   int xoffset = 0;     // pixels scrolled to the left
@@ -211,8 +210,8 @@ void ScrollToCaret(HWND h, Edit &e) {
     if (p.x < fr.left) e.xoffset = std::max(0, e.xoffset - (fr.left - p.x) - width / 4);
     if (p.x >= fr.right) e.xoffset += p.x - fr.right + 1 + width / 4;
   }
-  if (e.first_line != old_first) NotifyParent(h, EN_VSCROLL);
-  if (e.xoffset != old_x) NotifyParent(h, EN_HSCROLL);
+  if (e.first_line != old_first && !NotifyParent(h, e, EN_VSCROLL)) return;
+  if (e.xoffset != old_x && !NotifyParent(h, e, EN_HSCROLL)) return;
   if (e.first_line != old_first || e.xoffset != old_x) InvalidateRect(h, nullptr, FALSE);
   SyncScrollBar(h, e);
   UpdateCaret(h, e);
@@ -240,10 +239,7 @@ void Changed(HWND h, Edit &e, bool notify) {
   e.first_line = std::min(e.first_line, std::max(0, static_cast<int>(e.lines.size()) - 1));
   InvalidateRect(h, nullptr, FALSE);
   ScrollToCaret(h, e);
-  if (notify) {
-    NotifyParent(h, EN_UPDATE);
-    NotifyParent(h, EN_CHANGE);
-  }
+  if (notify && e.alive && NotifyParent(h, e, EN_UPDATE)) NotifyParent(h, e, EN_CHANGE);
 }
 
 // Text as it may enter this edit: case conversion, line breaks as CR LF (a
@@ -278,7 +274,7 @@ bool ReplaceSel(HWND h, Edit &e, const std::string &raw, bool undoable, bool not
     if (!ins.empty() && ins.back() == '\r') ins.pop_back();  // never half a line break
     truncated = true;
   }
-  if (truncated) NotifyParent(h, EN_MAXTEXT);
+  if (truncated && !NotifyParent(h, e, EN_MAXTEXT)) return false;
   if (ins.empty() && s == t) return false;
   if (undoable) {
     e.undo_text = e.text;
@@ -402,7 +398,8 @@ void KeyDown(HWND h, Edit &e, WPARAM key) {
       if (Style(h) & ES_READONLY) return;
       if (shift) {  // Shift+Del cuts
         CopySel(h, e);
-        return ClearSel(h, e);
+        if (e.alive) ClearSel(h, e);
+        return;
       }
       if (SelStart(e) == SelEnd(e)) {
         if (e.caret >= e.text.size()) return;
@@ -425,10 +422,10 @@ void Char(HWND h, Edit &e, WPARAM wp) {
   const bool readonly = (Style(h) & ES_READONLY) != 0;
   switch (c) {
     case 3: CopySel(h, e); return;  // Ctrl+C
-    case 24:
+    case 24:                        // Ctrl+X
       CopySel(h, e);
-      ClearSel(h, e);
-      return;                      // Ctrl+X
+      if (e.alive) ClearSel(h, e);
+      return;
     case 22: Paste(h, e); return;  // Ctrl+V
     case 26:
       if (!readonly) Undo(h, e);
@@ -468,6 +465,7 @@ void Paint(HWND h, HDC dc, Edit &e) {
   GetClientRect(h, &rc);
   const bool readonly_look = (Style(h) & ES_READONLY) || !IsWindowEnabled(h);
   HBRUSH bg = ControlColors(h, dc, readonly_look ? WM_CTLCOLORSTATIC : WM_CTLCOLOREDIT);
+  if (!e.alive) return;
   FillRect(dc, &rc, bg);
   if (Style(h) & WS_BORDER) {
     SunkenField(dc, rc);
@@ -542,240 +540,255 @@ LRESULT LineScroll(HWND h, Edit &e, int dx_chars, int dy_lines) {
   const int old = e.first_line;
   e.first_line = std::clamp(e.first_line + dy_lines, 0, std::max(0, static_cast<int>(e.lines.size()) - 1));
   e.xoffset = std::max(0, e.xoffset + dx_chars * FontUnits(e.font).cx);
-  if (old != e.first_line) NotifyParent(h, EN_VSCROLL);
+  if (old != e.first_line && !NotifyParent(h, e, EN_VSCROLL)) return TRUE;
   InvalidateRect(h, nullptr, FALSE);
   SyncScrollBar(h, e);
   UpdateCaret(h, e);
   return TRUE;
 }
 
-}  // namespace
+// ---- messages ----
 
-LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  Edit *e = StateOf<Edit>(h);
-  if (!e && msg != WM_NCCREATE) return DefWindowProcA(h, msg, wp, lp);
+LRESULT Create(HWND h, const CREATESTRUCTA *cs, Edit &e) {
+  if (cs && (cs->style & ES_PASSWORD) && !(cs->style & ES_MULTILINE)) e.password = '*';
+  if (cs && cs->lpszName && !IS_INTRESOURCE(cs->lpszName)) e.text = Filter(h, cs->lpszName);
+  Relayout(h, e);
+  return TRUE;
+}
+
+void FontChanged(HWND h, Edit &e, BOOL) { Relayout(h, e); }
+
+LRESULT DlgCode(HWND h, LPARAM lp) {
+  LRESULT code = DLGC_WANTCHARS | DLGC_HASSETSEL | DLGC_WANTARROWS;
+  const MSG *m = reinterpret_cast<const MSG *>(lp);
+  if (Multi(h) && m && m->message == WM_KEYDOWN && m->wParam == VK_RETURN && (Style(h) & ES_WANTRETURN))
+    code |= DLGC_WANTALLKEYS;
+  return code;
+}
+
+void SetFocusMsg(HWND h, Edit &e) {
+  e.focus = true;
+  CreateCaret(h, nullptr, 1, e.line_height);
+  UpdateCaret(h, e);
+  ShowCaret(h);
+  InvalidateRect(h, nullptr, FALSE);
+  NotifyParent(h, e, EN_SETFOCUS);
+}
+
+void KillFocusMsg(HWND h, Edit &e) {
+  e.focus = false;
+  HideCaret(h);
+  DestroyCaret();
+  InvalidateRect(h, nullptr, FALSE);
+  NotifyParent(h, e, EN_KILLFOCUS);
+}
+
+LRESULT SetText(HWND h, Edit &e, LPARAM lp) {
+  const char *t = reinterpret_cast<const char *>(lp);
+  e.text = Filter(h, t ? t : "");
+  if (!Multi(h) && e.text.size() > kMaxLimit) e.text.resize(kMaxLimit);
+  e.anchor = e.caret = 0;
+  e.first_line = 0;
+  e.xoffset = 0;
+  e.can_undo = false;
+  e.modified = false;
+  Changed(h, e, true);
+  return TRUE;
+}
+
+LRESULT GetText(const Edit &e, WPARAM wp, LPARAM lp) {
+  char *buf = reinterpret_cast<char *>(lp);
+  if (!buf || wp == 0) return 0;
+  const size_t n = std::min<size_t>(wp - 1, e.text.size());
+  std::memcpy(buf, e.text.data(), n);
+  buf[n] = '\0';
+  return static_cast<LRESULT>(n);
+}
+
+void ButtonDown(HWND h, Edit &e, WPARAM wp, LPARAM lp) {
+  SetFocus(h);  // the focus change notifies parents, which may destroy this edit
+  if (!e.alive) return;
+  SetCapture(h);
+  e.captured = true;
+  const size_t i = IndexAt(h, e, PointFromLParam(lp));
+  SetSel(h, e, (wp & MK_SHIFT) ? e.anchor : i, i);
+}
+
+void MouseMove(HWND h, Edit &e, LPARAM lp) {
+  if (!e.captured) return;
+  const size_t i = IndexAt(h, e, PointFromLParam(lp));
+  if (i != e.caret) SetSel(h, e, e.anchor, i);
+}
+
+void ButtonUp(Edit &e) {
+  if (!e.captured) return;
+  e.captured = false;
+  ReleaseCapture();
+}
+
+// A double click selects the word under the pointer.
+void DoubleClick(HWND h, Edit &e, LPARAM lp) {
+  const size_t i = IndexAt(h, e, PointFromLParam(lp));
+  size_t s = i, t = i;
+  while (s > 0 && IsWordChar(e.text[s - 1])) --s;
+  while (t < e.text.size() && IsWordChar(e.text[t])) ++t;
+  SetSel(h, e, s, t);
+}
+
+LRESULT GetSel(const Edit &e, WPARAM wp, LPARAM lp) {
+  const DWORD s = static_cast<DWORD>(SelStart(e)), t = static_cast<DWORD>(SelEnd(e));
+  if (wp) *reinterpret_cast<DWORD *>(wp) = s;
+  if (lp) *reinterpret_cast<DWORD *>(lp) = t;
+  return MAKELONG(std::min<DWORD>(s, 0xFFFF), std::min<DWORD>(t, 0xFFFF));
+}
+
+void SetSelMsg(HWND h, Edit &e, WPARAM wp, LPARAM lp) {
+  const int s = static_cast<int>(wp), t = static_cast<int>(lp);
+  if (s == -1) {  // removes the selection, keeps the caret
+    SetSel(h, e, e.caret, e.caret);
+    return;
+  }
+  const size_t end = t < 0 ? e.text.size() : static_cast<size_t>(t);
+  SetSel(h, e, static_cast<size_t>(std::max(0, s)), end);
+}
+
+LRESULT LineFromChar(const Edit &e, WPARAM wp) {
+  if (static_cast<int>(wp) == -1) return LineOf(e, SelStart(e));
+  return LineOf(e, std::min<size_t>(wp, e.text.size()));
+}
+
+LRESULT ScrollMsg(HWND h, Edit &e, WPARAM wp) {
+  if (!Multi(h)) return FALSE;
+  const int page = VisibleLines(h, e);
+  const int by = wp == SB_LINEUP ? -1 : wp == SB_LINEDOWN ? 1 : wp == SB_PAGEUP ? -page : wp == SB_PAGEDOWN ? page : 0;
+  const int old = e.first_line;
+  LineScroll(h, e, 0, by);
+  return MAKELONG(e.first_line - old, TRUE);
+}
+
+void VScroll(HWND h, Edit &e, WPARAM wp) {
+  if (!Multi(h)) return;
+  const int page = VisibleLines(h, e);
+  switch (LOWORD(wp)) {
+    case SB_LINEUP: LineScroll(h, e, 0, -1); break;
+    case SB_LINEDOWN: LineScroll(h, e, 0, 1); break;
+    case SB_PAGEUP: LineScroll(h, e, 0, -page); break;
+    case SB_PAGEDOWN: LineScroll(h, e, 0, page); break;
+    case SB_TOP: LineScroll(h, e, 0, -e.first_line); break;
+    case SB_BOTTOM: LineScroll(h, e, 0, static_cast<int>(e.lines.size())); break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION: LineScroll(h, e, 0, static_cast<SHORT>(HIWORD(wp)) - e.first_line); break;
+    default: break;
+  }
+}
+
+LRESULT SetReadOnly(HWND h, WPARAM wp) {
+  LONG style = GetWindowLongA(h, GWL_STYLE);
+  SetWindowLongA(h, GWL_STYLE, wp ? (style | ES_READONLY) : (style & ~ES_READONLY));
+  InvalidateRect(h, nullptr, FALSE);
+  return TRUE;
+}
+
+LRESULT SetTabStops(HWND h, Edit &e, WPARAM wp, LPARAM lp) {
+  e.tabs.clear();
+  const INT *stops = reinterpret_cast<const INT *>(lp);
+  const int base = FontUnits(e.font).cx;
+  if (wp == 1 && stops)
+    e.tabs.push_back(stops[0] * base / 4);
+  else if (stops)
+    for (WPARAM i = 0; i < wp && i < 256; ++i) e.tabs.push_back(stops[i] * base / 4);
+  Relayout(h, e);
+  InvalidateRect(h, nullptr, FALSE);
+  return TRUE;
+}
+
+void SetRect(HWND h, Edit &e, UINT msg, LPARAM lp) {
+  if (lp)
+    e.format = *reinterpret_cast<const RECT *>(lp);
+  else
+    SetRectEmpty(&e.format);
+  Relayout(h, e);
+  if (msg == EM_SETRECT) InvalidateRect(h, nullptr, FALSE);
+}
+
+LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, Edit &e) {
   switch (msg) {
-    case WM_NCCREATE: {
-      e = AttachState<Edit>(h);
-      const auto *cs = reinterpret_cast<const CREATESTRUCTA *>(lp);
-      if (cs && (cs->style & ES_PASSWORD) && !(cs->style & ES_MULTILINE)) e->password = '*';
-      if (cs && cs->lpszName && !IS_INTRESOURCE(cs->lpszName)) e->text = Filter(h, cs->lpszName);
-      Relayout(h, *e);
-      return TRUE;
-    }
-    case WM_NCDESTROY: DetachState<Edit>(h); return 0;
     case WM_SIZE:
-      Relayout(h, *e);
+      Relayout(h, e);
       InvalidateRect(h, nullptr, FALSE);
       return 0;
-    case WM_GETDLGCODE: {
-      LRESULT code = DLGC_WANTCHARS | DLGC_HASSETSEL | DLGC_WANTARROWS;
-      const MSG *m = reinterpret_cast<const MSG *>(lp);
-      if (Multi(h) && m && m->message == WM_KEYDOWN && m->wParam == VK_RETURN && (Style(h) & ES_WANTRETURN))
-        code |= DLGC_WANTALLKEYS;
-      return code;
-    }
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = wp ? reinterpret_cast<HDC>(wp) : BeginPaint(h, &ps);
-      Paint(h, dc, *e);
-      if (!wp) EndPaint(h, &ps);
-      return 0;
-    }
-    case WM_ERASEBKGND: return 1;
-    case WM_SETFOCUS:
-      e->focus = true;
-      CreateCaret(h, nullptr, 1, e->line_height);
-      UpdateCaret(h, *e);
-      ShowCaret(h);
-      InvalidateRect(h, nullptr, FALSE);
-      NotifyParent(h, EN_SETFOCUS);
-      return 0;
-    case WM_KILLFOCUS:
-      e->focus = false;
-      HideCaret(h);
-      DestroyCaret();
-      InvalidateRect(h, nullptr, FALSE);
-      NotifyParent(h, EN_KILLFOCUS);
-      return 0;
-    case WM_ENABLE: InvalidateRect(h, nullptr, FALSE); return 0;
-    case WM_SETFONT:
-      e->font = reinterpret_cast<HFONT>(wp);
-      Relayout(h, *e);
-      if (LOWORD(lp)) InvalidateRect(h, nullptr, FALSE);
-      return 0;
-    case WM_GETFONT: return reinterpret_cast<LRESULT>(e->font);
-    case WM_SETTEXT: {
-      const char *t = reinterpret_cast<const char *>(lp);
-      e->text = Filter(h, t ? t : "");
-      if (!Multi(h) && e->text.size() > kMaxLimit) e->text.resize(kMaxLimit);
-      e->anchor = e->caret = 0;
-      e->first_line = 0;
-      e->xoffset = 0;
-      e->can_undo = false;
-      e->modified = false;
-      Changed(h, *e, true);
-      return TRUE;
-    }
-    case WM_GETTEXT: {
-      char *buf = reinterpret_cast<char *>(lp);
-      if (!buf || wp == 0) return 0;
-      const size_t n = std::min<size_t>(wp - 1, e->text.size());
-      std::memcpy(buf, e->text.data(), n);
-      buf[n] = '\0';
-      return static_cast<LRESULT>(n);
-    }
-    case WM_GETTEXTLENGTH: return static_cast<LRESULT>(e->text.size());
-    case WM_KEYDOWN: KeyDown(h, *e, wp); return 0;
-    case WM_CHAR: Char(h, *e, wp); return 0;
-    case WM_LBUTTONDOWN: {
-      SetFocus(h);
-      SetCapture(h);
-      e->captured = true;
-      const size_t i = IndexAt(h, *e, POINT{static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp))});
-      SetSel(h, *e, (wp & MK_SHIFT) ? e->anchor : i, i);
-      return 0;
-    }
-    case WM_MOUSEMOVE:
-      if (e->captured) {
-        const size_t i = IndexAt(h, *e, POINT{static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp))});
-        if (i != e->caret) SetSel(h, *e, e->anchor, i);
-      }
-      return 0;
-    case WM_LBUTTONUP:
-      if (e->captured) {
-        e->captured = false;
-        ReleaseCapture();
-      }
-      return 0;
-    case WM_LBUTTONDBLCLK: {
-      const size_t i = IndexAt(h, *e, POINT{static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp))});
-      size_t s = i, t = i;
-      while (s > 0 && IsWordChar(e->text[s - 1])) --s;
-      while (t < e->text.size() && IsWordChar(e->text[t])) ++t;
-      SetSel(h, *e, s, t);
-      return 0;
-    }
+    case WM_GETDLGCODE: return DlgCode(h, lp);
+    case WM_SETFOCUS: SetFocusMsg(h, e); return 0;
+    case WM_KILLFOCUS: KillFocusMsg(h, e); return 0;
+    case WM_SETTEXT: return SetText(h, e, lp);
+    case WM_GETTEXT: return GetText(e, wp, lp);
+    case WM_GETTEXTLENGTH: return static_cast<LRESULT>(e.text.size());
+    case WM_KEYDOWN: KeyDown(h, e, wp); return 0;
+    case WM_CHAR: Char(h, e, wp); return 0;
+    case WM_LBUTTONDOWN: ButtonDown(h, e, wp, lp); return 0;
+    case WM_MOUSEMOVE: MouseMove(h, e, lp); return 0;
+    case WM_LBUTTONUP: ButtonUp(e); return 0;
+    case WM_LBUTTONDBLCLK: DoubleClick(h, e, lp); return 0;
     case WM_CUT:
-      CopySel(h, *e);
-      ClearSel(h, *e);
+      CopySel(h, e);
+      if (e.alive) ClearSel(h, e);
       return 0;
-    case WM_COPY: CopySel(h, *e); return 0;
-    case WM_PASTE: Paste(h, *e); return 0;
-    case WM_CLEAR: ClearSel(h, *e); return 0;
+    case WM_COPY: CopySel(h, e); return 0;
+    case WM_PASTE: Paste(h, e); return 0;
+    case WM_CLEAR: ClearSel(h, e); return 0;
     case WM_UNDO:
     case EM_UNDO:
-      if (!e->can_undo) return FALSE;
-      Undo(h, *e);
+      if (!e.can_undo) return FALSE;
+      Undo(h, e);
       return TRUE;
-    case EM_CANUNDO: return e->can_undo;
+    case EM_CANUNDO: return e.can_undo;
     case EM_EMPTYUNDOBUFFER:
-      e->can_undo = false;
-      e->undo_text.clear();
+      e.can_undo = false;
+      e.undo_text.clear();
       return 0;
-    case EM_GETSEL: {
-      const DWORD s = static_cast<DWORD>(SelStart(*e)), t = static_cast<DWORD>(SelEnd(*e));
-      if (wp) *reinterpret_cast<DWORD *>(wp) = s;
-      if (lp) *reinterpret_cast<DWORD *>(lp) = t;
-      return MAKELONG(std::min<DWORD>(s, 0xFFFF), std::min<DWORD>(t, 0xFFFF));
-    }
-    case EM_SETSEL: {
-      const int s = static_cast<int>(wp), t = static_cast<int>(lp);
-      if (s == -1) {  // removes the selection, keeps the caret
-        SetSel(h, *e, e->caret, e->caret);
-        return 0;
-      }
-      const size_t end = t < 0 ? e->text.size() : static_cast<size_t>(t);
-      SetSel(h, *e, static_cast<size_t>(std::max(0, s)), end);
-      return 0;
-    }
+    case EM_GETSEL: return GetSel(e, wp, lp);
+    case EM_SETSEL: SetSelMsg(h, e, wp, lp); return 0;
     case EM_REPLACESEL: {
       const char *t = reinterpret_cast<const char *>(lp);
-      ReplaceSel(h, *e, t ? t : "", wp != 0);
+      ReplaceSel(h, e, t ? t : "", wp != 0);
       return 0;
     }
-    case EM_GETLINE: return GetLine(*e, wp, lp);
-    case EM_GETLINECOUNT: return static_cast<LRESULT>(e->lines.size());
-    case EM_LINEINDEX: return LineIndex(*e, wp);
-    case EM_LINELENGTH: return LineLength(*e, wp);
-    case EM_LINEFROMCHAR: {
-      if (static_cast<int>(wp) == -1) return LineOf(*e, SelStart(*e));
-      return LineOf(*e, std::min<size_t>(wp, e->text.size()));
-    }
-    case EM_GETFIRSTVISIBLELINE: return Multi(h) ? e->first_line : 0;
-    case EM_LINESCROLL: return LineScroll(h, *e, static_cast<int>(wp), static_cast<int>(lp));
-    case EM_SCROLL: {
-      if (!Multi(h)) return FALSE;
-      const int page = VisibleLines(h, *e);
-      const int by = wp == SB_LINEUP     ? -1
-                     : wp == SB_LINEDOWN ? 1
-                     : wp == SB_PAGEUP   ? -page
-                     : wp == SB_PAGEDOWN ? page
-                                         : 0;
-      const int old = e->first_line;
-      LineScroll(h, *e, 0, by);
-      return MAKELONG(e->first_line - old, TRUE);
-    }
-    case WM_VSCROLL: {
-      if (!Multi(h)) return 0;
-      const int page = VisibleLines(h, *e);
-      switch (LOWORD(wp)) {
-        case SB_LINEUP: LineScroll(h, *e, 0, -1); break;
-        case SB_LINEDOWN: LineScroll(h, *e, 0, 1); break;
-        case SB_PAGEUP: LineScroll(h, *e, 0, -page); break;
-        case SB_PAGEDOWN: LineScroll(h, *e, 0, page); break;
-        case SB_TOP: LineScroll(h, *e, 0, -e->first_line); break;
-        case SB_BOTTOM: LineScroll(h, *e, 0, static_cast<int>(e->lines.size())); break;
-        case SB_THUMBTRACK:
-        case SB_THUMBPOSITION: LineScroll(h, *e, 0, static_cast<SHORT>(HIWORD(wp)) - e->first_line); break;
-        default: break;
-      }
-      return 0;
-    }
-    case EM_SCROLLCARET: ScrollToCaret(h, *e); return TRUE;
-    case EM_GETMODIFY: return e->modified;
-    case EM_SETMODIFY: e->modified = wp != 0; return 0;
-    case EM_LIMITTEXT: e->limit = wp == 0 ? kMaxLimit : std::min<size_t>(wp, kMaxLimit); return 0;
-    case EM_GETLIMITTEXT: return static_cast<LRESULT>(e->limit);
+    case EM_GETLINE: return GetLine(e, wp, lp);
+    case EM_GETLINECOUNT: return static_cast<LRESULT>(e.lines.size());
+    case EM_LINEINDEX: return LineIndex(e, wp);
+    case EM_LINELENGTH: return LineLength(e, wp);
+    case EM_LINEFROMCHAR: return LineFromChar(e, wp);
+    case EM_GETFIRSTVISIBLELINE: return Multi(h) ? e.first_line : 0;
+    case EM_LINESCROLL: return LineScroll(h, e, static_cast<int>(wp), static_cast<int>(lp));
+    case EM_SCROLL: return ScrollMsg(h, e, wp);
+    case WM_VSCROLL: VScroll(h, e, wp); return 0;
+    case EM_SCROLLCARET: ScrollToCaret(h, e); return TRUE;
+    case EM_GETMODIFY: return e.modified;
+    case EM_SETMODIFY: e.modified = wp != 0; return 0;
+    case EM_LIMITTEXT: e.limit = wp == 0 ? kMaxLimit : std::min<size_t>(wp, kMaxLimit); return 0;
+    case EM_GETLIMITTEXT: return static_cast<LRESULT>(e.limit);
     case EM_SETPASSWORDCHAR:
       if (Multi(h)) return 0;
-      e->password = static_cast<char>(wp);
+      e.password = static_cast<char>(wp);
       InvalidateRect(h, nullptr, FALSE);
       return 0;
-    case EM_GETPASSWORDCHAR: return static_cast<unsigned char>(e->password);
-    case EM_SETREADONLY: {
-      LONG style = GetWindowLongA(h, GWL_STYLE);
-      SetWindowLongA(h, GWL_STYLE, wp ? (style | ES_READONLY) : (style & ~ES_READONLY));
-      InvalidateRect(h, nullptr, FALSE);
-      return TRUE;
-    }
-    case EM_SETTABSTOPS: {
-      e->tabs.clear();
-      const INT *stops = reinterpret_cast<const INT *>(lp);
-      const int base = FontUnits(e->font).cx;
-      if (wp == 1 && stops)
-        e->tabs.push_back(stops[0] * base / 4);
-      else if (stops)
-        for (WPARAM i = 0; i < wp && i < 256; ++i) e->tabs.push_back(stops[i] * base / 4);
-      Relayout(h, *e);
-      InvalidateRect(h, nullptr, FALSE);
-      return TRUE;
-    }
+    case EM_GETPASSWORDCHAR: return static_cast<unsigned char>(e.password);
+    case EM_SETREADONLY: return SetReadOnly(h, wp);
+    case EM_SETTABSTOPS: return SetTabStops(h, e, wp, lp);
     case EM_GETRECT:
-      if (lp) *reinterpret_cast<RECT *>(lp) = FormatRect(h, *e);
+      if (lp) *reinterpret_cast<RECT *>(lp) = FormatRect(h, e);
       return 0;
     case EM_SETRECT:
-    case EM_SETRECTNP:
-      if (lp)
-        e->format = *reinterpret_cast<const RECT *>(lp);
-      else
-        SetRectEmpty(&e->format);
-      Relayout(h, *e);
-      if (msg == EM_SETRECT) InvalidateRect(h, nullptr, FALSE);
-      return 0;
+    case EM_SETRECTNP: SetRect(h, e, msg, lp); return 0;
     case EM_FMTLINES: return wp;  // soft line breaks are never put into the text
     default: return DefWindowProcA(h, msg, wp, lp);
   }
 }
+
+const ControlClass<Edit> kEdit{Create, nullptr, Paint, FontChanged, Message};
+
+}  // namespace
+
+LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) { return RunControl(kEdit, h, msg, wp, lp); }
 
 }  // namespace qx::controls

@@ -20,13 +20,12 @@ struct Item {
   int height = 0;
 };
 
-struct ListBox {
+struct ListBox : ControlState {
   std::vector<Item> items;
   int top = 0;       // first visible item
   int caret = 0;     // the focus item
   int anchor = 0;    // where an extended selection starts
   int current = -1;  // the selection of a single-selection list
-  HFONT font = nullptr;
   int item_height = 16;
   int extent = 0;  // LB_SETHORIZONTALEXTENT
   int xoffset = 0;
@@ -49,9 +48,12 @@ HWND Parent(HWND h) {
   return GetParent(h);
 }
 
-void NotifyIf(HWND h, int code) {
-  if (!(Style(h) & LBS_NOTIFY)) return;
+// An LBN_ notification when the list has LBS_NOTIFY; false when the parent
+// destroyed the list meanwhile.
+bool NotifyIf(HWND h, const ListBox &l, int code) {
+  if (!(Style(h) & LBS_NOTIFY)) return true;
   SendMessageA(Parent(h), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(h), code), reinterpret_cast<LPARAM>(h));
+  return l.alive;
 }
 
 int CompareText(const std::string &a, const std::string &b) {
@@ -183,7 +185,9 @@ int Insert(HWND h, ListBox &l, int index, LPARAM lp) {
       int lo = 0, hi = Count(l);
       while (lo < hi) {  // after the items that compare equal, so equal items keep their order
         const int mid = (lo + hi) / 2;
-        if (Compare(h, l, it, mid) < 0)
+        const int order = Compare(h, l, it, mid);
+        if (!l.alive) return LB_ERR;  // the owner destroyed the list while comparing
+        if (order < 0)
           hi = mid;
         else
           lo = mid + 1;
@@ -193,7 +197,10 @@ int Insert(HWND h, ListBox &l, int index, LPARAM lp) {
   } else if (index > Count(l)) {
     return LB_ERR;
   }
-  if (Variable(h)) it.height = MeasureItem(h, l, index, it.data);
+  if (Variable(h)) {
+    it.height = MeasureItem(h, l, index, it.data);
+    if (!l.alive) return LB_ERR;
+  }
   l.items.insert(l.items.begin() + index, it);
   if (l.current >= index) ++l.current;
   if (l.caret > index && l.caret < Count(l)) ++l.caret;
@@ -203,21 +210,23 @@ int Insert(HWND h, ListBox &l, int index, LPARAM lp) {
   return index;
 }
 
-void SendDelete(HWND h, const ListBox &l, int i) {
+// WM_DELETEITEM for an item already taken out of the list, so the owner
+// that reacts by changing or destroying the list finds it consistent.
+void SendDelete(HWND h, HWND parent, int id, int i, ULONG_PTR data) {
   if (!OwnerDraw(h)) return;
   DELETEITEMSTRUCT dis{};
   dis.CtlType = ODT_LISTBOX;
-  dis.CtlID = static_cast<UINT>(GetDlgCtrlID(h));
+  dis.CtlID = static_cast<UINT>(id);
   dis.itemID = static_cast<UINT>(i);
   dis.hwndItem = h;
-  dis.itemData = l.items[static_cast<size_t>(i)].data;
-  SendMessageA(Parent(h), WM_DELETEITEM, dis.CtlID, reinterpret_cast<LPARAM>(&dis));
+  dis.itemData = data;
+  SendMessageA(parent, WM_DELETEITEM, dis.CtlID, reinterpret_cast<LPARAM>(&dis));
 }
 
 LRESULT Delete(HWND h, ListBox &l, WPARAM wp) {
   if (!Valid(l, wp)) return LB_ERR;
   const int i = static_cast<int>(wp);
-  SendDelete(h, l, i);
+  const ULONG_PTR data = l.items[static_cast<size_t>(i)].data;
   l.items.erase(l.items.begin() + i);
   if (l.current == i)
     l.current = -1;
@@ -227,16 +236,21 @@ LRESULT Delete(HWND h, ListBox &l, WPARAM wp) {
   if (l.anchor > i || l.anchor >= Count(l)) l.anchor = std::max(0, l.anchor - 1);
   SetTop(h, l, l.top);
   Redraw(h);
-  return Count(l);
+  const LRESULT left = Count(l);
+  SendDelete(h, Parent(h), GetDlgCtrlID(h), i, data);
+  return left;
 }
 
 void Reset(HWND h, ListBox &l) {
-  for (int i = 0; i < Count(l); ++i) SendDelete(h, l, i);
-  l.items.clear();
+  std::vector<Item> gone;
+  gone.swap(l.items);
   l.top = l.caret = l.anchor = 0;
   l.current = -1;
   UpdateScroll(h, l);
   Redraw(h);
+  const HWND parent = Parent(h);
+  const int id = GetDlgCtrlID(h);
+  for (size_t i = 0; i < gone.size(); ++i) SendDelete(h, parent, id, static_cast<int>(i), gone[i].data);
 }
 
 bool IsSelected(HWND h, const ListBox &l, int i) {
@@ -303,7 +317,7 @@ void UserSelect(HWND h, ListBox &l, int i, bool shift, bool ctrl, bool toggle_ke
   l.caret = i;
   ShowItem(h, l, i);
   Redraw(h);
-  if (before != Snapshot(l) || old_current != l.current) NotifyIf(h, LBN_SELCHANGE);
+  if (before != Snapshot(l) || old_current != l.current) NotifyIf(h, l, LBN_SELCHANGE);
 }
 
 int ItemAt(HWND h, const ListBox &l, POINT p, bool *outside) {
@@ -366,13 +380,14 @@ void Paint(HWND h, HDC dc, ListBox &l) {
   RECT rc;
   GetClientRect(h, &rc);
   HBRUSH bg = ControlColors(h, dc, WM_CTLCOLORLISTBOX);
+  if (!l.alive) return;
   FillRect(dc, &rc, bg);
   if (Style(h) & WS_BORDER) SunkenField(dc, rc);
   const RECT in = Inner(h);
   HRGN clip = CreateRectRgnIndirect(&in);
   SelectClipRgn(dc, clip);
   HGDIOBJ old = SelectObject(dc, FontOr(l.font));
-  for (int i = l.top; i < Count(l); ++i) {
+  for (int i = l.top; i < Count(l) && l.alive; ++i) {  // an owner may destroy the list while drawing an item
     const RECT r = ItemRect(h, l, i);
     if (r.top >= in.bottom) break;
     DrawItem(h, dc, l, i, bg);
@@ -391,7 +406,7 @@ void Paint(HWND h, HDC dc, ListBox &l) {
 void KeyDown(HWND h, ListBox &l, WPARAM key) {
   if (Style(h) & LBS_WANTKEYBOARDINPUT) {
     const LRESULT r = SendMessageA(Parent(h), WM_VKEYTOITEM, MAKEWPARAM(key, l.caret), reinterpret_cast<LPARAM>(h));
-    if (r == -2) return;
+    if (r == -2 || !l.alive) return;
     if (r >= 0 && r < Count(l)) {
       UserSelect(h, l, static_cast<int>(r), false, false, false);
       return;
@@ -440,7 +455,7 @@ void Char(HWND h, ListBox &l, WPARAM ch) {
   if ((Style(h) & LBS_WANTKEYBOARDINPUT) || (!HasStrings(h))) {
     if (!HasStrings(h) || (Style(h) & LBS_WANTKEYBOARDINPUT)) {
       const LRESULT r = SendMessageA(Parent(h), WM_CHARTOITEM, MAKEWPARAM(ch, l.caret), reinterpret_cast<LPARAM>(h));
-      if (r == -2) return;
+      if (r == -2 || !l.alive) return;
       if (r >= 0 && r < Count(l)) {
         UserSelect(h, l, static_cast<int>(r), false, false, false);
         return;
@@ -487,227 +502,210 @@ LRESULT GetText(HWND h, const ListBox &l, WPARAM wp, LPARAM lp) {
   return static_cast<LRESULT>(it.text.size());
 }
 
-}  // namespace
+// ---- messages ----
 
-LRESULT CALLBACK ListBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  ListBox *l = StateOf<ListBox>(h);
-  if (!l && msg != WM_NCCREATE) return DefWindowProcA(h, msg, wp, lp);
+LRESULT Create(HWND h, const CREATESTRUCTA *cs, ListBox &l) {
+  l.item_height = FontUnits(nullptr).cy;
+  return DefWindowProcA(h, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(cs));
+}
+
+void FontChanged(HWND h, ListBox &l, BOOL) {
+  if (!OwnerDraw(h)) l.item_height = FontUnits(l.font).cy;
+  UpdateScroll(h, l);
+}
+
+void HScroll(HWND h, ListBox &l, WPARAM wp) {
+  const int step = LOWORD(wp) == SB_LINELEFT ? -8 : LOWORD(wp) == SB_LINERIGHT ? 8 : 0;
+  const bool thumb = LOWORD(wp) == SB_THUMBTRACK || LOWORD(wp) == SB_THUMBPOSITION;
+  l.xoffset = std::clamp(thumb ? static_cast<SHORT>(HIWORD(wp)) : l.xoffset + step, 0, std::max(0, l.extent - 1));
+  UpdateScroll(h, l);
+  Redraw(h);
+}
+
+void ButtonDown(HWND h, ListBox &l, WPARAM wp, LPARAM lp) {
+  SetFocus(h);  // the focus change notifies parents, which may destroy this list
+  if (!l.alive) return;
+  const int i = ItemAt(h, l, PointFromLParam(lp), nullptr);
+  if (i < 0) return;
+  SetCapture(h);
+  l.captured = true;
+  UserSelect(h, l, i, (wp & MK_SHIFT) != 0, (wp & MK_CONTROL) != 0, true);
+}
+
+void MouseMove(HWND h, ListBox &l, LPARAM lp) {
+  if (!l.captured || (Multiple(h) && !Extended(h))) return;
+  const int i = ItemAt(h, l, PointFromLParam(lp), nullptr);
+  if (i >= 0 && i != l.caret) UserSelect(h, l, i, Extended(h), false, false);
+}
+
+LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
   switch (msg) {
-    case WM_NCCREATE:
-      l = AttachState<ListBox>(h);
-      l->item_height = FontUnits(nullptr).cy;
-      return DefWindowProcA(h, msg, wp, lp);
-    case WM_CREATE:
-      if (Style(h) & LBS_OWNERDRAWFIXED) l->item_height = MeasureItem(h, *l, 0, 0);
-      UpdateScroll(h, *l);
-      return 0;
-    case WM_NCDESTROY:
-      Reset(h, *l);
-      DetachState<ListBox>(h);
-      return 0;
-    case WM_SIZE: SetTop(h, *l, l->top); return 0;
+    case WM_SIZE: SetTop(h, l, l.top); return 0;
     case WM_GETDLGCODE: return DLGC_WANTARROWS | DLGC_WANTCHARS;
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = wp ? reinterpret_cast<HDC>(wp) : BeginPaint(h, &ps);
-      Paint(h, dc, *l);
-      if (!wp) EndPaint(h, &ps);
-      return 0;
-    }
-    case WM_ERASEBKGND: return 1;
-    case WM_SETFONT: {
-      l->font = reinterpret_cast<HFONT>(wp);
-      if (!OwnerDraw(h)) l->item_height = FontUnits(l->font).cy;
-      UpdateScroll(h, *l);
-      if (LOWORD(lp)) Redraw(h);
-      return 0;
-    }
-    case WM_GETFONT: return reinterpret_cast<LRESULT>(l->font);
     case WM_SETFOCUS:
-      l->focus = true;
-      Redraw(h);
-      NotifyIf(h, LBN_SETFOCUS);
-      return 0;
     case WM_KILLFOCUS:
-      l->focus = false;
+      l.focus = msg == WM_SETFOCUS;
       Redraw(h);
-      NotifyIf(h, LBN_KILLFOCUS);
+      NotifyIf(h, l, l.focus ? LBN_SETFOCUS : LBN_KILLFOCUS);
       return 0;
-    case WM_ENABLE: Redraw(h); return 0;
-    case WM_KEYDOWN: KeyDown(h, *l, wp); return 0;
-    case WM_CHAR: Char(h, *l, wp); return 0;
-    case WM_VSCROLL: Scroll(h, *l, wp); return 0;
-    case WM_HSCROLL: {
-      const int step = LOWORD(wp) == SB_LINELEFT ? -8 : LOWORD(wp) == SB_LINERIGHT ? 8 : 0;
-      l->xoffset =
-          std::clamp(LOWORD(wp) == SB_THUMBTRACK || LOWORD(wp) == SB_THUMBPOSITION ? static_cast<SHORT>(HIWORD(wp))
-                                                                                   : l->xoffset + step,
-                     0, std::max(0, l->extent - 1));
-      UpdateScroll(h, *l);
-      Redraw(h);
-      return 0;
-    }
-    case WM_LBUTTONDOWN: {
-      SetFocus(h);
-      const int i = ItemAt(h, *l, POINT{static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp))}, nullptr);
-      if (i < 0) return 0;
-      SetCapture(h);
-      l->captured = true;
-      UserSelect(h, *l, i, (wp & MK_SHIFT) != 0, (wp & MK_CONTROL) != 0, true);
-      return 0;
-    }
-    case WM_MOUSEMOVE:
-      if (l->captured && !(Multiple(h) && !Extended(h))) {
-        const int i = ItemAt(h, *l, POINT{static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp))}, nullptr);
-        if (i >= 0 && i != l->caret) UserSelect(h, *l, i, Extended(h), false, false);
-      }
-      return 0;
+    case WM_KEYDOWN: KeyDown(h, l, wp); return 0;
+    case WM_CHAR: Char(h, l, wp); return 0;
+    case WM_VSCROLL: Scroll(h, l, wp); return 0;
+    case WM_HSCROLL: HScroll(h, l, wp); return 0;
+    case WM_LBUTTONDOWN: ButtonDown(h, l, wp, lp); return 0;
+    case WM_MOUSEMOVE: MouseMove(h, l, lp); return 0;
     case WM_LBUTTONUP:
-      if (l->captured) {
-        l->captured = false;
+      if (l.captured) {
+        l.captured = false;
         ReleaseCapture();
       }
       return 0;
-    case WM_LBUTTONDBLCLK: NotifyIf(h, LBN_DBLCLK); return 0;
-    case LB_ADDSTRING: return Insert(h, *l, -1, lp);
-    case LB_INSERTSTRING: return Insert(h, *l, static_cast<int>(wp) < 0 ? Count(*l) : static_cast<int>(wp), lp);
-    case LB_DELETESTRING: return Delete(h, *l, wp);
-    case LB_RESETCONTENT: Reset(h, *l); return 0;
-    case LB_GETCOUNT: return Count(*l);
-    case LB_GETTEXT: return GetText(h, *l, wp, lp);
+    case WM_LBUTTONDBLCLK: NotifyIf(h, l, LBN_DBLCLK); return 0;
+    case LB_ADDSTRING: return Insert(h, l, -1, lp);
+    case LB_INSERTSTRING: return Insert(h, l, static_cast<int>(wp) < 0 ? Count(l) : static_cast<int>(wp), lp);
+    case LB_DELETESTRING: return Delete(h, l, wp);
+    case LB_RESETCONTENT: Reset(h, l); return 0;
+    case LB_GETCOUNT: return Count(l);
+    case LB_GETTEXT: return GetText(h, l, wp, lp);
     case LB_GETTEXTLEN:
-      if (!Valid(*l, wp)) return LB_ERR;
-      return HasStrings(h) ? static_cast<LRESULT>(l->items[wp].text.size()) : static_cast<LRESULT>(sizeof(ULONG_PTR));
-    case LB_GETITEMDATA: return Valid(*l, wp) ? static_cast<LRESULT>(l->items[wp].data) : LB_ERR;
+      if (!Valid(l, wp)) return LB_ERR;
+      return HasStrings(h) ? static_cast<LRESULT>(l.items[wp].text.size()) : static_cast<LRESULT>(sizeof(ULONG_PTR));
+    case LB_GETITEMDATA: return Valid(l, wp) ? static_cast<LRESULT>(l.items[wp].data) : LB_ERR;
     case LB_SETITEMDATA:
-      if (!Valid(*l, wp)) return LB_ERR;
-      l->items[wp].data = static_cast<ULONG_PTR>(lp);
+      if (!Valid(l, wp)) return LB_ERR;
+      l.items[wp].data = static_cast<ULONG_PTR>(lp);
       return 0;
     case LB_GETCURSEL:
-      if (Multiple(h)) return Count(*l) ? l->caret : LB_ERR;
-      return l->current >= 0 ? l->current : LB_ERR;
+      if (Multiple(h)) return Count(l) ? l.caret : LB_ERR;
+      return l.current >= 0 ? l.current : LB_ERR;
     case LB_SETCURSEL:
       if (Multiple(h)) return LB_ERR;
-      if (static_cast<int>(wp) == -1 || !Valid(*l, wp)) {
-        l->current = -1;
+      if (static_cast<int>(wp) == -1 || !Valid(l, wp)) {
+        l.current = -1;
         Redraw(h);
         return LB_ERR;
       }
-      l->current = l->caret = l->anchor = static_cast<int>(wp);
-      ShowItem(h, *l, l->current);
+      l.current = l.caret = l.anchor = static_cast<int>(wp);
+      ShowItem(h, l, l.current);
       Redraw(h);
-      return l->current;
-    case LB_GETSEL: return Valid(*l, wp) ? (IsSelected(h, *l, static_cast<int>(wp)) ? 1 : 0) : LB_ERR;
+      return l.current;
+    case LB_GETSEL: return Valid(l, wp) ? (IsSelected(h, l, static_cast<int>(wp)) ? 1 : 0) : LB_ERR;
     case LB_SETSEL:
       if (!Multiple(h)) return LB_ERR;
       if (static_cast<int>(lp) == -1)
-        SelectRange(*l, 0, Count(*l) - 1, wp != 0);
-      else if (Valid(*l, static_cast<WPARAM>(lp))) {
-        l->items[static_cast<size_t>(lp)].selected = wp != 0;
-        l->caret = l->anchor = static_cast<int>(lp);
+        SelectRange(l, 0, Count(l) - 1, wp != 0);
+      else if (Valid(l, static_cast<WPARAM>(lp))) {
+        l.items[static_cast<size_t>(lp)].selected = wp != 0;
+        l.caret = l.anchor = static_cast<int>(lp);
       } else
         return LB_ERR;
       Redraw(h);
       return 0;
     case LB_SELITEMRANGE:
       if (!Multiple(h)) return LB_ERR;
-      SelectRange(*l, LOWORD(lp), HIWORD(lp), wp != 0);
+      SelectRange(l, LOWORD(lp), HIWORD(lp), wp != 0);
       Redraw(h);
       return 0;
     case LB_SELITEMRANGEEX:
       if (!Multiple(h)) return LB_ERR;
       if (static_cast<int>(wp) <= static_cast<int>(lp))
-        SelectRange(*l, static_cast<int>(wp), static_cast<int>(lp), true);
+        SelectRange(l, static_cast<int>(wp), static_cast<int>(lp), true);
       else
-        SelectRange(*l, static_cast<int>(lp), static_cast<int>(wp), false);
+        SelectRange(l, static_cast<int>(lp), static_cast<int>(wp), false);
       Redraw(h);
       return 0;
     case LB_GETSELCOUNT: {
       if (!Multiple(h)) return LB_ERR;
-      return std::count_if(l->items.begin(), l->items.end(), [](const Item &it) { return it.selected; });
+      return std::count_if(l.items.begin(), l.items.end(), [](const Item &it) { return it.selected; });
     }
     case LB_GETSELITEMS: {
       if (!Multiple(h)) return LB_ERR;
       INT *out = reinterpret_cast<INT *>(lp);
       int n = 0;
-      for (int i = 0; i < Count(*l) && n < static_cast<int>(wp) && out; ++i)
-        if (l->items[static_cast<size_t>(i)].selected) out[n++] = i;
+      for (int i = 0; i < Count(l) && n < static_cast<int>(wp) && out; ++i)
+        if (l.items[static_cast<size_t>(i)].selected) out[n++] = i;
       return n;
     }
-    case LB_FINDSTRING: return Find(h, *l, wp, lp, false);
-    case LB_FINDSTRINGEXACT: return Find(h, *l, wp, lp, true);
+    case LB_FINDSTRING: return Find(h, l, wp, lp, false);
+    case LB_FINDSTRINGEXACT: return Find(h, l, wp, lp, true);
     case LB_SELECTSTRING: {
-      const int i = Find(h, *l, wp, lp, false);
+      const int i = Find(h, l, wp, lp, false);
       if (i < 0) return LB_ERR;
       if (Multiple(h)) {
-        l->items[static_cast<size_t>(i)].selected = true;
-        l->caret = i;
+        l.items[static_cast<size_t>(i)].selected = true;
+        l.caret = i;
       } else {
-        l->current = l->caret = i;
+        l.current = l.caret = i;
       }
-      ShowItem(h, *l, i);
+      ShowItem(h, l, i);
       Redraw(h);
       return i;
     }
-    case LB_GETTOPINDEX: return l->top;
+    case LB_GETTOPINDEX: return l.top;
     case LB_SETTOPINDEX:
-      if (!Valid(*l, wp) && !(wp == 0 && Count(*l) == 0)) return LB_ERR;
-      SetTop(h, *l, static_cast<int>(wp));
+      if (!Valid(l, wp) && !(wp == 0 && Count(l) == 0)) return LB_ERR;
+      SetTop(h, l, static_cast<int>(wp));
       return 0;
-    case LB_GETCARETINDEX: return l->caret;
+    case LB_GETCARETINDEX: return l.caret;
     case LB_SETCARETINDEX:
-      if (!Valid(*l, wp)) return LB_ERR;
-      l->caret = static_cast<int>(wp);
-      if (!LOWORD(lp)) ShowItem(h, *l, l->caret);
+      if (!Valid(l, wp)) return LB_ERR;
+      l.caret = static_cast<int>(wp);
+      if (!LOWORD(lp)) ShowItem(h, l, l.caret);
       Redraw(h);
       return 0;
-    case LB_GETANCHORINDEX: return l->anchor;
+    case LB_GETANCHORINDEX: return l.anchor;
     case LB_SETANCHORINDEX:
-      if (!Valid(*l, wp)) return LB_ERR;
-      l->anchor = static_cast<int>(wp);
+      if (!Valid(l, wp)) return LB_ERR;
+      l.anchor = static_cast<int>(wp);
       return 0;
     case LB_GETITEMHEIGHT:
-      return Variable(h) ? (Valid(*l, wp) ? HeightOf(h, *l, static_cast<int>(wp)) : LB_ERR) : l->item_height;
+      return Variable(h) ? (Valid(l, wp) ? HeightOf(h, l, static_cast<int>(wp)) : LB_ERR) : l.item_height;
     case LB_SETITEMHEIGHT: {
       const int hh = LOWORD(lp);
       if (hh <= 0 || hh > 255) return LB_ERR;
       if (Variable(h)) {
-        if (!Valid(*l, wp)) return LB_ERR;
-        l->items[wp].height = hh;
+        if (!Valid(l, wp)) return LB_ERR;
+        l.items[wp].height = hh;
       } else {
-        l->item_height = hh;
+        l.item_height = hh;
       }
-      UpdateScroll(h, *l);
+      UpdateScroll(h, l);
       Redraw(h);
       return 0;
     }
     case LB_GETITEMRECT:
-      if (!Valid(*l, wp) || !lp) return LB_ERR;
-      *reinterpret_cast<RECT *>(lp) = ItemRect(h, *l, static_cast<int>(wp));
+      if (!Valid(l, wp) || !lp) return LB_ERR;
+      *reinterpret_cast<RECT *>(lp) = ItemRect(h, l, static_cast<int>(wp));
       return 1;
     case LB_ITEMFROMPOINT: {
       bool outside = true;
-      const int i = ItemAt(h, *l, POINT{static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp))}, &outside);
+      const int i = ItemAt(h, l, PointFromLParam(lp), &outside);
       return MAKELONG(i < 0 ? 0 : i, outside ? 1 : 0);
     }
     case LB_SETTABSTOPS: {
-      l->tabs.clear();
+      l.tabs.clear();
       const INT *stops = reinterpret_cast<const INT *>(lp);
-      const int base = FontUnits(l->font).cx;
-      if (wp == 0) l->tabs.push_back(2 * base * 4);  // every 32 dialog units
-      for (WPARAM i = 0; stops && i < wp && i < 256; ++i) l->tabs.push_back(stops[i] * base / 4);
+      const int base = FontUnits(l.font).cx;
+      if (wp == 0) l.tabs.push_back(2 * base * 4);  // every 32 dialog units
+      for (WPARAM i = 0; stops && i < wp && i < 256; ++i) l.tabs.push_back(stops[i] * base / 4);
       Redraw(h);
       return TRUE;
     }
-    case LB_GETHORIZONTALEXTENT: return l->extent;
+    case LB_GETHORIZONTALEXTENT: return l.extent;
     case LB_SETHORIZONTALEXTENT:
-      l->extent = static_cast<int>(std::min<WPARAM>(wp, 0x7FFF));
-      l->xoffset = std::min(l->xoffset, std::max(0, l->extent - 1));
-      UpdateScroll(h, *l);
+      l.extent = static_cast<int>(std::min<WPARAM>(wp, 0x7FFF));
+      l.xoffset = std::min(l.xoffset, std::max(0, l.extent - 1));
+      UpdateScroll(h, l);
       Redraw(h);
       return 0;
     default: return DefWindowProcA(h, msg, wp, lp);
   }
 }
+
+const ControlClass<ListBox> kListBox{Create, Reset, Paint, FontChanged, Message};
+
+}  // namespace
+
+LRESULT CALLBACK ListBoxProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) { return RunControl(kListBox, h, msg, wp, lp); }
 
 }  // namespace qx::controls

@@ -9,7 +9,7 @@
 namespace qx::controls {
 namespace {
 
-struct ScrollBar {
+struct ScrollBar : ControlState {
   int min = 0, max = 100, page = 0, pos = 0, track = 0;
   bool focus = false;
   int pressed = -1;  // the scroll code held down by the mouse, or -1
@@ -86,6 +86,7 @@ void Paint(HWND h, HDC dc, ScrollBar &s) {
   const Parts p = Layout(h, s);
   const bool v = Vertical(h), enabled = IsWindowEnabled(h) != FALSE;
   HBRUSH trough = ControlColors(h, dc, WM_CTLCOLORSCROLLBAR);
+  if (!s.alive) return;
   FillRect(dc, &p.trough, trough);
   Arrow(dc, p.arrow1, v ? 0 : 2, s.pressed == SB_LINEUP, enabled && !(s.arrows & 1));
   Arrow(dc, p.arrow2, v ? 1 : 3, s.pressed == SB_LINEDOWN, enabled && !(s.arrows & 2));
@@ -101,10 +102,12 @@ void Paint(HWND h, HDC dc, ScrollBar &s) {
   }
 }
 
-void Send(HWND h, int code, int pos = 0) {
+// WM_HSCROLL or WM_VSCROLL to the parent; false when the parent destroyed the bar meanwhile.
+bool Send(HWND h, const ScrollBar &s, int code, int pos = 0) {
   HWND parent = GetParent(h);
-  if (!parent) return;
+  if (!parent) return true;
   SendMessageA(parent, Vertical(h) ? WM_VSCROLL : WM_HSCROLL, MAKEWPARAM(code, pos), reinterpret_cast<LPARAM>(h));
+  return s.alive;
 }
 
 int SetPos(HWND h, ScrollBar &s, int pos, bool redraw) {
@@ -158,106 +161,109 @@ LRESULT Info(HWND h, ScrollBar &s, bool set, SCROLLINFO *si, bool redraw) {
   return TRUE;
 }
 
-}  // namespace
+// ---- messages ----
 
-LRESULT CALLBACK ScrollBarProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  ScrollBar *s = StateOf<ScrollBar>(h);
-  if (!s && msg != WM_NCCREATE) return DefWindowProcA(h, msg, wp, lp);
+void ButtonDown(HWND h, ScrollBar &s, LPARAM lp) {
+  const POINT p = PointFromLParam(lp);
+  const int code = CodeAt(h, s, p);
+  if (code < 0) return;
+  if (StyleOf(h) & WS_TABSTOP) SetFocus(h);  // the focus change may destroy the bar
+  if (!s.alive) return;
+  SetCapture(h);
+  if (code == SB_THUMBTRACK) {
+    const Parts parts = Layout(h, s);
+    s.dragging = true;
+    s.track = s.pos;
+    s.drag_offset = Vertical(h) ? p.y - parts.thumb.top : p.x - parts.thumb.left;
+    return;
+  }
+  s.pressed = code;
+  InvalidateRect(h, nullptr, FALSE);
+  Send(h, s, code);
+}
+
+void MouseMove(HWND h, ScrollBar &s, LPARAM lp) {
+  if (!s.dragging) return;
+  const int pos = PosFromPointer(h, s, PointFromLParam(lp));
+  if (pos == s.track) return;
+  s.track = pos;
+  Send(h, s, SB_THUMBTRACK, pos);
+}
+
+void ButtonUp(HWND h, ScrollBar &s) {
+  if (GetCapture() == h) ReleaseCapture();
+  if (s.dragging) {
+    s.dragging = false;
+    if (!Send(h, s, SB_THUMBPOSITION, s.track)) return;
+  }
+  if (s.pressed >= 0) InvalidateRect(h, nullptr, FALSE);
+  s.pressed = -1;
+  Send(h, s, SB_ENDSCROLL);
+}
+
+void KeyDown(HWND h, ScrollBar &s, WPARAM key) {
+  int code = -1;
+  switch (key) {
+    case VK_UP:
+    case VK_LEFT: code = SB_LINEUP; break;
+    case VK_DOWN:
+    case VK_RIGHT: code = SB_LINEDOWN; break;
+    case VK_PRIOR: code = SB_PAGEUP; break;
+    case VK_NEXT: code = SB_PAGEDOWN; break;
+    case VK_HOME: code = SB_TOP; break;
+    case VK_END: code = SB_BOTTOM; break;
+    default: return;
+  }
+  if (Send(h, s, code)) Send(h, s, SB_ENDSCROLL);
+}
+
+LRESULT SetRange(HWND h, ScrollBar &s, UINT msg, WPARAM wp, LPARAM lp) {
+  s.min = static_cast<int>(wp);
+  s.max = std::max(s.min, static_cast<int>(lp));
+  SetPos(h, s, s.pos, msg == SBM_SETRANGEREDRAW);
+  return 0;
+}
+
+LRESULT GetRange(const ScrollBar &s, WPARAM wp, LPARAM lp) {
+  if (wp) *reinterpret_cast<INT *>(wp) = s.min;
+  if (lp) *reinterpret_cast<INT *>(lp) = s.max;
+  return 0;
+}
+
+LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ScrollBar &s) {
   switch (msg) {
-    case WM_NCCREATE: AttachState<ScrollBar>(h); return DefWindowProcA(h, msg, wp, lp);
-    case WM_NCDESTROY: DetachState<ScrollBar>(h); return 0;
     case WM_GETDLGCODE: return DLGC_WANTARROWS;
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = wp ? reinterpret_cast<HDC>(wp) : BeginPaint(h, &ps);
-      Paint(h, dc, *s);
-      if (!wp) EndPaint(h, &ps);
-      return 0;
-    }
-    case WM_ERASEBKGND: return 1;
-    case WM_ENABLE: InvalidateRect(h, nullptr, FALSE); return 0;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
-      s->focus = msg == WM_SETFOCUS;
+      s.focus = msg == WM_SETFOCUS;
       InvalidateRect(h, nullptr, FALSE);
       return 0;
     case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK: {
-      const POINT p{static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp))};
-      const int code = CodeAt(h, *s, p);
-      if (code < 0) return 0;
-      if (StyleOf(h) & WS_TABSTOP) SetFocus(h);
-      SetCapture(h);
-      if (code == SB_THUMBTRACK) {
-        const Parts parts = Layout(h, *s);
-        s->dragging = true;
-        s->track = s->pos;
-        s->drag_offset = Vertical(h) ? p.y - parts.thumb.top : p.x - parts.thumb.left;
-        return 0;
-      }
-      s->pressed = code;
-      InvalidateRect(h, nullptr, FALSE);
-      Send(h, code);
-      return 0;
-    }
-    case WM_MOUSEMOVE:
-      if (s->dragging) {
-        const int pos = PosFromPointer(h, *s, POINT{static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp))});
-        if (pos != s->track) {
-          s->track = pos;
-          Send(h, SB_THUMBTRACK, pos);
-        }
-      }
-      return 0;
-    case WM_LBUTTONUP:
-      if (GetCapture() == h) ReleaseCapture();
-      if (s->dragging) {
-        s->dragging = false;
-        Send(h, SB_THUMBPOSITION, s->track);
-      }
-      if (s->pressed >= 0 || s->dragging) InvalidateRect(h, nullptr, FALSE);
-      s->pressed = -1;
-      Send(h, SB_ENDSCROLL);
-      return 0;
-    case WM_KEYDOWN: {
-      int code = -1;
-      switch (wp) {
-        case VK_UP:
-        case VK_LEFT: code = SB_LINEUP; break;
-        case VK_DOWN:
-        case VK_RIGHT: code = SB_LINEDOWN; break;
-        case VK_PRIOR: code = SB_PAGEUP; break;
-        case VK_NEXT: code = SB_PAGEDOWN; break;
-        case VK_HOME: code = SB_TOP; break;
-        case VK_END: code = SB_BOTTOM; break;
-        default: break;
-      }
-      if (code >= 0) {
-        Send(h, code);
-        Send(h, SB_ENDSCROLL);
-      }
-      return 0;
-    }
-    case SBM_SETPOS: return SetPos(h, *s, static_cast<int>(wp), lp != 0);
-    case SBM_GETPOS: return s->pos;
+    case WM_LBUTTONDBLCLK: ButtonDown(h, s, lp); return 0;
+    case WM_MOUSEMOVE: MouseMove(h, s, lp); return 0;
+    case WM_LBUTTONUP: ButtonUp(h, s); return 0;
+    case WM_KEYDOWN: KeyDown(h, s, wp); return 0;
+    case SBM_SETPOS: return SetPos(h, s, static_cast<int>(wp), lp != 0);
+    case SBM_GETPOS: return s.pos;
     case SBM_SETRANGE:
-    case SBM_SETRANGEREDRAW:
-      s->min = static_cast<int>(wp);
-      s->max = std::max(s->min, static_cast<int>(lp));
-      SetPos(h, *s, s->pos, msg == SBM_SETRANGEREDRAW);
-      return 0;
-    case SBM_GETRANGE:
-      if (wp) *reinterpret_cast<INT *>(wp) = s->min;
-      if (lp) *reinterpret_cast<INT *>(lp) = s->max;
-      return 0;
-    case SBM_SETSCROLLINFO: return Info(h, *s, true, reinterpret_cast<SCROLLINFO *>(lp), wp != 0);
-    case SBM_GETSCROLLINFO: return Info(h, *s, false, reinterpret_cast<SCROLLINFO *>(lp), false);
+    case SBM_SETRANGEREDRAW: return SetRange(h, s, msg, wp, lp);
+    case SBM_GETRANGE: return GetRange(s, wp, lp);
+    case SBM_SETSCROLLINFO: return Info(h, s, true, reinterpret_cast<SCROLLINFO *>(lp), wp != 0);
+    case SBM_GETSCROLLINFO: return Info(h, s, false, reinterpret_cast<SCROLLINFO *>(lp), false);
     case SBM_ENABLE_ARROWS:
-      s->arrows = static_cast<UINT>(wp);
+      s.arrows = static_cast<UINT>(wp);
       InvalidateRect(h, nullptr, FALSE);
       return TRUE;
     default: return DefWindowProcA(h, msg, wp, lp);
   }
+}
+
+const ControlClass<ScrollBar> kScrollBar{nullptr, nullptr, Paint, nullptr, Message};
+
+}  // namespace
+
+LRESULT CALLBACK ScrollBarProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  return RunControl(kScrollBar, h, msg, wp, lp);
 }
 
 }  // namespace qx::controls

@@ -5,8 +5,7 @@
 namespace qx::controls {
 namespace {
 
-struct Static {
-  HFONT font = nullptr;
+struct Static : ControlState {
   HANDLE image = nullptr;  // icon or bitmap
 };
 
@@ -76,6 +75,7 @@ void Paint(HWND h, HDC dc, Static &s) {
     return;
   }
   HBRUSH bg = ControlColors(h, dc, WM_CTLCOLORSTATIC);
+  if (!s.alive) return;
   if (kind != SS_SIMPLE) FillRect(dc, &rc, bg);
   if (kind == SS_ICON) {
     if (s.image) DrawIcon(dc, rc.left, rc.top, static_cast<HICON>(s.image));
@@ -104,60 +104,50 @@ void Paint(HWND h, HDC dc, Static &s) {
   SelectObject(dc, old);
 }
 
-}  // namespace
+// ---- messages ----
 
-LRESULT CALLBACK StaticProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  Static *s = StateOf<Static>(h);
-  if (!s && msg != WM_NCCREATE) return DefWindowProcA(h, msg, wp, lp);
+LRESULT Create(HWND h, const CREATESTRUCTA *cs, Static &s) {
+  LRESULT r = DefWindowProcA(h, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(cs));
+  if (cs && (Kind(h) == SS_ICON || Kind(h) == SS_BITMAP) && cs->lpszName && !IS_INTRESOURCE(cs->lpszName))
+    LoadImageFromText(h, s, cs->lpszName);
+  return r;
+}
+
+LRESULT SetText(HWND h, Static &s, LPARAM lp) {
+  LRESULT r = DefWindowProcA(h, WM_SETTEXT, 0, lp);
+  if (Kind(h) == SS_ICON || Kind(h) == SS_BITMAP) LoadImageFromText(h, s, reinterpret_cast<LPCSTR>(lp));
+  InvalidateRect(h, nullptr, FALSE);
+  return r;
+}
+
+LRESULT SetImage(HWND h, Static &s, UINT msg, WPARAM wp, LPARAM lp) {
+  HANDLE old = s.image;
+  s.image = msg == STM_SETICON ? reinterpret_cast<HANDLE>(wp) : reinterpret_cast<HANDLE>(lp);
+  InvalidateRect(h, nullptr, FALSE);
+  return reinterpret_cast<LRESULT>(old);
+}
+
+LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, Static &s) {
   switch (msg) {
-    case WM_NCCREATE: {
-      s = AttachState<Static>(h);
-      LRESULT r = DefWindowProcA(h, msg, wp, lp);
-      const auto *cs = reinterpret_cast<const CREATESTRUCTA *>(lp);
-      if (cs && (Kind(h) == SS_ICON || Kind(h) == SS_BITMAP) && cs->lpszName && !IS_INTRESOURCE(cs->lpszName))
-        LoadImageFromText(h, *s, cs->lpszName);
-      return r;
-    }
-    case WM_NCDESTROY: DetachState<Static>(h); return 0;
     case WM_GETDLGCODE: return DLGC_STATIC;
     case WM_NCHITTEST: return (StyleOf(h) & SS_NOTIFY) ? HTCLIENT : HTTRANSPARENT;
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = wp ? reinterpret_cast<HDC>(wp) : BeginPaint(h, &ps);
-      Paint(h, dc, *s);
-      if (!wp) EndPaint(h, &ps);
-      return 0;
-    }
-    case WM_ERASEBKGND: return 1;
-    case WM_ENABLE: InvalidateRect(h, nullptr, FALSE); return 0;
-    case WM_SETTEXT: {
-      LRESULT r = DefWindowProcA(h, msg, wp, lp);
-      if (Kind(h) == SS_ICON || Kind(h) == SS_BITMAP) LoadImageFromText(h, *s, reinterpret_cast<LPCSTR>(lp));
-      InvalidateRect(h, nullptr, FALSE);
-      return r;
-    }
-    case WM_SETFONT:
-      s->font = reinterpret_cast<HFONT>(wp);
-      if (LOWORD(lp)) InvalidateRect(h, nullptr, FALSE);
-      return 0;
-    case WM_GETFONT: return reinterpret_cast<LRESULT>(s->font);
+    case WM_SETTEXT: return SetText(h, s, lp);
     case WM_LBUTTONDOWN:
-      if (StyleOf(h) & SS_NOTIFY) NotifyParent(h, STN_CLICKED);
-      return 0;
     case WM_LBUTTONDBLCLK:
-      if (StyleOf(h) & SS_NOTIFY) NotifyParent(h, STN_DBLCLK);
+      if (StyleOf(h) & SS_NOTIFY) NotifyParent(h, s, msg == WM_LBUTTONDOWN ? STN_CLICKED : STN_DBLCLK);
       return 0;
     case STM_SETICON:
-    case STM_SETIMAGE: {
-      HANDLE old = s->image;
-      s->image = msg == STM_SETICON ? reinterpret_cast<HANDLE>(wp) : reinterpret_cast<HANDLE>(lp);
-      InvalidateRect(h, nullptr, FALSE);
-      return reinterpret_cast<LRESULT>(old);
-    }
+    case STM_SETIMAGE: return SetImage(h, s, msg, wp, lp);
     case STM_GETICON:
-    case STM_GETIMAGE: return reinterpret_cast<LRESULT>(s->image);
+    case STM_GETIMAGE: return reinterpret_cast<LRESULT>(s.image);
     default: return DefWindowProcA(h, msg, wp, lp);
   }
 }
+
+const ControlClass<Static> kStatic{Create, nullptr, Paint, nullptr, Message};
+
+}  // namespace
+
+LRESULT CALLBACK StaticProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) { return RunControl(kStatic, h, msg, wp, lp); }
 
 }  // namespace qx::controls

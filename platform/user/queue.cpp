@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <map>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -227,8 +228,41 @@ std::shared_ptr<ThreadQueue> QueueOfThread(DWORD tid) {
   return it == Queues().end() ? nullptr : it->second;
 }
 
+namespace {
+
+#ifndef ERROR_STACK_OVERFLOW
+#define ERROR_STACK_OVERFLOW 1001L
+#endif
+
+// How deep window procedures may nest on one thread (a procedure sending to
+// a window whose procedure sends on, ...). Past it the call is refused with a
+// message, so a procedure that keeps re-sending to itself fails in words
+// instead of overflowing the stack.
+constexpr int kMaxProcDepth = 256;
+thread_local int t_proc_depth = 0;
+
+struct ProcDepth {
+  ProcDepth() { ++t_proc_depth; }
+  ~ProcDepth() { --t_proc_depth; }
+  ProcDepth(const ProcDepth &) = delete;
+  ProcDepth &operator=(const ProcDepth &) = delete;
+};
+
+}  // namespace
+
 LRESULT CallProc(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  return proc ? proc(hwnd, msg, wparam, lparam) : 0;
+  if (!proc) return 0;
+  if (t_proc_depth >= kMaxProcDepth) {
+    std::fprintf(stderr,
+                 "qx: message 0x%04X to window %p refused: window procedures are nested %d deep on this thread, "
+                 "so one is probably sending to itself without end; look for a handler that sends the message "
+                 "it is handling\n",
+                 msg, static_cast<void *>(hwnd), kMaxProcDepth);
+    SetLastError(ERROR_STACK_OVERFLOW);
+    return 0;
+  }
+  ProcDepth depth;
+  return proc(hwnd, msg, wparam, lparam);
 }
 
 void ProcessSentMessages(ThreadQueue &q) {
