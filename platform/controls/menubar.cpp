@@ -484,7 +484,7 @@ bool HitTest(Loop &L, POINT screen, size_t &depth, int &index) {
 
 // The screen point of a mouse message (client messages carry client coordinates).
 POINT ScreenPointOf(const MSG &m) {
-  POINT p{static_cast<SHORT>(LOWORD(m.lParam)), static_cast<SHORT>(HIWORD(m.lParam))};
+  POINT p = PointFromLParam(m.lParam);
   if (m.message >= WM_MOUSEFIRST && m.message <= WM_MOUSELAST) ClientToScreen(m.hwnd, &p);
   return p;
 }
@@ -687,7 +687,7 @@ bool MenuDefProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT &result) {
     case WM_NCLBUTTONDOWN:
       if (wp != HTMENU) return false;
       {
-        const int index = BarIndexAt(hwnd, POINT{static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp))});
+        const int index = BarIndexAt(hwnd, PointFromLParam(lp));
         if (index >= 0) BarMenu(hwnd, index, true, 0);
       }
       result = 0;

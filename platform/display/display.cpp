@@ -15,6 +15,7 @@
 #include "display_internal.h"
 #include "keyboard.h"
 #include "qx/env.h"
+#include "qx/lparam.h"
 
 namespace qx::display {
 namespace {
@@ -201,7 +202,7 @@ class Hooks : public DisplayHooks {
         if (LOWORD(lp) != HTCLIENT) SetCursor(LoadCursorA(nullptr, IDC_ARROW));
         return (result = FALSE), true;
       case WM_NCHITTEST: {
-        result = HitTest(hwnd, POINT{static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp))});
+        result = HitTest(hwnd, PointFromLParam(lp));
         return true;
       }
       case WM_SYSKEYDOWN:

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "display_internal.h"
+#include "qx/lparam.h"
 
 namespace qx::display {
 
@@ -104,10 +105,10 @@ void Paint(HWND hwnd, Box &b) {
   EndPaint(hwnd, &ps);
 }
 
-int ButtonAt(const Box &b, int x, int y) {
+int ButtonAt(const Box &b, POINT p) {
   for (size_t i = 0; i < b.button_rects.size(); ++i) {
     const RECT &r = b.button_rects[i];
-    if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return static_cast<int>(i);
+    if (p.x >= r.left && p.x < r.right && p.y >= r.top && p.y < r.bottom) return static_cast<int>(i);
   }
   return -1;
 }
@@ -159,12 +160,12 @@ LRESULT CALLBACK BoxProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CHAR: return OnChar(hwnd, *b, wp);
     case WM_SYSCHAR: return OnChar(hwnd, *b, wp);
     case WM_LBUTTONDOWN:
-      b->pressed = ButtonAt(*b, static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp)));
+      b->pressed = ButtonAt(*b, PointFromLParam(lp));
       if (b->pressed >= 0) b->focus = b->pressed;
       InvalidateRect(hwnd, nullptr, TRUE);
       return 0;
     case WM_LBUTTONUP: {
-      const int at = ButtonAt(*b, static_cast<SHORT>(LOWORD(lp)), static_cast<SHORT>(HIWORD(lp)));
+      const int at = ButtonAt(*b, PointFromLParam(lp));
       if (at >= 0 && at == b->pressed) Finish(hwnd, *b, b->buttons[at].id);
       b->pressed = -1;
       InvalidateRect(hwnd, nullptr, TRUE);

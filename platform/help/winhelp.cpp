@@ -29,6 +29,7 @@
 
 #include "help_file.h"
 #include "qx/env.h"
+#include "qx/lparam.h"
 #include "qx/paths.h"
 
 namespace qx::help {
@@ -343,7 +344,8 @@ LRESULT CALLBACK TextProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_GETDLGCODE: return DLGC_WANTALLKEYS;
     case WM_LBUTTONDOWN: {
       SetFocus(hwnd);
-      const POINT at{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp)) + g.scroll};
+      POINT at = qx::PointFromLParam(lp);
+      at.y += g.scroll;
       for (const LinkBox &b : g.boxes)
         if (PtInRect(&b.rect, at)) {
           FollowLink(b.link);
