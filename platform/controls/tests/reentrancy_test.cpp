@@ -127,6 +127,8 @@ void Nothing(HWND, HWND) {}
 const DWORD kOwnerList = LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOTIFY;
 const DWORD kOwnerCombo = CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS;
 
+// One row per case, kept on few lines so the table reads as a table.
+// clang-format off
 const Case kCases[] = {
     // ---- Edit ----
     {"edit setfocus", "Edit", ES_AUTOHSCROLL, 200, 24, Nothing, {WM_COMMAND, EN_SETFOCUS},
@@ -315,6 +317,7 @@ const Case kCases[] = {
     {"scroll bar colour", "ScrollBar", SBS_HORZ, 200, 16, Nothing, {WM_CTLCOLORSCROLLBAR, kAny},
      [](HWND, HWND s) { Repaint(s); }},
 };
+// clang-format on
 
 class Reentrancy : public ::testing::TestWithParam<Case> {
  protected:
@@ -434,8 +437,8 @@ const QX_DIALOG_ITEM kDialogItems[] = {
     QX_DEFPUSHBUTTON("OK", IDOK, 7, 25, 50, 14),
     QX_PUSHBUTTON("Cancel", IDCANCEL, 60, 25, 50, 14),
 };
-const QX_DIALOG kDialogTemplate = QX_DIALOG_TEMPLATE(
-    10, 10, 120, 50, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, "Gone", "MS Sans Serif", 8, kDialogItems);
+const QX_DIALOG kDialogTemplate = QX_DIALOG_TEMPLATE(10, 10, 120, 50, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE,
+                                                     "Gone", "MS Sans Serif", 8, kDialogItems);
 
 class DialogReentrancy : public ::testing::TestWithParam<DialogCase> {
  protected:
