@@ -42,10 +42,14 @@ constexpr UINT kReadDisabledItems[] = {IDM_COMPOSE, IDM_CONFIGURE, IDM_ALIAS, ID
 // ---- resources ------------------------------------------------------------------
 
 const QX_MENU_ITEM kFolderMenu[] = {
-    QX_MENUITEM_F("&New...", IDM_NEWFOLDER, MF_GRAYED),   QX_MENUITEM_F("&Delete...", IDM_DELETEFOLDER, MF_GRAYED),
-    QX_MENUITEM_F("Re&build", IDM_REBUILD, MF_GRAYED),    QX_MENUSEPARATOR(),
-    QX_MENUITEM("New &User...", IDM_NEWUSER),             QX_MENUITEM_F("&Configure...", IDM_CONFIGURE, MF_GRAYED),
-    QX_MENUITEM("P&rint Setup...", IDM_PRINTSETUP),       QX_MENUSEPARATOR(),
+    QX_MENUITEM_F("&New...", IDM_NEWFOLDER, MF_GRAYED),
+    QX_MENUITEM_F("&Delete...", IDM_DELETEFOLDER, MF_GRAYED),
+    QX_MENUITEM_F("Re&build", IDM_REBUILD, MF_GRAYED),
+    QX_MENUSEPARATOR(),
+    QX_MENUITEM("New &User...", IDM_NEWUSER),
+    QX_MENUITEM_F("&Configure...", IDM_CONFIGURE, MF_GRAYED),
+    QX_MENUITEM("P&rint Setup...", IDM_PRINTSETUP),
+    QX_MENUSEPARATOR(),
     QX_MENUITEM("E&xit", IDM_EXIT),
 };
 const QX_MENU_ITEM kFontMenu[] = {
@@ -58,10 +62,8 @@ const QX_MENU_ITEM kTransferMenu[] = {
     QX_MENUITEM_F("&Send Deferred", IDM_SENDDEFERRED, MF_GRAYED),
 };
 const QX_MENU_ITEM kHelpMenu[] = {
-    QX_MENUITEM("&Help Index", IDM_HELPINDEX),
-    QX_MENUITEM("&Configuration Help", IDM_HELPCONFIG),
-    QX_MENUITEM("&Using Help", IDM_HELPUSING),
-    QX_MENUSEPARATOR(),
+    QX_MENUITEM("&Help Index", IDM_HELPINDEX),  QX_MENUITEM("&Configuration Help", IDM_HELPCONFIG),
+    QX_MENUITEM("&Using Help", IDM_HELPUSING),  QX_MENUSEPARATOR(),
     QX_MENUITEM("&About QXMail...", IDM_ABOUT),
 };
 const QX_MENU_ITEM kMainMenuItems[] = {
@@ -96,8 +98,9 @@ const QX_RESOURCE kMainWindowResources[] = {
     QX_STRING(IDS_MAILBOX_LOCKED, "MailBox Locked"),
     QX_STRING(IDS_REBUILD_COMPLETE, "Rebuild Complete"),
     QX_STRING(IDS_REBUILD, "Rebuild"),
-    QX_STRING(IDS_OLD_INDEX, "The Mail index file may have an old format and need to be rebuilt.  Would you like to "
-                             "Rebuild it now?"),
+    QX_STRING(IDS_OLD_INDEX,
+              "The Mail index file may have an old format and need to be rebuilt.  Would you like to "
+              "Rebuild it now?"),
     QX_STRING(IDS_OLD_INDEX_CAPTION, "Old Index File Format"),
 };
 
@@ -117,9 +120,7 @@ void EnableMailboxItems(HWND window, bool enable) {
   for (UINT id = kFirstMailboxItem; id <= kLastMailboxItem; ++id) EnableItem(window, id, enable);
 }
 
-void StopTimedRetrieval(HWND window) {
-  KillTimer(window, kRetrievalTimer);
-}
+void StopTimedRetrieval(HWND window) { KillTimer(window, kRetrievalTimer); }
 
 // ---- commands -----------------------------------------------------------------------
 
@@ -243,7 +244,7 @@ int OpenMailbox(HWND owner) {
   if (GetProfileAccess()->Get(s.iniFile, s.user, "MailDir", "", 128).empty()) {
     ShowWindow(owner, SW_SHOW);
     if (g_MailMessageBox(owner, Text(IDS_USER_NOT_FOUND).c_str(), Text(IDS_NEW_USER).c_str(),
-                    MB_ICONQUESTION | MB_OKCANCEL) != IDOK) {
+                         MB_ICONQUESTION | MB_OKCANCEL) != IDOK) {
       StopTimedRetrieval(owner);  // the previous user's timer never fetches into the wrong mailbox
       return 1;
     }
@@ -282,7 +283,7 @@ int OpenMailbox(HWND owner) {
   SetWindowTextA(owner, s.user.c_str());
   if (!s.indexFormatCurrent && g_lock.Held() &&
       g_MailMessageBox(owner, Text(IDS_OLD_INDEX).c_str(), Text(IDS_OLD_INDEX_CAPTION).c_str(),
-                  MB_ICONINFORMATION | MB_YESNO) == IDYES) {
+                       MB_ICONINFORMATION | MB_YESNO) == IDYES) {
     const int busy = g_MailBusy;
     g_MailBusy = 0;
     SendMessageA(owner, WM_COMMAND, IDM_REBUILD, 0);
@@ -366,8 +367,8 @@ HWND CreateMailWindow(HINSTANCE instance, int show) {
   int x = CW_USEDEFAULT, y = 3, cx = CW_USEDEFAULT, cy = 0;
   PlacementSetup("postbox", nullptr);
   ReadWindowPlacement(&x, &y, &cx, &cy);
-  HWND window = CreateWindowA(kMailClass, "postbox", WS_OVERLAPPEDWINDOW, x, y, cx, cy, nullptr, nullptr, instance,
-                              nullptr);
+  HWND window =
+      CreateWindowA(kMailClass, "postbox", WS_OVERLAPPEDWINDOW, x, y, cx, cy, nullptr, nullptr, instance, nullptr);
   if (!window) return nullptr;
   g_MainWindow = window;
   EnableMailboxItems(window, false);

@@ -9,12 +9,12 @@
 #include <windows.h>
 
 // Process-wide state the main window shares with the retrieval.
-extern int g_MailBusy;              // a command (or a timed retrieval) is running
-extern int g_RetrievalRunning;      // a POP session is in progress
+extern int g_MailBusy;                 // a command (or a timed retrieval) is running
+extern int g_RetrievalRunning;         // a POP session is in progress
 extern int g_DeferredRetrievalDialog;  // it started minimised: its dialog opens on restore
-extern int g_NewMailFlag;           // mail came while minimised
-extern int g_FlashCount;            // flashes left of timer 2
-extern std::string g_Password;      // the user's POP password (128 characters)
+extern int g_NewMailFlag;              // mail came while minimised
+extern int g_FlashCount;               // flashes left of timer 2
+extern std::string g_Password;         // the user's POP password (128 characters)
 
 constexpr UINT_PTR kFlashTimer = 2;
 constexpr UINT kFlashTimerMs = 500;

@@ -97,8 +97,8 @@ class RetrieveTest : public ::testing::Test {
     for (int i = 1; i <= 3; ++i)
       WriteFile(dir / ("source/" + std::to_string(i)),
                 "Subject: m" + std::to_string(i) + "\r\n\r\n" + std::string(3000, 'b') + "\r\n");
-    std::vector<std::string> args = {"/usr/bin/python3", SourceDir() + "/mail/client/tests/pop_peer.py",
-                                     dir / "source", dir / "peer.log"};
+    std::vector<std::string> args = {"/usr/bin/python3", SourceDir() + "/mail/client/tests/pop_peer.py", dir / "source",
+                                     dir / "peer.log"};
     args.insert(args.end(), options.begin(), options.end());
     ASSERT_TRUE(peer.Start(args, true)) << "the scripted POP server did not start (python3)";
     transport.ports["pop-3"] = peer.port();
