@@ -17,7 +17,7 @@ std::string g_fields;
 
 void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
   HWND dlg = FindWindowA(nullptr, "Color");
-  if (!dlg) return;
+  if (!dlg || !InputDrained()) return;
   if (g_next < g_steps.size())
     g_steps[g_next++](dlg);
   else if (++g_idle > 50)

@@ -79,6 +79,8 @@ void Pump() {
   }
 }
 
+bool InputDrained() { return !display::InputPending() && HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE)) == 0; }
+
 void DestroyAll() {
   for (auto &w : LocalWindows())
     if (!w->parent) DestroyWindow(w->hwnd);

@@ -25,6 +25,11 @@ HWND MakeParent(int w = 400, int h = 300);
 HWND MakeChild(HWND parent, const char *cls, DWORD style, int id, int x = 10, int y = 10, int w = 200, int h = 100,
                const char *text = "");
 void Pump();
+// True once every key and click injected so far has been delivered and its
+// messages taken from this thread's queue. A step driver on a timer runs its
+// next step only then, so a step never acts on a dialog still reacting to
+// the input of the one before, however slow the machine.
+bool InputDrained();
 void DestroyAll();
 
 // Keys by PC scan code (set 1); ext for the extended keys (arrows, ...).

@@ -52,7 +52,7 @@ struct Script {
 Script *g_run = nullptr;
 
 void CALLBACK Step(HWND, UINT, UINT_PTR id, DWORD) {
-  if (!g_run || !g_run->dlg) return;
+  if (!g_run || !g_run->dlg || !InputDrained()) return;
   if (g_run->next < g_run->steps.size()) g_run->steps[g_run->next++](g_run->dlg);
 }
 

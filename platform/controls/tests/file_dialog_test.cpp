@@ -54,7 +54,7 @@ HWND OpenDialog() {
 
 void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
   HWND dlg = OpenDialog();
-  if (!g_steps || !dlg) return;
+  if (!g_steps || !dlg || !InputDrained()) return;
   if (g_steps->next < g_steps->steps.size()) {
     g_steps->steps[g_steps->next++](dlg);
   } else if (++g_steps->idle > 50) {

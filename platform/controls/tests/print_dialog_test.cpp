@@ -43,7 +43,7 @@ std::vector<std::string> g_prompts;
 void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
   HWND dlg = FindWindowA(nullptr, "Print Setup");
   if (!dlg) dlg = FindWindowA(nullptr, "Print");
-  if (!dlg) return;
+  if (!dlg || !InputDrained()) return;
   if (g_next < g_steps.size())
     g_steps[g_next++](dlg);
   else if (++g_idle > 50)
