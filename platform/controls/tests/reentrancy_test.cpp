@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "controls_test_util.h"
@@ -121,6 +122,9 @@ struct Case {
   Trigger on;
   std::function<void(HWND parent, HWND ctl)> act;  // makes the control send it
 };
+
+// Cases print by name (the default printer would dump their padding bytes).
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
 
 void Nothing(HWND, HWND) {}
 
@@ -361,6 +365,8 @@ struct MenuCase {
   bool destroy_menu;  // else the owner window
 };
 
+void PrintTo(const MenuCase &c, std::ostream *os) { *os << c.name; }
+
 class MenuReentrancy : public ::testing::TestWithParam<MenuCase> {
  protected:
   void TearDown() override {
@@ -419,6 +425,8 @@ struct DialogCase {
   int code;  // WM_COMMAND: the notification; kAny otherwise
   std::function<void(HWND dlg)> act;
 };
+
+void PrintTo(const DialogCase &c, std::ostream *os) { *os << c.name; }
 
 const DialogCase *g_dialog_case = nullptr;
 bool g_dialog_fired = false;
