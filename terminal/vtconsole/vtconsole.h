@@ -1,0 +1,117 @@
+// vtconsole: the terminal client's window, keyboard, display and session
+// loop around the emulator core, the telnet layer and the command line.
+#ifndef QX_TERMINAL_VTCONSOLE_H
+#define QX_TERMINAL_VTCONSOLE_H
+
+#include <qxcommon.h>
+#include <windows.h>
+#include <winsock.h>
+
+#include <string>
+
+#include "command_line.h"
+#include "keys.h"
+#include "telnet.h"
+#include "vt_core.h"
+
+// Private messages.
+constexpr UINT WM_TERMCONNECT = 0x7000;  // run the connection driver
+constexpr UINT WM_TERMSOCKET = 0x7FFF;   // socket event of WSAAsyncSelect
+
+// Menu commands.
+enum : UINT {
+  IDM_EXIT = 1,
+  IDM_COPY = 100,
+  IDM_PASTE = 101,
+  IDM_SELECTALL = 102,
+  IDM_SCROLLBUFFER = 109,
+  IDM_FONT0 = 110,  // .. 118
+  IDM_ALTESC = 201,
+  IDM_ALTF4 = 202,
+  IDM_ALTTAB = 203,
+  IDM_JUMP1 = 301,  // .. 304
+  IDM_ALTSPACE = 401,
+  IDM_ALTF = 402,
+  IDM_ALTE = 404,
+  IDM_ALTT = 406,
+  IDM_ALTH = 408,
+  IDM_DEFAULT = 414,
+  IDM_DISCONNECT = 418,
+  IDM_CONNECT = 419,
+  IDM_HELPINDEX = 500,
+  IDM_HELPHELP = 501,
+  IDM_ABOUT = 502,
+  IDM_NEWWINDOW = 800,
+};
+
+// ---- the program (main.cpp)
+extern HINSTANCE g_Instance;
+extern HWND g_MainWindow;
+extern bool g_WindowGone;
+extern VtTerminal *g_Term;
+extern TERM_START g_Start;
+extern TERM_COMMAND_LINE g_CommandLine;
+extern char g_IniFile[MAX_PATH];
+constexpr const char *kSection = "QX220";
+void Bell();
+
+// ---- the session (session.cpp)
+struct SESSION {
+  SOCKET sock = INVALID_SOCKET;
+  TELNET_STATE tn;
+  unsigned char recv[1025];
+  int recvCount = 0;
+  int recvIndex = 0;
+  std::string echo;  // locally echoed bytes, shown by the parser directly
+  std::string out;   // the one ordered output queue
+  bool flushing = false;
+  bool eventFlag = false;  // a socket event, a key or a command wants the loop
+  LPARAM lastSelect = 0;   // the last WM_TERMSOCKET's event and error
+  std::string host;
+};
+extern SESSION g_Session;
+
+// 0 ended (the window stays), -1 quitting or no host given.
+int SessionRun(const char *host);
+// Sends what the output queue holds, pumping; re-entrant calls only queue.
+void SessionFlush();
+// A typed byte: encoded to the host, echoed when the terminal echoes.
+void SessionSendByte(unsigned char b);
+void SessionSendText(const char *text, size_t length);
+void SessionSendBreak();
+void SessionDisconnect();
+void SessionSocketEvent(WPARAM wParam, LPARAM lParam);
+// The emulator's replies go to the host through this.
+TermHost *SessionHostInterface();
+
+// ---- the window (display.cpp)
+class TermWindow;
+extern TermWindow *g_Display;
+bool TermWindowCreate(const char *title, int show);
+// The part of the window procedure the display keeps; true when consumed.
+bool TermWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result);
+void TermRefresh();
+void TermSetFont(int index);
+void TermSetHistory(bool on);
+bool TermHistoryOn();
+void TermSetJumpScroll(int lines);
+void TermSelectAll();
+bool TermSelectionShown();
+void TermSelectionClear();
+std::string TermSelectionText();
+void TermLayout();
+TermDisplay *TermDisplayInterface();
+
+// ---- the keyboard (keyboard.cpp)
+extern BYTE g_ShiftState;
+int TermKeyRingPut(BYTE keyCode, BYTE shiftState, UINT virtualKey, BYTE scanCode);
+bool TermKeyRingGet(BYTE &keyCode, BYTE &modifier);
+int TermKeyRingCount();
+bool TermKeyMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+void TermKeyStateFromKeyboard();
+// The built-in key map: a key code and modifier code as bytes for the host.
+void SendKey(BYTE keyCode, BYTE modifier);
+void TermPasteClipboard();
+void TermCopySelection();
+
+#endif
