@@ -117,6 +117,7 @@ void EraseDisplay(VtTerminal &t, bool selective) {
 
 void EraseLine(VtTerminal &t, bool selective) {
   TERM_STATE &st = t.st;
+  st.wrapPending = 0;  // the next character goes where the cursor is, as on a VT220
   int row = st.cursorRow, col = st.cursorCol;
   switch (Param(st, 0)) {
     case 0: EraseCells(t, row, col, GRID_COLUMNS, selective); break;
@@ -424,9 +425,21 @@ void Decaln(VtTerminal &t) {
   Home(t);
 }
 void Decdhl(VtTerminal &t) { Decdwl(t); }
+// A line that changes width keeps its characters: to double width each of the
+// left half's characters moves to an even cell (line-drawing joins fill the
+// cell after it) and the right half is gone; back to single width they close
+// up again. The cursor keeps its logical column.
 void Decdwl(VtTerminal &t) {
   TERM_STATE &st = t.st;
   if (st.lineAttribute[st.cursorRow] == LINE_DOUBLE) return;
+  TERM_CELL *r = t.screen.cells[st.cursorRow];
+  const int half = Columns(st) / 2;
+  for (int k = half - 1; k >= 0; --k) {
+    const TERM_CELL c = r[k];
+    r[2 * k] = c;
+    r[2 * k + 1] = {static_cast<BYTE>(c.ch >= 0xC6 && c.ch <= 0xCA ? c.ch : 0x20), c.attr};
+  }
+  for (int col = 2 * half; col < GRID_COLUMNS; ++col) r[col] = {0x20, 0};
   st.lineAttribute[st.cursorRow] = LINE_DOUBLE;
   st.cursorCol = static_cast<BYTE>(DoubleWidthColumn(st, st.cursorCol));
   if (t.display) t.display->RepaintRows(st.cursorRow, st.cursorRow);
@@ -435,8 +448,14 @@ void Decdwl(VtTerminal &t) {
 void Decswl(VtTerminal &t) {
   TERM_STATE &st = t.st;
   if (st.lineAttribute[st.cursorRow] == LINE_SINGLE) return;
+  TERM_CELL *r = t.screen.cells[st.cursorRow];
+  const int half = Columns(st) / 2;
+  for (int k = 0; k < half; ++k) r[k] = r[2 * k];
+  for (int col = half; col < GRID_COLUMNS; ++col) r[col] = {0x20, 0};
   st.lineAttribute[st.cursorRow] = LINE_SINGLE;
+  st.cursorCol = static_cast<BYTE>(st.cursorCol / 2);
   if (t.display) t.display->RepaintRows(st.cursorRow, st.cursorRow);
+  SyncCursor(t);
 }
 
 // ---------------------------------------------------------------- control sequences
