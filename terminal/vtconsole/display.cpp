@@ -141,10 +141,20 @@ class TermWindow : public TermDisplay {
     const int wantCols = std::clamp((int)(client.right + cellW / 2) / cellW, 1, Columns());
     const int wantRows = std::clamp((int)(client.bottom + cellH / 2) / cellH, 1, Rows() + 1);
     if (client.right == wantCols * cellW && client.bottom == wantRows * cellH) return;
-    RECT frame{0, 0, wantCols * cellW, wantRows * cellH};
-    AdjustWindowRect(&frame, GetWindowLongA(hwnd, GWL_STYLE), TRUE);
-    SetWindowPos(hwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ResizeClient(wantCols * cellW, wantRows * cellH);
+  }
+
+  // Frame, caption, menu and scroll bars as they are now, around the client area.
+  SIZE FrameExtra() const {
+    RECT window, client;
+    GetWindowRect(hwnd, &window);
+    GetClientRect(hwnd, &client);
+    return SIZE{(window.right - window.left) - client.right, (window.bottom - window.top) - client.bottom};
+  }
+
+  void ResizeClient(int width, int height) {
+    const SIZE extra = FrameExtra();
+    SetWindowPos(hwnd, nullptr, 0, 0, width + extra.cx, height + extra.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 
   void Layout() {
@@ -445,13 +455,7 @@ bool TermWindowCreate(const char *title, int show) {
   if (!hwnd) return false;
   g_MainWindow = w.hwnd = hwnd;
   w.MeasureFont();
-  if (cx == CW_USEDEFAULT) {
-    // A first start: the whole screen in whole cells.
-    RECT frame{0, 0, w.Columns() * w.cellW, (w.Rows() + 1) * w.cellH};
-    AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW | WS_VSCROLL | WS_HSCROLL, TRUE);
-    SetWindowPos(hwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  if (cx == CW_USEDEFAULT) w.ResizeClient(w.Columns() * w.cellW, (w.Rows() + 1) * w.cellH);  // a first start
   CheckMenuItem(GetMenu(hwnd), IDM_FONT0 + w.font, MF_BYCOMMAND | MF_CHECKED);
   CheckMenuItem(GetMenu(hwnd), IDM_SCROLLBUFFER, MF_BYCOMMAND | (w.historyOn ? MF_CHECKED : MF_UNCHECKED));
   ShowWindow(hwnd, show);
@@ -473,10 +477,9 @@ bool TermWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LR
       return true;
     case WM_GETMINMAXINFO: {
       auto *info = reinterpret_cast<MINMAXINFO *>(lParam);
-      RECT frame{0, 0, w.Columns() * w.cellW, (w.Rows() + 1) * w.cellH};
-      AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW | WS_VSCROLL | WS_HSCROLL, TRUE);
-      info->ptMaxSize.x = info->ptMaxTrackSize.x = frame.right - frame.left;
-      info->ptMaxSize.y = info->ptMaxTrackSize.y = frame.bottom - frame.top;
+      const SIZE extra = w.FrameExtra();
+      info->ptMaxSize.x = info->ptMaxTrackSize.x = w.Columns() * w.cellW + extra.cx;
+      info->ptMaxSize.y = info->ptMaxTrackSize.y = (w.Rows() + 1) * w.cellH + extra.cy;
       return true;
     }
     case WM_VSCROLL: w.ScrollView(SB_VERT, LOWORD(wParam), (short)HIWORD(wParam)); return true;
@@ -508,12 +511,9 @@ void TermSetFont(int index) {
   if (!g_Display) return;
   g_Display->font = index < 0 || index >= kFonts ? kDefaultFont : index;
   g_Display->Layout();
-  // The window follows the new cell size.
+  // The window shows the whole screen in the new face.
   TermWindow &w = *g_Display;
-  RECT frame{0, 0, std::min(w.visibleCols, w.Columns()) * w.cellW, std::min(w.visibleRows, w.Rows() + 1) * w.cellH};
-  AdjustWindowRect(&frame, GetWindowLongA(w.hwnd, GWL_STYLE), TRUE);
-  SetWindowPos(w.hwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  w.ResizeClient(w.Columns() * w.cellW, (w.Rows() + 1) * w.cellH);
 }
 
 void TermSetHistory(bool on) {

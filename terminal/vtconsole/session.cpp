@@ -402,9 +402,18 @@ int SessionLoop() {
     const bool frozen = !g_Term->st.s.receiveOn || TermSelectionShown();
     if (!frozen && !ReceiveBurst(lastRefresh)) return 0;
     DrainEcho();
+    if (TermKeyRingCount() > 0 || (!frozen && s.recvCount > 0)) continue;
+    // Out of data. During a flood the data stops for moments all the time:
+    // draw at most every kRefreshMs then, but at once after a quiet spell,
+    // so typing echoes without delay.
+    const DWORD sinceRefresh = GetTickCount() - lastRefresh;
+    if (sinceRefresh < kRefreshMs && !frozen) {
+      const int woke = WaitEvent(FD_READ | FD_CLOSE, kRefreshMs - sinceRefresh);
+      if (woke < 0) return -1;
+      if (woke > 0) continue;
+    }
     TermRefresh();
     lastRefresh = GetTickCount();
-    if (TermKeyRingCount() > 0 || (!frozen && s.recvCount > 0)) continue;
     // Nothing to do: sleep until the socket, a key or a command wakes us.
     // While the screen is frozen only a close is of interest.
     if (WaitEvent(frozen ? FD_CLOSE : FD_READ | FD_CLOSE, INFINITE) < 0) return -1;

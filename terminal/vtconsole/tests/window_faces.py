@@ -1,0 +1,200 @@
+#!/usr/bin/python3
+"""The terminal window in each of its nine faces, under Xvfb, against golden
+PNG pictures.
+
+A host program behind Debian's inetutils-telnetd (socat per connection, in a
+network namespace of the test's own) draws a fixed screen: plain, bold,
+underlined, reverse and blinking text, DEC line drawing and a few
+supplemental characters, with the cursor off. vtconsole shows it in a real
+window on Xvfb; for each face chosen from the Windows > Fonts menu through
+automation the window is captured and compared with
+terminal/vtconsole/tests/golden/face-N.png: the sizes must be equal (the window
+is sized to whole cells of the face) and at most 1% of the pixels may differ by
+more than 48 in a channel. QX_UPDATE_GOLDEN=1 writes the pictures instead.
+
+    window_faces.py BIN_DIR GOLDEN_DIR        (as root)
+"""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+FACES = 9
+TOLERANCE = 48
+MAX_DIFFERENT = 0.01
+
+SCREEN = (b"\x1b[?25l\x1b[?7h\x1b[2J\x1b[H"
+          b"QX vtconsole faces: The quick brown fox jumps over the lazy dog 0123456789\r\n"
+          b"\x1b[1mbold\x1b[0m \x1b[4munderline\x1b[0m \x1b[7mreverse\x1b[0m \x1b[5mblink\x1b[0m "
+          b"\x1b[1;4;7mall three\x1b[0m\r\n"
+          b"\x1b(0lqqqqwqqqqk\x1b(B  \x1b(0`afgjklmnopqrstuvwxyz{|}~\x1b(B\r\n"
+          b"\x1b(0x    x    x\x1b(B  \x1b)A\x0e#$%&*+,-./\x0f (national and supplemental: \x1b*<\x1bn\xa9\xab\xb1\xbf\x0f)\r\n"
+          b"\x1b(0tqqqqnqqqqu\x1b(B\r\n"
+          b"\x1b(0mqqqqvqqqqj\x1b(B\r\n"
+          b"\x1b#6double width\r\n"
+          b"\x1b[24;1Hbottom row\x1b[H")
+
+PLAYER = r"""#!/usr/bin/python3
+import os, time, tty
+tty.setraw(0)
+os.write(1, %(screen)r)
+time.sleep(120)
+"""
+
+
+def fail(text):
+    print("FAIL: " + text, file=sys.stderr)
+    sys.exit(1)
+
+
+def read_png(path):
+    """(width, height, rows of RGB bytes) of an 8-bit RGB or RGBA PNG."""
+    data = open(path, "rb").read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        fail(path + " is no PNG file")
+    pos, idat, width = 8, b"", 0
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, colour = struct.unpack(">IIBB", body[:10])
+            if depth != 8 or colour not in (2, 6):
+                fail("%s: only 8-bit RGB or RGBA pictures are read" % path)
+            channels = 4 if colour == 6 else 3
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    raw = zlib.decompress(idat)
+    stride = width * channels
+    rows, prev = [], bytearray(stride)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - channels] if i >= channels else 0
+            b = prev[i]
+            c = prev[i - channels] if i >= channels else 0
+            if kind == 1:
+                line[i] = (line[i] + a) & 0xFF
+            elif kind == 2:
+                line[i] = (line[i] + b) & 0xFF
+            elif kind == 3:
+                line[i] = (line[i] + (a + b) // 2) & 0xFF
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 0xFF
+        rows.append(bytes(line[i] for i in range(stride) if i % channels < 3))
+        prev = line
+    return width, height, rows
+
+
+def compare(got_path, golden_path):
+    gw, gh, grows = read_png(got_path)
+    ew, eh, erows = read_png(golden_path)
+    if (gw, gh) != (ew, eh):
+        return "the window is %dx%d pixels, the golden picture %dx%d" % (gw, gh, ew, eh)
+    different = 0
+    for g, e in zip(grows, erows):
+        for x in range(gw):
+            if max(abs(g[3 * x + k] - e[3 * x + k]) for k in range(3)) > TOLERANCE:
+                different += 1
+    if different > MAX_DIFFERENT * gw * gh:
+        return "%d of %d pixels differ" % (different, gw * gh)
+    return None
+
+
+def auto(bin_dir, env, pid, *args):
+    r = subprocess.run([os.path.join(bin_dir, "qxauto"), "-p", str(pid)] + list(args), env=env, capture_output=True,
+                       timeout=30)
+    if r.returncode != 0:
+        fail("qxauto %s: %s%s" % (" ".join(args), r.stdout.decode(), r.stderr.decode()))
+    return r.stdout.decode().strip()
+
+
+def main():
+    if len(sys.argv) != 3:
+        fail("usage: window_faces.py BIN_DIR GOLDEN_DIR")
+    bin_dir, golden = sys.argv[1], sys.argv[2]
+    for tool in ["socat", "/usr/sbin/telnetd", "unshare", "ip", "xvfb-run"]:
+        if not shutil.which(tool):
+            fail(tool + " is missing; install the packages of .ci/packages.d/ (bash scripts/setup.sh)")
+    if os.geteuid() != 0:
+        fail("this test makes a network namespace and runs telnetd: run it as root")
+    if os.environ.get("IN_NAMESPACE") != "1":
+        env = dict(os.environ, IN_NAMESPACE="1")
+        os.execvpe("timeout", ["timeout", "-k", "5", "200", "unshare", "-n", "xvfb-run", "-a", "-s",
+                               "-screen 0 1920x1200x24", sys.executable] + sys.argv, env)
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    update = os.environ.get("QX_UPDATE_GOLDEN") == "1"
+    work = tempfile.mkdtemp()
+    procs = []
+    try:
+        env = dict(os.environ, QX_HOME=work + "/home", QX_RUNTIME_DIR=work + "/run", QX_MACHINE_DIR=work + "/machine",
+                   QX_DISPLAY="sdl", SDL_VIDEODRIVER="x11")
+        for d in ("home", "run", "machine"):
+            os.makedirs(os.path.join(work, d), mode=0o700)
+        player = os.path.join(work, "player")
+        with open(player, "w") as f:
+            f.write(PLAYER % {"screen": SCREEN})
+        os.chmod(player, 0o755)
+        procs.append(subprocess.Popen(["socat", "TCP-LISTEN:23,bind=127.0.0.1,reuseaddr",
+                                       "EXEC:/usr/sbin/telnetd -h -E " + player + ",nofork"]))
+        time.sleep(0.3)
+        vt = subprocess.Popen([os.path.join(bin_dir, "vtconsole"), "127.0.0.1"], cwd=work, env=env,
+                              stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "vt-err"), "w"))
+        procs.append(vt)
+        hwnd, deadline = None, time.time() + 20
+        while time.time() < deadline and not hwnd:
+            r = subprocess.run([os.path.join(bin_dir, "qxauto"), "-p", str(vt.pid), "find", "QX220", "-"], env=env,
+                               capture_output=True)
+            if r.returncode == 0:
+                hwnd = r.stdout.decode().split()[1]
+            else:
+                time.sleep(0.2)
+        if not hwnd:
+            fail("no QX220 window through automation")
+        problems = []
+        for face in range(FACES):
+            auto(bin_dir, env, vt.pid, "menu", hwnd, str(110 + face))
+            shot = os.path.join(work, "face-%d.png" % face)
+            # The screen is drawn when the picture stops changing.
+            last, deadline = None, time.time() + 15
+            while time.time() < deadline:
+                time.sleep(0.5)
+                auto(bin_dir, env, vt.pid, "png", hwnd, shot)
+                now = open(shot, "rb").read()
+                if now == last:
+                    break
+                last = now
+            target = os.path.join(golden, "face-%d.png" % face)
+            if update:
+                shutil.copy(shot, target)
+                continue
+            if not os.path.exists(target):
+                problems.append("face %d: no golden picture %s (QX_UPDATE_GOLDEN=1 makes it)" % (face, target))
+                continue
+            problem = compare(shot, target)
+            if problem:
+                kept = os.path.join(tempfile.gettempdir(), "vtconsole-face-%d.png" % face)
+                shutil.copy(shot, kept)
+                problems.append("face %d: %s (picture kept in %s)" % (face, problem, kept))
+        if problems:
+            fail("\n  ".join(problems))
+    finally:
+        for p in reversed(procs):
+            p.terminate()
+            try:
+                p.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+        shutil.rmtree(work, ignore_errors=True)
+    print("PASS: nine faces" + (" (golden pictures written)" if update else ""))
+
+
+if __name__ == "__main__":
+    main()
