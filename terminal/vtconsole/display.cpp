@@ -215,6 +215,39 @@ class TermWindow : public TermDisplay {
     bg = RGB((c & 0x40) ? 255 : 0, (c & 0x20) ? 255 : 0, (c & 0x10) ? 255 : 0);
   }
 
+  // A glyph cell: a down-line-loaded soft-font character (below 128), drawn
+  // from its 14 scan lines of 8 dots fitted into the cell; a glyph of the
+  // built-in table (128 and up, the control pictures) as a framed cell.
+  void PaintGlyph(HDC dc, int x, int y, const TERM_CELL &cell, bool selected) {
+    COLORREF fg, bg;
+    Colours(cell.attr, selected, fg, bg);
+    RECT r{x, y, x + cellW, y + cellH};
+    HBRUSH back = CreateSolidBrush(bg);
+    FillRect(dc, &r, back);
+    DeleteObject(back);
+    HBRUSH ink = CreateSolidBrush(fg);
+    if (cell.ch >= 0x20 && cell.ch < 0x7F) {
+      const BYTE *lines = g_Term->st.softFont[cell.ch - 0x20];
+      for (int py = 0; py < cellH; ++py) {
+        const BYTE line = lines[std::min(SOFT_GLYPH_ROWS - 1, py * SOFT_GLYPH_ROWS / cellH)];
+        for (int px = 0; px < cellW;) {
+          const bool on = line & (0x80 >> std::min(7, px * 8 / cellW));
+          int end = px + 1;
+          while (end < cellW && ((line & (0x80 >> std::min(7, end * 8 / cellW))) != 0) == on) ++end;
+          if (on) {
+            RECT dots{x + px, y + py, x + end, y + py + 1};
+            FillRect(dc, &dots, ink);
+          }
+          px = end;
+        }
+      }
+    } else {
+      RECT frame{x, y + 1, x + cellW - 1, y + cellH - 1};
+      FrameRect(dc, &frame, ink);
+    }
+    DeleteObject(ink);
+  }
+
   void PaintRow(HDC dc, int windowRow) {
     const int row = GridRow(windowRow);
     const int y = windowRow * cellH;
@@ -231,8 +264,13 @@ class TermWindow : public TermDisplay {
     while (col < lastCol) {
       const BYTE attr = cells[col].attr;
       const bool sel = Selected(row, col);
+      if (attr & ATTR_GLYPH) {
+        PaintGlyph(dc, (col - viewLeft) * cellW, y, cells[col], sel);
+        ++col;
+        continue;
+      }
       int end = col;
-      while (end < lastCol && cells[end].attr == attr && Selected(row, end) == sel) {
+      while (end < lastCol && cells[end].attr == attr && !(attr & ATTR_GLYPH) && Selected(row, end) == sel) {
         text[end - col] = cells[end].ch ? (char)cells[end].ch : ' ';
         ++end;
       }

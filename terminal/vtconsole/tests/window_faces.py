@@ -36,6 +36,7 @@ SCREEN = (b"\x1b[?25l\x1b[?7h\x1b[2J\x1b[H"
           b"\x1b(0tqqqqnqqqqu\x1b(B\r\n"
           b"\x1b(0mqqqqvqqqqj\x1b(B\r\n"
           b"\x1b#6double width\r\n"
+          b"\x1bP1;1;2{@~~??~~??/BBNNBBNN\x1b\\soft font: \x1b(@!!!\x1b(B\r\n"
           b"\x1b[24;1Hbottom row\x1b[H")
 
 PLAYER = r"""#!/usr/bin/python3
