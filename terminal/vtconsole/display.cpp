@@ -536,7 +536,10 @@ bool TermWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LR
       w.hasFocus = false;
       DestroyCaret();
       return true;
-    case WM_DESTROY: g_Term->display = nullptr; return false;
+    case WM_DESTROY:
+      g_Term->display = nullptr;
+      w.hwnd = nullptr;  // a session still ending draws nothing more
+      return false;
     default: return false;
   }
 }
