@@ -5,6 +5,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "layer_host.h"
 #include "vtconsole.h"
 
 HINSTANCE g_Instance;
@@ -311,8 +312,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   Ctl3dLoad(instance);
 
   g_Term = new VtTerminal;
-  static FilePrinter printer;
-  TermInit(*g_Term, g_Start.screenRows, nullptr, SessionHostInterface(), &printer);
+  static LayerTermPrinter printer;
+  static LayerTermFiles files;
+  TermInit(*g_Term, g_Start.screenRows, nullptr, SessionHostInterface(), &printer, &files);
   PlacementSetup(kSection, nullptr);
   std::snprintf(g_IniFile, sizeof g_IniFile, "%s", g_PlacementIniFile);
   const char *title = g_Start.rlogin ? "QX rlogin" : "QX VT220";

@@ -234,7 +234,7 @@ void HostMapLookupAndLoad(const char *host) {
     if (HostMapFind(ReadWholeFile(mapPath), host, found)) setupName = found;
   }
   std::snprintf(g_Term->st.setupFileName, sizeof g_Term->st.setupFileName, "%s", setupName.c_str());
-  if (FindFile(setupName.c_str()).empty()) return;
+  if (!g_Term->files || g_Term->files->FindSetupFile(setupName.c_str()).empty()) return;
   SetupFileLoad(*g_Term);
   SetupApplyColumns(*g_Term);
 }
