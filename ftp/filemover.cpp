@@ -45,6 +45,7 @@ class WindowUi : public FtpUi {
   void SetStatus(const char *text) override {
     snprintf(g_statusText, sizeof g_statusText, "%s", text);
     if (g_status) {
+      SetWindowTextA(g_status, g_statusText);
       InvalidateRect(g_status, nullptr, TRUE);
       UpdateWindow(g_status);
     }
@@ -146,7 +147,8 @@ void RefreshPane(int pane) {
     ParseRemoteListing(pane);
   SortEntries(p.entries);
   InvalidateRect(g_list[pane], nullptr, TRUE);
-  InvalidateRect(g_pathBar[pane], nullptr, TRUE);
+  // The path bar's text is also its window text, for readers and automation.
+  SetWindowTextA(g_pathBar[pane], p.path);
 }
 
 void ClosePane(int pane) {
@@ -162,7 +164,7 @@ void ClosePane(int pane) {
     p.control = INVALID_SOCKET;
   }
   InvalidateRect(g_list[pane], nullptr, TRUE);
-  InvalidateRect(g_pathBar[pane], nullptr, TRUE);
+  SetWindowTextA(g_pathBar[pane], "");
 }
 
 int PaneOf(HWND window) { return window == g_list[1] || window == g_pathBar[1] ? 1 : 0; }
@@ -619,13 +621,14 @@ void MakeFonts() {
 }
 
 void CreateChildren() {
-  g_status = CreateWindowA("QXInfoWindow", "", WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0, 0, 0, g_frame, nullptr,
-                           g_instance, nullptr);
+  auto id = [](int value) { return reinterpret_cast<HMENU>(static_cast<INT_PTR>(value)); };
+  g_status = CreateWindowA("QXInfoWindow", "", WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0, 0, 0, g_frame,
+                           id(IDC_STATUS_AREA), g_instance, nullptr);
   for (int pane = 0; pane < 2; ++pane) {
     g_list[pane] = CreateWindowA("FileWindow", "", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_HSCROLL, 0, 0, 0, 0, g_frame,
-                                 nullptr, g_instance, nullptr);
+                                 id(IDC_FILE_LIST0 + pane), g_instance, nullptr);
     g_pathBar[pane] = CreateWindowA("FtpPathWindow", "", WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0, 0, 0, g_frame,
-                                    nullptr, g_instance, nullptr);
+                                    id(IDC_PATH_BAR0 + pane), g_instance, nullptr);
   }
   for (int k = 0; k < 5; ++k) {
     char caption[32] = {};

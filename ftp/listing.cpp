@@ -245,15 +245,21 @@ void AddSynthetic(FTP_PANE &p, const char *name) {
 class ProgressDots {
  public:
   ProgressDots() : text_("Reading and Parsing Directory ..."), base_(text_.size()) { Ui().SetStatus(text_.c_str()); }
+  // The dots advance a line at a time; the status line is redrawn at most
+  // every 50 ms, so a listing of many thousand lines is not held up by it.
   void Step() {
     if (text_.size() - base_ > 20) text_.resize(base_);
     text_ += '.';
+    const DWORD now = GetTickCount();
+    if (now - shown_ < 50) return;
+    shown_ = now;
     Ui().SetStatus(text_.c_str());
   }
 
  private:
   std::string text_;
   size_t base_;
+  DWORD shown_ = 0;
 };
 
 // Unknown host: offer to keep the greeting and the first line in QXFTP.LOG.

@@ -23,6 +23,13 @@
 #define IDM_CLOSE 506
 #define IDM_OPEN_LOCAL 507
 
+// Child windows of the frame (their ids let automation reach them)
+#define IDC_PATH_BAR0 520
+#define IDC_PATH_BAR1 521
+#define IDC_FILE_LIST0 522
+#define IDC_FILE_LIST1 523
+#define IDC_STATUS_AREA 524
+
 // Host dialog
 #define IDC_HOST_CONFIG 100
 #define IDC_HOST_HOST 101

@@ -5,6 +5,7 @@
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,6 +28,13 @@ std::string EnterOwnNetworkNamespace() {
   }
   close(s);
   return error;
+}
+
+std::string EnterOwnMountNamespace() {
+  if (unshare(CLONE_NEWNS) != 0) return std::string("unshare(CLONE_NEWNS) failed: ") + strerror(errno);
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return std::string("making the mounts private failed: ") + strerror(errno);
+  return std::string();
 }
 
 }  // namespace ftptest

@@ -10,6 +10,9 @@ namespace ftptest {
 // namespace and brings its loopback interface up. Empty on success, else
 // what failed and what to do.
 std::string EnterOwnNetworkNamespace();
+// Moves the process into a mount namespace of its own whose mounts do not
+// reach the rest of the machine (for bind mounts a test needs).
+std::string EnterOwnMountNamespace();
 }  // namespace ftptest
 
 #endif

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -57,7 +58,7 @@ const char *PeerName(PeerKind kind) {
   return "?";
 }
 
-PeerServer::PeerServer(PeerKind kind, const std::string &root, const std::string &work) {
+PeerServer::PeerServer(PeerKind kind, const std::string &root, const std::string &work, bool bindAnonymousHome) {
   if (!getpwnam(kLocalUser) || LocalPassword().empty()) {
     error_ = Missing(std::string("The local account ") + kLocalUser);
     return;
@@ -107,10 +108,12 @@ PeerServer::PeerServer(PeerKind kind, const std::string &root, const std::string
       error_ = Missing(binary);
       return;
     }
-    // Anonymous logins of pure-ftpd go to the home of the account "ftp",
-    // which the test cannot point at its tree: local logins only.
-    anonymous_ = false;
-    argv = {binary, "-S", "127.0.0.1,21", "-4", "-H", "-E", "-l", "unix", "-g", work + "/pure-ftpd.pid"};
+    const passwd *ftp = getpwnam("ftp");
+    if (bindAnonymousHome && ftp && ftp->pw_dir && mount(root.c_str(), ftp->pw_dir, nullptr, MS_BIND, nullptr) == 0)
+      boundHome_ = ftp->pw_dir;
+    anonymous_ = !boundHome_.empty();
+    argv = {binary, "-S", "127.0.0.1,21", "-4", "-H", "-l", "unix", "-g", work + "/pure-ftpd.pid"};
+    if (!anonymous_) argv.push_back("-E");
   }
   pid_ = fork();
   if (pid_ == 0) {
@@ -159,17 +162,24 @@ bool PeerServer::WaitForPort() {
 }
 
 PeerServer::~PeerServer() {
+  Stop();
+  if (!boundHome_.empty()) umount2(boundHome_.c_str(), MNT_DETACH);
+}
+
+void PeerServer::Stop() {
   if (pid_ <= 0) return;
   kill(-pid_, SIGTERM);
   for (int i = 0; i < 100; ++i) {
     if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
       kill(-pid_, SIGKILL);  // children of the server, if any are left
+      pid_ = -1;
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   kill(-pid_, SIGKILL);
   waitpid(pid_, nullptr, 0);
+  pid_ = -1;
 }
 
 TempDir::TempDir() {

@@ -23,16 +23,22 @@ class PeerServer {
  public:
   // Starts the server with `root` as the anonymous root; `work` holds its
   // configuration and logs. Error() says what failed.
-  PeerServer(PeerKind kind, const std::string &root, const std::string &work);
+  // pure-ftpd serves anonymous logins from the home of the account "ftp":
+  // with `bindAnonymousHome` (in a mount namespace of the test's own) the
+  // root is mounted there for the server's life; without, it serves local
+  // logins only.
+  PeerServer(PeerKind kind, const std::string &root, const std::string &work, bool bindAnonymousHome = false);
   ~PeerServer();
   const std::string &Error() const { return error_; }
   bool Anonymous() const { return anonymous_; }  // serves anonymous logins
 
  private:
   bool WaitForPort();
+  void Stop();
   pid_t pid_ = -1;
   std::string error_;
   bool anonymous_ = true;
+  std::string boundHome_;
 };
 
 // A temporary directory removed with its contents at the end.

@@ -19,7 +19,9 @@ namespace {
 class NamespaceEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    const std::string error = EnterOwnNetworkNamespace();
+    std::string error = EnterOwnNetworkNamespace();
+    ASSERT_TRUE(error.empty()) << error;
+    error = EnterOwnMountNamespace();
     ASSERT_TRUE(error.empty()) << error;
     WSADATA data;
     ASSERT_EQ(WSAStartup(0x0101, &data), 0);
@@ -84,11 +86,12 @@ TEST_P(PeerTest, LoginsDirectoriesAndListingsMatchTheTree) {
   std::string error;
   const std::vector<TreeEntry> tree = MakeListingTree(root.Path(), &error);
   ASSERT_TRUE(error.empty()) << error;
-  PeerServer server(GetParam(), root.Path(), work.Path());
+  PeerServer server(GetParam(), root.Path(), work.Path(), true);
   ASSERT_TRUE(server.Error().empty()) << server.Error();
 
   for (int anonymous = 0; anonymous < 2; ++anonymous) {
-    if (anonymous && !server.Anonymous()) continue;
+    ASSERT_TRUE(server.Anonymous()) << "the anonymous root could not be set up (pure-ftpd: the home of the account "
+                                       "ftp must exist to be bound to the test tree)";
     SCOPED_TRACE(anonymous ? "anonymous" : "local user");
     ui.errors.clear();
     g_Panes[0] = FTP_PANE();

@@ -261,11 +261,52 @@ TEST_F(ProgramTest, HostDialogSavesLogsInAndInfoShowsTheGreeting) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_NE(apps.find("FILE_0=127.0.0.1"), std::string::npos) << apps;
+  // The lower pane (521: its path bar) lists the remote directory.
+  const std::string frame = Handle(AwaitOk(program.Pid(), "find FtpFrameWindow -"));
+  const std::string pathBar = Handle(Automation(program.Pid(), "item " + frame + " 521"));
+  std::string path;
+  for (int i = 0; i < 50 && path != "ok 127.0.0.1:" + root.Path(); ++i) {
+    path = Automation(program.Pid(), "text " + pathBar);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(path, "ok 127.0.0.1:" + root.Path());
   // Closing the Info dialog, then the program through its menu.
   EXPECT_EQ(Automation(program.Pid(), "press " + Handle(Automation(program.Pid(), "item " + info + " 1"))), "ok");
-  const std::string frame = Handle(AwaitOk(program.Pid(), "find FtpFrameWindow -"));
   EXPECT_EQ(Automation(program.Pid(), "menu " + frame + " 50"), "ok");
   EXPECT_EQ(program.Wait(30), 0) << program.Errors();
+}
+
+TEST_F(ProgramTest, HostDialogLoadsTheLastProfileAndRefusesUnknownDeletes) {
+  std::ofstream(work.Path() + "/QXFTP.INI", std::ios::binary)
+      << "[Home]\r\nHost=10.1.2.3\r\nUsername=ftp\r\nPassword=FF\r\n[Peer]\r\nHost=127.0.0.9\r\nUsername=joe\r\n";
+  std::ofstream(work.Path() + "/QXAPPS.INI", std::ios::binary) << "[Ftp]\r\nLastConfig=Peer\r\n";
+  Program program({}, work.Path());
+  const std::string dialog = Handle(AwaitOk(program.Pid(), "find - Remote Host"));
+  ASSERT_FALSE(dialog.empty());
+  auto item = [&](int id) { return Handle(Automation(program.Pid(), "item " + dialog + " " + std::to_string(id))); };
+  auto text = [&](int id) { return Automation(program.Pid(), "text " + item(id)); };
+  EXPECT_EQ(text(101), "ok 127.0.0.9");
+  EXPECT_EQ(text(102), "ok joe");
+  EXPECT_EQ(Automation(program.Pid(), "items " + item(100)), "ok\nHome\nPeer");
+  // Choosing the other profile loads it; an empty password shows the
+  // anonymous name.
+  EXPECT_EQ(Automation(program.Pid(), "select " + item(100) + " 0"), "ok");
+  EXPECT_EQ(text(101), "ok 10.1.2.3");
+  EXPECT_EQ(text(102), "ok ftp");
+  EXPECT_NE(text(103).find("@"), std::string::npos);
+  // Deleting a name that is no profile says so and changes nothing.
+  EXPECT_EQ(Automation(program.Pid(), "settext " + item(100) + " Nothing"), "ok");
+  EXPECT_EQ(Automation(program.Pid(), "press " + item(109)), "ok");
+  EXPECT_NE(ReadAll(work.Path() + "/QXFTP.INI").find("[Home]"), std::string::npos);
+  // New empties the fields; Cancel connects nowhere.
+  EXPECT_EQ(Automation(program.Pid(), "press " + item(108)), "ok");
+  EXPECT_EQ(text(101), "ok ");
+  EXPECT_EQ(Automation(program.Pid(), "press " + item(2)), "ok");
+  const std::string frame = Handle(AwaitOk(program.Pid(), "find FtpFrameWindow -"));
+  EXPECT_EQ(Automation(program.Pid(), "menu " + frame + " 50"), "ok");
+  EXPECT_EQ(program.Wait(30), 0);
+  EXPECT_NE(program.Errors().find("There is no configuration by that name to delete"), std::string::npos)
+      << program.Errors();
 }
 
 }  // namespace
