@@ -24,6 +24,8 @@ HWND g_frame, g_status, g_list[2], g_pathBar[2], g_buttons[5], g_infoDialog;
 HFONT g_font, g_italic;
 int g_lineHeight = 16, g_charWidth = 8, g_statusHeight = 28, g_buttonWidth = 60;
 int g_split = 50;
+int g_columnWidth[2] = {40, 40};
+int g_maxCharWidth = 16;
 int g_busy = 0;
 int g_iconic = 0;
 char g_statusText[256];
@@ -139,6 +141,25 @@ void ListLocalPane(int pane) {
   }
 }
 
+// The widest name (in the italic font), at least five characters and at
+// most 300 pixels: measured once per listing, not at every paint.
+int MeasureColumnWidth(const FTP_PANE &p) {
+  HDC dc = GetDC(g_frame);
+  HGDIOBJ old = SelectObject(dc, g_italic);
+  int width = 5 * g_charWidth;
+  for (const ENTRY_NODE &e : p.entries) {
+    // A name of n characters is at most n widest characters wide.
+    if (e.name.size() * static_cast<size_t>(g_maxCharWidth) <= static_cast<size_t>(width)) continue;
+    SIZE size;
+    GetTextExtentPoint32A(dc, e.name.c_str(), static_cast<int>(e.name.size()), &size);
+    width = std::max(width, static_cast<int>(size.cx));
+    if (width >= 300) break;
+  }
+  SelectObject(dc, old);
+  ReleaseDC(g_frame, dc);
+  return std::min(300, width);
+}
+
 void RefreshPane(int pane) {
   FTP_PANE &p = g_Panes[pane];
   if (p.kind == kPaneLocal)
@@ -146,6 +167,7 @@ void RefreshPane(int pane) {
   else if (p.control != INVALID_SOCKET)
     ParseRemoteListing(pane);
   SortEntries(p.entries);
+  g_columnWidth[pane] = MeasureColumnWidth(p);
   InvalidateRect(g_list[pane], nullptr, TRUE);
   // The path bar's text is also its window text, for readers and automation.
   SetWindowTextA(g_pathBar[pane], p.path);
@@ -178,13 +200,7 @@ void PaintPane(HWND window, HDC dc) {
   RECT client;
   GetClientRect(window, &client);
   const int rows = std::max(1, static_cast<int>(client.bottom - 4) / RowHeight());
-  int columnWidth = 5 * g_charWidth;
-  SelectObject(dc, g_italic);
-  for (const ENTRY_NODE &e : p.entries) {
-    SIZE size;
-    GetTextExtentPoint32A(dc, e.name.c_str(), static_cast<int>(e.name.size()), &size);
-    columnWidth = std::min(300, std::max(columnWidth, static_cast<int>(size.cx)));
-  }
+  const int columnWidth = g_columnWidth[PaneOf(window)];
   SetBkMode(dc, TRANSPARENT);
   for (size_t i = 0; i < p.entries.size(); ++i) {
     const ENTRY_NODE &e = p.entries[i];
@@ -612,6 +628,7 @@ void MakeFonts() {
   GetTextMetricsA(dc, &metrics);
   g_lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
   g_charWidth = metrics.tmAveCharWidth + 3;
+  g_maxCharWidth = std::max(1, static_cast<int>(metrics.tmMaxCharWidth));
   g_statusHeight = g_lineHeight + 12;
   SIZE size{};
   GetTextExtentPoint32A(dc, "Rename", 6, &size);
