@@ -559,6 +559,17 @@ void OnCommand(int id) {
   --g_busy;
 }
 
+void ReleaseAll() {
+  for (FTP_PANE &p : g_Panes) {
+    if (p.control != INVALID_SOCKET) WsCloseSocket(p.control);
+    p.control = INVALID_SOCKET;
+    p.entries.clear();
+  }
+  if (g_font) DeleteObject(g_font);
+  if (g_italic) DeleteObject(g_italic);
+  g_font = g_italic = nullptr;
+}
+
 LRESULT CALLBACK FrameWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND: OnCommand(LOWORD(wParam)); return 0;
@@ -567,6 +578,10 @@ LRESULT CALLBACK FrameWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
       if (!g_iconic && g_status) Layout();
       return 0;
     case WM_VSCROLL: OnSplitter(LOWORD(wParam), static_cast<short>(HIWORD(wParam))); return 0;
+    case WM_QUERYDRAGICON: return reinterpret_cast<LRESULT>(LoadIconA(g_instance, "AppIcon1"));
+    case WM_ENDSESSION:
+      if (wParam) ReleaseAll();  // the session ends: close the connections now
+      return 0;
     case WM_CLOSE:
       SaveWindowPlacement(window);
       DestroyWindow(window);
@@ -671,17 +686,6 @@ void ResolveOwnAddress() {
   } else {
     g_ui.SetStatus("Can't resolve machinename to IP Address");
   }
-}
-
-void ReleaseAll() {
-  for (FTP_PANE &p : g_Panes) {
-    if (p.control != INVALID_SOCKET) WsCloseSocket(p.control);
-    p.control = INVALID_SOCKET;
-    p.entries.clear();
-  }
-  if (g_font) DeleteObject(g_font);
-  if (g_italic) DeleteObject(g_italic);
-  g_font = g_italic = nullptr;
 }
 
 }  // namespace
