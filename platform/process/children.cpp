@@ -4,9 +4,12 @@
 // reaper keeps a child's record until the child has been collected; handles
 // keep it after that for its exit code.
 #include "process_internal.h"
+#include "qx/env.h"
 #include "qx/process.h"
 
 #include <cerrno>
+#include <cstring>
+#include <system_error>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
@@ -103,9 +106,15 @@ std::shared_ptr<ChildRecord> RegisterChild(pid_t pid, int pidfd) {
   Reaper &r = TheReaper();
   std::lock_guard guard(r.lock);
   if (!r.started) {
-    r.wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    std::thread(ReaperLoop).detach();
-    r.started = true;
+    if (r.wake_fd < 0) r.wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    try {
+      std::thread(ReaperLoop).detach();
+      r.started = true;
+    } catch (const std::system_error &) {
+      // No thread to be had now (the user's process limit): the child is
+      // kept, and the next child started tries again and collects it too.
+      Trace("reaper thread not started: %s", std::strerror(errno));
+    }
   }
   r.children[pid] = child;
   const std::uint64_t one = 1;

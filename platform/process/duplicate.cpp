@@ -2,14 +2,17 @@
 // socket taken from another process, as a daemon takes the super-server's.
 //
 // A handle below 0x10000 is a socket (a descriptor number); a table handle is
-// never that small. Another process's socket is taken with pidfd_getfd; when
-// the kernel refuses that (ptrace rules), the source process is asked over a
-// Unix socket in the user's runtime directory and sends the descriptor with
-// SCM_RIGHTS. Only sockets are handed out, only to children this process
+// never that small. Another process's socket is asked of that process over a
+// Unix socket in the user's runtime directory, and it sends the descriptor
+// with SCM_RIGHTS. Only sockets are handed out, only to children this process
 // started, of its own user, after both ends have checked each other's
-// credentials.
-// QX_DUP_FALLBACK=1 makes the taking side use the Unix socket at once (tests).
+// credentials, and only a socket this process offered to that very child
+// (QxOfferSocketToNextChild before CreateProcess), once, while it still holds
+// that socket under that number. A forged hand-over word naming another
+// descriptor or another process, or a late taker whose socket number was
+// closed and reused, gets nothing.
 #include <windows.h>
+#include <qxhandover.h>
 
 #include "process_internal.h"
 #include "qx/env.h"
@@ -20,6 +23,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <system_error>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -63,13 +67,17 @@ void ServeOne(int conn) {
   // Lent only to our own children of our own user: the daemons we started.
   // A spawn still in progress registers its child first.
   { std::unique_lock registered(SpawnLock()); }
-  if (::getsockopt(conn, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != ::getuid() || !FindChild(peer.pid)) {
+  std::shared_ptr<ChildRecord> child;
+  if (::getsockopt(conn, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != ::getuid() ||
+      !(child = FindChild(peer.pid))) {
     reply.error = EPERM;
   } else if (::recv(conn, &req, sizeof req, MSG_WAITALL) != static_cast<ssize_t>(sizeof req) ||
              req.magic != kLendMagic) {
     return;
   } else if (!IsSocketFd(req.fd)) {
     reply.error = EBADF;
+  } else if (!TakeOfferedSocket(*child, req.fd)) {
+    reply.error = EPERM;
   }
   msghdr msg{};
   iovec iov{&reply, sizeof reply};
@@ -167,10 +175,7 @@ int BorrowSocket(pid_t pid, int fd) {
   return result;
 }
 
-bool ForceFallback() {
-  const char *v = std::getenv("QX_DUP_FALLBACK");
-  return v && *v && std::strcmp(v, "0") != 0;
-}
+thread_local std::vector<SocketOffer> t_offers;  // offered by this thread to its next child
 
 HANDLE SocketHandle(int fd) { return QX_HANDLE_FROM(HANDLE, static_cast<DWORD>(fd)); }
 
@@ -195,20 +200,15 @@ BOOL TakeRemoteSocket(const ProcessObject &source, int fd, LPHANDLE target) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  int got = -1;
-  int err = EPERM;
-  if (!ForceFallback()) {
-    got = PidfdGetfd(source.pidfd(), fd);
-    err = errno;
-  }
-  if (got < 0 && (err == EPERM || err == ENOSYS || err == EACCES)) {
-    got = BorrowSocket(source.pid(), fd);
-    err = errno;
-  }
+  // Always asked of the source, never taken behind its back (pidfd_getfd
+  // would take any descriptor at all): the source lends only what it offered.
+  const int got = BorrowSocket(source.pid(), fd);
   if (got < 0) {
+    const int err = errno;
     Trace("DuplicateHandle of socket %d of process %d failed: %s", fd, static_cast<int>(source.pid()),
           std::strerror(err));
-    SetLastError(err == EPERM || err == EACCES ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+    SetLastError(err == EPERM || err == EACCES || err == ENOENT || err == ECONNREFUSED ? ERROR_ACCESS_DENIED
+                                                                                       : ERROR_INVALID_HANDLE);
     return FALSE;
   }
   if (!IsSocketFd(got) || got >= 0x10000) {  // only sockets cross between processes
@@ -235,25 +235,59 @@ bool TargetIsThisProcess(HANDLE target_process) {
 
 }  // namespace
 
-void StartSocketLender() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (!EnsurePrivateDir(LenderDirectory())) return;
-    const std::string name = std::to_string(::getpid());
-    sockaddr_un addr{};
-    const socklen_t alen = RuntimeSocketAddress(LenderDirectory(), name, addr);
-    if (alen == 0) return;
-    const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return;
-    ::unlink((LenderDirectory() + "/" + name).c_str());  // left by an ended process with our id
-    if (::bind(s, reinterpret_cast<sockaddr *>(&addr), alen) != 0 || ::listen(s, 16) != 0) {
-      ::close(s);
-      return;
+void AttachOfferedSockets(ChildRecord *child) {
+  if (child && !t_offers.empty()) {
+    std::lock_guard guard(child->offers_lock);
+    child->offers.insert(child->offers.end(), t_offers.begin(), t_offers.end());
+  }
+  t_offers.clear();
+}
+
+bool TakeOfferedSocket(ChildRecord &child, int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
+  std::lock_guard guard(child.offers_lock);
+  for (auto it = child.offers.begin(); it != child.offers.end(); ++it)
+    if (it->fd == fd) {
+      const bool same = it->device == st.st_dev && it->inode == st.st_ino;
+      child.offers.erase(it);  // one attempt per offer
+      return same;
     }
-    g_lender_name = name;
-    std::atexit(RemoveLenderSocket);
+  return false;
+}
+
+void StartSocketLender() {
+  // Tried again at the next start until it works: a failure (no thread to be
+  // had at the process limit, no runtime directory) only means no socket is
+  // lent to the children started meanwhile; it never ends this process.
+  static std::mutex lock;
+  static bool started = false;
+  std::lock_guard guard(lock);
+  if (started) return;
+  if (!EnsurePrivateDir(LenderDirectory())) return;
+  const std::string name = std::to_string(::getpid());
+  sockaddr_un addr{};
+  const socklen_t alen = RuntimeSocketAddress(LenderDirectory(), name, addr);
+  if (alen == 0) return;
+  const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return;
+  ::unlink((LenderDirectory() + "/" + name).c_str());  // left by an ended process with our id
+  if (::bind(s, reinterpret_cast<sockaddr *>(&addr), alen) != 0 || ::listen(s, 16) != 0) {
+    ::close(s);
+    return;
+  }
+  try {
     std::thread(LenderLoop, s).detach();
-  });
+  } catch (const std::system_error &) {
+    Trace("socket lender not started: %s", std::strerror(errno));
+    ::close(s);
+    ::unlink((LenderDirectory() + "/" + name).c_str());
+    return;
+  }
+  g_lender_name = name;
+  static bool hooked = (std::atexit(RemoveLenderSocket), true);
+  (void)hooked;
+  started = true;
 }
 
 }  // namespace qx
@@ -261,6 +295,17 @@ void StartSocketLender() {
 using namespace qx;
 
 extern "C" {
+
+WINBASEAPI BOOL WINAPI QxOfferSocketToNextChild(UINT_PTR socket) {
+  const int fd = static_cast<int>(socket);
+  struct stat st {};
+  if (socket >= 0x10000 || !IsSocketFd(fd) || ::fstat(fd, &st) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  t_offers.push_back(SocketOffer{fd, st.st_dev, st.st_ino});
+  return TRUE;
+}
 
 WINBASEAPI BOOL WINAPI DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE target_process, LPHANDLE target,
                                        DWORD, BOOL, DWORD options) {

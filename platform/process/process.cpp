@@ -302,6 +302,10 @@ namespace {
 
 BOOL StartProcess(LPCSTR application, LPCSTR command_line, BOOL inherit, DWORD flags, LPVOID environment,
                   LPCSTR directory, int show, LPPROCESS_INFORMATION info) {
+  // Sockets offered for this start never outlive it: a start that fails early drops them.
+  struct DropOffers {
+    ~DropOffers() { AttachOfferedSockets(nullptr); }
+  } drop_offers;
   std::string line = command_line ? command_line : (application ? application : "");
   if (line.empty() && !application) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -340,8 +344,8 @@ BOOL StartProcess(LPCSTR application, LPCSTR command_line, BOOL inherit, DWORD f
     }
     req.directory = host_directory.c_str();
   }
-  // A child may ask for a socket of ours (DuplicateHandle) before pidfd_getfd
-  // is allowed to it: be ready to lend it first.
+  // A child may ask for a socket of ours (DuplicateHandle) as soon as it runs:
+  // be ready to lend it first.
   StartSocketLender();
   int pidfd = -1;
   std::shared_ptr<ChildRecord> child;
@@ -351,6 +355,7 @@ BOOL StartProcess(LPCSTR application, LPCSTR command_line, BOOL inherit, DWORD f
     std::shared_lock spawning(SpawnLock());
     pid = Spawn(req, pidfd, error);
     if (pid != 0 && pidfd >= 0) child = RegisterChild(pid, ::fcntl(pidfd, F_DUPFD_CLOEXEC, 3));
+    AttachOfferedSockets(child.get());  // the offers go to this child, or nowhere
   }
   if (pid == 0) {
     SetLastError(error);

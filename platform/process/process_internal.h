@@ -7,16 +7,28 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace qx {
+
+// A socket offered to a child: its descriptor and the identity of the socket
+// behind it when offered, so a number closed and reused is never lent.
+struct SocketOffer {
+  int fd = -1;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
 
 // One process this process started: reaped by the layer when it ends.
 struct ChildRecord {
   pid_t pid = 0;
   int pidfd = -1;  // owned; closed when the record dies
+  std::mutex offers_lock;
+  std::vector<SocketOffer> offers;  // sockets this child may take, once each
   std::atomic<bool> exited{false};
   std::atomic<DWORD> exit_code{STILL_ACTIVE};
   std::atomic<bool> terminated{false};  // TerminateProcess chose the exit code
@@ -27,6 +39,12 @@ struct ChildRecord {
 std::shared_ptr<ChildRecord> FindChild(pid_t pid);
 // Registers a child just started; the record takes over pidfd.
 std::shared_ptr<ChildRecord> RegisterChild(pid_t pid, int pidfd);
+// Sockets offered by this thread to the next child it starts: moved into
+// that child's record when it is registered, dropped when the start fails.
+void AttachOfferedSockets(ChildRecord *child);
+// Takes the child's offer of descriptor fd if it still names the socket offered.
+bool TakeOfferedSocket(ChildRecord &child, int fd);
+
 // Held shared from the start of a spawn until its child is registered; taken
 // whole by whoever must not look a new child up before its record exists.
 std::shared_mutex &SpawnLock();

@@ -129,9 +129,10 @@ HWND DaemonCreateWindow(const DAEMON_INFO *info, HINSTANCE instance, HINSTANCE p
 
 int DaemonWinMain(const DAEMON_INFO *info, HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
   g_DaemonInstance = instance;
-  if (DaemonTakeSocket(commandLine, &g_DaemonSocket, &g_PortwardenWindow, &g_DaemonSlot) != 0) {
+  int invocation = DaemonTakeSocket(commandLine, &g_DaemonSocket, &g_PortwardenWindow, &g_DaemonSlot);
+  if (invocation != 0) {
     MessageBoxA(nullptr, kNotByHand, kInvocationCaption, MB_ICONERROR);
-    ExitProcess(0);
+    ExitProcess((UINT)invocation); /* 1-4: the field of the hand-over word that was missing */
   }
   DebugLogOpen(instance, commandLine);
 

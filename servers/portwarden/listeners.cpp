@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <vector>
 
 DWORD g_OpenMask = 0;
 
@@ -17,8 +18,23 @@ namespace {
  * Only these may be closed by WM_DAEMON_SOCKET_TAKEN or WM_TIMER. */
 std::set<SOCKET> g_PendingHandovers;
 
-const int kBindRetries = 50;        /* while the previous daemon lives ... */
-const DWORD kBindRetryDelayMs = 20; /* ... retry for at most a second */
+/* A daemon process this super-server started, watched until it ends. A
+ * daemon that dies without WM_DAEMON_EXITED still ends its session. */
+struct DAEMON_RECORD {
+  HANDLE process;
+  DWORD pid;
+  int slot;
+  bool dead;          /* ended; its report may still be on its way */
+  DWORD deadlineTick; /* when an unreported death ends the session */
+};
+std::vector<DAEMON_RECORD> g_Daemons;
+/* WM_DAEMON_EXITED reports per slot not yet matched with a daemon's end. */
+LONG g_UnmatchedReports[MAX_SERVICES];
+/* Slots whose port the last daemon still holds: bound again on a timer. */
+DWORD g_BindRetryMask = 0;
+
+const DWORD kBindRetryDelayMs = 50; /* the service thread never sleeps: the timer retries */
+const DWORD kDeathGraceMs = 300;    /* a report posted just before the end arrives within this */
 
 void MarkClosed(int i) {
   g_Slots[i].flags &= ~SLOT_OPEN;
@@ -26,56 +42,91 @@ void MarkClosed(int i) {
   g_Slots[i].socket = -1;
 }
 
-bool ProcessAlive(DWORD pid) {
-  if (pid == 0) return false;
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+/* Whether the slot's last daemon still runs. Our own daemons are known by
+ * their handles (no process id reuse can fool this); another process id is
+ * asked of the system. */
+bool LastDaemonAlive(const SERVICE_SLOT &slot) {
+  if (slot.lastPid == 0) return false;
+  for (const DAEMON_RECORD &d : g_Daemons)
+    if (d.pid == slot.lastPid) return !d.dead;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, slot.lastPid);
   if (!process) return false;
   CloseHandle(process);
   return true;
 }
 
-/* Binds to the slot's port; a port still held by the slot's last daemon is retried a short while. */
-bool BindSlot(int i, SOCKET s) {
+enum BindResult { BIND_DONE, BIND_FAILED, BIND_LATER };
+
+/* Binds to the slot's port. A port still held by the slot's last daemon is
+ * tried again on a timer while that daemon lives, never in a loop here. */
+BindResult BindSlot(HWND window, int i, SOCKET s) {
   SERVICE_SLOT &slot = g_Slots[i];
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(slot.port);
   address.sin_addr.s_addr = htonl(INADDR_ANY);
-  int tries = 0;
-  while (WsBind(s, (const sockaddr *)&address, sizeof address) == SOCKET_ERROR) {
-    int error = WSAGetLastError();
-    if (error != WSAEADDRINUSE) {
-      ReportPortwardenEvent(EV_NETWORK_ERROR, "Network Error: %d\r\n", error);
-      return false;
-    }
-    if (ProcessAlive(slot.lastPid) && ++tries < kBindRetries) {
-      Sleep(kBindRetryDelayMs);
-      continue;
-    }
-    if (WsBind(s, (const sockaddr *)&address, sizeof address) == 0) return true;
-    ReportPortwardenEvent(EV_BIND_RETRY_FAILED, "After Bind ...  Open failed\r\n");
-    return false;
+  if (WsBind(s, (const sockaddr *)&address, sizeof address) == 0) return BIND_DONE;
+  int error = WSAGetLastError();
+  if (error != WSAEADDRINUSE) {
+    ReportPortwardenEvent(EV_NETWORK_ERROR, "Network Error: %d\r\n", error);
+    return BIND_FAILED;
   }
-  return true;
+  if (LastDaemonAlive(slot)) {
+    g_BindRetryMask |= 1UL << i;
+    SetTimer(window, BIND_RETRY_TIMER, kBindRetryDelayMs, nullptr);
+    return BIND_LATER;
+  }
+  if (WsBind(s, (const sockaddr *)&address, sizeof address) == 0) return BIND_DONE;
+  WSASetLastError(WSAEADDRINUSE);
+  ReportPortwardenEvent(EV_BIND_RETRY_FAILED, "After Bind ...  Open failed\r\n");
+  return BIND_FAILED;
+}
+
+/* Bind failure: the service is disabled, and the reason goes to the event
+ * log and to standard error, so a port another program holds is never a
+ * silent failure. */
+void BindFailure(int i, int error) {
+  SERVICE_SLOT &slot = g_Slots[i];
+  slot.flags &= ~SLOT_ENABLED;
+  ReportPortwardenEvent(EV_BIND_FAILURE, "Bind failure on port %d, program %s, Error %d at %s\r", slot.port,
+                        slot.program.c_str(), error, TimeStamp());
+  fprintf(stderr, "portwarden: cannot listen on %s port %u for %s (error %d%s); the service is disabled\n",
+          (slot.flags & SLOT_DATAGRAM) ? "UDP" : "TCP", (unsigned)slot.port, slot.name.c_str(), error,
+          error == WSAEADDRINUSE      ? ": the port is in use by another program"
+          : error == WSAEACCES        ? ": ports below 1024 need root"
+          : error == WSAEADDRNOTAVAIL ? ": no such port"
+                                      : "");
 }
 
 void OpenSlot(HWND window, int i) {
   SERVICE_SLOT &slot = g_Slots[i];
   bool datagram = (slot.flags & SLOT_DATAGRAM) != 0;
-  SOCKET s = WsSocket(AF_INET, datagram ? SOCK_DGRAM : SOCK_STREAM, 0);
-  if (s == INVALID_SOCKET) {
-    ReportPortwardenEvent(EV_SOCKET_FAILURE, "Socket failure on port %d, program %s, Error %d at %s\r", slot.port,
-                          slot.program.c_str(), WSAGetLastError(), TimeStamp());
+  if (slot.port == 0) { /* port 0 would listen on a port nobody asked for */
+    ReportPortwardenEvent(EV_NETWORK_ERROR, "Network Error: %d\r\n", WSAEADDRNOTAVAIL);
+    BindFailure(i, WSAEADDRNOTAVAIL);
     return;
   }
-  BOOL on = TRUE;
-  WsSetSockOpt(s, SOL_SOCKET, SO_REUSEADDR, (const char *)&on, sizeof on);
-  if (!BindSlot(i, s)) {
+  SOCKET s = WsSocket(AF_INET, datagram ? SOCK_DGRAM : SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) {
     int error = WSAGetLastError();
-    slot.flags &= ~SLOT_ENABLED;
-    ReportPortwardenEvent(EV_BIND_FAILURE, "Bind failure on port %d, program %s, Error %d at %s\r", slot.port,
+    ReportPortwardenEvent(EV_SOCKET_FAILURE, "Socket failure on port %d, program %s, Error %d at %s\r", slot.port,
                           slot.program.c_str(), error, TimeStamp());
+    fprintf(stderr, "portwarden: cannot make a socket for %s (error %d); it is tried again at the next change\n",
+            slot.name.c_str(), error);
+    return;
+  }
+  /* Only a TCP listener may rebind over connections of earlier daemons; a
+   * UDP port is never shared, so a second server's bind fails instead of
+   * silently splitting the datagrams. */
+  if (!datagram) {
+    BOOL on = TRUE;
+    WsSetSockOpt(s, SOL_SOCKET, SO_REUSEADDR, (const char *)&on, sizeof on);
+  }
+  BindResult bound = BindSlot(window, i, s);
+  if (bound != BIND_DONE) {
+    int error = WSAGetLastError();
     WsCloseSocket(s);
+    if (bound == BIND_FAILED) BindFailure(i, error);
     return;
   }
   if (!datagram) listen(s, ListenBacklog(slot.maximum));
@@ -89,6 +140,27 @@ void OpenSlot(HWND window, int i) {
                         TimeStamp());
   slot.flags |= SLOT_OPEN;
   g_OpenMask |= 1UL << i;
+}
+
+void WatchDaemon(HANDLE process, DWORD pid, int slot) {
+  for (size_t k = 0; k < g_Daemons.size(); k++) /* an ended daemon with this id is gone for good */
+    if (g_Daemons[k].pid == pid) {
+      CloseHandle(g_Daemons[k].process);
+      g_Daemons.erase(g_Daemons.begin() + (long)k);
+      break;
+    }
+  g_Daemons.push_back(DAEMON_RECORD{process, pid, slot, false, 0});
+}
+
+LONG LiveDaemons(int slot) {
+  LONG count = 0;
+  for (const DAEMON_RECORD &d : g_Daemons) count += (d.slot == slot && !d.dead) ? 1 : 0;
+  return count;
+}
+
+void ForgetDaemon(size_t k) {
+  CloseHandle(g_Daemons[k].process);
+  g_Daemons.erase(g_Daemons.begin() + (long)k);
 }
 
 bool Readable(SOCKET s) {
@@ -130,13 +202,15 @@ void LaunchSlot(HWND window, int i) {
   startup.cb = 68;
   startup.wShowWindow = 0;
   PROCESS_INFORMATION process{};
+  /* Only the daemon started next may take the handed socket, once, while our copy is open. */
+  QxOfferSocketToNextChild((UINT_PTR)handed);
   if (CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup,
                      &process)) {
     g_PendingHandovers.insert(handed);
     SetTimer(window, (UINT_PTR)handed, HandoverTimeoutMs(), nullptr);
     slot.lastPid = process.dwProcessId;
-    CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
+    WatchDaemon(process.hProcess, process.dwProcessId, i); /* keeps the process handle until the daemon ends */
     slot.sessions++;
     if (datagram) {
       MarkClosed(i); /* the daemon owns the socket now */
@@ -171,7 +245,7 @@ void OpenListeners(HWND window, BOOL quiet) {
   for (int i = 0; i < MAX_SERVICES; i++) {
     const SERVICE_SLOT &slot = g_Slots[i];
     if (!(slot.flags & SLOT_USED) || !(slot.flags & SLOT_ENABLED) || (slot.flags & SLOT_OPEN) ||
-        slot.sessions >= slot.maximum)
+        slot.sessions >= slot.maximum || (g_BindRetryMask & (1UL << i)))
       continue;
     OpenSlot(window, i);
   }
@@ -194,12 +268,14 @@ void HandoverTaken(HWND window, SOCKET handed, BOOL timedOut) {
   if (timedOut) OpenListeners(window, FALSE);
 }
 
-void SessionEnded(int slot, HWND window) {
+BOOL SessionEnded(int slot, HWND window) {
+  BOOL ended = FALSE;
   if (slot < 0 || slot >= MAX_SERVICES) {
     ReportPortwardenEvent(EV_INVALID_SLOT, "*** Received close for Invalid handle %d at %s\r", slot, TimeStamp());
   } else if (g_Slots[slot].sessions == 0) {
     ReportPortwardenEvent(EV_NO_SESSIONS, "*** No outstanding sessions noted for this handle at %s", TimeStamp());
   } else {
+    ended = TRUE;
     LONG before = g_Slots[slot].sessions--;
     if (before == g_Slots[slot].maximum) {
       ReportPortwardenEvent(EV_RESTART_LISTEN, "Restarting listen at %s", TimeStamp());
@@ -207,6 +283,72 @@ void SessionEnded(int slot, HWND window) {
     }
   }
   UpdateWindow(window);
+  return ended;
+}
+
+void DaemonReported(int slot, HWND window) {
+  if (!SessionEnded(slot, window)) return;
+  /* Match the report with a daemon that ended unreported, else keep it for
+   * the next daemon of this slot that ends (never more than are running). */
+  for (size_t k = 0; k < g_Daemons.size(); k++)
+    if (g_Daemons[k].slot == slot && g_Daemons[k].dead) {
+      ForgetDaemon(k);
+      return;
+    }
+  if (g_UnmatchedReports[slot] < LiveDaemons(slot)) g_UnmatchedReports[slot]++;
+}
+
+size_t DaemonWaitHandles(HANDLE *handles, size_t most) {
+  size_t n = 0;
+  for (const DAEMON_RECORD &d : g_Daemons)
+    if (!d.dead && n < most) handles[n++] = d.process;
+  return n;
+}
+
+size_t DaemonsWatched(void) { return g_Daemons.size(); }
+
+void CheckDaemonEnds(HWND window) {
+  bool newlyEnded = false;
+  for (size_t k = 0; k < g_Daemons.size();) {
+    DAEMON_RECORD &d = g_Daemons[k];
+    if (!d.dead && WaitForSingleObject(d.process, 0) != WAIT_TIMEOUT) {
+      if (g_UnmatchedReports[d.slot] > 0) { /* it reported before it ended */
+        g_UnmatchedReports[d.slot]--;
+        ForgetDaemon(k);
+        continue;
+      }
+      d.dead = true;
+      d.deadlineTick = GetTickCount() + kDeathGraceMs;
+      newlyEnded = true;
+    }
+    k++;
+  }
+  /* Set only for a new end: setting it again would put off the ends already waiting. */
+  if (newlyEnded) SetTimer(window, DAEMON_END_TIMER, kDeathGraceMs, nullptr);
+}
+
+void DaemonEndTimer(HWND window) {
+  KillTimer(window, DAEMON_END_TIMER);
+  DWORD now = GetTickCount();
+  bool waiting = false;
+  for (size_t k = 0; k < g_Daemons.size();) {
+    if (g_Daemons[k].dead && (LONG)(now - g_Daemons[k].deadlineTick) >= 0) {
+      /* Ended without its report: the session ends as the report would end it. */
+      int slot = g_Daemons[k].slot;
+      ForgetDaemon(k);
+      SessionEnded(slot, window);
+      continue;
+    }
+    waiting = waiting || g_Daemons[k].dead;
+    k++;
+  }
+  if (waiting) SetTimer(window, DAEMON_END_TIMER, kDeathGraceMs, nullptr);
+}
+
+void BindRetryTimer(HWND window) {
+  KillTimer(window, BIND_RETRY_TIMER);
+  g_BindRetryMask = 0;
+  OpenListeners(window, FALSE);
 }
 
 void CloseListener(int slot) {

@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 #include <ctime>
 
 HWND g_InfoWindow = nullptr;
@@ -40,7 +41,14 @@ void CloseEventSource(void) {
  * when logging is on. */
 void LoadTable(void) {
   ClearTable();
-  if (!ReadTableFile(PORTWARDEN_CFG, g_Slots, &g_Logging)) {
+  char path[MAX_PATH] = "";
+  std::string problem;
+  bool read = ReadTableFile(PORTWARDEN_CFG, g_Slots, &g_Logging, path, sizeof path, &problem);
+  if (!problem.empty())
+    fprintf(stderr, "portwarden: %s %s: %s; %s\n",
+            read ? "the table file" : "no table file:", read ? path : PORTWARDEN_CFG, problem.c_str(),
+            read ? "the rows before the fault are used" : "the default rows are used");
+  if (!read) {
     FillDefaults(g_Slots);
     g_Logging = 0;
     return;
@@ -49,12 +57,13 @@ void LoadTable(void) {
   if (g_Logging) OpenEventSource();
 }
 
+/* Logging ends first, so a stop writes no event per listener. */
 void ShutdownServer(void) {
-  CloseAllListeners(); /* events 100 still go out: logging closes after */
   if (g_Logging) {
     CloseEventSource();
     g_Logging = 0;
   }
+  CloseAllListeners();
 }
 
 /* The Control dialog's thread. The dialog itself comes with the Configure
@@ -111,14 +120,24 @@ LRESULT OnStart(HWND window) {
   return 0;
 }
 
+LRESULT OnTimer(HWND window, WPARAM id) {
+  if (id == BIND_RETRY_TIMER)
+    BindRetryTimer(window);
+  else if (id == DAEMON_END_TIMER)
+    DaemonEndTimer(window);
+  else
+    HandoverTaken(window, (SOCKET)id, TRUE);
+  return 0;
+}
+
 LRESULT CALLBACK InfoWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_PORTWARDEN_START: return OnStart(window);
     case WM_PORTWARDEN_OPEN: OpenListeners(window, FALSE); return 0;
     case WM_LISTEN_EVENT: LaunchDaemon(window, FALSE); return 0;
     case WM_DAEMON_SOCKET_TAKEN: HandoverTaken(window, (SOCKET)wParam, FALSE); return 0;
-    case WM_TIMER: HandoverTaken(window, (SOCKET)wParam, TRUE); return 0;
-    case WM_DAEMON_EXITED: SessionEnded((int)wParam, window); return 0;
+    case WM_TIMER: return OnTimer(window, wParam);
+    case WM_DAEMON_EXITED: DaemonReported((int)wParam, window); return 0;
     case WM_CLOSE: DestroyWindow(window); return 0;
     case WM_DESTROY:
       WSACancelBlockingCall();
@@ -146,14 +165,39 @@ bool CreateInfoWindow(HINSTANCE instance) {
   return true;
 }
 
-void ServiceRun(HINSTANCE instance) {
-  if (CreateInfoWindow(instance)) {
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+/* Runs the messages of this thread until WM_QUIT; false at WM_QUIT. */
+bool PumpMessages(void) {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) return false;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return true;
+}
+
+/* The message loop, which also waits on the daemons' process handles: a
+ * daemon that ends without reporting still ends its session. Past the most
+ * handles one wait takes, the rest are looked at every quarter second. */
+void MessageLoop(void) {
+  HANDLE handles[MAXIMUM_WAIT_OBJECTS - 1];
+  for (;;) {
+    DWORD count = (DWORD)DaemonWaitHandles(handles, MAXIMUM_WAIT_OBJECTS - 1);
+    DWORD timeout = DaemonsWatched() > count ? 250 : INFINITE;
+    DWORD woke = MsgWaitForMultipleObjects(count, handles, FALSE, timeout, QS_ALLINPUT);
+    if (woke < WAIT_OBJECT_0 + count || woke == WAIT_TIMEOUT || woke == WAIT_FAILED) CheckDaemonEnds(g_InfoWindow);
+    if (woke == WAIT_FAILED) { /* never spin: block on the queue once */
+      MSG msg;
+      if (GetMessageA(&msg, nullptr, 0, 0) <= 0) return;
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
+    if (!PumpMessages()) return;
   }
+}
+
+void ServiceRun(HINSTANCE instance) {
+  if (CreateInfoWindow(instance)) MessageLoop();
   ShutdownServer();
   WSACleanup();
 }
@@ -189,6 +233,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   g_Instance = instance;
   static char serviceName[] = PORTWARDEN_SERVICE;
   SERVICE_TABLE_ENTRYA table[] = {{serviceName, PortwardenServiceMain}, {nullptr, nullptr}};
-  StartServiceCtrlDispatcherA(table);
-  return 0;
+  if (StartServiceCtrlDispatcherA(table)) return 0;
+  DWORD error = GetLastError();
+  if (error == ERROR_SERVICE_ALREADY_RUNNING)
+    fprintf(stderr,
+            "portwarden: the service \"%s\" is already running; stop it first with: qxsc stop \"%s\" "
+            "(error %lu)\n",
+            PORTWARDEN_SERVICE, PORTWARDEN_SERVICE, (unsigned long)error);
+  else
+    fprintf(stderr,
+            "portwarden: cannot run as the service \"%s\": its control endpoint could not be made in the "
+            "runtime directory (error %lu); check QX_RUNTIME_DIR and its permissions\n",
+            PORTWARDEN_SERVICE, (unsigned long)error);
+  return 1;
 }

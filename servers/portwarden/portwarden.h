@@ -4,6 +4,7 @@
 #define QX_SERVERS_PORTWARDEN_H
 
 #include <windows.h>
+#include <qxhandover.h>
 #include <winsock.h>
 
 #include "table.h"
@@ -20,6 +21,9 @@
 #define WM_DAEMON_EXITED 0x7FFE
 
 #define HANDOVER_TIMEOUT_MS 30000
+/* Timer ids beside the hand-over timers, whose ids are socket numbers (below 0x10000). */
+#define BIND_RETRY_TIMER 0x10001
+#define DAEMON_END_TIMER 0x10002
 #define LISTEN_BACKLOG_MAX 6
 
 enum PortwardenEvent {
@@ -49,7 +53,20 @@ void FormatDaemonCommandLine(char *out, size_t size, const SERVICE_SLOT *slot, S
                              HWND window, int index);
 void OpenListeners(HWND window, BOOL quiet);
 void LaunchDaemon(HWND window, BOOL quiet);
-void SessionEnded(int slot, HWND window);
+/* WM_DAEMON_EXITED's bookkeeping; TRUE when a session of the slot ended. */
+BOOL SessionEnded(int slot, HWND window);
+/* A daemon's WM_DAEMON_EXITED: the session ends, and the report is matched
+ * with the daemon's own end so that no session ends twice. */
+void DaemonReported(int slot, HWND window);
+/* Daemons are watched through their process handles: the handles to wait on
+ * (at most `most`), the number watched, the check after a wait, and the timer
+ * that ends the session of a daemon that ended without reporting. */
+size_t DaemonWaitHandles(HANDLE *handles, size_t most);
+size_t DaemonsWatched(void);
+void CheckDaemonEnds(HWND window);
+void DaemonEndTimer(HWND window);
+/* The timer that binds again a port the slot's last daemon held. */
+void BindRetryTimer(HWND window);
 void CloseListener(int slot);
 void CloseAllListeners(void);
 void ClearTable(void);

@@ -11,16 +11,19 @@ namespace {
 
 const char kUsage[] =
     "usage: pwtable [-f FILE | -w] list\n"
-    "       pwtable [-f FILE] defaults\n"
-    "       pwtable [-f FILE] enable SLOT|NAME...\n"
-    "       pwtable [-f FILE] disable SLOT|NAME...\n"
-    "       pwtable [-f FILE] set SLOT [name=N] [program=P] [params=TEXT] [proto=tcp|udp]\n"
-    "                                  [port=N] [max=N] [keep=0|1] [enabled=0|1]\n"
-    "       pwtable [-f FILE] delete SLOT\n"
-    "       pwtable [-f FILE] logging on|off\n"
+    "       pwtable [--force] [-f FILE | -w] defaults\n"
+    "       pwtable [--force] [-f FILE | -w] enable SLOT|NAME...\n"
+    "       pwtable [--force] [-f FILE | -w] disable SLOT|NAME...\n"
+    "       pwtable [--force] [-f FILE | -w] set SLOT [name=N] [program=P] [params=TEXT]\n"
+    "                        [proto=tcp|udp] [port=N] [max=N] [keep=0|1] [enabled=0|1]\n"
+    "       pwtable [--force] [-f FILE | -w] delete SLOT\n"
+    "       pwtable [--force] [-f FILE | -w] logging on|off\n"
     "Without -f the file is PORTWARDEN.CFG found by the usual file search (else the\n"
     "current directory); -w is the one in the Windows directory, which the service\n"
-    "finds. A missing file starts from the 12 default rows.\n";
+    "finds. A missing file starts from the 12 default rows. A file that cannot be\n"
+    "read whole is never replaced unless --force is given: the rows that could be\n"
+    "read are then written back with the change. A running service reads its file\n"
+    "when it starts: restart it to use the changes.\n";
 
 int FindSlot(const char *text) {
   char *end = nullptr;
@@ -76,20 +79,27 @@ bool SetField(SERVICE_SLOT *s, const char *assignment) {
 int main(int argc, char **argv) {
   const char *file = PORTWARDEN_CFG;
   char windowsFile[MAX_PATH] = "";
+  bool force = false;
   int a = 1;
-  if (a + 1 < argc && strcmp(argv[a], "-f") == 0) {
-    file = argv[a + 1];
-    a += 2;
-  } else if (a < argc && strcmp(argv[a], "-w") == 0) {
-    /* The copy a service finds: it starts in "/", where no table file lies. */
-    UINT length = GetWindowsDirectoryA(windowsFile, MAX_PATH - 16);
-    if (length == 0 || length >= MAX_PATH - 16) {
-      fprintf(stderr, "pwtable: no Windows directory\n");
-      return 1;
+  for (; a < argc && argv[a][0] == '-'; a++) {
+    if (strcmp(argv[a], "--force") == 0) {
+      force = true;
+    } else if (strcmp(argv[a], "-f") == 0 && a + 1 < argc) {
+      file = argv[++a];
+    } else if (strcmp(argv[a], "-w") == 0) {
+      /* The copy a service finds: it starts in "/", where no table file lies. */
+      UINT length = GetWindowsDirectoryA(windowsFile, MAX_PATH - 16);
+      if (length == 0 || length >= MAX_PATH - 16) {
+        fprintf(stderr, "pwtable: the Windows directory is not known; set QX_WINDOWS_DIR or use -f FILE\n");
+        return 1;
+      }
+      lstrcatA(windowsFile, "\\" PORTWARDEN_CFG);
+      file = windowsFile;
+    } else {
+      fprintf(stderr, "pwtable: unknown option %s\n", argv[a]);
+      fputs(kUsage, stderr);
+      return 2;
     }
-    lstrcatA(windowsFile, "\\" PORTWARDEN_CFG);
-    file = windowsFile;
-    a++;
   }
   if (a >= argc) {
     fputs(kUsage, stderr);
@@ -97,11 +107,27 @@ int main(int argc, char **argv) {
   }
   std::string command = argv[a++];
   char found[MAX_PATH] = "";
-  if (ReadTableFile(file, g_Slots, &g_Logging, found, sizeof found)) {
+  std::string problem;
+  if (ReadTableFile(file, g_Slots, &g_Logging, found, sizeof found, &problem)) {
     file = found; /* written back where it was found */
+  } else if (!problem.empty()) {
+    fprintf(stderr, "pwtable: %s: %s; check its permissions, nothing was written\n", file, problem.c_str());
+    return 1;
   } else {
     FillDefaults(g_Slots);
     g_Logging = 0;
+  }
+  if (!problem.empty() && command == "list") {
+    List();
+    fprintf(stderr, "pwtable: %s cannot be read whole: %s; only the rows above could be read\n", file, problem.c_str());
+    return 1;
+  }
+  if (!problem.empty() && !force) {
+    fprintf(stderr,
+            "pwtable: %s cannot be read whole: %s. Nothing was written. Repeat the command with --force to "
+            "rewrite it from the rows that could be read (see pwtable list).\n",
+            file, problem.c_str());
+    return 1;
   }
   if (command == "list") {
     List();
@@ -113,7 +139,7 @@ int main(int argc, char **argv) {
     for (; a < argc; a++) {
       int i = FindSlot(argv[a]);
       if (i < 0 || !(g_Slots[i].flags & SLOT_USED)) {
-        fprintf(stderr, "pwtable: no service %s\n", argv[a]);
+        fprintf(stderr, "pwtable: no service %s; pwtable list shows the slots and names\n", argv[a]);
         return 1;
       }
       if (command == "enable")
@@ -135,7 +161,10 @@ int main(int argc, char **argv) {
     }
     for (; a < argc; a++) {
       if (!SetField(&s, argv[a])) {
-        fprintf(stderr, "pwtable: bad setting %s\n", argv[a]);
+        fprintf(stderr,
+                "pwtable: bad setting %s; the keys are name, program, params, proto=tcp|udp, port=1-65535, max=1 or "
+                "more, keep=0|1 and enabled=0|1\n",
+                argv[a]);
         return 1;
       }
     }
@@ -143,11 +172,15 @@ int main(int argc, char **argv) {
   } else if (command == "delete" && a < argc) {
     int i = FindSlot(argv[a]);
     if (i < 0) {
-      fprintf(stderr, "pwtable: no service %s\n", argv[a]);
+      fprintf(stderr, "pwtable: no service %s; pwtable list shows the slots and names\n", argv[a]);
       return 1;
     }
     ResetSlot(&g_Slots[i]);
   } else if (command == "logging" && a < argc) {
+    if (_stricmp(argv[a], "on") != 0 && _stricmp(argv[a], "off") != 0) {
+      fprintf(stderr, "pwtable: logging takes on or off, not \"%s\"; nothing was written\n", argv[a]);
+      return 2;
+    }
     g_Logging = _stricmp(argv[a], "on") == 0 ? 1 : 0;
   } else {
     fputs(kUsage, stderr);
@@ -155,7 +188,8 @@ int main(int argc, char **argv) {
   }
   char path[MAX_PATH] = "";
   if (!WriteTableFile(file, g_Slots, g_Logging, path, sizeof path)) {
-    fprintf(stderr, "pwtable: cannot write %s\n", file);
+    fprintf(stderr, "pwtable: cannot write %s (error %lu); check that its directory exists and is writable\n", file,
+            (unsigned long)GetLastError());
     return 1;
   }
   printf("Configuration saved in %s\n", path);

@@ -3,6 +3,7 @@
 #include "table.h"
 
 #include <cstring>
+#include <string>
 
 SERVICE_SLOT g_Slots[MAX_SERVICES];
 BYTE g_Logging = 0;
@@ -83,20 +84,34 @@ void FillDefaults(SERVICE_SLOT *slots) {
   }
 }
 
-bool ParseTableFile(const std::string &image, SERVICE_SLOT *slots, BYTE *logging) {
+bool ParseTableFile(const std::string &image, SERVICE_SLOT *slots, BYTE *logging, std::string *problem) {
+  std::string reason;
   for (int i = 0; i < MAX_SERVICES; i++) ResetSlot(&slots[i]);
   Cursor in{image, 0};
   BYTE stored = 0;
-  if (!in.Take(&stored, 1)) return false;
+  if (!in.Take(&stored, 1)) {
+    if (problem) *problem = "the file is empty: not even the logging byte is there";
+    return false;
+  }
   *logging = stored ? 1 : 0;
-  for (int i = 0; i < MAX_SERVICES; i++) { /* records past the 32nd are ignored */
+  if (stored > 1) reason = "the logging byte is " + std::to_string(stored) + ", not 0 or 1";
+  int i = 0;
+  for (; i < MAX_SERVICES && in.at < image.size(); i++) { /* records past the 32nd are ignored */
     BYTE flags;
     unsigned char port[2], maximum[4];
     SERVICE_SLOT slot;
     ResetSlot(&slot);
+    size_t start = in.at;
     if (!in.Take(&flags, 1) || !in.Take(port, 2) || !in.Take(maximum, 4) || !in.TakeString(&slot.name) ||
-        !in.TakeString(&slot.program) || !in.TakeString(&slot.parameters))
+        !in.TakeString(&slot.program) || !in.TakeString(&slot.parameters)) {
+      if (reason.empty())
+        reason = "record " + std::to_string(i + 1) + " (at byte " + std::to_string(start) +
+                 ") is cut short or holds a string length outside 1-256";
       break; /* a truncated or malformed record ends the table */
+    }
+    if (reason.empty() && (!(flags & SLOT_USED) || (flags & ~(SLOT_STORED_FLAGS | SLOT_OPEN))))
+      reason =
+          "record " + std::to_string(i + 1) + " has the flags " + std::to_string(flags) + ", which no table file holds";
     slot.flags = flags & SLOT_STORED_FLAGS;
     slot.port = (WORD)(port[0] | port[1] << 8);
     slot.maximum = (LONG)(maximum[0] | maximum[1] << 8 | maximum[2] << 16 | (DWORD)maximum[3] << 24);
@@ -104,6 +119,9 @@ bool ParseTableFile(const std::string &image, SERVICE_SLOT *slots, BYTE *logging
       slot.maximum = 1; /* one daemon owns a UDP port; no service may have none */
     slots[i] = slot;
   }
+  if (reason.empty() && i == MAX_SERVICES && in.at < image.size())
+    reason = "it holds more than " + std::to_string(MAX_SERVICES) + " records";
+  if (problem) *problem = reason;
   return true;
 }
 
@@ -122,16 +140,30 @@ std::string FormatTableFile(const SERVICE_SLOT *slots, BYTE logging) {
   return out;
 }
 
-bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging, char *pathOut, int pathSize) {
+bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging, char *pathOut, int pathSize,
+                   std::string *problem) {
+  if (problem) problem->clear();
   OFSTRUCT of{};
   HFILE file = OpenFile(name, &of, OF_READ);
-  if (file == HFILE_ERROR) return false;
-  /* 32 records of the longest strings fit well within 64 KiB; more is never read. */
-  std::string image(64 * 1024, '\0');
+  if (file == HFILE_ERROR) {
+    DWORD error = of.nErrCode ? of.nErrCode : GetLastError();
+    if (problem && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+      *problem = "it cannot be opened for reading (error " + std::to_string(error) + ")";
+    return false;
+  }
+  /* One byte more than a table may hold tells a file that is too long. */
+  std::string image(TABLE_FILE_MAX + 1, '\0');
   UINT got = _lread(file, image.data(), (UINT)image.size());
   _lclose(file);
-  image.resize(got == (UINT)HFILE_ERROR ? 0 : got);
-  ParseTableFile(image, slots, logging);
+  bool readFailed = got == (UINT)HFILE_ERROR;
+  image.resize(readFailed ? 0 : got);
+  bool tooLong = image.size() > TABLE_FILE_MAX;
+  if (tooLong) image.resize(TABLE_FILE_MAX);
+  std::string reason;
+  ParseTableFile(image, slots, logging, &reason);
+  if (readFailed) reason = "it could not be read";
+  if (tooLong) reason = "it is longer than " + std::to_string(TABLE_FILE_MAX) + " bytes";
+  if (problem) *problem = reason;
   if (pathOut && pathSize > 0) lstrcpynA(pathOut, of.szPathName, pathSize);
   return true;
 }

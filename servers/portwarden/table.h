@@ -40,12 +40,20 @@ void ResetSlot(SERVICE_SLOT *slot);
 void FillDefaults(SERVICE_SLOT *slots);
 /* Parses a table file image into slots (all 32 reset first). At most 32
  * records are taken; a truncated record or a string length outside 1-256 ends
- * the table there. Returns false when not even the logging byte is present. */
-bool ParseTableFile(const std::string &image, SERVICE_SLOT *slots, BYTE *logging);
+ * the table there. Returns false when not even the logging byte is present.
+ * When the image is not a whole, clean table, `problem` (if given) says why
+ * in words; it is left empty otherwise. */
+bool ParseTableFile(const std::string &image, SERVICE_SLOT *slots, BYTE *logging, std::string *problem = nullptr);
 /* The table file image of the used slots. */
 std::string FormatTableFile(const SERVICE_SLOT *slots, BYTE logging);
-/* Reads or writes the table file found by the OpenFile search; the path used goes to pathOut. */
-bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging, char *pathOut = nullptr, int pathSize = 0);
+#define TABLE_FILE_MAX (64 * 1024) /* 32 records of the longest strings fit well within this */
+/* Reads or writes the table file found by the OpenFile search; the path used
+ * goes to pathOut. ReadTableFile returns false when no file could be opened:
+ * `problem` is then empty for a file that does not exist, else the reason;
+ * for a file read, `problem` says what could not be read whole (see
+ * ParseTableFile), or is empty. */
+bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging, char *pathOut = nullptr, int pathSize = 0,
+                   std::string *problem = nullptr);
 bool WriteTableFile(const char *name, const SERVICE_SLOT *slots, BYTE logging, char *pathOut, int pathSize);
 
 #endif

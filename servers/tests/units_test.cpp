@@ -25,8 +25,20 @@ SERVICE_SLOT g_Table[MAX_SERVICES];
 
 TEST(TableFile, GoldenBytesRoundTrip) {
   // A TCP slot with parameters and a UDP slot whose empty parameters are length 1 and one NUL.
-  std::string golden = std::string(1, '\1') + Record(0x09, 79, 4, "whoanswer", "whoanswer", "-l") +
-                       Record(0x0D, 37, 1, "clockanswer", "clockanswer", "");
+  // Written out by hand, byte for byte, so the writer's own helpers cannot agree with a fault in it.
+  const std::string golden(
+      "\x01"                           // logging on
+      "\x09\x4f\x00\x04\x00\x00\x00"   // used|enabled, port 79, maximum 4
+      "\x0a\x00\x00\x00whoanswer\x00"  // name
+      "\x0a\x00\x00\x00whoanswer\x00"  // program
+      "\x03\x00\x00\x00-l\x00"         // parameters
+      "\x0d\x25\x00\x01\x00\x00\x00"   // used|datagram|enabled, port 37, maximum 1
+      "\x0c\x00\x00\x00"
+      "clockanswer\x00"  // name
+      "\x0c\x00\x00\x00"
+      "clockanswer\x00"        // program
+      "\x01\x00\x00\x00\x00",  // empty parameters: length 1 and one NUL
+      1 + 7 + 14 + 14 + 7 + 7 + 16 + 16 + 5);
   BYTE logging = 0;
   ASSERT_TRUE(ParseTableFile(golden, g_Table, &logging));
   EXPECT_EQ(logging, 1);
@@ -61,28 +73,41 @@ struct HostileCase {
   std::string image;
   bool parsed;
   int usedSlots;
+  const char *problem; /* words the reason holds; "" for a clean file */
 };
 
-TEST(TableFile, HostileFilesNeverOverrunOrExceed32Slots) {
+TEST(TableFile, HostileFilesNeverOverrunOrExceed32SlotsAndSayWhy) {
   std::string one = Record(0x01, 1000, 2, "a", "b", "");
-  std::string forty;
-  for (int i = 0; i < 40; i++) forty += one;
+  std::string thirtyTwo, forty;
+  for (int i = 0; i < 40; i++) (i < 32 ? thirtyTwo : forty) += one;
+  forty = thirtyTwo + forty;
   std::string good = std::string(1, '\0') + one;
   const HostileCase cases[] = {
-      {"empty file", "", false, 0},
-      {"only the logging byte", std::string(1, '\1'), true, 0},
-      {"40 records", std::string(1, '\0') + forty, true, 32},
-      {"record cut in its port", good + std::string(1, '\1') + "x", true, 1},
-      {"string length 0xFFFFFFFF", good + std::string("\x01\x10\x00", 3) + Le32(1) + Le32(0xFFFFFFFFu), true, 1},
-      {"string length 0", good + std::string("\x01\x10\x00", 3) + Le32(1) + Le32(0), true, 1},
-      {"string longer than the file", good + std::string("\x01\x10\x00", 3) + Le32(1) + Le32(200) + "abc", true, 1},
+      {"empty file", "", false, 0, "empty"},
+      {"only the logging byte", std::string(1, '\1'), true, 0, ""},
+      {"32 records", std::string(1, '\0') + thirtyTwo, true, 32, ""},
+      {"40 records", std::string(1, '\0') + forty, true, 32, "more than 32 records"},
+      {"logging byte 7", std::string(1, '\7') + one, true, 1, "logging byte is 7"},
+      {"record cut in its port", good + std::string(1, '\1') + "x", true, 1, "record 2 (at byte 25) is cut short"},
+      {"string length 0xFFFFFFFF", good + std::string("\x01\x10\x00", 3) + Le32(1) + Le32(0xFFFFFFFFu), true, 1,
+       "record 2"},
+      {"string length 0", good + std::string("\x01\x10\x00", 3) + Le32(1) + Le32(0), true, 1, "outside 1-256"},
+      {"string longer than the file", good + std::string("\x01\x10\x00", 3) + Le32(1) + Le32(200) + "abc", true, 1,
+       "record 2"},
+      {"record without the used bit", std::string(1, '\0') + Record(0x08, 7, 1, "a", "b", ""), true, 0,
+       "record 1 has the flags 8"},
   };
   for (const HostileCase &c : cases) {
     BYTE logging = 0;
-    EXPECT_EQ(ParseTableFile(c.image, g_Table, &logging), c.parsed) << c.what;
+    std::string problem = "unset";
+    EXPECT_EQ(ParseTableFile(c.image, g_Table, &logging, &problem), c.parsed) << c.what;
     int used = 0;
     for (const SERVICE_SLOT &s : g_Table) used += (s.flags & SLOT_USED) ? 1 : 0;
     EXPECT_EQ(used, c.usedSlots) << c.what;
+    if (*c.problem)
+      EXPECT_NE(problem.find(c.problem), std::string::npos) << c.what << ": " << problem;
+    else
+      EXPECT_EQ(problem, "") << c.what;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -367,10 +368,40 @@ TEST(Registry, WriterKilledMidWriteLeavesAReadableStore) {
   sqlite3_close(db);
 }
 
+// A copy of a program of the build and the libraries beside it, in a folder
+// every user can enter: the build itself may lie where another user cannot
+// (a root user's clone in /root, mode 700). Removed when the test ends.
+class ReachableCopy {
+ public:
+  explicit ReachableCopy(const std::string &program) {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/qx-other-user-XXXXXX";
+    if (!mkdtemp(pattern)) return;
+    dir_ = pattern;
+    chmod(dir_.c_str(), 0755);
+    std::error_code error;
+    for (const auto &entry : fs::directory_iterator(advapi_test::BinDir(), error)) {
+      const std::string name = entry.path().filename().string();
+      if (name != program && name.find(".so") == std::string::npos) continue;
+      fs::copy_file(entry.path(), dir_ + "/" + name, error);
+      chmod((dir_ + "/" + name).c_str(), 0755);
+    }
+  }
+  ~ReachableCopy() {
+    std::error_code error;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, error);
+  }
+  std::string Path(const std::string &program) const { return dir_ + "/" + program; }
+
+ private:
+  std::string dir_;
+};
+
 // Runs a program of the build as uid/gid 65534 and returns its exit status,
 // with its standard output in out.
 int RunAsNobody(const std::vector<std::string> &args, std::string &out) {
-  const std::string path = advapi_test::BinDir() + "/" + args[0];
+  const ReachableCopy copy(args[0]);
+  const std::string path = copy.Path(args[0]);
   std::vector<char *> argv{const_cast<char *>(path.c_str())};
   for (size_t i = 1; i < args.size(); ++i) argv.push_back(const_cast<char *>(args[i].c_str()));
   argv.push_back(nullptr);

@@ -5,6 +5,7 @@
 // 0x7FFE; the client sees the daemon's bytes and the close, and no
 // descriptor is left behind here.
 #include <windows.h>
+#include <qxhandover.h>
 #include <winsock.h>
 
 #include <gtest/gtest.h>
@@ -44,6 +45,7 @@ void Launch(HWND hwnd) {
   STARTUPINFOA si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
+  QxOfferSocketToNextChild(s);
   if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi)) {
     g_server.launch_failed = true;
     closesocket(s);
@@ -91,10 +93,7 @@ void PumpUntil(bool (*done)(), DWORD ms) {
   }
 }
 
-class HandOver : public ::testing::TestWithParam<bool> {};
-
-TEST_P(HandOver, DaemonTakesTheSocketServesAndReports) {
-  if (GetParam()) SetEnvironmentVariableA("QX_DUP_FALLBACK", "1");
+TEST(HandOver, DaemonTakesTheSocketServesAndReports) {
   WSADATA data;
   ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
   WNDCLASSA wc{};
@@ -161,7 +160,6 @@ TEST_P(HandOver, DaemonTakesTheSocketServesAndReports) {
 
   DestroyWindow(hwnd);
   WSACleanup();
-  SetEnvironmentVariableA("QX_DUP_FALLBACK", nullptr);
 }
 
 // The show state given to CreateProcessA reaches the child's first ShowWindow.
@@ -185,8 +183,5 @@ TEST(StartupShowState, ReachesTheFirstShowWindow) {
     CloseHandle(pi.hThread);
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Paths, HandOver, ::testing::Values(false, true),
-                         [](const auto &param_info) { return param_info.param ? "UnixSocketFallback" : "PidfdGetfd"; });
 
 }  // namespace

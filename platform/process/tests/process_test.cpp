@@ -3,6 +3,7 @@
 // codes, OpenProcess on running and ended processes, reaping, environment
 // variables, and a socket taken over by another process with DuplicateHandle.
 #include <windows.h>
+#include <qxhandover.h>
 #include <winsock.h>
 
 #include <gtest/gtest.h>
@@ -223,56 +224,110 @@ TEST_F(ProcessTest, DuplicateHandleInProcessCopiesObjectsAndSockets) {
 
 // Another process takes an accepted socket of ours, serves the client and
 // ends; we close our copy; the client sees the taker's bytes and the close.
-class HandOverTest : public ProcessTest, public ::testing::WithParamInterface<bool> {};
+using HandOverTest = ProcessTest;
 
-TEST_P(HandOverTest, AnotherProcessTakesOurAcceptedSocket) {
-  const bool fallback = GetParam();
+// A connected pair on loopback: the client end and the accepted end.
+struct LoopbackPair {
+  SOCKET listener = INVALID_SOCKET, client = INVALID_SOCKET, accepted = INVALID_SOCKET;
+  LoopbackPair() {
+    listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = inet_addr("127.0.0.1");
+    bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    int len = sizeof addr;
+    getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len);
+    listen(listener, 4);
+    client = socket(AF_INET, SOCK_STREAM, 0);
+    connect(client, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    accepted = accept(listener, nullptr, nullptr);
+  }
+  ~LoopbackPair() {
+    if (accepted != INVALID_SOCKET) closesocket(accepted);
+    closesocket(client);
+    closesocket(listener);
+  }
+};
+
+TEST_F(HandOverTest, AnotherProcessTakesTheSocketOfferedToIt) {
   WSADATA data;
   ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
   // Warm up once so the layer's own threads and endpoints exist before counting.
   WaitExit(Start("qx_process_probe exit 0", DETACHED_PROCESS));
   const int fds_before = OpenDescriptors();
+  {
+    LoopbackPair pair;
+    ASSERT_NE(pair.accepted, INVALID_SOCKET);
+    char line[128];
+    std::snprintf(line, sizeof line, "qx_process_probe take %u %lu", pair.accepted,
+                  static_cast<unsigned long>(GetCurrentProcessId()));
+    ASSERT_TRUE(QxOfferSocketToNextChild(pair.accepted));
+    PROCESS_INFORMATION pi = Start(line, DETACHED_PROCESS);
+    EXPECT_EQ(WaitExit(pi), 0u);
+    EXPECT_EQ(closesocket(pair.accepted), 0);
+    pair.accepted = INVALID_SOCKET;
 
-  SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = inet_addr("127.0.0.1");
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-  int len = sizeof addr;
-  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
-  SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-  SOCKET accepted = accept(listener, nullptr, nullptr);
-  ASSERT_NE(accepted, INVALID_SOCKET);
-
-  if (fallback) SetEnvironmentVariableA("QX_DUP_FALLBACK", "1");
-  char line[128];
-  std::snprintf(line, sizeof line, "qx_process_probe take %u %lu", accepted,
-                static_cast<unsigned long>(GetCurrentProcessId()));
-  PROCESS_INFORMATION pi = Start(line, DETACHED_PROCESS);
-  SetEnvironmentVariableA("QX_DUP_FALLBACK", nullptr);
-  EXPECT_EQ(WaitExit(pi), 0u);
-  EXPECT_EQ(closesocket(accepted), 0);
-
-  std::string got;
-  char buf[64];
-  for (;;) {
-    const int n = recv(client, buf, sizeof buf, 0);
-    ASSERT_GE(n, 0) << WSAGetLastError();
-    if (n == 0) break;
-    got.append(buf, static_cast<size_t>(n));
+    std::string got;
+    char buf[64];
+    for (;;) {
+      const int n = recv(pair.client, buf, sizeof buf, 0);
+      ASSERT_GE(n, 0) << WSAGetLastError();
+      if (n == 0) break;
+      got.append(buf, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(got, "hello from the taker\r\n");
   }
-  EXPECT_EQ(got, "hello from the taker\r\n");
-  closesocket(client);
-  closesocket(listener);
   // The reaper lets go of the child's pidfd right after collecting it.
   for (int i = 0; i < 200 && OpenDescriptors() != fds_before; ++i) Sleep(10);
   EXPECT_EQ(OpenDescriptors(), fds_before);
   WSACleanup();
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, HandOverTest, ::testing::Values(false, true),
-                         [](const auto &param_info) { return param_info.param ? "UnixSocketFallback" : "PidfdGetfd"; });
+// Only what was offered, to that child, once, and while it is still the same
+// socket: a forged or late hand-over takes nothing (the probe ends with 82).
+TEST_F(HandOverTest, SocketsNotOfferedAreRefused) {
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+  LoopbackPair pair, other;
+  ASSERT_NE(pair.accepted, INVALID_SOCKET);
+  ASSERT_NE(other.accepted, INVALID_SOCKET);
+  const unsigned long me = static_cast<unsigned long>(GetCurrentProcessId());
+  auto take = [&](SOCKET s) {
+    char line[128];
+    std::snprintf(line, sizeof line, "qx_process_probe take %u %lu", s, me);
+    return WaitExit(Start(line, DETACHED_PROCESS));
+  };
+  EXPECT_EQ(take(pair.accepted), 82u) << "never offered";
+  ASSERT_TRUE(QxOfferSocketToNextChild(pair.accepted));
+  EXPECT_EQ(take(other.accepted), 82u) << "another socket than the one offered";
+  EXPECT_EQ(take(pair.accepted), 82u) << "offered to an earlier child";
+  ASSERT_TRUE(QxOfferSocketToNextChild(pair.accepted));
+  EXPECT_EQ(take(pair.listener), 82u) << "the listener beside the offered socket";
+
+  // Offered, then closed, and the number reused by another socket before the child asks.
+  const SOCKET number = pair.accepted;
+  ASSERT_TRUE(QxOfferSocketToNextChild(number));
+  char line[128];
+  std::snprintf(line, sizeof line, "qx_process_probe take %u %lu", number, me);
+  closesocket(pair.accepted);
+  pair.accepted = INVALID_SOCKET;
+  // Lower numbers may come free meanwhile (the reaper closes pidfds): take sockets until one gets it.
+  std::vector<SOCKET> spare;
+  SOCKET reuse = INVALID_SOCKET;
+  for (int i = 0; i < 64 && reuse != number; i++) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == number)
+      reuse = s;
+    else
+      spare.push_back(s);
+  }
+  for (SOCKET s : spare) closesocket(s);
+  ASSERT_EQ(reuse, number);
+  EXPECT_EQ(WaitExit(Start(line, DETACHED_PROCESS)), 82u) << "number reused";
+  closesocket(reuse);
+
+  EXPECT_FALSE(QxOfferSocketToNextChild(0xFFFE));  // no such socket
+  WSACleanup();
+}
 
 }  // namespace
