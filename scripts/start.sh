@@ -77,25 +77,45 @@ if [ "$(state)" = RUNNING ]; then
     "$BIN/qxsc" stop "$SERVICE" >/dev/null || fail "cannot stop the service \"$SERVICE\" to restart it"
   fi
 fi
+# The enabled ports, as the table says: "proto port name program" per line.
+ports=$("$BIN/pwtable" -w list | awk 'NR > 2 && $7 == "enabled" { print $4, $5, $2, $3 }')
+ss_flags() { [ "$1" = udp ] && echo -Hlnpu || echo -Hlnpt; }
+short_name() { basename "$1" | cut -c1-15; } # as the system shows a process name
+# Open means held by the service or by the daemon serving it now, not by
+# another program that happens to have the port.
+listening() { ss "$(ss_flags "$1")" "sport = :$2" 2>/dev/null | grep -q -e '"portwarden"' -e "\"$(short_name "$3")\""; }
+
+# A UDP daemon of an earlier run keeps its port until it has been idle for
+# 15 seconds: a service started meanwhile could not listen there.
+wait_for_earlier_daemons() {
+  local proto port name program i
+  while read -r proto port name program; do
+    [ -n "$proto" ] || continue
+    for i in $(seq 1 200); do
+      ss "$(ss_flags "$proto")" "sport = :$port" 2>/dev/null | grep -q "\"$(short_name "$program")\"" || break
+      [ "$i" = 1 ] && echo "Waiting for the $name daemon of the earlier run to end (at most 15 seconds)..."
+      sleep 0.1
+    done
+  done <<<"$ports"
+}
+
 if [ "$(state)" != RUNNING ]; then
+  wait_for_earlier_daemons
   out=$("$BIN/qxsc" start "$SERVICE" 2>&1) || fail "cannot start the service \"$SERVICE\": $out"
 fi
 
-# The enabled ports, as the table says: "proto port name" per line.
-ports=$("$BIN/pwtable" -w list | awk 'NR > 2 && $7 == "enabled" { print $4, $5, $2 }')
 eventlog=${QX_EVENTLOG_FILE:-}
 if [ -z "$eventlog" ]; then
   for dir in "${QX_MACHINE_DIR:-}" /var/lib/qxtcp "${QX_HOME:-$HOME/.qxtcp}/machine"; do
     [ -n "$dir" ] && [ -f "$dir/eventlog.txt" ] && eventlog="$dir/eventlog.txt" && break
   done
 fi
-listening() { ss -Hln"$([ "$1" = udp ] && echo u || echo t)" "sport = :$2" 2>/dev/null | grep -q .; }
 missing=""
 for _ in $(seq 1 50); do
   missing=""
-  while read -r proto port name; do
+  while read -r proto port name program; do
     [ -n "$proto" ] || continue
-    listening "$proto" "$port" || missing="$missing $proto/$port($name)"
+    listening "$proto" "$port" "$program" || missing="$missing $proto/$port($name)"
   done <<<"$ports"
   [ -z "$missing" ] && [ "$(state)" = RUNNING ] && break
   sleep 0.1
@@ -105,9 +125,9 @@ if [ "$(state)" != RUNNING ]; then
 fi
 if [ -n "$missing" ]; then
   echo "start.sh: the service runs, but these ports are not open:$missing" >&2
-  while read -r proto port name; do
+  while read -r proto port name _; do
     case "$missing" in *" $proto/$port("*) ;; *) continue ;; esac
-    holder=$(ss -Hlnp"$([ "$proto" = udp ] && echo u || echo t)" "sport = :$port" 2>/dev/null | grep -o 'users:.*' || true)
+    holder=$(ss "$(ss_flags "$proto")" "sport = :$port" 2>/dev/null | grep -o 'users:.*' || true)
     if [ -n "$holder" ]; then
       echo "  $proto port $port ($name) is held by another program: $holder" >&2
     elif [ "$port" -lt 1024 ] && [ "$(id -u)" != 0 ]; then
@@ -120,5 +140,5 @@ if [ -n "$missing" ]; then
   echo "  Free the ports (or change them: $BIN/pwtable -w set SLOT port=N), then run scripts/start.sh again." >&2
   exit 1
 fi
-echo "Q&Xportwarden is running $PROGRAM, listening on:$(echo "$ports" | awk '{ printf " %s/%s", $1, $2 }')"
+echo "$SERVICE is running $PROGRAM, listening on:$(echo "$ports" | awk '{ printf " %s/%s", $1, $2 }')"
 echo "Stop it with: $BIN/qxsc stop \"$SERVICE\""
