@@ -18,18 +18,41 @@ function(qx_target_defaults target)
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${QX_WARNINGS}>)
 endfunction()
 
-# qx_add_program(name SOURCES ... [LIBS ...]): a Win32-style program with WinMain.
-# It links the drawing half of the layer and the sound library as needed only:
-# a program that calls no drawing, display, control or sound function (a
-# daemon, a service) does not load libqxdraw.so, libqxwinmm.so and their
-# display, font and audio libraries at all.
+# qx_add_program(name [NO_DISPLAY] SOURCES ... [LIBS ...]): a Win32-style program
+# with WinMain. It links the drawing half of the layer and the sound library as
+# needed only: a program that calls no drawing, display, control or sound
+# function does not load libqxdraw.so, libqxwinmm.so and their display, font
+# and audio libraries at all.
+# NO_DISPLAY (daemons, services, command-line tools) does not link them itself,
+# and the test "no_display_programs" checks that nothing the program loads at
+# start needs them, whatever its other libraries bring.
 function(qx_add_program name)
-  cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(P "NO_DISPLAY" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${P_SOURCES})
   target_link_options(${name} PRIVATE -Wl,--as-needed)
-  target_link_libraries(${name} PRIVATE qxwinmain ${P_LIBS} qxwinmm qxdraw qxplatform)
+  if(P_NO_DISPLAY)
+    target_link_libraries(${name} PRIVATE qxwinmain ${P_LIBS} qxplatform)
+    set_property(GLOBAL APPEND PROPERTY QX_NO_DISPLAY_PROGRAMS ${name})
+  else()
+    target_link_libraries(${name} PRIVATE qxwinmain ${P_LIBS} qxwinmm qxdraw qxplatform)
+  endif()
   qx_target_defaults(${name})
 endfunction()
+
+# The check of every NO_DISPLAY program (and of any target added to the global
+# property QX_NO_DISPLAY_PROGRAMS by hand), added once all folders are read.
+function(qx_add_no_display_check)
+  get_property(programs GLOBAL PROPERTY QX_NO_DISPLAY_PROGRAMS)
+  set(files)
+  foreach(program ${programs})
+    list(APPEND files $<TARGET_FILE:${program}>)
+  endforeach()
+  add_test(NAME no_display_programs COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-no-display.sh ${files})
+  set_tests_properties(no_display_programs PROPERTIES TIMEOUT 60)
+endfunction()
+if(QX_TESTS)
+  cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL qx_add_no_display_check)
+endif()
 
 # qx_add_module(name SOURCES ... [LIBS ...]): a shared library the suite loads by
 # name with LoadLibrary ("NAME.DLL" finds name.so beside the program).
@@ -37,7 +60,7 @@ function(qx_add_module name)
   cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} SHARED ${P_SOURCES})
   set_target_properties(${name} PROPERTIES PREFIX "" C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden)
-  target_link_options(${name} PRIVATE -Wl,--as-needed)
+  target_link_options(${name} PRIVATE -Wl,--as-needed -Wl,--no-undefined)
   target_link_libraries(${name} PRIVATE ${P_LIBS} qxwinmm qxdraw qxplatform)
   qx_target_defaults(${name})
 endfunction()

@@ -154,8 +154,9 @@ bool CreateInfoWindow(HINSTANCE instance) {
   wc.style = CS_HREDRAW | CS_VREDRAW;
   wc.lpfnWndProc = InfoWindowProc;
   wc.hInstance = instance;
-  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+  // The window is never shown: no cursor, and the window colour for a
+  // background, so the service never loads the drawing half of the layer.
+  wc.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
   wc.lpszClassName = kInfoClass;
   RegisterClassA(&wc);
   g_InfoWindow = CreateWindowA(kInfoClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
