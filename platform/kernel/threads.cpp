@@ -143,7 +143,21 @@ DWORD WINAPI ResumeThread(HANDLE h) {
 }
 
 HANDLE WINAPI GetCurrentThread(void) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-2)); }
-DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
+// The thread id is asked for on every message a thread handles: it is kept
+// per thread, and forgotten in a child of fork, whose thread has a new id.
+namespace {
+thread_local DWORD t_thread_id = 0;
+void ForgetThreadIdInChild() { t_thread_id = 0; }
+}  // namespace
+
+DWORD WINAPI GetCurrentThreadId(void) {
+  if (t_thread_id == 0) {
+    static const bool hooked = (pthread_atfork(nullptr, nullptr, ForgetThreadIdInChild), true);
+    (void)hooked;
+    t_thread_id = static_cast<DWORD>(syscall(SYS_gettid));
+  }
+  return t_thread_id;
+}
 BOOL WINAPI SetThreadPriority(HANDLE, int) { return TRUE; }  // scheduling is left to the system
 
 // ---- thread-local storage --------------------------------------------------

@@ -80,7 +80,8 @@ DWORD WaitObjects(const WaitRequest &request) {
       for (size_t i = 0; i < objects.size(); ++i)
         if (objects[i]->TryAcquire()) return Signalled(objects, i);
     }
-    if (request.extra_fd >= 0 && Readable(request.extra_fd)) return extra_result;
+    for (int fd : request.extra_fds)
+      if (Readable(fd)) return extra_result;
 
     int remaining = RemainingMs(request.timeout_ms, start);
     if (remaining == 0) return WAIT_TIMEOUT;
@@ -93,7 +94,7 @@ DWORD WaitObjects(const WaitRequest &request) {
       if (request.wait_all && Readable(fd)) continue;
       fds.push_back({fd, POLLIN, 0});
     }
-    if (request.extra_fd >= 0) fds.push_back({request.extra_fd, POLLIN, 0});
+    for (int fd : request.extra_fds) fds.push_back({fd, POLLIN, 0});
     if (fds.empty()) {
       // Wait-all whose objects are all readable but were taken away between
       // the check and the acquisition: try again shortly.

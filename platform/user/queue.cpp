@@ -11,6 +11,8 @@
 //
 // Each queue has an eventfd that becomes readable whenever something is added,
 // so a wait can poll the queue together with sockets and kernel objects.
+// Descriptors attached as message sources (message_source.h) are polled in
+// the same waits, and their pumps run on the waiting thread itself.
 #include <windows.h>
 
 #include "qx/sync.h"
@@ -21,6 +23,7 @@
 #include <cstdio>
 #include <map>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -47,18 +50,51 @@ void Complete(SentMessage &sm, LRESULT result) {
 
 void DestroyThreadWindowsSilently(DWORD tid);
 
+using SourceList = std::array<MessageSource, ThreadQueue::kMaxSources>;
+
+// The queue's sources as they are now; the count is returned.
+size_t SnapshotSources(ThreadQueue &q, SourceList &out) {
+  std::lock_guard guard(q.lock);
+  std::copy_n(q.sources.begin(), q.source_count, out.begin());
+  return q.source_count;
+}
+
+// Set while a source's pump runs: what it posts to this thread's own queue
+// needs no wake-up, as every wait looks at the queue after pumping.
+thread_local bool t_in_pump = false;
+
+void RunPump(const MessageSource &source) {
+  t_in_pump = true;
+  source.pump(source.fd);
+  t_in_pump = false;
+}
+
+// Runs every source's pump on the calling (owner) thread; they do not block.
+void PumpSources(ThreadQueue &q) {
+  SourceList sources;
+  const size_t n = SnapshotSources(q, sources);
+  for (size_t i = 0; i < n; ++i) RunPump(sources[i]);
+}
+
 // Ends a thread's queue: posts fail from now on and senders get 0.
 struct QueueHolder {
   std::shared_ptr<ThreadQueue> queue;
   ~QueueHolder() {
     if (!queue) return;
     std::deque<std::shared_ptr<SentMessage>> pending;
+    SourceList sources;
+    size_t source_count;
     {
       std::lock_guard guard(queue->lock);
       queue->ended = true;
       pending.swap(queue->sent);
+      std::copy_n(queue->sources.begin(), queue->source_count, sources.begin());
+      source_count = queue->source_count;
+      queue->source_count = 0;
     }
     for (auto &sm : pending) Complete(*sm, 0);
+    for (size_t i = 0; i < source_count; ++i)
+      if (sources[i].ended) sources[i].ended(sources[i].fd);
     DestroyThreadWindowsSilently(queue->tid);
     std::lock_guard guard(g_queues_lock);
     Queues().erase(queue->tid);
@@ -144,15 +180,61 @@ bool Retrieve(ThreadQueue &q, MSG *out, HWND filter, UINT min, UINT max, bool re
   return false;
 }
 
-// Blocks until the queue's descriptor, the display's input or a timer may
-// have something, or timeout_ms passes (-1: no limit).
+// Brings the queue's epoll set up to date with its sources (they are only
+// ever added); false when there is no set to be had.
+bool UpdateWaitSet(ThreadQueue &q, const SourceList &sources, size_t source_count) {
+  if (q.wait_set < 0) {
+    q.wait_set = epoll_create1(EPOLL_CLOEXEC);
+    if (q.wait_set < 0) return false;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u32 = 0;
+    if (epoll_ctl(q.wait_set, EPOLL_CTL_ADD, q.wake_fd, &ev) != 0) {
+      close(q.wait_set);
+      q.wait_set = -1;
+      return false;
+    }
+  }
+  for (; q.sources_in_set < source_count; ++q.sources_in_set) {
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u32 = static_cast<std::uint32_t>(q.sources_in_set + 1);
+    if (epoll_ctl(q.wait_set, EPOLL_CTL_ADD, sources[q.sources_in_set].fd, &ev) != 0) return false;
+  }
+  return true;
+}
+
+// Blocks until the queue's descriptor, the display's input, a message source
+// or a timer may have something, or timeout_ms passes (-1: no limit). Sources
+// found readable are pumped before returning.
 void WaitForQueue(ThreadQueue &q, int timeout_ms) {
   int timer = TimerWaitMs(q);
   int wait = timeout_ms;
   if (timer >= 0 && (wait < 0 || timer < wait)) wait = timer;
-  pollfd fds[2] = {{q.wake_fd, POLLIN, 0}, {Display().InputFd(), POLLIN, 0}};
-  int n = fds[1].fd >= 0 ? 2 : 1;
-  if (poll(fds, n, wait) > 0 && n == 2 && (fds[1].revents & POLLIN)) Display().PumpInput();
+  SourceList sources;
+  const size_t source_count = SnapshotSources(q, sources);
+  // Without display input (services, daemons, the headless display) the wait
+  // is one epoll call; the display's descriptor may come and go, so a thread
+  // with one polls a set made for each wait.
+  if (Display().InputFd() < 0 && UpdateWaitSet(q, sources, source_count)) {
+    std::array<epoll_event, 1 + ThreadQueue::kMaxSources> events;
+    const int n = epoll_wait(q.wait_set, events.data(), static_cast<int>(events.size()), wait);
+    for (int i = 0; i < n; ++i) {
+      const std::uint32_t tag = events[static_cast<size_t>(i)].data.u32;
+      if (tag >= 1 && tag <= source_count) RunPump(sources[tag - 1]);
+    }
+    return;
+  }
+  std::array<pollfd, 2 + ThreadQueue::kMaxSources> fds;
+  size_t n = 0;
+  fds[n++] = {q.wake_fd, POLLIN, 0};
+  for (size_t i = 0; i < source_count; ++i) fds[n++] = {sources[i].fd, POLLIN, 0};
+  const int input_fd = Display().InputFd();
+  if (input_fd >= 0) fds[n++] = {input_fd, POLLIN, 0};
+  if (poll(fds.data(), n, wait) <= 0) return;
+  for (size_t i = 0; i < source_count; ++i)
+    if (fds[1 + i].revents) RunPump(sources[i]);
+  if (input_fd >= 0 && (fds[n - 1].revents & POLLIN)) Display().PumpInput();
 }
 
 bool ValidFilter(HWND filter) {
@@ -197,14 +279,19 @@ bool ReceiverAlive(DWORD tid, std::shared_ptr<ThreadQueue> &out) {
 
 ThreadQueue::ThreadQueue(DWORD id) : tid(id), wake_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 ThreadQueue::~ThreadQueue() {
+  if (wait_set >= 0) close(wait_set);
   if (wake_fd >= 0) close(wake_fd);
 }
 void ThreadQueue::Wake() {
   std::uint64_t one = 1;
   ssize_t r = write(wake_fd, &one, sizeof one);
   (void)r;
+  // Set after the write: a DrainWake that misses the flag leaves the
+  // descriptor readable, so the next wait returns and drains it then.
+  wake_pending.store(true, std::memory_order_release);
 }
 void ThreadQueue::DrainWake() {
+  if (!wake_pending.exchange(false, std::memory_order_acq_rel)) return;
   std::uint64_t v;
   ssize_t r = read(wake_fd, &v, sizeof v);
   (void)r;
@@ -226,6 +313,18 @@ std::shared_ptr<ThreadQueue> QueueOfThread(DWORD tid) {
   std::lock_guard guard(g_queues_lock);
   auto it = Queues().find(tid);
   return it == Queues().end() ? nullptr : it->second;
+}
+
+bool AttachMessageSource(DWORD tid, const MessageSource &source) {
+  auto q = QueueOfThread(tid);
+  if (!q || source.fd < 0 || !source.pump) return false;
+  {
+    std::lock_guard guard(q->lock);
+    if (q->ended || q->source_count == ThreadQueue::kMaxSources) return false;
+    q->sources[q->source_count++] = source;
+  }
+  q->Wake();  // a wait already under way polls the new descriptor too
+  return true;
 }
 
 namespace {
@@ -303,7 +402,7 @@ bool PostToQueue(ThreadQueue &q, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
     }
     q.posted.push_back(PostedMessage{MSG{hwnd, msg, wparam, lparam, Now(), {0, 0}}, sender});
   }
-  q.Wake();
+  if (!(t_in_pump && &q == t_queue.queue.get())) q.Wake();
   return true;
 }
 
@@ -393,6 +492,7 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max, UINT flags) {
   if (!msg) return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
   auto q = CurrentQueue();
   q->DrainWake();
+  PumpSources(*q);
   if (int fd = Display().InputFd(); fd >= 0) {
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, 0) > 0) Display().PumpInput();
@@ -500,11 +600,16 @@ DWORD WINAPI GetMessagePos(void) { return CurrentQueue()->message_pos; }
 
 DWORD WINAPI GetQueueStatus(UINT flags) {
   auto q = CurrentQueue();
+  PumpSources(*q);
   DWORD bits = StatusBits(*q) & flags;
   return (bits << 16) | bits;
 }
 
-BOOL WINAPI GetInputState(void) { return (StatusBits(*CurrentQueue()) & QS_INPUT) ? TRUE : FALSE; }
+BOOL WINAPI GetInputState(void) {
+  auto q = CurrentQueue();
+  PumpSources(*q);
+  return (StatusBits(*q) & QS_INPUT) ? TRUE : FALSE;
+}
 
 DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE *handles, DWORD ms, DWORD mask, DWORD flags) {
   if (count > MAXIMUM_WAIT_OBJECTS || (count && !handles)) return SetLastError(ERROR_INVALID_PARAMETER), WAIT_FAILED;
@@ -512,11 +617,16 @@ DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE *handles, DWO
   if (!ResolveWaitHandles(count, handles, request.objects)) return WAIT_FAILED;
   request.wait_all = (flags & MWMO_WAITALL) != 0;
   auto q = CurrentQueue();
-  request.extra_fd = q->wake_fd;
   const ULONGLONG start = MonotonicMs();
   for (;;) {
     q->DrainWake();
+    PumpSources(*q);
     ProcessSentMessages(*q);
+    // The queue and its sources end a wait-any; their list may have grown.
+    SourceList sources;
+    const size_t source_count = SnapshotSources(*q, sources);
+    request.extra_fds.assign(1, q->wake_fd);
+    for (size_t i = 0; i < source_count; ++i) request.extra_fds.push_back(sources[i].fd);
     // With wait-all the objects must all be signalled; the queue alone ends
     // only a wait-any.
     if (!request.wait_all && (StatusBits(*q) & mask)) {

@@ -2,7 +2,11 @@
 // machine-wide window registry.
 #pragma once
 
+#include "qx/message_source.h"
 #include "qx/window.h"
+
+#include <array>
+#include <atomic>
 
 #include <condition_variable>
 #include <deque>
@@ -48,18 +52,27 @@ struct ThreadQueue {
 
   const DWORD tid;
   int wake_fd = -1;
-  std::mutex lock;  // guards everything below
+  std::atomic<bool> wake_pending{false};  // set after each Wake: DrainWake reads only then
+  std::mutex lock;                        // guards everything below
   std::deque<PostedMessage> posted;
   std::deque<std::shared_ptr<SentMessage>> sent;
   std::vector<Timer> timers;
   bool quit = false;
   int quit_code = 0;
   bool ended = false;  // the thread has ended; posts fail
+  // Descriptors the thread's waits watch beside wake_fd (message_source.h).
+  static constexpr size_t kMaxSources = 4;
+  std::array<MessageSource, kMaxSources> sources{};
+  size_t source_count = 0;
   // Thread-only state (no lock needed): messages being processed for senders.
   std::vector<std::shared_ptr<SentMessage>> in_send;
   DWORD message_time = 0;
   DWORD message_pos = 0;
   pid_t message_sender = 0;
+  // An epoll set of wake_fd and the sources, for waits without display input
+  // (one call per wait instead of a poll set built each time).
+  int wait_set = -1;
+  size_t sources_in_set = 0;
 };
 
 // The calling thread's queue (made on first use).

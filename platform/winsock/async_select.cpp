@@ -1,6 +1,13 @@
-// WSAAsyncSelect: one watcher thread per process polls the registered sockets
-// and posts the registered message to the registered window with
+// WSAAsyncSelect: the registered message goes to the registered window with
 // wParam = socket and lParam = WSAMAKESELECTREPLY(event, error).
+//
+// Where the events are watched: each thread of this process that owns
+// windows with registrations gets an epoll set of its own, attached to its
+// message queue as a message source (qx/message_source.h). The thread's own
+// message wait wakes when a socket is ready, turns readiness into messages and
+// posts them to itself, so an event costs one thread wake-up. Registrations
+// whose window is not one of this process's, or whose thread has no queue (or
+// has ended), go to one watcher thread per process that posts the messages.
 //
 // Winsock's re-enabling rule is kept: once an event is posted it is not
 // posted again until the call that re-enables it (recv/recvfrom for FD_READ,
@@ -22,6 +29,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unordered_map>
+#include <unistd.h>
 #include <unordered_set>
 #include <vector>
 
@@ -43,6 +51,7 @@ struct Registration {
   bool oobinline = false;
   bool in_epoll = false;
   bool epoll_active = false;  // a one-shot entry that has not fired since it was armed
+  int set_fd = -1;            // the epoll set watching the socket (a thread's or the watcher's)
   std::uint32_t generation = 0;
 };
 
@@ -58,8 +67,9 @@ struct Registry {
   std::unordered_map<int, Registration> sockets;
   std::unordered_set<int> connecting;  // connects started without completion seen
   std::uint32_t next_generation = 1;
-  int epoll_fd = -1;
+  int epoll_fd = -1;  // the watcher thread's set
   bool watcher_started = false;
+  std::unordered_map<DWORD, int> thread_sets;  // thread id -> its epoll set
 };
 
 std::atomic<int> g_registered{0};
@@ -139,7 +149,7 @@ void Rearm(Registry &r, int fd, Registration &reg) {
   if (!interest) {
     // A fired one-shot entry is already silent; only a live one is removed.
     if (reg.in_epoll && reg.epoll_active) {
-      ::epoll_ctl(r.epoll_fd, EPOLL_CTL_DEL, fd, nullptr);
+      ::epoll_ctl(reg.set_fd, EPOLL_CTL_DEL, fd, nullptr);
       reg.in_epoll = false;
     }
     reg.epoll_active = false;
@@ -149,13 +159,13 @@ void Rearm(Registry &r, int fd, Registration &reg) {
   epoll_event ev{};
   ev.events = EpollEvents(interest) | EPOLLONESHOT;
   ev.data.u64 = (std::uint64_t{reg.generation} << 32) | static_cast<std::uint32_t>(fd);
-  if (reg.in_epoll && ::epoll_ctl(r.epoll_fd, EPOLL_CTL_MOD, fd, &ev) == 0) return;
-  reg.in_epoll = ::epoll_ctl(r.epoll_fd, EPOLL_CTL_ADD, fd, &ev) == 0 ||
-                 (errno == EEXIST && ::epoll_ctl(r.epoll_fd, EPOLL_CTL_MOD, fd, &ev) == 0);
+  if (reg.in_epoll && ::epoll_ctl(reg.set_fd, EPOLL_CTL_MOD, fd, &ev) == 0) return;
+  reg.in_epoll = ::epoll_ctl(reg.set_fd, EPOLL_CTL_ADD, fd, &ev) == 0 ||
+                 (errno == EEXIST && ::epoll_ctl(reg.set_fd, EPOLL_CTL_MOD, fd, &ev) == 0);
 }
 
-void Forget(Registry &r, int fd, Registration &reg) {
-  if (reg.in_epoll) ::epoll_ctl(r.epoll_fd, EPOLL_CTL_DEL, fd, nullptr);
+void Forget(Registry &, int fd, Registration &reg) {
+  if (reg.in_epoll) ::epoll_ctl(reg.set_fd, EPOLL_CTL_DEL, fd, nullptr);
   reg.in_epoll = reg.epoll_active = false;
 }
 
@@ -233,9 +243,29 @@ void Evaluate(int fd, Registration &reg, short revents, Registry &r, std::vector
   if (posts.size() == before && !changed && revents != 0) reg.parked = true;
 }
 
+constexpr int kBatch = 64;
+
+// Turns the events that fired in one set into messages; called with the lock held.
+void Harvest(Registry &r, const epoll_event *events, int n, std::vector<Post> &posts) {
+  for (int i = 0; i < n; ++i) {
+    const int fd = static_cast<int>(events[i].data.u64 & 0xffffffffu);
+    const auto generation = static_cast<std::uint32_t>(events[i].data.u64 >> 32);
+    auto it = r.sockets.find(fd);
+    // A socket closed (and its number perhaps reused) meanwhile is skipped.
+    if (it == r.sockets.end() || it->second.generation != generation) continue;
+    it->second.epoll_active = false;  // one-shot: it fired
+    Evaluate(fd, it->second, PollEvents(events[i].events), r, posts);
+    Rearm(r, fd, it->second);
+  }
+}
+
+void Deliver(const std::vector<Post> &posts) {
+  if (!PostMessageA) return;
+  for (const Post &p : posts) PostMessageA(p.hwnd, p.msg, p.wparam, p.lparam);
+}
+
 void WatcherLoop() {
   Registry &r = TheRegistry();
-  constexpr int kBatch = 64;
   epoll_event events[kBatch];
   std::vector<Post> posts;
   for (;;) {
@@ -244,27 +274,71 @@ void WatcherLoop() {
     posts.clear();
     {
       std::lock_guard guard(r.lock);
-      for (int i = 0; i < n; ++i) {
-        const int fd = static_cast<int>(events[i].data.u64 & 0xffffffffu);
-        const auto generation = static_cast<std::uint32_t>(events[i].data.u64 >> 32);
-        auto it = r.sockets.find(fd);
-        // A socket closed (and its number perhaps reused) meanwhile is skipped.
-        if (it == r.sockets.end() || it->second.generation != generation) continue;
-        it->second.epoll_active = false;  // one-shot: it fired
-        Evaluate(fd, it->second, PollEvents(events[i].events), r, posts);
-        Rearm(r, fd, it->second);
-      }
+      Harvest(r, events, n, posts);
     }
-    if (!PostMessageA) continue;
-    for (const Post &p : posts) PostMessageA(p.hwnd, p.msg, p.wparam, p.lparam);
+    Deliver(posts);
   }
 }
 
-void StartWatcher(Registry &r) {
-  if (r.watcher_started) return;
-  r.epoll_fd = ::epoll_create1(EPOLL_CLOEXEC);
-  std::thread(WatcherLoop).detach();
-  r.watcher_started = true;
+int WatcherSet(Registry &r) {
+  if (!r.watcher_started) {
+    r.epoll_fd = ::epoll_create1(EPOLL_CLOEXEC);
+    std::thread(WatcherLoop).detach();
+    r.watcher_started = true;
+  }
+  return r.epoll_fd;
+}
+
+// The pump of a thread's set: runs on that thread from its message wait.
+void PumpThreadSet(int set_fd) {
+  Registry &r = TheRegistry();
+  epoll_event events[kBatch];
+  std::vector<Post> posts;
+  {
+    std::lock_guard guard(r.lock);
+    const int n = ::epoll_wait(set_fd, events, kBatch, 0);
+    if (n <= 0) return;
+    Harvest(r, events, n, posts);
+  }
+  Deliver(posts);
+}
+
+// A thread's queue ended: its registrations move to the watcher (their
+// windows are gone with the thread, so their posts fail quietly there).
+void ThreadSetEnded(int set_fd) {
+  Registry &r = TheRegistry();
+  std::lock_guard guard(r.lock);
+  for (auto it = r.thread_sets.begin(); it != r.thread_sets.end();) {
+    if (it->second == set_fd)
+      it = r.thread_sets.erase(it);
+    else
+      ++it;
+  }
+  for (auto &[fd, reg] : r.sockets) {
+    if (reg.set_fd != set_fd) continue;
+    Forget(r, fd, reg);
+    reg.set_fd = WatcherSet(r);
+    Rearm(r, fd, reg);
+  }
+  ::close(set_fd);
+}
+
+// The set that watches sockets registered for hwnd: the epoll set of the
+// window's thread when the window is this process's and its thread has a
+// message queue, else the watcher's. Called with the lock held.
+int SetFor(Registry &r, HWND hwnd) {
+  DWORD pid = 0;
+  const DWORD tid = (GetWindowThreadProcessId && AttachMessageSource) ? GetWindowThreadProcessId(hwnd, &pid) : 0;
+  if (tid == 0 || pid != static_cast<DWORD>(::getpid())) return WatcherSet(r);
+  if (auto it = r.thread_sets.find(tid); it != r.thread_sets.end()) return it->second;
+  const int set_fd = ::epoll_create1(EPOLL_CLOEXEC);
+  if (set_fd < 0) return WatcherSet(r);
+  if (!AttachMessageSource(tid, MessageSource{set_fd, PumpThreadSet, ThreadSetEnded})) {
+    ::close(set_fd);
+    return WatcherSet(r);
+  }
+  r.thread_sets.emplace(tid, set_fd);
+  return set_fd;
 }
 
 }  // namespace
@@ -353,18 +427,20 @@ int Register(int fd, HWND hwnd, UINT msg, long events) {
     }
     return 0;
   }
-  StartWatcher(r);
+  const int set_fd = SetFor(r, hwnd);
   if (it == r.sockets.end()) {
     it = r.sockets.emplace(fd, Registration{}).first;
     g_registered.fetch_add(1, std::memory_order_release);
   }
   Registration &reg = it->second;
-  const bool close_sent = reg.close_sent;  // FD_CLOSE is told once per socket
+  if (reg.set_fd != set_fd) Forget(r, fd, reg);  // moves to another thread's set
+  const bool close_sent = reg.close_sent;        // FD_CLOSE is told once per socket
   const bool eof = reg.eof;
   const SockKind kind = reg.kind;
   const bool in_epoll = reg.in_epoll;
   reg = Registration{};
   reg.in_epoll = in_epoll;
+  reg.set_fd = set_fd;
   reg.hwnd = hwnd;
   reg.msg = msg;
   reg.events = events & kFdAll;

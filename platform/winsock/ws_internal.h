@@ -19,7 +19,15 @@ BOOL WINAPI PeekMessageA(LPMSG, HWND, UINT, UINT, UINT) __attribute__((weak));
 BOOL WINAPI TranslateMessage(const MSG *) __attribute__((weak));
 LRESULT WINAPI DispatchMessageA(const MSG *) __attribute__((weak));
 BOOL WINAPI IsWindow(HWND) __attribute__((weak));
+DWORD WINAPI GetWindowThreadProcessId(HWND, LPDWORD) __attribute__((weak));
 }
+
+#include "qx/message_source.h"
+
+namespace qx {
+// From the user part too (weak for the same reason).
+bool AttachMessageSource(DWORD tid, const MessageSource &source) __attribute__((weak));
+}  // namespace qx
 
 namespace qx::ws {
 

@@ -25,12 +25,12 @@ struct WaitRequest {
   std::vector<ObjectRef> objects;
   bool wait_all = false;
   DWORD timeout_ms = INFINITE;
-  int extra_fd = -1;  // e.g. a thread's message queue; readable ends the wait
+  std::vector<int> extra_fds;  // e.g. a thread's message queue; any readable ends the wait
 };
 
 // Waits as WaitForMultipleObjects does; returns WAIT_OBJECT_0 + i,
 // WAIT_ABANDONED_0 + i, WAIT_TIMEOUT, WAIT_OBJECT_0 + objects.size() when
-// extra_fd became readable, or WAIT_FAILED (last error set).
+// one of extra_fds became readable, or WAIT_FAILED (last error set).
 DWORD WaitObjects(const WaitRequest &request);
 
 // Resolves handles for a wait; false (last error ERROR_INVALID_HANDLE) when a

@@ -260,3 +260,110 @@ TEST_F(AsyncSelect, RegistrationFromAnotherThreadReachesTheWindowsThread) {
 }
 
 }  // namespace
+
+namespace {
+
+// A window on a thread of its own that records its socket events and waits in
+// GetMessage, the way a server's thread does.
+struct WindowThread {
+  HWND hwnd = nullptr;
+  DWORD tid = 0;
+  std::vector<WORD> events;
+  HANDLE got_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread thread;
+
+  static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+    auto *self = reinterpret_cast<WindowThread *>(GetWindowLongPtrA(h, GWLP_USERDATA));
+    if (msg == kSocketMessage && self) {
+      self->events.push_back(WSAGETSELECTEVENT(l));
+      SetEvent(self->got_event);
+      return 0;
+    }
+    return DefWindowProcA(h, msg, w, l);
+  }
+
+  WindowThread() {
+    thread = std::thread([this] {
+      WNDCLASSA wc{};
+      wc.lpfnWndProc = Proc;
+      wc.lpszClassName = "QxAsyncSelectThread";
+      RegisterClassA(&wc);
+      hwnd = CreateWindowExA(0, "QxAsyncSelectThread", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+      SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+      tid = GetCurrentThreadId();
+      SetEvent(ready);
+      MSG m;
+      while (GetMessageA(&m, nullptr, 0, 0) > 0) DispatchMessageA(&m);
+    });
+    WaitForSingleObject(ready, 5000);
+  }
+  void End() {
+    if (!thread.joinable()) return;
+    PostThreadMessageA(tid, WM_QUIT, 0, 0);
+    thread.join();
+  }
+  ~WindowThread() {
+    End();
+    CloseHandle(got_event);
+    CloseHandle(ready);
+  }
+};
+
+// A bound UDP socket and a sender aimed at it.
+struct UdpPair {
+  SOCKET receiver = socket(AF_INET, SOCK_DGRAM, 0);
+  SOCKET sender = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in addr{};
+  UdpPair() {
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = inet_addr("127.0.0.1");
+    EXPECT_EQ(bind(receiver, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    int len = sizeof addr;
+    getsockname(receiver, reinterpret_cast<sockaddr *>(&addr), &len);
+  }
+  void Send() { sendto(sender, "x", 1, 0, reinterpret_cast<sockaddr *>(&addr), sizeof addr); }
+  ~UdpPair() {
+    closesocket(sender);
+    closesocket(receiver);
+  }
+};
+
+}  // namespace
+
+// The window's thread is already blocked in GetMessage when another thread
+// registers the socket: its wait must take the socket in and wake for it.
+TEST_F(AsyncSelect, ThreadBlockedInGetMessageWakesForItsSocket) {
+  WindowThread owner;
+  ASSERT_NE(owner.hwnd, nullptr);
+  UdpPair udp;
+  Sleep(20);  // the owner is in GetMessage
+  ASSERT_EQ(WSAAsyncSelect(udp.receiver, owner.hwnd, kSocketMessage, FD_READ), 0);
+  udp.Send();
+  ASSERT_EQ(WaitForSingleObject(owner.got_event, 5000), WAIT_OBJECT_0);
+  owner.End();
+  EXPECT_EQ(owner.events, Seq({FD_READ}));
+}
+
+// A registration outlives the thread of its window; registered again for a
+// window of another thread, its events go there and nowhere else.
+TEST_F(AsyncSelect, RegistrationMovesBetweenThreadsAndOutlivesAnEndedOne) {
+  UdpPair udp;
+  {
+    WindowThread first;
+    ASSERT_EQ(WSAAsyncSelect(udp.receiver, first.hwnd, kSocketMessage, FD_READ), 0);
+    first.End();  // its window and queue go with the thread
+  }
+  udp.Send();
+  Sleep(50);
+  WindowThread second;
+  ASSERT_EQ(WSAAsyncSelect(udp.receiver, second.hwnd, kSocketMessage, FD_READ), 0);
+  ASSERT_EQ(WaitForSingleObject(second.got_event, 5000), WAIT_OBJECT_0);  // the datagram waiting
+  char buf[8];
+  EXPECT_EQ(recv(udp.receiver, buf, sizeof buf, 0), 1);
+  ASSERT_EQ(WSAAsyncSelect(udp.receiver, hwnd_, kSocketMessage, FD_READ), 0);
+  udp.Send();
+  EXPECT_EQ(EventsOf(udp.receiver, 1), Seq({FD_READ}));
+  second.End();
+  EXPECT_EQ(second.events, Seq({FD_READ}));
+}
