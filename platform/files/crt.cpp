@@ -92,15 +92,54 @@ void DropTrailingCtrlZ(int fd) {
     if (ftruncate(fd, st.st_size - 1) != 0) errno = 0;
 }
 
+// A read-only open of an existing file, the common case of reading messages
+// and settings: the name as spelled is opened first, and looked up without
+// regard to case only when no such name exists; the file's status comes from
+// the descriptor. With `stream` set the file is opened as a binary C stream
+// (one call less than a descriptor made into a stream). Returns the
+// descriptor, or -1 (errno).
+int OpenForReading(const char *path, int oflag, int shflag, FILE **stream = nullptr) {
+  std::string host;
+  DWORD error = 0;
+  if (!qx::HostPathAsGiven(path, host, error)) return FailErrno(qx::ErrnoFromError(error));
+  const int flags = O_RDONLY | (oflag & O_APPEND) | O_CLOEXEC;
+  auto open_host = [&]() -> int {
+    if (!stream) return open(host.c_str(), flags);
+    *stream = ::fopen(host.c_str(), "re");
+    return *stream ? ::fileno(*stream) : -1;
+  };
+  auto fail = [&](int fd, int e) {
+    if (stream)
+      ::fclose(*stream);
+    else
+      close(fd);
+    if (stream) *stream = nullptr;
+    return FailErrno(e);
+  };
+  int fd = open_host();
+  if (fd < 0 && errno == ENOENT) {
+    if (!qx::HostPath(path, host, error)) return FailErrno(qx::ErrnoFromError(error));
+    fd = open_host();
+  }
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return fail(fd, errno);
+  if (S_ISDIR(st.st_mode)) return fail(fd, EACCES);
+  if (qx::AcquireShareMode(fd, true, false, ShareFromCrt(shflag), &st)) return fail(fd, EACCES);
+  return fd;
+}
+
 // Opens a Windows path with host open flags and a share mode; the common
 // part of _sopen and the stream opens. Returns the descriptor or -1 (errno).
-int OpenCrt(const char *path, int oflag, int shflag, int pmode, bool &text) {
+int OpenCrt(const char *path, int oflag, int shflag, int pmode, bool &text, FILE **stream = nullptr) {
   if (!path) return FailErrno(EINVAL);
   text = (oflag & _O_TEXT) ? true : (oflag & _O_BINARY) ? false : !(_fmode & _O_BINARY);
   std::string host;
   DWORD error = 0;
   // "PRN" and "LPT1:" open a new print job's data file; anything else is a path.
   const bool device = qx::print::OpenDevice(path, host, error);
+  if (!device && (oflag & (O_ACCMODE | O_CREAT | O_TRUNC)) == O_RDONLY)
+    return OpenForReading(path, oflag, shflag, text ? nullptr : stream);
   if ((device && error) || (!device && !qx::HostPath(path, host, error))) return FailErrno(qx::ErrnoFromError(error));
   int access = oflag & O_ACCMODE;
   bool can_write = access != O_RDONLY;
@@ -882,8 +921,10 @@ FILE *qxcrt_fsopen(const char *path, const char *mode, int shflag) {
     return nullptr;
   }
   bool text;
-  int fd = OpenCrt(path, m.oflag, shflag, _S_IREAD | _S_IWRITE, text);
+  FILE *opened = nullptr;  // a binary stream for reading comes ready made
+  int fd = OpenCrt(path, m.oflag, shflag, _S_IREAD | _S_IWRITE, text, &opened);
   if (fd < 0) return nullptr;
+  if (opened) return opened;
   FILE *f = text ? TextFile(fd, m.host_mode) : ::fdopen(fd, m.host_mode);
   if (!f) {
     int e = errno;

@@ -79,13 +79,28 @@ bool OtherHolds(int fd, int slot) {
 }
 }  // namespace
 
-DWORD AcquireShareMode(int fd, bool read_access, bool write_access, DWORD share) {
+DWORD AcquireShareMode(int fd, bool read_access, bool write_access, DWORD share, const struct stat *known) {
   if (!read_access && !write_access) return 0;  // attribute-only opens take part in nothing
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  if (known)
+    st = *known;
+  else if (fstat(fd, &st) != 0)
+    return 0;
+  if (!S_ISREG(st.st_mode)) return 0;
   bool deny_read = !(share & FILE_SHARE_READ);
   bool deny_write = !(share & FILE_SHARE_WRITE);
   const bool want[4] = {read_access, write_access, deny_read, deny_write};
+  // An open that denies nothing can be refused only by an open that denies
+  // its access, and never makes a racing open fail wrongly: if it sees such a
+  // denial it backs off and asks again through the gate below, where the
+  // order between the two is settled. So the common case takes no gate.
+  if (!deny_read && !deny_write) {
+    for (int slot = 0; slot < 2; ++slot)
+      if (want[slot]) TakeMarker(fd, slot);
+    if (!(read_access && OtherHolds(fd, kDeniesRead)) && !(write_access && OtherHolds(fd, kDeniesWrite))) return 0;
+    for (int slot = 0; slot < 2; ++slot)
+      if (want[slot]) DropMarker(fd, slot);
+  }
   // Taking markers and checking the others' is one step for each opener:
   // without this gate two racing opens could each see the other's markers
   // and both be refused. flock works on read-only descriptors and does not

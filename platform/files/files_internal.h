@@ -47,8 +47,9 @@ class FileObject : public KernelObject {
 // other opens that conflict; on a conflict it drops its markers and fails.
 // Locks go with the open file description, so they vanish when the last
 // descriptor closes or the process dies. share is FILE_SHARE_READ/WRITE bits.
-// Returns 0 or ERROR_SHARING_VIOLATION.
-DWORD AcquireShareMode(int fd, bool read_access, bool write_access, DWORD share);
+// Returns 0 or ERROR_SHARING_VIOLATION. known: the descriptor's status when
+// the caller has it already.
+DWORD AcquireShareMode(int fd, bool read_access, bool write_access, DWORD share, const struct stat *known = nullptr);
 
 // True when another open of the file holds a LockFile region that refuses
 // this access to [at, at + length) (at -1: the current position).
@@ -120,6 +121,23 @@ class DirChange {
   };
   std::vector<Part> parts_;
 };
+
+// Resolved directories (path_cache.cpp). CachedDirectory: the host directory
+// and stored Windows spelling that windows_dir (a full Windows directory path
+// as the caller spelled it) led to, while nothing along the way has changed
+// since. RememberDirectory records a walk: each step is a host directory
+// searched, the component looked up there and the name found.
+struct WalkStep {
+  std::string dir, given, stored;
+};
+bool CachedDirectory(const std::string &windows_dir, std::string &host, std::string &full);
+void RememberDirectory(const std::string &windows_dir, const std::string &host, const std::string &full,
+                       const std::vector<WalkStep> &steps);
+
+// HostPath with the last component kept as given instead of looked up, for
+// an open that tries the name as spelled first (the exact spelling wins
+// anyway) and looks it up only when no such name exists.
+bool HostPathAsGiven(std::string_view path, std::string &host, DWORD &error);
 
 // Appends the directories of PATH as Windows paths (host paths mapped through
 // the drive table; entries that map to no drive are left out).

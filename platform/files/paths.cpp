@@ -234,7 +234,9 @@ bool FullWindowsPath(std::string_view path, std::string &full, DWORD &error, boo
   return true;
 }
 
-bool HostPath(std::string_view path, std::string &host, std::string &full, DWORD &error) {
+namespace {
+
+bool MapPath(std::string_view path, std::string &host, std::string &full, DWORD &error, bool look_up_last) {
   std::string windows;
   if (!FullWindowsPath(path, windows, error)) return false;
   if (windows.size() >= MAX_PATH) {
@@ -261,10 +263,25 @@ bool HostPath(std::string_view path, std::string &host, std::string &full, DWORD
   }
   host = root;
   full = windows.substr(0, 2);
-  for (size_t k = 0; k < parts.size(); ++k) {
+  // The directory part was walked before and nothing on the way has changed:
+  // only the last component is looked up.
+  std::string dir_key;
+  size_t k = 0;
+  if (parts.size() >= 2) {
+    dir_key = full;
+    for (size_t d = 0; d + 1 < parts.size(); ++d) dir_key += "\\" + parts[d];
+    if (CachedDirectory(dir_key, host, full)) k = parts.size() - 1;
+  }
+  std::vector<WalkStep> steps;
+  for (; k < parts.size(); ++k) {
     std::string stored;
     bool last = k + 1 == parts.size();
-    if (FindInDir(host, parts[k], stored) || FindByAlternate(host, parts[k], stored)) {
+    if (last && k > 0 && steps.size() == k) RememberDirectory(dir_key, host, full, steps);
+    if (last && !look_up_last) {
+      host = (host == "/" ? "" : host) + "/" + parts[k];
+      full += "\\" + parts[k];
+    } else if (FindInDir(host, parts[k], stored) || FindByAlternate(host, parts[k], stored)) {
+      if (!last) steps.push_back(WalkStep{host, parts[k], stored});
       host = (host == "/" ? "" : host) + "/" + stored;
       if (!last) {
         struct stat st {};
@@ -284,6 +301,17 @@ bool HostPath(std::string_view path, std::string &host, std::string &full, DWORD
   }
   if (parts.empty()) full += "\\";
   return true;
+}
+
+}  // namespace
+
+bool HostPath(std::string_view path, std::string &host, std::string &full, DWORD &error) {
+  return MapPath(path, host, full, error, true);
+}
+
+bool HostPathAsGiven(std::string_view path, std::string &host, DWORD &error) {
+  std::string full;
+  return MapPath(path, host, full, error, false);
 }
 
 bool HostPath(std::string_view path, std::string &host, DWORD &error) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -408,6 +409,72 @@ TEST_F(Paths, CaseBlindLookupsFollowChangesMadeElsewhere) {
     EXPECT_EQ(Stored(steps[i].lookup), steps[i].found);
   }
   fs::remove_all(C("/Big.old"));
+}
+
+// Folders on the way to a file are remembered once walked: a rename, a
+// removal, a new exact spelling or a symbolic link put in by another process
+// anywhere on the way is seen by the next lookup and the next open. A child
+// of fork that looks paths up keeps the parent's view intact.
+TEST_F(Paths, WalkedFoldersFollowChangesOnTheWay) {
+  const std::string top = C("/Deep");
+  fs::create_directories(top + "/Mid/Leaf");
+  qxtest::Tree::Write(top + "/Mid/Leaf/file.txt", "old");
+  auto read = [](const char *path) {
+    FILE *f = fopen(path, "rb");
+    if (!f) return std::string("(no file)");
+    char buf[16] = {};
+    const size_t n = fread(buf, 1, sizeof buf - 1, f);
+    fclose(f);
+    return std::string(buf, n);
+  };
+  struct Step {
+    std::function<void()> change;  // made by another process
+    const char *lookup;
+    const char *found;     // "" when missing
+    const char *contents;  // what an open of `lookup` reads (null: not tried)
+  };
+  const Step steps[] = {
+      {nullptr, "C:\\deep\\mid\\leaf\\FILE.TXT", "C:\\Deep\\Mid\\Leaf\\file.txt", "old"},
+      // A child looking up the same folders leaves this process's view as it was.
+      {[&] { InChild([&] { (void)Stored("C:\\deep\\mid\\leaf\\x"); }); }, "C:\\deep\\mid\\leaf\\file.txt",
+       "C:\\Deep\\Mid\\Leaf\\file.txt", "old"},
+      {[&] {
+         InChild([&] {
+           fs::rename(top + "/Mid", top + "/Mid.old");
+           fs::create_directories(top + "/Mid/Leaf");
+           qxtest::Tree::Write(top + "/Mid/Leaf/other.txt", "new");
+         });
+       },
+       "C:\\deep\\mid\\leaf\\file.txt", "", "(no file)"},
+      {nullptr, "C:\\DEEP\\MID\\LEAF\\OTHER.TXT", "C:\\Deep\\Mid\\Leaf\\other.txt", "new"},
+      // The exact spelling of a folder wins once it exists.
+      {[&] {
+         InChild([&] {
+           fs::create_directories(C("/deep/mid/leaf"));
+           qxtest::Tree::Write(C("/deep/mid/leaf/other.txt"), "exact");
+         });
+       },
+       "C:\\deep\\mid\\leaf\\other.txt", "C:\\deep\\mid\\leaf\\other.txt", "exact"},
+      {[&] { InChild([&] { fs::remove_all(C("/deep")); }); }, "C:\\deep\\mid\\leaf\\other.txt",
+       "C:\\Deep\\Mid\\Leaf\\other.txt", "new"},
+      // A folder on the way replaced by a link to another one.
+      {[&] {
+         InChild([&] {
+           fs::remove_all(top + "/Mid");
+           fs::create_directory_symlink(top + "/Mid.old", top + "/Mid");
+         });
+       },
+       "C:\\deep\\mid\\leaf\\file.txt", "C:\\Deep\\Mid\\Leaf\\file.txt", "old"},
+      {[&] { InChild([&] { fs::remove_all(top); }); }, "C:\\deep\\mid\\leaf\\file.txt", "error", "(no file)"},
+  };
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE(i);
+    if (steps[i].change) steps[i].change();
+    EXPECT_EQ(Stored(steps[i].lookup), steps[i].found);
+    if (steps[i].contents) {
+      EXPECT_EQ(read(steps[i].lookup), steps[i].contents);
+    }
+  }
 }
 
 // A change landing within the same clock tick as the layer's last look
