@@ -1,5 +1,6 @@
 // Posted-message round trips through the layer's queues, and what the same
-// hand-over costs with a std::condition_variable or a pair of pipes.
+// hand-over costs with a std::condition_variable, a pair of pipes or (between
+// processes) Unix datagrams.
 #include <benchmark/benchmark.h>
 #include <windows.h>
 
@@ -9,7 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <mutex>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -174,6 +179,63 @@ void BM_PostRoundTripProcesses(benchmark::State &state) {
   DestroyWindow(home);
 }
 BENCHMARK(BM_PostRoundTripProcesses)->UseRealTime();
+
+// The plain counterpart of the post between processes: a datagram of the
+// same size to another process's named Unix socket and one back, with
+// sendto() naming the address each time as the posts do.
+void BM_DatagramRoundTripProcesses(benchmark::State &state) {
+  char dir_template[] = "/tmp/qx-bench-dgram-XXXXXX";
+  if (!mkdtemp(dir_template)) return state.SkipWithError("mkdtemp");
+  const std::string dir = dir_template;
+  auto bound = [&](const char *name, sockaddr_un &addr) {
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    addr = sockaddr_un{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/%s", dir.c_str(), name);
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+      close(fd);
+      return -1;
+    }
+    return fd;
+  };
+  sockaddr_un here_addr, there_addr;
+  const int here = bound("here", here_addr), there = bound("there", there_addr);
+  struct Datagram {
+    std::uint32_t magic, hwnd, msg, pad;
+    std::uint64_t wparam;
+    std::int64_t lparam;
+  } d{};
+  pid_t pid = (here >= 0 && there >= 0) ? fork() : -1;
+  if (pid == 0) {
+    for (;;) {
+      if (recv(there, &d, sizeof d, 0) != static_cast<ssize_t>(sizeof d) || d.msg == WM_CLOSE) _exit(0);
+      sendto(there, &d, sizeof d, 0, reinterpret_cast<sockaddr *>(&here_addr), sizeof here_addr);
+    }
+  }
+  if (pid < 0) state.SkipWithError("peer did not start");
+  for (auto _ : state) {
+    if (pid < 0) break;
+    d.msg = WM_USER + 1;
+    if (sendto(here, &d, sizeof d, 0, reinterpret_cast<sockaddr *>(&there_addr), sizeof there_addr) !=
+            static_cast<ssize_t>(sizeof d) ||
+        recv(here, &d, sizeof d, 0) != static_cast<ssize_t>(sizeof d)) {
+      state.SkipWithError("datagram i/o");
+      break;
+    }
+  }
+  if (pid > 0) {
+    d.msg = WM_CLOSE;
+    sendto(here, &d, sizeof d, 0, reinterpret_cast<sockaddr *>(&there_addr), sizeof there_addr);
+    int status;
+    waitpid(pid, &status, 0);
+  }
+  for (int fd : {here, there})
+    if (fd >= 0) close(fd);
+  unlink(here_addr.sun_path);
+  unlink(there_addr.sun_path);
+  rmdir(dir.c_str());
+}
+BENCHMARK(BM_DatagramRoundTripProcesses)->UseRealTime();
 
 LRESULT CALLBACK EchoProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   if (m == WM_USER + 1) {

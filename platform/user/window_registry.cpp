@@ -10,11 +10,26 @@
 //
 // Each process with windows has one message endpoint, an AF_UNIX datagram
 // socket at RuntimeDir()/msg/<pid> with SO_PASSCRED. PostMessageA to another
-// process's window sends {hwnd, msg, wParam, lParam} there; the receiving
-// thread checks the sender's uid (from the kernel, not from the datagram),
-// and queues the message on the thread that owns the window, naming the
-// sending pid. Only numbers cross: messages whose parameters point into the
-// sender's memory are refused.
+// process's window sends {hwnd, msg, wParam, lParam} there; the receiver
+// checks the sender's uid (from the kernel, not from the datagram), and
+// queues the message on the thread that owns the window, naming the sending
+// pid. Only numbers cross: messages whose parameters point into the sender's
+// memory are refused.
+//
+// Receiving: every thread with windows watches the endpoint in its message
+// waits (qx/message_source.h), so a message usually wakes only the thread it
+// is for. A receiving thread of the process delivers, a moment later, what no
+// waiting thread took (their threads are busy elsewhere), so the endpoint
+// never stays full. Reading and queueing happen under one lock, which keeps
+// the messages of one sender in order.
+//
+// Sending: a post remembers what it looked up about the target window (its
+// process and a socket connected to that process's endpoint). The next post
+// to that window trusts it while the record file under the window's value is
+// the one read (same inode and change time: a destroyed window's record is
+// removed, a changed one replaced); otherwise it looks the window up again. A
+// process that has ended refuses the connected socket's datagrams even when
+// its record was left behind, and the post fails as for a destroyed window.
 #include <windows.h>
 
 #include "qx/env.h"
@@ -24,6 +39,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +47,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unordered_map>
 #include <thread>
 #include <unistd.h>
 
@@ -134,9 +152,13 @@ bool Parse(const std::string &data, RemoteWindow &out, unsigned long long &start
   return true;
 }
 
-bool ReadRecord(const std::string &path, std::string &data) {
+bool ReadRecord(const std::string &path, std::string &data, struct stat *file = nullptr) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return false;
+  if (file && fstat(fd, file) != 0) {
+    close(fd);
+    return false;
+  }
   data.resize(kMaxRecord + 1);
   ssize_t n = read(fd, data.data(), data.size());
   close(fd);
@@ -160,11 +182,14 @@ bool Alive(const RemoteWindow &r, unsigned long long start) {
   return r.pid > 0 && StartTime(r.pid) == start && start != 0;
 }
 
-// Reads and checks a record; removes it when its process is gone.
-bool ReadLive(HWND hwnd, const std::string &path, RemoteWindow &out) {
+// Reads and checks a record; removes it when its process is gone. The record
+// file's status and the process's start time go to file and start_out.
+bool ReadLive(HWND, const std::string &path, RemoteWindow &out, struct stat *file = nullptr,
+              unsigned long long *start_out = nullptr) {
   std::string data;
   unsigned long long start = 0;
-  if (!ReadRecord(path, data) || !Parse(data, out, start)) return false;
+  if (!ReadRecord(path, data, file) || !Parse(data, out, start)) return false;
+  if (start_out) *start_out = start;
   if (!Alive(out, start)) {
     unlink(path.c_str());
     return false;
@@ -215,8 +240,22 @@ int SenderSocket() {
   return fd;
 }
 
-void Receive(int fd) {
-  for (;;) {
+// Reading the endpoint and queueing what it holds: one reader at a time.
+std::mutex g_receive_lock;
+// Threads whose message waits watch the endpoint.
+std::atomic<int> g_endpoint_watchers{0};
+std::atomic<int> g_endpoint_fd{-1};
+// The user the endpoint was made for: its socket file is that user's (mode
+// 0600), and only that user's messages are taken.
+uid_t g_endpoint_uid = 0;
+// How long the receiving thread leaves a message to the waiting threads.
+constexpr int kBackstopMs = 2;
+
+// Takes up to `limit` datagrams the endpoint holds (it is non-blocking) and
+// queues them.
+void Receive(int fd, int limit) {
+  std::lock_guard guard(g_receive_lock);
+  for (int taken = 0; taken < limit; ++taken) {
     Wire wire{};
     iovec iov{&wire, sizeof wire};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))] = {};
@@ -225,7 +264,7 @@ void Receive(int fd) {
     msg.msg_iovlen = 1;
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
-    ssize_t n = recvmsg(fd, &msg, MSG_CMSG_CLOEXEC);
+    ssize_t n = recvmsg(fd, &msg, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EINTR) continue;
       return;
@@ -235,7 +274,7 @@ void Receive(int fd) {
       if (cm->cmsg_level == SOL_SOCKET && cm->cmsg_type == SCM_CREDENTIALS)
         cred = reinterpret_cast<const ucred *>(CMSG_DATA(cm));
     // Only whole records from the same user are taken; anything else is dropped.
-    if (!cred || cred->uid != getuid() || n != static_cast<ssize_t>(sizeof wire) || (msg.msg_flags & MSG_TRUNC) ||
+    if (!cred || cred->uid != g_endpoint_uid || n != static_cast<ssize_t>(sizeof wire) || (msg.msg_flags & MSG_TRUNC) ||
         wire.magic != kMagic || CarriesPointer(wire.msg)) {
       Trace("message endpoint: dropped a datagram (%zd bytes)", n);
       continue;
@@ -248,6 +287,170 @@ void Receive(int fd) {
     }
     PostFromProcess(hwnd, wire.msg, static_cast<WPARAM>(wire.wparam), static_cast<LPARAM>(wire.lparam), cred->pid);
   }
+}
+
+// A waiting thread's pump takes one message; its wait comes back at once
+// for the next one, if any, after the queue has been looked at.
+void ReceiveOne(int fd) { Receive(fd, 1); }
+
+// The receiving thread: delivers what the threads watching the endpoint leave.
+void ReceiveLoop(int fd) {
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, -1) <= 0) continue;
+    if (g_endpoint_watchers.load(std::memory_order_relaxed) > 0) poll(nullptr, 0, kBackstopMs);
+    Receive(fd, INT_MAX);
+  }
+}
+
+void EndpointUnwatched(int) { g_endpoint_watchers.fetch_sub(1, std::memory_order_relaxed); }
+
+// ---- the remembered targets of posts ----
+
+// A socket connected to another process's endpoint: once that process has
+// ended (or exec'd, or replaced its endpoint), sending on it is refused, even
+// if its pid has been given out again.
+struct PeerProcess {
+  int sock = -1;
+};
+
+struct PostTarget {
+  pid_t pid = 0;
+  dev_t dev = 0;  // the record file read
+  ino_t ino = 0;
+  struct timespec ctime {};
+};
+
+constexpr size_t kMaxTargets = 64;
+constexpr size_t kMaxPeers = 8;
+constexpr int kFullWaitMs = 500;  // longest a post waits for room at a full endpoint
+
+std::mutex g_post_lock;
+std::unordered_map<std::uint32_t, PostTarget> g_targets;  // by window value
+std::unordered_map<pid_t, PeerProcess> g_peers;
+
+void ForgetPeer(pid_t pid) {
+  auto it = g_peers.find(pid);
+  if (it == g_peers.end()) return;
+  close(it->second.sock);
+  g_peers.erase(it);
+  std::erase_if(g_targets, [pid](const auto &t) { return t.second.pid == pid; });
+}
+
+void ForgetAllPeers() {
+  while (!g_peers.empty()) ForgetPeer(g_peers.begin()->first);
+  g_targets.clear();
+}
+
+// The status of a window's record, looked up from a descriptor of the
+// records' directory kept open (a shorter walk than the full path).
+bool StatRecord(HWND hwnd, struct stat &st) {
+  static const int dir_fd = open(HwndDir().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  char name[16];
+  std::snprintf(name, sizeof name, "%08x", static_cast<unsigned>(QX_HANDLE_VALUE(hwnd)));
+  if (dir_fd < 0) return stat(RecordPath(hwnd).c_str(), &st) == 0;
+  return fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool SameFile(const PostTarget &t, const struct stat &st) {
+  return t.dev == st.st_dev && t.ino == st.st_ino && t.ctime.tv_sec == st.st_ctim.tv_sec &&
+         t.ctime.tv_nsec == st.st_ctim.tv_nsec;
+}
+
+// The peer of a remembered target that still holds; called with g_post_lock.
+PeerProcess *RememberedPeer(HWND hwnd) {
+  auto it = g_targets.find(QX_HANDLE_VALUE(hwnd));
+  if (it == g_targets.end()) return nullptr;
+  struct stat st {};
+  auto peer = g_peers.find(it->second.pid);
+  if (peer == g_peers.end() || !StatRecord(hwnd, st) || !SameFile(it->second, st)) {
+    g_targets.erase(it);
+    return nullptr;
+  }
+  return &peer->second;
+}
+
+// Looks the window up and remembers it; called with g_post_lock. Null when
+// the window is not another process's, with the last error set, or (with
+// `uncached` filled) when it cannot be remembered.
+PeerProcess *LookUpPeer(HWND hwnd, RemoteWindow &uncached, bool &found) {
+  found = false;
+  std::uint32_t v = QX_HANDLE_VALUE(hwnd);
+  if (v < 0x20000u || v > 0x7FFFFFFFu || reinterpret_cast<UINT_PTR>(hwnd) != v) return nullptr;
+  struct stat st {};
+  unsigned long long start = 0;
+  if (!ReadLive(hwnd, RecordPath(hwnd), uncached, &st, &start) || uncached.pid == getpid()) return nullptr;
+  found = true;
+  const pid_t pid = uncached.pid;
+  auto peer = g_peers.find(pid);
+  if (peer == g_peers.end()) {
+    if (g_peers.size() >= kMaxPeers) ForgetAllPeers();
+    PeerProcess made;
+    sockaddr_un addr;
+    socklen_t len = RuntimeSocketAddress(MsgDir(), std::to_string(pid), addr);
+    made.sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (!len || made.sock < 0 || connect(made.sock, reinterpret_cast<sockaddr *>(&addr), len) != 0) {
+      if (made.sock >= 0) close(made.sock);
+      return nullptr;
+    }
+    // Connected to the process the record names only if that process still
+    // has the record's start time now that the connection is made.
+    if (StartTime(pid) != start) {
+      close(made.sock);
+      return nullptr;
+    }
+    peer = g_peers.emplace(pid, made).first;
+  }
+  if (g_targets.size() >= kMaxTargets) g_targets.clear();
+  g_targets[v] = PostTarget{pid, st.st_dev, st.st_ino, st.st_ctim};
+  return &peer->second;
+}
+
+// Sends one message through a remembered peer; called with g_post_lock. A
+// full endpoint empties within moments while its process runs (its receiving
+// thread takes what its windows' threads leave): the post waits that long for
+// room before it fails.
+bool SendToPeer(pid_t pid, PeerProcess &peer, const Wire &wire) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (send(peer.sock, &wire, sizeof wire, MSG_DONTWAIT | MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof wire))
+      return true;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) break;
+    const DWORD waited = GetTickCount() - start;
+    if (waited >= static_cast<DWORD>(kFullWaitMs)) {
+      SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+      return false;
+    }
+    pollfd p{peer.sock, POLLOUT, 0};
+    poll(&p, 1, kFullWaitMs - static_cast<int>(waited));
+  }
+  ForgetPeer(pid);  // the endpoint is gone: so is the process with its windows
+  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return false;
+}
+
+// PostMessageA to a window that is not this process's.
+BOOL PostToOtherProcess(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (CarriesPointer(msg)) {
+    // Refused as before, whatever the window.
+    RemoteWindow r;
+    if (!LookupRemoteWindow(hwnd, r)) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), FALSE;
+    return SetLastError(ERROR_MESSAGE_SYNC_ONLY), FALSE;
+  }
+  Wire wire{
+      kMagic, QX_HANDLE_VALUE(hwnd), msg, 0, static_cast<std::uint64_t>(wparam), static_cast<std::int64_t>(lparam)};
+  std::lock_guard guard(g_post_lock);
+  if (auto it = g_targets.find(QX_HANDLE_VALUE(hwnd)); it != g_targets.end()) {
+    const pid_t pid = it->second.pid;
+    if (PeerProcess *peer = RememberedPeer(hwnd)) return SendToPeer(pid, *peer, wire) ? TRUE : FALSE;
+  }
+  RemoteWindow r;
+  bool found = false;
+  PeerProcess *peer = LookUpPeer(hwnd, r, found);
+  if (!found) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), FALSE;
+  if (!peer) return PostRemote(hwnd, r, msg, wparam, lparam) ? TRUE : FALSE;
+  return SendToPeer(r.pid, *peer, wire) ? TRUE : FALSE;
 }
 
 }  // namespace
@@ -393,6 +596,7 @@ void EnsureMessageEndpoint() {
   std::call_once(once, [] {
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return;
+    g_endpoint_uid = getuid();
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
     sockaddr_un addr;
@@ -405,8 +609,18 @@ void EnsureMessageEndpoint() {
       return;
     }
     chmod((MsgDir() + "/" + name).c_str(), 0600);
-    std::thread([fd] { Receive(fd); }).detach();
+    SetFdFlags(fd, true);
+    g_endpoint_fd.store(fd);
+    std::thread([fd] { ReceiveLoop(fd); }).detach();
   });
+  // The calling thread makes windows: its message waits watch the endpoint.
+  thread_local bool watching = false;
+  const int fd = g_endpoint_fd.load();
+  if (watching || fd < 0) return;
+  if (AttachMessageSource(GetCurrentThreadId(), MessageSource{fd, ReceiveOne, EndpointUnwatched})) {
+    watching = true;
+    g_endpoint_watchers.fetch_add(1, std::memory_order_relaxed);
+  }
 }
 
 bool PostFromProcess(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, pid_t sender) {
@@ -445,9 +659,7 @@ BOOL WINAPI PostMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     return TRUE;
   }
   if (FindLocalWindow(hwnd)) return PostFromProcess(hwnd, msg, wparam, lparam, getpid()) ? TRUE : FALSE;
-  RemoteWindow r;
-  if (!LookupRemoteWindow(hwnd, r)) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), FALSE;
-  return PostRemote(hwnd, r, msg, wparam, lparam) ? TRUE : FALSE;
+  return PostToOtherProcess(hwnd, msg, wparam, lparam);
 }
 
 }  // extern "C"

@@ -83,6 +83,43 @@ TEST(CrossProcess, KilledProcessLeavesNoLiveWindow) {
   EXPECT_STREQ(text, "");
 }
 
+// A post remembers its target window; the next post must still fail once the
+// window is destroyed (its process living on) or its process killed (its
+// record left behind), and a new window of the same process must be reached.
+TEST(CrossProcess, PostsNoticeADestroyedWindowAndAKilledProcess) {
+  qxtest::Child peer({Peer(), "window", Title("QxRemembered")});
+  HWND first = ReadHwnd(peer);
+  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(PostMessageA(first, 0x7FFC, 1, 0));
+  EXPECT_EQ(peer.ReadLine(), "msg 0x7ffc 1 0 " + std::to_string(getpid()));
+  ASSERT_TRUE(PostMessageA(first, 0x7FF0, 0, 0));  // the peer replaces its window
+  HWND second = ReadHwnd(peer);
+  ASSERT_NE(second, nullptr);
+  for (int i = 0; i < 200 && IsWindow(first); ++i) Sleep(10);
+  EXPECT_FALSE(PostMessageA(first, 0x7FFC, 2, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  ASSERT_TRUE(PostMessageA(second, 0x7FFC, 3, 0));
+  EXPECT_EQ(peer.ReadLine(), "msg 0x7ffc 3 0 " + std::to_string(getpid()));
+  peer.Kill();  // its records stay behind
+  EXPECT_EQ(peer.Wait(), 128 + SIGKILL);
+  EXPECT_FALSE(PostMessageA(second, 0x7FFC, 4, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
+// More posts than the other process's endpoint holds at once, sent faster
+// than its window handles them: every one arrives, in order.
+TEST(CrossProcess, BurstOfPostsArrivesWholeAndInOrder) {
+  qxtest::Child peer({Peer(), "window", Title("QxBurst")});
+  HWND hwnd = ReadHwnd(peer);
+  ASSERT_NE(hwnd, nullptr);
+  constexpr int kPosts = 300;
+  for (int i = 0; i < kPosts; ++i) ASSERT_TRUE(PostMessageA(hwnd, 0x7FFC, i, 0)) << "post " << i << " failed";
+  const std::string tail = " 0 " + std::to_string(getpid());
+  for (int i = 0; i < kPosts; ++i) ASSERT_EQ(peer.ReadLine(), "msg 0x7ffc " + std::to_string(i) + tail);
+  ASSERT_TRUE(PostMessageA(hwnd, WM_CLOSE, 0, 0));
+  EXPECT_EQ(peer.Wait(), 0);
+}
+
 LRESULT CALLBACK HomeProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   return DefWindowProcA(hwnd, msg, wparam, lparam);
 }

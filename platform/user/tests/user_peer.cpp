@@ -3,6 +3,8 @@
 //   user_peer window TITLE
 //     prints "hwnd <value>", then one line "msg <message> <wParam> <lParam> <sender pid>"
 //     for each private message (WM_USER and above); WM_CLOSE ends it with exit 0.
+//     Message 0x7FF0 replaces the window: a new one is made (its "hwnd <value>"
+//     printed) and the old one destroyed, and the program goes on.
 //   user_peer focus TITLE
 //     a shown window with a child: prints "hwnd <value>" and "child <value>",
 //     then "activate <state>" for each WM_ACTIVATE and "focus <hwnd>" for each
@@ -19,7 +21,27 @@
 
 namespace {
 
+constexpr UINT kReplaceWindow = 0x7FF0;
+bool g_replacing = false;
+
+HWND MakePeerWindow(const char *title) {
+  HWND hwnd = CreateWindowA("QxPeerClass", title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr,
+                            nullptr, nullptr, nullptr);
+  if (hwnd) {
+    std::printf("hwnd %lu\n", static_cast<unsigned long>(QX_HANDLE_VALUE(hwnd)));
+    std::fflush(stdout);
+  }
+  return hwnd;
+}
+
 LRESULT CALLBACK PeerProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == kReplaceWindow) {
+    MakePeerWindow("replacement");
+    g_replacing = true;
+    DestroyWindow(hwnd);
+    g_replacing = false;
+    return 0;
+  }
   if (msg >= WM_USER) {
     std::printf("msg %#x %lu %ld %d\n", msg, static_cast<unsigned long>(wparam), static_cast<long>(lparam),
                 static_cast<int>(qx::CurrentMessageSenderPid()));
@@ -27,7 +49,7 @@ LRESULT CALLBACK PeerProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     return 0;
   }
   if (msg == WM_DESTROY) {
-    PostQuitMessage(0);
+    if (!g_replacing) PostQuitMessage(0);
     return 0;
   }
   return DefWindowProcA(hwnd, msg, wparam, lparam);
@@ -38,11 +60,7 @@ int RunWindow(const char *title) {
   wc.lpfnWndProc = PeerProc;
   wc.lpszClassName = "QxPeerClass";
   if (!RegisterClassA(&wc)) return 2;
-  HWND hwnd = CreateWindowA("QxPeerClass", title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr,
-                            nullptr, nullptr, nullptr);
-  if (!hwnd) return 3;
-  std::printf("hwnd %lu\n", static_cast<unsigned long>(QX_HANDLE_VALUE(hwnd)));
-  std::fflush(stdout);
+  if (!MakePeerWindow(title)) return 3;
   MSG m;
   while (GetMessageA(&m, nullptr, 0, 0) > 0) {
     TranslateMessage(&m);
