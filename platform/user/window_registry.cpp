@@ -48,6 +48,7 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unordered_map>
 #include <thread>
@@ -646,19 +647,34 @@ bool PostFromProcess(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, pid_t se
 
 using namespace qx;
 
+namespace {
+// This process's id, named on every local post: kept, and taken afresh in a
+// child of fork.
+pid_t g_self_pid = 0;
+void ForgetPidInChild() { g_self_pid = 0; }
+pid_t SelfPid() {
+  if (g_self_pid == 0) {
+    static const bool hooked = (pthread_atfork(nullptr, nullptr, ForgetPidInChild), true);
+    (void)hooked;
+    g_self_pid = getpid();
+  }
+  return g_self_pid;
+}
+}  // namespace
+
 extern "C" {
 
 BOOL WINAPI PostMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  if (!hwnd) return PostToQueue(*CurrentQueue(), nullptr, msg, wparam, lparam, getpid()) ? TRUE : FALSE;
+  if (!hwnd) return PostToQueue(*CurrentQueue(), nullptr, msg, wparam, lparam, SelfPid()) ? TRUE : FALSE;
   if (hwnd == HWND_BROADCAST) {
     for (const auto &w : LocalWindows())
-      if (!w->parent && !w->message_only) PostFromProcess(w->hwnd, msg, wparam, lparam, getpid());
+      if (!w->parent && !w->message_only) PostFromProcess(w->hwnd, msg, wparam, lparam, SelfPid());
     if (!CarriesPointer(msg))
       for (auto &[h, r] : RemoteWindows())
         if (r.top_level && !r.message_only) PostRemote(h, r, msg, wparam, lparam);
     return TRUE;
   }
-  if (FindLocalWindow(hwnd)) return PostFromProcess(hwnd, msg, wparam, lparam, getpid()) ? TRUE : FALSE;
+  if (FindLocalWindow(hwnd)) return PostFromProcess(hwnd, msg, wparam, lparam, SelfPid()) ? TRUE : FALSE;
   return PostToOtherProcess(hwnd, msg, wparam, lparam);
 }
 

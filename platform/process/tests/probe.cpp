@@ -14,6 +14,17 @@ namespace {
 // "report <file>": the command line, lpCmdLine, show state, session and open
 // descriptors, one "key=value" a line; exits with 7.
 int Report(const char *file, LPSTR args, int show) {
+  // The descriptors are listed first: what the layer opens for its own use
+  // afterwards (a watch on the folders a path went through) was not inherited.
+  std::string fds;
+  if (DIR *d = opendir("/proc/self/fd")) {
+    const int own = dirfd(d);
+    while (const dirent *e = readdir(d)) {
+      if (e->d_name[0] == '.' || std::atoi(e->d_name) == own) continue;
+      fds += std::string(fds.empty() ? "" : ",") + e->d_name;
+    }
+    closedir(d);
+  }
   FILE *out = std::fopen(file, "wb");  // binary: no CR LF from the C runtime
   if (!out) return 90;
   std::fprintf(out, "cmdline=%s\n", GetCommandLineA());
@@ -22,16 +33,6 @@ int Report(const char *file, LPSTR args, int show) {
   std::fprintf(out, "own_session=%d\n", getsid(0) == getpid() ? 1 : 0);
   char value[64];
   std::fprintf(out, "qx_cmdline_left=%d\n", GetEnvironmentVariableA("QX_CMDLINE", value, sizeof value) ? 1 : 0);
-  std::string fds;
-  if (DIR *d = opendir("/proc/self/fd")) {
-    const int own = dirfd(d);
-    while (const dirent *e = readdir(d)) {
-      if (e->d_name[0] == '.' || std::atoi(e->d_name) == own) continue;
-      if (std::atoi(e->d_name) == fileno(out)) continue;
-      fds += std::string(fds.empty() ? "" : ",") + e->d_name;
-    }
-    closedir(d);
-  }
   std::fprintf(out, "fds=%s\n", fds.c_str());
   std::fclose(out);
   return 7;
