@@ -283,11 +283,34 @@ bool IndexCommitSlot(FILE *index, const SLOT_CHOICE &choice, IDX_RECORD record) 
 
 // ---- operations -----------------------------------------------------------------
 
+namespace {
+
+// Whether the slot's file holds the message its record describes (the same
+// Date and subject), or is gone. An index left by a rebuild that was
+// interrupted may name a file that now holds another message: that message
+// is never deleted or moved through the stale record.
+bool RecordNamesItsFile(const std::string &folder, const IDX_RECORD &record, int32_t slot) {
+  FILE *f = std::fopen(MessagePath(folder, static_cast<uint64_t>(slot)).c_str(), "rb");
+  if (!f) return true;
+  LINE_BUFFER keep = GetLineBuffer();  // a POP session may be using it
+  GetLineBuffer().count = 0;
+  HEADER_SUMMARY summary;
+  ScanHeader(summary, MAIL_SOURCE::File(f), nullptr);
+  std::fclose(f);
+  GetLineBuffer() = keep;
+  const IDX_RECORD fresh = MakeRecord(summary, slot, 0, std::string());
+  const int32_t date = record.date;
+  return fresh.date == date && std::memcmp(fresh.subject, record.subject, sizeof fresh.subject) == 0;
+}
+
+}  // namespace
+
 int StoreDeleteMessage(const std::string &folder, int32_t slot) {
   File index(OpenIndexForChange(folder));
   if (!index) return kStoreNoIndex;
   IDX_RECORD r;
   if (slot <= 0 || !ReadRecord(index.f, slot, r) || (r.flags & kRecordFree) || r.n != slot) return kStoreNoRecord;
+  if (!RecordNamesItsFile(folder, r, slot)) return kStoreNoRecord;
   // The slot is freed first: a crash before the file is gone leaves the file
   // on disk (found again by a rebuild), never an index entry without a file.
   if (!FreeSlot(index.f, slot)) return kStoreNoIndex;
@@ -303,6 +326,7 @@ int StoreMoveMessage(const std::string &source, const std::string &destination, 
   if (!dst) return kStoreNoIndex;
   IDX_RECORD r;
   if (slot <= 0 || !ReadRecord(src.f, slot, r) || (r.flags & kRecordFree) || r.n != slot) return kStoreNoRecord;
+  if (!RecordNamesItsFile(source, r, slot)) return kStoreNoRecord;
   // The file moves first, under a name no file has (a name that exists is
   // passed over); if it cannot move, nothing changed.
   const std::string from = MessagePath(source, static_cast<uint64_t>(slot));

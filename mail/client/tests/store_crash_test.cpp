@@ -192,3 +192,46 @@ TEST(MailboxLockTest, ExactlyOneProcessHoldsItAndDeathFreesIt) {
   mine.Close();
   EXPECT_TRUE(second.Open(dir.path()));
 }
+
+// A rebuild killed after renaming files leaves the old index, whose records
+// may now name files holding other messages (m4 renamed into the m2 that was
+// itself renamed to m1). Deleting through those records removes only the
+// message each record describes; the others are refused and stay.
+TEST_F(StoreCrashTest, StaleIndexAfterAKilledRebuildDeletesNoOtherMessage) {
+  for (int step : {1, 2, 3, 4}) {
+    SCOPED_TRACE(step);
+    TempDir folder;
+    ASSERT_EQ(StoreCreateFolder(folder.path()), 0);
+    for (int i = 1; i <= 6; ++i) ASSERT_EQ(AddMessage(folder.path(), Message("s" + std::to_string(i))), 0);
+    ASSERT_EQ(StoreDeleteMessage(folder.path(), 1), 0);
+    ASSERT_EQ(StoreDeleteMessage(folder.path(), 3), 0);
+    EXPECT_TRUE(RunAndKill("rebuild", step, [&] { RebuildFolder(folder.path()); }));
+    std::vector<std::pair<int32_t, std::string>> records;
+    IDX_RECORD r;
+    FILE *f = nullptr;
+    for (int rc = IndexOpenFirst(folder.path(), r, f); rc == 0; rc = IndexNextRecord(r, f)) {
+      const int32_t slot = r.n;
+      records.emplace_back(slot, std::string(r.subject, strnlen(r.subject, sizeof r.subject)));
+    }
+    std::set<std::string> deletedByOwnRecord;
+    for (const auto &[slot, subject] : records) {
+      HEADER_SUMMARY s;
+      const bool had = ReadMessageHeader(folder.path(), static_cast<uint32_t>(slot), s) == 0;
+      const std::string held = s.subject.value_or("");
+      const int rc = StoreDeleteMessage(folder.path(), slot);
+      if (!had) continue;
+      if (!fs::exists(Host(MessagePath(folder.path(), static_cast<uint64_t>(slot))))) {
+        EXPECT_EQ(held, subject) << "slot " << slot << " deleted another message";
+        deletedByOwnRecord.insert(held);
+      } else {
+        EXPECT_EQ(rc, kStoreNoRecord) << "slot " << slot;
+      }
+    }
+    // Every message not deleted through its own record is still there, once.
+    auto files = MessageFiles(folder.path());
+    for (int i : {2, 4, 5, 6}) {
+      const std::string id = "s" + std::to_string(i);
+      EXPECT_EQ(files.count("<" + id + "@example.com>"), deletedByOwnRecord.count(id) ? 0u : 1u) << id;
+    }
+  }
+}
