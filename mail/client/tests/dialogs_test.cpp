@@ -26,26 +26,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The dialogs draw headless into a private runtime directory, so one test
-// process never meets another's windows.
-struct HeadlessDisplay {
-  HeadlessDisplay() {
-    unsetenv("DISPLAY");
-    setenv("QX_DISPLAY", "headless", 1);
-    setenv("QX_AUTOMATION", "0", 1);
-    unsetenv("QX_MSGBOX");
-    unsetenv("QX_MSGBOX_ANSWER");
-    const std::string base = std::filesystem::temp_directory_path() / "qxmaildlg-XXXXXX";
-    runtime.assign(base.begin(), base.end());
-    runtime.push_back('\0');
-    if (mkdtemp(runtime.data())) setenv("QX_RUNTIME_DIR", runtime.data(), 1);
-  }
-  ~HeadlessDisplay() {
-    std::error_code ec;
-    std::filesystem::remove_all(runtime.data(), ec);
-  }
-  std::vector<char> runtime;
-} g_headless;
+const HeadlessDisplay g_headless;
 
 void Pump() {
   MSG m;

@@ -13,30 +13,14 @@
 #include "pop_peers.h"
 #include "retrieve.h"
 #include "settings.h"
+#include "test_support.h"
 
 using namespace mailtest;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct HeadlessDisplay {
-  HeadlessDisplay() {
-    unsetenv("DISPLAY");
-    setenv("QX_DISPLAY", "headless", 1);
-    setenv("QX_AUTOMATION", "0", 1);
-    unsetenv("QX_MSGBOX");
-    unsetenv("QX_MSGBOX_ANSWER");
-    const std::string base = fs::temp_directory_path() / "qxmailwnd-XXXXXX";
-    runtime.assign(base.begin(), base.end());
-    runtime.push_back('\0');
-    if (mkdtemp(runtime.data())) setenv("QX_RUNTIME_DIR", runtime.data(), 1);
-  }
-  ~HeadlessDisplay() {
-    std::error_code ec;
-    fs::remove_all(runtime.data(), ec);
-  }
-  std::vector<char> runtime;
-} g_headless;
+const HeadlessDisplay g_headless;
 
 std::vector<std::string> g_boxes;
 int g_boxAnswer = IDOK;

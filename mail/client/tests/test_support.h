@@ -34,6 +34,24 @@ class TempDir {
   std::string path_;
 };
 
+// Windows of a test process draw headless into a private runtime directory,
+// so one test process never meets another's windows; message boxes go to the
+// program's own hooks, not to an answer from the environment.
+class HeadlessDisplay {
+ public:
+  HeadlessDisplay() {
+    unsetenv("DISPLAY");
+    setenv("QX_DISPLAY", "headless", 1);
+    setenv("QX_AUTOMATION", "0", 1);
+    unsetenv("QX_MSGBOX");
+    unsetenv("QX_MSGBOX_ANSWER");
+    if (!runtime_.path().empty()) setenv("QX_RUNTIME_DIR", runtime_.path().c_str(), 1);
+  }
+
+ private:
+  TempDir runtime_;
+};
+
 // A store path ("dir\\m1.msg") as a host path: the tests' directories are
 // absolute host paths, which the layer reads on the drive that holds them.
 inline std::string Host(std::string path) {
