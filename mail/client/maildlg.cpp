@@ -311,9 +311,8 @@ namespace {
 struct ProgressState {
   HWND window = nullptr;
   HBRUSH brush = nullptr;
-  int widest = 0;        // widest line so far, the list's horizontal extent
-  std::string line;      // the line ShowConversationLine left
-  std::string lastText;  // the text it was taken from
+  int widest = 0;    // widest line so far, the list's horizontal extent
+  std::string line;  // the line ShowConversationLine left
 };
 ProgressState g_progress;
 
@@ -323,7 +322,6 @@ BOOL OnProgressInit(HWND dialog) {
   else if (!g_progress.brush)
     g_progress.brush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
   g_progress.widest = 0;
-  g_progress.lastText.clear();
   return TRUE;
 }
 
@@ -389,17 +387,7 @@ HWND ConversationWindow() { return g_progress.window; }
 
 void ProgressConversationView::AddLine(const std::string &text) {
   if (!g_progress.window) return;
-  // The lines of one reply come as the reply text gathered so far; the list
-  // shows each line once. Once the reply text is full nothing new comes.
-  std::string line = text;
-  const std::string &previous = g_progress.lastText;
-  if (!previous.empty() && text.size() > previous.size() && text.compare(0, previous.size(), previous) == 0 &&
-      text[previous.size()] == '\n')
-    line = text.substr(previous.size() + 1);
-  else if (text == previous)
-    return;
-  g_progress.lastText = text;
-  g_progress.line = line;
+  g_progress.line = text;  // each line of the conversation comes once, on its own
   SendMessageA(g_progress.window, WM_QX_CONVERSATION_LINE, 0, 0);
 }
 

@@ -49,6 +49,10 @@ void AppendReplyText(char c) {
   if (g_io.replyText.size() < 131) g_io.replyText += c;
 }
 
+// One line of the conversation list: a reply line as the server sent it, cut
+// at a length no list entry needs to exceed.
+constexpr size_t kMaxShownLine = 1024;
+
 }  // namespace
 
 MAIL_IO_STATE &MailIo() { return g_io; }
@@ -126,6 +130,7 @@ int ReadSmtpReply(bool quit, SocketHandle s, int verbose) {
   for (;;) {
     int code = 0, column = 0;
     bool continuation = false, keepLine = verbose > 0;
+    std::string shown;  // this line's kept text, for the conversation list
     for (;;) {
       int c = ReadReplyByte(s);
       if (c == kIac) {
@@ -146,15 +151,21 @@ int ReadSmtpReply(bool quit, SocketHandle s, int verbose) {
       // Without Verbose only the text of failure replies (4xx, 5xx) is kept,
       // from after the code and its blank, for the error boxes.
       if (column == 0 && verbose <= 0) keepLine = ch == '5' || ch == '4';
-      if (keepLine && (verbose > 0 || column >= 4)) AppendReplyText(ch);
+      if (keepLine && (verbose > 0 || column >= 4)) {
+        AppendReplyText(ch);
+        if (shown.size() < kMaxShownLine) shown += ch;
+      }
       if (column < 3 && ch >= '0' && ch <= '9') code = code * 10 + (ch - '0');
       if (column == 3 && ch == '-') continuation = true;
       ++column;
     }
     if (g_io.cancel) return kReplyCancelled;
+    // The reply text (for error boxes) gathers the reply's lines up to 131
+    // characters; the list shows each line on its own, so a long reply's
+    // later lines are not lost from the conversation.
     if (keepLine && column > 0) {
       AppendReplyText('\n');
-      ShowConversationLine(g_io.replyText);
+      ShowConversationLine(shown);
     }
     ++lines;
     if (continuation && lines >= 2 && firstCode >= 0) code = 0;  // from the second continuation on

@@ -1,9 +1,10 @@
 // The mail client's transport: Winsock calls on the session's non-blocking
-// socket, and the window messages pumped while a call would block.
+// socket through the common library's wrappers (so "/debug" traces the mail
+// conversation), and the window messages pumped while a call would block.
 #include "wintransport.h"
 
 // Last, so that the layer's names are not undone by standard headers.
-#include <winsock.h>
+#include <qxcommon.h>
 
 namespace {
 // How long a wait for the socket lasts before the message queue is looked at
@@ -12,16 +13,16 @@ constexpr long kWaitMicroseconds = 20000;
 }  // namespace
 
 int WinsockMailTransport::Recv(SocketHandle s, char *buffer, int length) {
-  return recv(static_cast<SOCKET>(s), buffer, length, 0);
+  return WsRecv(static_cast<SOCKET>(s), buffer, length, 0);
 }
 
 int WinsockMailTransport::Send(SocketHandle s, const char *data, int length) {
-  return send(static_cast<SOCKET>(s), data, length, 0);
+  return WsSend(static_cast<SOCKET>(s), data, length, 0);
 }
 
 int WinsockMailTransport::LastError() { return WSAGetLastError(); }
 
-int WinsockMailTransport::CloseSocket(SocketHandle s) { return closesocket(static_cast<SOCKET>(s)); }
+int WinsockMailTransport::CloseSocket(SocketHandle s) { return WsCloseSocket(static_cast<SOCKET>(s)); }
 
 bool WinsockMailTransport::PumpMessages() {
   MSG message;

@@ -442,7 +442,7 @@ TEST_F(ProgressDialogTest, VerboseConversationListsTheLinesAndWaitsForOk) {
   EXPECT_EQ(SmtpCommand("HELO %s", "client.example", Client(), 1), 250);
   Serve("550 no such user\r\n");
   EXPECT_EQ(SmtpCommand("RCPT TO:<%s>", "nobody@example.com", Client(), 1), 550);
-  // A reply of several lines: each line once; what does not fit the reply text is not repeated.
+  // A reply of several lines: each line once and whole, also past what the reply text keeps.
   Serve("250-first\r\n250-second\r\n250 third\r\n");
   EXPECT_EQ(SmtpCommand("NOOP", "", Client(), 1), 250);
   Serve("250-" + std::string(140, 'a') + "\r\n250-more\r\n250 end\r\n");
@@ -458,9 +458,11 @@ TEST_F(ProgressDialogTest, VerboseConversationListsTheLinesAndWaitsForOk) {
                                              "250-second",
                                              "250 third",
                                              "---> NOOP",
-                                             "250-" + std::string(127, 'a')};
+                                             "250-" + std::string(140, 'a'),
+                                             "250-more",
+                                             "250 end"};
   EXPECT_EQ(ListLines(d), expected);
-  EXPECT_EQ(SendDlgItemMessageA(d, IDC_PROGRESS_LIST, LB_GETCURSEL, 0, 0), 10);  // the newest line is selected
+  EXPECT_EQ(SendDlgItemMessageA(d, IDC_PROGRESS_LIST, LB_GETCURSEL, 0, 0), 12);  // the newest line is selected
   EXPECT_GT(Extent(d), firstExtent);                                             // the list scrolls to the widest line
 
   // The session ends: the conversation stays with "&OK" until the user presses it.

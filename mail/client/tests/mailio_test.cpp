@@ -228,6 +228,27 @@ TEST_F(MailIoTest, ReplyTable) {
   }
 }
 
+// A reply longer than the kept reply text (an EHLO list, a long banner):
+// the conversation list still gets each line whole, in order, while the
+// reply text for error boxes stays bounded.
+TEST_F(MailIoTest, VerboseListShowsEveryLineOfALongReply) {
+  std::string reply;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 12; ++i) {
+    expected.push_back("250-line " + std::to_string(i) + " " + std::string(40, 'a' + i));
+    reply += expected.back() + "\r\n";
+  }
+  expected.push_back("250 " + std::string(300, 'z'));
+  reply += expected.back() + "\r\n";
+  ScriptedServer server({Send(reply)});
+  Connect(server);
+  view.lines.clear();
+  EXPECT_EQ(ReadSmtpReply(false, sock(), 1), 250);
+  EXPECT_EQ(view.lines, expected);
+  EXPECT_EQ(MailIo().replyText.size(), 131u);
+  EXPECT_EQ(MailIo().replyText.substr(0, expected[0].size() + 1), expected[0] + "\n");
+}
+
 TEST_F(MailIoTest, TelnetNegotiationIsRefusedAndNotShown) {
   std::string seen;
   {

@@ -8,12 +8,17 @@
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <thread>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "mailio.h"
 #include "wintransport.h"
 
-#include <winsock.h>
+#include <qxcommon.h>
 
 extern char **environ;
 
@@ -107,6 +112,39 @@ TEST_F(WinTransportTest, SessionWithAiosmtpd) {
   FlushSendBuffer(h, true);
   EXPECT_EQ(ReadSmtpReply(false, h, 0), 250);
   EXPECT_EQ(SmtpCommand("QUIT", "", h, 0), 221);
+}
+
+// A program started with "/debug" finds the mail conversation in its trace:
+// every receive and send of a session goes through the socket wrappers.
+TEST_F(WinTransportTest, DebugTraceHoldsTheConversation) {
+  Aiosmtpd server;
+  s = server.Connect();
+  ASSERT_NE(s, INVALID_SOCKET);
+  const auto previous = std::filesystem::current_path();
+  const auto dir = std::filesystem::temp_directory_path() / ("mailtrace." + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::filesystem::current_path(dir);
+  char line[] = "/debug";
+  DebugLogOpen(GetModuleHandleA(nullptr), line);
+  ASSERT_EQ(g_TraceOn, 1);
+  const SocketHandle h = static_cast<SocketHandle>(s);
+  EXPECT_EQ(ReadSmtpReply(false, h, 0), 220);
+  EXPECT_EQ(SmtpCommand("HELO %s", "traced.example", h, 0), 250);
+  EXPECT_EQ(SmtpCommand("QUIT", "", h, 0), 221);
+  transport.CloseSocket(h);
+  s = INVALID_SOCKET;
+  fclose(g_DebugLog);
+  g_DebugLog = nullptr;
+  g_TraceOn = 0;
+  std::stringstream log;
+  log << std::ifstream("qxdebug.log").rdbuf();
+  std::filesystem::current_path(previous);
+  std::filesystem::remove_all(dir);
+  const std::string text = log.str();
+  EXPECT_NE(text.find("Recv Success"), std::string::npos) << text;
+  EXPECT_NE(text.find("Send Success"), std::string::npos) << text;
+  EXPECT_NE(text.find("HELO traced.exa"), std::string::npos) << text;  // the hex dump's character column
+  EXPECT_NE(text.find("Close Success"), std::string::npos) << text;
 }
 
 TEST_F(WinTransportTest, CancelFromATimerDuringAStalledRead) {
