@@ -106,10 +106,16 @@ void CompactLineBuffer() {
 
 LINE_BUFFER &GetLineBuffer() { return g_lineBuffer; }
 
-char *ReadLine(char *buffer, int size, MAIL_SOURCE source) {
+char *ReadLine(char *buffer, int size, MAIL_SOURCE source, int *length) {
   LINE_BUFFER &b = g_lineBuffer;
+  if (length) *length = 0;
   if (buffer == nullptr || size < 2) return nullptr;
   int filled = 0;
+  auto done = [&]() {
+    buffer[filled] = '\0';
+    if (length) *length = filled;
+    return buffer;
+  };
   while (size - filled >= 2) {
     if (b.count <= 0) {
       int got;
@@ -120,8 +126,7 @@ char *ReadLine(char *buffer, int size, MAIL_SOURCE source) {
       if (got < 1 || (got == 1 && b.area[0] == 0x1A)) {
         b.count = 0;
         if (filled == 0) return nullptr;
-        buffer[filled] = '\0';
-        return buffer;  // a last line without its line feed
+        return done();  // a last line without its line feed
       }
       b.position = 0;
       b.count = got;
@@ -131,14 +136,10 @@ char *ReadLine(char *buffer, int size, MAIL_SOURCE source) {
       char c = b.area[b.position++];
       --b.count;
       buffer[filled++] = c;
-      if (c == '\n') {
-        buffer[filled] = '\0';
-        return buffer;
-      }
+      if (c == '\n') return done();
     }
   }
-  buffer[filled] = '\0';
-  return buffer;
+  return done();
 }
 
 namespace {
@@ -151,9 +152,10 @@ struct ScanState {
   bool copyFailed = false;
 };
 
-// Counts and copies a line read from the header.
-void TakeLine(ScanState &st, const char *line) {
-  size_t len = std::strlen(line);
+// Counts and copies a line read from the header: all its bytes, so a NUL in a
+// header line never cuts the stored copy (the fields only see up to it).
+void TakeLine(ScanState &st, const char *line, int length) {
+  const size_t len = static_cast<size_t>(length);
   st.total += static_cast<long>(len);
   if (st.copy && std::fwrite(line, 1, len, st.copy) != len) st.copyFailed = true;
 }
@@ -233,7 +235,8 @@ long ScanHeader(HEADER_SUMMARY &summary, MAIL_SOURCE source, FILE *copy) {
   ScanState st{summary, source, copy};
   std::vector<char> current(kCurrentLineSize), lookAhead(kLookAheadSize);
 
-  bool haveLine = ReadLine(current.data(), kCurrentLineSize, source) != nullptr;
+  int currentLength = 0, lookAheadLength = 0;
+  bool haveLine = ReadLine(current.data(), kCurrentLineSize, source, &currentLength) != nullptr;
   bool taken = false;  // a look-ahead line carried over was counted and copied already
   while (haveLine) {
     if (!taken) {
@@ -241,7 +244,7 @@ long ScanHeader(HEADER_SUMMARY &summary, MAIL_SOURCE source, FILE *copy) {
         GiveBackEndOfMessage();
         break;
       }
-      TakeLine(st, current.data());
+      TakeLine(st, current.data(), currentLength);
     }
     taken = false;
     if (IsEndOfHeader(current.data())) break;
@@ -249,13 +252,13 @@ long ScanHeader(HEADER_SUMMARY &summary, MAIL_SOURCE source, FILE *copy) {
     const char *colon = std::strchr(line, ':');
     int index = (IsSpace(line[0]) || !colon) ? -1 : FieldIndexOf(std::string(line, colon));
     if (index < 0) {
-      haveLine = ReadLine(current.data(), kCurrentLineSize, source) != nullptr;
+      haveLine = ReadLine(current.data(), kCurrentLineSize, source, &currentLength) != nullptr;
       continue;
     }
     std::string value(colon + 1);
     bool headerEnds = false, nextIsField = false, endOfMessage = false;
     for (;;) {
-      if (!ReadLine(lookAhead.data(), kLookAheadSize, source)) {
+      if (!ReadLine(lookAhead.data(), kLookAheadSize, source, &lookAheadLength)) {
         headerEnds = true;
         break;
       }
@@ -264,7 +267,7 @@ long ScanHeader(HEADER_SUMMARY &summary, MAIL_SOURCE source, FILE *copy) {
         endOfMessage = true;
         break;
       }
-      TakeLine(st, lookAhead.data());
+      TakeLine(st, lookAhead.data(), lookAheadLength);
       if (IsEndOfHeader(lookAhead.data())) {
         headerEnds = true;
         break;
@@ -278,7 +281,8 @@ long ScanHeader(HEADER_SUMMARY &summary, MAIL_SOURCE source, FILE *copy) {
     }
     StoreField(summary, index, value);
     if (!nextIsField) break;
-    std::memcpy(current.data(), lookAhead.data(), std::strlen(lookAhead.data()) + 1);
+    std::memcpy(current.data(), lookAhead.data(), static_cast<size_t>(lookAheadLength) + 1);
+    currentLength = lookAheadLength;
     taken = true;
     (void)headerEnds;
     (void)endOfMessage;

@@ -54,11 +54,12 @@ struct MAIL_SOURCE {
 // One line with its line feed into buffer (size bytes, NUL added), a piece of
 // size - 1 bytes of a longer line, or nullptr at the end of input. A last line
 // without a line feed is returned as it is, so nothing of a message is lost.
-char *ReadLine(char *buffer, int size, MAIL_SOURCE source);
+// A line may hold NUL bytes: length (when given) receives the bytes read.
+char *ReadLine(char *buffer, int size, MAIL_SOURCE source, int *length = nullptr);
 
-// Reads header lines into summary, copying each to copy when given. Returns the
-// bytes of header lines read (the POP end-of-message line not counted), or -1
-// when writing to copy failed.
+// Reads header lines into summary, copying each to copy byte for byte (NUL
+// bytes included) when given. Returns the bytes of header lines read (the POP
+// end-of-message line not counted), or -1 when writing to copy failed.
 long ScanHeader(HEADER_SUMMARY &summary, MAIL_SOURCE source, FILE *copy);
 
 // Scans "<folder>/m<number>.msg": 0, or -1 when it cannot be opened.

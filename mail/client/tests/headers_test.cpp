@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <optional>
 
 #include "headers.h"
@@ -128,6 +129,33 @@ TEST(MailHeaders, CopyFileGetsEveryHeaderLine) {
   std::fclose(copy);
   std::string message = ReadFile(Corpus("folded.eml"));
   EXPECT_EQ(ReadFile(dir / "copy"), message.substr(0, static_cast<size_t>(total)));
+}
+
+// NUL bytes in a field line, in a continuation and in an unknown field: the
+// copy is byte-exact and the count covers them; the fields read up to the NUL.
+TEST(MailHeaders, CopyKeepsNulBytes) {
+  TempDir dir;
+  using namespace std::string_literals;
+  const std::string header =
+      "From: nul@example.com\r\n"
+      "Subject: before\0after\r\n"
+      "X-Odd: a\0b\0\r\n"
+      "To: first@example.com,\r\n"
+      "\tsecond\0@example.com\r\n"
+      "\r\n"s;
+  const std::string message = header + "body\0line\r\n"s;
+  { std::ofstream(dir / "m.eml", std::ios::binary) << message; }
+  FILE *f = std::fopen((dir / "m.eml").c_str(), "rb");
+  FILE *copy = std::fopen((dir / "copy").c_str(), "wb");
+  ASSERT_TRUE(f && copy);
+  HEADER_SUMMARY s;
+  long total = ScanHeader(s, MAIL_SOURCE::File(f), copy);
+  CloseSource(MAIL_SOURCE::File(f));
+  std::fclose(copy);
+  EXPECT_EQ(total, static_cast<long>(header.size()));
+  EXPECT_EQ(ReadFile(dir / "copy"), header);
+  EXPECT_EQ(s.subject.value_or(""), "before");
+  EXPECT_EQ(s.from.value_or(""), "nul@example.com");
 }
 
 TEST(MailHeaders, FailedCopyIsReported) {
