@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <unordered_set>
 
 #include "mailfs.h"
 #include "settings.h"
@@ -44,8 +45,11 @@ struct File {
   explicit operator bool() const { return f != nullptr; }
 };
 
+void FinishInterruptedRebuild(const std::string &folder);
+
 FILE *OpenIndexForChange(const std::string &folder) {
   if (!PathFits(folder)) return nullptr;
+  FinishInterruptedRebuild(folder);
   return std::fopen(IndexPath(folder).c_str(), "rb+");
 }
 
@@ -196,7 +200,9 @@ IDX_RECORD MakeRecord(const HEADER_SUMMARY &summary, int32_t slot, int32_t arriv
 // ---- enumeration ------------------------------------------------------------
 
 int IndexOpenFirst(const std::string &folder, IDX_RECORD &record, FILE *&file) {
-  file = PathFits(folder) ? std::fopen(IndexPath(folder).c_str(), "rb") : nullptr;
+  if (!PathFits(folder)) return kStoreNoIndex;
+  FinishInterruptedRebuild(folder);
+  file = std::fopen(IndexPath(folder).c_str(), "rb");
   if (!file) return kStoreNoIndex;
   if (std::fseek(file, kRecordSize, SEEK_SET) != 0) {
     IndexClose(file);
@@ -389,42 +395,129 @@ int StoreAddMessage(const std::string &messageFile, const std::string &folder) {
   return 0;
 }
 
+namespace {
+
+// A rebuild renumbers message files to close gaps. The renames and the index
+// that names the new numbers must change together, so a rebuild writes its
+// plan first: the new index aside ("index.new"), then the intent record
+// "rebuild.ren" (one "from to" line per rename, then "end"), synced; then the
+// new index replaces the old one, the files are renamed, and the intent record
+// goes. Whoever opens the folder next finishes a rebuild that was killed:
+//   - intent record incomplete, or "index.new" still there: the old index is
+//     in force and nothing was renamed yet, so the plan is dropped;
+//   - otherwise the new index is in force: the renames not yet done are done.
+// Each rename goes to a number no file had at that point of the plan, and a
+// target is never a later source, so replaying in order is safe: a step whose
+// target exists was done, a step whose source is gone was done.
+std::string IntentPath(const std::string &folder) { return folder + "\\rebuild.ren"; }
+std::string AsidePath(const std::string &folder) { return folder + "\\index.new"; }
+
+struct RENAME_STEP {
+  uint64_t from, to;
+};
+
+bool WriteIntent(const std::string &folder, const std::vector<RENAME_STEP> &plan) {
+  File intent(std::fopen(IntentPath(folder).c_str(), "wb"));
+  if (!intent) return false;
+  for (const RENAME_STEP &r : plan)
+    if (std::fprintf(intent.f, "%llu %llu\n", static_cast<unsigned long long>(r.from),
+                     static_cast<unsigned long long>(r.to)) < 0)
+      return false;
+  if (std::fputs("end\n", intent.f) < 0 || std::fflush(intent.f) != 0 || _commit(_fileno(intent.f)) != 0) return false;
+  return intent.Close();
+}
+
+// The plan of an intent record; false when the record is incomplete.
+bool ReadIntent(const std::string &folder, std::vector<RENAME_STEP> &plan) {
+  File intent(std::fopen(IntentPath(folder).c_str(), "rb"));
+  if (!intent) return false;
+  char line[64];
+  while (std::fgets(line, sizeof line, intent.f)) {
+    if (std::strcmp(line, "end\n") == 0) return true;
+    unsigned long long from = 0, to = 0;
+    char newline = 0;
+    if (std::sscanf(line, "%llu %llu%c", &from, &to, &newline) != 3 || newline != '\n') return false;
+    plan.push_back(RENAME_STEP{from, to});
+  }
+  return false;
+}
+
+void FinishInterruptedRebuild(const std::string &folder) {
+  if (!FileExists(IntentPath(folder))) return;
+  std::vector<RENAME_STEP> plan;
+  if (ReadIntent(folder, plan) && !FileExists(AsidePath(folder))) {
+    for (const RENAME_STEP &r : plan) {
+      const std::string from = MessagePath(folder, r.from), to = MessagePath(folder, r.to);
+      if (FileExists(from) && !FileExists(to) && !RenameNoReplace(from, to)) return;  // tried again next time
+    }
+  }
+  DeleteFileA(IntentPath(folder).c_str());
+}
+
+}  // namespace
+
 int RebuildFolder(const std::string &folder) {
   if (!PathFits(folder)) return kStoreNoIndex;
-  // The new index is built aside and replaces the old one only when complete:
-  // an interrupted rebuild leaves the previous index, never a short one.
-  const std::string aside = folder + "\\index.new";
+  FinishInterruptedRebuild(folder);
+  // The plan: each file's new number, the lowest number free at its turn.
+  const std::vector<MessageFile> files = ListMessageFiles(folder);
+  std::vector<RENAME_STEP> plan;
+  std::vector<uint64_t> target(files.size());
+  {
+    // Candidates only grow, so a number given out earlier is never offered
+    // again; a number whose file was planned away earlier is free.
+    std::unordered_set<uint64_t> vacated;
+    uint64_t candidate = 1;
+    for (size_t i = 0; i < files.size(); ++i) {
+      const uint64_t number = files[i].number;
+      while (candidate < number && !vacated.count(candidate) && FileExists(MessagePath(folder, candidate))) ++candidate;
+      target[i] = number;
+      if (candidate < number) {
+        plan.push_back(RENAME_STEP{number, candidate});
+        target[i] = candidate++;
+        vacated.insert(number);
+      }
+    }
+  }
+  // The new index is built aside from the files under their present names and
+  // replaces the old one only when complete: never a short index.
+  const std::string aside = AsidePath(folder);
   File index(std::fopen(aside.c_str(), "wb"));
   if (!index) return kStoreNoIndex;
   if (!WriteRecord(index.f, 0, HeaderRecord(0))) return kStoreNoIndex;
   int32_t written = 1;  // records in the new index
-  uint64_t candidate = 1;
-  int step = 0;
-  for (const MessageFile &file : ListMessageFiles(folder)) {
-    uint64_t number = file.number;
-    while (candidate < number && FileExists(MessagePath(folder, static_cast<uint64_t>(candidate)))) ++candidate;
-    if (candidate < number && RenameNoReplace(MessagePath(folder, static_cast<uint64_t>(number)),
-                                              MessagePath(folder, static_cast<uint64_t>(candidate))))
-      number = candidate;
-    Step("rebuild", ++step);
-    if (number > INT32_MAX) continue;  // could not be renumbered: left for the next rebuild
-    const int32_t slot = static_cast<int32_t>(number);
-    const std::string path = MessagePath(folder, static_cast<uint64_t>(slot));
+  for (size_t i = 0; i < files.size(); ++i) {
+    Step("rebuild", static_cast<int>(i) + 1);
+    if (target[i] > INT32_MAX) continue;  // could not be renumbered: left for the next rebuild
+    const int32_t slot = static_cast<int32_t>(target[i]);
     HEADER_SUMMARY summary;
-    if (FILE *f = std::fopen(path.c_str(), "rb")) {
+    if (FILE *f = std::fopen(MessagePath(folder, files[i].number).c_str(), "rb")) {
       ScanHeader(summary, MAIL_SOURCE::File(f), nullptr);
       CloseSource(MAIL_SOURCE::File(f));
     }
-    IDX_RECORD r = MakeRecord(summary, slot, FileTimeSeconds(file.lastWrite), Settings().ownAddress);
+    IDX_RECORD r = MakeRecord(summary, slot, FileTimeSeconds(files[i].lastWrite), Settings().ownAddress);
     for (; written < slot; ++written)
       if (!WriteRecord(index.f, written, HeaderRecord(0))) return kStoreNoIndex;
     if (!WriteRecord(index.f, slot, r)) return kStoreNoIndex;
     written = std::max(written, slot + 1);
   }
-  if (!index.Close()) return kStoreNoIndex;
+  if (std::fflush(index.f) != 0 || _commit(_fileno(index.f)) != 0 || !index.Close()) return kStoreNoIndex;
+  if (!plan.empty() && !WriteIntent(folder, plan)) {
+    DeleteFileA(IntentPath(folder).c_str());
+    return kStoreNoIndex;
+  }
   Step("rebuild", 1000);
-  if (!MoveFileExA(aside.c_str(), IndexPath(folder).c_str(), MOVEFILE_REPLACE_EXISTING)) return kStoreNoIndex;
+  if (!MoveFileExA(aside.c_str(), IndexPath(folder).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    DeleteFileA(IntentPath(folder).c_str());  // the old index stays in force, nothing renamed
+    return kStoreNoIndex;
+  }
   MarkIndexFormatCurrent();
+  for (size_t k = 0; k < plan.size(); ++k) {
+    Step("rebuild", 1001 + static_cast<int>(k));
+    if (!RenameNoReplace(MessagePath(folder, plan[k].from), MessagePath(folder, plan[k].to)))
+      return kStoreNoIndex;  // the intent record stays: the next open tries again
+  }
+  DeleteFileA(IntentPath(folder).c_str());
   return 0;
 }
 
