@@ -6,6 +6,7 @@
 #include <array>
 #include <ctime>
 
+#include "choicepop.h"
 #include "mailfs.h"
 #include "maildlg.h"
 #include "mailstore.h"
@@ -360,7 +361,7 @@ bool RegisterMailClasses(HINSTANCE instance) {
   wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   wc.lpszMenuName = "QXMailMenu";
   wc.lpszClassName = kMailClass;
-  return RegisterClassA(&wc) != 0;
+  return RegisterClassA(&wc) != 0 && RegisterChoicePopup(instance);
 }
 
 HWND CreateMailWindow(HINSTANCE instance, int show) {
