@@ -1,0 +1,56 @@
+// The display line reader: walks a stored message file and hands back one
+// display line at a time with the file offset where it starts and the
+// decoding it still needs, so the viewer, the printer and reply quoting keep
+// two numbers per line instead of a decoded copy. Also the body decoders
+// (quoted-printable, base64), the line wrap and the description of non-text
+// parts.
+#ifndef QX_MAIL_DISPLAYLINE_H
+#define QX_MAIL_DISPLAYLINE_H
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+// Position bit of an attachment line (a non-text part's header line or a
+// uuencode "begin" line).
+constexpr uint32_t kAttachmentLine = 0x80000000u;
+// Decode flags of a display line.
+constexpr uint32_t kDecodeQuotedPrintable = 0x1;
+constexpr uint32_t kDecodeBase64 = 0x2;
+constexpr int kBase64PhaseShift = 6;  // bits 6 and up: decoded bytes of the first group already shown
+// Longest physical line piece read at once (a longer line comes in pieces),
+// and the bound of every joined or decoded line.
+constexpr size_t kDisplayLineLimit = 1023;
+
+// The next display line of file, or nothing at the end. mimeFlags is the
+// message's summary flags (bit 1: MIME processing). first resets the reader
+// for a new message. position receives the line's file offset (with
+// kAttachmentLine for an attachment line); decodeFlags (when given) what the
+// caller still has to decode. The file is read untranslated: a line ending in
+// CR LF is handed back ending in LF, and offsets are offsets in the file.
+std::optional<std::string> NextDisplayLine(FILE *file, uint8_t mimeFlags, uint32_t &position, bool first,
+                                           uint32_t *decodeFlags = nullptr);
+
+// Cuts line for display at the configured word-wrap width: the count of
+// characters cut off (they start the next display line), 0 when it fits.
+size_t WrapAtSpace(std::string &line, int width);
+
+// Decodes in place. With a file, quoted-printable soft breaks and base64
+// text that ends before its decoded line feed continue with the following
+// physical lines (each join bounded by kDisplayLineLimit).
+void DecodeQuotedPrintableLine(std::string &text, FILE *file);
+void DecodeBase64Line(std::string &text, int phase, FILE *file);
+// One 4-character group into 3 bytes ("=" leaves its byte unwritten: 0).
+void DecodeBase64Group(const char *group, unsigned char out[3]);
+// The decoded text of a display line by its decode flags (no further reads).
+std::string DecodeDisplayLine(const std::string &text, uint32_t decodeFlags);
+
+// The description line of a non-text part from its Content-Type line; the
+// file position is left where it was (folded parameters are read from it).
+std::string DescribePart(FILE *file, const std::string &contentTypeLine);
+// prefix followed by the value of the Content-Type parameter name, or by
+// "Unknown"; folded continuation lines are read from file.
+std::string GetTypeParameter(FILE *file, const std::string &text, const std::string &name, const std::string &prefix);
+
+#endif

@@ -1,0 +1,417 @@
+// The display line reader over small messages that each show one rule (parts
+// and their descriptions, transfer encodings, wrapping, uuencode, hostile
+// sizes), the decoders, and every returned position checked against the file.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "displayline.h"
+#include "headers.h"
+#include "settings.h"
+#include "test_support.h"
+
+using namespace mailtest;
+using namespace std::string_literals;
+
+namespace {
+
+struct Shown {
+  std::string text;
+  uint32_t position;
+  uint32_t flags;
+};
+
+// Every display line of a message with CR LF line ends.
+std::vector<Shown> Read(const std::string &message, uint8_t mimeFlags = kSummaryMime) {
+  TempDir dir;
+  WriteFile(dir / "m.msg", message);
+  FILE *f = std::fopen((dir / "m.msg").c_str(), "rb");
+  EXPECT_NE(f, nullptr);
+  std::vector<Shown> lines;
+  uint32_t position = 0, flags = 0;
+  for (auto text = NextDisplayLine(f, mimeFlags, position, true, &flags); text && lines.size() < 100000;
+       text = NextDisplayLine(f, mimeFlags, position, false, &flags))
+    lines.push_back(Shown{*text, position, flags});
+  std::fclose(f);
+  return lines;
+}
+
+std::string Crlf(const std::string &lf) {
+  std::string out;
+  for (char c : lf) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+// A shown text line begins in the file where its position says.
+void ExpectPositionsLandOnText(const std::string &message, const std::vector<Shown> &lines) {
+  for (const Shown &l : lines) {
+    if (l.position & kAttachmentLine || l.text == "\n") continue;
+    std::string start = l.text.substr(0, std::min<size_t>(l.text.find_first_of("\n="), 12));
+    if (l.flags & (kDecodeBase64 | kDecodeQuotedPrintable)) start = start.substr(0, 4);  // joined or grouped text
+    ASSERT_LE(l.position + start.size(), message.size()) << l.text;
+    EXPECT_EQ(message.substr(l.position, start.size()), start) << "at " << l.position;
+  }
+}
+
+std::vector<std::string> Texts(const std::vector<Shown> &lines) {
+  std::vector<std::string> texts;
+  for (const Shown &l : lines) texts.push_back(l.text);
+  return texts;
+}
+
+class DisplayLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Settings() = MAIL_SETTINGS{};
+    Settings().wordWrap = 76;
+  }
+};
+
+}  // namespace
+
+TEST_F(DisplayLineTest, TextPartAndImagePart) {
+  const std::string message = Crlf(
+      "MIME-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=\"XYZ\"\n"
+      "\n"
+      "preamble is not shown\n"
+      "--XYZ\n"
+      "Content-Type: text/plain\n"
+      "\n"
+      "Hello there.\n"
+      "--XYZ\n"
+      "Content-Type: image/gif; name=\"a.gif\"\n"
+      "Content-Transfer-Encoding: base64\n"
+      "\n"
+      "R0lGODlhAQABAAAAACw=\n"
+      "--XYZ--\n"
+      "epilogue is not shown\n");
+  const auto lines = Read(message);
+  ASSERT_EQ(Texts(lines), (std::vector<std::string>{"MIME-Version: 1.0\n",
+                                                    "Content-Type: multipart/mixed; boundary=\"XYZ\"\n", "\n",
+                                                    "Hello there.\n", "*** MIME Image part of type gif ***\n", "\n"}));
+  const size_t gifType = message.find("Content-Type: image/gif");
+  EXPECT_EQ(lines[4].position, gifType | kAttachmentLine);
+  EXPECT_EQ(lines[5].position, message.find("\r\n--XYZ--"));  // the end of the image part's body
+  ExpectPositionsLandOnText(message, lines);
+}
+
+TEST_F(DisplayLineTest, EncodingsAndTheirOrder) {
+  struct Case {
+    const char *what;
+    std::string message;
+    uint8_t mimeFlags;
+    std::vector<std::string> decoded;  // body lines after the header's end
+    uint32_t flags;                    // decode flags of the first body line
+  };
+  const Case cases[] = {
+      {"base64 text",
+       "Content-Type: text/plain\nContent-Transfer-Encoding: base64\n\naGVsbG8Kd29ybGQK\n",
+       kSummaryMime,
+       {"hello\n", "world\n"},
+       kDecodeBase64},
+      {"encoding before the type counts for nothing",
+       "Content-Transfer-Encoding: base64\nContent-Type: text/plain\n\naGVsbG8K\n",
+       kSummaryMime,
+       {"aGVsbG8K\n"},
+       0},
+      {"no MIME-Version: base64 as stored",
+       "Content-Type: text/plain\nContent-Transfer-Encoding: base64\n\naGVsbG8K\n",
+       0,
+       {"aGVsbG8K\n"},
+       0},
+      {"quoted-printable with soft breaks and trailing blanks",
+       "Content-Type: text/plain\nContent-Transfer-Encoding: quoted-printable\n\n"
+       "caf=E9 au =\nlait=3D   \nnext\n",
+       kSummaryMime,
+       {"caf\xE9 au lait=\n", "next\n"},
+       kDecodeQuotedPrintable},
+      {"folded Content-Type parameters",
+       "Content-Type: multipart/alternative;\n boundary=b1\n\n--b1\nContent-Type: text/plain\n\none\n--b1--\n",
+       kSummaryMime,
+       {"one\n"},
+       0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string message = Crlf("MIME-Version: 1.0\n" + c.message);
+    const auto lines = Read(message, c.mimeFlags);
+    std::vector<std::string> body;
+    uint32_t firstFlags = 0;
+    bool inBody = false;
+    for (const Shown &l : lines) {
+      if (inBody) {
+        if (body.empty()) firstFlags = l.flags;
+        body.push_back(DecodeDisplayLine(l.text, l.flags));
+      }
+      if (l.text == "\n") inBody = true;
+    }
+    EXPECT_EQ(body, c.decoded);
+    EXPECT_EQ(firstFlags, c.flags);
+    ExpectPositionsLandOnText(message, lines);
+  }
+}
+
+// "line 1\nline 2\n" as base64 puts the first line feed at the start of the
+// third group: the second display line starts at that group with phase 1.
+TEST_F(DisplayLineTest, Base64LineFeedInsideAGroup) {
+  const std::string message = Crlf(
+      "MIME-Version: 1.0\nContent-Type: text/plain\nContent-Transfer-Encoding: base64\n\n"
+      "bGlu\nZSAxCmxp\nbmUgMgo=\n");
+  const auto lines = Read(message);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[4].flags, kDecodeBase64);
+  EXPECT_EQ(DecodeDisplayLine(lines[4].text, lines[4].flags), "line 1\n");
+  EXPECT_EQ(lines[5].flags, kDecodeBase64 | (1u << kBase64PhaseShift));
+  EXPECT_EQ(lines[5].position, message.find("Cmxp"));  // the group holding the first line feed
+  EXPECT_EQ(DecodeDisplayLine(lines[5].text, lines[5].flags), "line 2\n");
+  // The decoder reading on from the file gives the same line.
+  TempDir dir;
+  WriteFile(dir / "m", message);
+  FILE *f = std::fopen((dir / "m").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  std::string text = "Cmxp";
+  std::fseek(f, lines[5].position + 6, SEEK_SET);  // after "Cmxp" and its line end
+  DecodeBase64Line(text, 1, f);
+  std::fclose(f);
+  EXPECT_EQ(text, "line 2\n");
+}
+
+TEST_F(DisplayLineTest, WrapUuencodeAndDescriptions) {
+  const std::string spaced = std::string(70, 'a') + " bbbb " + std::string(40, 'c') + "\n";
+  const std::string solid = std::string(120, 'x') + "\n";
+  const std::string message = Crlf(
+      "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=zz\n\n--zz\nContent-Type: text/plain\n\n" + spaced +
+      solid +
+      "begin 644 notes.txt\nM86)C\nend\nafter\n"
+      "--zz\nContent-Type: application/octet-stream\n\nbinary\n"
+      "--zz\nContent-Type: application/x-thing;\n\ttype=\"report\"\n\ndata\n"
+      "--zz\nContent-Type: message/external-body; access-type=anon-ftp\n\n"
+      "--zz\nContent-Type: audio/basic\n\nsound\n--zz--\n");
+  const auto lines = Read(message);
+  const std::vector<std::string> texts = Texts(lines);
+  const std::vector<std::string> body(texts.begin() + 3, texts.end());
+  EXPECT_EQ(body, (std::vector<std::string>{std::string(70, 'a') + " bbbb",
+                                            " " + std::string(40, 'c') + "\n",
+                                            solid,
+                                            "**** File notes.txt is an attachment ****\r\n",
+                                            "after\n",
+                                            "*** MIME Application part of type Unknown ***\n",
+                                            "\n",
+                                            "*** MIME Application part of type report ***\n",
+                                            "\n",
+                                            "*** MIME External File Retrieval via anon-ftp ***\n",
+                                            "\n",
+                                            "*** MIME Audio part of type basic ***\n",
+                                            "\n"}));
+  EXPECT_TRUE(lines[6].position & kAttachmentLine);
+  EXPECT_EQ(lines[6].position & ~kAttachmentLine, message.find("begin 644"));
+  ExpectPositionsLandOnText(message, lines);
+}
+
+TEST_F(DisplayLineTest, SinglePartNonTextMessage) {
+  const std::string message =
+      Crlf("MIME-Version: 1.0\nContent-Type: image/png\nContent-Transfer-Encoding: base64\n\niVBORw0K\n");
+  const auto lines = Read(message);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[3].text, "\n");  // the header's end, then the body is passed over
+  EXPECT_EQ(lines[4].text, "*** MIME Image part of type png ***\n");
+  EXPECT_EQ(lines[4].position, message.find("Content-Type") | kAttachmentLine);
+  EXPECT_EQ(lines[5].text, "\n");
+  EXPECT_EQ(lines[5].position, message.size() - 2);
+}
+
+// A nested message/rfc822 part shows the inner message's header up to its
+// multipart Content-Type, then its text part; the inner boundary lines and
+// part headers do not show.
+TEST_F(DisplayLineTest, NestedMessage) {
+  const std::string message = Crlf(
+      "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=outer\n\n"
+      "--outer\nContent-Type: text/plain\n\nSee below.\n"
+      "--outer\nContent-Type: message/rfc822\n\n"
+      "From: inner@example.com\nSubject: inner\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/alternative; boundary=inner\n\n"
+      "--inner\nContent-Type: text/plain\nContent-Transfer-Encoding: quoted-printable\n\nInner =\ntext\n"
+      "--inner--\n--outer--\n");
+  const auto lines = Read(message);
+  std::vector<std::string> decoded;
+  for (const Shown &l : lines) decoded.push_back(DecodeDisplayLine(l.text, l.flags));
+  EXPECT_EQ(std::vector<std::string>(decoded.begin() + 3, decoded.end()),
+            (std::vector<std::string>{"See below.\n", "From: inner@example.com\n", "Subject: inner\n",
+                                      "MIME-Version: 1.0\n", "Inner text\n"}));
+  ExpectPositionsLandOnText(message, lines);
+}
+
+// Sizes a sender chooses: a 1 MB line comes in bounded pieces, a run of soft
+// breaks and a base64 body without line feeds stay within the limit, a NUL
+// byte does not cut a line.
+TEST_F(DisplayLineTest, HostileSizesStayBounded) {
+  const std::string hugeLine(1 << 20, 'q');
+  const std::string softBreaks = [] {
+    std::string s;
+    for (int i = 0; i < 5000; ++i) s += "abcdefghij=\n";
+    return s + "end\n";
+  }();
+  const std::string base64NoLf = [] {
+    std::string s;
+    for (int i = 0; i < 2000; ++i) s += "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlqa2xtbm9wcXJzdHV2d3h5ejAxMjM0\n";
+    return s;
+  }();
+  const struct {
+    const char *what;
+    std::string body;
+    const char *encoding;
+    size_t decodedBytes;
+  } cases[] = {
+      {"1 MB line", hugeLine + "\n", "7bit", hugeLine.size() + 1},
+      {"soft-break run", softBreaks, "quoted-printable", 5000 * 10 + 4},
+      {"base64 without line feeds", base64NoLf, "base64", 2000 * 57},
+      {"NUL byte", "before\0after\n"s, "7bit", 13},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string message = Crlf("MIME-Version: 1.0\nContent-Type: text/plain\nContent-Transfer-Encoding: " +
+                                     std::string(c.encoding) + "\n\n" + c.body);
+    const auto lines = Read(message);
+    size_t decoded = 0;
+    for (size_t i = 4; i < lines.size(); ++i) {
+      EXPECT_LE(lines[i].text.size(), kDisplayLineLimit);
+      decoded += DecodeDisplayLine(lines[i].text, lines[i].flags).size();
+    }
+    EXPECT_EQ(decoded, c.decodedBytes);
+  }
+}
+
+TEST(DisplayLineDecoders, GroupsWrapAndQuotedPrintable) {
+  const struct {
+    const char *group;
+    const char *bytes;
+  } groups[] = {{"TWFu", "Man"}, {"TWE=", "Ma\0"}, {"TQ==", "M\0\0"}, {"====", "\0\0\0"}};
+  for (const auto &g : groups) {
+    unsigned char out[3];
+    DecodeBase64Group(g.group, out);
+    EXPECT_EQ(std::memcmp(out, g.bytes, 3), 0) << g.group;
+  }
+  const struct {
+    std::string line;
+    size_t cut;
+  } wraps[] = {
+      {std::string(76, 'a') + "\n", 0},                                  // fits with its line feed
+      {std::string(60, 'a') + " " + std::string(30, 'b') + "\n", 32},   // the last blank at or before 76
+      {std::string(90, 'a') + " bb\n", 4},                              // the first blank after 76
+      {std::string(120, 'x') + "\n", 0},                                 // no blank: shown whole
+      {" " + std::string(120, 'x') + "\n", 0},                           // a blank at index 0 is no break
+  };
+  for (const auto &w : wraps) {
+    std::string line = w.line;
+    EXPECT_EQ(WrapAtSpace(line, 76), w.cut) << w.line;
+    EXPECT_EQ(line.size() + w.cut, w.line.size());
+  }
+  std::string qp = "a=3Db=3db =XY= =4\n";
+  DecodeQuotedPrintableLine(qp, nullptr);
+  EXPECT_EQ(qp, "a=b=b =XY= =4\n");  // bad escapes stay as they are
+}
+
+namespace {
+
+std::string CorpusPath(const std::string &name) { return SourceDir() + "/mail/client/tests/corpus/display/" + name; }
+
+// The empty line after a MIME part's description marks where the part ends
+// (a uuencoded file has no such line).
+bool IsPartEnd(const std::vector<Shown> &lines, size_t i) {
+  return i > 0 && lines[i].text == "\n" && (lines[i - 1].position & kAttachmentLine) &&
+         lines[i - 1].text.rfind("*** MIME", 0) == 0;
+}
+
+// The display of a message as a person reads it: decoded lines, attachment
+// lines and part ends marked with their offsets, a wrapped line's cut shown
+// by a backslash at its end.
+std::string Rendered(const std::vector<Shown> &lines) {
+  std::string out;
+  for (const Shown &l : lines) {
+    if (l.position & kAttachmentLine) {
+      out += "[attachment @" + std::to_string(l.position & ~kAttachmentLine) + "] " + l.text;
+      continue;
+    }
+    std::string text = DecodeDisplayLine(l.text, l.flags);
+    if (text == "\n" && IsPartEnd(lines, static_cast<size_t>(&l - lines.data()))) {
+      out += "[end @" + std::to_string(l.position) + "]\n";
+      continue;
+    }
+    if (text.empty() || text.back() != '\n') text += "\\\n";
+    out += text;
+  }
+  return out;
+}
+
+// The decoded text of the text parts: every shown body line but the
+// attachment lines and their end lines.
+std::string BodyText(const std::vector<Shown> &lines) {
+  std::string out;
+  bool body = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const Shown &l = lines[i];
+    const bool endLine = IsPartEnd(lines, i);
+    if (body && !(l.position & kAttachmentLine) && !endLine) out += DecodeDisplayLine(l.text, l.flags);
+    if (l.text == "\n") body = true;
+  }
+  return out;
+}
+
+std::string WithoutLineEnds(std::string text) {
+  std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
+  return text;
+}
+
+std::string PythonDecoded(const std::string &path) {
+  const std::string command =
+      "/usr/bin/python3 " + SourceDir() + "/mail/client/tests/display_oracle.py " + path + " 2>&1";
+  FILE *p = popen(command.c_str(), "r");
+  EXPECT_NE(p, nullptr);
+  std::string out;
+  char buffer[4096];
+  for (size_t got; p && (got = std::fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, got);
+  if (p) {
+    EXPECT_EQ(pclose(p), 0) << out;
+  }
+  return out;
+}
+
+}  // namespace
+
+// Real-world shaped messages: the display as a whole against a golden text
+// (QX_UPDATE_GOLDEN=1 rewrites it), and the text parts' decoded bytes against
+// Python's email package.
+TEST_F(DisplayLineTest, CorpusAgainstGoldenTextAndPython) {
+  const struct {
+    const char *name;
+    bool compareWithPython;  // uuencode is not MIME: Python sees the encoded lines as text
+  } corpus[] = {{"alternative.eml", true},
+                {"mixed.eml", true},
+                {"qp-edges.eml", true},
+                {"eightbit.eml", true},
+                {"uuencoded.eml", false}};
+  for (const auto &c : corpus) {
+    SCOPED_TRACE(c.name);
+    const std::string message = ReadFile(CorpusPath(c.name));
+    ASSERT_FALSE(message.empty());
+    FILE *f = std::fopen(CorpusPath(c.name).c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    HEADER_SUMMARY summary;
+    GetLineBuffer().count = 0;
+    ScanHeader(summary, MAIL_SOURCE::File(f), nullptr);
+    std::fclose(f);
+    GetLineBuffer().count = 0;
+    const auto lines = Read(message, summary.flags);
+    ExpectPositionsLandOnText(message, lines);
+    const std::string golden = CorpusPath(std::string(c.name) + ".shown");
+    if (std::getenv("QX_UPDATE_GOLDEN")) WriteFile(golden, Rendered(lines));
+    EXPECT_EQ(Rendered(lines), ReadFile(golden));
+    if (c.compareWithPython) {
+      EXPECT_EQ(WithoutLineEnds(BodyText(lines)), WithoutLineEnds(PythonDecoded(CorpusPath(c.name))));
+    }
+  }
+}
