@@ -529,7 +529,8 @@ void DecodeBase64Line(std::string &text, int phase, FILE *file) {
 std::string DecodeDisplayLine(const std::string &text, uint32_t decodeFlags) {
   std::string out = text;
   if (decodeFlags & kDecodeQuotedPrintable) DecodeQuotedPrintableLine(out, nullptr);
-  if (decodeFlags & kDecodeBase64) DecodeBase64Line(out, static_cast<int>(decodeFlags >> kBase64PhaseShift) & 3, nullptr);
+  if (decodeFlags & kDecodeBase64)
+    DecodeBase64Line(out, static_cast<int>(decodeFlags >> kBase64PhaseShift) & 3, nullptr);
   return out;
 }
 

@@ -27,7 +27,8 @@ std::vector<Entry> List(const std::string &directory) {
   if (find == INVALID_HANDLE_VALUE) return entries;
   do {
     const std::string name = data.cFileName;
-    if (name != "." && name != "..") entries.push_back(Entry{name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    if (name != "." && name != "..")
+      entries.push_back(Entry{name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
   } while (FindNextFileA(find, &data));
   FindClose(find);
   return entries;

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "choicepop.h"
+#include "folderdlg.h"
 #include "mailfs.h"
 #include "maildlg.h"
 #include "mailstore.h"
@@ -156,6 +157,8 @@ void OnCommand(HWND window, UINT id) {
   if (g_MailBusy || g_RetrievalRunning) return;  // dropped, not queued
   switch (id) {
     case IDM_REBUILD: Busy([&] { Rebuild(window); }); break;
+    case IDM_NEWFOLDER: Busy([&] { NewFolderDialog(window); }); break;
+    case IDM_DELETEFOLDER: Busy([&] { DeleteFolderDialog(window); }); break;
     case IDM_NEWUSER: Busy([&] { NewUser(window); }); break;
     case IDM_CONFIGURE: Busy([&] { ConfigureDialog(window); }); break;
     case IDM_RETRIEVE: Busy([&] { Retrieve(window); }); break;
@@ -208,6 +211,8 @@ QX_REGISTER_RESOURCES(kMainWindowResources)
 
 bool MailCommandAvailable(UINT id) {
   switch (id) {
+    case IDM_NEWFOLDER:
+    case IDM_DELETEFOLDER:
     case IDM_CONFIGURE:
     case IDM_REBUILD:
     case IDM_RETRIEVE:
@@ -217,7 +222,7 @@ bool MailCommandAvailable(UINT id) {
     case IDM_HELPINDEX:
     case IDM_HELPCONFIG:
     case IDM_HELPUSING: return true;
-    default: return false;  // the folder, font, alias, compose, read, queue and print windows come later
+    default: return false;  // the font, alias, compose, read, queue and print windows come later
   }
 }
 

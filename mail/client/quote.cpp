@@ -22,8 +22,9 @@ enum class Field { kMessageId, kDate, kAuthor, kFrom, kSubject, kTo, kNone };
 constexpr struct {
   const char *name;
   Field field;
-} kFields[] = {{"Message-ID", Field::kMessageId}, {"Date", Field::kDate},       {"Author", Field::kAuthor},
-               {"From", Field::kFrom},             {"Subject", Field::kSubject}, {"To", Field::kTo}};
+} kFields[] = {{"Message-ID", Field::kMessageId}, {"Date", Field::kDate},
+               {"Author", Field::kAuthor},        {"From", Field::kFrom},
+               {"Subject", Field::kSubject},      {"To", Field::kTo}};
 // Conditionals nested deeper than this are left as text.
 constexpr int kMaxNesting = 16;
 

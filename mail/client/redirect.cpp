@@ -120,8 +120,8 @@ bool WriteSendHeaderFile(const std::string &path, const SEND_HEADER &h) {
   if (!f) return false;
   bool ok = std::fprintf(f, "%d\n", h.flags) > 0;
   // One line a text: line ends inside a text would shift every later line.
-  for (const auto *text : {&h.from, &h.subject, &h.to, &h.cc, &h.bcc, &h.inReplyTo, &h.replyTo, &h.date,
-                           &h.organization, &h.reDirect}) {
+  for (const auto *text :
+       {&h.from, &h.subject, &h.to, &h.cc, &h.bcc, &h.inReplyTo, &h.replyTo, &h.date, &h.organization, &h.reDirect}) {
     std::string value = text->value_or("");
     for (char &c : value)
       if (c == '\r' || c == '\n') c = ' ';

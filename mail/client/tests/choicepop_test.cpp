@@ -72,7 +72,7 @@ TEST_F(ChoicePopupTest, ClickReportsTheHalfUnderThePointer) {
     LPARAM chosen;
   };
   const Case cases[] = {
-      {"initial upper", 1, false, 0, 1},   {"initial lower", 2, false, 0, 2}, {"shift swaps upper", 1, true, 0, 2},
+      {"initial upper", 1, false, 0, 1},  {"initial lower", 2, false, 0, 2},  {"shift swaps upper", 1, true, 0, 2},
       {"moved to lower", 1, false, 2, 2}, {"moved to upper", 2, false, 1, 1},
   };
   for (const Case &c : cases) {

@@ -90,9 +90,9 @@ TEST_F(DisplayLineTest, TextPartAndImagePart) {
       "--XYZ--\n"
       "epilogue is not shown\n");
   const auto lines = Read(message);
-  ASSERT_EQ(Texts(lines), (std::vector<std::string>{"MIME-Version: 1.0\n",
-                                                    "Content-Type: multipart/mixed; boundary=\"XYZ\"\n", "\n",
-                                                    "Hello there.\n", "*** MIME Image part of type gif ***\n", "\n"}));
+  ASSERT_EQ(Texts(lines),
+            (std::vector<std::string>{"MIME-Version: 1.0\n", "Content-Type: multipart/mixed; boundary=\"XYZ\"\n", "\n",
+                                      "Hello there.\n", "*** MIME Image part of type gif ***\n", "\n"}));
   const size_t gifType = message.find("Content-Type: image/gif");
   EXPECT_EQ(lines[4].position, gifType | kAttachmentLine);
   EXPECT_EQ(lines[5].position, message.find("\r\n--XYZ--"));  // the end of the image part's body
@@ -183,30 +183,23 @@ TEST_F(DisplayLineTest, Base64LineFeedInsideAGroup) {
 TEST_F(DisplayLineTest, WrapUuencodeAndDescriptions) {
   const std::string spaced = std::string(70, 'a') + " bbbb " + std::string(40, 'c') + "\n";
   const std::string solid = std::string(120, 'x') + "\n";
-  const std::string message = Crlf(
-      "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=zz\n\n--zz\nContent-Type: text/plain\n\n" + spaced +
-      solid +
-      "begin 644 notes.txt\nM86)C\nend\nafter\n"
-      "--zz\nContent-Type: application/octet-stream\n\nbinary\n"
-      "--zz\nContent-Type: application/x-thing;\n\ttype=\"report\"\n\ndata\n"
-      "--zz\nContent-Type: message/external-body; access-type=anon-ftp\n\n"
-      "--zz\nContent-Type: audio/basic\n\nsound\n--zz--\n");
+  const std::string message =
+      Crlf("MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=zz\n\n--zz\nContent-Type: text/plain\n\n" +
+           spaced + solid +
+           "begin 644 notes.txt\nM86)C\nend\nafter\n"
+           "--zz\nContent-Type: application/octet-stream\n\nbinary\n"
+           "--zz\nContent-Type: application/x-thing;\n\ttype=\"report\"\n\ndata\n"
+           "--zz\nContent-Type: message/external-body; access-type=anon-ftp\n\n"
+           "--zz\nContent-Type: audio/basic\n\nsound\n--zz--\n");
   const auto lines = Read(message);
   const std::vector<std::string> texts = Texts(lines);
   const std::vector<std::string> body(texts.begin() + 3, texts.end());
-  EXPECT_EQ(body, (std::vector<std::string>{std::string(70, 'a') + " bbbb",
-                                            " " + std::string(40, 'c') + "\n",
-                                            solid,
-                                            "**** File notes.txt is an attachment ****\r\n",
-                                            "after\n",
-                                            "*** MIME Application part of type Unknown ***\n",
-                                            "\n",
-                                            "*** MIME Application part of type report ***\n",
-                                            "\n",
-                                            "*** MIME External File Retrieval via anon-ftp ***\n",
-                                            "\n",
-                                            "*** MIME Audio part of type basic ***\n",
-                                            "\n"}));
+  EXPECT_EQ(body, (std::vector<std::string>{std::string(70, 'a') + " bbbb", " " + std::string(40, 'c') + "\n", solid,
+                                            "**** File notes.txt is an attachment ****\r\n", "after\n",
+                                            "*** MIME Application part of type Unknown ***\n", "\n",
+                                            "*** MIME Application part of type report ***\n", "\n",
+                                            "*** MIME External File Retrieval via anon-ftp ***\n", "\n",
+                                            "*** MIME Audio part of type basic ***\n", "\n"}));
   EXPECT_TRUE(lines[6].position & kAttachmentLine);
   EXPECT_EQ(lines[6].position & ~kAttachmentLine, message.find("begin 644"));
   ExpectPositionsLandOnText(message, lines);
@@ -257,7 +250,8 @@ TEST_F(DisplayLineTest, HostileSizesStayBounded) {
   }();
   const std::string base64NoLf = [] {
     std::string s;
-    for (int i = 0; i < 2000; ++i) s += "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlqa2xtbm9wcXJzdHV2d3h5ejAxMjM0\n";
+    for (int i = 0; i < 2000; ++i)
+      s += "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlqa2xtbm9wcXJzdHV2d3h5ejAxMjM0\n";
     return s;
   }();
   const struct {
@@ -273,8 +267,9 @@ TEST_F(DisplayLineTest, HostileSizesStayBounded) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string message = Crlf("MIME-Version: 1.0\nContent-Type: text/plain\nContent-Transfer-Encoding: " +
-                                     std::string(c.encoding) + "\n\n" + c.body);
+    const std::string message =
+        Crlf("MIME-Version: 1.0\nContent-Type: text/plain\nContent-Transfer-Encoding: " + std::string(c.encoding) +
+             "\n\n" + c.body);
     const auto lines = Read(message);
     size_t decoded = 0;
     for (size_t i = 4; i < lines.size(); ++i) {
@@ -299,11 +294,11 @@ TEST(DisplayLineDecoders, GroupsWrapAndQuotedPrintable) {
     std::string line;
     size_t cut;
   } wraps[] = {
-      {std::string(76, 'a') + "\n", 0},                                  // fits with its line feed
-      {std::string(60, 'a') + " " + std::string(30, 'b') + "\n", 32},   // the last blank at or before 76
-      {std::string(90, 'a') + " bb\n", 4},                              // the first blank after 76
-      {std::string(120, 'x') + "\n", 0},                                 // no blank: shown whole
-      {" " + std::string(120, 'x') + "\n", 0},                           // a blank at index 0 is no break
+      {std::string(76, 'a') + "\n", 0},                                // fits with its line feed
+      {std::string(60, 'a') + " " + std::string(30, 'b') + "\n", 32},  // the last blank at or before 76
+      {std::string(90, 'a') + " bb\n", 4},                             // the first blank after 76
+      {std::string(120, 'x') + "\n", 0},                               // no blank: shown whole
+      {" " + std::string(120, 'x') + "\n", 0},                         // a blank at index 0 is no break
   };
   for (const auto &w : wraps) {
     std::string line = w.line;

@@ -46,15 +46,17 @@ class FolderTest : public StoreTest {
 
 TEST_F(FolderTest, NamesThatWouldLeaveTheMailDirectoryAreRefused) {
   const std::vector<std::string> before = Tree(dir.path());
-  for (const std::string &name : std::vector<std::string>{"..", ".", "../../x", "a.b", "a\\b", "a/b", "/etc/passwd", "c:x", "CON", "con",
-                                 "Nul", "COM1", "lpt9", "", "a*", "q?", "tab\there", "trailing ", std::string(81, 'n')}) {
+  for (const std::string &name :
+       std::vector<std::string>{"..", ".", "../../x", "a.b", "a\\b", "a/b", "/etc/passwd", "c:x", "CON", "con", "Nul",
+                                "COM1", "lpt9", "", "a*", "q?", "tab\there", "trailing ", std::string(81, 'n')}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(FolderNameAllowed(name));
     std::string path;
     EXPECT_EQ(CreateFolderNamed(mailDir, name, path), kFolderBadName);
   }
   EXPECT_EQ(Tree(dir.path()), before);  // nothing made anywhere
-  for (const std::string &name : std::vector<std::string>{"work", "COM10", "console", "x y", std::string(80, 'n')}) EXPECT_TRUE(FolderNameAllowed(name)) << name;
+  for (const std::string &name : std::vector<std::string>{"work", "COM10", "console", "x y", std::string(80, 'n')})
+    EXPECT_TRUE(FolderNameAllowed(name)) << name;
   const std::string work = Make(mailDir, "Work");
   EXPECT_TRUE(fs::exists(Host(IndexPath(work))));
 }

@@ -94,9 +94,8 @@ class RedirectTest : public ::testing::Test {
     WSACleanup();
   }
   void StartPeers() {
-    ASSERT_TRUE(pop.Start({"/usr/bin/python3", SourceDir() + "/mail/client/tests/pop_peer.py", dir / "pop",
-                           dir / "pop.log"},
-                          true));
+    ASSERT_TRUE(pop.Start(
+        {"/usr/bin/python3", SourceDir() + "/mail/client/tests/pop_peer.py", dir / "pop", dir / "pop.log"}, true));
     ASSERT_TRUE(
         smtp.Start({"/usr/bin/python3", SourceDir() + "/mail/client/tests/smtp_peer.py", dir / "received"}, true))
         << "the SMTP peer did not start (package python3-aiosmtpd)";
