@@ -39,12 +39,13 @@ const QX_DIALOG_ITEM kMoveItems[] = {
     QX_PUSHBUTTON("Cancel", IDCANCEL, 164, 24, 44, 14),
     QX_PUSHBUTTON("&New...", IDC_FOLDER_NEW, 164, 48, 44, 14),
 };
-const QX_DIALOG kMove = QX_DIALOG_TEMPLATE(30, 30, 214, 122, kDialogStyle, "Move Messages", "MS Sans Serif", 8, kMoveItems);
+const QX_DIALOG kMove =
+    QX_DIALOG_TEMPLATE(30, 30, 214, 122, kDialogStyle, "Move Messages", "MS Sans Serif", 8, kMoveItems);
 
 const QX_DIALOG_ITEM kNewFolderItems[] = {
     QX_LTEXT("&Folder Name:", -1, 6, 8, 50, 8),
-    QX_CONTROL("", IDC_FOLDER_NAME, "Edit", ES_LEFT | ES_AUTOHSCROLL | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP, 58, 6,
-               98, 12),
+    QX_CONTROL("", IDC_FOLDER_NAME, "Edit", ES_LEFT | ES_AUTOHSCROLL | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP,
+               58, 6, 98, 12),
     QX_LTEXT("&Create in:", -1, 6, 24, 60, 8),
     QX_CONTROL("", IDC_FOLDER_LIST, "ListBox", kTreeStyle, 6, 34, 150, 90),
     QX_DEFPUSHBUTTON("OK", IDOK, 164, 6, 44, 14),
@@ -58,7 +59,8 @@ const QX_DIALOG_ITEM kDeleteItems[] = {
     QX_DEFPUSHBUTTON("OK", IDOK, 164, 6, 44, 14),
     QX_PUSHBUTTON("Cancel", IDCANCEL, 164, 24, 44, 14),
 };
-const QX_DIALOG kDelete = QX_DIALOG_TEMPLATE(30, 30, 214, 122, kDialogStyle, "Delete Folder", "MS Sans Serif", 8, kDeleteItems);
+const QX_DIALOG kDelete =
+    QX_DIALOG_TEMPLATE(30, 30, 214, 122, kDialogStyle, "Delete Folder", "MS Sans Serif", 8, kDeleteItems);
 
 const QX_RESOURCE kFolderResources[] = {
     QX_RES_DIALOG("Move", kMove),
@@ -76,8 +78,6 @@ const QX_RESOURCE kFolderResources[] = {
     QX_STRING(IDS_CREATE_FOLDER, "Create Folder"),
 };
 
-constexpr int kGlyphWidth = 16;  // the folder picture's width, the indent of one level
-
 std::string Text(UINT id) {
   char buffer[128] = {};
   LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
@@ -88,45 +88,13 @@ void Box(HWND owner, UINT text, UINT caption, UINT type) {
   g_MailMessageBox(owner, Text(text).c_str(), Text(caption).c_str(), type);
 }
 
-// What one open folder dialog shows: its rows, row 0 the inbox row when it has one.
-struct TREE_LIST {
-  bool inboxRow = true;
-  std::vector<FOLDER_ROW> rows;
-  std::string *moveTarget = nullptr;  // "Move" only
-};
-
 TREE_LIST *ListOf(HWND dialog) { return reinterpret_cast<TREE_LIST *>(GetWindowLongPtrA(dialog, GWLP_USERDATA)); }
 
 bool SamePath(const std::string &a, const std::string &b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
 
-// Fills the list: the inbox row (when the list has one), then the tree; the
-// row of selectPath is selected (row 0 when none matches).
+// Fills the dialog's list from the mail directory.
 void FillTree(HWND dialog, TREE_LIST &list, UINT inboxText, const std::string &selectPath) {
-  HWND box = GetDlgItem(dialog, IDC_FOLDER_LIST);
-  HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-  SendMessageA(box, LB_RESETCONTENT, 0, 0);
-  const std::string &mailDir = Settings().mailDir;
-  list.rows.clear();
-  if (list.inboxRow) {
-    FOLDER_ROW inbox;
-    inbox.text = Text(inboxText);
-    inbox.path = mailDir;
-    list.rows.push_back(inbox);
-  }
-  const std::vector<FOLDER_ROW> tree = FolderTreeRows(mailDir, list.inboxRow ? 1 : 0, list.inboxRow ? 1 : 0);
-  const int offset = static_cast<int>(list.rows.size());
-  for (FOLDER_ROW row : tree) {
-    if (row.parent >= 0) row.parent += offset;
-    list.rows.push_back(row);
-  }
-  int selected = 0;
-  for (size_t i = 0; i < list.rows.size(); ++i) {
-    const LRESULT at = SendMessageA(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(list.rows[i].text.c_str()));
-    SendMessageA(box, LB_SETITEMDATA, static_cast<WPARAM>(at), static_cast<LPARAM>(list.rows[i].itemData));
-    if (!selectPath.empty() && SamePath(list.rows[i].path, selectPath)) selected = static_cast<int>(i);
-  }
-  if (!list.rows.empty()) SendMessageA(box, LB_SETCURSEL, static_cast<WPARAM>(selected), 0);
-  SetCursor(previous);
+  FillTreeList(GetDlgItem(dialog, IDC_FOLDER_LIST), list, inboxText ? Text(inboxText) : std::string(), selectPath);
 }
 
 int SelectedRow(HWND dialog, const TREE_LIST &list) {
@@ -134,58 +102,16 @@ int SelectedRow(HWND dialog, const TREE_LIST &list) {
   return row >= 0 && static_cast<size_t>(row) < list.rows.size() ? static_cast<int>(row) : -1;
 }
 
-// A row: the folder picture at its depth, its name after it, the lines that
-// join it to its parent and its ancestors' later siblings.
-void DrawRow(const TREE_LIST &list, const DRAWITEMSTRUCT &item) {
-  if (item.itemID >= list.rows.size()) return;
-  const FOLDER_ROW &row = list.rows[item.itemID];
-  HDC dc = item.hDC;
-  const RECT &r = item.rcItem;
-  const bool selected = (item.itemState & ODS_SELECTED) != 0;
-  const int depth = RowDepth(row.itemData);
-  const int w = kGlyphWidth;
-  FillRect(dc, &r, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
-  // The folder picture: open and filled when selected, closed otherwise.
-  const int gx = r.left + depth * w, gy = r.top + (r.bottom - r.top - 10) / 2;
-  HBRUSH folder = CreateSolidBrush(selected ? RGB(255, 255, 255) : RGB(255, 255, 128));
-  RECT tab{gx + 1, gy, gx + 7, gy + 2};
-  RECT body{gx + 1, gy + 2, gx + w - 2, gy + 10};
-  FillRect(dc, &tab, folder);
-  FillRect(dc, &body, folder);
-  FrameRect(dc, &body, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-  DeleteObject(folder);
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
-  TextOutA(dc, gx + w + 4, r.top, row.text.c_str(), static_cast<int>(row.text.size()));
-  if (depth == 0) return;
-  HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
-  HGDIOBJ old = SelectObject(dc, pen);
-  const int x = r.left + w * (depth - 1) + w / 2 + 2, y = (r.top + r.bottom) / 2;
-  MoveToEx(dc, x, y, nullptr);
-  LineTo(dc, r.left + w * depth + 2, y);
-  MoveToEx(dc, x, r.top - 1, nullptr);
-  LineTo(dc, x, (row.itemData & kRowLaterSibling) ? r.bottom : y);
-  const std::vector<bool> through = AncestorLines(list.rows, item.itemID);
-  for (int d = 1; d < depth && static_cast<size_t>(d) < through.size(); ++d) {
-    if (!through[static_cast<size_t>(d)]) continue;
-    const int ax = r.left + w * (d - 1) + w / 2 + 2;
-    MoveToEx(dc, ax, r.top, nullptr);
-    LineTo(dc, ax, r.bottom);
-  }
-  SelectObject(dc, old);
-  DeleteObject(pen);
-}
-
 // Handles what the three dialogs share; true when the message was taken.
 bool OnTreeMessage(HWND dialog, UINT message, LPARAM lParam, INT_PTR &result) {
   TREE_LIST *list = ListOf(dialog);
   switch (message) {
     case WM_MEASUREITEM:
-      reinterpret_cast<MEASUREITEMSTRUCT *>(lParam)->itemHeight = kGlyphWidth;
+      reinterpret_cast<MEASUREITEMSTRUCT *>(lParam)->itemHeight = kTreeGlyphWidth;
       result = TRUE;
       return true;
     case WM_DRAWITEM:
-      if (list) DrawRow(*list, *reinterpret_cast<const DRAWITEMSTRUCT *>(lParam));
+      if (list) DrawTreeRow(*list, *reinterpret_cast<const DRAWITEMSTRUCT *>(lParam));
       result = TRUE;
       return true;
     case WM_DESTROY:
@@ -323,6 +249,73 @@ INT_PTR CALLBACK DeleteProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 QX_REGISTER_RESOURCES(kFolderResources)
+
+void FillTreeList(HWND box, TREE_LIST &list, const std::string &inboxText, const std::string &selectPath) {
+  HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  SendMessageA(box, LB_RESETCONTENT, 0, 0);
+  const std::string &mailDir = Settings().mailDir;
+  list.rows.clear();
+  if (list.inboxRow) {
+    FOLDER_ROW inbox;
+    inbox.text = inboxText;
+    inbox.path = mailDir;
+    list.rows.push_back(inbox);
+  }
+  const std::vector<FOLDER_ROW> tree = FolderTreeRows(mailDir, list.inboxRow ? 1 : 0, list.inboxRow ? 1 : 0);
+  const int offset = static_cast<int>(list.rows.size());
+  for (FOLDER_ROW row : tree) {
+    if (row.parent >= 0) row.parent += offset;
+    list.rows.push_back(row);
+  }
+  int selected = 0;
+  for (size_t i = 0; i < list.rows.size(); ++i) {
+    const LRESULT at = SendMessageA(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(list.rows[i].text.c_str()));
+    SendMessageA(box, LB_SETITEMDATA, static_cast<WPARAM>(at), static_cast<LPARAM>(list.rows[i].itemData));
+    if (!selectPath.empty() && SamePath(list.rows[i].path, selectPath)) selected = static_cast<int>(i);
+  }
+  if (!list.rows.empty()) SendMessageA(box, LB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+  SetCursor(previous);
+}
+
+void DrawTreeRow(const TREE_LIST &list, const DRAWITEMSTRUCT &item) {
+  if (item.itemID >= list.rows.size()) return;
+  const FOLDER_ROW &row = list.rows[item.itemID];
+  HDC dc = item.hDC;
+  const RECT &r = item.rcItem;
+  const bool selected = (item.itemState & ODS_SELECTED) != 0;
+  const int depth = RowDepth(row.itemData);
+  const int w = kTreeGlyphWidth;
+  FillRect(dc, &r, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+  // The folder picture: white when selected, yellow otherwise.
+  const int gx = r.left + depth * w, gy = r.top + (r.bottom - r.top - 10) / 2;
+  HBRUSH folder = CreateSolidBrush(selected ? RGB(255, 255, 255) : RGB(255, 255, 128));
+  RECT tab{gx + 1, gy, gx + 7, gy + 2};
+  RECT body{gx + 1, gy + 2, gx + w - 2, gy + 10};
+  FillRect(dc, &tab, folder);
+  FillRect(dc, &body, folder);
+  FrameRect(dc, &body, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  DeleteObject(folder);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+  TextOutA(dc, gx + w + 4, r.top, row.text.c_str(), static_cast<int>(row.text.size()));
+  if (depth == 0) return;
+  HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+  HGDIOBJ old = SelectObject(dc, pen);
+  const int x = r.left + w * (depth - 1) + w / 2 + 2, y = (r.top + r.bottom) / 2;
+  MoveToEx(dc, x, y, nullptr);
+  LineTo(dc, r.left + w * depth + 2, y);
+  MoveToEx(dc, x, r.top - 1, nullptr);
+  LineTo(dc, x, (row.itemData & kRowLaterSibling) ? r.bottom : y);
+  const std::vector<bool> through = AncestorLines(list.rows, item.itemID);
+  for (int d = 1; d < depth && static_cast<size_t>(d) < through.size(); ++d) {
+    if (!through[static_cast<size_t>(d)]) continue;
+    const int ax = r.left + w * (d - 1) + w / 2 + 2;
+    MoveToEx(dc, ax, r.top, nullptr);
+    LineTo(dc, ax, r.bottom);
+  }
+  SelectObject(dc, old);
+  DeleteObject(pen);
+}
 
 INT_PTR MoveFolderDialog(HWND owner, std::string &target) {
   if (Settings().lastTargetFolder.empty()) Settings().lastTargetFolder = Settings().mailDir;

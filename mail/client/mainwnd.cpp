@@ -8,6 +8,7 @@
 
 #include "choicepop.h"
 #include "folderdlg.h"
+#include "msglist.h"
 #include "mailfs.h"
 #include "maildlg.h"
 #include "mailstore.h"
@@ -157,6 +158,7 @@ void OnCommand(HWND window, UINT id) {
   if (g_MailBusy || g_RetrievalRunning) return;  // dropped, not queued
   switch (id) {
     case IDM_REBUILD: Busy([&] { Rebuild(window); }); break;
+    case IDM_READ: Busy([&] { MessageListDialog(window); }); break;
     case IDM_NEWFOLDER: Busy([&] { NewFolderDialog(window); }); break;
     case IDM_DELETEFOLDER: Busy([&] { DeleteFolderDialog(window); }); break;
     case IDM_NEWUSER: Busy([&] { NewUser(window); }); break;
@@ -211,6 +213,7 @@ QX_REGISTER_RESOURCES(kMainWindowResources)
 
 bool MailCommandAvailable(UINT id) {
   switch (id) {
+    case IDM_READ:
     case IDM_NEWFOLDER:
     case IDM_DELETEFOLDER:
     case IDM_CONFIGURE:
@@ -222,7 +225,7 @@ bool MailCommandAvailable(UINT id) {
     case IDM_HELPINDEX:
     case IDM_HELPCONFIG:
     case IDM_HELPUSING: return true;
-    default: return false;  // the font, alias, compose, read, queue and print windows come later
+    default: return false;  // the font, alias, compose, queue and print windows come later
   }
 }
 

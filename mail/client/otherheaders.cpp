@@ -37,16 +37,17 @@ const QX_DIALOG_ITEM kOtherItems[] = {
     QX_LTEXT("&Reply To:", -1, 10, 52, 52, 8),
     QX_CONTROL("", IDC_OTHER_REPLYTO, "Edit", kEdit, 64, 50, 186, 12),
     QX_LTEXT("User Entered Headers:", -1, 10, 68, 120, 8),
-    QX_CONTROL("", IDC_OTHER_LIST, "ListBox",
-               LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL |
-                   WS_TABSTOP,
-               10, 78, 186, 76),
+    QX_CONTROL(
+        "", IDC_OTHER_LIST, "ListBox",
+        LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
+        10, 78, 186, 76),
     QX_PUSHBUTTON("&Add...", IDC_OTHER_ADD, 202, 78, 48, 14),
     QX_PUSHBUTTON("Re&move", IDC_OTHER_REMOVE, 202, 96, 48, 14),
     QX_DEFPUSHBUTTON("&OK", IDOK, 262, 8, 44, 14),
     QX_PUSHBUTTON("&Cancel", IDCANCEL, 262, 26, 44, 14),
 };
-const QX_DIALOG kOther = QX_DIALOG_TEMPLATE(20, 20, 312, 164, kDialogStyle, "Send Mail", "MS Sans Serif", 8, kOtherItems);
+const QX_DIALOG kOther =
+    QX_DIALOG_TEMPLATE(20, 20, 312, 164, kDialogStyle, "Send Mail", "MS Sans Serif", 8, kOtherItems);
 
 const QX_DIALOG_ITEM kAddItems[] = {
     QX_LTEXT("&New User Header:", -1, 6, 8, 70, 8),
@@ -71,8 +72,8 @@ const QX_RESOURCE kOtherResources[] = {
 };
 
 // Fields the program writes itself: a user line may not name them.
-constexpr const char *kReservedFields[] = {"From",     "Subject",     "To",   "Cc",           "Bcc",    "In-Reply-To",
-                                           "Reply-To", "Message-ID",  "Date", "Organization", "Sender", "Resent-Sender"};
+constexpr const char *kReservedFields[] = {"From",     "Subject",    "To",   "Cc",           "Bcc",    "In-Reply-To",
+                                           "Reply-To", "Message-ID", "Date", "Organization", "Sender", "Resent-Sender"};
 
 std::string Text(UINT id) {
   char buffer[160] = {};
@@ -120,8 +121,8 @@ INT_PTR CALLBACK AddHeaderProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 void OnAdd(HWND dialog) {
   std::string line;
-  if (DialogBoxParamA(GetModuleHandleA(nullptr), "AddHeader", dialog, AddHeaderProc,
-                      reinterpret_cast<LPARAM>(&line)) != 1)
+  if (DialogBoxParamA(GetModuleHandleA(nullptr), "AddHeader", dialog, AddHeaderProc, reinterpret_cast<LPARAM>(&line)) !=
+      1)
     return;
   if (const int refusal = CheckUserHeader(line)) {
     Box(dialog, static_cast<UINT>(refusal), IDS_ADD_HEADER);
@@ -166,7 +167,8 @@ void OnOk(HWND dialog) {
   for (LRESULT i = 0; i < count; ++i) {
     const LRESULT length = SendDlgItemMessageA(dialog, IDC_OTHER_LIST, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
     std::string line(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
-    SendDlgItemMessageA(dialog, IDC_OTHER_LIST, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()));
+    SendDlgItemMessageA(dialog, IDC_OTHER_LIST, LB_GETTEXT, static_cast<WPARAM>(i),
+                        reinterpret_cast<LPARAM>(line.data()));
     line.resize(std::strlen(line.c_str()));
     h.extraLines.push_back(line);
   }

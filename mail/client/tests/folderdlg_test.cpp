@@ -45,7 +45,8 @@ void Click(HWND d, int id) { SendDlgItemMessageA(d, id, BM_CLICK, 0, 0); }
 std::string SelectedText(HWND d) {
   const LRESULT at = SendDlgItemMessageA(d, IDC_FOLDER_LIST, LB_GETCURSEL, 0, 0);
   char text[128] = {};
-  if (at >= 0) SendDlgItemMessageA(d, IDC_FOLDER_LIST, LB_GETTEXT, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(text));
+  if (at >= 0)
+    SendDlgItemMessageA(d, IDC_FOLDER_LIST, LB_GETTEXT, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(text));
   return text;
 }
 
@@ -84,13 +85,12 @@ class FolderDialogTest : public ::testing::Test {
 
 TEST_F(FolderDialogTest, NewFolderCreatesOrRefuses) {
   std::string seen;
-  EXPECT_EQ(Drive("Create Folder",
-                  {[&](HWND d) {
-                     seen = SelectedText(d);  // the main folder row is chosen at first
-                     SetDlgItemTextA(d, IDC_FOLDER_NAME, "Projects");
-                     Select(d, "a");
-                     Click(d, IDOK);
-                   }},
+  EXPECT_EQ(Drive("Create Folder", {[&](HWND d) {
+                    seen = SelectedText(d);  // the main folder row is chosen at first
+                    SetDlgItemTextA(d, IDC_FOLDER_NAME, "Projects");
+                    Select(d, "a");
+                    Click(d, IDOK);
+                  }},
                   [] { return NewFolderDialog(nullptr); }),
             1);
   EXPECT_EQ(seen, "Main Folder");
@@ -98,8 +98,7 @@ TEST_F(FolderDialogTest, NewFolderCreatesOrRefuses) {
   EXPECT_EQ(Settings().lastTargetFolder, a + "\\Projects");
   EXPECT_EQ(g_FolderListChanged, 1);
 
-  EXPECT_EQ(Drive("Create Folder",
-                  {[](HWND d) {
+  EXPECT_EQ(Drive("Create Folder", {[](HWND d) {
                     SetDlgItemTextA(d, IDC_FOLDER_NAME, "..");
                     Click(d, IDOK);
                   }},
@@ -113,19 +112,17 @@ TEST_F(FolderDialogTest, NewFolderCreatesOrRefuses) {
 TEST_F(FolderDialogTest, MoveChoosesATarget) {
   Settings().lastTargetFolder = c;
   std::string target, seen;
-  EXPECT_EQ(Drive("Move Messages",
-                  {[&](HWND d) {
-                     seen = SelectedText(d);  // the last target is chosen at first
-                     Select(d, "b");
-                     Click(d, IDOK);
-                   }},
+  EXPECT_EQ(Drive("Move Messages", {[&](HWND d) {
+                    seen = SelectedText(d);  // the last target is chosen at first
+                    Select(d, "b");
+                    Click(d, IDOK);
+                  }},
                   [&] { return MoveFolderDialog(nullptr, target); }),
             1);
   EXPECT_EQ(seen, "c");
   EXPECT_EQ(target, b);
   EXPECT_EQ(Settings().lastTargetFolder, b);
-  EXPECT_EQ(Drive("Move Messages",
-                  {[](HWND d) {
+  EXPECT_EQ(Drive("Move Messages", {[](HWND d) {
                     SendDlgItemMessageA(d, IDC_FOLDER_LIST, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
                     Click(d, IDOK);
                   }},

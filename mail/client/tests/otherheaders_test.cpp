@@ -75,9 +75,9 @@ TEST(UserHeaderLines, AcceptedAndRefused) {
     const char *line;
     int refusal;
   } cases[] = {
-      {"X-Priority: 1", 0},        {"X-Note:no blank", 0},   {"X Priority: 1", 90}, {"X-Priority : 1", 90},
-      {"no colon at all", 90},     {": empty name", 90},     {"reply-to: a@b", 92}, {"MESSAGE-ID: <x>", 92},
-      {"Resent-Sender: x", 92},    {"Bcc: hidden@b", 92},    {"X-Reply-To: ok", 0},
+      {"X-Priority: 1", 0},     {"X-Note:no blank", 0}, {"X Priority: 1", 90}, {"X-Priority : 1", 90},
+      {"no colon at all", 90},  {": empty name", 90},   {"reply-to: a@b", 92}, {"MESSAGE-ID: <x>", 92},
+      {"Resent-Sender: x", 92}, {"Bcc: hidden@b", 92},  {"X-Reply-To: ok", 0},
   };
   for (const auto &c : cases) EXPECT_EQ(CheckUserHeader(c.line), c.refusal) << c.line;
 }
@@ -123,11 +123,11 @@ TEST_F(OtherHeadersTest, AddRemoveAndOk) {
   EXPECT_EQ(h.inReplyTo.value_or(""), "<earlier@example.com>");
   EXPECT_EQ(h.replyTo.value_or(""), "replies@example.com");
   EXPECT_EQ(h.extraLines, std::vector<std::string>{"X-Priority: 1"});
-  EXPECT_EQ(g_boxes, (std::vector<std::string>{
-                         "Add Header Entry: This Header not allowed",
-                         "Delete Header Entry: No Header Selected to Delete",
-                         "Alias Management: The Alias Management Library nicknames.DLL was not found; Alias "
-                         "Management disabled."}));
+  EXPECT_EQ(g_boxes,
+            (std::vector<std::string>{
+                "Add Header Entry: This Header not allowed", "Delete Header Entry: No Header Selected to Delete",
+                "Alias Management: The Alias Management Library nicknames.DLL was not found; Alias "
+                "Management disabled."}));
 }
 
 TEST_F(OtherHeadersTest, CancelKeepsEverything) {

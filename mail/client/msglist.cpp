@@ -1,0 +1,384 @@
+// The message list window. The entries of the current folder are sorted here
+// and added to the list box in order (a sorting list box would move its rows
+// on every insert), so a folder of any size fills in one pass. Reading,
+// replying, forwarding, printing and searching belong to windows this program
+// does not have yet: their buttons stay disabled.
+#include "msglist.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "folderdlg.h"
+#include "maildlg.h"
+#include "mailstore.h"
+#include "msgsort.h"
+#include "retrieve.h"
+#include "settings.h"
+
+#include <qxcommon.h>
+
+namespace {
+
+enum {
+  IDS_FOLDER_EMPTY = 78,
+  IDS_FOLDER_DELETE = 79,
+  IDS_NEW_MAIL = 75,
+  IDS_HAS_SUBFOLDERS = 76,
+  IDS_CANNOT_DELETE = 77,
+  IDS_MAIL = 70,
+  IDS_NO_MESSAGES = 71,
+};
+
+constexpr DWORD kDialogStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kListStyle = LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL |
+                             WS_TABSTOP;
+#define LIST_BUTTON(text, id, x) QX_PUSHBUTTON(text, id, x, 168, 40, 14)
+
+const QX_DIALOG_ITEM kSelectItems[] = {
+    QX_CONTROL("", IDC_LIST_FOLDERS, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS, 4, 4, 96, 156),
+    QX_CONTROL("", IDC_LIST_MESSAGES, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_EXTENDEDSEL, 104, 4, 336, 146),
+    QX_LTEXT("", IDC_LIST_COUNT, 104, 152, 120, 8),
+    QX_CHECKBOX("Reverse Sort", IDC_LIST_REVERSE, 230, 151, 56, 10),
+    QX_CONTROL("Date", IDC_LIST_BYDATE, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP, 290,
+               151, 34, 10),
+    QX_CONTROL("From", IDC_LIST_BYFROM, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 324, 151, 34, 10),
+    QX_CONTROL("Subject", IDC_LIST_BYSUBJECT, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 358, 151, 40, 10),
+    QX_CONTROL("Rcvd Time", IDC_LIST_BYARRIVAL, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 398, 151, 44, 10),
+    QX_DEFPUSHBUTTON("&Read", IDC_LIST_READ, 4, 168, 40, 14),
+    LIST_BUTTON("E&xit", IDOK, 44),
+    LIST_BUTTON("Repl&y", IDC_LIST_REPLY, 84),
+    LIST_BUTTON("Reply-&All", IDC_LIST_REPLYALL, 124),
+    LIST_BUTTON("For&ward", IDC_LIST_FORWARD, 164),
+    LIST_BUTTON("&Print", IDC_LIST_PRINT, 204),
+    LIST_BUTTON("&Help", IDC_LIST_HELP, 244),
+    LIST_BUTTON("&File...", IDC_LIST_FILE, 284),
+    LIST_BUTTON("&Delete", IDC_LIST_DELETE, 324),
+    LIST_BUTTON("&Search...", IDC_LIST_SEARCH, 364),
+    LIST_BUTTON("Re&trieve", IDC_LIST_RETRIEVE, 404),
+};
+const QX_DIALOG kSelect = QX_DIALOG_TEMPLATE(10, 10, 448, 188, kDialogStyle, "Read Mail", "MS Sans Serif", 8, kSelectItems);
+
+const QX_DIALOG_ITEM kDeleteBoxItems[] = {
+    QX_LTEXT("", IDC_DELETEBOX_TEXT, 6, 8, 260, 8),
+    QX_DEFPUSHBUTTON("&Yes", IDC_DELETEBOX_YES, 60, 24, 44, 14),
+    QX_PUSHBUTTON("&No", IDC_DELETEBOX_NO, 112, 24, 44, 14),
+    QX_PUSHBUTTON("&All", IDC_DELETEBOX_ALL, 164, 24, 44, 14),
+};
+const QX_DIALOG kDeleteBox =
+    QX_DIALOG_TEMPLATE(40, 40, 272, 44, DS_MODALFRAME | WS_POPUP | WS_CAPTION, "Delete Message", "MS Sans Serif", 8,
+                       kDeleteBoxItems);
+
+const QX_RESOURCE kListResources[] = {
+    QX_RES_DIALOG("Select", kSelect),
+    QX_RES_DIALOG("DeleteBox", kDeleteBox),
+    QX_STRING(IDS_MAIL, "Mail"),
+    QX_STRING(IDS_NO_MESSAGES, "No Messages Selected"),
+    QX_STRING(IDS_HAS_SUBFOLDERS, "Folder has subfolders"),
+    QX_STRING(IDS_CANNOT_DELETE, "Cannot Delete Folder"),
+    QX_STRING(IDS_FOLDER_EMPTY, "Folder Empty, Remove Folder ?"),
+    QX_STRING(IDS_FOLDER_DELETE, "Folder Delete"),
+};
+
+constexpr int kBitmapWidth = 16;  // the message picture before each row
+constexpr UINT kNotBuiltYet[] = {IDC_LIST_READ, IDC_LIST_REPLY, IDC_LIST_REPLYALL, IDC_LIST_FORWARD, IDC_LIST_PRINT,
+                                 IDC_LIST_SEARCH};
+
+std::string Text(UINT id) {
+  char buffer[128] = {};
+  LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
+  return buffer;
+}
+
+// What the open list shows.
+struct LIST_STATE {
+  HWND owner = nullptr;
+  TREE_LIST folders;
+  std::vector<MSG_ENTRY> entries;  // in row order
+};
+LIST_STATE g_list;
+
+int TabUnit() { return 8 * LOWORD(GetDialogBaseUnits()); }
+
+// Row widths as the list box draws them.
+class ListMeasure : public RowMeasure {
+ public:
+  explicit ListMeasure(HWND list) : list_(list), dc_(GetDC(list)) {
+    tabUnit = TabUnit();
+    bitmapWidth = kBitmapWidth;
+    old_ = SelectObject(dc_, reinterpret_cast<HGDIOBJ>(SendMessageA(list, WM_GETFONT, 0, 0)));
+  }
+  ~ListMeasure() override {
+    SelectObject(dc_, old_);
+    ReleaseDC(list_, dc_);
+  }
+  int TextWidth(const std::string &text) override {
+    SIZE size{};
+    GetTextExtentPoint32A(dc_, text.c_str(), static_cast<int>(text.size()), &size);
+    return size.cx;
+  }
+
+ private:
+  HWND list_;
+  HDC dc_;
+  HGDIOBJ old_ = nullptr;
+};
+
+HWND Messages(HWND dialog) { return GetDlgItem(dialog, IDC_LIST_MESSAGES); }
+
+void ShowCount(HWND dialog) {
+  SetDlgItemTextA(dialog, IDC_LIST_COUNT, MessageCountText(static_cast<int>(g_list.entries.size())).c_str());
+}
+
+// Reads the current folder's index again, sorts it and fills the list.
+void RefillMessages(HWND dialog) {
+  const MAIL_SETTINGS &s = Settings();
+  HWND list = Messages(dialog);
+  HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  {
+    ListMeasure measure(list);
+    SelectMessageList(0);
+    BuildMessageList(s.currentFolder, measure);
+  }
+  g_list.entries = std::move(CurrentMessageList());
+  FreeMessageList();
+  SortMessageEntries(g_list.entries, s.sortOrder, s.reverseSortOrder != 0);
+  SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+  SendMessageA(list, LB_RESETCONTENT, 0, 0);
+  for (size_t i = 0; i < g_list.entries.size(); ++i) SendMessageA(list, LB_ADDSTRING, 0, static_cast<LPARAM>(i));
+  SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list, nullptr, TRUE);
+  ShowCount(dialog);
+  SetCursor(previous);
+}
+
+void RefillFolders(HWND dialog) {
+  FillTreeList(GetDlgItem(dialog, IDC_LIST_FOLDERS), g_list.folders, Text(IDS_NEW_MAIL), Settings().currentFolder);
+  g_FolderListChanged = 0;
+}
+
+void SelectRow(HWND dialog, int row) {
+  const int count = static_cast<int>(g_list.entries.size());
+  if (count == 0) return;
+  SendMessageA(Messages(dialog), LB_SETSEL, FALSE, -1);
+  SendMessageA(Messages(dialog), LB_SETSEL, TRUE, std::clamp(row, 0, count - 1));
+}
+
+// The selected rows in row order; none: the "No Messages Selected" box.
+std::vector<int> SelectedRows(HWND dialog) {
+  HWND list = Messages(dialog);
+  const LRESULT count = SendMessageA(list, LB_GETSELCOUNT, 0, 0);
+  std::vector<int> rows(count > 0 ? static_cast<size_t>(count) : 0);
+  if (!rows.empty())
+    SendMessageA(list, LB_GETSELITEMS, static_cast<WPARAM>(rows.size()), reinterpret_cast<LPARAM>(rows.data()));
+  std::erase_if(rows, [](int r) { return r < 0 || static_cast<size_t>(r) >= g_list.entries.size(); });
+  if (rows.empty()) g_MailMessageBox(dialog, Text(IDS_NO_MESSAGES).c_str(), Text(IDS_MAIL).c_str(), MB_ICONEXCLAMATION);
+  return rows;
+}
+
+bool IsInbox(const std::string &folder) { return lstrcmpiA(folder.c_str(), Settings().mailDir.c_str()) == 0; }
+
+INT_PTR CALLBACK DeleteBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG: SetDlgItemTextA(dialog, IDC_DELETEBOX_TEXT, reinterpret_cast<const char *>(lParam)); return TRUE;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDC_DELETEBOX_YES: EndDialog(dialog, 1); return TRUE;
+        case IDC_DELETEBOX_NO:
+        case IDCANCEL: EndDialog(dialog, 0); return TRUE;
+        case IDC_DELETEBOX_ALL: EndDialog(dialog, 2); return TRUE;
+        default: return FALSE;
+      }
+    default: return FALSE;
+  }
+}
+
+// An empty folder other than the inbox is offered for removal.
+void OfferFolderRemoval(HWND dialog) {
+  MAIL_SETTINGS &s = Settings();
+  if (g_MailMessageBox(dialog, Text(IDS_FOLDER_EMPTY).c_str(), Text(IDS_FOLDER_DELETE).c_str(),
+                       MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+    return;
+  const int removed = RemoveFolder(s.currentFolder);
+  if (removed == kFolderHasSubfolders) {
+    g_MailMessageBox(dialog, Text(IDS_HAS_SUBFOLDERS).c_str(), Text(IDS_CANNOT_DELETE).c_str(), MB_ICONEXCLAMATION);
+    return;
+  }
+  if (removed != 0) {
+    g_MailMessageBox(dialog,
+                     "The folder could not be removed: a file in it may be open or read-only. Close what uses it "
+                     "and try again.",
+                     Text(IDS_CANNOT_DELETE).c_str(), MB_ICONEXCLAMATION);
+    return;
+  }
+  s.currentFolder = s.mailDir;
+  RefillFolders(dialog);
+  RefillMessages(dialog);
+}
+
+void OnDelete(HWND dialog) {
+  const std::string folder = Settings().currentFolder;
+  if (g_list.entries.empty() && !IsInbox(folder)) {
+    OfferFolderRemoval(dialog);
+    return;
+  }
+  const std::vector<int> rows = SelectedRows(dialog);
+  if (rows.empty()) return;
+  bool askAgain = true;
+  for (int row : rows) {
+    const MSG_ENTRY &entry = g_list.entries[static_cast<size_t>(row)];
+    if (askAgain) {
+      const INT_PTR answer = DialogBoxParamA(GetModuleHandleA(nullptr), "DeleteBox", dialog, DeleteBoxProc,
+                                             reinterpret_cast<LPARAM>(entry.rowText.c_str()));
+      if (answer == 0) continue;
+      if (answer == 2) askAgain = false;
+    }
+    StoreDeleteMessage(folder, entry.number);
+  }
+  RefillMessages(dialog);
+  SelectRow(dialog, rows.front());
+}
+
+void OnFile(HWND dialog) {
+  const std::vector<int> rows = SelectedRows(dialog);
+  if (rows.empty()) return;
+  std::string target;
+  if (MoveFolderDialog(dialog, target) != 1) return;
+  const std::string folder = Settings().currentFolder;
+  HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  if (lstrcmpiA(target.c_str(), folder.c_str()) != 0)
+    for (int row : rows) StoreMoveMessage(folder, target, g_list.entries[static_cast<size_t>(row)].number);
+  SetCursor(previous);
+  RefillMessages(dialog);
+  if (g_FolderListChanged) RefillFolders(dialog);
+  SelectRow(dialog, rows.front());
+}
+
+void OnSortChange(HWND dialog, UINT id) {
+  MAIL_SETTINGS &s = Settings();
+  if (id == IDC_LIST_REVERSE)
+    s.reverseSortOrder = s.reverseSortOrder ? 0 : 1;  // a plain check box: the program keeps its state
+  else
+    s.sortOrder = static_cast<int>(id - IDC_LIST_BYDATE);
+  CheckDlgButton(dialog, IDC_LIST_REVERSE, s.reverseSortOrder ? BST_CHECKED : BST_UNCHECKED);
+  CheckRadioButton(dialog, IDC_LIST_BYDATE, IDC_LIST_BYARRIVAL, IDC_LIST_BYDATE + s.sortOrder);
+  if (ProfileAccess *profile = GetProfileAccess()) {
+    profile->Set(s.iniFile, s.user, "SortOrder", std::to_string(s.sortOrder));
+    profile->Set(s.iniFile, s.user, "ReverseSortOrder", s.reverseSortOrder ? "True" : "False");
+  }
+  RefillMessages(dialog);
+}
+
+void OnRetrieve(HWND dialog) {
+  RetrieveMail(g_list.owner);
+  if (Settings().timed && g_list.owner) {
+    SetTimer(g_list.owner, kRetrievalTimer, kRetrievalTimerMs, nullptr);
+    g_RetrievalCountdown = Settings().interval;
+  }
+  SetActiveWindow(dialog);
+  if (IsInbox(Settings().currentFolder)) RefillMessages(dialog);
+}
+
+void OnFolderChosen(HWND dialog) {
+  const LRESULT row = SendDlgItemMessageA(dialog, IDC_LIST_FOLDERS, LB_GETCURSEL, 0, 0);
+  if (row < 0 || static_cast<size_t>(row) >= g_list.folders.rows.size()) return;
+  Settings().currentFolder = g_list.folders.rows[static_cast<size_t>(row)].path;
+  RefillMessages(dialog);
+}
+
+// A message row: its picture (a flap for MIME messages) and its text with the
+// tabs expanded, in the highlight colours when selected.
+void DrawMessageRow(const DRAWITEMSTRUCT &item) {
+  if (item.itemID >= g_list.entries.size()) return;
+  const MSG_ENTRY &entry = g_list.entries[item.itemID];
+  HDC dc = item.hDC;
+  const RECT &r = item.rcItem;
+  const bool selected = (item.itemState & ODS_SELECTED) != 0;
+  FillRect(dc, &r, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+  const int top = r.top + (r.bottom - r.top - 10) / 2;
+  RECT envelope{r.left + 1, top, r.left + kBitmapWidth - 1, top + 10};
+  FillRect(dc, &envelope, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  FrameRect(dc, &envelope, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  MoveToEx(dc, envelope.left, envelope.top, nullptr);
+  LineTo(dc, (envelope.left + envelope.right) / 2, envelope.top + 5);
+  LineTo(dc, envelope.right - 1, envelope.top);
+  if (entry.flags & kRecordMime) {
+    RECT mark{envelope.right - 5, envelope.bottom - 4, envelope.right - 1, envelope.bottom - 1};
+    HBRUSH red = CreateSolidBrush(RGB(192, 0, 0));
+    FillRect(dc, &mark, red);
+    DeleteObject(red);
+  }
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+  int tab = TabUnit();
+  TabbedTextOutA(dc, r.left + kBitmapWidth + 4, r.top, entry.rowText.c_str(), static_cast<int>(entry.rowText.size()),
+                 1, &tab, r.left);
+}
+
+BOOL OnInit(HWND dialog) {
+  MAIL_SETTINGS &s = Settings();
+  if (s.currentFolder.empty()) s.currentFolder = s.mailDir;
+  for (UINT id : kNotBuiltYet) EnableWindow(GetDlgItem(dialog, static_cast<int>(id)), FALSE);
+  CheckRadioButton(dialog, IDC_LIST_BYDATE, IDC_LIST_BYARRIVAL, IDC_LIST_BYDATE + std::clamp(s.sortOrder, 0, 3));
+  CheckDlgButton(dialog, IDC_LIST_REVERSE, s.reverseSortOrder ? BST_CHECKED : BST_UNCHECKED);
+  RefillFolders(dialog);
+  RefillMessages(dialog);
+  SetFocus(Messages(dialog));
+  return FALSE;
+}
+
+BOOL OnCommand(HWND dialog, UINT id, UINT notification) {
+  switch (id) {
+    case IDOK:
+    case IDCANCEL: EndDialog(dialog, static_cast<INT_PTR>(id)); return TRUE;
+    case IDC_LIST_DELETE: OnDelete(dialog); return TRUE;
+    case IDC_LIST_FILE: OnFile(dialog); return TRUE;
+    case IDC_LIST_RETRIEVE: OnRetrieve(dialog); return TRUE;
+    case IDC_LIST_HELP:
+      WinHelpA(dialog, "RAZUZUZ.HLP", HELP_KEY, reinterpret_cast<ULONG_PTR>("Select Help"));
+      return TRUE;
+    case IDC_LIST_REVERSE:
+    case IDC_LIST_BYDATE:
+    case IDC_LIST_BYFROM:
+    case IDC_LIST_BYSUBJECT:
+    case IDC_LIST_BYARRIVAL: OnSortChange(dialog, id); return TRUE;
+    case IDC_LIST_FOLDERS:
+      if (notification == LBN_SELCHANGE) OnFolderChosen(dialog);
+      return TRUE;
+    default: return FALSE;
+  }
+}
+
+INT_PTR CALLBACK SelectProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG: return OnInit(dialog);
+    case WM_COMMAND: return OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+    case WM_MEASUREITEM: reinterpret_cast<MEASUREITEMSTRUCT *>(lParam)->itemHeight = kTreeGlyphWidth; return TRUE;
+    case WM_DRAWITEM: {
+      const auto &item = *reinterpret_cast<const DRAWITEMSTRUCT *>(lParam);
+      if (item.CtlID == IDC_LIST_FOLDERS)
+        DrawTreeRow(g_list.folders, item);
+      else
+        DrawMessageRow(item);
+      return TRUE;
+    }
+    case WM_SIZE:
+      if (wParam == SIZE_MINIMIZED) {  // the list ends and the main window goes to the task bar instead
+        EndDialog(dialog, IDOK);
+        if (g_list.owner) ShowWindow(g_list.owner, SW_MINIMIZE);
+      }
+      return FALSE;
+    default: return FALSE;
+  }
+}
+
+}  // namespace
+
+QX_REGISTER_RESOURCES(kListResources)
+
+INT_PTR MessageListDialog(HWND owner) {
+  g_list = LIST_STATE{};
+  g_list.owner = owner;
+  const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), "Select", owner, SelectProc, 0);
+  g_list = LIST_STATE{};
+  return result;
+}

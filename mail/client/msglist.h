@@ -1,0 +1,38 @@
+// The message list window "Select" (caption "Read Mail"): the folder tree
+// and the messages of the current folder, sorted by one of four keys, with
+// the commands that act on the selected messages.
+#ifndef QX_MAIL_MSGLIST_H
+#define QX_MAIL_MSGLIST_H
+
+#include <windows.h>
+
+enum {
+  IDC_LIST_DELETE = 550,
+  IDC_LIST_FILE = 552,
+  IDC_LIST_REPLY = 553,
+  IDC_LIST_REPLYALL = 554,
+  IDC_LIST_PRINT = 555,
+  IDC_LIST_FORWARD = 556,
+  IDC_LIST_FOLDERS = 557,
+  IDC_LIST_READ = 558,
+  IDC_LIST_SEARCH = 559,
+  IDC_LIST_MESSAGES = 560,
+  IDC_LIST_RETRIEVE = 561,
+  IDC_LIST_COUNT = 562,
+  IDC_LIST_HELP = 563,
+  IDC_LIST_REVERSE = 566,
+  IDC_LIST_BYDATE = 567,
+  IDC_LIST_BYFROM = 568,
+  IDC_LIST_BYSUBJECT = 569,
+  IDC_LIST_BYARRIVAL = 570,
+  // "DeleteBox": the row text and the three answers.
+  IDC_DELETEBOX_TEXT = 100,
+  IDC_DELETEBOX_YES = 101,
+  IDC_DELETEBOX_NO = 102,
+  IDC_DELETEBOX_ALL = 103,
+};
+
+// Runs the message list for the main window; its result when it ends.
+INT_PTR MessageListDialog(HWND owner);
+
+#endif

@@ -1,0 +1,112 @@
+// Sort orders and search of the message list. See msgsort.h.
+#include "msgsort.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+// Last, so that the layer's C runtime names (fopen) are not undone by <cstdio>.
+#include <windows.h>
+
+namespace {
+
+constexpr size_t kFromColumn = 7;  // after "mm/dd  "
+
+bool StartsNoCase(const std::string &text, size_t at, const char *prefix) {
+  const size_t n = std::strlen(prefix);
+  if (text.size() < at + n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (std::tolower(static_cast<unsigned char>(text[at + i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  return true;
+}
+
+int CompareNoCase(const std::string &a, const std::string &b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const int x = std::tolower(static_cast<unsigned char>(a[i])), y = std::tolower(static_cast<unsigned char>(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+std::string FromColumn(const std::string &row) {
+  size_t at = std::min(kFromColumn, row.size());
+  if (StartsNoCase(row, at, "To: ")) at += 4;
+  const size_t tab = row.find('\t', at);
+  return row.substr(at, tab == std::string::npos ? std::string::npos : tab - at);
+}
+
+std::string SubjectColumn(const std::string &row) {
+  size_t at = row.find('\t', std::min(kFromColumn, row.size()));
+  if (at == std::string::npos) return "";
+  while (at < row.size() && row[at] == '\t') ++at;
+  for (bool skipped = true; skipped;) {
+    skipped = false;
+    while (at < row.size() && row[at] == ' ') {
+      ++at;
+      skipped = true;
+    }
+    for (const char *prefix : {"Re: ", "Fw: ", "Fwd: "})
+      if (StartsNoCase(row, at, prefix)) {
+        at += std::strlen(prefix);
+        skipped = true;
+      }
+  }
+  return row.substr(at);
+}
+
+int Sign(int64_t d) { return d < 0 ? -1 : (d > 0 ? 1 : 0); }
+
+}  // namespace
+
+int CompareMessageEntries(const MSG_ENTRY &a, const MSG_ENTRY &b, int order, bool reverse) {
+  int result = 0;
+  switch (order) {
+    case kSortFrom: result = CompareNoCase(FromColumn(a.rowText), FromColumn(b.rowText)); break;
+    case kSortSubject: result = CompareNoCase(SubjectColumn(a.rowText), SubjectColumn(b.rowText)); break;
+    case kSortArrival: result = Sign(static_cast<int64_t>(a.arrival) - b.arrival); break;
+    default: break;
+  }
+  if (result == 0 && order != kSortArrival) result = Sign(static_cast<int64_t>(a.date) - b.date);
+  return reverse ? -result : result;
+}
+
+void SortMessageEntries(std::vector<MSG_ENTRY> &entries, int order, bool reverse) {
+  std::stable_sort(entries.begin(), entries.end(), [&](const MSG_ENTRY &a, const MSG_ENTRY &b) {
+    return CompareMessageEntries(a, b, order, reverse) < 0;
+  });
+}
+
+bool MessageHoldsText(const std::string &path, const std::string &text, bool headersOnly, bool caseSensitive) {
+  if (text.empty()) return false;
+  FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  std::string wanted = text;
+  if (!caseSensitive)
+    for (char &c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // Pieces of 1024 bytes, each overlapping the last one by the text's length
+  // less one, so a text across two pieces of one line is still found.
+  std::string carry, piece;
+  bool found = false, lineStart = true;
+  char buffer[1024];
+  while (!found) {
+    size_t got = 0;
+    int c = 0;
+    while (got < sizeof buffer && (c = std::getc(f)) != EOF) {
+      buffer[got++] = static_cast<char>(c);
+      if (c == '\n') break;
+    }
+    if (got == 0) break;
+    if (headersOnly && lineStart && buffer[0] == '\r') break;
+    piece.assign(buffer, got);
+    if (!caseSensitive)
+      for (char &ch : piece) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    const std::string joined = carry + piece;
+    found = joined.find(wanted) != std::string::npos;
+    lineStart = piece.back() == '\n';
+    carry = lineStart || wanted.size() < 2 ? std::string() : joined.substr(joined.size() - std::min(joined.size(), wanted.size() - 1));
+  }
+  std::fclose(f);
+  return found;
+}

@@ -1,0 +1,251 @@
+// The message list: the sort orders as a table of rows, and the "Read Mail"
+// window on a headless display driven as a person would, one step a tick:
+// sorting, deleting with "All", filing into a folder of the tree, changing
+// folders, and removing a folder that became empty.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <set>
+
+#include "folders.h"
+#include "msglist.h"
+#include "msgsort.h"
+#include "retrieve.h"
+#include "store_fixture.h"
+
+using namespace mailtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+const HeadlessDisplay g_headless;
+
+MSG_ENTRY Entry(const std::string &row, int32_t date, int32_t arrival = 0) {
+  MSG_ENTRY e;
+  e.rowText = row;
+  e.date = date;
+  e.arrival = arrival;
+  return e;
+}
+
+std::vector<std::string> g_boxes;
+int WINAPI RecordBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
+  g_boxes.push_back(std::string(caption) + ": " + text);
+  return IDOK;
+}
+
+struct Step {
+  const char *caption;
+  std::function<void(HWND)> act;
+};
+std::vector<Step> g_steps;
+size_t g_step = 0;
+void CALLBACK NextStep(HWND, UINT, UINT_PTR, DWORD) {
+  if (g_step >= g_steps.size()) return;
+  HWND d = FindWindowA(nullptr, g_steps[g_step].caption);
+  if (!d || !IsWindowEnabled(d)) return;  // a window below a modal one waits
+  g_steps[g_step++].act(d);
+}
+
+void Press(HWND d, int id) { PostMessageA(d, WM_COMMAND, static_cast<WPARAM>(id), 0); }
+std::string Count(HWND d) {
+  char text[64] = {};
+  GetDlgItemTextA(d, IDC_LIST_COUNT, text, sizeof text);
+  return text;
+}
+void SelectOnly(HWND d, int from, int to) {
+  SendDlgItemMessageA(d, IDC_LIST_MESSAGES, LB_SETSEL, FALSE, -1);
+  SendDlgItemMessageA(d, IDC_LIST_MESSAGES, LB_SELITEMRANGE, TRUE, MAKELPARAM(from, to));
+}
+void ChooseFolder(HWND d, const char *row) {
+  const LRESULT at = SendDlgItemMessageA(d, IDC_LIST_FOLDERS, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                         reinterpret_cast<LPARAM>(row));
+  SendDlgItemMessageA(d, IDC_LIST_FOLDERS, LB_SETCURSEL, static_cast<WPARAM>(at), 0);
+  SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_LIST_FOLDERS, LBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(GetDlgItem(d, IDC_LIST_FOLDERS)));
+}
+
+// A message dated hour hours after a fixed time, so that Date orders them.
+std::string Dated(int hour) {
+  const std::time_t when = 818173800 + static_cast<std::time_t>(hour) * 3600;
+  std::tm t{};
+  gmtime_r(&when, &t);
+  char date[64];
+  std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &t);
+  return "From: Sender " + std::to_string(hour) + " <s@example.com>\r\nSubject: message " + std::to_string(hour) +
+         "\r\nDate: " + date + "\r\nMessage-ID: <h" + std::to_string(hour) + "@example.com>\r\n\r\nbody\r\n";
+}
+
+}  // namespace
+
+TEST(MessageSort, OrdersAsATable) {
+  const MSG_ENTRY budget = Entry("12/05  Ann Lee\t\t\tRe: Fwd: Budget", 200);
+  const MSG_ENTRY plain = Entry("12/05  bob\t\t\tbudget", 100);
+  const MSG_ENTRY sent = Entry("12/06  To: Carol\t\t\tPlans", 50);
+  const MSG_ENTRY carol = Entry("12/06  carol\t\t\t  Fw: plans", 60);
+  const struct {
+    const char *what;
+    const MSG_ENTRY &a, &b;
+    int order;
+    bool reverse;
+    int expected;
+  } cases[] = {
+      {"subject prefixes skipped, equal subjects by Date", budget, plain, kSortSubject, false, 1},
+      {"reverse turns it round", budget, plain, kSortSubject, true, -1},
+      {"blanks and Fw: skipped", carol, sent, kSortSubject, false, 1},
+      {"From without case", plain, budget, kSortFrom, false, 1},
+      {"To: is skipped in the From column", sent, carol, kSortFrom, false, -1},
+      {"Date", sent, plain, kSortDate, false, -1},
+      {"equal Dates compare equal", plain, Entry("x", 100), kSortDate, false, 0},
+      {"arrival", Entry("a", 1, 5), Entry("b", 2, 3), kSortArrival, false, 1},
+      {"arrival reversed: newest first", Entry("a", 1, 5), Entry("b", 2, 3), kSortArrival, true, -1},
+  };
+  for (const auto &c : cases) EXPECT_EQ(CompareMessageEntries(c.a, c.b, c.order, c.reverse), c.expected) << c.what;
+}
+
+TEST(MessageSearch, HeadersOnlyCaseAndPieces) {
+  TempDir dir;
+  WriteFile(dir / "m", "Subject: Quarterly Report\r\n\r\n" + std::string(3000, 'x') + "needle in a long line\r\n");
+  EXPECT_TRUE(MessageHoldsText(dir / "m", "quarterly", false, false));
+  EXPECT_FALSE(MessageHoldsText(dir / "m", "quarterly", false, true));
+  EXPECT_TRUE(MessageHoldsText(dir / "m", "needle", false, true));  // across the 1024-byte pieces
+  EXPECT_FALSE(MessageHoldsText(dir / "m", "needle", true, true));
+  EXPECT_FALSE(MessageHoldsText(dir / "m", "", false, false));
+}
+
+class MessageListTest : public StoreTest {
+ protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    g_MailMessageBox = RecordBox;
+    g_boxes.clear();
+    mailDir = dir / "mail";
+    fs::create_directories(Host(mailDir));
+    WriteFile(dir / "QXMAIL.INI", "[tester]\nMailDir=" + mailDir + "\n");
+    Settings().mailDir = mailDir;
+    ASSERT_EQ(StoreCreateFolder(mailDir), 0);
+    std::string path;
+    ASSERT_EQ(CreateFolderNamed(mailDir, "archive", archive), 0);
+  }
+  void TearDown() override {
+    g_MailMessageBox = MessageBoxA;
+    StoreTest::TearDown();
+  }
+  INT_PTR Drive(std::vector<Step> steps) {
+    g_steps = std::move(steps);
+    g_step = 0;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 30, NextStep);
+    const INT_PTR result = MessageListDialog(nullptr);
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(g_step, g_steps.size()) << "steps left undone";
+    return result;
+  }
+  std::string mailDir, archive;
+};
+
+TEST_F(MessageListTest, SortDeleteFileAndRemoveAnEmptyFolder) {
+  constexpr int kMessages = 300;
+  for (int i = 1; i <= kMessages; ++i) ASSERT_EQ(AddMessage(mailDir, Dated(i)), 0);
+  std::vector<std::string> counts;
+  auto count = [&](HWND d) { counts.push_back(Count(d)); };
+  Drive({{"Read Mail",
+          [&](HWND d) {
+            count(d);
+            SendDlgItemMessageA(d, IDC_LIST_BYDATE, BM_CLICK, 0, 0);
+            SendDlgItemMessageA(d, IDC_LIST_REVERSE, BM_CLICK, 0, 0);  // newest first
+            SelectOnly(d, 0, 2);
+            Press(d, IDC_LIST_DELETE);
+          }},
+         {"Delete Message", [](HWND d) { Press(d, IDC_DELETEBOX_ALL); }},
+         {"Read Mail",
+          [&](HWND d) {
+            count(d);
+            SelectOnly(d, 0, 0);
+            Press(d, IDC_LIST_FILE);
+          }},
+         {"Move Messages",
+          [](HWND d) {
+            const LRESULT at = SendDlgItemMessageA(d, 601, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                                   reinterpret_cast<LPARAM>("archive"));
+            SendDlgItemMessageA(d, 601, LB_SETCURSEL, static_cast<WPARAM>(at), 0);
+            Press(d, IDOK);
+          }},
+         {"Read Mail",
+          [&](HWND d) {
+            count(d);
+            ChooseFolder(d, "archive");
+            count(d);
+            SelectOnly(d, 0, 0);
+            Press(d, IDC_LIST_DELETE);
+          }},
+         {"Delete Message", [](HWND d) { Press(d, IDC_DELETEBOX_NO); }},
+         {"Read Mail",
+          [&](HWND d) {
+            count(d);
+            SelectOnly(d, 0, 0);
+            Press(d, IDC_LIST_DELETE);
+          }},
+         {"Delete Message", [](HWND d) { Press(d, IDC_DELETEBOX_YES); }},
+         {"Read Mail",
+          [&](HWND d) {
+            count(d);
+            Press(d, IDC_LIST_DELETE);  // an empty folder is offered for removal
+          }},
+         {"Read Mail",
+          [&](HWND d) {
+            count(d);
+            Press(d, IDOK);
+          }}});
+  EXPECT_EQ(counts, (std::vector<std::string>{"(300 Messages)", "(297 Messages)", "(296 Messages)", "(1 Message)",
+                                              "(1 Message)", "(0 Messages)", "(296 Messages)"}));
+  EXPECT_EQ(g_boxes, std::vector<std::string>{"Folder Delete: Folder Empty, Remove Folder ?"});
+  EXPECT_FALSE(fs::exists(Host(archive)));
+  EXPECT_EQ(Settings().currentFolder, mailDir);
+  // The newest three were deleted, the fourth newest filed and then deleted.
+  std::set<std::string> ids;
+  for (const auto &[slot, id] : IndexedIds(mailDir)) ids.insert(id);
+  EXPECT_EQ(ids.size(), 296u);
+  for (int gone : {300, 299, 298, 297}) EXPECT_FALSE(ids.count("<h" + std::to_string(gone) + "@example.com>")) << gone;
+  const std::string ini = ReadFile(dir / "QXMAIL.INI");
+  EXPECT_NE(ini.find("SortOrder=0"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("ReverseSortOrder=True"), std::string::npos) << ini;
+}
+
+// Ten thousand messages: the list fills, a range is selected with the mouse
+// (a click, then a shift-click four rows down), deleted with "All", and the
+// From order is taken.
+TEST_F(MessageListTest, TenThousandMessagesRangeSelectedWithTheMouse) {
+  constexpr int kMessages = 10000;
+  for (int i = 1; i <= kMessages; ++i) WriteFile(mailDir + "/m" + std::to_string(i) + ".msg", Dated(i));
+  ASSERT_EQ(RebuildFolder(mailDir), 0);
+  std::vector<std::string> counts;
+  LRESULT selected = 0;
+  Drive({{"Read Mail",
+          [&](HWND d) {
+            counts.push_back(Count(d));
+            HWND list = GetDlgItem(d, IDC_LIST_MESSAGES);
+            RECT row;
+            SendMessageA(list, LB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row));
+            const int height = row.bottom - row.top;
+            SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, height / 2));
+            SendMessageA(list, WM_LBUTTONUP, 0, MAKELPARAM(20, height / 2));
+            SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT, MAKELPARAM(20, 4 * height + height / 2));
+            SendMessageA(list, WM_LBUTTONUP, MK_SHIFT, MAKELPARAM(20, 4 * height + height / 2));
+            selected = SendMessageA(list, LB_GETSELCOUNT, 0, 0);
+            Press(d, IDC_LIST_DELETE);
+          }},
+         {"Delete Message", [](HWND d) { Press(d, IDC_DELETEBOX_ALL); }},
+         {"Read Mail",
+          [&](HWND d) {
+            counts.push_back(Count(d));
+            SendDlgItemMessageA(d, IDC_LIST_BYFROM, BM_CLICK, 0, 0);
+            counts.push_back(Count(d));
+            Press(d, IDOK);
+          }}});
+  EXPECT_EQ(selected, 5);
+  EXPECT_EQ(counts, (std::vector<std::string>{"(10000 Messages)", "(9995 Messages)", "(9995 Messages)"}));
+  EXPECT_EQ(IndexedIds(mailDir).size(), 9995u);
+  EXPECT_EQ(Settings().sortOrder, kSortFrom);
+}
