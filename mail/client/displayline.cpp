@@ -603,3 +603,30 @@ std::string DescribePart(FILE *file, const std::string &line) {
   if (file && saved >= 0) std::fseek(file, saved, SEEK_SET);
   return text + " ***\n";
 }
+
+std::string DisplayLineAt(FILE *file, uint32_t position, uint32_t decodeFlags) {
+  if (!file || std::fseek(file, static_cast<long>(position & ~kAttachmentLine), SEEK_SET) != 0) return "";
+  std::string line;
+  ReadPhysical(file, line);
+  if (position & kAttachmentLine) {
+    std::string text;
+    if (FieldValue(line, "Content-Type:") != std::string::npos) {
+      text = DescribePart(file, line);
+    } else {  // a uuencode "begin" line
+      std::string name = line.size() > 10 ? line.substr(10) : std::string();
+      while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+      text = kFileAttachmentStart + name + kFileAttachmentEnd;
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+  }
+  if (decodeFlags & kDecodeQuotedPrintable) DecodeQuotedPrintableLine(line, file);
+  if (decodeFlags & kDecodeBase64) DecodeBase64Line(line, static_cast<int>(decodeFlags >> kBase64PhaseShift) & 3, file);
+  // Plain lines are cut where the reader cut them; a decoded line is shown
+  // whole (the reader did not cut it, so no later display line holds its rest).
+  if (!(decodeFlags & (kDecodeQuotedPrintable | kDecodeBase64))) WrapAtSpace(line, Settings().wordWrap);
+  const size_t lf = line.find('\n');
+  if (lf != std::string::npos) line.resize(lf);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}

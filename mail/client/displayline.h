@@ -46,6 +46,12 @@ void DecodeBase64Group(const char *group, unsigned char out[3]);
 // The decoded text of a display line by its decode flags (no further reads).
 std::string DecodeDisplayLine(const std::string &text, uint32_t decodeFlags);
 
+// The text a display line shows, read again from file at its position with
+// its decode flags: decoded (following soft breaks and base64 groups into
+// later lines) or wrapped as the reader wrapped it, cut at its line feed. Attachment lines give their
+// description without the line feed.
+std::string DisplayLineAt(FILE *file, uint32_t position, uint32_t decodeFlags);
+
 // The description line of a non-text part from its Content-Type line; the
 // file position is left where it was (folded parameters are read from it).
 std::string DescribePart(FILE *file, const std::string &contentTypeLine);

@@ -1,8 +1,8 @@
 // The message list window. The entries of the current folder are sorted here
 // and added to the list box in order (a sorting list box would move its rows
-// on every insert), so a folder of any size fills in one pass. Reading,
-// replying, forwarding, printing and searching belong to windows this program
-// does not have yet: their buttons stay disabled.
+// on every insert), so a folder of any size fills in one pass. Replying,
+// forwarding, printing and searching belong to windows this program does not
+// have yet: their buttons stay disabled.
 #include "msglist.h"
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include "maildlg.h"
 #include "mailstore.h"
 #include "msgsort.h"
+#include "viewer.h"
 #include "retrieve.h"
 #include "settings.h"
 
@@ -30,8 +31,8 @@ enum {
 };
 
 constexpr DWORD kDialogStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr DWORD kListStyle = LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL |
-                             WS_TABSTOP;
+constexpr DWORD kListStyle =
+    LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP;
 #define LIST_BUTTON(text, id, x) QX_PUSHBUTTON(text, id, x, 168, 40, 14)
 
 const QX_DIALOG_ITEM kSelectItems[] = {
@@ -39,8 +40,8 @@ const QX_DIALOG_ITEM kSelectItems[] = {
     QX_CONTROL("", IDC_LIST_MESSAGES, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_EXTENDEDSEL, 104, 4, 336, 146),
     QX_LTEXT("", IDC_LIST_COUNT, 104, 152, 120, 8),
     QX_CHECKBOX("Reverse Sort", IDC_LIST_REVERSE, 230, 151, 56, 10),
-    QX_CONTROL("Date", IDC_LIST_BYDATE, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP, 290,
-               151, 34, 10),
+    QX_CONTROL("Date", IDC_LIST_BYDATE, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP,
+               290, 151, 34, 10),
     QX_CONTROL("From", IDC_LIST_BYFROM, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 324, 151, 34, 10),
     QX_CONTROL("Subject", IDC_LIST_BYSUBJECT, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 358, 151, 40, 10),
     QX_CONTROL("Rcvd Time", IDC_LIST_BYARRIVAL, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 398, 151, 44, 10),
@@ -56,7 +57,8 @@ const QX_DIALOG_ITEM kSelectItems[] = {
     LIST_BUTTON("&Search...", IDC_LIST_SEARCH, 364),
     LIST_BUTTON("Re&trieve", IDC_LIST_RETRIEVE, 404),
 };
-const QX_DIALOG kSelect = QX_DIALOG_TEMPLATE(10, 10, 448, 188, kDialogStyle, "Read Mail", "MS Sans Serif", 8, kSelectItems);
+const QX_DIALOG kSelect =
+    QX_DIALOG_TEMPLATE(10, 10, 448, 188, kDialogStyle, "Read Mail", "MS Sans Serif", 8, kSelectItems);
 
 const QX_DIALOG_ITEM kDeleteBoxItems[] = {
     QX_LTEXT("", IDC_DELETEBOX_TEXT, 6, 8, 260, 8),
@@ -64,9 +66,8 @@ const QX_DIALOG_ITEM kDeleteBoxItems[] = {
     QX_PUSHBUTTON("&No", IDC_DELETEBOX_NO, 112, 24, 44, 14),
     QX_PUSHBUTTON("&All", IDC_DELETEBOX_ALL, 164, 24, 44, 14),
 };
-const QX_DIALOG kDeleteBox =
-    QX_DIALOG_TEMPLATE(40, 40, 272, 44, DS_MODALFRAME | WS_POPUP | WS_CAPTION, "Delete Message", "MS Sans Serif", 8,
-                       kDeleteBoxItems);
+const QX_DIALOG kDeleteBox = QX_DIALOG_TEMPLATE(40, 40, 272, 44, DS_MODALFRAME | WS_POPUP | WS_CAPTION,
+                                                "Delete Message", "MS Sans Serif", 8, kDeleteBoxItems);
 
 const QX_RESOURCE kListResources[] = {
     QX_RES_DIALOG("Select", kSelect),
@@ -80,8 +81,7 @@ const QX_RESOURCE kListResources[] = {
 };
 
 constexpr int kBitmapWidth = 16;  // the message picture before each row
-constexpr UINT kNotBuiltYet[] = {IDC_LIST_READ, IDC_LIST_REPLY, IDC_LIST_REPLYALL, IDC_LIST_FORWARD, IDC_LIST_PRINT,
-                                 IDC_LIST_SEARCH};
+constexpr UINT kNotBuiltYet[] = {IDC_LIST_REPLY, IDC_LIST_REPLYALL, IDC_LIST_FORWARD, IDC_LIST_PRINT, IDC_LIST_SEARCH};
 
 std::string Text(UINT id) {
   char buffer[128] = {};
@@ -179,7 +179,9 @@ bool IsInbox(const std::string &folder) { return lstrcmpiA(folder.c_str(), Setti
 
 INT_PTR CALLBACK DeleteBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG: SetDlgItemTextA(dialog, IDC_DELETEBOX_TEXT, reinterpret_cast<const char *>(lParam)); return TRUE;
+    case WM_INITDIALOG:
+      SetDlgItemTextA(dialog, IDC_DELETEBOX_TEXT, reinterpret_cast<const char *>(lParam));
+      return TRUE;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case IDC_DELETEBOX_YES: EndDialog(dialog, 1); return TRUE;
@@ -253,6 +255,64 @@ void OnFile(HWND dialog) {
   SelectRow(dialog, rows.front());
 }
 
+// Moves a message out of the inbox into its "mail" folder (made when missing).
+void MoveToMailFolder(const MSG_ENTRY &entry) {
+  const std::string mail = Settings().mailDir + "\\mail";
+  if (StoreMoveMessage(Settings().mailDir, mail, entry.number) == kStoreNoIndex && StoreCreateFolder(mail) == 0) {
+    g_FolderListChanged = 1;
+    StoreMoveMessage(Settings().mailDir, mail, entry.number);
+  }
+}
+
+// Read: the viewer for the first selected row and, as the viewer asks, the
+// rows after it; then the list shows what is left.
+void ReadMessages(HWND dialog) {
+  const int count = static_cast<int>(g_list.entries.size());
+  if (count == 0) return;
+  HWND list = Messages(dialog);
+  int first = 0;
+  if (SendMessageA(list, LB_GETSELCOUNT, 0, 0) > 0)
+    SendMessageA(list, LB_GETSELITEMS, 1, reinterpret_cast<LPARAM>(&first));
+  const std::string folder = Settings().currentFolder;
+  bool autoAdvance = Settings().autoAdvance != 0;
+  bool refill = false;
+  int removed = 0, last = first;
+  for (int row = first; row >= 0 && row < count; ++row) {
+    last = row;
+    SelectRow(dialog, row);
+    RECT r;
+    GetWindowRect(dialog, &r);
+    const MSG_ENTRY entry = g_list.entries[static_cast<size_t>(row)];
+    const INT_PTR result = ReadMessageDialog(dialog, folder, entry, POINT{r.left, r.top}, autoAdvance);
+    SendMessageA(list, LB_SETSEL, FALSE, row);
+    bool goOn = false;
+    if (result == IDC_VIEW_DELETE) {
+      ++removed;
+      refill = true;
+      goOn = autoAdvance;
+    } else if (result == IDC_VIEW_NEXT) {
+      if (IsInbox(folder)) {
+        MoveToMailFolder(entry);
+        ++removed;
+        refill = true;
+      }
+      goOn = true;
+    } else if (result == IDC_VIEW_FILE) {
+      std::string target;
+      if (MoveFolderDialog(dialog, target) == 1) {
+        if (lstrcmpiA(target.c_str(), folder.c_str()) != 0) StoreMoveMessage(folder, target, entry.number);
+        ++removed;
+        refill = true;
+        goOn = autoAdvance;
+      }
+    }
+    if (g_FolderListChanged) RefillFolders(dialog);
+    if (!goOn) break;
+  }
+  if (refill) RefillMessages(dialog);
+  SelectRow(dialog, last - removed);
+}
+
 void OnSortChange(HWND dialog, UINT id) {
   MAIL_SETTINGS &s = Settings();
   if (id == IDC_LIST_REVERSE)
@@ -310,8 +370,8 @@ void DrawMessageRow(const DRAWITEMSTRUCT &item) {
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
   int tab = TabUnit();
-  TabbedTextOutA(dc, r.left + kBitmapWidth + 4, r.top, entry.rowText.c_str(), static_cast<int>(entry.rowText.size()),
-                 1, &tab, r.left);
+  TabbedTextOutA(dc, r.left + kBitmapWidth + 4, r.top, entry.rowText.c_str(), static_cast<int>(entry.rowText.size()), 1,
+                 &tab, r.left);
 }
 
 BOOL OnInit(HWND dialog) {
@@ -330,6 +390,10 @@ BOOL OnCommand(HWND dialog, UINT id, UINT notification) {
   switch (id) {
     case IDOK:
     case IDCANCEL: EndDialog(dialog, static_cast<INT_PTR>(id)); return TRUE;
+    case IDC_LIST_READ: ReadMessages(dialog); return TRUE;
+    case IDC_LIST_MESSAGES:
+      if (notification == LBN_DBLCLK) ReadMessages(dialog);
+      return TRUE;
     case IDC_LIST_DELETE: OnDelete(dialog); return TRUE;
     case IDC_LIST_FILE: OnFile(dialog); return TRUE;
     case IDC_LIST_RETRIEVE: OnRetrieve(dialog); return TRUE;

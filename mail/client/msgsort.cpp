@@ -105,7 +105,8 @@ bool MessageHoldsText(const std::string &path, const std::string &text, bool hea
     const std::string joined = carry + piece;
     found = joined.find(wanted) != std::string::npos;
     lineStart = piece.back() == '\n';
-    carry = lineStart || wanted.size() < 2 ? std::string() : joined.substr(joined.size() - std::min(joined.size(), wanted.size() - 1));
+    carry = lineStart || wanted.size() < 2 ? std::string()
+                                           : joined.substr(joined.size() - std::min(joined.size(), wanted.size() - 1));
   }
   std::fclose(f);
   return found;

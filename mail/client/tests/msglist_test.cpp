@@ -193,8 +193,7 @@ TEST_F(MessageListTest, SortDeleteFileAndRemoveAnEmptyFolder) {
             count(d);
             Press(d, IDC_LIST_DELETE);  // an empty folder is offered for removal
           }},
-         {"Read Mail",
-          [&](HWND d) {
+         {"Read Mail", [&](HWND d) {
             count(d);
             Press(d, IDOK);
           }}});
@@ -237,8 +236,7 @@ TEST_F(MessageListTest, TenThousandMessagesRangeSelectedWithTheMouse) {
             Press(d, IDC_LIST_DELETE);
           }},
          {"Delete Message", [](HWND d) { Press(d, IDC_DELETEBOX_ALL); }},
-         {"Read Mail",
-          [&](HWND d) {
+         {"Read Mail", [&](HWND d) {
             counts.push_back(Count(d));
             SendDlgItemMessageA(d, IDC_LIST_BYFROM, BM_CLICK, 0, 0);
             counts.push_back(Count(d));

@@ -1,0 +1,150 @@
+// The message viewer on a headless display: every line painted from its
+// offset equals the line the reader gave (corpus messages with parts,
+// quoted-printable and base64), the line selected at opening, Delete and
+// Advance, and Next from the list moving an inbox message into "mail".
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "displayline.h"
+#include "msglist.h"
+#include "retrieve.h"
+#include "store_fixture.h"
+#include "viewer.h"
+
+using namespace mailtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+const HeadlessDisplay g_headless;
+
+int WINAPI QuietBox(HWND, LPCSTR, LPCSTR, UINT) { return IDOK; }
+
+// Steps one a tick: in the window of the caption, or (no caption) in the viewer.
+struct Step {
+  const char *caption;
+  std::function<void(HWND)> act;
+};
+std::vector<Step> g_steps;
+size_t g_step = 0;
+void CALLBACK NextStep(HWND, UINT, UINT_PTR, DWORD) {
+  if (g_step >= g_steps.size()) return;
+  HWND d = g_steps[g_step].caption ? FindWindowA(nullptr, g_steps[g_step].caption) : ViewerWindow();
+  if (!d || !IsWindowEnabled(d)) return;
+  g_steps[g_step++].act(d);
+}
+template <typename Run>
+INT_PTR Drive(std::vector<Step> steps, Run run) {
+  g_steps = std::move(steps);
+  g_step = 0;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 30, NextStep);
+  const INT_PTR result = run();
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(g_step, g_steps.size()) << "steps left undone";
+  return result;
+}
+void Press(HWND d, int id) { PostMessageA(d, WM_COMMAND, static_cast<WPARAM>(id), 0); }
+
+// What the reader gives for each line, as the viewer should paint it.
+std::vector<std::string> ReaderLines(const std::string &path, uint8_t flags) {
+  std::vector<std::string> lines;
+  FILE *f = std::fopen(path.c_str(), "rb");
+  uint32_t position = 0, decode = 0;
+  for (auto text = NextDisplayLine(f, flags, position, true, &decode); text;
+       text = NextDisplayLine(f, flags, position, false, &decode)) {
+    std::string shown = (position & kAttachmentLine) ? *text : DecodeDisplayLine(*text, decode);
+    const size_t lf = shown.find('\n');
+    if (lf != std::string::npos) shown.resize(lf);
+    if (!shown.empty() && shown.back() == '\r') shown.pop_back();
+    lines.push_back(shown);
+  }
+  std::fclose(f);
+  return lines;
+}
+
+class ViewerTest : public StoreTest {
+ protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    g_MailMessageBox = QuietBox;
+    mailDir = dir / "mail";
+    fs::create_directories(Host(mailDir));
+    Settings().mailDir = mailDir;
+    Settings().wordWrap = 76;
+    ASSERT_EQ(StoreCreateFolder(mailDir), 0);
+  }
+  void TearDown() override {
+    g_MailMessageBox = MessageBoxA;
+    StoreTest::TearDown();
+  }
+  MSG_ENTRY Stored(const std::string &text, uint8_t flags) {
+    EXPECT_EQ(AddMessage(mailDir, text), 0);
+    MSG_ENTRY e;
+    e.number = IndexedIds(mailDir).rbegin()->first;
+    e.flags = flags;
+    e.rowText = "12/05  sender\t\t\tsubject";
+    return e;
+  }
+  std::string mailDir;
+};
+
+}  // namespace
+
+TEST_F(ViewerTest, PaintedLinesEqualTheReadersLines) {
+  for (const char *name : {"alternative.eml", "mixed.eml", "qp-edges.eml", "uuencoded.eml"}) {
+    SCOPED_TRACE(name);
+    const std::string text = ReadFile(SourceDir() + "/mail/client/tests/corpus/display/" + name);
+    const uint8_t flags = text.find("MIME-Version") != std::string::npos ? kSummaryMime : 0;
+    const MSG_ENTRY entry = Stored(text, flags);
+    std::vector<std::string> painted;
+    bool advance = true;
+    Drive({{nullptr,
+            [&](HWND d) {
+              painted = ViewerLineTexts();
+              Press(d, IDOK);
+            }}},
+          [&] { return ReadMessageDialog(nullptr, mailDir, entry, POINT{0, 0}, advance); });
+    EXPECT_EQ(painted, ReaderLines(Host(MessagePath(mailDir, static_cast<uint64_t>(entry.number))), flags));
+  }
+}
+
+TEST_F(ViewerTest, OpeningLineDeleteAndAdvance) {
+  EXPECT_EQ(InitialViewerLine(131, 30), 47);  // a 30-line header and a 100-line body
+  EXPECT_EQ(InitialViewerLine(10, 4), 9);     // fewer lines: the last
+  EXPECT_EQ(InitialViewerLine(40, -1), 16);   // no header end
+  std::string message = "From: a@example.com\r\nSubject: s\r\n\r\n";
+  for (int i = 0; i < 40; ++i) message += "body line " + std::to_string(i) + "\r\n";
+  const MSG_ENTRY entry = Stored(message, 0);
+  LRESULT selected = -1;
+  bool advance = false;
+  const INT_PTR result = Drive({{nullptr,
+                                 [&](HWND d) {
+                                   selected = SendDlgItemMessageA(d, IDC_VIEW_LINES, LB_GETCURSEL, 0, 0);
+                                   SendDlgItemMessageA(d, IDC_VIEW_ADVANCE, BM_CLICK, 0, 0);
+                                   Press(d, IDC_VIEW_DELETE);
+                                 }}},
+                               [&] { return ReadMessageDialog(nullptr, mailDir, entry, POINT{0, 0}, advance); });
+  EXPECT_EQ(result, IDC_VIEW_DELETE);
+  EXPECT_EQ(selected, 2 + 17);
+  EXPECT_TRUE(advance);
+  EXPECT_TRUE(IndexedIds(mailDir).empty());
+  EXPECT_FALSE(fs::exists(Host(MessagePath(mailDir, static_cast<uint64_t>(entry.number)))));
+}
+
+// From the list: Next on an inbox message files it into "mail" and reads on.
+TEST_F(ViewerTest, NextFromTheListMovesInboxMailIntoTheMailFolder) {
+  for (const char *id : {"n1", "n2"}) ASSERT_EQ(AddMessage(mailDir, Message(id)), 0);
+  Drive({{"Read Mail",
+          [](HWND d) {
+            SendDlgItemMessageA(d, IDC_LIST_MESSAGES, LB_SETSEL, TRUE, 0);
+            Press(d, IDC_LIST_READ);
+          }},
+         {nullptr, [](HWND d) { Press(d, IDC_VIEW_NEXT); }},
+         {nullptr, [](HWND d) { Press(d, IDOK); }},
+         {"Read Mail", [](HWND d) { Press(d, IDOK); }}},
+        [] { return MessageListDialog(nullptr); });
+  EXPECT_EQ(IndexedIds(mailDir).size(), 1u);
+  EXPECT_EQ(IndexedIds(mailDir + "\\mail").size(), 1u);
+}
