@@ -1,8 +1,8 @@
 // The message list window. The entries of the current folder are sorted here
 // and added to the list box in order (a sorting list box would move its rows
 // on every insert), so a folder of any size fills in one pass. Replying,
-// forwarding, printing and searching belong to windows this program does not
-// have yet: their buttons stay disabled.
+// forwarding and printing belong to windows this program does not have yet:
+// their buttons stay disabled.
 #include "msglist.h"
 
 #include <algorithm>
@@ -69,8 +69,21 @@ const QX_DIALOG_ITEM kDeleteBoxItems[] = {
 const QX_DIALOG kDeleteBox = QX_DIALOG_TEMPLATE(40, 40, 272, 44, DS_MODALFRAME | WS_POPUP | WS_CAPTION,
                                                 "Delete Message", "MS Sans Serif", 8, kDeleteBoxItems);
 
+const QX_DIALOG_ITEM kSearchItems[] = {
+    QX_LTEXT("Search &for:", -1, 6, 8, 44, 8),
+    QX_CONTROL("", IDC_SEARCH_TEXT, "Edit", ES_LEFT | ES_AUTOHSCROLL | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP,
+               52, 6, 150, 12),
+    QX_CHECKBOX("&Headers Only", IDC_SEARCH_HEADERS, 52, 24, 70, 10),
+    QX_CHECKBOX("Case &Sensitive", IDC_SEARCH_CASE, 126, 24, 76, 10),
+    QX_DEFPUSHBUTTON("OK", IDOK, 208, 6, 44, 14),
+    QX_PUSHBUTTON("Cancel", IDCANCEL, 208, 24, 44, 14),
+};
+const QX_DIALOG kSearch = QX_DIALOG_TEMPLATE(40, 40, 258, 42, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                             "Search Messages", "MS Sans Serif", 8, kSearchItems);
+
 const QX_RESOURCE kListResources[] = {
     QX_RES_DIALOG("Select", kSelect),
+    QX_RES_DIALOG("Search", kSearch),
     QX_RES_DIALOG("DeleteBox", kDeleteBox),
     QX_STRING(IDS_MAIL, "Mail"),
     QX_STRING(IDS_NO_MESSAGES, "No Messages Selected"),
@@ -81,7 +94,7 @@ const QX_RESOURCE kListResources[] = {
 };
 
 constexpr int kBitmapWidth = 16;  // the message picture before each row
-constexpr UINT kNotBuiltYet[] = {IDC_LIST_REPLY, IDC_LIST_REPLYALL, IDC_LIST_FORWARD, IDC_LIST_PRINT, IDC_LIST_SEARCH};
+constexpr UINT kNotBuiltYet[] = {IDC_LIST_REPLY, IDC_LIST_REPLYALL, IDC_LIST_FORWARD, IDC_LIST_PRINT};
 
 std::string Text(UINT id) {
   char buffer[128] = {};
@@ -95,6 +108,15 @@ struct LIST_STATE {
   TREE_LIST folders;
   std::vector<MSG_ENTRY> entries;  // in row order
 };
+
+// The search, kept apart from anything "Move" returns.
+struct SEARCH {
+  std::string text;
+  bool headersOnly = false;
+  bool caseSensitive = false;  // kept between searches
+  bool active = false;
+};
+SEARCH g_search;
 LIST_STATE g_list;
 
 int TabUnit() { return 8 * LOWORD(GetDialogBaseUnits()); }
@@ -278,12 +300,16 @@ void ReadMessages(HWND dialog) {
   bool refill = false;
   int removed = 0, last = first;
   for (int row = first; row >= 0 && row < count; ++row) {
+    if (g_search.active &&
+        !MessageHoldsText(MessagePath(folder, static_cast<uint64_t>(g_list.entries[static_cast<size_t>(row)].number)),
+                          g_search.text, g_search.headersOnly, g_search.caseSensitive))
+      continue;
     last = row;
     SelectRow(dialog, row);
     RECT r;
     GetWindowRect(dialog, &r);
     const MSG_ENTRY entry = g_list.entries[static_cast<size_t>(row)];
-    const INT_PTR result = ReadMessageDialog(dialog, folder, entry, POINT{r.left, r.top}, autoAdvance);
+    const INT_PTR result = ReadMessageDialog(dialog, folder, entry, POINT{r.left, r.top}, autoAdvance, g_search.active);
     SendMessageA(list, LB_SETSEL, FALSE, row);
     bool goOn = false;
     if (result == IDC_VIEW_DELETE) {
@@ -311,6 +337,46 @@ void ReadMessages(HWND dialog) {
   }
   if (refill) RefillMessages(dialog);
   SelectRow(dialog, last - removed);
+  g_search.active = false;
+}
+
+INT_PTR CALLBACK SearchProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SendDlgItemMessageA(dialog, IDC_SEARCH_TEXT, EM_LIMITTEXT, 120, 0);
+      SetDlgItemTextA(dialog, IDC_SEARCH_TEXT, g_search.text.c_str());
+      g_search.headersOnly = false;  // cleared each time; the case option is kept
+      CheckDlgButton(dialog, IDC_SEARCH_CASE, g_search.caseSensitive ? BST_CHECKED : BST_UNCHECKED);
+      return TRUE;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDC_SEARCH_HEADERS:
+          g_search.headersOnly = !g_search.headersOnly;
+          CheckDlgButton(dialog, IDC_SEARCH_HEADERS, g_search.headersOnly ? BST_CHECKED : BST_UNCHECKED);
+          return TRUE;
+        case IDC_SEARCH_CASE:
+          g_search.caseSensitive = !g_search.caseSensitive;
+          CheckDlgButton(dialog, IDC_SEARCH_CASE, g_search.caseSensitive ? BST_CHECKED : BST_UNCHECKED);
+          return TRUE;
+        case IDOK: {
+          char text[122] = {};
+          GetDlgItemTextA(dialog, IDC_SEARCH_TEXT, text, sizeof text);
+          g_search.text = text;
+          EndDialog(dialog, text[0] ? 1 : 0);  // an empty text searches for nothing
+          return TRUE;
+        }
+        case IDCANCEL: EndDialog(dialog, 0); return TRUE;
+        default: return FALSE;
+      }
+    default: return FALSE;
+  }
+}
+
+// Search...: reading from the first selected row, messages without the text skipped.
+void OnSearch(HWND dialog) {
+  if (DialogBoxParamA(GetModuleHandleA(nullptr), "Search", dialog, SearchProc, 0) != 1) return;
+  g_search.active = true;
+  ReadMessages(dialog);
 }
 
 void OnSortChange(HWND dialog, UINT id) {
@@ -395,6 +461,7 @@ BOOL OnCommand(HWND dialog, UINT id, UINT notification) {
       if (notification == LBN_DBLCLK) ReadMessages(dialog);
       return TRUE;
     case IDC_LIST_DELETE: OnDelete(dialog); return TRUE;
+    case IDC_LIST_SEARCH: OnSearch(dialog); return TRUE;
     case IDC_LIST_FILE: OnFile(dialog); return TRUE;
     case IDC_LIST_RETRIEVE: OnRetrieve(dialog); return TRUE;
     case IDC_LIST_HELP:
@@ -442,6 +509,7 @@ QX_REGISTER_RESOURCES(kListResources)
 INT_PTR MessageListDialog(HWND owner) {
   g_list = LIST_STATE{};
   g_list.owner = owner;
+  g_search.active = false;
   const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), "Select", owner, SelectProc, 0);
   g_list = LIST_STATE{};
   return result;

@@ -25,6 +25,10 @@ enum {
   IDC_LIST_BYFROM = 568,
   IDC_LIST_BYSUBJECT = 569,
   IDC_LIST_BYARRIVAL = 570,
+  // "Search": the text and its two options.
+  IDC_SEARCH_TEXT = 1000,
+  IDC_SEARCH_HEADERS = 1001,
+  IDC_SEARCH_CASE = 1002,
   // "DeleteBox": the row text and the three answers.
   IDC_DELETEBOX_TEXT = 100,
   IDC_DELETEBOX_YES = 101,

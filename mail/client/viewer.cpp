@@ -19,6 +19,7 @@
 namespace {
 
 enum {
+  IDS_FIND = 80,
   IDS_ERROR_READING = 81,
   IDS_SAVE_MESSAGE = 85,
   IDS_SAVED_CORRUPT = 86,
@@ -55,6 +56,7 @@ const QX_DIALOG kRead = QX_DIALOG_TEMPLATE(0, 0, 448, 204, kDialogStyle, "Read M
 
 const QX_RESOURCE kViewerResources[] = {
     QX_RES_DIALOG("Read", kRead),
+    QX_STRING(IDS_FIND, "F&ind"),
     QX_STRING(IDS_ERROR_READING, "*** Error Reading Message ****"),
     QX_STRING(IDS_SAVE_MESSAGE, "Save Message"),
     QX_STRING(IDS_SAVED_CORRUPT, "Saved Message may be corrupted"),
@@ -89,6 +91,7 @@ struct VIEWER {
   bool *autoAdvance = nullptr;
   WNDPROC listProc = nullptr;
   HWND window = nullptr;
+  bool searching = false;
 };
 VIEWER g_viewer;
 
@@ -281,8 +284,8 @@ void ActOnAttachment(HWND dialog, int mode) {
                            ? g_viewer.lines[static_cast<size_t>(row) + 1].position & ~kAttachmentLine
                            : 0xFFFFFFFFu;
   static HMODULE library = LoadLibraryA(ATTACHKIT_MODULE);
-  const auto process =
-      library ? reinterpret_cast<PROCESSMIME>(GetProcAddress(library, "ProcessMime")) : static_cast<PROCESSMIME>(nullptr);
+  const auto process = library ? reinterpret_cast<PROCESSMIME>(GetProcAddress(library, "ProcessMime"))
+                               : static_cast<PROCESSMIME>(nullptr);
   if (!process) {
     g_MailMessageBox(dialog, "The MIME library attachkit could not be loaded; attachments cannot be saved or shown.",
                      Text(IDS_SAVE_ATTACHMENT).c_str(), MB_ICONERROR);
@@ -334,14 +337,16 @@ BOOL OnInit(HWND dialog) {
   ReleaseDC(dialog, dc);
   g_viewer.lineHeight = std::max(1, static_cast<int>(tm.tmHeight + tm.tmExternalLeading));
   HWND list = Lines(dialog);
-  g_viewer.listProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(LinesProc)));
+  g_viewer.listProc =
+      reinterpret_cast<WNDPROC>(SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(LinesProc)));
   SetWindowLongPtrA(dialog, GWLP_USERDATA, -1);
   FillMessageLines(dialog);
   std::string title = g_viewer.entry.rowText;
-  for (size_t at = title.find('\t'); at != std::string::npos; at = title.find('\t', at + 4)) title.replace(at, 1, "    ");
+  for (size_t at = title.find('\t'); at != std::string::npos; at = title.find('\t', at + 4))
+    title.replace(at, 1, "    ");
   SetWindowTextA(dialog, title.c_str());
   CheckDlgButton(dialog, IDC_VIEW_ADVANCE, *g_viewer.autoAdvance ? BST_CHECKED : BST_UNCHECKED);
+  if (g_viewer.searching) SetDlgItemTextA(dialog, IDC_VIEW_NEXT, Text(IDS_FIND).c_str());
   for (UINT id : kNotBuiltYet) EnableWindow(GetDlgItem(dialog, static_cast<int>(id)), FALSE);
   RECT r;
   GetWindowRect(dialog, &r);
@@ -372,7 +377,9 @@ BOOL OnCommand(HWND dialog, UINT id, UINT notification, LPARAM lParam) {
       CheckDlgButton(dialog, IDC_VIEW_ADVANCE, *g_viewer.autoAdvance ? BST_CHECKED : BST_UNCHECKED);
       return TRUE;
     case IDC_VIEW_SAVE: SaveAsText(dialog); return TRUE;
-    case IDC_VIEW_HELP: WinHelpA(dialog, "RAZUZUZ.HLP", HELP_KEY, reinterpret_cast<ULONG_PTR>("Read Help")); return TRUE;
+    case IDC_VIEW_HELP:
+      WinHelpA(dialog, "RAZUZUZ.HLP", HELP_KEY, reinterpret_cast<ULONG_PTR>("Read Help"));
+      return TRUE;
     case IDC_VIEW_LINES:
       if (notification == LBN_SELCHANGE) {
         const LRESULT row = SendMessageA(Lines(dialog), LB_GETCURSEL, 0, 0);
@@ -433,8 +440,10 @@ int InitialViewerLine(int lineCount, int headerEndLine) {
   return std::clamp(wanted, 0, std::max(0, lineCount - 1));
 }
 
-INT_PTR ReadMessageDialog(HWND owner, const std::string &folder, const MSG_ENTRY &entry, POINT at, bool &autoAdvance) {
+INT_PTR ReadMessageDialog(HWND owner, const std::string &folder, const MSG_ENTRY &entry, POINT at, bool &autoAdvance,
+                          bool searching) {
   g_viewer = VIEWER{};
+  g_viewer.searching = searching;
   g_viewer.folder = folder;
   g_viewer.entry = entry;
   g_viewer.at = at;

@@ -30,7 +30,9 @@ enum {
 // window's). Result: IDOK or IDCANCEL (exit), IDC_VIEW_DELETE (deleted),
 // IDC_VIEW_NEXT, IDC_VIEW_FILE. autoAdvance is the viewer's own copy of the
 // setting; the Advance box changes it.
-INT_PTR ReadMessageDialog(HWND owner, const std::string &folder, const MSG_ENTRY &entry, POINT at, bool &autoAdvance);
+// While the list searches, Next reads "F&ind".
+INT_PTR ReadMessageDialog(HWND owner, const std::string &folder, const MSG_ENTRY &entry, POINT at, bool &autoAdvance,
+                          bool searching = false);
 
 // The open viewer and the text of each of its lines as painted (attachment
 // lines as their description), for tests and automation; none when closed.

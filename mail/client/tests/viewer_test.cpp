@@ -105,7 +105,9 @@ TEST_F(ViewerTest, PaintedLinesEqualTheReadersLines) {
               painted = ViewerLineTexts();
               Press(d, IDOK);
             }}},
-          [&] { return ReadMessageDialog(nullptr, mailDir, entry, POINT{0, 0}, advance); });
+          [&] {
+            return ReadMessageDialog(nullptr, mailDir, entry, POINT{0, 0}, advance);
+          });
     EXPECT_EQ(painted, ReaderLines(Host(MessagePath(mailDir, static_cast<uint64_t>(entry.number))), flags));
   }
 }
@@ -125,7 +127,9 @@ TEST_F(ViewerTest, OpeningLineDeleteAndAdvance) {
                                    SendDlgItemMessageA(d, IDC_VIEW_ADVANCE, BM_CLICK, 0, 0);
                                    Press(d, IDC_VIEW_DELETE);
                                  }}},
-                               [&] { return ReadMessageDialog(nullptr, mailDir, entry, POINT{0, 0}, advance); });
+                               [&] {
+                                 return ReadMessageDialog(nullptr, mailDir, entry, POINT{0, 0}, advance);
+                               });
   EXPECT_EQ(result, IDC_VIEW_DELETE);
   EXPECT_EQ(selected, 2 + 17);
   EXPECT_TRUE(advance);
@@ -147,4 +151,46 @@ TEST_F(ViewerTest, NextFromTheListMovesInboxMailIntoTheMailFolder) {
         [] { return MessageListDialog(nullptr); });
   EXPECT_EQ(IndexedIds(mailDir).size(), 1u);
   EXPECT_EQ(IndexedIds(mailDir + "\\mail").size(), 1u);
+}
+
+// Search...: only the messages holding the text are read, the viewer's Next
+// reads "F&ind"; an empty text reads nothing.
+TEST_F(ViewerTest, SearchReadsOnlyTheMessagesHoldingTheText) {
+  for (int i = 1; i <= 5; ++i)
+    ASSERT_EQ(AddMessage(mailDir, Message("s" + std::to_string(i), i % 2 ? "plain" : "has a Needle")), 0);
+  std::vector<std::string> seen;
+  std::string nextLabel;
+  auto look = [&](HWND d) {
+    char label[32] = {};
+    GetDlgItemTextA(d, IDC_VIEW_NEXT, label, sizeof label);
+    nextLabel = label;
+    for (const std::string &line : ViewerLineTexts())
+      if (line.rfind("Subject:", 0) == 0) seen.push_back(line);
+    Press(d, IDC_VIEW_NEXT);
+  };
+  Drive({{"Read Mail",
+          [](HWND d) {
+            SendDlgItemMessageA(d, IDC_LIST_MESSAGES, LB_SETSEL, TRUE, 0);
+            Press(d, IDC_LIST_SEARCH);
+          }},
+         {"Search Messages",
+          [](HWND d) {
+            SetDlgItemTextA(d, IDC_SEARCH_TEXT, "needle");
+            Press(d, IDOK);
+          }},
+         {nullptr, look},
+         {nullptr, look},
+         {"Read Mail", [](HWND d) { Press(d, IDC_LIST_SEARCH); }},
+         {"Search Messages",
+          [](HWND d) {
+            SetDlgItemTextA(d, IDC_SEARCH_TEXT, "");
+            Press(d, IDOK);
+          }},
+         {"Read Mail", [](HWND d) { Press(d, IDOK); }}},
+        [] { return MessageListDialog(nullptr); });
+  EXPECT_EQ(seen, (std::vector<std::string>{"Subject: has a Needle", "Subject: has a Needle"}));
+  EXPECT_EQ(nextLabel, "F&ind");
+  // Find moves what was read out of the inbox, as Next does.
+  EXPECT_EQ(IndexedIds(mailDir).size(), 3u);
+  EXPECT_EQ(IndexedIds(mailDir + "\\mail").size(), 2u);
 }
