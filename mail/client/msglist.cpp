@@ -1,11 +1,13 @@
 // The message list window. The entries of the current folder are sorted here
 // and added to the list box in order (a sorting list box would move its rows
 // on every insert), so a folder of any size fills in one pass. Replying,
-// forwarding and printing belong to windows this program does not have yet:
-// their buttons stay disabled.
+// forwarding as a new message and printing belong to windows this program
+// does not have yet: Reply and Print stay disabled, Forward redirects.
 #include "msglist.h"
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <vector>
 
 #include "folderdlg.h"
@@ -13,7 +15,9 @@
 #include "mailstore.h"
 #include "msgsort.h"
 #include "viewer.h"
+#include "redirect.h"
 #include "retrieve.h"
+#include "otherheaders.h"
 #include "settings.h"
 
 #include <qxcommon.h>
@@ -28,6 +32,10 @@ enum {
   IDS_CANNOT_DELETE = 77,
   IDS_MAIL = 70,
   IDS_NO_MESSAGES = 71,
+  IDS_FORWARD_BUTTON = 53,
+  IDS_REDIRECT_BUTTON = 54,
+  IDS_ALIAS_MANAGEMENT = 93,
+  IDS_NO_ALIAS_LIBRARY = 95,
 };
 
 constexpr DWORD kDialogStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -81,8 +89,24 @@ const QX_DIALOG_ITEM kSearchItems[] = {
 const QX_DIALOG kSearch = QX_DIALOG_TEMPLATE(40, 40, 258, 42, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
                                              "Search Messages", "MS Sans Serif", 8, kSearchItems);
 
+const QX_DIALOG_ITEM kRedirectItems[] = {
+    QX_CHECKBOX("&Redirect Message", IDC_REDIRECT_ON, 6, 6, 90, 10),
+    QX_CHECKBOX("&Delivery-Receipt", IDC_REDIRECT_DELIVERY, 100, 6, 76, 10),
+    QX_CHECKBOX("Read-Recei&pt", IDC_REDIRECT_READ, 180, 6, 70, 10),
+    QX_PUSHBUTTON("Redirect-To:", IDC_REDIRECT_PICK, 6, 22, 50, 14),
+    QX_CONTROL("", IDC_REDIRECT_TO, "Edit", ES_LEFT | ES_AUTOHSCROLL | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP,
+               60, 23, 190, 12),
+    QX_DEFPUSHBUTTON("Forward", IDOK, 256, 6, 44, 14),
+    QX_PUSHBUTTON("Cancel", IDCANCEL, 256, 24, 44, 14),
+};
+const QX_DIALOG kRedirect = QX_DIALOG_TEMPLATE(40, 40, 306, 42, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                               "Forward Message", "MS Sans Serif", 8, kRedirectItems);
+
 const QX_RESOURCE kListResources[] = {
     QX_RES_DIALOG("Select", kSelect),
+    QX_RES_DIALOG("ReDirect", kRedirect),
+    QX_STRING(IDS_FORWARD_BUTTON, "Forward"),
+    QX_STRING(IDS_REDIRECT_BUTTON, "ReDirect"),
     QX_RES_DIALOG("Search", kSearch),
     QX_RES_DIALOG("DeleteBox", kDeleteBox),
     QX_STRING(IDS_MAIL, "Mail"),
@@ -94,7 +118,7 @@ const QX_RESOURCE kListResources[] = {
 };
 
 constexpr int kBitmapWidth = 16;  // the message picture before each row
-constexpr UINT kNotBuiltYet[] = {IDC_LIST_REPLY, IDC_LIST_REPLYALL, IDC_LIST_FORWARD, IDC_LIST_PRINT};
+constexpr UINT kNotBuiltYet[] = {IDC_LIST_REPLY, IDC_LIST_REPLYALL, IDC_LIST_PRINT};
 
 std::string Text(UINT id) {
   char buffer[128] = {};
@@ -372,6 +396,89 @@ INT_PTR CALLBACK SearchProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   }
 }
 
+// The receipts asked for a redirect, kept between uses of "ReDirect".
+int g_redirectFlags = 0;
+bool g_redirectOn = false;
+
+void ShowRedirectState(HWND dialog) {
+  CheckDlgButton(dialog, IDC_REDIRECT_ON, g_redirectOn ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(dialog, IDC_REDIRECT_DELIVERY, (g_redirectFlags & kSendReturnReceipt) ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(dialog, IDC_REDIRECT_READ, (g_redirectFlags & kSendReadReceipt) ? BST_CHECKED : BST_UNCHECKED);
+  for (int id : {IDC_REDIRECT_DELIVERY, IDC_REDIRECT_READ, IDC_REDIRECT_TO, IDC_REDIRECT_PICK})
+    EnableWindow(GetDlgItem(dialog, id), g_redirectOn);
+  SetDlgItemTextA(dialog, IDOK, Text(g_redirectOn ? IDS_REDIRECT_BUTTON : IDS_FORWARD_BUTTON).c_str());
+}
+
+INT_PTR CALLBACK RedirectProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      g_redirectOn = false;  // unchecked each time; the receipts are kept
+      ShowRedirectState(dialog);
+      return TRUE;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDC_REDIRECT_ON: g_redirectOn = !g_redirectOn; break;
+        case IDC_REDIRECT_DELIVERY: g_redirectFlags ^= kSendReturnReceipt; break;
+        case IDC_REDIRECT_READ: g_redirectFlags ^= kSendReadReceipt; break;
+        case IDC_REDIRECT_PICK: {
+          const std::optional<std::string> alias = g_PickBccAlias ? g_PickBccAlias(dialog) : std::nullopt;
+          if (!g_PickBccAlias) {
+            g_MailMessageBox(dialog, Text(IDS_NO_ALIAS_LIBRARY).c_str(), Text(IDS_ALIAS_MANAGEMENT).c_str(),
+                             MB_ICONEXCLAMATION);
+          } else if (alias) {
+            char text[1024] = {};
+            GetDlgItemTextA(dialog, IDC_REDIRECT_TO, text, sizeof text);
+            const std::string joined = std::string(text) + (text[0] ? ", " : "") + *alias;
+            SetDlgItemTextA(dialog, IDC_REDIRECT_TO, joined.c_str());
+          }
+          return TRUE;
+        }
+        case IDOK: {
+          if (!g_redirectOn) {
+            EndDialog(dialog, 1);
+            return TRUE;
+          }
+          const int length = GetWindowTextLengthA(GetDlgItem(dialog, IDC_REDIRECT_TO));
+          std::string to(static_cast<size_t>(length) + 1, '\0');
+          GetDlgItemTextA(dialog, IDC_REDIRECT_TO, to.data(), length + 1);
+          to.resize(std::strlen(to.c_str()));
+          SEND_HEADER &h = CurrentSendHeader();
+          h.reDirect = to;
+          h.flags = g_redirectFlags;
+          EndDialog(dialog, 2);
+          return TRUE;
+        }
+        case IDCANCEL: EndDialog(dialog, 0); return TRUE;
+        default: return FALSE;
+      }
+      ShowRedirectState(dialog);
+      return TRUE;
+    default: return FALSE;
+  }
+}
+
+// Forward: the selected messages redirected to new recipients. Forwarding
+// them inside a new message needs the compose window.
+void OnForward(HWND dialog) {
+  const std::vector<int> rows = SelectedRows(dialog);
+  if (rows.empty()) return;
+  const INT_PTR choice = RedirectDialog(dialog);
+  if (choice == 0) return;
+  if (choice == 1) {
+    g_MailMessageBox(dialog,
+                     "Forwarding inside a new message needs the compose window, which this version does not have. "
+                     "Tick Redirect Message to send the messages on unchanged.",
+                     Text(IDS_MAIL).c_str(), MB_ICONINFORMATION);
+    return;
+  }
+  std::vector<int32_t> numbers;
+  for (int row : rows) numbers.push_back(g_list.entries[static_cast<size_t>(row)].number);
+  const int wasBusy = g_MailBusy;
+  g_MailBusy = 1;
+  RedirectMessages(dialog, Settings().currentFolder, numbers);
+  g_MailBusy = wasBusy;
+}
+
 // Search...: reading from the first selected row, messages without the text skipped.
 void OnSearch(HWND dialog) {
   if (DialogBoxParamA(GetModuleHandleA(nullptr), "Search", dialog, SearchProc, 0) != 1) return;
@@ -462,6 +569,7 @@ BOOL OnCommand(HWND dialog, UINT id, UINT notification) {
       return TRUE;
     case IDC_LIST_DELETE: OnDelete(dialog); return TRUE;
     case IDC_LIST_SEARCH: OnSearch(dialog); return TRUE;
+    case IDC_LIST_FORWARD: OnForward(dialog); return TRUE;
     case IDC_LIST_FILE: OnFile(dialog); return TRUE;
     case IDC_LIST_RETRIEVE: OnRetrieve(dialog); return TRUE;
     case IDC_LIST_HELP:
@@ -505,6 +613,10 @@ INT_PTR CALLBACK SelectProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 QX_REGISTER_RESOURCES(kListResources)
+
+INT_PTR RedirectDialog(HWND owner) {
+  return DialogBoxParamA(GetModuleHandleA(nullptr), "ReDirect", owner, RedirectProc, 0);
+}
 
 INT_PTR MessageListDialog(HWND owner) {
   g_list = LIST_STATE{};

@@ -25,6 +25,12 @@ enum {
   IDC_LIST_BYFROM = 568,
   IDC_LIST_BYSUBJECT = 569,
   IDC_LIST_BYARRIVAL = 570,
+  // "ReDirect" (caption "Forward Message").
+  IDC_REDIRECT_PICK = 900,
+  IDC_REDIRECT_TO = 901,
+  IDC_REDIRECT_DELIVERY = 902,
+  IDC_REDIRECT_READ = 903,
+  IDC_REDIRECT_ON = 904,
   // "Search": the text and its two options.
   IDC_SEARCH_TEXT = 1000,
   IDC_SEARCH_HEADERS = 1001,
@@ -38,5 +44,10 @@ enum {
 
 // Runs the message list for the main window; its result when it ends.
 INT_PTR MessageListDialog(HWND owner);
+
+// "ReDirect": 2 when the messages are to be redirected (the addresses are
+// then the send header's ReDirect, the receipts its flags), 1 to forward them
+// as a new message, 0 when cancelled.
+INT_PTR RedirectDialog(HWND owner);
 
 #endif

@@ -247,3 +247,46 @@ TEST_F(MessageListTest, TenThousandMessagesRangeSelectedWithTheMouse) {
   EXPECT_EQ(IndexedIds(mailDir).size(), 9995u);
   EXPECT_EQ(Settings().sortOrder, kSortFrom);
 }
+
+// Forward: "ReDirect" with its receipts; with DelayedSend the redirected
+// message goes straight to the send queue. The receipts are kept for the
+// next use, the Redirect box is not.
+TEST_F(MessageListTest, ForwardRedirectsTheSelectedMessage) {
+  Settings().delayedSend = 1;
+  Settings().ownAddress = "tester@example.com";
+  ASSERT_EQ(AddMessage(mailDir, Dated(1)), 0);
+  std::string okLabel;
+  UINT redirectChecked = 9, deliveryChecked = 9;
+  Drive({{"Read Mail",
+          [](HWND d) {
+            SelectOnly(d, 0, 0);
+            Press(d, IDC_LIST_FORWARD);
+          }},
+         {"Forward Message",
+          [&](HWND d) {
+            SendDlgItemMessageA(d, IDC_REDIRECT_ON, BM_CLICK, 0, 0);
+            SendDlgItemMessageA(d, IDC_REDIRECT_DELIVERY, BM_CLICK, 0, 0);
+            char label[32] = {};
+            GetDlgItemTextA(d, IDOK, label, sizeof label);
+            okLabel = label;
+            SetDlgItemTextA(d, IDC_REDIRECT_TO, "new@example.net");
+            Press(d, IDOK);
+          }},
+         {"Read Mail", [](HWND d) { Press(d, IDC_LIST_FORWARD); }},
+         {"Forward Message",
+          [&](HWND d) {
+            redirectChecked = IsDlgButtonChecked(d, IDC_REDIRECT_ON);
+            deliveryChecked = IsDlgButtonChecked(d, IDC_REDIRECT_DELIVERY);
+            Press(d, IDCANCEL);
+          }},
+         {"Read Mail", [](HWND d) { Press(d, IDOK); }}});
+  EXPECT_EQ(okLabel, "ReDirect");
+  EXPECT_EQ(redirectChecked, static_cast<UINT>(BST_UNCHECKED));
+  EXPECT_EQ(deliveryChecked, static_cast<UINT>(BST_CHECKED));
+  const std::string queued = ReadFile(mailDir + "/tosendm.000");
+  EXPECT_NE(queued.find("Subject: message 1\r\n"), std::string::npos) << queued;
+  const std::string header = ReadFile(mailDir + "/tosendh.000");
+  EXPECT_EQ(header.rfind("1\r\n", 0), 0u) << header;  // the Delivery-Receipt flag
+  EXPECT_NE(header.find("new@example.net"), std::string::npos) << header;
+  EXPECT_TRUE(g_boxes.empty());
+}
