@@ -64,6 +64,24 @@ int SendAllPumping(SOCKET s, const char *data, int count);
 int DelayCalibrate(void);
 void DelayUnits(int n);
 
+/* ---- Receiving and sending while pumping, with an idle limit ---- */
+
+#define SOCK_PUMP_QUIT (-6)      /* SockRecvPumping: WM_QUIT arrived (posted again) */
+#define SOCK_PUMP_IDLE_MS 60000u /* a peer silent this long ends the wait (WSAETIMEDOUT) */
+
+/* Receives once: the byte count (0 at the peer's end), SOCKET_ERROR with
+ * WSAGetLastError (WSAETIMEDOUT after the idle time), or SOCK_PUMP_QUIT.
+ * Window messages are dispatched while it waits. */
+int SockRecvPumping(SOCKET s, char *buffer, int size);
+/* The same with the caller's own limit on the wait, in milliseconds. */
+int SockRecvPumpingFor(SOCKET s, char *buffer, int size, DWORD waitMs);
+/* Sends the whole buffer while dispatching messages; returns the bytes sent,
+ * fewer on an error, WM_QUIT or a peer that took nothing for the idle time. */
+int SockSendAll(SOCKET s, const char *data, int length);
+/* The idle time: SOCK_PUMP_IDLE_MS unless the program set another. */
+DWORD SockPumpIdleMs(void);
+void SockPumpSetIdleMs(DWORD ms);
+
 /* ---- 3-D dialog look ---- */
 
 typedef BOOL(WINAPI *CTL3D_INSTANCE_PROC)(HINSTANCE);

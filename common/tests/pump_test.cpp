@@ -3,6 +3,8 @@
 #include "test_support.h"
 
 #include <atomic>
+#include <ctime>
+#include <string>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -190,6 +192,92 @@ TEST_F(Pump, OtherErrorStopsWithShortCountAndCode) {
   EXPECT_NE(g_SockError, 0);
   EXPECT_NE(g_SockError, WSAEWOULDBLOCK);
   closesocket(client);
+}
+
+// SockRecvPumping and SockSendAll: a wait serves the window, ends at WM_QUIT
+// or after the idle time, and sleeps rather than spins meanwhile.
+double ThreadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+}
+
+TEST_F(Pump, ReceiveWaitsServingTheWindowThenReturnsWhatCame) {
+  SOCKET client, server;
+  Connect(client, server);
+  std::thread peer([&] {
+    for (int i = 0; i < 3; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      PostMessageA(hwnd, kTick, 0, 0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    send(server, "hello\r\n", 7, 0);
+  });
+  char buffer[64];
+  const int got = SockRecvPumping(client, buffer, sizeof buffer);
+  peer.join();
+  ASSERT_EQ(got, 7);
+  EXPECT_EQ(std::string(buffer, 7), "hello\r\n");
+  EXPECT_EQ(g_ticks, 3);
+  closesocket(server);
+  EXPECT_EQ(SockRecvPumping(client, buffer, sizeof buffer), 0);  // the peer's end
+  closesocket(client);
+}
+
+TEST_F(Pump, ReceiveEndsAtQuitAndLeavesItPosted) {
+  SOCKET client, server;
+  Connect(client, server);
+  PostMessageA(hwnd, kQuit, 0, 0);
+  char buffer[8];
+  EXPECT_EQ(SockRecvPumping(client, buffer, sizeof buffer), SOCK_PUMP_QUIT);
+  MSG m;
+  EXPECT_EQ(GetMessageA(&m, nullptr, 0, 0), 0);
+  closesocket(client);
+  closesocket(server);
+}
+
+TEST_F(Pump, SilentPeerEndsTheWaitsAfterTheIdleTimeWithoutSpinning) {
+  SOCKET client, server;
+  Connect(client, server);
+  SockPumpSetIdleMs(600);
+  char buffer[8];
+  const auto started = std::chrono::steady_clock::now();
+  const double cpu = ThreadCpuSeconds();
+  EXPECT_EQ(SockRecvPumping(client, buffer, sizeof buffer), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(550));
+  EXPECT_LT(ThreadCpuSeconds() - cpu, 0.3);  // asleep on the socket, not polling it
+
+  // A peer that never reads: the send stops once nothing moved for the idle time.
+  const std::vector<char> data = Pattern(16 << 20);
+  const int sent = SockSendAll(client, data.data(), static_cast<int>(data.size()));
+  EXPECT_GT(sent, 0);
+  EXPECT_LT(sent, static_cast<int>(data.size()));
+  EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
+  SockPumpSetIdleMs(0);
+  closesocket(client);
+  closesocket(server);
+}
+
+TEST_F(Pump, SendAllDeliversEverythingToASlowReader) {
+  SOCKET client, server;
+  Connect(client, server);
+  const std::vector<char> data = Pattern(1 << 20);
+  std::vector<char> got;
+  std::thread reader([&] {
+    char buf[4096];
+    while (got.size() < data.size()) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      const int n = recv(server, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      got.insert(got.end(), buf, buf + n);
+    }
+  });
+  EXPECT_EQ(SockSendAll(client, data.data(), static_cast<int>(data.size())), static_cast<int>(data.size()));
+  reader.join();
+  EXPECT_TRUE(got == data);
+  closesocket(client);
+  closesocket(server);
 }
 
 TEST(Delay, CalibrateThenWaitUnits) {

@@ -9,6 +9,9 @@
 #include "portwarden.h"
 #include "qxdaemon.h"
 #include "quote.h"
+#include "report.h"
+#include "selector.h"
+#include "tftp.h"
 #include "rfc868.h"
 
 namespace {
@@ -276,6 +279,149 @@ TEST(Rfc868, EpochAndWrap) {
     Rfc868Bytes(c.unixTime, out);
     EXPECT_EQ(memcmp(out, c.bytes, 4), 0) << c.unixTime;
   }
+}
+
+TEST(FingerReport, SizesUptimeAndNames) {
+  const struct {
+    uint64_t bytes;
+    const char *text;
+  } sizes[] = {
+      {0, "0 byte"},         {9999, "9999 byte"},          {10000, "9 Kbyte"}, {10239999, "9999 Kbyte"},
+      {10240000, "9 Mbyte"}, {64ULL << 30, "65536 Mbyte"},  // past 4 GiB: no wrap
+  };
+  for (const auto &c : sizes) EXPECT_EQ(FingerSizeText(c.bytes), c.text) << c.bytes;
+
+  const struct {
+    uint64_t ms;
+    const char *line;
+  } uptimes[] = {
+      {0, "Windows UpTime is 0 00:00:00.0\r\n"},
+      {25ULL * 3600000 + 61007, "Windows UpTime is 1 01:01:01.7\r\n"},
+      {23ULL * 3600000 + 3599999, "Windows UpTime is 0 23:59:59.999\r\n"},
+      {60ULL * 86400000, "Windows UpTime is 60 00:00:00.0\r\n"},  // past 49.7 days
+  };
+  for (const auto &c : uptimes) EXPECT_EQ(FingerUptimeLine(c.ms), c.line) << c.ms;
+
+  EXPECT_STREQ(FingerProcessorName(586), "Intel Pentium");
+  EXPECT_STREQ(FingerProcessorName(21064), "Alpha 21064");
+  EXPECT_STREQ(FingerProcessorName(8664), "Unknown Processor");
+  EXPECT_STREQ(FingerKeyboardName(4), "Enhanced-101");
+  EXPECT_STREQ(FingerKeyboardName(9), "Unknown");
+  EXPECT_TRUE(FingerWantsPlan("/W alice\r\n", 10));
+  EXPECT_FALSE(FingerWantsPlan("/w alice\r\n", 10));
+  EXPECT_FALSE(FingerWantsPlan("/", 1));
+}
+
+TEST(Tftp, RequestNamesAndPathsBelowTheRoot) {
+  const struct {
+    std::string packet;
+    bool wellFormed;
+    const char *name;
+    const char *mode;
+  } requests[] = {
+      {std::string("\0\1f.txt\0octet\0", 14), true, "f.txt", "OCTET"},
+      {std::string("\0\2sub/f\0NetAscii\0", 17), true, "sub/f", "NETASCII"},
+      {std::string("\0\1f.txt\0octet", 13), false, "", ""},  // mode without its NUL
+      {std::string("\0\1f.txt", 7), false, "", ""},          // name without its NUL
+      {std::string("\0\1", 2), false, "", ""},               // truncated
+      {std::string("\0\1\0\0", 4), true, "", ""},            // empty name: refused by the path rule
+  };
+  for (const auto &r : requests) {
+    std::string name, mode;
+    EXPECT_EQ(TftpRequestName((const unsigned char *)r.packet.data(), (int)r.packet.size(), &name, &mode), r.wellFormed)
+        << r.packet.size();
+    if (r.wellFormed) {
+      EXPECT_EQ(name, r.name);
+      EXPECT_EQ(mode, r.mode);
+    }
+  }
+  const struct {
+    const char *name;
+    const char *relative; /* nullptr: access violation */
+  } paths[] = {
+      {"f.txt", "f.txt"},  {"sub/f", "sub/f"}, {"sub\\f", "sub/f"}, {"/etc/passwd", "etc/passwd"},
+      {"\\\\x\\y", "x/y"}, {"./a//b", "a/b"},  {"../x", nullptr},   {"a/../../x", nullptr},
+      {"a..b", nullptr},   {"c:\\x", nullptr}, {"CON:", nullptr},   {"", nullptr},
+      {"/", nullptr},      {"sub/", nullptr},
+  };
+  for (const auto &p : paths) {
+    std::string relative;
+    bool ok = TftpRelativePath(p.name, &relative);
+    EXPECT_EQ(ok, p.relative != nullptr) << p.name;
+    if (ok && p.relative) {
+      EXPECT_EQ(relative, p.relative) << p.name;
+    }
+  }
+}
+
+TEST(Tftp, PacketsAndBlockNumbersModulo65536) {
+  EXPECT_EQ(TftpErrorPacket(6), std::string("\0\5\0\6File already exists\0", 24));
+  EXPECT_EQ(TftpAckPacket(65536), std::string("\0\4\0\0", 4));
+  EXPECT_EQ(TftpDataPacket(65537, "ab", 2), std::string("\0\3\0\1ab", 6));
+  EXPECT_TRUE(TftpIsNext(65535, 0));
+  EXPECT_TRUE(TftpIsNext(65536 + 4, 5));
+  EXPECT_FALSE(TftpIsNext(4, 4));  // a duplicate
+  EXPECT_FALSE(TftpIsNext(4, 6));  // past a gap
+  const unsigned char opcodeNine[] = {0, 9, 0, 1};
+  EXPECT_EQ(TftpOpcodeOf(opcodeNine, 4), 9);
+  EXPECT_EQ(TftpOpcodeOf(opcodeNine, 1), 0);
+  EXPECT_EQ(TftpBlockOf(opcodeNine, 3), -1);
+}
+
+TEST(Gopher, SelectorsClassesAndNamesBelowTheRoot) {
+  const struct {
+    const char *request;
+    const char *selector;
+    int cls;
+  } selectors[] = {
+      {"\r\n", "1DEFAULT.GMN", 1},
+      {"\n", "1DEFAULT.GMN", 1},
+      {"0docs/readme.txt\r\n", "0docs/readme.txt", 0},
+      {"0docs/readme.txt\t+\r\n", "0docs/readme.txt", 0},
+      {"9bin/f.bin\n", "9bin/f.bin", 9},
+      {"+x\r\n", "+x", 10},
+      {"Tx", "Tx", 11},
+      {"gx", "gx", 12},
+      {"Ix", "Ix", 13},
+      {"hx", "hx", 14},
+  };
+  for (const auto &c : selectors) {
+    EXPECT_EQ(GopherSelector(c.request), c.selector) << c.request;
+    EXPECT_EQ(GopherClass(c.selector), c.cls) << c.request;
+  }
+  EXPECT_TRUE(GopherDropsCtrlZ(0) && GopherDropsCtrlZ(10) && !GopherDropsCtrlZ(9) && !GopherDropsCtrlZ(5));
+  EXPECT_TRUE(GopherSendsEndLine(1) && !GopherSendsEndLine(5) && !GopherSendsEndLine(9));
+
+  const struct {
+    const char *selector;
+    const char *relative; /* nullptr: Bad Key */
+  } paths[] = {
+      {"1DEFAULT.GMN", "DEFAULT.GMN"},
+      {"0docs/readme.txt", "docs/readme.txt"},
+      {"0docs\\readme.txt", "docs/readme.txt"},
+      {"0../secret", nullptr},
+      {"0/etc/passwd", nullptr},
+      {"0c:\\x", nullptr},
+      {"0..\\x", nullptr},
+      {"0docs/../../x", nullptr},
+      {"0./x", nullptr},
+      {"0", nullptr},
+      {"", nullptr},
+      {"0docs/", "docs"},
+  };
+  for (const auto &p : paths) {
+    std::string relative;
+    bool ok = GopherRelativePath(p.selector, &relative);
+    EXPECT_EQ(ok, p.relative != nullptr) << p.selector;
+    if (ok && p.relative) {
+      EXPECT_EQ(relative, p.relative) << p.selector;
+    }
+  }
+  EXPECT_EQ(GopherBadKeyReply("0a\x01"
+                              "b"),
+            "3Bad Key sent - \"0a?b\"\t\t\t\t\r\n.\r\n");
+  EXPECT_EQ(GopherBadKeyReply(std::string(5000, 'x')).size(),
+            std::string("3Bad Key sent - \"\"\t\t\t\t\r\n.\r\n").size() + 256);
 }
 
 }  // namespace

@@ -1,0 +1,330 @@
+/* lightfiles: the TFTP daemon (UDP 69). Started on the first datagram, it
+ * serves read and write requests of up to 100 peers at once on the one
+ * socket it was handed, in 512-byte blocks with lock-step acknowledgements,
+ * and ends when no transfer is left. Reads come from the read root ("-r
+ * DIR"), writes go to the write root ("-w DIR"); without a root that
+ * direction is refused.
+ *
+ * Files are opened beneath the root's directory by the kernel
+ * (RESOLVE_BENEATH): neither "..", an absolute name nor a symbolic link
+ * reaches outside it, and only regular files are read or written. */
+#include <qxcommon.h>
+#include <qxdaemon.h>
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "tftp.h"
+
+namespace {
+
+constexpr int kMaxTransfers = 100;
+constexpr UINT kCheckTimer = 1; /* drops idle transfers; ends the daemon when none is left */
+constexpr UINT kCheckMs = 10000;
+constexpr UINT kResendTimer = 2;
+constexpr UINT kResendMs = 2000;
+constexpr UINT kLingerTimerBase = 1000; /* + the transfer's timer number */
+constexpr UINT kLingerMs = 2000;
+constexpr time_t kIdleDropSeconds = 30;
+constexpr time_t kIdleResendSeconds = 5;
+constexpr time_t kEarlyAckSeconds = 4;
+
+enum TransferFlags { kReading = 1, kWriting = 2, kLastSent = 4, kFinished = 8 };
+
+/* One descriptor, closed when the transfer goes. */
+struct Descriptor {
+  int fd = -1;
+  Descriptor() = default;
+  explicit Descriptor(int f) : fd(f) {}
+  Descriptor(Descriptor &&o) noexcept : fd(o.fd) { o.fd = -1; }
+  Descriptor &operator=(Descriptor &&o) noexcept {
+    if (this != &o) {
+      Close();
+      fd = o.fd;
+      o.fd = -1;
+    }
+    return *this;
+  }
+  Descriptor(const Descriptor &) = delete;
+  Descriptor &operator=(const Descriptor &) = delete;
+  ~Descriptor() { Close(); }
+  void Close() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+};
+
+struct Transfer {
+  uint32_t address = 0; /* network order, as received */
+  uint16_t port = 0;
+  Descriptor file;
+  int flags = 0;
+  time_t lastActivity = 0;
+  uint32_t block = 0; /* the current block; the wire carries it modulo 65,536 */
+  int64_t position = 0;
+  UINT timer = 0; /* its linger timer's number, stable while it lives */
+};
+
+struct Roots {
+  Descriptor read;
+  Descriptor write;
+};
+
+std::vector<Transfer> g_Transfers;
+Roots g_Roots;
+
+/* The root's directory, held open so later renames of the path change
+ * nothing: a host path as it stands, a Windows path as the layer maps it. */
+Descriptor OpenRoot(const char *path) {
+  if (path[0] == '/') return Descriptor(open(path, O_PATH | O_DIRECTORY | O_CLOEXEC));
+  char before[MAX_PATH] = "";
+  GetCurrentDirectoryA(sizeof before, before);
+  Descriptor root;
+  if (SetCurrentDirectoryA(path)) root = Descriptor(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  SetCurrentDirectoryA(before);
+  return root;
+}
+
+/* "-r DIR", "-rDIR", "-R ..." and the same for "-w"; other words are ignored. */
+void ReadOptions() {
+  for (int i = 0; i < g_DaemonArgCount; i++) {
+    const char *word = g_DaemonArgs[i];
+    if (word[0] != '-' || !word[1] || !strchr("RrWw", word[1])) continue;
+    const char *dir = word[2] ? word + 2 : (i + 1 < g_DaemonArgCount ? g_DaemonArgs[++i] : nullptr);
+    if (!dir) continue;
+    Descriptor root = OpenRoot(dir);
+    if (word[1] == 'R' || word[1] == 'r')
+      g_Roots.read = std::move(root);
+    else
+      g_Roots.write = std::move(root);
+  }
+}
+
+int OpenBeneath(int root, const std::string &relative, int flags) {
+  struct open_how how {};
+  how.flags = (uint64_t)(flags | O_CLOEXEC | O_NOCTTY);
+  how.mode = (flags & O_CREAT) ? 0644 : 0;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  return (int)syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how);
+}
+
+void SendTo(const std::string &packet, uint32_t address, uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = address;
+  to.sin_port = port;
+  WsSendTo(g_DaemonSocket, packet.data(), (int)packet.size(), 0, (const sockaddr *)&to, sizeof to);
+}
+
+void SendError(int code, uint32_t address, uint16_t port) { SendTo(TftpErrorPacket(code), address, port); }
+
+Transfer *Find(uint32_t address, uint16_t port) {
+  for (Transfer &t : g_Transfers)
+    if (t.address == address && t.port == port) return &t;
+  return nullptr;
+}
+
+UINT FreeTimerNumber() {
+  for (UINT n = 0;; n++) {
+    bool used = false;
+    for (const Transfer &t : g_Transfers) used = used || t.timer == n;
+    if (!used) return n;
+  }
+}
+
+void Remove(HWND window, const Transfer *gone) {
+  for (auto it = g_Transfers.begin(); it != g_Transfers.end(); ++it) {
+    if (&*it != gone) continue;
+    KillTimer(window, kLingerTimerBase + it->timer);
+    g_Transfers.erase(it); /* its file closes with it */
+    return;
+  }
+}
+
+void SendBlock(Transfer &t) {
+  char data[kTftpBlock];
+  ssize_t got = pread(t.file.fd, data, sizeof data, (off_t)t.position);
+  if (got < 0) got = 0;
+  if (got < kTftpBlock) t.flags |= kLastSent;
+  SendTo(TftpDataPacket(t.block, data, (int)got), t.address, t.port);
+  t.lastActivity = time(nullptr);
+}
+
+/* A new peer's request; an error leaves no transfer behind. */
+void NewRequest(HWND window, const unsigned char *packet, int length, uint32_t address, uint16_t port) {
+  const int opcode = TftpOpcodeOf(packet, length);
+  if (opcode == kTftpError) return; /* never answer an error with an error */
+  if (opcode == kTftpData) return SendError(kTftpUnknownId, address, port);
+  if (opcode != kTftpRrq && opcode != kTftpWrq) return SendError(kTftpIllegal, address, port);
+  if ((int)g_Transfers.size() >= kMaxTransfers) return SendError(kTftpDiskFull, address, port);
+  std::string name, mode, relative;
+  if (!TftpRequestName(packet, length, &name, &mode)) return SendError(kTftpIllegal, address, port);
+  const bool reading = opcode == kTftpRrq;
+  const Descriptor &root = reading ? g_Roots.read : g_Roots.write;
+  if (root.fd < 0 || !TftpRelativePath(name, &relative)) return SendError(kTftpAccess, address, port);
+
+  Descriptor file(OpenBeneath(root.fd, relative, reading ? O_RDONLY : O_WRONLY | O_CREAT | O_EXCL));
+  if (file.fd < 0) {
+    const int error = errno;
+    if (error == EEXIST) return SendError(kTftpExists, address, port);
+    if (error == EXDEV || error == EACCES || error == EPERM || error == ELOOP)
+      return SendError(kTftpAccess, address, port);
+    return SendError(kTftpNotFound, address, port);
+  }
+  struct stat info {};
+  if (fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return SendError(kTftpNotFound, address, port);
+
+  Transfer t;
+  t.address = address;
+  t.port = port;
+  t.file = std::move(file);
+  t.flags = reading ? kReading : kWriting;
+  t.block = reading ? 1 : 0;
+  t.timer = FreeTimerNumber();
+  t.lastActivity = time(nullptr);
+  g_Transfers.push_back(std::move(t));
+  Transfer &added = g_Transfers.back();
+  if (reading)
+    SendBlock(added);
+  else
+    SendTo(TftpAckPacket(0), address, port);
+}
+
+void ReadingPacket(HWND window, Transfer &t, int opcode, int block) {
+  if (opcode == kTftpRrq) { /* the request again: its first answer was lost */
+    SendBlock(t);
+    return;
+  }
+  const uint32_t current = t.block & 0xFFFF;
+  if ((uint32_t)block == current) {
+    if (t.flags & kLastSent) return Remove(window, &t);
+    t.block++;
+    t.position += kTftpBlock;
+    return SendBlock(t);
+  }
+  /* An earlier block's ACK, within half the number space behind: a late
+   * duplicate. Resent only when our own send is old, so that duplicates do
+   * not double every block (the sorcerer's apprentice). */
+  const uint32_t behind = (current - (uint32_t)block) & 0xFFFF;
+  if (behind < 0x8000 && time(nullptr) - t.lastActivity < kEarlyAckSeconds) return;
+  SendBlock(t);
+}
+
+void WritingPacket(HWND window, Transfer &t, int opcode, int block, const unsigned char *packet, int length) {
+  if (opcode == kTftpData && !(t.flags & kFinished) && TftpIsNext(t.block, block)) {
+    const int bytes = length - 4;
+    if (bytes > 0 && write(t.file.fd, packet + 4, (size_t)bytes) != bytes) {
+      const uint32_t address = t.address;
+      const uint16_t port = t.port;
+      Remove(window, &t);
+      return SendError(kTftpDiskFull, address, port);
+    }
+    t.block++;
+    if (length < 4 + kTftpBlock) {
+      t.flags |= kFinished;
+      t.file.Close();
+      SetTimer(window, kLingerTimerBase + t.timer, kLingerMs, nullptr);
+    }
+  }
+  /* Every DATA (the next, a duplicate or one past a gap, which is not
+   * written) and a repeated WRQ get the ACK of the current block. */
+  SendTo(TftpAckPacket(t.block), t.address, t.port);
+  t.lastActivity = time(nullptr);
+}
+
+void HandleDatagram(HWND window) {
+  unsigned char packet[kTftpDatagram];
+  sockaddr_in from{};
+  const int length = DatagramReceive(window, (char *)packet, sizeof packet, &from);
+  if (length < 0) return; /* nothing more waiting: the draining ends */
+  PostMessageA(window, WM_DAEMON_READ, 0, 0);
+  if (from.sin_family != AF_INET) return;
+
+  Transfer *t = Find(from.sin_addr.s_addr, from.sin_port);
+  if (!t) return NewRequest(window, packet, length, from.sin_addr.s_addr, from.sin_port);
+  const int opcode = TftpOpcodeOf(packet, length);
+  const int block = TftpBlockOf(packet, length);
+  if (opcode == kTftpError) return Remove(window, t); /* the peer gave up */
+  if ((t->flags & kReading) && (opcode == kTftpAck || opcode == kTftpRrq) && (block >= 0 || opcode == kTftpRrq))
+    return ReadingPacket(window, *t, opcode, block);
+  if ((t->flags & kWriting) && ((opcode == kTftpData && block >= 0) || opcode == kTftpWrq))
+    return WritingPacket(window, *t, opcode, block, packet, length);
+  SendError(kTftpIllegal, t->address, t->port); /* the transfer stays */
+}
+
+void DropIdle(HWND window) {
+  const time_t now = time(nullptr);
+  for (size_t i = 0; i < g_Transfers.size();) {
+    if (now - g_Transfers[i].lastActivity > kIdleDropSeconds) {
+      KillTimer(window, kLingerTimerBase + g_Transfers[i].timer);
+      g_Transfers.erase(g_Transfers.begin() + (long)i); /* its file is closed now */
+    } else {
+      i++;
+    }
+  }
+  if (g_Transfers.empty()) DestroyWindow(window);
+}
+
+void ResendStale() {
+  const time_t now = time(nullptr);
+  for (Transfer &t : g_Transfers) {
+    if (now - t.lastActivity <= kIdleResendSeconds) continue;
+    if (t.flags & kReading)
+      SendBlock(t);
+    else
+      SendTo(TftpAckPacket(t.block), t.address, t.port);
+  }
+}
+
+void EndLinger(HWND window, UINT timer) {
+  KillTimer(window, kLingerTimerBase + timer);
+  for (Transfer &t : g_Transfers)
+    if (t.timer == timer && (t.flags & kFinished)) return Remove(window, &t);
+}
+
+LRESULT CALLBACK LightfilesWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      ReadOptions();
+      SetTimer(window, kCheckTimer, kCheckMs, nullptr);
+      SetTimer(window, kResendTimer, kResendMs, nullptr);
+      return 0;
+    case WM_DAEMON_READ: HandleDatagram(window); return 0;
+    case WM_TIMER:
+      if (wParam == kCheckTimer)
+        DropIdle(window);
+      else if (wParam == kResendTimer)
+        ResendStale();
+      else if (wParam >= kLingerTimerBase)
+        EndLinger(window, (UINT)(wParam - kLingerTimerBase));
+      return 0;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == DAEMON_CMD_QUIT) DestroyWindow(window);
+      return 0;
+    case WM_DAEMON_START: return 0;
+    case WM_DESTROY:
+      KillTimer(window, kCheckTimer);
+      KillTimer(window, kResendTimer);
+      g_Transfers.clear();
+      PostQuitMessage(0);
+      return 0;
+    default: return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+const DAEMON_INFO kLightfiles = {"lightfiles", LightfilesWndProc, TRUE, FALSE};
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
+  return DaemonWinMain(&kLightfiles, instance, previous, commandLine, show);
+}
