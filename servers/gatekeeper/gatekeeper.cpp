@@ -80,7 +80,8 @@ void ReadRules(State &s) {
   std::string text;
   char buffer[4096];
   size_t got;
-  while (text.size() < (size_t)kMaxRuleFile && (got = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  while (text.size() < (size_t)kMaxRuleFile && (got = fread(buffer, 1, sizeof buffer, file)) > 0)
+    text.append(buffer, got);
   fclose(file);
   std::vector<LineError> errors;
   s.rules = ParseRules(text, &errors);

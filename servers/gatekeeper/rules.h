@@ -22,7 +22,7 @@ struct Rule {
 };
 
 struct DirectoryEntry {
-  std::string directory; /* compared ignoring case as a prefix of the request */
+  std::string directory;   /* compared ignoring case as a prefix of the request */
   std::vector<Rule> rules; /* in matching order; a directory default stays last */
 };
 

@@ -50,9 +50,7 @@ std::string TftpAckPacket(uint32_t block) {
 
 int TftpOpcodeOf(const unsigned char *packet, int length) { return length >= 2 ? packet[1] : 0; }
 
-int TftpBlockOf(const unsigned char *packet, int length) {
-  return length >= 4 ? (packet[2] << 8) | packet[3] : -1;
-}
+int TftpBlockOf(const unsigned char *packet, int length) { return length >= 4 ? (packet[2] << 8) | packet[3] : -1; }
 
 bool TftpRequestName(const unsigned char *packet, int length, std::string *name, std::string *mode) {
   if (length < 4) return false;

@@ -124,8 +124,8 @@ TEST(GatekeeperRules, DecisionsByAddressDirectoryAndOrder) {
   RuleSet rules = ParseRules(
       "default 0\n"
       "10.0.0.0 255.0.0.0 1 docs\n"
-      "10.1.0.0 255.255.0.0 2 docs\n"  // longer mask: tried first
-      "10.2.0.0 255.255.0.0 -1 docs\n" // negative: on to the shorter directory
+      "10.1.0.0 255.255.0.0 2 docs\n"   // longer mask: tried first
+      "10.2.0.0 255.255.0.0 -1 docs\n"  // negative: on to the shorter directory
       "default 4 do\n"
       "default 3 docs/public\n"
       "0.0.0.0 0.0.0.0 5 open\n"       // a mask of no ones matches everyone...
@@ -138,12 +138,13 @@ TEST(GatekeeperRules, DecisionsByAddressDirectoryAndOrder) {
     const char *request;
     long code;
   } cases[] = {
-      {"10.1.2.3", "docs/x", 2},         {"10.5.2.3", "docs/x", 1},        {"11.1.2.3", "docs/x", 4},
-      {"11.1.2.3", "other", 0},          {"10.2.3.4", "docs/x", 4},        {"10.1.2.3", "DOCS/PUBLIC/y", 3},
-      {"200.1.1.1", "docs/public", 3},   {"10.5.2.3", "open", 5},          {"10.0.0.1", "gap", 0},
+      {"10.1.2.3", "docs/x", 2},       {"10.5.2.3", "docs/x", 1}, {"11.1.2.3", "docs/x", 4},
+      {"11.1.2.3", "other", 0},        {"10.2.3.4", "docs/x", 4}, {"10.1.2.3", "DOCS/PUBLIC/y", 3},
+      {"200.1.1.1", "docs/public", 3}, {"10.5.2.3", "open", 5},   {"10.0.0.1", "gap", 0},
       {"10.1.2.3", "docsecret", 2},  // prefixes are plain text, as the rule file writes them
   };
-  for (const auto &c : cases) EXPECT_EQ(Decide(rules, Quad(c.peer), c.request, nullptr), c.code) << c.peer << " " << c.request;
+  for (const auto &c : cases)
+    EXPECT_EQ(Decide(rules, Quad(c.peer), c.request, nullptr), c.code) << c.peer << " " << c.request;
 }
 
 TEST(GatekeeperRules, DnsRulesMatchWholeLabelsOfAConfirmedName) {
@@ -152,10 +153,14 @@ TEST(GatekeeperRules, DnsRulesMatchWholeLabelsOfAConfirmedName) {
     const char *name;
     bool match;
   } cases[] = {
-      {"pc1.example.com", "example.com", true},  {"example.com", "example.com", true},
-      {"PC1.Example.COM", "example.com", true},  {"badexample.com", "example.com", false},
-      {"badexample.com", ".example.com", false}, {"pc1.example.com", ".example.com", true},
-      {"com", "example.com", false},             {"\xff", "example.com", false},
+      {"pc1.example.com", "example.com", true},
+      {"example.com", "example.com", true},
+      {"PC1.Example.COM", "example.com", true},
+      {"badexample.com", "example.com", false},
+      {"badexample.com", ".example.com", false},
+      {"pc1.example.com", ".example.com", true},
+      {"com", "example.com", false},
+      {"\xff", "example.com", false},
   };
   for (const auto &c : cases) EXPECT_EQ(DnsNameMatches(c.host, c.name), c.match) << c.host << " " << c.name;
 
@@ -272,6 +277,15 @@ TEST_F(GatekeeperCall, DecidesLogsAndRereadsAnEditedFile) {
   // The time is ctime's text without its line end.
   std::string first = LogTail(mark).substr(0, 27);
   EXPECT_EQ(first.substr(24), " - ") << first;
+
+  // Loaded by name, as a program that does not link it calls it: the same export.
+  HMODULE library = LoadLibraryA("GATEKEEPER.DLL");
+  ASSERT_NE(library, nullptr);
+  typedef LONG(WINAPI * VALIDATE)(DWORD, const sockaddr_in *, const char *, const int *);
+  VALIDATE validate = (VALIDATE)GetProcAddress(library, "ValidateRequest");
+  ASSERT_NE(validate, nullptr);
+  EXPECT_EQ(validate(GATEKEEPER_GOPHER, &peer, "0docs/y\r\n", nullptr), 1);
+  FreeLibrary(library);
 
   // A missing file keeps the rules in force.
   unlink((dir_ + "/GATEKEEPER.DAT").c_str());

@@ -11,13 +11,13 @@ struct ProcessorName {
 };
 
 const ProcessorName kProcessors[] = {
-    {386, "Intel 386"},      {486, "Intel 486"},      {586, "Intel Pentium"},  {860, "Intel 860"},
-    {2000, "MIPS R2000"},    {3000, "MIPS R3000"},    {4000, "MIPS R4000"},    {21064, "Alpha 21064"},
-    {601, "Power PC-601"},   {603, "Power PC-603"},   {604, "Power PC-604"},   {620, "Power PC-620"},
+    {386, "Intel 386"},    {486, "Intel 486"},    {586, "Intel Pentium"}, {860, "Intel 860"},
+    {2000, "MIPS R2000"},  {3000, "MIPS R3000"},  {4000, "MIPS R4000"},   {21064, "Alpha 21064"},
+    {601, "Power PC-601"}, {603, "Power PC-603"}, {604, "Power PC-604"},  {620, "Power PC-620"},
 };
 
-const char *const kKeyboards[] = {"Unknown",    "PC/XT compatible", "Olivetti ICO", "PC/AT-84",
-                                  "Enhanced-101", "Nokia 1050",     "Nokia 9140",   "Japanese"};
+const char *const kKeyboards[] = {"Unknown",      "PC/XT compatible", "Olivetti ICO", "PC/AT-84",
+                                  "Enhanced-101", "Nokia 1050",       "Nokia 9140",   "Japanese"};
 
 }  // namespace
 
