@@ -278,8 +278,10 @@ std::vector<std::string> FillExportsList() {
 }
 
 int ExportAccess(const char *path, uint32_t source, NFS_FHANDLE &handle) {
-  int status = PathToHandle(path, handle);
+  bool printer = false;
+  int status = PathToHandle(path, handle, &printer);
   if (status != NFS_OK) return status;
+  if (printer) return NFSERR_NOENT;  // printers are reached through PCNFSD, never mounted
   NFS_FHANDLE *child = ChildHandle(handle, "mount");
   if (!child) return LastChildHandleError();
   NFS_FHANDLE form = *child;
