@@ -286,11 +286,15 @@ TEST_F(Sharehost, ServesPeersAndStopsThroughTheServiceManager) {
   std::string refused =
       UdpExchange(s, 2049, CallBuilder::Call(0x5151, 100005, 1, 1).AuthNull().bytes + EncodeDirPath("/d/ex/other"));
   EXPECT_EQ(Word(refused, 24), 2u);  // exists but not exported
-  // Damaged datagrams get nothing, and the server goes on answering.
+  // Damaged datagrams get nothing, and the server goes on answering. A call
+  // longer than the receive buffer would be cut: it is dropped whole.
+  std::string oversized = CallBuilder::Call(10, 100003, 2, 0).AuthNull().bytes + std::string(9000, 'x');
   for (const std::string &junk :
-       {std::string(3, '\1'), CallBuilder::Call(9, 100005, 1, 1).Long(0).Long(0x7FFFFFFC).bytes})
+       {std::string(3, '\1'), CallBuilder::Call(9, 100005, 1, 1).Long(0).Long(0x7FFFFFFC).bytes, oversized})
     EXPECT_EQ(UdpExchange(s, 2049, junk, 300), "");
   EXPECT_EQ(UdpExchange(s, 2049, CallBuilder::Call(0x5152, 100003, 2, 0).AuthNull().bytes).size(), 24u);
+  std::string sub =
+      UdpExchange(s, 2049, CallBuilder::Call(0x5153, 100005, 1, 1).AuthNull().bytes + EncodeDirPath("/d/ex/pub/sub"));
   close(s);
 
   std::string log = ReadFile(dir_ + "/d/mount.log");
@@ -307,6 +311,21 @@ TEST_F(Sharehost, ServesPeersAndStopsThroughTheServiceManager) {
   EXPECT_EQ(Events(5).size(), 1u);
   EXPECT_FALSE(ReadFile(dir_ + "/d/qxnfs/QXSTATE.SAV").empty()) << "the state file is written at stop";
   EXPECT_TRUE(WaitFor([&] { return Shell("ss -lnu | grep -c -E ':(111|2049) '") == "0\n"; }, 3000));
+
+  // After a restart the same directory has the same handle, whatever was
+  // mounted first: the directory-name table came back from the state file.
+  std::filesystem::remove(dir_ + "/events.txt");
+  Start();
+  ASSERT_TRUE(WaitEvent(4));
+  s = socket(AF_INET, SOCK_DGRAM, 0);
+  UdpExchange(s, 2049, CallBuilder::Call(0x6000, 100005, 1, 1).AuthNull().bytes + EncodeDirPath("/d/ex/other"));
+  std::string sub_again =
+      UdpExchange(s, 2049, CallBuilder::Call(0x6001, 100005, 1, 1).AuthNull().bytes + EncodeDirPath("/d/ex/pub/sub"));
+  close(s);
+  ASSERT_EQ(sub.size(), 60u);
+  EXPECT_EQ(sub_again.substr(24), sub.substr(24));
+  out = Qxsc("stop QXNFSServer", &status);
+  EXPECT_EQ(status, 0) << out;
 
   StopCapture();
   std::string pcap = dir_ + "/wire.pcapng";

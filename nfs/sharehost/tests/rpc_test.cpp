@@ -275,6 +275,32 @@ TEST_F(Portmapper, GetPort) {
         << c.program << " v" << c.version << " proto " << c.protocol;
 }
 
+// Replies of Debian's rpcbind 1.2.6 to the same calls with AUTH_NULL,
+// captured on loopback: the header layout and the answer for a program
+// nobody registered must be the same bytes.
+TEST_F(Portmapper, RepliesMatchRpcbindByteForByte) {
+  auto hex = [](const std::string &bytes) {
+    std::string out;
+    char two[3];
+    for (unsigned char c : bytes) {
+      snprintf(two, sizeof two, "%02x", c);
+      out += two;
+    }
+    return out;
+  };
+  auto call = [](uint32_t xid, uint32_t procedure, std::vector<uint32_t> args) {
+    CallBuilder b = CallBuilder::Call(xid, kPortmapProgram, 2, procedure).AuthNull();
+    for (uint32_t a : args) b.Long(a);
+    return b.bytes;
+  };
+  g_sent.clear();
+  Portmap(call(1, 0, {}));
+  Portmap(call(2, 3, {100099, 2, 17, 0}));
+  ASSERT_EQ(g_sent.size(), 2u);
+  EXPECT_EQ(hex(g_sent[0].bytes), "000000010000000100000000000000000000000000000000");
+  EXPECT_EQ(hex(g_sent[1].bytes), "00000002000000010000000000000000000000000000000000000000");
+}
+
 TEST_F(Portmapper, DumpListsTheFourServicesOnUdp2049) {
   std::string body = Body(Call(2, 4));
   EXPECT_EQ(body,
