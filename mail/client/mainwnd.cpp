@@ -143,7 +143,8 @@ void Retrieve(HWND window) {
 }
 
 void NewUser(HWND window) {
-  if (LoginDialog(window) == 1 && Settings().login) RetrieveMail(window);
+  if (LoginDialog(window) == 1 && Settings().login && RetrieveMail(window) > 0 && !IsIconic(window))
+    PostMessageA(window, WM_COMMAND, IDM_READ, 0);  // new mail opens the message list
 }
 
 // A command that keeps the busy flag set while it runs.

@@ -72,7 +72,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   if (g_Password.empty()) {
     PostMessageA(window, WM_COMMAND, IDM_NEWUSER, 0);
   } else if (OpenMailbox(window) == 0 && Settings().login) {
-    RetrieveMail(window);
+    // New mail at start-up opens the message list.
+    if (RetrieveMail(window) > 0 && !IsIconic(window)) PostMessageA(window, WM_COMMAND, IDM_READ, 0);
   }
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {

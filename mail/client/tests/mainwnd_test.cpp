@@ -9,6 +9,7 @@
 #include "mailfs.h"
 #include "maildlg.h"
 #include "mainwnd.h"
+#include "msglist.h"
 #include "pop.h"
 #include "pop_peers.h"
 #include "retrieve.h"
@@ -164,6 +165,53 @@ TEST_F(MainWindowTest, LoginDialogNeedsAPassword) {
   EXPECT_EQ(Settings().user, "alice");
   EXPECT_EQ(g_Password, "secret");
   EXPECT_TRUE(Enabled(window, IDM_RETRIEVE));
+}
+
+// New User with Login on: mail found by the retrieval that follows opens the
+// message list, which shows it.
+std::string g_listCount;
+int g_newUserStep = 0;
+void CALLBACK NewUserSteps(HWND, UINT, UINT_PTR, DWORD) {
+  if (g_newUserStep == 0) {
+    HWND d = FindWindowA(nullptr, "Username - Password");
+    if (!d) return;
+    ++g_newUserStep;
+    SetDlgItemTextA(d, IDC_LOGIN_USER, "alice");
+    SetDlgItemTextA(d, IDC_LOGIN_PASSWORD, "secret");
+    PostMessageA(d, WM_COMMAND, IDOK, 0);
+  } else if (g_newUserStep == 1) {
+    HWND d = FindWindowA(nullptr, "Read Mail");
+    if (!d) return;
+    ++g_newUserStep;
+    char text[64] = {};
+    GetDlgItemTextA(d, IDC_LIST_COUNT, text, sizeof text);
+    g_listCount = text;
+    PostMessageA(d, WM_COMMAND, IDOK, 0);
+  }
+}
+
+TEST_F(MainWindowTest, NewMailAtLoginOpensTheMessageList) {
+  fs::create_directories(dir / "source");
+  WriteFile(dir / "source/1", "Subject: hello\r\n\r\nbody\r\n");
+  Child peer;
+  ASSERT_TRUE(peer.Start(
+      {"/usr/bin/python3", SourceDir() + "/mail/client/tests/pop_peer.py", dir / "source", dir / "peer.log"}, true))
+      << "the scripted POP server did not start (python3)";
+  transport.ports["pop-3"] = peer.port();
+  WriteFile(dir / "QXMAIL.INI", "[alice]\nMailDir=" + mailDir +
+                                    "\nMailHost=127.0.0.1\nLogin=1\nDeleteReadFromServer=0\nIndexFormat=BytePacked\n");
+  g_newUserStep = 0;
+  g_listCount.clear();
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, NewUserSteps);
+  SendMessageA(window, WM_COMMAND, IDM_NEWUSER, 0);
+  MSG m;
+  for (int i = 0; i < 400 && g_newUserStep < 2; ++i) {  // the posted Read! runs the list from here
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+    Sleep(25);
+  }
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(g_newUserStep, 2);
+  EXPECT_EQ(g_listCount, "(1 Message)");
 }
 
 }  // namespace
