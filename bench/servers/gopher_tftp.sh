@@ -34,7 +34,7 @@ head -c $((40 * 1024 * 1024)) /dev/urandom >"$WORK/tftp/big"
 chmod -R a+rX "$WORK"
 
 cd "$WORK"
-"$BIN/pwtable" set burrowserve port=$GOPHER_PW max=6 enabled=1 "params=$WORK/gopher" >/dev/null
+"$BIN/pwtable" set burrowserve port=$GOPHER_PW max=16 enabled=1 "params=$WORK/gopher" >/dev/null
 "$BIN/pwtable" set lightfiles port=$TFTP_PW enabled=1 "params=-r $WORK/tftp -w $WORK/in" >/dev/null
 "$BIN/portwarden" & PIDS+=($!)
 echo "127.0.0.1:$GOPHER_INETD stream tcp nowait.10000 nobody $(command -v gophernicus) gophernicus -h 127.0.0.1 -r $WORK/gopher -nv -ns -nc -no -nx" >inetd.conf
@@ -65,14 +65,17 @@ first = one()
 end = time.time() + seconds
 def work():
     while time.time() < end:
-        ok = one() == first
+        try:
+            ok = one() == first
+        except OSError:  # refused or reset while the listener is closed at its maximum
+            ok = False
         with lock:
             done[0] += ok
             bad[0] += not ok
 threads = [threading.Thread(target=work) for _ in range(clients)]
 for t in threads: t.start()
 for t in threads: t.join()
-print("  %.0f requests/s (%d bytes each, %d differing replies)" % (done[0] / seconds, len(first), bad[0]))
+print("  %.0f requests/s (%d bytes each, %d failed or differing)" % (done[0] / seconds, len(first), bad[0]))
 PY
 }
 echo "gopher, portwarden + burrowserve ($CLIENTS clients):"
@@ -88,7 +91,10 @@ tftp_time() { # PORT OUT
   cmp -s "$WORK/tftp/big" "$WORK/out/$2" || echo "  the copy differs!"
   python3 -c "import sys; t=float(sys.argv[2])-float(sys.argv[1]); print('  %.2f s, %.1f MiB/s' % (t, 40/t))" "$start" "$end"
 }
-echo "TFTP 40 MiB, portwarden + lightfiles:"
-tftp_time $TFTP_PW pw.big
-echo "TFTP 40 MiB, tftpd-hpa:"
-tftp_time $TFTP_HPA hpa.big
+for round in 1 2 3; do
+  echo "TFTP 40 MiB, portwarden + lightfiles (round $round):"
+  tftp_time $TFTP_PW pw.big
+  echo "TFTP 40 MiB, tftpd-hpa (round $round):"
+  tftp_time $TFTP_HPA hpa.big
+  rm -f "$WORK/out/"*.big
+done

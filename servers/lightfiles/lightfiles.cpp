@@ -241,14 +241,10 @@ void WritingPacket(HWND window, Transfer &t, int opcode, int block, const unsign
   t.lastActivity = time(nullptr);
 }
 
-void HandleDatagram(HWND window) {
-  unsigned char packet[kTftpDatagram];
-  sockaddr_in from{};
-  const int length = DatagramReceive(window, (char *)packet, sizeof packet, &from);
-  if (length < 0) return; /* nothing more waiting: the draining ends */
-  PostMessageA(window, WM_DAEMON_READ, 0, 0);
-  if (from.sin_family != AF_INET) return;
+constexpr int kDatagramsPerMessage = 32; /* then the queue's other messages get their turn */
 
+void HandleDatagram(HWND window, const unsigned char *packet, int length, const sockaddr_in &from) {
+  if (from.sin_family != AF_INET) return;
   Transfer *t = Find(from.sin_addr.s_addr, from.sin_port);
   if (!t) return NewRequest(window, packet, length, from.sin_addr.s_addr, from.sin_port);
   const int opcode = TftpOpcodeOf(packet, length);
@@ -259,6 +255,39 @@ void HandleDatagram(HWND window) {
   if ((t->flags & kWriting) && ((opcode == kTftpData && block >= 0) || opcode == kTftpWrq))
     return WritingPacket(window, *t, opcode, block, packet, length);
   SendError(kTftpIllegal, t->address, t->port); /* the transfer stays */
+}
+
+/* Lock-step peers answer within microseconds: while transfers run, a
+ * receive that finds nothing waits this long on the socket before the
+ * thread goes back to its queue (a wake-up through the queue costs more). */
+constexpr long kAnswerWaitMicros = 2000;
+
+bool AnswerArrives() {
+  if (g_Transfers.empty()) return false;
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(g_DaemonSocket, &readable);
+  struct timeval wait {
+    0, kAnswerWaitMicros
+  };
+  return select(0, &readable, nullptr, nullptr, &wait) > 0;
+}
+
+/* Drains the waiting datagrams. A receive re-enables FD_READ, so the socket's
+ * next datagram posts WM_DAEMON_READ again; after a batch the message is
+ * posted by hand so that timers run between batches. */
+void ReadDatagrams(HWND window) {
+  for (int i = 0; i < kDatagramsPerMessage; i++) {
+    unsigned char packet[kTftpDatagram];
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    int length = WsRecvFrom(g_DaemonSocket, (char *)packet, sizeof packet, 0, (sockaddr *)&from, &fromLength);
+    if (length < 0 && AnswerArrives())
+      length = WsRecvFrom(g_DaemonSocket, (char *)packet, sizeof packet, 0, (sockaddr *)&from, &fromLength);
+    if (length < 0) return; /* nothing more waiting */
+    HandleDatagram(window, packet, length, from);
+  }
+  PostMessageA(window, WM_DAEMON_READ, 0, 0);
 }
 
 void DropIdle(HWND window) {
@@ -295,10 +324,11 @@ LRESULT CALLBACK LightfilesWndProc(HWND window, UINT message, WPARAM wParam, LPA
   switch (message) {
     case WM_CREATE:
       ReadOptions();
+      WSAAsyncSelect(g_DaemonSocket, window, WM_DAEMON_READ, FD_READ);
       SetTimer(window, kCheckTimer, kCheckMs, nullptr);
       SetTimer(window, kResendTimer, kResendMs, nullptr);
       return 0;
-    case WM_DAEMON_READ: HandleDatagram(window); return 0;
+    case WM_DAEMON_READ: ReadDatagrams(window); return 0;
     case WM_TIMER:
       if (wParam == kCheckTimer)
         DropIdle(window);
