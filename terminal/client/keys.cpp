@@ -1,4 +1,4 @@
-// Key codes, modifier codes, the key ring and the built-in VT220 key map.
+// Key codes, modifier codes and the key ring.
 #include "keys.h"
 
 #include <cstring>
@@ -44,65 +44,6 @@ const KEY_CHARS kKeyChars[] = {
     {57, " ", " "},
 };
 
-// Keypad keys (Num Lock on): the numeric character and the application-mode final.
-struct KEYPAD_KEY {
-  BYTE code;
-  char digit;
-  char appFinal;
-};
-const KEYPAD_KEY kKeypad[] = {
-    {82, '0', 'p'}, {79, '1', 'q'}, {80, '2', 'r'}, {81, '3', 's'}, {75, '4', 't'}, {76, '5', 'u'},  {77, '6', 'v'},
-    {71, '7', 'w'}, {72, '8', 'x'}, {73, '9', 'y'}, {83, '.', 'n'}, {78, ',', 'l'}, {99, '\r', 'M'},
-};
-
-// The DEC editing keys and F6..F12 send "CSI n ~".
-struct TILDE_KEY {
-  BYTE code;
-  int number;
-};
-const TILDE_KEY kTildeKeys[] = {
-    {90, 1},  {89, 2},  {92, 3},  {93, 4},  {91, 5},  {94, 6},  // Find, Insert, Remove, Select, Prev, Next
-    {64, 17}, {65, 18}, {66, 19}, {67, 20}, {68, 21},           // F6..F10
-    {87, 23}, {88, 24},                                         // F11, F12
-};
-
-// PF1..PF4: F1..F4, and Num Lock, keypad /, * and - where a VT220 keypad has them.
-int PfKey(BYTE code) {
-  switch (code) {
-    case 59:
-    case 69: return 0;
-    case 60:
-    case 84: return 1;
-    case 61:
-    case 55: return 2;
-    case 62:
-    case 74: return 3;
-    default: return -1;
-  }
-}
-
-std::string Ss3(const TERM_SETUP &s) { return s.ansiMode ? "\x1BO" : "\x1B"; }
-
-// Ctrl with a character key: the control character of it.
-std::string ControlChar(BYTE c) {
-  if (c >= 'a' && c <= 'z') return std::string(1, (char)(c - 'a' + 1));
-  switch (c) {
-    case ' ':
-    case '2': return std::string(1, '\0');
-    case '[':
-    case '3': return "\x1B";
-    case '\\':
-    case '4': return "\x1C";
-    case ']':
-    case '5': return "\x1D";
-    case '6': return "\x1E";
-    case '-':
-    case '7': return "\x1F";
-    case '8': return "\x7F";
-    default: return std::string(1, (char)c);
-  }
-}
-
 }  // namespace
 
 BYTE TermKeyCode(BYTE scan, bool extended, bool numLock) {
@@ -122,38 +63,6 @@ BYTE TermKeyChar(BYTE code, bool shifted) {
     if (code >= k.first && code < k.first + n) return (BYTE)(shifted ? k.shifted : k.plain)[code - k.first];
   }
   return 0;
-}
-
-std::string KeyBytes(BYTE code, BYTE modifier, const TERM_SETUP &s) {
-  if (const int pf = PfKey(code); pf >= 0) return Ss3(s) + (char)('P' + pf);
-  switch (code) {
-    case 1: return "\x1B";
-    case 14: return s.backspaceSendsDel ? "\x7F" : "\b";
-    case 15: return "\t";
-    case 28: return s.newLineMode ? "\r\n" : "\r";
-    case 95:
-    case 97:
-    case 98:
-    case 96: {
-      const char final = code == 95 ? 'A' : code == 97 ? 'B' : code == 98 ? 'C' : 'D';
-      if (!s.ansiMode) return std::string("\x1B") + final;
-      return (s.cursorKeysApp ? "\x1BO" : "\x1B[") + std::string(1, final);
-    }
-    default: break;
-  }
-  for (const TILDE_KEY &k : kTildeKeys)
-    if (k.code == code) return s.ansiMode ? "\x1B[" + std::to_string(k.number) + "~" : "";
-  for (const KEYPAD_KEY &k : kKeypad) {
-    if (k.code != code) continue;
-    if (s.keypadApp) return s.ansiMode ? Ss3(s) + k.appFinal : std::string("\x1B?") + k.appFinal;
-    if (code == 99) return s.newLineMode ? "\r\n" : "\r";
-    return std::string(1, k.digit);
-  }
-  const BYTE c = TermKeyChar(code, modifier == 4);
-  if (!c) return "";
-  if (modifier == 1) return ControlChar(c);
-  if (modifier == 2) return std::string("\x1B") + (char)c;  // Alt as a meta prefix
-  return std::string(1, (char)c);
 }
 
 bool TermKeyRingStore(TERM_KEY_RING &ring, BYTE keyCode, BYTE modifier) {

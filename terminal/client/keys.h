@@ -1,7 +1,7 @@
 // Keys between the window and the host: physical keys become key codes (PC
-// scan codes, extended keys renumbered) with a modifier code, wait in a
-// 32-slot ring for the session loop, and the built-in key map turns them into
-// VT220 bytes.
+// scan codes, extended keys renumbered) with a modifier code and wait in a
+// 32-slot ring for the session loop, which hands them to the key map
+// (keymap.h).
 #ifndef QX_TERMINAL_CLIENT_KEYS_H
 #define QX_TERMINAL_CLIENT_KEYS_H
 
@@ -32,10 +32,6 @@ BYTE TermModifierCode(BYTE shiftState, BYTE keyCode);
 
 // The North American layout's character of a key (0 when it has none).
 BYTE TermKeyChar(BYTE keyCode, bool shifted);
-
-// The bytes the built-in key map sends for a key with the terminal's modes
-// (ANSI or VT52, cursor-key and keypad modes, new-line mode, Backspace).
-std::string KeyBytes(BYTE keyCode, BYTE modifier, const TERM_SETUP &s);
 
 // The key ring: 32 slots, at most 31 keys pending.
 struct TERM_KEY_RING {

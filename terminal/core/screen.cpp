@@ -327,3 +327,12 @@ BYTE CellColour(const TERM_STATE &st, BYTE attribute) {
   if (attribute & ATTR_GLYPH) c |= 0x08;
   return c;
 }
+
+// A typed DEC multinational character that the language's national set holds
+// goes out as the ASCII character it replaces there.
+BYTE NationalKeyChar(int language, BYTE ch) {
+  const BYTE *row = kNational[std::clamp(language, 0, 12)];
+  for (int i = 0; i < 12; ++i)
+    if (row[i] == ch) return kNationalPositions[i];
+  return ch;
+}

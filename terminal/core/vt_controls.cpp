@@ -786,6 +786,8 @@ void UdkFinish(VtTerminal &t) {
 
 }  // namespace vt
 
+void TermReset(VtTerminal &t) { vt::Ris(t); }
+
 void SoftFontReset(TERM_STATE &st) {
   static const BYTE kQuestionMark[SOFT_GLYPH_ROWS] = {0x00, 0x7C, 0xC6, 0xC6, 0x60, 0x30, 0x30,
                                                       0x30, 0x00, 0x30, 0x30, 0x00, 0x00, 0x00};

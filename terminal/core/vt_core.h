@@ -4,6 +4,7 @@
 #define QX_TERMINAL_VT_CORE_H
 
 #include <cstddef>
+#include <vector>
 
 #include "term_state.h"
 
@@ -11,6 +12,9 @@
 // parser in its ground state. display, host, printer and files may be null.
 void TermInit(VtTerminal &t, int screenRows, TermDisplay *display, TermHost *host, TermPrinter *printer,
               TermFiles *files = nullptr);
+
+// The terminal reset (RIS), as Set-Up's Reset Terminal asks for it.
+void TermReset(VtTerminal &t);
 
 // The parser: one received byte (already stored in currentByte), or a block.
 void VtParseByte(VtTerminal &t);
@@ -26,6 +30,24 @@ BYTE CellColour(const TERM_STATE &st, BYTE attribute);
 void SendString(VtTerminal &t, const BYTE *text, size_t length);
 void SoftFontReset(TERM_STATE &st);
 int ParseHex(const char *text, unsigned *value);
+// A typed multinational character in the national set of a language (0..12).
+BYTE NationalKeyChar(int language, BYTE ch);
+
+// The host's screen kept while Set-Up uses the grid: cells of every screen
+// row in run-length form, line attributes, cursor and current attribute.
+struct TERM_SAVED_SCREEN {
+  std::vector<BYTE> stream;
+  int rows = 0, columns = 0;
+  BYTE lineAttribute[GRID_ROWS] = {};
+  BYTE cursorRow = 0, cursorCol = 0, wrapPending = 0, attribute = 0;
+  bool valid = false;
+};
+// The stream's size; written to out when out is not null.
+size_t ScreenEncode(const VtTerminal &t, int rows, int columns, BYTE *out);
+void ScreenDecode(VtTerminal &t, const BYTE *stream, size_t size, int rows, int columns);
+void ScreenSave(const VtTerminal &t, TERM_SAVED_SCREEN &saved);
+// Puts the saved screen back (and forgets it); with none saved, blank rows.
+void ScreenRestore(VtTerminal &t, TERM_SAVED_SCREEN &saved);
 
 // Set-up record and files.
 const TERM_SETUP &SetupFactoryRecord();

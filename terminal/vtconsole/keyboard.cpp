@@ -1,6 +1,6 @@
 // The keyboard path: key messages become {key code, modifier} entries of a
-// 32-slot ring that the session loop drains; the built-in key map turns them
-// into VT220 bytes; paste and copy through the clipboard.
+// 32-slot ring that the session loop drains (hot_keys.cpp hands them to the
+// key map); paste and copy through the clipboard.
 #include <cstring>
 
 #include "vtconsole.h"
@@ -14,12 +14,6 @@ TERM_KEY_RING g_Ring;
 bool g_Pasting;
 
 }  // namespace
-
-void SendKey(BYTE code, BYTE modifier) {
-  const std::string bytes = KeyBytes(code, modifier, g_Term->st.s);
-  if (bytes.empty()) return;
-  SessionSendText(bytes.data(), bytes.size());
-}
 
 int TermKeyRingPut(BYTE keyCode, BYTE shiftState, UINT virtualKey, BYTE scanCode) {
   g_Session.eventFlag = true;

@@ -397,9 +397,10 @@ int SessionLoop() {
   for (;;) {
     if (g_WindowGone) return -1;
     BYTE key, modifier;
-    while (TermKeyRingGet(key, modifier)) SendKey(key, modifier);
+    while (TermKeyRingGet(key, modifier)) TermKeyDispatch(key, modifier);
     if (s.sock == INVALID_SOCKET) return 0;
-    const bool frozen = !g_Term->st.s.receiveOn || TermSelectionShown();
+    // Nothing is received while the screen is frozen or Set-Up is shown.
+    const bool frozen = !g_Term->st.s.receiveOn || TermSelectionShown() || TermSetupActive();
     if (!frozen && !ReceiveBurst(lastRefresh)) return 0;
     DrainEcho();
     if (TermKeyRingCount() > 0 || (!frozen && s.recvCount > 0)) continue;
@@ -431,9 +432,22 @@ class SessionHost : public TermHost {
     SessionFlush();
   }
   void ShowMessage(const char *text) override {
-    MessageBoxA(g_MainWindow, text, "Information", MB_OK | MB_ICONINFORMATION);
+    if (TermSetupActive())
+      TermSetupMessage(text);
+    else
+      MessageBoxA(g_MainWindow, text, "Information", MB_OK | MB_ICONINFORMATION);
   }
-  int KeyboardLanguage() override { return g_Term->st.s.nationalLanguage; }
+  // The key map: modes switched by the host, user-defined keys.
+  void ApplyKeypad(int mode) override { KeyMapApplyKeypad(g_KeyMap, mode); }
+  void ApplyKeypadNumeric() override { KeyMapApplyKeypadNumeric(g_KeyMap); }
+  void ApplyCursorKeys(int mode) override { KeyMapApplyCursorKeys(g_KeyMap, mode); }
+  void ApplySetupKeys(int typewriter) override { KeyMapApplySetupKeys(g_KeyMap, typewriter ? 2 : 1); }
+  void ReloadKeyMap(const char *name) override { TermReloadKeyMap(name); }
+  void ClearUserKeys() override { KeyMapClearUserKeys(g_KeyMap); }
+  void DefineUserKey(int key, const unsigned char *data, size_t length) override {
+    KeyMapDefineUserKey(g_KeyMap, key, data, length);
+  }
+  int KeyboardLanguage() override { return KeyMapLanguage(g_KeyMap); }
 };
 
 SessionHost g_SessionHost;

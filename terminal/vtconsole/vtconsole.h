@@ -10,6 +10,7 @@
 #include <string>
 
 #include "command_line.h"
+#include "keymap.h"
 #include "keys.h"
 #include "telnet.h"
 #include "vt_core.h"
@@ -109,9 +110,16 @@ bool TermKeyRingGet(BYTE &keyCode, BYTE &modifier);
 int TermKeyRingCount();
 bool TermKeyMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 void TermKeyStateFromKeyboard();
-// The built-in key map: a key code and modifier code as bytes for the host.
-void SendKey(BYTE keyCode, BYTE modifier);
 void TermPasteClipboard();
 void TermCopySelection();
+
+// ---- key map, hot keys and Set-Up (hot_keys.cpp)
+extern TERM_KEYMAP g_KeyMap;
+// A key from the ring: a hot key, a Set-Up key, or bytes for the host.
+int TermKeyDispatch(BYTE keyCode, BYTE modifier);
+bool TermSetupActive();
+void TermSetupMessage(const char *text);
+// Loads a key map by name; failures are shown and leave the built-in map.
+void TermReloadKeyMap(const char *name);
 
 #endif
