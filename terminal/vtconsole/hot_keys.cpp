@@ -28,9 +28,15 @@ class WindowSetupHost : public SetupHost {
   }
   void Bell() override { ::Bell(); }
   void CursorChanged() override {
-    if (TermDisplay *d = TermDisplayInterface()) d->ShowCursor(!g_Term->st.s.cursorHidden, g_Term->st.s.cursorStyle);
+    if (TermDisplay *d = g_Term->display) d->ShowCursor(!g_Term->st.s.cursorHidden, g_Term->st.s.cursorStyle);
   }
   void RepaintAll() override { InvalidateRect(g_MainWindow, nullptr, TRUE); }
+  void MenusEnabled(bool enabled) override {
+    HMENU menu = GetMenu(g_MainWindow);
+    for (UINT id = IDM_SETUP_DIRECTORY; id <= IDM_SETUP_DIRECTORY + 5; ++id)
+      EnableMenuItem(menu, id, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+    DrawMenuBar(g_MainWindow);
+  }
   void ClosePrinter() override {
     if (g_Term->printer) g_Term->printer->Close();
   }

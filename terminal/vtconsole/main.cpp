@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "layer_host.h"
+#include "settings_dialogs.h"
 #include "vtconsole.h"
 
 HINSTANCE g_Instance;
@@ -28,8 +29,15 @@ const QX_MENU_ITEM kFileMenu[] = {
     QX_MENUITEM_F("&Disconnect", IDM_DISCONNECT, MF_GRAYED),
     QX_MENUSEPARATOR(),
     QX_MENUITEM("De&fault", IDM_DEFAULT),
+    QX_MENUITEM("Save &As...", IDM_SAVEAS),
+    QX_MENUITEM("&Recall...", IDM_RECALL),
     QX_MENUSEPARATOR(),
     QX_MENUITEM("E&xit", IDM_EXIT),
+};
+const QX_MENU_ITEM kSetupMenu[] = {
+    QX_MENUITEM("&Directory...", IDM_SETUP_DIRECTORY),    QX_MENUITEM("Di&splay...", IDM_SETUP_DIRECTORY + 1),
+    QX_MENUITEM("&General...", IDM_SETUP_DIRECTORY + 2),  QX_MENUITEM("&Printer...", IDM_SETUP_DIRECTORY + 3),
+    QX_MENUITEM("&Keyboard...", IDM_SETUP_DIRECTORY + 4), QX_MENUITEM("&Tabs...", IDM_SETUP_DIRECTORY + 5),
 };
 const QX_MENU_ITEM kEditMenu[] = {
     QX_MENUITEM_F("&Copy", IDM_COPY, MF_GRAYED),
@@ -65,10 +73,8 @@ const QX_MENU_ITEM kHelpMenu[] = {
     QX_MENUITEM("&About...", IDM_ABOUT),
 };
 const QX_MENU_ITEM kMainItems[] = {
-    QX_POPUP("&File", kFileMenu),
-    QX_POPUP("&Edit", kEditMenu),
-    QX_POPUP("&Windows", kWindowsMenu),
-    QX_POPUP("&Help", kHelpMenu),
+    QX_POPUP("&File", kFileMenu),       QX_POPUP("&Edit", kEditMenu), QX_POPUP("&Setup", kSetupMenu),
+    QX_POPUP("&Windows", kWindowsMenu), QX_POPUP("&Help", kHelpMenu),
 };
 const QX_MENU kMainMenu = QX_MENU_OF(kMainItems);
 
@@ -200,6 +206,70 @@ void ConnectionDriver() {
   --g_DriverDepth;
 }
 
+// ---------------------------------------------------------------- settings dialogs
+
+class WindowSettingsHost : public SettingsHost {
+ public:
+  void ClearDisplay() override {
+    TERM_SAVED_SCREEN none;
+    ScreenRestore(*g_Term, none);  // nothing kept: blank rows, cursor home
+    InvalidateRect(g_MainWindow, nullptr, TRUE);
+  }
+  void ClearComm() override {
+    g_Session.recvCount = 0;
+    g_Session.recvIndex = 0;
+  }
+  void Disconnect() override { SessionDisconnect(); }
+  void ResetTerminal() override {
+    TermReset(*g_Term);
+    InvalidateRect(g_MainWindow, nullptr, TRUE);
+  }
+  void DisplayChanged() override {
+    TermLayout();
+    if (g_Term->display) g_Term->display->ShowCursor(!g_Term->st.s.cursorHidden, g_Term->st.s.cursorStyle);
+    InvalidateRect(g_MainWindow, nullptr, TRUE);
+  }
+  bool ChooseFile(bool save, const char *title, const char *extension, std::string &name) override {
+    char file[256];
+    std::snprintf(file, sizeof file, "%s", name.c_str());
+    char filter[64];
+    const int n = std::snprintf(filter, sizeof filter, "*.%s|*.%s|All files|*.*|", extension, extension);
+    for (int i = 0; i < n; ++i)
+      if (filter[i] == '|') filter[i] = '\0';
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = g_MainWindow;
+    ofn.lpstrFilter = filter;
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = sizeof file;
+    ofn.lpstrTitle = title;
+    ofn.lpstrDefExt = extension;
+    ofn.Flags = save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST;
+    if (!(save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn))) return false;
+    name = file;
+    return true;
+  }
+  void Tell(const char *text) override { MessageBoxA(g_MainWindow, text, "Information", MB_OK | MB_ICONINFORMATION); }
+};
+WindowSettingsHost g_SettingsHost;
+
+void SettingsDialog(UINT id) {
+  static const char *const kNames[] = {"DIRECTORY", "DISPLAY", "GENERAL", "PRINTER", "KEYBOARD", "TAB"};
+  TermSettingsDialog(g_MainWindow, kNames[id - IDM_SETUP_DIRECTORY], *g_Term, g_KeyMap, g_SettingsHost);
+  InvalidateRect(g_MainWindow, nullptr, TRUE);
+}
+
+void SaveOrRecall(bool save) {
+  std::string name = g_Term->st.setupFileName;
+  if (!g_SettingsHost.ChooseFile(save, save ? "Save Setup" : "Recall Setup", "STU", name)) return;
+  if (save) {
+    SetupFileSave(*g_Term, name.c_str());
+  } else {
+    SetupRecall(*g_Term, name.c_str());
+    g_SettingsHost.DisplayChanged();
+  }
+}
+
 // A copy of the terminal with the same arguments.
 void StartNewWindow() {
   char self[MAX_PATH];
@@ -237,6 +307,14 @@ void OnCommand(HWND hwnd, UINT id) {
       SetupDefault(*g_Term);
       InvalidateRect(hwnd, nullptr, TRUE);
       break;
+    case IDM_SETUP_DIRECTORY:
+    case IDM_SETUP_DIRECTORY + 1:
+    case IDM_SETUP_DIRECTORY + 2:
+    case IDM_SETUP_DIRECTORY + 3:
+    case IDM_SETUP_DIRECTORY + 4:
+    case IDM_SETUP_DIRECTORY + 5: SettingsDialog(id); break;
+    case IDM_SAVEAS: SaveOrRecall(true); break;
+    case IDM_RECALL: SaveOrRecall(false); break;
     case IDM_CONNECT: PostMessageA(hwnd, WM_TERMCONNECT, 0, 0); break;
     case IDM_DISCONNECT: SessionDisconnect(); break;
     case IDM_COPY: TermCopySelection(); break;
