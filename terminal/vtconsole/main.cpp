@@ -170,6 +170,8 @@ void RecentHostAdd() {
 
 // ---------------------------------------------------------------- connection driver
 
+bool AskHost(std::string &host);
+
 void ConnectionDriver() {
   if (g_DriverDepth > 0) return;  // a Connect while a session runs does nothing
   ++g_DriverDepth;
@@ -188,12 +190,12 @@ void ConnectionDriver() {
   SetupApplyColumns(*g_Term);
   TermLayout();
 
-  // The first run takes the host word; Connect later connects to the host
-  // of the last session again (choosing another host is the host dialog's).
-  std::string host = g_Initialised ? g_Session.host : (g_Start.hostWord ? g_Start.hostWord : "");
+  // The first run takes the host word; without one, and for Connect later,
+  // the host dialog asks, offering the recent hosts.
+  std::string host = g_Initialised ? std::string() : (g_Start.hostWord ? g_Start.hostWord : "");
   g_Initialised = true;
-  if (host.empty()) {
-    WriteText(*g_Term, 1, 0, "No host to connect to: start vtconsole with a host name, e.g. vtconsole myhost", 0);
+  if (host.empty() && !AskHost(host)) {
+    WriteText(*g_Term, 1, 0, "No host to connect to: choose File > Connect, or start vtconsole with a host name", 0);
     InvalidateRect(g_MainWindow, nullptr, FALSE);
   }
   const int result = SessionRun(host.c_str());
@@ -252,6 +254,14 @@ class WindowSettingsHost : public SettingsHost {
   void Tell(const char *text) override { MessageBoxA(g_MainWindow, text, "Information", MB_OK | MB_ICONINFORMATION); }
 };
 WindowSettingsHost g_SettingsHost;
+
+// The host dialog; false when cancelled.
+bool AskHost(std::string &host) {
+  unsigned port = g_Start.port;
+  if (TermHostDialog(g_MainWindow, g_IniFile, g_Start.rlogin != 0, g_SettingsHost, host, port) != IDOK) return false;
+  g_Start.port = port;
+  return true;
+}
 
 void SettingsDialog(UINT id) {
   static const char *const kNames[] = {"DIRECTORY", "DISPLAY", "GENERAL", "PRINTER", "KEYBOARD", "TAB"};

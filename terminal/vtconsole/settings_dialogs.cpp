@@ -9,7 +9,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "command_line.h"
 #include "settings_text.h"
+
+#include <qxcommon.h>
 
 namespace {
 
@@ -141,10 +144,21 @@ const QX_DIALOG_ITEM kColourItems[] = {
 };
 const QX_DIALOG kColour = QX_DIALOG_TEMPLATE(20, 20, 250, 184, kStyle, "Colour", "MS Sans Serif", 8, kColourItems);
 
+const QX_DIALOG_ITEM kGetHostItems[] = {
+    QX_LTEXT("&Host:", -1, 8, 10, 30, 8),
+    QX_COMBOBOX(IDC_HOST_NAME, 40, 8, 150, 90, CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP),
+    QX_LTEXT("&Port:", -1, 8, 28, 30, 8),
+    QX_EDITTEXT(IDC_HOST_PORT, 40, 26, 40, 12),
+    QX_SCROLLBAR(IDC_HOST_PORT_SCROLL, 82, 26, 10, 12, SBS_VERT),
+    OK_CANCEL(200),
+};
+const QX_DIALOG kGetHost =
+    QX_DIALOG_TEMPLATE(30, 30, 250, 48, kStyle, "Connect to Host", "MS Sans Serif", 8, kGetHostItems);
+
 const QX_RESOURCE kDialogResources[] = {
-    QX_RES_DIALOG("DIRECTORY", kDirectory), QX_RES_DIALOG("DISPLAY", kDisplay),   QX_RES_DIALOG("GENERAL", kGeneral),
-    QX_RES_DIALOG("PRINTER", kPrinter),     QX_RES_DIALOG("KEYBOARD", kKeyboard), QX_RES_DIALOG("TAB", kTab),
-    QX_RES_DIALOG("COLOUR", kColour),
+    QX_RES_DIALOG("GetHost", kGetHost), QX_RES_DIALOG("DIRECTORY", kDirectory), QX_RES_DIALOG("DISPLAY", kDisplay),
+    QX_RES_DIALOG("GENERAL", kGeneral), QX_RES_DIALOG("PRINTER", kPrinter),     QX_RES_DIALOG("KEYBOARD", kKeyboard),
+    QX_RES_DIALOG("TAB", kTab),         QX_RES_DIALOG("COLOUR", kColour),
 };
 
 }  // namespace
@@ -595,4 +609,133 @@ INT_PTR TermSettingsDialog(HWND owner, const char *name, VtTerminal &t, TERM_KEY
     return RunDialog(owner, static_cast<DialogKind>(k), state);
   }
   return IDCANCEL;
+}
+
+// ---------------------------------------------------------------- the host dialog
+namespace {
+
+struct HOST_DIALOG {
+  const char *iniFile;
+  bool rlogin;
+  SettingsHost *host;
+  std::string *hostName;
+  unsigned *port;
+  bool edited = false;  // the combo's text was edited since the last selection
+};
+HOST_DIALOG *g_hostDialog;
+
+constexpr int kMaxPort = 65535;
+
+void ShowPort(HWND dialog, unsigned port) {
+  SetDlgItemInt(dialog, IDC_HOST_PORT, port, FALSE);
+  SetScrollPos(GetDlgItem(dialog, IDC_HOST_PORT_SCROLL), SB_CTL, static_cast<int>(port), TRUE);
+}
+
+void ShowChosenPort(HWND dialog, HOST_DIALOG &hd) {
+  const LRESULT at = SendDlgItemMessageA(dialog, IDC_HOST_NAME, CB_GETCURSEL, 0, 0);
+  if (at < 0) return;
+  char entry[RECENT_ENTRY_MAX] = {};
+  SendDlgItemMessageA(dialog, IDC_HOST_NAME, CB_GETLBTEXT, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(entry));
+  std::string name;
+  unsigned port = 0;
+  HostEntryParse(entry, hd.rlogin, name, port);
+  ShowPort(dialog, port);
+  hd.edited = false;
+}
+
+void HostInit(HWND dialog, HOST_DIALOG &hd) {
+  SetScrollRange(GetDlgItem(dialog, IDC_HOST_PORT_SCROLL), SB_CTL, 1, kMaxPort, FALSE);
+  if (hd.rlogin) {
+    EnableWindow(GetDlgItem(dialog, IDC_HOST_PORT_SCROLL), FALSE);
+    EnableWindow(GetDlgItem(dialog, IDC_HOST_PORT), FALSE);
+  }
+  char stored[RECENT_HOSTS][RECENT_HOST_LEN] = {};
+  const int found = ReadRecentHosts(hd.iniFile, "QX220", stored, RECENT_HOSTS);
+  for (int i = 0; i < found; ++i)
+    SendDlgItemMessageA(dialog, IDC_HOST_NAME, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(stored[i]));
+  if (found > 0) {
+    SendDlgItemMessageA(dialog, IDC_HOST_NAME, CB_SETCURSEL, 0, 0);
+    ShowChosenPort(dialog, hd);
+  } else {
+    ShowPort(dialog, hd.rlogin ? 513 : 23);
+  }
+}
+
+void HostScroll(HWND dialog, int code, int position) {
+  BOOL ok = FALSE;
+  int port = static_cast<int>(GetDlgItemInt(dialog, IDC_HOST_PORT, &ok, FALSE));
+  switch (code) {
+    case SB_LINEUP: port += 1; break;
+    case SB_LINEDOWN: port -= 1; break;
+    case SB_PAGEUP: port += 8; break;
+    case SB_PAGEDOWN: port -= 8; break;
+    case SB_THUMBPOSITION:
+    case SB_THUMBTRACK: port = position; break;
+    default: return;
+  }
+  ShowPort(dialog, static_cast<unsigned>(std::clamp(port, 1, kMaxPort)));
+}
+
+bool HostOk(HWND dialog, HOST_DIALOG &hd) {
+  char text[128] = {};
+  GetDlgItemTextA(dialog, IDC_HOST_NAME, text, sizeof text);
+  std::string name;
+  unsigned entryPort = 0;
+  HostEntryParse(text, hd.rlogin, name, entryPort);
+  BOOL ok = FALSE;
+  const UINT port = GetDlgItemInt(dialog, IDC_HOST_PORT, &ok, FALSE);
+  if (!hd.rlogin && (!ok || port < 1 || port > kMaxPort)) {
+    hd.host->Tell("The port must be a number from 1 to 65535.");
+    return false;
+  }
+  if (name.empty()) {
+    hd.host->Tell("Type the name or address of the host to connect to.");
+    return false;
+  }
+  *hd.hostName = name;
+  *hd.port = hd.rlogin ? 513 : port;
+  return true;
+}
+
+INT_PTR CALLBACK HostDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  HOST_DIALOG *hd = g_hostDialog;
+  if (!hd) return FALSE;
+  switch (message) {
+    case WM_INITDIALOG: HostInit(dialog, *hd); return TRUE;
+    case WM_VSCROLL: HostScroll(dialog, LOWORD(wParam), static_cast<short>(HIWORD(wParam))); return TRUE;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDOK:
+          if (HostOk(dialog, *hd)) EndDialog(dialog, IDOK);
+          return TRUE;
+        case IDCANCEL:
+          hd->hostName->clear();
+          EndDialog(dialog, IDCANCEL);
+          return TRUE;
+        case IDC_HOST_NAME:
+          if (HIWORD(wParam) == CBN_SELCHANGE) ShowChosenPort(dialog, *hd);
+          if (HIWORD(wParam) == CBN_EDITCHANGE && !hd->edited) {
+            // A new name typed: the port starts again from the protocol's own.
+            hd->edited = true;
+            ShowPort(dialog, hd->rlogin ? 513 : 23);
+          }
+          return TRUE;
+        default: return FALSE;
+      }
+    default: return FALSE;
+  }
+}
+
+}  // namespace
+
+INT_PTR TermHostDialog(HWND owner, const char *iniFile, bool rlogin, SettingsHost &host, std::string &hostName,
+                       unsigned &port) {
+  if (owner) InvalidateRect(owner, nullptr, FALSE);
+  HOST_DIALOG hd{iniFile, rlogin, &host, &hostName, &port};
+  HOST_DIALOG *outer = g_hostDialog;
+  g_hostDialog = &hd;
+  const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), "GetHost", owner, HostDialogProc, 0);
+  g_hostDialog = outer;
+  if (result != IDOK) hostName.clear();
+  return result == IDOK ? IDOK : IDCANCEL;
 }

@@ -33,8 +33,17 @@ class SettingsHost {
 // "KEYBOARD", "TAB", "COLOUR". Returns IDOK or IDCANCEL.
 INT_PTR TermSettingsDialog(HWND owner, const char *name, VtTerminal &t, TERM_KEYMAP &km, SettingsHost &host);
 
+// "GetHost": the host and port of a new connection, offered from the recent
+// hosts ("FILE_n" of [QX220] in iniFile). IDOK with the host and port chosen;
+// IDCANCEL with an empty host.
+INT_PTR TermHostDialog(HWND owner, const char *iniFile, bool rlogin, SettingsHost &host, std::string &hostName,
+                       unsigned &port);
+
 // Control ids.
 enum : int {
+  IDC_HOST_NAME = 100,
+  IDC_HOST_PORT_SCROLL = 101,
+  IDC_HOST_PORT = 102,
   IDC_COLOUR_NORMAL = 103,
   IDC_COLOUR_BLINK = 104,
   IDC_COLOUR_UNDERLINE = 105,

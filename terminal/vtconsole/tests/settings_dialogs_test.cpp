@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -61,7 +62,7 @@ void CALLBACK RunStep(HWND, UINT, UINT_PTR, DWORD) {
     }
   } else if (++g_idle == 100) {
     ADD_FAILURE() << "a dialog stayed open";
-    for (const char *c : {"Colour", "Display Setup", "Setup Directory"})
+    for (const char *c : {"Colour", "Display Setup", "Setup Directory", "Connect to Host"})
       if (HWND d = FindWindowA(nullptr, c)) PostMessageA(d, WM_COMMAND, IDCANCEL, 0);
   }
 }
@@ -258,6 +259,67 @@ TEST(SettingsDialogs, HubRelabelsCancelAndColoursReachTheRecord) {
   EXPECT_EQ(f.t->st.s.blinkColour, 3 + 16 * 5);
   EXPECT_EQ(f.t->st.s.columns, 132);
   EXPECT_GE(f.host.displayChanges, 1);
+}
+
+TEST(HostDialog, RecentHostsPortsAndRefusals) {
+  char dir[] = "/tmp/qxhostdlg-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string ini = std::string(dir) + "/QXAPPS.INI";
+  std::ofstream(ini) << "[QX220]\nFILE_0=sun (2323)\nFILE_1=moon\n";
+  RecordingHost host;
+  std::string name;
+  unsigned port = 0;
+  auto run = [&](bool rlogin, std::vector<Step> steps) {
+    g_steps = &steps;
+    g_next = 0;
+    g_idle = 0;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, RunStep);
+    const INT_PTR result = TermHostDialog(nullptr, ini.c_str(), rlogin, host, name, port);
+    KillTimer(nullptr, timer);
+    g_steps = nullptr;
+    EXPECT_EQ(g_next, steps.size()) << "steps left over";
+    return result;
+  };
+  // The first recent host with its port; OK connects to it.
+  EXPECT_EQ(run(false, {{"Connect to Host",
+                         [](HWND d) {
+                           EXPECT_EQ(SendDlgItemMessageA(d, IDC_HOST_NAME, CB_GETCOUNT, 0, 0), 2);
+                           EXPECT_EQ(TextOf(d, IDC_HOST_PORT), "2323");
+                           Ok(d);
+                         }}}),
+            IDOK);
+  EXPECT_EQ(name, "sun");
+  EXPECT_EQ(port, 2323u);
+  // Another entry shows its port; the scroll bar steps it; a bad port is refused.
+  run(false, {{"Connect to Host",
+               [](HWND d) {
+                 SendDlgItemMessageA(d, IDC_HOST_NAME, CB_SETCURSEL, 1, 0);
+                 SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_HOST_NAME, CBN_SELCHANGE),
+                              reinterpret_cast<LPARAM>(GetDlgItem(d, IDC_HOST_NAME)));
+                 EXPECT_EQ(TextOf(d, IDC_HOST_PORT), "23");
+                 SendMessageA(d, WM_VSCROLL, SB_PAGEUP, 0);
+                 SendMessageA(d, WM_VSCROLL, SB_LINEDOWN, 0);
+                 EXPECT_EQ(TextOf(d, IDC_HOST_PORT), "30");
+                 SetDlgItemTextA(d, IDC_HOST_PORT, "99999");
+                 Ok(d);  // refused: the dialog stays
+               }},
+              {"Connect to Host", [](HWND d) {
+                 SetDlgItemTextA(d, IDC_HOST_PORT, "30");
+                 Ok(d);
+               }}});
+  EXPECT_NE(host.said.find("from 1 to 65535"), std::string::npos) << host.said;
+  EXPECT_EQ(name, "moon");
+  EXPECT_EQ(port, 30u);
+  // rlogin: the port is the rlogin port and cannot be changed; Cancel gives no host.
+  EXPECT_EQ(run(true, {{"Connect to Host",
+                        [](HWND d) {
+                          EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, IDC_HOST_PORT)));
+                          EXPECT_EQ(TextOf(d, IDC_HOST_PORT), "513");
+                          Cancel(d);
+                        }}}),
+            IDCANCEL);
+  EXPECT_EQ(name, "");
+  std::system(("rm -rf '" + std::string(dir) + "'").c_str());
 }
 
 }  // namespace
