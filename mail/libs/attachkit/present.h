@@ -20,10 +20,9 @@ bool OpenWithShell(const std::string &path);
 // have been played; false when no device could be opened for them.
 bool PlayWaveFile(const std::string &path);
 
-// The GIF picture side of the mail libraries, which lives apart from this
-// library: its viewer window and its BMP to GIF encoder. Until they are
-// present ShowGif answers false (the caller then opens the picture through
-// the shell) and EncodeBitmapAsGif kNoEncoder (the bitmap is sent as it is).
+// The GIF picture side: the viewer window and the BMP to GIF encoder (the
+// GIF library's). ShowGif answers false while no viewer is built in (the
+// caller then opens the picture through the shell).
 bool ShowGif(const std::string &path);
 enum class GifEncodeResult { kEncoded = 0, kNotBitmap = 1, kTooManyColours = 2, kNoEncoder = 3 };
 // Reads a bitmap file and writes the GIF stream through out. Writes nothing
