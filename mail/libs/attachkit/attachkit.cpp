@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "module.h"
+#include "present.h"
 
 namespace attachkit {
 namespace {
@@ -60,7 +61,31 @@ const QX_DIALOG_ITEM kUserFtpItems[] = {
 const QX_DIALOG kUserFtp =
     QX_DIALOG_TEMPLATE(20, 20, 234, 46, kDialogStyle, "Remote Ftp Access", "MS Sans Serif", 8, kUserFtpItems);
 
+const QX_MENU_ITEM kGifFileItems[] = {
+    QX_MENUITEM("&Save as Gif...", kMenuSaveGif),
+    QX_MENUITEM("&Save as BMP...", kMenuSaveBmp),
+    QX_MENUSEPARATOR(),
+    QX_MENUITEM("P&rinter Setup", kMenuPrinterSetup),
+    QX_MENUITEM("&Print", kMenuPrint),
+    QX_MENUSEPARATOR(),
+    QX_MENUITEM("&Exit", kMenuExit),
+};
+const QX_MENU_ITEM kGifMenuItems[] = {QX_POPUP("&File", kGifFileItems)};
+const QX_MENU kGifMenu = QX_MENU_OF(kGifMenuItems);
+
+const QX_DIALOG_ITEM kAbortItems[] = {
+    QX_CTEXT("Sending", -1, 8, 8, 112, 8),
+    QX_CTEXT("Image", -1, 8, 18, 112, 8),
+    QX_CTEXT("(0%)", 100, 8, 28, 112, 8),
+    QX_CTEXT("to print spooler.", -1, 8, 38, 112, 8),
+    QX_DEFPUSHBUTTON("Cancel", IDCANCEL, 44, 52, 40, 14),
+};
+const QX_DIALOG kAbort = QX_DIALOG_TEMPLATE(40, 40, 128, 72, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                            "Gif Print", "MS Sans Serif", 8, kAbortItems);
+
 const QX_RESOURCE kResources[] = {
+    QX_RES_MENU("GifMenu", kGifMenu),
+    QX_RES_DIALOG("AbortDlg", kAbort),
     QX_RES_DIALOG("ftp", kFtp),
     QX_RES_DIALOG("mail", kMail),
     QX_RES_DIALOG("Userftp", kUserFtp),
@@ -91,5 +116,8 @@ QX_REGISTER_RESOURCES(attachkit::kResources)
 
 extern "C" QX_DLLEXPORT BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) attachkit::g_instance = instance;
+  // Viewers' window procedure lives here: they close (deleting their
+  // pictures' files) before the library goes.
+  if (reason == DLL_PROCESS_DETACH) attachkit::CloseViewers();
   return TRUE;
 }

@@ -92,7 +92,8 @@ bool CreateNumbered(const std::string &directory, const char *prefix, const std:
 }
 
 std::optional<std::string> AskSavePath(UINT filter, UINT title, const char *default_extension,
-                                       const std::optional<std::string> &suggested, const std::string &directory) {
+                                       const std::optional<std::string> &suggested, const std::string &directory,
+                                       HWND owner) {
   // The filter text's last character separates its parts.
   std::string filters = LoadText(filter);
   if (!filters.empty()) {
@@ -109,6 +110,7 @@ std::optional<std::string> AskSavePath(UINT filter, UINT title, const char *defa
   const std::string caption = LoadText(title);
   OPENFILENAMEA ofn{};
   ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner;
   ofn.hInstance = Instance();
   ofn.lpstrFilter = filters.c_str();
   ofn.nFilterIndex = 1;

@@ -135,7 +135,17 @@ bool CreateNumbered(const std::string &directory, const char *prefix, const std:
 // The standard save dialog: filter and title from the string table, the name
 // suggested by the message made safe, the mail directory to start in.
 std::optional<std::string> AskSavePath(UINT filter, UINT title, const char *default_extension,
-                                       const std::optional<std::string> &suggested, const std::string &directory);
+                                       const std::optional<std::string> &suggested, const std::string &directory,
+                                       HWND owner = nullptr);
+
+// The GIF viewer's menu commands.
+enum ViewerMenu : int {
+  kMenuExit = 1,
+  kMenuSaveGif = 2,
+  kMenuPrint = 3,
+  kMenuPrinterSetup = 4,
+  kMenuSaveBmp = 5,
+};
 
 // The hourglass while it lives.
 class WaitCursor {

@@ -1,6 +1,5 @@
-// The GIF picture side as this library reaches it (see present.h): bitmaps
-// are encoded by the GIF library; the viewer window is not here yet, so a
-// received GIF opens through the shell.
+// Bitmaps sent as GIF pictures through the GIF library (see present.h); the
+// viewer is in viewer.cpp.
 #include "gifimage.h"
 #include "present.h"
 
@@ -28,8 +27,6 @@ class LineOutput final : public qxgif::ByteOutput {
 };
 
 }  // namespace
-
-bool ShowGif(const std::string &) { return false; }
 
 GifEncodeResult EncodeBitmapAsGif(RandomReader &bitmap, uint64_t size, Base64LineWriter &out) {
   BitmapFile file(bitmap);

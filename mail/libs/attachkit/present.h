@@ -21,9 +21,12 @@ bool OpenWithShell(const std::string &path);
 bool PlayWaveFile(const std::string &path);
 
 // The GIF picture side: the viewer window and the BMP to GIF encoder (the
-// GIF library's). ShowGif answers false while no viewer is built in (the
-// caller then opens the picture through the shell).
+// GIF library's). ShowGif opens a viewer of the picture's own in the calling
+// thread and answers true; the viewer deletes the file when it closes. False
+// (and the file stays) when the file is no GIF picture it can show.
 bool ShowGif(const std::string &path);
+// Closes every open viewer (before the library is unloaded).
+void CloseViewers();
 enum class GifEncodeResult { kEncoded = 0, kNotBitmap = 1, kTooManyColours = 2, kNoEncoder = 3 };
 // Reads a bitmap file and writes the GIF stream through out. Writes nothing
 // unless it succeeds.
