@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <set>
@@ -41,6 +42,28 @@ struct Viewer {
     DeleteFileA(path.c_str());
   }
   const BITMAPINFO *Info() const { return reinterpret_cast<const BITMAPINFO *>(header.data()); }
+};
+
+// A picture file read byte by byte through the layer's handle.
+class HandleInput final : public qxgif::ByteInput {
+ public:
+  explicit HandleInput(HANDLE file) : file_(file) {}
+  int ReadByte() override {
+    if (pos_ == end_) {
+      DWORD got = 0;
+      if (!ReadFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr) || got == 0)
+        return -1;
+      pos_ = 0;
+      end_ = got;
+    }
+    return buffer_[pos_++];
+  }
+  void Close() { file_.Close(); }
+
+ private:
+  OwnedHandle file_;
+  std::array<uint8_t, 16384> buffer_{};
+  size_t pos_ = 0, end_ = 0;
 };
 
 // The library's busy mark: menu commands wait while one runs.
@@ -137,7 +160,6 @@ void Print(HWND window, Viewer &v) {
   const int ppiX = GetDeviceCaps(dc, LOGPIXELSX), ppiY = GetDeviceCaps(dc, LOGPIXELSY);
   const int width = GetDeviceCaps(dc, HORZRES) - ppiX;
   const int height = static_cast<int>(static_cast<long long>(v.picture.height) * width / v.picture.width);
-  const int rowHeight = std::max(1, height / v.picture.height);
   SetAbortProc(dc, PrintAbortProc);
   DOCINFOA doc{};
   doc.cbSize = sizeof doc;
@@ -160,7 +182,12 @@ void Print(HWND window, Viewer &v) {
     const unsigned percent = static_cast<unsigned>(row * 100 / v.picture.height);
     if (percent != lastPercent && progress) PostMessageA(progress, kPrintProgress, percent, 0);
     lastPercent = percent;
-    StretchDIBits(dc, ppiX / 2, ppiY + row * rowHeight, width, rowHeight, 0, 0, v.picture.width, 1,
+    // Each row from its scaled top to the next row's, so the rows together
+    // fill the scaled height (a whole-pixel row height would squash the
+    // picture by up to half).
+    const int top = static_cast<int>(static_cast<long long>(row) * height / v.picture.height);
+    const int next = static_cast<int>(static_cast<long long>(row + 1) * height / v.picture.height);
+    StretchDIBits(dc, ppiX / 2, ppiY + top, width, std::max(1, next - top), 0, 0, v.picture.width, 1,
                   &v.rows[row * stride], reinterpret_cast<const BITMAPINFO *>(rowHeader.data()), DIB_PAL_COLORS,
                   SRCCOPY);
     PrintPump();
@@ -260,8 +287,9 @@ LRESULT CALLBACK ViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 bool ShowGif(const std::string &path) {
   auto v = std::make_unique<Viewer>();
-  qxgif::FileInput in(path);
-  if (!in.ok()) return false;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  HandleInput in(file);
   qxgif::Decoder decoder(in);
   if (decoder.Open(v->picture) != qxgif::OpenError::kNone) return false;  // the file stays
 

@@ -1,37 +1,10 @@
 // The GIF reader: the stream up to the first image, the LZW decoder with its
 // code reader, interlace, and the picture written back as a Windows bitmap.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <new>
 
 #include "gifimage.h"
 
 namespace qxgif {
-
-FileInput::FileInput(const std::string &path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-
-FileInput::~FileInput() { Close(); }
-
-void FileInput::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
-int FileInput::ReadByte() {
-  if (pos_ == end_) {
-    if (fd_ < 0) return -1;
-    ssize_t n;
-    do {
-      n = ::read(fd_, buffer_.data(), buffer_.size());
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) return -1;
-    pos_ = 0;
-    end_ = static_cast<size_t>(n);
-  }
-  return buffer_[pos_++];
-}
 
 const char *DescribeOpenError(OpenError e) {
   switch (e) {

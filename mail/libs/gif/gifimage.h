@@ -42,23 +42,6 @@ class MemoryInput final : public ByteInput {
   size_t pos_ = 0;
 };
 
-// Reads a file through its own buffer.
-class FileInput final : public ByteInput {
- public:
-  explicit FileInput(const std::string &path);
-  ~FileInput() override;
-  FileInput(const FileInput &) = delete;
-  FileInput &operator=(const FileInput &) = delete;
-  bool ok() const { return fd_ >= 0; }
-  int ReadByte() override;
-  void Close();
-
- private:
-  int fd_ = -1;
-  std::array<uint8_t, 16384> buffer_{};
-  size_t pos_ = 0, end_ = 0;
-};
-
 // Why a stream could not be opened as a picture.
 enum class OpenError {
   kNone,

@@ -214,6 +214,7 @@ TEST_F(Viewer, APictureItCannotReadIsLeftToTheShell) {
   for (const auto &e : fs::directory_iterator(TheMachine().mail()))
     if (e.path().extension() == ".gif") kept = true;
   EXPECT_TRUE(kept);
+  for (int i = 0; i < 500 && !fs::exists(TheMachine().root + "/opened.txt"); ++i) Sleep(10);
   EXPECT_NE(ReadAll(TheMachine().root + "/opened.txt").find(".gif"), std::string::npos) << "handed to the shell";
 }
 

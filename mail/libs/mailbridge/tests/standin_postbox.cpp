@@ -25,7 +25,7 @@ std::string Escaped(const std::string &text) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR cmdLine, int) {
   const char *record = std::getenv("QX_STANDIN_RECORD");
-  FILE *out = record ? std::fopen(record, "w") : nullptr;
+  FILE *out = record ? std::fopen(record, "wb") : nullptr;
   if (!out) return 3;
   std::fprintf(out, "mapping=%s\n", cmdLine);
   HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, cmdLine);
