@@ -194,6 +194,11 @@ class Hooks : public DisplayHooks {
         }
         return (result = 0), true;
       case WM_SETCURSOR:
+        // A child asks its parent first: a parent that sets the cursor (or
+        // watches which child the mouse is over) answers TRUE and ends it.
+        if (GetWindowLongA(hwnd, GWL_STYLE) & WS_CHILD)
+          if (HWND parent = GetParent(hwnd); parent && SendMessageA(parent, WM_SETCURSOR, wp, lp))
+            return (result = TRUE), true;
         if (LOWORD(lp) == HTCLIENT && reinterpret_cast<HWND>(wp) == hwnd) {
           HCURSOR c = reinterpret_cast<HCURSOR>(GetClassLongPtrA(hwnd, GCLP_HCURSOR));
           SetCursor(c ? c : LoadCursorA(nullptr, IDC_ARROW));

@@ -6,6 +6,7 @@
 
 #include "module.h"
 #include "present.h"
+#include "recorder.h"
 
 namespace attachkit {
 namespace {
@@ -83,7 +84,22 @@ const QX_DIALOG_ITEM kAbortItems[] = {
 const QX_DIALOG kAbort = QX_DIALOG_TEMPLATE(40, 40, 128, 72, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
                                             "Gif Print", "MS Sans Serif", 8, kAbortItems);
 
+constexpr DWORD kToolButton = BS_OWNERDRAW | WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+const QX_DIALOG_ITEM kRecordingItems[] = {
+    QX_CONTROL("&Record", IDC_REC_RECORD, "Button", kToolButton, 8, 8, 24, 18),
+    QX_CONTROL("&Stop", IDC_REC_STOP, "Button", kToolButton, 36, 8, 24, 18),
+    QX_CONTROL("&Play", IDC_REC_PLAY, "Button", kToolButton, 64, 8, 24, 18),
+    QX_CONTROL("C&lear", IDC_REC_CLEAR, "Button", kToolButton, 92, 8, 24, 18),
+    QX_LTEXT("Message Size", -1, 8, 34, 50, 8),
+    QX_LTEXT("0 Bytes", IDC_REC_SIZE, 60, 34, 60, 8),
+    QX_DEFPUSHBUTTON("OK", IDOK, 128, 8, 44, 14),
+    QX_PUSHBUTTON("Cancel", IDCANCEL, 128, 26, 44, 14),
+};
+const QX_DIALOG kRecording =
+    QX_DIALOG_TEMPLATE(20, 20, 180, 48, kDialogStyle, "Recorder", "MS Sans Serif", 8, kRecordingItems);
+
 const QX_RESOURCE kResources[] = {
+    QX_RES_DIALOG("Recording", kRecording),
     QX_RES_MENU("GifMenu", kGifMenu),
     QX_RES_DIALOG("AbortDlg", kAbort),
     QX_RES_DIALOG("ftp", kFtp),

@@ -3,6 +3,7 @@
 // parts: an FTP reference handed to the FTP client, a mail-server request
 // queued in the send queue.
 #include "special.h"
+#include "recorder.h"
 
 #include <cstring>
 #include <vector>
@@ -288,10 +289,6 @@ INT_PTR CALLBACK UserFtpDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   }
   return FALSE;
 }
-
-// The voice recorder lives with the sound pieces of the mail libraries; until
-// it is here, asking for a recording gives none.
-HGLOBAL RecordVoice(HWND) { return nullptr; }
 
 }  // namespace
 
