@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -212,6 +214,28 @@ TEST_F(Mapi32, TheMailClientsAnswerComesBack) {
       if (e.path().filename().string()[0] != '.') ++left;
   EXPECT_EQ(left, 0u);
   m_.logoff(session, 0, 0, 0);
+}
+
+// A program written in C loads "MAPI.DLL" and sends; the mail client's
+// stand-in gets the message in its own process, and its refusal comes back.
+TEST_F(Mapi32, AProgramInCSendsThroughTheLibrary) {
+  const std::string caller = (fs::path(QX_TEST_DIR) / "mapi_caller").string();
+  const struct {
+    const char *answer;
+    int exitCode;
+  } cases[] = {{"0", 0}, {"1", MAPI_USER_ABORT}};
+  for (const auto &c : cases) {
+    setenv("QX_STANDIN_RESULT", c.answer, 1);
+    const std::string command = "timeout 60 '" + caller + "' 'Hello from C' ann@example.org 'Bob <bob@example.org>' " +
+                                "'C:\\docs\\plan.txt' > /dev/null";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << command;
+    EXPECT_EQ(WEXITSTATUS(status), c.exitCode) << "answer " << c.answer;
+    EXPECT_EQ(Record(),
+              (std::vector<std::string>{"layout=mail", "flags=1", "user=pat", "password=pw", "subject=Hello from C",
+                                        "note=Sent by a C program.", "recipient=Tann@example.org",
+                                        "recipient=CBob <bob@example.org>", "file=C:\\docs\\plan.txt=\\Attachment"}));
+  }
 }
 
 TEST_F(Mapi32, SendDocumentsSplitsItsListsWithoutTouchingThem) {
