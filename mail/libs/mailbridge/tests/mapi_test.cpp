@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "person.h"
 #include "qx/window.h"
 #include "qxmapi.h"
 
@@ -333,6 +334,90 @@ TEST_F(Mapi32, DamagedSavedMessagesAreRefused) {
   }
   int local = 0;
   EXPECT_EQ(m_.freeBuffer(&local), MAPI_E_FAILURE) << "memory the library never gave out";
+}
+
+std::string TextOf(HWND d, int id) {
+  char text[256] = {};
+  GetDlgItemTextA(d, id, text, sizeof text);
+  return text;
+}
+
+TEST_F(Mapi32, TheAddressBookGivesRecipientsByClass) {
+  std::ofstream(TheMachine().root + "/mail/qxalias.ini") << "[QX-Aliases]\nteam=\n[team]\nann@x.org=\nbob@x.org=\n";
+  const LHANDLE session = Logon();
+  MAPI_ULONG count = 0;
+  lpMapiRecipDesc recips = nullptr;
+  person::Person typed;
+  typed.Then("Pick recipients", [](HWND d) {
+    SetDlgItemTextA(d, 100, "a, b");
+    SetDlgItemTextA(d, 101, "c");
+    person::Click(IDOK)(d);
+  });
+  MAPI_ULONG result = 99;
+  person::WithPerson(typed, [&] {
+    result =
+        m_.address(session, 0, const_cast<LPSTR>("Pick recipients"), 2, nullptr, 0, nullptr, 0, 0, &count, &recips);
+  });
+  EXPECT_EQ(result, 0u);
+  ASSERT_EQ(count, 3u);
+  ASSERT_NE(recips, nullptr);
+  EXPECT_EQ(recips[0].ulReserved, 0x00030002u);
+  const MAPI_ULONG classes[] = {MAPI_TO, MAPI_TO, MAPI_CC};
+  const char *names[] = {"a", "b", "c"};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(recips[i].ulRecipClass, classes[i]) << i;
+    EXPECT_STREQ(recips[i].lpszAddress, names[i]) << i;
+  }
+  EXPECT_EQ(m_.freeBuffer(recips), 0u);
+
+  // Given recipients fill the edits by class; the To button adds the members
+  // of the alias picked in the alias library's dialog.
+  MapiRecipDesc given[] = {{0, MAPI_CC, nullptr, const_cast<LPSTR>("x@y.org"), 0, nullptr}};
+  std::string to, cc;
+  person::Person picking;
+  picking.Then("Address Book", person::Click(200))
+      .Then("Select <To:> Alias", person::Then(person::Choose(100, "team"), person::Click(IDOK)))
+      .Then("Address Book", [&](HWND d) {
+        to = TextOf(d, 100);
+        cc = TextOf(d, 101);
+        person::Click(IDOK)(d);
+      });
+  person::WithPerson(picking,
+                     [&] { result = m_.address(session, 0, nullptr, 3, nullptr, 1, given, 0, 0, &count, &recips); });
+  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(to, "ann@x.org, bob@x.org");
+  EXPECT_EQ(cc, "x@y.org");
+  ASSERT_EQ(count, 3u);
+  EXPECT_EQ(recips[2].ulRecipClass, MAPI_CC);
+  m_.freeBuffer(recips);
+  m_.logoff(session, 0, 0, 0);
+}
+
+TEST_F(Mapi32, TheLogonDialogAsksAgainForAnUnknownUser) {
+  auto logonAs = [](const char *user) {
+    return [user](HWND d) {
+      SetDlgItemTextA(d, 100, user);
+      SetDlgItemTextA(d, 101, "pw");
+      person::Click(IDOK)(d);
+    };
+  };
+  person::Person person;
+  person.Then("MAPI Logon", logonAs("nobody")).Then("MAPI Logon", logonAs("pat"));
+  LHANDLE session = 0;
+  MAPI_ULONG result = 99;
+  person::WithPerson(person,
+                     [&] { result = m_.logon(0, nullptr, nullptr, MAPI_LOGON_UI | MAPI_NEW_SESSION, 0, &session); });
+  EXPECT_EQ(result, 0u);
+  EXPECT_NE(session, 0u);
+  EXPECT_NE(session, MAPI_DEFAULT_SESSION);
+  EXPECT_EQ(g_boxes, 1) << "\"Invalid Username\" once";
+  m_.logoff(session, 0, 0, 0);
+
+  person::Person cancel;
+  cancel.Then("MAPI Logon", person::Click(IDCANCEL));
+  person::WithPerson(cancel,
+                     [&] { result = m_.logon(0, nullptr, nullptr, MAPI_LOGON_UI | MAPI_NEW_SESSION, 0, &session); });
+  EXPECT_EQ(result, static_cast<MAPI_ULONG>(MAPI_USER_ABORT));
 }
 
 TEST_F(Mapi32, ResolveNameEchoesTheName) {
