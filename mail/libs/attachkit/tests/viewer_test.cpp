@@ -196,6 +196,25 @@ TEST_F(Viewer, ShowsSavesPrintsAndClosesAPicture) {
   EXPECT_FALSE(fs::exists(file));
 }
 
+// A bitmap attachment goes as a GIF picture that netpbm reads back as the
+// bitmap's pixels.
+TEST_F(Viewer, BitmapsAreSentAsGifPictures) {
+  MakeGif();
+  const std::string bmp = TheMachine().root + "/Picture.bmp";
+  ASSERT_EQ(RunCommand("ppmtobmp -bpp=8 " + TheMachine().root + "/in.ppm > " + bmp + " 2>/dev/null"), 0);
+  int32_t result = -1;
+  const std::string part = Send(bmp, MIME_ATTACH_FILE, &result);
+  EXPECT_EQ(result, 0);
+  ASSERT_EQ(part.rfind("Content-Type: image/gif\r\n", 0), 0u) << part.substr(0, 200);
+  EXPECT_NE(part.find("Filename=\"Picture.GIF\""), std::string::npos);
+  WriteAll(TheMachine().root + "/sent.b64", part.substr(part.find("\r\n\r\n") + 4));
+  ASSERT_EQ(
+      RunCommand("base64 -di " + TheMachine().root + "/sent.b64 > " + TheMachine().root + "/sent.gif && giftopnm " +
+                 TheMachine().root + "/sent.gif 2>/dev/null | ppmtoppm > " + TheMachine().root + "/sent.ppm"),
+      0);
+  EXPECT_TRUE(ReadAll(TheMachine().root + "/sent.ppm") == ReadAll(TheMachine().root + "/expected.ppm"));
+}
+
 TEST_F(Viewer, APictureItCannotReadIsLeftToTheShell) {
   // Not a GIF inside: no viewer, and the file stays for the desktop's viewer.
   const std::string message =
