@@ -233,7 +233,8 @@ TEST_F(Viewer, APictureItCannotReadIsLeftToTheShell) {
   for (const auto &e : fs::directory_iterator(TheMachine().mail()))
     if (e.path().extension() == ".gif") kept = true;
   EXPECT_TRUE(kept);
-  for (int i = 0; i < 500 && !fs::exists(TheMachine().root + "/opened.txt"); ++i) Sleep(10);
+  // The stand-in runs on its own: wait for its line, not just its file.
+  for (int i = 0; i < 500 && ReadAll(TheMachine().root + "/opened.txt").find('\n') == std::string::npos; ++i) Sleep(10);
   EXPECT_NE(ReadAll(TheMachine().root + "/opened.txt").find(".gif"), std::string::npos) << "handed to the shell";
 }
 
