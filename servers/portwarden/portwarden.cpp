@@ -237,14 +237,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (StartServiceCtrlDispatcherA(table)) return 0;
   DWORD error = GetLastError();
   if (error == ERROR_SERVICE_ALREADY_RUNNING)
-    fprintf(stderr,
-            "portwarden: the service \"%s\" is already running; stop it first with: qxsc stop \"%s\" "
-            "(error %lu)\n",
-            PORTWARDEN_SERVICE, PORTWARDEN_SERVICE, (unsigned long)error);
+    fprintf(stderr, "portwarden: the service \"%s\" is already running (%s); stop it first with: qxsc stop \"%s\"\n",
+            PORTWARDEN_SERVICE, ErrorWords(error).c_str(), PORTWARDEN_SERVICE);
   else
     fprintf(stderr,
             "portwarden: cannot run as the service \"%s\": its control endpoint could not be made in the "
-            "runtime directory (error %lu); check QX_RUNTIME_DIR and its permissions\n",
-            PORTWARDEN_SERVICE, (unsigned long)error);
+            "runtime directory (%s); check QX_RUNTIME_DIR and its permissions\n",
+            PORTWARDEN_SERVICE, ErrorWords(error).c_str());
   return 1;
 }

@@ -188,8 +188,8 @@ int main(int argc, char **argv) {
   }
   char path[MAX_PATH] = "";
   if (!WriteTableFile(file, g_Slots, g_Logging, path, sizeof path)) {
-    fprintf(stderr, "pwtable: cannot write %s (error %lu); check that its directory exists and is writable\n", file,
-            (unsigned long)GetLastError());
+    fprintf(stderr, "pwtable: cannot write %s: %s; check that its directory exists and is writable\n", file,
+            ErrorWords(GetLastError()).c_str());
     return 1;
   }
   printf("Configuration saved in %s\n", path);

@@ -148,7 +148,7 @@ bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging, char *p
   if (file == HFILE_ERROR) {
     DWORD error = of.nErrCode ? of.nErrCode : GetLastError();
     if (problem && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-      *problem = "it cannot be opened for reading (error " + std::to_string(error) + ")";
+      *problem = "it cannot be opened for reading: " + ErrorWords(error);
     return false;
   }
   /* One byte more than a table may hold tells a file that is too long. */
@@ -166,6 +166,13 @@ bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging, char *p
   if (problem) *problem = reason;
   if (pathOut && pathSize > 0) lstrcpynA(pathOut, of.szPathName, pathSize);
   return true;
+}
+
+std::string ErrorWords(DWORD error) {
+  char text[512];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                           nullptr, error, 0, text, sizeof text, nullptr);
+  return (n ? std::string(text) + " " : std::string()) + "(error " + std::to_string(error) + ")";
 }
 
 bool WriteTableFile(const char *name, const SERVICE_SLOT *slots, BYTE logging, char *pathOut, int pathSize) {

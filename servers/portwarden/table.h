@@ -54,6 +54,8 @@ std::string FormatTableFile(const SERVICE_SLOT *slots, BYTE logging);
  * ParseTableFile), or is empty. */
 bool ReadTableFile(const char *name, SERVICE_SLOT *slots, BYTE *logging, char *pathOut = nullptr, int pathSize = 0,
                    std::string *problem = nullptr);
+/* "Access is denied. (error 5)": the system's text of an error, then its number. */
+std::string ErrorWords(DWORD error);
 bool WriteTableFile(const char *name, const SERVICE_SLOT *slots, BYTE logging, char *pathOut, int pathSize);
 
 #endif

@@ -585,7 +585,15 @@ TEST_F(PortwardenTest, StopThroughServiceManager) {
   EXPECT_EQ(status, 0) << out;
   out = Shell("timeout 10 '" + BinDir() + "/portwarden' 2>&1 </dev/null", &status);
   EXPECT_EQ(status, 1) << out;
-  EXPECT_NE(out.find("is already running; stop it first with: qxsc stop"), std::string::npos) << out;
+  EXPECT_NE(out.find("is already running (An instance of the service is already running. (error 1056)); stop it "
+                     "first with: qxsc stop"),
+            std::string::npos)
+      << out;
+  out = Shell(qxsc + "start 'Q&Xportwarden' 2>&1", &status);  // tools print the error's text beside its number
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("qxsc: StartService failed: An instance of the service is already running. (error 1056)"),
+            std::string::npos)
+      << out;
   out = Shell(qxsc + "stop 'Q&Xportwarden' 2>&1", &status);
   ASSERT_EQ(status, 0) << out;
   EXPECT_NE(out.find("STOPPED"), std::string::npos) << out;

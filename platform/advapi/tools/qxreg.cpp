@@ -61,16 +61,24 @@ int Fail(const std::string &message) {
   return 1;
 }
 
+// The error in a word or two, then the system's text and the number.
 std::string ErrorText(LONG rc) {
+  std::string words;
   switch (rc) {
-    case ERROR_FILE_NOT_FOUND: return "not found";
-    case ERROR_ACCESS_DENIED: return "access denied";
-    case ERROR_BAD_PATHNAME: return "bad key path";
-    case ERROR_INVALID_PARAMETER: return "invalid parameter";
-    case ERROR_KEY_DELETED: return "key deleted";
-    case ERROR_REGISTRY_CORRUPT: return "registry store damaged";
-    default: return "error " + std::to_string(rc);
+    case ERROR_FILE_NOT_FOUND: words = "not found"; break;
+    case ERROR_ACCESS_DENIED: words = "access denied"; break;
+    case ERROR_BAD_PATHNAME: words = "bad key path"; break;
+    case ERROR_INVALID_PARAMETER: words = "invalid parameter"; break;
+    case ERROR_KEY_DELETED: words = "key deleted"; break;
+    case ERROR_REGISTRY_CORRUPT: words = "registry store damaged"; break;
+    default: break;
   }
+  char text[512];
+  const DWORD n =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                     nullptr, static_cast<DWORD>(rc), 0, text, sizeof text, nullptr);
+  std::string detail = (n ? std::string(text) + " " : std::string()) + "(error " + std::to_string(rc) + ")";
+  return words.empty() ? detail : words + ": " + detail;
 }
 
 // "HKLM\SOFTWARE\X" -> root key and "SOFTWARE\X"; also the canonical root name.

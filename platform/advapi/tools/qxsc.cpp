@@ -69,7 +69,11 @@ const char *Name(const Word (&table)[N], DWORD value) {
 
 int Fail(const std::string &what) {
   const DWORD e = GetLastError();
-  std::fprintf(stderr, "qxsc: %s failed: error %u\n", what.c_str(), e);
+  char text[512];
+  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                      nullptr, e, 0, text, sizeof text, nullptr))
+    std::snprintf(text, sizeof text, "no text for this error");
+  std::fprintf(stderr, "qxsc: %s failed: %s (error %u)\n", what.c_str(), text, e);
   return 1;
 }
 

@@ -166,6 +166,20 @@ WINBASEAPI DWORD WINAPI GetVersion(void);
 WINBASEAPI BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 #define GetVersionEx GetVersionExA
 
+/* Error texts: FORMAT_MESSAGE_FROM_SYSTEM gives the text of an error code of
+ * GetLastError or WSAGetLastError, ending in CR LF; ALLOCATE_BUFFER returns it
+ * in a LocalAlloc block through lpBuffer (an LPSTR *). */
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400u
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FFu
+#define ERROR_MR_MID_NOT_FOUND 317L
+WINBASEAPI DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                                       LPSTR lpBuffer, DWORD nSize, va_list *Arguments);
+#define FormatMessage FormatMessageA
+
 /* Strings */
 WINBASEAPI int WINAPI lstrlenA(LPCSTR lpString);
 WINBASEAPI LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2);

@@ -127,4 +127,39 @@ TEST(ErrorBoundary, FailSetsTheLastErrorAndReturnsTheFailureValue) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
 }
 
+// The texts tools print beside an error's number.
+TEST(ErrorTexts, FormatMessageGivesTheSystemsTextOrRefuses) {
+  const DWORD kSystem = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  char text[256];
+  ASSERT_EQ(FormatMessageA(kSystem, nullptr, ERROR_ACCESS_DENIED, 0, text, sizeof text, nullptr), 19u);
+  EXPECT_STREQ(text, "Access is denied.\r\n");
+  ASSERT_GT(FormatMessageA(kSystem | FORMAT_MESSAGE_MAX_WIDTH_MASK, nullptr, 10048, 0, text, sizeof text, nullptr), 0u);
+  EXPECT_STREQ(text, "Only one usage of each socket address (protocol/network address/port) is normally permitted.");
+
+  const struct {
+    const char *what;
+    DWORD flags, id, size;
+    DWORD error;
+  } refused[] = {
+      {"unknown code", kSystem, 999999, sizeof text, ERROR_MR_MID_NOT_FOUND},
+      {"buffer one byte short", kSystem, ERROR_ACCESS_DENIED, 19, ERROR_INSUFFICIENT_BUFFER},
+      {"not from the system", FORMAT_MESSAGE_FROM_STRING, 0, sizeof text, ERROR_NOT_SUPPORTED},
+  };
+  for (const auto &c : refused) {
+    std::strcpy(text, "untouched");
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageA(c.flags, nullptr, c.id, 0, text, c.size, nullptr), 0u) << c.what;
+    EXPECT_EQ(GetLastError(), c.error) << c.what;
+    EXPECT_STREQ(text, "untouched") << c.what;
+  }
+
+  LPSTR allocated = nullptr;
+  ASSERT_EQ(FormatMessageA(kSystem | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, ERROR_SERVICE_ALREADY_RUNNING, 0,
+                           reinterpret_cast<LPSTR>(&allocated), 0, nullptr),
+            48u);
+  ASSERT_NE(allocated, nullptr);
+  EXPECT_STREQ(allocated, "An instance of the service is already running.\r\n");
+  LocalFree(allocated);
+}
+
 }  // namespace
