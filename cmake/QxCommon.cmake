@@ -76,7 +76,7 @@ function(qx_add_gtest name)
     set(T_TIMEOUT 120)
   endif()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${T_LIBS} qxwinmm qxdraw qxplatform)
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main qxtestsupport ${T_LIBS} qxwinmm qxdraw qxplatform)
   qx_target_defaults(${name})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}

@@ -2,7 +2,7 @@
 // texts come from its version resource and Winsock, and the box is saved as
 // a PNG through the layer's automation before Enter closes it.
 #include "automation_client.h"
-#include "test_support.h"
+#include "common_fixture.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 using namespace commontest;
+using namespace qxtest;
 
 namespace {
 
@@ -89,7 +90,7 @@ TEST(AboutBox, ShowsVersionWinsockAndDateAndSavesPng) {
   }
   ASSERT_EQ(found.rfind("ok ", 0), 0u) << found;
   const std::string hwnd = found.substr(3);
-  const std::filesystem::path png = scratch.dir / "about.png";
+  const std::filesystem::path png = scratch.dir() / "about.png";
   EXPECT_EQ(AutomationCommand(demo.pid, "png " + hwnd + " " + png.string()).rfind("ok", 0), 0u);
   const std::string bytes = ReadFile(png);
   ASSERT_GT(bytes.size(), 8u);

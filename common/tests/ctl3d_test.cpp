@@ -1,8 +1,9 @@
 // The 3-D look loader: "CTL3D32.DLL" looked for along the search path, then
 // loaded by name, with stand-in libraries for the paths where it is there.
-#include "test_support.h"
+#include "common_fixture.h"
 
 using namespace commontest;
+using namespace qxtest;
 
 namespace {
 
@@ -53,7 +54,7 @@ TEST_F(Ctl3d, AbsentLibraryGivesPlainLook) {
 
 TEST_F(Ctl3d, FoundButNotLoadableGivesPlainLook) {
   std::ofstream("CTL3D32.DLL") << "not a library";
-  setenv("QX_LIB_DIR", scratch.dir.c_str(), 1);
+  setenv("QX_LIB_DIR", scratch.dir().c_str(), 1);
   EXPECT_EQ(Ctl3dLoad(GetModuleHandleA(nullptr)), 0);
   EXPECT_EQ(g_Ctl3dModule, nullptr);
 }

@@ -1,10 +1,11 @@
 // Window placement in the program's section of "QXAPPS.INI" and the recent
 // hosts keys; the version texts of the About box from a version resource.
-#include "test_support.h"
+#include "common_fixture.h"
 
 #include <map>
 
 using namespace commontest;
+using namespace qxtest;
 
 namespace {
 

@@ -1,6 +1,6 @@
 // PumpMessages and SendAllPumping with a real window and a loopback peer
 // that reads slowly; the busy-wait delay's calibration.
-#include "test_support.h"
+#include "common_fixture.h"
 
 #include <atomic>
 #include <ctime>
@@ -10,6 +10,7 @@
 #include <vector>
 
 using namespace commontest;
+using namespace qxtest;
 
 namespace {
 

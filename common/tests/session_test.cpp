@@ -1,7 +1,7 @@
 // A real session traced end to end: the test client connects to a loopback
 // server with "/debug", and its "qxdebug.log" is compared with a golden log
 // in which only the time, the addresses and the socket handles are masked.
-#include "test_support.h"
+#include "common_fixture.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 using namespace commontest;
+using namespace qxtest;
 
 namespace {
 
@@ -87,7 +88,7 @@ TEST(TraceSession, LoopbackSessionMatchesGoldenLog) {
   ASSERT_EQ(rc, 0);
   EXPECT_EQ(heard, "HELO qx\r\n");
 
-  const std::string raw = ReadFile(scratch.dir / "qxdebug.log");
+  const std::string raw = ReadFile(scratch.dir() / "qxdebug.log");
   for (size_t i = 0; i < raw.size(); ++i)
     if (raw[i] == '\n') {
       ASSERT_TRUE(i > 0 && raw[i - 1] == '\r') << "line ends in CR LF (text mode)";
@@ -98,10 +99,10 @@ TEST(TraceSession, LoopbackSessionMatchesGoldenLog) {
   // QX_UPDATE_GOLDEN=1 writes the masked log as the new golden file (for a
   // deliberate change of the log's contents; review the diff).
   if (const char *update = std::getenv("QX_UPDATE_GOLDEN"); update && std::string(update) == "1")
-    std::ofstream(goldenPath, std::ios::binary) << Mask(LogText(scratch.dir / "qxdebug.log"));
+    std::ofstream(goldenPath, std::ios::binary) << Mask(LogText(scratch.dir() / "qxdebug.log"));
   const std::string golden = ReadFile(goldenPath);
   ASSERT_FALSE(golden.empty());
-  EXPECT_EQ(Mask(LogText(scratch.dir / "qxdebug.log")), golden);
+  EXPECT_EQ(Mask(LogText(scratch.dir() / "qxdebug.log")), golden);
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 // The "qxdebug.log" trace against a real log file: the "/debug" switch, every
 // logger's entry, the repeat rule, the hex dump, address texts and flushing.
-#include "test_support.h"
+#include "common_fixture.h"
 
 #include <cstring>
 #include <vector>
 
 using namespace commontest;
+using namespace qxtest;
 
 namespace {
 

@@ -2,7 +2,7 @@
 // built-in host type's lines as a table, the line reader, and whole listings
 // fetched from a scripted server over a real data connection.
 #include "ftpcore.h"
-#include "netns.h"
+#include "qxtest/netns.h"
 #include "scripted_server.h"
 
 #include <gtest/gtest.h>
@@ -14,16 +14,7 @@ using ftptest::ScriptStep;
 
 namespace {
 
-class NamespaceEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    const std::string error = ftptest::EnterOwnNetworkNamespace();
-    ASSERT_TRUE(error.empty()) << error;
-    WSADATA data;
-    ASSERT_EQ(WSAStartup(0x0101, &data), 0);
-  }
-};
-const auto *g_env = ::testing::AddGlobalTestEnvironment(new NamespaceEnvironment);
+const auto *g_env = ::testing::AddGlobalTestEnvironment(new qxtest::OwnLoopbackNetwork);
 
 TEST(ListingFields, FieldWordAndRange) {
   EXPECT_EQ(ListField("  a\tbb  ccc", 1), "a");

@@ -182,19 +182,6 @@ void PeerServer::Stop() {
   pid_ = -1;
 }
 
-TempDir::TempDir() {
-  char name[] = "/tmp/qxftp-XXXXXX";
-  if (mkdtemp(name)) {
-    path_ = name;
-    chmod(name, 0755);  // the servers' own accounts read it
-  }
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  if (!path_.empty()) fs::remove_all(path_, ec);
-}
-
 std::vector<TreeEntry> MakeListingTree(const std::string &root, std::string *error) {
   auto file = [&](const std::string &name, const std::string &text) {
     if (!WriteText(root + "/" + name, text)) *error = "cannot write " + root + "/" + name;

@@ -5,6 +5,8 @@
 #define QX_FTP_TESTS_PEER_SERVER_H
 
 #include <string>
+
+#include "qxtest/support.h"
 #include <vector>
 
 #include <sys/types.h>
@@ -42,14 +44,9 @@ class PeerServer {
 };
 
 // A temporary directory removed with its contents at the end.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string &Path() const { return path_; }
-
- private:
-  std::string path_;
+// A scratch folder the servers' own accounts can read.
+struct ServerDir : qxtest::TempDir {
+  ServerDir() : qxtest::TempDir("qxftp", 0755) {}
 };
 
 struct TreeEntry {

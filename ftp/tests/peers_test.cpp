@@ -3,7 +3,7 @@
 // directory with a quote in its name), and LIST and NLST of a tree of
 // awkward names, whose parsed entries must equal what lstat says.
 #include "ftpcore.h"
-#include "netns.h"
+#include "qxtest/netns.h"
 #include "peer_server.h"
 
 #include <gtest/gtest.h>
@@ -19,9 +19,9 @@ namespace {
 class NamespaceEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    std::string error = EnterOwnNetworkNamespace();
+    std::string error = qxtest::EnterOwnNetworkNamespace();
     ASSERT_TRUE(error.empty()) << error;
-    error = EnterOwnMountNamespace();
+    error = qxtest::EnterOwnMountNamespace();
     ASSERT_TRUE(error.empty()) << error;
     WSADATA data;
     ASSERT_EQ(WSAStartup(0x0101, &data), 0);
@@ -81,12 +81,12 @@ class PeerTest : public ::testing::TestWithParam<PeerKind> {
 };
 
 TEST_P(PeerTest, LoginsDirectoriesAndListingsMatchTheTree) {
-  TempDir work, root;
-  ASSERT_FALSE(work.Path().empty() || root.Path().empty());
+  ServerDir work, root;
+  ASSERT_FALSE(work.path().empty() || root.path().empty());
   std::string error;
-  const std::vector<TreeEntry> tree = MakeListingTree(root.Path(), &error);
+  const std::vector<TreeEntry> tree = MakeListingTree(root.path(), &error);
   ASSERT_TRUE(error.empty()) << error;
-  PeerServer server(GetParam(), root.Path(), work.Path(), true);
+  PeerServer server(GetParam(), root.path(), work.path(), true);
   ASSERT_TRUE(server.Error().empty()) << server.Error();
 
   for (int anonymous = 0; anonymous < 2; ++anonymous) {
@@ -104,9 +104,9 @@ TEST_P(PeerTest, LoginsDirectoriesAndListingsMatchTheTree) {
       fields.password = LocalPassword();
     }
     ASSERT_EQ(FtpLogin(0, fields), 1) << LastReplyLine();
-    const std::string top = anonymous ? "/" : root.Path();
+    const std::string top = anonymous ? "/" : root.path();
     if (!anonymous) {
-      ASSERT_EQ(ChangeDirectory(0, root.Path(), 1), 1) << LastReplyLine();
+      ASSERT_EQ(ChangeDirectory(0, root.path(), 1), 1) << LastReplyLine();
     } else {
       ASSERT_EQ(QueryDirectory(0), 1);
     }
@@ -120,7 +120,7 @@ TEST_P(PeerTest, LoginsDirectoriesAndListingsMatchTheTree) {
 
     // CWD into the directory with a quote in its name, and back.
     ASSERT_EQ(ChangeDirectory(0, "q\"dir", 1), 1) << LastReplyLine();
-    EXPECT_EQ(std::string(g_Panes[0].path), "127.0.0.1:" + (anonymous ? std::string() : root.Path()) + "/q\"dir");
+    EXPECT_EQ(std::string(g_Panes[0].path), "127.0.0.1:" + (anonymous ? std::string() : root.path()) + "/q\"dir");
     ASSERT_EQ(ParseRemoteListing(0), 1);
     EXPECT_EQ(Listed(g_Panes[0], false), (std::map<std::string, std::string>{{"inside", "file 0"}}));
     ASSERT_EQ(ChangeDirectory(0, "..", 1), 1);

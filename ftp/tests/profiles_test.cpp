@@ -26,12 +26,12 @@ std::string ReadAll(const std::string &path) {
 class ProfilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(dir.Path().empty());
-    snprintf(g_FtpIni, sizeof g_FtpIni, "%s/QXFTP.INI", dir.Path().c_str());
-    snprintf(g_AppsIni, sizeof g_AppsIni, "%s/QXAPPS.INI", dir.Path().c_str());
+    ASSERT_FALSE(dir.path().empty());
+    snprintf(g_FtpIni, sizeof g_FtpIni, "%s/QXFTP.INI", dir.path().c_str());
+    snprintf(g_AppsIni, sizeof g_AppsIni, "%s/QXAPPS.INI", dir.path().c_str());
   }
   void Write(const std::string &file, const std::string &text) { std::ofstream(file, std::ios::binary) << text; }
-  ftptest::TempDir dir;
+  qxtest::TempDir dir;
 };
 
 TEST(Scramble, RoundTripsAndDiffersByTime) {
@@ -114,9 +114,9 @@ TEST_F(ProfilesTest, SaveLoadDeleteAndRefusedNames) {
 TEST_F(ProfilesTest, ProfileFileIsCreatedOwnerOnlyAndKeepsItsMode) {
   char old[4096];
   ASSERT_NE(getcwd(old, sizeof old), nullptr);
-  ASSERT_TRUE(SetCurrentDirectoryA(dir.Path().c_str()));
+  ASSERT_TRUE(SetCurrentDirectoryA(dir.path().c_str()));
   LocateIniFiles();
-  const std::string ftpIni = dir.Path() + "/QXFTP.INI";
+  const std::string ftpIni = dir.path() + "/QXFTP.INI";
   struct stat st {};
   ASSERT_EQ(stat(ftpIni.c_str(), &st), 0) << g_FtpIni;
   EXPECT_EQ(st.st_mode & 0777, 0600u);

@@ -2,7 +2,7 @@
 // network namespace: the unattended download as the MIME library's hand-off
 // writes its command line, and the Host and Info dialogs driven through the
 // layer's automation.
-#include "netns.h"
+#include "qxtest/netns.h"
 #include "peer_server.h"
 
 #include <gtest/gtest.h>
@@ -26,19 +26,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TempDir *g_home;
+ServerDir *g_home;
 
 class NamespaceEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    const std::string error = EnterOwnNetworkNamespace();
+    const std::string error = qxtest::EnterOwnNetworkNamespace();
     ASSERT_TRUE(error.empty()) << error;
     // The programs' per-user tree and runtime directory belong to the test.
-    g_home = new TempDir;
-    setenv("QX_HOME", (g_home->Path() + "/home").c_str(), 1);
-    setenv("QX_RUNTIME_DIR", (g_home->Path() + "/run").c_str(), 1);
-    fs::create_directories(g_home->Path() + "/run");
-    fs::permissions(g_home->Path() + "/run", fs::perms::owner_all);
+    g_home = new ServerDir;
+    setenv("QX_HOME", (g_home->path() + "/home").c_str(), 1);
+    setenv("QX_RUNTIME_DIR", (g_home->path() + "/run").c_str(), 1);
+    fs::create_directories(g_home->path() + "/run");
+    fs::permissions(g_home->path() + "/run", fs::perms::owner_all);
     unsetenv("QX_DISPLAY");
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
@@ -108,21 +108,21 @@ class Program {
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(root.Path().empty() || work.Path().empty() || dest.Path().empty());
-    std::ofstream(root.Path() + "/notes.txt", std::ios::binary) << "first line\nsecond line\n";
-    fs::create_directory(root.Path() + "/sub dir");
+    ASSERT_FALSE(root.path().empty() || work.path().empty() || dest.path().empty());
+    std::ofstream(root.path() + "/notes.txt", std::ios::binary) << "first line\nsecond line\n";
+    fs::create_directory(root.path() + "/sub dir");
     std::string binary;
     for (int i = 0; i < 3000; ++i) binary += static_cast<char>(i * 7 % 256);
-    std::ofstream(root.Path() + "/sub dir/data.bin", std::ios::binary) << binary;
-    server = std::make_unique<PeerServer>(PeerKind::kVsftpd, root.Path(), work.Path());
+    std::ofstream(root.path() + "/sub dir/data.bin", std::ios::binary) << binary;
+    server = std::make_unique<PeerServer>(PeerKind::kVsftpd, root.path(), work.path());
     ASSERT_TRUE(server->Error().empty()) << server->Error();
   }
-  TempDir root, work, dest;
+  ServerDir root, work, dest;
   std::unique_ptr<PeerServer> server;
 };
 
 TEST_F(ProgramTest, UnattendedDownloadAsTheMimeLibraryStartsIt) {
-  const std::string d = dest.Path();
+  const std::string d = dest.path();
   struct Case {
     const char *what;
     std::vector<std::string> args;
@@ -162,10 +162,10 @@ TEST_F(ProgramTest, UnattendedDownloadAsTheMimeLibraryStartsIt) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     const auto before = std::distance(fs::directory_iterator(d), fs::directory_iterator());
-    Program program(c.args, work.Path());
+    Program program(c.args, work.path());
     ASSERT_EQ(program.Wait(60), c.exitCode) << program.Errors();
     if (c.file) {
-      EXPECT_EQ(ReadAll(d + "/" + c.file), ReadAll(root.Path() + "/" + c.fromRoot));
+      EXPECT_EQ(ReadAll(d + "/" + c.file), ReadAll(root.path() + "/" + c.fromRoot));
     } else {
       EXPECT_EQ(std::distance(fs::directory_iterator(d), fs::directory_iterator()), before);
     }
@@ -173,7 +173,7 @@ TEST_F(ProgramTest, UnattendedDownloadAsTheMimeLibraryStartsIt) {
       EXPECT_NE(program.Errors().find(c.message), std::string::npos) << program.Errors();
     }
   }
-  EXPECT_FALSE(fs::exists(dest.Path() + "/../evil"));
+  EXPECT_FALSE(fs::exists(dest.path() + "/../evil"));
 }
 
 // One command to the program's automation socket; the whole answer.
@@ -218,7 +218,7 @@ std::string AwaitOk(int pid, const std::string &command) {
 std::string Handle(const std::string &answer) { return answer.size() > 3 ? answer.substr(3) : ""; }
 
 TEST_F(ProgramTest, HostDialogSavesLogsInAndInfoShowsTheGreeting) {
-  Program program({}, work.Path());
+  Program program({}, work.path());
   // The Host dialog opens at once when there is no command line.
   const std::string dialog = Handle(AwaitOk(program.Pid(), "find - Remote Host"));
   ASSERT_FALSE(dialog.empty());
@@ -230,7 +230,7 @@ TEST_F(ProgramTest, HostDialogSavesLogsInAndInfoShowsTheGreeting) {
   set(101, "127.0.0.1");
   set(102, kLocalUser);
   set(103, LocalPassword());
-  set(105, root.Path());
+  set(105, root.path());
   ASSERT_EQ(Automation(program.Pid(), "press " + item(107)), "ok");  // Save
   ASSERT_EQ(Automation(program.Pid(), "press " + item(1)), "ok");    // OK: connect
   // vsftpd's greeting has several lines: they go to the Info dialog.
@@ -247,17 +247,17 @@ TEST_F(ProgramTest, HostDialogSavesLogsInAndInfoShowsTheGreeting) {
   // The profile was stored, its password scrambled, the host remembered.
   std::string profiles;
   for (int i = 0; i < 50 && profiles.find("LastConfig") == std::string::npos; ++i) {
-    profiles = ReadAll(work.Path() + "/QXAPPS.INI");
+    profiles = ReadAll(work.path() + "/QXAPPS.INI");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  const std::string ftpIni = ReadAll(work.Path() + "/QXFTP.INI");
+  const std::string ftpIni = ReadAll(work.path() + "/QXFTP.INI");
   EXPECT_NE(ftpIni.find("[Peer]"), std::string::npos) << ftpIni;
   EXPECT_NE(ftpIni.find("Host=127.0.0.1"), std::string::npos) << ftpIni;
   EXPECT_EQ(ftpIni.find(LocalPassword()), std::string::npos) << "the password is stored in clear";
   EXPECT_NE(profiles.find("LastConfig=Peer"), std::string::npos) << profiles;
   std::string apps;
   for (int i = 0; i < 50 && apps.find("FILE_0") == std::string::npos; ++i) {
-    apps = ReadAll(work.Path() + "/QXAPPS.INI");
+    apps = ReadAll(work.path() + "/QXAPPS.INI");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_NE(apps.find("FILE_0=127.0.0.1"), std::string::npos) << apps;
@@ -265,11 +265,11 @@ TEST_F(ProgramTest, HostDialogSavesLogsInAndInfoShowsTheGreeting) {
   const std::string frame = Handle(AwaitOk(program.Pid(), "find FtpFrameWindow -"));
   const std::string pathBar = Handle(Automation(program.Pid(), "item " + frame + " 521"));
   std::string path;
-  for (int i = 0; i < 50 && path != "ok 127.0.0.1:" + root.Path(); ++i) {
+  for (int i = 0; i < 50 && path != "ok 127.0.0.1:" + root.path(); ++i) {
     path = Automation(program.Pid(), "text " + pathBar);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  EXPECT_EQ(path, "ok 127.0.0.1:" + root.Path());
+  EXPECT_EQ(path, "ok 127.0.0.1:" + root.path());
   // Closing the Info dialog, then the program through its menu.
   EXPECT_EQ(Automation(program.Pid(), "press " + Handle(Automation(program.Pid(), "item " + info + " 1"))), "ok");
   EXPECT_EQ(Automation(program.Pid(), "menu " + frame + " 50"), "ok");
@@ -277,10 +277,10 @@ TEST_F(ProgramTest, HostDialogSavesLogsInAndInfoShowsTheGreeting) {
 }
 
 TEST_F(ProgramTest, HostDialogLoadsTheLastProfileAndRefusesUnknownDeletes) {
-  std::ofstream(work.Path() + "/QXFTP.INI", std::ios::binary)
+  std::ofstream(work.path() + "/QXFTP.INI", std::ios::binary)
       << "[Home]\r\nHost=10.1.2.3\r\nUsername=ftp\r\nPassword=FF\r\n[Peer]\r\nHost=127.0.0.9\r\nUsername=joe\r\n";
-  std::ofstream(work.Path() + "/QXAPPS.INI", std::ios::binary) << "[Ftp]\r\nLastConfig=Peer\r\n";
-  Program program({}, work.Path());
+  std::ofstream(work.path() + "/QXAPPS.INI", std::ios::binary) << "[Ftp]\r\nLastConfig=Peer\r\n";
+  Program program({}, work.path());
   const std::string dialog = Handle(AwaitOk(program.Pid(), "find - Remote Host"));
   ASSERT_FALSE(dialog.empty());
   auto item = [&](int id) { return Handle(Automation(program.Pid(), "item " + dialog + " " + std::to_string(id))); };
@@ -297,7 +297,7 @@ TEST_F(ProgramTest, HostDialogLoadsTheLastProfileAndRefusesUnknownDeletes) {
   // Deleting a name that is no profile says so and changes nothing.
   EXPECT_EQ(Automation(program.Pid(), "settext " + item(100) + " Nothing"), "ok");
   EXPECT_EQ(Automation(program.Pid(), "press " + item(109)), "ok");
-  EXPECT_NE(ReadAll(work.Path() + "/QXFTP.INI").find("[Home]"), std::string::npos);
+  EXPECT_NE(ReadAll(work.path() + "/QXFTP.INI").find("[Home]"), std::string::npos);
   // New empties the fields; Cancel connects nowhere.
   EXPECT_EQ(Automation(program.Pid(), "press " + item(108)), "ok");
   EXPECT_EQ(text(101), "ok ");

@@ -2,7 +2,7 @@
 // test's own network namespace: the reply reader, bounded commands, the login
 // sequence, PORT and the data-connection accept.
 #include "ftpcore.h"
-#include "netns.h"
+#include "qxtest/netns.h"
 #include "scripted_server.h"
 
 #include <gtest/gtest.h>
@@ -14,16 +14,7 @@ using ftptest::ScriptStep;
 
 namespace {
 
-class NamespaceEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    const std::string error = ftptest::EnterOwnNetworkNamespace();
-    ASSERT_TRUE(error.empty()) << error;
-    WSADATA data;
-    ASSERT_EQ(WSAStartup(0x0101, &data), 0);
-  }
-};
-const auto *g_env = ::testing::AddGlobalTestEnvironment(new NamespaceEnvironment);
+const auto *g_env = ::testing::AddGlobalTestEnvironment(new qxtest::OwnLoopbackNetwork);
 
 // What the session showed a person.
 struct RecordingUi : FtpUi {

@@ -22,27 +22,16 @@
 #include <thread>
 #include <vector>
 
+#include "qxtest/support.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string BinDir() { return getenv("QX_BIN_DIR") ? getenv("QX_BIN_DIR") : "."; }
+using qxtest::BinDir;
+using qxtest::ReadFile;
 
-bool WaitFor(const std::function<bool()> &condition, int ms) {
-  auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < end) {
-    if (condition()) return true;
-    usleep(20000);
-  }
-  return condition();
-}
-
-std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+bool WaitFor(const std::function<bool()> &condition, int ms) { return qxtest::WaitUntil(condition, ms); }
 
 // Runs a shell command in a directory; returns its standard output (and exit status).
 std::string Shell(const std::string &command, int *status = nullptr) {

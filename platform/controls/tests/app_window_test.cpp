@@ -6,9 +6,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
 #include "qx/display.h"
 #include "qx/window.h"
+#include "qxtest/support.h"
 
 using namespace qx::test;
 
@@ -208,8 +209,7 @@ TEST_F(AppWindow, TypedLinesMenusAcceleratorsAndDialogAsAPersonUsesThem) {
   EXPECT_GE(g_app.drawn_items, 3);
 
   // The PNG of the window shows the edit's text: dark pixels inside the edit.
-  const std::string png =
-      std::string(std::getenv("QX_BIN_DIR") ? std::getenv("QX_BIN_DIR") : "/tmp") + "/controls_app_window.png";
+  const std::string png = qxtest::BinDir() + "/controls_app_window.png";
   ASSERT_TRUE(qx::display::SaveWindowPng(main_, png));
   qx::gdi::Surface s;
   ASSERT_TRUE(qx::display::CaptureWindow(main_, s));

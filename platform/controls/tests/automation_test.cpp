@@ -12,7 +12,8 @@
 #include <thread>
 
 #include "automation.h"
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
+#include "qxtest/support.h"
 
 using namespace qx::test;
 
@@ -96,7 +97,7 @@ class Automation : public ::testing::Test {
   void TearDown() override { DestroyAll(); }
   // Runs qxauto commands from another process while this one pumps its messages.
   std::vector<std::string> FromOutside(const std::vector<std::string> &commands) {
-    const std::string qxauto = std::string(std::getenv("QX_BIN_DIR")) + "/qxauto -p " + std::to_string(getpid()) + " ";
+    const std::string qxauto = qxtest::BinDir() + "/qxauto -p " + std::to_string(getpid()) + " ";
     std::vector<std::string> replies;
     const DWORD me = GetCurrentThreadId();
     std::thread peer([&] {
@@ -170,7 +171,7 @@ TEST_F(Automation, AnotherProcessDrivesTheOpenDialog) {
   ofn.nMaxFile = sizeof file;
   ofn.lpstrInitialDir = "Z:\\tmp";
   ofn.Flags = OFN_HIDEREADONLY;
-  const std::string qxauto = std::string(std::getenv("QX_BIN_DIR")) + "/qxauto -p " + std::to_string(getpid()) + " ";
+  const std::string qxauto = qxtest::BinDir() + "/qxauto -p " + std::to_string(getpid()) + " ";
   std::thread peer([&] {
     auto run = [&](const std::string &c) { return Qxauto(qxauto + c); };
     // The window named by an "ok HWND" answer, else empty.

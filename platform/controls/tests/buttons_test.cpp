@@ -3,7 +3,7 @@
 // position and the scroll codes its clicks send.
 #include <gtest/gtest.h>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
 
 using namespace qx::test;
 

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
 
 using namespace qx::test;
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <functional>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
 #include "qx/window.h"
 
 using namespace qx::test;

@@ -10,15 +10,14 @@
 #include <string>
 #include <thread>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
+#include "qxtest/support.h"
 
 using namespace qx::test;
 
 namespace {
 
-std::string Peer() {
-  return std::string(std::getenv("QX_BIN_DIR") ? std::getenv("QX_BIN_DIR") : ".") + "/controls_clip_peer";
-}
+std::string Peer() { return qxtest::BinDir() + "/controls_clip_peer"; }
 
 std::string Output(const std::string &cmd) {
   std::string out;

@@ -3,7 +3,7 @@
 // notifications of a person's keys.
 #include <gtest/gtest.h>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
 
 using namespace qx::test;
 

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
 
 using namespace qx::test;
 

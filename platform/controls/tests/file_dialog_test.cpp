@@ -10,8 +10,9 @@
 #include <functional>
 #include <string>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
 #include "qx/window.h"
+#include "qxtest/support.h"
 
 using namespace qx::test;
 
@@ -19,10 +20,9 @@ namespace {
 
 // The fixtures: made once, before the layer reads its drive table.
 struct Fixtures {
-  std::string dir;
+  qxtest::TempDir scratch{"qx-filedlg"};
+  std::string dir = scratch.path();
   Fixtures() {
-    char tmpl[] = "/tmp/qx-filedlg-XXXXXX";
-    dir = mkdtemp(tmpl);
     for (const char *f : {"a.txt", "b.txt", "readme.doc", "notes.log"}) {
       FILE *fp = std::fopen((dir + "/" + f).c_str(), "w");
       if (fp) std::fclose(fp);
@@ -34,7 +34,6 @@ struct Fixtures {
   }
   std::string win;  // the directory as the program names it
   std::string Path(const std::string &name) const { return win + "\\" + name; }
-  ~Fixtures() { std::system(("rm -rf " + dir).c_str()); }
 } g_fixtures;
 
 struct Steps {

@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
 
 using namespace qx::test;
 

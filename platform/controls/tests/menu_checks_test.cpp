@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
 #include "qx/display.h"
 #include "qx/gdi.h"
 

@@ -7,8 +7,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
 #include "qx/window.h"
+#include "qxtest/support.h"
 
 using namespace qx::test;
 
@@ -16,14 +17,12 @@ namespace {
 
 // A private QX_HOME and no CUPS server, so the printers are the layer's own.
 struct PrivateTree {
-  std::string root;
+  qxtest::TempDir scratch{"qx-printdlg"};
+  std::string root = scratch.path();
   PrivateTree() {
-    char tmpl[] = "/tmp/qx-printdlg-XXXXXX";
-    root = mkdtemp(tmpl);
     setenv("QX_HOME", root.c_str(), 1);
     setenv("CUPS_SERVER", (root + "/no-cups.sock").c_str(), 1);
   }
-  ~PrivateTree() { std::filesystem::remove_all(root); }
 } g_tree;
 
 std::string DevNamesText(HGLOBAL h, WORD DEVNAMES::*field) {

@@ -10,7 +10,7 @@
 #include <ostream>
 #include <string>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
 
 using namespace qx::test;
 

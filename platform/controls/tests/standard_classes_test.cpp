@@ -8,7 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
+#include "qxtest/support.h"
 
 namespace {
 
@@ -23,10 +24,8 @@ int RunProgram(const std::string &command, std::string &out) {
 }
 
 TEST(StandardClasses, AProgramThatOnlyNamesEditGetsAnEditControl) {
-  const char *bin = std::getenv("QX_BIN_DIR");
-  ASSERT_NE(bin, nullptr);
   std::string out;
-  const int status = RunProgram(std::string(bin) + "/controls_standard_class_peer", out);
+  const int status = RunProgram(qxtest::BinDir() + "/controls_standard_class_peer", out);
   // The peer proves its own premise: the drawing library was not loaded when it started.
   EXPECT_NE(out.find("drawing library at start: no"), std::string::npos) << out;
   EXPECT_NE(out.find("text: hello world"), std::string::npos) << out;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../../kernel/tests/test_support.h"
+#include "qxtest/support.h"
 #include "qx/devices.h"
 #include "stat_device.h"
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <windows.h>
 
-#include "gdi_test_util.h"
+#include "qxtest/drawing.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "display_internal.h"
-#include "gdi_test_util.h"
+#include "qxtest/drawing.h"
 
 namespace {
 

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "gdi_test_util.h"
+#include "gdi_internal.h"
+#include "qxtest/drawing.h"
 
 using qx::test::Canvas;
 using qx::test::CompareGolden;

@@ -5,7 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "gdi_test_util.h"
+#include "gdi_internal.h"
+#include "qxtest/drawing.h"
 
 using qx::test::Canvas;
 

@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#include "gdi_test_util.h"
+#include "gdi_internal.h"
+#include "qxtest/drawing.h"
 
 using qx::test::Canvas;
 

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "controls_test_util.h"
+#include "qxtest/controls.h"
 #include "help_file.h"
 #include "qx/display.h"
 

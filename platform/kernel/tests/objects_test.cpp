@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "test_support.h"
+#include "qxtest/support.h"
 
 namespace {
 

@@ -55,7 +55,7 @@ class CupsServer {
              "sh", "-c", script.c_str(), static_cast<char *>(nullptr));
       _exit(127);
     }
-    if (!WaitUntil([this] { return Answers(); }, 30)) {
+    if (!WaitUntil([this] { return Answers(); }, 30000)) {
       error = "cupsd did not start; see " + dir + "/log/error_log";
       return;
     }
@@ -78,7 +78,7 @@ class CupsServer {
           }
           return errno == ECHILD;
         },
-        20);
+        20000);
     if (!done) {
       std::ifstream children("/proc/self/task/" + std::to_string(getpid()) + "/children");
       for (pid_t child; children >> child;) kill(child, SIGKILL);
@@ -105,7 +105,7 @@ class CupsServer {
           std::string jobs;
           return !found.empty() && Run({"lpstat", "-h", socket, "-o"}, &jobs, 10) && jobs.empty();
         },
-        60);
+        60000);
     return found;
   }
 

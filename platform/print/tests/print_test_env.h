@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "qxtest/support.h"
+
 extern char **environ;
 
 namespace qxtest {
@@ -106,16 +108,6 @@ inline bool Run(const std::vector<std::string> &args, std::string *out = nullptr
   return !timed_out && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Waits for a condition, looking again every few milliseconds, up to a deadline.
-inline bool WaitUntil(const std::function<bool()> &ready, int seconds = 30) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 inline std::vector<std::string> FilesIn(const std::string &dir, const std::string &ext = "") {
   std::vector<std::string> found;
   std::error_code ec;
@@ -123,11 +115,6 @@ inline std::vector<std::string> FilesIn(const std::string &dir, const std::strin
     if (ext.empty() || e.path().extension() == ext) found.push_back(e.path().string());
   std::sort(found.begin(), found.end());
   return found;
-}
-
-inline std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // "Pages:" and "Page size:" lines of pdfinfo.

@@ -192,7 +192,7 @@ TEST_F(Spooler, PrinterDevicesPrintWhenClosed) {
   ASSERT_TRUE(WriteFile(f, "via PRN\r\n", 9, &n, nullptr));
   EXPECT_TRUE(FilesIn(g_tree.Pdf()).empty());  // still open: not printed yet
   CloseHandle(f);
-  ASSERT_TRUE(WaitUntil([] { return FilesIn(g_tree.Pdf(), ".pdf").size() == 1; }));
+  ASSERT_TRUE(WaitUntil([] { return FilesIn(g_tree.Pdf(), ".pdf").size() == 1; }, 30000));
   EXPECT_NE(PdfText(FilesIn(g_tree.Pdf(), ".pdf")[0]).find("via PRN"), std::string::npos);
 
   // The C runtime's "LPT2:", mapped to testq in the device table.
@@ -200,7 +200,7 @@ TEST_F(Spooler, PrinterDevicesPrintWhenClosed) {
   ASSERT_GE(fd, 0);
   ASSERT_EQ(_write(fd, "via LPT2\n", 9), 9);
   _close(fd);
-  ASSERT_TRUE(WaitUntil([] { return FilesIn(g_tree.Testq(), ".pdf").size() == 1; }));
+  ASSERT_TRUE(WaitUntil([] { return FilesIn(g_tree.Testq(), ".pdf").size() == 1; }, 30000));
   EXPECT_NE(PdfText(FilesIn(g_tree.Testq(), ".pdf")[0]).find("via LPT2"), std::string::npos);
 
   // A C runtime stream on "prn": printed by fclose.
@@ -208,7 +208,7 @@ TEST_F(Spooler, PrinterDevicesPrintWhenClosed) {
   ASSERT_NE(stream, nullptr);
   fputs("via a stream\n", stream);
   fclose(stream);
-  ASSERT_TRUE(WaitUntil([] { return FilesIn(g_tree.Pdf(), ".pdf").size() == 2; }));
+  ASSERT_TRUE(WaitUntil([] { return FilesIn(g_tree.Pdf(), ".pdf").size() == 2; }, 30000));
 
   // A device opened and closed with nothing written prints nothing; a device
   // mapped to a printer that does not exist cannot be opened.
@@ -218,7 +218,7 @@ TEST_F(Spooler, PrinterDevicesPrintWhenClosed) {
   g_tree.WriteSettings("[ports]\nLPT3=nosuch\n");
   EXPECT_EQ(CreateFileA("LPT3", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
-  ASSERT_TRUE(WaitUntil([] { return SpoolFiles() == 0; }));
+  ASSERT_TRUE(WaitUntil([] { return SpoolFiles() == 0; }, 30000));
   EXPECT_EQ(FilesIn(g_tree.Pdf(), ".pdf").size(), 2u);
 }
 

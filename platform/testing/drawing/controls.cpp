@@ -1,31 +1,19 @@
-// Helpers of the controls tests (see controls_test_util.h).
-#include "controls_test_util.h"
+// Helpers of the tests of controls, dialogs and windows that use them (see
+// qxtest/controls.h).
+#include "qxtest/controls.h"
 
-#include <cstdlib>
 #include <string>
 
 #include "qx/display.h"
 #include "qx/window.h"
+#include "qxtest/support.h"
 
 namespace qx::test {
 namespace {
 
 // Every test process draws headless into its own runtime directory, so the
 // shared clipboard and window records of one test never meet another's.
-struct Environment {
-  Environment() {
-    unsetenv("DISPLAY");
-    setenv("QX_DISPLAY", "headless", 1);
-    setenv("QX_AUTOMATION", "0", 1);
-    if (!std::getenv("QX_KEEP_RUNTIME")) {
-      static char dir[] = "/tmp/qx-controls-XXXXXX";
-      if (mkdtemp(dir)) {
-        setenv("QX_RUNTIME_DIR", dir, 1);
-        std::atexit([] { std::system((std::string("rm -rf ") + dir).c_str()); });
-      }
-    }
-  }
-} g_environment;
+const qxtest::HeadlessDisplay g_headless;
 
 LRESULT CALLBACK ParentProc(HWND h, UINT m, WPARAM wp, LPARAM lp) {
   if (m == WM_COMMAND && lp) Notices().push_back({LOWORD(wp), static_cast<int>(static_cast<short>(HIWORD(wp)))});

@@ -13,7 +13,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
-#include "../../kernel/tests/test_support.h"
+#include "qxtest/support.h"
 #include "qx/window.h"
 
 #include <cstring>

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "../../kernel/tests/test_support.h"
+#include "qxtest/support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../../kernel/tests/test_support.h"
+#include "qxtest/support.h"
 
 namespace {
 

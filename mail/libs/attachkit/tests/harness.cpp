@@ -124,7 +124,7 @@ Step Cancel() {
 }
 
 Message WriteMessage(const std::string &path, const std::string &bytes, const std::string &boundary) {
-  WriteAll(path, bytes);
+  WriteFile(path, bytes);
   Message m{path, {}};
   const std::string mark = "--" + boundary;
   size_t at = 0;
@@ -160,7 +160,7 @@ std::string Send(const std::string &entry, int32_t type, int32_t *result) {
   const int32_t r = Attachkit().sendMime(file, writable.data(), type);
   if (result) *result = r;
   CloseHandle(file);
-  return ReadAll(out);
+  return ReadFile(out);
 }
 
 int RunCommand(const std::string &command, std::string *output) {

@@ -20,52 +20,33 @@
 
 #include "attachkit.h"
 #include "qx/window.h"
+#include "qxtest/support.h"
 
 namespace akt {
 
 namespace fs = std::filesystem;
 
-inline std::string ReadAll(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline void WriteAll(const std::string &path, const std::string &bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+using qxtest::ReadFile;
+using qxtest::WriteFile;
 
 // One private machine per test program: everything lives under root.
 struct Machine {
   Machine() {
-    std::string base = (fs::temp_directory_path() / "qxattach-XXXXXX").string();
-    std::vector<char> name(base.begin(), base.end());
-    name.push_back('\0');
-    root = mkdtemp(name.data());
     fs::create_directories(root + "/home");
     fs::create_directories(root + "/runtime");
     fs::create_directories(root + "/mail");
     fs::create_directories(root + "/bin");
     setenv("QX_HOME", (root + "/home").c_str(), 1);
     setenv("QX_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
-    unsetenv("DISPLAY");
-    setenv("QX_DISPLAY", "headless", 1);
-    setenv("QX_AUTOMATION", "0", 1);
-    unsetenv("QX_MSGBOX");
-    unsetenv("QX_MSGBOX_ANSWER");
+    qxtest::UseHeadlessDisplay();
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", (root + "/played.raw").c_str(), 1);
     // Programs the library starts are found along PATH: the stand-ins first.
     setenv("PATH", (root + "/bin:" + std::getenv("PATH")).c_str(), 1);
   }
-  ~Machine() {
-    std::error_code ec;
-    if (!std::getenv("QX_KEEP_TEST_FILES")) fs::remove_all(root, ec);
-  }
   std::string mail() const { return root + "/mail"; }
-  std::string root;
+  qxtest::TempDir scratch{"qxattach"};
+  std::string root = scratch.path();
 };
 
 Machine &TheMachine();

@@ -57,11 +57,11 @@ class Module : public ::testing::Test {
     ASSERT_TRUE(Attachkit().processMime && Attachkit().sendMime && Attachkit().getSpecial);
     // The desktop's viewer and the FTP client: stand-ins that record what they get.
     const std::string record = TheMachine().root + "/bin/record-open";
-    WriteAll(record, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + TheMachine().root + "/opened.txt\"\n");
+    WriteFile(record, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + TheMachine().root + "/opened.txt\"\n");
     chmod(record.c_str(), 0755);
     ASSERT_TRUE(WriteProfileStringA("Shell", "Open", (record + " %1").c_str()));
     const std::string mover = TheMachine().root + "/bin/filemover";
-    WriteAll(mover, "#!/bin/sh\nprintf '%s\\n' \"$QX_CMDLINE\" >> \"" + TheMachine().root + "/filemover.txt\"\n");
+    WriteFile(mover, "#!/bin/sh\nprintf '%s\\n' \"$QX_CMDLINE\" >> \"" + TheMachine().root + "/filemover.txt\"\n");
     chmod(mover.c_str(), 0755);
   }
   void SetUp() override {
@@ -75,7 +75,7 @@ class Module : public ::testing::Test {
   }
   static std::vector<std::string> Lines(const std::string &path) {
     std::vector<std::string> lines;
-    std::istringstream in(ReadAll(path));
+    std::istringstream in(ReadFile(path));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
@@ -116,10 +116,10 @@ TEST_F(Module, ImagesAreDecodedToNumberedNamesAndOpened) {
   EXPECT_EQ(Process(m, 0, MIME_MODE_SHOW), MIME_HANDLED);
   EXPECT_EQ(Process(m, 1, MIME_MODE_SHOW), MIME_HANDLED);
   EXPECT_EQ(Process(m, 2, MIME_MODE_SHOW), MIME_HANDLED);
-  EXPECT_EQ(ReadAll(MailFile("QXIMG000.jpg")), jpeg);
-  EXPECT_EQ(ReadAll(MailFile("QXIMG001.jpg")), jpeg);
-  EXPECT_EQ(ReadAll(MailFile("QXIMG000.tif")), tiff);
-  EXPECT_EQ(ReadAll(MailFile("QXIMG000.gif")), gif);
+  EXPECT_EQ(ReadFile(MailFile("QXIMG000.jpg")), jpeg);
+  EXPECT_EQ(ReadFile(MailFile("QXIMG001.jpg")), jpeg);
+  EXPECT_EQ(ReadFile(MailFile("QXIMG000.tif")), tiff);
+  EXPECT_EQ(ReadFile(MailFile("QXIMG000.gif")), gif);
   // The viewers run at once: their records come in any order.
   auto opened = Recorded("opened.txt", 4);
   std::sort(opened.begin(), opened.end());
@@ -156,7 +156,7 @@ TEST_F(Module, ImagesTheViewerMustNotOpenAreOfferedForSaving) {
   });
   EXPECT_EQ(suggested, "run.exe");
   EXPECT_EQ(second, "caf\xE9 menu.png");  // encoded words decoded
-  EXPECT_EQ(ReadAll(saved), bytes);
+  EXPECT_EQ(ReadFile(saved), bytes);
   EXPECT_FALSE(Exists(TheMachine().root + "/opened.txt"));
 }
 
@@ -185,7 +185,7 @@ TEST_F(Module, SaveDialogSuggestsTheNameAndTheCallersPointerStays) {
   });
   EXPECT_EQ(result, MIME_HANDLED);
   EXPECT_EQ(suggested, "my archive.zip");
-  EXPECT_EQ(ReadAll(saved), data);
+  EXPECT_EQ(ReadFile(saved), data);
   EXPECT_EQ(pointer_during_dialog, 17u);
   EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), 17u);
   CloseHandle(file);
@@ -212,7 +212,7 @@ TEST_F(Module, EmbeddedMessagesAreSavedAndAnsweredWithZero) {
   fclose(stream);
   // Exactly the part's bytes: its own last line end is kept, the one before
   // the boundary belongs to the boundary.
-  EXPECT_EQ(ReadAll(saved), inner);
+  EXPECT_EQ(ReadFile(saved), inner);
 }
 
 TEST_F(Module, OutputThatCannotBeCreatedIsReported) {
@@ -260,7 +260,7 @@ TEST_F(Module, AudioBasicIsSavedAsWave) {
     EXPECT_EQ(Process(m, 1, MIME_MODE_SAVE), MIME_HANDLED);
   });
   for (const auto &path : {first, second}) {
-    const std::string wave = ReadAll(path);
+    const std::string wave = ReadFile(path);
     ASSERT_EQ(wave.size(), 44 + 3001 + 1) << path;  // an odd data chunk is padded
     EXPECT_EQ(wave.substr(0, 4), "RIFF");
     EXPECT_EQ(wave.substr(44, 3001), Expanded(mulaw)) << path;
@@ -289,7 +289,7 @@ TEST_F(Module, AudioBasicIsPlayedAndLeavesNoFile) {
   fs::remove(played, ec);
   EXPECT_EQ(Process(m, 0, MIME_MODE_SHOW), MIME_HANDLED);
   // The disk driver received exactly the expanded samples after its silence.
-  const std::string stream = ReadAll(played), expected = Expanded(mulaw);
+  const std::string stream = ReadFile(played), expected = Expanded(mulaw);
   EXPECT_NE(stream.find(expected), std::string::npos) << "played " << stream.size() << " bytes";
   for (const auto &entry : fs::directory_iterator(TheMachine().mail()))
     EXPECT_EQ(entry.path().filename().string().rfind("QXWAV", 0), std::string::npos) << entry.path();
@@ -371,8 +371,8 @@ TEST_F(Module, FtpReferencesAskForTheLogin) {
 }
 
 TEST_F(Module, MailServerRequestsAreQueuedAfterTheUserAgrees) {
-  WriteAll(MailFile("tosendm.000"), "x");
-  WriteAll(MailFile("tosendm.001"), "y");
+  WriteFile(MailFile("tosendm.000"), "x");
+  WriteFile(MailFile("tosendm.001"), "y");
   const std::string part =
       "Content-Type: message/external-body; access-type=mail-server;\r\n\tserver=\"listserv@example.org\"\r\n\r\n";
   const auto m =
@@ -387,7 +387,7 @@ TEST_F(Module, MailServerRequestsAreQueuedAfterTheUserAgrees) {
   ASSERT_EQ(Boxes().size(), 2u);
   EXPECT_NE(Boxes()[0].text.find("listserv@example.org"), std::string::npos);
   // The message to send, without the header of the message the part names.
-  EXPECT_EQ(ReadAll(MailFile("tosendm.002")), "get file 100%\r\nhelp\r\n");
+  EXPECT_EQ(ReadFile(MailFile("tosendm.002")), "get file 100%\r\nhelp\r\n");
   const std::vector<std::string> header = {"0\r",
                                            "user@example.org\r",
                                            "Mime-Mail-Server\r",
@@ -423,7 +423,7 @@ TEST_F(Module, FilesAreSentByTheirExtension) {
   for (const auto &c : cases) {
     const std::string path = TheMachine().root + "/" + c.name;
     const std::string data = Binary(c.size, 7);
-    WriteAll(path, data);
+    WriteFile(path, data);
     int32_t result = -1;
     const std::string part = Send(path, MIME_ATTACH_FILE, &result);
     EXPECT_EQ(result, 0) << c.name;
@@ -448,7 +448,7 @@ TEST_F(Module, FilesAreSentByTheirExtension) {
 TEST_F(Module, TheCallersEntryIsLeftAlone) {
   // Sending again (after a refusal, say) must find the same file again.
   const std::string path = TheMachine().root + "/cat.bmp";
-  WriteAll(path, "BM" + Binary(100, 8));
+  WriteFile(path, "BM" + Binary(100, 8));
   std::vector<char> entry(path.begin(), path.end());
   entry.push_back('\0');
   HANDLE out = CreateFileA((TheMachine().root + "/o").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -486,7 +486,7 @@ TEST_F(Module, WaveFilesAreSentAsSunAudio) {
   EXPECT_EQ(decoded.size(), 28 + 8000u);  // one second at 8000 Hz behind the header
   // Not PCM: sent as it is rather than lost.
   const std::string odd = TheMachine().root + "/odd.wav";
-  WriteAll(odd, "RIFF\x04\0\0\0WAVEjunk");
+  WriteFile(odd, "RIFF\x04\0\0\0WAVEjunk");
   EXPECT_EQ(Send(odd, MIME_ATTACH_FILE).rfind("Content-Type: application/octet-stream; type=wav\r\n", 0), 0u);
 }
 
@@ -558,7 +558,7 @@ TEST_F(Module, MailServerPointerRoundTrip) {
   const auto m = WriteMessage(MailFile("m12.msg"), Multipart({part.substr(0, part.size() - 2)}), "XyZ");
   BoxAnswers() = {IDYES};
   EXPECT_EQ(Process(m, 0, MIME_MODE_SHOW), MIME_MAIL_QUEUED);
-  EXPECT_EQ(ReadAll(MailFile("tosendm.000")), "subscribe qx-users\r\nindex 50%\r\n");
+  EXPECT_EQ(ReadFile(MailFile("tosendm.000")), "subscribe qx-users\r\nindex 50%\r\n");
 }
 
 TEST_F(Module, DamagedEntriesAndBlocksWriteNothing) {

@@ -36,7 +36,7 @@ TEST_F(Peers, PartsMadeByPythonAndMpackDecodeToTheSameBytes) {
   const std::string dir = Dir("made");
   std::string out;
   ASSERT_EQ(RunCommand("/usr/bin/python3 " + PeerScript() + " make " + dir + " 2>&1", &out), 0) << out;
-  std::istringstream manifest(ReadAll(dir + "/manifest"));
+  std::istringstream manifest(ReadFile(dir + "/manifest"));
   int cases = 0;
   for (std::string line; std::getline(manifest, line);) {
     std::istringstream fields(line);
@@ -45,7 +45,7 @@ TEST_F(Peers, PartsMadeByPythonAndMpackDecodeToTheSameBytes) {
     std::getline(fields, boundary, '\t');
     std::getline(fields, expected, '\t');
     const std::string eml = dir + "/" + name + ".eml";
-    const Message m = WriteMessage(eml, ReadAll(eml), boundary);
+    const Message m = WriteMessage(eml, ReadFile(eml), boundary);
     ASSERT_EQ(m.parts.size(), 1u) << name;
     const std::string saved = dir + "/" + name + ".saved";
     Person person;
@@ -58,7 +58,7 @@ TEST_F(Peers, PartsMadeByPythonAndMpackDecodeToTheSameBytes) {
       EXPECT_TRUE(fs::copy_file(dir + "/py-audio.mulaw", saved + ".mulaw"));
       EXPECT_EQ(RunCommand("/usr/bin/python3 " + PeerScript() + " ulaw " + saved + " 2>&1", &why), 0) << why;
     } else {
-      EXPECT_EQ(ReadAll(saved), ReadAll(dir + "/" + expected)) << name;
+      EXPECT_EQ(ReadFile(saved), ReadFile(dir + "/" + expected)) << name;
     }
     ++cases;
   }
@@ -92,25 +92,25 @@ TEST_F(Peers, PartsWrittenBySendMimeDecodeWithPythonAndMunpack) {
   sources["picture.gif"] = "GIF89a" + Binary(200, 3);
   sources["zeros.bin"] = std::string(5000, '\0');
   for (const auto &[name, bytes] : sources) {
-    WriteAll(files + "/" + name, bytes);
+    WriteFile(files + "/" + name, bytes);
     int32_t result = -1;
     const std::string part = Send(files + "/" + name, MIME_ATTACH_FILE, &result);
     ASSERT_EQ(result, 0) << name;
-    WriteAll(dir + "/sent-" + name + ".eml", Around(part));
+    WriteFile(dir + "/sent-" + name + ".eml", Around(part));
   }
   std::string out;
   ASSERT_EQ(RunCommand("/usr/bin/python3 " + PeerScript() + " check " + dir + " 2>&1", &out), 0) << out;
   for (const auto &[name, bytes] : sources) {
     const std::string stem = dir + "/sent-" + name;
-    std::istringstream info(ReadAll(stem + ".info"));
+    std::istringstream info(ReadFile(stem + ".info"));
     std::string filename;
     std::getline(info, filename);
     // Pictures are named .GIF, as the sender names them.
     EXPECT_EQ(filename, name == "picture.gif" ? "picture.GIF" : name);
-    EXPECT_EQ(ReadAll(stem + ".decoded"), bytes) << "python: " << name;
+    EXPECT_EQ(ReadFile(stem + ".decoded"), bytes) << "python: " << name;
     if (bytes.empty()) continue;  // munpack writes no file for an empty part
     ASSERT_EQ(RunCommand("cd " + unpacked + " && munpack -q -t " + stem + ".eml 2>&1", &out), 0) << out;
-    EXPECT_EQ(ReadAll(unpacked + "/" + filename), bytes) << "munpack: " << name;
+    EXPECT_EQ(ReadFile(unpacked + "/" + filename), bytes) << "munpack: " << name;
   }
 }
 
@@ -127,16 +127,16 @@ TEST_F(Peers, ExternalBodiesParseWithPython) {
   const HGLOBAL f = block(ftp), m = block(std::string("list@example.org\0help\r\nindex\0", 30));
   const std::string entry_f = "\x01" + std::to_string(reinterpret_cast<uintptr_t>(f));
   const std::string entry_m = "\x01" + std::to_string(reinterpret_cast<uintptr_t>(m));
-  WriteAll(dir + "/sent-ftp.eml", Around(Send(entry_f, MIME_ATTACH_FTP)));
-  WriteAll(dir + "/sent-mail.eml", Around(Send(entry_m, MIME_ATTACH_MAILSERVER)));
+  WriteFile(dir + "/sent-ftp.eml", Around(Send(entry_f, MIME_ATTACH_FTP)));
+  WriteFile(dir + "/sent-mail.eml", Around(Send(entry_m, MIME_ATTACH_MAILSERVER)));
   GlobalFree(f);
   GlobalFree(m);
   std::string out;
   ASSERT_EQ(RunCommand("/usr/bin/python3 " + PeerScript() + " check " + dir + " 2>&1", &out), 0) << out;
-  EXPECT_EQ(ReadAll(dir + "/sent-ftp.info"),
+  EXPECT_EQ(ReadFile(dir + "/sent-ftp.info"),
             "file.tar\nmessage/external-body\naccess-type=anon-ftp\nsite=ftp.example\ndirectory=/pub\nname=file.tar\n"
             "mode=image\n");
-  EXPECT_EQ(ReadAll(dir + "/sent-mail.info"),
+  EXPECT_EQ(ReadFile(dir + "/sent-mail.info"),
             "None\nmessage/external-body\naccess-type=mail-server\nserver=list@example.org\n");
 }
 
@@ -163,9 +163,9 @@ TEST_F(Peers, WaveConversionAgreesWithAnIndependentReading) {
     ASSERT_EQ(RunCommand("/usr/bin/python3 " + PeerScript() + " wave " + path, &hex), 0);
     const std::string part = Send(path, MIME_ATTACH_FILE);
     ASSERT_EQ(part.rfind("Content-Type: audio/basic\r\n", 0), 0u) << path;
-    WriteAll(dir + "/sent-w.eml", Around(part));
+    WriteFile(dir + "/sent-w.eml", Around(part));
     ASSERT_EQ(RunCommand("/usr/bin/python3 " + PeerScript() + " check " + dir + " 2>&1", &out), 0) << out;
-    const std::string decoded = ReadAll(dir + "/sent-w.decoded");
+    const std::string decoded = ReadFile(dir + "/sent-w.decoded");
     std::string decoded_hex;
     static const char kHex[] = "0123456789abcdef";
     for (unsigned char c : decoded) decoded_hex += {kHex[c >> 4], kHex[c & 15]};

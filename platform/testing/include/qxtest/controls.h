@@ -1,4 +1,4 @@
-// Helpers of the controls tests: a headless display in a private runtime
+// Helpers of the tests of controls and dialogs: a headless display in a private runtime
 // directory, a parent window that records WM_COMMAND notifications, message
 // pumping, and keys pressed as a person would.
 #pragma once
