@@ -135,8 +135,12 @@ WINBASEAPI DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD id, DWORD, LP
   const DWORD length = static_cast<DWORD>(message.size());
   if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
     DWORD bytes = length + 1 > size ? length + 1 : size;
-    auto block = static_cast<LPSTR>(LocalAlloc(LMEM_FIXED, bytes));
+    // The caller gets the block's address and gives it back to LocalFree,
+    // which takes an address the layer handed out as well as a handle.
+    HLOCAL handle = LocalAlloc(LMEM_FIXED, bytes);
+    auto block = handle ? static_cast<LPSTR>(LocalLock(handle)) : nullptr;
     if (!block) {
+      if (handle) LocalFree(handle);
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return 0;
     }
