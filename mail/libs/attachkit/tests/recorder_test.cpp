@@ -58,7 +58,7 @@ Step WhenIdle(Person &person, Step step) {
 class Recorder : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    WriteAll(TheMachine().root + "/input.raw", Input());
+    WriteFile(TheMachine().root + "/input.raw", Input());
     setenv("SDL_DISKAUDIOFILEIN", (TheMachine().root + "/input.raw").c_str(), 1);
     ASSERT_NE(Attachkit().module, nullptr);
   }
@@ -102,7 +102,7 @@ TEST_F(Recorder, RecordsContinuesPlaysAndHandsTheChainOver) {
   for (const auto &b : blocks) all += b;
   EXPECT_GT(all.size(), first.size() + 4000);
   // Played back: the output holds every recorded byte in order.
-  const std::string played = ReadAll(TheMachine().root + "/played.raw");
+  const std::string played = ReadFile(TheMachine().root + "/played.raw");
   EXPECT_NE(played.find(all), std::string::npos) << "the played bytes are not the recording";
 
   Attachkit().getSpecial(MIME_ATTACH_VOICE, chain, nullptr);  // frees the chain

@@ -39,7 +39,7 @@ struct Raster {
 
 // A binary PPM (P6, maxval 255).
 Raster ReadPpm(const std::string &path) {
-  const std::string bytes = ReadAll(path);
+  const std::string bytes = ReadFile(path);
   Raster r;
   unsigned maxval = 0;
   int used = 0;
@@ -66,13 +66,13 @@ std::string MakeGif() {
       ppm += static_cast<char>((c * 37) & 0xFF);
       ppm += static_cast<char>(255 - c);
     }
-  WriteAll(TheMachine().root + "/in.ppm", ppm);
+  WriteFile(TheMachine().root + "/in.ppm", ppm);
   EXPECT_EQ(RunCommand("pamtogif " + TheMachine().root + "/in.ppm > " + TheMachine().root +
                        "/in.gif 2>/dev/null && giftopnm " + TheMachine().root + "/in.gif | ppmtoppm > " +
                        TheMachine().root + "/expected.ppm"),
             0)
       << "netpbm is needed";
-  return ReadAll(TheMachine().root + "/in.gif");
+  return ReadFile(TheMachine().root + "/in.gif");
 }
 
 HWND OpenViewer(const std::string &gif) {
@@ -91,8 +91,8 @@ class Viewer : public ::testing::Test {
   static void SetUpTestSuite() {
     ASSERT_NE(Attachkit().module, nullptr) << "attachkit.DLL not loaded";
     fs::create_directories(TheMachine().root + "/pdf");
-    WriteAll(TheMachine().root + "/home/printers.ini",
-             "[default]\nPrinter=Print to PDF\nPaper=A4\n[folders]\nPDF=" + TheMachine().root + "/pdf\n");
+    WriteFile(TheMachine().root + "/home/printers.ini",
+              "[default]\nPrinter=Print to PDF\nPaper=A4\n[folders]\nPDF=" + TheMachine().root + "/pdf\n");
   }
 };
 
@@ -148,14 +148,14 @@ TEST_F(Viewer, ShowsSavesPrintsAndClosesAPicture) {
     SaveAs(savedGif)(d);
   });
   WithPerson(saveGif, [&] { SendMessageA(window, WM_COMMAND, 2, 0); });
-  EXPECT_EQ(ReadAll(savedGif), gif);
+  EXPECT_EQ(ReadFile(savedGif), gif);
 
   const std::string savedBmp = TheMachine().root + "/saved.bmp";
   Person saveBmp;
   saveBmp.Then("Save Image", SaveAs(savedBmp));
   WithPerson(saveBmp, [&] { SendMessageA(window, WM_COMMAND, 5, 0); });
   ASSERT_EQ(RunCommand("bmptopnm " + savedBmp + " 2>/dev/null | ppmtoppm > " + TheMachine().root + "/bmp.ppm"), 0);
-  EXPECT_TRUE(ReadAll(TheMachine().root + "/bmp.ppm") == ReadAll(TheMachine().root + "/expected.ppm"));
+  EXPECT_TRUE(ReadFile(TheMachine().root + "/bmp.ppm") == ReadFile(TheMachine().root + "/expected.ppm"));
 
   // Print to the PDF printer: the page holds the picture half an inch from
   // the left, an inch from the top, as wide as the page less an inch.
@@ -207,12 +207,12 @@ TEST_F(Viewer, BitmapsAreSentAsGifPictures) {
   EXPECT_EQ(result, 0);
   ASSERT_EQ(part.rfind("Content-Type: image/gif\r\n", 0), 0u) << part.substr(0, 200);
   EXPECT_NE(part.find("Filename=\"Picture.GIF\""), std::string::npos);
-  WriteAll(TheMachine().root + "/sent.b64", part.substr(part.find("\r\n\r\n") + 4));
+  WriteFile(TheMachine().root + "/sent.b64", part.substr(part.find("\r\n\r\n") + 4));
   ASSERT_EQ(
       RunCommand("base64 -di " + TheMachine().root + "/sent.b64 > " + TheMachine().root + "/sent.gif && giftopnm " +
                  TheMachine().root + "/sent.gif 2>/dev/null | ppmtoppm > " + TheMachine().root + "/sent.ppm"),
       0);
-  EXPECT_TRUE(ReadAll(TheMachine().root + "/sent.ppm") == ReadAll(TheMachine().root + "/expected.ppm"));
+  EXPECT_TRUE(ReadFile(TheMachine().root + "/sent.ppm") == ReadFile(TheMachine().root + "/expected.ppm"));
 }
 
 TEST_F(Viewer, APictureItCannotReadIsLeftToTheShell) {
@@ -223,7 +223,7 @@ TEST_F(Viewer, APictureItCannotReadIsLeftToTheShell) {
       "Content-Type: image/gif\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
       B64("GIF89a\x01\x00\x01\x00\x00\x00\x00;") + "\r\n--XyZ--\r\n";
   const std::string opener = TheMachine().root + "/bin/record-open";
-  WriteAll(opener, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + TheMachine().root + "/opened.txt\"\n");
+  WriteFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + TheMachine().root + "/opened.txt\"\n");
   fs::permissions(opener, fs::perms::owner_all);
   ASSERT_TRUE(WriteProfileStringA("Shell", "Open", (opener + " %1").c_str()));
   const Message m = WriteMessage(TheMachine().root + "/bad.msg", message, "XyZ");
@@ -234,8 +234,9 @@ TEST_F(Viewer, APictureItCannotReadIsLeftToTheShell) {
     if (e.path().extension() == ".gif") kept = true;
   EXPECT_TRUE(kept);
   // The stand-in runs on its own: wait for its line, not just its file.
-  for (int i = 0; i < 500 && ReadAll(TheMachine().root + "/opened.txt").find('\n') == std::string::npos; ++i) Sleep(10);
-  EXPECT_NE(ReadAll(TheMachine().root + "/opened.txt").find(".gif"), std::string::npos) << "handed to the shell";
+  for (int i = 0; i < 500 && ReadFile(TheMachine().root + "/opened.txt").find('\n') == std::string::npos; ++i)
+    Sleep(10);
+  EXPECT_NE(ReadFile(TheMachine().root + "/opened.txt").find(".gif"), std::string::npos) << "handed to the shell";
 }
 
 }  // namespace
