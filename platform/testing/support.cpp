@@ -3,7 +3,11 @@
 
 #include <windows.h>
 
+#include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -84,6 +88,28 @@ bool WaitUntil(const std::function<bool()> &ready, int timeout_ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+void StopProcess(pid_t pid, int timeout_ms) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  if (!WaitUntil([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, timeout_ms)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+}
+
+void KillProcessesOfRuntime(const std::string &runtime_dir) {
+  const std::string mark = "QX_RUNTIME_DIR=" + runtime_dir;
+  DIR *proc = opendir("/proc");
+  while (dirent *e = proc ? readdir(proc) : nullptr) {
+    pid_t pid = atoi(e->d_name);
+    if (pid <= 0 || pid == getpid()) continue;
+    // The environment is NUL-separated: the mark must be a whole entry.
+    std::string environ = ReadFile("/proc/" + std::to_string(pid) + "/environ");
+    if (('\0' + environ + '\0').find('\0' + mark + '\0') != std::string::npos) kill(pid, SIGKILL);
+  }
+  if (proc) closedir(proc);
 }
 
 }  // namespace qxtest

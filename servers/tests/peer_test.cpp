@@ -153,28 +153,12 @@ class PortwardenTest : public ::testing::Test {
   }
 
   void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    bool ended = WaitFor([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 5000);
-    if (!ended) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    qxtest::StopProcess(pid_);
     pid_ = -1;
   }
 
   // Every process started with this test's runtime directory: the daemons.
-  void KillDaemons() {
-    std::string mark = "QX_RUNTIME_DIR=" + dir_ + "/run";
-    DIR *proc = opendir("/proc");
-    while (dirent *e = proc ? readdir(proc) : nullptr) {
-      pid_t pid = atoi(e->d_name);
-      if (pid <= 0 || pid == getpid()) continue;
-      std::string environ = ReadFile("/proc/" + std::to_string(pid) + "/environ");
-      if ((environ + '\0').find(mark + '\0') != std::string::npos) kill(pid, SIGKILL);
-    }
-    if (proc) closedir(proc);
-  }
+  void KillDaemons() { qxtest::KillProcessesOfRuntime(dir_ + "/run"); }
 
   // Processes of this test's runtime directory whose program is `name`.
   std::vector<pid_t> DaemonPids(const std::string &name) {

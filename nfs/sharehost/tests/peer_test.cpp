@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <chrono>
 #include <fcntl.h>
-#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "qxtest/support.h"
 #include "rpc_call_builder.h"
 
 using rpctest::CallBuilder;
@@ -32,25 +32,10 @@ using rpctest::Word;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using qxtest::BinDir;
+using qxtest::ReadFile;
 
-std::string BinDir() { return getenv("QX_BIN_DIR") ? getenv("QX_BIN_DIR") : "."; }
-
-bool WaitFor(const std::function<bool()> &condition, int ms) {
-  auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < end) {
-    if (condition()) return true;
-    usleep(20000);
-  }
-  return condition();
-}
-
-std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+bool WaitFor(const std::function<bool()> &condition, int ms) { return qxtest::WaitUntil(condition, ms); }
 
 std::string Shell(const std::string &command, int *status = nullptr) {
   FILE *pipe = popen(command.c_str(), "r");
@@ -209,27 +194,12 @@ class Sharehost : public ::testing::Test {
         << "dumpcap did not start capturing on lo";
   }
   void StopCapture() {
-    if (capture_ <= 0) return;
-    kill(capture_, SIGTERM);
-    if (!WaitFor([&] { return waitpid(capture_, nullptr, WNOHANG) == capture_; }, 5000)) {
-      kill(capture_, SIGKILL);
-      waitpid(capture_, nullptr, 0);
-    }
+    qxtest::StopProcess(capture_);
     capture_ = -1;
   }
 
   // Processes started with this test's runtime directory (the service).
-  void KillLeftovers() {
-    std::string mark = "QX_RUNTIME_DIR=" + dir_ + "/run";
-    DIR *proc = opendir("/proc");
-    while (dirent *e = proc ? readdir(proc) : nullptr) {
-      pid_t pid = atoi(e->d_name);
-      if (pid <= 0 || pid == getpid()) continue;
-      std::string environ = ReadFile("/proc/" + std::to_string(pid) + "/environ");
-      if ((environ + '\0').find(mark + '\0') != std::string::npos) kill(pid, SIGKILL);
-    }
-    if (proc) closedir(proc);
-  }
+  void KillLeftovers() { qxtest::KillProcessesOfRuntime(dir_ + "/run"); }
 };
 
 TEST_F(Sharehost, ServesPeersAndStopsThroughTheServiceManager) {

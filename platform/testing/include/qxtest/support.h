@@ -85,6 +85,14 @@ bool WriteFile(const std::string &path, const std::string &bytes);
 // timeout_ms passed first.
 bool WaitUntil(const std::function<bool()> &ready, int timeout_ms);
 
+// Ends a child of this test: SIGTERM, then SIGKILL when it has not ended within
+// timeout_ms; reaped either way.
+void StopProcess(pid_t pid, int timeout_ms = 5000);
+
+// Kills every process started with QX_RUNTIME_DIR=runtime_dir in its
+// environment: what a test's service or super-server left running.
+void KillProcessesOfRuntime(const std::string &runtime_dir);
+
 // A helper process with its standard output on a pipe; killed and reaped when
 // the object goes away.
 class Child {
