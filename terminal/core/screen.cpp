@@ -9,10 +9,20 @@
 
 namespace {
 
-// DEC special graphics, characters 0x5F..0x7E, as font code points.
+// DEC special graphics, characters 0x5F..0x7E, as font code points. The
+// graphics that code page 437 lacks (the HT, FF, CR, LF, NL and VT pictures,
+// scan lines 1, 3, 7 and 9, not-equal) have glyphs of their own in the
+// terminal's faces, at code-page pictures the host can never write as text.
 const BYTE kSpecialGraphics[32] = {
-    0x20, 0x04, 0xB1, 0x1A, 0x9F, 0x1B, 0x19, 0xF8, 0xF1, 0xFC, 0x12, 0xD9, 0xBF, 0xDA, 0xC0, 0xC5,
-    0xC4, 0xC4, 0xC4, 0xC4, 0xC4, 0xC3, 0xB4, 0xC1, 0xC2, 0xB3, 0xF3, 0xF2, 0xE3, 0xF7, 0x9C, 0xF9,
+    0x20, 0x04, 0xB1, 0x02, 0x03, 0x05, 0x06, 0xF8, 0xF1, 0x07, 0x08, 0xD9, 0xBF, 0xDA, 0xC0, 0xC5,
+    0x0B, 0x0C, 0xC4, 0x0E, 0x10, 0xC3, 0xB4, 0xC1, 0xC2, 0xB3, 0xF3, 0xF2, 0xE3, 0x11, 0x9C, 0xF9,
+};
+
+// The nearest code-page character of each of those own glyphs, for text that
+// leaves the screen (printing, copying): 0x00..0x1F, 0 where a code keeps its own.
+const BYTE kPlainForm[32] = {
+    0,    0,    0x1A, 0x9F, 0, 0x1B, 0x19, 0xFC, 0x12, 0, 0, 0xC4, 0xC4, 0, 0xC4, 0,
+    0xC4, 0xF7, 0,    0,    0, 0,    0,    0,    0,    0, 0, 0,    0,    0, 0,    0,
 };
 
 // DEC supplemental, characters 0x20..0x7F (a GR byte less 0x80).
@@ -73,6 +83,9 @@ BYTE ChooseGlyph(const TERM_STATE &st, BYTE b, BYTE &g) {
     c = b - 0x80;
     set = st.gSet[st.grSet & 3];
   }
+  // Every set but a soft font is a 94-character set: the SPACE position (0x20
+  // in GL, 0xA0 in GR) is a space whichever set is invoked, as on a VT220.
+  if (c == 0x20 && set != CS_SOFT) return 0x20;
   switch (set) {
     case CS_SPECIAL: return c >= 0x5F && c <= 0x7E ? kSpecialGraphics[c - 0x5F] : static_cast<BYTE>(c);
     case CS_NATIONAL: {
@@ -219,6 +232,9 @@ void SyncCursor(VtTerminal &t) {
 void PutGraphic(VtTerminal &t) {
   TERM_STATE &st = t.st;
   BYTE b = st.currentByte;
+  // 0xFF is the DEL position of GR: like DEL in GL it shows nothing and leaves
+  // the cursor where it is (unless controls are being displayed).
+  if (b == 0xFF && !st.s.displayControls) return;
   if (st.s.autowrap && st.wrapPending) {
     CarriageReturn(t);
     LineFeed(t, true);
@@ -306,6 +322,8 @@ void ShowStatus(VtTerminal &t, const char *title) {
 void ResetLineAttributes(VtTerminal &t) { std::memset(t.st.lineAttribute, LINE_SINGLE, sizeof t.st.lineAttribute); }
 
 // The display's colour for a cell, in PC text-attribute form.
+BYTE PlainCharacter(BYTE ch) { return ch < 0x20 && kPlainForm[ch] ? kPlainForm[ch] : ch; }
+
 BYTE CellColour(const TERM_STATE &st, BYTE attribute) {
   if (attribute & ATTR_COLOUR) {
     BYTE c = static_cast<BYTE>((attribute & 0x07) | ((attribute & 0x38) << 1));

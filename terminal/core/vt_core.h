@@ -27,6 +27,9 @@ void WriteText(VtTerminal &t, int row, int col, const char *text, BYTE attribute
 void ShowStatus(VtTerminal &t, const char *title);
 void ResetLineAttributes(VtTerminal &t);
 BYTE CellColour(const TERM_STATE &st, BYTE attribute);
+// A cell's character as text leaving the screen: the DEC graphics drawn with
+// glyphs of their own become their nearest code-page character.
+BYTE PlainCharacter(BYTE ch);
 void SendString(VtTerminal &t, const BYTE *text, size_t length);
 void SoftFontReset(TERM_STATE &st);
 int ParseHex(const char *text, unsigned *value);

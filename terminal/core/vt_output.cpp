@@ -55,7 +55,10 @@ void PrintLine(VtTerminal &t, int row) {
   while (last >= 0 && (r[last].ch == 0x20 || r[last].ch == 0)) --last;
   BYTE line[GRID_COLUMNS + 2];
   int n = 0;
-  for (int c = 0; c <= last; ++c) line[n++] = (r[c].ch >= 0x80 && !st.s.print8Bit) ? '_' : r[c].ch;
+  for (int c = 0; c <= last; ++c) {
+    const BYTE ch = PlainCharacter(r[c].ch);
+    line[n++] = (ch >= 0x80 && !st.s.print8Bit) ? '_' : ch;
+  }
   line[n++] = '\r';
   BYTE b = st.currentByte;
   line[n++] = (b == 0x0B || b == 0x0C) ? b : '\n';

@@ -398,7 +398,8 @@ class TermWindow : public TermDisplay {
       const int from = row == a.row ? a.col : 0;
       const int to = row == b.row ? b.col : Columns() - 1;
       std::string line;
-      for (int col = from; cells && col <= to; ++col) line.push_back(cells[col].ch ? (char)cells[col].ch : ' ');
+      for (int col = from; cells && col <= to; ++col)
+        line.push_back(cells[col].ch ? (char)PlainCharacter(cells[col].ch) : ' ');
       while (!line.empty() && line.back() == ' ') line.pop_back();
       text += line;
       text += "\r\n";

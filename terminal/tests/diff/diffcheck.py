@@ -30,7 +30,15 @@ CP437_LOW = " \u263a\u263b\u2665\u2666\u2663\u2660\u2022\u25d8\u25cb\u25d9\u2642
             "\u25ba\u25c4\u2195\u203c\u00b6\u00a7\u25ac\u21a8\u2191\u2193\u2192\u2190\u221f\u2194\u25b2\u25bc"
 
 
+# The DEC special graphics that the terminal's faces draw at code-page
+# pictures: the HT, FF, CR, LF, NL and VT pictures, scan lines 1, 3, 7, 9, not-equal.
+DEC_GLYPHS = {0x02: "\u2409", 0x03: "\u240c", 0x05: "\u240d", 0x06: "\u240a", 0x07: "\u2424", 0x08: "\u240b",
+              0x0B: "\u23ba", 0x0C: "\u23bb", 0x0E: "\u23bc", 0x10: "\u23bd", 0x11: "\u2260"}
+
+
 def glyph(b):
+    if b in DEC_GLYPHS:
+        return DEC_GLYPHS[b]
     if b < 0x20:
         return CP437_LOW[b]
     if b == 0x7F:

@@ -47,6 +47,12 @@ def fail(text):
     sys.exit(1)
 
 
+# A copy gives the DEC graphics that have glyphs of their own as their nearest
+# code-page character (the terminal's plain form of a cell).
+PLAIN_FORM = bytes.maketrans(bytes([0x02, 0x03, 0x05, 0x06, 0x07, 0x08, 0x0B, 0x0C, 0x0E, 0x10, 0x11]),
+                             bytes([0x1A, 0x9F, 0x1B, 0x19, 0xFC, 0x12, 0xC4, 0xC4, 0xC4, 0xC4, 0xF7]))
+
+
 def core_screens(dump, corpus, name):
     """The core's 24 rows at each mark, as the bytes a copy gives (0 as blank, trailing blanks cut)."""
     out = subprocess.run([dump, os.path.join(corpus, name + ".bin"), os.path.join(corpus, name + ".marks"),
@@ -56,7 +62,7 @@ def core_screens(dump, corpus, name):
         rows = []
         for line in out[i + 3:i + 3 + ROWS]:
             cells = bytes.fromhex(line.split(" ", 1)[1])
-            rows.append(cells.replace(b"\0", b" ").rstrip(b" "))
+            rows.append(cells.replace(b"\0", b" ").translate(PLAIN_FORM).rstrip(b" "))
         screens.append(rows)
         i += 3 + ROWS
     return screens
