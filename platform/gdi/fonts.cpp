@@ -17,6 +17,7 @@
 
 #include "qx/errors.h"
 #include "gdi_internal.h"
+#include "terminal_faces.h"
 
 namespace qx::gdi {
 
@@ -209,6 +210,13 @@ std::unique_ptr<Font::Realized> Realize(const LOGFONTA &lf, int device_height) {
     r->descent = ch - r->ascent;
     r->glyph_offset = (cw - mx.x_advance / 100.0 * em) / 2;
     r->ave = r->max = cw;
+    // The terminal's faces draw from their bitmaps; the outline stays for printing.
+    for (const TerminalFace &tf : kTerminalBitmapFaces)
+      if (cell && tf.w == cw && tf.h == ch && strcasecmp(tf.name, name) == 0) {
+        r->bitmap = tf.rows;
+        r->ascent = tf.ascent;
+        r->descent = ch - tf.ascent;
+      }
   } else {
     int h = device_height;
     if (h == 0) h = face ? face->default_height : 16;
@@ -350,6 +358,24 @@ int TextWidth(DC &dc, const char *s, int n) {
   return w;  // device pixels
 }
 
+namespace {
+
+// A bitmap face's glyphs set straight into the coverage mask, from the mask's
+// left margin (one cell height, as for outline glyphs) on.
+void DrawBitmapGlyphs(const Font::Realized &r, const char *s, int n, const std::vector<int> &adv, unsigned char *mask,
+                      int stride, int mw, int mh) {
+  int gx = r.height;
+  for (int i = 0; i < n; ++i) {
+    const std::uint16_t *rows = r.bitmap + static_cast<unsigned char>(s[i]) * r.height;
+    for (int y = 0; y < r.height && y < mh; ++y)
+      for (int x = 0; x < r.cell_w && x < 16; ++x)
+        if ((rows[y] & (0x8000u >> x)) && gx + x >= 0 && gx + x < mw) mask[y * stride + gx + x] = 255;
+    gx += adv[i];
+  }
+}
+
+}  // namespace
+
 void DrawTextRun(DC &dc, int x, int y, const char *s, int n, const INT *dx, const RECT *opaque, const RECT *clip) {
   Font::Realized &r = RealizedFor(dc);
   Surface &surf = *dc.Target();
@@ -404,7 +430,10 @@ void DrawTextRun(DC &dc, int x, int y, const char *s, int n, const INT *dx, cons
     glyphs.push_back(cairo_glyph_t{r.glyph[static_cast<unsigned char>(s[i])], gx, static_cast<double>(r.ascent)});
     gx += adv[i];
   }
-  cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
+  if (r.bitmap)
+    DrawBitmapGlyphs(r, s, n, adv, mask.data(), stride, mw, mh);
+  else
+    cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
   if (dc.printer) {  // the document keeps the text as text, under the page's pixels
     std::vector<PrintedGlyph> printed;
     for (int i = 0; i < n; ++i)
@@ -760,7 +789,7 @@ int WINAPI AddFontResourceA(LPCSTR file) {
     // A real font file (FreeType reads .FON, .FNT, TrueType and more): fontconfig serves its faces.
     if (FcConfigAppFontAddFile(nullptr, reinterpret_cast<const FcChar8 *>(file))) added = 1;
   } else if (base == kTerminalFontFile) {
-    // The terminal's font file is not installed: its nine cell faces come from the monospaced outline font.
+    // The terminal's font file is not installed: its nine cell faces are the bitmap faces built with the layer.
     for (const CellFace &f : kTerminalFaces) g_cell_faces.push_back(f);
     added = static_cast<int>(std::size(kTerminalFaces));
   }

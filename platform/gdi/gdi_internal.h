@@ -89,7 +89,8 @@ struct Font : Object {
     int ave = 0, max = 0, weight = 400;
     bool fixed = false, cell = false, oem = false, truetype = true;
     int cell_w = 0;
-    double glyph_offset = 0;  // centres narrower glyphs in a fixed cell
+    double glyph_offset = 0;                // centres narrower glyphs in a fixed cell
+    const std::uint16_t *bitmap = nullptr;  // a bitmap face's dot rows, 256 glyphs of `height` rows
     std::uint32_t glyph[256] = {};
     int advance[256] = {};
     Realized() = default;

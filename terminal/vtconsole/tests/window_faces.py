@@ -4,7 +4,7 @@ PNG pictures.
 
 A host program behind Debian's inetutils-telnetd (socat per connection, in a
 network namespace of the test's own) draws a fixed screen: plain, bold,
-underlined, reverse and blinking text, DEC line drawing and a few
+underlined, reverse and blinking text, every DEC special graphic and a few
 supplemental characters, with the cursor off. vtconsole shows it in a real
 window on Xvfb; for each face chosen from the Windows > Fonts menu through
 automation the window is captured and compared with
@@ -31,7 +31,7 @@ SCREEN = (b"\x1b[?25l\x1b[?7h\x1b[2J\x1b[H"
           b"QX vtconsole faces: The quick brown fox jumps over the lazy dog 0123456789\r\n"
           b"\x1b[1mbold\x1b[0m \x1b[4munderline\x1b[0m \x1b[7mreverse\x1b[0m \x1b[5mblink\x1b[0m "
           b"\x1b[1;4;7mall three\x1b[0m\r\n"
-          b"\x1b(0lqqqqwqqqqk\x1b(B  \x1b(0`afgjklmnopqrstuvwxyz{|}~\x1b(B\r\n"
+          b"\x1b(0lqqqqwqqqqk\x1b(B  \x1b(0`abcdefghijklmnopqrstuvwxyz{|}~\x1b(B\r\n"
           b"\x1b(0x    x    x\x1b(B  \x1b)A\x0e#$%&*+,-./\x0f (national and supplemental: \x1b*<\x1bn\xa9\xab\xb1\xbf\x0f)\r\n"
           b"\x1b(0tqqqqnqqqqu\x1b(B\r\n"
           b"\x1b(0mqqqqvqqqqj\x1b(B\r\n"
