@@ -132,6 +132,21 @@ std::string Command(const std::string &line) {
     }
     return "ok";
   }
+  if (verb == "drag") {
+    // The left button pressed at one client point, the mouse moved to another
+    // in a few steps (as a hand moves it) and released there.
+    int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    in >> x1 >> y1 >> x2 >> y2;
+    const POINT from = ClientToScreenPoint(hwnd, POINT{x1, y1});
+    const POINT to = ClientToScreenPoint(hwnd, POINT{x2, y2});
+    InjectMouseMove(from);
+    InjectMouseButton(from, 1, true);
+    constexpr int kSteps = 4;
+    for (int i = 1; i <= kSteps; ++i)
+      InjectMouseMove(POINT{from.x + (to.x - from.x) * i / kSteps, from.y + (to.y - from.y) * i / kSteps});
+    InjectMouseButton(to, 1, false);
+    return "ok";
+  }
   if (verb == "png") {
     const std::string path = Rest(in);
     if (path.empty()) return "error no file name";
