@@ -147,6 +147,19 @@ std::string Command(const std::string &line) {
     InjectMouseButton(to, 1, false);
     return "ok";
   }
+  if (verb == "scroll") {
+    // What a scroll bar sends its window: WM_VSCROLL or WM_HSCROLL with a
+    // scroll code (SB_LINEUP = 0 ... SB_THUMBPOSITION = 4 ...) and a position.
+    std::string bar;
+    int code = 0, pos = 0;
+    in >> bar >> code >> pos;
+    if (bar != "v" && bar != "h") return "error the bar is v or h";
+    const UINT message = bar == "v" ? WM_VSCROLL : WM_HSCROLL;
+    return OnDisplay([hwnd, message, code, pos] {
+      SendMessageA(hwnd, message, MAKEWPARAM(code, pos), 0);
+      return std::string("ok");
+    });
+  }
   if (verb == "png") {
     const std::string path = Rest(in);
     if (path.empty()) return "error no file name";

@@ -66,7 +66,7 @@ int main(int argc, char **argv) {
     i += 2;
   }
   if (i >= argc) {
-    std::fprintf(stderr, "usage: qxauto [-p PID] list|find|text|type|key|click|drag|png|answer ARGS...\n");
+    std::fprintf(stderr, "usage: qxauto [-p PID] list|find|text|type|key|click|drag|scroll|png|answer ARGS...\n");
     return 2;
   }
   std::string line;

@@ -10,6 +10,11 @@ and compared with the core's own screen for the same bytes (the core's screens
 are compared with pyte's by terminal_diff_pyte, with every difference
 explained). The player goes on when a key typed into the window arrives.
 
+Then (when no recording is named) the mouse: a host prints 230 numbered lines;
+a drag over two rows copies exactly their text, the right button pastes it
+back to the host, and a drag at the top of the scroll-back copies the oldest
+of the 200 lines it keeps.
+
     window_screens.py BIN_DIR CORPUS_DIR [NAME ...]      (as root)
 """
 import os
@@ -96,12 +101,15 @@ class Session:
         """The window's rows, copied as a person would copy them."""
         self.auto("menu", self.hwnd, "102")  # Edit > Select All
         self.auto("menu", self.hwnd, "100")  # Edit > Copy
+        rows = self.clipboard().split(b"\r\n")
+        return [row.rstrip(b" ") for row in rows[:ROWS]] + [b""] * max(0, ROWS - len(rows[:ROWS]))
+
+    def clipboard(self):
         r = subprocess.run([os.path.join(self.bin, "terminal_clip_text")], env=self.env, capture_output=True,
                            timeout=20)
         if r.returncode != 0:
             fail("reading the clipboard: " + r.stderr.decode("latin-1"))
-        rows = r.stdout.split(b"\r\n")
-        return [row.rstrip(b" ") for row in rows[:ROWS]] + [b""] * max(0, ROWS - len(rows[:ROWS]))
+        return r.stdout
 
     def close(self):
         if self.proc.poll() is None:
@@ -160,6 +168,89 @@ def run_recording(bin_dir, corpus, work, env, name, expected):
         socat.wait()
 
 
+# The host of the selection check: 230 numbered lines and "END" (so the
+# 200-line history is full), then it keeps what is pasted into its session.
+SELECTION_HOST = r"""#!/usr/bin/python3
+import os, time, tty
+tty.setraw(0)
+os.write(1, b"".join(b"row %%03d\r\n" %% i for i in range(1, 231)) + b"END")
+got = b""
+deadline = time.time() + 60
+while time.time() < deadline:
+    chunk = os.read(0, 256)
+    if not chunk:
+        break
+    got += chunk
+    with open(%(pasted)r, "wb") as f:
+        f.write(got)
+"""
+CELL_W, CELL_H = 8, 14  # the default face, DEC-8x14
+
+
+def cell_point(row, col):
+    """Client coordinates of the middle of a cell of the window."""
+    return [str(col * CELL_W + CELL_W // 2), str(row * CELL_H + CELL_H // 2)]
+
+
+def run_selection(bin_dir, work, env):
+    """Mouse selection copied to the clipboard and pasted back to the host, and
+    a selection in the scroll-back history."""
+    host, pasted = os.path.join(work, "selection-host"), os.path.join(work, "pasted")
+    with open(host, "w") as f:
+        f.write(SELECTION_HOST % {"pasted": pasted})
+    os.chmod(host, 0o755)
+    socat = subprocess.Popen(["socat", "TCP-LISTEN:23,bind=127.0.0.1,reuseaddr",
+                              "EXEC:/usr/sbin/telnetd -h -E " + host + ",nofork"])
+    try:
+        time.sleep(0.3)
+        session = Session(bin_dir, work, env)
+        try:
+            deadline, rows = time.time() + 15, []
+            while time.time() < deadline:
+                rows = session.screen()
+                if rows[ROWS - 1] == b"END":
+                    break
+                time.sleep(0.2)
+            else:
+                fail("selection: the host's 230 lines never reached the window; last row %r" % rows[ROWS - 1])
+            session.auto("click", session.hwnd, *cell_point(5, 5))  # a click ends Select All
+
+            # A drag from row 3, column 5 to row 4, column 3 copies the rest of
+            # the first line and the start of the second.
+            session.auto("drag", session.hwnd, *(cell_point(2, 4) + cell_point(3, 2)))
+            session.auto("menu", session.hwnd, "100")  # Edit > Copy
+            want = rows[2][4:] + b"\r\n" + rows[3][:3] + b"\r\n"
+            got = session.clipboard()
+            if got != want:
+                fail("selection: dragging over rows 3-4 copied %r, not %r" % (got, want))
+            # The right button pastes the selection back to the host.
+            session.auto("click", session.hwnd, *(cell_point(10, 10) + ["right"]))
+            plain = lambda b: b.replace(b"\r", b"").replace(b"\n", b"").replace(b"\0", b"")
+            deadline = time.time() + 10
+            while time.time() < deadline:
+                if os.path.exists(pasted) and plain(open(pasted, "rb").read()) == plain(want):
+                    break
+                time.sleep(0.1)
+            else:
+                seen = open(pasted, "rb").read() if os.path.exists(pasted) else b"nothing"
+                fail("selection: the host got %r from the paste, not %r" % (seen, want))
+
+            # The history holds the last 200 lines that left the screen: at its
+            # top are rows 8 and 9 of the 207 that scrolled off.
+            session.auto("scroll", session.hwnd, "v", "4", "0")  # SB_THUMBPOSITION to the top
+            session.auto("drag", session.hwnd, *(cell_point(0, 0) + cell_point(1, 6)))
+            session.auto("menu", session.hwnd, "100")
+            got = session.clipboard()
+            if got != b"row 008\r\nrow 009\r\n":
+                fail("selection: the top of the scroll-back copied %r, not rows 008 and 009" % got)
+            print("selection: drag, copy, paste and scroll-back selection work")
+        finally:
+            session.close()
+    finally:
+        socat.terminate()
+        socat.wait()
+
+
 def main():
     if len(sys.argv) < 3:
         fail("usage: window_screens.py BIN_DIR CORPUS_DIR [NAME ...]")
@@ -182,6 +273,8 @@ def main():
         dump = os.path.join(bin_dir, "terminal_screen_dump")
         for name in names:
             run_recording(bin_dir, corpus, work, env, name, core_screens(dump, corpus, name))
+        if not sys.argv[3:]:
+            run_selection(bin_dir, work, env)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print("PASS: vttest screens in the window")
