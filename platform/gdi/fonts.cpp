@@ -361,15 +361,20 @@ int TextWidth(DC &dc, const char *s, int n) {
 namespace {
 
 // A bitmap face's glyphs set straight into the coverage mask, from the mask's
-// left margin (one cell height, as for outline glyphs) on.
+// left margin (one cell height, as for outline glyphs) on. A bold request
+// doubles each dot to the right, inside the cell.
 void DrawBitmapGlyphs(const Font::Realized &r, const char *s, int n, const std::vector<int> &adv, unsigned char *mask,
                       int stride, int mw, int mh) {
+  const int width = std::min(r.cell_w, 16);
   int gx = r.height;
   for (int i = 0; i < n; ++i) {
     const std::uint16_t *rows = r.bitmap + static_cast<unsigned char>(s[i]) * r.height;
-    for (int y = 0; y < r.height && y < mh; ++y)
-      for (int x = 0; x < r.cell_w && x < 16; ++x)
-        if ((rows[y] & (0x8000u >> x)) && gx + x >= 0 && gx + x < mw) mask[y * stride + gx + x] = 255;
+    for (int y = 0; y < r.height && y < mh; ++y) {
+      std::uint32_t dots = rows[y];
+      if (r.weight >= FW_BOLD) dots |= dots >> 1;
+      for (int x = 0; x < width; ++x)
+        if ((dots & (0x8000u >> x)) && gx + x >= 0 && gx + x < mw) mask[y * stride + gx + x] = 255;
+    }
     gx += adv[i];
   }
 }
