@@ -23,6 +23,26 @@ const char *const kFaceNames[kFonts] = {"DEC-4x6",  "DEC-5x12",  "DEC-6x8",   "D
 
 using HistoryRow = std::array<TERM_CELL, GRID_COLUMNS>;
 
+// The pictures of displayed controls (glyph cells 0x80..0xBF: C0 then C1) are
+// two small letters, the first at the top left, the second at the bottom right.
+const char kControlPictures[64][3] = {"NU", "SH", "SX", "EX", "ET", "EQ", "AK", "BL", "BS", "HT", "LF", "VT", "FF",
+                                      "CR", "SO", "SI", "DL", "D1", "D2", "D3", "D4", "NK", "SY", "EB", "CN", "EM",
+                                      "SB", "EC", "FS", "GS", "RS", "US", "PA", "HO", "BH", "NH", "IN", "NL", "SA",
+                                      "EA", "HS", "HJ", "VS", "PD", "PU", "RI", "S2", "S3", "DC", "P1", "P2", "SE",
+                                      "CC", "MW", "SP", "EP", "SO", "SG", "SC", "CS", "ST", "OS", "PM", "AC"};
+
+// Letters A..Z and digits 0..4 of 3 x 5 dots, bit 14 the top left dot.
+const unsigned short kMiniLetters[31] = {0x2BED, 0x6BAE, 0x3923, 0x6B6E, 0x79A7, 0x79A4, 0x396B, 0x5BED,
+                                         0x7497, 0x126A, 0x5BAD, 0x4927, 0x5FED, 0x6B6D, 0x2B6A, 0x6BA4,
+                                         0x2B73, 0x6BAD, 0x388E, 0x7492, 0x5B6F, 0x5B6A, 0x5BFD, 0x5AAD,
+                                         0x5A92, 0x72A7, 0x7B6F, 0x2C97, 0x62A7, 0x628E, 0x5BC9};
+
+unsigned short MiniLetter(char c) {
+  if (c >= 'A' && c <= 'Z') return kMiniLetters[c - 'A'];
+  if (c >= '0' && c <= '4') return kMiniLetters[26 + c - '0'];
+  return 0;
+}
+
 // A cell position: row (negative rows are history, -1 the newest) and column.
 struct CELL_POS {
   int row, col;
@@ -216,8 +236,8 @@ class TermWindow : public TermDisplay {
   }
 
   // A glyph cell: a down-line-loaded soft-font character (below 128), drawn
-  // from its 14 scan lines of 8 dots fitted into the cell; a glyph of the
-  // built-in table (128 and up, the control pictures) as a framed cell.
+  // from its 14 scan lines of 8 dots fitted into the cell; a control picture
+  // (0x80..0xBF) as its two letters; anything else as a framed cell.
   void PaintGlyph(HDC dc, int x, int y, const TERM_CELL &cell, bool selected) {
     COLORREF fg, bg;
     Colours(cell.attr, selected, fg, bg);
@@ -241,11 +261,28 @@ class TermWindow : public TermDisplay {
           px = end;
         }
       }
+    } else if (cell.ch >= 0x80 && cell.ch < 0xC0) {
+      PaintControlPicture(dc, x, y, kControlPictures[cell.ch - 0x80], ink);
     } else {
       RECT frame{x, y + 1, x + cellW - 1, y + cellH - 1};
       FrameRect(dc, &frame, ink);
     }
     DeleteObject(ink);
+  }
+
+  void PaintControlPicture(HDC dc, int x, int y, const char *letters, HBRUSH ink) {
+    const int scale = std::max(1, std::min(cellW / 6, cellH / 10));
+    const bool both = cellW >= 6 && cellH >= 10;
+    const POINT at[2] = {{x, y}, {x + cellW - 3 * scale, y + cellH - 5 * scale}};
+    for (int i = 0; i < (both ? 2 : 1); ++i) {
+      const unsigned short dots = MiniLetter(letters[i]);
+      for (int dy = 0; dy < 5; ++dy)
+        for (int dx = 0; dx < 3; ++dx)
+          if (dots & (0x4000 >> (dy * 3 + dx))) {
+            RECT r{at[i].x + dx * scale, at[i].y + dy * scale, at[i].x + (dx + 1) * scale, at[i].y + (dy + 1) * scale};
+            FillRect(dc, &r, ink);
+          }
+    }
   }
 
   void PaintRow(HDC dc, int windowRow) {
