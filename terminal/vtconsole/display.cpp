@@ -136,11 +136,15 @@ class TermWindow : public TermDisplay {
     cellH = std::max(1, (int)(tm.tmHeight + tm.tmExternalLeading));
   }
 
+  // How far the view goes back: through the whole history, plus the screen rows
+  // above the window when the window is shorter than the screen and status line.
+  int MaxBack() const { return historyCount + std::max(0, Rows() + 1 - visibleRows); }
+
   void UpdateScrollBars() {
     const int totalRows = Rows() + 1;
     if (historyCount > 0 || visibleRows < totalRows) {
-      SetScrollRange(hwnd, SB_VERT, 0, historyCount + std::max(0, totalRows - visibleRows), FALSE);
-      SetScrollPos(hwnd, SB_VERT, historyCount - viewBack, TRUE);
+      SetScrollRange(hwnd, SB_VERT, 0, MaxBack(), FALSE);
+      SetScrollPos(hwnd, SB_VERT, MaxBack() - viewBack, TRUE);
     } else {
       SetScrollRange(hwnd, SB_VERT, 0, 0, TRUE);
     }
@@ -150,7 +154,7 @@ class TermWindow : public TermDisplay {
   }
 
   void ClampView() {
-    viewBack = std::clamp(viewBack, 0, historyCount);
+    viewBack = std::clamp(viewBack, 0, MaxBack());
     viewLeft = std::clamp(viewLeft, 0, std::max(0, Columns() - visibleCols));
   }
 
@@ -384,10 +388,10 @@ class TermWindow : public TermDisplay {
         case SB_PAGEUP: back += 5; break;
         case SB_PAGEDOWN: back -= 5; break;
         case SB_THUMBPOSITION:
-        case SB_THUMBTRACK: back = historyCount - thumb; break;
+        case SB_THUMBTRACK: back = MaxBack() - thumb; break;
         default: return;
       }
-      viewBack = std::clamp(back, 0, historyCount);
+      viewBack = std::clamp(back, 0, MaxBack());
     } else {
       int left = viewLeft;
       switch (code) {

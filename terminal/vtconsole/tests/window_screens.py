@@ -168,18 +168,25 @@ def run_recording(bin_dir, corpus, work, env, name, expected):
         socat.wait()
 
 
-# The host of the selection check: 230 numbered lines and "END" (so the
-# 200-line history is full), then it keeps what is pasted into its session.
+# The host of the selection check: at the first key 230 numbered lines and
+# "END"; it keeps what is pasted, and at a "G" prints the lines again (to fill
+# the 200-line history once it is on).
 SELECTION_HOST = r"""#!/usr/bin/python3
 import os, time, tty
 tty.setraw(0)
-os.write(1, b"".join(b"row %%03d\r\n" %% i for i in range(1, 231)) + b"END")
+os.write(1, b"READY")
+os.read(0, 1)
+lines = b"".join(b"row %%03d\r\n" %% i for i in range(1, 231))
+os.write(1, lines + b"END")
 got = b""
 deadline = time.time() + 60
 while time.time() < deadline:
     chunk = os.read(0, 256)
     if not chunk:
         break
+    if b"G" in chunk:
+        os.write(1, b"\r\n" + lines + b"END2")
+        continue
     got += chunk
     with open(%(pasted)r, "wb") as f:
         f.write(got)
@@ -205,6 +212,11 @@ def run_selection(bin_dir, work, env):
         time.sleep(0.3)
         session = Session(bin_dir, work, env)
         try:
+            deadline = time.time() + 15
+            while time.time() < deadline and session.screen()[0] != b"READY":
+                time.sleep(0.2)
+            session.auto("click", session.hwnd, *cell_point(5, 5))  # a click ends Select All
+            session.auto("type", session.hwnd, "g")
             deadline, rows = time.time() + 15, []
             while time.time() < deadline:
                 rows = session.screen()
@@ -235,8 +247,14 @@ def run_selection(bin_dir, work, env):
                 seen = open(pasted, "rb").read() if os.path.exists(pasted) else b"nothing"
                 fail("selection: the host got %r from the paste, not %r" % (seen, want))
 
-            # The history holds the last 200 lines that left the screen: at its
-            # top are rows 8 and 9 of the 207 that scrolled off.
+            # With the history on, the host's lines again: the history holds the
+            # last 200 of the 231 lines that left the screen, from row 008 on.
+            session.auto("menu", session.hwnd, "109")  # Windows > Scroll Buffer
+            session.auto("type", session.hwnd, "G")
+            deadline = time.time() + 15
+            while time.time() < deadline and session.screen()[ROWS - 1] != b"END2":
+                time.sleep(0.2)
+            session.auto("click", session.hwnd, *cell_point(5, 5))
             session.auto("scroll", session.hwnd, "v", "4", "0")  # SB_THUMBPOSITION to the top
             session.auto("drag", session.hwnd, *(cell_point(0, 0) + cell_point(1, 6)))
             session.auto("menu", session.hwnd, "100")
