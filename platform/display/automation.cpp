@@ -9,6 +9,10 @@
 //   type HWND TEXT                focus the window and type the text
 //   key HWND SCAN EXT UP|DOWN     one physical key
 //   click HWND X Y [left|right|middle|double]   click at a client point
+//   drag HWND X Y HWND2 X2 Y2     press the left button at a client point of
+//                                 one window, move to a point of another
+//                                 (or the same) in steps, release there
+//   scroll HWND v|h CODE [POS]    WM_VSCROLL/WM_HSCROLL as a scroll bar sends it
 //   png HWND PATH                 save the window (frame included) as PNG
 //   answer ID                     answer the open message box (IDOK=1, IDYES=6, ...)
 #include <sys/socket.h>
@@ -17,6 +21,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -133,18 +138,23 @@ std::string Command(const std::string &line) {
     return "ok";
   }
   if (verb == "drag") {
-    // The left button pressed at one client point, the mouse moved to another
-    // in a few steps (as a hand moves it) and released there.
-    int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-    in >> x1 >> y1 >> x2 >> y2;
-    const POINT from = ClientToScreenPoint(hwnd, POINT{x1, y1});
-    const POINT to = ClientToScreenPoint(hwnd, POINT{x2, y2});
+    int x = 0, y = 0, x2 = 0, y2 = 0;
+    std::string target;
+    in >> x >> y >> target >> x2 >> y2;
+    HWND to = ParseHwnd(target);
+    if (!to) return "error no target window";
+    const POINT from = ClientToScreenPoint(hwnd, POINT{x, y});
+    const POINT end = ClientToScreenPoint(to, POINT{x2, y2});
+    // Each step gets time to be handled, as a hand's would: the press
+    // usually takes the capture before the pointer moves on.
     InjectMouseMove(from);
     InjectMouseButton(from, 1, true);
-    constexpr int kSteps = 4;
-    for (int i = 1; i <= kSteps; ++i)
-      InjectMouseMove(POINT{from.x + (to.x - from.x) * i / kSteps, from.y + (to.y - from.y) * i / kSteps});
-    InjectMouseButton(to, 1, false);
+    for (int step = 1; step <= 4; ++step) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+      InjectMouseMove(POINT{from.x + (end.x - from.x) * step / 4, from.y + (end.y - from.y) * step / 4});
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    InjectMouseButton(end, 1, false);
     return "ok";
   }
   if (verb == "scroll") {

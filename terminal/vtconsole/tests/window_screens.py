@@ -229,7 +229,7 @@ def run_selection(bin_dir, work, env):
 
             # A drag from row 3, column 5 to row 4, column 3 copies the rest of
             # the first line and the start of the second.
-            session.auto("drag", session.hwnd, *(cell_point(2, 4) + cell_point(3, 2)))
+            session.auto("drag", session.hwnd, *cell_point(2, 4), session.hwnd, *cell_point(3, 2))
             session.auto("menu", session.hwnd, "100")  # Edit > Copy
             want = rows[2][4:] + b"\r\n" + rows[3][:3] + b"\r\n"
             got = session.clipboard()
@@ -256,7 +256,7 @@ def run_selection(bin_dir, work, env):
                 time.sleep(0.2)
             session.auto("click", session.hwnd, *cell_point(5, 5))
             session.auto("scroll", session.hwnd, "v", "4", "0")  # SB_THUMBPOSITION to the top
-            session.auto("drag", session.hwnd, *(cell_point(0, 0) + cell_point(1, 6)))
+            session.auto("drag", session.hwnd, *cell_point(0, 0), session.hwnd, *cell_point(1, 6))
             session.auto("menu", session.hwnd, "100")
             got = session.clipboard()
             if got != b"row 008\r\nrow 009\r\n":
