@@ -239,6 +239,10 @@ int FtpLogin(int pane, const LOGIN_FIELDS &fields) {
     return -1;
   }
   p.greeting = g_firstLine;
+  // A line of "ftp.cfg" chosen by the greeting describes this server's
+  // listings for the whole connection.
+  p.ruleLine = SelectHostRule(p.greeting);
+  if (!p.ruleLine.empty()) p.kind = kHostRules;
   if (greeting >= 3) {
     ClosePaneConnection(pane);
     return 0;
@@ -428,14 +432,7 @@ int QueryDirectory(int pane) {
     ShowReplyError();
     return 0;
   }
-  char quote = '"';
-  if (p.kind == kHostRules) {
-    const size_t w = p.ruleLine.find("W:");
-    if (w != std::string::npos) {
-      const int code = atoi(p.ruleLine.c_str() + w + 2);
-      if (code > 0 && code < 256) quote = static_cast<char>(code);
-    }
-  }
+  const char quote = p.kind == kHostRules ? RuleQuoteCharacter(p.ruleLine) : '"';
   std::string directory;
   if (!ParsePwdReply(g_replyLine, quote, &directory)) {
     g_ui->ShowError("Unable to parse returned directory", "Directory");

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "frame.h"
 #include "ftpcore.h"
 #include "profiles.h"
 #include "resources.h"
@@ -17,20 +18,23 @@
 
 #include <winsock.h>
 
-namespace {
-
 HINSTANCE g_instance;
-HWND g_frame, g_status, g_list[2], g_pathBar[2], g_buttons[5], g_infoDialog;
+HWND g_frame, g_status, g_list[2], g_pathBar[2], g_buttons[5];
 HFONT g_font, g_italic;
-int g_lineHeight = 16, g_charWidth = 8, g_statusHeight = 28, g_buttonWidth = 60;
-int g_split = 50;
+int g_lineHeight = 16, g_charWidth = 8, g_statusHeight = 28;
 int g_columnWidth[2] = {40, 40};
-int g_maxCharWidth = 16;
 int g_busy = 0;
 int g_iconic = 0;
+
+namespace {
+
+HWND g_infoDialog;
+int g_buttonWidth = 60;
+int g_split = 50;
+int g_maxCharWidth = 16;
 char g_statusText[256];
+constexpr UINT_PTR kViewerTimer = 5;
 int g_infoWidest = 0;
-FTP_OPTIONS g_options;
 
 // Connection fields filled by the Host dialog.
 HOST_PROFILE g_connect;
@@ -57,6 +61,28 @@ class WindowUi : public FtpUi {
     return MessageBoxA(g_frame, "Do you want to create QXFTP.LOG for submission to Q&X?",
                        "Host of unknown type encountered", MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
   }
+  void PaneChanged(int pane) override { ShowPaneChange(pane); }
+  void ShowWarning(const char *text, const char *caption) override {
+    MessageBoxA(g_frame, text, caption, MB_OK | MB_ICONEXCLAMATION);
+  }
+  bool AskContinue(const char *text, const char *caption) override {
+    return MessageBoxA(g_frame, text, caption, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
+  }
+  int AskTransferMode(const char *name, int *allFiles) override { return AskTransferModeDialog(name, allFiles); }
+  int AskOverwrite(const char *name) override { return AskOverwriteDialog(name); }
+  bool AskNewName(const char *dialog, const char *name, std::string *newName) override {
+    return AskNewNameDialog(dialog, name, newName);
+  }
+  int AskDelete(const char *name) override { return AskDeleteDialog(name); }
+  bool AskRename(const char *name, std::string *newName) override { return AskRenameDialog(name, newName); }
+  bool AskMakeDirectory(std::string *name) override { return AskMakeDirectoryDialog(name); }
+  void TransferOpen() override { OpenTransferDialog(); }
+  void TransferName(const char *name) override { TransferDialogName(name); }
+  void TransferProgress(int filePercent, int totalPercent, uint64_t fileBytes, uint64_t copyBytes) override {
+    TransferDialogProgress(filePercent, totalPercent, fileBytes, copyBytes);
+  }
+  bool TransferCancelled() override { return TransferDialogGone(); }
+  void TransferClose() override { CloseTransferDialog(); }
   void EnableOpenRemote() override {
     if (g_frame) EnableMenuItem(GetMenu(g_frame), IDM_OPEN_REMOTE, MF_BYCOMMAND | MF_ENABLED);
   }
@@ -68,6 +94,7 @@ class WindowUi : public FtpUi {
         return false;
       }
       if (g_infoDialog && IsDialogMessageA(g_infoDialog, &message)) continue;
+      if (TransferDialogWindow() && IsDialogMessageA(TransferDialogWindow(), &message)) continue;
       TranslateMessage(&message);
       DispatchMessageA(&message);
     }
@@ -113,37 +140,12 @@ void WindowUi::InfoAdd(const char *line) {
 
 bool PaneFree(int pane) { return g_Panes[pane].kind < 0 && g_Panes[pane].control == INVALID_SOCKET; }
 
-void SortEntries(std::vector<ENTRY_NODE> &entries) {
-  std::stable_sort(entries.begin(), entries.end(), [](const ENTRY_NODE &a, const ENTRY_NODE &b) {
-    const bool da = a.flags & kEntryDirectory, db = b.flags & kEntryDirectory;
-    if (da != db) return da;
-    return a.name < b.name;
-  });
-}
-
-// The local directory's entries (names as stored; directories marked).
-void ListLocalPane(int pane) {
-  FTP_PANE &p = g_Panes[pane];
-  p.entries.clear();
-  if (p.path[0]) SetCurrentDirectoryA(p.path);
-  QueryDirectory(pane);
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA("*.*", &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      ENTRY_NODE entry;
-      entry.name = found.cFileName;
-      entry.flags = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? kEntryDirectory : 0;
-      entry.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-      p.entries.push_back(std::move(entry));
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-}
+}  // namespace
 
 // The widest name (in the italic font), at least five characters and at
 // most 300 pixels: measured once per listing, not at every paint.
-int MeasureColumnWidth(const FTP_PANE &p) {
+int MeasureColumnWidth(int pane) {
+  const FTP_PANE &p = g_Panes[pane];
   HDC dc = GetDC(g_frame);
   HGDIOBJ old = SelectObject(dc, g_italic);
   int width = 5 * g_charWidth;
@@ -160,18 +162,9 @@ int MeasureColumnWidth(const FTP_PANE &p) {
   return std::min(300, width);
 }
 
-void RefreshPane(int pane) {
-  FTP_PANE &p = g_Panes[pane];
-  if (p.kind == kPaneLocal)
-    ListLocalPane(pane);
-  else if (p.control != INVALID_SOCKET)
-    ParseRemoteListing(pane);
-  SortEntries(p.entries);
-  g_columnWidth[pane] = MeasureColumnWidth(p);
-  InvalidateRect(g_list[pane], nullptr, TRUE);
-  // The path bar's text is also its window text, for readers and automation.
-  SetWindowTextA(g_pathBar[pane], p.path);
-}
+void SetStatusText(const char *text) { Ui().SetStatus(text); }
+
+namespace {
 
 void ClosePane(int pane) {
   FTP_PANE &p = g_Panes[pane];
@@ -187,60 +180,6 @@ void ClosePane(int pane) {
   }
   InvalidateRect(g_list[pane], nullptr, TRUE);
   SetWindowTextA(g_pathBar[pane], "");
-}
-
-int PaneOf(HWND window) { return window == g_list[1] || window == g_pathBar[1] ? 1 : 0; }
-
-int RowHeight() { return std::max(g_lineHeight, 16) + 2; }
-
-// Entries in columns, top to bottom, then left to right; directories in
-// italics.
-void PaintPane(HWND window, HDC dc) {
-  const FTP_PANE &p = g_Panes[PaneOf(window)];
-  RECT client;
-  GetClientRect(window, &client);
-  const int rows = std::max(1, static_cast<int>(client.bottom - 4) / RowHeight());
-  const int columnWidth = g_columnWidth[PaneOf(window)];
-  SetBkMode(dc, TRANSPARENT);
-  for (size_t i = 0; i < p.entries.size(); ++i) {
-    const ENTRY_NODE &e = p.entries[i];
-    const int x = 4 + static_cast<int>(i / rows) * (columnWidth + 18);
-    const int y = 2 + static_cast<int>(i % rows) * RowHeight();
-    if (x > client.right) break;
-    SelectObject(dc, (e.flags & kEntryDirectory) ? g_italic : g_font);
-    SetTextColor(dc, (e.flags & kEntrySelected) ? RGB(255, 0, 0) : RGB(0, 0, 0));
-    TextOutA(dc, x + 18, y, e.name.c_str(), static_cast<int>(e.name.size()));
-  }
-}
-
-LRESULT CALLBACK FileWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(window, &ps);
-      PaintPane(window, dc);
-      EndPaint(window, &ps);
-      return 0;
-    }
-    case WM_LBUTTONDOWN:
-      if (!g_busy) g_ActivePane = PaneOf(window);
-      return 0;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-LRESULT CALLBACK PathWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_PAINT) {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(window, &ps);
-    SelectObject(dc, g_font);
-    SetBkMode(dc, TRANSPARENT);
-    const FTP_PANE &p = g_Panes[PaneOf(window)];
-    TextOutA(dc, 4, 1, p.path, static_cast<int>(strlen(p.path)));
-    EndPaint(window, &ps);
-    return 0;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -319,7 +258,7 @@ std::string ItemText(HWND dialog, int id) {
 void ApplyPasswordRule(HWND dialog, const std::string &password) {
   const bool clear = PasswordShownInClear(ItemText(dialog, IDC_HOST_USER));
   SendMessageA(Item(dialog, IDC_HOST_PASSWORD), EM_SETPASSWORDCHAR, clear ? 0 : '*', 0);
-  SetDlgItemTextA(dialog, IDC_HOST_PASSWORD, password.empty() ? g_options.anonymousName.c_str() : password.c_str());
+  SetDlgItemTextA(dialog, IDC_HOST_PASSWORD, password.empty() ? g_Options.anonymousName.c_str() : password.c_str());
   InvalidateRect(Item(dialog, IDC_HOST_PASSWORD), nullptr, TRUE);
 }
 
@@ -355,10 +294,10 @@ BOOL OnHostInit(HWND dialog) {
   SendMessageA(Item(dialog, IDC_HOST_LOCAL_DIR), EM_LIMITTEXT, 127, 0);
   ApplyPasswordRule(dialog, std::string());
   const LRESULT index = SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                     reinterpret_cast<LPARAM>(g_options.lastConfig.c_str()));
-  if (!g_options.lastConfig.empty() && index != CB_ERR) {
+                                     reinterpret_cast<LPARAM>(g_Options.lastConfig.c_str()));
+  if (!g_Options.lastConfig.empty() && index != CB_ERR) {
     SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    LoadNamedProfile(dialog, g_options.lastConfig);
+    LoadNamedProfile(dialog, g_Options.lastConfig);
   }
   return TRUE;
 }
@@ -386,10 +325,10 @@ void OnHostDelete(HWND dialog) {
 
 void OnHostOk(HWND dialog) {
   g_connect = HostFields(dialog);
-  if (g_connect.password == g_options.anonymousName) g_connect.password.clear();
+  if (g_connect.password == g_Options.anonymousName) g_connect.password.clear();
   g_profileName = ItemText(dialog, IDC_HOST_CONFIG);
   WriteLastConfig(g_profileName);
-  g_options.lastConfig = g_profileName;
+  g_Options.lastConfig = g_profileName;
   EndDialog(dialog, IDOK);
 }
 
@@ -421,7 +360,7 @@ BOOL OnHostCommand(HWND dialog, int id, int code) {
     case IDC_HOST_USER:
       if (code == EN_CHANGE) {
         std::string password = ItemText(dialog, IDC_HOST_PASSWORD);
-        if (password == g_options.anonymousName) password.clear();
+        if (password == g_Options.anonymousName) password.clear();
         ApplyPasswordRule(dialog, password);
       }
       return TRUE;
@@ -467,7 +406,7 @@ void OnOpenRemote() {
   p.kind = kPaneClosed;
   bool ok = false;
   if (FtpConnect(pane) != INVALID_SOCKET) {
-    LOGIN_FIELDS fields{g_connect.user, g_connect.password, g_connect.account, g_options.anonymousName};
+    LOGIN_FIELDS fields{g_connect.user, g_connect.password, g_connect.account, g_Options.anonymousName};
     if (FtpLogin(pane, fields) == 1) {
       ok = true;
       if (!g_connect.remoteDirectory.empty()) FtpCommandReply(pane, "CWD", &g_connect.remoteDirectory);
@@ -527,13 +466,13 @@ void ToggleOption(int id, int *value, const char *key, bool checkedWhenZero) {
 
 void SetOptionChecks() {
   HMENU menu = GetMenu(g_frame);
-  CheckMenuItem(menu, IDM_OVERWRITE, MF_BYCOMMAND | (g_options.overwritePrompt ? MF_CHECKED : MF_UNCHECKED));
-  CheckMenuItem(menu, IDM_DELETE_PROMPT, MF_BYCOMMAND | (g_options.deletePrompt ? MF_CHECKED : MF_UNCHECKED));
-  CheckMenuItem(menu, IDM_DROP_CHECK, MF_BYCOMMAND | (g_options.dropCheck ? MF_CHECKED : MF_UNCHECKED));
-  CheckMenuItem(menu, IDM_FILE_TYPE, MF_BYCOMMAND | (g_options.autoSelect ? MF_UNCHECKED : MF_CHECKED));
+  CheckMenuItem(menu, IDM_OVERWRITE, MF_BYCOMMAND | (g_Options.overwritePrompt ? MF_CHECKED : MF_UNCHECKED));
+  CheckMenuItem(menu, IDM_DELETE_PROMPT, MF_BYCOMMAND | (g_Options.deletePrompt ? MF_CHECKED : MF_UNCHECKED));
+  CheckMenuItem(menu, IDM_DROP_CHECK, MF_BYCOMMAND | (g_Options.dropCheck ? MF_CHECKED : MF_UNCHECKED));
+  CheckMenuItem(menu, IDM_FILE_TYPE, MF_BYCOMMAND | (g_Options.autoSelect ? MF_UNCHECKED : MF_CHECKED));
 }
 
-void OnCommand(int id) {
+void OnCommand(int id, LPARAM lParam) {
   if (g_busy && id != IDM_EXIT) return;
   ++g_busy;
   switch (id) {
@@ -541,10 +480,10 @@ void OnCommand(int id) {
     case IDM_OPEN_LOCAL: OnOpenLocal(); break;
     case IDM_CLOSE: ClosePane(g_ActivePane); break;
     case IDM_EXIT: PostMessageA(g_frame, WM_CLOSE, 0, 0); break;
-    case IDM_OVERWRITE: ToggleOption(id, &g_options.overwritePrompt, "Overwrite", false); break;
-    case IDM_DELETE_PROMPT: ToggleOption(id, &g_options.deletePrompt, "Delete", false); break;
-    case IDM_DROP_CHECK: ToggleOption(id, &g_options.dropCheck, "DropCheck", false); break;
-    case IDM_FILE_TYPE: ToggleOption(id, &g_options.autoSelect, "AutoSelect", true); break;
+    case IDM_OVERWRITE: ToggleOption(id, &g_Options.overwritePrompt, "Overwrite", false); break;
+    case IDM_DELETE_PROMPT: ToggleOption(id, &g_Options.deletePrompt, "Delete", false); break;
+    case IDM_DROP_CHECK: ToggleOption(id, &g_Options.dropCheck, "DropCheck", false); break;
+    case IDM_FILE_TYPE: ToggleOption(id, &g_Options.autoSelect, "AutoSelect", true); break;
     case IDM_HELP_INDEX: WinHelpA(g_frame, "WINFTP.HLP", HELP_CONTENTS, 0); break;
     case IDM_HELP_SELECTING: {
       char keyword[64];
@@ -555,6 +494,12 @@ void OnCommand(int id) {
     case IDM_HELP_USING: WinHelpA(g_frame, "WINHELP.HLP", HELP_HELPONHELP, 0); break;
     case IDM_ABOUT: DialogBoxParamA(g_instance, "About", g_frame, AboutDlgProc, 0); break;
     case IDC_BUTTON_REFRESH: RefreshPane(g_ActivePane); break;
+    case IDM_DROP_OTHER: DropOnOtherPane(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))); break;
+    case IDC_BUTTON_COPY: CopySelection(1); break;
+    case IDC_BUTTON_DELETE: DeleteSelection(); break;
+    case IDC_BUTTON_RENAME: RenameSelection(); break;
+    case IDC_BUTTON_MKDIR: MakeDirCommand(); break;
+    case IDM_EXECUTE: RunCommandDialog(); break;
   }
   --g_busy;
 }
@@ -572,7 +517,11 @@ void ReleaseAll() {
 
 LRESULT CALLBACK FrameWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_COMMAND: OnCommand(LOWORD(wParam)); return 0;
+    case WM_COMMAND: OnCommand(LOWORD(wParam), lParam); return 0;
+    case WM_TIMER:
+      // Temporary files of Notepad views go when their viewer has ended.
+      if (wParam == kViewerTimer) ReapViewers(false);
+      return 0;
     case WM_SIZE:
       g_iconic = wParam == SIZE_MINIMIZED;
       if (!g_iconic && g_status) Layout();
@@ -647,7 +596,7 @@ void MakeFonts() {
   g_statusHeight = g_lineHeight + 12;
   SIZE size{};
   GetTextExtentPoint32A(dc, "Rename", 6, &size);
-  g_buttonWidth = size.cx + 8;
+  g_buttonWidth = size.cx + 16;
   SelectObject(dc, old);
   ReleaseDC(g_frame, dc);
 }
@@ -668,9 +617,6 @@ void CreateChildren() {
     g_buttons[k] =
         CreateWindowA("Button", caption, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, 0, 0, g_frame,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_BUTTON_COPY + k)), g_instance, nullptr);
-    // Copying and the file commands come with the panes' own commands;
-    // until then only Refresh acts.
-    if (IDC_BUTTON_COPY + k != IDC_BUTTON_REFRESH) EnableWindow(g_buttons[k], FALSE);
   }
 }
 
@@ -726,9 +672,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
   CreateChildren();
   ShowWindow(g_frame, show);
   Layout();
+  SetTimer(g_frame, kViewerTimer, 2000, nullptr);
   ResolveOwnAddress();
   RefreshPane(0);
-  ReadOptions(&g_options);
+  ReadOptions(&g_Options);
   SetOptionChecks();
 
   int exitCode = 0;
@@ -737,7 +684,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
     PostMessageA(g_frame, WM_COMMAND, IDM_OPEN_REMOTE, 0);
   } else {
     const FTP_ARGS args = ParseFtpArgs(commandLine);
-    exitCode = RunUnattendedDownload(args, args.password.empty() ? g_options.anonymousName : std::string());
+    exitCode = RunUnattendedDownload(args, args.password.empty() ? g_Options.anonymousName : std::string());
     DestroyWindow(g_frame);
   }
   MSG message;
@@ -748,6 +695,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
     DispatchMessageA(&message);
   }
   ReleaseAll();
+  ReapViewers(true);
   WSACleanup();
   Ctl3dUnload(instance);
   return exitCode != 0 ? exitCode : static_cast<int>(message.wParam);

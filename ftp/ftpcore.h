@@ -80,6 +80,31 @@ class FtpUi {
   // Dispatches queued window messages; false once WM_QUIT was taken (it is
   // posted again for the main loop).
   virtual bool PumpMessages();
+  // A warning box with OK only.
+  virtual void ShowWarning(const char *text, const char *caption) {}
+  // A warning box with OK and Cancel: true for OK.
+  virtual bool AskContinue(const char *text, const char *caption) { return false; }
+  // "Transfer Mode": 1 text (TYPE A), 0 binary; its check box "All Files"
+  // toggles *allFiles.
+  virtual int AskTransferMode(const char *name, int *allFiles) { return 0; }
+  // "File Already Exists": 0 cancel, 1 overwrite, 2 rename, 3 overwrite all.
+  virtual int AskOverwrite(const char *name) { return 0; }
+  // "Exists" or "Invalid" (the dialog's name): a new name; false on Cancel.
+  virtual bool AskNewName(const char *dialog, const char *name, std::string *newName) { return false; }
+  // "Are you sure you want to Delete ?": 0 skip, 1 delete, 2 all.
+  virtual int AskDelete(const char *name) { return 0; }
+  // "Rename File" and "Make Directory": the name typed; false on Cancel.
+  virtual bool AskRename(const char *name, std::string *newName) { return false; }
+  virtual bool AskMakeDirectory(std::string *name) { return false; }
+  // The "File Transfer" dialog of a running copy.
+  virtual void TransferOpen() {}
+  virtual void TransferName(const char *name) {}
+  virtual void TransferProgress(int filePercent, int totalPercent, uint64_t fileBytes, uint64_t copyBytes) {}
+  // True once the person closed the dialog: the copy stops.
+  virtual bool TransferCancelled() { return false; }
+  virtual void TransferClose() {}
+  // A pane's list, path or selection changed: repaint it.
+  virtual void PaneChanged(int pane) {}
 };
 void SetFtpUi(FtpUi *ui);
 FtpUi &Ui();
@@ -174,6 +199,77 @@ bool ParseNameLine(const std::string &line, ENTRY_NODE *entry);
 // its entry list. Returns QueryDirectory's result, or -1 when no data port
 // could be opened.
 int ParseRemoteListing(int pane);
+
+// ---- Entry lists and selection ----
+
+extern uint64_t g_SelectionTotal;  // bytes of the selected entries
+extern int g_Anchor[2];            // last clicked entry of each pane, -1 none
+
+// Directories first, then names byte for byte.
+void SortEntries(std::vector<ENTRY_NODE> &entries);
+// The pane's local directory (its path) read into its list, unsorted.
+void ListLocalDirectory(int pane);
+bool PaneOpen(int pane);
+// Re-reads (local or remote) and sorts the pane's list; PaneChanged follows.
+void RefreshPane(int pane);
+bool PaneHasSelection(int pane);
+// The pane holding a selection (0 first), -1 when neither does.
+int SourcePane();
+void ClearSelection(int pane);
+// A click on entry `index` (-1: below the entries) with Ctrl or Shift held;
+// the other pane's selection is cleared. Returns the status text.
+std::string SelectEntry(int pane, int index, bool control, bool shift);
+// The entry under a point of a list laid out in columns, -1 when none.
+int HitTestEntry(int x, int y, int rowHeight, int rows, int columnWidth, int firstColumn, int count);
+ENTRY_NODE *FindEntry(int pane, const std::string &name);
+
+// ---- Copying and file commands ----
+
+extern int g_TextMode;  // 1 TYPE A, 0 TYPE I
+extern int g_AllFiles;  // no further mode question in this copy
+// Copies the selected entries of one pane into the other. With `update`
+// each copied file is entered into the target's list. Returns the number of
+// files copied.
+int CopySelection(int update);
+// Delete and Rename work on the selection, Mkdir on the active pane; each
+// asks its question through FtpUi and returns how many entries it changed.
+int DeleteSelection();
+int RenameSelection();
+bool MakeDirCommand();
+// A command line typed by the user, sent to the active remote pane (else the
+// other one); its first word upper-cased, QUIT refused. Returns the reply's
+// class (-1 when nothing was sent) and its last line.
+int SendRawCommand(const std::string &typed, std::string *replyLine);
+// A remote file (at most 20000 bytes) or the raw listing ("." entry) in
+// Notepad through a temporary file; a local file directly.
+bool ViewInNotepad(int pane, const std::string &name, uint64_t size, int listing);
+// Deletes the temporary files of viewers that ended (all of them with
+// `all`, at exit). Returns how many files were deleted.
+int ReapViewers(bool all);
+
+// ---- Listing rules of "ftp.cfg" ----
+
+// The position just after the first "X:" outside double-quoted text.
+bool FindRule(const std::string &line, char letter, size_t *at);
+// The quoted text of rule X (empty when absent).
+std::string RuleText(const std::string &line, char letter);
+// The line of the rules file (its whole text) that the greeting's first line
+// selects: every H: text in it, no h: text; a line that has neither F: nor
+// Z: is never selected. Empty when none fits.
+std::string SelectRuleLine(const std::string &fileText, const std::string &greeting);
+// The same for "ftp.cfg" found along the search path; empty without the file.
+std::string SelectHostRule(const std::string &greeting);
+char RuleQuoteCharacter(const std::string &ruleLine);
+bool RuleUsesNameList(const std::string &ruleLine);
+std::vector<std::string> RuleAddedDirectories(const std::string &ruleLine);
+bool RuleDropsLine(const std::string &ruleLine, const std::string &line);
+// Where B: splits the line (an index), 0 when it does not.
+size_t RuleSplitColumn(const std::string &ruleLine, const std::string &line);
+// F:, D:, K:, L: and S: applied to one listing line; false when it names no
+// entry (no name, or ".").
+bool ParseRuleLine(const std::string &ruleLine, const std::string &line, ENTRY_NODE *entry);
+// The path C: forms for a subdirectory of the directory; empty without C:.
+std::string RuleSubdirectoryPath(const std::string &ruleLine, const std::string &directory, const std::string &name);
 
 // The machine's own address for PORT; set at start-up, refreshed from the
 // control socket at PORT time.

@@ -282,7 +282,7 @@ int ParseRemoteListing(int pane) {
     p.entries.clear();
     SOCKET listener = OpenDataPort(pane);
     if (listener == INVALID_SOCKET) return -1;
-    const bool names = p.kind == kHostNameList;
+    const bool names = p.kind == kHostNameList || (p.kind == kHostRules && RuleUsesNameList(p.ruleLine));
     SOCKET data = AcceptData(listener, pane, names ? "NLST" : "LIST", nullptr);
     std::string line, next;
     int length = 0;
@@ -312,14 +312,32 @@ int ParseRemoteListing(int pane) {
       if (data != INVALID_SOCKET) CloseDataAndReply(pane, data);
       continue;
     }
+    if (p.kind == kHostRules)
+      for (const std::string &name : RuleAddedDirectories(p.ruleLine)) AddSynthetic(p, name.c_str());
     if (p.kind == kHostVms) AddSynthetic(p, "[-]");
     if (p.kind != kHostStaff) AddSynthetic(p, ".");
     if (p.kind == kHostUnix || p.kind == kHostNameList) AddSynthetic(p, "..");
+    bool splitPiece = false;  // the line is the rest of a line B: split
     while (length > 0) {
       ENTRY_NODE entry;
       bool ok = false;
       bool readAhead = false;
       switch (p.kind) {
+        case kHostRules:
+          if (names) {
+            ok = ParseNameLine(line, &entry);
+          } else if (!RuleDropsLine(p.ruleLine, line)) {
+            // A line is split once; its rest is parsed as a line of its own.
+            const size_t cut = splitPiece ? 0 : RuleSplitColumn(p.ruleLine, line);
+            if (cut > 0) {
+              next = line.substr(cut);
+              line.resize(cut);
+              readAhead = true;
+            }
+            ok = ParseRuleLine(p.ruleLine, line, &entry);
+          }
+          splitPiece = readAhead;
+          break;
         case kHostUnix: ok = ParseUnixLine(line, p.groupColumn, &entry); break;
         case kHostStaff: ok = ParseStaffLine(line, &entry); break;
         case kHostVms:

@@ -11,6 +11,7 @@
 
 char g_FtpIni[260] = "QXFTP.INI";
 char g_AppsIni[260] = "QXAPPS.INI";
+FTP_OPTIONS g_Options;
 
 namespace {
 

@@ -20,6 +20,9 @@ struct FTP_OPTIONS {
   std::string lastConfig;
 };
 
+// The options in force (read at start-up, changed by the Options menu).
+extern FTP_OPTIONS g_Options;
+
 struct HOST_PROFILE {
   std::string host;
   std::string user;

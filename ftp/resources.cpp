@@ -12,7 +12,7 @@ const QX_MENU_ITEM kFileMenu[] = {
     QX_MENUITEM("Open &Local...", IDM_OPEN_LOCAL),
     QX_MENUITEM("&Close", IDM_CLOSE),
     QX_MENUSEPARATOR(),
-    QX_MENUITEM_F("&Execute FTP Command...", IDM_EXECUTE, MF_GRAYED),
+    QX_MENUITEM("&Execute FTP Command...", IDM_EXECUTE),
     QX_MENUSEPARATOR(),
     QX_MENUITEM("E&xit", IDM_EXIT),
 };
@@ -83,6 +83,101 @@ const QX_DIALOG_ITEM kPathItems[] = {
 const QX_DIALOG kPath = QX_DIALOG_TEMPLATE(40, 40, 238, 48, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU, "Path",
                                            "MS Sans Serif", 8, kPathItems);
 
+#define QX_SMALL_DIALOG(var, caption, items)                                                                    \
+  const QX_DIALOG var = QX_DIALOG_TEMPLATE(40, 40, 220, 62, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU, \
+                                           caption, "MS Sans Serif", 8, items)
+
+const QX_DIALOG_ITEM kAscBinItems[] = {
+    QX_LTEXT("", IDC_SMALL_NAME, 8, 8, 204, 8),
+    QX_DEFPUSHBUTTON("&Ascii", IDC_ASCII, 8, 40, 50, 14),
+    QX_PUSHBUTTON("&Binary", IDC_BINARY, 64, 40, 50, 14),
+    QX_CONTROL("All &Files", IDC_SMALL_ALL_FILES, "Button", BS_AUTOCHECKBOX | WS_CHILD | WS_VISIBLE | WS_TABSTOP, 130,
+               42, 70, 10),
+};
+QX_SMALL_DIALOG(kAscBin, "Transfer Mode", kAscBinItems);
+
+const QX_DIALOG_ITEM kOverwriteItems[] = {
+    QX_LTEXT("", IDC_SMALL_NAME, 8, 8, 204, 8),
+    QX_DEFPUSHBUTTON("&Overwrite", IDC_OVERWRITE, 4, 40, 50, 14),
+    QX_PUSHBUTTON("Overwrite &All", IDC_OVERWRITE_ALL, 58, 40, 54, 14),
+    QX_PUSHBUTTON("&Rename", IDC_OVERWRITE_RENAME, 116, 40, 48, 14),
+    QX_PUSHBUTTON("&Cancel", IDCANCEL, 168, 40, 48, 14),
+};
+QX_SMALL_DIALOG(kOverwrite, "File Already Exists", kOverwriteItems);
+
+const QX_DIALOG_ITEM kNewNameItems[] = {
+    QX_LTEXT("", IDC_SMALL_OLD, 8, 6, 204, 8),
+    QX_EDITTEXT(IDC_SMALL_NAME, 8, 20, 204, 12),
+    QX_DEFPUSHBUTTON("Co&py", IDOK, 50, 42, 50, 14),
+    QX_PUSHBUTTON("&Cancel", IDCANCEL, 120, 42, 50, 14),
+};
+QX_SMALL_DIALOG(kExists, "Filename Exists, Rename", kNewNameItems);
+QX_SMALL_DIALOG(kInvalid, "Invalid Dos Filename", kNewNameItems);
+
+const QX_DIALOG_ITEM kDeleteItems[] = {
+    QX_LTEXT("", IDC_SMALL_NAME, 8, 8, 204, 8),
+    QX_DEFPUSHBUTTON("&Delete", IDOK, 20, 40, 50, 14),
+    QX_PUSHBUTTON("&All", IDC_DELETE_ALL, 85, 40, 50, 14),
+    QX_PUSHBUTTON("&Cancel", IDCANCEL, 150, 40, 50, 14),
+};
+QX_SMALL_DIALOG(kDelete, "Are you sure you want to Delete ?", kDeleteItems);
+
+const QX_DIALOG_ITEM kRenameItems[] = {
+    QX_LTEXT("From:", -1, 8, 6, 24, 8),
+    QX_LTEXT("", IDC_SMALL_OLD, 34, 6, 178, 8),
+    QX_LTEXT("To:", -1, 8, 22, 24, 8),
+    QX_EDITTEXT(IDC_SMALL_NAME, 34, 20, 178, 12),
+    QX_DEFPUSHBUTTON("&Rename", IDOK, 50, 42, 50, 14),
+    QX_PUSHBUTTON("&Cancel", IDCANCEL, 120, 42, 50, 14),
+};
+QX_SMALL_DIALOG(kRename, "Rename File", kRenameItems);
+
+const QX_DIALOG_ITEM kMkdirItems[] = {
+    QX_LTEXT("Directory name:", -1, 8, 6, 204, 8),
+    QX_EDITTEXT(IDC_SMALL_NAME, 8, 20, 204, 12),
+    QX_DEFPUSHBUTTON("&Mkdir", IDOK, 50, 42, 50, 14),
+    QX_PUSHBUTTON("&Cancel", IDCANCEL, 120, 42, 50, 14),
+};
+QX_SMALL_DIALOG(kMkdir, "Make Directory", kMkdirItems);
+
+const QX_DIALOG_ITEM kPutInDirItems[] = {
+    QX_LTEXT("", IDC_SMALL_NAME, 8, 8, 204, 8),
+    QX_DEFPUSHBUTTON("&Copy", IDOK, 50, 40, 50, 14),
+    QX_PUSHBUTTON("Cancel", IDCANCEL, 120, 40, 50, 14),
+};
+QX_SMALL_DIALOG(kPutInDir, "Do you want to copy into a directory?", kPutInDirItems);
+
+const QX_DIALOG_ITEM kNewPathItems[] = {
+    QX_EDITTEXT(IDC_PATH_EDIT, 8, 12, 204, 12),
+    QX_DEFPUSHBUTTON("C&hange", IDOK, 50, 40, 50, 14),
+    QX_PUSHBUTTON("&Cancel", IDCANCEL, 120, 40, 50, 14),
+};
+QX_SMALL_DIALOG(kNewPath, "Enter New Path", kNewPathItems);
+
+const QX_DIALOG_ITEM kCommandItems[] = {
+    QX_EDITTEXT(IDC_COMMAND_EDIT, 6, 6, 200, 12),
+    QX_DEFPUSHBUTTON("&Send", IDC_COMMAND_SEND, 212, 5, 44, 14),
+    QX_CONTROL("", IDC_COMMAND_LIST, "ListBox",
+               LBS_NOINTEGRALHEIGHT | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL, 6, 24, 250, 80),
+    QX_PUSHBUTTON("&Close", IDOK, 109, 110, 44, 14),
+};
+const QX_DIALOG kCommand = QX_DIALOG_TEMPLATE(30, 30, 262, 130, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                              "FTP Command", "MS Sans Serif", 8, kCommandItems);
+
+const QX_DIALOG_ITEM kTransferItems[] = {
+    QX_LTEXT("", IDC_TRANSFER_NAME, 8, 6, 190, 8),
+    QX_LTEXT("File:", -1, 8, 20, 30, 8),
+    QX_CONTROL("", IDC_TRANSFER_FILE_BAR, "Static", SS_BLACKFRAME | WS_CHILD | WS_VISIBLE, 40, 19, 110, 10),
+    QX_LTEXT("", IDC_TRANSFER_FILE_BYTES, 156, 20, 60, 8),
+    QX_LTEXT("Total:", -1, 8, 34, 30, 8),
+    QX_CONTROL("", IDC_TRANSFER_TOTAL_BAR, "Static", SS_BLACKFRAME | WS_CHILD | WS_VISIBLE, 40, 33, 110, 10),
+    QX_LTEXT("", IDC_TRANSFER_TOTAL_BYTES, 156, 34, 60, 8),
+    QX_CONTROL("", IDC_TRANSFER_PIE, "Static", SS_WHITERECT | WS_CHILD | WS_VISIBLE, 200, 4, 24, 24),
+    QX_PUSHBUTTON("&Cancel", IDCANCEL, 92, 50, 44, 14),
+};
+const QX_DIALOG kTransfer = QX_DIALOG_TEMPLATE(40, 40, 230, 70, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                                               "File Transfer", "MS Sans Serif", 8, kTransferItems);
+
 const QX_DIALOG_ITEM kAboutItems[] = {
     QX_LTEXT("QX TCP/IP suite: filemover", -1, 8, 8, 200, 8),
     QX_LTEXT("", IDC_ABOUT_VERSION, 8, 22, 200, 8),
@@ -110,6 +205,17 @@ const QX_RESOURCE kResources[] = {
     QX_RES_DIALOG("InfoDialog", kInfo),
     QX_RES_DIALOG("Path", kPath),
     QX_RES_DIALOG("About", kAbout),
+    QX_RES_DIALOG("AscBin", kAscBin),
+    QX_RES_DIALOG("Overwrite", kOverwrite),
+    QX_RES_DIALOG("Exists", kExists),
+    QX_RES_DIALOG("Invalid", kInvalid),
+    QX_RES_DIALOG("Delete", kDelete),
+    QX_RES_DIALOG("Rename", kRename),
+    QX_RES_DIALOG("Mkdir", kMkdir),
+    QX_RES_DIALOG("PutInDir", kPutInDir),
+    QX_RES_DIALOG("NewPath", kNewPath),
+    QX_RES_DIALOG("Command", kCommand),
+    QX_RES_DIALOG("Transfer", kTransfer),
     QX_RES_VERSION(kVersion),
     QX_STRING(IDS_APP_NAME, "Ftp"),
     QX_STRING(IDS_BUTTON_COPY, "&Copy"),

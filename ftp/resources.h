@@ -46,6 +46,31 @@
 #define IDC_INFO_LIST 200
 #define IDC_PATH_EDIT 101
 
+// The small dialogs of copying and the file commands: 101 the new name (or
+// the name shown), 102 the old name, 103 "All Files"; their buttons.
+#define IDC_SMALL_NAME 101
+#define IDC_SMALL_OLD 102
+#define IDC_SMALL_ALL_FILES 103
+#define IDC_ASCII 120
+#define IDC_BINARY 121
+#define IDC_OVERWRITE 130
+#define IDC_OVERWRITE_ALL 131
+#define IDC_OVERWRITE_RENAME 132
+#define IDC_DELETE_ALL 140
+
+// Transfer dialog
+#define IDC_TRANSFER_NAME 101
+#define IDC_TRANSFER_FILE_BAR 102
+#define IDC_TRANSFER_TOTAL_BAR 103
+#define IDC_TRANSFER_PIE 104
+#define IDC_TRANSFER_TOTAL_BYTES 111
+#define IDC_TRANSFER_FILE_BYTES 112
+
+// Command dialog
+#define IDC_COMMAND_EDIT 201
+#define IDC_COMMAND_LIST 202
+#define IDC_COMMAND_SEND 203
+
 // Strings
 #define IDS_APP_NAME 0
 #define IDS_BUTTON_COPY 10

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -58,7 +59,9 @@ const char *PeerName(PeerKind kind) {
   return "?";
 }
 
-PeerServer::PeerServer(PeerKind kind, const std::string &root, const std::string &work, bool bindAnonymousHome) {
+PeerServer::PeerServer(PeerKind kind, const std::string &root, const std::string &work, bool bindAnonymousHome,
+                       const std::string &address, bool writable)
+    : address_(address) {
   if (!getpwnam(kLocalUser) || LocalPassword().empty()) {
     error_ = Missing(std::string("The local account ") + kLocalUser);
     return;
@@ -71,17 +74,17 @@ PeerServer::PeerServer(PeerKind kind, const std::string &root, const std::string
     }
     const std::string conf = work + "/vsftpd.conf";
     WriteText(work + "/banner", "Welcome to the test server\nsecond line\n");
-    WriteText(conf,
-              "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=21\nbackground=NO\n"
-              "anonymous_enable=YES\nanon_root=" +
-                  root +
-                  "\nno_anon_password=YES\nlocal_enable=YES\nwrite_enable=NO\npam_service_name=vsftpd\n"
-                  "seccomp_sandbox=NO\nsecure_chroot_dir=/var/run/vsftpd/empty\nconnect_from_port_20=NO\n"
-                  "ascii_download_enable=YES\nbanner_file=" +
-                  work +
-                  "/banner\n"
-                  "xferlog_enable=NO\nvsftpd_log_file=" +
-                  work + "/vsftpd.log\n");
+    WriteText(conf, "listen=YES\nlisten_ipv6=NO\nlisten_address=" + address +
+                        "\nlisten_port=21\nbackground=NO\n"
+                        "anonymous_enable=YES\nanon_root=" +
+                        root + "\nno_anon_password=YES\nlocal_enable=YES\nwrite_enable=" + (writable ? "YES" : "NO") +
+                        "\nanon_upload_enable=NO\nlocal_umask=022\nascii_upload_enable=YES\npam_service_name=vsftpd\n"
+                        "seccomp_sandbox=NO\nsecure_chroot_dir=/var/run/vsftpd/empty\nconnect_from_port_20=NO\n"
+                        "ascii_download_enable=YES\nbanner_file=" +
+                        work +
+                        "/banner\n"
+                        "xferlog_enable=NO\nvsftpd_log_file=" +
+                        work + "/vsftpd.log\n");
     argv = {"/usr/sbin/vsftpd", conf};
   } else if (kind == PeerKind::kProftpd) {
     const std::string base = PeersDir() + "/proftpd-core";
@@ -91,16 +94,16 @@ PeerServer::PeerServer(PeerKind kind, const std::string &root, const std::string
       return;
     }
     const std::string conf = work + "/proftpd.conf";
-    WriteText(conf,
-              "ServerType standalone\nServerName \"qx test\"\nDefaultAddress 127.0.0.1\nPort 21\n"
-              "SocketBindTight on\nUseIPv6 off\nUser nobody\nGroup nogroup\nPidFile " +
-                  work + "/proftpd.pid\nScoreboardFile " + work +
-                  "/proftpd.scoreboard\nDelayTable none\nWtmpLog off\nUseReverseDNS off\n"
-                  "AuthPAM off\nAuthOrder mod_auth_unix.c\nRequireValidShell off\nDefaultServer on\n"
-                  "TransferLog none\nSystemLog " +
-                  work + "/proftpd.log\nModulePath " + base + "/usr/lib/proftpd\n<Anonymous " + root +
-                  ">\n  User ftp\n  Group nogroup\n  UserAlias anonymous ftp\n  RequireValidShell off\n"
-                  "</Anonymous>\n");
+    WriteText(conf, "ServerType standalone\nServerName \"qx test\"\nDefaultAddress " + address +
+                        "\nPort 21\n"
+                        "SocketBindTight on\nUseIPv6 off\nUser nobody\nGroup nogroup\nPidFile " +
+                        work + "/proftpd.pid\nScoreboardFile " + work +
+                        "/proftpd.scoreboard\nDelayTable none\nWtmpLog off\nUseReverseDNS off\n"
+                        "AuthPAM off\nAuthOrder mod_auth_unix.c\nRequireValidShell off\nDefaultServer on\n"
+                        "TransferLog none\nSystemLog " +
+                        work + "/proftpd.log\nModulePath " + base + "/usr/lib/proftpd\n<Anonymous " + root +
+                        ">\n  User ftp\n  Group nogroup\n  UserAlias anonymous ftp\n  RequireValidShell off\n"
+                        "</Anonymous>\n");
     argv = {binary, "-n", "-q", "-c", conf};
   } else {
     const std::string binary = PeersDir() + "/pure-ftpd/usr/sbin/pure-ftpd";
@@ -112,7 +115,7 @@ PeerServer::PeerServer(PeerKind kind, const std::string &root, const std::string
     if (bindAnonymousHome && ftp && ftp->pw_dir && mount(root.c_str(), ftp->pw_dir, nullptr, MS_BIND, nullptr) == 0)
       boundHome_ = ftp->pw_dir;
     anonymous_ = !boundHome_.empty();
-    argv = {binary, "-S", "127.0.0.1,21", "-4", "-H", "-l", "unix", "-g", work + "/pure-ftpd.pid"};
+    argv = {binary, "-S", address + ",21", "-4", "-H", "-l", "unix", "-g", work + "/pure-ftpd.pid"};
     if (!anonymous_) argv.push_back("-E");
   }
   pid_ = fork();
@@ -137,7 +140,8 @@ PeerServer::PeerServer(PeerKind kind, const std::string &root, const std::string
   if (!WaitForPort()) {
     std::ifstream out(work + "/server.out");
     std::string text((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
-    error_ = std::string(PeerName(kind)) + " did not listen on 127.0.0.1:21 within 10 seconds; its output: " + text;
+    error_ =
+        std::string(PeerName(kind)) + " did not listen on " + address_ + ":21 within 10 seconds; its output: " + text;
   }
 }
 
@@ -152,7 +156,7 @@ bool PeerServer::WaitForPort() {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(21);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, address_.c_str(), &a.sin_addr);
     const bool up = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
     close(s);
     if (up) return true;
@@ -166,8 +170,38 @@ PeerServer::~PeerServer() {
   if (!boundHome_.empty()) umount2(boundHome_.c_str(), MNT_DETACH);
 }
 
+namespace {
+
+// Every process descended from `root` (sessions may leave the server's
+// process group).
+std::vector<pid_t> Descendants(pid_t root) {
+  std::vector<std::pair<pid_t, pid_t>> parents;  // (pid, parent)
+  for (const auto &e : fs::directory_iterator("/proc")) {
+    const std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(e.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    char state;
+    int parent = 0;
+    if (sscanf(line.c_str() + close + 1, " %c %d", &state, &parent) == 2)
+      parents.emplace_back(static_cast<pid_t>(std::stoi(name)), static_cast<pid_t>(parent));
+  }
+  std::vector<pid_t> found{root};
+  for (size_t i = 0; i < found.size(); ++i)
+    for (const auto &[pid, parent] : parents)
+      if (parent == found[i]) found.push_back(pid);
+  found.erase(found.begin());
+  return found;
+}
+
+}  // namespace
+
 void PeerServer::Stop() {
   if (pid_ <= 0) return;
+  for (pid_t session : Descendants(pid_)) kill(session, SIGKILL);
   kill(-pid_, SIGTERM);
   for (int i = 0; i < 100; ++i) {
     if (waitpid(pid_, nullptr, WNOHANG) == pid_) {

@@ -29,14 +29,20 @@ class PeerServer {
   // with `bindAnonymousHome` (in a mount namespace of the test's own) the
   // root is mounted there for the server's life; without, it serves local
   // logins only.
-  PeerServer(PeerKind kind, const std::string &root, const std::string &work, bool bindAnonymousHome = false);
+  // `address` is the loopback address it listens on (port 21); `writable`
+  // lets logged-in users store, delete and rename (vsftpd converts TYPE A
+  // uploads then too).
+  PeerServer(PeerKind kind, const std::string &root, const std::string &work, bool bindAnonymousHome = false,
+             const std::string &address = "127.0.0.1", bool writable = false);
   ~PeerServer();
   const std::string &Error() const { return error_; }
   bool Anonymous() const { return anonymous_; }  // serves anonymous logins
+  // Ends the server and every session it runs (as a crash would).
+  void Stop();
 
  private:
   bool WaitForPort();
-  void Stop();
+  std::string address_;
   pid_t pid_ = -1;
   std::string error_;
   bool anonymous_ = true;

@@ -14,6 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cairo.h>
+#include <pwd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -307,6 +310,197 @@ TEST_F(ProgramTest, HostDialogLoadsTheLastProfileAndRefusesUnknownDeletes) {
   EXPECT_EQ(program.Wait(30), 0);
   EXPECT_NE(program.Errors().find("There is no configuration by that name to delete"), std::string::npos)
       << program.Errors();
+}
+
+// Pixels of two PNG files that differ by more than `channel` in a colour
+// channel; -1 when either cannot be read or the sizes differ.
+long DifferentPixels(const std::string &a, const std::string &b, int channel) {
+  cairo_surface_t *x = cairo_image_surface_create_from_png(a.c_str());
+  cairo_surface_t *y = cairo_image_surface_create_from_png(b.c_str());
+  long differ = -1;
+  if (cairo_surface_status(x) == CAIRO_STATUS_SUCCESS && cairo_surface_status(y) == CAIRO_STATUS_SUCCESS &&
+      cairo_image_surface_get_width(x) == cairo_image_surface_get_width(y) &&
+      cairo_image_surface_get_height(x) == cairo_image_surface_get_height(y)) {
+    cairo_surface_flush(x);
+    cairo_surface_flush(y);
+    differ = 0;
+    const int w = cairo_image_surface_get_width(x), h = cairo_image_surface_get_height(x);
+    for (int row = 0; row < h; ++row) {
+      const unsigned char *p = cairo_image_surface_get_data(x) + row * cairo_image_surface_get_stride(x);
+      const unsigned char *q = cairo_image_surface_get_data(y) + row * cairo_image_surface_get_stride(y);
+      for (int i = 0; i < w * 4; i += 4) {
+        bool off = false;
+        for (int c = 0; c < 3; ++c) off = off || std::abs(p[i + c] - q[i + c]) > channel;
+        differ += off ? 1 : 0;
+      }
+    }
+  }
+  cairo_surface_destroy(x);
+  cairo_surface_destroy(y);
+  return differ;
+}
+
+std::string SourceDir() {
+  const char *d = std::getenv("QX_SOURCE_DIR");
+  return d && *d ? d : QX_FTP_TEST_SOURCE_DIR;
+}
+
+// The panes through the automation: clicks with Ctrl and Shift and their
+// totals, dragging the selection into a directory of the other pane and onto
+// its free space, double clicks on a directory and on the path bar, and the
+// local list as a picture.
+TEST_F(ProgramTest, PanesSelectDragAndDoubleClick) {
+  TempDir local, remoteRoot, peerWork;
+  const passwd *user = getpwnam(kLocalUser);
+  ASSERT_NE(user, nullptr);
+  const std::string remote = remoteRoot.Path();
+  fs::create_directory(remote + "/incoming");
+  std::ofstream(remote + "/remote.txt") << "remote";
+  for (const std::string &p : {remote, remote + "/incoming", remote + "/remote.txt"})
+    ASSERT_EQ(chown(p.c_str(), user->pw_uid, user->pw_gid), 0);
+  std::ofstream(local.Path() + "/alpha.txt") << std::string(10, 'a');
+  std::ofstream(local.Path() + "/beta.bin") << std::string(20, 'b');
+  std::ofstream(local.Path() + "/gamma.txt") << std::string(30, 'c');
+  fs::create_directory(local.Path() + "/sub");
+  PeerServer writable(PeerKind::kVsftpd, remote, peerWork.Path(), false, "127.0.0.2", true);
+  ASSERT_TRUE(writable.Error().empty()) << writable.Error();
+
+  Program program({}, work.Path());
+  const int pid = program.Pid();
+  const std::string dialog = Handle(AwaitOk(pid, "find - Remote Host"));
+  ASSERT_FALSE(dialog.empty());
+  auto item = [&](const std::string &window, int id) {
+    return Handle(Automation(pid, "item " + window + " " + std::to_string(id)));
+  };
+  auto set = [&](int id, const std::string &text) {
+    EXPECT_EQ(Automation(pid, "settext " + item(dialog, id) + " " + text), "ok");
+  };
+  set(101, "127.0.0.2");
+  set(102, kLocalUser);
+  set(103, LocalPassword());
+  set(105, remote);
+  set(106, local.Path());
+  ASSERT_EQ(Automation(pid, "press " + item(dialog, 1)), "ok");
+  const std::string frame = Handle(AwaitOk(pid, "find FtpFrameWindow -"));
+  const std::string list0 = item(frame, 522), list1 = item(frame, 523), path0 = item(frame, 520);
+  const std::string path1 = item(frame, 521), status = item(frame, 524);
+  auto waitText = [&](const std::string &window, const std::string &want) {
+    std::string got;
+    for (int i = 0; i < 100 && got != "ok " + want; ++i) {
+      got = Automation(pid, "text " + window);
+      if (got != "ok " + want) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return got.substr(std::min<size_t>(3, got.size()));
+  };
+  ASSERT_EQ(waitText(path1, "127.0.0.2:" + remote), "127.0.0.2:" + remote);
+  const std::string info = Handle(AwaitOk(pid, "find - Info"));
+  if (!info.empty()) Automation(pid, "press " + item(info, 1));
+
+  // Rows are 18 pixels high below an empty top band of one row.
+  constexpr int kRow = 18;
+  auto click = [&](const std::string &list, int row, const char *how = "left") {
+    return Automation(pid, "click " + list + " 30 " + std::to_string(kRow * (row + 1) + kRow / 2) + " " + how);
+  };
+  auto key = [&](int scan, bool down) {
+    Automation(pid, "key " + list0 + " " + std::to_string(scan) + " 0 " + (down ? "down" : "up"));
+  };
+  // Which row a name stands in (the directories come first).
+  std::string seen;  // the status texts rowOf saw, for a failure's message
+  auto rowOf = [&](const std::string &list, const std::string &name) {
+    seen.clear();
+    for (int row = 0; row < 10; ++row) {
+      click(list, row);
+      for (int i = 0; i < 10; ++i) {
+        const std::string text = Automation(pid, "text " + status);
+        if (text.find(" : " + name) != std::string::npos) return row;
+        if (i == 9) seen += text + "\n";
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    }
+    return -1;
+  };
+  const int alpha = rowOf(list0, "alpha.txt"), gamma = rowOf(list0, "gamma.txt"), sub = rowOf(list0, "sub");
+  ASSERT_GE(alpha, 0) << seen;
+  ASSERT_EQ(gamma, alpha + 2);  // alpha, beta, gamma: byte order
+  ASSERT_LT(sub, alpha);        // directories first
+
+  // Click, Ctrl-click, Ctrl-Shift-click: the range adds only beta.
+  click(list0, alpha);
+  EXPECT_EQ(waitText(status, "10 bytes : alpha.txt"), "10 bytes : alpha.txt");
+  key(0x1D, true);
+  click(list0, gamma);
+  EXPECT_EQ(waitText(status, "Size of selected files 40 bytes."), "Size of selected files 40 bytes.");
+  key(0x2A, true);
+  click(list0, alpha);
+  key(0x2A, false);
+  key(0x1D, false);
+  EXPECT_EQ(waitText(status, "Size of selected files 60 bytes."), "Size of selected files 60 bytes.");
+
+  // The list with its three marked entries, as a picture (checked by eye
+  // once; the golden file allows small differences of font rendering).
+  const std::string shot = work.Path() + "/panes.png";
+  ASSERT_EQ(Automation(pid, "png " + list0 + " " + shot), "ok");
+  const std::string golden = SourceDir() + "/ftp/tests/golden/marked-list.png";
+  if (std::getenv("QX_UPDATE_GOLDEN")) fs::copy_file(shot, golden, fs::copy_options::overwrite_existing);
+  const long differ = DifferentPixels(shot, golden, 64);
+  EXPECT_GE(differ, 0) << "cannot compare " << shot << " with " << golden;
+  EXPECT_LT(differ, 400) << "the marked list looks different from " << golden << " (kept at " << shot << ")";
+
+  // Drag the selection onto "incoming" in the other pane: asked whether to
+  // copy into it, asked the mode once ("All Files"), copied there.
+  const int incoming = rowOf(list1, "incoming");
+  ASSERT_GE(incoming, 0);
+  // Alpha marked, then gamma pressed with Ctrl and dragged: both go.
+  click(list0, alpha);
+  key(0x1D, true);
+  EXPECT_EQ(Automation(pid, "drag " + list0 + " 30 " + std::to_string(kRow * (gamma + 1) + 9) + " " + list1 + " 30 " +
+                                std::to_string(kRow * (incoming + 1) + 9)),
+            "ok");
+  key(0x1D, false);
+  const std::string putIn = Handle(AwaitOk(pid, "find - Do you want to copy into a directory?"));
+  ASSERT_FALSE(putIn.empty());
+  EXPECT_EQ(Automation(pid, "press " + item(putIn, 1)), "ok");
+  const std::string mode = Handle(AwaitOk(pid, "find - Transfer Mode"));
+  ASSERT_FALSE(mode.empty());
+  EXPECT_EQ(Automation(pid, "press " + item(mode, 103)), "ok");  // All Files
+  EXPECT_EQ(Automation(pid, "press " + item(mode, 121)), "ok");  // Binary
+  // A file is complete when the program's status says the copy ended.
+  auto waitFile = [&](const std::string &path, const std::string &content) {
+    for (int i = 0; i < 100 && ReadAll(path) != content; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return ReadAll(path);
+  };
+  EXPECT_EQ(waitFile(remote + "/incoming/alpha.txt", std::string(10, 'a')), std::string(10, 'a'));
+  EXPECT_EQ(waitFile(remote + "/incoming/gamma.txt", std::string(30, 'c')), std::string(30, 'c'));
+  EXPECT_FALSE(fs::exists(remote + "/incoming/beta.bin"));
+  EXPECT_FALSE(fs::exists(remote + "/alpha.txt"));  // into the directory, not beside it
+  // The pane goes back to its directory last.
+  EXPECT_EQ(waitText(status, "250 Directory successfully changed."), "250 Directory successfully changed.");
+
+  // One file dragged onto free space of the other pane lands in its
+  // directory and in its list.
+  // (The press of the drag selects it: a click before it would make a
+  // double click, which opens the file.)
+  const int beta = alpha + 1;
+  EXPECT_EQ(Automation(pid, "drag " + list0 + " 30 " + std::to_string(kRow * (beta + 1) + 9) + " " + list1 + " 30 " +
+                                std::to_string(kRow * 6 + 9)),
+            "ok");
+  const std::string mode2 = Handle(AwaitOk(pid, "find - Transfer Mode"));
+  ASSERT_FALSE(mode2.empty());
+  EXPECT_EQ(Automation(pid, "press " + item(mode2, 121)), "ok") << Automation(pid, "text " + status);
+  EXPECT_EQ(waitFile(remote + "/beta.bin", std::string(20, 'b')), std::string(20, 'b'));
+  EXPECT_GE(rowOf(list1, "beta.bin"), 0);
+
+  // A double click on a directory enters it; one on the start of the path
+  // bar goes to the top of the drive.
+  const std::string before = waitText(path0, "");
+  click(list0, sub, "double");
+  EXPECT_EQ(waitText(path0, before + "\\sub"), before + "\\sub");
+  Automation(pid, "click " + path0 + " 6 5 double");
+  EXPECT_EQ(waitText(path0, before.substr(0, 3)), before.substr(0, 3));
+
+  EXPECT_EQ(Automation(pid, "menu " + frame + " 50"), "ok");
+  EXPECT_EQ(program.Wait(30), 0) << program.Errors();
 }
 
 }  // namespace
