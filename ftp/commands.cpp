@@ -119,8 +119,7 @@ int RenameSelection() {
       ok = MoveFileA(LocalPath(pane, entry.name).c_str(), LocalPath(pane, newName).c_str()) != 0;
     }
     if (!ok) {
-      std::string text =
-          Format("Error renaming file %s to %s in directory %s.", entry.name, newName, Directory(pane));
+      std::string text = Format("Error renaming file %s to %s in directory %s.", entry.name, newName, Directory(pane));
       if (IsRemote(pane)) text += std::string("\n") + LastReplyLine();
       if (!Ui().AskContinue(text.c_str(), "Rename")) break;
       continue;

@@ -18,9 +18,9 @@ namespace {
 
 // What one small dialog shows and what it gives back.
 struct SmallDialog {
-  const char *name = "";     // shown in 101 (or 102 when 101 is an edit)
+  const char *name = "";          // shown in 101 (or 102 when 101 is an edit)
   std::string *edited = nullptr;  // the edit 101's text on the way out
-  int *allFiles = nullptr;  // the "All Files" check box
+  int *allFiles = nullptr;        // the "All Files" check box
 };
 
 INT_PTR CALLBACK SmallDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -119,15 +119,14 @@ void DrawBar(HWND control, int percent) {
 
 // The pie: one slice per 1/32 of the total, colours turning with the phase.
 void DrawPie(HDC dc, int totalPercent) {
-  static const POINT kPoints[33] = {{0, 18},  {1, 15},  {1, 12},  {3, 9},   {5, 7},   {7, 5},   {10, 3},
-                                    {13, 2},  {16, 2},  {19, 2},  {22, 3},  {25, 5},  {28, 7},  {30, 9},
-                                    {31, 12}, {32, 15}, {32, 18}, {32, 21}, {31, 24}, {30, 27}, {28, 29},
-                                    {25, 31}, {22, 33}, {19, 34}, {16, 34}, {13, 34}, {10, 33}, {7, 31},
-                                    {5, 29},  {3, 27},  {1, 24},  {1, 21},  {0, 18}};
-  static const COLORREF kPalette[16] = {
-      RGB(0, 0, 0),     RGB(128, 0, 0),   RGB(0, 128, 0),   RGB(128, 128, 0), RGB(0, 0, 128),   RGB(128, 0, 128),
-      RGB(0, 128, 128), RGB(192, 192, 192), RGB(128, 128, 128), RGB(255, 0, 0), RGB(0, 255, 0), RGB(255, 255, 0),
-      RGB(0, 0, 255),   RGB(255, 0, 255), RGB(0, 255, 255), RGB(255, 255, 255)};
+  static const POINT kPoints[33] = {
+      {0, 18},  {1, 15},  {1, 12},  {3, 9},   {5, 7},   {7, 5},   {10, 3},  {13, 2},  {16, 2},  {19, 2},  {22, 3},
+      {25, 5},  {28, 7},  {30, 9},  {31, 12}, {32, 15}, {32, 18}, {32, 21}, {31, 24}, {30, 27}, {28, 29}, {25, 31},
+      {22, 33}, {19, 34}, {16, 34}, {13, 34}, {10, 33}, {7, 31},  {5, 29},  {3, 27},  {1, 24},  {1, 21},  {0, 18}};
+  static const COLORREF kPalette[16] = {RGB(0, 0, 0),       RGB(128, 0, 0),   RGB(0, 128, 0),   RGB(128, 128, 0),
+                                        RGB(0, 0, 128),     RGB(128, 0, 128), RGB(0, 128, 128), RGB(192, 192, 192),
+                                        RGB(128, 128, 128), RGB(255, 0, 0),   RGB(0, 255, 0),   RGB(255, 255, 0),
+                                        RGB(0, 0, 255),     RGB(255, 0, 255), RGB(0, 255, 255), RGB(255, 255, 255)};
   const int slices = std::clamp(totalPercent, 0, 100) * 32 / 100;
   for (int i = 0; i < slices; ++i) {
     const COLORREF colour = kPalette[(i + g_piePhase) % 16];

@@ -13,8 +13,8 @@ extern HWND g_frame, g_status, g_list[2], g_pathBar[2], g_buttons[5];
 extern HFONT g_font, g_italic;
 extern int g_lineHeight, g_charWidth, g_statusHeight;
 extern int g_columnWidth[2];
-extern int g_busy;   // a command runs: only Exit passes
-extern int g_iconic; // the frame is minimised
+extern int g_busy;    // a command runs: only Exit passes
+extern int g_iconic;  // the frame is minimised
 
 // filemover.cpp
 void SetStatusText(const char *text);
@@ -25,7 +25,6 @@ LRESULT CALLBACK FileWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 LRESULT CALLBACK PathWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int PaneOf(HWND window);
 int RowHeight();
-int CountSelected(int pane);
 // Command 500: the selection dropped on the other pane at a point of it.
 void DropOnOtherPane(int x, int y);
 // A pane's list or path changed: scroll range, column width, repaint.

@@ -128,7 +128,8 @@ std::string SelectEntry(int pane, int index, bool control, bool shift) {
     snprintf(text, sizeof text, "%llu bytes : %s", static_cast<unsigned long long>(g_SelectionTotal),
              clicked.name.c_str());
   else
-    snprintf(text, sizeof text, "Size of selected files %llu bytes.", static_cast<unsigned long long>(g_SelectionTotal));
+    snprintf(text, sizeof text, "Size of selected files %llu bytes.",
+             static_cast<unsigned long long>(g_SelectionTotal));
   return text;
 }
 

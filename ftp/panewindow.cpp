@@ -23,6 +23,7 @@ int g_pathMark[2];  // length of the marked start of the path, 0 none
 
 enum class Drag { kNone, kSingle, kMultiple, kDragging };
 Drag g_drag = Drag::kNone;
+bool g_dragMultiple = false;  // Ctrl was held at the press
 int g_dragPane = 0;
 int g_dropEntry = -1;  // entry of the other pane showing the drop mark
 
@@ -157,6 +158,7 @@ void OnListButtonDown(int pane, int x, int y, WPARAM wParam) {
   g_drag = Drag::kNone;
   if (index >= 0 && (g_Panes[pane].entries[static_cast<size_t>(index)].flags & kEntrySelected)) {
     g_drag = control ? Drag::kMultiple : Drag::kSingle;
+    g_dragMultiple = control;
     g_dragPane = pane;
     SetCapture(g_list[pane]);
   }
@@ -245,8 +247,7 @@ void SetDropEntry(int pane, int index) {
 
 void OnListMouseMove(int pane, int x, int y) {
   if (g_drag == Drag::kNone) return;
-  const Drag kind = g_drag == Drag::kDragging ? Drag::kDragging : g_drag;
-  if (kind != Drag::kDragging) g_drag = Drag::kDragging;
+  g_drag = Drag::kDragging;
   static const char *const kButtonCursors[] = {"COPY", "DEL", "RENAME", "MKDIR", "REFRESH"};
   static const LPCSTR kButtonFallbacks[] = {IDC_UPARROW, IDC_CROSS, IDC_IBEAM, IDC_SIZEALL, IDC_WAIT};
   POINT screen{x, y}, inOther;
@@ -254,13 +255,11 @@ void OnListMouseMove(int pane, int x, int y) {
   const int other = 1 - pane;
   if (OverList(other, screen, &inOther)) {
     const int index = EntryAt(other, inOther.x, inOther.y);
-    const bool directory =
-        index >= 0 && (g_Panes[other].entries[static_cast<size_t>(index)].flags & kEntryDirectory) &&
-        g_Panes[other].entries[static_cast<size_t>(index)].name != "." &&
-        g_Panes[other].entries[static_cast<size_t>(index)].name != "..";
+    const bool directory = index >= 0 && (g_Panes[other].entries[static_cast<size_t>(index)].flags & kEntryDirectory) &&
+                           g_Panes[other].entries[static_cast<size_t>(index)].name != "." &&
+                           g_Panes[other].entries[static_cast<size_t>(index)].name != "..";
     SetDropEntry(other, directory ? index : -1);
-    SetCursor(PaneHasSelection(pane) && CountSelected(pane) > 1 ? DragCursor("MULTIPLE", IDC_SIZEALL)
-                                                                 : DragCursor("SINGLE", IDC_UPARROW));
+    SetCursor(g_dragMultiple ? DragCursor("MULTIPLE", IDC_SIZEALL) : DragCursor("SINGLE", IDC_UPARROW));
     return;
   }
   SetDropEntry(other, -1);
@@ -393,12 +392,6 @@ int PaneOf(HWND window) { return window == g_list[1] || window == g_pathBar[1] ?
 
 int RowHeight() { return g_lineHeight <= 16 ? 18 : g_lineHeight + 2; }
 
-int CountSelected(int pane) {
-  int n = 0;
-  for (const ENTRY_NODE &e : g_Panes[pane].entries) n += (e.flags & kEntrySelected) ? 1 : 0;
-  return n;
-}
-
 void ShowPaneChange(int pane) {
   g_columnWidth[pane] = MeasureColumnWidth(pane);
   g_firstColumn[pane] = std::min(g_firstColumn[pane], ScrollMaximum(pane));
@@ -431,8 +424,7 @@ void DropOnOtherPane(int x, int y) {
     std::string inside = saved;
     if (!inside.empty() && inside.back() != '\\') inside += '\\';
     inside += name;
-    if (inside.size() >= sizeof target.path ||
-        GetFileAttributesA(inside.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (inside.size() >= sizeof target.path || GetFileAttributesA(inside.c_str()) == INVALID_FILE_ATTRIBUTES) {
       MessageBoxA(g_frame, unable.c_str(), "Directory", MB_OK | MB_ICONEXCLAMATION);
       return;
     }
@@ -446,12 +438,13 @@ void DropOnOtherPane(int x, int y) {
       return;
     }
     CopySelection(0);
-    const std::string back(target.path + std::min<size_t>(static_cast<size_t>(target.prefixLength), strlen(target.path)));
+    const std::string back(target.path +
+                           std::min<size_t>(static_cast<size_t>(target.prefixLength), strlen(target.path)));
     // Back where the path bar says; if that fails, the pane shows where the
     // server really is.
     if (FtpCommandReply(to, "CWD", &back) != 2) RefreshPane(to);
   }
-  InvalidateRect(g_list[to], nullptr, TRUE);
+  ShowPaneChange(to);
 }
 
 LRESULT CALLBACK FileWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -150,8 +150,8 @@ int CreateLocalTarget(int pane, Endpoint *target) {
   // A fresh "<name>.part" (".part1", ... when one is in the way).
   for (int n = 0; n < 100; ++n) {
     target->partPath = target->finalPath + ".part" + (n ? std::to_string(n) : std::string());
-    target->file = CreateFileA(target->partPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
+    target->file =
+        CreateFileA(target->partPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (target->file != INVALID_HANDLE_VALUE) return 1;
     if (GetLastError() != ERROR_FILE_EXISTS) break;
   }
@@ -356,7 +356,8 @@ Next CopyOne(int from, int to, const ENTRY_NODE &entry, int update, CopyTotals &
     g_AllFiles = 1;
     g_TextMode = 0;
   }
-  if (!g_AllFiles && (IsRemote(from) || IsRemote(to))) g_TextMode = Ui().AskTransferMode(entry.name.c_str(), &g_AllFiles);
+  if (!g_AllFiles && (IsRemote(from) || IsRemote(to)))
+    g_TextMode = Ui().AskTransferMode(entry.name.c_str(), &g_AllFiles);
 
   Endpoint source, target;
   source.pane = from;
@@ -374,7 +375,8 @@ Next CopyOne(int from, int to, const ENTRY_NODE &entry, int update, CopyTotals &
     opened = OpenLocalSource(from, &source, g_Options.autoSelect && target.remote);
   }
   if (opened < 0) {
-    const std::string text = Format("Error opening file %s in directory %s.", entry.name, PaneDirectory(from));
+    std::string text = Format("Error opening file %s in directory %s.", entry.name, PaneDirectory(from));
+    if (source.remote) text += std::string("\n") + LastReplyLine();
     return Ui().AskContinue(text.c_str(), "Copy") ? Next::kGoOn : Next::kStop;
   }
   opened = target.remote ? StoreOpen(to, &target) : CreateLocalTarget(to, &target);
@@ -384,7 +386,8 @@ Next CopyOne(int from, int to, const ENTRY_NODE &entry, int update, CopyTotals &
     none.remote = false;
     CloseEnds(source, none, false, &ignored);
     if (opened == -2) return Next::kGoOn;
-    const std::string text = Format("Error creating file %s in directory %s.", target.name, PaneDirectory(to));
+    std::string text = Format("Error creating file %s in directory %s.", target.name, PaneDirectory(to));
+    if (target.remote) text += std::string("\n") + LastReplyLine();
     return Ui().AskContinue(text.c_str(), "Copy") ? Next::kGoOn : Next::kStop;
   }
 
@@ -402,7 +405,8 @@ Next CopyOne(int from, int to, const ENTRY_NODE &entry, int update, CopyTotals &
     return Next::kStop;
   }
   bool ok = CloseEnds(source, target, moved == Outcome::kDone, &why) && moved == Outcome::kDone;
-  if (ok && !target.remote && !MoveFileExA(target.partPath.c_str(), target.finalPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (ok && !target.remote &&
+      !MoveFileExA(target.partPath.c_str(), target.finalPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     ok = false;
     why = "the finished file could not take its name " + target.name;
   }

@@ -34,9 +34,7 @@ std::string Parse(const std::string &rule, const std::string &line) {
   if (RuleDropsLine(rule, line)) return "dropped";
   ENTRY_NODE e;
   if (!ParseRuleLine(rule, line, &e)) return "-";
-  const char *mark = e.flags == kEntryDirectory                            ? "/"
-                     : e.flags == (kEntryDirectory | kEntryMaybeDirectory) ? "@"
-                                                                           : " ";
+  const char *mark = e.flags == kEntryDirectory ? "/" : e.flags == (kEntryDirectory | kEntryMaybeDirectory) ? "@" : " ";
   return e.name + mark + std::to_string(e.size);
 }
 
@@ -90,8 +88,8 @@ TEST(RuleLines, TheVmsStyleRuleLine) {
   } cases[] = {
       {"SUB.DIR;1          3  1-JAN-1995 12:00", "sub/1536"},
       {"README.TXT;2      10  1-JAN-1995 12:00", "readme.txt;2 5120"},
-      {"X.TXT;1  1", "dropped"},                      // shorter than 20
-      {".DIR;1             1  1-JAN-1995", "-"},        // the ending cut leaves no name
+      {"X.TXT;1  1", "dropped"},                  // shorter than 20
+      {".DIR;1             1  1-JAN-1995", "-"},  // the ending cut leaves no name
       {"A.DIR;1X           1  1-JAN-1995", "a.dir;1x 512"},
   };
   for (const Case &c : cases) EXPECT_EQ(Parse(rule, c.line), c.want) << c.line;
@@ -103,12 +101,20 @@ TEST(RuleLines, DropSelectors) {
     const char *rule;
     bool dropped;
   } cases[] = {
-      {"I:A\"joe\" F:F1", true},  {"I:a\"joe\" F:F1", false},  {"I:C5\"12\" F:F1", false},
-      {"I:C6\"12\" F:F1", true},  {"I:c6\"12\" F:F1", false},  {"I:P4\"da\" F:F1", true},
-      {"I:p4\"da\" F:F1", false}, {"I:S20 F:F1", true},        {"I:S21 F:F1", false},
-      {"I:s22 F:F1", true},       {"I:s21 F:F1", false},       {"I:x1\"-\" F:F1", false},
+      {"I:A\"joe\" F:F1", true},
+      {"I:a\"joe\" F:F1", false},
+      {"I:C5\"12\" F:F1", false},
+      {"I:C6\"12\" F:F1", true},
+      {"I:c6\"12\" F:F1", false},
+      {"I:P4\"da\" F:F1", true},
+      {"I:p4\"da\" F:F1", false},
+      {"I:S20 F:F1", true},
+      {"I:S21 F:F1", false},
+      {"I:s22 F:F1", true},
+      {"I:s21 F:F1", false},
+      {"I:x1\"-\" F:F1", false},
       {"I:a\"zz\" I:A\"qq\" F:F1", true},  // every I: counts, the first that holds drops
-      {"I:C99\"x\" F:F1", false},           // a column past the end starts with nothing
+      {"I:C99\"x\" F:F1", false},          // a column past the end starts with nothing
   };
   for (const Case &c : cases) EXPECT_EQ(RuleDropsLine(c.rule, line), c.dropped) << c.rule;
 }
@@ -121,17 +127,17 @@ TEST(RuleLines, NameSizeAndDirectorySelectors) {
   } cases[] = {
       {"F:C10-20", "abc 0"},
       {"F:C10", "  abc 0"},
-      {"F:C10,I:A\"-\"", "  abc 0"},        // a ',' ends the column rule before a later '-'
-      {"F:C11-12", "-"},                    // first non-blank at column 12: nothing before m
+      {"F:C10,I:A\"-\"", "  abc 0"},  // a ',' ends the column rule before a later '-'
+      {"F:C11-12", "-"},              // first non-blank at column 12: nothing before m
       {"F:C2-4", "x 0"},
       {"F:C2-3", "-"},  // the name starts at column m: nothing before it
       {"F:D3", "12.512 0"},
       {"F:F6 S:1F5", "Joe.Dir 1024"},
-      {"F:F6 S:1D3", "Joe.Dir 6144"},       // 12 x 512
-      {"F:F6 S:0F3", "Joe.Dir 12"},         // no multiplier is 1
+      {"F:F6 S:1D3", "Joe.Dir 6144"},  // 12 x 512
+      {"F:F6 S:0F3", "Joe.Dir 12"},    // no multiplier is 1
       {"F:F6 S:2C21-22", "Joe.Dir 24"},
       {"F:F6 D:E\".Dir\"", "Joe/0"},
-      {"F:F6 D:e\".Dir\"", "Joe 0"},        // ends with it: cut, not marked
+      {"F:F6 D:e\".Dir\"", "Joe 0"},  // ends with it: cut, not marked
       {"F:F6 D:e\".Txt\"", "Joe.Dir/0"},
       {"F:F6 D:P2\"ab\"", "Joe.Dir/0"},
       {"F:F6 D:p2\"ab\"", "Joe.Dir 0"},
@@ -143,8 +149,8 @@ TEST(RuleLines, NameSizeAndDirectorySelectors) {
       {"F:F6 D:S\"J\" K:S\"J\"", "Joe.Dir@0"},
       {"F:F6 L:", "joe.dir 0"},
       {"F:F6 D:E\"a very long ending indeed\"", "Joe.Dir 0"},  // longer than the name: no test
-      {"F:F9", "-"},                                            // no such field
-      {"S:1F5", "-"},                                           // no name rule
+      {"F:F9", "-"},                                           // no such field
+      {"S:1F5", "-"},                                          // no name rule
   };
   for (const Case &c : cases) EXPECT_EQ(Parse(c.rule, line), c.want) << c.rule;
   EXPECT_EQ(Parse("F:F1", ". 1"), "-");  // "." is never an entry
@@ -210,9 +216,15 @@ TEST_P(RuleListing, EntriesAndPath) {
   strcpy(g_Panes[0].host, "127.0.0.1");
   g_Panes[0].kind = kHostRules;
   g_Panes[0].ruleLine = c.rule;
-  ScriptedServer server({Send("220 hi\r\n"), Expect("PORT"), Send("200 PORT ok\r\n"), Expect(c.verb),
-                         Send("150 Here it comes.\r\n"), {ScriptStep::kConnectData, "127.0.0.1|" + c.listing},
-                         Send("226 Done.\r\n"), Expect("PWD"), Send(std::string(c.pwd) + "\r\n")});
+  ScriptedServer server({Send("220 hi\r\n"),
+                         Expect("PORT"),
+                         Send("200 PORT ok\r\n"),
+                         Expect(c.verb),
+                         Send("150 Here it comes.\r\n"),
+                         {ScriptStep::kConnectData, "127.0.0.1|" + c.listing},
+                         Send("226 Done.\r\n"),
+                         Expect("PWD"),
+                         Send(std::string(c.pwd) + "\r\n")});
   ASSERT_TRUE(server.Listening());
   ASSERT_NE(FtpConnect(0), INVALID_SOCKET);
   ASSERT_EQ(ReadReply(0, 0), 2);
@@ -237,33 +249,52 @@ TEST_P(RuleListing, EntriesAndPath) {
 
 INSTANTIATE_TEST_SUITE_P(
     Hosts, RuleListing,
-    ::testing::Values(
-        ListingCase{"VmsLike", "H:\"VAX\" I:a\";\" F:F1 S:512F2 D:E\".DIR;1\" L: W:39 C:1\".\"", "LIST",
-                    "Directory USR:[JOE]\r\n\r\n"
-                    "DOCS.DIR;1           2  12-MAR-1999 10:00:00\r\n"
-                    "LOGIN.COM;12         4  12-MAR-1999 10:00:00\r\n"
-                    "NOTES.TXT;3      1,000  12-MAR-1999 10:00:00\r\n"
-                    "\r\nTotal of 3 files.\r\n",
-                    "257 'USR:[JOE]' is current directory", {"./0", "docs/1024", "login.com;12 2048", "notes.txt;3 512000"},
-                    "127.0.0.1:USR:[JOE]"},
-        ListingCase{"MainframeLike", "H:\"MVS\" I:P1\"Volume\" I:P1\"Migrated\" F:F10 D:P9\"PO\" S:1F5 A:\"'SYS1'\"",
-                    "LIST",
-                    "Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname\r\n"
-                    "WORK01 3390   2024/01/02  1   15  FB      80  3120  PO  JCL.CNTL\r\n"
-                    "WORK01 3390   2024/01/02  1    2  VB     255 27998  PS  LOG.DATA\r\n"
-                    "Migrated                                                SPOOL.OUT\r\n",
-                    "257 \"'JOE.'\" is working directory", {"'SYS1'/0", "./0", "JCL.CNTL/15", "LOG.DATA 2"},
-                    "127.0.0.1:'JOE.'"},
-        // Two entries a line in 40-column halves; the second half of a line
-        // that I: drops is not split again; B:1 would never end.
-        ListingCase{"SplitLines", "H:\"Twin\" B:41 I:C1\"unused\" F:F1 S:1F2 K:E\"/\"", "LIST",
-                    Half("alpha.txt     120") + Half("beta/           0") + "\r\n" + Half("gamma.bin   99999") +
-                        Half("unused slot") + "\r\n" + "delta.txt       7\r\n",
-                    "257 \"/twin\"", {"./0", "alpha.txt 120", "beta@0", "gamma.bin 99999", "delta.txt 7"}, "127.0.0.1:/twin"},
-        ListingCase{"SplitBelowTwoIgnored", "B:1 F:F1 S:1F2", "LIST", "one 1\r\ntwo 2\r\n", "257 \"/\"",
-                    {"./0", "one 1", "two 2"}, "127.0.0.1:/"},
-        ListingCase{"NamesOnly", "H:\"Plain\" Z:", "NLST", "a\r\n.\r\nb c\r\n", "257 \"/p\"", {"./0", "a@0", "b c@0"},
-                    "127.0.0.1:/p"}),
+    ::testing::Values(ListingCase{"VmsLike",
+                                  "H:\"VAX\" I:a\";\" F:F1 S:512F2 D:E\".DIR;1\" L: W:39 C:1\".\"",
+                                  "LIST",
+                                  "Directory USR:[JOE]\r\n\r\n"
+                                  "DOCS.DIR;1           2  12-MAR-1999 10:00:00\r\n"
+                                  "LOGIN.COM;12         4  12-MAR-1999 10:00:00\r\n"
+                                  "NOTES.TXT;3      1,000  12-MAR-1999 10:00:00\r\n"
+                                  "\r\nTotal of 3 files.\r\n",
+                                  "257 'USR:[JOE]' is current directory",
+                                  {"./0", "docs/1024", "login.com;12 2048", "notes.txt;3 512000"},
+                                  "127.0.0.1:USR:[JOE]"},
+                      ListingCase{"MainframeLike",
+                                  "H:\"MVS\" I:P1\"Volume\" I:P1\"Migrated\" F:F10 D:P9\"PO\" S:1F5 A:\"'SYS1'\"",
+                                  "LIST",
+                                  "Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname\r\n"
+                                  "WORK01 3390   2024/01/02  1   15  FB      80  3120  PO  JCL.CNTL\r\n"
+                                  "WORK01 3390   2024/01/02  1    2  VB     255 27998  PS  LOG.DATA\r\n"
+                                  "Migrated                                                SPOOL.OUT\r\n",
+                                  "257 \"'JOE.'\" is working directory",
+                                  {"'SYS1'/0", "./0", "JCL.CNTL/15", "LOG.DATA 2"},
+                                  "127.0.0.1:'JOE.'"},
+                      // Two entries a line in 40-column halves; the second half of a line
+                      // that I: drops is not split again; B:1 would never end.
+                      ListingCase{"SplitLines",
+                                  "H:\"Twin\" B:41 I:C1\"unused\" F:F1 S:1F2 K:E\"/\"",
+                                  "LIST",
+                                  Half("alpha.txt     120") + Half("beta/           0") + "\r\n" +
+                                      Half("gamma.bin   99999") + Half("unused slot") + "\r\n" +
+                                      "delta.txt       7\r\n",
+                                  "257 \"/twin\"",
+                                  {"./0", "alpha.txt 120", "beta@0", "gamma.bin 99999", "delta.txt 7"},
+                                  "127.0.0.1:/twin"},
+                      ListingCase{"SplitBelowTwoIgnored",
+                                  "B:1 F:F1 S:1F2",
+                                  "LIST",
+                                  "one 1\r\ntwo 2\r\n",
+                                  "257 \"/\"",
+                                  {"./0", "one 1", "two 2"},
+                                  "127.0.0.1:/"},
+                      ListingCase{"NamesOnly",
+                                  "H:\"Plain\" Z:",
+                                  "NLST",
+                                  "a\r\n.\r\nb c\r\n",
+                                  "257 \"/p\"",
+                                  {"./0", "a@0", "b c@0"},
+                                  "127.0.0.1:/p"}),
     [](const ::testing::TestParamInfo<ListingCase> &param) { return std::string(param.param.what); });
 
 }  // namespace

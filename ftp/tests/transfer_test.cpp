@@ -57,14 +57,20 @@ struct ScriptedUi : FtpUi {
   bool continueAfterError = true;
   int blocks = 0;
   std::function<bool(int)> cancelAtBlock;  // called after each block
-  void ShowError(const char *text, const char *caption) override { warnings.push_back(std::string(caption) + ": " + text); }
+  void ShowError(const char *text, const char *caption) override {
+    warnings.push_back(std::string(caption) + ": " + text);
+  }
   void ShowWarning(const char *text, const char *caption) override { ShowError(text, caption); }
   bool AskContinue(const char *text, const char *caption) override {
     ShowError(text, caption);
     return continueAfterError;
   }
   int AskTransferMode(const char *, int *) override { return textMode; }
-  int AskOverwrite(const char *) override { return overwrite; }
+  int overwriteAsked = 0;
+  int AskOverwrite(const char *) override {
+    ++overwriteAsked;
+    return overwrite;
+  }
   bool AskNewName(const char *dialog, const char *name, std::string *result) override {
     warnings.push_back(std::string(dialog) + ": " + name);
     return newName && newName(dialog, name, result);
@@ -126,7 +132,8 @@ class Transfers : public ::testing::Test {
       if (strcmp(dir, "vs/readonly") != 0) GiveToFtpUser(s_files->Path() + "/" + dir);
     }
     s_vsftpd = new PeerServer(PeerKind::kVsftpd, s_files->Path(), s_files->Path() + "/vs-work", false, kVsftpd, true);
-    s_pure = new PeerServer(PeerKind::kPureFtpd, s_files->Path(), s_files->Path() + "/pure-work", false, kPureFtpd, true);
+    s_pure =
+        new PeerServer(PeerKind::kPureFtpd, s_files->Path(), s_files->Path() + "/pure-work", false, kPureFtpd, true);
   }
   static void TearDownTestSuite() {
     delete s_vsftpd;
@@ -381,11 +388,11 @@ TEST_F(Transfers, HostileNamesWriteNothingOutsideTheLocalDirectory) {
     std::string text;
     bool entry;
   } lines[] = {
-      {lead + "x\rDELE y", true},         // a CR inside the name
-      {lead + "../x", true},              // up and out
-      {lead + "/etc/x", true},            // absolute
-      {lead + std::string(990, 'n'), true},  // a name no command line holds
-      {"-rw-r--r--    1 1000", false},    // fields missing
+      {lead + "x\rDELE y", true},             // a CR inside the name
+      {lead + "../x", true},                  // up and out
+      {lead + "/etc/x", true},                // absolute
+      {lead + std::string(2000, 'n'), true},  // a name no command line holds
+      {"-rw-r--r--    1 1000", false},        // fields missing
       {"-rw-r--r--", false},
   };
   OpenRemote(0, kVsftpd, Dir("vs"));
@@ -419,6 +426,43 @@ TEST_F(Transfers, HostileNamesWriteNothingOutsideTheLocalDirectory) {
   fs::remove_all(local);
   unlink((Dir("vs") + "/y").c_str());
   unlink((s_files->Path() + "/x").c_str());
+}
+
+TEST_F(Transfers, LocalNamesAndOverwriteAll) {
+  const std::string from = Dir("vs") + "/names", to = Dir("local") + "/names";
+  fs::create_directories(from);
+  fs::create_directories(to);
+  GiveToFtpUser(from);
+  for (const char *name : {"README.TXT;2", "a=b", "one", "two"}) ASSERT_TRUE(WriteFile(from + "/" + name, name));
+  ASSERT_TRUE(WriteFile(to + "/one", "old"));
+  ASSERT_TRUE(WriteFile(to + "/two", "old"));
+  OpenRemote(0, kVsftpd, from);
+  OpenLocal(1, to);
+  // A VMS version is dropped; '=' asks for a new name.
+  ui.newName = [](const char *dialog, const char *, std::string *name) {
+    *name = "a-b";
+    return strcmp(dialog, "Invalid") == 0;
+  };
+  EXPECT_EQ(Copy(0, {"README.TXT;2", "a=b"}), 2);
+  EXPECT_EQ(NamesIn(to), (std::vector<std::string>{"README.TXT", "a-b", "one", "two"}));
+  EXPECT_EQ(ui.warnings, std::vector<std::string>{"Invalid: a=b"});
+  // "Overwrite All" answers for the rest of this copy only.
+  g_Options.overwritePrompt = 1;
+  ui.overwrite = 3;
+  EXPECT_EQ(Copy(0, {"one", "two"}), 2);
+  EXPECT_EQ(ui.overwriteAsked, 1);
+  EXPECT_EQ(Copy(0, {"one"}), 1);
+  EXPECT_EQ(ui.overwriteAsked, 2);
+  ui.overwrite = 0;  // Cancel: the file is skipped quietly and kept
+  ASSERT_TRUE(WriteFile(to + "/two", "mine"));
+  EXPECT_EQ(Copy(0, {"two"}), 0);
+  std::ifstream in(to + "/two");
+  std::string kept;
+  std::getline(in, kept);
+  EXPECT_EQ(kept, "mine");
+  SetCurrentDirectoryA(s_files->Path().c_str());
+  fs::remove_all(from);
+  fs::remove_all(to);
 }
 
 std::vector<std::string> Listed(int pane) {
