@@ -272,7 +272,12 @@ void OnListMouseMove(int pane, int x, int y) {
 
 void OnListButtonUp(int pane, int x, int y) {
   if (GetCapture() == g_list[pane]) ReleaseCapture();
-  const bool dragged = g_drag == Drag::kDragging;
+  // A release outside the list it started in ends a drag even when no move
+  // was seen on the way.
+  RECT own;
+  GetClientRect(g_list[pane], &own);
+  const bool outside = x < own.left || x >= own.right || y < own.top || y >= own.bottom;
+  const bool dragged = g_drag == Drag::kDragging || (g_drag != Drag::kNone && outside);
   g_drag = Drag::kNone;
   const int other = 1 - pane;
   SetDropEntry(other, -1);

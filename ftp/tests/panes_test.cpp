@@ -87,13 +87,12 @@ TEST(PaneLayout, HitTest) {
   struct Case {
     int x, y, entry;
   } cases[] = {
-      {5, 17, -1},   // the top band
-      {5, 18, 5},    // first visible column, row 0 = entry 1 x 5 + 0
-      {5, 107, 9},   // row 4
-      {5, 108, -1},  // past the last row
-      {80, 18, 10},  // second visible column
-      {80, 36, 11},
-      {80, 54, -1},  // below the last entry of the column
+      {5, 17, -1},                 // the top band
+      {5, 18, 5},                  // first visible column, row 0 = entry 1 x 5 + 0
+      {5, 107, 9},                 // row 4
+      {5, 108, -1},                // past the last row
+      {80, 18, 10},                // second visible column
+      {80, 36, 11}, {80, 54, -1},  // below the last entry of the column
       {-3, 20, -1},
   };
   for (const Case &c : cases) EXPECT_EQ(HitTestEntry(c.x, c.y, 18, 5, 60, 1, 12), c.entry) << c.x << "," << c.y;

@@ -386,7 +386,7 @@ TEST_F(ProgramTest, PanesSelectDragAndDoubleClick) {
   const std::string path1 = item(frame, 521), status = item(frame, 524);
   auto waitText = [&](const std::string &window, const std::string &want) {
     std::string got;
-    for (int i = 0; i < 100 && got != "ok " + want; ++i) {
+    for (int i = 0; i < 200 && got != "ok " + want; ++i) {
       got = Automation(pid, "text " + window);
       if (got != "ok " + want) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -406,16 +406,20 @@ TEST_F(ProgramTest, PanesSelectDragAndDoubleClick) {
   };
   // Which row a name stands in (the directories come first).
   std::string seen;  // the status texts rowOf saw, for a failure's message
+  // Each click's own status text is awaited (it differs from the last).
   auto rowOf = [&](const std::string &list, const std::string &name) {
     seen.clear();
+    std::string last = Automation(pid, "text " + status);
     for (int row = 0; row < 10; ++row) {
       click(list, row);
-      for (int i = 0; i < 10; ++i) {
-        const std::string text = Automation(pid, "text " + status);
-        if (text.find(" : " + name) != std::string::npos) return row;
-        if (i == 9) seen += text + "\n";
+      std::string text = last;
+      for (int i = 0; i < 100 && text == last; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        text = Automation(pid, "text " + status);
       }
+      last = text;
+      seen += text + "\n";
+      if (text.find(" : " + name) != std::string::npos) return row;
     }
     return -1;
   };
@@ -466,7 +470,7 @@ TEST_F(ProgramTest, PanesSelectDragAndDoubleClick) {
   EXPECT_EQ(Automation(pid, "press " + item(mode, 121)), "ok");  // Binary
   // A file is complete when the program's status says the copy ended.
   auto waitFile = [&](const std::string &path, const std::string &content) {
-    for (int i = 0; i < 100 && ReadAll(path) != content; ++i)
+    for (int i = 0; i < 200 && ReadAll(path) != content; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     return ReadAll(path);
   };

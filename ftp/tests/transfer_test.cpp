@@ -145,6 +145,8 @@ class Transfers : public ::testing::Test {
     ASSERT_TRUE(s_vsftpd->Error().empty()) << s_vsftpd->Error();
     ASSERT_TRUE(s_pure->Error().empty()) << s_pure->Error();
     SetFtpUi(&ui);
+    // A directory no test removes (sha256sum needs a current directory).
+    SetCurrentDirectoryA(s_files->Path().c_str());
     g_Options = FTP_OPTIONS();
     g_Options.overwritePrompt = 0;
     g_SelectionTotal = 0;
