@@ -153,8 +153,11 @@ void OnListButtonDown(int pane, int x, int y, WPARAM wParam) {
   const bool control = Held(wParam, MK_CONTROL, VK_CONTROL);
   const int index = EntryAt(pane, x, y);
   const std::string status = SelectEntry(pane, index, control, Held(wParam, MK_SHIFT, VK_SHIFT));
-  if (!status.empty()) SetStatusText(status.c_str());
+  // The marks are painted before the status names the new total, so what
+  // the status says is already on the screen.
   RepaintLists();
+  UpdateWindow(g_list[pane]);
+  if (!status.empty()) SetStatusText(status.c_str());
   g_drag = Drag::kNone;
   if (index >= 0 && (g_Panes[pane].entries[static_cast<size_t>(index)].flags & kEntrySelected)) {
     g_drag = control ? Drag::kMultiple : Drag::kSingle;

@@ -19,12 +19,12 @@ std::vector<std::string> Names(int pane) {
 }
 
 TEST(PaneLists, LocalNamesKeepTheirCaseDirectoriesFirstThenByteOrder) {
-  ftptest::TempDir dir;
-  for (const char *name : {"B", "a", "C"}) std::ofstream(dir.Path() + "/" + name) << name;
-  std::filesystem::create_directory(dir.Path() + "/Dir");
+  qxtest::TempDir dir;
+  for (const char *name : {"B", "a", "C"}) std::ofstream(dir.path() + "/" + name) << name;
+  std::filesystem::create_directory(dir.path() + "/Dir");
   g_Panes[0] = FTP_PANE();
   g_Panes[0].kind = kPaneLocal;
-  ASSERT_TRUE(SetCurrentDirectoryA(dir.Path().c_str()));
+  ASSERT_TRUE(SetCurrentDirectoryA(dir.path().c_str()));
   QueryDirectory(0);
   RefreshPane(0);
   EXPECT_EQ(Names(0), (std::vector<std::string>{"Dir", "B", "C", "a"}));

@@ -49,7 +49,6 @@ class PeerServer {
   std::string boundHome_;
 };
 
-// A temporary directory removed with its contents at the end.
 // A scratch folder the servers' own accounts can read.
 struct ServerDir : qxtest::TempDir {
   ServerDir() : qxtest::TempDir("qxftp", 0755) {}

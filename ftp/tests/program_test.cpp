@@ -340,32 +340,27 @@ long DifferentPixels(const std::string &a, const std::string &b, int channel) {
   return differ;
 }
 
-std::string SourceDir() {
-  const char *d = std::getenv("QX_SOURCE_DIR");
-  return d && *d ? d : QX_FTP_TEST_SOURCE_DIR;
-}
-
 // The panes through the automation: clicks with Ctrl and Shift and their
 // totals, dragging the selection into a directory of the other pane and onto
 // its free space, double clicks on a directory and on the path bar, and the
 // local list as a picture.
 TEST_F(ProgramTest, PanesSelectDragAndDoubleClick) {
-  TempDir local, remoteRoot, peerWork;
+  ServerDir local, remoteRoot, peerWork;
   const passwd *user = getpwnam(kLocalUser);
   ASSERT_NE(user, nullptr);
-  const std::string remote = remoteRoot.Path();
+  const std::string remote = remoteRoot.path();
   fs::create_directory(remote + "/incoming");
   std::ofstream(remote + "/remote.txt") << "remote";
   for (const std::string &p : {remote, remote + "/incoming", remote + "/remote.txt"})
     ASSERT_EQ(chown(p.c_str(), user->pw_uid, user->pw_gid), 0);
-  std::ofstream(local.Path() + "/alpha.txt") << std::string(10, 'a');
-  std::ofstream(local.Path() + "/beta.bin") << std::string(20, 'b');
-  std::ofstream(local.Path() + "/gamma.txt") << std::string(30, 'c');
-  fs::create_directory(local.Path() + "/sub");
-  PeerServer writable(PeerKind::kVsftpd, remote, peerWork.Path(), false, "127.0.0.2", true);
+  std::ofstream(local.path() + "/alpha.txt") << std::string(10, 'a');
+  std::ofstream(local.path() + "/beta.bin") << std::string(20, 'b');
+  std::ofstream(local.path() + "/gamma.txt") << std::string(30, 'c');
+  fs::create_directory(local.path() + "/sub");
+  PeerServer writable(PeerKind::kVsftpd, remote, peerWork.path(), false, "127.0.0.2", true);
   ASSERT_TRUE(writable.Error().empty()) << writable.Error();
 
-  Program program({}, work.Path());
+  Program program({}, work.path());
   const int pid = program.Pid();
   const std::string dialog = Handle(AwaitOk(pid, "find - Remote Host"));
   ASSERT_FALSE(dialog.empty());
@@ -379,7 +374,7 @@ TEST_F(ProgramTest, PanesSelectDragAndDoubleClick) {
   set(102, kLocalUser);
   set(103, LocalPassword());
   set(105, remote);
-  set(106, local.Path());
+  set(106, local.path());
   ASSERT_EQ(Automation(pid, "press " + item(dialog, 1)), "ok");
   const std::string frame = Handle(AwaitOk(pid, "find FtpFrameWindow -"));
   const std::string list0 = item(frame, 522), list1 = item(frame, 523), path0 = item(frame, 520);
@@ -442,13 +437,14 @@ TEST_F(ProgramTest, PanesSelectDragAndDoubleClick) {
 
   // The list with its three marked entries, as a picture (checked by eye
   // once; the golden file allows small differences of font rendering).
-  const std::string shot = work.Path() + "/panes.png";
+  const std::string shot = work.path() + "/panes.png";
   ASSERT_EQ(Automation(pid, "png " + list0 + " " + shot), "ok");
-  const std::string golden = SourceDir() + "/ftp/tests/golden/marked-list.png";
+  const std::string golden = qxtest::SourceDir() + "/ftp/tests/golden/marked-list.png";
   if (std::getenv("QX_UPDATE_GOLDEN")) fs::copy_file(shot, golden, fs::copy_options::overwrite_existing);
   const long differ = DifferentPixels(shot, golden, 64);
   EXPECT_GE(differ, 0) << "cannot compare " << shot << " with " << golden;
-  EXPECT_LT(differ, 400) << "the marked list looks different from " << golden << " (kept at " << shot << ")";
+  EXPECT_LT(differ, 400) << "the marked list looks different from " << golden
+                         << " (QX_KEEP_TEST_FILES=1 keeps the picture at " << shot << ")";
 
   // Drag the selection onto "incoming" in the other pane: asked whether to
   // copy into it, asked the mode once ("All Files"), copied there.

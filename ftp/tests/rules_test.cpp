@@ -3,7 +3,7 @@
 // built-in types do not know (VMS-like, mainframe-like, two entries a line)
 // fetched from a scripted server over a real data connection.
 #include "ftpcore.h"
-#include "netns.h"
+#include "qxtest/netns.h"
 #include "scripted_server.h"
 
 #include <gtest/gtest.h>
@@ -18,16 +18,7 @@ using ftptest::ScriptStep;
 
 namespace {
 
-class NamespaceEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    const std::string error = ftptest::EnterOwnNetworkNamespace();
-    ASSERT_TRUE(error.empty()) << error;
-    WSADATA data;
-    ASSERT_EQ(WSAStartup(0x0101, &data), 0);
-  }
-};
-const auto *g_env = ::testing::AddGlobalTestEnvironment(new NamespaceEnvironment);
+const auto *g_env = ::testing::AddGlobalTestEnvironment(new qxtest::OwnLoopbackNetwork);
 
 // "name/size" for a directory, "name size" for a file, "-" for no entry.
 std::string Parse(const std::string &rule, const std::string &line) {

@@ -7,7 +7,7 @@
 // file, and names from a hostile listing never write outside the local
 // directory nor smuggle a command to the server.
 #include "ftpcore.h"
-#include "netns.h"
+#include "qxtest/netns.h"
 #include "peer_server.h"
 #include "profiles.h"
 
@@ -26,6 +26,7 @@
 #include <memory>
 
 using namespace ftptest;
+using qxtest::WriteFile;
 namespace fs = std::filesystem;
 
 namespace {
@@ -33,9 +34,9 @@ namespace {
 class NamespaceEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    std::string error = EnterOwnNetworkNamespace();
+    std::string error = qxtest::EnterOwnNetworkNamespace();
     ASSERT_TRUE(error.empty()) << error;
-    error = EnterOwnMountNamespace();
+    error = qxtest::EnterOwnMountNamespace();
     ASSERT_TRUE(error.empty()) << error;
     WSADATA data;
     ASSERT_EQ(WSAStartup(0x0101, &data), 0);
@@ -102,12 +103,6 @@ std::string Sha256(const std::string &path) {
   return got == 64 ? std::string(digest) : "no such file: " + path;
 }
 
-bool WriteFile(const std::string &path, const std::string &bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  return static_cast<bool>(out);
-}
-
 // A directory the servers' account owns, so its sessions may write there.
 void GiveToFtpUser(const std::string &path) {
   const passwd *user = getpwnam(kLocalUser);
@@ -124,16 +119,16 @@ std::vector<std::string> NamesIn(const std::string &dir) {
 class Transfers : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    s_work = new TempDir;
-    s_files = new TempDir;
-    GiveToFtpUser(s_files->Path());
+    s_work = new ServerDir;
+    s_files = new ServerDir;
+    GiveToFtpUser(s_files->path());
     for (const char *dir : {"local", "vs", "pure", "vs-work", "pure-work", "vs/readonly"}) {
-      fs::create_directories(s_files->Path() + "/" + dir);
-      if (strcmp(dir, "vs/readonly") != 0) GiveToFtpUser(s_files->Path() + "/" + dir);
+      fs::create_directories(s_files->path() + "/" + dir);
+      if (strcmp(dir, "vs/readonly") != 0) GiveToFtpUser(s_files->path() + "/" + dir);
     }
-    s_vsftpd = new PeerServer(PeerKind::kVsftpd, s_files->Path(), s_files->Path() + "/vs-work", false, kVsftpd, true);
+    s_vsftpd = new PeerServer(PeerKind::kVsftpd, s_files->path(), s_files->path() + "/vs-work", false, kVsftpd, true);
     s_pure =
-        new PeerServer(PeerKind::kPureFtpd, s_files->Path(), s_files->Path() + "/pure-work", false, kPureFtpd, true);
+        new PeerServer(PeerKind::kPureFtpd, s_files->path(), s_files->path() + "/pure-work", false, kPureFtpd, true);
   }
   static void TearDownTestSuite() {
     delete s_vsftpd;
@@ -146,7 +141,7 @@ class Transfers : public ::testing::Test {
     ASSERT_TRUE(s_pure->Error().empty()) << s_pure->Error();
     SetFtpUi(&ui);
     // A directory no test removes (sha256sum needs a current directory).
-    SetCurrentDirectoryA(s_files->Path().c_str());
+    SetCurrentDirectoryA(s_files->path().c_str());
     g_Options = FTP_OPTIONS();
     g_Options.overwritePrompt = 0;
     g_SelectionTotal = 0;
@@ -156,7 +151,7 @@ class Transfers : public ::testing::Test {
     Reset(1);
     SetFtpUi(nullptr);
   }
-  static std::string Dir(const char *name) { return s_files->Path() + "/" + name; }
+  static std::string Dir(const char *name) { return s_files->path() + "/" + name; }
 
   static void Reset(int pane) {
     if (g_Panes[pane].control != INVALID_SOCKET) closesocket(g_Panes[pane].control);
@@ -194,10 +189,10 @@ class Transfers : public ::testing::Test {
   }
 
   ScriptedUi ui;
-  static TempDir *s_work, *s_files;
+  static ServerDir *s_work, *s_files;
   static PeerServer *s_vsftpd, *s_pure;
 };
-TempDir *Transfers::s_work, *Transfers::s_files;
+ServerDir *Transfers::s_work, *Transfers::s_files;
 PeerServer *Transfers::s_vsftpd, *Transfers::s_pure;
 
 struct FileCase {
@@ -273,7 +268,7 @@ TEST_P(CopyEveryWay, LocalToVsftpdToPureFtpdToLocal) {
   EXPECT_TRUE(ui.warnings.empty()) << ui.warnings.front();
   for (const std::string &path : {original, back + "/" + name, Dir("vs") + "/" + name, Dir("pure") + "/" + name})
     unlink(path.c_str());
-  SetCurrentDirectoryA(s_files->Path().c_str());
+  SetCurrentDirectoryA(s_files->path().c_str());
   fs::remove(back);
 }
 
@@ -326,8 +321,8 @@ TEST_F(Transfers, RefusedStoreAndMissingSourceAreReportedAndLeaveNothing) {
 
 TEST_F(Transfers, AServerDyingInMidFileLeavesNoPartialFile) {
   // A server of this test's own on 127.0.0.4, stopped during the copy.
-  TempDir work;
-  auto server = std::make_unique<PeerServer>(PeerKind::kVsftpd, s_files->Path(), work.Path(), false, "127.0.0.4", true);
+  ServerDir work;
+  auto server = std::make_unique<PeerServer>(PeerKind::kVsftpd, s_files->path(), work.path(), false, "127.0.0.4", true);
   ASSERT_TRUE(server->Error().empty()) << server->Error();
   ASSERT_TRUE(MakeSparse(Dir("vs") + "/dies.img"));
   ui.cancelAtBlock = [&](int block) {
@@ -345,7 +340,7 @@ TEST_F(Transfers, AServerDyingInMidFileLeavesNoPartialFile) {
   EXPECT_FALSE(fs::exists(Dir("local") + "/dies.img.part"));
 
   // Host to host: the target server's partial file is deleted.
-  server = std::make_unique<PeerServer>(PeerKind::kVsftpd, s_files->Path(), work.Path(), false, "127.0.0.4", true);
+  server = std::make_unique<PeerServer>(PeerKind::kVsftpd, s_files->path(), work.path(), false, "127.0.0.4", true);
   ASSERT_TRUE(server->Error().empty()) << server->Error();
   ui.warnings.clear();
   ui.blocks = 0;
@@ -382,7 +377,7 @@ TEST_F(Transfers, HostileNamesWriteNothingOutsideTheLocalDirectory) {
   // The server's directory holds "y" (which an injected DELE would remove);
   // its parent holds "x", which "../x" reaches on the server's side.
   ASSERT_TRUE(WriteFile(Dir("vs") + "/y", "must survive"));
-  ASSERT_TRUE(WriteFile(s_files->Path() + "/x", "outside"));
+  ASSERT_TRUE(WriteFile(s_files->path() + "/x", "outside"));
   const std::string local = Dir("local") + "/inner";
   fs::create_directory(local);
   const std::string lead = "-rw-r--r--    1 1000     1000            5 Jan 01 12:00 ";
@@ -427,7 +422,7 @@ TEST_F(Transfers, HostileNamesWriteNothingOutsideTheLocalDirectory) {
   EXPECT_EQ(NamesIn(local), std::vector<std::string>{"renamed-x"});
   fs::remove_all(local);
   unlink((Dir("vs") + "/y").c_str());
-  unlink((s_files->Path() + "/x").c_str());
+  unlink((s_files->path() + "/x").c_str());
 }
 
 TEST_F(Transfers, LocalNamesAndOverwriteAll) {
@@ -462,7 +457,7 @@ TEST_F(Transfers, LocalNamesAndOverwriteAll) {
   std::string kept;
   std::getline(in, kept);
   EXPECT_EQ(kept, "mine");
-  SetCurrentDirectoryA(s_files->Path().c_str());
+  SetCurrentDirectoryA(s_files->path().c_str());
   fs::remove_all(from);
   fs::remove_all(to);
 }
