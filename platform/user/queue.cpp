@@ -237,6 +237,15 @@ void WaitForQueue(ThreadQueue &q, int timeout_ms) {
   if (input_fd >= 0 && (fds[n - 1].revents & POLLIN)) Display().PumpInput();
 }
 
+// Reads what the display's input descriptor has (real or injected input)
+// without waiting.
+void PumpDisplayInputIfReady() {
+  if (const int fd = Display().InputFd(); fd >= 0) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 0) > 0) Display().PumpInput();
+  }
+}
+
 bool ValidFilter(HWND filter) {
   if (!filter || filter == reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1))) return true;
   return FindLocalWindow(filter) != nullptr;
@@ -493,10 +502,7 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max, UINT flags) {
   auto q = CurrentQueue();
   q->DrainWake();
   PumpSources(*q);
-  if (int fd = Display().InputFd(); fd >= 0) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 0) > 0) Display().PumpInput();
-  }
+  PumpDisplayInputIfReady();
   return Retrieve(*q, msg, hwnd, min, max, (flags & PM_REMOVE) != 0) ? TRUE : FALSE;
 }
 
@@ -621,12 +627,18 @@ DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE *handles, DWO
   for (;;) {
     q->DrainWake();
     PumpSources(*q);
+    PumpDisplayInputIfReady();
     ProcessSentMessages(*q);
-    // The queue and its sources end a wait-any; their list may have grown.
+    // Input the display holds (injected keys and clicks among it) becomes
+    // queue messages here as it does in GetMessage, so it ends the wait.
+    Display().DeliverPendingInput();
+    // The queue, its sources and the display's input end a wait-any; the
+    // list of sources may have grown.
     SourceList sources;
     const size_t source_count = SnapshotSources(*q, sources);
     request.extra_fds.assign(1, q->wake_fd);
     for (size_t i = 0; i < source_count; ++i) request.extra_fds.push_back(sources[i].fd);
+    if (const int input_fd = Display().InputFd(); input_fd >= 0) request.extra_fds.push_back(input_fd);
     // With wait-all the objects must all be signalled; the queue alone ends
     // only a wait-any.
     if (!request.wait_all && (StatusBits(*q) & mask)) {

@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "display_internal.h"
@@ -252,6 +254,45 @@ TEST(KeyboardTables, MapVirtualKeyAndVkKeyScan) {
   char name[32];
   EXPECT_GT(GetKeyNameTextA(0x01480000 /* Up, extended */, name, sizeof name), 0);
   EXPECT_STREQ(name, "Up");
+}
+
+// A key injected by the automation wakes a thread waiting in
+// MsgWaitForMultipleObjects as a real key does: whether it was injected
+// before the wait began or while the thread waits, and also under a mask of
+// keys only.
+TEST_F(Keyboard, InjectedKeysEndAMessageWait) {
+  struct Case {
+    const char *what;
+    bool during_wait;
+    DWORD mask;
+  };
+  const Case cases[] = {
+      {"injected before the wait", false, QS_ALLINPUT},
+      {"injected while waiting", true, QS_ALLINPUT},
+      {"injected while waiting, keys only", true, QS_KEY},
+  };
+  for (const Case &c : cases) {
+    std::thread injector;
+    if (c.during_wait) {
+      injector = std::thread([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        Down(0x1E);
+      });
+    } else {
+      Down(0x1E);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const DWORD r = MsgWaitForMultipleObjects(0, nullptr, FALSE, 10000, c.mask);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    if (injector.joinable()) injector.join();
+    EXPECT_EQ(r, WAIT_OBJECT_0) << c.what;
+    EXPECT_LT(waited, std::chrono::seconds(5)) << c.what;
+    MSG m;
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, WM_KEYDOWN, WM_KEYDOWN, PM_REMOVE)) << c.what;
+    EXPECT_EQ(m.wParam, static_cast<WPARAM>('A')) << c.what;
+    Up(0x1E);
+    Pump();
+  }
 }
 
 }  // namespace
