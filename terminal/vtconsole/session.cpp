@@ -18,7 +18,6 @@ SESSION g_Session;
 namespace {
 
 constexpr DWORD kRefreshMs = 40;  // repaint at least 25 times a second during a flood
-constexpr UINT_PTR kWaitTimer = 0x5157;
 
 // ---------------------------------------------------------------- waiting
 
@@ -37,39 +36,28 @@ bool DispatchPending() {
 }
 
 // Waits until the event flag is set (a socket event of events, a key, a
-// command) or timeoutMs passed: 1 event, 0 time-out, -1 WM_QUIT. The wait is
-// GetMessage's, with a timer for the time-out, so input, paints and socket
-// events all wake it and nothing spins.
+// command) or timeoutMs passed: 1 event, 0 time-out, -1 WM_QUIT. The thread
+// sleeps in MsgWaitForMultipleObjects, which any message ends (input,
+// injected input among it, paints, timers, the socket's WM_TERMSOCKET);
+// what woke it is dispatched and the flag looked at again.
 int WaitEvent(long events, DWORD timeoutMs) {
   SESSION &s = g_Session;
   if (s.sock != INVALID_SOCKET) WSAAsyncSelect(s.sock, g_MainWindow, WM_TERMSOCKET, events);
-  if (!DispatchPending()) return -1;
   const DWORD start = GetTickCount();
-  bool timerSet = false;
-  int result = 1;
-  while (!s.eventFlag) {
+  for (;;) {
+    if (!DispatchPending()) return -1;
+    if (s.eventFlag) {
+      s.eventFlag = false;
+      return 1;
+    }
+    DWORD wait = INFINITE;
     if (timeoutMs != INFINITE) {
       const DWORD elapsed = GetTickCount() - start;
-      if (elapsed >= timeoutMs || !g_MainWindow) {
-        result = 0;
-        break;
-      }
-      SetTimer(g_MainWindow, kWaitTimer, timeoutMs - elapsed, nullptr);
-      timerSet = true;
+      if (elapsed >= timeoutMs) return 0;
+      wait = timeoutMs - elapsed;
     }
-    MSG msg;
-    if (GetMessageA(&msg, nullptr, 0, 0) <= 0) {
-      PostQuitMessage((int)msg.wParam);
-      result = -1;
-      break;
-    }
-    if (msg.message == WM_TIMER && msg.wParam == kWaitTimer) continue;
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT) == WAIT_FAILED) return 0;
   }
-  if (timerSet && g_MainWindow) KillTimer(g_MainWindow, kWaitTimer);
-  if (result == 1) s.eventFlag = false;
-  return result;
 }
 
 void ErrorBox(const char *caption, const char *format, const char *arg = "") {
