@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "qx/env.h"
@@ -25,9 +26,18 @@ constexpr size_t kMaxSourceLength = 256;
 constexpr size_t kMaxStringLength = 32766;  // longer insertion strings are refused
 constexpr DWORD kMaxRawData = 0x10000;
 
+// A source keeps the log open from registration on, as a connection to an
+// event log service would: a process that has used up its descriptors can
+// still report that it has (a socket or file it could not make).
 struct EventSource : qx::KernelObject {
   explicit EventSource(std::string n) : qx::KernelObject(qx::ObjectKind::EventSource), name(std::move(n)) {}
+  ~EventSource() override {
+    if (fd >= 0) close(fd);
+  }
   std::string name;
+  std::mutex lock;  // guards the descriptor and the path it was opened for
+  int fd = -1;
+  std::string path;
 };
 
 struct TypeName {
@@ -89,13 +99,32 @@ std::string TimeText() {
   return buf;
 }
 
-// One write with O_APPEND: lines from several processes never interleave.
-bool AppendLine(const std::string &path, const std::string &line) {
+// The source's descriptor for the log at `path`, opened again when the log
+// was removed or replaced since (a reader may rotate or clear it). When it
+// cannot be opened again the old descriptor is kept: better a line in the
+// old file than none.
+int LogFd(EventSource &source, const std::string &path) {
+  if (source.fd >= 0 && source.path == path) {
+    struct stat named {
+    }, held{};
+    if (stat(path.c_str(), &named) == 0 && fstat(source.fd, &held) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino)
+      return source.fd;
+  }
   int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return source.fd;
+  if (source.fd >= 0) close(source.fd);
+  source.fd = fd;
+  source.path = path;
+  return fd;
+}
+
+// One write with O_APPEND: lines from several processes never interleave.
+bool AppendLine(EventSource &source, const std::string &path, const std::string &line) {
+  std::lock_guard guard(source.lock);
+  const int fd = LogFd(source, path);
   if (fd < 0) return false;
-  ssize_t n = write(fd, line.data(), line.size());
-  close(fd);
-  return n == static_cast<ssize_t>(line.size());
+  return write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
 }
 
 }  // namespace
@@ -116,7 +145,12 @@ HANDLE WINAPI RegisterEventSourceA(LPCSTR server, LPCSTR source) {
     SetLastError(ERROR_ACCESS_DENIED);  // lets tests reach a program's failure path
     return nullptr;
   }
-  HANDLE h = qx::InsertHandle(std::make_shared<EventSource>(source));
+  auto opened = std::make_shared<EventSource>(source);
+  {
+    std::lock_guard guard(opened->lock);
+    LogFd(*opened, LogPath());  // may fail here; reporting tries again
+  }
+  HANDLE h = qx::InsertHandle(opened);
   if (!h) SetLastError(ERROR_NO_SYSTEM_RESOURCES);
   return h;
 }
@@ -176,7 +210,7 @@ BOOL WINAPI ReportEventA(HANDLE handle, WORD type, WORD category, DWORD event_id
 
   const char *redirect = std::getenv("QX_EVENTLOG_FILE");
   const bool to_system_log = !(redirect && *redirect);
-  const bool written = AppendLine(LogPath(), line);
+  const bool written = AppendLine(*source, LogPath(), line);
   if (to_system_log) {
     std::string quoted;
     AppendEscaped(quoted, source->name.c_str());

@@ -6,21 +6,26 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <windows.h>
 
 #include "qxtest/support.h"
 
@@ -142,10 +147,15 @@ class PortwardenTest : public ::testing::Test {
     ASSERT_EQ(status, 0) << out;
   }
 
-  void Start() {
+  // `files`, when given, is the service's limit of open descriptors.
+  void Start(rlim_t files = 0) {
     pid_ = fork();
     if (pid_ == 0) {
       if (chdir(dir_.c_str()) != 0) _exit(127);
+      rlimit limit{};
+      getrlimit(RLIMIT_NOFILE, &limit);
+      limit.rlim_cur = files;  // the hard limit stays, so the test can raise it again
+      if (files && setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
       execl((BinDir() + "/portwarden").c_str(), "portwarden", (char *)nullptr);
       _exit(127);
     }
@@ -455,6 +465,39 @@ TEST_F(PortwardenTest, FailuresAreLoggedAndTheServiceGoesOn) {
   close(holder);
 }
 
+TEST_F(PortwardenTest, SocketFailureWhenDescriptorsRunOutIsLogged) {
+  constexpr int kServices = 6, kRefused = 3;
+  for (int i = 0; i < kServices; i++)
+    Table("set " + std::to_string(12 + i) + " name=t" + std::to_string(i) +
+          " program=servers_testd proto=tcp port=" + std::to_string(port_ + 13 + i) + " max=2 enabled=1");
+  Table("logging on");
+  // A first run shows the descriptor of the last listener made: listeners are
+  // made last, and a descriptor is always the lowest one free.
+  Start();
+  ASSERT_TRUE(WaitEvents(105, kServices));
+  int highest = -1;
+  std::istringstream events(ReadFile(dir_ + "/events.txt"));
+  for (std::string line; std::getline(events, line);)
+    if (auto at = line.find(", socket "); at != std::string::npos) highest = std::max(highest, atoi(&line[at + 9]));
+  ASSERT_GT(highest, kServices);
+  Stop();
+  std::filesystem::remove(dir_ + "/events.txt");
+
+  // A limit below it leaves the last listeners without a socket.
+  Start(static_cast<rlim_t>(highest + 1 - kRefused));
+  ASSERT_TRUE(WaitEvents(101, kRefused)) << ReadFile(dir_ + "/events.txt");
+  EXPECT_EQ(Events(105), kServices - kRefused);
+  for (int i = kServices - kRefused; i < kServices; i++)
+    EXPECT_EQ(Events(101, "Socket failure on port " + std::to_string(port_ + 13 + i) +
+                              ", program servers_testd, Error 10024 at "),
+              1)
+        << i;
+  // The stop path may need descriptors of its own (the sanitizers' checks do).
+  rlimit plenty{};
+  getrlimit(RLIMIT_NOFILE, &plenty);
+  EXPECT_EQ(prlimit(pid_, RLIMIT_NOFILE, &plenty, nullptr), 0);
+}
+
 TEST_F(PortwardenTest, PortZeroInTheFileIsRefused) {
   // Written by hand: logging on, one TCP record (used, enabled) on port 0.
   std::ofstream(dir_ + "/PORTWARDEN.CFG", std::ios::binary) << std::string(
@@ -554,8 +597,14 @@ TEST_F(PortwardenTest, StopThroughServiceManager) {
   out = Shell(qxsc + "start 'Q&Xportwarden' 2>&1", &status);
   ASSERT_EQ(status, 0) << out;
   ASSERT_TRUE(WaitEvents(105, 2));
+  // Control 128 reopens the listeners on the service's own thread and then
+  // signals the named event the service shares with whoever waits on it.
+  HANDLE controlled = CreateEventA(nullptr, FALSE, FALSE, "PortwardenControl");
+  ASSERT_NE(controlled, nullptr);
   out = Shell(qxsc + "control 'Q&Xportwarden' 128 2>&1", &status);
   EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(WaitForSingleObject(controlled, 5000), WAIT_OBJECT_0) << "control 128 never reached the service";
+  CloseHandle(controlled);
   out = Shell("timeout 10 '" + BinDir() + "/portwarden' 2>&1 </dev/null", &status);
   EXPECT_EQ(status, 1) << out;
   EXPECT_NE(out.find("is already running (An instance of the service is already running. (error 1056)); stop it "
