@@ -3,6 +3,8 @@
 // calibrated busy-wait delay.
 #include "qxcommon.h"
 
+#include <ctime>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -111,14 +113,28 @@ int SendAllPumping(SOCKET s, const char *data, int count) {
   return sent;
 }
 
+uint64_t ThreadCpuNanos() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
 // The clock is the monotonic one: a unit is about a millisecond of clock
-// reads, measured over a few milliseconds once.
+// reads, counted over a few milliseconds once. The window is this thread's
+// own CPU time, not the wall clock: time lost to other threads would count
+// too few reads and make every later delay too short on a busy machine.
 int DelayCalibrate(void) {
   constexpr uint64_t kWindowNanos = 5'000'000;  // 5 ms
+  constexpr uint64_t kReadsPerCheck = 4096;  // the CPU clock (a system call) is read seldom: the loop stays a read loop
   g_DelayLoops = 0;
-  const uint64_t start = ClockRead();
+  const uint64_t start = ThreadCpuNanos();
   uint64_t reads = 0;
-  while (ClockRead() - start < kWindowNanos) ++reads;
+  volatile uint64_t sink = 0;
+  do {
+    for (uint64_t i = 0; i < kReadsPerCheck; ++i) sink = ClockRead();
+    reads += kReadsPerCheck;
+  } while (ThreadCpuNanos() - start < kWindowNanos);
+  (void)sink;
   const uint64_t perUnit = reads / 5;
   g_DelayLoops = perUnit > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(perUnit);
   return g_DelayLoops;

@@ -281,18 +281,36 @@ TEST_F(Pump, SendAllDeliversEverythingToASlowReader) {
   closesocket(server);
 }
 
+// CPU time this thread has used: the delay loop reads the clock, so its cost
+// shows here whether or not the machine is busy.
+std::chrono::microseconds ThreadCpuTime() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return std::chrono::microseconds(ts.tv_sec * 1'000'000 + ts.tv_nsec / 1000);
+}
+
 TEST(Delay, CalibrateThenWaitUnits) {
-  EXPECT_GT(DelayCalibrate(), 0);
-  EXPECT_EQ(g_DelayLoops, DelayCalibrate() > 0 ? g_DelayLoops : -1);
-  const auto start = std::chrono::steady_clock::now();
+  const int loops = DelayCalibrate();
+  ASSERT_GT(loops, 0);
+  EXPECT_EQ(g_DelayLoops, loops);
+
+  auto cpu = ThreadCpuTime();
   DelayUnits(0);
   DelayUnits(-3);
+  EXPECT_LT((ThreadCpuTime() - cpu).count(), 5000) << "no units must cost nothing";
+  cpu = ThreadCpuTime();
   DelayUnits(20);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-  EXPECT_GE(ms.count(), 5);  // about a millisecond a unit; loose: machines differ
-  EXPECT_LT(ms.count(), 5000);
+  // About a millisecond a unit, counted in this thread's CPU time, so a busy
+  // machine makes the delay longer, never shorter.
+  const auto spent = (ThreadCpuTime() - cpu).count();
+  EXPECT_GE(spent, 10'000);
+  EXPECT_LT(spent, 60'000);
+
   g_DelayLoops = 0;
+  cpu = ThreadCpuTime();
   DelayUnits(1000000);  // uncalibrated: returns at once
+  EXPECT_LT((ThreadCpuTime() - cpu).count(), 5000);
+  g_DelayLoops = loops;
 }
 
 }  // namespace
