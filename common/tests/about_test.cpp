@@ -3,6 +3,7 @@
 // a PNG through the layer's automation before Enter closes it.
 #include "automation_client.h"
 #include "common_fixture.h"
+#include "qx/gdi.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -92,9 +93,17 @@ TEST(AboutBox, ShowsVersionWinsockAndDateAndSavesPng) {
   const std::string hwnd = found.substr(3);
   const std::filesystem::path png = scratch.dir() / "about.png";
   EXPECT_EQ(AutomationCommand(demo.pid, "png " + hwnd + " " + png.string()).rfind("ok", 0), 0u);
-  const std::string bytes = ReadFile(png);
-  ASSERT_GT(bytes.size(), 8u);
-  EXPECT_EQ(bytes.substr(1, 3), "PNG");
+  // The picture is the dialog as drawn: a real image of dialog size with its
+  // texts in dark pixels on the face colour, not an empty or blank file.
+  qx::gdi::Surface shot;
+  ASSERT_TRUE(qx::gdi::ReadPng(png.string(), shot)) << "the saved file is not a readable PNG";
+  EXPECT_GE(shot.width, 150);
+  EXPECT_GE(shot.height, 80);
+  size_t dark = 0;
+  for (std::uint32_t px : shot.px)
+    if (((px >> 16) & 0xFF) + ((px >> 8) & 0xFF) + (px & 0xFF) < 3 * 0x40) ++dark;
+  EXPECT_GT(dark * 200, shot.px.size()) << "under half a percent of dark pixels: no text drawn";
+  EXPECT_LT(dark * 3, shot.px.size()) << "a third or more dark: not a dialog face";
   if (const char *keep = std::getenv("QX_ABOUT_PNG"))
     std::filesystem::copy_file(png, keep, std::filesystem::copy_options::overwrite_existing);
 
