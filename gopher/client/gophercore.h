@@ -1,0 +1,227 @@
+// The gopher client's core: the item tree, the menu line parser, the
+// retrieval of an item over one TCP connection, the hand-off of telnet items
+// to the terminal and CSO (ph) queries. It runs on the program's one thread;
+// Winsock calls block while the program's blocking hook dispatches messages.
+// What a person sees (boxes, the status line, the document list, dialogs)
+// goes through the GopherUi hooks, which the program points at its windows
+// and tests at recorders.
+#ifndef QX_GOPHER_CLIENT_GOPHERCORE_H
+#define QX_GOPHER_CLIENT_GOPHERCORE_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "itemtypes.h"
+
+#include <windows.h>
+// Last, so that the layer's names are not undone by standard headers.
+#include <winsock.h>
+
+// ---- Items ----
+
+constexpr int kItemExpanded = 0x01;
+constexpr int kItemSelectable = 0x02;
+
+// Bounds on what a server sends: a menu line longer than this is cut there
+// (the rest of that line is skipped, never read as another item).
+constexpr size_t kMaxMenuLine = 2048;
+// The CSO field list, and one line of a CSO answer while it is examined.
+constexpr size_t kMaxCsoFields = 2047;
+constexpr size_t kMaxCsoLine = 1024;
+
+struct GopherItem {
+  std::string display;
+  std::string selector;
+  std::string host;
+  GopherItem *parent = nullptr;
+  GopherItem *next = nullptr;
+  GopherItem *firstChild = nullptr;
+  std::optional<std::string> csoFields;  // CSO items: the cached field list
+  int flags = 0;
+  int number = 0;
+  uint8_t typeIndex = kTypeUnknown;
+  uint8_t typeChar = 0;
+  int port = 0;
+  int depth = 1;
+};
+
+extern GopherItem *g_Roots;
+
+// One menu line (without its line feed) as a new item; null when memory ran
+// out. An item is selectable unless it is an information line or names no
+// host or a port outside 1..65535.
+GopherItem *ParseMenuLine(std::string_view line);
+// Links an item below (asChild) or after the cursor and moves the cursor to
+// it; a null cursor makes it the only root. Returns the new asChild flag.
+int LinkItem(GopherItem **cursor, int asChild, GopherItem *item);
+// Frees a list of siblings with their subtrees.
+void FreeItemList(GopherItem *first);
+// Unlinks a root from the root list and frees it with its subtree.
+void DeleteRoot(GopherItem *root);
+// Collapses an item; dropChildren (always for a search) frees its children.
+void CollapseItem(GopherItem *item, int dropChildren);
+int CountChildren(const GopherItem *item);
+// Appends a root (or replaces every root when clearFirst or none exists).
+void AppendRoot(GopherItem *item, int clearFirst);
+
+// An item is named as a picture when its display ends in ".GIF" (any case)
+// or has ".GIF" before white space, or its selector's extension is "gif".
+bool IsNamedAsPicture(const GopherItem &item);
+// What activating the item does, after the picture rule.
+GopherActivation ActivationOf(const GopherItem &item);
+
+// ---- Files ----
+
+// The temporary files: the document "UseFile", the menu "MenuFile" and
+// received pictures, in a folder of this process's own under the temporary
+// directory (TEMP, else the Windows directory), so no other process can
+// plant or read them.
+extern std::string g_TempDir;
+std::string TempPath(const char *name);
+bool MakePrivateTempDir();
+void RemovePrivateTempDir();
+
+// A file handle closed when the object goes.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(HANDLE h) : h_(h) {}
+  ~FileHandle() { Close(); }
+  FileHandle(const FileHandle &) = delete;
+  FileHandle &operator=(const FileHandle &) = delete;
+  HANDLE get() const { return h_; }
+  bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
+  void Reset(HANDLE h) {
+    Close();
+    h_ = h;
+  }
+  void Close();
+
+ private:
+  HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+// Removes a final ".\r\n" end line: "\r\n.\r\n" loses its last 3 bytes, and
+// an answer shorter than 5 bytes that ends ".\r\n" loses them. Returns the
+// new length.
+long CutTerminator(HANDLE file, long total);
+// The same rule on bytes held in memory.
+size_t TerminatorCut(std::string_view answer);
+
+// Streams the menu file into the parent's children (menus, searches and
+// servers only): one item per line, bounded per line, a lone "." line (an
+// end line without CR) skipped. Returns the number of items made, -1 when
+// the file could not be read or memory ran out.
+int LoadMenuFile(GopherItem *parent, int asChild);
+
+// ---- Hand-off to the terminal ----
+
+extern std::string g_UserTelnet;
+extern std::string g_UserTN3270;
+constexpr const char *kDefaultTelnetTemplate = "vtconsole.EXE %h /p=%p /l=%u /once";
+constexpr const char *kDefaultTn3270Template = "vtconsole.EXE /I /T=IBM-3278-2 %h /p=%p /once";
+
+// The command line of a telnet or TN3270 item: the template with "%h" the
+// host, "%p" the port and "%u" the user text. The host and user come from a
+// server: a host must be a plain host name or address and the user a plain
+// login name (no blanks, quotes, switches or control characters), so each
+// stays one word of the terminal's command line. False, with the command
+// empty, when they are not.
+bool ExpandCommandTemplate(const GopherItem &item, const std::string &user, std::string *command);
+bool IsSafeHostWord(std::string_view host);
+bool IsSafeUserWord(std::string_view user);
+
+// ---- Retrieval ----
+
+extern int g_ConnectBusy;
+extern int g_ReceiveBusy;
+struct DEFERRED_COMMAND {
+  HWND hwnd = nullptr;
+  UINT message = 0;
+  WPARAM wParam = 0;
+  LPARAM lParam = 0;
+};
+extern DEFERRED_COMMAND g_Deferred;
+// Posts the command stored when the user cancelled a retrieval.
+void PostDeferredCommand();
+
+class GopherUi {
+ public:
+  virtual ~GopherUi() = default;
+  virtual int Message(const char *text, const char *caption, UINT type) { return IDOK; }
+  virtual void SetStatus(const char *text) {}
+  // The document list: emptied, one row per line start, done at the end
+  // (rows at or past the final length are dropped).
+  virtual void DocumentReset() {}
+  virtual void DocumentAddRow(long offset) {}
+  virtual void DocumentDone(long length) {}
+  // Each complete line of a text answer, for the horizontal extent.
+  virtual void MeasureLine(std::string_view line) {}
+  virtual bool AskSearchWords(const GopherItem &item, std::string *words) { return false; }
+  virtual bool AskSaveFileName(const std::string &proposed, int filterIndex, const char *defaultExtension,
+                               std::string *path) {
+    return false;
+  }
+  virtual bool RunCsoDialog(const GopherItem &item, std::string *query) { return false; }
+  // The terminal's command line; the default runs it with WinExec.
+  virtual void StartProgram(const std::string &commandLine);
+  // A saved file the user asked to open; the default uses the desktop's opener.
+  virtual void OpenDocument(const std::string &path);
+  // A received picture; false when it cannot be shown.
+  virtual bool ShowPicture(const std::string &path) { return false; }
+};
+void SetGopherUi(GopherUi *ui);
+GopherUi &Ui();
+
+// The Winsock error box for an operation ("Socket", "Connect", "Send Data",
+// "Receive Data"); the text for an error code, with the host where it names one.
+std::string WinsockErrorText(int error, const char *host);
+void ShowWinsockError(const char *operation, const char *host);
+
+// A connected stream socket, INVALID_SOCKET on failure (reported, or the
+// deferred command posted when the user cancelled).
+SOCKET ConnectToServer(SOCKET s, const char *host, int port);
+// Sends the request, receives the answer by the item's type and stores it.
+// 1 when the answer arrived (or the terminal was started), 0 otherwise.
+int RetrieveItem(GopherItem *item, const std::string &request, HWND owner);
+// What a double-click or Enter does to an item.
+void ActivateItem(GopherItem *item, HWND owner);
+// Adds a root of type 'S' (or any item) and retrieves it.
+int AddRootItem(GopherItem *item, int clearFirst);
+
+// The tree must be shown again (children appeared or went); the program
+// points this at its tree list.
+extern void (*g_TreeChanged)(GopherItem *selected, int keepChildrenVisible);
+
+// The name a received file is proposed under: the last component of the
+// selector, reduced to a file name of letters, digits, '.', '-' and '_';
+// empty when nothing usable is left.
+std::string ProposedFileName(const std::string &selector);
+// Default extension and filter index for the save dialog.
+void SaveDefaults(const GopherItem &item, const std::string &proposed, std::string *extension, int *filter);
+// A saved file is offered for opening only when its type cannot run code.
+bool MayOpenSavedFile(const std::string &path);
+
+// ---- CSO (ph) ----
+
+// Appends the public fields of one "fields" reply line to the list (digit,
+// name, ':'); lastNumber keeps the field number of the line examined last, so
+// that each field is examined once, on its first line.
+void CsoExamineFieldLine(std::string_view line, std::string *lastNumber, std::string *fields);
+// 1 when the item has its field list (cached or just read), 0 on failure.
+int FetchCsoFields(GopherItem *item);
+// The rows of the CSO dialog's lists, from a field list.
+struct CSO_FORM {
+  std::vector<std::string> keys;         // lookup fields
+  int keySelection = 0;                  // "name" when present
+  std::vector<std::string> returnRows;   // "All", "Default", then every field
+};
+CSO_FORM CsoFormOf(const std::string &fields);
+// The query for a key, a value and the selected rows of the return list.
+std::string BuildCsoQuery(const std::string &key, const std::string &value, const std::vector<std::string> &rows,
+                          const std::vector<bool> &selected);
+
+#endif

@@ -1,0 +1,280 @@
+// The item tree, the menu line parser, the menu file and the temporary files.
+#include "gophercore.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+GopherItem *g_Roots = nullptr;
+std::string g_TempDir;
+
+namespace {
+
+// The text up to the next TAB (or the end), and the position after that TAB.
+std::string_view NextField(std::string_view line, size_t *pos) {
+  if (*pos >= line.size()) return {};
+  const size_t tab = line.find('\t', *pos);
+  const size_t end = tab == std::string_view::npos ? line.size() : tab;
+  std::string_view field = line.substr(*pos, end - *pos);
+  *pos = tab == std::string_view::npos ? line.size() : tab + 1;
+  return field;
+}
+
+// The port as atoi reads it, held inside int: leading blanks, a sign, digits.
+int ParsePort(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  long value = 0;
+  // Held at a value far outside any port, so a long number cannot overflow.
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = std::min(value * 10 + (text[i] - '0'), 1000000L);
+  return static_cast<int>(negative ? -value : value);
+}
+
+}  // namespace
+
+GopherItem *ParseMenuLine(std::string_view line) {
+  if (line.size() > kMaxMenuLine) line = line.substr(0, kMaxMenuLine);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  GopherItem *item = new (std::nothrow) GopherItem;
+  if (!item) return nullptr;
+  try {
+    const unsigned char type = line.empty() ? 0 : static_cast<unsigned char>(line[0]);
+    item->typeChar = type;
+    item->typeIndex = static_cast<uint8_t>(TypeIndexOf(type));
+    size_t pos = line.empty() ? 0 : 1;
+    item->display = NextField(line, &pos);
+    item->selector = NextField(line, &pos);
+    item->host = NextField(line, &pos);
+    item->port = ParsePort(NextField(line, &pos));
+  } catch (const std::bad_alloc &) {
+    delete item;
+    return nullptr;
+  }
+  // An item a click could not reach anyway (no host, an impossible port) is
+  // shown but not selectable, so activating it never connects to nonsense.
+  const bool reachable = !item->host.empty() && item->port > 0 && item->port <= 65535;
+  item->flags = item->typeIndex == kTypeInfo || !reachable ? 0 : kItemSelectable;
+  return item;
+}
+
+int LinkItem(GopherItem **cursor, int asChild, GopherItem *item) {
+  if (!*cursor) {
+    item->depth = 1;
+    item->parent = nullptr;
+    g_Roots = item;
+  } else if (asChild) {
+    item->depth = (*cursor)->depth + 1;
+    item->parent = *cursor;
+    (*cursor)->firstChild = item;
+    asChild = 0;
+  } else {
+    item->depth = (*cursor)->depth;
+    item->parent = (*cursor)->parent;
+    (*cursor)->next = item;
+  }
+  *cursor = item;
+  return asChild;
+}
+
+void FreeItemList(GopherItem *first) {
+  // Siblings by iteration, children by recursion: depth is bounded by how
+  // deep a person expands, breadth by nothing.
+  while (first) {
+    GopherItem *next = first->next;
+    FreeItemList(first->firstChild);
+    delete first;
+    first = next;
+  }
+}
+
+void DeleteRoot(GopherItem *root) {
+  for (GopherItem **link = &g_Roots; *link; link = &(*link)->next) {
+    if (*link == root) {
+      *link = root->next;
+      root->next = nullptr;
+      FreeItemList(root);
+      return;
+    }
+  }
+}
+
+void CollapseItem(GopherItem *item, int dropChildren) {
+  if (dropChildren || item->typeIndex == kTypeSearch) {
+    FreeItemList(item->firstChild);
+    item->firstChild = nullptr;
+    if (item->typeIndex == kTypeCso) item->csoFields.reset();
+  }
+  item->flags &= ~kItemExpanded;
+}
+
+int CountChildren(const GopherItem *item) {
+  int n = 0;
+  for (const GopherItem *c = item->firstChild; c; c = c->next) ++n;
+  return n;
+}
+
+void AppendRoot(GopherItem *item, int clearFirst) {
+  item->parent = nullptr;
+  item->next = nullptr;
+  item->depth = 1;
+  if (clearFirst || !g_Roots) {
+    FreeItemList(g_Roots);
+    g_Roots = item;
+    return;
+  }
+  GopherItem *last = g_Roots;
+  while (last->next) last = last->next;
+  last->next = item;
+}
+
+bool IsNamedAsPicture(const GopherItem &item) {
+  const std::string &d = item.display;
+  for (size_t at = 0; at + 4 <= d.size(); ++at) {
+    if (d[at] != '.' || toupper(static_cast<unsigned char>(d[at + 1])) != 'G' ||
+        toupper(static_cast<unsigned char>(d[at + 2])) != 'I' || toupper(static_cast<unsigned char>(d[at + 3])) != 'F')
+      continue;
+    if (at + 4 == d.size() || isspace(static_cast<unsigned char>(d[at + 4]))) return true;
+  }
+  const size_t dot = item.selector.rfind('.');
+  if (dot == std::string::npos || item.selector.size() - dot != 4) return false;
+  const char *ext = item.selector.c_str() + dot + 1;
+  return tolower(static_cast<unsigned char>(ext[0])) == 'g' && tolower(static_cast<unsigned char>(ext[1])) == 'i' &&
+         tolower(static_cast<unsigned char>(ext[2])) == 'f';
+}
+
+GopherActivation ActivationOf(const GopherItem &item) {
+  const GopherActivation a = GopherType(item.typeIndex).activation;
+  if (a == kActMaybePic || a == kActSound) return IsNamedAsPicture(item) ? kActPicture : kActSave;
+  return a;
+}
+
+// ---- Temporary files ----
+
+void FileHandle::Close() {
+  if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+  h_ = INVALID_HANDLE_VALUE;
+}
+
+std::string TempPath(const char *name) { return g_TempDir + "\\" + name; }
+
+bool MakePrivateTempDir() {
+  char base[MAX_PATH] = {};
+  DWORD n = GetEnvironmentVariableA("TEMP", base, sizeof base);
+  if (n == 0 || n >= sizeof base) n = GetWindowsDirectoryA(base, sizeof base);
+  if (n == 0 || n >= sizeof base) return false;
+  std::string dir = base;
+  while (!dir.empty() && (dir.back() == '\\' || dir.back() == '/')) dir.pop_back();
+  // A fresh folder made by this process: a name someone else made first is
+  // passed over, never entered.
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    char name[64];
+    snprintf(name, sizeof name, "\\burrowview-%lu-%u", static_cast<unsigned long>(GetCurrentProcessId()),
+             static_cast<unsigned>(GetTickCount() + attempt * 7919u) % 100000u);
+    if (CreateDirectoryA((dir + name).c_str(), nullptr)) {
+      g_TempDir = dir + name;
+      return true;
+    }
+  }
+  return false;
+}
+
+void RemovePrivateTempDir() {
+  if (g_TempDir.empty()) return;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(TempPath("*").c_str(), &found);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(TempPath(found.cFileName).c_str());
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+  }
+  RemoveDirectoryA(g_TempDir.c_str());
+  g_TempDir.clear();
+}
+
+size_t TerminatorCut(std::string_view answer) {
+  const size_t n = answer.size();
+  if (n >= 5 && answer.substr(n - 5) == "\r\n.\r\n") return n - 3;
+  if (n < 5 && n >= 3 && answer.substr(n - 3) == ".\r\n") return n - 3;
+  return n;
+}
+
+long CutTerminator(HANDLE file, long total) {
+  if (total < 3) return total;
+  const long take = total >= 5 ? 5 : total;
+  char tail[5];
+  DWORD got = 0;
+  if (SetFilePointer(file, total - take, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !ReadFile(file, tail, static_cast<DWORD>(take), &got, nullptr) || got != static_cast<DWORD>(take))
+    return total;
+  const long kept = static_cast<long>(TerminatorCut(std::string_view(tail, take))) + (total - take);
+  if (kept != total) {
+    SetFilePointer(file, kept, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+  }
+  return kept;
+}
+
+// ---- The menu file ----
+
+namespace {
+
+// Parses one collected line and links it; false when memory ran out.
+bool TakeMenuLine(std::string_view line, GopherItem **cursor, int *asChild, int *count) {
+  if (line == "." || line == ".\r") return true;  // an end line the server ended with LF alone
+  GopherItem *item = ParseMenuLine(line);
+  if (!item) return false;
+  *asChild = LinkItem(cursor, *asChild, item);
+  ++*count;
+  return true;
+}
+
+}  // namespace
+
+int LoadMenuFile(GopherItem *parent, int asChild) {
+  if (!parent || !IsMenuType(parent->typeIndex)) return 0;
+  FileHandle file(CreateFileA(TempPath("MenuFile").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.ok()) return -1;
+  // Children are linked after any the parent already has.
+  GopherItem *cursor = parent;
+  if (!asChild) {
+    cursor = parent->firstChild;
+    if (!cursor) {
+      cursor = parent;
+      asChild = 1;
+    } else {
+      while (cursor->next) cursor = cursor->next;
+    }
+  }
+  std::string line;
+  line.reserve(kMaxMenuLine);
+  bool skipping = false;  // past a NUL or the line bound: the rest of the line goes
+  int count = 0;
+  std::vector<char> block(65536);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), block.data(), static_cast<DWORD>(block.size()), &got, nullptr)) return -1;
+    if (got == 0) break;
+    for (DWORD i = 0; i < got; ++i) {
+      const char c = block[i];
+      if (c == '\n') {
+        if (!TakeMenuLine(line, &cursor, &asChild, &count)) return -1;
+        line.clear();
+        skipping = false;
+      } else if (skipping) {
+        continue;
+      } else if (c == '\0' || line.size() >= kMaxMenuLine) {
+        skipping = true;
+      } else {
+        line.push_back(c);
+      }
+    }
+  }
+  if (!line.empty() && !TakeMenuLine(line, &cursor, &asChild, &count)) return -1;
+  return count;
+}
