@@ -215,9 +215,9 @@ void CsoExamineFieldLine(std::string_view line, std::string *lastNumber, std::st
 int FetchCsoFields(GopherItem *item);
 // The rows of the CSO dialog's lists, from a field list.
 struct CSO_FORM {
-  std::vector<std::string> keys;         // lookup fields
-  int keySelection = 0;                  // "name" when present
-  std::vector<std::string> returnRows;   // "All", "Default", then every field
+  std::vector<std::string> keys;        // lookup fields
+  int keySelection = 0;                 // "name" when present
+  std::vector<std::string> returnRows;  // "All", "Default", then every field
 };
 CSO_FORM CsoFormOf(const std::string &fields);
 // The query for a key, a value and the selected rows of the return list.

@@ -30,7 +30,8 @@ int ParsePort(std::string_view text) {
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
   long value = 0;
   // Held at a value far outside any port, so a long number cannot overflow.
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = std::min(value * 10 + (text[i] - '0'), 1000000L);
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+    value = std::min(value * 10 + (text[i] - '0'), 1000000L);
   return static_cast<int>(negative ? -value : value);
 }
 

@@ -23,9 +23,9 @@ enum GopherActivation {
 };
 
 struct GopherItemType {
-  char typeChar;      // as it stands in a menu line
-  const char *name;   // shown in the item's definition
-  int picture;        // column of the "Others" strip; -1 for the folder pictures
+  char typeChar;     // as it stands in a menu line
+  const char *name;  // shown in the item's definition
+  int picture;       // column of the "Others" strip; -1 for the folder pictures
   GopherActivation activation;
 };
 

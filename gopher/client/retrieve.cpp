@@ -78,7 +78,7 @@ struct Output {
   bool toDocument = false;  // rows for the document list
   bool cso = false;         // rows start after the line's first ':'
   bool picture = false;
-  bool saved = false;       // a file the user named
+  bool saved = false;  // a file the user named
 };
 
 // Rows and line measures of a text or CSO answer, kept across blocks.
@@ -215,13 +215,15 @@ int StartTerminal(GopherItem *item, const std::string &request) {
 
 // A picture that cannot be shown stays unopened; the user may keep it.
 void OfferToKeepPicture(const GopherItem &item, const std::string &path) {
-  Ui().Message("The picture could not be shown.  Choose a file name to keep it.", "burrowview", MB_OK | MB_ICONEXCLAMATION);
+  Ui().Message("The picture could not be shown.  Choose a file name to keep it.", "burrowview",
+               MB_OK | MB_ICONEXCLAMATION);
   const std::string proposed = ProposedFileName(item.selector);
   std::string extension;
   int filter = 2;
   SaveDefaults(item, proposed, &extension, &filter);
   std::string target;
-  if (Ui().AskSaveFileName(proposed, filter, extension.c_str(), &target) && !CopyFileA(path.c_str(), target.c_str(), FALSE))
+  if (Ui().AskSaveFileName(proposed, filter, extension.c_str(), &target) &&
+      !CopyFileA(path.c_str(), target.c_str(), FALSE))
     Ui().Message("Unable to create output file", kErrorCaption, MB_OK | MB_ICONSTOP);
 }
 

@@ -113,8 +113,8 @@ TEST_F(MenuFileTest, HostileMenuStaysBoundedAndInLine) {
   std::string menu;
   menu += "0First\t/a\th\t70\r\n";
   menu += "0" + std::string(10000, 'L') + "\t/long\th\t70\r\n";  // one item, cut, not several
-  menu += std::string("0Nul\0hidden\t/x\th\t70\r\n", 22);         // the NUL ends what is read of it
-  menu += "\r\n";                                                 // a blank line is an item, not selectable
+  menu += std::string("0Nul\0hidden\t/x\th\t70\r\n", 22);        // the NUL ends what is read of it
+  menu += "\r\n";                                                // a blank line is an item, not selectable
   menu += "9Bin\t/b\th\t70\r\n";
   menu += ".\n";  // an end line without CR
   menu += "0Tail without line feed\t/t\th\t70";
@@ -177,7 +177,8 @@ TEST(Terminator, Table) {
     size_t kept;
   };
   const Case cases[] = {
-      {"", 0}, {".\r", 2}, {".\r\n", 0}, {"x.\r\n", 1}, {"\r\n.\r\n", 2}, {"abc\r\n.\r\n", 5}, {"abc\r\n", 5}, {"abc.\r\n", 6},
+      {"", 0},          {".\r", 2},          {".\r\n", 0},   {"x.\r\n", 1},
+      {"\r\n.\r\n", 2}, {"abc\r\n.\r\n", 5}, {"abc\r\n", 5}, {"abc.\r\n", 6},
   };
   for (const Case &c : cases) EXPECT_EQ(TerminatorCut(c.in), c.kept) << c.in;
 }
@@ -201,8 +202,8 @@ TEST(TerminalCommand, TemplatesAndHostileItems) {
     std::string host, user;
   };
   const Hostile refused[] = {
-      {"host; rm -rf /", ""}, {"-debug host", ""}, {"/I", ""},         {"", ""},
-      {"h\"q", ""},           {"ok", "x /debug"},  {"ok", "-l"},       {"ok", "a\"b"},
+      {"host; rm -rf /", ""}, {"-debug host", ""}, {"/I", ""},          {"", ""},
+      {"h\"q", ""},           {"ok", "x /debug"},  {"ok", "-l"},        {"ok", "a\"b"},
       {"ok", "a\tb"},         {"ok", "x/debug"},   {"ok\r\nx", "user"}, {std::string(300, 'h'), ""},
   };
   for (const Hostile &h : refused) {
@@ -222,9 +223,9 @@ TEST(ReceivedFiles, PictureRuleNamesAndOpening) {
     bool picture;
   };
   const Pic pics[] = {
-      {'I', "cat.gif", "/x", true},      {'I', "cat.GIF (12k)", "/x", true}, {'I', "cat.gifs", "/x", false},
-      {'I', "cat.gifs", "/p/cat.GiF", true}, {'9', "photo", "/p.gif", true}, {'5', "zip", "/a.zip", false},
-      {'s', "tune.gif", "/t", true},     {'g', "anything", "/a", true},     {'0', "x.gif", "/x.gif", false},
+      {'I', "cat.gif", "/x", true},          {'I', "cat.GIF (12k)", "/x", true}, {'I', "cat.gifs", "/x", false},
+      {'I', "cat.gifs", "/p/cat.GiF", true}, {'9', "photo", "/p.gif", true},     {'5', "zip", "/a.zip", false},
+      {'s', "tune.gif", "/t", true},         {'g', "anything", "/a", true},      {'0', "x.gif", "/x.gif", false},
   };
   for (const Pic &p : pics) {
     GopherItem item;

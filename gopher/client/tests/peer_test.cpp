@@ -6,13 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 
 #include "qxtest/loopback.h"
 #include "qxtest/netns.h"
 #include "qxtest/support.h"
+#include "gophernicus_peer.h"
 #include "recorder.h"
 
 namespace {
@@ -21,63 +20,12 @@ using gophertest::RecorderUi;
 
 const auto *g_network = ::testing::AddGlobalTestEnvironment(new qxtest::OwnLoopbackNetwork);
 
-constexpr u_short kPort = 70;
-constexpr int kBigMenu = 20000;
-
-std::string Line(char type, const std::string &display, const std::string &selector) {
-  return std::string(1, type) + display + "\t" + selector + "\t127.0.0.1\t70\r\n";
-}
-
-// The tree gophernicus serves; readable by the account it runs as.
-void MakeTree(const std::string &root) {
-  ASSERT_EQ(mkdir((root + "/docs").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir((root + "/big").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir((root + "/cgi-bin").c_str(), 0755), 0);
-  std::string text;
-  for (int i = 0; i < 200; ++i) text += "Line " + std::to_string(i) + " of the manual\twith a tab\r\n";
-  ASSERT_TRUE(qxtest::WriteFile(root + "/docs/manual.txt", text));
-  std::string binary;
-  for (int i = 0; i < 70000; ++i) binary.push_back(static_cast<char>((i * 7) ^ (i >> 8)));
-  binary += "\r\n.\r\n";  // a binary keeps even a final end line
-  ASSERT_TRUE(qxtest::WriteFile(root + "/docs/data.bin", binary));
-  ASSERT_TRUE(qxtest::WriteFile(root + "/gophermap", "Welcome to the test tree\r\n" + Line('1', "Documents", "/docs") +
-                                                        Line('7', "Search the tree", "/cgi-bin/search") +
-                                                        Line('1', "A big menu", "/big")));
-  ASSERT_TRUE(qxtest::WriteFile(root + "/docs/gophermap", Line('0', "The manual", "/docs/manual.txt") +
-                                                              Line('9', "Some data", "/docs/data.bin")));
-  std::string big;
-  for (int i = 0; i < kBigMenu; ++i) big += Line('0', "Item " + std::to_string(i), "/docs/manual.txt");
-  ASSERT_TRUE(qxtest::WriteFile(root + "/big/gophermap", big));
-  ASSERT_TRUE(qxtest::WriteFile(root + "/cgi-bin/search",
-                                "#!/bin/sh\nprintf '0Found %s\\t/docs/manual.txt\\t127.0.0.1\\t70\\r\\n' "
-                                "\"$QUERY_STRING\"\n"));
-  ASSERT_EQ(chmod((root + "/cgi-bin/search").c_str(), 0755), 0);
-}
-
 class GophernicusTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    tree = new qxtest::TempDir("qx-gopher-tree", 0755);
-    MakeTree(tree->path());
-    server = new qxtest::Child({"/usr/bin/socat", "TCP-LISTEN:70,bind=127.0.0.1,reuseaddr,fork",
-                                "EXEC:gophernicus -h 127.0.0.1 -p 70 -nf -nv -r " + tree->path() + ",su=nobody"});
-    const bool up = qxtest::WaitUntil(
-        [] {
-          SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-          sockaddr_in to = qxtest::Loopback(kPort);
-          const bool ok = connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
-          closesocket(s);
-          return ok;
-        },
-        10000);
-    if (!up) failure = "socat with gophernicus did not listen on 127.0.0.1:70 (install socat and gophernicus)";
-  }
-  static void TearDownTestSuite() {
-    delete server;
-    delete tree;
-  }
+  static void SetUpTestSuite() { peer = new gophertest::GophernicusPeer; }
+  static void TearDownTestSuite() { delete peer; }
   void SetUp() override {
-    ASSERT_TRUE(failure.empty()) << failure;
+    ASSERT_TRUE(peer->Error().empty()) << peer->Error();
     setenv("TEMP", ("Z:" + scratch.path()).c_str(), 1);
     ASSERT_TRUE(MakePrivateTempDir());
     SetGopherUi(&ui);
@@ -106,17 +54,14 @@ class GophernicusTest : public ::testing::Test {
     return bytes;
   }
 
-  static qxtest::TempDir *tree;
-  static qxtest::Child *server;
-  static std::string failure;
+  static std::string Tree() { return peer->Root(); }
+  static gophertest::GophernicusPeer *peer;
   qxtest::TempDir scratch{"qx-gopher"};
   RecorderUi ui;
   GopherItem *root = nullptr;
 };
 
-qxtest::TempDir *GophernicusTest::tree = nullptr;
-qxtest::Child *GophernicusTest::server = nullptr;
-std::string GophernicusTest::failure;
+gophertest::GophernicusPeer *GophernicusTest::peer = nullptr;
 
 TEST_F(GophernicusTest, TreeTextAndBinaryByteForByte) {
   // The root menu: an information line (not selectable), a menu, a search, a menu.
@@ -133,7 +78,7 @@ TEST_F(GophernicusTest, TreeTextAndBinaryByteForByte) {
   GopherItem *manual = Child(docs, "The manual");
   ASSERT_TRUE(manual);
   ActivateItem(manual, nullptr);
-  EXPECT_EQ(ReadTemp("UseFile"), qxtest::ReadFile(tree->path() + "/docs/manual.txt"));
+  EXPECT_EQ(ReadTemp("UseFile"), qxtest::ReadFile(Tree() + "/docs/manual.txt"));
   EXPECT_EQ(ui.rows.size(), 200u);
 
   GopherItem *data = Child(docs, "Some data");
@@ -141,7 +86,7 @@ TEST_F(GophernicusTest, TreeTextAndBinaryByteForByte) {
   ui.savePath = "Z:" + scratch.path() + "/data.bin";
   ActivateItem(data, nullptr);
   EXPECT_EQ(ui.saveProposed, "data.bin");
-  EXPECT_EQ(qxtest::ReadFile(scratch.path() + "/data.bin"), qxtest::ReadFile(tree->path() + "/docs/data.bin"));
+  EXPECT_EQ(qxtest::ReadFile(scratch.path() + "/data.bin"), qxtest::ReadFile(Tree() + "/docs/data.bin"));
   EXPECT_TRUE(ui.opened.empty());
   for (const auto &b : ui.boxes) EXPECT_EQ(b.caption, "burrowview") << b.text;  // only the offer to open
 }
@@ -159,11 +104,11 @@ TEST_F(GophernicusTest, MenuOfTwentyThousandItems) {
   GopherItem *big = Child(root, "A big menu");
   ASSERT_TRUE(big);
   ActivateItem(big, nullptr);
-  EXPECT_EQ(CountChildren(big), kBigMenu) << ui.BoxTexts();
+  EXPECT_EQ(CountChildren(big), gophertest::kBigMenu) << ui.BoxTexts();
   GopherItem *last = big->firstChild;
   while (last && last->next) last = last->next;
   ASSERT_TRUE(last);
-  EXPECT_EQ(last->display, "Item " + std::to_string(kBigMenu - 1));
+  EXPECT_EQ(last->display, "Item " + std::to_string(gophertest::kBigMenu - 1));
   EXPECT_EQ(last->depth, 3);
 }
 

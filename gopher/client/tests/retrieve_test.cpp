@@ -119,7 +119,7 @@ TEST_F(RetrieveTest, BinariesKeepTheirBytesAndAreNotOpenedUnasked) {
   EXPECT_EQ(ui.saveProposed, "tool.exe");
   EXPECT_EQ(ui.saveExtension, "exe");
   EXPECT_EQ(qxtest::ReadFile(base.path() + "/tool.exe"), binary);  // type 9 keeps the final line
-  EXPECT_TRUE(ui.opened.empty());                                    // a program is never opened
+  EXPECT_TRUE(ui.opened.empty());                                  // a program is never opened
   EXPECT_TRUE(ui.boxes.empty()) << ui.BoxTexts();
 
   // A document the user may open is offered, and opened only on Yes.
@@ -201,10 +201,12 @@ TEST_F(RetrieveTest, CsoFieldsOnceThenQueries) {
       "-200:1:name:max 64 Indexed Lookup Public Default\r\n-200:1:name:Full name.\r\n"
       "-200:2:email:max 64 Public Default\r\n-200:2:email:Mail.\r\n"
       "-200:3:secret:max 8\r\n-200:3:secret:Hidden.\r\n200:Ok.\r\n";
-  const std::string one = "102:There was 1 match to your request.\r\n-200:1:  name: Ada Lovelace\r\n"
-                          "-200:1: email: ada@example.org\r\n200:Ok.\r\n";
-  const std::string several = "102:There were 2 matches to your request.\r\n-200:1:  name: Ada A\r\n"
-                              "-200:2:  name: Ada B\r\n200:Ok.\r\n";
+  const std::string one =
+      "102:There was 1 match to your request.\r\n-200:1:  name: Ada Lovelace\r\n"
+      "-200:1: email: ada@example.org\r\n200:Ok.\r\n";
+  const std::string several =
+      "102:There were 2 matches to your request.\r\n-200:1:  name: Ada A\r\n"
+      "-200:2:  name: Ada B\r\n200:Ok.\r\n";
   const std::string none = "501:No matches to your query.\r\n";
   const std::string error = "514:Too many entries to print.\r\n";
   ph.Script({{fields}, {one}, {several}, {none}, {error}});

@@ -1,0 +1,194 @@
+// The burrowview program against gophernicus on 127.0.0.1:70 of the test's
+// own network namespace, driven through the layer's automation on the
+// headless display: the home server's tree, a menu expanded, a text shown in
+// the document list, a search, telnet items handed to a recording stand-in
+// for the terminal (a hostile one refused), and Exit saving the placement.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "gophernicus_peer.h"
+#include "qxtest/netns.h"
+#include "qxtest/support.h"
+
+namespace {
+
+const auto *g_network = ::testing::AddGlobalTestEnvironment(new qxtest::OwnLoopbackNetwork);
+
+constexpr int kRowHeight = 18;  // tree rows: a 16-pixel picture cell and 2
+
+// burrowview in a working directory, its standard error in a file; killed at
+// the end if it still runs.
+class Program {
+ public:
+  explicit Program(const std::string &cwd) : errors_(cwd + "/stderr.txt") {
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (chdir(cwd.c_str()) != 0) _exit(126);
+      const int err = open(errors_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (err >= 0) dup2(err, 2);
+      const std::string path = qxtest::BinDir() + "/burrowview";
+      execl(path.c_str(), path.c_str(), static_cast<char *>(nullptr));
+      _exit(127);
+    }
+  }
+  ~Program() {
+    if (pid_ > 0) qxtest::StopProcess(pid_, 2000);
+  }
+  int Pid() const { return pid_; }
+  std::string Errors() const { return qxtest::ReadFile(errors_); }
+  // The exit status once it ended within the time, else -1.
+  int Wait(int timeoutMs) {
+    int status = 0;
+    const bool ended = qxtest::WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs);
+    if (!ended) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::string errors_;
+};
+
+// One command to the program's automation socket; the whole answer.
+std::string Automation(int pid, const std::string &command) {
+  const std::string path = std::string(getenv("QX_RUNTIME_DIR")) + "/auto-" + std::to_string(pid) + ".sock";
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return "error path too long";
+  memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  timeval timeout{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return "error connect";
+  }
+  const std::string line = command + "\n";
+  if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+    close(fd);
+    return "error write";
+  }
+  shutdown(fd, SHUT_WR);
+  std::string answer;
+  char buf[512];
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) answer.append(buf, static_cast<size_t>(n));
+  close(fd);
+  while (!answer.empty() && answer.back() == '\n') answer.pop_back();
+  return answer;
+}
+
+std::string Handle(const std::string &answer) { return answer.rfind("ok ", 0) == 0 ? answer.substr(3) : ""; }
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(peer.Error().empty()) << peer.Error();
+    setenv("QX_HOME", (work.path() + "/home").c_str(), 1);
+    setenv("QX_RUNTIME_DIR", runtime.path().c_str(), 1);
+    setenv("QX_DISPLAY", "headless", 1);
+    setenv("TEMP", (work.path() + "/tmp").c_str(), 1);
+    unsetenv("QX_AUTOMATION");
+    unsetenv("DISPLAY");
+    ASSERT_EQ(mkdir((work.path() + "/tmp").c_str(), 0700), 0);
+    ASSERT_TRUE(qxtest::WriteFile(work.path() + "/QXAPPS.INI",
+                                  "[burrowview]\r\nInitialAction=0\r\nHomeGopherHost=127.0.0.1\r\n"
+                                  "UserTelnet=termrec.sh %h /p=%p /l=%u /once\r\n"));
+    // The terminal's stand-in records the words it was started with.
+    ASSERT_TRUE(qxtest::WriteFile(work.path() + "/termrec.sh",
+                                  "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$(dirname \"$0\")/"
+                                  "terminal-args.txt\"\n"));
+    ASSERT_EQ(chmod((work.path() + "/termrec.sh").c_str(), 0755), 0);
+  }
+
+  // The row count of a list once it is `wanted`, else the last one seen.
+  int WaitForCount(int pid, const std::string &list, int wanted) {
+    int count = -1;
+    qxtest::WaitUntil(
+        [&] {
+          const std::string state = Automation(pid, "state " + list);
+          const size_t at = state.find("count=");
+          if (at == std::string::npos) return false;
+          count = atoi(state.c_str() + at + 6);
+          return count == wanted;
+        },
+        15000);
+    return count;
+  }
+  void DoubleClickRow(int pid, const std::string &tree, int row) {
+    ASSERT_EQ(Automation(pid, "select " + tree + " " + std::to_string(row)), "ok");
+    ASSERT_EQ(Automation(pid, "click " + tree + " 60 " + std::to_string(row * kRowHeight + kRowHeight / 2) + " double"),
+              "ok");
+  }
+
+  gophertest::GophernicusPeer peer;
+  qxtest::TempDir work{"qx-burrowview"};
+  qxtest::TempDir runtime{"qx-burrowview-rt"};
+};
+
+TEST_F(ProgramTest, BrowsesTheTreeAndHandsTelnetItemsToTheTerminal) {
+  Program program(work.path());
+  const int pid = program.Pid();
+  std::string main;
+  ASSERT_TRUE(qxtest::WaitUntil(
+      [&] { return !(main = Handle(Automation(pid, "find burrowview burrowview - 127.0.0.1"))).empty(); }, 15000))
+      << program.Errors();
+  const std::string client = Handle(Automation(pid, "item " + main + " 200"));
+  const std::string tree = Handle(Automation(pid, "item " + client + " 203"));
+  const std::string document = Handle(Automation(pid, "item " + client + " 204"));
+  ASSERT_FALSE(tree.empty() || document.empty());
+
+  // The root and its six items: welcome, Documents, search, big menu, two terminals.
+  ASSERT_EQ(WaitForCount(pid, tree, 7), 7) << program.Errors();
+
+  DoubleClickRow(pid, tree, 2);  // Documents
+  ASSERT_EQ(WaitForCount(pid, tree, 9), 9) << program.Errors();
+  DoubleClickRow(pid, tree, 3);  // The manual
+  EXPECT_EQ(WaitForCount(pid, document, 200), 200) << program.Errors();
+  DoubleClickRow(pid, tree, 2);  // Documents collapses
+  ASSERT_EQ(WaitForCount(pid, tree, 7), 7);
+
+  DoubleClickRow(pid, tree, 3);  // the search asks for words
+  std::string search;
+  ASSERT_TRUE(qxtest::WaitUntil([&] { return !(search = Handle(Automation(pid, "find - Index Search"))).empty(); },
+                                10000));
+  ASSERT_EQ(Automation(pid, "settext " + Handle(Automation(pid, "item " + search + " 600")) + " gopher holes"), "ok");
+  ASSERT_EQ(Automation(pid, "press " + Handle(Automation(pid, "item " + search + " 1"))), "ok");
+  ASSERT_EQ(WaitForCount(pid, tree, 8), 8) << program.Errors();
+
+  DoubleClickRow(pid, tree, 6);  // the library's terminal (rows shifted by the hit)
+  const std::string args = work.path() + "/terminal-args.txt";
+  ASSERT_TRUE(qxtest::WaitUntil([&] { return !qxtest::ReadFile(args).empty(); }, 10000)) << program.Errors();
+  EXPECT_EQ(qxtest::ReadFile(args), "library.example\n/p=2323\n/l=guest\n/once\n");
+
+  unlink(args.c_str());
+  DoubleClickRow(pid, tree, 7);  // the hostile one
+  ASSERT_TRUE(qxtest::WaitUntil(
+      [&] { return program.Errors().find("cannot be handed to the terminal safely") != std::string::npos; }, 10000))
+      << program.Errors();
+  EXPECT_TRUE(qxtest::ReadFile(args).empty());
+
+  ASSERT_EQ(Automation(pid, "menu " + main + " 106"), "ok");  // Exit
+  EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
+  const std::string ini = qxtest::ReadFile(work.path() + "/QXAPPS.INI");
+  EXPECT_NE(ini.find("Location="), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Cx="), std::string::npos) << ini;
+  // The private temporary folder goes with the program.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(work.path() + "/tmp"),
+                          std::filesystem::directory_iterator()),
+            0);
+}
+
+}  // namespace
