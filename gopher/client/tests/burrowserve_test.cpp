@@ -1,0 +1,161 @@
+// The gopher client against the suite's own gopher daemon: burrowserve
+// started per connection by portwarden on 127.0.0.1:70 of the test's own
+// network namespace, serving the tree the gophernicus tests use in its own
+// menu-file form: the same children, the same bytes.
+#include "gophercore.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "qxtest/loopback.h"
+#include "qxtest/netns.h"
+#include "qxtest/support.h"
+#include "recorder.h"
+
+namespace {
+
+using gophertest::RecorderUi;
+
+const auto *g_network = ::testing::AddGlobalTestEnvironment(new qxtest::OwnLoopbackNetwork);
+
+constexpr int kBigMenu = 20000;
+
+std::string Line(char type, const std::string &display, const std::string &selector) {
+  return std::string(1, type) + display + "\t" + selector + "\t127.0.0.1\t70\r\n";
+}
+
+// A command's output and exit status.
+std::string Shell(const std::string &command, int *status) {
+  std::string out;
+  FILE *p = popen(command.c_str(), "r");
+  if (!p) return "cannot run " + command;
+  char buffer[512];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+  *status = pclose(p);
+  return out;
+}
+
+class BurrowserveTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    work = new qxtest::TempDir("qx-gopher-bs", 0755);
+    const std::string w = work->path();
+    setenv("QX_HOME", (w + "/home").c_str(), 1);
+    setenv("QX_MACHINE_DIR", (w + "/machine").c_str(), 1);
+    setenv("QX_RUNTIME_DIR", (w + "/run").c_str(), 1);
+    for (const char *dir : {"/home", "/home/drive_c", "/home/drive_c/WINDOWS", "/machine", "/run", "/srv", "/root",
+                            "/root/docs", "/root/big"})
+      mkdir((w + dir).c_str(), 0700);
+    std::string text;
+    for (int i = 0; i < 200; ++i) text += "Line " + std::to_string(i) + " of the manual\twith a tab\r\n";
+    std::string binary;
+    for (int i = 0; i < 70000; ++i) binary.push_back(static_cast<char>((i * 7) ^ (i >> 8)));
+    binary += "\r\n.\r\n";
+    std::string big;
+    for (int i = 0; i < kBigMenu; ++i) big += Line('0', "Item " + std::to_string(i), "docs/manual.txt");
+    const bool written =
+        qxtest::WriteFile(w + "/root/docs/manual.txt", text) && qxtest::WriteFile(w + "/root/docs/data.bin", binary) &&
+        qxtest::WriteFile(w + "/root/DEFAULT.GMN", Line('1', "Documents", "docs/DOCS.GMN") +
+                                                        Line('1', "A big menu", "big/BIG.GMN")) &&
+        qxtest::WriteFile(w + "/root/docs/DOCS.GMN",
+                          Line('0', "The manual", "docs/manual.txt") + Line('9', "Some data", "docs/data.bin")) &&
+        qxtest::WriteFile(w + "/root/big/BIG.GMN", big);
+    if (!written) {
+      failure = "cannot write the tree under " + w;
+      return;
+    }
+    const std::string pwtable = "cd '" + w + "/srv' && '" + qxtest::BinDir() + "/pwtable' ";
+    int status = 0;
+    const std::string out = Shell(pwtable + "enable burrowserve 2>&1 && " + pwtable +
+                                      "set \"$(" + pwtable + "list | awk '/burrowserve/ {print $1; exit}' | tr -d :)\" "
+                                      "\"params=" + w + "/root\" 2>&1",
+                                  &status);
+    if (status != 0) {
+      failure = "pwtable could not enable burrowserve: " + out;
+      return;
+    }
+    portwarden = new qxtest::Child({qxtest::BinDir() + "/portwarden"});
+    const bool up = qxtest::WaitUntil(
+        [] {
+          SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+          sockaddr_in to = qxtest::Loopback(70);
+          const bool ok = connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
+          closesocket(s);
+          return ok;
+        },
+        10000);
+    if (!up) failure = "portwarden did not listen on 127.0.0.1:70";
+  }
+  static void TearDownTestSuite() {
+    delete portwarden;
+    qxtest::KillProcessesOfRuntime(work->path() + "/run");
+    delete work;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(failure.empty()) << failure;
+    setenv("TEMP", ("Z:" + scratch.path()).c_str(), 1);
+    ASSERT_TRUE(MakePrivateTempDir());
+    SetGopherUi(&ui);
+    root = ParseMenuLine("S127.0.0.1\t\t127.0.0.1\t70");
+    ASSERT_EQ(AddRootItem(root, 1), 1) << ui.BoxTexts();
+  }
+  void TearDown() override {
+    SetGopherUi(nullptr);
+    FreeItemList(g_Roots);
+    g_Roots = nullptr;
+    RemovePrivateTempDir();
+  }
+  GopherItem *Child(GopherItem *parent, const std::string &display) {
+    for (GopherItem *c = parent->firstChild; c; c = c->next)
+      if (c->display == display) return c;
+    ADD_FAILURE() << "no item " << display << "\n" << ui.BoxTexts();
+    return nullptr;
+  }
+  static std::string ReadTemp(const char *name) {
+    FileHandle f(CreateFileA(TempPath(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (f.ok() && ReadFile(f.get(), buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
+    return bytes;
+  }
+
+  static qxtest::TempDir *work;
+  static qxtest::Child *portwarden;
+  static std::string failure;
+  qxtest::TempDir scratch{"qx-gopher"};
+  RecorderUi ui;
+  GopherItem *root = nullptr;
+};
+
+qxtest::TempDir *BurrowserveTest::work = nullptr;
+qxtest::Child *BurrowserveTest::portwarden = nullptr;
+std::string BurrowserveTest::failure;
+
+TEST_F(BurrowserveTest, SameTreeSameBytes) {
+  EXPECT_EQ(CountChildren(root), 2);
+  GopherItem *docs = Child(root, "Documents");
+  ASSERT_TRUE(docs);
+  ActivateItem(docs, nullptr);
+  ASSERT_EQ(CountChildren(docs), 2) << ui.BoxTexts();
+
+  ActivateItem(Child(docs, "The manual"), nullptr);
+  EXPECT_EQ(ReadTemp("UseFile"), qxtest::ReadFile(work->path() + "/root/docs/manual.txt"));
+  EXPECT_EQ(ui.rows.size(), 200u);
+
+  ui.savePath = "Z:" + scratch.path() + "/data.bin";
+  ActivateItem(Child(docs, "Some data"), nullptr);
+  EXPECT_EQ(qxtest::ReadFile(scratch.path() + "/data.bin"), qxtest::ReadFile(work->path() + "/root/docs/data.bin"));
+
+  GopherItem *big = Child(root, "A big menu");
+  ASSERT_TRUE(big);
+  ActivateItem(big, nullptr);
+  EXPECT_EQ(CountChildren(big), kBigMenu) << ui.BoxTexts();
+}
+
+}  // namespace
