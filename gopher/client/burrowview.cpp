@@ -202,8 +202,7 @@ void DrawTreeRow(const DRAWITEMSTRUCT *dis) {
     ToolbarDrawBitmap(dc, x, y, g_Folders, RGB(0, 0, 255), g_CellW, g_CellH, expanded ? g_CellW : 0,
                       ((item->depth - 1) % 5) * g_CellH);
   else
-    ToolbarDrawBitmap(dc, x, y, g_Others, RGB(0, 0, 255), g_CellW, g_CellH, picture * g_CellW,
-                      expanded ? g_CellH : 0);
+    ToolbarDrawBitmap(dc, x, y, g_Others, RGB(0, 0, 255), g_CellW, g_CellH, picture * g_CellW, expanded ? g_CellH : 0);
   const bool selected = (dis->itemState & ODS_SELECTED) != 0;
   RECT text = rc;
   text.left = x + g_CellW + 4;
@@ -313,8 +312,7 @@ INT_PTR CALLBACK SearchDlgProc(HWND dlg, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 bool WindowUi::AskSearchWords(const GopherItem &item, std::string *words) {
-  return DialogBoxParamA(g_Instance, "GetSearch", g_MainWnd, SearchDlgProc, reinterpret_cast<LPARAM>(words)) ==
-         IDOK;
+  return DialogBoxParamA(g_Instance, "GetSearch", g_MainWnd, SearchDlgProc, reinterpret_cast<LPARAM>(words)) == IDOK;
 }
 
 bool WindowUi::AskSaveFileName(const std::string &proposed, int filterIndex, const char *defaultExtension,
@@ -805,10 +803,10 @@ void ReadDisplaySettings() {
 
 void FreeWindowResources() {
   g_DocFile.Close();
-  for (HGDIOBJ o : {static_cast<HGDIOBJ>(g_Folders), static_cast<HGDIOBJ>(g_Others), static_cast<HGDIOBJ>(g_Buttons),
-                    static_cast<HGDIOBJ>(g_DocBrush), static_cast<HGDIOBJ>(g_TreeBrush),
-                    static_cast<HGDIOBJ>(g_GreyBrush), static_cast<HGDIOBJ>(g_FixedFont),
-                    static_cast<HGDIOBJ>(g_PropFont)})
+  for (HGDIOBJ o :
+       {static_cast<HGDIOBJ>(g_Folders), static_cast<HGDIOBJ>(g_Others), static_cast<HGDIOBJ>(g_Buttons),
+        static_cast<HGDIOBJ>(g_DocBrush), static_cast<HGDIOBJ>(g_TreeBrush), static_cast<HGDIOBJ>(g_GreyBrush),
+        static_cast<HGDIOBJ>(g_FixedFont), static_cast<HGDIOBJ>(g_PropFont)})
     if (o) DeleteObject(o);
   ToolbarFree();
   RemovePrivateTempDir();
@@ -863,8 +861,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     FileHandle create(CreateFileA(TempPath("UseFile").c_str(), GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
-    g_DocFile.Reset(CreateFileA(TempPath("UseFile").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    g_DocFile.Reset(CreateFileA(TempPath("UseFile").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   }
   PostMessageA(g_MainWnd, WM_COMMAND, IDM_HOME_GOPHER + g_InitialAction, 0);
   MSG msg;

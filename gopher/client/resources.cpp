@@ -95,8 +95,8 @@ constexpr uint32_t ButtonPixel(int x, int y) {
 
 constexpr auto kFolders = MakeDib<2 * kCell, 5 * kCell>(
     [](int x, int y) { return FolderPixel(x % kCell, y % kCell, x >= kCell, kFolderColours[y / kCell]); });
-constexpr auto kOthers = MakeDib<20 * kCell, 2 * kCell>(
-    [](int x, int y) { return PagePixel(x % kCell, y % kCell, x / kCell, y >= kCell); });
+constexpr auto kOthers =
+    MakeDib<20 * kCell, 2 * kCell>([](int x, int y) { return PagePixel(x % kCell, y % kCell, x / kCell, y >= kCell); });
 constexpr auto kButtons = MakeDib<2 * kButtonW, 2 * kButtonH>(ButtonPixel);
 
 // ---- Menu ----
@@ -160,8 +160,8 @@ const QX_DIALOG_ITEM kClientItems[] = {
                    WS_BORDER | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
                0, 0, 100, 100),
     QX_CONTROL("", IDC_DOC_LIST, "ListBox",
-               LBS_OWNERDRAWFIXED | LBS_NOINTEGRALHEIGHT | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL |
-                   WS_HSCROLL | WS_TABSTOP,
+               LBS_OWNERDRAWFIXED | LBS_NOINTEGRALHEIGHT | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_HSCROLL |
+                   WS_TABSTOP,
                104, 0, 100, 100),
     QX_CONTROL("", IDC_STATUS_FRAME, "Static", SS_BLACKFRAME | WS_CHILD | WS_VISIBLE, 4, 104, 150, 12),
     QX_CONTROL("", IDC_STATUS_TEXT, "Static", SS_LEFT | SS_NOPREFIX | WS_CHILD | WS_VISIBLE, 6, 106, 146, 8),
@@ -184,8 +184,8 @@ const QX_DIALOG_ITEM kCsoItems[] = {
     QX_LTEXT("&Search for:", -1, 8, 10, 50, 8),
     QX_EDITTEXT(IDC_CSO_VALUE, 60, 8, 150, 12),
     QX_LTEXT("&Key field:", -1, 8, 28, 50, 8),
-    QX_CONTROL("", IDC_CSO_KEYS, "ListBox", LBS_NOTIFY | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP,
-               8, 38, 96, 70),
+    QX_CONTROL("", IDC_CSO_KEYS, "ListBox", LBS_NOTIFY | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP, 8,
+               38, 96, 70),
     QX_LTEXT("&Return fields:", -1, 114, 28, 60, 8),
     QX_CONTROL("", IDC_CSO_RETURN, "ListBox",
                LBS_MULTIPLESEL | LBS_NOTIFY | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP, 114, 38, 96,

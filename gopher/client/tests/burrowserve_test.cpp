@@ -1,12 +1,14 @@
 // The gopher client against the suite's own gopher daemon: burrowserve
 // started per connection by portwarden on 127.0.0.1:70 of the test's own
 // network namespace, serving the tree the gophernicus tests use in its own
-// menu-file form: the same children, the same bytes.
+// menu-file form (whose selectors begin with the item's type character, as
+// the daemon reads them): the same children, the same bytes.
 #include "gophercore.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -56,29 +58,38 @@ class BurrowserveTest : public ::testing::Test {
     for (int i = 0; i < 70000; ++i) binary.push_back(static_cast<char>((i * 7) ^ (i >> 8)));
     binary += "\r\n.\r\n";
     std::string big;
-    for (int i = 0; i < kBigMenu; ++i) big += Line('0', "Item " + std::to_string(i), "docs/manual.txt");
+    for (int i = 0; i < kBigMenu; ++i) big += Line('0', "Item " + std::to_string(i), "0docs/manual.txt");
     const bool written =
         qxtest::WriteFile(w + "/root/docs/manual.txt", text) && qxtest::WriteFile(w + "/root/docs/data.bin", binary) &&
-        qxtest::WriteFile(w + "/root/DEFAULT.GMN", Line('1', "Documents", "docs/DOCS.GMN") +
-                                                        Line('1', "A big menu", "big/BIG.GMN")) &&
+        qxtest::WriteFile(w + "/root/DEFAULT.GMN",
+                          Line('1', "Documents", "1docs/DOCS.GMN") + Line('1', "A big menu", "1big/BIG.GMN")) &&
         qxtest::WriteFile(w + "/root/docs/DOCS.GMN",
-                          Line('0', "The manual", "docs/manual.txt") + Line('9', "Some data", "docs/data.bin")) &&
-        qxtest::WriteFile(w + "/root/big/BIG.GMN", big);
+                          Line('0', "The manual", "0docs/manual.txt") + Line('9', "Some data", "9docs/data.bin")) &&
+        qxtest::WriteFile(w + "/root/big/BIG.GMN", big) &&
+        qxtest::WriteFile(w + "/srv/GATEKEEPER.DAT", "default 1\r\n");  // everyone may read everything
     if (!written) {
       failure = "cannot write the tree under " + w;
       return;
     }
     const std::string pwtable = "cd '" + w + "/srv' && '" + qxtest::BinDir() + "/pwtable' ";
     int status = 0;
-    const std::string out = Shell(pwtable + "enable burrowserve 2>&1 && " + pwtable +
-                                      "set \"$(" + pwtable + "list | awk '/burrowserve/ {print $1; exit}' | tr -d :)\" "
-                                      "\"params=" + w + "/root\" 2>&1",
+    const std::string out = Shell(pwtable + "enable burrowserve 2>&1 && " + pwtable + "set \"$(" + pwtable +
+                                      "list | awk '/burrowserve/ {print $1; exit}' | tr -d :)\" "
+                                      "\"params=" +
+                                      w + "/root\" 2>&1",
                                   &status);
     if (status != 0) {
       failure = "pwtable could not enable burrowserve: " + out;
       return;
     }
+    // The service table lies in the working directory portwarden starts in.
+    char previous[4096];
+    if (!getcwd(previous, sizeof previous) || chdir((w + "/srv").c_str()) != 0) {
+      failure = "cannot enter " + w + "/srv";
+      return;
+    }
     portwarden = new qxtest::Child({qxtest::BinDir() + "/portwarden"});
+    if (chdir(previous) != 0) failure = "cannot return to " + std::string(previous);
     const bool up = qxtest::WaitUntil(
         [] {
           SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
@@ -142,7 +153,7 @@ TEST_F(BurrowserveTest, SameTreeSameBytes) {
   GopherItem *docs = Child(root, "Documents");
   ASSERT_TRUE(docs);
   ActivateItem(docs, nullptr);
-  ASSERT_EQ(CountChildren(docs), 2) << ui.BoxTexts();
+  ASSERT_EQ(CountChildren(docs), 2) << ui.BoxTexts() << (docs->firstChild ? docs->firstChild->display : "");
 
   ActivateItem(Child(docs, "The manual"), nullptr);
   EXPECT_EQ(ReadTemp("UseFile"), qxtest::ReadFile(work->path() + "/root/docs/manual.txt"));

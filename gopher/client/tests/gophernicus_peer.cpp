@@ -7,8 +7,8 @@
 namespace gophertest {
 namespace {
 
-std::string Line(char type, const std::string &display, const std::string &selector, const std::string &host = "127.0.0.1",
-                 int port = 70) {
+std::string Line(char type, const std::string &display, const std::string &selector,
+                 const std::string &host = "127.0.0.1", int port = 70) {
   return std::string(1, type) + display + "\t" + selector + "\t" + host + "\t" + std::to_string(port) + "\r\n";
 }
 
@@ -45,9 +45,9 @@ std::string MakeTree(const std::string &root) {
 GophernicusPeer::GophernicusPeer() {
   error_ = MakeTree(tree_.path());
   if (!error_.empty()) return;
-  server_ = std::make_unique<qxtest::Child>(std::vector<std::string>{
-      "/usr/bin/socat", "TCP-LISTEN:70,bind=127.0.0.1,reuseaddr,fork",
-      "EXEC:gophernicus -h 127.0.0.1 -p 70 -nf -nv -r " + tree_.path() + ",su=nobody"});
+  server_ = std::make_unique<qxtest::Child>(
+      std::vector<std::string>{"/usr/bin/socat", "TCP-LISTEN:70,bind=127.0.0.1,reuseaddr,fork",
+                               "EXEC:gophernicus -h 127.0.0.1 -p 70 -nf -nv -r " + tree_.path() + ",su=nobody"});
   const bool up = qxtest::WaitUntil(
       [] {
         SOCKET s = socket(AF_INET, SOCK_STREAM, 0);

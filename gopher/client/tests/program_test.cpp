@@ -162,8 +162,8 @@ TEST_F(ProgramTest, BrowsesTheTreeAndHandsTelnetItemsToTheTerminal) {
 
   DoubleClickRow(pid, tree, 3);  // the search asks for words
   std::string search;
-  ASSERT_TRUE(qxtest::WaitUntil([&] { return !(search = Handle(Automation(pid, "find - Index Search"))).empty(); },
-                                10000));
+  ASSERT_TRUE(
+      qxtest::WaitUntil([&] { return !(search = Handle(Automation(pid, "find - Index Search"))).empty(); }, 10000));
   ASSERT_EQ(Automation(pid, "settext " + Handle(Automation(pid, "item " + search + " 600")) + " gopher holes"), "ok");
   ASSERT_EQ(Automation(pid, "press " + Handle(Automation(pid, "item " + search + " 1"))), "ok");
   ASSERT_EQ(WaitForCount(pid, tree, 8), 8) << program.Errors();
@@ -186,9 +186,9 @@ TEST_F(ProgramTest, BrowsesTheTreeAndHandsTelnetItemsToTheTerminal) {
   EXPECT_NE(ini.find("Location="), std::string::npos) << ini;
   EXPECT_NE(ini.find("Cx="), std::string::npos) << ini;
   // The private temporary folder goes with the program.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(work.path() + "/tmp"),
-                          std::filesystem::directory_iterator()),
-            0);
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(work.path() + "/tmp"), std::filesystem::directory_iterator()),
+      0);
 }
 
 }  // namespace
