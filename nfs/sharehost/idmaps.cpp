@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <optional>
 
@@ -250,15 +251,19 @@ bool SetFileIdentity(const char *path, int32_t uid, int32_t gid, int32_t mode, i
   return SetFileSecurityA(path, changed, &absolute);
 }
 
-ActAsCaller::ActAsCaller(uid_t uid, gid_t gid) {
-  saved_uid_ = uid_t(setfsuid(uid_t(-1)));
-  saved_gid_ = gid_t(setfsgid(gid_t(-1)));
-  int n = getgroups(0, nullptr);
-  if (n > 0) {
-    saved_groups_.resize(size_t(n));
-    n = getgroups(n, saved_groups_.data());
-    saved_groups_.resize(n > 0 ? size_t(n) : 0);
-  }
+namespace {
+
+// The supplementary groups of the account a uid is: the group files are read
+// at most every 30 seconds per uid and gid, not at every request.
+std::vector<gid_t> GroupsOf(uid_t uid, gid_t gid) {
+  struct Known {
+    std::vector<gid_t> groups;
+    time_t read_at;
+  };
+  static std::map<std::pair<uid_t, gid_t>, Known> known;
+  time_t now = time(nullptr);
+  auto it = known.find({uid, gid});
+  if (it != known.end() && now - it->second.read_at < 30 && now >= it->second.read_at) return it->second.groups;
   std::vector<gid_t> groups;
   if (passwd *pw = getpwuid(uid)) {
     int count = 64;
@@ -271,6 +276,23 @@ ActAsCaller::ActAsCaller(uid_t uid, gid_t gid) {
   } else {
     groups.push_back(gid);
   }
+  if (known.size() > 256) known.clear();
+  known[{uid, gid}] = Known{groups, now};
+  return groups;
+}
+
+}  // namespace
+
+ActAsCaller::ActAsCaller(uid_t uid, gid_t gid) {
+  saved_uid_ = uid_t(setfsuid(uid_t(-1)));
+  saved_gid_ = gid_t(setfsgid(gid_t(-1)));
+  int n = getgroups(0, nullptr);
+  if (n > 0) {
+    saved_groups_.resize(size_t(n));
+    n = getgroups(n, saved_groups_.data());
+    saved_groups_.resize(n > 0 ? size_t(n) : 0);
+  }
+  std::vector<gid_t> groups = GroupsOf(uid, gid);
   // The raw call changes this thread's groups only; the C library's
   // setgroups would change every thread's.
   bool groups_ok = syscall(SYS_setgroups, groups.size(), groups.data()) == 0;

@@ -12,11 +12,13 @@
 #include <string>
 
 #include "exports.h"
+#include "filecache.h"
 #include "handles.h"
 #include "idmaps.h"
 #include "logon.h"
 #include "longnames.h"
 #include "mount.h"
+#include "nfsprocs.h"
 #include "registry_keys.h"
 #include "rpc.h"
 #include "settings.h"
@@ -107,6 +109,7 @@ SOCKET OpenUdpSocket(HWND window, uint16_t port, const char *what) {
 void OpenRpcSockets(HWND window) {
   SetRpcSender(SendDatagram);
   SetProgramHandler(kMountProgram, MountHandler);
+  SetProgramHandler(kNfsProgram, NfsHandler);
   g_NfsSocket = OpenUdpSocket(window, kNfsPort, "NFS and MOUNT");
   g_PortmapSocket = OpenUdpSocket(window, kPortmapPort, "the portmapper");
   if (g_NfsSocket != INVALID_SOCKET || g_PortmapSocket != INVALID_SOCKET)
@@ -123,6 +126,7 @@ void CloseRpcSockets() {
     ServerEvent(EVENTLOG_ERROR_TYPE, kEventStateFile, text);
     fprintf(stderr, "sharehost: %s\n", text.c_str());
   }
+  CloseAllCachedFiles();
   for (SOCKET *s : {&g_NfsSocket, &g_PortmapSocket}) {
     if (*s != INVALID_SOCKET) WsCloseSocket(*s);
     *s = INVALID_SOCKET;
@@ -227,7 +231,10 @@ LRESULT CALLBACK ServerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       if (LOWORD(wParam) == 100) PostMessageA(window, WM_CLOSE, 0, 0);
       return 0;  // 0x7000 redraws the information window, which this build does not show
     case WM_TIMER:
-      if (wParam == kCloseFilesTimer) CloseMapTable();
+      if (wParam == kCloseFilesTimer) {
+        CloseAllCachedFiles();
+        CloseMapTable();
+      }
       return 0;
     case WM_RELOAD_MAPS: LoadIdMaps(); return 0;
     case WM_SOCKET_NOTIFY:

@@ -1,0 +1,46 @@
+#!/bin/bash
+# sharehost's READ of a large file in 8 KB transfers against plain UDP datagrams
+# of the same size between two processes, its GETATTR and LOOKUP rates, and the
+# cost of the two ways of making a WRITE durable, all in one run inside a
+# network namespace of its own (ports 111 and 2049 are free there).
+# Usage: bench/nfs/run.sh BIN_DIR [MEGABYTES]   (as root: the server acts as uids)
+set -euo pipefail
+if [ "${QX_BENCH_NETNS:-}" != 1 ]; then
+  exec env QX_BENCH_NETNS=1 unshare -n "$0" "$@"
+fi
+ip link set lo up
+BIN=$(cd "${1:?bin directory}" && pwd)
+MB=${2:-1024}
+WORK=$(mktemp -d /tmp/qx-bench-nfs-XXXXXX)
+chmod 755 "$WORK"
+export QX_HOME=$WORK/home QX_MACHINE_DIR=$WORK/machine QX_RUNTIME_DIR=$WORK/run
+export QX_WINDOWS_DIR=$WORK/windows QX_DRIVE_D=$WORK/d QX_EVENTLOG_FILE=$WORK/events.txt
+cleanup() {
+  "$BIN/qxsc" stop QXNFSServer >/dev/null 2>&1 || true
+  for e in /proc/[0-9]*/environ; do
+    if grep -qz "^QX_RUNTIME_DIR=$WORK/run\$" "$e" 2>/dev/null; then p=${e#/proc/}; kill -9 "${p%/environ}" 2>/dev/null || true; fi
+  done
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+mkdir -p "$WORK/windows" "$WORK/d/qxnfs" "$WORK/d/ex"
+chmod 755 "$WORK/d" "$WORK/d/ex"
+echo 'd:\ex' > "$WORK/windows/exports"
+"$BIN/qxreg" set 'HKLM\SOFTWARE\Corvane\NFSClient\CurrentVersion' 'Installation Directory' REG_SZ 'D:\qxnfs' >/dev/null
+head -c "${MB}M" /dev/urandom > "$WORK/d/ex/big"
+chmod 644 "$WORK/d/ex/big"
+"$BIN/qxsc" create QXNFSServer "$BIN/sharehost" >/dev/null
+"$BIN/qxsc" start QXNFSServer /t:8192 >/dev/null
+for _ in $(seq 50); do grep -q 'id=4 ' "$WORK/events.txt" 2>/dev/null && break; sleep 0.1; done
+
+BYTES=$((MB * 1024 * 1024))
+echo "READ of a ${MB} MB file in 8 KB transfers, one call at a time:"
+"$BIN/nfs_bench" read /d/ex big "$BYTES"
+echo "plain UDP: 100-byte request, 8292-byte reply (the READ reply's size), between two processes:"
+"$BIN/nfs_bench" udp 8292 "$BYTES"
+echo "GETATTR and LOOKUP, one call at a time:"
+"$BIN/nfs_bench" getattr /d/ex 50000
+"$BIN/nfs_bench" lookup /d/ex big 50000
+echo "a durable 8 KB write on the export's file system:"
+"$BIN/nfs_bench" sync "$WORK/d/ex" 500

@@ -1,0 +1,106 @@
+// sharehost as a running service for a test: a machine of the test's own
+// (home, registry, runtime, Windows directory, event log, drive D:) inside
+// the test program's own network namespace, the service created and started
+// with qxsc, and stopped and cleaned up after each test.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "qxtest/netns.h"
+#include "qxtest/support.h"
+
+namespace nfstest {
+
+inline std::string Shell(const std::string &command, int *status = nullptr) {
+  FILE *pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[512];
+  size_t n;
+  while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  int rc = pipe ? pclose(pipe) : -1;
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  std::string dir_;
+  bool created_ = false;
+
+  void SetUp() override {
+    static std::string entered = qxtest::EnterOwnNetworkNamespace();
+    ASSERT_EQ(entered, "");
+    char pattern[] = "/tmp/qx-sharehost-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    // Clients' uids must reach the exported directories through it.
+    chmod(dir_.c_str(), 0755);
+    setenv("QX_HOME", (dir_ + "/home").c_str(), 1);
+    setenv("QX_MACHINE_DIR", (dir_ + "/machine").c_str(), 1);
+    setenv("QX_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
+    setenv("QX_EVENTLOG_FILE", (dir_ + "/events.txt").c_str(), 1);
+    setenv("QX_WINDOWS_DIR", (dir_ + "/windows").c_str(), 1);
+    setenv("QX_DRIVE_D", (dir_ + "/d").c_str(), 1);
+    for (const char *d : {"windows", "d/qxnfs"}) std::filesystem::create_directories(dir_ + "/" + d);
+    Qxreg("set 'HKLM\\SOFTWARE\\Corvane\\NFSClient\\CurrentVersion' 'Installation Directory' REG_SZ 'D:\\qxnfs'");
+  }
+
+  void TearDown() override {
+    Qxsc("stop QXNFSServer");
+    qxtest::KillProcessesOfRuntime(dir_ + "/run");
+    std::filesystem::remove_all(dir_);
+  }
+
+  std::string Host(const std::string &relative) const { return dir_ + "/" + relative; }
+  void WriteExports(const std::string &text) { std::ofstream(dir_ + "/windows/exports") << text; }
+
+  std::string Qxreg(const std::string &arguments) {
+    int status = 0;
+    std::string out = Shell("'" + qxtest::BinDir() + "/qxreg' " + arguments + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << out;
+    return out;
+  }
+  std::string Qxsc(const std::string &arguments, int *status = nullptr) {
+    return Shell("'" + qxtest::BinDir() + "/qxsc' " + arguments + " 2>&1", status);
+  }
+
+  // Creates (once) and starts the service; waits until it serves.
+  void Start(const std::string &arguments = "") {
+    int status = 0;
+    std::string out;
+    if (!created_) {
+      out = Qxsc("create QXNFSServer '" + qxtest::BinDir() + "/sharehost'", &status);
+      ASSERT_EQ(status, 0) << out;
+      created_ = true;
+    }
+    std::filesystem::remove(dir_ + "/events.txt");
+    out = Qxsc("start QXNFSServer " + arguments, &status);
+    ASSERT_EQ(status, 0) << out;
+    ASSERT_TRUE(qxtest::WaitUntil([&] { return !Events(4).empty(); }, 10000)) << qxtest::ReadFile(dir_ + "/events.txt");
+  }
+
+  // Events of the source "QXNFSServer" with this id: their texts.
+  std::vector<std::string> Events(int id) {
+    std::vector<std::string> texts;
+    std::istringstream in(qxtest::ReadFile(dir_ + "/events.txt"));
+    std::string line, mark = " id=" + std::to_string(id) + " \"";
+    while (std::getline(in, line)) {
+      size_t at = line.find(mark);
+      if (line.find(" \"QXNFSServer\" ") == std::string::npos || at == std::string::npos) continue;
+      std::string text = line.substr(at + mark.size());
+      if (!text.empty() && text.back() == '"') text.pop_back();
+      texts.push_back(text);
+    }
+    return texts;
+  }
+};
+
+}  // namespace nfstest
