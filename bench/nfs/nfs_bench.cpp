@@ -2,6 +2,7 @@
 //   udp SIZE BYTES         a responder process answers each small request with SIZE
 //                          bytes: the plain datagram rate READ is measured against
 //   read EXPORT NAME BYTES sequential 8 KB READs of a file through sharehost
+//   write EXPORT NAME BYTES sequential 8 KB WRITEs to a new file (each on disk before its reply)
 //   getattr EXPORT N       GETATTR calls of the export's directory
 //   lookup EXPORT NAME N   LOOKUP calls of one name
 //   sync DIR N             8 KB writes made durable by fdatasync, then by O_DSYNC
@@ -44,7 +45,8 @@ sockaddr_in Loopback(int port) {
 // One call to port 2049; the reply, retransmitted after a second of silence.
 std::string Call(uint32_t program, uint32_t version, uint32_t procedure, const std::string &args) {
   uint32_t xid = ++g_xid;
-  std::string datagram = CallBuilder::Call(xid, program, version, procedure).AuthUnix("bench", 0, 0).bytes + args;
+  std::string datagram =
+      CallBuilder::Call(xid, program, version, procedure).AuthUnix("bench", 65534, 65534).bytes + args;
   sockaddr_in to = Loopback(2049);
   for (int attempt = 0; attempt < 5; ++attempt) {
     sendto(g_socket, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
@@ -136,6 +138,39 @@ int Read(const std::string &exported, const std::string &name, uint64_t bytes) {
   return done >= bytes ? 0 : 1;
 }
 
+int Write(const std::string &exported, const std::string &name, uint64_t bytes) {
+  std::string dir = Mount(exported);
+  // CREATE with every sattr field left alone but the mode.
+  std::string reply = Call(100003, 2, 9,
+                           dir + CallBuilder()
+                                     .Opaque(name)
+                                     .Long(0644)
+                                     .Long(~0u)
+                                     .Long(~0u)
+                                     .Long(~0u)
+                                     .Long(~0u)
+                                     .Long(~0u)
+                                     .Long(~0u)
+                                     .Long(~0u)
+                                     .bytes);
+  if (Word(reply, 24) != 0) {
+    fprintf(stderr, "nfs_bench: CREATE %s failed (status %u)\n", name.c_str(), Word(reply, 24));
+    return 1;
+  }
+  std::string file = reply.substr(28, 32), block(8192, 'w');
+  auto start = Clock::now();
+  uint64_t done = 0;
+  for (uint32_t offset = 0; done < bytes; offset += 8192, done += 8192) {
+    reply = Call(100003, 2, 8, file + CallBuilder().Long(0).Long(offset).Long(0).Opaque(block).bytes);
+    if (Word(reply, 24) != 0) {
+      fprintf(stderr, "nfs_bench: WRITE at %u failed (status %u)\n", offset, Word(reply, 24));
+      return 1;
+    }
+  }
+  printf("write %.1f MB/s (%llu bytes)\n", double(done) / Seconds(start) / 1e6, (unsigned long long)done);
+  return 0;
+}
+
 int Rate(const char *what, const std::string &args, uint32_t procedure, long count) {
   auto start = Clock::now();
   for (long i = 0; i < count; ++i) {
@@ -172,12 +207,14 @@ int main(int argc, char **argv) {
   g_socket = socket(AF_INET, SOCK_DGRAM, 0);
   if (mode == "udp" && argc == 4) return Udp(size_t(atol(argv[2])), uint64_t(atoll(argv[3])));
   if (mode == "read" && argc == 5) return Read(argv[2], argv[3], uint64_t(atoll(argv[4])));
+  if (mode == "write" && argc == 5) return Write(argv[2], argv[3], uint64_t(atoll(argv[4])));
   if (mode == "getattr" && argc == 4) return Rate("getattr", Mount(argv[2]), 1, atol(argv[3]));
   if (mode == "lookup" && argc == 5)
     return Rate("lookup", Mount(argv[2]) + CallBuilder().Opaque(argv[3]).bytes, 4, atol(argv[4]));
   if (mode == "sync" && argc == 4) return Sync(argv[2], atoi(argv[3]));
   fprintf(stderr,
-          "usage: nfs_bench udp SIZE BYTES | read EXPORT NAME BYTES | getattr EXPORT N | lookup EXPORT NAME N | "
+          "usage: nfs_bench udp SIZE BYTES | read EXPORT NAME BYTES | write EXPORT NAME BYTES | getattr EXPORT N | "
+          "lookup EXPORT NAME N | "
           "sync DIR N\n");
   return 2;
 }

@@ -25,7 +25,8 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir -p "$WORK/windows" "$WORK/d/qxnfs" "$WORK/d/ex"
-chmod 755 "$WORK/d" "$WORK/d/ex"
+chmod 755 "$WORK/d"
+chown 65534:65534 "$WORK/d/ex"  # the bench client comes as nobody
 echo 'd:\ex' > "$WORK/windows/exports"
 "$BIN/qxreg" set 'HKLM\SOFTWARE\Corvane\NFSClient\CurrentVersion' 'Installation Directory' REG_SZ 'D:\qxnfs' >/dev/null
 head -c "${MB}M" /dev/urandom > "$WORK/d/ex/big"
@@ -42,5 +43,7 @@ echo "plain UDP: 100-byte request, 8292-byte reply (the READ reply's size), betw
 echo "GETATTR and LOOKUP, one call at a time:"
 "$BIN/nfs_bench" getattr /d/ex 50000
 "$BIN/nfs_bench" lookup /d/ex big 50000
+echo "WRITE of 64 MB in 8 KB transfers (each on disk before its reply):"
+"$BIN/nfs_bench" write /d/ex written $((64 * 1024 * 1024))
 echo "a durable 8 KB write on the export's file system:"
 "$BIN/nfs_bench" sync "$WORK/d/ex" 500

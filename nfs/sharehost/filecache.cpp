@@ -197,7 +197,6 @@ int NfsReadFile(ResolvedHandle &r, uint32_t source, uint32_t offset, uint32_t co
   uint8_t data[kMaxTransferSize];
   ssize_t got = pread(slot.fd.get(), data, count, off_t(offset));
   if (got < 0) return NfsStatusFromErrno(errno) == NFSERR_ISDIR ? NFSERR_ISDIR : NFSERR_ACCES;
-  RefreshSlotStat(slot);
   out.Long(NFS_OK);
   FillFattr(out, slot.stat, r.handle);
   out.Long(uint32_t(got));

@@ -22,7 +22,7 @@ struct OPEN_FILE_SLOT {
   // descriptor of its own, opened under its own permissions.
   int32_t uid = -2, gid = -2;
   uint32_t stamp = 0;  // from a counter that grows each time a slot is taken
-  FILE_STAT stat;      // refreshed from the descriptor after each transfer
+  FILE_STAT stat;      // taken at open, refreshed after each write
 };
 
 // The slot serving `r` for the current caller, opening the file (read and

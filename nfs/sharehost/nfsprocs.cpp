@@ -273,71 +273,68 @@ int Write(Request &req) {
   return NfsWriteFile(r, req.source(), offset, data, req.out);
 }
 
-int Create(Request &req) {
-  NFS_FHANDLE h;
+// CREATE and MKDIR: the arguments, the directory and the name to make.
+struct Making {
+  NFS_FHANDLE dir_handle{};
   std::string name;
   NfsSattr sattr;
-  if (!ReadHandle(req.call.args, h) || !ReadName(req.call.args, name) || !ReadSattr(req.call.args, sattr))
-    return kGarbage;
   ResolvedHandle dir;
-  if (int s = Resolve(req, h, dir); s != NFS_OK) return s;
-  if (dir.read_only) return NFSERR_ROFS;
-  if (DriveHasNtSecurity(h)) {
-    if (!HasAccount(CallerUid)) return NFSERR_ACCES;
-    sattr.uid = uint32_t(CallerUid);
-  }
   UniqueFd dfd;
-  if (int s = OpenDirectory(dir, dfd); s != NFS_OK) return s;
   OnDisk on_disk;
-  if (int s = NameToMake(dir, name, on_disk); s != NFS_OK) return s;
+};
+
+int BeginMake(Request &req, Making &m) {
+  if (!ReadHandle(req.call.args, m.dir_handle) || !ReadName(req.call.args, m.name) ||
+      !ReadSattr(req.call.args, m.sattr))
+    return kGarbage;
+  if (int s = Resolve(req, m.dir_handle, m.dir); s != NFS_OK) return s;
+  if (m.dir.read_only) return NFSERR_ROFS;
+  if (DriveHasNtSecurity(m.dir_handle)) {
+    if (!HasAccount(CallerUid)) return NFSERR_ACCES;
+    m.sattr.uid = uint32_t(CallerUid);
+  }
+  if (int s = OpenDirectory(m.dir, m.dfd); s != NFS_OK) return s;
+  return NameToMake(m.dir, m.name, m.on_disk);
+}
+
+// The new entry's handle (made once the entry exists: a long name is held by
+// the 8.3 alternate the file layer gives it), the sattr applied as the
+// caller, and the reply with the attributes read back.
+int FinishMake(Request &req, Making &m) {
   NFS_FHANDLE child;
-  if (ChildOf(dir, on_disk.name, child) == NFS_OK) CloseCachedFile(child);  // an existing file's
-  mode_t mode = sattr.mode != 0xFFFFFFFF ? mode_t(sattr.mode & 07777) : 0644;
-  // An existing file is opened unchanged (a size of 0 in the sattr truncates it below).
-  int fd = openat(dfd.get(), on_disk.name.c_str(), O_CREAT | O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+  if (int s = ChildOf(m.dir, m.on_disk.name, child); s != NFS_OK) return s;
+  ResolvedHandle made;
+  if (Resolve(req, child, made) == NFS_OK) NfsSetattr(made, m.sattr, CallerUid, req.source());
+  return ReplyEntry(req, m.dir, m.on_disk.name, child);
+}
+
+int Create(Request &req) {
+  Making m;
+  if (int s = BeginMake(req, m); s != NFS_OK) return s;
+  NFS_FHANDLE existing;
+  if (ChildOf(m.dir, m.on_disk.name, existing) == NFS_OK) CloseCachedFile(existing);
+  mode_t mode = m.sattr.mode != 0xFFFFFFFF ? mode_t(m.sattr.mode & 07777) : 0644;
+  // An existing file is opened unchanged (a size of 0 in the sattr truncates it).
+  int fd = openat(m.dfd.get(), m.on_disk.name.c_str(), O_CREAT | O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
   if (fd < 0) {
     int err = errno;
-    ForgetAllocated(dir, on_disk);
+    ForgetAllocated(m.dir, m.on_disk);
     return NfsStatusFromErrno(err);
   }
   close(fd);
-  // The handle is made once the entry exists: a long name is held by the
-  // 8.3 alternate the file layer gives the entry.
-  if (int s = ChildOf(dir, on_disk.name, child); s != NFS_OK) return s;
-  ResolvedHandle made;
-  if (Resolve(req, child, made) == NFS_OK) NfsSetattr(made, sattr, CallerUid, req.source());
-  return ReplyEntry(req, dir, on_disk.name, child);
+  return FinishMake(req, m);
 }
 
 int Mkdir(Request &req) {
-  NFS_FHANDLE h;
-  std::string name;
-  NfsSattr sattr;
-  if (!ReadHandle(req.call.args, h) || !ReadName(req.call.args, name) || !ReadSattr(req.call.args, sattr))
-    return kGarbage;
-  ResolvedHandle dir;
-  if (int s = Resolve(req, h, dir); s != NFS_OK) return s;
-  if (dir.read_only) return NFSERR_ROFS;
-  if (DriveHasNtSecurity(h)) {
-    if (!HasAccount(CallerUid)) return NFSERR_ACCES;
-    sattr.uid = uint32_t(CallerUid);
-  }
-  UniqueFd dfd;
-  if (int s = OpenDirectory(dir, dfd); s != NFS_OK) return s;
-  OnDisk on_disk;
-  if (int s = NameToMake(dir, name, on_disk); s != NFS_OK) return s;
-  mode_t mode = sattr.mode != 0xFFFFFFFF ? mode_t(sattr.mode & 07777) : 0755;
-  if (mkdirat(dfd.get(), on_disk.name.c_str(), mode) != 0) {
+  Making m;
+  if (int s = BeginMake(req, m); s != NFS_OK) return s;
+  mode_t mode = m.sattr.mode != 0xFFFFFFFF ? mode_t(m.sattr.mode & 07777) : 0755;
+  if (mkdirat(m.dfd.get(), m.on_disk.name.c_str(), mode) != 0) {
     int err = errno;
-    ForgetAllocated(dir, on_disk);
+    ForgetAllocated(m.dir, m.on_disk);
     return NfsStatusFromErrno(err);
   }
-  NFS_FHANDLE child;
-  if (int s = ChildOf(dir, on_disk.name, child); s != NFS_OK) return s;
-  SetHandleDirectory(child, true);
-  ResolvedHandle made;
-  if (Resolve(req, child, made) == NFS_OK) NfsSetattr(made, sattr, CallerUid, req.source());
-  return ReplyEntry(req, dir, on_disk.name, child);
+  return FinishMake(req, m);
 }
 
 int Symlink(Request &req) {
@@ -577,9 +574,13 @@ int NfsSetattr(ResolvedHandle &r, const NfsSattr &sattr, int32_t acting_uid, uin
   CloseCachedFile(r.handle);
   if (DriveHasNtSecurity(r.handle)) {
     if (sattr.uid != kUnset || sattr.gid != kUnset || sattr.mode != kUnset) {
-      FILE_STAT check;  // the file is reached beneath the export before its security is changed by path
+      // The file is reached beneath the export before its security is
+      // changed by path; a symbolic link keeps its owner and mode (changing
+      // them by path would change the file it names).
+      FILE_STAT check;
       if (GetFileStat(r, check) != 0) return NFSERR_STALE;
-      if (!SetFileIdentity(r.path.c_str(), int32_t(sattr.uid), int32_t(sattr.gid),
+      if (!(check.kind & kKindLink) &&
+          !SetFileIdentity(r.path.c_str(), int32_t(sattr.uid), int32_t(sattr.gid),
                            sattr.mode == kUnset ? -1 : int32_t(sattr.mode & 0777), acting_uid))
         return NFSERR_ACCES;
     }

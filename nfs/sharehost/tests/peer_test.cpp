@@ -26,27 +26,17 @@
 
 #include "qxtest/support.h"
 #include "rpc_call_builder.h"
+#include "service_harness.h"
 
 using rpctest::CallBuilder;
 using rpctest::Word;
 
 namespace {
 
-using qxtest::BinDir;
+using nfstest::Shell;
 using qxtest::ReadFile;
 
 bool WaitFor(const std::function<bool()> &condition, int ms) { return qxtest::WaitUntil(condition, ms); }
-
-std::string Shell(const std::string &command, int *status = nullptr) {
-  FILE *pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[512];
-  size_t n;
-  while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  int rc = pipe ? pclose(pipe) : -1;
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
 
 // Runs of blanks become one blank (showmount pads its columns).
 std::string Squeeze(const std::string &text) {
@@ -87,95 +77,19 @@ std::string EncodeDirPath(const std::string &path) {
   return bytes;
 }
 
-// The whole program runs in a network namespace of its own, with loopback up.
-void EnterNetworkNamespace() {
-  static bool entered = false;
-  if (entered) return;
-  if (unshare(CLONE_NEWNET) != 0) {
-    // Without root: a user namespace that maps this user to root, then the network.
-    uid_t uid = getuid();
-    gid_t gid = getgid();
-    ASSERT_EQ(unshare(CLONE_NEWUSER | CLONE_NEWNET), 0) << "cannot make a network namespace: " << strerror(errno);
-    std::ofstream("/proc/self/setgroups") << "deny";
-    std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
-    std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
-  }
-  int status = 0;
-  std::string out = Shell("ip link set lo up 2>&1", &status);
-  ASSERT_EQ(status, 0) << "cannot bring loopback up in the test's namespace: " << out;
-  entered = true;
-}
-
-class Sharehost : public ::testing::Test {
+class Sharehost : public nfstest::ServiceTest {
  protected:
-  std::string dir_;
   pid_t capture_ = -1;
-  bool created_ = false;
 
   void SetUp() override {
-    EnterNetworkNamespace();
-    char pattern[] = "/tmp/qx-sharehost-XXXXXX";
-    dir_ = mkdtemp(pattern);
-    setenv("QX_HOME", (dir_ + "/home").c_str(), 1);
-    setenv("QX_MACHINE_DIR", (dir_ + "/machine").c_str(), 1);
-    setenv("QX_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
-    setenv("QX_EVENTLOG_FILE", (dir_ + "/events.txt").c_str(), 1);
-    setenv("QX_WINDOWS_DIR", (dir_ + "/windows").c_str(), 1);
-    setenv("QX_DRIVE_D", (dir_ + "/d").c_str(), 1);
-    for (const char *d : {"windows", "d/qxnfs", "d/ex/pub/sub", "d/ex/ro", "d/ex/other"})
-      std::filesystem::create_directories(dir_ + "/" + d);
-    Qxreg("set 'HKLM\\SOFTWARE\\Corvane\\NFSClient\\CurrentVersion' 'Installation Directory' REG_SZ 'D:\\qxnfs'");
+    nfstest::ServiceTest::SetUp();
+    for (const char *d : {"d/ex/pub/sub", "d/ex/ro", "d/ex/other"}) std::filesystem::create_directories(dir_ + "/" + d);
     WriteExports("d:\\ex\\pub\nd:\\ex\\ro -ro\n");
   }
 
   void TearDown() override {
-    Qxsc("stop QXNFSServer");
     StopCapture();
-    KillLeftovers();
-    std::filesystem::remove_all(dir_);
-  }
-
-  void WriteExports(const std::string &text) { std::ofstream(dir_ + "/windows/exports") << text; }
-
-  std::string Qxreg(const std::string &arguments) {
-    int status = 0;
-    std::string out = Shell("'" + BinDir() + "/qxreg' " + arguments + " 2>&1", &status);
-    EXPECT_EQ(status, 0) << out;
-    return out;
-  }
-  std::string Qxsc(const std::string &arguments, int *status = nullptr) {
-    return Shell("'" + BinDir() + "/qxsc' " + arguments + " 2>&1", status);
-  }
-
-  void Start(const std::string &arguments = "") {
-    int status = 0;
-    std::string out;
-    if (!created_) {
-      out = Qxsc("create QXNFSServer '" + BinDir() + "/sharehost'", &status);
-      ASSERT_EQ(status, 0) << out;
-      created_ = true;
-    }
-    out = Qxsc("start QXNFSServer " + arguments, &status);
-    ASSERT_EQ(status, 0) << out;
-  }
-
-  // Events of the source "QXNFSServer" with this id: their texts (as the log
-  // writes them, quoted with C escapes, quotes removed).
-  std::vector<std::string> Events(int id) {
-    std::vector<std::string> texts;
-    std::istringstream in(ReadFile(dir_ + "/events.txt"));
-    std::string line, mark = " id=" + std::to_string(id) + " \"";
-    while (std::getline(in, line)) {
-      size_t at = line.find(mark);
-      if (line.find(" \"QXNFSServer\" ") == std::string::npos || at == std::string::npos) continue;
-      std::string text = line.substr(at + mark.size());
-      if (!text.empty() && text.back() == '"') text.pop_back();
-      texts.push_back(text);
-    }
-    return texts;
-  }
-  bool WaitEvent(int id) {
-    return WaitFor([&] { return !Events(id).empty(); }, 10000);
+    nfstest::ServiceTest::TearDown();
   }
 
   void StartCapture() {
@@ -197,15 +111,11 @@ class Sharehost : public ::testing::Test {
     qxtest::StopProcess(capture_);
     capture_ = -1;
   }
-
-  // Processes started with this test's runtime directory (the service).
-  void KillLeftovers() { qxtest::KillProcessesOfRuntime(dir_ + "/run"); }
 };
 
 TEST_F(Sharehost, ServesPeersAndStopsThroughTheServiceManager) {
   StartCapture();
   Start("/l:D:\\mount.log");
-  ASSERT_TRUE(WaitEvent(4)) << ReadFile(dir_ + "/events.txt");
   EXPECT_EQ(Events(4).at(0), "QXServer serving on UDP 2049 111.");
 
   int status = 0;
@@ -332,8 +242,7 @@ TEST_F(Sharehost, StartUpFailuresAreReported) {
 
   // No exports file: the service runs, says why it serves nothing, and serves nothing.
   std::filesystem::remove(dir_ + "/windows/exports");
-  std::filesystem::remove(dir_ + "/events.txt");
-  Start();
+  Start("", false);
   ASSERT_TRUE(WaitEvent(1));
   int status = 0;
   std::string out;

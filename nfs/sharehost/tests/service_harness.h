@@ -72,8 +72,8 @@ class ServiceTest : public ::testing::Test {
     return Shell("'" + qxtest::BinDir() + "/qxsc' " + arguments + " 2>&1", status);
   }
 
-  // Creates (once) and starts the service; waits until it serves.
-  void Start(const std::string &arguments = "") {
+  // Creates (once) and starts the service; waits until it serves unless told not to.
+  void Start(const std::string &arguments = "", bool wait_serving = true) {
     int status = 0;
     std::string out;
     if (!created_) {
@@ -84,7 +84,10 @@ class ServiceTest : public ::testing::Test {
     std::filesystem::remove(dir_ + "/events.txt");
     out = Qxsc("start QXNFSServer " + arguments, &status);
     ASSERT_EQ(status, 0) << out;
-    ASSERT_TRUE(qxtest::WaitUntil([&] { return !Events(4).empty(); }, 10000)) << qxtest::ReadFile(dir_ + "/events.txt");
+    if (wait_serving) ASSERT_TRUE(WaitEvent(4)) << qxtest::ReadFile(dir_ + "/events.txt");
+  }
+  bool WaitEvent(int id) {
+    return qxtest::WaitUntil([&] { return !Events(id).empty(); }, 10000);
   }
 
   // Events of the source "QXNFSServer" with this id: their texts.
