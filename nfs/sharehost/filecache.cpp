@@ -117,6 +117,8 @@ int AllocOpenFileSlot() {
 
 OPEN_FILE_SLOT &CachedFileSlot(int index) { return g_slots[index]; }
 
+int FindCachedFile(const NFS_FHANDLE &handle) { return FindSlot(handle); }
+
 void RefreshSlotStat(OPEN_FILE_SLOT &slot) {
   struct stat st {};
   if (fstat(slot.fd.get(), &st) != 0) return;

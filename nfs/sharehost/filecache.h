@@ -31,6 +31,8 @@ struct OPEN_FILE_SLOT {
 // writing, as its owner may. Returns the slot index, or -NFS status.
 int OpenCachedFile(ResolvedHandle &r, uint32_t source);
 OPEN_FILE_SLOT &CachedFileSlot(int index);
+// The slot already serving this handle for the current caller, or -1.
+int FindCachedFile(const NFS_FHANDLE &handle);
 // Closes every slot of that handle (nothing for a directory handle).
 void CloseCachedFile(const NFS_FHANDLE &handle);
 // Writes the handle's data to disk (nothing for a directory handle).

@@ -254,11 +254,14 @@ int Read(Request &req) {
   if (!ReadHandle(req.call.args, h) || !req.call.args.Long(offset) || !req.call.args.Long(count) ||
       !req.call.args.Long(total))
     return kGarbage;
-  // A file the cache holds open needs no path: the export check is enough.
   ResolvedHandle r;
   if (int s = CheckHandle(h, req.source(), r); s != NFS_OK) return s;
   if (HandleIsDirectory(h)) return NFSERR_ISDIR;
-  return NfsReadFile(r, req.source(), offset, count, req.out);
+  // A file the cache holds open for this caller needs neither its path nor
+  // the caller's identity: its descriptor was opened under that identity.
+  if (FindCachedFile(h) >= 0) return NfsReadFile(r, req.source(), offset, count, req.out);
+  ActAsCaller as{uid_t(CallerUid), gid_t(CallerGid)};
+  return as.ok() ? NfsReadFile(r, req.source(), offset, count, req.out) : NFSERR_ACCES;
 }
 
 int Write(Request &req) {
@@ -270,7 +273,9 @@ int Write(Request &req) {
     return kGarbage;
   ResolvedHandle r;
   if (int s = CheckHandle(h, req.source(), r); s != NFS_OK) return s;
-  return NfsWriteFile(r, req.source(), offset, data, req.out);
+  if (FindCachedFile(h) >= 0) return NfsWriteFile(r, req.source(), offset, data, req.out);
+  ActAsCaller as{uid_t(CallerUid), gid_t(CallerGid)};
+  return as.ok() ? NfsWriteFile(r, req.source(), offset, data, req.out) : NFSERR_ACCES;
 }
 
 // CREATE and MKDIR: the arguments, the directory and the name to make.
@@ -515,13 +520,15 @@ struct ProcedureEntry {
   Procedure run;       // null: an empty reply (NULL, ROOT, WRITECACHE)
   bool counted;        // WRITECACHE is not counted; its counter counts holes
   bool changes_names;  // a directory's entries change: listings are read again
+  bool own_identity;   // takes the caller's identity itself, only when it opens a file
 };
 constexpr ProcedureEntry kProcedures[] = {
-    {nullptr, true, false}, {Getattr, true, false},  {Setattr, true, false}, {nullptr, true, false},
-    {Lookup, true, false},  {Readlink, true, false}, {Read, true, false},    {nullptr, false, false},
-    {Write, true, false},   {Create, true, true},    {Remove, true, true},   {Rename, true, true},
-    {Link, true, true},     {Symlink, true, true},   {Mkdir, true, true},    {Rmdir, true, true},
-    {Readdir, true, false}, {Statfs, true, false},
+    {nullptr, true, false, false}, {Getattr, true, false, false},  {Setattr, true, false, false},
+    {nullptr, true, false, false}, {Lookup, true, false, false},   {Readlink, true, false, false},
+    {Read, true, false, true},     {nullptr, false, false, false}, {Write, true, false, true},
+    {Create, true, true, false},   {Remove, true, true, false},    {Rename, true, true, false},
+    {Link, true, true, false},     {Symlink, true, true, false},   {Mkdir, true, true, false},
+    {Rmdir, true, true, false},    {Readdir, true, false, false},  {Statfs, true, false, false},
 };
 
 // The handle every call's arguments begin with, without consuming it.
@@ -610,7 +617,9 @@ void NfsHandler(RpcCall &call, const RpcPeer &from) {
   XdrWriter out(ReplyBody(), kMaxReplyBody);
   Request req{call, from, out};
   int status;
-  {
+  if (entry.own_identity) {
+    status = entry.run(req);
+  } else {
     ActAsCaller as{uid_t(CallerUid), gid_t(CallerGid)};
     status = as.ok() ? entry.run(req) : NFSERR_ACCES;
   }
