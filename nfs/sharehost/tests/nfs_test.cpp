@@ -147,10 +147,15 @@ TEST_F(Nfs, ClientWalkMatchesTheTreeOnDisk) {
     EXPECT_TRUE(qxtest::ReadFile(Host("d/ex/a/" + name)) == data) << name << " on disk differs";
   }
 
-  // Rename across directories; the old name is gone.
-  Handle moved, hard, link;
+  // Rename across directories; the old name is gone, but a client still
+  // holding the old handle reads the file under its new name.
+  Handle moved, hard, link, old_f1;
+  ASSERT_EQ(c.Lookup(a, "f1", &old_f1), NFS_OK);
   ASSERT_EQ(c.Rename(a, "f1", b, "moved"), NFS_OK);
   EXPECT_EQ(c.Lookup(a, "f1"), NOENT);
+  std::string through_old;
+  EXPECT_EQ(c.Read(old_f1, 0, 100, &through_old), NFS_OK);
+  EXPECT_EQ(through_old, Pattern(1, 1));
   fattr2 moved_attr{}, hard_attr{};
   ASSERT_EQ(c.Lookup(b, "moved", &moved, &moved_attr), NFS_OK);
   // A hard link shares the fileid and counts two links.
@@ -186,6 +191,11 @@ TEST_F(Nfs, ClientWalkMatchesTheTreeOnDisk) {
   s.size = 100;
   ASSERT_EQ(c.Setattr(f8193, s, &after), NFS_OK);
   EXPECT_EQ(after.size, 100u);
+  // A WRITE past the end leaves a gap that reads back as zeros.
+  ASSERT_EQ(c.Write(f8193, 10000, "tail"), NFS_OK);
+  std::string gap;
+  ASSERT_EQ(c.Read(f8193, 100, 8192, &gap), NFS_OK);
+  EXPECT_EQ(gap, std::string(9900, '\0').substr(0, 8192));
   // CREATE of an existing name with a size of 0 truncates it.
   sattr2 truncate = nfstest::NoChange();
   truncate.size = 0;
@@ -211,8 +221,9 @@ TEST_F(Nfs, ExportBoundaryAndAccessChecks) {
   std::filesystem::create_symlink("/etc", Host("d/ex/out"));
   std::filesystem::create_symlink("../outside", Host("d/ex/up"));
   std::filesystem::create_symlink("sub", Host("d/ex/inner"));
+  MakeFile("d/ex/long", Pattern(10000, 7), 0644);
   WriteExports("d:\\ex\nd:\\ro -ro\n");
-  Start("/t:8192");
+  Start();  // the default transfer size, 4096
 
   NfsClient c(kUser, kGroup);
   Handle root = c.Mount("/d/ex");
@@ -283,7 +294,12 @@ TEST_F(Nfs, ExportBoundaryAndAccessChecks) {
 
   STATFS2resok fs{};
   ASSERT_EQ(c.Statfs(root, &fs), NFS_OK);
-  EXPECT_EQ(fs.tsize, 8192u);
+  EXPECT_EQ(fs.tsize, 4096u);
+  // A READ asks for 8192 bytes and gets the transfer size.
+  Handle long_file;
+  ASSERT_EQ(c.Lookup(root, "long", &long_file), NFS_OK);
+  ASSERT_EQ(c.Read(long_file, 0, 8192, &data), NFS_OK);
+  EXPECT_TRUE(data == Pattern(10000, 7).substr(0, 4096));
   EXPECT_GT(fs.blocks, 0u);
 }
 
