@@ -197,6 +197,13 @@ unsigned GetFileIdentity(const char *path, int32_t &uid, int32_t &gid) {
   return bits(owner_mask) << 6 | bits(group_mask) << 3 | bits(every_mask);
 }
 
+unsigned FileIdentityOfStatus(uint32_t file_uid, uint32_t file_gid, uint32_t mode, int32_t &uid, int32_t &gid) {
+  Sid owner = UnixSid(kUnixUser, file_uid), group = UnixSid(kUnixGroup, file_gid);
+  uid = IdOf(g_uids, owner.data(), kUnixUser, g_next_uid);
+  gid = IdOf(g_gids, group.data(), kUnixGroup, g_next_gid);
+  return mode & 0777;
+}
+
 bool SetFileIdentity(const char *path, int32_t uid, int32_t gid, int32_t mode, int32_t caller_uid) {
   std::vector<BYTE> sd;
   if (!ReadDescriptor(path, sd)) return false;

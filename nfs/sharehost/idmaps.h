@@ -34,6 +34,9 @@ const Sid *DefaultAccountSid();
 // new negative id. 0 with uid and gid untouched when the file's security
 // cannot be read.
 unsigned GetFileIdentity(const char *path, int32_t &uid, int32_t &gid);
+// The same for a file whose status is at hand: a file's descriptor is its
+// mode, its owner and group the local accounts of its uid and gid.
+unsigned FileIdentityOfStatus(uint32_t file_uid, uint32_t file_gid, uint32_t mode, int32_t &uid, int32_t &gid);
 // Sets owner, group and mode; -1 leaves one as it is. A uid with neither a SID
 // nor a default account changes nothing at all; the mode changes only when
 // the caller is uid 0 or the file's owner. false when the file's security

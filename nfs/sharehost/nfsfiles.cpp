@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 
 #include <qx/paths.h>
 
@@ -43,6 +44,28 @@ constexpr ErrnoStatus kErrnoStatus[] = {
     {ETXTBSY, NFSERR_ACCES}, {EBUSY, NFSERR_ACCES},    {EINVAL, NFSERR_ACCES},
 };
 
+// The host directory of an export, found again at most every 30 seconds
+// (an administrator may move what a drive letter or directory stands for).
+bool ExportHostPath(const EXPORT_ENTRY &entry, std::string &host) {
+  struct Known {
+    std::string host;
+    time_t found_at;
+  };
+  static std::map<std::string, Known> known;
+  time_t now = time(nullptr);
+  auto it = known.find(entry.path);
+  if (it != known.end() && now >= it->second.found_at && now - it->second.found_at < 30) {
+    host = it->second.host;
+    return true;
+  }
+  const char *root_path = HandleToPath(entry.handle);
+  DWORD error = 0;
+  if (!root_path || !qx::HostPath(root_path, host, error)) return false;
+  if (known.size() > 256) known.clear();
+  known[entry.path] = Known{host, now};
+  return true;
+}
+
 }  // namespace
 
 int NfsStatusFromErrno(int err) {
@@ -70,11 +93,9 @@ int ResolvePath(ResolvedHandle &out) {
   const char *path = HandleToPath(out.handle);
   if (!path) return NFSERR_STALE;
   out.path = path;
-  const char *root_path = HandleToPath(out.export_entry->handle);
-  if (!root_path) return NFSERR_STALE;
   std::string root_host, host;
   DWORD error = 0;
-  if (!qx::HostPath(root_path, root_host, error) || !qx::HostPath(out.path, host, error)) return NFSERR_STALE;
+  if (!ExportHostPath(*out.export_entry, root_host) || !qx::HostPath(out.path, host, error)) return NFSERR_STALE;
   while (root_host.size() > 1 && root_host.back() == '/') root_host.pop_back();
   while (host.size() > 1 && host.back() == '/') host.pop_back();
   if (host == root_host) {
@@ -110,8 +131,7 @@ int OpenParent(const ResolvedHandle &r, std::string &last) {
   return OpenBeneath(r, slash == std::string::npos ? "." : r.rel.substr(0, slash), O_PATH | O_DIRECTORY);
 }
 
-void StatToFileStat(const struct stat &st, int drive, const std::string &host_path, const std::string &path,
-                    FILE_STAT &out) {
+void StatToFileStat(const struct stat &st, int drive, const std::string &host_path, FILE_STAT &out) {
   out = FILE_STAT();
   out.size = st.st_size > 0xFFFFFFFFll ? 0xFFFFFFFFu : uint32_t(st.st_size);
   out.atime = TimeOf(st.st_atim);
@@ -136,20 +156,20 @@ void StatToFileStat(const struct stat &st, int drive, const std::string &host_pa
     out.has_identity = true;
     out.uid = CallerUid;
     out.gid = CallerGid;
-    out.permissions = GetFileIdentity(path.c_str(), out.uid, out.gid);
+    out.permissions = FileIdentityOfStatus(st.st_uid, st.st_gid, st.st_mode, out.uid, out.gid);
   }
 }
 
-int GetFileStat(const ResolvedHandle &r, const std::string &rel, const std::string &path, FILE_STAT &stat) {
+int GetFileStat(const ResolvedHandle &r, const std::string &rel, FILE_STAT &stat) {
   UniqueFd fd(OpenBeneath(r, rel, O_PATH | O_NOFOLLOW));
   if (!fd.valid()) return fd.get();
   struct stat st {};
   if (fstat(fd.get(), &st) != 0) return -errno;
-  StatToFileStat(st, HandleDrive(r.handle), rel == "." ? r.root_host : r.root_host + "/" + rel, path, stat);
+  StatToFileStat(st, HandleDrive(r.handle), rel == "." ? r.root_host : r.root_host + "/" + rel, stat);
   return 0;
 }
 
-int GetFileStat(const ResolvedHandle &r, FILE_STAT &stat) { return GetFileStat(r, r.rel, r.path, stat); }
+int GetFileStat(const ResolvedHandle &r, FILE_STAT &stat) { return GetFileStat(r, r.rel, stat); }
 
 void FillFattr(XdrWriter &out, const FILE_STAT &stat, NFS_FHANDLE &handle) {
   uint32_t type, mode, size;

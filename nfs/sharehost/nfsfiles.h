@@ -107,10 +107,9 @@ int OpenParent(const ResolvedHandle &r, std::string &last);
 
 // The status of rel below the export, not following a final symbolic link.
 // 0, or -errno.
-int GetFileStat(const ResolvedHandle &r, const std::string &rel, const std::string &path, FILE_STAT &stat);
+int GetFileStat(const ResolvedHandle &r, const std::string &rel, FILE_STAT &stat);
 int GetFileStat(const ResolvedHandle &r, FILE_STAT &stat);
-void StatToFileStat(const struct stat &st, int drive, const std::string &host_path, const std::string &path,
-                    FILE_STAT &out);
+void StatToFileStat(const struct stat &st, int drive, const std::string &host_path, FILE_STAT &out);
 
 // The 68-byte fattr of a FILE_STAT; sets or clears the handle's directory bit.
 void FillFattr(XdrWriter &out, const FILE_STAT &stat, NFS_FHANDLE &handle);

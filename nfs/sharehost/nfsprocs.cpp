@@ -137,10 +137,6 @@ void ForgetAllocated(const ResolvedHandle &dir, const OnDisk &name) {
   if (name.allocated) FreeNameRecord(dir.handle, name.name.c_str());
 }
 
-std::string ChildPath(const ResolvedHandle &dir, const std::string &name) {
-  return dir.path + (dir.path.back() == '\\' ? "" : "\\") + name;
-}
-
 // The handle of an entry, or the NFS status that says why there is none.
 int ChildOf(const ResolvedHandle &dir, const std::string &name, NFS_FHANDLE &child) {
   // A directory named for the first time is appended to the server's state
@@ -167,7 +163,7 @@ bool HasAccount(int32_t uid) { return IsUidMapped(uid) || (uid >= 0 && getpwuid(
 // The handle and attributes of an entry (LOOKUP, CREATE, MKDIR replies).
 int ReplyEntry(Request &req, ResolvedHandle &dir, const std::string &name, NFS_FHANDLE child) {
   FILE_STAT stat;
-  if (int rc = GetFileStat(dir, ChildRel(dir, name), ChildPath(dir, name), stat); rc != 0)
+  if (int rc = GetFileStat(dir, ChildRel(dir, name), stat); rc != 0)
     return rc == -ENOENT ? NFSERR_NOENT : NfsStatusFromErrno(-rc);
   SetHandleDirectory(child, (stat.kind & kKindDirectory) != 0);
   req.out.Long(NFS_OK);
