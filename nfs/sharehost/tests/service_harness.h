@@ -84,7 +84,9 @@ class ServiceTest : public ::testing::Test {
     std::filesystem::remove(dir_ + "/events.txt");
     out = Qxsc("start QXNFSServer " + arguments, &status);
     ASSERT_EQ(status, 0) << out;
-    if (wait_serving) ASSERT_TRUE(WaitEvent(4)) << qxtest::ReadFile(dir_ + "/events.txt");
+    if (wait_serving) {
+      ASSERT_TRUE(WaitEvent(4)) << qxtest::ReadFile(dir_ + "/events.txt");
+    }
   }
   bool WaitEvent(int id) {
     return qxtest::WaitUntil([&] { return !Events(id).empty(); }, 10000);
