@@ -213,6 +213,41 @@ class LineEnds {
   std::string out_;
 };
 
+// Gathers the blocks for a local target and writes them in larger pieces:
+// each write to a file of the layer also asks whether another process holds
+// a range lock there, which per 8 KB block made a download a third slower
+// than other clients.
+class LocalWriter {
+ public:
+  explicit LocalWriter(HANDLE file) : file_(file) { pending_.reserve(kPiece); }
+  bool Append(const char *data, size_t length) {
+    if (pending_.size() + length > kPiece && !Flush()) return false;
+    pending_.insert(pending_.end(), data, data + length);
+    return true;
+  }
+  // Writes what is gathered; false (after a "Write Error" box) when the
+  // file took fewer bytes than it was given.
+  bool Flush() {
+    if (pending_.empty()) return true;
+    DWORD written = 0;
+    const DWORD length = static_cast<DWORD>(pending_.size());
+    const bool ok = WriteFile(file_, pending_.data(), length, &written, nullptr) && written == length;
+    pending_.clear();
+    if (!ok) {
+      char text[160];
+      snprintf(text, sizeof text, "Only %lu of %lu bytes written; Disk full?.  Terminating transfer.",
+               static_cast<unsigned long>(written), static_cast<unsigned long>(length));
+      Ui().ShowWarning(text, "Write Error");
+    }
+    return ok;
+  }
+
+ private:
+  static constexpr size_t kPiece = 256 * 1024;
+  HANDLE file_;
+  std::vector<char> pending_;
+};
+
 int Percent(uint64_t part, uint64_t whole) {
   if (whole == 0 || part >= whole) return 100;
   return static_cast<int>(part * 100 / whole);
@@ -231,6 +266,7 @@ Outcome MoveBytes(Endpoint &source, Endpoint &target, const ENTRY_NODE &entry, C
   const bool bothLocal = !source.remote && !target.remote;
   LineEnds lineEnds(g_TextMode && source.remote && !target.remote, g_TextMode && !source.remote && target.remote);
   std::vector<char> block(kFileBlock);
+  LocalWriter writer(target.file);
   uint64_t fileBytes = 0;
   for (;;) {
     int got = 0;
@@ -261,17 +297,9 @@ Outcome MoveBytes(Endpoint &source, Endpoint &target, const ENTRY_NODE &entry, C
         *why = "the data connection to the server failed before the end of the file";
         return Outcome::kFailed;
       }
-    } else if (length > 0) {
-      DWORD written = 0;
-      if (!WriteFile(target.file, out, static_cast<DWORD>(length), &written, nullptr) ||
-          written != static_cast<DWORD>(length)) {
-        char text[160];
-        snprintf(text, sizeof text, "Only %lu of %d bytes written; Disk full?.  Terminating transfer.",
-                 static_cast<unsigned long>(written), length);
-        Ui().ShowWarning(text, "Write Error");
-        *why = "the local file could not be written completely";
-        return Outcome::kFailed;
-      }
+    } else if (length > 0 && !writer.Append(out, static_cast<size_t>(length))) {
+      *why = "the local file could not be written completely";
+      return Outcome::kFailed;
     }
     fileBytes += static_cast<uint64_t>(got);
     totals.copyBytes += static_cast<uint64_t>(got);
@@ -285,12 +313,9 @@ Outcome MoveBytes(Endpoint &source, Endpoint &target, const ENTRY_NODE &entry, C
     if (Ui().TransferCancelled() || g_Abort) return Outcome::kCancelled;
   }
   std::string rest;
-  if (lineEnds.Flush(&rest)) {
-    DWORD written = 0;
-    if (!WriteFile(target.file, rest.data(), 1, &written, nullptr) || written != 1) {
-      *why = "the local file could not be written completely";
-      return Outcome::kFailed;
-    }
+  if ((lineEnds.Flush(&rest) && !writer.Append(rest.data(), rest.size())) || !writer.Flush()) {
+    *why = "the local file could not be written completely";
+    return Outcome::kFailed;
   }
   return Outcome::kDone;
 }

@@ -45,6 +45,6 @@ rm -f "$WORK/out/tenth.bin"
 echo "filemover, the whole file:"
 "$BIN/bench_ftp_download" big.bin "$WORK/out" -v
 cmp "$WORK/root/big.bin" "$WORK/out/big.bin"
-hyperfine --warmup 1 --runs 5 --prepare "rm -f $WORK/out/big.bin $WORK/out/curl.bin" \
+hyperfine --warmup 1 --runs ${RUNS:-5} --prepare "rm -f $WORK/out/big.bin $WORK/out/curl.bin" \
   -n filemover "$BIN/bench_ftp_download big.bin $WORK/out" \
   -n curl "curl -s -o $WORK/out/curl.bin ftp://127.0.0.1/big.bin"

@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -317,6 +318,29 @@ TEST_F(Transfers, RefusedStoreAndMissingSourceAreReportedAndLeaveNothing) {
       << ui.warnings[0];
   EXPECT_FALSE(fs::exists(Dir("local") + "/gone.bin"));
   unlink((Dir("local") + "/refused.bin").c_str());
+}
+
+// A local directory on a file system too small for the file (a tmpfs of
+// this test's own mount namespace): the short write is a failed copy with
+// its "Write Error" box, and nothing of the file stays there.
+TEST_F(Transfers, AFullLocalDiskFailsTheCopyAndLeavesNothing) {
+  const std::string small = Dir("local") + "/small";
+  fs::create_directory(small);
+  ASSERT_EQ(mount("qxftp-small", small.c_str(), "tmpfs", 0, "size=128k"), 0) << strerror(errno);
+  ASSERT_TRUE(MakeBinary(Dir("vs") + "/toobig.bin"));  // about 300 KB
+  OpenRemote(0, kVsftpd, Dir("vs"));
+  OpenLocal(1, small);
+  EXPECT_EQ(Copy(0, {"toobig.bin"}), 0);
+  ASSERT_EQ(ui.warnings.size(), 2u);
+  EXPECT_EQ(ui.warnings[0].rfind("Write Error: Only ", 0), 0u) << ui.warnings[0];
+  EXPECT_NE(ui.warnings[0].find("Disk full?"), std::string::npos) << ui.warnings[0];
+  EXPECT_EQ(ui.warnings[1].rfind("Copy: Transfer failed", 0), 0u) << ui.warnings[1];
+  EXPECT_TRUE(NamesIn(small).empty());
+  EXPECT_EQ(FindEntry(1, "toobig.bin"), nullptr);  // not listed as copied
+  SetCurrentDirectoryA(s_files->path().c_str());
+  umount2(small.c_str(), MNT_DETACH);
+  fs::remove(small);
+  unlink((Dir("vs") + "/toobig.bin").c_str());
 }
 
 TEST_F(Transfers, AServerDyingInMidFileLeavesNoPartialFile) {
