@@ -70,13 +70,18 @@ bool NumberKey(LPCSTR type, LPCSTR name, std::uint32_t &key) {
   return true;
 }
 
+// A string table entry's name is its number, and 0 is a valid string id
+// (MAKEINTRESOURCE(0) is a null pointer); other resources need a name.
+bool IsStringTable(LPCSTR type) { return type && NameNumber(type) == 6; }
+bool HasName(const QX_RESOURCE &e) { return e.name || IsStringTable(e.type); }
+
 void IndexNumbers(ModuleResources &m) {
   m.by_number.clear();
   for (const Registration &reg : m.lists) {
     for (UINT i = 0; i < reg.count; ++i) {
       const QX_RESOURCE &e = reg.entries[i];
       std::uint32_t key;
-      if (e.type && e.name && NumberKey(e.type, e.name, key)) m.by_number.emplace(key, &e);
+      if (e.type && HasName(e) && NumberKey(e.type, e.name, key)) m.by_number.emplace(key, &e);
     }
   }
 }
@@ -106,7 +111,7 @@ const QX_RESOURCE *Find(link_map *map, LPCSTR type, LPCSTR name, DWORD &error) {
       const QX_RESOURCE &e = reg.entries[i];
       if (!e.type || !NameMatches(type, e.type)) continue;
       error = ERROR_RESOURCE_NAME_NOT_FOUND;
-      if (e.name && NameMatches(name, e.name)) return &e;
+      if (HasName(e) && NameMatches(name, e.name)) return &e;
     }
   }
   return nullptr;
@@ -137,7 +142,7 @@ const T *FindTyped(HMODULE module, LPCSTR type, LPCSTR name) {
 }  // namespace
 
 const QX_RESOURCE *FindModuleResource(HMODULE module, LPCSTR type, LPCSTR name) {
-  if (!type || !name) {
+  if (!type || (!name && !IsStringTable(type))) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }

@@ -38,6 +38,7 @@ const QX_VERSION kVersion = {QX_VERSION_MS(1, 0),
                              QX_COUNTOF(kVersionStrings)};
 
 const QX_RESOURCE kResources[] = {
+    QX_STRING(0, "string zero"),
     QX_STRING(1, "program one"),
     QX_STRING(2, "truncate me"),
     QX_STRING(3, ""),
@@ -72,7 +73,7 @@ TEST_P(LoadStringCases, CopiesAndTruncates) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, LoadStringCases,
-                         ::testing::Values(LoadCase{1, 64, 11, "program one"},
+                         ::testing::Values(LoadCase{0, 64, 11, "string zero"}, LoadCase{1, 64, 11, "program one"},
                                            LoadCase{2, 12, 11, "truncate me"},  // just fits
                                            LoadCase{2, 11, 10, "truncate m"},   // one short
                                            LoadCase{2, 2, 1, "t"}, LoadCase{2, 1, 0, ""},
