@@ -12,10 +12,10 @@
 
 namespace {
 
-constexpr int kRecentSlots = 9;      // slots 0..8 are written
-constexpr int kRecentShown = 10;     // the dialogs read up to ten
-constexpr int kRecentValueLen = 128; // a slot's value, up to 127 characters
-constexpr long kSliceMicros = 50000; // between two looks at the message queue
+constexpr int kRecentSlots = 9;       // slots 0..8 are written
+constexpr int kRecentShown = 10;      // the dialogs read up to ten
+constexpr int kRecentValueLen = 128;  // a slot's value, up to 127 characters
+constexpr long kSliceMicros = 50000;  // between two looks at the message queue
 
 std::string SlotKey(LPCSTR pattern, int slot) {
   char key[32];
@@ -55,8 +55,8 @@ struct ByteRule {
   const char *finger;
 };
 constexpr ByteRule kByteRules[] = {
-    {'\n', "\r\n", "\n"},   {0x88, "\b", "\b"}, {0x89, "\t", "\t"}, {0x8A, "\n", "\n"},
-    {0x8C, "\f", "\f"},     {0x8D, "\r\n", "\n"},
+    {'\n', "\r\n", "\n"}, {0x88, "\b", "\b"}, {0x89, "\t", "\t"},
+    {0x8A, "\n", "\n"},   {0x8C, "\f", "\f"}, {0x8D, "\r\n", "\n"},
 };
 
 }  // namespace
@@ -189,10 +189,8 @@ HBRUSH QueryDialogColor(UINT message, WPARAM wParam, LPARAM lParam, HBRUSH brush
     case WM_CTLCOLORMSGBOX:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSTATIC:
-      break;
-    default:
-      return nullptr;
+    case WM_CTLCOLORSTATIC: break;
+    default: return nullptr;
   }
   if (g_Ctl3dActive && Ctl3dCtlColorEx) return Ctl3dCtlColorEx(message, wParam, lParam);
   if (!brush) return nullptr;

@@ -195,15 +195,9 @@ void PutByte(HWND window, HDC dc, unsigned char byte) {
       do StoreByte(ReceivingLine(), ' ');
       while (g.cursorColumn % 8 != 0);
       break;
-    case '\n':
-      LineFeed(window, dc);
-      break;
-    case '\r':
-      g.cursorColumn = 0;
-      break;
-    default:
-      StoreByte(ReceivingLine(), static_cast<char>(byte));
-      break;
+    case '\n': LineFeed(window, dc); break;
+    case '\r': g.cursorColumn = 0; break;
+    default: StoreByte(ReceivingLine(), static_cast<char>(byte)); break;
   }
 }
 
@@ -325,8 +319,7 @@ void Paint(HWND window) {
     POINT corners[2] = {{ps.rcPaint.left, ps.rcPaint.top}, {ps.rcPaint.right, ps.rcPaint.bottom}};
     DPtoLP(dc, corners, 2);
     const int top = std::max<int>(corners[0].y - 1, 0), bottom = std::min<int>(corners[1].y + 1, TEXTWIN_BOTTOM_ROW);
-    const int first = std::max<int>(corners[0].x - 1, 0),
-              last = std::min<int>(corners[1].x + 1, TEXTWIN_COLUMNS - 1);
+    const int first = std::max<int>(corners[0].x - 1, 0), last = std::min<int>(corners[1].x + 1, TEXTWIN_COLUMNS - 1);
     SetViewportExtEx(dc, 1, 1, nullptr);
     for (int row = top; row <= bottom && first <= last; ++row) PaintRow(dc, row, first, last);
     RestoreFont(dc);
@@ -365,10 +358,10 @@ void TakeClientSize(HWND window, int width, int height) {
   RECT outer, client;
   GetWindowRect(window, &outer);
   GetClientRect(window, &client);
-  const int frameWidth = (outer.right - outer.left) - client.right, frameHeight = (outer.bottom - outer.top) - client.bottom;
+  const int frameWidth = (outer.right - outer.left) - client.right,
+            frameHeight = (outer.bottom - outer.top) - client.bottom;
   g.resizing = true;
-  SetWindowPos(window, nullptr, 0, 0, clientWidth + frameWidth, clientHeight + frameHeight,
-               SWP_NOMOVE | SWP_NOZORDER);
+  SetWindowPos(window, nullptr, 0, 0, clientWidth + frameWidth, clientHeight + frameHeight, SWP_NOMOVE | SWP_NOZORDER);
   g.resizing = false;
 }
 
@@ -437,8 +430,7 @@ void OnVScroll(HWND window, WPARAM wParam) {
       g.v = static_cast<short>(HIWORD(wParam));
       ClampVertical();  // a position off the range would show rows past the ring
       break;
-    default:
-      return;
+    default: return;
   }
   if (g.v != before) ShowScroll(window, SB_VERT, before - g.v);
 }
@@ -464,8 +456,7 @@ void OnHScroll(HWND window, WPARAM wParam) {
       if (position >= 0) g.h = std::min(position, g.hMax);
       break;
     }
-    default:
-      return;
+    default: return;
   }
   if (g.h != before) ShowScroll(window, SB_HORZ, before - g.h);
 }
@@ -565,8 +556,8 @@ HWND TextWinCreate(TEXTWIN_CREATE create) {
     y = create.showCommand;
     TextWinLoadPlacement(&x, &y, &width, &height, create.menuName);
   }
-  HWND window = CreateWindowExA(0, create.className, create.className, WS_OVERLAPPEDWINDOW | WS_VSCROLL | WS_HSCROLL,
-                                x, y, width, height, nullptr, nullptr, create.instance, nullptr);
+  HWND window = CreateWindowExA(0, create.className, create.className, WS_OVERLAPPEDWINDOW | WS_VSCROLL | WS_HSCROLL, x,
+                                y, width, height, nullptr, nullptr, create.instance, nullptr);
   if (!window) return nullptr;
   g.served = window;
   ShowWindow(window, create.showCommand);

@@ -17,10 +17,8 @@ const QX_MENU_ITEM kOptionsMenu[] = {
     QX_MENUITEM("&Long Output", IDM_LONG_OUTPUT),
 };
 const QX_MENU_ITEM kHelpMenu[] = {
-    QX_MENUITEM("&Index", IDM_HELP_INDEX),
-    QX_MENUITEM("&Options", IDM_HELP_OPTIONS),
-    QX_MENUITEM("&Using Help", IDM_HELP_USING),
-    QX_MENUSEPARATOR(),
+    QX_MENUITEM("&Index", IDM_HELP_INDEX),      QX_MENUITEM("&Options", IDM_HELP_OPTIONS),
+    QX_MENUITEM("&Using Help", IDM_HELP_USING), QX_MENUSEPARATOR(),
     QX_MENUITEM("&About Finger...", IDM_ABOUT),
 };
 const QX_MENU_ITEM kFingerMenuItems[] = {

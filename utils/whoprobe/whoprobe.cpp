@@ -81,7 +81,8 @@ void FingerQuery() {
   g_socket = WsSocket(AF_INET, SOCK_STREAM, 0);
   if (g_socket == INVALID_SOCKET) {
     char detail[160];
-    std::snprintf(detail, sizeof detail, "No network connection could be made (error %d). Close other programs and try again.",
+    std::snprintf(detail, sizeof detail,
+                  "No network connection could be made (error %d). Close other programs and try again.",
                   WSAGetLastError());
     ShowError(LoadText(IDS_SOCKET_ERROR), detail);
     return;
@@ -93,8 +94,9 @@ void FingerQuery() {
     CloseQuerySocket();
     if (connected == SOCK_PUMP_QUIT) return;
     char detail[200];
-    std::snprintf(detail, sizeof detail, "No finger server answered on %s: %s (error %d). Check the host, or try later.",
-                  g_host, QueryErrorWords(connected), connected);
+    std::snprintf(detail, sizeof detail,
+                  "No finger server answered on %s: %s (error %d). Check the host, or try later.", g_host,
+                  QueryErrorWords(connected), connected);
     ShowError(LoadText(IDS_CONNECT_ERROR), detail);
     SetQueryMenu(true);
     return;
@@ -140,8 +142,7 @@ INT_PTR CALLBACK HostDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
       if (g_dialogBrush) DeleteObject(g_dialogBrush);
       g_dialogBrush = nullptr;
       return FALSE;
-    default:
-      return reinterpret_cast<INT_PTR>(QueryDialogColor(message, wParam, lParam, g_dialogBrush));
+    default: return reinterpret_cast<INT_PTR>(QueryDialogColor(message, wParam, lParam, g_dialogBrush));
   }
 }
 
@@ -160,9 +161,7 @@ void OnLongOutput(HWND) {
 }
 
 void OnHelpIndex(HWND window) { WinHelpA(window, "DARERIZE.DAR", HELP_INDEX, 0); }
-void OnHelpOptions(HWND window) {
-  WinHelpA(window, "DARERIZE.DAR", HELP_KEY, reinterpret_cast<ULONG_PTR>("OPTIONS"));
-}
+void OnHelpOptions(HWND window) { WinHelpA(window, "DARERIZE.DAR", HELP_KEY, reinterpret_cast<ULONG_PTR>("OPTIONS")); }
 void OnHelpUsing(HWND window) { WinHelpA(window, "WINHELP.HLP", HELP_INDEX, 0); }
 void OnAbout(HWND window) { DialogBoxA(g_instance, "About", window, AboutDlgProc); }
 
@@ -170,8 +169,12 @@ const struct {
   UINT id;
   void (*handler)(HWND);
 } kCommands[] = {
-    {IDM_FINGER_HOST, OnFingerHost}, {IDM_EXIT, OnExit},           {IDM_LONG_OUTPUT, OnLongOutput},
-    {IDM_HELP_INDEX, OnHelpIndex},   {IDM_HELP_OPTIONS, OnHelpOptions}, {IDM_HELP_USING, OnHelpUsing},
+    {IDM_FINGER_HOST, OnFingerHost},
+    {IDM_EXIT, OnExit},
+    {IDM_LONG_OUTPUT, OnLongOutput},
+    {IDM_HELP_INDEX, OnHelpIndex},
+    {IDM_HELP_OPTIONS, OnHelpOptions},
+    {IDM_HELP_USING, OnHelpUsing},
     {IDM_ABOUT, OnAbout},
 };
 
@@ -188,9 +191,7 @@ LRESULT CALLBACK FingerMainProc(HWND window, UINT message, WPARAM wParam, LPARAM
       FingerCleanup();
       PostQuitMessage(0);
       return 0;
-    case WM_CLOSE:
-      DestroyWindow(window);
-      return 0;
+    case WM_CLOSE: DestroyWindow(window); return 0;
     case WM_SYSCOLORCHANGE:
       if (g_Ctl3dActive && Ctl3dColorChange) {
         Ctl3dColorChange();
@@ -201,8 +202,7 @@ LRESULT CALLBACK FingerMainProc(HWND window, UINT message, WPARAM wParam, LPARAM
       for (const auto &c : kCommands)
         if (c.id == LOWORD(wParam)) c.handler(window);
       return 0;
-    default:
-      break;
+    default: break;
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -210,12 +210,12 @@ LRESULT CALLBACK FingerMainProc(HWND window, UINT message, WPARAM wParam, LPARAM
 bool FingerInitInstance(HINSTANCE instance, HINSTANCE previous, int show) {
   WSADATA wsa;
   if (WSAStartup(0x0101, &wsa) != 0) {
-    MessageBoxA(nullptr, "Winsock could not be started, so no query can be made. Check the network set-up.",
-                "whoprobe", MB_OK | MB_ICONERROR);
+    MessageBoxA(nullptr, "Winsock could not be started, so no query can be made. Check the network set-up.", "whoprobe",
+                MB_OK | MB_ICONERROR);
     return false;
   }
-  g_window = TextWinCreate(
-      TEXTWIN_CREATE{"Finger", instance, previous, "AppIcon1", "finger", -1, -1, show, FingerMainProc});
+  g_window =
+      TextWinCreate(TEXTWIN_CREATE{"Finger", instance, previous, "AppIcon1", "finger", -1, -1, show, FingerMainProc});
   if (!g_window) {
     MessageBoxA(nullptr, "The window of whoprobe could not be made.", "whoprobe", MB_OK | MB_ICONERROR);
     return false;

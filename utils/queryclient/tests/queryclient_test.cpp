@@ -56,12 +56,12 @@ TEST(ReplyBytes, RewrittenForTheTextWindow) {
     const char *finger;
   };
   const std::vector<Case> cases = {
-      {"a\nb", "a\r\nb", "a\nb"},                       // LF: CR added for LPD only
-      {"a\r\nb", "a\r\r\nb", "a\r\nb"},                 // CR LF becomes CR CR LF, shown the same
-      {"\x88\x89\x8a\x8c", "\b\t\n\f", "\b\t\n\f"},     // the top bit dropped
-      {"x\x8dy", "x\r\ny", "x\ny"},                     // 0x8D: a new line
+      {"a\nb", "a\r\nb", "a\nb"},                                    // LF: CR added for LPD only
+      {"a\r\nb", "a\r\r\nb", "a\r\nb"},                              // CR LF becomes CR CR LF, shown the same
+      {"\x88\x89\x8a\x8c", "\b\t\n\f", "\b\t\n\f"},                  // the top bit dropped
+      {"x\x8dy", "x\r\ny", "x\ny"},                                  // 0x8D: a new line
       {"\x8b\x8e\xe9\x80", "\x8b\x8e\xe9\x80", "\x8b\x8e\xe9\x80"},  // others kept
-      {std::string("n\0u\0\0l", 6), "nul", "nul"},      // NULs would end the printed string
+      {std::string("n\0u\0\0l", 6), "nul", "nul"},                   // NULs would end the printed string
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.in);

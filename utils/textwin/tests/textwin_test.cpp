@@ -207,12 +207,12 @@ TEST_F(TextWinTest, ScrollRequestsMoveWithinTheirLimits) {
   };
   const Step steps[] = {
       {WM_VSCROLL, SB_THUMBPOSITION, 23, 23, 0},
-      {WM_VSCROLL, SB_LINEDOWN, 0, 23, 0},         // already at the newest line
-      {WM_VSCROLL, SB_PAGEUP, 0, 18, 0},           // 5 rows at most
+      {WM_VSCROLL, SB_LINEDOWN, 0, 23, 0},  // already at the newest line
+      {WM_VSCROLL, SB_PAGEUP, 0, 18, 0},    // 5 rows at most
       {WM_VSCROLL, SB_LINEUP, 0, 17, 0},
       {WM_VSCROLL, SB_THUMBTRACK, 9, 9, 0},
-      {WM_VSCROLL, SB_PAGEUP, 0, 8, 0},            // down to Vlow - 1
-      {WM_VSCROLL, SB_LINEUP, 0, 8, 0},            // the oldest line is at the top
+      {WM_VSCROLL, SB_PAGEUP, 0, 8, 0},  // down to Vlow - 1
+      {WM_VSCROLL, SB_LINEUP, 0, 8, 0},  // the oldest line is at the top
       {WM_VSCROLL, SB_PAGEDOWN, 0, 13, 0},
       {WM_VSCROLL, SB_THUMBPOSITION, 400, 23, 0},  // off the range: held at the newest line
       {WM_VSCROLL, SB_THUMBPOSITION, -30, 8, 0},
@@ -244,7 +244,8 @@ POINT CellPoint(int gridRow, int column, bool leftEdge = false) {
   RECT client;
   GetClientRect(g_window, &client);
   const int top = client.bottom - 25 * CellHeight();
-  return POINT{column * CellWidth() + (leftEdge ? 1 : CellWidth() / 2), top + gridRow * CellHeight() + CellHeight() / 2};
+  return POINT{column * CellWidth() + (leftEdge ? 1 : CellWidth() / 2),
+               top + gridRow * CellHeight() + CellHeight() / 2};
 }
 
 void Drag(POINT from, POINT to, bool shift = false) {

@@ -7,165 +7,43 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "qxtest/netns.h"
+#include "program_driver.h"
 #include "qxtest/support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using utiltest::Auto;
+using utiltest::DrivenProgram;
 
-qxtest::TempDir *g_dir = nullptr;
-
-class NamespaceEnvironment : public ::testing::Environment {
+class WorldEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override {
-    const std::string error = qxtest::EnterOwnNetworkNamespace();
-    ASSERT_TRUE(error.empty()) << error;
-    g_dir = new qxtest::TempDir("qx-whoprobe");
-    for (const char *sub : {"home/drive_c/WINDOWS", "machine", "run", "work"}) fs::create_directories(*g_dir / sub);
-    fs::permissions(*g_dir / "run", fs::perms::owner_all);
-    setenv("QX_HOME", (*g_dir / "home").c_str(), 1);
-    setenv("QX_MACHINE_DIR", (*g_dir / "machine").c_str(), 1);
-    setenv("QX_RUNTIME_DIR", (*g_dir / "run").c_str(), 1);
-    setenv("QX_EVENTLOG_FILE", (*g_dir / "events.txt").c_str(), 1);
-    setenv("QX_CONSOLE_USER", "daemon", 1);
-    setenv("QX_TEST_PUMP_IDLE_MS", "1500", 1);  // a silent server is given up quickly
-    qxtest::UseHeadlessDisplay();
-    setenv("QX_AUTOMATION", "1", 1);  // whoprobe is driven through it
-    if (chdir((*g_dir / "work").c_str()) != 0) FAIL() << "cannot enter the work folder";
-  }
-  void TearDown() override {
-    qxtest::KillProcessesOfRuntime(*g_dir / "run");
-    delete g_dir;
-  }
+  void SetUp() override { utiltest::EnterTestWorld(false); }
+  void TearDown() override { qxtest::KillProcessesOfRuntime(utiltest::WorldDir() + "/run"); }
 };
-const auto *g_env = ::testing::AddGlobalTestEnvironment(new NamespaceEnvironment);
+const auto *g_env = ::testing::AddGlobalTestEnvironment(new WorldEnvironment);
 
 std::string Bin(const std::string &name) { return qxtest::BinDir() + "/" + name; }
 
-// One qxauto command to process pid; its answer without the "ok " prefix, or
-// "error ..." as it came.
-std::string Auto(pid_t pid, const std::string &args) {
-  const std::string command = "timeout 15 " + Bin("qxauto") + " -p " + std::to_string(pid) + " " + args + " 2>&1";
-  std::string out;
-  if (FILE *p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  if (out == "ok") return out;
-  return out.rfind("ok", 0) == 0 ? out.substr(3) : out;  // "ok VALUE" or "ok" and lines
-}
-
-bool IsHandle(const std::string &answer) { return answer.rfind("0x", 0) == 0; }
-
-bool PortOpen(int port) {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(port));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool open = connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
-  close(s);
-  return open;
-}
-
-// The text of the window's clipboard once it is no longer `marker`.
-std::string ClipboardAfter(const std::string &marker) {
-  std::string text = marker;
-  qxtest::WaitUntil(
-      [&] {
-        if (!OpenClipboard(nullptr)) return false;
-        if (HANDLE h = GetClipboardData(CF_TEXT)) {
-          if (auto *p = static_cast<const char *>(GlobalLock(h))) text = p;
-          GlobalUnlock(h);
-        }
-        CloseClipboard();
-        return text != marker;
-      },
-      10000);
-  return text;
-}
-
-void SetClipboard(const std::string &text) {
-  ASSERT_TRUE(OpenClipboard(nullptr));
-  EmptyClipboard();
-  HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
-  std::memcpy(GlobalLock(mem), text.c_str(), text.size() + 1);
-  GlobalUnlock(mem);
-  SetClipboardData(CF_TEXT, mem);
-  CloseClipboard();
-}
-
-// whoprobe with its message boxes (the headless layer writes them on
-// standard error) kept in a file.
-class Whoprobe {
+// whoprobe, with the Host dialog it opens at start and after each query.
+class Whoprobe : public DrivenProgram {
  public:
-  Whoprobe() : errors_(*g_dir / "whoprobe.err") {
-    child_ = std::make_unique<qxtest::Child>(
-        std::vector<std::string>{"/bin/sh", "-c", "exec \"$0\" 2>\"$1\"", Bin("whoprobe"), errors_});
-    qxtest::WaitUntil([&] { return IsHandle(window_ = Auto(pid(), "find Finger Finger")); }, 15000);
-  }
-  pid_t pid() const { return child_->pid(); }
-  HWND window() const { return reinterpret_cast<HWND>(std::strtoul(window_.c_str(), nullptr, 0)); }
-  std::string Errors() const { return qxtest::ReadFile(errors_); }
-
-  // Fills the Host dialog (open now or soon) and confirms it.
+  Whoprobe() : DrivenProgram("whoprobe", "Finger", "Finger") {}
   void Ask(const std::string &host, const std::string &user) {
-    std::string dialog;
-    ASSERT_TRUE(qxtest::WaitUntil([&] { return IsHandle(dialog = Auto(pid(), "find - Finger Remote Host")); }, 15000))
-        << dialog;
-    const std::string combo = Auto(pid(), "item " + dialog + " 400"), edit = Auto(pid(), "item " + dialog + " 401");
-    EXPECT_EQ(Auto(pid(), "settext " + combo + " " + host), "ok");
-    EXPECT_EQ(Auto(pid(), "settext " + edit + " " + user), "ok");
-    EXPECT_EQ(Auto(pid(), "press " + Auto(pid(), "item " + dialog + " 1")), "ok");
+    const std::string dialog = AwaitDialog("Finger Remote Host");
+    ASSERT_FALSE(dialog.empty()) << Errors();
+    Fill(dialog, {{400, host}, {401, user}}, IDOK);
   }
-  // The recent hosts the Host dialog offers.
   std::string OfferedHosts() {
-    const std::string dialog = Auto(pid(), "find - Finger Remote Host");
-    return Auto(pid(), "items " + Auto(pid(), "item " + dialog + " 400"));
+    const std::string dialog = AwaitDialog("Finger Remote Host");
+    return Auto("items " + Auto("item " + dialog + " 400"));
   }
-  // Waits until the query has ended: "Finger Host" is offered again, and
-  // choosing it opens the next Host dialog.
-  bool AwaitEnd() {
-    return qxtest::WaitUntil([&] { return Auto(pid(), "menu " + window_ + " 100") == "ok"; }, 20000);
-  }
-  // What the text window shows: everything selected with the mouse, then copied.
-  std::string Shown() {
-    SetClipboard("<nothing copied>");
-    HWND w = window();
-    PostMessageA(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(0, 0));
-    PostMessageA(w, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(32000, 32000));
-    PostMessageA(w, WM_LBUTTONUP, 0, MAKELPARAM(32000, 32000));
-    PostMessageA(w, WM_COPY, 0, 0);
-    return ClipboardAfter("<nothing copied>");
-  }
-  // Closes the dialog left open and exits through the menu; the exit code.
-  int Exit() {
-    const std::string dialog = Auto(pid(), "find - Finger Remote Host");
-    if (IsHandle(dialog)) Auto(pid(), "press " + Auto(pid(), "item " + dialog + " 2"));
-    qxtest::WaitUntil([&] { return Auto(pid(), "menu " + window_ + " 101") == "ok"; }, 10000);
-    return child_->Wait(10000);
-  }
-
- private:
-  std::string errors_;
-  std::unique_ptr<qxtest::Child> child_;
-  std::string window_;
+  // The query has ended once "Finger Host" is offered again; choosing it opens the next dialog.
+  bool AwaitEnd() { return AwaitMenu(100); }
+  void ToggleLongOutput() { EXPECT_EQ(Auto("menu " + window() + " 200"), "ok"); }
+  int Exit() { return DrivenProgram::Exit("Finger Remote Host", 101); }
 };
 
 // The text after the last "[host]" line: the reply of the latest query.
@@ -177,16 +55,16 @@ std::string LatestReply(const std::string &shown, const std::string &host) {
 
 TEST(WhoprobeTest, QueriesDebianFingerdAndTheSuitesDaemon) {
   {
-    qxtest::Child fingerd({"/usr/bin/socat", "-lf/dev/null", "TCP-LISTEN:79,bind=127.0.0.1,reuseaddr,fork",
-                           "EXEC:/usr/sbin/in.fingerd"});
-    ASSERT_TRUE(qxtest::WaitUntil([] { return PortOpen(79); }, 10000)) << "socat did not listen on 79";
+    qxtest::Child fingerd(
+        {"/usr/bin/socat", "-lf/dev/null", "TCP-LISTEN:79,bind=127.0.0.1,reuseaddr,fork", "EXEC:/usr/sbin/in.fingerd"});
+    ASSERT_TRUE(qxtest::WaitUntil([] { return utiltest::PortOpen(79); }, 10000)) << "socat did not listen on 79";
     Whoprobe probe;
     probe.Ask("127.0.0.1", "root");
     ASSERT_TRUE(probe.AwaitEnd()) << probe.Errors();
     std::string reply = LatestReply(probe.Shown(), "127.0.0.1");
     EXPECT_NE(reply.find("Login: root"), std::string::npos) << reply;
     // Long output ("/W root") as fingerd's long form, and the host recorded once.
-    EXPECT_EQ(Auto(probe.pid(), "menu " + Auto(probe.pid(), "find Finger Finger") + " 200"), "ok");
+    probe.ToggleLongOutput();
     probe.Ask("127.0.0.1", "root");
     ASSERT_TRUE(probe.AwaitEnd());
     reply = LatestReply(probe.Shown(), "127.0.0.1");
@@ -197,7 +75,7 @@ TEST(WhoprobeTest, QueriesDebianFingerdAndTheSuitesDaemon) {
   // The suite's finger daemon behind portwarden: its system report.
   ASSERT_EQ(std::system((Bin("pwtable") + " enable whoanswer >/dev/null").c_str()), 0);
   qxtest::Child portwarden({Bin("portwarden")});
-  ASSERT_TRUE(qxtest::WaitUntil([] { return PortOpen(79); }, 15000)) << "portwarden did not listen on 79";
+  ASSERT_TRUE(qxtest::WaitUntil([] { return utiltest::PortOpen(79); }, 15000)) << "portwarden did not listen on 79";
   Whoprobe probe;
   probe.Ask("localhost", "");
   ASSERT_TRUE(probe.AwaitEnd()) << probe.Errors();
@@ -209,7 +87,7 @@ TEST(WhoprobeTest, QueriesDebianFingerdAndTheSuitesDaemon) {
 }
 
 TEST(WhoprobeTest, HostileAndFailingServersAsATable) {
-  const std::string record = *g_dir / "queries.txt";
+  const std::string record = utiltest::WorldDir() + "/queries.txt";
   struct Case {
     const char *mode;
     const char *user;
@@ -225,20 +103,27 @@ TEST(WhoprobeTest, HostileAndFailingServersAsATable) {
       {"specials", "x", false, "b'x\\r\\n'", {"a       b", "         c", "          e"}},
       {"nuls", "y", false, "b'y\\r\\n'", {"before after"}},
       {"endless", "z", false, "b'z\\r\\n'", {endless}},
-      {"reset", "r", false, "b'r\\r\\n'",
+      {"reset",
+       "r",
+       false,
+       "b'r\\r\\n'",
        {"partial", "The reply is incomplete: the server reset the connection (error 10054).",
         "Query again to see all of it."}},
-      {"silent", "s", false, "b's\\r\\n'",
+      {"silent",
+       "s",
+       false,
+       "b's\\r\\n'",
        {"The reply is incomplete: the host did not answer in time (error 10060).", "Query again to see all of it."}},
   };
-  std::vector<std::string> argv = {"/usr/bin/python3", qxtest::SourceDir() + "/utils/whoprobe/tests/finger_peer.py", record};
+  std::vector<std::string> argv = {"/usr/bin/python3", qxtest::SourceDir() + "/utils/testsupport/scripted_peer.py",
+                                   "79", record};
   for (const Case &c : cases) argv.push_back(c.mode);
   qxtest::Child peer(argv);
   ASSERT_EQ(peer.ReadLine(10000), "ready");
   Whoprobe probe;
   for (const Case &c : cases) {
     SCOPED_TRACE(c.mode);
-    if (c.longOutput) Auto(probe.pid(), "menu " + Auto(probe.pid(), "find Finger Finger") + " 200");
+    if (c.longOutput) probe.ToggleLongOutput();
     probe.Ask("127.0.0.1", c.user);
     ASSERT_TRUE(probe.AwaitEnd()) << probe.Errors();
     const std::string reply = LatestReply(probe.Shown(), "127.0.0.1");
@@ -246,7 +131,7 @@ TEST(WhoprobeTest, HostileAndFailingServersAsATable) {
     for (const std::string &row : c.rows) want += row + "\r\n";
     EXPECT_EQ(reply.substr(0, want.size()), want);
     const std::string queries = qxtest::ReadFile(record);
-    EXPECT_NE(queries.find(std::string(c.query) + "\n"), std::string::npos) << queries;
+    EXPECT_NE(queries.find(std::string(c.query) + " "), std::string::npos) << queries;
   }
   EXPECT_EQ(peer.Wait(15000), 0);
   // Nothing listens any more: a message box says so and nothing is printed.

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""A finger server on 127.0.0.1:79 that answers each connection with the next
-scripted reply, hostile ones among them, and records each query it received.
+"""A query server (finger, LPD) on 127.0.0.1:PORT that answers each connection
+with the next scripted reply, hostile ones among them, and records each query.
 
-Usage: finger_peer.py RECORD_FILE MODE...
+Usage: scripted_peer.py PORT RECORD_FILE MODE...
 Each connection takes the next MODE; the query line is appended to RECORD_FILE
-as Python's repr of the bytes. Prints "ready" once it listens.
+as Python's repr of the bytes, then the client's port. Prints "ready" once it
+listens.
 """
 import socket
 import struct
@@ -19,6 +20,8 @@ REPLIES = {
     "endless": b"x" * 200000,
     "reset": b"partial\r\n",
     "silent": b"",
+    "queue": b"lp is ready and printing\nRank   Owner  Job  Files\nactive fred   7    report.txt\n",
+    "lpdbytes": b"one\x8atwo\x8dthree\r\n",
 }
 
 
@@ -37,17 +40,17 @@ def read_query(conn):
 
 
 def main():
-    record, modes = sys.argv[1], sys.argv[2:]
+    port, record, modes = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
     server = socket.socket()
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind(("127.0.0.1", 79))
+    server.bind(("127.0.0.1", port))
     server.listen(4)
     print("ready", flush=True)
     for mode in modes:
-        conn, _ = server.accept()
+        conn, peer = server.accept()
         query = read_query(conn)
         with open(record, "a") as f:
-            f.write(repr(query) + "\n")
+            f.write("%r %d\n" % (query, peer[1]))
         conn.sendall(REPLIES[mode])
         if mode == "reset":
             time.sleep(0.2)

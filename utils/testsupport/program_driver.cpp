@@ -1,0 +1,166 @@
+// What the utilities' program tests share (see program_driver.h).
+#include "program_driver.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "qxtest/netns.h"
+
+namespace utiltest {
+namespace {
+
+namespace fs = std::filesystem;
+
+qxtest::TempDir *g_world = nullptr;
+
+std::string Bin(const std::string &name) { return qxtest::BinDir() + "/" + name; }
+
+std::string ClipboardText() {
+  std::string text;
+  if (!OpenClipboard(nullptr)) return text;
+  if (HANDLE h = GetClipboardData(CF_TEXT)) {
+    if (auto *p = static_cast<const char *>(GlobalLock(h))) text = p;
+    GlobalUnlock(h);
+  }
+  CloseClipboard();
+  return text;
+}
+
+void SetClipboardText(const std::string &text) {
+  if (!OpenClipboard(nullptr)) return;
+  EmptyClipboard();
+  if (HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)) {
+    std::memcpy(GlobalLock(mem), text.c_str(), text.size() + 1);
+    GlobalUnlock(mem);
+    SetClipboardData(CF_TEXT, mem);
+  }
+  CloseClipboard();
+}
+
+}  // namespace
+
+void EnterTestWorld(bool ownMountNamespace) {
+  std::string error = qxtest::EnterOwnNetworkNamespace();
+  ASSERT_TRUE(error.empty()) << error;
+  if (ownMountNamespace) {
+    error = qxtest::EnterOwnMountNamespace();
+    ASSERT_TRUE(error.empty()) << error;
+  }
+  g_world = new qxtest::TempDir("qx-utils", 0755);
+  for (const char *sub : {"home/drive_c/WINDOWS", "machine", "run", "work"}) fs::create_directories(*g_world / sub);
+  fs::permissions(*g_world / "run", fs::perms::owner_all);
+  setenv("QX_HOME", (*g_world / "home").c_str(), 1);
+  setenv("QX_MACHINE_DIR", (*g_world / "machine").c_str(), 1);
+  setenv("QX_RUNTIME_DIR", (*g_world / "run").c_str(), 1);
+  setenv("QX_EVENTLOG_FILE", (*g_world / "events.txt").c_str(), 1);
+  setenv("QX_CONSOLE_USER", "daemon", 1);
+  setenv("QX_TEST_PUMP_IDLE_MS", "1500", 1);  // a silent server is given up quickly
+  qxtest::UseHeadlessDisplay();
+  setenv("QX_AUTOMATION", "1", 1);  // the programs are driven through it
+  ASSERT_EQ(chdir((*g_world / "work").c_str()), 0);
+}
+
+void KillOthersInOwnNetworkNamespace() {
+  std::error_code ec;
+  const fs::path own = fs::read_symlink("/proc/self/ns/net", ec);
+  if (ec) return;
+  for (const auto &entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str()));
+    std::error_code e;
+    if (pid == getpid() || fs::read_symlink(entry.path() / "ns/net", e) != own || e) continue;
+    kill(pid, SIGKILL);
+  }
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+}
+
+std::string WorldDir() { return g_world ? g_world->path() : ""; }
+
+std::string Auto(pid_t pid, const std::string &args) {
+  const std::string command = "timeout 15 " + Bin("qxauto") + " -p " + std::to_string(pid) + " " + args + " 2>&1";
+  std::string out;
+  if (FILE *p = popen(command.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  if (out == "ok") return out;
+  return out.rfind("ok", 0) == 0 ? out.substr(3) : out;
+}
+
+bool IsHandle(const std::string &answer) { return answer.rfind("0x", 0) == 0; }
+
+bool PortOpen(int port) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool open = connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
+  close(s);
+  return open;
+}
+
+DrivenProgram::DrivenProgram(const std::string &name, const std::string &windowClass, const std::string &title)
+    : errors_(WorldDir() + "/" + name + ".err") {
+  child_ = std::make_unique<qxtest::Child>(
+      std::vector<std::string>{"/bin/sh", "-c", "exec \"$0\" 2>\"$1\"", Bin(name), errors_});
+  qxtest::WaitUntil([&] { return IsHandle(window_ = Auto("find " + windowClass + " " + title)); }, 15000);
+}
+
+std::string DrivenProgram::Errors() const { return qxtest::ReadFile(errors_); }
+
+std::string DrivenProgram::AwaitDialog(const std::string &title) const {
+  std::string dialog;
+  return qxtest::WaitUntil([&] { return IsHandle(dialog = Auto("find - " + title)); }, 15000) ? dialog : "";
+}
+
+void DrivenProgram::Fill(const std::string &dialog, const std::vector<std::pair<int, std::string>> &items,
+                         int button) const {
+  for (const auto &[id, text] : items)
+    EXPECT_EQ(Auto("settext " + Auto("item " + dialog + " " + std::to_string(id)) + " " + text), "ok") << id;
+  EXPECT_EQ(Auto("press " + Auto("item " + dialog + " " + std::to_string(button))), "ok");
+}
+
+bool DrivenProgram::AwaitMenu(int id) const {
+  return qxtest::WaitUntil([&] { return Auto("menu " + window_ + " " + std::to_string(id)) == "ok"; }, 20000);
+}
+
+std::string DrivenProgram::Shown() const {
+  const std::string marker = "<nothing copied>";
+  SetClipboardText(marker);
+  HWND w = reinterpret_cast<HWND>(std::strtoul(window_.c_str(), nullptr, 0));
+  // From above the first cell to past the last: everything the window holds.
+  PostMessageA(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(0, 0));
+  PostMessageA(w, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(32000, 32000));
+  PostMessageA(w, WM_LBUTTONUP, 0, MAKELPARAM(32000, 32000));
+  PostMessageA(w, WM_COPY, 0, 0);
+  std::string text = marker;
+  qxtest::WaitUntil([&] { return (text = ClipboardText()) != marker; }, 10000);
+  return text;
+}
+
+int DrivenProgram::Exit(const std::string &dialogTitle, int exitCommand) {
+  const std::string dialog = Auto("find - " + dialogTitle);
+  if (IsHandle(dialog)) Auto("press " + Auto("item " + dialog + " 2"));
+  AwaitMenu(exitCommand);
+  return child_->Wait(10000);
+}
+
+}  // namespace utiltest

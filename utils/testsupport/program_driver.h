@@ -1,0 +1,60 @@
+// What the utilities' program tests share: a program of the suite started in
+// the test's runtime directory and driven through the layer's automation
+// (`qxauto`), its message boxes (written on standard error by the headless
+// layer) kept in a file, and the text of its output window read back by
+// selecting everything and copying it.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "qxtest/support.h"
+
+namespace utiltest {
+
+// A network and (optionally) mount namespace of the test's own, a scratch tree
+// for the layer (home, machine, runtime) and the headless display with the
+// automation channel on; the process works in "work" under the tree.
+void EnterTestWorld(bool ownMountNamespace);
+// The scratch tree of EnterTestWorld.
+std::string WorldDir();
+
+// Kills every other process in the test's own network namespace (servers
+// that fork and clear their environment, like lpd), then reaps what it can.
+void KillOthersInOwnNetworkNamespace();
+
+// One qxauto command to process pid: "ok" for a bare ok, the value after
+// "ok " (several lines for lists), or "error ..." / qxauto's own complaint.
+std::string Auto(pid_t pid, const std::string &args);
+bool IsHandle(const std::string &answer);
+// True once something accepts TCP connections on 127.0.0.1:port.
+bool PortOpen(int port);
+
+class DrivenProgram {
+ public:
+  // Starts BinDir()/name and waits for its top-level window (class, title).
+  DrivenProgram(const std::string &name, const std::string &windowClass, const std::string &title);
+  pid_t pid() const { return child_->pid(); }
+  const std::string &window() const { return window_; }
+  std::string Errors() const;
+  std::string Auto(const std::string &args) const { return utiltest::Auto(pid(), args); }
+  // The handle of a dialog with this title once it is open ("" after 15 s).
+  std::string AwaitDialog(const std::string &title) const;
+  // Sets the text of the dialog's items, then presses the button.
+  void Fill(const std::string &dialog, const std::vector<std::pair<int, std::string>> &items, int button) const;
+  // Chooses a menu command as soon as it is offered (not greyed); false after 20 s.
+  bool AwaitMenu(int id) const;
+  // What the text output window shows: all of it selected, then copied.
+  std::string Shown() const;
+  // Cancels an open dialog of this title, chooses the Exit command; the exit code.
+  int Exit(const std::string &dialogTitle, int exitCommand);
+
+ private:
+  std::string errors_;
+  std::unique_ptr<qxtest::Child> child_;
+  std::string window_;
+};
+
+}  // namespace utiltest
