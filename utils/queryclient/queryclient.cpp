@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kRecentSlots = 9;       // slots 0..8 are written
 constexpr int kRecentShown = 10;      // the dialogs read up to ten
-constexpr int kRecentValueLen = 128;  // a slot's value, up to 127 characters
+constexpr int kRecentValueLen = 256;  // a slot's value; the listers' hosts reach 254 characters
 constexpr long kSliceMicros = 50000;  // between two looks at the message queue
 
 std::string SlotKey(LPCSTR pattern, int slot) {

@@ -81,7 +81,8 @@ void FailedToConnect(int error) {
   TextWinPrint(text);
   TextWinPrint("\r\n");
   char detail[200];
-  std::snprintf(detail, sizeof detail, "No print server answered on port 515: %s (error %d). Check the host, or try later.",
+  std::snprintf(detail, sizeof detail,
+                "No print server answered on port 515: %s (error %d). Check the host, or try later.",
                 QueryErrorWords(error), error);
   ShowError(text, detail);
 }
@@ -98,7 +99,8 @@ void LpqQuery() {
   g_socket = ReservedPortSocket();
   if (g_socket == INVALID_SOCKET) {
     char detail[160];
-    std::snprintf(detail, sizeof detail, "No network connection could be made (error %d). Close other programs and try again.",
+    std::snprintf(detail, sizeof detail,
+                  "No network connection could be made (error %d). Close other programs and try again.",
                   WSAGetLastError());
     ShowError("Error creating a Socket", detail);
     return;
@@ -178,8 +180,7 @@ INT_PTR CALLBACK HostDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
       if (g_dialogBrush) DeleteObject(g_dialogBrush);
       g_dialogBrush = nullptr;
       return FALSE;
-    default:
-      return reinterpret_cast<INT_PTR>(QueryDialogColor(message, wParam, lParam, g_dialogBrush));
+    default: return reinterpret_cast<INT_PTR>(QueryDialogColor(message, wParam, lParam, g_dialogBrush));
   }
 }
 
@@ -206,8 +207,9 @@ const struct {
   UINT id;
   void (*handler)(HWND);
 } kCommands[] = {
-    {IDM_LPQ_HOST, OnLpqHost},         {IDM_EXIT, OnExit},           {IDM_HELP_INDEX, OnHelpIndex},
-    {IDM_HELP_OPTIONS, OnHelpOptions}, {IDM_HELP_USING, OnHelpIndex}, {IDM_ABOUT, OnAbout},
+    {IDM_LPQ_HOST, OnLpqHost},     {IDM_EXIT, OnExit},
+    {IDM_HELP_INDEX, OnHelpIndex}, {IDM_HELP_OPTIONS, OnHelpOptions},
+    {IDM_HELP_USING, OnHelpIndex}, {IDM_ABOUT, OnAbout},
 };
 
 void LpqCleanup() {
@@ -223,9 +225,7 @@ LRESULT CALLBACK LpqMainProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       LpqCleanup();
       PostQuitMessage(0);
       return 0;
-    case WM_CLOSE:
-      DestroyWindow(window);
-      return 0;
+    case WM_CLOSE: DestroyWindow(window); return 0;
     case WM_SYSCOLORCHANGE:
       if (g_Ctl3dActive && Ctl3dColorChange) {
         Ctl3dColorChange();
@@ -236,8 +236,7 @@ LRESULT CALLBACK LpqMainProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       for (const auto &c : kCommands)
         if (c.id == LOWORD(wParam)) c.handler(window);
       return 0;
-    default:
-      break;
+    default: break;
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -280,11 +279,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
         LpqSendRequest();
         LpqReadReply();
         break;
-      case 3:
-        LpqReadReply();
-        break;
-      default:
-        break;
+      case 3: LpqReadReply(); break;
+      default: break;
     }
   }
   WSACleanup();

@@ -13,10 +13,8 @@ const QX_MENU_ITEM kFileMenu[] = {
     QX_MENUITEM("E&xit", IDM_EXIT),
 };
 const QX_MENU_ITEM kHelpMenu[] = {
-    QX_MENUITEM("&Index", IDM_HELP_INDEX),
-    QX_MENUITEM("&Options", IDM_HELP_OPTIONS),
-    QX_MENUITEM("&Using Help", IDM_HELP_USING),
-    QX_MENUSEPARATOR(),
+    QX_MENUITEM("&Index", IDM_HELP_INDEX),      QX_MENUITEM("&Options", IDM_HELP_OPTIONS),
+    QX_MENUITEM("&Using Help", IDM_HELP_USING), QX_MENUSEPARATOR(),
     QX_MENUITEM("&About LPQ...", IDM_ABOUT),
 };
 const QX_MENU_ITEM kLpqMenuItems[] = {

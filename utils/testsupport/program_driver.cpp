@@ -91,7 +91,12 @@ void KillOthersInOwnNetworkNamespace() {
 std::string WorldDir() { return g_world ? g_world->path() : ""; }
 
 std::string Auto(pid_t pid, const std::string &args) {
-  const std::string command = "timeout 15 " + Bin("qxauto") + " -p " + std::to_string(pid) + " " + args + " 2>&1";
+  std::string escaped;  // the shell keeps the words apart and leaves the rest alone
+  for (char c : args) {
+    if (std::strchr("()&;|<>*?$`\\\"'!#~[]{}", c)) escaped += '\\';
+    escaped += c;
+  }
+  const std::string command = "timeout 15 " + Bin("qxauto") + " -p " + std::to_string(pid) + " " + escaped + " 2>&1";
   std::string out;
   if (FILE *p = popen(command.c_str(), "r")) {
     char buf[4096];

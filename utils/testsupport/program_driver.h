@@ -34,7 +34,7 @@ bool PortOpen(int port);
 
 class DrivenProgram {
  public:
-  // Starts BinDir()/name and waits for its top-level window (class, title).
+  // Starts BinDir()/name and waits for its top-level window (class or "-", title).
   DrivenProgram(const std::string &name, const std::string &windowClass, const std::string &title);
   pid_t pid() const { return child_->pid(); }
   const std::string &window() const { return window_; }
@@ -48,6 +48,8 @@ class DrivenProgram {
   bool AwaitMenu(int id) const;
   // What the text output window shows: all of it selected, then copied.
   std::string Shown() const;
+  // The exit code once the program ended within ms (-1 if it did not).
+  int WaitExit(int ms) { return child_->Wait(ms); }
   // Cancels an open dialog of this title, chooses the Exit command; the exit code.
   int Exit(const std::string &dialogTitle, int exitCommand);
 

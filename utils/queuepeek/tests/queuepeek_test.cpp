@@ -73,7 +73,9 @@ class Lprng {
     lpd_.reset();
     qxtest::WaitUntil([] { return !utiltest::PortOpen(515); }, 5000);
   }
-  bool Ready() { return ok_ && qxtest::WaitUntil([] { return utiltest::PortOpen(515); }, 10000); }
+  bool Ready() {
+    return ok_ && qxtest::WaitUntil([] { return utiltest::PortOpen(515); }, 10000);
+  }
   // Runs an LPRng client command; true when it succeeded.
   static bool Run(const std::string &command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
   const std::string &dir() const { return dir_; }
@@ -117,14 +119,20 @@ TEST(QueuepeekTest, RequestsAndRepliesAgainstAScriptedServer) {
   };
   const std::vector<Case> cases = {
       // LF alone becomes a new line (no staircase).
-      {"queue", "lp", "fred", "b'\\x03lp fred\\n'",
+      {"queue",
+       "lp",
+       "fred",
+       "b'\\x03lp fred\\n'",
        {"lp is ready and printing", "Rank   Owner  Job  Files", "active fred   7    report.txt"}},
       // A second query at once: the reserved port may still be held for this server.
       {"queue", "lp", "", "b'\\x03lp \\n'", {"lp is ready and printing"}},
       // 0x8A is a line feed alone (the column stays), 0x8D a new line.
       {"lpdbytes", "raw", "x", "b'\\x03raw x\\n'", {"one", "   two", "three"}},
       {"nuls", "lp", "y", "b'\\x03lp y\\n'", {"before after"}},
-      {"reset", "lp", "z", "b'\\x03lp z\\n'",
+      {"reset",
+       "lp",
+       "z",
+       "b'\\x03lp z\\n'",
        {"partial", "The reply is incomplete: the server reset the connection (error 10054).",
         "Query again to see all of it."}},
   };
