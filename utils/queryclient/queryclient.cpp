@@ -200,3 +200,38 @@ HBRUSH QueryDialogColor(UINT message, WPARAM wParam, LPARAM lParam, HBRUSH brush
   SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
   return brush;
 }
+
+LRESULT QueryClientWindowProc(const QUERY_CLIENT &client, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_DESTROY:
+      if (client.cleanup) client.cleanup();
+      PostQuitMessage(0);
+      return 0;
+    case WM_CLOSE: DestroyWindow(window); return 0;
+    case WM_SYSCOLORCHANGE:
+      if (g_Ctl3dActive && Ctl3dColorChange) {
+        Ctl3dColorChange();
+        return 0;
+      }
+      break;
+    case WM_COMMAND:
+      for (int i = 0; i < client.commandCount; ++i)
+        if (client.commands[i].id == LOWORD(wParam)) client.commands[i].handler(window);
+      return 0;
+    default: break;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+BOOL QueryStartWinsock(LPCSTR caption) {
+  WSADATA wsa;
+  if (WSAStartup(0x0101, &wsa) == 0) return TRUE;
+  MessageBoxA(nullptr, "Winsock could not be started, so no query can be made. Check the network set-up.", caption,
+              MB_OK | MB_ICONERROR);
+  return FALSE;
+}
+
+void QueryShowError(LPCSTR caption, const std::string &text, const std::string &detail) {
+  const std::string shown = detail.empty() ? text : text + "\n\n" + detail;
+  MessageBoxA(GetActiveWindow(), shown.c_str(), caption, MB_OK | MB_ICONERROR);
+}

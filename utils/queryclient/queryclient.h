@@ -57,4 +57,26 @@ const char *QueryErrorWords(int error);
  * messages (the dialog procedure then answers FALSE). */
 HBRUSH QueryDialogColor(UINT message, WPARAM wParam, LPARAM lParam, HBRUSH brush);
 
+/* ---- The main window of a query client ---- */
+
+typedef struct QUERY_COMMAND {
+  UINT id;
+  void (*handler)(HWND window);
+} QUERY_COMMAND;
+typedef struct QUERY_CLIENT {
+  const QUERY_COMMAND *commands; /* the menu */
+  int commandCount;
+  void (*cleanup)(void); /* at WM_DESTROY */
+} QUERY_CLIENT;
+
+/* The main window's own part, after the text window's: WM_DESTROY cleans up
+ * and quits, WM_CLOSE destroys the window, WM_SYSCOLORCHANGE goes to the 3-D
+ * look when it is active, WM_COMMAND runs the menu table; the rest goes to
+ * DefWindowProc. */
+LRESULT QueryClientWindowProc(const QUERY_CLIENT &client, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+/* Winsock 1.1; FALSE after a message box saying why nothing can be asked. */
+BOOL QueryStartWinsock(LPCSTR caption);
+/* A message box: the program's own text, then what happened and what to do. */
+void QueryShowError(LPCSTR caption, const std::string &text, const std::string &detail);
+
 #endif

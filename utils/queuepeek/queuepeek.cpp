@@ -34,10 +34,7 @@ char g_printer[kFieldSize] = "";
 char g_user[kFieldSize] = "";
 SOCKET g_socket = INVALID_SOCKET;
 
-void ShowError(const std::string &text, const std::string &detail) {
-  const std::string shown = detail.empty() ? text : text + "\n\n" + detail;
-  MessageBoxA(GetActiveWindow(), shown.c_str(), kCaption, MB_OK | MB_ICONERROR);
-}
+void ShowError(const std::string &text, const std::string &detail) { QueryShowError(kCaption, text, detail); }
 
 void CloseQuerySocket() {
   if (g_socket == INVALID_SOCKET) return;
@@ -203,10 +200,7 @@ void OnHelpIndex(HWND window) { WinHelpA(window, "LPQ.HLP", HELP_INDEX, 0); }
 void OnHelpOptions(HWND window) { WinHelpA(window, "LPQ.HLP", HELP_KEY, reinterpret_cast<ULONG_PTR>("OPTIONS")); }
 void OnAbout(HWND window) { DialogBoxA(g_instance, "About", window, AboutDlgProc); }
 
-const struct {
-  UINT id;
-  void (*handler)(HWND);
-} kCommands[] = {
+const QUERY_COMMAND kCommands[] = {
     {IDM_LPQ_HOST, OnLpqHost},     {IDM_EXIT, OnExit},
     {IDM_HELP_INDEX, OnHelpIndex}, {IDM_HELP_OPTIONS, OnHelpOptions},
     {IDM_HELP_USING, OnHelpIndex}, {IDM_ABOUT, OnAbout},
@@ -218,36 +212,15 @@ void LpqCleanup() {
   CloseQuerySocket();
 }
 
+const QUERY_CLIENT kClient = {kCommands, static_cast<int>(sizeof kCommands / sizeof kCommands[0]), LpqCleanup};
+
 LRESULT CALLBACK LpqMainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   TextWinProc(window, message, wParam, lParam);
-  switch (message) {
-    case WM_DESTROY:
-      LpqCleanup();
-      PostQuitMessage(0);
-      return 0;
-    case WM_CLOSE: DestroyWindow(window); return 0;
-    case WM_SYSCOLORCHANGE:
-      if (g_Ctl3dActive && Ctl3dColorChange) {
-        Ctl3dColorChange();
-        return 0;
-      }
-      break;
-    case WM_COMMAND:
-      for (const auto &c : kCommands)
-        if (c.id == LOWORD(wParam)) c.handler(window);
-      return 0;
-    default: break;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
+  return QueryClientWindowProc(kClient, window, message, wParam, lParam);
 }
 
 bool LpqInitInstance(HINSTANCE instance, HINSTANCE previous, int show) {
-  WSADATA wsa;
-  if (WSAStartup(0x0101, &wsa) != 0) {
-    MessageBoxA(nullptr, "Winsock could not be started, so no query can be made. Check the network set-up.", kCaption,
-                MB_OK | MB_ICONERROR);
-    return false;
-  }
+  if (!QueryStartWinsock(kCaption)) return false;
   g_window = TextWinCreate(TEXTWIN_CREATE{"lpq", instance, previous, "AppIcon1", "lpq", -1, -1, show, LpqMainProc});
   if (!g_window) {
     MessageBoxA(nullptr, "The window of queuepeek could not be made.", kCaption, MB_OK | MB_ICONERROR);

@@ -98,7 +98,8 @@ class XdrReader {
   XdrReader(const unsigned char *data, DWORD length) : data_(data), length_(data ? length : 0) {}
   bool Word(std::uint32_t &v) {
     if (length_ - at_ < 4) return false;
-    v = (static_cast<std::uint32_t>(data_[at_]) << 24) | (data_[at_ + 1] << 16) | (data_[at_ + 2] << 8) | data_[at_ + 3];
+    v = (static_cast<std::uint32_t>(data_[at_]) << 24) | (data_[at_ + 1] << 16) | (data_[at_ + 2] << 8) |
+        data_[at_ + 3];
     at_ += 4;
     return true;
   }
@@ -127,21 +128,21 @@ struct ProgramName {
   const char *name;
 };
 const ProgramName kProgramNames[] = {
-    {100000, "portmapper"},    {100001, "rstatd"},      {100002, "rusersd"},       {100003, "nfs"},
-    {100004, "ypserv"},        {100005, "mountd"},      {100007, "ypbind"},        {100008, "walld"},
-    {100009, "yppasswdd"},     {100010, "etherstatd"},  {100011, "rquotad"},       {100012, "sprayd"},
-    {100013, "3270_mapper"},   {100014, "rje_mapper"},  {100015, "selection_svc"}, {100016, "database_svc"},
-    {100017, "rexd"},          {100018, "alis"},        {100019, "sched"},         {100020, "llockmgr"},
-    {100021, "nlockmgr"},      {100022, "x25.inr"},     {100023, "statmon"},       {100024, "status"},
-    {100026, "bootparam"},     {100028, "ypupdated"},   {100029, "keyserv"},       {100033, "sunlink_mapper"},
-    {100037, "tfsd"},          {100038, "nsed"},        {100039, "nsemntd"},       {100043, "showfhd"},
-    {100055, "ioadmd"},        {100062, "NETlicense"},  {100065, "sunisamd"},      {100066, "debug_svc"},
-    {100071, "bugtraqd"},      {100078, "kerbd"},       {100087, "admind"},        {100101, "event"},
-    {100102, "logger"},        {100104, "sync"},        {100107, "hostperf"},      {100109, "activity"},
-    {100112, "hostmem"},       {100113, "sample"},      {100114, "x25"},           {100115, "ping"},
-    {100116, "rpcnfs"},        {100117, "hostif"},      {100118, "etherif"},       {100120, "iproutes"},
-    {100121, "layers"},        {100122, "snmp"},        {100123, "traffic"},       {100300, "nisd"},
-    {150001, "pcnfsd"},        {788585389, "qxnfsd"},   {0xFFFFFFFFu, ""},
+    {100000, "portmapper"},  {100001, "rstatd"},     {100002, "rusersd"},       {100003, "nfs"},
+    {100004, "ypserv"},      {100005, "mountd"},     {100007, "ypbind"},        {100008, "walld"},
+    {100009, "yppasswdd"},   {100010, "etherstatd"}, {100011, "rquotad"},       {100012, "sprayd"},
+    {100013, "3270_mapper"}, {100014, "rje_mapper"}, {100015, "selection_svc"}, {100016, "database_svc"},
+    {100017, "rexd"},        {100018, "alis"},       {100019, "sched"},         {100020, "llockmgr"},
+    {100021, "nlockmgr"},    {100022, "x25.inr"},    {100023, "statmon"},       {100024, "status"},
+    {100026, "bootparam"},   {100028, "ypupdated"},  {100029, "keyserv"},       {100033, "sunlink_mapper"},
+    {100037, "tfsd"},        {100038, "nsed"},       {100039, "nsemntd"},       {100043, "showfhd"},
+    {100055, "ioadmd"},      {100062, "NETlicense"}, {100065, "sunisamd"},      {100066, "debug_svc"},
+    {100071, "bugtraqd"},    {100078, "kerbd"},      {100087, "admind"},        {100101, "event"},
+    {100102, "logger"},      {100104, "sync"},       {100107, "hostperf"},      {100109, "activity"},
+    {100112, "hostmem"},     {100113, "sample"},     {100114, "x25"},           {100115, "ping"},
+    {100116, "rpcnfs"},      {100117, "hostif"},     {100118, "etherif"},       {100120, "iproutes"},
+    {100121, "layers"},      {100122, "snmp"},       {100123, "traffic"},       {100300, "nisd"},
+    {150001, "pcnfsd"},      {788585389, "qxnfsd"},  {0xFFFFFFFFu, ""},
 };
 
 }  // namespace
@@ -167,7 +168,7 @@ int NisMatch(LPCSTR map, LPCSTR key, char *out, int maxLength, int field) {
   std::uint32_t server = 0;
   if (!ReadNisSettings(domain, server)) return 1;
   const std::string mapText = map ? map : "", keyText = key ? key : "";
-  const std::vector<std::string> pieces = {BigLength(domain.size()), domain, BigLength(mapText.size()), mapText,
+  const std::vector<std::string> pieces = {BigLength(domain.size()),  domain, BigLength(mapText.size()), mapText,
                                            BigLength(keyText.size()), keyText};
   std::vector<unsigned char> request = BuildRequest(server, 100004, 2, 3, pieces);
   request.push_back(0);  // the length given is the end of the last piece plus one
@@ -278,10 +279,10 @@ LPCSTR RpcProgramName(std::uint32_t program) {
 std::string RegistrationLine(const RPC_REGISTRATION &e) {
   // Printed as the 32-bit signed values the list has always shown.
   char line[128];
-  std::snprintf(line, sizeof line, "%10ld\t%2ld\t%5ld\t%4s\t%s", static_cast<long>(static_cast<std::int32_t>(e.program)),
-                static_cast<long>(static_cast<std::int32_t>(e.version)),
-                static_cast<long>(static_cast<std::int32_t>(e.port)), e.protocol == 6 ? "tcp" : "udp",
-                RpcProgramName(e.program));
+  std::snprintf(
+      line, sizeof line, "%10ld\t%2ld\t%5ld\t%4s\t%s", static_cast<long>(static_cast<std::int32_t>(e.program)),
+      static_cast<long>(static_cast<std::int32_t>(e.version)), static_cast<long>(static_cast<std::int32_t>(e.port)),
+      e.protocol == 6 ? "tcp" : "udp", RpcProgramName(e.program));
   return line;
 }
 
@@ -381,16 +382,10 @@ INT_PTR CALLBACK ListerDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
       if (LOWORD(wParam) == IDOK) RunQuery(dialog);
       if (LOWORD(wParam) == IDCANCEL) EndDialog(dialog, 2);
       return TRUE;
-    case WM_CLOSE:
-      EndDialog(dialog, 1);
-      return TRUE;
-    case WM_DESTROY:
-      RpcListerSavePosition(dialog, g_iniFile, g_lister->name);
-      return FALSE;
-    case WM_QUERYDRAGICON:
-      return reinterpret_cast<INT_PTR>(LoadIconA(g_instance, g_lister->name));
-    default:
-      return FALSE;
+    case WM_CLOSE: EndDialog(dialog, 1); return TRUE;
+    case WM_DESTROY: RpcListerSavePosition(dialog, g_iniFile, g_lister->name); return FALSE;
+    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(LoadIconA(g_instance, g_lister->name));
+    default: return FALSE;
   }
 }
 

@@ -87,7 +87,7 @@ typedef struct LISTER_PROGRAM {
   LPCSTR name;         /* dialog resource, QXAPPS.INI section, icon; "sharelist" */
   LPCSTR errorCaption; /* "sharelist Error" */
   DWORD program, version, procedure;
-  RPC_RESULT_HANDLER fillList; /* decodes the result into RpcListerList() */
+  RPC_RESULT_HANDLER fillList;  /* decodes the result into RpcListerList() */
   void (*setUpList)(HWND list); /* tab stops and font, at WM_INITDIALOG */
   void (*cleanUp)(void);        /* what setUpList made, at the end */
 } LISTER_PROGRAM;

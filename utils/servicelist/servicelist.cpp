@@ -78,8 +78,8 @@ const QX_RESOURCE kResources[] = {
     QX_STRING(RPC_NO_DEVICE, "RPC Error: Unable to load RPC layer"),
 };
 
-const LISTER_PROGRAM kLister = {"servicelist", "servicelist Error", 100000, 2, 4,
-                                FillRegistrations, SetUpList, DeleteListFont};
+const LISTER_PROGRAM kLister = {"servicelist",     "servicelist Error", 100000,        2, 4,
+                                FillRegistrations, SetUpList,           DeleteListFont};
 
 }  // namespace
 

@@ -39,8 +39,7 @@ std::string LoadText(UINT id) {
 
 // A message box with the program's text first, then what happened and what to do.
 void ShowError(const std::string &text, const std::string &detail) {
-  const std::string shown = detail.empty() ? text : text + "\n\n" + detail;
-  MessageBoxA(GetActiveWindow(), shown.c_str(), LoadText(IDS_CAPTION).c_str(), MB_OK | MB_ICONERROR);
+  QueryShowError(LoadText(IDS_CAPTION).c_str(), text, detail);
 }
 
 void CloseQuerySocket() {
@@ -165,10 +164,7 @@ void OnHelpOptions(HWND window) { WinHelpA(window, "DARERIZE.DAR", HELP_KEY, rei
 void OnHelpUsing(HWND window) { WinHelpA(window, "WINHELP.HLP", HELP_INDEX, 0); }
 void OnAbout(HWND window) { DialogBoxA(g_instance, "About", window, AboutDlgProc); }
 
-const struct {
-  UINT id;
-  void (*handler)(HWND);
-} kCommands[] = {
+const QUERY_COMMAND kCommands[] = {
     {IDM_FINGER_HOST, OnFingerHost},
     {IDM_EXIT, OnExit},
     {IDM_LONG_OUTPUT, OnLongOutput},
@@ -184,36 +180,15 @@ void FingerCleanup() {
   CloseQuerySocket();
 }
 
+const QUERY_CLIENT kClient = {kCommands, static_cast<int>(sizeof kCommands / sizeof kCommands[0]), FingerCleanup};
+
 LRESULT CALLBACK FingerMainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   TextWinProc(window, message, wParam, lParam);
-  switch (message) {
-    case WM_DESTROY:
-      FingerCleanup();
-      PostQuitMessage(0);
-      return 0;
-    case WM_CLOSE: DestroyWindow(window); return 0;
-    case WM_SYSCOLORCHANGE:
-      if (g_Ctl3dActive && Ctl3dColorChange) {
-        Ctl3dColorChange();
-        return 0;
-      }
-      break;
-    case WM_COMMAND:
-      for (const auto &c : kCommands)
-        if (c.id == LOWORD(wParam)) c.handler(window);
-      return 0;
-    default: break;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
+  return QueryClientWindowProc(kClient, window, message, wParam, lParam);
 }
 
 bool FingerInitInstance(HINSTANCE instance, HINSTANCE previous, int show) {
-  WSADATA wsa;
-  if (WSAStartup(0x0101, &wsa) != 0) {
-    MessageBoxA(nullptr, "Winsock could not be started, so no query can be made. Check the network set-up.", "whoprobe",
-                MB_OK | MB_ICONERROR);
-    return false;
-  }
+  if (!QueryStartWinsock(LoadText(IDS_CAPTION).c_str())) return false;
   g_window =
       TextWinCreate(TEXTWIN_CREATE{"Finger", instance, previous, "AppIcon1", "finger", -1, -1, show, FingerMainProc});
   if (!g_window) {

@@ -24,7 +24,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr unsigned short kPortmapperPort = 111;
-constexpr int kTries = 3;         // each waits kTryMs for the answer, then sends again
+constexpr int kTries = 3;  // each waits kTryMs for the answer, then sends again
 constexpr int kTryMs = 1000;
 constexpr size_t kMaxDatagram = 65536;
 
@@ -89,8 +89,9 @@ DWORD PortOf(const qxnfs::RpcCall &call, unsigned short &port) {
   std::string body;
   if (const DWORD error = Exchange(getport, kPortmapperPort, body)) return error;
   if (body.size() < 4) return ERROR_GEN_FAILURE;
-  const std::uint32_t found = (static_cast<unsigned char>(body[0]) << 24) | (static_cast<unsigned char>(body[1]) << 16) |
-                              (static_cast<unsigned char>(body[2]) << 8) | static_cast<unsigned char>(body[3]);
+  const std::uint32_t found = (static_cast<unsigned char>(body[0]) << 24) |
+                              (static_cast<unsigned char>(body[1]) << 16) | (static_cast<unsigned char>(body[2]) << 8) |
+                              static_cast<unsigned char>(body[3]);
   if (found == 0 || found > 0xFFFF) return ERROR_NOT_SUPPORTED;  // not registered
   port = static_cast<unsigned short>(found);
   return 0;

@@ -83,15 +83,12 @@ ReplyKind DecodeReply(const std::string &datagram, std::uint32_t xid, std::strin
   if (!r.Word(flavor) || !r.Word(length) || length > 400 || !r.Skip((length + 3) & ~3u) || !r.Word(accept))
     return ReplyKind::kNotOurs;
   switch (accept) {
-    case 0:
-      body = r.Rest();
-      return ReplyKind::kSuccess;
+    case 0: body = r.Rest(); return ReplyKind::kSuccess;
     case 1:  // program unavailable
     case 2:  // version mismatch
     case 3:  // procedure unavailable
       return ReplyKind::kUnavailable;
-    default:
-      return ReplyKind::kFailed;
+    default: return ReplyKind::kFailed;
   }
 }
 

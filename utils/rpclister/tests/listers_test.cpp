@@ -124,8 +124,8 @@ TEST(ListersTest, ServicesOfRpcbindEqualRpcinfo) {
   qxtest::Child rpcbind({"/usr/sbin/rpcbind", "-f", "-w"});
   ASSERT_TRUE(qxtest::WaitUntil([] { return utiltest::PortOpen(111); }, 10000)) << "rpcbind did not start";
   int status = 0;
-  const std::string set = Shell("python3 " + qxtest::SourceDir() + "/utils/rpclister/tests/pmap_set.py 400123 3 17 900",
-                                &status);
+  const std::string set =
+      Shell("python3 " + qxtest::SourceDir() + "/utils/rpclister/tests/pmap_set.py 400123 3 17 900", &status);
   ASSERT_EQ(status, 0) << set;
   RpcDevice device;
   ASSERT_TRUE(device.ready());
@@ -187,8 +187,8 @@ TEST(ListersTest, ExportsOfSharehostEqualShowmount) {
   ASSERT_EQ(status, 0) << out;
   out = Shell("'" + Bin("qxsc") + "' start QXNFSServer", &status);
   ASSERT_EQ(status, 0) << out;
-  ASSERT_TRUE(qxtest::WaitUntil([&] { return qxtest::ReadFile(world + "/events.txt").find("serving") != std::string::npos; },
-                                15000))
+  ASSERT_TRUE(qxtest::WaitUntil(
+      [&] { return qxtest::ReadFile(world + "/events.txt").find("serving") != std::string::npos; }, 15000))
       << qxtest::ReadFile(world + "/events.txt");
   RpcDevice device;
   ASSERT_TRUE(device.ready());
@@ -217,9 +217,9 @@ TEST(ListersTest, ExportsOfSharehostEqualShowmount) {
 
   Lister services("servicelist", "RPC Information (Portmapper)");
   std::vector<std::string> names;
-  EXPECT_EQ(Registrations(services.List("127.0.0.1"), &names),
-            (std::set<std::string>{"100005 1 udp 2049", "100003 2 udp 2049", "100021 3 udp 2049",
-                                   "150001 1 udp 2049"}));
+  EXPECT_EQ(
+      Registrations(services.List("127.0.0.1"), &names),
+      (std::set<std::string>{"100005 1 udp 2049", "100003 2 udp 2049", "100021 3 udp 2049", "150001 1 udp 2049"}));
   EXPECT_EQ(names, (std::vector<std::string>{"100005=mountd", "100003=nfs", "100021=nlockmgr", "150001=pcnfsd"}));
   EXPECT_EQ(services.Close(), 0);
   EXPECT_EQ(exports.Close(), 0);
@@ -241,6 +241,16 @@ TEST(ListersTest, HostileRepliesAreBoundedAndSaySo) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(Trim(lines[1].substr(0, lines[1].find('\t'))), "/second");
   EXPECT_EQ(lines[2], "... (the reply ended early; the list may be incomplete)");
+  // A name the resolver does not know, found in the NIS map "hosts.byname".
+  for (const char *value : {"'NIS Domain' REG_SZ testdom", "'NIS Server IP' REG_BINARY 7f000001"}) {
+    int status = 0;
+    const std::string out =
+        Shell("'" + Bin("qxreg") + "' set 'HKLM\\SOFTWARE\\Corvane\\NFSClient\\CurrentVersion' " + value, &status);
+    ASSERT_EQ(status, 0) << out;
+  }
+  EXPECT_EQ(services.List("pc1.nis.test").size(), 251u) << services.Errors();
+  EXPECT_TRUE(services.List("pc2.nis.test").empty());
+  EXPECT_NE(services.Errors().find("[servicelist Error] RPC Error: Host unknown"), std::string::npos);
   EXPECT_EQ(exports.Close(), 0);
   EXPECT_EQ(services.Close(), 0);
 }

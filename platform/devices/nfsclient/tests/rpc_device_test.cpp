@@ -54,8 +54,8 @@ TEST(RpcDeviceRequest, ReadsTheListersCallsAndPadsPieces) {
   EXPECT_EQ(call.server, 0x0100007Fu);
   EXPECT_EQ(call.arguments, "");
   // The NIS lookup's pieces: length words and unpadded strings become XDR.
-  ASSERT_TRUE(qxnfs::ParseRequest(Request({std::string("\0\0\0\3", 4), "dom", std::string("\0\0\0\1", 4), "k"}), call,
-                                  why))
+  ASSERT_TRUE(
+      qxnfs::ParseRequest(Request({std::string("\0\0\0\3", 4), "dom", std::string("\0\0\0\1", 4), "k"}), call, why))
       << why;
   EXPECT_EQ(call.arguments, std::string("\0\0\0\3dom\0\0\0\0\1k\0\0\0", 16));
 }
