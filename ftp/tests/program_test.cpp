@@ -491,6 +491,11 @@ TEST_F(ProgramTest, PanesSelectDragAndDoubleClick) {
   EXPECT_EQ(waitFile(remote + "/beta.bin", std::string(20, 'b')), std::string(20, 'b'));
   EXPECT_GE(rowOf(list1, "beta.bin"), 0);
 
+  // A double click on a remote directory changes into it and lists it.
+  click(list1, incoming, "double");
+  EXPECT_EQ(waitText(path1, "127.0.0.2:" + remote + "/incoming"), "127.0.0.2:" + remote + "/incoming");
+  EXPECT_GE(rowOf(list1, "gamma.txt"), 0) << seen;
+
   // A double click on a directory enters it; one on the start of the path
   // bar goes to the top of the drive.
   const std::string before = waitText(path0, "");
