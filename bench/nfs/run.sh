@@ -22,6 +22,7 @@ PIDS=()
 cleanup() {
   "$BIN/qxsc" stop QXNFSServer >/dev/null 2>&1 || true
   for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
   for e in /proc/[0-9]*/environ; do
     if grep -qz "^QX_RUNTIME_DIR=$WORK/run\$" "$e" 2>/dev/null; then p=${e#/proc/}; kill -9 "${p%/environ}" 2>/dev/null || true; fi
   done

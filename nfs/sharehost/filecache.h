@@ -35,7 +35,8 @@ OPEN_FILE_SLOT &CachedFileSlot(int index);
 int FindCachedFile(const NFS_FHANDLE &handle);
 // Closes every slot of that handle (nothing for a directory handle).
 void CloseCachedFile(const NFS_FHANDLE &handle);
-// Writes the handle's data to disk (nothing for a directory handle).
+// Makes what was written through the handle's slot visible to a lookup;
+// with every WRITE durable before its reply there is nothing left to do.
 void FlushCachedFile(const NFS_FHANDLE &handle);
 // Closes every slot (the main window's 30-second timer).
 void CloseAllCachedFiles();
