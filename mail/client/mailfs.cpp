@@ -10,9 +10,9 @@ bool RenameNoReplace(const std::string &from, const std::string &to) {
   return MoveFileA(from.c_str(), to.c_str()) != FALSE;
 }
 
-bool MailboxLock::Open(const std::string &directory) {
+bool MailboxLock::Open(const std::string &directory, const char *name) {
   Close();
-  file_ = _fsopen((directory + "\\QXLOCK.LCK").c_str(), "a+", _SH_DENYWR);
+  file_ = _fsopen((directory + "\\" + name).c_str(), "a+", _SH_DENYWR);
   return file_ != nullptr;
 }
 

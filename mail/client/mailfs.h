@@ -18,8 +18,9 @@ class MailboxLock {
   ~MailboxLock() { Close(); }
   MailboxLock(const MailboxLock &) = delete;
   MailboxLock &operator=(const MailboxLock &) = delete;
-  // True when this process now holds the lock of directory.
-  bool Open(const std::string &directory);
+  // True when this process now holds the lock of directory (or another lock
+  // file there, such as the send queue's).
+  bool Open(const std::string &directory, const char *name = "QXLOCK.LCK");
   void Close();
   bool Held() const { return file_ != nullptr; }
 

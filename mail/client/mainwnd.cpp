@@ -13,6 +13,10 @@
 #include "maildlg.h"
 #include "mailstore.h"
 #include "pop.h"
+#include "recipients.h"
+#include "sendqueue.h"
+#include "startcompose.h"
+#include "compose.h"
 #include "retrieve.h"
 #include "settings.h"
 #include "smtp.h"
@@ -32,6 +36,9 @@ enum {
   IDS_MAILBOX_LOCKED = 36,
   IDS_REBUILD_COMPLETE = 43,
   IDS_REBUILD = 44,
+  IDS_ALIAS_MANAGEMENT = 93,
+  IDS_ALIAS_FAILED = 94,
+  IDS_NO_ALIAS_LIBRARY = 95,
   IDS_OLD_INDEX = 143,
   IDS_OLD_INDEX_CAPTION = 144
 };
@@ -101,6 +108,10 @@ const QX_RESOURCE kMainWindowResources[] = {
     QX_STRING(IDS_MAILBOX_LOCKED, "MailBox Locked"),
     QX_STRING(IDS_REBUILD_COMPLETE, "Rebuild Complete"),
     QX_STRING(IDS_REBUILD, "Rebuild"),
+    QX_STRING(IDS_ALIAS_MANAGEMENT, "Alias Management"),
+    QX_STRING(IDS_ALIAS_FAILED, "The Alias Management routines failed to initialize correctly."),
+    QX_STRING(IDS_NO_ALIAS_LIBRARY,
+              "The Alias Management Library nicknames.DLL was not found; Alias Management disabled."),
     QX_STRING(IDS_OLD_INDEX,
               "The Mail index file may have an old format and need to be rebuilt.  Would you like to "
               "Rebuild it now?"),
@@ -155,6 +166,16 @@ void Busy(Body body) {
   g_MailBusy = 0;
 }
 
+// Alias Management: the alias library's own dialog on the user's aliases.
+void ManageAliases(HWND window) {
+  if (g_AliasContext) {
+    AliasBinding().AliasManagement(g_AliasContext, window);
+    return;
+  }
+  g_MailMessageBox(window, Text(AliasBinding().bound() ? IDS_ALIAS_FAILED : IDS_NO_ALIAS_LIBRARY).c_str(),
+                   Text(IDS_ALIAS_MANAGEMENT).c_str(), MB_ICONERROR);
+}
+
 void OnCommand(HWND window, UINT id) {
   if (g_MailBusy || g_RetrievalRunning) return;  // dropped, not queued
   switch (id) {
@@ -165,6 +186,9 @@ void OnCommand(HWND window, UINT id) {
     case IDM_NEWUSER: Busy([&] { NewUser(window); }); break;
     case IDM_CONFIGURE: Busy([&] { ConfigureDialog(window); }); break;
     case IDM_RETRIEVE: Busy([&] { Retrieve(window); }); break;
+    case IDM_SENDDEFERRED: Busy([&] { SendDeferred(1, window); }); break;
+    case IDM_COMPOSE: Busy([&] { StartCompose(window, kComposeMenu, std::string(), {}); }); break;
+    case IDM_ALIAS: Busy([&] { ManageAliases(window); }); break;
     case IDM_EXIT: PostMessageA(window, WM_CLOSE, 0, 0); break;
     case IDM_ABOUT: Busy([&] { DialogBoxParamA(GetModuleHandleA(nullptr), "About", window, AboutDlgProc, 0); }); break;
     case IDM_HELPINDEX: WinHelpA(window, "RAZUZUZ.HLP", HELP_INDEX, 0); break;
@@ -220,6 +244,9 @@ bool MailCommandAvailable(UINT id) {
     case IDM_CONFIGURE:
     case IDM_REBUILD:
     case IDM_RETRIEVE:
+    case IDM_SENDDEFERRED:
+    case IDM_ALIAS:
+    case IDM_COMPOSE:
     case IDM_NEWUSER:
     case IDM_EXIT:
     case IDM_ABOUT:
@@ -275,13 +302,20 @@ int OpenMailbox(HWND owner) {
   }
   SetCurrentDirectoryA(s.mailDir.c_str());
   LoadCharacterMap(s.mailDir);
-  if (g_lock.Open(s.mailDir)) {
+  OpenAliasContext(s.mailDir, s.user);
+  if (!g_Mapi && g_lock.Open(s.mailDir)) {
     EnableMailboxItems(owner, true);
   } else {
+    // A run for another program's message (Simple MAPI) composes once and
+    // leaves the mailbox to the mail client that has it.
     s.login = s.timed = 0;
+    if (g_Mapi) s.ccSelf = s.saveSent = 0;
     StopTimedRetrieval(owner);
     for (UINT id : kReadDisabledItems) EnableItem(owner, id, true);
-    g_MailMessageBox(owner, Text(IDS_MAILBOX_IN_USE).c_str(), Text(IDS_MAILBOX_LOCKED).c_str(), MB_ICONINFORMATION);
+    if (g_Mapi)
+      PostMessageA(owner, WM_COMMAND, IDM_COMPOSE, 0);
+    else
+      g_MailMessageBox(owner, Text(IDS_MAILBOX_IN_USE).c_str(), Text(IDS_MAILBOX_LOCKED).c_str(), MB_ICONINFORMATION);
   }
   DrawMenuBar(owner);
   if (s.timed) {

@@ -19,6 +19,8 @@
 #include "retrieve.h"
 #include "otherheaders.h"
 #include "settings.h"
+#include "startcompose.h"
+#include "compose.h"
 
 #include <qxcommon.h>
 
@@ -118,7 +120,7 @@ const QX_RESOURCE kListResources[] = {
 };
 
 constexpr int kBitmapWidth = 16;  // the message picture before each row
-constexpr UINT kNotBuiltYet[] = {IDC_LIST_REPLY, IDC_LIST_REPLYALL, IDC_LIST_PRINT};
+constexpr UINT kNotBuiltYet[] = {IDC_LIST_PRINT};
 
 std::string Text(UINT id) {
   char buffer[128] = {};
@@ -457,18 +459,31 @@ INT_PTR CALLBACK RedirectProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
   }
 }
 
-// Forward: the selected messages redirected to new recipients. Forwarding
-// them inside a new message needs the compose window.
+// Reply, Reply-All and Forward inside a new message: the compose window on
+// the selected messages.
+void ComposeOnSelection(HWND dialog, int mode, const std::vector<int> &rows) {
+  std::vector<int32_t> numbers;
+  for (int row : rows) numbers.push_back(g_list.entries[static_cast<size_t>(row)].number);
+  const int wasBusy = g_MailBusy;
+  g_MailBusy = 1;
+  StartCompose(dialog, mode, Settings().currentFolder, numbers);
+  g_MailBusy = wasBusy;
+}
+
+void OnReply(HWND dialog, int mode) {
+  const std::vector<int> rows = SelectedRows(dialog);
+  if (!rows.empty()) ComposeOnSelection(dialog, mode, rows);
+}
+
+// Forward: the selected messages redirected unchanged to new recipients, or
+// forwarded inside a new message.
 void OnForward(HWND dialog) {
   const std::vector<int> rows = SelectedRows(dialog);
   if (rows.empty()) return;
   const INT_PTR choice = RedirectDialog(dialog);
   if (choice == 0) return;
   if (choice == 1) {
-    g_MailMessageBox(dialog,
-                     "Forwarding inside a new message needs the compose window, which this version does not have. "
-                     "Tick Redirect Message to send the messages on unchanged.",
-                     Text(IDS_MAIL).c_str(), MB_ICONINFORMATION);
+    ComposeOnSelection(dialog, kComposeForward, rows);
     return;
   }
   std::vector<int32_t> numbers;
@@ -570,6 +585,8 @@ BOOL OnCommand(HWND dialog, UINT id, UINT notification) {
     case IDC_LIST_DELETE: OnDelete(dialog); return TRUE;
     case IDC_LIST_SEARCH: OnSearch(dialog); return TRUE;
     case IDC_LIST_FORWARD: OnForward(dialog); return TRUE;
+    case IDC_LIST_REPLY: OnReply(dialog, kComposeReply); return TRUE;
+    case IDC_LIST_REPLYALL: OnReply(dialog, kComposeReplyAll); return TRUE;
     case IDC_LIST_FILE: OnFile(dialog); return TRUE;
     case IDC_LIST_RETRIEVE: OnRetrieve(dialog); return TRUE;
     case IDC_LIST_HELP:

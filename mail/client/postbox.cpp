@@ -6,6 +6,10 @@
 
 #include "mainwnd.h"
 #include "maildlg.h"
+#include "otherheaders.h"
+#include "recipients.h"
+#include "sendqueue.h"
+#include "startcompose.h"
 #include "retrieve.h"
 #include "settings.h"
 #include "wintransport.h"
@@ -60,8 +64,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   OFSTRUCT found{};
   Settings().iniFile = OpenFile("QXMAIL.INI", &found, OF_EXIST) != HFILE_ERROR ? found.szPathName : "QXMAIL.INI";
   CheckDaylightSaving();
+  // "@low:high": another program's message handed over through Simple MAPI.
+  std::string mapiPassword;
+  const bool mapi = OpenHandoffBlock(user, user, mapiPassword);
+  if (mapi && !g_Mapi->valid) {
+    ReleaseHandoffBlock();
+    WSACleanup();
+    return 0;
+  }
   SelectUser(user, g_Password);
+  if (mapi) g_Password = mapiPassword;
   Settings().user = user;
+  BindAliasLibrary();
+  g_PickBccAlias = [](HWND owner) { return PickAlias(owner, ALIAS_MODE_BCC); };
+  g_OfferSendQueue = [](HWND owner) { SendDeferred(0, owner); };
   g_transport.dialogFilter = ConversationDialogFilter;
   SetMailTransport(&g_transport);
   HWND window = CreateMailWindow(instance, show);
@@ -81,6 +97,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     DispatchMessageA(&message);
   }
   SetMailTransport(nullptr);
+  ReleaseHandoffBlock();
+  UnbindAliasLibrary();
   WSACleanup();
   return static_cast<int>(message.wParam);
 }

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "headers.h"
-#include "mailfs.h"
 #include "mailstore.h"
 #include "pop.h"
 #include "retrieve.h"
@@ -20,7 +19,6 @@ namespace {
 
 constexpr const char *kDroppedFields[] = {"Resent-Sender:", "Resent-To:", "Resent-Date:", "From ", "Status:"};
 constexpr int kSmtpRefusedMailFrom = -6, kSmtpRefusedRcptTo = -7, kSmtpRefusedData = -8;
-constexpr int kQueueSlots = 1000;  // "tosendm.000" to "tosendm.999"
 
 bool StartsNoCase(const std::string &line, const char *prefix) {
   const size_t n = std::strlen(prefix);
@@ -62,12 +60,6 @@ bool MakeWorkFile(const std::string &mailDir, WorkFile &work) {
   std::fclose(f);
   work.path = path;
   return true;
-}
-
-std::string QueueName(const std::string &mailDir, const char *kind, int k) {
-  char name[24];
-  std::snprintf(name, sizeof name, "\\tosend%s.%03d", kind, k);
-  return mailDir + name;
 }
 
 // "Send later ?" with the reason; DelayedSend answers Yes without asking.
@@ -113,43 +105,6 @@ bool CopyForRedirect(FILE *message, FILE *out) {
   for (size_t got; (got = std::fread(block, 1, sizeof block, message)) > 0;)
     if (std::fwrite(block, 1, got, out) != got) return false;
   return !std::ferror(message) && std::fflush(out) == 0;
-}
-
-bool WriteSendHeaderFile(const std::string &path, const SEND_HEADER &h) {
-  FILE *f = std::fopen(path.c_str(), "wx");
-  if (!f) return false;
-  bool ok = std::fprintf(f, "%d\n", h.flags) > 0;
-  // One line a text: line ends inside a text would shift every later line.
-  for (const auto *text :
-       {&h.from, &h.subject, &h.to, &h.cc, &h.bcc, &h.inReplyTo, &h.replyTo, &h.date, &h.organization, &h.reDirect}) {
-    std::string value = text->value_or("");
-    for (char &c : value)
-      if (c == '\r' || c == '\n') c = ' ';
-    ok = ok && std::fprintf(f, "%s\n", value.c_str()) >= 0;
-  }
-  ok = ok && std::fprintf(f, "%d\n", static_cast<int>(h.extraLines.size())) > 0;
-  for (const std::string &extra : h.extraLines) ok = ok && std::fprintf(f, "%s\n", extra.c_str()) >= 0;
-  ok = ok && std::fflush(f) == 0 && _commit(_fileno(f)) == 0;
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok) DeleteFileA(path.c_str());
-  return ok;
-}
-
-bool QueueForLater(const std::string &mailDir, const std::string &messagePath, const SEND_HEADER &header) {
-  for (int k = 0; k < kQueueSlots; ++k) {
-    const std::string body = QueueName(mailDir, "m", k), head = QueueName(mailDir, "h", k);
-    if (GetFileAttributesA(head.c_str()) != INVALID_FILE_ATTRIBUTES) continue;  // a pair being written
-    if (!RenameNoReplace(messagePath, body)) {
-      if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
-      return false;
-    }
-    // The header comes second: a queue pair is complete once both are there,
-    // and a message whose header cannot be written goes back to its work file.
-    if (WriteSendHeaderFile(head, header)) return true;
-    RenameNoReplace(body, messagePath);
-    return false;
-  }
-  return false;
 }
 
 void RedirectMessages(HWND owner, const std::string &folder, const std::vector<int32_t> &numbers) {
@@ -211,7 +166,7 @@ void RedirectMessages(HWND owner, const std::string &folder, const std::vector<i
       }
     }
     MailIo().cancel = 0;
-    if (result != 0 && WantsLater(owner, reason) && !QueueForLater(s.mailDir, work.path, header))
+    if (result != 0 && WantsLater(owner, reason) && QueueMessage(s.mailDir, work.path, header) < 0)
       g_MailMessageBox(owner,
                        "The message could not be queued for later sending. Check that the mail directory is "
                        "writable and has room, then redirect it again.",

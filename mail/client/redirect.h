@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include "sendqueue.h"
 #include "smtp.h"
 
 // Results of one redirected message.
@@ -28,12 +29,5 @@ std::vector<std::string> RedirectRecipients(const std::string &text);
 // are left out, everything else is copied byte for byte. False on a read or
 // write failure.
 bool CopyForRedirect(FILE *message, FILE *out);
-
-// The send queue's header file of a message: flags, the header texts one a
-// line (an empty line for none), the count of extra lines and the lines.
-bool WriteSendHeaderFile(const std::string &path, const SEND_HEADER &header);
-// Moves the prepared message into the first free "tosendm.NNN" of the mail
-// directory and writes its "tosendh.NNN"; false (nothing queued) on failure.
-bool QueueForLater(const std::string &mailDir, const std::string &messagePath, const SEND_HEADER &header);
 
 #endif

@@ -223,12 +223,20 @@ int SmtpSession::SendBody(const char *bodyPath) {
   while (more && !MailIo().cancel) {
     line.clear();
     int c;
-    while ((c = std::fgetc(f)) != EOF && c != '\n') line += static_cast<char>(c);
+    // A line ends at LF, at CR LF, or at a CR alone: no bare CR is sent.
+    while ((c = std::fgetc(f)) != EOF && c != '\n') {
+      if (c == '\r') {
+        const int next = std::fgetc(f);
+        if (next != '\n' && next != EOF) std::ungetc(next, f);
+        c = '\n';
+        break;
+      }
+      line += static_cast<char>(c);
+    }
     if (c == EOF) {
       more = false;
       if (line.empty()) break;
     }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     if (redirectHeaderOpen && line.empty()) {
       redirectHeaderOpen = false;
       WriteHeaderLine(socket_, h.reDirect, "Resent-To:");
@@ -403,8 +411,26 @@ void MakeDateAndId(std::string *date, std::string *messageId) {
   }
 }
 
-int SMTP_session(const char *host, const std::string &ownAddress, const std::vector<std::string> &recipients,
+void ScrubSendHeader(SEND_HEADER &h) {
+  for (auto *field : {&h.from, &h.subject, &h.to, &h.cc, &h.bcc, &h.inReplyTo, &h.replyTo, &h.messageId, &h.date,
+                      &h.organization, &h.reDirect})
+    if (*field) *field = ScrubLine(**field);
+  for (std::string &line : h.extraLines) line = ScrubLine(line);
+}
+
+std::string ScrubLine(std::string text) {
+  for (char &c : text)
+    if (static_cast<unsigned char>(c) < 32 && c != '\t') c = ' ';
+  return text;
+}
+
+int SMTP_session(const char *host, const std::string &ownAddress, const std::vector<std::string> &envelope,
                  const char *bodyPath, int verbose, const SMTP_OPTIONS &options) {
+  // Texts from other programs (Simple MAPI, queue files) may hold line ends:
+  // none reaches a command or a header line.
+  ScrubSendHeader(g_sendHeader);
+  std::vector<std::string> recipients;
+  for (const std::string &r : envelope) recipients.push_back(ScrubLine(r));
   char name[64] = {};
   if (gethostname(name, sizeof name - 1) == 0) g_LocalHostName = name;
   SmtpSession session(ownAddress, verbose, options);

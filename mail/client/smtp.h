@@ -37,6 +37,11 @@ struct SMTP_OPTIONS {
 int SMTP_session(const char *host, const std::string &ownAddress, const std::vector<std::string> &recipients,
                  const char *bodyPath, int verbose, const SMTP_OPTIONS &options);
 
+// Header texts with every control character but TAB made a blank, so that
+// no text ends a header line or a command early.
+std::string ScrubLine(std::string text);
+void ScrubSendHeader(SEND_HEADER &header);
+
 // Address kinds by their prefix: 1 SMTP (or none), 2 MAPI, 3 VIM, 4 MHS,
 // 5 MHS_LOCAL, 6 FAX.
 int AddressKind(const std::string &address);

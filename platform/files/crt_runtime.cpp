@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <fcntl.h>
+#include <linux/kcmp.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,6 +32,17 @@ std::unordered_map<int, HANDLE> &OsfHandles() {
 bool IsSocketDescriptor(int fd) {
   struct stat st {};
   return fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+// Whether two descriptors are the same open file (one file position). A
+// stream closed with fclose leaves its descriptor's handle behind; the next
+// file given that descriptor number must not write through it.
+bool SameOpenFile(int a, int b) {
+  const long same = syscall(SYS_kcmp, getpid(), getpid(), KCMP_FILE, a, b);
+  if (same >= 0) return same == 0;
+  struct stat sa {
+  }, sb{};  // no kcmp here: the same file at least
+  return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 std::string HostPathOfDescriptor(int fd) {
@@ -70,9 +83,12 @@ intptr_t _get_osfhandle(int fd) {
   std::lock_guard guard(qx::g_osf_lock);
   auto &map = qx::OsfHandles();
   if (auto it = map.find(fd); it != map.end()) {
-    if (qx::Lookup<qx::FileObject>(it->second, qx::ObjectKind::File))
-      return static_cast<intptr_t>(QX_HANDLE_VALUE(it->second));
-    map.erase(it);  // the program closed the handle itself
+    const auto known = qx::Lookup<qx::FileObject>(it->second, qx::ObjectKind::File);
+    if (known && qx::SameOpenFile(fd, known->fd())) return static_cast<intptr_t>(QX_HANDLE_VALUE(it->second));
+    // The program closed the handle itself, or the descriptor now names
+    // another file (its stream was closed by fclose): a new handle.
+    if (known) CloseHandle(it->second);
+    map.erase(it);
   }
   const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
   if (copy < 0) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -45,6 +46,30 @@ TEST(OsfHandle, DescriptorAndHandleShareTheOpenFile) {
   EXPECT_EQ(_get_osfhandle(pair[0]), pair[0]);  // a socket's handle is the socket
   close(pair[0]);
   close(pair[1]);
+}
+
+// A stream closed with fclose leaves its descriptor number free; the next
+// stream that gets it has a handle of its own, so writes through the handle
+// reach the new file (text and binary streams alike).
+TEST(OsfHandle, ReusedDescriptorGetsAHandleOnTheNewFile) {
+  for (const char *mode : {"a", "ab"}) {
+    FILE *first = std::fopen("D:\\osf-first.txt", mode);
+    ASSERT_NE(first, nullptr);
+    const int fd = _fileno(first);
+    ASSERT_NE(_get_osfhandle(fd), -1);
+    std::fclose(first);
+    FILE *second = std::fopen("D:\\osf-second.txt", mode);
+    ASSERT_NE(second, nullptr);
+    ASSERT_EQ(_fileno(second), fd) << "the descriptor number was not reused";
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(h, "part", 4, &done, nullptr));
+    std::fclose(second);
+    EXPECT_EQ(qxtest::Tree::Read(g_tree.DriveD() + "/osf-second.txt"), "part") << mode;
+    EXPECT_EQ(qxtest::Tree::Read(g_tree.DriveD() + "/osf-first.txt"), "") << mode;
+    DeleteFileA("D:\\osf-first.txt");
+    DeleteFileA("D:\\osf-second.txt");
+  }
 }
 
 TEST(OsfHandle, DescriptorTakesAHandleOver) {

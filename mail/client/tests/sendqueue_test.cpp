@@ -1,0 +1,353 @@
+// The send queue: the header file's lines, the choice of a pair's number,
+// a run against aiosmtpd (and the scripted POP server for the password
+// check), incomplete pairs kept and reported, and SIGKILL at each step of
+// queueing and of sending: afterwards every message is sent once, except the
+// one in flight, which may go twice and is reported.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "mailstore.h"
+#include "pop.h"
+#include "pop_peers.h"
+#include "retrieve.h"
+#include "sendqueue.h"
+#include "settings.h"
+#include "test_support.h"
+
+using namespace mailtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> g_boxes;
+int g_answer = IDOK;
+int WINAPI RecordBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
+  g_boxes.push_back(std::string(caption) + ": " + text);
+  return g_answer;
+}
+
+std::string WithCrLf(const std::string &text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+SEND_HEADER Header(const std::string &to, const std::string &subject) {
+  SEND_HEADER h;
+  h.from = "alice@example.com";
+  h.to = to;
+  h.subject = subject;
+  h.date = "05 Dec 1995 14:30:00 +0100";
+  return h;
+}
+
+class SendQueueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(0x0101, &data), 0);
+    SetMailTransport(&transport);
+    ResetMailIo();
+    g_MailMessageBox = RecordBox;
+    g_boxes.clear();
+    g_answer = IDOK;
+    g_PasswordVerified = 1;
+    fs::create_directories(dir / "mail");
+    fs::create_directories(dir / "received");
+    fs::create_directories(dir / "pop");
+    mailDir = dir / "mail";
+    MAIL_SETTINGS &s = Settings();
+    s = MAIL_SETTINGS{};
+    s.user = "alice";
+    s.mailDir = mailDir;
+    s.mailHost = "127.0.0.1";
+    s.ownAddress = "alice@example.com";
+    g_Password = "secret";
+    ClearSendHeader(CurrentSendHeader(), true);
+  }
+  void TearDown() override {
+    g_QueueStepHook = nullptr;
+    ClearSendHeader(CurrentSendHeader(), true);
+    SetMailTransport(nullptr);
+    g_MailMessageBox = MessageBoxA;
+    WSACleanup();
+  }
+  void StartSmtp() {
+    ASSERT_TRUE(
+        smtp.Start({"/usr/bin/python3", SourceDir() + "/mail/client/tests/smtp_peer.py", dir / "received"}, true))
+        << "the SMTP peer did not start (package python3-aiosmtpd)";
+    transport.ports["smtp"] = smtp.port();
+  }
+  // A prepared body in a work file of the mail directory, as compose leaves it.
+  std::string Body(const std::string &text) {
+    std::string path = mailDir + "\\";
+    FILE *f = CreateUniqueFile(path);
+    EXPECT_NE(f, nullptr);
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+    return path;
+  }
+  int Queue(int n) {
+    const std::string subject = "message " + std::to_string(n);
+    return QueueMessage(mailDir, Body("body of " + subject + "\n"), Header("bob@example.net", subject));
+  }
+  // How often each subject arrived at the SMTP peer.
+  std::map<std::string, int> Arrived() {
+    std::map<std::string, int> counts;
+    for (const auto &e : fs::directory_iterator(dir / "received")) {
+      if (e.path().extension() != ".eml") continue;
+      const std::string text = qxtest::ReadFile(e.path());
+      EXPECT_EQ(text.find("\r\r"), std::string::npos);
+      const size_t at = text.find("\r\nSubject: ");
+      if (at == std::string::npos) continue;
+      const size_t start = at + 11;
+      ++counts[text.substr(start, text.find("\r\n", start) - start)];
+    }
+    return counts;
+  }
+  std::vector<std::string> QueueFiles() {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir / "mail"))
+      if (e.path().filename().string().rfind("tosend", 0) == 0 && e.path().filename() != "tosend.lck")
+        names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::vector<std::string> WorkFiles() {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir / "mail"))
+      if (e.path().filename().string().rfind("qx", 0) == 0) names.push_back(e.path());
+    return names;
+  }
+
+  TempDir dir;
+  std::string mailDir;
+  PortTransport transport;
+  Child smtp, pop;
+};
+
+// --- The header file -------------------------------------------------------
+
+TEST_F(SendQueueTest, HeaderFileLinesAndWhatCountsAsComplete) {
+  SEND_HEADER h = Header("bob@example.net, \"Smith, Ann\" <ann@example.net>", "caf\xe9 menu");
+  h.flags = kSendMultipart | kSendReturnReceipt;
+  h.cc = "carol@example.net";
+  h.extraLines = {"X-One: 1", "X-Two: two\r\nRCPT TO: <evil@example.net>"};
+  EXPECT_EQ(SendHeaderText(h),
+            "5\nalice@example.com\ncaf\xe9 menu\nbob@example.net, \"Smith, Ann\" <ann@example.net>\n"
+            "carol@example.net\n\n\n\n05 Dec 1995 14:30:00 +0100\n\n\n2\nX-One: 1\n"
+            "X-Two: two  RCPT TO: <evil@example.net>\n");
+  const std::string complete = SendHeaderText(h);
+  struct Case {
+    const char *what;
+    std::string text;
+    bool ok;
+  } cases[] = {
+      {"as written", complete, true},
+      {"CR LF line ends (the queue's files on disk)", WithCrLf(complete), true},
+      {"the MIME library's mail-server request",
+       "0\r\nalice@example.com\r\nMime-Mail-Server\r\nlistserv@example.org\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n0\r\n", true},
+      {"last counted line without its line feed", complete.substr(0, complete.size() - 1), false},
+      {"a counted line missing", complete.substr(0, complete.rfind("X-Two")), false},
+      {"count missing", complete.substr(0, complete.find("2\nX-One")), false},
+      {"empty", "", false},
+      {"count out of range", "0\n\n\n\n\n\n\n\n\n\n\n300\n", false},
+      {"flags not a number", "zero\n\n\n\n\n\n\n\n\n\n\n0\n", false},
+  };
+  for (const Case &c : cases) {
+    WriteFile(mailDir + "/h", c.text);
+    SEND_HEADER read;
+    EXPECT_EQ(ReadSendHeaderFile(mailDir + "\\h", read), c.ok) << c.what;
+    if (c.ok && c.text == complete) {
+      EXPECT_EQ(read.flags, 5);
+      EXPECT_EQ(read.to, h.to);
+      EXPECT_FALSE(read.bcc.has_value());
+      EXPECT_EQ(read.extraLines.size(), 2u);
+    }
+  }
+}
+
+TEST_F(SendQueueTest, PairTakesTheLowestFreeNumberAndTheBodyMovesWhole) {
+  WriteFile(mailDir + "/tosendm.000", "earlier\r\n");
+  WriteFile(mailDir + "/tosendm.002", "earlier\r\n");
+  WriteFile(mailDir + "/tosendh.003", "a header left without its body\r\n");
+  EXPECT_EQ(Queue(1), 1);
+  EXPECT_EQ(Queue(2), 4);  // 002 taken, 003 has a header
+  EXPECT_EQ(ReadFile(mailDir + "/tosendm.001"), "body of message 1\n");
+  SEND_HEADER read;
+  ASSERT_TRUE(ReadSendHeaderFile(mailDir + "\\tosendh.001", read));
+  EXPECT_EQ(read.subject, "message 1");
+  EXPECT_TRUE(WorkFiles().empty());
+  EXPECT_EQ(QueueFiles(), (std::vector<std::string>{"tosendh.001", "tosendh.003", "tosendh.004", "tosendm.000",
+                                                    "tosendm.001", "tosendm.002", "tosendm.004"}));
+  // A body that cannot be found is not queued as an empty message.
+  EXPECT_EQ(QueueMessage(mailDir, mailDir + "\\qxmissing", Header("bob@example.net", "gone")), -1);
+  EXPECT_FALSE(fs::exists(mailDir + "/tosendm.003"));
+}
+
+// --- Sending the queue -------------------------------------------------------
+
+TEST_F(SendQueueTest, EveryPairIsSentOnceAndIncompletePairsAreKeptAndReported) {
+  StartSmtp();
+  for (int n = 1; n <= 3; ++n) ASSERT_GE(Queue(n), 0);
+  WriteFile(mailDir + "/tosendm.007", "a body whose header never came\r\n");
+  WriteFile(mailDir + "/tosendm.008", "a body with half a header\r\n");
+  WriteFile(mailDir + "/tosendh.008", "0\r\nalice@example.com\r\nhalf\r\nbob@exa");
+  WriteFile(mailDir + "/tosendm.009", "nobody to send to\r\n");
+  WriteFile(mailDir + "/tosendh.009", "0\n\nno recipient\n\n\n\n\n\n\n\n\n0\n");
+  EXPECT_EQ(SendDeferred(1, nullptr), 3);
+  EXPECT_EQ(Arrived(), (std::map<std::string, int>{{"message 1", 1}, {"message 2", 1}, {"message 3", 1}}));
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_NE(g_boxes[0].find("tosendm.007 (it has no header file)"), std::string::npos) << g_boxes[0];
+  EXPECT_NE(g_boxes[0].find("tosendm.008 (its header file is incomplete)"), std::string::npos) << g_boxes[0];
+  EXPECT_NE(g_boxes[0].find("tosendm.009 (it names no recipient)"), std::string::npos) << g_boxes[0];
+  EXPECT_EQ(QueueFiles(),
+            (std::vector<std::string>{"tosendh.008", "tosendh.009", "tosendm.007", "tosendm.008", "tosendm.009"}));
+  // The received message: CR LF lines, the queued body as it was.
+  const std::string received = qxtest::ReadFile(dir / "received/msg-1.eml");
+  EXPECT_NE(received.find("\r\n\r\nbody of message 1\r\n"), std::string::npos) << received;
+}
+
+TEST_F(SendQueueTest, CancelSendsNothingAndAnUnreachableHostStopsTheRunOnce) {
+  for (int n = 1; n <= 3; ++n) ASSERT_GE(Queue(n), 0);
+  g_answer = IDCANCEL;
+  EXPECT_EQ(SendDeferred(0, nullptr), 0);
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_EQ(g_boxes[0], "Delayed Messages to Send: Send Delayed Messages Now ?");
+  g_boxes.clear();
+  transport.ports["smtp"] = FreePort();  // nothing listens there
+  EXPECT_EQ(SendDeferred(1, nullptr), 0);
+  ASSERT_EQ(g_boxes.size(), 1u) << g_boxes.back();
+  EXPECT_EQ(g_boxes[0].rfind("Sending Mail: ", 0), 0u) << g_boxes[0];
+  EXPECT_EQ(QueueFiles().size(), 6u);
+}
+
+TEST_F(SendQueueTest, RefusedPairGoesToTheComposeDialogAndOtherwiseStays) {
+  StartSmtp();
+  ASSERT_EQ(QueueMessage(mailDir, Body("refused\n"), Header("bad@example.net", "refused")), 0);
+  ASSERT_EQ(Queue(2), 1);
+  static std::string s_opened;
+  g_ComposeFromQueue = [](HWND, const std::string &body) { s_opened = body; };
+  EXPECT_EQ(SendDeferred(1, nullptr), 1);
+  g_ComposeFromQueue = nullptr;
+  EXPECT_EQ(s_opened, mailDir + "\\tosendm.000");
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_NE(g_boxes[0].find("Error Sending Mail: "), std::string::npos);
+  EXPECT_EQ(QueueFiles(), (std::vector<std::string>{"tosendh.000", "tosendm.000"}));
+  EXPECT_EQ(Arrived(), (std::map<std::string, int>{{"message 2", 1}}));
+}
+
+TEST_F(SendQueueTest, PasswordIsCheckedOnceBeforeTheFirstPair) {
+  ASSERT_TRUE(pop.Start(
+      {"/usr/bin/python3", SourceDir() + "/mail/client/tests/pop_peer.py", dir / "pop", dir / "pop.log"}, true));
+  transport.ports["pop-3"] = pop.port();
+  ASSERT_GE(Queue(1), 0);
+  g_PasswordVerified = 0;
+  g_Password = "wrong";
+  EXPECT_EQ(SendDeferred(1, nullptr), 0);
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_EQ(g_boxes[0], "Password Check: Username/Password combination fails on server");
+  EXPECT_EQ(QueueFiles().size(), 2u);
+}
+
+// --- Crashes -------------------------------------------------------------------
+
+const char *g_killOperation = nullptr;
+int g_killStep = 0, g_killAt = 0, g_calls = 0;
+
+void KillHere(const char *operation, int step) {
+  if (std::string(operation) != g_killOperation || step != g_killStep) return;
+  if (++g_calls == g_killAt) raise(SIGKILL);
+}
+
+// Runs body in a child that kills itself at the kill-at'th call of
+// (operation, step); true when it died there.
+template <typename Body>
+bool RunAndKill(const char *operation, int step, int at, Body body) {
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    g_killOperation = operation;
+    g_killStep = step;
+    g_killAt = at;
+    g_calls = 0;
+    g_QueueStepHook = KillHere;
+    body();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+TEST_F(SendQueueTest, KilledWhileQueueingLosesNothing) {
+  StartSmtp();
+  for (int step = 1; step <= 3; ++step) {
+    SCOPED_TRACE(step);
+    fs::remove_all(dir / "mail");
+    fs::remove_all(dir / "received");
+    fs::create_directories(dir / "mail");
+    fs::create_directories(dir / "received");
+    // Message 2 is being queued when the process dies; message 3 never is.
+    ASSERT_TRUE(RunAndKill("queue", step, 2, [&] {
+      for (int n = 1; n <= 3; ++n) Queue(n);
+    }));
+    g_boxes.clear();
+    SendDeferred(1, nullptr);
+    EXPECT_TRUE(g_boxes.empty()) << g_boxes.front();
+    std::map<std::string, int> arrived = Arrived();
+    EXPECT_EQ(arrived["message 1"], 1);
+    if (step == 1) {
+      // The body had not moved yet: it is still the composition's own file.
+      EXPECT_EQ(arrived.count("message 2"), 0u);
+      ASSERT_EQ(WorkFiles().size(), 1u);
+      EXPECT_EQ(ReadFile(WorkFiles()[0]), "body of message 2\n");
+    } else {
+      EXPECT_EQ(arrived["message 2"], 1);  // the pair was finished and sent
+      EXPECT_TRUE(WorkFiles().empty());
+    }
+    EXPECT_EQ(arrived.count("message 3"), 0u);
+    EXPECT_TRUE(QueueFiles().empty());
+  }
+}
+
+TEST_F(SendQueueTest, KilledWhileSendingSendsOnlyTheMessageInFlightTwice) {
+  StartSmtp();
+  struct Case {
+    int step;
+    int timesSecond;  // how often the message in flight arrives in all
+    bool reported;
+  } cases[] = {
+      {1, 1, true},   // marked, not yet sent: sent after the restart, the user told it may go twice
+      {2, 2, true},   // the server took it, the pair was still there: sent again, reported
+      {3, 1, false},  // body deleted: only the clean-up was left
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.step);
+    fs::remove_all(dir / "mail");
+    fs::remove_all(dir / "received");
+    fs::create_directories(dir / "mail");
+    fs::create_directories(dir / "received");
+    for (int n = 1; n <= 3; ++n) ASSERT_GE(Queue(n), 0);
+    ASSERT_TRUE(RunAndKill("send", c.step, 2, [&] { SendDeferred(1, nullptr); }));
+    g_boxes.clear();
+    SendDeferred(1, nullptr);
+    EXPECT_EQ(Arrived(),
+              (std::map<std::string, int>{{"message 1", 1}, {"message 2", c.timesSecond}, {"message 3", 1}}));
+    if (c.reported) {
+      ASSERT_EQ(g_boxes.size(), 1u);
+      EXPECT_NE(g_boxes[0].find("may arrive twice"), std::string::npos) << g_boxes[0];
+      EXPECT_NE(g_boxes[0].find("subject \"message 2\""), std::string::npos) << g_boxes[0];
+    } else {
+      EXPECT_TRUE(g_boxes.empty()) << g_boxes.front();
+    }
+    EXPECT_TRUE(QueueFiles().empty());
+  }
+}
+
+}  // namespace
