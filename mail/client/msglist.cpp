@@ -475,12 +475,12 @@ void OnReply(HWND dialog, int mode) {
   if (!rows.empty()) ComposeOnSelection(dialog, mode, rows);
 }
 
-// Forward: the selected messages redirected unchanged to new recipients, or
-// forwarded inside a new message.
+// Forward: the selected messages forwarded inside a new message; with
+// ReDirectPrompt, "ReDirect" first offers to redirect them unchanged.
 void OnForward(HWND dialog) {
   const std::vector<int> rows = SelectedRows(dialog);
   if (rows.empty()) return;
-  const INT_PTR choice = RedirectDialog(dialog);
+  const INT_PTR choice = Settings().reDirectPrompt ? RedirectDialog(dialog) : 1;
   if (choice == 0) return;
   if (choice == 1) {
     ComposeOnSelection(dialog, kComposeForward, rows);

@@ -78,6 +78,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   BindAliasLibrary();
   g_PickBccAlias = [](HWND owner) { return PickAlias(owner, ALIAS_MODE_BCC); };
   g_OfferSendQueue = [](HWND owner) { SendDeferred(0, owner); };
+  g_ComposeFromQueue = ComposeFromQueue;
   g_transport.dialogFilter = ConversationDialogFilter;
   SetMailTransport(&g_transport);
   HWND window = CreateMailWindow(instance, show);

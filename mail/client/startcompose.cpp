@@ -189,6 +189,14 @@ INT_PTR StartCompose(HWND owner, int mode, const std::string &folder, const std:
   return outcome;
 }
 
+void ComposeFromQueue(HWND owner, const std::string &bodyPath) {
+  COMPOSITION &c = CurrentComposition();
+  c = COMPOSITION{};
+  c.preparedPath = bodyPath;
+  ComposeDialog(owner, kComposeMenu);
+  CleanUpComposition(c);  // the queued body is not the composition's to delete
+}
+
 bool OpenHandoffBlock(const std::string &argument, std::string &user, std::string &password) {
   const std::string name = argument.substr(0, argument.find(' '));
   if (name.size() < 2 || name[0] != '@' || name.find(':') == std::string::npos) return false;

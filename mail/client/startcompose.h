@@ -36,6 +36,9 @@ void ReleaseHandoffBlock();
 // in MAPI mode from the block), runs the compose dialog and clears the send
 // header again. Returns the compose dialog's outcome.
 INT_PTR StartCompose(HWND owner, int mode, const std::string &folder, const std::vector<int32_t> &numbers);
+// The compose dialog on a queued message the server refused (the send
+// header holds its header file): its prepared body is sent as it is.
+void ComposeFromQueue(HWND owner, const std::string &bodyPath);
 void AddReplyAddresses(int mode, const std::string &folder, int32_t number);
 // Adds text to a comma-separated list unless the list holds it as a whole item.
 void AppendToList(std::optional<std::string> &field, const std::string &text);

@@ -1,8 +1,8 @@
 // The message viewer. Each list item is the index of a LINE_REF (the line's
 // file offset and decode flags); painting seeks to the offset and decodes
 // that one line again, so a message of any size costs two numbers a line.
-// Reply, Reply-All, Forward and Print belong to windows this program does not
-// have yet: their buttons stay disabled.
+// Reply, Reply-All and Forward start the compose window; Print belongs to a
+// window this program does not have yet: its button stays disabled.
 #include "viewer.h"
 
 #include <algorithm>
@@ -10,9 +10,13 @@
 
 #include "attachkit.h"
 #include "choicepop.h"
+#include "compose.h"
 #include "displayline.h"
+#include "msglist.h"
+#include "redirect.h"
 #include "retrieve.h"
 #include "settings.h"
+#include "startcompose.h"
 
 #include <qxcommon.h>
 
@@ -69,7 +73,7 @@ const QX_RESOURCE kViewerResources[] = {
     QX_STRING(IDS_CHOICE_GET, "Get\nGet"),
 };
 
-constexpr UINT kNotBuiltYet[] = {IDC_VIEW_REPLY, IDC_VIEW_REPLYALL, IDC_VIEW_FORWARD, IDC_VIEW_PRINT};
+constexpr UINT kNotBuiltYet[] = {IDC_VIEW_PRINT};
 constexpr uint32_t kErrorLine = 0xFFFFFFFFu;
 constexpr int kIconSize = 32;
 
@@ -361,8 +365,29 @@ void End(HWND dialog, INT_PTR result) {
   EndDialog(dialog, result);
 }
 
+// Reply, Reply-All and Forward on this message; with ReDirectPrompt, Forward
+// first asks whether to redirect it unchanged.
+void ComposeOnMessage(HWND dialog, int mode) {
+  const std::vector<int32_t> numbers{g_viewer.entry.number};
+  const int wasBusy = g_MailBusy;
+  g_MailBusy = 1;
+  if (mode == kComposeForward && Settings().reDirectPrompt) {
+    const INT_PTR choice = RedirectDialog(dialog);
+    if (choice == 2) RedirectMessages(dialog, g_viewer.folder, numbers);
+    if (choice != 1) {
+      g_MailBusy = wasBusy;
+      return;
+    }
+  }
+  StartCompose(dialog, mode, g_viewer.folder, numbers);
+  g_MailBusy = wasBusy;
+}
+
 BOOL OnCommand(HWND dialog, UINT id, UINT notification, LPARAM lParam) {
   switch (id) {
+    case IDC_VIEW_REPLY: ComposeOnMessage(dialog, kComposeReply); return TRUE;
+    case IDC_VIEW_REPLYALL: ComposeOnMessage(dialog, kComposeReplyAll); return TRUE;
+    case IDC_VIEW_FORWARD: ComposeOnMessage(dialog, kComposeForward); return TRUE;
     case IDOK:
     case IDCANCEL:
     case IDC_VIEW_NEXT:

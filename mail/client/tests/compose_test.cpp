@@ -19,6 +19,7 @@
 #include "recipients.h"
 #include "retrieve.h"
 #include "sendbox.h"
+#include "sendqueue.h"
 #include "settings.h"
 #include "startcompose.h"
 #include "test_support.h"
@@ -420,6 +421,44 @@ TEST_F(ComposeTest, DialogAndEditorComposeAMessageWithTwoAttachments) {
   for (const auto &e : fs::directory_iterator(dir / "mail"))
     EXPECT_NE(e.path().filename().string().rfind("qx", 0) == 0 && e.path().filename() != "qxalias.ini", true)
         << e.path();
+}
+
+// A queued message the server refuses opens the compose dialog on it; the
+// corrected message goes out as it was prepared: its MIME headers, one
+// signature and one closing boundary, nothing added again.
+TEST_F(ComposeTest, RefusedQueuedMessageIsCorrectedAndSentAsPrepared) {
+  WriteFile(mailDir + "/qxmail.sig", "Alice\n");
+  WriteFile(dir / "notes.txt", "one\n");
+  Settings().delayedSend = 1;
+  COMPOSITION &c = CurrentComposition();
+  c.signature = true;
+  c.attachments.push_back(ATTACHMENT{1, dir / "notes.txt"});
+  Text("Hello\n");
+  CurrentSendHeader().to = "bad@example.net";
+  CurrentSendHeader().subject = "queued";
+  ASSERT_EQ(SendComposition(nullptr, c), kComposeQueued);
+  CleanUpComposition(c);
+  ClearSendHeader(CurrentSendHeader(), true);
+  Settings().delayedSend = 0;
+  g_ComposeFromQueue = ComposeFromQueue;
+  person::Person p;
+  p.Then("Send Mail", [](HWND d) {
+     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, IDC_SEND_EDIT)));  // the body is already prepared
+     TypeInto(d, IDC_SEND_TO, "bob@example.net");
+   }).Then("Send Mail", [](HWND d) { Click(d, IDC_SEND_SEND); });
+  int sent = -1;
+  person::WithPerson(p, [&] { sent = SendDeferred(1, nullptr); });
+  g_ComposeFromQueue = nullptr;
+  EXPECT_EQ(sent, 0);  // the run itself sent nothing; the dialog did
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_NE(g_boxes[0].find("Error Sending Mail: "), std::string::npos) << g_boxes[0];
+  const std::string m = Received(1);
+  EXPECT_EQ(Count(m, "\r\n--\r\nAlice\r\n"), 1u) << m;
+  EXPECT_EQ(Count(m, std::string("--") + kMimeBoundary + "--"), 1u) << m;
+  EXPECT_EQ(Oracle(1)["Content-Type"], "multipart/mixed");
+  for (const auto &e : fs::directory_iterator(dir / "mail"))
+    EXPECT_NE(e.path().filename().string().rfind("tosend", 0) == 0 && e.path().filename() != "tosend.lck", true)
+        << e.path();  // the pair is gone
 }
 
 }  // namespace

@@ -248,11 +248,12 @@ TEST_F(MessageListTest, TenThousandMessagesRangeSelectedWithTheMouse) {
   EXPECT_EQ(Settings().sortOrder, kSortFrom);
 }
 
-// Forward: "ReDirect" with its receipts; with DelayedSend the redirected
+// Forward with ReDirectPrompt: "ReDirect" with its receipts; with DelayedSend the redirected
 // message goes straight to the send queue. The receipts are kept for the
 // next use, the Redirect box is not.
 TEST_F(MessageListTest, ForwardRedirectsTheSelectedMessage) {
   Settings().delayedSend = 1;
+  Settings().reDirectPrompt = 1;
   Settings().ownAddress = "tester@example.com";
   ASSERT_EQ(AddMessage(mailDir, Dated(1)), 0);
   std::string okLabel;

@@ -17,6 +17,8 @@ Options:
   --drop K          close the connection in the middle of message K's body
   --bare-status     answer USER with a bare line feed
   --long-status N   answer USER with a status line of N bytes
+  --port N          listen on port N (a test's own network namespace) instead
+                    of a free one
 """
 import os
 import socket
@@ -26,7 +28,8 @@ import time
 
 
 def parse(argv):
-    opts = {"pop2": False, "last": "0", "uidl": True, "split": False, "drop": 0, "bare": False, "long": 0}
+    opts = {"pop2": False, "last": "0", "uidl": True, "split": False, "drop": 0, "bare": False, "long": 0,
+            "port": 0}
     i = 3
     while i < len(argv):
         a = argv[i]
@@ -47,6 +50,9 @@ def parse(argv):
         elif a == "--long-status":
             i += 1
             opts["long"] = int(argv[i])
+        elif a == "--port":
+            i += 1
+            opts["port"] = int(argv[i])
         i += 1
     return opts
 
@@ -183,7 +189,7 @@ def main():
     messages = [open(os.path.join(directory, n), "rb").read() for n in names]
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind(("127.0.0.1", 0))
+    server.bind(("127.0.0.1", opts["port"]))
     server.listen(4)
     print(server.getsockname()[1], flush=True)
     while True:

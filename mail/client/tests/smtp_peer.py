@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """An SMTP server on aiosmtpd that keeps what it receives.
 
-smtp_peer.py OUT_DIR
+smtp_peer.py OUT_DIR [PORT]
 
-Listens on a free loopback port and prints it on the first line of stdout.
+Listens on PORT of loopback (a test's own network namespace), else on a free
+loopback port, and prints it on the first line of stdout.
 Each accepted message is written to OUT_DIR as msg-N.eml (the bytes as
 received, dots unstuffed) and msg-N.env (HELO name, MAIL FROM and RCPT TO,
 one a line). Recipients starting with "bad@" are refused with 550, those
@@ -48,7 +49,8 @@ def end_with_parent():
 
 async def main():
     loop = asyncio.get_running_loop()
-    server = await loop.create_server(lambda: SMTP(Keeper(), decode_data=False), "127.0.0.1", 0)
+    port = int(sys.argv[2]) if len(sys.argv) > 2 else 0
+    server = await loop.create_server(lambda: SMTP(Keeper(), decode_data=False), "127.0.0.1", port)
     print(server.sockets[0].getsockname()[1], flush=True)
     await server.serve_forever()
 
