@@ -185,6 +185,25 @@ TEST_F(ProgramTest, BrowsesTheTreeAndHandsTelnetItemsToTheTerminal) {
   const std::string ini = qxtest::ReadFile(work.path() + "/QXAPPS.INI");
   EXPECT_NE(ini.find("Location="), std::string::npos) << ini;
   EXPECT_NE(ini.find("Cx="), std::string::npos) << ini;
+  // A second run keeps the size the first one saved: no creeping placement.
+  auto key = [](const std::string &text, const char *name) {
+    const size_t at = text.find(std::string(name) + "=");
+    return at == std::string::npos ? std::string() : text.substr(at, text.find_first_of("\r\n", at) - at);
+  };
+  {
+    Program again(work.path());
+    std::string window;
+    ASSERT_TRUE(qxtest::WaitUntil(
+        [&] { return !(window = Handle(Automation(again.Pid(), "find burrowview burrowview - 127.0.0.1"))).empty(); },
+        15000))
+        << again.Errors();
+    ASSERT_EQ(Automation(again.Pid(), "menu " + window + " 106"), "ok");
+    EXPECT_EQ(again.Wait(10000), 0) << again.Errors();
+  }
+  const std::string second = qxtest::ReadFile(work.path() + "/QXAPPS.INI");
+  EXPECT_EQ(key(second, "Cx"), key(ini, "Cx"));
+  EXPECT_EQ(key(second, "Cy"), key(ini, "Cy"));
+  EXPECT_FALSE(key(ini, "Cx").empty());
   // The private temporary folder goes with the program.
   EXPECT_EQ(
       std::distance(std::filesystem::directory_iterator(work.path() + "/tmp"), std::filesystem::directory_iterator()),
