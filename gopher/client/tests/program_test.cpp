@@ -155,7 +155,10 @@ TEST_F(ProgramTest, BrowsesTheTreeAndHandsTelnetItemsToTheTerminal) {
 
   DoubleClickRow(pid, tree, 2);  // Documents
   ASSERT_EQ(WaitForCount(pid, tree, 9), 9) << program.Errors();
-  DoubleClickRow(pid, tree, 3);  // The manual
+  // Enter opens the selected item as a double-click does.
+  ASSERT_EQ(Automation(pid, "select " + tree + " 3"), "ok");  // The manual
+  ASSERT_EQ(Automation(pid, "key " + tree + " 28 0 down"), "ok");
+  ASSERT_EQ(Automation(pid, "key " + tree + " 28 0 up"), "ok");
   EXPECT_EQ(WaitForCount(pid, document, 200), 200) << program.Errors();
   DoubleClickRow(pid, tree, 2);  // Documents collapses
   ASSERT_EQ(WaitForCount(pid, tree, 7), 7);
