@@ -31,6 +31,10 @@ BYTE CellColour(const TERM_STATE &st, BYTE attribute);
 // glyphs of their own become their nearest code-page character.
 BYTE PlainCharacter(BYTE ch);
 void SendString(VtTerminal &t, const BYTE *text, size_t length);
+// The Print Screen key: the screen or the scrolling region, as the print
+// extent says. The print file is closed afterwards, so the page is complete,
+// unless the printer is logging (auto print or printer controller).
+void TermPrintScreen(VtTerminal &t);
 void SoftFontReset(TERM_STATE &st);
 int ParseHex(const char *text, unsigned *value);
 // A typed multinational character in the national set of a language (0..12).

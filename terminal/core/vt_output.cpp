@@ -82,6 +82,8 @@ void PrintScreen(VtTerminal &t, bool wholeScreen, bool closeAfter) {
 
 }  // namespace vt
 
+void TermPrintScreen(VtTerminal &t) { vt::PrintScreen(t, !t.st.s.printExtentRegion, t.st.s.printMode == 0); }
+
 // ---------------------------------------------------------------- start-up
 void TermInit(VtTerminal &t, int screenRows, TermDisplay *display, TermHost *host, TermPrinter *printer,
               TermFiles *files) {

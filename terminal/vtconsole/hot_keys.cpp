@@ -1,7 +1,10 @@
 // Keys from the ring to the host: the hot keys of the key map (Set-Up, exit,
-// compose, freeze), Set-Up while it is shown, and everything else through the
+// compose, freeze, logging, print screen, a shell, other sessions), Set-Up
+// while it is shown, and everything else through the
 // key map, whose characters are typed and whose strings go out as the
 // emulator sends strings.
+#include <cstring>
+
 #include "setup_screens.h"
 #include "vtconsole.h"
 
@@ -69,6 +72,59 @@ void TermReloadKeyMap(const char *name) {
   KeyMapApplyModes(g_KeyMap, g_Term->st.s);
 }
 
+namespace {
+
+// Toggle Logging: auto print on (one warning beep) or off (two, and the log
+// is closed so what it holds is complete). The beeps sound only with the
+// warning bell on, as the emulator's bell does.
+void ToggleLogging() {
+  BYTE &mode = g_Term->st.s.printMode;
+  if (mode == 0) {
+    mode = 1;
+    ::Bell();
+  } else if (mode == 1) {
+    mode = 0;
+    if (g_Term->printer) g_Term->printer->Close();
+    ::Bell();
+    ::Bell();
+  }
+}
+
+// Push to DOS: whatever "DOSPRMPT.PIF" names beside the program or on the
+// path (a shell window, say) is started; the print file is closed first.
+void PushToDos() {
+  if (g_Term->printer) g_Term->printer->Close();
+  if (WinExec("DOSPRMPT.PIF", SW_SHOW) < 32)
+    MessageBoxA(g_MainWindow,
+                "Push to DOS could not start DOSPRMPT.PIF. Put a program of that name (a script that opens a "
+                "shell window, for example) beside vtconsole or on the PATH.",
+                "QX220", MB_OK | MB_ICONEXCLAMATION);
+  InvalidateRect(g_MainWindow, nullptr, FALSE);
+}
+
+// Switch Session: the focus goes to the last terminal window (VT220, 3270 or
+// rlogin) behind this one in Z order.
+void SwitchSession() {
+  HWND target = nullptr;
+  for (HWND w = GetWindow(g_MainWindow, GW_HWNDNEXT); w; w = GetWindow(w, GW_HWNDNEXT)) {
+    char name[16] = "";
+    GetClassNameA(w, name, sizeof name);
+    if (std::strncmp(name, "QX3270", 7) == 0 || std::strncmp(name, "QX220", 7) == 0 ||
+        std::strncmp(name, "QXRLOGIN", 9) == 0)
+      target = w;
+  }
+  if (target) SetForegroundWindow(target);
+}
+
+}  // namespace
+
+void TermDrainKeysOffline() {
+  BYTE code, modifier;
+  while (TermKeyRingGet(code, modifier))
+    if (Setup().Active() || KeyMapHotKey(g_KeyMap, code, modifier) != 0) TermKeyDispatch(code, modifier);
+  TermRefresh();
+}
+
 int TermKeyDispatch(BYTE code, BYTE modifier) {
   const int hotKey = KeyMapHotKey(g_KeyMap, code, modifier);
   if (Setup().Active()) {
@@ -84,8 +140,13 @@ int TermKeyDispatch(BYTE code, BYTE modifier) {
     case HOTKEY_EXIT: PostMessageA(g_MainWindow, WM_CLOSE, 0, 0); return 0;
     case HOTKEY_COMPOSE: KeyMapComposeKey(g_KeyMap, g_KeyOutput); return 0;
     case HOTKEY_FREEZE: g_Term->st.s.receiveOn = !g_Term->st.s.receiveOn; return 0;
+    case HOTKEY_LOGGING: ToggleLogging(); return 0;
+    case HOTKEY_PRINT: TermPrintScreen(*g_Term); return 0;
+    case HOTKEY_DOS: PushToDos(); return 0;
+    case HOTKEY_SWITCH: SwitchSession(); return 0;
+    case HOTKEY_NEW_SESSION: PostMessageA(g_MainWindow, WM_COMMAND, IDM_NEWWINDOW, 0); return 0;
     case 0: break;
-    default: return 0;  // hot keys of features this terminal does not have
+    default: return 0;  // pairs of the header no hot key is defined for
   }
   KeyMapSendKey(g_KeyMap, code - 1, modifier, g_Term->st.s, g_KeyOutput);
   SessionFlush();

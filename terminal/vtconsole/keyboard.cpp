@@ -12,6 +12,10 @@ namespace {
 
 TERM_KEY_RING g_Ring;
 bool g_Pasting;
+// A key went down while Alt was held: releasing Alt then must not open the
+// menu bar (the window takes such keys itself, so the default handling that
+// tells Alt alone from Alt+key never sees them).
+bool g_KeyUnderAlt;
 
 }  // namespace
 
@@ -74,7 +78,9 @@ bool KeyDown(UINT message, WPARAM wParam, LPARAM lParam) {
   const BYTE scan = (BYTE)((lParam >> 16) & 0xFF);
   const bool extended = (lParam >> 24) & 1;
   const bool repeat = (lParam >> 30) & 1;
+  if (scan == 56 && !repeat) g_KeyUnderAlt = false;
   if (ModifierKey(scan, extended, true, repeat)) return message == WM_KEYDOWN;
+  if (g_ShiftState & (SS_LALT | SS_RALT)) g_KeyUnderAlt = true;
   if (message == WM_SYSKEYDOWN) {
     // Alt+Esc, Alt+F4 and Alt+Tab go to Windows while their flags are on.
     if ((wParam == VK_ESCAPE && AltPassesToWindows(IDM_ALTESC)) || (wParam == VK_F4 && AltPassesToWindows(IDM_ALTF4)) ||
@@ -97,6 +103,7 @@ bool KeyDown(UINT message, WPARAM wParam, LPARAM lParam) {
     return true;
   }
   TermKeyRingPut(code, g_ShiftState, (UINT)wParam, scan);
+  if (!SessionRunning()) TermDrainKeysOffline();  // no session loop drains the ring
   return true;
 }
 
@@ -110,6 +117,10 @@ bool TermKeyMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SYSKEYUP: {
       const BYTE scan = (BYTE)((lParam >> 16) & 0xFF);
       if (scan != 58) ModifierKey(scan, (lParam >> 24) & 1, false, false);
+      if (scan == 56 && g_KeyUnderAlt) {
+        g_KeyUnderAlt = false;
+        return true;
+      }
       return message == WM_KEYUP;
     }
     case WM_SYSCHAR:

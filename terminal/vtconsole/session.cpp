@@ -14,6 +14,7 @@
 #include "vtconsole.h"
 
 SESSION g_Session;
+static bool g_SessionRunning;
 
 namespace {
 
@@ -493,8 +494,14 @@ void SessionSocketEvent(WPARAM wParam, LPARAM lParam) {
   g_Session.eventFlag = true;
 }
 
+bool SessionRunning() { return g_SessionRunning; }
+
 int SessionRun(const char *host) {
   SESSION &s = g_Session;
+  struct Running {
+    Running() { g_SessionRunning = true; }
+    ~Running() { g_SessionRunning = false; }
+  } running;
   if (s.sock == INVALID_SOCKET) {
     if (!host || !*host) return -1;  // the host dialog belongs to the settings dialogs
     TelnetReset(s.tn);

@@ -85,6 +85,8 @@ void SessionSendText(const char *text, size_t length);
 void SessionSendBreak();
 void SessionDisconnect();
 void SessionSocketEvent(WPARAM wParam, LPARAM lParam);
+// True while a session (connecting, logging in or looping) takes keys from the ring.
+bool SessionRunning();
 // The emulator's replies go to the host through this.
 TermHost *SessionHostInterface();
 
@@ -120,6 +122,8 @@ void TermCopySelection();
 extern TERM_KEYMAP g_KeyMap;
 // A key from the ring: a hot key, a Set-Up key, or bytes for the host.
 int TermKeyDispatch(BYTE keyCode, BYTE modifier);
+// Without a session: hot keys and Set-Up keys act at once, other keys are dropped.
+void TermDrainKeysOffline();
 bool TermSetupActive();
 void TermSetupMessage(const char *text);
 // Loads a key map by name; failures are shown and leave the built-in map.
