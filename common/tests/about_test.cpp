@@ -1,7 +1,7 @@
 // The About box in a program of the suite's shape: the demo opens it, the
 // texts come from its version resource and Winsock, and the box is saved as
 // a PNG through the layer's automation before Enter closes it.
-#include "automation_client.h"
+#include "qxtest/automation.h"
 #include "common_fixture.h"
 #include "qx/gdi.h"
 

@@ -2,6 +2,7 @@
 // network namespace: the unattended download as the MIME library's hand-off
 // writes its command line, and the Host and Info dialogs driven through the
 // layer's automation.
+#include "qxtest/automation.h"
 #include "qxtest/netns.h"
 #include "peer_server.h"
 
@@ -10,7 +11,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -179,39 +179,13 @@ TEST_F(ProgramTest, UnattendedDownloadAsTheMimeLibraryStartsIt) {
   EXPECT_FALSE(fs::exists(dest.path() + "/../evil"));
 }
 
-// One command to the program's automation socket; the whole answer.
-std::string Automation(int pid, const std::string &command) {
-  const std::string path = std::string(getenv("QX_RUNTIME_DIR")) + "/auto-" + std::to_string(pid) + ".sock";
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return "error path too long";
-  memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  timeval timeout{10, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return "error connect";
-  }
-  const std::string line = command + "\n";
-  if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-    close(fd);
-    return "error write";
-  }
-  shutdown(fd, SHUT_WR);
-  std::string answer;
-  char buf[512];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) answer.append(buf, static_cast<size_t>(n));
-  close(fd);
-  while (!answer.empty() && answer.back() == '\n') answer.pop_back();
-  return answer;
-}
+using qxtest::AutomationCommand;
 
 // Repeats a command until it answers "ok..." (the window may not exist yet).
 std::string AwaitOk(int pid, const std::string &command) {
   std::string answer;
   for (int i = 0; i < 100; ++i) {
-    answer = Automation(pid, command);
+    answer = AutomationCommand(pid, command);
     if (answer.rfind("ok", 0) == 0) return answer;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
@@ -225,24 +199,26 @@ TEST_F(ProgramTest, HostDialogSavesLogsInAndInfoShowsTheGreeting) {
   // The Host dialog opens at once when there is no command line.
   const std::string dialog = Handle(AwaitOk(program.Pid(), "find - Remote Host"));
   ASSERT_FALSE(dialog.empty());
-  auto item = [&](int id) { return Handle(Automation(program.Pid(), "item " + dialog + " " + std::to_string(id))); };
+  auto item = [&](int id) {
+    return Handle(AutomationCommand(program.Pid(), "item " + dialog + " " + std::to_string(id)));
+  };
   auto set = [&](int id, const std::string &text) {
-    EXPECT_EQ(Automation(program.Pid(), "settext " + item(id) + " " + text), "ok") << id;
+    EXPECT_EQ(AutomationCommand(program.Pid(), "settext " + item(id) + " " + text), "ok") << id;
   };
   set(100, "Peer");
   set(101, "127.0.0.1");
   set(102, kLocalUser);
   set(103, LocalPassword());
   set(105, root.path());
-  ASSERT_EQ(Automation(program.Pid(), "press " + item(107)), "ok");  // Save
-  ASSERT_EQ(Automation(program.Pid(), "press " + item(1)), "ok");    // OK: connect
+  ASSERT_EQ(AutomationCommand(program.Pid(), "press " + item(107)), "ok");  // Save
+  ASSERT_EQ(AutomationCommand(program.Pid(), "press " + item(1)), "ok");    // OK: connect
   // vsftpd's greeting has several lines: they go to the Info dialog.
   const std::string info = Handle(AwaitOk(program.Pid(), "find - Info"));
   ASSERT_FALSE(info.empty());
-  const std::string list = Handle(Automation(program.Pid(), "item " + info + " 200"));
+  const std::string list = Handle(AutomationCommand(program.Pid(), "item " + info + " 200"));
   std::string lines;
   for (int i = 0; i < 50 && lines.find("220 ") == std::string::npos; ++i) {
-    lines = Automation(program.Pid(), "items " + list);
+    lines = AutomationCommand(program.Pid(), "items " + list);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_NE(lines.find("220-Welcome to the test server"), std::string::npos) << lines;
@@ -266,16 +242,18 @@ TEST_F(ProgramTest, HostDialogSavesLogsInAndInfoShowsTheGreeting) {
   EXPECT_NE(apps.find("FILE_0=127.0.0.1"), std::string::npos) << apps;
   // The lower pane (521: its path bar) lists the remote directory.
   const std::string frame = Handle(AwaitOk(program.Pid(), "find FtpFrameWindow -"));
-  const std::string pathBar = Handle(Automation(program.Pid(), "item " + frame + " 521"));
+  const std::string pathBar = Handle(AutomationCommand(program.Pid(), "item " + frame + " 521"));
   std::string path;
   for (int i = 0; i < 50 && path != "ok 127.0.0.1:" + root.path(); ++i) {
-    path = Automation(program.Pid(), "text " + pathBar);
+    path = AutomationCommand(program.Pid(), "text " + pathBar);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_EQ(path, "ok 127.0.0.1:" + root.path());
   // Closing the Info dialog, then the program through its menu.
-  EXPECT_EQ(Automation(program.Pid(), "press " + Handle(Automation(program.Pid(), "item " + info + " 1"))), "ok");
-  EXPECT_EQ(Automation(program.Pid(), "menu " + frame + " 50"), "ok");
+  EXPECT_EQ(
+      AutomationCommand(program.Pid(), "press " + Handle(AutomationCommand(program.Pid(), "item " + info + " 1"))),
+      "ok");
+  EXPECT_EQ(AutomationCommand(program.Pid(), "menu " + frame + " 50"), "ok");
   EXPECT_EQ(program.Wait(30), 0) << program.Errors();
 }
 
@@ -286,27 +264,29 @@ TEST_F(ProgramTest, HostDialogLoadsTheLastProfileAndRefusesUnknownDeletes) {
   Program program({}, work.path());
   const std::string dialog = Handle(AwaitOk(program.Pid(), "find - Remote Host"));
   ASSERT_FALSE(dialog.empty());
-  auto item = [&](int id) { return Handle(Automation(program.Pid(), "item " + dialog + " " + std::to_string(id))); };
-  auto text = [&](int id) { return Automation(program.Pid(), "text " + item(id)); };
+  auto item = [&](int id) {
+    return Handle(AutomationCommand(program.Pid(), "item " + dialog + " " + std::to_string(id)));
+  };
+  auto text = [&](int id) { return AutomationCommand(program.Pid(), "text " + item(id)); };
   EXPECT_EQ(text(101), "ok 127.0.0.9");
   EXPECT_EQ(text(102), "ok joe");
-  EXPECT_EQ(Automation(program.Pid(), "items " + item(100)), "ok\nHome\nPeer");
+  EXPECT_EQ(AutomationCommand(program.Pid(), "items " + item(100)), "ok\nHome\nPeer");
   // Choosing the other profile loads it; an empty password shows the
   // anonymous name.
-  EXPECT_EQ(Automation(program.Pid(), "select " + item(100) + " 0"), "ok");
+  EXPECT_EQ(AutomationCommand(program.Pid(), "select " + item(100) + " 0"), "ok");
   EXPECT_EQ(text(101), "ok 10.1.2.3");
   EXPECT_EQ(text(102), "ok ftp");
   EXPECT_NE(text(103).find("@"), std::string::npos);
   // Deleting a name that is no profile says so and changes nothing.
-  EXPECT_EQ(Automation(program.Pid(), "settext " + item(100) + " Nothing"), "ok");
-  EXPECT_EQ(Automation(program.Pid(), "press " + item(109)), "ok");
+  EXPECT_EQ(AutomationCommand(program.Pid(), "settext " + item(100) + " Nothing"), "ok");
+  EXPECT_EQ(AutomationCommand(program.Pid(), "press " + item(109)), "ok");
   EXPECT_NE(ReadAll(work.path() + "/QXFTP.INI").find("[Home]"), std::string::npos);
   // New empties the fields; Cancel connects nowhere.
-  EXPECT_EQ(Automation(program.Pid(), "press " + item(108)), "ok");
+  EXPECT_EQ(AutomationCommand(program.Pid(), "press " + item(108)), "ok");
   EXPECT_EQ(text(101), "ok ");
-  EXPECT_EQ(Automation(program.Pid(), "press " + item(2)), "ok");
+  EXPECT_EQ(AutomationCommand(program.Pid(), "press " + item(2)), "ok");
   const std::string frame = Handle(AwaitOk(program.Pid(), "find FtpFrameWindow -"));
-  EXPECT_EQ(Automation(program.Pid(), "menu " + frame + " 50"), "ok");
+  EXPECT_EQ(AutomationCommand(program.Pid(), "menu " + frame + " 50"), "ok");
   EXPECT_EQ(program.Wait(30), 0);
   EXPECT_NE(program.Errors().find("There is no configuration by that name to delete"), std::string::npos)
       << program.Errors();
@@ -365,52 +345,52 @@ TEST_F(ProgramTest, PanesSelectDragAndDoubleClick) {
   const std::string dialog = Handle(AwaitOk(pid, "find - Remote Host"));
   ASSERT_FALSE(dialog.empty());
   auto item = [&](const std::string &window, int id) {
-    return Handle(Automation(pid, "item " + window + " " + std::to_string(id)));
+    return Handle(AutomationCommand(pid, "item " + window + " " + std::to_string(id)));
   };
   auto set = [&](int id, const std::string &text) {
-    EXPECT_EQ(Automation(pid, "settext " + item(dialog, id) + " " + text), "ok");
+    EXPECT_EQ(AutomationCommand(pid, "settext " + item(dialog, id) + " " + text), "ok");
   };
   set(101, "127.0.0.2");
   set(102, kLocalUser);
   set(103, LocalPassword());
   set(105, remote);
   set(106, local.path());
-  ASSERT_EQ(Automation(pid, "press " + item(dialog, 1)), "ok");
+  ASSERT_EQ(AutomationCommand(pid, "press " + item(dialog, 1)), "ok");
   const std::string frame = Handle(AwaitOk(pid, "find FtpFrameWindow -"));
   const std::string list0 = item(frame, 522), list1 = item(frame, 523), path0 = item(frame, 520);
   const std::string path1 = item(frame, 521), status = item(frame, 524);
   auto waitText = [&](const std::string &window, const std::string &want) {
     std::string got;
     for (int i = 0; i < 200 && got != "ok " + want; ++i) {
-      got = Automation(pid, "text " + window);
+      got = AutomationCommand(pid, "text " + window);
       if (got != "ok " + want) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return got.substr(std::min<size_t>(3, got.size()));
   };
   ASSERT_EQ(waitText(path1, "127.0.0.2:" + remote), "127.0.0.2:" + remote);
   const std::string info = Handle(AwaitOk(pid, "find - Info"));
-  if (!info.empty()) Automation(pid, "press " + item(info, 1));
+  if (!info.empty()) AutomationCommand(pid, "press " + item(info, 1));
 
   // Rows are 18 pixels high below an empty top band of one row.
   constexpr int kRow = 18;
   auto click = [&](const std::string &list, int row, const char *how = "left") {
-    return Automation(pid, "click " + list + " 30 " + std::to_string(kRow * (row + 1) + kRow / 2) + " " + how);
+    return AutomationCommand(pid, "click " + list + " 30 " + std::to_string(kRow * (row + 1) + kRow / 2) + " " + how);
   };
   auto key = [&](int scan, bool down) {
-    Automation(pid, "key " + list0 + " " + std::to_string(scan) + " 0 " + (down ? "down" : "up"));
+    AutomationCommand(pid, "key " + list0 + " " + std::to_string(scan) + " 0 " + (down ? "down" : "up"));
   };
   // Which row a name stands in (the directories come first).
   std::string seen;  // the status texts rowOf saw, for a failure's message
   // Each click's own status text is awaited (it differs from the last).
   auto rowOf = [&](const std::string &list, const std::string &name) {
     seen.clear();
-    std::string last = Automation(pid, "text " + status);
+    std::string last = AutomationCommand(pid, "text " + status);
     for (int row = 0; row < 10; ++row) {
       click(list, row);
       std::string text = last;
       for (int i = 0; i < 100 && text == last; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        text = Automation(pid, "text " + status);
+        text = AutomationCommand(pid, "text " + status);
       }
       last = text;
       seen += text + "\n";
@@ -438,7 +418,7 @@ TEST_F(ProgramTest, PanesSelectDragAndDoubleClick) {
   // The list with its three marked entries, as a picture (checked by eye
   // once; the golden file allows small differences of font rendering).
   const std::string shot = work.path() + "/panes.png";
-  ASSERT_EQ(Automation(pid, "png " + list0 + " " + shot), "ok");
+  ASSERT_EQ(AutomationCommand(pid, "png " + list0 + " " + shot), "ok");
   const std::string golden = qxtest::SourceDir() + "/ftp/tests/golden/marked-list.png";
   if (std::getenv("QX_UPDATE_GOLDEN")) fs::copy_file(shot, golden, fs::copy_options::overwrite_existing);
   const long differ = DifferentPixels(shot, golden, 64);
@@ -453,17 +433,17 @@ TEST_F(ProgramTest, PanesSelectDragAndDoubleClick) {
   // Alpha marked, then gamma pressed with Ctrl and dragged: both go.
   click(list0, alpha);
   key(0x1D, true);
-  EXPECT_EQ(Automation(pid, "drag " + list0 + " 30 " + std::to_string(kRow * (gamma + 1) + 9) + " " + list1 + " 30 " +
-                                std::to_string(kRow * (incoming + 1) + 9)),
+  EXPECT_EQ(AutomationCommand(pid, "drag " + list0 + " 30 " + std::to_string(kRow * (gamma + 1) + 9) + " " + list1 +
+                                       " 30 " + std::to_string(kRow * (incoming + 1) + 9)),
             "ok");
   key(0x1D, false);
   const std::string putIn = Handle(AwaitOk(pid, "find - Do you want to copy into a directory?"));
   ASSERT_FALSE(putIn.empty());
-  EXPECT_EQ(Automation(pid, "press " + item(putIn, 1)), "ok");
+  EXPECT_EQ(AutomationCommand(pid, "press " + item(putIn, 1)), "ok");
   const std::string mode = Handle(AwaitOk(pid, "find - Transfer Mode"));
   ASSERT_FALSE(mode.empty());
-  EXPECT_EQ(Automation(pid, "press " + item(mode, 103)), "ok");  // All Files
-  EXPECT_EQ(Automation(pid, "press " + item(mode, 121)), "ok");  // Binary
+  EXPECT_EQ(AutomationCommand(pid, "press " + item(mode, 103)), "ok");  // All Files
+  EXPECT_EQ(AutomationCommand(pid, "press " + item(mode, 121)), "ok");  // Binary
   // A file is complete when the program's status says the copy ended.
   auto waitFile = [&](const std::string &path, const std::string &content) {
     for (int i = 0; i < 200 && ReadAll(path) != content; ++i)
@@ -482,12 +462,12 @@ TEST_F(ProgramTest, PanesSelectDragAndDoubleClick) {
   // (The press of the drag selects it: a click before it would make a
   // double click, which opens the file.)
   const int beta = alpha + 1;
-  EXPECT_EQ(Automation(pid, "drag " + list0 + " 30 " + std::to_string(kRow * (beta + 1) + 9) + " " + list1 + " 30 " +
-                                std::to_string(kRow * 6 + 9)),
+  EXPECT_EQ(AutomationCommand(pid, "drag " + list0 + " 30 " + std::to_string(kRow * (beta + 1) + 9) + " " + list1 +
+                                       " 30 " + std::to_string(kRow * 6 + 9)),
             "ok");
   const std::string mode2 = Handle(AwaitOk(pid, "find - Transfer Mode"));
   ASSERT_FALSE(mode2.empty());
-  EXPECT_EQ(Automation(pid, "press " + item(mode2, 121)), "ok") << Automation(pid, "text " + status);
+  EXPECT_EQ(AutomationCommand(pid, "press " + item(mode2, 121)), "ok") << AutomationCommand(pid, "text " + status);
   EXPECT_EQ(waitFile(remote + "/beta.bin", std::string(20, 'b')), std::string(20, 'b'));
   EXPECT_GE(rowOf(list1, "beta.bin"), 0);
 
@@ -501,10 +481,10 @@ TEST_F(ProgramTest, PanesSelectDragAndDoubleClick) {
   const std::string before = waitText(path0, "");
   click(list0, sub, "double");
   EXPECT_EQ(waitText(path0, before + "\\sub"), before + "\\sub");
-  Automation(pid, "click " + path0 + " 6 5 double");
+  AutomationCommand(pid, "click " + path0 + " 6 5 double");
   EXPECT_EQ(waitText(path0, before.substr(0, 3)), before.substr(0, 3));
 
-  EXPECT_EQ(Automation(pid, "menu " + frame + " 50"), "ok");
+  EXPECT_EQ(AutomationCommand(pid, "menu " + frame + " 50"), "ok");
   EXPECT_EQ(program.Wait(30), 0) << program.Errors();
 }
 

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 #include <thread>
 
 #include "gophernicus_peer.h"
+#include "qxtest/automation.h"
 #include "qxtest/netns.h"
 #include "qxtest/support.h"
 
@@ -62,33 +62,7 @@ class Program {
   std::string errors_;
 };
 
-// One command to the program's automation socket; the whole answer.
-std::string Automation(int pid, const std::string &command) {
-  const std::string path = std::string(getenv("QX_RUNTIME_DIR")) + "/auto-" + std::to_string(pid) + ".sock";
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return "error path too long";
-  memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  timeval timeout{10, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return "error connect";
-  }
-  const std::string line = command + "\n";
-  if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-    close(fd);
-    return "error write";
-  }
-  shutdown(fd, SHUT_WR);
-  std::string answer;
-  char buf[512];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) answer.append(buf, static_cast<size_t>(n));
-  close(fd);
-  while (!answer.empty() && answer.back() == '\n') answer.pop_back();
-  return answer;
-}
+using qxtest::AutomationCommand;
 
 std::string Handle(const std::string &answer) { return answer.rfind("ok ", 0) == 0 ? answer.substr(3) : ""; }
 
@@ -118,7 +92,7 @@ class ProgramTest : public ::testing::Test {
     int count = -1;
     qxtest::WaitUntil(
         [&] {
-          const std::string state = Automation(pid, "state " + list);
+          const std::string state = AutomationCommand(pid, "state " + list);
           const size_t at = state.find("count=");
           if (at == std::string::npos) return false;
           count = atoi(state.c_str() + at + 6);
@@ -128,8 +102,9 @@ class ProgramTest : public ::testing::Test {
     return count;
   }
   void DoubleClickRow(int pid, const std::string &tree, int row) {
-    ASSERT_EQ(Automation(pid, "select " + tree + " " + std::to_string(row)), "ok");
-    ASSERT_EQ(Automation(pid, "click " + tree + " 60 " + std::to_string(row * kRowHeight + kRowHeight / 2) + " double"),
+    ASSERT_EQ(AutomationCommand(pid, "select " + tree + " " + std::to_string(row)), "ok");
+    ASSERT_EQ(AutomationCommand(
+                  pid, "click " + tree + " 60 " + std::to_string(row * kRowHeight + kRowHeight / 2) + " double"),
               "ok");
   }
 
@@ -143,11 +118,12 @@ TEST_F(ProgramTest, BrowsesTheTreeAndHandsTelnetItemsToTheTerminal) {
   const int pid = program.Pid();
   std::string main;
   ASSERT_TRUE(qxtest::WaitUntil(
-      [&] { return !(main = Handle(Automation(pid, "find burrowview burrowview - 127.0.0.1"))).empty(); }, 15000))
+      [&] { return !(main = Handle(AutomationCommand(pid, "find burrowview burrowview - 127.0.0.1"))).empty(); },
+      15000))
       << program.Errors();
-  const std::string client = Handle(Automation(pid, "item " + main + " 200"));
-  const std::string tree = Handle(Automation(pid, "item " + client + " 203"));
-  const std::string document = Handle(Automation(pid, "item " + client + " 204"));
+  const std::string client = Handle(AutomationCommand(pid, "item " + main + " 200"));
+  const std::string tree = Handle(AutomationCommand(pid, "item " + client + " 203"));
+  const std::string document = Handle(AutomationCommand(pid, "item " + client + " 204"));
   ASSERT_FALSE(tree.empty() || document.empty());
 
   // The root and its six items: welcome, Documents, search, big menu, two terminals.
@@ -156,19 +132,21 @@ TEST_F(ProgramTest, BrowsesTheTreeAndHandsTelnetItemsToTheTerminal) {
   DoubleClickRow(pid, tree, 2);  // Documents
   ASSERT_EQ(WaitForCount(pid, tree, 9), 9) << program.Errors();
   // Enter opens the selected item as a double-click does.
-  ASSERT_EQ(Automation(pid, "select " + tree + " 3"), "ok");  // The manual
-  ASSERT_EQ(Automation(pid, "key " + tree + " 28 0 down"), "ok");
-  ASSERT_EQ(Automation(pid, "key " + tree + " 28 0 up"), "ok");
+  ASSERT_EQ(AutomationCommand(pid, "select " + tree + " 3"), "ok");  // The manual
+  ASSERT_EQ(AutomationCommand(pid, "key " + tree + " 28 0 down"), "ok");
+  ASSERT_EQ(AutomationCommand(pid, "key " + tree + " 28 0 up"), "ok");
   EXPECT_EQ(WaitForCount(pid, document, 200), 200) << program.Errors();
   DoubleClickRow(pid, tree, 2);  // Documents collapses
   ASSERT_EQ(WaitForCount(pid, tree, 7), 7);
 
   DoubleClickRow(pid, tree, 3);  // the search asks for words
   std::string search;
-  ASSERT_TRUE(
-      qxtest::WaitUntil([&] { return !(search = Handle(Automation(pid, "find - Index Search"))).empty(); }, 10000));
-  ASSERT_EQ(Automation(pid, "settext " + Handle(Automation(pid, "item " + search + " 600")) + " gopher holes"), "ok");
-  ASSERT_EQ(Automation(pid, "press " + Handle(Automation(pid, "item " + search + " 1"))), "ok");
+  ASSERT_TRUE(qxtest::WaitUntil(
+      [&] { return !(search = Handle(AutomationCommand(pid, "find - Index Search"))).empty(); }, 10000));
+  ASSERT_EQ(
+      AutomationCommand(pid, "settext " + Handle(AutomationCommand(pid, "item " + search + " 600")) + " gopher holes"),
+      "ok");
+  ASSERT_EQ(AutomationCommand(pid, "press " + Handle(AutomationCommand(pid, "item " + search + " 1"))), "ok");
   ASSERT_EQ(WaitForCount(pid, tree, 8), 8) << program.Errors();
 
   DoubleClickRow(pid, tree, 6);  // the library's terminal (rows shifted by the hit)
@@ -183,7 +161,7 @@ TEST_F(ProgramTest, BrowsesTheTreeAndHandsTelnetItemsToTheTerminal) {
       << program.Errors();
   EXPECT_TRUE(qxtest::ReadFile(args).empty());
 
-  ASSERT_EQ(Automation(pid, "menu " + main + " 106"), "ok");  // Exit
+  ASSERT_EQ(AutomationCommand(pid, "menu " + main + " 106"), "ok");  // Exit
   EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
   const std::string ini = qxtest::ReadFile(work.path() + "/QXAPPS.INI");
   EXPECT_NE(ini.find("Location="), std::string::npos) << ini;
@@ -197,10 +175,12 @@ TEST_F(ProgramTest, BrowsesTheTreeAndHandsTelnetItemsToTheTerminal) {
     Program again(work.path());
     std::string window;
     ASSERT_TRUE(qxtest::WaitUntil(
-        [&] { return !(window = Handle(Automation(again.Pid(), "find burrowview burrowview - 127.0.0.1"))).empty(); },
+        [&] {
+          return !(window = Handle(AutomationCommand(again.Pid(), "find burrowview burrowview - 127.0.0.1"))).empty();
+        },
         15000))
         << again.Errors();
-    ASSERT_EQ(Automation(again.Pid(), "menu " + window + " 106"), "ok");
+    ASSERT_EQ(AutomationCommand(again.Pid(), "menu " + window + " 106"), "ok");
     EXPECT_EQ(again.Wait(10000), 0) << again.Errors();
   }
   const std::string second = qxtest::ReadFile(work.path() + "/QXAPPS.INI");

@@ -1,6 +1,6 @@
-// One command to a running program's automation socket ("auto-<pid>.sock"
-// in the runtime directory); kept apart from the Winsock headers.
-#include "automation_client.h"
+// One command to a program's automation socket; kept apart from the Winsock
+// headers, which name the socket calls differently.
+#include "qxtest/automation.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace commontest {
+namespace qxtest {
 
 std::string AutomationCommand(int pid, const std::string &command) {
   const char *dir = std::getenv("QX_RUNTIME_DIR");
@@ -32,15 +32,13 @@ std::string AutomationCommand(int pid, const std::string &command) {
     close(fd);
     return "error write";
   }
+  shutdown(fd, SHUT_WR);  // the program answers and closes
   std::string answer;
-  char buf[256];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) {
-    answer.append(buf, static_cast<size_t>(n));
-    if (answer.find('\n') != std::string::npos) break;
-  }
+  char buf[512];
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) answer.append(buf, static_cast<size_t>(n));
   close(fd);
-  while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+  while (!answer.empty() && answer.back() == '\n') answer.pop_back();
   return answer;
 }
 
-}  // namespace commontest
+}  // namespace qxtest
