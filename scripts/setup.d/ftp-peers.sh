@@ -19,28 +19,4 @@ if [ ! -s "$dest/qxftpuser.pass" ]; then
   head -c 12 /dev/urandom | base64 | tr -d '/+=' >"$dest/qxftpuser.pass"
   echo "qxftpuser:$(cat "$dest/qxftpuser.pass")" | chpasswd
 fi
-want=(pure-ftpd proftpd-core)
-need=()
-for p in "${want[@]}"; do
-  [ -e "$dest/$p/.unpacked" ] || need+=("$p")
-done
-[ ${#need[@]} -eq 0 ] && exit 0
-umask 022
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-chmod 755 "$work"
-cd "$work"
-if ! apt-get download "${need[@]}" >/dev/null 2>&1; then
-  apt-get update -qq
-  apt-get download "${need[@]}" >/dev/null || {
-    echo "ftp-peers: could not download ${need[*]} with apt-get; check the package mirror" >&2
-    exit 1
-  }
-fi
-for p in "${need[@]}"; do
-  rm -rf "${dest:?}/$p"
-  mkdir -p "$dest/$p"
-  dpkg-deb -x "$p"_*.deb "$dest/$p"
-  touch "$dest/$p/.unpacked"
-  echo "ftp-peers: unpacked $p into $dest/$p"
-done
+exec bash "$(dirname "$0")/../unpack-debs.sh" "$dest" pure-ftpd proftpd-core

@@ -50,8 +50,16 @@ std::string LatestReply(const std::string &shown, const std::string &host) {
   return at == std::string::npos ? "<no connecting line in: " + shown + ">" : shown.substr(at + marker.size());
 }
 
-// LPRng's lpd with a queue "lp" that holds jobs (printing stopped), its
-// configuration in the test's tree bind-mounted over /etc/lprng/lpd.conf.
+// LPRng as unpacked by scripts/setup.d/lpd-peers.sh (it cannot be installed
+// beside CUPS's clients); QX_LPD_PEERS names another place.
+std::string LprngRoot() {
+  const char *d = getenv("QX_LPD_PEERS");
+  return std::string(d && *d ? d : "/opt/qx-lpd-peers") + "/lprng";
+}
+
+// LPRng's lpd with a queue "lp" that holds jobs (printing stopped). LPRng reads
+// its configuration only from /etc/lprng: the test's own directory is
+// bind-mounted there inside the test's mount namespace.
 class Lprng {
  public:
   Lprng() : dir_(utiltest::WorldDir() + "/lprng") {
@@ -62,8 +70,10 @@ class Lprng {
     qxtest::WriteFile(dir_ + "/printcap", "lp:sd=" + dir_ + "/spool:lp=/dev/null:sh:mx=0\n");
     qxtest::WriteFile(dir_ + "/lpd.conf", "lpd_listen_port=515\nunix_socket_path=off\nlockfile=" + dir_ +
                                               "/lpd.lock\nprintcap_path=" + dir_ + "/printcap\n");
-    ok_ = mount((dir_ + "/lpd.conf").c_str(), "/etc/lprng/lpd.conf", nullptr, MS_BIND, nullptr) == 0;
-    if (ok_) lpd_ = std::make_unique<qxtest::Child>(std::vector<std::string>{"/usr/sbin/lpd", "-F", "-P", "off"});
+    qxtest::WriteFile(dir_ + "/lpd.perms", "DEFAULT ACCEPT\n");
+    ok_ = mount(dir_.c_str(), "/etc/lprng", nullptr, MS_BIND, nullptr) == 0;
+    if (ok_)
+      lpd_ = std::make_unique<qxtest::Child>(std::vector<std::string>{LprngRoot() + "/usr/sbin/lpd", "-F", "-P", "off"});
   }
   // lpd's own children hold the listening socket too and clear their
   // environment: every other process of the namespace goes (the program under
@@ -76,8 +86,13 @@ class Lprng {
   bool Ready() {
     return ok_ && qxtest::WaitUntil([] { return utiltest::PortOpen(515); }, 10000);
   }
-  // Runs an LPRng client command; true when it succeeded.
-  static bool Run(const std::string &command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+  // Runs an LPRng client program (usr/bin or usr/sbin of the unpacked
+  // package) with its arguments; true when it succeeded.
+  static bool Run(const std::string &program, const std::string &args) {
+    std::string path = LprngRoot() + "/usr/bin/" + program;
+    if (!fs::exists(path)) path = LprngRoot() + "/usr/sbin/" + program;
+    return std::system((path + " " + args + " >/dev/null 2>&1").c_str()) == 0;
+  }
   const std::string &dir() const { return dir_; }
 
  private:
@@ -88,10 +103,11 @@ class Lprng {
 
 TEST(QueuepeekTest, ShowsTheQueueOfLprngsLpd) {
   Lprng lprng;
-  ASSERT_TRUE(lprng.Ready()) << "LPRng's lpd did not listen on 515 (package lprng)";
-  ASSERT_TRUE(Lprng::Run("lpc stop lp"));
+  ASSERT_TRUE(lprng.Ready()) << "LPRng's lpd did not listen on 515 (unpacked under " << LprngRoot()
+                              << " by scripts/setup.d/lpd-peers.sh)";
+  ASSERT_TRUE(Lprng::Run("lpc", "stop lp"));
   qxtest::WriteFile(lprng.dir() + "/report.txt", "a page\n");
-  ASSERT_TRUE(Lprng::Run("lpr -Plp@localhost " + lprng.dir() + "/report.txt"));
+  ASSERT_TRUE(Lprng::Run("lpr", "-Plp@localhost " + lprng.dir() + "/report.txt"));
   Queuepeek lpq;
   lpq.Ask("127.0.0.1", "lp", "");
   ASSERT_TRUE(lpq.AwaitEnd()) << lpq.Errors();
