@@ -73,7 +73,8 @@ class Lprng {
     qxtest::WriteFile(dir_ + "/lpd.perms", "DEFAULT ACCEPT\n");
     ok_ = mount(dir_.c_str(), "/etc/lprng", nullptr, MS_BIND, nullptr) == 0;
     if (ok_)
-      lpd_ = std::make_unique<qxtest::Child>(std::vector<std::string>{LprngRoot() + "/usr/sbin/lpd", "-F", "-P", "off"});
+      lpd_ =
+          std::make_unique<qxtest::Child>(std::vector<std::string>{LprngRoot() + "/usr/sbin/lpd", "-F", "-P", "off"});
   }
   // lpd's own children hold the listening socket too and clear their
   // environment: every other process of the namespace goes (the program under
@@ -104,7 +105,7 @@ class Lprng {
 TEST(QueuepeekTest, ShowsTheQueueOfLprngsLpd) {
   Lprng lprng;
   ASSERT_TRUE(lprng.Ready()) << "LPRng's lpd did not listen on 515 (unpacked under " << LprngRoot()
-                              << " by scripts/setup.d/lpd-peers.sh)";
+                             << " by scripts/setup.d/lpd-peers.sh)";
   ASSERT_TRUE(Lprng::Run("lpc", "stop lp"));
   qxtest::WriteFile(lprng.dir() + "/report.txt", "a page\n");
   ASSERT_TRUE(Lprng::Run("lpr", "-Plp@localhost " + lprng.dir() + "/report.txt"));
