@@ -90,7 +90,8 @@ TEST_F(EditorTest, IncludedFilesComeInWithCrLfAndLargeOnesAreRefused) {
   WriteFile(dir / "big.txt", std::string(70000, 'b'));
   EXPECT_EQ(IncludeTextFile(edit, dir / "big.txt"), 0);
   EXPECT_EQ(IncludeTextFile(edit, dir / "missing.txt"), 0);
-  EXPECT_EQ(g_boxes, (std::vector<std::string>{"Include: File too large to include", "Include: Unable to include file"}));
+  EXPECT_EQ(g_boxes,
+            (std::vector<std::string>{"Include: File too large to include", "Include: Unable to include file"}));
   EXPECT_EQ(Text(), "one\r\ntwo\r\nthree\r\nfour");
 }
 
@@ -105,7 +106,8 @@ TEST_F(EditorTest, SaveWritesWholeLinesAndCancelLeavesTheFile) {
   person::WithPerson(cancel, [&] { EditMessage(body, nullptr); });
   EXPECT_EQ(ReadFile(body), "as it was\n");
   ASSERT_EQ(g_boxes.size(), 1u);
-  EXPECT_EQ(g_boxes[0], "Cancel current edit buffer: This action will discard the current edit buffer.  Cancel anyway?");
+  EXPECT_EQ(g_boxes[0],
+            "Cancel current edit buffer: This action will discard the current edit buffer.  Cancel anyway?");
 
   const std::string longLine(3000, 'L');
   person::Person save;
