@@ -110,6 +110,16 @@ std::string ExportListName(const std::string &path, const std::string &printer) 
   return name;
 }
 
+// A host's group name in the list: its name, or for a host given by its
+// address alone ("[10.1.2.3]") that address, so a client never sees an empty group.
+static std::string ExportGroupName(const EXPORT_HOST &host) {
+  if (!host.name.empty() || !host.address) return host.name;
+  const BYTE *b = reinterpret_cast<const BYTE *>(&host.address);
+  char dotted[16];
+  snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+  return dotted;
+}
+
 size_t ExportListReply(uint8_t *body, size_t capacity) {
   if (capacity < 4) return 0;
   XdrWriter out(body, capacity - 4);  // the end word always fits
@@ -120,7 +130,7 @@ size_t ExportListReply(uint8_t *body, size_t capacity) {
     if (!(e.flags & kExportEveryHost)) {
       for (const EXPORT_HOST &host : e.hosts) {
         out.Long(1);
-        out.String(host.name);
+        out.String(ExportGroupName(host));
       }
     }
     out.Long(0);

@@ -98,7 +98,8 @@ class Mount : public ::testing::Test {
                    "d:\\ex\\pub\n"
                    "/d/ex/ro -ro\n"
                    "D:\\ex\\only 127.0.0.9, 127.0.0.8\n"
-                   "lpt1:\n");
+                   "lpt1:\n"
+                   "d:\\ex\\pub\\sub -access=[127.0.0.7]:beta[127.0.0.6]\n");
     ASSERT_EQ(ReadExportsFile(), 0);
     ResetRpcState();
     SetRpcSender(Capture);
@@ -179,7 +180,9 @@ TEST_F(Mount, ExportListDecodes) {
   EXPECT_EQ(zdr_getpos(&zdr), body.size());
   std::vector<std::string> seen = ExportLines(list);
   zdr_destroy(&zdr);
-  std::vector<std::string> expected = {"/d/ex/pub", "/d/ex/ro", "/D/ex/only 127.0.0.8 127.0.0.9", "LPT1:"};
+  // A host written as a bare address is listed by that address.
+  std::vector<std::string> expected = {"/d/ex/pub", "/d/ex/ro", "/D/ex/only 127.0.0.8 127.0.0.9",
+                                       "LPT1:", "/d/ex/pub/sub beta 127.0.0.7"};
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(Call(6), body);  // EXPORTALL answers the same
   EXPECT_EQ(REQUEST_COUNTERS[kCountExport], 2u);
