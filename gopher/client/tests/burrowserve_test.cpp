@@ -2,8 +2,10 @@
 // started per connection by portwarden on 127.0.0.1:70 of the test's own
 // network namespace, serving the tree the gophernicus tests use in its own
 // menu-file form (whose selectors begin with the item's type character, as
-// the daemon reads them): the same children, the same bytes.
+// the daemon reads them): the same children, the same bytes. A menu made with
+// the menu editor's rows is served and shows the items that were entered.
 #include "gophercore.h"
+#include "menufile.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +52,7 @@ class BurrowserveTest : public ::testing::Test {
     setenv("QX_MACHINE_DIR", (w + "/machine").c_str(), 1);
     setenv("QX_RUNTIME_DIR", (w + "/run").c_str(), 1);
     for (const char *dir : {"/home", "/home/drive_c", "/home/drive_c/WINDOWS", "/machine", "/run", "/srv", "/root",
-                            "/root/docs", "/root/big"})
+                            "/root/docs", "/root/big", "/root/edited"})
       mkdir((w + dir).c_str(), 0700);
     std::string text;
     for (int i = 0; i < 200; ++i) text += "Line " + std::to_string(i) + " of the manual\twith a tab\r\n";
@@ -167,6 +169,52 @@ TEST_F(BurrowserveTest, SameTreeSameBytes) {
   ASSERT_TRUE(big);
   ActivateItem(big, nullptr);
   EXPECT_EQ(CountChildren(big), kBigMenu) << ui.BoxTexts();
+}
+
+// Items as the editor's dialog enters them: type description, display,
+// resource name, host, port; saved with the editor's menu file and read by the
+// client from the daemon.
+TEST_F(BurrowserveTest, MenuWrittenByTheEditorShowsTheEnteredItems) {
+  struct Entered {
+    const char *type, *display, *resource, *host, *port;
+    char typeChar;
+  };
+  const Entered items[] = {
+      {"Text File[0]", "The manual", "docs/manual.txt", "127.0.0.1", "70", '0'},
+      {"Directory[1]", "Documents", "docs/DOCS.GMN", "127.0.0.1", "70", '1'},
+      {"Telnet Session[8]", "A login", "", "bbs.example", "23", '8'},
+      {"Information line[i]", "Welcome to the menu", "x", "none", "0", 'i'},
+      {"Event (not in 2.06)[e]", "An event", "ev", "127.0.0.1", "70", 'e'},
+      {"HTML[h]", "Home page", "URL:http://example.org/", "127.0.0.1", "70", 'h'},
+  };
+  MenuRows menu;
+  for (const Entered &e : items) {
+    // The telnet item's resource name is empty in a login menu; the editor
+    // asks for every field, so it carries a blank.
+    const std::string resource = *e.resource ? e.resource : " ";
+    menu.SetItem(menu.GetItemCount(), BuildRow({e.type, e.display, resource, e.host, e.port}));
+  }
+  ASSERT_TRUE(qxtest::WriteFile(work->path() + "/root/edited/EDITED.GMN", menu.Save()));
+
+  GopherItem *edited = ParseMenuLine("1Edited\t1edited/EDITED.GMN\t127.0.0.1\t70");
+  ASSERT_TRUE(edited);
+  ASSERT_EQ(AddRootItem(edited, 1), 1) << ui.BoxTexts();
+  root = edited;
+  ASSERT_EQ(CountChildren(edited), 6) << ui.BoxTexts();
+  const GopherItem *child = edited->firstChild;
+  for (const Entered &e : items) {
+    ASSERT_TRUE(child);
+    EXPECT_EQ(child->typeChar, static_cast<uint8_t>(e.typeChar));
+    EXPECT_EQ(child->display, e.display);
+    EXPECT_EQ(child->selector, std::string(1, e.typeChar) + (*e.resource ? e.resource : " "));
+    EXPECT_EQ(child->host, e.host);
+    EXPECT_EQ(child->port, std::atoi(e.port));
+    child = child->next;
+  }
+  // The manual item opens the file its resource names.
+  GopherItem *manual = edited->firstChild;
+  ActivateItem(manual, nullptr);
+  EXPECT_EQ(ReadTemp("UseFile"), qxtest::ReadFile(work->path() + "/root/docs/manual.txt"));
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // The gopher item types the suite knows: one table of type characters,
-// names, tree pictures and what activating an item of the type does. The
-// gopher client keeps it here; anything else that needs the type of a menu
-// line reads the same table.
-#ifndef QX_GOPHER_CLIENT_ITEMTYPES_H
-#define QX_GOPHER_CLIENT_ITEMTYPES_H
+// names, tree pictures, what activating an item of the type does in the
+// gopher client, and the description the menu editor offers it under. The
+// client and the editor both read this table, so a type the editor writes
+// is the type the client shows.
+#ifndef QX_GOPHER_COMMON_ITEMTYPES_H
+#define QX_GOPHER_COMMON_ITEMTYPES_H
 
 #include <string>
+#include <vector>
 
 // What activating an item of a type does.
 enum GopherActivation {
@@ -27,9 +29,14 @@ struct GopherItemType {
   const char *name;  // shown in the item's definition
   int picture;       // column of the "Others" strip; -1 for the folder pictures
   GopherActivation activation;
+  // The menu editor's description of the type ("Directory" becomes
+  // "Directory[1]" in its list), or null when the editor does not offer it.
+  const char *editorDescription;
+  // The type's place in the editor's list (0 first); -1 when not offered.
+  int editorOrder;
 };
 
-constexpr int kTypeCount = 20;  // indices 0..19; 19 is "unknown"
+constexpr int kTypeCount = 20;  // indices 0..19 the client knows; 19 is "unknown"
 constexpr int kTypeUnknown = 19;
 constexpr int kTypeText = 0, kTypeMenu = 1, kTypeCso = 2, kTypeBinary5 = 5, kTypeSearch = 7, kTypeTelnet = 8,
               kTypeBinary9 = 9, kTypeTn3270 = 11, kTypeGif = 12, kTypeImage = 13, kTypeInfo = 14, kTypeServer = 15,
@@ -44,5 +51,11 @@ std::string TypeName(int index, unsigned char c);
 int TypePicture(int index);
 // Menus, searches and servers: the types whose answer is a menu.
 bool IsMenuType(int index);
+
+// The menu editor's type list in its order: each entry is the description
+// with the type character in square brackets, e.g. "Directory[1]". Types
+// the client does not know ('e' and 'c') are offered too; the client shows
+// items of those types as unknown.
+const std::vector<std::string> &EditorTypeDescriptions();
 
 #endif
