@@ -145,6 +145,7 @@ int DaemonWinMain(const DAEMON_INFO *info, HINSTANCE instance, HINSTANCE previou
       if (info->datagram) PostMessageA(g_DaemonWindow, WM_DAEMON_READ, 0, 0);
       MSG msg;
       while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (info->filterMessage && info->filterMessage(&msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
       }

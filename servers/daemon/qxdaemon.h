@@ -25,6 +25,9 @@ typedef struct DAEMON_INFO {
   WNDPROC windowProc;    /* its window procedure */
   BOOL datagram;         /* also posts WM_DAEMON_READ before the loop */
   BOOL startWithSocket;  /* WM_DAEMON_START carries the socket in wParam */
+  /* Offered each message of the loop first (the talk daemons' modeless
+   * dialogs); TRUE when it took the message. NULL: none. */
+  BOOL (*filterMessage)(MSG *message);
 } DAEMON_INFO;
 
 /* Per-process state of a daemon. */
