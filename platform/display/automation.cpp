@@ -13,6 +13,7 @@
 //                                 one window, move to a point of another
 //                                 (or the same) in steps, release there
 //   scroll HWND v|h CODE [POS]    WM_VSCROLL/WM_HSCROLL as a scroll bar sends it
+//                                 (a scroll bar control: to its parent)
 //   png HWND PATH                 save the window (frame included) as PNG
 //   answer ID                     answer the open message box (IDOK=1, IDYES=6, ...)
 #include <sys/socket.h>
@@ -24,6 +25,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <future>
 #include <sstream>
 #include <string>
@@ -166,7 +168,12 @@ std::string Command(const std::string &line) {
     if (bar != "v" && bar != "h") return "error the bar is v or h";
     const UINT message = bar == "v" ? WM_VSCROLL : WM_HSCROLL;
     return OnDisplay([hwnd, message, code, pos] {
-      SendMessageA(hwnd, message, MAKEWPARAM(code, pos), 0);
+      // A scroll bar control tells its parent, naming itself; a window's own bar tells the window.
+      char cls[16] = "";
+      GetClassNameA(hwnd, cls, sizeof cls);
+      const bool control = strcasecmp(cls, "ScrollBar") == 0 && GetParent(hwnd);
+      SendMessageA(control ? GetParent(hwnd) : hwnd, message, MAKEWPARAM(code, pos),
+                   control ? reinterpret_cast<LPARAM>(hwnd) : 0);
       return std::string("ok");
     });
   }

@@ -55,8 +55,11 @@ std::string CompareSurfaces(const gdi::Surface &a, const gdi::Surface &b, int to
 }
 
 std::string CompareGolden(const gdi::Surface &s, const std::string &name) {
-  const std::string dir = qxtest::SourceDir() + "/platform/gdi/tests/golden/";
-  const std::string path = dir + name + ".png";
+  return CompareGoldenIn(s, qxtest::SourceDir() + "/platform/gdi/tests/golden", name);
+}
+
+std::string CompareGoldenIn(const gdi::Surface &s, const std::string &dir, const std::string &name) {
+  const std::string path = dir + "/" + name + ".png";
   if (const char *u = std::getenv("QX_UPDATE_GOLDEN"); u && *u == '1') {
     return gdi::WritePng(s, nullptr, path) ? std::string() : "cannot write " + path;
   }

@@ -31,6 +31,8 @@ class Canvas {
 // off by more than the channel tolerance. QX_UPDATE_GOLDEN=1 rewrites the file.
 // Returns an empty string when they match, else what differs.
 std::string CompareGolden(const gdi::Surface &s, const std::string &name);
+// The same against <dir>/<name>.png, for goldens kept beside a program's tests.
+std::string CompareGoldenIn(const gdi::Surface &s, const std::string &dir, const std::string &name);
 // Compares two surfaces with the same rule.
 std::string CompareSurfaces(const gdi::Surface &a, const gdi::Surface &b, int channel_tolerance = 48,
                             double share_allowed = 0.01);
