@@ -21,6 +21,7 @@
 #include "nfsprocs.h"
 #include "registry_keys.h"
 #include "rpc.h"
+#include "serverwindow.h"
 #include "settings.h"
 
 namespace {
@@ -33,7 +34,8 @@ const char kIniSection[] = "QXServer";
 
 constexpr UINT WM_SOCKET_NOTIFY = 0x7FFF;
 constexpr UINT WM_RELOAD_MAPS = WM_USER + 129;
-constexpr WPARAM kRefreshCommand = 0x7000;
+constexpr UINT WM_SHOW_INFO = WM_USER + 128;
+constexpr WPARAM kRefreshCommand = WM_SERVER_REFRESH;
 constexpr UINT_PTR kCloseFilesTimer = 1;
 constexpr UINT_PTR kRefreshTimer = 2;
 constexpr DWORD SERVICE_CONTROL_SHOWWINDOW = 128;
@@ -45,6 +47,7 @@ constexpr WORD kEventSocket = 2;     // a port could not be opened
 constexpr WORD kEventStateFile = 3;  // the state file could not be written at stop
 constexpr WORD kEventServing = 4;    // the sockets are open
 constexpr WORD kEventStopped = 5;    // the service stopped
+constexpr WORD kEventNoWindow = 6;   // the information window could not be shown
 
 HINSTANCE g_Instance = nullptr;
 HWND g_MainWindow = nullptr;
@@ -54,6 +57,19 @@ SOCKET g_NfsSocket = INVALID_SOCKET;
 SOCKET g_PortmapSocket = INVALID_SOCKET;
 uint8_t g_Receive[kReceiveBufferSize];
 bool g_StateLoaded = false;  // only a state file that was read is written back
+
+// The information window and its dialogs live in a module loaded when first
+// asked for, so the service starts without the drawing half of the layer.
+struct ServerWindowModule {
+  HMODULE module = nullptr;
+  SHOW_SERVER_WINDOW show = nullptr;
+  SERVER_WINDOW_MESSAGE message = nullptr;
+  CLOSE_SERVER_WINDOWS close = nullptr;
+};
+ServerWindowModule g_Window;
+HWND g_InfoWindow = nullptr;          // the information window, once made
+HWND g_BroughtUp = nullptr;           // the information window while control 128 keeps it up
+HWND g_PreviousForeground = nullptr;  // given the foreground back when it closes
 
 void ServerEvent(WORD type, WORD id, const std::string &text) {
   HANDLE source = RegisterEventSourceA(nullptr, kEventSource);
@@ -176,6 +192,7 @@ int PumpPendingMessages() {
       PostQuitMessage(int(msg.wParam));
       return 1;
     }
+    if (g_Window.message && g_Window.message(&msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
@@ -222,21 +239,102 @@ void ServerStartup(HWND window) {
   SetTimer(window, kRefreshTimer, g_Settings.refresh * 1000, nullptr);
 }
 
+void AddExportLines(SERVER_LINE_SINK sink, void *context) {
+  for (const std::string &line : FillExportsList()) sink(line.c_str(), context);
+}
+
+// The files the lock manager holds, one line per node; none until it serves.
+void AddOpenFileLines(SERVER_LINE_SINK, void *) {}
+
+void InfoWindowClosed() {
+  if (g_PreviousForeground && IsWindow(g_PreviousForeground)) SetForegroundWindow(g_PreviousForeground);
+  g_PreviousForeground = nullptr;
+  g_BroughtUp = nullptr;
+}
+
+bool LoadServerWindowModule() {
+  if (g_Window.module) return true;
+  HMODULE module = LoadLibraryA(SERVER_WINDOW_MODULE);
+  if (!module) return false;
+  g_Window.show = reinterpret_cast<SHOW_SERVER_WINDOW>(GetProcAddress(module, "ShowServerWindow"));
+  g_Window.message = reinterpret_cast<SERVER_WINDOW_MESSAGE>(GetProcAddress(module, "ServerWindowMessage"));
+  g_Window.close = reinterpret_cast<CLOSE_SERVER_WINDOWS>(GetProcAddress(module, "CloseServerWindows"));
+  if (!g_Window.show || !g_Window.message || !g_Window.close) {
+    FreeLibrary(module);
+    g_Window = ServerWindowModule();
+    return false;
+  }
+  g_Window.module = module;
+  return true;
+}
+
+// Control 128: the information window comes up in front; when it is already
+// up it only comes to the front again.
+void ShowInfoWindow(HWND window) {
+  if (g_BroughtUp) {
+    SetForegroundWindow(g_BroughtUp);
+    return;
+  }
+  if (!LoadServerWindowModule()) {
+    char text[256];
+    snprintf(text, sizeof text,
+             "The information window cannot be shown: %s could not be loaded (error %lu). Reinstall sharehost "
+             "with its windows module beside it.",
+             SERVER_WINDOW_MODULE, (unsigned long)GetLastError());
+    ServerEvent(EVENTLOG_ERROR_TYPE, kEventNoWindow, text);
+    return;
+  }
+  SERVER_WINDOW_LINK link{};
+  link.main_window = window;
+  link.counters = REQUEST_COUNTERS;
+  link.refresh = &g_Settings.refresh;
+  link.priority = &g_Settings.priority;
+  link.ini_file = QX_APPS_INI;
+  link.reload_exports = ReadExportsFile;
+  link.export_lines = AddExportLines;
+  link.open_file_lines = AddOpenFileLines;
+  link.info_closed = InfoWindowClosed;
+  g_PreviousForeground = GetForegroundWindow();
+  g_InfoWindow = g_Window.show(&link);
+  g_BroughtUp = g_InfoWindow;
+  if (!g_InfoWindow) {
+    g_PreviousForeground = nullptr;
+    ServerEvent(EVENTLOG_ERROR_TYPE, kEventNoWindow,
+                "The information window cannot be shown: its dialog could not be made. Check that the display "
+                "libraries are installed.");
+  }
+}
+
+void RefreshInfoWindow() {
+  if (g_InfoWindow) PostMessageA(g_InfoWindow, WM_SERVER_REFRESH, 0, 0);
+}
+
+void CloseServerWindows() {
+  if (g_Window.close) g_Window.close();
+  g_InfoWindow = g_BroughtUp = g_PreviousForeground = nullptr;
+}
+
 LRESULT CALLBACK ServerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
     case WM_ENDSESSION: return 0;
-    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_DESTROY:
+      CloseServerWindows();
+      PostQuitMessage(0);
+      return 0;
     case WM_COMMAND:
       if (LOWORD(wParam) == 100) PostMessageA(window, WM_CLOSE, 0, 0);
-      return 0;  // 0x7000 redraws the information window, which this build does not show
+      if (LOWORD(wParam) == kRefreshCommand) RefreshInfoWindow();
+      return 0;
     case WM_TIMER:
       if (wParam == kCloseFilesTimer) {
         CloseAllCachedFiles();
         CloseMapTable();
       }
+      if (wParam == kRefreshTimer) RefreshInfoWindow();
       return 0;
     case WM_RELOAD_MAPS: LoadIdMaps(); return 0;
+    case WM_SHOW_INFO: ShowInfoWindow(window); return 0;
     case WM_SOCKET_NOTIFY:
       if (PumpPendingMessages() == 0) RecvLoop();
       return 0;
@@ -288,6 +386,7 @@ int ServerMain(HINSTANCE instance, HINSTANCE previous, const std::string &comman
     bool logon = RegisterLogonProcess() == 1;
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      if (g_Window.message && g_Window.message(&msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
@@ -315,7 +414,9 @@ void WINAPI ServiceCtrlHandler(DWORD control) {
     case SERVICE_CONTROL_RELOADMAPS:
       if (g_MainWindow) PostMessageA(g_MainWindow, WM_RELOAD_MAPS, 0, 0);
       break;
-    case SERVICE_CONTROL_SHOWWINDOW:  // the information window is not part of this build
+    case SERVICE_CONTROL_SHOWWINDOW:
+      if (g_MainWindow) PostMessageA(g_MainWindow, WM_SHOW_INFO, 0, 0);
+      break;
     default: break;
   }
   SetServiceStatus(g_StatusHandle, &g_Status);
