@@ -113,22 +113,11 @@ void Serve(SOCKET s) {
   close(fd);
 }
 
-/* Ends the reply: our side is shut, then what the peer still sends (the rest
- * of an overlong selector) is read and dropped for a moment, so closing does
- * not reset the connection before the peer has read the reply. */
-void FinishReply(SOCKET s) {
-  WsShutdown(s, 1);
-  char sink[4096];
-  int drained = 0;
-  int got;
-  while (drained < 65536 && (got = SockRecvPumpingFor(s, sink, sizeof sink, 1000)) > 0) drained += got;
-}
-
 LRESULT CALLBACK BurrowserveWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_DAEMON_START:
       Serve((SOCKET)wParam);
-      FinishReply((SOCKET)wParam);
+      DaemonFinishReply((SOCKET)wParam);
       WsCloseSocket(g_DaemonSocket);
       g_DaemonSocket = INVALID_SOCKET;
       PostMessageA(window, WM_CLOSE, 0, 0);

@@ -159,6 +159,14 @@ int DaemonWinMain(const DAEMON_INFO *info, HINSTANCE instance, HINSTANCE previou
   return 0;
 }
 
+void DaemonFinishReply(SOCKET s) {
+  WsShutdown(s, 1);
+  char sink[4096];
+  int drained = 0;
+  int got;
+  while (drained < 65536 && (got = SockRecvPumpingFor(s, sink, sizeof sink, 1000)) > 0) drained += got;
+}
+
 BYTE FindLoggedOnAccount(char *buffer, int size) {
   /* Key names and account names live in separate buffers, so what is
    * returned is always an account the lookup resolved. */

@@ -60,6 +60,12 @@ int DaemonTakeSocket(const char *commandLine, SOCKET *socketOut, HWND *serverWin
 HWND DaemonCreateWindow(const DAEMON_INFO *info, HINSTANCE instance, HINSTANCE previous);
 int DaemonWinMain(const DAEMON_INFO *info, HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 
+/* Ends a reply on a connection: our side is shut, then what the peer still
+ * sends is read and dropped for a moment (at most 64 KiB or 1 s of quiet),
+ * so closing does not reset the connection before the peer has read the
+ * reply (as the rest of an overlong request would). */
+void DaemonFinishReply(SOCKET s);
+
 /* The account logged on at the console; 1 when found (name copied, at most size bytes). */
 BYTE FindLoggedOnAccount(char *buffer, int size);
 
