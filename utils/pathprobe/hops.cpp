@@ -30,8 +30,12 @@ struct StateSuffix {
   const char *suffix;
 };
 const StateSuffix kSuffixes[] = {
-    {HOP_NET_UNREACHABLE, " !N"}, {HOP_HOST_UNREACHABLE, " !H"}, {HOP_PROT_UNREACHABLE, " !P"},
-    {HOP_REACHED, ""},            {HOP_TOO_BIG, " !F"},          {HOP_BAD_ROUTE, " !S"},
+    {HOP_NET_UNREACHABLE, " !N"},
+    {HOP_HOST_UNREACHABLE, " !H"},
+    {HOP_PROT_UNREACHABLE, " !P"},
+    {HOP_REACHED, ""},
+    {HOP_TOO_BIG, " !F"},
+    {HOP_BAD_ROUTE, " !S"},
     {HOP_ROUTER, ""},
 };
 

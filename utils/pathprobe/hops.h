@@ -61,10 +61,10 @@ int HopLayoutExtent(const HOP_LAYOUT &layout, int pictureWidth, int lastHop);
 typedef struct PROBE_SETTINGS {
   bool lookupName;
   bool traditional;
-  unsigned dataLen;  /* 1..PROBE_DATA_LEN_MAX */
-  int maxTtl;        /* 1..255 */
-  int numProbes;     /* 1..10 */
-  long basePort;     /* 1..65000 from the dialog; 1 and above at start */
+  unsigned dataLen; /* 1..PROBE_DATA_LEN_MAX */
+  int maxTtl;       /* 1..255 */
+  int numProbes;    /* 1..10 */
+  long basePort;    /* 1..65000 from the dialog; 1 and above at start */
 } PROBE_SETTINGS;
 /* "LookupName" is on only for "1", "True", "Yes"; "Traditional" is on
  * unless "0", "False", "No" (letter case ignored either way). */

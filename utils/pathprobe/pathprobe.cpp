@@ -253,23 +253,25 @@ void RepaintBox(HWND window, int k) {
 void OnDoubleClick(HWND window, LPARAM lParam) {
   if (g_traditional) return;
   const int x = static_cast<short>(LOWORD(lParam)) + g_scrollPos, y = static_cast<short>(HIWORD(lParam));
-  std::lock_guard guard(ProbeLock());
-  const int last = ProbeLastShownHop();  // every box drawn, the last hop's too
-  for (int k = 0; k <= last; ++k) {
-    if (!g_Hops[k].selected) continue;
-    g_Hops[k].selected = 0;
-    RepaintBox(window, k);
-    break;
+  {
+    std::lock_guard guard(ProbeLock());
+    const int last = ProbeLastShownHop();  // every box drawn, the last hop's too
+    for (int k = 0; k <= last; ++k) {
+      if (!g_Hops[k].selected) continue;
+      g_Hops[k].selected = 0;
+      RepaintBox(window, k);
+      break;
+    }
+    for (int k = 0; k <= last; ++k) {
+      const POINT p = g_layout.box[k];
+      const RECT picture{p.x, p.y, p.x + g_pictureW, p.y + g_pictureH};
+      if (!InRect(picture, x, y) && !InRect(LabelRect(k), x, y)) continue;
+      g_Hops[k].selected = 1;
+      RepaintBox(window, k);
+      break;
+    }
   }
-  for (int k = 0; k <= last; ++k) {
-    const POINT p = g_layout.box[k];
-    const RECT picture{p.x, p.y, p.x + g_pictureW, p.y + g_pictureH};
-    if (!InRect(picture, x, y) && !InRect(LabelRect(k), x, y)) continue;
-    g_Hops[k].selected = 1;
-    RepaintBox(window, k);
-    break;
-  }
-  UpdateWindow(window);
+  UpdateWindow(window);  // paints under the lock itself
 }
 
 // ---- The traditional view ----
@@ -401,7 +403,9 @@ void ShowView(HWND window, bool traditional) {
 
 INT_PTR CALLBACK DestinationDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
-    case WM_INITDIALOG: RecentListFill(GetDlgItem(dialog, IDC_DESTINATION), g_iniFile, kSection, "FILE_%d"); return TRUE;
+    case WM_INITDIALOG:
+      RecentListFill(GetDlgItem(dialog, IDC_DESTINATION), g_iniFile, kSection, "FILE_%d");
+      return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK) {
         GetDlgItemTextA(dialog, IDC_DESTINATION, g_hostText, sizeof g_hostText);
@@ -648,9 +652,9 @@ void MakeGdiObjects(HWND window) {
 }
 
 void DeleteGdiObjects() {
-  for (HGDIOBJ o : {static_cast<HGDIOBJ>(g_smallComp), static_cast<HGDIOBJ>(g_redPen),
-                    static_cast<HGDIOBJ>(g_smallFont), static_cast<HGDIOBJ>(g_listFont),
-                    static_cast<HGDIOBJ>(g_redBrush), static_cast<HGDIOBJ>(g_faceBrush)})
+  for (HGDIOBJ o :
+       {static_cast<HGDIOBJ>(g_smallComp), static_cast<HGDIOBJ>(g_redPen), static_cast<HGDIOBJ>(g_smallFont),
+        static_cast<HGDIOBJ>(g_listFont), static_cast<HGDIOBJ>(g_redBrush), static_cast<HGDIOBJ>(g_faceBrush)})
     if (o) DeleteObject(o);
 }
 

@@ -235,8 +235,9 @@ void ProbeOnReply(HWND window) {
     if (g_Settings.lookupName) {
       if (char *buffer = new (std::nothrow) char[kLookupBufferSize]()) {
         hop.lookupBuffer = buffer;
-        hop.lookupTask = WSAAsyncGetHostByAddr(window, WM_PROBE_LOOKUP + k, reinterpret_cast<const char *>(&hop.address),
-                                               4, AF_INET, buffer, kLookupBufferSize);
+        hop.lookupTask =
+            WSAAsyncGetHostByAddr(window, WM_PROBE_LOOKUP + k, reinterpret_cast<const char *>(&hop.address), 4, AF_INET,
+                                  buffer, kLookupBufferSize);
         if (!hop.lookupTask) {
           delete[] buffer;
           hop.lookupBuffer = nullptr;

@@ -123,11 +123,10 @@ TEST(HopsTest, SettingsOutOfRangeFallBackToTheirDefaults) {
   } cases[] = {
       {"", true, false, 56, 30, 3, 33434},
       {"LookupName=maybe\nTraditional=maybe\n", false, true, 56, 30, 3, 33434},
-      {"LookupName=YES\nTraditional=no\nDataLen=65499\nMaxTTL=255\nNumProbes=10\nPort=70000\n", true, false, 65499,
-       255, 10, 70000},
+      {"LookupName=YES\nTraditional=no\nDataLen=65499\nMaxTTL=255\nNumProbes=10\nPort=70000\n", true, false, 65499, 255,
+       10, 70000},
       // DataLen past what an IPv4 echo carries, MaxTTL 0 and 256, NumProbes 11, Port 0.
-      {"LookupName=1\nTraditional=0\nDataLen=65500\nMaxTTL=256\nNumProbes=11\nPort=0\n", true, false, 56, 30, 3,
-       33434},
+      {"LookupName=1\nTraditional=0\nDataLen=65500\nMaxTTL=256\nNumProbes=11\nPort=0\n", true, false, 56, 30, 3, 33434},
       {"LookupName=0\nTraditional=1\nDataLen=0\nMaxTTL=0\nNumProbes=0\nPort=x\n", false, true, 56, 30, 3, 33434},
   };
   for (const auto &c : cases) {
