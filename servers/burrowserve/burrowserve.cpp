@@ -113,26 +113,7 @@ void Serve(SOCKET s) {
   close(fd);
 }
 
-LRESULT CALLBACK BurrowserveWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_DAEMON_START:
-      Serve((SOCKET)wParam);
-      DaemonFinishReply((SOCKET)wParam);
-      WsCloseSocket(g_DaemonSocket);
-      g_DaemonSocket = INVALID_SOCKET;
-      PostMessageA(window, WM_CLOSE, 0, 0);
-      return 0;
-    case WM_CLOSE: DestroyWindow(window); return 0;
-    case WM_DESTROY: PostQuitMessage(0); return 0;
-    case WM_COMMAND:
-      if (LOWORD(wParam) == DAEMON_CMD_QUIT) PostMessageA(window, WM_CLOSE, 0, 0);
-      return 0;
-    case WM_DAEMON_READ: return 0;
-    default: return DefWindowProcA(window, message, wParam, lParam);
-  }
-}
-
-const DAEMON_INFO kBurrowserve = {"burrowserve", BurrowserveWndProc, FALSE, TRUE};
+const DAEMON_INFO kBurrowserve = {"burrowserve", ConnectionWndProc, FALSE, TRUE};
 
 }  // namespace
 
@@ -140,5 +121,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   /* The gopher root: the first parameter when the service has one. */
   DaemonSplitArguments(commandLine);
   g_Root = OpenRoot(g_DaemonArgCount > 0 ? g_DaemonArgs[0] : nullptr);
+  g_ConnectionServe = Serve;
   return DaemonWinMain(&kBurrowserve, instance, previous, commandLine, show);
 }

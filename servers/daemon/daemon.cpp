@@ -167,6 +167,27 @@ void DaemonFinishReply(SOCKET s) {
   while (drained < 65536 && (got = SockRecvPumpingFor(s, sink, sizeof sink, 1000)) > 0) drained += got;
 }
 
+CONNECTION_SERVE g_ConnectionServe = nullptr;
+
+LRESULT CALLBACK ConnectionWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_DAEMON_START:
+      if (g_ConnectionServe) g_ConnectionServe(g_DaemonSocket);
+      DaemonFinishReply(g_DaemonSocket);
+      WsCloseSocket(g_DaemonSocket);
+      g_DaemonSocket = INVALID_SOCKET;
+      PostMessageA(window, WM_CLOSE, 0, 0);
+      return 0;
+    case WM_CLOSE: DestroyWindow(window); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == DAEMON_CMD_QUIT) PostMessageA(window, WM_CLOSE, 0, 0);
+      return 0;
+    case WM_DAEMON_READ: return 0;
+    default: return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
 BYTE FindLoggedOnAccount(char *buffer, int size) {
   /* Key names and account names live in separate buffers, so what is
    * returned is always an account the lookup resolved. */

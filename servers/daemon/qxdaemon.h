@@ -69,6 +69,13 @@ void DaemonFinishReply(SOCKET s);
 /* The account logged on at the console; 1 when found (name copied, at most size bytes). */
 BYTE FindLoggedOnAccount(char *buffer, int size);
 
+/* Connection daemons (gopher, LPD): the routine that serves the one
+ * connection; the window procedure then ends the reply, closes the socket
+ * and ends the daemon. */
+typedef void (*CONNECTION_SERVE)(SOCKET s);
+extern CONNECTION_SERVE g_ConnectionServe;
+LRESULT CALLBACK ConnectionWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
 /* Datagram daemons: the routine that answers one datagram (FALSE ends the daemon). */
 typedef BOOL (*DATAGRAM_ANSWER)(HWND window);
 extern DATAGRAM_ANSWER g_DatagramAnswer;

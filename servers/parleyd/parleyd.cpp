@@ -7,25 +7,9 @@
 
 namespace {
 
-const QX_DIALOG_ITEM kRequestItems[] = {
-    QX_LTEXT("Incoming Talk request from:", -1, 8, 8, 160, 8),
-    QX_LTEXT("", IDC_REQUEST_CALLER, 8, 22, 160, 8),
-    QX_DEFPUSHBUTTON("Talk", IDC_REQUEST_TALK, 30, 40, 50, 14),
-    QX_PUSHBUTTON("Cancel", IDC_REQUEST_CANCEL, 96, 40, 50, 14),
-};
-const QX_DIALOG kRequest =
-    QX_DIALOG_TEMPLATE(40, 40, 176, 62, DS_MODALFRAME | WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU,
-                       "New Talk Request", "MS Sans Serif", 8, kRequestItems);
-
-const QX_RESOURCE kResources[] = {
-    QX_RES_DIALOG("REQUEST", kRequest),
-};
-
-const TALK_FLAVOUR kFlavour = {&kNewTalkLayout, "parleyd", "PARLEY.EXE not found"};
+const TALK_FLAVOUR kFlavour = {&kNewTalkLayout, "parleyd", "PARLEY.EXE not found", "New Talk Request"};
 
 }  // namespace
-
-QX_REGISTER_RESOURCES(kResources);
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
   return ParleyWinMain(&kFlavour, instance, previous, commandLine, show);

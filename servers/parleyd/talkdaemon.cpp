@@ -24,6 +24,20 @@ const char kActivateCaption[] = "Error activating Talk program";
 const char kLoadError[] = "Windows error when loading Talk program";
 
 const TALK_FLAVOUR *g_Flavour = nullptr;
+
+/* The REQUEST dialog, the same in both daemons but for its caption. */
+const QX_DIALOG_ITEM kRequestItems[] = {
+    QX_LTEXT("Incoming Talk request from:", -1, 8, 8, 160, 8),
+    QX_LTEXT("", IDC_REQUEST_CALLER, 8, 22, 160, 8),
+    QX_DEFPUSHBUTTON("Talk", IDC_REQUEST_TALK, 30, 40, 50, 14),
+    QX_PUSHBUTTON("Cancel", IDC_REQUEST_CANCEL, 96, 40, 50, 14),
+};
+QX_DIALOG g_RequestDialog =
+    QX_DIALOG_TEMPLATE(40, 40, 176, 62, DS_MODALFRAME | WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, "",
+                       "MS Sans Serif", 8, kRequestItems);
+const QX_RESOURCE kResources[] = {
+    QX_RES_DIALOG("REQUEST", g_RequestDialog),
+};
 InvitationList g_Invitations;
 
 uint64_t NowMs() {
@@ -189,6 +203,8 @@ int ParleyWinMain(const TALK_FLAVOUR *flavour, HINSTANCE instance, HINSTANCE pre
     inv.dialog = nullptr;
     if (dialog) DestroyWindow(dialog);
   };
+  g_RequestDialog.caption = flavour->requestCaption;
+  QxRegisterResources(&kResources, kResources, QX_COUNTOF(kResources));
   Ctl3dLoad(instance);
   static DAEMON_INFO info;
   info = {flavour->className, ParleyWndProc, TRUE, FALSE, InviteDialogMessage};

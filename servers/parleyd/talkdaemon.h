@@ -13,8 +13,9 @@
 
 typedef struct TALK_FLAVOUR {
   const TALK_LAYOUT *layout;
-  const char *className;    /* "parleyd", "oldparleyd" */
-  const char *notFoundText; /* the client program is not there */
+  const char *className;      /* "parleyd", "oldparleyd" */
+  const char *notFoundText;   /* the client program is not there */
+  const char *requestCaption; /* of the REQUEST dialog */
 } TALK_FLAVOUR;
 
 /* The whole daemon: hand-over, window, loop, end. */

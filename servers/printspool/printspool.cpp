@@ -187,7 +187,7 @@ const CommandEntry kCommands[] = {
     {'\5', DoNothing},      /* remove jobs */
 };
 
-void ServeCommand() {
+void ServeCommand(SOCKET) {
   LpdReader reader([](char *buffer, int size) { return SockRecvPumping(g_DaemonSocket, buffer, size); });
   std::string line;
   const LpdReader::LineResult result = reader.ReadLine(&line);
@@ -198,23 +198,9 @@ void ServeCommand() {
 }
 
 LRESULT CALLBACK LpdWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_DAEMON_START:
-      ServeCommand();
-      DaemonFinishReply(g_DaemonSocket);
-      WsCloseSocket(g_DaemonSocket);
-      g_DaemonSocket = INVALID_SOCKET;
-      PostMessageA(window, WM_CLOSE, 0, 0);
-      return 0;
-    case WM_SPOOLERSTATUS: g_JobCount = LOWORD(lParam); return 0;
-    case WM_CLOSE: DestroyWindow(window); return 0;
-    case WM_DESTROY: PostQuitMessage(0); return 0;
-    case WM_COMMAND:
-      if (LOWORD(wParam) == DAEMON_CMD_QUIT) PostMessageA(window, WM_CLOSE, 0, 0);
-      return 0;
-    case WM_DAEMON_READ: return 0;
-    default: return DefWindowProcA(window, message, wParam, lParam);
-  }
+  if (message != WM_SPOOLERSTATUS) return ConnectionWndProc(window, message, wParam, lParam);
+  g_JobCount = LOWORD(lParam);
+  return 0;
 }
 
 const DAEMON_INFO kPrintspool = {"lpd", LpdWndProc, FALSE, FALSE};
@@ -222,5 +208,6 @@ const DAEMON_INFO kPrintspool = {"lpd", LpdWndProc, FALSE, FALSE};
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
+  g_ConnectionServe = ServeCommand;
   return DaemonWinMain(&kPrintspool, instance, previous, commandLine, show);
 }

@@ -19,46 +19,18 @@ import sys
 import tempfile
 import time
 
+from peertest import check, failures, kill_of_runtime, processes_named, wait_until
+
 BIN = os.path.join(os.path.abspath(sys.argv[1]), "bin")
 LPRNG = sys.argv[2]
-failures = []
 
 
-def check(what, condition, detail=""):
-    if condition:
-        print("ok: " + what)
-    else:
-        failures.append(what)
-        print("FAILED: " + what + (" (" + detail + ")" if detail else ""))
-
-
-def wait_until(condition, seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.05)
-    return condition()
 
 
 def lprng(program, *args):
     path = os.path.join(LPRNG, "usr/bin", program)
     return subprocess.run([path] + list(args), capture_output=True, timeout=30)
 
-
-def daemons():
-    found = []
-    for pid in os.listdir("/proc"):
-        try:
-            with open("/proc/%s/comm" % pid) as f:
-                if f.read().strip() == "printspool":
-                    with open("/proc/%s/stat" % pid) as s:
-                        if s.read().split()[2] != "Z":
-                            found.append(int(pid))
-        except OSError:
-            pass
-    return found
 
 
 class Printer:
@@ -164,7 +136,7 @@ def broken_transfer(printer):
     printer.clear()
     replies = session([b"\x02testq\n", b"\x03" + b"1000 dfA001host\n"], data=b"0123456789")
     check("a data file of 1,000 bytes announced is acknowledged", replies == b"\x00\x00", repr(replies))
-    wait_until(lambda: not daemons(), 10)
+    wait_until(lambda: not processes_named("printspool"), 10)
     check("closed after 10 bytes: no job and no spool file",
           not printer.jobs() and not printer.leftovers(), "%r %r" % (printer.jobs(), printer.leftovers()))
     # A control file then a data file, each in the order and form RFC 1179 gives.
@@ -178,6 +150,22 @@ def broken_transfer(printer):
     s.close()
     check("a control file and a data file acknowledged each", replies == b"\0" * 5, repr(replies))
     check("only the data file reaches the printer", wait_until(printer.jobs, 10) == [b"abc\f"], repr(printer.jobs()))
+
+
+def pdf_printer(folder):
+    """The layer's own "Print to PDF" printer: no print server anywhere."""
+    s = socket.create_connection(("127.0.0.1", 515), timeout=10)
+    text = b"Hello from LPD\nsecond line\n"
+    replies = b""
+    for piece in (b"\x02UNIX-Print to PDF\n", b"\x03%d dfA002host\n" % len(text), text + b"\0"):
+        s.sendall(piece)
+        replies += s.recv(1)
+    s.close()
+    pdfs = wait_until(lambda: glob.glob(os.path.join(folder, "*.pdf")), 15)
+    shown = subprocess.run(["pdftotext", pdfs[0], "-"], capture_output=True, text=True).stdout if pdfs else ""
+    check("a job for \"Print to PDF\" becomes a PDF with its text",
+          replies == b"\0\0\0" and len(pdfs) == 1 and "Hello from LPD" in shown and "second line" in shown,
+          "%r %r %r" % (replies, pdfs, shown))
 
 
 def queue_state():
@@ -206,7 +194,7 @@ def idle():
     s.close()
     check("a client that goes silent is closed after the idle time", first == b"\0" and rest == b"" and took < 10,
           "%r %r after %.1f s" % (first, rest, took))
-    check("and its daemon has ended", wait_until(lambda: not daemons(), 5))
+    check("and its daemon has ended", wait_until(lambda: not processes_named("printspool"), 5))
 
 
 def main():
@@ -227,7 +215,7 @@ def main():
         out = os.path.join(scratch, "out")
         os.makedirs(out)
         with open(os.path.join(home, "printers.ini"), "w") as f:
-            f.write("[printers]\ntestq=FILE,%s\n" % out)
+            f.write("[folders]\nPDF=%s/pdf\n[printers]\ntestq=FILE,%s\n" % (scratch, out))
         srv = os.path.join(scratch, "srv")
         os.makedirs(srv)
         os.environ.update(QX_HOME=home, QX_MACHINE_DIR=os.path.join(scratch, "machine"),
@@ -248,19 +236,14 @@ def main():
         lpr_jobs(printer, scratch)
         refusals(printer)
         broken_transfer(printer)
+        pdf_printer(os.path.join(scratch, "pdf"))
         queue_state()
         idle()
     finally:
         if portwarden:
             portwarden.terminate()
             portwarden.wait(10)
-        for pid in daemons():
-            try:
-                with open("/proc/%d/environ" % pid, "rb") as f:
-                    if ("QX_RUNTIME_DIR=" + os.environ.get("QX_RUNTIME_DIR", "-")).encode() in f.read().split(b"\0"):
-                        os.kill(pid, 9)
-            except OSError:
-                pass
+        kill_of_runtime(os.environ.get("QX_RUNTIME_DIR", "-"), ("printspool",))
         if failures:
             try:
                 print("portwarden said:\n" + open(os.path.join(scratch, "portwarden.out")).read())

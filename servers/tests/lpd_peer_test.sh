@@ -13,10 +13,10 @@ if [ ! -x "$lprng/usr/bin/lpr" ] || [ ! -d /etc/lprng ]; then
   echo "lpd_peer_test: LPRng is not unpacked under $lprng: run scripts/setup.sh (scripts/setup.d/lpd-peers.sh)" >&2
   exit 1
 fi
-for tool in python3 ss ip; do
+for tool in python3 ss ip pdftotext; do
   command -v $tool >/dev/null || {
     echo "lpd_peer_test: $tool is missing: run scripts/setup.sh (packages in .ci/packages.d/servers.txt)" >&2
     exit 1
   }
 done
-exec timeout 240 unshare -n -m python3 "$1/servers/tests/lpd_peer_test.py" "$2" "$lprng"
+exec timeout 240 unshare -n -m python3 -B "$1/servers/tests/lpd_peer_test.py" "$2" "$lprng"

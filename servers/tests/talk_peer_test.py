@@ -23,27 +23,12 @@ import tempfile
 import threading
 import time
 
+from peertest import check, failures, kill_of_runtime, processes_named, wait_until
+
 BIN = os.path.join(os.path.abspath(sys.argv[1]), "bin")
 CONSOLE_USER = "daemon"
-failures = []
 
 
-def check(what, condition, detail=""):
-    if condition:
-        print("ok: " + what)
-    else:
-        failures.append(what)
-        print("FAILED: " + what + (" (" + detail + ")" if detail else ""))
-
-
-def wait_until(condition, seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.05)
-    return condition()
 
 
 # ---- What crosses the loopback interface ----
@@ -94,19 +79,6 @@ class Capture(threading.Thread):
 
 
 # ---- Processes ----
-
-def daemon_pids(name):
-    pids = []
-    for pid in os.listdir("/proc"):
-        try:
-            with open("/proc/%s/comm" % pid) as f:
-                if f.read().strip() == name:
-                    with open("/proc/%s/stat" % pid) as s:
-                        if s.read().split()[2] != "Z":
-                            pids.append(int(pid))
-        except OSError:
-            pass
-    return pids
 
 
 def auto(pid, *words):
@@ -226,7 +198,7 @@ def talk_accepted(capture, scratch):
     rang = talk.wait_for(lambda: ANNOUNCE in capture.requests(518), 15)
     check("talk: LOOK_UP, LEAVE_INVITE and ANNOUNCE reach parleyd", rang,
           "saw %s; talk said %r" % (capture.requests(518), talk.out[-300:]))
-    pid = wait_until(lambda: (daemon_pids("parleyd") or [None])[0], 5)
+    pid = wait_until(lambda: (processes_named("parleyd") or [None])[0], 5)
     dialogs = wait_until(lambda: pid and request_dialogs(pid, "New Talk Request"), 30) or []
     check("one REQUEST dialog for the call", len(dialogs) == 1, "%s, pid %s: %s" % (dialogs, pid, auto(pid, "list")))
     if dialogs:
@@ -240,7 +212,7 @@ def talk_accepted(capture, scratch):
     check("the talk client started with the caller and the called user", args == ["root@127.0.0.1", CONSOLE_USER],
           repr(args))
     talk.end()
-    ended = wait_until(lambda: not daemon_pids("parleyd"), 10)
+    ended = wait_until(lambda: not processes_named("parleyd"), 10)
     sequence = collapse(capture.requests(518))
     # talk announces to the called machine before it leaves its invitation at its own.
     check("in order: LOOK_UP, ANNOUNCE, LEAVE_INVITE, DELETE",
@@ -258,7 +230,7 @@ def talk_cancelled(capture):
     first = Talk(CONSOLE_USER + "@127.0.0.1")
     start = len(capture.seen)
     first.wait_for(lambda: ANNOUNCE in capture.requests(518), 15)
-    pid = wait_until(lambda: (daemon_pids("parleyd") or [None])[0], 5)
+    pid = wait_until(lambda: (processes_named("parleyd") or [None])[0], 5)
     dialogs = wait_until(lambda: pid and request_dialogs(pid, "New Talk Request"), 30) or []
     check("Cancel pressed", bool(dialogs) and press(pid, dialogs[0], 102))
     # The same caller's next call (another talk process) is refused at once.
@@ -284,7 +256,7 @@ def old_protocol(scratch):
     check("old LOOK_UP finds it, the address with its family in network order", r == want, repr(r))
     r = c.ask(517, old_request(ANNOUNCE, b"carol", CONSOLE_USER.encode(), c.port, pid=7))
     check("old ANNOUNCE rings", r is not None and r[:2] == bytes([ANNOUNCE, SUCCESS]), repr(r))
-    pid = wait_until(lambda: (daemon_pids("oldparleyd") or [None])[0], 5)
+    pid = wait_until(lambda: (processes_named("oldparleyd") or [None])[0], 5)
     dialogs = wait_until(lambda: pid and request_dialogs(pid, "Old Talk Request"), 30) or []
     check("the old daemon's REQUEST dialog", len(dialogs) == 1, str(dialogs))
     if dialogs:
@@ -296,7 +268,7 @@ def old_protocol(scratch):
           repr(args))
     r = c.ask(517, old_request(DELETE, b"carol", CONSOLE_USER.encode(), c.port, ident=1 << 24))
     check("old DELETE of the last invitation", r is not None and r[:2] == bytes([DELETE, SUCCESS]), repr(r))
-    check("and oldparleyd ends", wait_until(lambda: not daemon_pids("oldparleyd"), 10))
+    check("and oldparleyd ends", wait_until(lambda: not processes_named("oldparleyd"), 10))
 
 
 def hostile():
@@ -332,7 +304,7 @@ def hostile():
         if i % 50 == 49:
             time.sleep(0.05)
     time.sleep(1)
-    pid = (daemon_pids("parleyd") or [None])[0]
+    pid = (processes_named("parleyd") or [None])[0]
     dialogs = request_dialogs(pid, "New Talk Request") if pid else []
     check("500 announcements open at most 8 dialogs", 0 < len(dialogs) <= 8, "%d dialogs" % len(dialogs))
     c = Client()  # away from the answers to the flood
@@ -340,7 +312,7 @@ def hostile():
     check("parleyd still answers after the flood", r is not None and r[1:3] == bytes([LOOK_UP, SUCCESS]), repr(r))
     if pid:
         os.kill(pid, signal.SIGKILL)  # portwarden counts the session ended
-    wait_until(lambda: not daemon_pids("parleyd"), 5)
+    wait_until(lambda: not processes_named("parleyd"), 5)
 
 
 def main():
@@ -398,15 +370,7 @@ def main():
         if portwarden:
             portwarden.terminate()
             portwarden.wait(10)
-        runtime = os.environ.get("QX_RUNTIME_DIR")
-        for name in ("parleyd", "oldparleyd", "parley", "oldparley"):
-            for pid in daemon_pids(name):
-                try:
-                    with open("/proc/%d/environ" % pid, "rb") as f:
-                        if runtime and ("QX_RUNTIME_DIR=" + runtime).encode() in f.read().split(b"\0"):
-                            os.kill(pid, signal.SIGKILL)
-                except OSError:
-                    pass
+        kill_of_runtime(os.environ.get("QX_RUNTIME_DIR", "-"), ("parleyd", "oldparleyd", "parley", "oldparley"))
         if failures:
             try:
                 print("portwarden said:\n" + open(os.path.join(scratch, "portwarden.out")).read())

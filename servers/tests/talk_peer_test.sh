@@ -14,4 +14,4 @@ for tool in talk python3 ss ip; do
     exit 1
   }
 done
-exec timeout 240 unshare -n -m python3 "$1/servers/tests/talk_peer_test.py" "$2"
+exec timeout 240 unshare -n -m python3 -B "$1/servers/tests/talk_peer_test.py" "$2"
