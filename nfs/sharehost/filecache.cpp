@@ -94,6 +94,8 @@ const NFS_FHANDLE *RenamedTo(const NFS_FHANDLE &handle) {
 
 }  // namespace
 
+int OpenRegularFile(const ResolvedHandle &r, int flags) { return OpenRegular(r, flags); }
+
 int AllocOpenFileSlot() {
   int pick = -1;
   for (int i = 0; i < kOpenFileSlots && pick < 0; ++i)

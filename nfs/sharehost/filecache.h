@@ -51,5 +51,8 @@ int NfsReadFile(ResolvedHandle &r, uint32_t source, uint32_t offset, uint32_t co
 int NfsWriteFile(ResolvedHandle &r, uint32_t source, uint32_t offset, std::string_view data, XdrWriter &out);
 // READLINK: a symbolic link's target; for another file its first bytes.
 int NfsReadLink(ResolvedHandle &r, uint32_t source, XdrWriter &out);
+// Opens a regular file beneath the export (never a final symbolic link,
+// never waiting on a FIFO): a descriptor, or -errno.
+int OpenRegularFile(const ResolvedHandle &r, int flags);
 // The status of an open slot's file, re-read from its descriptor.
 void RefreshSlotStat(OPEN_FILE_SLOT &slot);

@@ -20,6 +20,7 @@
 #include "filecache.h"
 #include "idmaps.h"
 #include "longnames.h"
+#include "nlm.h"
 #include "readdir.h"
 #include "settings.h"
 
@@ -253,6 +254,7 @@ int Read(Request &req) {
   ResolvedHandle r;
   if (int s = CheckHandle(h, req.source(), r); s != NFS_OK) return s;
   if (HandleIsDirectory(h)) return NFSERR_ISDIR;
+  if (!NlmTransferAllowed(h, req.source(), offset, count, false)) return NFSERR_ACCES;
   // A file the cache holds open for this caller needs neither its path nor
   // the caller's identity: its descriptor was opened under that identity.
   if (FindCachedFile(h) >= 0) return NfsReadFile(r, req.source(), offset, count, req.out);
@@ -269,6 +271,7 @@ int Write(Request &req) {
     return kGarbage;
   ResolvedHandle r;
   if (int s = CheckHandle(h, req.source(), r); s != NFS_OK) return s;
+  if (!NlmTransferAllowed(h, req.source(), offset, uint32_t(data.size()), true)) return NFSERR_ACCES;
   if (FindCachedFile(h) >= 0) return NfsWriteFile(r, req.source(), offset, data, req.out);
   ActAsCaller as{uid_t(CallerUid), gid_t(CallerGid)};
   return as.ok() ? NfsWriteFile(r, req.source(), offset, data, req.out) : NFSERR_ACCES;

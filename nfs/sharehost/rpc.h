@@ -95,6 +95,11 @@ enum RequestCounter {
   kCountCacheHits = 25,
   kCountRefresh = 26,
   kCountPriority = 27,
+  kCountShare = 28,
+  kCountUnshare = 29,
+  kCountLock = 30,
+  kCountUnlock = 31,
+  kCountUnshareAll = 32,
 };
 extern uint32_t REQUEST_COUNTERS[kRequestCounterCount];
 

@@ -9,6 +9,7 @@
 #include <qxcommon.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "exports.h"
@@ -19,6 +20,7 @@
 #include "longnames.h"
 #include "mount.h"
 #include "nfsprocs.h"
+#include "nlm.h"
 #include "registry_keys.h"
 #include "rpc.h"
 #include "serverwindow.h"
@@ -126,6 +128,7 @@ void OpenRpcSockets(HWND window) {
   SetRpcSender(SendDatagram);
   SetProgramHandler(kMountProgram, MountHandler);
   SetProgramHandler(kNfsProgram, NfsHandler);
+  SetProgramHandler(kNlmProgram, NlmHandler);
   g_NfsSocket = OpenUdpSocket(window, kNfsPort, "NFS and MOUNT");
   g_PortmapSocket = OpenUdpSocket(window, kPortmapPort, "the portmapper");
   if (g_NfsSocket != INVALID_SOCKET || g_PortmapSocket != INVALID_SOCKET)
@@ -243,8 +246,25 @@ void AddExportLines(SERVER_LINE_SINK sink, void *context) {
   for (const std::string &line : FillExportsList()) sink(line.c_str(), context);
 }
 
-// The files the lock manager holds, one line per node; none until it serves.
-void AddOpenFileLines(SERVER_LINE_SINK, void *) {}
+// The files the lock manager holds, one line per node: the file's path, " - "
+// and the client's address.
+void AddOpenFileLines(SERVER_LINE_SINK sink, void *context) {
+  struct Target {
+    SERVER_LINE_SINK sink;
+    void *context;
+  } target{sink, context};
+  ForEachLockNode(
+      [](const LOCK_NODE &node, void *to) {
+        const char *path = HandleToPath(node.handle);
+        uint8_t a[4];
+        memcpy(a, &node.client, 4);
+        char line[600];
+        snprintf(line, sizeof line, "%s - %u.%u.%u.%u", path ? path : "(gone)", a[0], a[1], a[2], a[3]);
+        auto *t = static_cast<Target *>(to);
+        t->sink(line, t->context);
+      },
+      &target);
+}
 
 void InfoWindowClosed() {
   if (g_PreviousForeground && IsWindow(g_PreviousForeground)) SetForegroundWindow(g_PreviousForeground);

@@ -76,6 +76,15 @@ class NfsClient {
   NfsClient(const NfsClient &) = delete;
   NfsClient &operator=(const NfsClient &) = delete;
 
+  // Sends from this local address (another client's address on loopback:
+  // 127.0.0.2, 127.0.0.3 ...).
+  bool BindTo(const char *address) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, address, &local.sin_addr);
+    return bind(socket_, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0;
+  }
+
   // How often a call is sent, and how long each try waits for its reply.
   void SetPatience(int tries, int timeout_ms) {
     tries_ = tries;

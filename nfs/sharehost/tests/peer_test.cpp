@@ -79,37 +79,10 @@ std::string EncodeDirPath(const std::string &path) {
 
 class Sharehost : public nfstest::ServiceTest {
  protected:
-  pid_t capture_ = -1;
-
   void SetUp() override {
     nfstest::ServiceTest::SetUp();
     for (const char *d : {"d/ex/pub/sub", "d/ex/ro", "d/ex/other"}) std::filesystem::create_directories(dir_ + "/" + d);
     WriteExports("d:\\ex\\pub\nd:\\ex\\ro -ro\n");
-  }
-
-  void TearDown() override {
-    StopCapture();
-    nfstest::ServiceTest::TearDown();
-  }
-
-  void StartCapture() {
-    std::string file = dir_ + "/wire.pcapng";
-    capture_ = fork();
-    if (capture_ == 0) {
-      int null = open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
-      execlp("dumpcap", "dumpcap", "-q", "-i", "lo", "-f", "udp", "-w", file.c_str(), (char *)nullptr);
-      _exit(127);
-    }
-    ASSERT_GT(capture_, 0);
-    // dumpcap writes the file's header once it captures.
-    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(file) && std::filesystem::file_size(file) > 0; }, 10000))
-        << "dumpcap did not start capturing on lo";
-  }
-  void StopCapture() {
-    qxtest::StopProcess(capture_);
-    capture_ = -1;
   }
 };
 

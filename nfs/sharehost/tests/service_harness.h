@@ -5,7 +5,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -35,6 +37,8 @@ class ServiceTest : public ::testing::Test {
  protected:
   std::string dir_;
   bool created_ = false;
+  pid_t capture_ = -1;
+  uintmax_t capture_header_ = 0;
 
   void SetUp() override {
     static std::string entered = qxtest::EnterOwnNetworkNamespace();
@@ -54,9 +58,53 @@ class ServiceTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    StopCapture();
     Qxsc("stop QXNFSServer");
     qxtest::KillProcessesOfRuntime(dir_ + "/run");
     std::filesystem::remove_all(dir_);
+  }
+
+  // Captures every UDP datagram on lo into dir_/wire.pcapng until StopCapture.
+  void StartCapture() {
+    std::string file = dir_ + "/wire.pcapng";
+    capture_ = fork();
+    if (capture_ == 0) {
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execlp("dumpcap", "dumpcap", "-q", "-i", "lo", "-f", "udp", "-w", file.c_str(), (char *)nullptr);
+      _exit(127);
+    }
+    ASSERT_GT(capture_, 0);
+    // dumpcap writes the file's header once it captures.
+    ASSERT_TRUE(
+        qxtest::WaitUntil([&] { return std::filesystem::exists(file) && std::filesystem::file_size(file) > 0; }, 10000))
+        << "dumpcap did not start capturing on lo";
+    capture_header_ = std::filesystem::file_size(file);
+  }
+  // dumpcap hands packets to its file a block at a time and drops a block not
+  // yet handed over when it is stopped: wait until what the test sent has
+  // reached the file (its size grew and then held still), at most 3 s.
+  void StopCapture() {
+    if (capture_ <= 0) return;
+    std::string file = dir_ + "/wire.pcapng";
+    auto size = [&] {
+      std::error_code ec;
+      auto n = std::filesystem::file_size(file, ec);
+      return ec ? uintmax_t(0) : n;
+    };
+    uintmax_t last = 0;
+    int still = 0;
+    qxtest::WaitUntil(
+        [&] {
+          uintmax_t now = size();
+          still = now == last ? still + 1 : 0;
+          last = now;
+          return now > capture_header_ && still >= 20;
+        },
+        3000);
+    qxtest::StopProcess(capture_);
+    capture_ = -1;
   }
 
   std::string Host(const std::string &relative) const { return dir_ + "/" + relative; }
