@@ -74,6 +74,15 @@ class Capture(threading.Thread):
         with self.lock:
             return [(p[at], p[at + 1]) for d, s, p in self.seen if s == port and len(p) == 24]
 
+    def announcements(self):
+        """The ANNOUNCE datagrams sent to parleyd, as they were sent."""
+        with self.lock:
+            return [p for d, s, p in self.seen if d == 518 and len(p) == 84 and p[1] == ANNOUNCE]
+
+    def clear(self):
+        with self.lock:
+            self.seen.clear()
+
     def stop(self):
         self.running = False
 
@@ -196,7 +205,7 @@ def collapse(items):
 def talk_accepted(capture, scratch):
     talk = Talk(CONSOLE_USER + "@127.0.0.1")
     rang = talk.wait_for(lambda: ANNOUNCE in capture.requests(518), 15)
-    check("talk: LOOK_UP, LEAVE_INVITE and ANNOUNCE reach parleyd", rang,
+    check("talk's LOOK_UP and ANNOUNCE reach parleyd", rang,
           "saw %s; talk said %r" % (capture.requests(518), talk.out[-300:]))
     pid = wait_until(lambda: (processes_named("parleyd") or [None])[0], 5)
     dialogs = wait_until(lambda: pid and request_dialogs(pid, "New Talk Request"), 30) or []
@@ -227,17 +236,24 @@ def talk_accepted(capture, scratch):
 
 
 def talk_cancelled(capture):
+    capture.clear()
     first = Talk(CONSOLE_USER + "@127.0.0.1")
-    start = len(capture.seen)
     first.wait_for(lambda: ANNOUNCE in capture.requests(518), 15)
     pid = wait_until(lambda: (processes_named("parleyd") or [None])[0], 5)
     dialogs = wait_until(lambda: pid and request_dialogs(pid, "New Talk Request"), 30) or []
     check("Cancel pressed", bool(dialogs) and press(pid, dialogs[0], 102))
+    # talk announces again every 30 s: its announcement, sent once more now,
+    # is answered PERMISSION_DENIED at its control address.
+    announce = capture.announcements()[0]
+    capture.clear()
+    Client().send(518, announce)
+    refused = wait_until(lambda: (ANNOUNCE, PERMISSION_DENIED) in capture.responses(518), 5)
+    check("after Cancel the caller's repeated ANNOUNCE gets PERMISSION_DENIED", refused, str(capture.responses(518)))
     # The same caller's next call (another talk process) is refused at once.
-    del capture.seen[:start]
+    capture.clear()
     second = Talk(CONSOLE_USER + "@127.0.0.1")
     refused = second.wait_for(lambda: (ANNOUNCE, PERMISSION_DENIED) in capture.responses(518), 15)
-    check("after Cancel the caller's ANNOUNCE gets PERMISSION_DENIED", refused, str(capture.responses(518)))
+    check("and so is the same caller's next call", refused, str(capture.responses(518)))
     second.wait_for(lambda: b"refusing" in second.out, 5)
     check("talk tells its user the party refuses", b"refusing" in second.out, repr(second.out[-200:]))
     check("no second dialog for the refused caller", not request_dialogs(pid, "New Talk Request"))
@@ -269,6 +285,23 @@ def old_protocol(scratch):
     r = c.ask(517, old_request(DELETE, b"carol", CONSOLE_USER.encode(), c.port, ident=1 << 24))
     check("old DELETE of the last invitation", r is not None and r[:2] == bytes([DELETE, SUCCESS]), repr(r))
     check("and oldparleyd ends", wait_until(lambda: not processes_named("oldparleyd"), 10))
+
+
+def client_missing(scratch):
+    """Talk with no talk client to start: the call counts as refused."""
+    os.rename(os.path.join(scratch, "bin", "parley"), os.path.join(scratch, "parley.away"))
+    c = Client()
+    announce = new_request(ANNOUNCE, b"eve", CONSOLE_USER.encode(), c.port, pid=31)
+    r = c.ask(518, announce)
+    check("eve's call rings", r is not None and r[1:3] == bytes([ANNOUNCE, SUCCESS]), repr(r))
+    pid = wait_until(lambda: (processes_named("parleyd") or [None])[0], 5)
+    dialogs = wait_until(lambda: pid and request_dialogs(pid, "New Talk Request"), 30) or []
+    check("Talk pressed with no talk client there", bool(dialogs) and press(pid, dialogs[0], 101))
+    denied = wait_until(lambda: (c.ask(518, announce, wait=1) or b"   ")[2] == PERMISSION_DENIED, 5)
+    check("a call whose client could not be started is refused", denied)
+    os.rename(os.path.join(scratch, "parley.away"), os.path.join(scratch, "bin", "parley"))
+    os.kill(pid, signal.SIGKILL)
+    wait_until(lambda: not processes_named("parleyd"), 5)
 
 
 def hostile():
@@ -363,6 +396,7 @@ def main():
         check("portwarden listens on 518 again", wait_until(listening, 10))
         talk_cancelled(capture)
         old_protocol(scratch)
+        client_missing(scratch)
         hostile()
     finally:
         if capture:
