@@ -114,12 +114,13 @@ BOOL InviteDialogMessage(MSG *message) {
 
 /* Talk was pressed: the local client, started with an argument vector. */
 void StartTalkClient(TalkInvitation *inv) {
-  std::string caller, called;
-  if (!TalkInviteArguments(inv->request, &caller, &called)) {
+  std::string commandLine;
+  if (!TalkInviteCommandLine(*g_Flavour->layout, inv->request, &commandLine)) {
     inv->refused = true;
     return;
   }
-  const std::string commandLine = std::string(g_Flavour->layout->client) + " " + caller + " " + called;
+  /* The names are single words without quotes: the command line splits into
+   * exactly the client, the caller and the called user. */
   const UINT rc = WinExec(commandLine.c_str(), SW_SHOW);
   if (rc >= 32) return;
   inv->refused = true;
@@ -161,7 +162,7 @@ void HandleControlMessage(HWND window) {
   TalkRequest request;
   if (!TalkDecodeRequest(*g_Flavour->layout, buffer, got, &request)) return; /* dropped, no answer */
   TalkActions actions;
-  const TalkResponse response = g_Invitations.Dispatch(request, NowMs(), &actions);
+  const TalkResponse response = g_Invitations.DispatchRequest(request, NowMs(), &actions);
   SendResponse(request, response);
   if (actions.showDialogFor) ShowRequestDialog(actions.showDialogFor);
   if (actions.listEmptiedByDelete) PostMessageA(window, WM_CLOSE, 0, 0);

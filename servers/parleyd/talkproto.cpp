@@ -3,13 +3,56 @@
 
 #include <strings.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
-const TALK_LAYOUT kNewTalkLayout = {TALK_REQUEST_SIZE, 0, 1, 4, 40, 8, 24, 44, 12, 56, 12, 68, 16, 0, 1, 2, 4, 8,
-                                    "parley"};
+#define AT(type, field) ((int)offsetof(type, field))
+#define SIZE(type, field) ((int)sizeof(((type *)nullptr)->field))
+
+/* Where each field lies, from the message structures themselves. */
+const TALK_LAYOUT kNewTalkLayout = {
+    TALK_REQUEST_SIZE,
+    AT(TALK_REQUEST, vers),
+    AT(TALK_REQUEST, type),
+    AT(TALK_REQUEST, id),
+    AT(TALK_REQUEST, pid),
+    AT(TALK_REQUEST, addr),
+    AT(TALK_REQUEST, ctl_addr),
+    AT(TALK_REQUEST, l_name),
+    SIZE(TALK_REQUEST, l_name),
+    AT(TALK_REQUEST, r_name),
+    SIZE(TALK_REQUEST, r_name),
+    AT(TALK_REQUEST, r_tty),
+    SIZE(TALK_REQUEST, r_tty),
+    AT(TALK_RESPONSE, vers),
+    AT(TALK_RESPONSE, type),
+    AT(TALK_RESPONSE, answer),
+    AT(TALK_RESPONSE, id),
+    AT(TALK_RESPONSE, addr),
+    "parley",
+};
 const TALK_LAYOUT kOldTalkLayout = {
-    OLD_TALK_REQUEST_SIZE, -1, 0, 20, 24, 44, 60, 1, 9, 10, 9, 28, 16, -1, 0, 1, 2, 8, "oldparley"};
+    OLD_TALK_REQUEST_SIZE,
+    -1, /* no version byte */
+    AT(OLD_TALK_REQUEST, type),
+    AT(OLD_TALK_REQUEST, id),
+    AT(OLD_TALK_REQUEST, pid),
+    AT(OLD_TALK_REQUEST, addr),
+    AT(OLD_TALK_REQUEST, ctl_addr),
+    AT(OLD_TALK_REQUEST, l_name),
+    SIZE(OLD_TALK_REQUEST, l_name),
+    AT(OLD_TALK_REQUEST, r_name),
+    SIZE(OLD_TALK_REQUEST, r_name),
+    AT(OLD_TALK_REQUEST, r_tty),
+    SIZE(OLD_TALK_REQUEST, r_tty),
+    -1,
+    AT(OLD_TALK_RESPONSE, type),
+    AT(OLD_TALK_RESPONSE, answer),
+    AT(OLD_TALK_RESPONSE, id),
+    AT(OLD_TALK_RESPONSE, addr),
+    "oldparley",
+};
 
 namespace {
 
@@ -30,19 +73,20 @@ std::string FieldName(const std::string &raw, int at, int size) {
 
 }  // namespace
 
+void FixByteOrder(const TALK_LAYOUT &layout, std::string *raw) {
+  const unsigned char *family = (const unsigned char *)raw->data() + layout.ctlAddrAt;
+  if (family[0] != 0x00 || family[1] != 0x02) return;
+  Put32(raw, layout.idAt, __builtin_bswap32(Get32(*raw, layout.idAt)));
+  Put32(raw, layout.pidAt, __builtin_bswap32(Get32(*raw, layout.pidAt)));
+  Swap16At(raw, layout.addrAt);
+  Swap16At(raw, layout.ctlAddrAt);
+}
+
 bool TalkDecodeRequest(const TALK_LAYOUT &layout, const char *data, int length, TalkRequest *request) {
   if (!data || length != layout.requestSize) return false;
   request->raw.assign(data, (size_t)length);
   std::string &raw = request->raw;
-  /* Family 2 sent in network order: a client that put the whole request in
-   * network order; id, pid and the families are turned to host order. */
-  const unsigned char *family = (const unsigned char *)raw.data() + layout.ctlAddrAt;
-  if (family[0] == 0x00 && family[1] == 0x02) {
-    Put32(&raw, layout.idAt, __builtin_bswap32(Get32(raw, layout.idAt)));
-    Put32(&raw, layout.pidAt, __builtin_bswap32(Get32(raw, layout.pidAt)));
-    Swap16At(&raw, layout.addrAt);
-    Swap16At(&raw, layout.ctlAddrAt);
-  }
+  FixByteOrder(layout, &raw);
   request->type = (unsigned char)raw[(size_t)layout.typeAt];
   request->id = Get32(raw, layout.idAt);
   request->pid = Get32(raw, layout.pidAt);
@@ -72,15 +116,14 @@ bool TalkNameIsSafe(const std::string &name) {
   return true;
 }
 
-bool TalkInviteArguments(const TalkRequest &request, std::string *caller, std::string *called) {
-  std::string rName = request.rName.substr(0, request.rName.find(' '));
+bool TalkInviteCommandLine(const TALK_LAYOUT &layout, const TalkRequest &request, std::string *commandLine) {
+  const std::string rName = request.rName.substr(0, request.rName.find(' '));
   if (!TalkNameIsSafe(request.lName) || !TalkNameIsSafe(rName)) return false;
   unsigned char ip[4];
   TalkSockaddrIp(request.ctlAddr, ip);
   char address[24];
-  snprintf(address, sizeof address, "@%u.%u.%u.%u", ip[0], ip[1], ip[2], ip[3]);
-  *caller = request.lName + address;
-  *called = rName;
+  snprintf(address, sizeof address, "@%u.%u.%u.%u ", ip[0], ip[1], ip[2], ip[3]);
+  *commandLine = std::string(layout.client) + " " + request.lName + address + rName;
   return true;
 }
 
@@ -101,11 +144,11 @@ std::string TalkCallerText(const std::string &lName, const char *host, const uns
 const InvitationList::HandlerEntry InvitationList::kHandlers[] = {
     {LEAVE_INVITE, &InvitationList::LeaveInvite},
     {LOOK_UP, &InvitationList::LookUp},
-    {DELETE, &InvitationList::Delete},
-    {ANNOUNCE, &InvitationList::Announce},
+    {DELETE, &InvitationList::DeleteInvitation},
+    {ANNOUNCE, &InvitationList::AnnounceRequest},
 };
 
-TalkResponse InvitationList::Dispatch(const TalkRequest &request, uint64_t nowMs, TalkActions *actions) {
+TalkResponse InvitationList::DispatchRequest(const TalkRequest &request, uint64_t nowMs, TalkActions *actions) {
   TalkResponse response; /* every field an answer does not set stays zero */
   response.type = request.type;
   *actions = TalkActions();
@@ -227,7 +270,8 @@ void InvitationList::LookUp(const TalkRequest &request, uint64_t nowMs, TalkResp
   response->answer = SUCCESS;
 }
 
-void InvitationList::Delete(const TalkRequest &request, uint64_t, TalkResponse *response, TalkActions *actions) {
+void InvitationList::DeleteInvitation(const TalkRequest &request, uint64_t, TalkResponse *response,
+                                      TalkActions *actions) {
   const uint32_t wanted = __builtin_bswap32(request.id); /* compared in network order */
   for (auto it = list_.begin(); it != list_.end(); ++it) {
     if (it->id != wanted) continue;
@@ -240,25 +284,25 @@ void InvitationList::Delete(const TalkRequest &request, uint64_t, TalkResponse *
   response->answer = NOT_HERE;
 }
 
-bool InvitationList::CalledUserIsHere(const TalkRequest &request) {
+bool InvitationList::CheckCalledUser(const TalkRequest &request) {
   std::string account;
   if (!consoleAccount || !consoleAccount(&account)) return false;
   return strncasecmp(account.c_str(), request.rName.c_str(), 8) == 0;
 }
 
-void InvitationList::Announce(const TalkRequest &request, uint64_t nowMs, TalkResponse *response,
-                              TalkActions *actions) {
+void InvitationList::AnnounceRequest(const TalkRequest &request, uint64_t nowMs, TalkResponse *response,
+                                     TalkActions *actions) {
   TalkRequest stored = request;
   std::string &raw = stored.raw;
   const TALK_LAYOUT &layout = raw.size() == TALK_REQUEST_SIZE ? kNewTalkLayout : kOldTalkLayout;
   memset(raw.data() + layout.rTtyAt, 0, (size_t)layout.rTtySize);
   memcpy(raw.data() + layout.rTtyAt, "CON:", 4);
-  if (!CalledUserIsHere(stored)) {
+  if (!CheckCalledUser(stored)) {
     response->answer = NOT_HERE;
     return;
   }
-  std::string caller, called;
-  if (!TalkInviteArguments(stored, &caller, &called)) {
+  std::string commandLine;
+  if (!TalkInviteCommandLine(layout, stored, &commandLine)) {
     response->answer = PERMISSION_DENIED; /* a name the client could never be started with */
     return;
   }

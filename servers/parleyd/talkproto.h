@@ -25,10 +25,44 @@
 #define PERMISSION_DENIED 4
 #define UNKNOWN_REQUEST 5
 
-#define TALK_REQUEST_SIZE 84
-#define OLD_TALK_REQUEST_SIZE 76
-#define TALK_RESPONSE_SIZE 24
 #define TALK_SOCKADDR_SIZE 16
+
+/* The control messages as they travel (a sockaddr: family 2 bytes, port 2
+ * bytes in network order, IPv4 address 4 bytes, 8 zero bytes). */
+#pragma pack(push, 1)
+typedef struct TALK_REQUEST { /* new protocol */
+  uint8_t vers, type, answer, pad;
+  uint32_t id;
+  uint8_t addr[TALK_SOCKADDR_SIZE];     /* the caller's conversation address */
+  uint8_t ctl_addr[TALK_SOCKADDR_SIZE]; /* where the response goes */
+  uint32_t pid;
+  char l_name[12], r_name[12], r_tty[16];
+} TALK_REQUEST;
+typedef struct OLD_TALK_REQUEST {
+  uint8_t type;
+  char l_name[9], r_name[9];
+  uint8_t pad;
+  uint32_t id, pid;
+  char r_tty[16];
+  uint8_t addr[TALK_SOCKADDR_SIZE], ctl_addr[TALK_SOCKADDR_SIZE];
+} OLD_TALK_REQUEST;
+typedef struct TALK_RESPONSE {
+  uint8_t vers, type, answer, pad;
+  uint32_t id; /* little-endian, as the daemon holds it */
+  uint8_t addr[TALK_SOCKADDR_SIZE];
+} TALK_RESPONSE;
+typedef struct OLD_TALK_RESPONSE {
+  uint8_t type, answer;
+  uint32_t id; /* at offset 2, where the old client reads it */
+  uint8_t zero[2];
+  uint8_t addr[TALK_SOCKADDR_SIZE];
+} OLD_TALK_RESPONSE;
+#pragma pack(pop)
+static_assert(sizeof(TALK_REQUEST) == 84 && sizeof(OLD_TALK_REQUEST) == 76, "talk request layouts");
+static_assert(sizeof(TALK_RESPONSE) == 24 && sizeof(OLD_TALK_RESPONSE) == 24, "talk response layouts");
+#define TALK_REQUEST_SIZE ((int)sizeof(TALK_REQUEST))
+#define OLD_TALK_REQUEST_SIZE ((int)sizeof(OLD_TALK_REQUEST))
+#define TALK_RESPONSE_SIZE 24
 
 #define TALK_INVITE_LIFETIME_MS 60000 /* an invitation not refreshed for this long is dropped */
 #define TALK_MAX_INVITATIONS 64       /* the list never holds more */
@@ -65,9 +99,13 @@ struct TalkRequest {
   std::string lName, rName;
 };
 
+/* When ctl_addr's family is 2 sent in network order (a client that put the
+ * whole request in network order), id, pid and both families are turned to
+ * host order; otherwise the request stays exactly as received. */
+void FixByteOrder(const TALK_LAYOUT &layout, std::string *raw);
+
 /* Decodes a datagram: false (dropped, no answer) unless it has exactly the
- * layout's size. Applies the byte-order fix: when ctl_addr's family is 2 sent
- * in network order, id, pid and both families are turned to host order. */
+ * layout's size. Applies FixByteOrder first. */
 bool TalkDecodeRequest(const TALK_LAYOUT &layout, const char *data, int length, TalkRequest *request);
 
 /* The response, 24 bytes, every field the answer does not set zero. */
@@ -87,9 +125,10 @@ void TalkSockaddrIp(const unsigned char *sockaddr, unsigned char ip[4]);
  * '-' or '/' (which the client would take for a switch). */
 bool TalkNameIsSafe(const std::string &name);
 
-/* The client's argument words: "USER@a.b.c.d" and the called user cut at
- * its first blank; false when a name is not safe (nothing may be started). */
-bool TalkInviteArguments(const TalkRequest &request, std::string *caller, std::string *called);
+/* The talk client's command line: "parley USER@a.b.c.d CALLED" ("oldparley"
+ * for the old protocol), the called user cut at its first blank; false when
+ * a name is not safe (nothing may be started). */
+bool TalkInviteCommandLine(const TALK_LAYOUT &layout, const TalkRequest &request, std::string *commandLine);
 
 /* The text of the REQUEST dialog's caller field: "l_name@host" or
  * "l_name@aaa.bbb.ccc.ddd", control characters shown as '?'. */
@@ -119,7 +158,7 @@ class InvitationList {
   std::function<bool(std::string *)> consoleAccount;
 
   /* Answers one request; nowMs is a monotonic clock. */
-  TalkResponse Dispatch(const TalkRequest &request, uint64_t nowMs, TalkActions *actions);
+  TalkResponse DispatchRequest(const TalkRequest &request, uint64_t nowMs, TalkActions *actions);
 
   TalkInvitation *FindBySerial(unsigned serial);
   /* Unlinks an invitation (accepted in its dialog); onDrop is not called. */
@@ -140,9 +179,9 @@ class InvitationList {
   TalkInvitation *StoreInvitation(const TalkRequest &request, uint64_t nowMs);
   void LeaveInvite(const TalkRequest &request, uint64_t nowMs, TalkResponse *response, TalkActions *actions);
   void LookUp(const TalkRequest &request, uint64_t nowMs, TalkResponse *response, TalkActions *actions);
-  void Delete(const TalkRequest &request, uint64_t nowMs, TalkResponse *response, TalkActions *actions);
-  void Announce(const TalkRequest &request, uint64_t nowMs, TalkResponse *response, TalkActions *actions);
-  bool CalledUserIsHere(const TalkRequest &request);
+  void DeleteInvitation(const TalkRequest &request, uint64_t nowMs, TalkResponse *response, TalkActions *actions);
+  void AnnounceRequest(const TalkRequest &request, uint64_t nowMs, TalkResponse *response, TalkActions *actions);
+  bool CheckCalledUser(const TalkRequest &request);
 
   std::list<TalkInvitation> list_; /* newest first */
   uint32_t lastId_ = 0;

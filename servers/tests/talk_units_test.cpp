@@ -71,7 +71,7 @@ class Daemon {
     list.onDrop = [this](TalkInvitation &) { drops++; };
   }
   TalkResponse Send(const Fields &f, uint64_t now = 1000, const TALK_LAYOUT &layout = kNewTalkLayout) {
-    TalkResponse r = list.Dispatch(Decode(layout, f), now, &actions);
+    TalkResponse r = list.DispatchRequest(Decode(layout, f), now, &actions);
     if (actions.showDialogFor) {  // as the daemon does: a dialog for it
       list.FindBySerial(actions.showDialogFor)->dialog = (HWND)(uintptr_t)(++dialogs);
     }
@@ -82,6 +82,17 @@ class Daemon {
   int dialogs = 0;
   int drops = 0;
 };
+
+TEST(TalkMessages, FieldOffsetsOnTheWire) {
+  // Written out by hand: the tests below build requests from the layouts.
+  const TALK_LAYOUT &n = kNewTalkLayout, &o = kOldTalkLayout;
+  const int got[] = {n.requestSize, n.typeAt,     n.idAt,         n.addrAt,      n.ctlAddrAt, n.pidAt,
+                     n.lNameAt,     n.rNameAt,    n.rTtyAt,       o.requestSize, o.typeAt,    o.lNameAt,
+                     o.rNameAt,     o.idAt,       o.pidAt,        o.rTtyAt,      o.addrAt,    o.ctlAddrAt,
+                     n.respIdAt,    n.respAddrAt, o.respAnswerAt, o.respIdAt,    o.respAddrAt};
+  const int want[] = {84, 1, 4, 8, 24, 40, 44, 56, 68, 76, 0, 1, 10, 20, 24, 28, 44, 60, 4, 8, 1, 2, 8};
+  for (size_t i = 0; i < sizeof want / sizeof want[0]; i++) EXPECT_EQ(got[i], want[i]) << "field " << i;
+}
 
 TEST(TalkMessages, OnlyExactLengthsAreTaken) {
   const struct {
@@ -318,10 +329,11 @@ TEST(TalkList, UnsafeNamesNeverReachTheClient) {
   }
   TalkRequest r = Decode(kNewTalkLayout, Fields());
   r.rName = "daemon tty1";
-  std::string caller, called;
-  ASSERT_TRUE(TalkInviteArguments(r, &caller, &called));
-  EXPECT_EQ(caller, "root@127.0.0.1");
-  EXPECT_EQ(called, "daemon");  // cut at its first blank
+  std::string commandLine;
+  ASSERT_TRUE(TalkInviteCommandLine(kNewTalkLayout, r, &commandLine));
+  EXPECT_EQ(commandLine, "parley root@127.0.0.1 daemon");  // the called user cut at its first blank
+  ASSERT_TRUE(TalkInviteCommandLine(kOldTalkLayout, r, &commandLine));
+  EXPECT_EQ(commandLine, "oldparley root@127.0.0.1 daemon");
 }
 
 TEST(TalkList, CallerText) {
