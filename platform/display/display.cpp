@@ -156,6 +156,13 @@ class Hooks : public DisplayHooks {
 
   bool DefWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT &result) override {
     switch (msg) {
+      case WM_PAINT: {
+        // A window that does not paint itself still has its background
+        // erased (WM_ERASEBKGND from BeginPaint), as a dialog's face is.
+        PAINTSTRUCT ps;
+        if (BeginPaint(hwnd, &ps)) EndPaint(hwnd, &ps);
+        return (result = 0), true;
+      }
       case WM_ERASEBKGND: {
         HBRUSH brush = reinterpret_cast<HBRUSH>(GetClassLongPtrA(hwnd, GCLP_HBRBACKGROUND));
         if (!brush) return (result = 0), true;

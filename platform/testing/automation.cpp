@@ -6,8 +6,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace qxtest {
 
@@ -40,5 +42,17 @@ std::string AutomationCommand(int pid, const std::string &command) {
   while (!answer.empty() && answer.back() == '\n') answer.pop_back();
   return answer;
 }
+
+std::string AutomationAwaitOk(int pid, const std::string &command, int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::string answer;
+  for (;;) {
+    answer = AutomationCommand(pid, command);
+    if (answer.rfind("ok", 0) == 0 || std::chrono::steady_clock::now() >= deadline) return answer;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+std::string AutomationValue(const std::string &answer) { return answer.rfind("ok ", 0) == 0 ? answer.substr(3) : ""; }
 
 }  // namespace qxtest

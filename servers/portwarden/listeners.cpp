@@ -356,6 +356,12 @@ void CloseListener(int slot) {
   if (g_Slots[slot].socket != -1) WsCloseSocket((SOCKET)g_Slots[slot].socket);
 }
 
+void ShutListener(int slot) {
+  if (!(g_Slots[slot].flags & SLOT_OPEN)) return;
+  CloseListener(slot);
+  MarkClosed(slot);
+}
+
 void CloseAllListeners(void) {
   for (int i = 0; i < MAX_SERVICES; i++) {
     if ((g_Slots[i].flags & SLOT_ENABLED) && (g_Slots[i].flags & SLOT_OPEN)) {

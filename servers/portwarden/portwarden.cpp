@@ -5,12 +5,14 @@
 
 #include <qxcommon.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <ctime>
 
 HWND g_InfoWindow = nullptr;
+std::string g_TablePath;
 
 namespace {
 
@@ -18,11 +20,17 @@ SERVICE_STATUS_HANDLE g_StatusHandle = nullptr;
 SERVICE_STATUS g_Status{};
 HANDLE g_EventSource = nullptr;
 HINSTANCE g_Instance = nullptr;
-HWND g_ControlDialog = nullptr;     /* the Control dialog while it is open */
-volatile LONG g_ControlRunning = 0; /* one Control thread at a time */
-bool g_Started = false;             /* WM_PORTWARDEN_START is served once per process */
+std::atomic<HWND> g_ControlDialog{nullptr}; /* the Control dialog while it is open */
+std::atomic<bool> g_ControlRunning{false};  /* one Control dialog at a time */
+HANDLE g_ControlThread = nullptr;           /* the Control dialog's thread, started at the first control 128 */
+std::atomic<DWORD> g_ControlThreadId{0};
+bool g_Started = false; /* WM_PORTWARDEN_START is served once per process */
 
 const char kInfoClass[] = "PortwardenInfoWindow";
+const UINT WM_SHOW_CONTROL = WM_USER + 3; /* to the Control thread: wParam the event to signal */
+const DWORD kControlEndWaitMs = 3000;     /* a stop waits this long for the Control thread */
+
+}  // namespace
 
 void OpenEventSource(void) {
   g_EventSource = RegisterEventSourceA(nullptr, PORTWARDEN_EVENT_SOURCE);
@@ -36,6 +44,10 @@ void CloseEventSource(void) {
   if (g_EventSource) DeregisterEventSource(g_EventSource);
   g_EventSource = nullptr;
 }
+
+void SetControlDialog(HWND dialog) { g_ControlDialog = dialog; }
+
+namespace {
 
 /* Loads the table file (or the default rows) and opens the event source once
  * when logging is on. */
@@ -51,8 +63,10 @@ void LoadTable(void) {
   if (!read) {
     FillDefaults(g_Slots);
     g_Logging = 0;
+    g_TablePath.clear();
     return;
   }
+  g_TablePath = path;
   CloseEventSource();
   if (g_Logging) OpenEventSource();
 }
@@ -66,12 +80,23 @@ void ShutdownServer(void) {
   CloseAllListeners();
 }
 
-/* The Control dialog's thread. The dialog itself comes with the Configure
- * tools; until then the thread reopens the listeners through the info window
- * (so the table is only ever touched on that thread) and signals the event. */
-DWORD WINAPI ControlDialogThread(LPVOID parameter) {
-  HANDLE done = (HANDLE)parameter;
+/* One showing of the Control dialog: from the module that holds it, loaded
+ * the first time (and kept), so the service loads the drawing half of the
+ * layer only when someone asks for the dialog. When the dialog closes, the
+ * info window opens what is enabled, the foreground goes back and the event
+ * is signalled. */
+void ShowControlDialog(HANDLE done) {
   HWND foreground = GetForegroundWindow();
+  static HMODULE module = LoadLibraryA(PORTWARDEN_CONTROL_MODULE);
+  PORTWARDEN_CONTROL_PROC dialog =
+      module ? (PORTWARDEN_CONTROL_PROC)(void *)GetProcAddress(module, PORTWARDEN_CONTROL_ENTRY) : nullptr;
+  if (dialog)
+    dialog(g_InfoWindow);
+  else
+    fprintf(stderr,
+            "portwarden: the Control dialog cannot be shown: %s could not be loaded (%s); it belongs beside "
+            "portwarden. pwtable edits the table file meanwhile.\n",
+            PORTWARDEN_CONTROL_MODULE, ErrorWords(GetLastError()).c_str());
   SendMessageA(g_InfoWindow, WM_PORTWARDEN_OPEN, 0, 0);
   g_ControlDialog = nullptr;
   if (foreground) SetForegroundWindow(foreground);
@@ -79,8 +104,57 @@ DWORD WINAPI ControlDialogThread(LPVOID parameter) {
     SetEvent(done);
     CloseHandle(done);
   }
-  InterlockedExchange(&g_ControlRunning, 0);
+  g_ControlRunning = false;
+}
+
+/* The Control dialog's thread: it stays for the life of the service and shows
+ * the dialog once per control 128 (the display's input belongs to the thread
+ * that first showed a window). A WM_QUIT, posted at stop, ends it and any
+ * dialog it shows. */
+DWORD WINAPI ControlDialogThread(LPVOID parameter) {
+  ShowControlDialog((HANDLE)parameter);
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (msg.hwnd == nullptr && msg.message == WM_SHOW_CONTROL)
+      ShowControlDialog((HANDLE)msg.wParam);
+    else
+      DispatchMessageA(&msg);
+  }
   return 0;
+}
+
+/* Control 128: the dialog comes to the front when it is open; otherwise it is
+ * shown on the Control thread, which is started the first time. */
+void RequestControlDialog(void) {
+  if (HWND open = g_ControlDialog.load()) {
+    SetForegroundWindow(open);
+    return;
+  }
+  if (g_ControlRunning.exchange(true)) return;
+  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, PORTWARDEN_CONTROL_EVENT);
+  if (DWORD id = g_ControlThreadId.load()) {
+    if (PostThreadMessageA(id, WM_SHOW_CONTROL, (WPARAM)event, 0)) return;
+  } else {
+    DWORD newId = 0;
+    g_ControlThread = CreateThread(nullptr, 0, ControlDialogThread, event, 0, &newId);
+    if (g_ControlThread) {
+      g_ControlThreadId = newId;
+      return;
+    }
+  }
+  fprintf(stderr, "portwarden: the Control dialog cannot be shown: its thread could not be started (%s)\n",
+          ErrorWords(GetLastError()).c_str());
+  g_ControlRunning = false;
+  if (event) CloseHandle(event);
+}
+
+/* At stop: the Control thread (and any dialog it shows) ends before the table goes. */
+void EndControlThread(void) {
+  if (!g_ControlThread) return;
+  PostThreadMessageA(g_ControlThreadId.load(), WM_QUIT, 0, 0);
+  WaitForSingleObject(g_ControlThread, kControlEndWaitMs);
+  CloseHandle(g_ControlThread);
+  g_ControlThread = nullptr;
 }
 
 void WINAPI ServiceControlHandler(DWORD control) {
@@ -91,20 +165,7 @@ void WINAPI ServiceControlHandler(DWORD control) {
       g_Status.dwWin32ExitCode = 0;
       g_Status.dwServiceSpecificExitCode = 0;
       break;
-    case SERVICE_CONTROL_CONFIGURE:
-      if (g_ControlDialog) {
-        SetForegroundWindow(g_ControlDialog);
-      } else if (InterlockedExchange(&g_ControlRunning, 1) == 0) {
-        HANDLE event = CreateEventA(nullptr, FALSE, FALSE, PORTWARDEN_CONTROL_EVENT);
-        HANDLE thread = CreateThread(nullptr, 0, ControlDialogThread, event, 0, nullptr);
-        if (thread) {
-          CloseHandle(thread); /* the thread sets and closes the event */
-        } else {
-          InterlockedExchange(&g_ControlRunning, 0);
-          if (event) CloseHandle(event);
-        }
-      }
-      break;
+    case SERVICE_CONTROL_CONFIGURE: RequestControlDialog(); break;
     default: break;
   }
   SetServiceStatus(g_StatusHandle, &g_Status);
@@ -134,6 +195,7 @@ LRESULT CALLBACK InfoWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   switch (message) {
     case WM_PORTWARDEN_START: return OnStart(window);
     case WM_PORTWARDEN_OPEN: OpenListeners(window, FALSE); return 0;
+    case WM_PORTWARDEN_CONTROL: return AnswerControlRequest(window, (CONTROL_REQUEST *)lParam);
     case WM_LISTEN_EVENT: LaunchDaemon(window, FALSE); return 0;
     case WM_DAEMON_SOCKET_TAKEN: HandoverTaken(window, (SOCKET)wParam, FALSE); return 0;
     case WM_TIMER: return OnTimer(window, wParam);
@@ -199,6 +261,7 @@ void MessageLoop(void) {
 
 void ServiceRun(HINSTANCE instance) {
   if (CreateInfoWindow(instance)) MessageLoop();
+  EndControlThread();
   ShutdownServer();
   WSACleanup();
 }

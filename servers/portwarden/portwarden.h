@@ -7,6 +7,7 @@
 #include <qxhandover.h>
 #include <winsock.h>
 
+#include "control.h"
 #include "table.h"
 
 #define PORTWARDEN_SERVICE "Q&Xportwarden"
@@ -68,10 +69,21 @@ void DaemonEndTimer(HWND window);
 /* The timer that binds again a port the slot's last daemon held. */
 void BindRetryTimer(HWND window);
 void CloseListener(int slot);
+/* CloseListener for an open listener, which is then marked closed (flag, mask, socket). */
+void ShutListener(int slot);
 void CloseAllListeners(void);
 void ClearTable(void);
 /* The super-server's copy of a handed socket: closed on WM_DAEMON_SOCKET_TAKEN or the timer. */
 void HandoverTaken(HWND window, SOCKET handed, BOOL timedOut);
 UINT HandoverTimeoutMs(void);
+
+/* The event source, open exactly while logging is on. */
+void OpenEventSource(void);
+void CloseEventSource(void);
+/* Where the table was read from; empty while the default rows are in use. */
+extern std::string g_TablePath;
+/* The Control dialog's requests (control.cpp), answered on the info window's thread. */
+LRESULT AnswerControlRequest(HWND window, CONTROL_REQUEST *request);
+void SetControlDialog(HWND dialog);
 
 #endif

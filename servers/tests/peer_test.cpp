@@ -27,28 +27,15 @@
 
 #include <windows.h>
 
+#include "qxtest/automation.h"
 #include "qxtest/support.h"
+#include "portwarden_fixture.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-using qxtest::BinDir;
-using qxtest::ReadFile;
-
-bool WaitFor(const std::function<bool()> &condition, int ms) { return qxtest::WaitUntil(condition, ms); }
-
-// Runs a shell command in a directory; returns its standard output (and exit status).
-std::string Shell(const std::string &command, int *status = nullptr) {
-  FILE *pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[512];
-  size_t n;
-  while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  int rc = pipe ? pclose(pipe) : -1;
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
+using namespace pwtest;
 
 // Descriptors of a process that are TCP sockets with the given local port
 // (its listener and its copies of accepted connections).
@@ -92,118 +79,6 @@ std::string UdpExchange(int port, const std::string &request, int timeoutMs = 30
   close(s);
   return got > 0 ? std::string(buffer, (size_t)got) : std::string();
 }
-
-int TcpConnect(int port) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons((uint16_t)port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval tv{2, 0};
-  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  if (connect(s, (sockaddr *)&to, sizeof to) != 0) {
-    close(s);
-    return -1;
-  }
-  return s;
-}
-
-std::string ReadLine(int s) {
-  std::string line;
-  char c;
-  while (recv(s, &c, 1, 0) == 1 && c != '\n') line += c;
-  return line;
-}
-
-// One private super-server: its own directories, event log and ports.
-class PortwardenTest : public ::testing::Test {
- protected:
-  std::string dir_;
-  pid_t pid_ = -1;
-  int port_ = 0;
-
-  void SetUp() override {
-    char pattern[] = "/tmp/qx-servers-XXXXXX";
-    dir_ = mkdtemp(pattern);
-    setenv("QX_HOME", (dir_ + "/home").c_str(), 1);
-    setenv("QX_MACHINE_DIR", (dir_ + "/machine").c_str(), 1);
-    setenv("QX_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
-    setenv("QX_EVENTLOG_FILE", (dir_ + "/events.txt").c_str(), 1);
-    setenv("QX_WINDOWS_DIR", dir_.c_str(), 1);
-    setenv("QX_TEST_DAEMON_IDLE_MS", "700", 1);
-    unsetenv("QX_TEST_HANDOVER_MS");
-    port_ = 20000 + (int)(getpid() % 2000) * 10;
-  }
-
-  void TearDown() override {
-    Stop();
-    KillDaemons();
-    Shell("rm -rf '" + dir_ + "'");
-  }
-
-  void Table(const std::string &arguments) {
-    int status = 0;
-    std::string out = Shell("cd '" + dir_ + "' && '" + BinDir() + "/pwtable' " + arguments + " 2>&1", &status);
-    ASSERT_EQ(status, 0) << out;
-  }
-
-  // `files`, when given, is the service's limit of open descriptors.
-  void Start(rlim_t files = 0) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (chdir(dir_.c_str()) != 0) _exit(127);
-      rlimit limit{};
-      getrlimit(RLIMIT_NOFILE, &limit);
-      limit.rlim_cur = files;  // the hard limit stays, so the test can raise it again
-      if (files && setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
-      execl((BinDir() + "/portwarden").c_str(), "portwarden", (char *)nullptr);
-      _exit(127);
-    }
-    ASSERT_GT(pid_, 0);
-  }
-
-  void Stop() {
-    qxtest::StopProcess(pid_);
-    pid_ = -1;
-  }
-
-  // Every process started with this test's runtime directory: the daemons.
-  void KillDaemons() { qxtest::KillProcessesOfRuntime(dir_ + "/run"); }
-
-  // Processes of this test's runtime directory whose program is `name`.
-  std::vector<pid_t> DaemonPids(const std::string &name) {
-    std::vector<pid_t> pids;
-    std::string mark = "QX_RUNTIME_DIR=" + dir_ + "/run";
-    DIR *proc = opendir("/proc");
-    while (dirent *e = proc ? readdir(proc) : nullptr) {
-      pid_t pid = atoi(e->d_name);
-      if (pid <= 0 || pid == getpid() || pid == pid_) continue;
-      std::string environ = ReadFile("/proc/" + std::to_string(pid) + "/environ");
-      std::string comm = ReadFile("/proc/" + std::to_string(pid) + "/comm");
-      if ((environ + '\0').find(mark + '\0') != std::string::npos && comm == name + "\n") pids.push_back(pid);
-    }
-    if (proc) closedir(proc);
-    return pids;
-  }
-
-  std::string Pwtable(const std::string &arguments, int *status) {
-    return Shell("cd '" + dir_ + "' && '" + BinDir() + "/pwtable' " + arguments + " 2>&1", status);
-  }
-
-  int Events(int id, const std::string &text = "") {
-    std::istringstream in(ReadFile(dir_ + "/events.txt"));
-    std::string line;
-    int count = 0;
-    while (std::getline(in, line))
-      if (line.find(" id=" + std::to_string(id) + " ") != std::string::npos && line.find(text) != std::string::npos)
-        count++;
-    return count;
-  }
-
-  bool WaitEvents(int id, int count, int ms = 5000, const std::string &text = "") {
-    return WaitFor([&] { return Events(id, text) >= count; }, ms);
-  }
-};
 
 TEST_F(PortwardenTest, TimeAnsweredForRdateOverUdpAndTcpAndRawUdp) {
   std::string port = std::to_string(port_);
@@ -597,13 +472,20 @@ TEST_F(PortwardenTest, StopThroughServiceManager) {
   out = Shell(qxsc + "start 'Q&Xportwarden' 2>&1", &status);
   ASSERT_EQ(status, 0) << out;
   ASSERT_TRUE(WaitEvents(105, 2));
-  // Control 128 reopens the listeners on the service's own thread and then
-  // signals the named event the service shares with whoever waits on it.
+  // Control 128 shows the Control dialog in the service; when it is closed the
+  // service signals the named event it shares with whoever waits on it.
   HANDLE controlled = CreateEventA(nullptr, FALSE, FALSE, "PortwardenControl");
   ASSERT_NE(controlled, nullptr);
   out = Shell(qxsc + "control 'Q&Xportwarden' 128 2>&1", &status);
   EXPECT_EQ(status, 0) << out;
-  EXPECT_EQ(WaitForSingleObject(controlled, 5000), WAIT_OBJECT_0) << "control 128 never reached the service";
+  std::vector<pid_t> service = DaemonPids("portwarden");
+  ASSERT_EQ(service.size(), 1u);
+  std::string dialog =
+      qxtest::AutomationValue(qxtest::AutomationAwaitOk(service[0], "find - Portwarden Configuration", 20000));
+  ASSERT_FALSE(dialog.empty()) << "control 128 never reached the service";
+  std::string close = qxtest::AutomationValue(qxtest::AutomationCommand(service[0], "item " + dialog + " 102"));
+  EXPECT_EQ(qxtest::AutomationCommand(service[0], "press " + close), "ok");
+  EXPECT_EQ(WaitForSingleObject(controlled, 5000), WAIT_OBJECT_0) << "the closed dialog signalled nothing";
   CloseHandle(controlled);
   out = Shell("timeout 10 '" + BinDir() + "/portwarden' 2>&1 </dev/null", &status);
   EXPECT_EQ(status, 1) << out;

@@ -12,4 +12,11 @@ namespace qxtest {
 // most 10 s for the answer.
 std::string AutomationCommand(int pid, const std::string &command);
 
+// The command again and again until it answers "ok ..." (a window that is
+// still opening), for at most timeout_ms; the last answer either way.
+std::string AutomationAwaitOk(int pid, const std::string &command, int timeout_ms = 10000);
+
+// What follows "ok " in an answer (a window handle, a text); "" for an error.
+std::string AutomationValue(const std::string &answer);
+
 }  // namespace qxtest
