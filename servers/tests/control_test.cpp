@@ -65,9 +65,9 @@ class ControlDialogTest : public PortwardenTest {
         Shell("'" + BinDir() + "/qxsc' create 'Q&Xportwarden' '" + BinDir() + "/portwarden' 2>&1", &status);
     ASSERT_EQ(status, 0) << out;
     Start();
-    ASSERT_TRUE(WaitFor([&] { return Shell("'" + BinDir() + "/qxsc' query 'Q&Xportwarden'").find("RUNNING") !=
-                                      std::string::npos; },
-                        10000));
+    ASSERT_TRUE(WaitFor(
+        [&] { return Shell("'" + BinDir() + "/qxsc' query 'Q&Xportwarden'").find("RUNNING") != std::string::npos; },
+        10000));
   }
 
   std::string Auto(const std::string &command) { return qxtest::AutomationCommand(pid_, command); }
@@ -174,8 +174,9 @@ TEST_F(ControlDialogTest, DrivenAsAPersonWould) {
   const std::string control = OpenControl();
   ASSERT_FALSE(control.empty()) << Errors();
 
-  EXPECT_EQ(Lines(control), "ok\nhaulerd\nburrowserve\nconsoled\nwhoanswer\nLpd\nquipserve\nclockanswer\n"
-                            "nameanswer\noldparleyd\nparleyd\nlightfiles\nstartanswer\necho");
+  EXPECT_EQ(Lines(control),
+            "ok\nhaulerd\nburrowserve\nconsoled\nwhoanswer\nLpd\nquipserve\nclockanswer\n"
+            "nameanswer\noldparleyd\nparleyd\nlightfiles\nstartanswer\necho");
   EXPECT_NE(State(control, 101).find("sel=0 count=13"), std::string::npos);
   EXPECT_NE(State(control, 103).find("enabled=1"), std::string::npos);  // Enable
   EXPECT_NE(State(control, 104).find("enabled=0"), std::string::npos);  // Disable
@@ -265,7 +266,8 @@ TEST_F(ControlDialogTest, DrivenAsAPersonWould) {
 
   // Save: the table as it stands, logging on, in the file it came from.
   EXPECT_EQ(Press(control, 109), "ok");
-  EXPECT_EQ(Boxes("Save Configuration", "Configuration saved in " + WindowsPath(dir_ + "/PORTWARDEN.CFG")), 1) << Errors();
+  EXPECT_EQ(Boxes("Save Configuration", "Configuration saved in " + WindowsPath(dir_ + "/PORTWARDEN.CFG")), 1)
+      << Errors();
   const std::string saved = ReadFile(dir_ + "/PORTWARDEN.CFG");
   std::string expected = original;
   expected[0] = '\x01';
@@ -283,11 +285,12 @@ TEST_F(ControlDialogTest, DrivenAsAPersonWould) {
   const std::string edited = ReadFile(dir_ + "/PORTWARDEN.CFG");
   ASSERT_TRUE(qxtest::WriteFile(dir_ + "/PORTWARDEN.CFG", edited.substr(0, edited.size() - 3)));
   EXPECT_EQ(Press(control, 110), "ok");
-  EXPECT_EQ(Boxes("Error", "Error Opening Configuration File (" + WindowsPath(dir_ + "/PORTWARDEN.CFG") +
-                               " cannot be read whole: record 13 (at byte " +
-                               std::to_string(original.size() - echoRecord.size()) +
-                               ") is cut short or holds a string length outside 1-256); the table in use is unchanged."),
-            1)
+  EXPECT_EQ(
+      Boxes("Error", "Error Opening Configuration File (" + WindowsPath(dir_ + "/PORTWARDEN.CFG") +
+                         " cannot be read whole: record 13 (at byte " +
+                         std::to_string(original.size() - echoRecord.size()) +
+                         ") is cut short or holds a string length outside 1-256); the table in use is unchanged."),
+      1)
       << Errors();
   EXPECT_EQ(Greeting(p + 4), "ok");
 
@@ -310,8 +313,8 @@ TEST_F(ControlDialogTest, DrivenAsAPersonWould) {
 TEST_F(ControlDialogTest, FullTableRefusesAddAndStopEndsTheDialog) {
   std::string table(1, '\0');  // logging off, then 32 TCP services of maximum 1, none enabled
   for (int slot = 0; slot < 32; slot++)
-    table += std::string(1, '\x01') + Le((unsigned)(port_ + slot), 2) + Le(1, 4) + StoredString("s" + std::to_string(slot)) +
-             StoredString("servers_testd") + StoredString("");
+    table += std::string(1, '\x01') + Le((unsigned)(port_ + slot), 2) + Le(1, 4) +
+             StoredString("s" + std::to_string(slot)) + StoredString("servers_testd") + StoredString("");
   ASSERT_TRUE(qxtest::WriteFile(dir_ + "/PORTWARDEN.CFG", table));
   const std::string before = table;
   StartService();
