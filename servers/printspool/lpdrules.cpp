@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -55,6 +56,15 @@ bool LpdParseFileLine(const std::string &text, uint64_t *count, std::string *nam
   *count = value;
   *name = text.substr(i, nameEnd - i);
   return true;
+}
+
+std::string LpdQueueState(int jobs) {
+  char line[128];
+  snprintf(line, sizeof line,
+           jobs == 1 ? "There is currently %d job enqueued to the print manager\n"
+                     : "There are currently %d jobs enqueued to the print manager\n",
+           jobs);
+  return std::string("   Job Id      Username      File Size\n========================================\n") + line;
 }
 
 std::string LpdConvertLf(const char *data, size_t length) {

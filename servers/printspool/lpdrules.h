@@ -32,6 +32,10 @@ LpdQueue LpdParseQueue(const std::string &queueName);
  * or missing count, no name). */
 bool LpdParseFileLine(const std::string &text, uint64_t *count, std::string *name);
 
+/* The queue-state reply: the heading, then the line for the job count
+ * ("There is currently 1 job ...", "There are currently N jobs ..."). */
+std::string LpdQueueState(int jobs);
+
 /* LF becomes CR LF. */
 std::string LpdConvertLf(const char *data, size_t length);
 

@@ -6,16 +6,12 @@
 #include <qxcommon.h>
 #include <qxdaemon.h>
 
-#include <cstdio>
 #include <string>
 
 #include "lpdrules.h"
 
 namespace {
 
-const char kQueueHeading[] = "   Job Id      Username      File Size\n========================================\n";
-const char kJobsEnqueued[] = "There are currently %d jobs enqueued to the print manager\n";
-const char kOneJobEnqueued[] = "There is currently %d job enqueued to the print manager\n";
 constexpr int kDataPiece = 1460;
 constexpr DWORD kAddJobBuffer = 1024;
 
@@ -43,10 +39,7 @@ void TakeSpoolerStatus() {
 
 void SendQueueState(LpdReader &, const std::string &) {
   TakeSpoolerStatus();
-  char line[128];
-  snprintf(line, sizeof line, g_JobCount == 1 ? kOneJobEnqueued : kJobsEnqueued, g_JobCount);
-  SendText(kQueueHeading);
-  SendText(line);
+  SendText(LpdQueueState(g_JobCount));
 }
 
 /* ---- Receiving a job ---- */

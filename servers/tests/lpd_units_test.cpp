@@ -63,6 +63,13 @@ TEST(LpdRules, FileLinesAreStrict) {
   }
 }
 
+TEST(LpdRules, QueueStateSaysOneJobInTheSingular) {
+  const std::string heading = "   Job Id      Username      File Size\n========================================\n";
+  EXPECT_EQ(LpdQueueState(0), heading + "There are currently 0 jobs enqueued to the print manager\n");
+  EXPECT_EQ(LpdQueueState(1), heading + "There is currently 1 job enqueued to the print manager\n");
+  EXPECT_EQ(LpdQueueState(2), heading + "There are currently 2 jobs enqueued to the print manager\n");
+}
+
 TEST(LpdRules, LfBecomesCrLf) {
   const std::string in = "a\nb\r\n\n";
   EXPECT_EQ(LpdConvertLf(in.data(), in.size()), "a\r\nb\r\r\n\r\n");
