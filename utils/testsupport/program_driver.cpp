@@ -161,6 +161,15 @@ std::string DrivenProgram::Shown() const {
   return text;
 }
 
+std::string DrivenProgram::Copied() const {
+  const std::string marker = "<nothing copied>";
+  SetClipboardText(marker);
+  PostMessageA(reinterpret_cast<HWND>(std::strtoul(window_.c_str(), nullptr, 0)), WM_COPY, 0, 0);
+  std::string text = marker;
+  qxtest::WaitUntil([&] { return (text = ClipboardText()) != marker; }, 10000);
+  return text;
+}
+
 int DrivenProgram::Exit(const std::string &dialogTitle, int exitCommand) {
   const std::string dialog = Auto("find - " + dialogTitle);
   if (IsHandle(dialog)) Auto("press " + Auto("item " + dialog + " 2"));

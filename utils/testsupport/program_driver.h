@@ -48,6 +48,8 @@ class DrivenProgram {
   bool AwaitMenu(int id) const;
   // What the text output window shows: all of it selected, then copied.
   std::string Shown() const;
+  // What the main window puts on the clipboard for WM_COPY.
+  std::string Copied() const;
   // The exit code once the program ended within ms (-1 if it did not).
   int WaitExit(int ms) { return child_->Wait(ms); }
   // Cancels an open dialog of this title, chooses the Exit command; the exit code.

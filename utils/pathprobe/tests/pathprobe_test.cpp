@@ -85,7 +85,8 @@ class RouteWorld : public ::testing::Environment {
         "ip netns exec " + kR1 + " sysctl -qw net.ipv4.ip_forward=1",
         "ip netns exec " + kR2 + " sysctl -qw net.ipv4.ip_forward=1",
         // A neighbour that never answers is given up after 0.3 s.
-        "ip netns exec " + kR2 + " sysctl -qw net.ipv4.neigh.r2b.mcast_solicit=1 net.ipv4.neigh.r2b.retrans_time_ms=300",
+        "ip netns exec " + kR2 +
+            " sysctl -qw net.ipv4.neigh.r2b.mcast_solicit=1 net.ipv4.neigh.r2b.retrans_time_ms=300",
     };
     for (const std::string &c : setup) MustRun(c);
   }
@@ -165,8 +166,10 @@ class Pathprobe : public DrivenProgram {
     EXPECT_EQ(Auto("menu " + window() + " 101"), "ok");
     const std::string dialog = AwaitDialog("Options");
     std::string shown;
-    for (int id : {207, 202, 204, 206}) shown += Auto("text " + Auto("item " + dialog + " " + std::to_string(id))) + " ";
-    shown += Auto("state " + Auto("item " + dialog + " 201")).find("check=1") != std::string::npos ? "names" : "no-names";
+    for (int id : {207, 202, 204, 206})
+      shown += Auto("text " + Auto("item " + dialog + " " + std::to_string(id))) + " ";
+    shown +=
+        Auto("state " + Auto("item " + dialog + " 201")).find("check=1") != std::string::npos ? "names" : "no-names";
     EXPECT_EQ(Auto("press " + Auto("item " + dialog + " 2")), "ok");
     return shown;
   }
@@ -263,7 +266,8 @@ TEST(PathprobeTest, SettingsPersistAndViewsSwitch) {
     EXPECT_FALSE(utiltest::IsHandle(probe.List()));
     probe.Trace("target.route.test");
     // The graphical view: the title says the trace began; a double-click selects the first hop's box.
-    EXPECT_TRUE(qxtest::WaitUntil([&] { return probe.Auto("text " + probe.window()).find("(10.1.3.2)") != std::string::npos; }, 10000));
+    EXPECT_TRUE(qxtest::WaitUntil(
+        [&] { return probe.Auto("text " + probe.window()).find("(10.1.3.2)") != std::string::npos; }, 10000));
     EXPECT_EQ(probe.Auto("click " + probe.window() + " 20 60 double"), "ok");
     EXPECT_EQ(probe.Exit(), 0);
     placement = IniText().substr(IniText().find("Xl="));
@@ -293,7 +297,8 @@ TEST(PathprobeTest, DatagramSocketsWhereAllowedAndAClearMessageOtherwise) {
   Pathprobe allowed;
   allowed.Trace("target.route.test", true);
   unsetenv("QX_ICMP_BACKEND");
-  EXPECT_TRUE(qxtest::WaitUntil([&] { return allowed.Auto("text " + allowed.window()).find("(10.1.3.2)") != std::string::npos; }, 10000));
+  EXPECT_TRUE(qxtest::WaitUntil(
+      [&] { return allowed.Auto("text " + allowed.window()).find("(10.1.3.2)") != std::string::npos; }, 10000));
   EXPECT_EQ(allowed.Exit(), 0);
 }
 
