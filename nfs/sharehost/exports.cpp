@@ -319,6 +319,22 @@ void ExportParentHandle(NFS_FHANDLE &handle, const EXPORT_ENTRY &entry) {
   SetHandleDirectory(handle, true);
 }
 
+const EXPORT_ENTRY *FindPrinterExport(const std::string &name, uint32_t source, bool &admitted) {
+  auto bare = [](std::string s) {
+    if (!s.empty() && s.back() == ':') s.pop_back();
+    return Upper(s);
+  };
+  std::string wanted = bare(name);
+  for (const EXPORT_ENTRY &e : g_Exports) {
+    if (!(e.flags & kExportPrinter) || bare(e.printer) != wanted) continue;
+    bool read_only = false;
+    admitted = Admits(e, source, read_only);
+    return &e;
+  }
+  admitted = false;
+  return nullptr;
+}
+
 bool IsRootHost(const EXPORT_ENTRY &entry, uint32_t source) {
   return std::any_of(entry.root_hosts.begin(), entry.root_hosts.end(),
                      [&](const EXPORT_HOST &h) { return Matches(h, source); });

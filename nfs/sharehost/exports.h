@@ -62,5 +62,9 @@ int CheckHandleAccess(const NFS_FHANDLE &handle, uint32_t source, bool *read_onl
 bool IsExportRoot(const NFS_FHANDLE &handle, const EXPORT_ENTRY &entry);
 // The parent of a handle, kept inside its export.
 void ExportParentHandle(NFS_FHANDLE &handle, const EXPORT_ENTRY &entry);
+// The first printer export of that name (without regard to case, its colon
+// optional on either side) and whether it admits a client at `source`. null
+// when no printer export has the name.
+const EXPORT_ENTRY *FindPrinterExport(const std::string &name, uint32_t source, bool &admitted);
 // A host whose root keeps uid 0 on this export ("root=").
 bool IsRootHost(const EXPORT_ENTRY &entry, uint32_t source);

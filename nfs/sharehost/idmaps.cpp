@@ -162,6 +162,12 @@ const Sid *UidToSid(int32_t uid) { return Find(g_uids, uid); }
 const Sid *GidToSid(int32_t gid) { return Find(g_gids, gid); }
 int32_t SidToUid(const void *sid, DWORD length) { return Find(g_uids, sid, length); }
 int32_t SidToGid(const void *sid, DWORD length) { return Find(g_gids, sid, length); }
+int32_t UidOfAccount(const void *sid, DWORD length) {
+  return IdOf(g_uids, const_cast<void *>(sid), kUnixUser, g_next_uid);
+}
+int32_t GidOfAccount(const void *sid, DWORD length) {
+  return IdOf(g_gids, const_cast<void *>(sid), kUnixGroup, g_next_gid);
+}
 bool IsUidMapped(int32_t uid) { return UidToSid(uid) || g_default; }
 const Sid *DefaultAccountSid() { return g_default ? &*g_default : nullptr; }
 

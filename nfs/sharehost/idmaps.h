@@ -25,6 +25,10 @@ const Sid *GidToSid(int32_t gid);
 // The id of a SID, or -1.
 int32_t SidToUid(const void *sid, DWORD length);
 int32_t SidToGid(const void *sid, DWORD length);
+// The id clients see for an account (as a file's owner or group): the mapped
+// id, else the local uid or gid the account is, else a new negative id.
+int32_t UidOfAccount(const void *sid, DWORD length);
+int32_t GidOfAccount(const void *sid, DWORD length);
 // The uid has a SID, or a default account takes unknown uids.
 bool IsUidMapped(int32_t uid);
 const Sid *DefaultAccountSid();

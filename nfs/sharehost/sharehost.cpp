@@ -21,6 +21,7 @@
 #include "mount.h"
 #include "nfsprocs.h"
 #include "nlm.h"
+#include "pcnfsd.h"
 #include "registry_keys.h"
 #include "rpc.h"
 #include "serverwindow.h"
@@ -50,6 +51,7 @@ constexpr WORD kEventStateFile = 3;  // the state file could not be written at s
 constexpr WORD kEventServing = 4;    // the sockets are open
 constexpr WORD kEventStopped = 5;    // the service stopped
 constexpr WORD kEventNoWindow = 6;   // the information window could not be shown
+constexpr WORD kEventPrint = 7;      // a PCNFSD print job could not be handed to its printer
 
 HINSTANCE g_Instance = nullptr;
 HWND g_MainWindow = nullptr;
@@ -129,6 +131,8 @@ void OpenRpcSockets(HWND window) {
   SetProgramHandler(kMountProgram, MountHandler);
   SetProgramHandler(kNfsProgram, NfsHandler);
   SetProgramHandler(kNlmProgram, NlmHandler);
+  SetProgramHandler(kPcnfsdProgram, PcnfsdHandler);
+  SetPcnfsdReporter([](const std::string &text) { ServerEvent(EVENTLOG_ERROR_TYPE, kEventPrint, text); });
   g_NfsSocket = OpenUdpSocket(window, kNfsPort, "NFS and MOUNT");
   g_PortmapSocket = OpenUdpSocket(window, kPortmapPort, "the portmapper");
   if (g_NfsSocket != INVALID_SOCKET || g_PortmapSocket != INVALID_SOCKET)
@@ -216,7 +220,9 @@ std::string SpoolDirectory() {
 }
 
 void ServerStartup(HWND window) {
-  CreateDirectoryA(SpoolDirectory().c_str(), nullptr);  // an existing one is no error
+  std::string spool = SpoolDirectory();
+  CreateDirectoryA(spool.c_str(), nullptr);  // an existing one is no error
+  SetPcnfsdSpoolDirectory(spool);
   InitDirNameTable();
   switch (LoadStateFile()) {
     case 1: g_StateLoaded = true; break;

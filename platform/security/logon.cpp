@@ -1,11 +1,13 @@
 // Logons of the Local Security Authority over PAM, and the tokens they give.
 #include <ntsecapi.h>
+#include <grp.h>
 #include <pwd.h>
 #include <security/pam_appl.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -33,10 +35,41 @@ class LogonProcess : public qx::KernelObject {
 // What a token holds: the account's user and primary group.
 class Token : public qx::KernelObject {
  public:
-  Token(uid_t uid, gid_t gid)
-      : qx::KernelObject(qx::ObjectKind::Token), user(qx::UserSid(uid)), group(qx::GroupSid(gid)) {}
+  // The account's groups are taken at logon, the primary group first.
+  Token(uid_t uid, gid_t gid, const char *name)
+      : qx::KernelObject(qx::ObjectKind::Token), user(qx::UserSid(uid)), group(qx::GroupSid(gid)) {
+    groups.push_back(group);
+    int count = 64;
+    std::vector<gid_t> ids(64);
+    if (getgrouplist(name, gid, ids.data(), &count) < 0 && count > 64) {
+      ids.resize(size_t(count));
+      if (getgrouplist(name, gid, ids.data(), &count) < 0) count = 0;
+    }
+    for (int i = 0; i < count && i < int(ids.size()); ++i)
+      if (ids[size_t(i)] != gid) groups.push_back(qx::GroupSid(ids[size_t(i)]));
+  }
   std::vector<unsigned char> user, group;
+  std::vector<std::vector<unsigned char>> groups;
 };
+
+// TOKEN_GROUPS: the count, the SID_AND_ATTRIBUTES array, then the SIDs.
+BOOL TokenGroupsInformation(const Token &token, LPVOID info, DWORD length, PDWORD needed) {
+  size_t head = offsetof(TOKEN_GROUPS, Groups) + token.groups.size() * sizeof(SID_AND_ATTRIBUTES);
+  size_t total = head;
+  for (const auto &sid : token.groups) total += sid.size();
+  *needed = DWORD(total);
+  if (!info || length < total) return qx::Fail(ERROR_INSUFFICIENT_BUFFER);
+  auto *out = static_cast<TOKEN_GROUPS *>(info);
+  BYTE *at = static_cast<BYTE *>(info) + head;
+  out->GroupCount = DWORD(token.groups.size());
+  for (size_t i = 0; i < token.groups.size(); ++i) {
+    memcpy(at, token.groups[i].data(), token.groups[i].size());
+    out->Groups[i].Sid = at;
+    out->Groups[i].Attributes = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
+    at += token.groups[i].size();
+  }
+  return TRUE;
+}
 
 std::shared_ptr<LogonProcess> Registration(HANDLE handle) {
   return std::dynamic_pointer_cast<LogonProcess>(qx::LookupHandle(handle, qx::ObjectKind::Other));
@@ -241,7 +274,7 @@ NTSTATUS WINAPI LsaLogonUser(HANDLE lsa, PLSA_STRING origin, SECURITY_LOGON_TYPE
   if (!p) return STATUS_NO_MEMORY;
   p->MessageType = type == Interactive ? MsV1_0InteractiveProfile : MsV1_0Lm20LogonProfile;
   p->KickOffTime.QuadPart = p->LogoffTime.QuadPart = 0x7FFFFFFFFFFFFFFFll;
-  HANDLE h = qx::InsertHandle(std::make_shared<Token>(pw->pw_uid, pw->pw_gid));
+  HANDLE h = qx::InsertHandle(std::make_shared<Token>(pw->pw_uid, pw->pw_gid, pw->pw_name));
   if (!h) {
     free(p);
     return STATUS_NO_MEMORY;
@@ -287,6 +320,7 @@ BOOL WINAPI GetTokenInformation(HANDLE handle, TOKEN_INFORMATION_CLASS cls, LPVO
   auto token = std::dynamic_pointer_cast<Token>(qx::LookupHandle(handle, qx::ObjectKind::Token));
   if (!token) return qx::Fail(ERROR_INVALID_HANDLE);
   if (!needed) return qx::Fail(ERROR_INVALID_PARAMETER);
+  if (cls == TokenGroups) return TokenGroupsInformation(*token, info, length, needed);
   const std::vector<unsigned char> *sid = nullptr;
   DWORD head = 0;
   if (cls == TokenUser) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "logon.h"
 #include "nfs_test_env.h"
@@ -87,6 +88,16 @@ TEST_F(Logon, RightPasswordGivesTheAccountsToken) {
   ASSERT_TRUE(GetTokenInformation(token, TokenPrimaryGroup, buf, sizeof buf, &needed));
   ASSERT_TRUE(ConvertStringSidToSidA(("S-1-22-2-" + std::to_string(pw->pw_gid)).c_str(), &expected));
   EXPECT_TRUE(EqualSid(reinterpret_cast<TOKEN_PRIMARY_GROUP *>(buf)->PrimaryGroup, expected));
+  LocalFree(expected);
+  // The token's groups begin with the primary group; a buffer too small says the size needed.
+  EXPECT_FALSE(GetTokenInformation(token, TokenGroups, buf, 8, &needed));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+  std::vector<BYTE> groups(needed);
+  ASSERT_TRUE(GetTokenInformation(token, TokenGroups, groups.data(), needed, &needed));
+  auto *list = reinterpret_cast<TOKEN_GROUPS *>(groups.data());
+  ASSERT_GE(list->GroupCount, 1u);
+  ASSERT_TRUE(ConvertStringSidToSidA(("S-1-22-2-" + std::to_string(pw->pw_gid)).c_str(), &expected));
+  EXPECT_TRUE(EqualSid(list->Groups[0].Sid, expected));
   LocalFree(expected);
   EXPECT_TRUE(CloseHandle(token));
 
