@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string>
 
 namespace {
@@ -19,6 +21,8 @@ constexpr int kCmdClose = 1;
 /* Posted by a REQUEST dialog to the daemon's window: wParam the invitation's
  * serial, lParam 1 for Talk, 0 for Cancel. */
 constexpr UINT WM_INVITE_ANSWERED = WM_USER + 1;
+/* To a REQUEST dialog: the caller's host name lookup has ended. */
+constexpr UINT WM_CALLER_NAME = WM_USER + 2;
 
 const char kActivateCaption[] = "Error activating Talk program";
 const char kLoadError[] = "Windows error when loading Talk program";
@@ -57,21 +61,52 @@ bool ConsoleAccount(std::string *name) {
 
 unsigned DialogSerial(HWND dialog) { return (unsigned)GetWindowLongA(dialog, DWL_USER); }
 
-void FillCallerField(HWND dialog, const TalkInvitation &inv) {
-  unsigned char ip[4];
-  TalkSockaddrIp(inv.request.ctlAddr, ip);
-  const hostent *host = gethostbyaddr((const char *)ip, 4, AF_INET);
-  SetDlgItemTextA(dialog, IDC_REQUEST_CALLER,
-                  TalkCallerText(inv.request.lName, host ? host->h_name : nullptr, ip).c_str());
+/* The caller's host name is looked up while the dialog is shown (the
+ * daemon goes on answering meanwhile); until it comes, or when there is
+ * none, the field shows the address. */
+struct CallerLookup {
+  HANDLE task = nullptr;
+  std::string lName;
+  unsigned char ip[4] = {};
+  alignas(hostent) char result[MAXGETHOSTSTRUCT]; /* the hostent is laid out at its start */
+};
+std::map<HWND, std::unique_ptr<CallerLookup>> g_CallerLookups;
+
+void StartCallerField(HWND dialog, const TalkInvitation &inv) {
+  auto lookup = std::make_unique<CallerLookup>();
+  lookup->lName = inv.request.lName;
+  TalkSockaddrIp(inv.request.ctlAddr, lookup->ip);
+  SetDlgItemTextA(dialog, IDC_REQUEST_CALLER, TalkCallerText(lookup->lName, nullptr, lookup->ip).c_str());
+  lookup->task = WSAAsyncGetHostByAddr(dialog, WM_CALLER_NAME, (const char *)lookup->ip, 4, AF_INET, lookup->result,
+                                       sizeof lookup->result);
+  if (lookup->task) g_CallerLookups[dialog] = std::move(lookup);
+}
+
+void FinishCallerField(HWND dialog, LPARAM reply) {
+  auto it = g_CallerLookups.find(dialog);
+  if (it == g_CallerLookups.end()) return;
+  const CallerLookup &lookup = *it->second;
+  const hostent *host = (const hostent *)lookup.result;
+  if (WSAGETASYNCERROR(reply) == 0 && host->h_name)
+    SetDlgItemTextA(dialog, IDC_REQUEST_CALLER, TalkCallerText(lookup.lName, host->h_name, lookup.ip).c_str());
+  g_CallerLookups.erase(it);
+}
+
+void ForgetCallerField(HWND dialog) {
+  auto it = g_CallerLookups.find(dialog);
+  if (it == g_CallerLookups.end()) return;
+  WSACancelAsyncRequest(it->second->task); /* it writes the buffer no more */
+  g_CallerLookups.erase(it);
 }
 
 INT_PTR CALLBACK RequestDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG: {
       SetWindowLongA(dialog, DWL_USER, (LONG)lParam);
-      if (TalkInvitation *inv = g_Invitations.FindBySerial((unsigned)lParam)) FillCallerField(dialog, *inv);
+      if (TalkInvitation *inv = g_Invitations.FindBySerial((unsigned)lParam)) StartCallerField(dialog, *inv);
       return TRUE;
     }
+    case WM_CALLER_NAME: FinishCallerField(dialog, lParam); return TRUE;
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
@@ -90,6 +125,7 @@ INT_PTR CALLBACK RequestDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       DestroyWindow(dialog);
       return TRUE;
     case WM_DESTROY: {
+      ForgetCallerField(dialog);
       TalkInvitation *inv = g_Invitations.FindBySerial(DialogSerial(dialog));
       if (inv && inv->dialog == dialog) inv->dialog = nullptr;
       return TRUE;
