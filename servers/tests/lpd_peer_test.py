@@ -184,6 +184,44 @@ def queue_state():
                    b"There are currently 0 jobs enqueued to the print manager\n", repr(reply))
 
 
+def lpd_window_up():
+    records = os.path.join(os.environ["QX_RUNTIME_DIR"], "hwnd")
+    for name in os.listdir(records) if os.path.isdir(records) else []:
+        try:
+            with open(os.path.join(records, name), "rb") as f:
+                if b"lpd" in f.read():
+                    return True
+        except OSError:
+            pass
+    return False
+
+
+def queue_state_counts_a_job_in_progress(printer):
+    """The spooler tells every window how many jobs it holds: a daemon waiting
+    for its query hears of the job another connection has begun."""
+    printer.clear()
+    wait_until(lambda: not processes_named("printspool"), 10)
+    asker = socket.create_connection(("127.0.0.1", 515), timeout=10)
+    # Its window is up (the layer's record of it names its class) and waits for the query.
+    check("the asking daemon's window is up", wait_until(lpd_window_up, 15))
+    sender = socket.create_connection(("127.0.0.1", 515), timeout=10)
+    replies = b""
+    for piece in (b"\x02testq\n", b"\x03" + b"4 dfA003host\n"):
+        sender.sendall(piece)
+        replies += sender.recv(1)
+    time.sleep(0.5)
+    asker.sendall(b"\x04testq\n")
+    reply = receive_all(asker)
+    asker.close()
+    check("while a job arrives, the queue state counts it",
+          replies == b"\0\0" and reply.endswith(b"There is currently 1 job enqueued to the print manager\n"),
+          "%r %r" % (replies, reply))
+    sender.sendall(b"done\0")
+    sender.recv(1)
+    sender.close()
+    check("and the job prints once it is whole", wait_until(printer.jobs, 10) == [b"done\f"], repr(printer.jobs()))
+
+
 def idle():
     started = time.time()
     s = socket.create_connection(("127.0.0.1", 515), timeout=20)
@@ -238,6 +276,7 @@ def main():
         broken_transfer(printer)
         pdf_printer(os.path.join(scratch, "pdf"))
         queue_state()
+        queue_state_counts_a_job_in_progress(printer)
         idle()
     finally:
         if portwarden:
