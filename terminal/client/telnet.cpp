@@ -127,10 +127,12 @@ int AfterIac(TELNET_STATE &tn, BYTE b, std::string &out) {
     tn.state = b;
   } else if (b == TN_AO) {
     out += "\xFF\xF2";  // data mark
+  } else if (b == TN_EOR && (tn.mode & MODE_3270)) {
+    return TELNET_END_OF_RECORD;
   }
-  // IAC EOR ends a 3270 record; without a 3270 session it means nothing.
-  // Every other command (NOP, DM, BRK, IP, AYT, EC, EL, GA, SE) is ignored.
-  return -1;
+  // IAC EOR outside a 3270 session means nothing. Every other command (NOP,
+  // DM, BRK, IP, AYT, EC, EL, GA, SE) is ignored.
+  return TELNET_CONSUMED;
 }
 
 // Inside SB: bytes up to IAC SE, with IAC IAC standing for one 255.

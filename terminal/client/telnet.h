@@ -71,8 +71,13 @@ using Tn3270StartProc = bool (*)();
 // Resets the receive state for a new connection; option state starts over.
 void TelnetReset(TELNET_STATE &tn);
 
-// One received byte: returns the data byte (0..255), or -1 when the byte was
-// consumed by the protocol. Answers are appended to out.
+// What TelnetReceive returns besides a data byte.
+enum { TELNET_CONSUMED = -1, TELNET_END_OF_RECORD = -2 };
+
+// One received byte: returns the data byte (0..255), TELNET_CONSUMED when the
+// byte was consumed by the protocol, or TELNET_END_OF_RECORD for IAC EOR in a
+// 3270 session (the record collected so far is complete). Answers are
+// appended to out.
 int TelnetReceive(TELNET_STATE &tn, BYTE b, std::string &out, Tn3270StartProc start3270 = nullptr);
 
 // The requests the terminal makes on its own.

@@ -82,7 +82,7 @@ struct PARSE {
   const BYTE *bytes;
   int count;
   int eor;
-  int i;  // the order's first byte
+  int i;     // the order's first byte
   int used;  // bytes the order took, set by the handler
 };
 

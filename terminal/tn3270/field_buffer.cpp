@@ -258,5 +258,6 @@ void ClearOperatorMessage(TN3270_ENGINE &e) {
   if (!e.messageShown) return;
   e.messageShown = false;
   const int start = e.size + kMessageColumn;
-  for (int i = 0; i < kMessageBlank && kMessageColumn + i < e.columns; ++i) WriteCell(e, start + i, ' ', e.displayAttr[1]);
+  for (int i = 0; i < kMessageBlank && kMessageColumn + i < e.columns; ++i)
+    WriteCell(e, start + i, ' ', e.displayAttr[1]);
 }

@@ -45,15 +45,21 @@ struct KEY_BYTE {
 
 // Single bytes (anything else is a character).
 constexpr KEY_BYTE kSingle[] = {
-    {0x07, KF_RESET_REFRESH, 0}, {0x08, KF_HOME, 0},     {0x09, KF_TAB, 0},
-    {0x0A, KF_NEW_LINE, 0},      {0x0D, KF_ATTENTION, AID_ENTER}, {0x13, KF_ATTENTION, AID_TEST_REQUEST},
-    {0x14, KF_RESET, 0},         {0x16, KF_REFRESH, 0},  {0x18, KF_NOT_IMPLEMENTED, 0},
+    {0x07, KF_RESET_REFRESH, 0},
+    {0x08, KF_HOME, 0},
+    {0x09, KF_TAB, 0},
+    {0x0A, KF_NEW_LINE, 0},
+    {0x0D, KF_ATTENTION, AID_ENTER},
+    {0x13, KF_ATTENTION, AID_TEST_REQUEST},
+    {0x14, KF_RESET, 0},
+    {0x16, KF_REFRESH, 0},
+    {0x18, KF_NOT_IMPLEMENTED, 0},
     {0x7F, KF_DELETE, 0},
 };
 
 // After ESC.
 constexpr KEY_BYTE kAfterEscape[] = {
-    {0x09, KF_BACK_TAB, 0}, {'1', KF_ATTENTION, 0xF1}, {'2', KF_ATTENTION, 0xF2}, {'3', KF_ATTENTION, 0xF3},
+    {0x09, KF_BACK_TAB, 0},    {'1', KF_ATTENTION, 0xF1}, {'2', KF_ATTENTION, 0xF2}, {'3', KF_ATTENTION, 0xF3},
     {'4', KF_ATTENTION, 0xF4}, {'5', KF_ATTENTION, 0xF5}, {'6', KF_ATTENTION, 0xF6}, {'7', KF_ATTENTION, 0xF7},
     {'8', KF_ATTENTION, 0xF8}, {'9', KF_ATTENTION, 0xF9}, {'0', KF_ATTENTION, 0x7A}, {'-', KF_ATTENTION, 0x7B},
     {'=', KF_ATTENTION, 0x7C}, {'Q', KF_ATTENTION, 0xC1}, {'q', KF_ATTENTION, 0xC1}, {'W', KF_ATTENTION, 0xC2},
@@ -67,18 +73,42 @@ constexpr KEY_BYTE kAfterEscape[] = {
 
 // After ESC O.
 constexpr KEY_BYTE kAfterEscapeO[] = {
-    {'A', KF_UP, 0},          {'B', KF_DOWN, 0},        {'C', KF_RIGHT, 0},       {'D', KF_LEFT, 0},
-    {'M', KF_ATTENTION, AID_CLEAR}, {'P', KF_ATTENTION, 0xF1}, {'Q', KF_ATTENTION, 0xF2}, {'R', KF_ATTENTION, 0xF3},
-    {'S', KF_ATTENTION, AID_PA1}, {'m', KF_ATTENTION, AID_PA2}, {'l', KF_ATTENTION, AID_PA3}, {'n', KF_INSERT, 0},
-    {'w', KF_ATTENTION, 0xF4}, {'x', KF_ATTENTION, 0xF5}, {'y', KF_ATTENTION, 0xF6}, {'t', KF_ATTENTION, 0xF7},
-    {'u', KF_ATTENTION, 0xF8}, {'v', KF_ATTENTION, 0xF9}, {'q', KF_ATTENTION, 0x7A}, {'r', KF_ATTENTION, 0x7B},
+    {'A', KF_UP, 0},
+    {'B', KF_DOWN, 0},
+    {'C', KF_RIGHT, 0},
+    {'D', KF_LEFT, 0},
+    {'M', KF_ATTENTION, AID_CLEAR},
+    {'P', KF_ATTENTION, 0xF1},
+    {'Q', KF_ATTENTION, 0xF2},
+    {'R', KF_ATTENTION, 0xF3},
+    {'S', KF_ATTENTION, AID_PA1},
+    {'m', KF_ATTENTION, AID_PA2},
+    {'l', KF_ATTENTION, AID_PA3},
+    {'n', KF_INSERT, 0},
+    {'w', KF_ATTENTION, 0xF4},
+    {'x', KF_ATTENTION, 0xF5},
+    {'y', KF_ATTENTION, 0xF6},
+    {'t', KF_ATTENTION, 0xF7},
+    {'u', KF_ATTENTION, 0xF8},
+    {'v', KF_ATTENTION, 0xF9},
+    {'q', KF_ATTENTION, 0x7A},
+    {'r', KF_ATTENTION, 0x7B},
     {'s', KF_ATTENTION, 0x7C},
 };
 
 // After ESC and a backquote.
 constexpr KEY_BYTE kAfterEscapeQuote[] = {
-    {0x09, KF_SET_TAB, 0}, {0x7F, KF_CLEAR_TAB, 0}, {0x0A, KF_SET_MARGIN, 0}, {0x08, KF_SET_HOME_ROW, 0},
-    {'.', KF_REFRESH_TRACE, 0}, {'A', 54, 0}, {'a', 53, 0}, {'m', 55, 0}, {'p', 56, 0}, {'P', 57, 0}, {'q', 65, 0},
+    {0x09, KF_SET_TAB, 0},
+    {0x7F, KF_CLEAR_TAB, 0},
+    {0x0A, KF_SET_MARGIN, 0},
+    {0x08, KF_SET_HOME_ROW, 0},
+    {'.', KF_REFRESH_TRACE, 0},
+    {'A', 54, 0},
+    {'a', 53, 0},
+    {'m', 55, 0},
+    {'p', 56, 0},
+    {'P', 57, 0},
+    {'q', 65, 0},
 };
 
 template <size_t N>
@@ -140,9 +170,7 @@ int Prev(const TN3270_ENGINE &e, int p) { return p <= 0 ? e.size - 1 : p - 1; }
 bool Blank(BYTE b) { return b == IC_NULL || b == IC_SPACE; }
 
 // A position that takes input: a character position of an unprotected field.
-bool Enterable(const TN3270_ENGINE &e, int p) {
-  return !IsAttribute(e.buffer[p]) && !(FieldBits(e, p) & FA_PROTECTED);
-}
+bool Enterable(const TN3270_ENGINE &e, int p) { return !IsAttribute(e.buffer[p]) && !(FieldBits(e, p) & FA_PROTECTED); }
 
 void ProtectedField(TN3270_ENGINE &e) { OperatorMessage(e, "Protected Field"); }
 

@@ -13,11 +13,11 @@
 typedef unsigned char BYTE;
 
 // Sizes.
-constexpr int TN_BUFFER_MAX = 3564;   // 27 x 132, the largest geometry
-constexpr int TN_OUTPUT_SIZE = 400;   // outbound bytes gathered before a send
-constexpr int TN_KEY_QUEUE_SIZE = 64; // key functions waiting for the keyboard
-constexpr int TN_TAB_COLUMNS = 80;    // tab stops exist for columns 0..79
-constexpr int TN_SLOTS = 8;           // sessions the engine can serve
+constexpr int TN_BUFFER_MAX = 3564;    // 27 x 132, the largest geometry
+constexpr int TN_OUTPUT_SIZE = 400;    // outbound bytes gathered before a send
+constexpr int TN_KEY_QUEUE_SIZE = 64;  // key functions waiting for the keyboard
+constexpr int TN_TAB_COLUMNS = 80;     // tab stops exist for columns 0..79
+constexpr int TN_SLOTS = 8;            // sessions the engine can serve
 
 // Tn3270Entry operations (opword >> 8).
 enum {

@@ -638,3 +638,11 @@ std::string TermSelectionText() { return g_Display ? g_Display->SelectionText() 
 void TermLayout() {
   if (g_Display) g_Display->Layout();
 }
+
+void TermFitScreen() {
+  if (!g_Display) return;
+  TermWindow &w = *g_Display;
+  w.Layout();
+  w.ResizeClient(w.Columns() * w.cellW, (w.Rows() + 1) * w.cellH);
+  InvalidateRect(w.hwnd, nullptr, FALSE);
+}

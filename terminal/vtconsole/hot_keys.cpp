@@ -4,6 +4,7 @@
 // key map, whose characters are typed and whose strings go out as the
 // emulator sends strings.
 #include <cstring>
+#include <string>
 
 #include "setup_screens.h"
 #include "vtconsole.h"
@@ -15,7 +16,14 @@ namespace {
 class SessionKeyOutput : public KeyMapOutput {
  public:
   void Char(BYTE ch) override { SessionSendByte(ch); }
-  void String(const BYTE *text, size_t length) override { SendString(*g_Term, text, length); }
+  void String(const BYTE *text, size_t length) override {
+    if (g_Session.tn.mode & MODE_3270) {
+      // The 3270 keyboard reads the key's string up to a NUL.
+      Tn3270SendKeys(std::string((const char *)text, length).c_str());
+      return;
+    }
+    SendString(*g_Term, text, length);
+  }
   void Bell() override { ::Bell(); }
   void ComposeIndicator(bool shown) override {
     WriteText(*g_Term, g_Term->st.screenRows, 38, shown ? "C" : " ", ATTR_REVERSE);

@@ -143,6 +143,15 @@ void ReadMenuSettings() {
   CheckItem(IDM_JUMP1 + jump - 1, true);
   if (GetPrivateProfileIntA(kSection, "DontTryAgain", 0, g_IniFile)) g_Start.dontTryAgain = true;
   if (GetPrivateProfileIntA(kSection, "DieAfterCancelling", 0, g_IniFile)) g_Start.dieAfterCancelling = true;
+  if (g_Start.mode3270) {
+    const int model = GetPrivateProfileIntA(kSection, "TN3270_MODE", 2, g_IniFile);
+    g_Tn3270Model = model >= 2 && model <= 5 ? model : 2;
+  }
+}
+
+// Every "IBM-3278-" terminal-type name carries the 3270 model's digit.
+void TermModelNames() {
+  for (char *name : g_Session.tn.termTypes) TelnetModelName(name, TERM_TYPE_MAX + 1, g_Tn3270Model);
 }
 
 void WriteIniInt(const char *key, int value) {
@@ -179,6 +188,7 @@ void ConnectionDriver() {
   EnableItem(IDM_DISCONNECT, true);
   EnableItem(IDM_CONNECT, false);
   TermApplySwitches(words, g_Start, g_Session.tn);
+  if (g_Start.mode3270) TermModelNames();
   if (g_Start.badPort[0]) {
     char text[160];
     std::snprintf(text, sizeof text, "\"%s\" is not a port number from 1 to 65535; port %u is used.", g_Start.badPort,

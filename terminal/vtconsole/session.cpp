@@ -91,8 +91,12 @@ void SessionEnd() {
 
 // ---------------------------------------------------------------- receiving
 
-// Feeds one data byte to the emulator.
+// Feeds one data byte to the emulator, or to the 3270 record in 3270 mode.
 void ParseByte(unsigned char b) {
+  if (g_Session.tn.mode & MODE_3270) {
+    Tn3270HostByte(b);
+    return;
+  }
   g_Term->st.currentByte = b;
   VtParseByte(*g_Term);
 }
@@ -128,8 +132,11 @@ int TelnetGetByte() {
     }
     const unsigned char b = s.recv[s.recvIndex++];
     --s.recvCount;
-    const int data = TelnetReceive(s.tn, b, s.out);
+    const int data = TelnetReceive(s.tn, b, s.out, Tn3270Start);
     if (!s.out.empty() && s.recvCount == 0) SessionFlush();  // the answers to one block go together
+    if (data == TELNET_END_OF_RECORD) Tn3270HostData(1);
+    // The host withdrew binary or end-of-record: back to VT mode.
+    if (!(s.tn.mode & MODE_3270) && Tn3270Active()) Tn3270Stop();
     if (data >= 0) return data;
   }
 }
@@ -236,6 +243,7 @@ void CloseSession() {
   s.recvCount = 0;
   s.out.clear();
   s.tn.mode &= ~MODE_3270;
+  Tn3270Stop();
   SessionEnd();
 }
 
@@ -437,6 +445,7 @@ class SessionHost : public TermHost {
     KeyMapDefineUserKey(g_KeyMap, key, data, length);
   }
   int KeyboardLanguage() override { return KeyMapLanguage(g_KeyMap); }
+  bool In3270Mode() override { return (g_Session.tn.mode & MODE_3270) != 0; }
 };
 
 SessionHost g_SessionHost;
@@ -463,6 +472,11 @@ void SessionFlush() {
 
 void SessionSendByte(unsigned char b) {
   SESSION &s = g_Session;
+  if (s.tn.mode & MODE_3270) {
+    Tn3270SendKey(b);
+    s.eventFlag = true;
+    return;
+  }
   const bool online = s.sock != INVALID_SOCKET && TelnetEncodeTyped(s.tn, b, s.out);
   if ((!online || TelnetEchoesLocally(s.tn)) && s.echo.size() < 256) {
     s.echo.push_back((char)b);
@@ -518,6 +532,7 @@ int SessionRun(const char *host) {
       return 0;
     }
   }
+  Tn3270SessionParams();
   TermRefresh();
   const int result = SessionLoop();
   if (result < 0) return -1;

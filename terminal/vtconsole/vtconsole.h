@@ -90,6 +90,22 @@ bool SessionRunning();
 // The emulator's replies go to the host through this.
 TermHost *SessionHostInterface();
 
+// ---- the 3270 binding (tn3270_binding.cpp)
+extern int g_Tn3270Model;  // 2..5, from TN3270_MODE
+// Starts 3270 mode for the session (idempotent); false when no slot is free.
+bool Tn3270Start();
+// Leaves 3270 mode: the record buffer and slot are freed, the VT screen returns.
+void Tn3270Stop();
+bool Tn3270Active();
+// The display parameters again, at the start of a session loop in 3270 mode.
+void Tn3270SessionParams();
+// A data byte of the host's record; the record complete (IAC EOR, eor = 1).
+void Tn3270HostByte(unsigned char b);
+void Tn3270HostData(int eor);
+// Keyboard strings from the key map, and one typed character.
+void Tn3270SendKeys(const char *text);
+void Tn3270SendKey(unsigned char b);
+
 // ---- the window (display.cpp)
 class TermWindow;
 extern TermWindow *g_Display;
@@ -106,6 +122,8 @@ bool TermSelectionShown();
 void TermSelectionClear();
 std::string TermSelectionText();
 void TermLayout();
+// The window takes the screen's rows and columns (a 3270 geometry change).
+void TermFitScreen();
 TermDisplay *TermDisplayInterface();
 
 // ---- the keyboard (keyboard.cpp)

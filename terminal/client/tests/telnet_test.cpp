@@ -2,7 +2,9 @@
 // answers, and how typed bytes are encoded.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "telnet.h"
 
@@ -174,3 +176,31 @@ TEST(TelnetModelName, DigitReplacedOrAppendedWithinTheName) {
 }
 
 }  // namespace
+
+// A TN3270 host's usual order: terminal type twice, then end-of-record and
+// binary in both directions; IAC EOR then ends each record.
+TEST(TelnetNegotiation, Tn3270HostEntersAndLeavesRecordMode) {
+  static int starts;
+  starts = 0;
+  const Tn3270StartProc start = [] {
+    ++starts;
+    return true;
+  };
+  Fixture f;
+  std::snprintf(f.tn.termTypes[0], sizeof f.tn.termTypes[0], "IBM-3278-4");
+  f.Feed(B({255, 253, 24, 255, 250, 24, 1, 255, 240}), start);
+  EXPECT_EQ(f.Take(), B({255, 251, 24}) + B({255, 250, 24, 0}) + "IBM-3278-4" + B({255, 240}));
+  f.Feed(B({255, 253, 25, 255, 251, 25, 255, 253, 0, 255, 251, 0}), start);
+  EXPECT_EQ(f.Take(), B({255, 251, 25, 255, 253, 25, 255, 251, 0, 255, 253, 0}));
+  EXPECT_EQ(f.tn.mode & (MODE_3270 | MODE_EOR | MODE_BINARY), MODE_3270 | MODE_EOR | MODE_BINARY);
+  EXPECT_GE(starts, 1);
+  // Binary: CR and NUL are data, IAC IAC is one 255, IAC EOR ends the record.
+  std::vector<int> got;
+  for (unsigned char b : B({0xF5, 13, 0, 255, 255, 255, 239})) got.push_back(TelnetReceive(f.tn, b, f.out, start));
+  EXPECT_EQ(got, (std::vector<int>{0xF5, 13, 0, TELNET_CONSUMED, 255, TELNET_CONSUMED, TELNET_END_OF_RECORD}));
+  f.Feed(B({255, 254, 0}), start);  // DONT BINARY leaves 3270 mode
+  EXPECT_EQ(f.Take(), B({255, 252, 0}));
+  EXPECT_FALSE(f.tn.mode & MODE_3270);
+  EXPECT_EQ(TelnetReceive(f.tn, 255, f.out, start), TELNET_CONSUMED);
+  EXPECT_EQ(TelnetReceive(f.tn, 239, f.out, start), TELNET_CONSUMED);
+}

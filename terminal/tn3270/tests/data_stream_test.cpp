@@ -91,15 +91,14 @@ TEST(Tn3270DataStream, StartFieldExtendedTakesTheBasicAttribute) {
   h.Record(kEraseWrite + "\x29\x02\x41\xF2\xC0" + (char)kNonDisplay + Ebcdic("secret"));
   EXPECT_EQ(h.e.buffer[0], 0xC0 | kNonDisplay);
   EXPECT_EQ(h.Row(0).substr(0, 8), "        ");  // non-display shows blanks
-  h.Record("\x02");  // Read Buffer keeps the characters
+  h.Record("\x02");                              // Read Buffer keeps the characters
   ASSERT_EQ(h.records.size(), 1u);
-  EXPECT_EQ(h.records[0].substr(0, 11), "\x60\x40\x40\x1D" + std::string(1, (char)AddressCode(kNonDisplay)) + Ebcdic("secret"));
+  EXPECT_EQ(h.records[0].substr(0, 11),
+            "\x60\x40\x40\x1D" + std::string(1, (char)AddressCode(kNonDisplay)) + Ebcdic("secret"));
 }
 
 TEST(Tn3270DataStream, ErasesWriteChangeTheGeometryOfEveryModel) {
-  const struct {
-    int model, rows, columns;
-  } models[] = {{2, 24, 80}, {3, 32, 80}, {4, 43, 80}, {5, 27, 132}};
+  const struct { int model, rows, columns; } models[] = {{2, 24, 80}, {3, 32, 80}, {4, 43, 80}, {5, 27, 132}};
   for (const auto &m : models) {
     Tn3270Harness h(m.model);
     h.Record("\x7E\xC3" + Sba(m.rows * m.columns - 1) + Ebcdic("Z"));
@@ -204,7 +203,8 @@ TEST(Tn3270DataStream, HostileRecordsStayInsideTheBuffer) {
       {"record cut in a Yale order", kEraseWrite + "\x2B", nullptr, false},
       {"SFE with the largest count", kEraseWrite + "\x29\xFF" + std::string(510, '\xC0'), nullptr, false},
       {"unknown write command", "\x33\xC3" + Ebcdic("X"), "Unexpected write command code 0x33", true},
-      {"write structured field", std::string("\xF3\x00\x05\x01\xFF\x02", 6) + Ebcdic("X"), "Unexpected write command code 0xf3", false},
+      {"write structured field", std::string("\xF3\x00\x05\x01\xFF\x02", 6) + Ebcdic("X"),
+       "Unexpected write command code 0xf3", false},
   };
   for (const auto &c : cases) {
     Tn3270Harness h;
@@ -263,7 +263,7 @@ TEST(Tn3270FieldBuffer, TheFieldSearchWrapsBackwardsThroughTheEnd) {
 TEST(Tn3270FieldBuffer, OverwritingAnAttributeRedrawsTheWholeScreen) {
   Tn3270Harness h;
   h.Record(kEraseWrite + Sf(0x68) + Ebcdic("bright") + Sba(1000) + Ebcdic("far"));
-  EXPECT_EQ(h.Attr(0, 1), 3);   // protected-intensified
+  EXPECT_EQ(h.Attr(0, 1), 3);    // protected-intensified
   EXPECT_EQ(h.Attr(12, 40), 3);  // the field runs on to the end
   h.Record(kWrite + Sba(0) + Ebcdic("x"));
   EXPECT_EQ(h.Attr(12, 40), 0);  // unformatted now: unprotected-normal everywhere

@@ -46,9 +46,17 @@ TEST(Tn3270KeyboardAid, AttentionKeysSendTheirAid) {
     std::string aid;  // the lead-in
     bool cursor;      // followed by the cursor address
   } cases[] = {
-      {"\x1b" "1", "\xF1", true},  {"\x1bOP", "\xF1", true}, {"\x1b=", "\x7C", true}, {"\x1b}", "\x4C", true},
-      {"\x1bo", "\xC9", true},    {"\x1bOq", "\x7A", true}, {"\x1bOS", "\x6C", false},  // PA1: nothing more
-      {"\x1bOm", "\x6E", false},  {"\x1bOM", "\x6D", false},                              // PA2, CLEAR
+      {"\x1b"
+       "1",
+       "\xF1", true},
+      {"\x1bOP", "\xF1", true},
+      {"\x1b=", "\x7C", true},
+      {"\x1b}", "\x4C", true},
+      {"\x1bo", "\xC9", true},
+      {"\x1bOq", "\x7A", true},
+      {"\x1bOS", "\x6C", false},  // PA1: nothing more
+      {"\x1bOm", "\x6E", false},
+      {"\x1bOM", "\x6D", false},            // PA2, CLEAR
       {"\x13", "\x01\x6C\x61\x02", false},  // test request: no cursor address
   };
   for (const auto &c : cases) {
@@ -94,8 +102,16 @@ TEST_F(Tn3270Keyboard, TabBackTabHomeAndNewLine) {
     const char *keys;
     int cursor;
   } cases[] = {
-      {"\t", 17},  {"\t\t", 22}, {"\t\t\t", 6},  {"\x1b\t", 22}, {"\x1bOC\x1bOC\x1b\t", 6},
-      {"\x08", 6}, {"\n", 6},    {"\x1bOB\n", 6}, {"\x1bOA", 1846}, {"\x1bOD\x1bOD\x1bOD\x1bOD\x1bOD\x1bOD\x1bOD", 1919},
+      {"\t", 17},
+      {"\t\t", 22},
+      {"\t\t\t", 6},
+      {"\x1b\t", 22},
+      {"\x1bOC\x1bOC\x1b\t", 6},
+      {"\x08", 6},
+      {"\n", 6},
+      {"\x1bOB\n", 6},
+      {"\x1bOA", 1846},
+      {"\x1bOD\x1bOD\x1bOD\x1bOD\x1bOD\x1bOD\x1bOD", 1919},
   };
   for (const auto &c : cases) {
     h.Keys("\x08");
@@ -105,9 +121,13 @@ TEST_F(Tn3270Keyboard, TabBackTabHomeAndNewLine) {
 }
 
 TEST_F(Tn3270Keyboard, InsertEraseEofDeleteFieldMarkAndDup) {
-  h.Keys("abcd\x08\x1bOC" "X");  // overwrite: aXcd
+  h.Keys(
+      "abcd\x08\x1bOC"
+      "X");  // overwrite: aXcd
   EXPECT_EQ(Field(6, 6), "aXcd  ");
-  h.Keys("\x1bOD\x1bOn" "Y");  // insert mode at the X
+  h.Keys(
+      "\x1bOD\x1bOn"
+      "Y");  // insert mode at the X
   EXPECT_EQ(Field(6, 6), "aYXcd ");
   EXPECT_EQ(h.Row(24)[45], '^');
   h.Keys("Z");

@@ -44,6 +44,7 @@ void Tn3270Harness::Send(const BYTE *bytes, int, int eor, int count) {
   if (!eor) return;
   h.records.push_back(h.partial_);
   h.partial_.clear();
+  if (h.recordSink) h.recordSink(h.records.back());
 }
 
 int Tn3270Harness::CellWrite(int offset, int value, int count) {
@@ -88,9 +89,7 @@ std::string Ebcdic(const std::string &ascii) {
   return out;
 }
 
-std::string Address(int position) {
-  return std::string{(char)AddressCode(position >> 6), (char)AddressCode(position)};
-}
+std::string Address(int position) { return std::string{(char)AddressCode(position >> 6), (char)AddressCode(position)}; }
 
 std::string Sba(int position) { return "\x11" + Address(position); }
 

@@ -5,6 +5,7 @@
 #ifndef QX_TERMINAL_TN3270_HARNESS_H
 #define QX_TERMINAL_TN3270_HARNESS_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,13 +29,15 @@ class Tn3270Harness {
   void Keys(const std::string &text);
 
   // The screen grid as the refresh left it.
-  std::string Row(int row) const;            // characters, trailing blanks kept
+  std::string Row(int row) const;  // characters, trailing blanks kept
   unsigned char Attr(int row, int col) const { return cells_[row][col].attr; }
   unsigned char Char(int row, int col) const { return cells_[row][col].ch; }
   // Records sent, each complete with its end of record; pieces without one
   // are appended to the record they belong to. pieces_ counts every call.
   std::vector<std::string> records;
   std::vector<std::string> pieces;
+  // Called with every complete record as it is sent, when set.
+  std::function<void(const std::string &)> recordSink;
   // Every character written to the row below the screen, in order: operator
   // messages can be read here even where the status text covers them later.
   std::string oiaWrites;

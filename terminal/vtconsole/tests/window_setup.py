@@ -73,20 +73,20 @@ def wait_for(seconds, check):
 
 
 class Window:
-    def __init__(self, bin_dir, work, env, args=("/once", "127.0.0.1"), err="vt-err"):
+    def __init__(self, bin_dir, work, env, args=("/once", "127.0.0.1"), err="vt-err", window_class="QX220"):
         self.bin, self.env = bin_dir, env
         self.proc = subprocess.Popen([os.path.join(bin_dir, "vtconsole")] + list(args), cwd=work, env=env,
                                      stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, err), "w"))
         self.hwnd = None
 
         def found():
-            r = self.auto("find", "QX220", "-", check=False)
+            r = self.auto("find", window_class, "-", check=False)
             if r.startswith("ok "):
                 self.hwnd = r.split()[1]
             return self.hwnd is not None
 
         if not wait_for(15, found):
-            fail("no QX220 window through automation")
+            fail("no %s window through automation" % window_class)
 
     def auto(self, *args, check=True):
         r = subprocess.run([os.path.join(self.bin, "qxauto"), "-p", str(self.proc.pid)] + list(args), env=self.env,
@@ -105,7 +105,7 @@ class Window:
         for key in reversed(held):
             self.auto("key", self.hwnd, key, "0", "up")
 
-    def screen(self):
+    def screen(self, rows=ROWS):
         """The window's rows, copied as a person would copy them; a key then ends the selection."""
         time.sleep(0.2)  # the window draws at most every 40 ms
         self.auto("menu", self.hwnd, "102")  # Edit > Select All
@@ -115,8 +115,8 @@ class Window:
         if r.returncode != 0:
             fail("reading the clipboard: " + r.stderr.decode("latin-1"))
         self.auto("type", self.hwnd, "x")  # dropped with the selection
-        rows = r.stdout.split(b"\r\n")
-        return [row.rstrip(b" ") for row in rows[:ROWS]] + [b""] * max(0, ROWS - len(rows[:ROWS]))
+        lines = r.stdout.split(b"\r\n")
+        return [row.rstrip(b" ") for row in lines[:rows]] + [b""] * max(0, rows - len(lines[:rows]))
 
     def close(self):
         if self.proc.poll() is None:

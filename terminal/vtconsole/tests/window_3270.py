@@ -1,0 +1,120 @@
+#!/usr/bin/python3
+"""vtconsole as a TN3270 terminal, through automation as a person would use it.
+
+The scripted TN3270 host of the 3270 engine's tests listens on loopback in a
+network namespace of the test's own. vtconsole starts with "/I /t=IBM-3278-2"
+and model 4 in its INI file: the host sees the terminal type with the model's
+digit, the host's form appears in the window (read with Edit > Select All and
+Edit > Copy), text typed into the window and Return reach the host as the
+Enter record with the modified field, and Erase/Write Alternate takes the
+window to the model's 43 rows; a second connection in the same window (File >
+Connect) still negotiates 3270, and the window's VT screen comes back after
+each session.
+
+    window_3270.py BIN_DIR      (as root)
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tn3270", "tests"))
+from tn3270_host import Tn3270Host, address, ebcdic  # noqa: E402
+from window_setup import Window, fail, wait_for  # noqa: E402
+
+FORM = (b"\xf5\xc3" + b"\x11" + address(0) + b"\x1d\x60" + ebcdic("Log on to the scripted host") +
+        b"\x11" + address(80) + b"\x1d\x60" + ebcdic("User:") + b"\x1d\x40" +
+        b"\x11" + address(100) + b"\x1d\x60" + b"\x11" + address(87) + b"\x13")
+
+
+def session(host, window, work, first):
+    """One session: negotiation, the form, typing, Enter, the model's screen."""
+    host.accept()
+    host.negotiate()
+    if host.terminal_types[-1] != "IBM-3278-4":
+        fail("the terminal named itself %r, not IBM-3278-4" % host.terminal_types)
+    host.send_record(FORM)
+    if not wait_for(10, lambda: b"User:" in b"".join(window.screen(25))):
+        fail("the host's form is not in the window: %r" % window.screen(25)[:3])
+    rows = window.screen(25)
+    if rows[0] != b" Log on to the scripted host" or rows[1] != b" User:":
+        fail("the form is drawn wrongly: %r" % rows[:2])
+    window.auto("type", window.hwnd, "alice")
+    window.press(28)  # Return: Enter
+    got = host.read_record()
+    want = b"\x7d" + address(92) + b"\x11" + address(87) + ebcdic("alice")
+    if got != want:
+        fail("Enter sent %s, not %s" % (got.hex(), want.hex()))
+    # Erase/Write Alternate: the model's 43 rows.
+    host.send_record(b"\x7e\xc3" + b"\x11" + address(42 * 80) + b"\x1d\x60" + ebcdic("bottom row of model 4") +
+                     b"\x11" + address(0) + b"\x1d\x40\x13")
+    if not wait_for(10, lambda: window.screen(43)[42] == b" bottom row of model 4"):
+        fail("Erase/Write Alternate did not give 43 rows: %r" % window.screen(44)[40:44])
+    print("session %d: terminal type, form, Enter record and model 4 screen" % (1 if first else 2))
+
+
+def run(bin_dir, work, env):
+    with open(os.path.join(work, "QXAPPS.INI"), "w") as f:
+        f.write("[QX220]\r\nTN3270_MODE=4\r\n")
+    host = Tn3270Host()
+    window = Window(bin_dir, work, env, args=("/I", "/t=IBM-3278-2", "127.0.0.1", "/p=%d" % host.port),
+                    window_class="QX3270")
+    try:
+        session(host, window, work, True)
+        host.conn.close()  # the host ends the session; the window stays
+        if not wait_for(10, lambda: any(b"Disconnected from Remote Host" in r for r in window.screen(25))):
+            fail("the end of the session was not shown")
+        # File > Connect asks for the host in a dialog; a second connection
+        # through the recent host (the dialog's default) negotiates 3270 again.
+        accepted = threading.Thread(target=lambda: session(host, window, work, False), daemon=True)
+        accepted.start()
+        window.auto("menu", window.hwnd, "419")
+        dialog = None
+        for _ in range(100):
+            r = window.auto("find", "#32770", "-", check=False)
+            if r.startswith("ok "):
+                dialog = r.split()[1]
+                break
+            threading.Event().wait(0.1)
+        if not dialog:
+            fail("File > Connect showed no host dialog")
+        window.auto("key", dialog, "28", "0", "down")
+        window.auto("key", dialog, "28", "0", "up", check=False)  # the dialog may be gone
+        accepted.join(40)
+        if accepted.is_alive():
+            fail("the second connection did not finish its session")
+    finally:
+        window.close()
+        host.close()
+
+
+def main():
+    if len(sys.argv) < 2:
+        fail("usage: window_3270.py BIN_DIR")
+    bin_dir = sys.argv[1]
+    for tool in ["unshare", "ip"]:
+        if not shutil.which(tool):
+            fail(tool + " is missing")
+    if os.geteuid() != 0:
+        fail("this test makes a network namespace: run it as root")
+    if os.environ.get("IN_NAMESPACE") != "1":
+        env = dict(os.environ, IN_NAMESPACE="1")
+        os.execvpe("timeout", ["timeout", "-k", "5", "110", "unshare", "-n", sys.executable] + sys.argv, env)
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    work = tempfile.mkdtemp()
+    try:
+        env = dict(os.environ, QX_HOME=work + "/home", QX_RUNTIME_DIR=work + "/run", QX_MACHINE_DIR=work + "/machine")
+        for d in ("home", "run", "machine"):
+            os.makedirs(os.path.join(work, d), mode=0o700)
+        run(bin_dir, work, env)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print("PASS: TN3270 sessions in the window")
+
+
+if __name__ == "__main__":
+    main()
