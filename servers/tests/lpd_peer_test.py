@@ -12,14 +12,13 @@ Usage: lpd_peer_test.py BUILD_DIR LPRNG_ROOT. Prints "ok: ..." or
 "FAILED: ..." per check and exits 1 when any failed."""
 import glob
 import os
-import shutil
 import socket
 import subprocess
 import sys
 import tempfile
 import time
 
-from peertest import check, failures, kill_of_runtime, processes_named, wait_until
+from peertest import check, finish, processes_named, start_portwarden, wait_until
 
 BIN = os.path.join(os.path.abspath(sys.argv[1]), "bin")
 LPRNG = sys.argv[2]
@@ -262,9 +261,7 @@ def main():
                           CUPS_SERVER="127.0.0.1:9")  # no CUPS server in here: asked, refused at once
         subprocess.run([os.path.join(BIN, "pwtable"), "enable", "Lpd"], cwd=srv, check=True,
                        stdout=subprocess.DEVNULL)
-        portwarden = subprocess.Popen([os.path.join(BIN, "portwarden")], cwd=srv, stdin=subprocess.DEVNULL,
-                                      stdout=open(os.path.join(scratch, "portwarden.out"), "w"),
-                                      stderr=subprocess.STDOUT)
+        portwarden = start_portwarden(os.path.join(BIN, "portwarden"), srv, os.path.join(scratch, "portwarden.out"))
 
         def listening():
             return ":515 " in subprocess.run(["ss", "-Hlnt"], capture_output=True, text=True).stdout
@@ -279,18 +276,8 @@ def main():
         queue_state_counts_a_job_in_progress(printer)
         idle()
     finally:
-        if portwarden:
-            portwarden.terminate()
-            portwarden.wait(10)
-        kill_of_runtime(os.environ.get("QX_RUNTIME_DIR", "-"), ("printspool",))
-        if failures:
-            try:
-                print("portwarden said:\n" + open(os.path.join(scratch, "portwarden.out")).read())
-            except OSError:
-                pass
-        shutil.rmtree(scratch, ignore_errors=True)
-    print("%d checks failed" % len(failures) if failures else "all checks passed")
-    return 1 if failures else 0
+        status = finish(portwarden, os.path.join(scratch, "portwarden.out"), scratch, ("printspool",))
+    return status
 
 
 if __name__ == "__main__":

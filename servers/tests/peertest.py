@@ -1,7 +1,9 @@
 """What the daemons' peer tests in Python share: checks that are counted and
 printed, waits with a deadline, and the daemon processes of a test."""
 import os
+import shutil
 import signal
+import subprocess
 import time
 
 failures = []
@@ -54,3 +56,27 @@ def kill_of_runtime(runtime, names):
                         os.kill(pid, signal.SIGKILL)
             except OSError:
                 pass
+
+
+def start_portwarden(program, table_dir, log_path):
+    """The super-server in the folder of its table file, its output to log_path."""
+    return subprocess.Popen([program], cwd=table_dir, stdin=subprocess.DEVNULL, stdout=open(log_path, "w"),
+                            stderr=subprocess.STDOUT)
+
+
+def finish(portwarden, log_path, scratch, daemon_names):
+    """Stops the super-server and what it started, shows its output when a
+    check failed, removes the scratch folder; returns the exit status."""
+    if portwarden:
+        portwarden.terminate()
+        portwarden.wait(10)
+    kill_of_runtime(os.environ.get("QX_RUNTIME_DIR", "-"), daemon_names)
+    if failures:
+        try:
+            with open(log_path) as f:
+                print("portwarden said:\n" + f.read())
+        except OSError:
+            pass
+    shutil.rmtree(scratch, ignore_errors=True)
+    print("%d checks failed" % len(failures) if failures else "all checks passed")
+    return 1 if failures else 0

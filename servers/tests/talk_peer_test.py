@@ -23,7 +23,7 @@ import tempfile
 import threading
 import time
 
-from peertest import check, failures, kill_of_runtime, processes_named, wait_until
+from peertest import check, finish, processes_named, start_portwarden, wait_until
 
 BIN = os.path.join(os.path.abspath(sys.argv[1]), "bin")
 CONSOLE_USER = "daemon"
@@ -384,9 +384,7 @@ def main():
         subprocess.run([pwtable, "enable", "parleyd", "oldparleyd"], cwd=srv, check=True, stdout=subprocess.DEVNULL)
         capture = Capture()
         capture.start()
-        portwarden = subprocess.Popen([os.path.join(bindir, "portwarden")], cwd=srv, stdin=subprocess.DEVNULL,
-                                      stdout=open(os.path.join(scratch, "portwarden.out"), "w"),
-                                      stderr=subprocess.STDOUT)
+        portwarden = start_portwarden(os.path.join(bindir, "portwarden"), srv, os.path.join(scratch, "portwarden.out"))
 
         def listening():
             out = subprocess.run(["ss", "-Hlnu"], capture_output=True, text=True).stdout
@@ -402,18 +400,9 @@ def main():
     finally:
         if capture:
             capture.stop()
-        if portwarden:
-            portwarden.terminate()
-            portwarden.wait(10)
-        kill_of_runtime(os.environ.get("QX_RUNTIME_DIR", "-"), ("parleyd", "oldparleyd", "parley", "oldparley"))
-        if failures:
-            try:
-                print("portwarden said:\n" + open(os.path.join(scratch, "portwarden.out")).read())
-            except OSError:
-                pass
-        shutil.rmtree(scratch, ignore_errors=True)
-    print("%d checks failed" % len(failures) if failures else "all checks passed")
-    return 1 if failures else 0
+        status = finish(portwarden, os.path.join(scratch, "portwarden.out"), scratch,
+                        ("parleyd", "oldparleyd", "parley", "oldparley"))
+    return status
 
 
 if __name__ == "__main__":
