@@ -21,15 +21,15 @@
 typedef void (*SERVER_LINE_SINK)(const char *line, void *context);
 
 typedef struct SERVER_WINDOW_LINK {
-  HWND main_window;       // the hidden main window: its timer 2 is the refresh period
-  uint32_t *counters;     // REQUEST_COUNTERS, 33 words
-  uint32_t *refresh;      // the Refresh setting, seconds 1..64
-  uint32_t *priority;     // the Priority setting, 0..100
-  const char *ini_file;   // QXAPPS.INI: [QXServer] keeps the windows' places
+  HWND main_window;             // the hidden main window: its timer 2 is the refresh period
+  uint32_t *counters;           // REQUEST_COUNTERS, 33 words
+  uint32_t *refresh;            // the Refresh setting, seconds 1..64
+  uint32_t *priority;           // the Priority setting, 0..100
+  const char *ini_file;         // QXAPPS.INI: [QXServer] keeps the windows' places
   int (*reload_exports)(void);  // re-reads the exports file: 0, or -1 (the old table stays)
   void (*export_lines)(SERVER_LINE_SINK sink, void *context);     // one line per export
   void (*open_file_lines)(SERVER_LINE_SINK sink, void *context);  // one line per lock-manager node
-  void (*info_closed)(void);  // the information window's Close button hid it
+  void (*info_closed)(void);                                      // the information window's Close button hid it
 } SERVER_WINDOW_LINK;
 
 // Exports of the module, found with GetProcAddress.

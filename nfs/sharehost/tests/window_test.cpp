@@ -30,9 +30,8 @@ TEST(InfoWindowArithmetic, OpsPerSecondIsExactOverAnyInterval) {
     DWORD ms;
     uint32_t rate;
   } cases[] = {
-      {60, 600, 100},   // under a second: not rounded to ops x 1
-      {500, 1000, 500}, {30, 10000, 3}, {7, 0, 0},
-      {4000000000u, 1000, 4000000000u},  // no overflow on the way
+      {60, 600, 100},  // under a second: not rounded to ops x 1
+      {500, 1000, 500}, {30, 10000, 3}, {7, 0, 0}, {4000000000u, 1000, 4000000000u},  // no overflow on the way
       {5, 3000, 1},
   };
   for (const Case &c : cases) EXPECT_EQ(srvwin::OpsPerSecond(c.ops, c.ms), c.rate) << c.ops << " in " << c.ms;
@@ -44,12 +43,12 @@ TEST(InfoWindowArithmetic, SettingsStayInTheirRangesWhateverCodeArrives) {
     int code, thumb;
     UINT refresh, priority;  // Refresh: 1 a line, 8 a page, 1..64; Priority: 10 either, 0..100
   } cases[] = {
-      {10, SB_LINEUP, 0, 11, 20},         {64, SB_LINEUP, 0, 64, 74},
-      {1, SB_LINEDOWN, 0, 1, 0},          {60, SB_PAGEUP, 0, 64, 70},
-      {5, SB_PAGEDOWN, 0, 1, 0},          {10, SB_THUMBPOSITION, 40, 40, 40},
-      {10, SB_THUMBTRACK, 99, 64, 99},    {10, SB_THUMBTRACK, -5, 1, 0},
-      {10, SB_ENDSCROLL, 50, 10, 10},     {10, 7, 50, 10, 10},
-      {95, SB_LINEUP, 0, 64, 100},        {100, SB_PAGEUP, 0, 64, 100},
+      {10, SB_LINEUP, 0, 11, 20},      {64, SB_LINEUP, 0, 64, 74},
+      {1, SB_LINEDOWN, 0, 1, 0},       {60, SB_PAGEUP, 0, 64, 70},
+      {5, SB_PAGEDOWN, 0, 1, 0},       {10, SB_THUMBPOSITION, 40, 40, 40},
+      {10, SB_THUMBTRACK, 99, 64, 99}, {10, SB_THUMBTRACK, -5, 1, 0},
+      {10, SB_ENDSCROLL, 50, 10, 10},  {10, 7, 50, 10, 10},
+      {95, SB_LINEUP, 0, 64, 100},     {100, SB_PAGEUP, 0, 64, 100},
   };
   for (const Case &c : cases) {
     EXPECT_EQ(srvwin::ScrolledValue(c.value, c.code, c.thumb, 1, 8, 1, 64), c.refresh) << c.value << " code " << c.code;
@@ -166,10 +165,10 @@ TEST_F(InfoWindow, CountsRequestsAndSetsRefreshAndPriority) {
   NullCalls(3);
   std::string info = ShowInfo();
   ASSERT_FALSE(info.empty()) << "no information window after control 128";
-  EXPECT_EQ(ItemText(info, 100), "3");  // Null:
-  EXPECT_EQ(ItemText(info, 126), "10");  // Refresh, seconds
+  EXPECT_EQ(ItemText(info, 100), "3");    // Null:
+  EXPECT_EQ(ItemText(info, 126), "10");   // Refresh, seconds
   EXPECT_EQ(ItemText(info, 127), "100");  // Priority
-  EXPECT_EQ(ItemText(info, 200), "");  // no rate before a second redraw
+  EXPECT_EQ(ItemText(info, 200), "");     // no rate before a second redraw
 
   NullCalls(2);
   Press(info, 300);  // Refresh
@@ -189,7 +188,8 @@ TEST_F(InfoWindow, CountsRequestsAndSetsRefreshAndPriority) {
   EXPECT_TRUE(qxtest::WaitUntil([&] { return !Visible(info); }, 5000));
   EXPECT_EQ(ShowInfo(), info);
   EXPECT_TRUE(Visible(info));
-  ASSERT_EQ(AutomationCommand(pid_, "list").find("Q&X NFS-Server"), AutomationCommand(pid_, "list").rfind("Q&X NFS-Server"))
+  ASSERT_EQ(AutomationCommand(pid_, "list").find("Q&X NFS-Server"),
+            AutomationCommand(pid_, "list").rfind("Q&X NFS-Server"))
       << "a second information window";
 
   // At stop the settings are kept with the window's place.
@@ -222,8 +222,8 @@ TEST_F(InfoWindow, ListsExportsReloadsThemAndShowsOpenFiles) {
 
   WriteExports("d:\\ex\\ro -ro\n");
   Press(exports, 102);  // Reload
-  EXPECT_TRUE(qxtest::WaitUntil(
-      [&] { return ListLines(exports) == std::vector<std::string>{"d:\\ex\\ro\t-ro"}; }, 5000));
+  EXPECT_TRUE(
+      qxtest::WaitUntil([&] { return ListLines(exports) == std::vector<std::string>{"d:\\ex\\ro\t-ro"}; }, 5000));
   // A reload that finds no file keeps the table it had.
   std::filesystem::remove(Host("windows/exports"));
   Press(exports, 102);
@@ -237,7 +237,8 @@ TEST_F(InfoWindow, ListsExportsReloadsThemAndShowsOpenFiles) {
 
   // Closing a list destroys it; the information window stays.
   Press(exports, IDCANCEL);
-  EXPECT_TRUE(qxtest::WaitUntil([&] { return Handle(AutomationCommand(pid_, "find #32770 Currently Exported Directories")).empty(); }, 5000));
+  EXPECT_TRUE(qxtest::WaitUntil(
+      [&] { return Handle(AutomationCommand(pid_, "find #32770 Currently Exported Directories")).empty(); }, 5000));
   EXPECT_TRUE(Visible(info));
 }
 

@@ -43,41 +43,75 @@ const char kIniSection[] = "QXServer";
 // The information window: the counters in three columns (item 100 + index),
 // Refresh (26) and Priority (27) beside their scroll bars, then the buttons.
 const QX_DIALOG_ITEM kInfoItems[] = {
-    QX_LTEXT("Null:", -1, 6, 6, 48, 8), QX_RTEXT("0", 100, 56, 6, 44, 8),
-    QX_LTEXT("GetAttr:", -1, 6, 16, 48, 8), QX_RTEXT("0", 101, 56, 16, 44, 8),
-    QX_LTEXT("SetAttr:", -1, 6, 26, 48, 8), QX_RTEXT("0", 102, 56, 26, 44, 8),
-    QX_LTEXT("Root:", -1, 6, 36, 48, 8), QX_RTEXT("0", 103, 56, 36, 44, 8),
-    QX_LTEXT("Lookup:", -1, 6, 46, 48, 8), QX_RTEXT("0", 104, 56, 46, 44, 8),
-    QX_LTEXT("ReadLink:", -1, 6, 56, 48, 8), QX_RTEXT("0", 105, 56, 56, 44, 8),
-    QX_LTEXT("Read:", -1, 6, 66, 48, 8), QX_RTEXT("0", 106, 56, 66, 44, 8),
-    QX_LTEXT("Holes:", -1, 6, 76, 48, 8), QX_RTEXT("0", 107, 56, 76, 44, 8),
-    QX_LTEXT("Write:", -1, 6, 86, 48, 8), QX_RTEXT("0", 108, 56, 86, 44, 8),
-    QX_LTEXT("Create:", -1, 6, 96, 48, 8), QX_RTEXT("0", 109, 56, 96, 44, 8),
-    QX_LTEXT("Remove:", -1, 6, 106, 48, 8), QX_RTEXT("0", 110, 56, 106, 44, 8),
-    QX_LTEXT("Rename:", -1, 112, 6, 48, 8), QX_RTEXT("0", 111, 162, 6, 44, 8),
-    QX_LTEXT("Link:", -1, 112, 16, 48, 8), QX_RTEXT("0", 112, 162, 16, 44, 8),
-    QX_LTEXT("Symlink:", -1, 112, 26, 48, 8), QX_RTEXT("0", 113, 162, 26, 44, 8),
-    QX_LTEXT("Mkdir:", -1, 112, 36, 48, 8), QX_RTEXT("0", 114, 162, 36, 44, 8),
-    QX_LTEXT("Rmdir:", -1, 112, 46, 48, 8), QX_RTEXT("0", 115, 162, 46, 44, 8),
-    QX_LTEXT("ReadDir:", -1, 112, 56, 48, 8), QX_RTEXT("0", 116, 162, 56, 44, 8),
-    QX_LTEXT("Statfs:", -1, 112, 66, 48, 8), QX_RTEXT("0", 117, 162, 66, 44, 8),
-    QX_LTEXT("Mount:", -1, 112, 76, 48, 8), QX_RTEXT("0", 118, 162, 76, 44, 8),
-    QX_LTEXT("Dump Exprt:", -1, 112, 86, 48, 8), QX_RTEXT("0", 119, 162, 86, 44, 8),
-    QX_LTEXT("UnMount:", -1, 112, 96, 48, 8), QX_RTEXT("0", 120, 162, 96, 44, 8),
-    QX_LTEXT("UnMountAll:", -1, 112, 106, 48, 8), QX_RTEXT("0", 121, 162, 106, 44, 8),
-    QX_LTEXT("Export:", -1, 218, 6, 48, 8), QX_RTEXT("0", 122, 268, 6, 44, 8),
-    QX_LTEXT("Auth Reqs:", -1, 218, 16, 48, 8), QX_RTEXT("0", 123, 268, 16, 44, 8),
-    QX_LTEXT("Print File:", -1, 218, 26, 48, 8), QX_RTEXT("0", 124, 268, 26, 44, 8),
-    QX_LTEXT("Cache Hits:", -1, 218, 36, 48, 8), QX_RTEXT("0", 125, 268, 36, 44, 8),
-    QX_LTEXT("Share:", -1, 218, 46, 48, 8), QX_RTEXT("0", 128, 268, 46, 44, 8),
-    QX_LTEXT("Unshare:", -1, 218, 56, 48, 8), QX_RTEXT("0", 129, 268, 56, 44, 8),
-    QX_LTEXT("Lock:", -1, 218, 66, 48, 8), QX_RTEXT("0", 130, 268, 66, 44, 8),
-    QX_LTEXT("Unlock:", -1, 218, 76, 48, 8), QX_RTEXT("0", 131, 268, 76, 44, 8),
-    QX_LTEXT("UShAll:", -1, 218, 86, 48, 8), QX_RTEXT("0", 132, 268, 86, 44, 8),
-    QX_LTEXT("Ops/Sec:", -1, 218, 106, 48, 8), QX_RTEXT("", IDC_OPS_PER_SEC, 268, 106, 44, 8),
-    QX_LTEXT("Refresh:", -1, 6, 120, 40, 8), QX_RTEXT("", 126, 46, 120, 20, 8),
+    QX_LTEXT("Null:", -1, 6, 6, 48, 8),
+    QX_RTEXT("0", 100, 56, 6, 44, 8),
+    QX_LTEXT("GetAttr:", -1, 6, 16, 48, 8),
+    QX_RTEXT("0", 101, 56, 16, 44, 8),
+    QX_LTEXT("SetAttr:", -1, 6, 26, 48, 8),
+    QX_RTEXT("0", 102, 56, 26, 44, 8),
+    QX_LTEXT("Root:", -1, 6, 36, 48, 8),
+    QX_RTEXT("0", 103, 56, 36, 44, 8),
+    QX_LTEXT("Lookup:", -1, 6, 46, 48, 8),
+    QX_RTEXT("0", 104, 56, 46, 44, 8),
+    QX_LTEXT("ReadLink:", -1, 6, 56, 48, 8),
+    QX_RTEXT("0", 105, 56, 56, 44, 8),
+    QX_LTEXT("Read:", -1, 6, 66, 48, 8),
+    QX_RTEXT("0", 106, 56, 66, 44, 8),
+    QX_LTEXT("Holes:", -1, 6, 76, 48, 8),
+    QX_RTEXT("0", 107, 56, 76, 44, 8),
+    QX_LTEXT("Write:", -1, 6, 86, 48, 8),
+    QX_RTEXT("0", 108, 56, 86, 44, 8),
+    QX_LTEXT("Create:", -1, 6, 96, 48, 8),
+    QX_RTEXT("0", 109, 56, 96, 44, 8),
+    QX_LTEXT("Remove:", -1, 6, 106, 48, 8),
+    QX_RTEXT("0", 110, 56, 106, 44, 8),
+    QX_LTEXT("Rename:", -1, 112, 6, 48, 8),
+    QX_RTEXT("0", 111, 162, 6, 44, 8),
+    QX_LTEXT("Link:", -1, 112, 16, 48, 8),
+    QX_RTEXT("0", 112, 162, 16, 44, 8),
+    QX_LTEXT("Symlink:", -1, 112, 26, 48, 8),
+    QX_RTEXT("0", 113, 162, 26, 44, 8),
+    QX_LTEXT("Mkdir:", -1, 112, 36, 48, 8),
+    QX_RTEXT("0", 114, 162, 36, 44, 8),
+    QX_LTEXT("Rmdir:", -1, 112, 46, 48, 8),
+    QX_RTEXT("0", 115, 162, 46, 44, 8),
+    QX_LTEXT("ReadDir:", -1, 112, 56, 48, 8),
+    QX_RTEXT("0", 116, 162, 56, 44, 8),
+    QX_LTEXT("Statfs:", -1, 112, 66, 48, 8),
+    QX_RTEXT("0", 117, 162, 66, 44, 8),
+    QX_LTEXT("Mount:", -1, 112, 76, 48, 8),
+    QX_RTEXT("0", 118, 162, 76, 44, 8),
+    QX_LTEXT("Dump Exprt:", -1, 112, 86, 48, 8),
+    QX_RTEXT("0", 119, 162, 86, 44, 8),
+    QX_LTEXT("UnMount:", -1, 112, 96, 48, 8),
+    QX_RTEXT("0", 120, 162, 96, 44, 8),
+    QX_LTEXT("UnMountAll:", -1, 112, 106, 48, 8),
+    QX_RTEXT("0", 121, 162, 106, 44, 8),
+    QX_LTEXT("Export:", -1, 218, 6, 48, 8),
+    QX_RTEXT("0", 122, 268, 6, 44, 8),
+    QX_LTEXT("Auth Reqs:", -1, 218, 16, 48, 8),
+    QX_RTEXT("0", 123, 268, 16, 44, 8),
+    QX_LTEXT("Print File:", -1, 218, 26, 48, 8),
+    QX_RTEXT("0", 124, 268, 26, 44, 8),
+    QX_LTEXT("Cache Hits:", -1, 218, 36, 48, 8),
+    QX_RTEXT("0", 125, 268, 36, 44, 8),
+    QX_LTEXT("Share:", -1, 218, 46, 48, 8),
+    QX_RTEXT("0", 128, 268, 46, 44, 8),
+    QX_LTEXT("Unshare:", -1, 218, 56, 48, 8),
+    QX_RTEXT("0", 129, 268, 56, 44, 8),
+    QX_LTEXT("Lock:", -1, 218, 66, 48, 8),
+    QX_RTEXT("0", 130, 268, 66, 44, 8),
+    QX_LTEXT("Unlock:", -1, 218, 76, 48, 8),
+    QX_RTEXT("0", 131, 268, 76, 44, 8),
+    QX_LTEXT("UShAll:", -1, 218, 86, 48, 8),
+    QX_RTEXT("0", 132, 268, 86, 44, 8),
+    QX_LTEXT("Ops/Sec:", -1, 218, 106, 48, 8),
+    QX_RTEXT("", IDC_OPS_PER_SEC, 268, 106, 44, 8),
+    QX_LTEXT("Refresh:", -1, 6, 120, 40, 8),
+    QX_RTEXT("", 126, 46, 120, 20, 8),
     QX_SCROLLBAR(IDC_REFRESH_BAR, 72, 119, 120, 10, SBS_HORZ | WS_TABSTOP),
-    QX_LTEXT("Priority:", -1, 6, 136, 40, 8), QX_RTEXT("", 127, 46, 136, 20, 8),
+    QX_LTEXT("Priority:", -1, 6, 136, 40, 8),
+    QX_RTEXT("", 127, 46, 136, 20, 8),
     QX_SCROLLBAR(IDC_PRIORITY_BAR, 72, 135, 120, 10, SBS_HORZ | WS_TABSTOP),
     QX_DEFPUSHBUTTON("&Close", IDCANCEL, 212, 118, 44, 14),
     QX_PUSHBUTTON("&Refresh", IDC_REFRESH_NOW, 264, 118, 44, 14),
@@ -103,8 +137,8 @@ const QX_DIALOG_ITEM kFilesItems[] = {
     QX_DEFPUSHBUTTON("&Close", IDCANCEL, 80, 112, 44, 14),
     QX_PUSHBUTTON("&Refresh", IDC_RELOAD, 136, 112, 44, 14),
 };
-const QX_DIALOG kFiles = QX_DIALOG_TEMPLATE(0, 0, 260, 132, WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                                            "Currently Open Files", "MS Sans Serif", 8, kFilesItems);
+const QX_DIALOG kFiles = QX_DIALOG_TEMPLATE(0, 0, 260, 132, WS_POPUP | WS_CAPTION | WS_SYSMENU, "Currently Open Files",
+                                            "MS Sans Serif", 8, kFilesItems);
 
 const QX_RESOURCE kResources[] = {
     QX_RES_DIALOG("info", kInfo),
@@ -168,7 +202,8 @@ void RedrawCounters(HWND dialog) {
       sum - g_link.counters[kRefreshIndex] - g_link.counters[kPriorityIndex] - g_link.counters[kCacheHitsIndex];
   const DWORD now = GetTickCount();
   // The rate needs two redraws at different moments.
-  if (g_rate.started && now != g_rate.tick) SetItemNumber(dialog, IDC_OPS_PER_SEC, OpsPerSecond(total - g_rate.total, now - g_rate.tick));
+  if (g_rate.started && now != g_rate.tick)
+    SetItemNumber(dialog, IDC_OPS_PER_SEC, OpsPerSecond(total - g_rate.total, now - g_rate.tick));
   g_rate = RateState{true, total, now};
 }
 
@@ -184,8 +219,7 @@ void OnRefreshScroll(HWND dialog, int code, int thumb) {
 }
 
 void OnPriorityScroll(HWND dialog, int code, int thumb) {
-  const UINT priority =
-      ScrolledValue(*g_link.priority, code, thumb, kPriorityStep, kPriorityStep, 0, kMaxPriority);
+  const UINT priority = ScrolledValue(*g_link.priority, code, thumb, kPriorityStep, kPriorityStep, 0, kMaxPriority);
   *g_link.priority = priority;
   g_link.counters[kPriorityIndex] = priority;
   SetScrollPos(GetDlgItem(dialog, IDC_PRIORITY_BAR), SB_CTL, int(priority), TRUE);
