@@ -42,10 +42,19 @@ chmod 644 "$WORK/d/ex/big"
 for _ in $(seq 50); do grep -q 'id=4 ' "$WORK/events.txt" 2>/dev/null && break; sleep 0.1; done
 
 BYTES=$((MB * 1024 * 1024))
-echo "READ of a ${MB} MB file in 8 KB transfers, one call at a time:"
-"$BIN/nfs_bench" read /d/ex big "$BYTES"
-echo "plain UDP: 100-byte request, 8292-byte reply (the READ reply's size), between two processes:"
-"$BIN/nfs_bench" udp 8292 "$BYTES"
+ROUNDS=${QX_BENCH_ROUNDS:-5}
+echo "READ of a ${MB} MB file in 8 KB transfers, one call at a time, against plain UDP (a 100-byte"
+echo "request, an 8292-byte reply: the READ reply's size, between two processes), in turns, $ROUNDS rounds:"
+RATIOS=()
+for round in $(seq "$ROUNDS"); do
+  read_line=$("$BIN/nfs_bench" read /d/ex big "$BYTES")
+  udp_line=$("$BIN/nfs_bench" udp 8292 "$BYTES")
+  ratio=$(awk -v r="$(awk '{print $2}' <<<"$read_line")" -v u="$(awk '{print $2}' <<<"$udp_line")" \
+    'BEGIN { printf "%.2f", r / u }')
+  RATIOS+=("$ratio")
+  echo "  round $round: $read_line; $udp_line; ratio $ratio"
+done
+echo "READ / plain UDP, median of $ROUNDS: $(printf '%s\n' "${RATIOS[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')"
 echo "GETATTR and LOOKUP, one call at a time:"
 "$BIN/nfs_bench" getattr /d/ex 50000
 "$BIN/nfs_bench" lookup /d/ex big 50000

@@ -29,6 +29,7 @@ struct RENAME_RING {
 RENAME_RING g_renames;
 
 constexpr uint32_t kMaxLinkTarget = 1024;  // NFS version 2's longest path
+constexpr uint32_t kMaxReadData = 8192;    // NFS version 2's largest transfer
 
 bool SameHandle(const NFS_FHANDLE &a, const NFS_FHANDLE &b) { return memcmp(a.data, b.data, kHandleSize) == 0; }
 
@@ -197,13 +198,15 @@ int NfsReadFile(ResolvedHandle &r, uint32_t source, uint32_t offset, uint32_t co
   if (index < 0) return -index;
   OPEN_FILE_SLOT &slot = g_slots[index];
   if (count > g_Settings.transfer_size) count = g_Settings.transfer_size;
-  uint8_t data[kMaxTransferSize];
-  ssize_t got = pread(slot.fd.get(), data, count, off_t(offset));
-  if (got < 0) return NfsStatusFromErrno(errno) == NFSERR_ISDIR ? NFSERR_ISDIR : NFSERR_ACCES;
+  if (count > kMaxReadData) count = kMaxReadData;
+  // The data is read straight into the reply, after the status and attributes.
   out.Long(NFS_OK);
   FillFattr(out, slot.stat, r.handle);
-  out.Long(uint32_t(got));
-  out.Fixed(data, size_t(got));
+  uint8_t *data = out.BeginOpaque(count);
+  if (!data) return NFSERR_IO;
+  ssize_t got = pread(slot.fd.get(), data, count, off_t(offset));
+  if (got < 0) return NfsStatusFromErrno(errno) == NFSERR_ISDIR ? NFSERR_ISDIR : NFSERR_ACCES;
+  out.EndOpaque(size_t(got));
   return NFS_OK;
 }
 

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -506,7 +507,7 @@ int Statfs(Request &req) {
     avail /= 2;
   }
   req.out.Long(NFS_OK);
-  req.out.Long(g_Settings.transfer_size);
+  req.out.Long(std::min<uint32_t>(g_Settings.transfer_size, kMaxWriteData));  // never past the protocol's 8192
   req.out.Long(uint32_t(bsize));
   req.out.Long(uint32_t(blocks));
   req.out.Long(uint32_t(avail));

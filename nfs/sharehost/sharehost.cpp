@@ -174,7 +174,10 @@ int RecvDatagram(SOCKET s, RpcPeer &from) {
   }
 }
 
-// Drains both sockets, the NFS socket first.
+// Drains both sockets, the NFS socket first. Nothing is looked up in the
+// message queue between datagrams: a notification that arrives for a
+// datagram this loop has already taken finds the sockets empty, and looking
+// for one after every datagram cost more than that.
 void RecvLoop() {
   for (;;) {
     RpcPeer from;
@@ -185,8 +188,6 @@ void RecvLoop() {
     } else {
       return;
     }
-    MSG msg;
-    PeekMessageA(&msg, nullptr, WM_SOCKET_NOTIFY, WM_SOCKET_NOTIFY, PM_REMOVE | PM_NOYIELD);
   }
 }
 

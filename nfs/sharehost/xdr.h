@@ -123,6 +123,20 @@ class XdrWriter {
     Long(uint32_t(text.size()));
     return Fixed(text.data(), text.size());
   }
+  // Variable-length opaque data filled in place (READ's data straight from the
+  // file): room for up to `max` bytes after the length word, or null when it
+  // does not fit. EndOpaque then sets the length to what was filled and pads it.
+  uint8_t *BeginOpaque(size_t max) {
+    if (!Need(4 + XdrPadded(uint32_t(max)))) return nullptr;
+    opaque_at_ = at_;
+    return data_ + at_ + 4;
+  }
+  void EndOpaque(size_t filled) {
+    XdrPutLong(data_ + opaque_at_, uint32_t(filled));
+    const size_t padded = size_t(XdrPadded(uint32_t(filled)));
+    memset(data_ + opaque_at_ + 4 + filled, 0, padded - filled);
+    at_ = opaque_at_ + 4 + padded;
+  }
   // Back to an earlier length (to drop an item that did not fit whole).
   void Truncate(size_t length) {
     if (length <= at_) at_ = length;
@@ -140,5 +154,6 @@ class XdrWriter {
   uint8_t *data_;
   size_t capacity_;
   size_t at_ = 0;
+  size_t opaque_at_ = 0;
   bool ok_ = true;
 };

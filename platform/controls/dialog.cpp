@@ -165,14 +165,6 @@ bool ReturnsDirectly(UINT msg) {
 
 LRESULT DefaultDialog(HWND h, UINT msg, WPARAM wp, LPARAM lp, Dialog *d) {
   switch (msg) {
-    case WM_PAINT: {
-      // A dialog that does not paint itself still shows its face: BeginPaint
-      // erases the background through WM_ERASEBKGND below.
-      PAINTSTRUCT ps;
-      BeginPaint(h, &ps);
-      EndPaint(h, &ps);
-      return 0;
-    }
     case WM_ERASEBKGND: {
       HDC dc = reinterpret_cast<HDC>(wp);
       RECT r;

@@ -75,6 +75,10 @@ const OptionMapping *FindOption(int level, int name) {
 int Fd(SOCKET s) { return s > 0x7fffffffu ? -1 : static_cast<int>(s); }
 
 bool IsNonBlocking(int fd) {
+  // A socket with a WSAAsyncSelect registration is non-blocking (registering
+  // made it so, and FIONBIO cannot undo it while the registration lasts): a
+  // server's receive loop that drains its sockets costs no fcntl per call.
+  if (HasRegistration(fd)) return true;
   const int flags = fcntl(fd, F_GETFL);
   return flags >= 0 && (flags & O_NONBLOCK);
 }

@@ -447,17 +447,22 @@ TEST_F(Nfs, AcknowledgedWritesSurviveSigkillAndHandlesResolveAfterRestart) {
           << "file " << f << " block " << block << " was acknowledged but is not on disk";
   }
 
-  // Restarted, the server knows the handles it gave out before.
-  Start("/t:8192");
+  // Restarted, the server knows the handles it gave out before. With the
+  // largest transfer size the switch takes, READ and STATFS still stay within
+  // the protocol's 8192 bytes.
+  Start("/t:8196");
   fattr2 attr{};
   EXPECT_EQ(c.Getattr(root, &attr), NFS_OK);
   EXPECT_EQ(c.Getattr(dir, &attr), NFS_OK);
   for (int f = 0; f < kFiles; ++f) {
     ASSERT_EQ(c.Getattr(files[size_t(f)], &attr), NFS_OK) << f;
     std::string data;
-    ASSERT_EQ(c.Read(files[size_t(f)], 0, 8192, &data), NFS_OK);
+    ASSERT_EQ(c.Read(files[size_t(f)], 0, 8196, &data), NFS_OK);
     EXPECT_TRUE(data == Pattern(8192, unsigned(f * 1000))) << f;
   }
+  STATFS2resok fs{};
+  ASSERT_EQ(c.Statfs(root, &fs), NFS_OK);
+  EXPECT_EQ(fs.tsize, 8192u);
 }
 
 }  // namespace

@@ -409,4 +409,29 @@ TEST(Xdr, WriterNeverPassesItsCapacity) {
   EXPECT_EQ(out.length(), 8u);
 }
 
+// READ's data is filled in place: the length word is what was filled, and the
+// padding after it is zeroed, never what an earlier reply left in the buffer.
+TEST(Xdr, OpaqueFilledInPlace) {
+  uint8_t buffer[20];
+  memset(buffer, 0xAA, sizeof buffer);
+  XdrWriter full(buffer, sizeof buffer);
+  ASSERT_TRUE(full.Long(0));
+  EXPECT_EQ(full.BeginOpaque(16), nullptr);  // 4 + 16 more do not fit in 20
+  EXPECT_FALSE(full.ok());
+  XdrWriter out(buffer, sizeof buffer);
+  ASSERT_TRUE(out.Long(0));
+  uint8_t *data = out.BeginOpaque(8);
+  ASSERT_EQ(data, buffer + 8);
+  memcpy(data, "hello", 5);  // a short read
+  out.EndOpaque(5);
+  EXPECT_EQ(out.length(), 16u);
+  EXPECT_EQ(XdrGetLong(buffer + 4), 5u);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer + 8), 8), std::string("hello\0\0\0", 8));
+  EXPECT_EQ(buffer[16], 0xAA);  // nothing written past the padded data
+  out.BeginOpaque(0);
+  out.EndOpaque(0);  // end of file: an empty opaque
+  EXPECT_EQ(out.length(), 20u);
+  EXPECT_EQ(XdrGetLong(buffer + 16), 0u);
+}
+
 }  // namespace
