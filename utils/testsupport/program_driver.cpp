@@ -122,6 +122,26 @@ bool PortOpen(int port) {
   return open;
 }
 
+EchoRequestCapture::EchoRequestCapture(const std::string &ns, const std::string &interface) {
+  child_ = std::make_unique<qxtest::Child>(std::vector<std::string>{
+      "/bin/sh", "-c",
+      "exec ${1:+ip netns exec \"$1\"} tshark -n -l -i \"$0\" -f 'icmp[icmptype] == 8' -c 1 -a duration:60 "
+      "-T fields -e ip.ttl -e ip.len -e data.data 2>&1",
+      interface, ns});
+  for (int i = 0; i < 5 && !ready_; ++i) ready_ = child_->ReadLine(15000).find("Capturing on") != std::string::npos;
+}
+
+std::string EchoRequestCapture::Fields(int ms) {
+  for (std::string line; !(line = child_->ReadLine(ms)).empty();) {
+    if (line.empty() || line[0] < '0' || line[0] > '9') continue;  // tshark's own remarks
+    std::string fields;
+    for (char c : line)
+      if (c != ':') fields += c;
+    return fields;
+  }
+  return "";
+}
+
 DrivenProgram::DrivenProgram(const std::string &name, const std::string &windowClass, const std::string &title)
     : errors_(WorldDir() + "/" + name + ".err") {
   child_ = std::make_unique<qxtest::Child>(

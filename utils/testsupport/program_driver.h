@@ -32,6 +32,21 @@ bool IsHandle(const std::string &answer);
 // True once something accepts TCP connections on 127.0.0.1:port.
 bool PortOpen(int port);
 
+// Debian's tshark on an interface (of a named network namespace, or the
+// test's own when ns is empty) for the first ICMP echo request it sees, at
+// most 60 s. Ready() once it captures; Fields() gives "TTL<TAB>IP length<TAB>
+// the echo's data in hex" (no separators), "" when nothing came within ms.
+class EchoRequestCapture {
+ public:
+  EchoRequestCapture(const std::string &ns, const std::string &interface);
+  bool Ready() const { return ready_; }
+  std::string Fields(int ms);
+
+ private:
+  std::unique_ptr<qxtest::Child> child_;
+  bool ready_ = false;
+};
+
 class DrivenProgram {
  public:
   // Starts BinDir()/name and waits for its top-level window (class or "-", title).

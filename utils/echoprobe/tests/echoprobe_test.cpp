@@ -226,6 +226,19 @@ TEST(EchoprobeTest, ColoursAndCountsMoveAsRequestsGoUnanswered) {
   EXPECT_EQ(good.colour, "black");
   EXPECT_LT(good.lastMs, 1000);
 
+  // A request as it reaches the host: time-to-live 255 and 56 bytes 0, 1, 2, ...
+  {
+    utiltest::EchoRequestCapture capture(Ns(1), "h0");
+    ASSERT_TRUE(capture.Ready()) << "tshark did not start capturing";
+    std::string pattern;
+    for (int i = 0; i < 56; ++i) {
+      char hex[3];
+      std::snprintf(hex, sizeof hex, "%02x", i);
+      pattern += hex;
+    }
+    EXPECT_EQ(capture.Fields(10000), "255\t84\t" + pattern);
+  }
+
   // The lossy host: some requests answered, some not.
   const HostRow lossy = ping.AwaitHost(
       "10.2.2.2", [](const HostRow &s) { return s.sent >= 8 && s.answered > 0 && s.answered < s.sent - 1; }, 60000);

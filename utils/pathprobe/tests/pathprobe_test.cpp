@@ -151,14 +151,13 @@ class Pathprobe : public DrivenProgram {
         ms);
     return hops;
   }
-  // Sets the options dialog's fields, Save Configuration when asked, then OK.
-  void SetOptions(const std::vector<std::pair<int, std::string>> &fields, bool save) {
+  // Sets the options dialog's fields after pressing the buttons given (201
+  // toggles Lookup Names, 209 Save Configuration), then OK.
+  void SetOptions(const std::vector<std::pair<int, std::string>> &fields, const std::vector<int> &press) {
     ASSERT_EQ(Auto("menu " + window() + " 101"), "ok");
     const std::string dialog = AwaitDialog("Options");
     ASSERT_FALSE(dialog.empty());
-    if (save) {
-      EXPECT_EQ(Auto("press " + Auto("item " + dialog + " 209")), "ok");
-    }
+    for (int id : press) EXPECT_EQ(Auto("press " + Auto("item " + dialog + " " + std::to_string(id))), "ok");
     Fill(dialog, fields, IDOK);
   }
   // What the options dialog shows: probes, hops, data size, port, lookup check.
@@ -190,7 +189,7 @@ TEST(PathprobeTest, RouteHopsNamesAndEndsAgainstDebianTraceroute) {
   // The traditional view, kept at once; options saved from the dialog.
   ASSERT_EQ(probe.Auto("menu " + probe.window() + " 200"), "ok");
   EXPECT_NE(IniText().find("Traditional=True"), std::string::npos) << IniText();
-  probe.SetOptions({{207, "2"}, {202, "8"}}, true);
+  probe.SetOptions({{207, "2"}, {202, "8"}}, {209});
   for (const char *saved : {"NumProbes=2", "MaxTTL=8", "LookupName=True", "DataLen=56", "Port=33434"})
     EXPECT_NE(IniText().find(saved), std::string::npos) << saved << "\n" << IniText();
 
@@ -233,7 +232,7 @@ TEST(PathprobeTest, RouteHopsNamesAndEndsAgainstDebianTraceroute) {
 
   // A router silent on time exceeded: one try (not saved) gives "No Response"
   // after the wait for a reply, and the trace goes on to the target.
-  probe.SetOptions({{207, "1"}}, false);
+  probe.SetOptions({{207, "1"}}, {});
   MustRun("ip netns exec " + kR2 + " sysctl -qw net.ipv4.icmp_ratelimit=1000000 net.ipv4.icmp_ratemask=2048");
   probe.Trace("target.route.test");
   hops = probe.AwaitHops(3, "target.route.test", 20000);
@@ -257,10 +256,10 @@ TEST(PathprobeTest, SettingsPersistAndViewsSwitch) {
     EXPECT_TRUE(utiltest::IsHandle(probe.List())) << "the traditional view was kept";
     EXPECT_EQ(probe.ShownOptions(), "2 8 56 33434 names");
     // 300 hops and 0 probes are refused: the values in force stay.
-    probe.SetOptions({{202, "300"}, {207, "0"}, {204, "65500"}, {206, "65000"}}, false);
+    probe.SetOptions({{202, "300"}, {207, "0"}, {204, "65500"}, {206, "65000"}}, {});
     EXPECT_EQ(probe.ShownOptions(), "2 8 56 65000 names");
     // The largest data length an IPv4 echo carries is taken and saved, and read back at the next start.
-    probe.SetOptions({{204, "65499"}}, true);
+    probe.SetOptions({{204, "65499"}}, {209});
     ASSERT_EQ(probe.Auto("menu " + probe.window() + " 201"), "ok");
     EXPECT_NE(IniText().find("Traditional=False"), std::string::npos) << IniText();
     EXPECT_FALSE(utiltest::IsHandle(probe.List()));
@@ -278,6 +277,34 @@ TEST(PathprobeTest, SettingsPersistAndViewsSwitch) {
   EXPECT_EQ(again.ShownOptions(), "2 8 65499 65000 names");
   EXPECT_EQ(again.Exit(), 0);
   EXPECT_EQ(IniText().substr(IniText().find("Xl=")), placement) << "the window kept its place and size";
+}
+
+// MaxTTL 1 and no name lookups (neither saved), and the request as it leaves
+// the test's namespace: time-to-live 1 and DataLen + 8 bytes of data (the
+// sequence byte, the time-to-live, two zeros, the send tick, then zeros).
+TEST(PathprobeTest, OneHopWithoutNamesAndTheRequestOnTheWire) {
+  Pathprobe probe;
+  probe.CancelDestination();
+  ASSERT_EQ(probe.Auto("menu " + probe.window() + " 200"), "ok");
+  probe.SetOptions({{202, "1"}, {204, "56"}}, {201});
+  utiltest::EchoRequestCapture capture("", "a0");
+  ASSERT_TRUE(capture.Ready()) << "tshark did not start capturing on a0";
+  probe.Trace("target.route.test");
+  const std::vector<std::string> hops = probe.AwaitHops(1, "10.1.1.2", 15000);
+  ASSERT_EQ(hops.size(), 1u) << probe.Auto("items " + probe.List());
+  EXPECT_NE(hops[0].find(" ms        10.1.1.2  10.1.1.2"), std::string::npos) << hops[0];
+  const std::string wire = capture.Fields(15000);
+  std::istringstream fields(wire);
+  std::string ttl, length, data;
+  fields >> ttl >> length >> data;
+  EXPECT_EQ(ttl, "1") << wire;
+  EXPECT_EQ(length, "92") << wire;  // 20 + 8 + 56 + 8
+  ASSERT_EQ(data.size(), 128u) << wire;
+  EXPECT_EQ(data.substr(2, 6), "010000") << wire;
+  EXPECT_EQ(data.substr(16), std::string(112, '0')) << wire;
+  Sleep(1500);
+  EXPECT_EQ(probe.Hops().size(), 1u) << "a hop past MaxTTL was probed";
+  EXPECT_EQ(probe.Exit(), 0);
 }
 
 // ICMP datagram sockets, which need no privilege where the system allows
