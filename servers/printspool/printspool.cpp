@@ -25,16 +25,7 @@ void SendByte(char byte) { SockSendAll(g_DaemonSocket, &byte, 1); }
 /* Lets the print manager's WM_SPOOLERSTATUS reach the window before the
  * count is read (a WM_QUIT stays posted and stops this). */
 void TakeSpoolerStatus() {
-  if (!FindWindowA("PrintManager", nullptr)) return;
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      PostQuitMessage((int)msg.wParam);
-      return;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
+  if (FindWindowA("PrintManager", nullptr)) PumpMessages();
 }
 
 void SendQueueState(LpdReader &, const std::string &) {
