@@ -3,6 +3,7 @@
 // export and RPC service listers open it as "\\.\QXNFS_RPC") and carries their
 // RPC calls (request 0x7400C) over UDP. A call to the portmapper goes to port
 // 111; any other program's port is asked of the server's portmapper first.
+// Request 0x70020 gives the Linux NFS client's statistics (client_stats.h).
 //
 // Usage: qxnfsdev          serves until it is stopped; prints "ready" once it serves.
 #include <arpa/inet.h>
@@ -17,6 +18,7 @@
 #include <random>
 
 #include "qx/devices.h"
+#include "client_stats.h"
 #include "rpc_device.h"
 
 namespace {
@@ -100,6 +102,7 @@ DWORD PortOf(const qxnfs::RpcCall &call, unsigned short &port) {
 class RpcFile : public qx::DeviceFile {
  public:
   DWORD IoControl(DWORD code, const std::vector<std::uint8_t> &in, std::vector<std::uint8_t> &out) override {
+    if (code == qxnfs::kStatisticsRequest) return statistics_.Command(in, out);
     if (code != qxnfs::kRpcCallRequest) return ERROR_INVALID_FUNCTION;
     qxnfs::RpcCall call;
     std::string why;
@@ -114,6 +117,9 @@ class RpcFile : public qx::DeviceFile {
     out.assign(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(std::min(room, body.size())));
     return body.size() > room ? ERROR_MORE_DATA : 0;
   }
+
+ private:
+  qxnfs::ClientStatistics statistics_;  // each open keeps its own last collect
 };
 
 class RpcProvider : public qx::DeviceProvider {
