@@ -7,6 +7,7 @@
 
 #include "layer_host.h"
 #include "settings_dialogs.h"
+#include "tn3270.h"
 #include "vtconsole.h"
 
 HINSTANCE g_Instance;
@@ -77,6 +78,14 @@ const QX_MENU_ITEM kMainItems[] = {
     QX_POPUP("&Windows", kWindowsMenu), QX_POPUP("&Help", kHelpMenu),
 };
 const QX_MENU kMainMenu = QX_MENU_OF(kMainItems);
+// Appended to the Setup menu in 3270 mode as "TN3270 Mode".
+const QX_MENU_ITEM kTnMenuItems[] = {
+    QX_MENUITEM("3278-&2", IDM_MODEL2),
+    QX_MENUITEM("3278-&3", IDM_MODEL2 + 1),
+    QX_MENUITEM("3278-&4", IDM_MODEL2 + 2),
+    QX_MENUITEM("3278-&5", IDM_MODEL2 + 3),
+};
+const QX_MENU kTnMenu = QX_MENU_OF(kTnMenuItems);
 
 const QX_DIALOG_ITEM kAboutItems[] = {
     QX_CONTROL("", IDC_ABOUT_LOGO, "Button", BS_OWNERDRAW | WS_CHILD | WS_VISIBLE, 8, 8, 48, 48),
@@ -99,6 +108,7 @@ const QX_VERSION kVersion = {
     "040904E4",          kVersionStrings,     QX_COUNTOF(kVersionStrings)};
 const QX_RESOURCE kResources[] = {
     QX_RES_MENU("QX220", kMainMenu),
+    QX_RES_MENU("TNMENU", kTnMenu),
     QX_RES_DIALOG("ABOUT", kAbout),
     QX_RES_VERSION(kVersion),
 };
@@ -144,8 +154,11 @@ void ReadMenuSettings() {
   if (GetPrivateProfileIntA(kSection, "DontTryAgain", 0, g_IniFile)) g_Start.dontTryAgain = true;
   if (GetPrivateProfileIntA(kSection, "DieAfterCancelling", 0, g_IniFile)) g_Start.dieAfterCancelling = true;
   if (g_Start.mode3270) {
+    HMENU tnMenu = LoadMenuA(g_Instance, "TNMENU");
+    if (tnMenu) AppendMenuA(GetSubMenu(GetMenu(g_MainWindow), 2), MF_POPUP, (UINT_PTR)tnMenu, "TN3270 Mode");
     const int model = GetPrivateProfileIntA(kSection, "TN3270_MODE", 2, g_IniFile);
     g_Tn3270Model = model >= 2 && model <= 5 ? model : 2;
+    CheckItem(IDM_MODEL2 + g_Tn3270Model - 2, true);
   }
 }
 
@@ -158,6 +171,15 @@ void WriteIniInt(const char *key, int value) {
   char text[16];
   std::snprintf(text, sizeof text, "%d", value);
   WritePrivateProfileStringA(kSection, key, text, g_IniFile);
+}
+
+// TN3270 Mode: the model Erase/Write Alternate takes and the terminal type names.
+void ChooseModel(UINT id) {
+  for (UINT i = IDM_MODEL2; i <= IDM_MODEL2 + 3; ++i) CheckItem(i, i == id);
+  g_Tn3270Model = (int)(id - 1000);
+  WriteIniInt("TN3270_MODE", g_Tn3270Model);
+  Tn3270SetAlternate(g_Tn3270, g_Tn3270Model);
+  TermModelNames();
 }
 
 void RecentHostAdd() {
@@ -313,6 +335,10 @@ void OnCommand(HWND hwnd, UINT id) {
     for (UINT i = IDM_FONT0; i <= IDM_FONT0 + 8; ++i) CheckItem(i, i == id);
     WriteIniInt("Font", (int)(id - IDM_FONT0));
     TermSetFont((int)(id - IDM_FONT0));
+    return;
+  }
+  if (id >= IDM_MODEL2 && id <= IDM_MODEL2 + 3) {
+    ChooseModel(id);
     return;
   }
   if (id >= IDM_JUMP1 && id <= IDM_JUMP1 + 3) {

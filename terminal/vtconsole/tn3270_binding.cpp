@@ -96,7 +96,9 @@ int ParseThroughEntry(const BYTE *bytes, int count, int eor) {
 }
 const Tn3270ParseProc kParse = ParseThroughEntry;
 
-void Tn3270SetParams(int slot) { g_Entry(nullptr, 0, kProtectedAttributes, slot, kUnprotectedAttributes, TN3270_OP_PARAMS << 8); }
+void Tn3270SetParams(int slot) {
+  g_Entry(nullptr, 0, kProtectedAttributes, slot, kUnprotectedAttributes, TN3270_OP_PARAMS << 8);
+}
 
 }  // namespace
 
@@ -128,6 +130,9 @@ bool Tn3270Start() {
   EngineReset(g_Tn3270);
   SetGeometry(24, 80);
   Tn3270SetParams(slot);
+  // The cursor keys send ESC O A..D, the strings the 3270 keyboard moves the
+  // cursor with, whatever mode the VT host left them in.
+  KeyMapApplyCursorKeys(g_KeyMap, 3);
   return true;
 }
 
@@ -142,6 +147,7 @@ void Tn3270Stop() {
   st.s.columns = g_Binding.vtColumns;
   if (st.cursorRow >= st.screenRows) st.cursorRow = (BYTE)(st.screenRows - 1);
   if (st.cursorCol >= st.s.columns) st.cursorCol = (BYTE)(st.s.columns - 1);
+  KeyMapApplyModes(g_KeyMap, st.s);
   TermFitScreen();
 }
 

@@ -46,6 +46,7 @@ enum : UINT {
   IDM_HELPHELP = 501,
   IDM_ABOUT = 502,
   IDM_NEWWINDOW = 800,
+  IDM_MODEL2 = 1002,  // .. 1005: TN3270 Mode, 3278-2 to 3278-5
 };
 
 // ---- the program (main.cpp)

@@ -170,13 +170,6 @@ TEST(Tn3270DataStream, AnOrderSplitAcrossBatchesCompletesInTheNext) {
   EXPECT_EQ(record.fill, 0);
 }
 
-TEST(Tn3270DataStream, AnEmptyRecordIsAShortCount) {
-  Tn3270Harness h;
-  h.Record("");
-  EXPECT_NE(h.oiaWrites.find("Short count received from host!"), std::string::npos);
-  EXPECT_EQ(h.beeps, 1);
-}
-
 TEST(Tn3270DataStream, UnsupportedOrdersAreReportedAndTheirParametersSkipped) {
   Tn3270Harness h;
   h.Record(kEraseWrite + "\x28\x41\xF2" + Ebcdic("ok") + "\x2C\x01\x41\xF4" + Ebcdic("!"));
@@ -291,6 +284,38 @@ TEST(Tn3270FieldBuffer, OperatorMessagesStopAtTheEndOfTheirRow) {
   h.Keys("\x16");  // the next keyboard string blanks the first 24 cells
   EXPECT_EQ(h.Row(24).substr(10, 24), std::string(24, ' '));
   EXPECT_EQ(h.Row(24).substr(34), before.substr(34));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Tn3270Entry, OperationsAndSlots) {
+  Tn3270Harness h;
+  // Codes above 6 (and the reserved 5 and 6) do nothing and return a4.
+  for (int op : {5, 6, 7, 0xFF}) EXPECT_EQ(Tn3270Dispatch(h.e, nullptr, 0, 1234, 0, op << 8 | 1), 1234) << op;
+  EXPECT_EQ(Tn3270Dispatch(h.e, nullptr, 0x0302, 3, 0x0100, TN3270_OP_PARAMS << 8), 3);
+  EXPECT_EQ(h.e.slot, 3);
+  EXPECT_EQ(h.e.displayAttr[3], 3);
+  EXPECT_EQ(h.e.displayAttr[0], 0);
+  Tn3270Dispatch(h.e, nullptr, 0, 3, 0, TN3270_OP_RESET << 8);
+  EXPECT_EQ(h.e.slot, -1);
+  // Eight sessions at most; a freed slot is taken again.
+  for (int i = 0; i < TN_SLOTS; ++i) EXPECT_EQ(Tn3270TakeSlot(h.e), i);
+  EXPECT_EQ(Tn3270TakeSlot(h.e), -1);
+  Tn3270FreeSlot(h.e, 5);
+  EXPECT_EQ(Tn3270TakeSlot(h.e), 5);
+}
+
+TEST(Tn3270Entry, AnEmptyEndOfRecordStillReachesTheParser) {
+  Tn3270Harness h;
+  TN3270_RECORD record;
+  const Tn3270ParseProc parse = [&h](const BYTE *bytes, int count, int eor) {
+    return Tn3270Dispatch(h.e, (void *)bytes, 0, count, 0, TN3270_OP_HOSTDATA << 8 | eor);
+  };
+  Tn3270RecordHand(record, 1, parse);
+  EXPECT_NE(h.oiaWrites.find("Short count received from host!"), std::string::npos);
+  EXPECT_EQ(h.beeps, 1);
 }
 
 }  // namespace

@@ -5,11 +5,11 @@ The scripted TN3270 host of the 3270 engine's tests listens on loopback in a
 network namespace of the test's own. vtconsole starts with "/I /t=IBM-3278-2"
 and model 4 in its INI file: the host sees the terminal type with the model's
 digit, the host's form appears in the window (read with Edit > Select All and
-Edit > Copy), text typed into the window and Return reach the host as the
-Enter record with the modified field, and Erase/Write Alternate takes the
-window to the model's 43 rows; a second connection in the same window (File >
-Connect) still negotiates 3270, and the window's VT screen comes back after
-each session.
+Edit > Copy), the Right arrow, text typed into the window and Return reach
+the host as the Enter record with the cursor and the modified field, and
+Erase/Write Alternate takes the window to the model's 43 rows. Then Setup >
+TN3270 Mode > 3278-5 is kept in the INI file, and a second connection in the
+same window (File > Connect) negotiates 3270 as IBM-3278-5 and takes 27 x 132.
 
     window_3270.py BIN_DIR      (as root)
 """
@@ -31,30 +31,38 @@ FORM = (b"\xf5\xc3" + b"\x11" + address(0) + b"\x1d\x60" + ebcdic("Log on to the
         b"\x11" + address(100) + b"\x1d\x60" + b"\x11" + address(87) + b"\x13")
 
 
-def session(host, window, work, first):
+MODELS = {4: (43, 80), 5: (27, 132)}
+
+
+def session(host, window, model):
     """One session: negotiation, the form, typing, Enter, the model's screen."""
     host.accept()
     host.negotiate()
-    if host.terminal_types[-1] != "IBM-3278-4":
-        fail("the terminal named itself %r, not IBM-3278-4" % host.terminal_types)
+    if host.terminal_types[-1] != "IBM-3278-%d" % model:
+        fail("the terminal named itself %r, not IBM-3278-%d" % (host.terminal_types, model))
     host.send_record(FORM)
     if not wait_for(10, lambda: b"User:" in b"".join(window.screen(25))):
         fail("the host's form is not in the window: %r" % window.screen(25)[:3])
     rows = window.screen(25)
     if rows[0] != b" Log on to the scripted host" or rows[1] != b" User:":
         fail("the form is drawn wrongly: %r" % rows[:2])
+    window.auto("key", window.hwnd, "77", "1", "down")  # the Right arrow moves one position on
+    window.auto("key", window.hwnd, "77", "1", "up")
     window.auto("type", window.hwnd, "alice")
     window.press(28)  # Return: Enter
     got = host.read_record()
-    want = b"\x7d" + address(92) + b"\x11" + address(87) + ebcdic("alice")
+    want = b"\x7d" + address(93) + b"\x11" + address(87) + ebcdic("alice")
     if got != want:
         fail("Enter sent %s, not %s" % (got.hex(), want.hex()))
-    # Erase/Write Alternate: the model's 43 rows.
-    host.send_record(b"\x7e\xc3" + b"\x11" + address(42 * 80) + b"\x1d\x60" + ebcdic("bottom row of model 4") +
+    # Erase/Write Alternate: the model's rows and columns.
+    rows, columns = MODELS[model]
+    text = "bottom right corner of model %d" % model
+    host.send_record(b"\x7e\xc3" + b"\x11" + address(rows * columns - len(text) - 1) + b"\x1d\x60" + ebcdic(text) +
                      b"\x11" + address(0) + b"\x1d\x40\x13")
-    if not wait_for(10, lambda: window.screen(43)[42] == b" bottom row of model 4"):
-        fail("Erase/Write Alternate did not give 43 rows: %r" % window.screen(44)[40:44])
-    print("session %d: terminal type, form, Enter record and model 4 screen" % (1 if first else 2))
+    want_row = b" " * (columns - len(text) - 1) + b" " + text.encode()
+    if not wait_for(10, lambda: window.screen(rows)[rows - 1] == want_row):
+        fail("Erase/Write Alternate did not give %d x %d: %r" % (rows, columns, window.screen(rows + 1)[rows - 2:]))
+    print("model %d: terminal type, form, Right arrow and Enter record, %d x %d screen" % (model, rows, columns))
 
 
 def run(bin_dir, work, env):
@@ -64,13 +72,18 @@ def run(bin_dir, work, env):
     window = Window(bin_dir, work, env, args=("/I", "/t=IBM-3278-2", "127.0.0.1", "/p=%d" % host.port),
                     window_class="QX3270")
     try:
-        session(host, window, work, True)
+        session(host, window, 4)
         host.conn.close()  # the host ends the session; the window stays
         if not wait_for(10, lambda: any(b"Disconnected from Remote Host" in r for r in window.screen(25))):
             fail("the end of the session was not shown")
         # File > Connect asks for the host in a dialog; a second connection
         # through the recent host (the dialog's default) negotiates 3270 again.
-        accepted = threading.Thread(target=lambda: session(host, window, work, False), daemon=True)
+        # Setup > TN3270 Mode > 3278-5, then File > Connect.
+        window.auto("menu", window.hwnd, "1005")
+        ini = open(os.path.join(work, "QXAPPS.INI")).read()
+        if "TN3270_MODE=5" not in ini:
+            fail("the model chosen was not kept in QXAPPS.INI: %r" % ini)
+        accepted = threading.Thread(target=lambda: session(host, window, 5), daemon=True)
         accepted.start()
         window.auto("menu", window.hwnd, "419")
         dialog = None
