@@ -3,7 +3,8 @@
 // export and RPC service listers open it as "\\.\QXNFS_RPC") and carries their
 // RPC calls (request 0x7400C) over UDP. A call to the portmapper goes to port
 // 111; any other program's port is asked of the server's portmapper first.
-// Request 0x70020 gives the Linux NFS client's statistics (client_stats.h).
+// Request 0x70020 gives the Linux NFS client's statistics (client_stats.h),
+// 0x7C01C takes the driver settings block (driver_settings.h).
 //
 // Usage: qxnfsdev          serves until it is stopped; prints "ready" once it serves.
 #include <arpa/inet.h>
@@ -19,6 +20,7 @@
 
 #include "qx/devices.h"
 #include "client_stats.h"
+#include "driver_settings.h"
 #include "rpc_device.h"
 
 namespace {
@@ -99,10 +101,13 @@ DWORD PortOf(const qxnfs::RpcCall &call, unsigned short &port) {
   return 0;
 }
 
+qxnfs::DriverSettings g_settings;  // the driver's, shared by every open
+
 class RpcFile : public qx::DeviceFile {
  public:
   DWORD IoControl(DWORD code, const std::vector<std::uint8_t> &in, std::vector<std::uint8_t> &out) override {
     if (code == qxnfs::kStatisticsRequest) return statistics_.Command(in, out);
+    if (code == qxnfs::kSettingsRequest) return g_settings.Apply(in, out);
     if (code != qxnfs::kRpcCallRequest) return ERROR_INVALID_FUNCTION;
     qxnfs::RpcCall call;
     std::string why;

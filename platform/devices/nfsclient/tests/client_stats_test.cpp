@@ -10,6 +10,8 @@
 #include <string>
 
 #include "client_stats.h"
+#include "driver_settings.h"
+#include "qxtest/support.h"
 
 namespace {
 
@@ -17,8 +19,7 @@ using qxnfs::ClientStatistics;
 using qxnfs::ClientTotals;
 
 std::string Fixture() {
-  std::ifstream in(std::string(getenv("QX_TEST_SOURCE_DIR")) +
-                   "/platform/devices/nfsclient/tests/fixtures/proc-net-rpc-nfs");
+  std::ifstream in(qxtest::SourceDir() + "/platform/devices/nfsclient/tests/fixtures/proc-net-rpc-nfs");
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -118,6 +119,19 @@ TEST(ClientStatistics, MissingDamagedAndHostileFiles) {
     file.Write(c.text);
     EXPECT_EQ(Collect(fresh), c.words) << c.why;
   }
+}
+
+TEST(DriverSettings, TheBlockIsTakenWholeAndAnsweredWithOneByte) {
+  qxnfs::DriverSettings settings;
+  std::vector<uint8_t> block(40), out(1);
+  for (size_t i = 0; i < block.size(); i += 4) block[i] = uint8_t(i / 4 + 1);
+  ASSERT_EQ(settings.Apply(block, out), 0u);
+  EXPECT_EQ(out, std::vector<uint8_t>{1});
+  EXPECT_EQ(settings.Words()[2], 3u) << "the retries word";
+  std::vector<uint8_t> short_block(39), none;
+  EXPECT_EQ(settings.Apply(short_block, out), DWORD(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(settings.Apply(block, none), DWORD(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(settings.Words()[2], 3u) << "a refused block changes nothing";
 }
 
 }  // namespace
