@@ -15,16 +15,14 @@ same window (File > Connect) negotiates 3270 as IBM-3278-5 and takes 27 x 132.
 """
 import os
 import shutil
-import subprocess
 import sys
-import tempfile
 import threading
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tn3270", "tests"))
 from tn3270_host import Tn3270Host, address, ebcdic  # noqa: E402
-from window_setup import Window, fail, wait_for  # noqa: E402
+from window_setup import Window, fail, run_in_namespace, wait_for  # noqa: E402
 
 FORM = (b"\xf5\xc3" + b"\x11" + address(0) + b"\x1d\x60" + ebcdic("Log on to the scripted host") +
         b"\x11" + address(80) + b"\x1d\x60" + ebcdic("User:") + b"\x1d\x40" +
@@ -114,18 +112,7 @@ def main():
             fail(tool + " is missing")
     if os.geteuid() != 0:
         fail("this test makes a network namespace: run it as root")
-    if os.environ.get("IN_NAMESPACE") != "1":
-        env = dict(os.environ, IN_NAMESPACE="1")
-        os.execvpe("timeout", ["timeout", "-k", "5", "110", "unshare", "-n", sys.executable] + sys.argv, env)
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-    work = tempfile.mkdtemp()
-    try:
-        env = dict(os.environ, QX_HOME=work + "/home", QX_RUNTIME_DIR=work + "/run", QX_MACHINE_DIR=work + "/machine")
-        for d in ("home", "run", "machine"):
-            os.makedirs(os.path.join(work, d), mode=0o700)
-        run(bin_dir, work, env)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+    run_in_namespace(lambda work, env: run(bin_dir, work, env), 110)
     print("PASS: TN3270 sessions in the window")
 
 

@@ -272,19 +272,26 @@ def main():
             fail(tool + " is missing; install the packages of .ci/packages.d/terminal.txt (bash scripts/setup.sh)")
     if os.geteuid() != 0:
         fail("this test makes a network namespace and runs telnetd: run it as root")
+    run_in_namespace(lambda work, env: run(bin_dir, work, env), 170)
+    print("PASS: Set-Up, user keys and hot keys in the window")
+
+
+def run_in_namespace(run, seconds):
+    """Runs this script again inside a network namespace of its own (loopback
+    up, at most seconds long), then run(work, env) with a scratch folder that
+    holds the layer's home, runtime and machine folders."""
     if os.environ.get("IN_NAMESPACE") != "1":
         env = dict(os.environ, IN_NAMESPACE="1")
-        os.execvpe("timeout", ["timeout", "-k", "5", "170", "unshare", "-n", sys.executable] + sys.argv, env)
+        os.execvpe("timeout", ["timeout", "-k", "5", str(seconds), "unshare", "-n", sys.executable] + sys.argv, env)
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     work = tempfile.mkdtemp()
     try:
         env = dict(os.environ, QX_HOME=work + "/home", QX_RUNTIME_DIR=work + "/run", QX_MACHINE_DIR=work + "/machine")
         for d in ("home", "run", "machine"):
             os.makedirs(os.path.join(work, d), mode=0o700)
-        run(bin_dir, work, env)
+        run(work, env)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    print("PASS: Set-Up, user keys and hot keys in the window")
 
 
 if __name__ == "__main__":
