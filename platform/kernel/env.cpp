@@ -75,9 +75,13 @@ const std::string &RuntimeDir() {
 }
 
 bool EnsurePrivateDir(const std::string &dir) {
-  if (!MakeDirs(dir, 0700)) return false;
   struct stat st {};
-  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return false;
+  // Usually it is there already: one look instead of a mkdir per path component
+  // (every daemon's start passes here several times).
+  if (lstat(dir.c_str(), &st) != 0) {
+    if (!MakeDirs(dir, 0700) || lstat(dir.c_str(), &st) != 0) return false;
+  }
+  if (!S_ISDIR(st.st_mode) || st.st_uid != getuid()) return false;
   if ((st.st_mode & 077) != 0) chmod(dir.c_str(), 0700);
   return true;
 }

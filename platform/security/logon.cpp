@@ -1,4 +1,5 @@
 // Logons of the Local Security Authority over PAM, and the tokens they give.
+#include <dlfcn.h>
 #include <ntsecapi.h>
 #include <grp.h>
 #include <pwd.h>
@@ -8,6 +9,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -141,6 +143,34 @@ int Conversation(int count, const pam_message **messages, pam_response **respons
 
 void NoDelay(int, unsigned, void *) {}
 
+// PAM, loaded at the first logon: the processes that never log anyone on
+// (every daemon the super-server starts) do not map it and its libraries.
+struct PamCalls {
+  decltype(&pam_start) start = nullptr;
+  decltype(&pam_set_item) set_item = nullptr;
+  decltype(&pam_authenticate) authenticate = nullptr;
+  decltype(&pam_acct_mgmt) acct_mgmt = nullptr;
+  decltype(&pam_end) end = nullptr;
+};
+
+const PamCalls *Pam() {
+  static const PamCalls calls = [] {
+    PamCalls c;
+    void *library = dlopen("libpam.so.0", RTLD_NOW | RTLD_GLOBAL);
+    if (!library) {
+      fprintf(stderr, "qx: logons need libpam.so.0, which could not be loaded (%s); install libpam0g\n", dlerror());
+      return c;
+    }
+    c.start = reinterpret_cast<decltype(&pam_start)>(dlsym(library, "pam_start"));
+    c.set_item = reinterpret_cast<decltype(&pam_set_item)>(dlsym(library, "pam_set_item"));
+    c.authenticate = reinterpret_cast<decltype(&pam_authenticate)>(dlsym(library, "pam_authenticate"));
+    c.acct_mgmt = reinterpret_cast<decltype(&pam_acct_mgmt)>(dlsym(library, "pam_acct_mgmt"));
+    c.end = reinterpret_cast<decltype(&pam_end)>(dlsym(library, "pam_end"));
+    return c;
+  }();
+  return calls.start && calls.set_item && calls.authenticate && calls.acct_mgmt && calls.end ? &calls : nullptr;
+}
+
 const char *PamService() {
   const char *s = getenv("QX_PAM_SERVICE");
   return s && *s ? s : "qxlogon";
@@ -159,18 +189,19 @@ void Authenticate(const Credentials &c, NTSTATUS &status, NTSTATUS &sub) {
     sub = STATUS_NO_SUCH_USER;
     return;
   }
+  const PamCalls *pam = Pam();
   pam_conv conv = {Conversation, const_cast<std::string *>(&c.password)};
   pam_handle_t *pamh = nullptr;
-  if (pam_start(PamService(), c.user.c_str(), &conv, &pamh) != PAM_SUCCESS) {
+  if (!pam || pam->start(PamService(), c.user.c_str(), &conv, &pamh) != PAM_SUCCESS) {
     status = STATUS_ACCESS_DENIED;
     return;
   }
   // A failed check returns at once, as LsaLogonUser does: the modules' delay
   // would stall the caller (a server's one request thread) for seconds.
-  pam_set_item(pamh, PAM_FAIL_DELAY, reinterpret_cast<const void *>(&NoDelay));
-  int rc = pam_authenticate(pamh, PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK);
+  pam->set_item(pamh, PAM_FAIL_DELAY, reinterpret_cast<const void *>(&NoDelay));
+  int rc = pam->authenticate(pamh, PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK);
   if (rc == PAM_SUCCESS) {
-    rc = pam_acct_mgmt(pamh, PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK);
+    rc = pam->acct_mgmt(pamh, PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK);
     switch (rc) {
       case PAM_SUCCESS: status = STATUS_SUCCESS; break;
       case PAM_ACCT_EXPIRED:
@@ -193,7 +224,7 @@ void Authenticate(const Credentials &c, NTSTATUS &status, NTSTATUS &sub) {
   } else {
     sub = STATUS_WRONG_PASSWORD;
   }
-  pam_end(pamh, rc);
+  pam->end(pamh, rc);
 }
 
 bool ReadCredentials(SECURITY_LOGON_TYPE type, const void *info, ULONG length, Credentials &c) {

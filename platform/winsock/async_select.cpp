@@ -50,8 +50,9 @@ struct Registration {
   bool parked = false;        // polled with nothing to post: wait for a re-enabling call
   bool oobinline = false;
   bool in_epoll = false;
-  bool epoll_active = false;  // a one-shot entry that has not fired since it was armed
-  int set_fd = -1;            // the epoll set watching the socket (a thread's or the watcher's)
+  bool epoll_active = false;      // a one-shot entry that has not fired since it was armed
+  std::uint64_t epoll_armed = 0;  // the events and data of that entry (to skip arming it again the same)
+  int set_fd = -1;                // the epoll set watching the socket (a thread's or the watcher's)
   std::uint32_t generation = 0;
 };
 
@@ -155,10 +156,15 @@ void Rearm(Registry &r, int fd, Registration &reg) {
     reg.epoll_active = false;
     return;
   }
-  reg.epoll_active = true;
   epoll_event ev{};
   ev.events = EpollEvents(interest) | EPOLLONESHOT;
   ev.data.u64 = (std::uint64_t{reg.generation} << 32) | static_cast<std::uint32_t>(fd);
+  // A live entry armed for the same events already reports what this one would
+  // (a datagram daemon re-registers after every datagram it reads).
+  const std::uint64_t armed = (std::uint64_t{ev.events} << 32) ^ ev.data.u64;
+  if (reg.in_epoll && reg.epoll_active && reg.epoll_armed == armed) return;
+  reg.epoll_active = true;
+  reg.epoll_armed = armed;
   if (reg.in_epoll && ::epoll_ctl(reg.set_fd, EPOLL_CTL_MOD, fd, &ev) == 0) return;
   reg.in_epoll = ::epoll_ctl(reg.set_fd, EPOLL_CTL_ADD, fd, &ev) == 0 ||
                  (errno == EEXIST && ::epoll_ctl(reg.set_fd, EPOLL_CTL_MOD, fd, &ev) == 0);
@@ -413,12 +419,18 @@ bool HasRegistration(int fd) {
 }
 
 int Register(int fd, HWND hwnd, UINT msg, long events) {
-  // WSAAsyncSelect makes the socket non-blocking, also when it cancels.
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return FailErrno(errno);
   Registry &r = TheRegistry();
   std::lock_guard guard(r.lock);
   auto it = r.sockets.find(fd);
+  // The same window again (a daemon re-arms after every datagram it reads):
+  // the socket is already non-blocking and keeps its set and, for a datagram
+  // socket, its kind; nothing of it is asked of the system again.
+  const bool again = it != r.sockets.end() && it->second.hwnd == hwnd && it->second.set_fd >= 0 && events != 0;
+  if (!again) {
+    // WSAAsyncSelect makes the socket non-blocking, also when it cancels.
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || (!(flags & O_NONBLOCK) && fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)) return FailErrno(errno);
+  }
   if (events == 0) {  // cancels
     if (it != r.sockets.end()) {
       Forget(r, fd, it->second);
@@ -427,7 +439,7 @@ int Register(int fd, HWND hwnd, UINT msg, long events) {
     }
     return 0;
   }
-  const int set_fd = SetFor(r, hwnd);
+  const int set_fd = again ? it->second.set_fd : SetFor(r, hwnd);
   if (it == r.sockets.end()) {
     it = r.sockets.emplace(fd, Registration{}).first;
     g_registered.fetch_add(1, std::memory_order_release);
@@ -437,9 +449,13 @@ int Register(int fd, HWND hwnd, UINT msg, long events) {
   const bool close_sent = reg.close_sent;        // FD_CLOSE is told once per socket
   const bool eof = reg.eof;
   const SockKind kind = reg.kind;
-  const bool in_epoll = reg.in_epoll;
+  const bool in_epoll = reg.in_epoll, epoll_active = reg.epoll_active;
+  const std::uint64_t epoll_armed = reg.epoll_armed;
+  const std::uint32_t generation = reg.generation;
   reg = Registration{};
   reg.in_epoll = in_epoll;
+  reg.epoll_active = epoll_active;
+  reg.epoll_armed = epoll_armed;
   reg.set_fd = set_fd;
   reg.hwnd = hwnd;
   reg.msg = msg;
@@ -447,9 +463,10 @@ int Register(int fd, HWND hwnd, UINT msg, long events) {
   reg.close_sent = close_sent;
   reg.eof = eof;
   reg.armed = reg.events & ~(close_sent ? static_cast<long>(kFdClose) : 0L);
-  reg.kind = (kind == SockKind::Dead) ? kind : ProbeKind(fd, r);
-  reg.oobinline = OobInline(fd);
-  reg.generation = r.next_generation++;
+  reg.kind = (kind == SockKind::Dead || (again && kind == SockKind::Datagram)) ? kind : ProbeKind(fd, r);
+  reg.oobinline = reg.kind != SockKind::Datagram && OobInline(fd);  // out-of-band data is a stream's
+  // A socket registered again keeps its generation: its entry's events are its own.
+  reg.generation = again && generation ? generation : r.next_generation++;
   Rearm(r, fd, reg);
   return 0;
 }
@@ -463,7 +480,8 @@ extern "C" {
 WINBASEAPI int WINAPI WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events) {
   if (!CheckStarted()) return kSocketError;
   const int fd = s > 0x7fffffffu ? -1 : static_cast<int>(s);
-  if (!IsSocket(fd)) return Fail(kWSAENOTSOCK);
+  // A socket registered already needs no look at its descriptor.
+  if (!HasRegistration(fd) && !IsSocket(fd)) return Fail(kWSAENOTSOCK);
   if ((events & ~kFdAll) != 0) return Fail(kWSAEINVAL);
   if (events != 0 && (hwnd == nullptr || (IsWindow && !IsWindow(hwnd)))) return Fail(kWSAEINVAL);
   return Register(fd, hwnd, msg, events);

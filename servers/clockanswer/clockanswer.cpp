@@ -26,10 +26,14 @@ BOOL AnswerTime(HWND window) {
   return SendTime(&from);
 }
 
+/* The handed socket's kind never changes: asked once. */
 bool IsStreamSocket() {
-  int type = 0;
-  int length = sizeof type;
-  return getsockopt(g_DaemonSocket, SOL_SOCKET, SO_TYPE, (char *)&type, &length) == 0 && type == SOCK_STREAM;
+  static const bool stream = [] {
+    int type = 0;
+    int length = sizeof type;
+    return getsockopt(g_DaemonSocket, SOL_SOCKET, SO_TYPE, (char *)&type, &length) == 0 && type == SOCK_STREAM;
+  }();
+  return stream;
 }
 
 LRESULT CALLBACK ClockWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
