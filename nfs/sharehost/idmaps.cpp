@@ -14,6 +14,7 @@
 
 #include <qxwin/descriptors.h>
 
+#include "idmap_values.h"
 #include "registry_keys.h"
 
 namespace {
@@ -33,13 +34,6 @@ constexpr uint32_t kUnixAuthority = 22, kUnixUser = 1, kUnixGroup = 2;
 Sid Copy(const void *sid, DWORD length) {
   const BYTE *b = static_cast<const BYTE *>(sid);
   return Sid(b, b + length);
-}
-
-// A SID's length as it says itself, when it is whole within `room` bytes.
-DWORD SidLength(const BYTE *sid, DWORD room) {
-  if (room < 8 || sid[0] != 1 || sid[1] > 15) return 0;
-  DWORD length = 8u + 4u * sid[1];
-  return length <= room ? length : 0;
 }
 
 // The local uid or gid of a SID S-1-22-<kind>-<id>.
@@ -81,26 +75,6 @@ const Sid *Find(const IdMap &map, int32_t id) {
 int32_t Find(const IdMap &map, const void *sid, DWORD length) {
   auto it = map.by_sid.find(Copy(sid, length));
   return it == map.by_sid.end() ? -1 : it->second;
-}
-
-// Each value of a mapping key: its type and the id and SID it holds.
-template <class Visit>
-void EnumerateMappings(const char *subkey, Visit visit) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-  for (DWORD index = 0;; ++index) {
-    char name[1024];
-    BYTE data[1024];
-    DWORD name_len = sizeof name, data_len = sizeof data, type = 0;
-    if (RegEnumValueA(key, index, name, &name_len, nullptr, &type, data, &data_len) != ERROR_SUCCESS) break;
-    // A value too short for an id and a whole SID is not a mapping.
-    DWORD sid_len = data_len >= 4 ? SidLength(data + 4, data_len - 4) : 0;
-    if (!sid_len) continue;
-    int32_t id =
-        int32_t(uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24);
-    visit(type, id, data + 4, sid_len);
-  }
-  RegCloseKey(key);
 }
 
 // The file's descriptor with owner, group and DACL.
@@ -145,13 +119,13 @@ void LoadIdMaps() {
   if (LookupAccountNameA(nullptr, "EveryOne", sid, &sid_len, domain, &domain_len, &use))
     g_everyone = Copy(sid, GetLengthSid(sid));
   ClearIdMaps();
-  EnumerateMappings(kUidMappingKey, [](DWORD, int32_t id, const BYTE *s, DWORD len) {
+  EnumerateMappings(kUidMappingKey, [](const char *, DWORD, int32_t id, const BYTE *s, DWORD len) {
     if (id == -1)
       g_default = Copy(s, len);
     else
       AddUidMapping(id, s, len);
   });
-  EnumerateMappings(kGidMappingKey, [](DWORD type, int32_t id, const BYTE *s, DWORD len) {
+  EnumerateMappings(kGidMappingKey, [](const char *, DWORD type, int32_t id, const BYTE *s, DWORD len) {
     if (type == REG_BINARY) AddGidMapping(id, s, len);
   });
 }

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "idmap_values.h"
+#include "registry_keys.h"
+
 namespace {
 
-const char kNfsClientKey[] = "SOFTWARE\\Corvane\\NFSClient\\CurrentVersion";
-const char kUidKey[] = "SOFTWARE\\Corvane\\NFSClient\\CurrentVersion\\UidMapping";
-const char kGidKey[] = "SOFTWARE\\Corvane\\NFSClient\\CurrentVersion\\GidMapping";
 const char kServiceName[] = "QXNFSServer";
 const char kDialogCaption[] = "Name Mapping";
 const char kAppletCaption[] = "QXS Server";
@@ -94,7 +94,7 @@ const MapKind kUsers = {IDC_USER_NAME,
                         IDC_USER_ID,
                         IDC_USER_LIST,
                         true,
-                        kUidKey,
+                        kUidMappingKey,
                         "No Username entered",
                         "Username \"%s\" is not a valid NT Username",
                         "Invalid or non-numeric value entered for UID",
@@ -105,7 +105,7 @@ const MapKind kGroups = {IDC_GROUP_NAME,
                          IDC_GROUP_ID,
                          IDC_GROUP_LIST,
                          false,
-                         kGidKey,
+                         kGidMappingKey,
                          "No Groupname entered",
                          "Groupname \"%s\" is not a valid NT Group",
                          "Invalid or non-numeric value entered for GID",
@@ -240,26 +240,8 @@ void RemoveMapping(HWND dialog, const MapKind &kind) {
   SendMessageA(list, LB_DELETESTRING, WPARAM(at), 0);
 }
 
-// The values of a mapping key: name and the id the value holds.
-template <class Visit>
-void EnumerateValues(const char *subkey, Visit visit) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-  for (DWORD index = 0;; ++index) {
-    char name[1024];
-    BYTE data[1024];
-    DWORD name_length = sizeof name, data_length = sizeof data, type = 0;
-    if (RegEnumValueA(key, index, name, &name_length, nullptr, &type, data, &data_length) != ERROR_SUCCESS) break;
-    if (data_length < 4) continue;
-    int32_t id =
-        int32_t(uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24);
-    visit(std::string(name), id);
-  }
-  RegCloseKey(key);
-}
-
 void LoadNameMappings(HWND dialog) {
-  EnumerateValues(kUidKey, [&](const std::string &name, int32_t id) {
+  EnumerateMappings(kUidMappingKey, [&](const std::string &name, DWORD, int32_t id, const BYTE *, DWORD) {
     if (id == -1) {
       size_t dash = name.find('-');
       SetDlgItemTextA(dialog, IDC_DEFAULT_USER, dash == std::string::npos ? name.c_str() : name.c_str() + dash + 1);
@@ -268,7 +250,7 @@ void LoadNameMappings(HWND dialog) {
     std::string line = ListLine(name, id);
     SendDlgItemMessageA(dialog, IDC_USER_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
   });
-  EnumerateValues(kGidKey, [&](const std::string &name, int32_t id) {
+  EnumerateMappings(kGidMappingKey, [&](const std::string &name, DWORD, int32_t id, const BYTE *, DWORD) {
     std::string line = ListLine(name, id);
     SendDlgItemMessageA(dialog, IDC_GROUP_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
   });
@@ -279,9 +261,7 @@ bool WriteIdMapValue(HKEY key, const std::string &name, long id) {
   std::vector<BYTE> sid;
   SID_NAME_USE use;
   if (!LookupAccount(name, sid, use)) return false;
-  std::vector<BYTE> data(4);
-  for (int i = 0; i < 4; ++i) data[size_t(i)] = BYTE(uint32_t(id) >> (8 * i));
-  data.insert(data.end(), sid.begin(), sid.end());
+  std::vector<BYTE> data = IdMapValueData(int32_t(id), sid.data(), DWORD(sid.size()));
   std::string value = id == -1 ? "Guest-" + name : name;
   return RegSetValueExA(key, value.c_str(), 0, REG_BINARY, data.data(), DWORD(data.size())) == ERROR_SUCCESS;
 }
@@ -299,9 +279,9 @@ bool SaveNameMappings(HWND dialog) {
   RegDeleteKeyA(key, "UidMapping");
   RegDeleteKeyA(key, "GidMapping");
   RegCloseKey(key);
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUidKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &users, nullptr) !=
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUidMappingKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &users, nullptr) !=
           ERROR_SUCCESS ||
-      RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGidKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &groups, nullptr) !=
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, kGidMappingKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &groups, nullptr) !=
           ERROR_SUCCESS) {
     if (users) RegCloseKey(users);
     Complain(dialog, "The name mappings could not be saved: the mapping keys cannot be created.");
