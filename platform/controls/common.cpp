@@ -100,6 +100,7 @@ const ClassRecord kClasses[] = {
     {"ListBox", ListBoxProc, CS_DBLCLKS, kStateExtra, 0, IDC_ARROW},
     {"ComboBox", ComboBoxProc, CS_DBLCLKS, kStateExtra, 0, IDC_ARROW},
     {"ScrollBar", ScrollBarProc, CS_DBLCLKS, kStateExtra, 0, IDC_ARROW},
+    {"MDIClient", MdiClientProc, 0, kStateExtra, COLOR_APPWORKSPACE + 1, IDC_ARROW},
     {"#32770", DialogClassProc, CS_DBLCLKS | CS_SAVEBITS, DLGWINDOWEXTRA, COLOR_BTNFACE + 1, IDC_ARROW},
 };
 

@@ -152,6 +152,7 @@ LRESULT CALLBACK ListBoxProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK ComboBoxProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK ScrollBarProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK DialogClassProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK MdiClientProc(HWND, UINT, WPARAM, LPARAM);
 
 // The error CommDlgExtendedError reports (common dialogs of this thread).
 extern thread_local DWORD t_error;

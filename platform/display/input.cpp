@@ -49,6 +49,16 @@ void Post(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) { PostMessageA(hwnd, msg, w
 
 bool OnWindowThread(HWND hwnd) { return GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId(); }
 
+// A press anywhere in a document window of an MDI frame makes it the frame's
+// active document window (WM_CHILDACTIVATE to the nearest one around the point).
+void ActivateDocumentWindow(HWND target) {
+  for (HWND w = target; w && (GetWindowLongA(w, GWL_STYLE) & WS_CHILD); w = GetParent(w)) {
+    if (!(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_MDICHILD)) continue;
+    if (OnWindowThread(w)) SendMessageA(w, WM_CHILDACTIVATE, 0, 0);
+    return;
+  }
+}
+
 void MouseEvent(POINT screen, int button, bool down, bool move_only) {
   g_cursor = screen;
   HWND target = GetCapture();
@@ -71,15 +81,18 @@ void MouseEvent(POINT screen, int button, bool down, bool move_only) {
                                      : (down ? WM_MBUTTONDOWN : WM_MBUTTONUP);
     SendMessageA(target, WM_SETCURSOR, reinterpret_cast<WPARAM>(target), MAKELPARAM(hit, which));
   }
+  if (down && !move_only) ActivateDocumentWindow(target);
   if (hit != HTCLIENT) {
     if (!down || move_only || button != 1) return;
     HWND top = target;
     while (GetParent(top) && (GetWindowLongA(top, GWL_STYLE) & WS_CHILD)) top = GetParent(top);
+    // The caption's buttons act on the window whose caption it is: the
+    // top-level window, or a document window inside it.
     switch (hit) {
-      case HTCLOSE: Post(top, WM_SYSCOMMAND, SC_CLOSE, MAKELPARAM(screen.x, screen.y)); break;
-      case HTMINBUTTON: Post(top, WM_SYSCOMMAND, SC_MINIMIZE, MAKELPARAM(screen.x, screen.y)); break;
+      case HTCLOSE: Post(target, WM_SYSCOMMAND, SC_CLOSE, MAKELPARAM(screen.x, screen.y)); break;
+      case HTMINBUTTON: Post(target, WM_SYSCOMMAND, SC_MINIMIZE, MAKELPARAM(screen.x, screen.y)); break;
       case HTMAXBUTTON:
-        Post(top, WM_SYSCOMMAND, IsZoomed(top) ? SC_RESTORE : SC_MAXIMIZE, MAKELPARAM(screen.x, screen.y));
+        Post(target, WM_SYSCOMMAND, IsZoomed(target) ? SC_RESTORE : SC_MAXIMIZE, MAKELPARAM(screen.x, screen.y));
         break;
       case HTMENU:
         Post(top, WM_NCLBUTTONDOWN, HTMENU, MAKELPARAM(screen.x, screen.y));

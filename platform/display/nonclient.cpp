@@ -146,6 +146,9 @@ void PaintFrame(HWND hwnd) {
       std::lock_guard guard(StateLock());
       active = ActiveFrame() == hwnd;
     }
+    // A document window of an MDI frame looks active while it is its client's active one.
+    if ((g.ex & WS_EX_MDICHILD) && g.parent)
+      active = SendMessageA(g.parent, WM_MDIGETACTIVE, 0, 0) == reinterpret_cast<LRESULT>(hwnd);
     const RECT bar{win.left + frame, y, win.right - frame, y + kCaption - 1};
     Fill(*s, bar, active ? Sys(COLOR_ACTIVECAPTION) : Sys(COLOR_INACTIVECAPTION));
     Fill(*s, RECT{bar.left, bar.bottom, bar.right, bar.bottom + 1}, Sys(COLOR_BTNFACE));

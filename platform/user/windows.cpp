@@ -87,7 +87,8 @@ std::shared_ptr<WindowClass> FindClass(LPCSTR name) {
 
 bool IsStandardClassName(LPCSTR name) {
   if (!name || IS_INTRESOURCE(name)) return false;
-  static const char *const kNames[] = {"button", "static", "edit", "listbox", "combobox", "scrollbar", "#32770"};
+  static const char *const kNames[] = {"button",   "static",    "edit",      "listbox",
+                                       "combobox", "scrollbar", "mdiclient", "#32770"};
   const std::string lower = Lower(name);
   return std::any_of(std::begin(kNames), std::end(kNames), [&](const char *n) { return lower == n; });
 }

@@ -20,12 +20,23 @@ struct Recorded {
 };
 
 TEST(TypeList, EditorOffersTheSharedTableInItsOrder) {
-  const std::vector<std::string> expected = {
-      "Text File[0]",         "Directory[1]",        "CSO name server[2]",      "Mac HQX file[4]",
-      "PC binary[5]",         "Text Index (Gopher menu)[7]", "Telnet Session[8]",  "Binary File[9]",
-      "Sounds[s]",            "Event (not in 2.06)[e]",      "Image (other than GIF)[I]", "MIME multipart/mixed[M]",
-      "TN3270 Session[T]",    "Calendar (not in 2.06)[c]",   "GIF image[g]",       "HTML[h]",
-      "Information line[i]"};
+  const std::vector<std::string> expected = {"Text File[0]",
+                                             "Directory[1]",
+                                             "CSO name server[2]",
+                                             "Mac HQX file[4]",
+                                             "PC binary[5]",
+                                             "Text Index (Gopher menu)[7]",
+                                             "Telnet Session[8]",
+                                             "Binary File[9]",
+                                             "Sounds[s]",
+                                             "Event (not in 2.06)[e]",
+                                             "Image (other than GIF)[I]",
+                                             "MIME multipart/mixed[M]",
+                                             "TN3270 Session[T]",
+                                             "Calendar (not in 2.06)[c]",
+                                             "GIF image[g]",
+                                             "HTML[h]",
+                                             "Information line[i]"};
   EXPECT_EQ(EditorTypeDescriptions(), expected);
   // Every type the editor offers but 'e' and 'c' is one the client knows.
   for (const std::string &d : EditorTypeDescriptions()) {
@@ -114,14 +125,14 @@ TEST(Rows, InsertSetDelete) {
 TEST(RoundTrip, UneditedFilesComeBackUnchanged) {
   const std::string longDisplay(20000, 'D');
   const std::string files[] = {
-      "1Docs\t1DEFAULT.GMN\thost\t70\r\n0About\t0about.txt\thost\t70\r\n",  // CR LF
-      "1Docs\t1DEFAULT.GMN\thost\t70\n0About\t0about.txt\thost\t70\n",      // LF
-      "1Docs\t1DEFAULT.GMN\thost\t70\r0About\t0about.txt\thost\t70\r",      // CR
+      "1Docs\t1DEFAULT.GMN\thost\t70\r\n0About\t0about.txt\thost\t70\r\n",                     // CR LF
+      "1Docs\t1DEFAULT.GMN\thost\t70\n0About\t0about.txt\thost\t70\n",                         // LF
+      "1Docs\t1DEFAULT.GMN\thost\t70\r0About\t0about.txt\thost\t70\r",                         // CR
       "1Docs\t1DEFAULT.GMN\thost\t70\n0About\t0about.txt\thost\t70\r\n9Bin\t9x.bin\th\t70\r",  // mixed
-      "1Docs\t1DEFAULT.GMN\thost\t70\r\n\x1A",                                               // Ctrl-Z at the end
+      "1Docs\t1DEFAULT.GMN\thost\t70\r\n\x1A",                                                 // Ctrl-Z at the end
       "1Docs\t1DEFAULT.GMN\thost\t70\x1A",
-      "0" + longDisplay + "\t0long.txt\thost\t70\r\n",                                       // overlong line
-      "0About\t/about.txt\thost\t70\r\n",  // a selector not beginning with the type
+      "0" + longDisplay + "\t0long.txt\thost\t70\r\n",          // overlong line
+      "0About\t/about.txt\thost\t70\r\n",                       // a selector not beginning with the type
       "1Docs\t\t\t70\r\n0About\t0about.txt\t\t70\r\n\r\n\r\n",  // empty fields and blank lines
       "iJust some words\r\nshort\r\n1Docs\t1D.GMN\th\t70",      // lines that are not items, no final line end
       "\r\n\r\n\r\n",

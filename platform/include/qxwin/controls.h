@@ -757,6 +757,43 @@ WINBASEAPI UINT WINAPI GetMenuState(HMENU hMenu, UINT uId, UINT uFlags);
 WINBASEAPI BOOL WINAPI TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd,
                                       const RECT *prcRect);
 
+/* MDI: the MDICLIENT window class holds the document windows of a frame. */
+#define WM_MDIRESTORE 0x0223
+#define WM_MDINEXT 0x0224
+#define WM_MDIMAXIMIZE 0x0225
+#define WM_MDITILE 0x0226
+#define WM_MDICASCADE 0x0227
+#define WM_MDIICONARRANGE 0x0228
+#define WM_MDISETMENU 0x0230
+#define WM_MDIREFRESHMENU 0x0234
+#define MDITILE_VERTICAL 0x0000
+#define MDITILE_HORIZONTAL 0x0001
+#define MDITILE_SKIPDISABLED 0x0002
+#define MDIS_ALLCHILDSTYLES 0x0001
+#define SC_NEXTWINDOW 0xF040
+#define SC_PREVWINDOW 0xF050
+typedef struct tagCLIENTCREATESTRUCT {
+  HANDLE hWindowMenu; /* the popup that lists the document windows */
+  UINT idFirstChild;  /* the command id of the first of them */
+} CLIENTCREATESTRUCT, *LPCLIENTCREATESTRUCT;
+typedef struct tagMDICREATESTRUCTA {
+  LPCSTR szClass;
+  LPCSTR szTitle;
+  HANDLE hOwner;
+  int x, y, cx, cy;
+  DWORD style;
+  LPARAM lParam;
+} MDICREATESTRUCTA, *LPMDICREATESTRUCTA;
+typedef MDICREATESTRUCTA MDICREATESTRUCT;
+WINBASEAPI LRESULT WINAPI DefFrameProcA(HWND hWnd, HWND hWndMDIClient, UINT uMsg, WPARAM wParam, LPARAM lParam);
+WINBASEAPI LRESULT WINAPI DefMDIChildProcA(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+WINBASEAPI BOOL WINAPI TranslateMDISysAccel(HWND hWndClient, LPMSG lpMsg);
+WINBASEAPI HWND WINAPI CreateMDIWindowA(LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                                        int nWidth, int nHeight, HWND hWndParent, HINSTANCE hInstance, LPARAM lParam);
+#define DefFrameProc DefFrameProcA
+#define DefMDIChildProc DefMDIChildProcA
+#define CreateMDIWindow CreateMDIWindowA
+
 /* Accelerators */
 WINBASEAPI HACCEL WINAPI LoadAcceleratorsA(HINSTANCE hInstance, LPCSTR lpTableName);
 WINBASEAPI HACCEL WINAPI CreateAcceleratorTableA(LPACCEL paccel, int cAccel);
