@@ -8,7 +8,8 @@ asks for Read Buffer, whose reply holds the whole buffer (characters, field
 attributes, cursor), and the client's screen text and cursor are taken; every
 record the client sends after its keys is kept. Both clients must give the
 same snapshots and the same records. A script's .explained file, when there
-is one, lists the differences that are expected, one a line, with the reason.
+is one, lists the differences that are expected, one a line, with the reason;
+an explanation that matches no difference fails the script too.
 
     compare_s3270.py CLIENT SCRIPT_DIR [SCRIPT...]
 """
@@ -213,6 +214,9 @@ def main():
             if a != b:
                 differences.append("line %d: s3270 %r, ours %r" % (i, a, b))
         unexplained = [d for d in differences if not any(e in d for e in explained)]
+        # An explanation that no longer matches a difference is stale.
+        unexplained += ["explained but no longer different: " + e for e in sorted(explained)
+                        if not any(e in d for d in differences)]
         if unexplained and os.environ.get("QX_SHOW_ALL"):
             for a, b in zip(theirs, ours):
                 print(("  " if a == b else "! ") + a + ("" if a == b else "\n  ours: " + b))
