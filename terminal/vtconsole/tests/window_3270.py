@@ -10,6 +10,9 @@ the host as the Enter record with the cursor and the modified field, and
 Erase/Write Alternate takes the window to the model's 43 rows. Then Setup >
 TN3270 Mode > 3278-5 is kept in the INI file, and a second connection in the
 same window (File > Connect) negotiates 3270 as IBM-3278-5 and takes 27 x 132.
+Each session begins with records no host should send (addresses past the
+buffer, an order cut off, a 12 kB record, a structured field, an empty
+record); the window takes the form after them as usual.
 
     window_3270.py BIN_DIR      (as root)
 """
@@ -32,12 +35,27 @@ FORM = (b"\xf5\xc3" + b"\x11" + address(0) + b"\x1d\x60" + ebcdic("Log on to the
 MODELS = {4: (43, 80), 5: (27, 132)}
 
 
+# Records a host must not be trusted with: the window shows the error on its
+# operator line and takes the next record as usual.
+HOSTILE = [
+    b"\xf5\xc3\x11\x7f\x7f" + ebcdic("past the buffer"),  # address 4095
+    b"\xf1\xc3\x3c\x7f\x7f\xc1",                          # repeat to 4095
+    b"\xf1\xc3\x12\x7f\x7f",                               # erase to 4095
+    b"\xf1\xc3\x29\x05\xc0",                               # cut inside its pairs
+    b"\xf1\xc3" + b"\x1d\x60\x3c\x40\x40\xc1" * 2000,       # 12 kB in one record
+    b"\xf3\x00\x05\x01\xff\x02",                           # a structured field
+    b"",                                                  # IAC EOR alone
+]
+
+
 def session(host, window, model):
     """One session: negotiation, the form, typing, Enter, the model's screen."""
     host.accept()
     host.negotiate()
     if host.terminal_types[-1] != "IBM-3278-%d" % model:
         fail("the terminal named itself %r, not IBM-3278-%d" % (host.terminal_types, model))
+    for record in HOSTILE:
+        host.send_record(record)
     host.send_record(FORM)
     if not wait_for(10, lambda: b"User:" in b"".join(window.screen(25))):
         fail("the host's form is not in the window: %r" % window.screen(25)[:3])
