@@ -55,4 +55,16 @@ std::string AutomationAwaitOk(int pid, const std::string &command, int timeout_m
 
 std::string AutomationValue(const std::string &answer) { return answer.rfind("ok ", 0) == 0 ? answer.substr(3) : ""; }
 
+std::vector<std::string> AutomationItems(int pid, const std::string &window) {
+  std::string answer = AutomationCommand(pid, "items " + window);
+  std::vector<std::string> lines;
+  if (answer.rfind("ok", 0) != 0) return lines;
+  for (size_t at = answer.find('\n'); at != std::string::npos;) {
+    size_t end = answer.find('\n', at + 1);
+    lines.push_back(answer.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1));
+    at = end;
+  }
+  return lines;
+}
+
 }  // namespace qxtest

@@ -54,16 +54,12 @@ class Panel {
   std::string Text(int id) { return Value(AutomationCommand(pid_, "text " + Item(id))); }
   // A list's lines with their tabs made into one blank ("nobody 777").
   std::vector<std::string> Lines(int list) {
-    std::string answer = AutomationCommand(pid_, "items " + Item(list));
     std::vector<std::string> lines;
-    size_t at = answer.find('\n');
-    while (at != std::string::npos) {
-      size_t end = answer.find('\n', at + 1);
-      std::string line = answer.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1), squeezed;
+    for (const std::string &line : qxtest::AutomationItems(pid_, Item(list))) {
+      std::string squeezed;
       for (char c : line)
         if (c != '\t' || squeezed.empty() || squeezed.back() != ' ') squeezed += c == '\t' ? ' ' : c;
       lines.push_back(squeezed);
-      at = end;
     }
     return lines;
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace qxtest {
 
@@ -18,5 +19,7 @@ std::string AutomationAwaitOk(int pid, const std::string &command, int timeout_m
 
 // What follows "ok " in an answer (a window handle, a text); "" for an error.
 std::string AutomationValue(const std::string &answer);
+// The item texts of a list or combo box, one an element; none for an error.
+std::vector<std::string> AutomationItems(int pid, const std::string &window);
 
 }  // namespace qxtest
