@@ -95,7 +95,7 @@ class Editor {
   // Only row `row` of document n selected, as the arrow keys leave it.
   void SelectOnly(int n, int row) const {
     const std::string list = List(n);
-    Key(list, 0x47, true);  // Home
+    Key(list, 0x47, true);                                // Home
     for (int i = 0; i < row; ++i) Key(list, 0x50, true);  // Down
   }
   // Waits for a top-level window of that title (class "-" for any).
@@ -159,8 +159,8 @@ class ProgramTest : public ::testing::Test {
     ASSERT_EQ(mkdir((work.path() + "/home").c_str(), 0700), 0);
   }
   std::string Profile(const char *section, const char *name) {
-    std::string out = Shell("'" + qxtest::BinDir() + "/qxreg' get '" + kProfileKey + "\\" + section + "' " + name +
-                            " 2>&1");
+    std::string out =
+        Shell("'" + qxtest::BinDir() + "/qxreg' get '" + kProfileKey + "\\" + section + "' " + name + " 2>&1");
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
     return out;
   }
@@ -229,7 +229,8 @@ TEST_F(ProgramTest, EditsMovesSavesAndCopiesBetweenDocuments) {
   ASSERT_TRUE(e.Menu(57603));  // Save: untitled, so Save As asks for a name
   e.AnswerFileDialog("Save As", Path("new.gmn"));
   EXPECT_TRUE(e.WaitForTitle("Burrowedit Editor - new.gmn")) << e.Title();
-  const std::string saved = "sWelcome\tssound.au\th\t7070\r\n1Docs\t1DEFAULT.GMN\th\t70\r\n0About us\t0about.txt\th\t70\r\n";
+  const std::string saved =
+      "sWelcome\tssound.au\th\t7070\r\n1Docs\t1DEFAULT.GMN\th\t70\r\n0About us\t0about.txt\th\t70\r\n";
   EXPECT_EQ(qxtest::ReadFile(Path("new.gmn")), saved);
 
   // Open the LF file: every item loads; the info line keeps its place.
@@ -255,7 +256,7 @@ TEST_F(ProgramTest, EditsMovesSavesAndCopiesBetweenDocuments) {
 
   // Copy its first row into the other document, before that one's second row.
   e.SelectOnly(1, 0);
-  ASSERT_TRUE(e.Menu(57634));  // Copy
+  ASSERT_TRUE(e.Menu(57634));           // Copy
   ASSERT_TRUE(e.Menu(kFirstDocument));  // the Window menu's first document: new.gmn
   EXPECT_TRUE(e.WaitForTitle("Burrowedit Editor - new.gmn")) << e.Title();
   e.SelectOnly(0, 1);
@@ -292,8 +293,7 @@ TEST_F(ProgramTest, EditsMovesSavesAndCopiesBetweenDocuments) {
   ASSERT_TRUE(e.WaitForRows(2, 3));
   EXPECT_EQ(e.Rows(0).size(), 3u) << "the other window follows the document";
   ASSERT_TRUE(e.Menu(57602));  // Close
-  ASSERT_TRUE(qxtest::WaitUntil([&] { return e.Errors().find("Save changes to new.gmn?") != std::string::npos; },
-                                5000))
+  ASSERT_TRUE(qxtest::WaitUntil([&] { return e.Errors().find("Save changes to new.gmn?") != std::string::npos; }, 5000))
       << e.Errors();
   ASSERT_TRUE(qxtest::WaitUntil([&] { return e.Title() == "Burrowedit Editor - lf.gmn"; }, 5000)) << e.Title();
   EXPECT_EQ(qxtest::ReadFile(Path("new.gmn")),
@@ -360,11 +360,73 @@ TEST_F(ProgramTest, RecentFilesWindowStateAndDeclinedSaves) {
     ASSERT_TRUE(e.Menu(32771));
     e.EnterItem(0, "Notes", "notes.txt", "h", "70");
     ASSERT_TRUE(e.Menu(57665));  // Exit: "Save changes to GMenu1?" Cancel
-    ASSERT_TRUE(qxtest::WaitUntil([&] { return e.Errors().find("Save changes to GMenu1?") != std::string::npos; },
-                                  5000));
+    ASSERT_TRUE(
+        qxtest::WaitUntil([&] { return e.Errors().find("Save changes to GMenu1?") != std::string::npos; }, 5000));
     EXPECT_EQ(e.Wait(1000), -1) << "Cancel keeps the editor open";
     EXPECT_FALSE(e.Title().empty());
   }
+}
+
+// The item dialog with a type no description carries, fields it refuses, and
+// the commands' states: Edit needs exactly one row, Insert appends when more
+// are selected; the tool bar's tips and the status bar's idle text.
+TEST_F(ProgramTest, ItemDialogAndCommandStates) {
+  ASSERT_TRUE(
+      qxtest::WriteFile(Path("odd.gmn"), "xOdd\txsel\thost\t70\r\n1Docs\t1D.GMN\th\t70\r\n0About\t0a.txt\th\t70\r\n"));
+  Editor e(work.path(), "IDNO");
+  ASSERT_FALSE(e.Frame().empty()) << e.Errors();
+  const std::string toolBar = Handle(e.Cmd("item " + e.Frame() + " 59392"));
+  EXPECT_EQ(Handle(e.Cmd("text " + Handle(e.Cmd("item " + toolBar + " 1")))), "New");
+  EXPECT_EQ(Handle(e.Cmd("text " + Handle(e.Cmd("item " + toolBar + " 4")))), "New Item");
+  EXPECT_EQ(Handle(e.Cmd("text " + Handle(e.Cmd("item " + e.Frame() + " 59393")))), "Ready");
+
+  ASSERT_TRUE(e.Menu(57601));
+  e.AnswerFileDialog("Open", Path("odd.gmn"));
+  ASSERT_TRUE(e.WaitForRows(1, 3)) << e.Errors();
+  EXPECT_EQ(e.Rows(1)[0], "UNKNOWN[x]\tOdd\tsel\thost\t70");
+
+  // The unknown type is offered as an extra last entry, selected.
+  e.SelectOnly(1, 0);
+  ASSERT_TRUE(e.Menu(32773));
+  const std::string dialog = e.WaitFor("Edit Menu Item");
+  ASSERT_FALSE(dialog.empty());
+  auto item = [&](int id) { return Handle(e.Cmd("item " + dialog + " " + std::to_string(id))); };
+  EXPECT_EQ(e.Cmd("state " + item(1000)), "ok class=combobox enabled=1 visible=1 sel=17 count=18");
+  EXPECT_EQ(Handle(e.Cmd("text " + item(1004))), "70");
+  // A TAB in a field is refused and the dialog stays with what was entered.
+  ASSERT_EQ(e.Cmd("settext " + item(1001) + " Odd\tone"), "ok");
+  ASSERT_EQ(e.Cmd("press " + item(1)), "ok");
+  ASSERT_TRUE(qxtest::WaitUntil([&] { return e.Errors().find("cannot hold a TAB") != std::string::npos; }, 5000))
+      << e.Errors();
+  EXPECT_EQ(Handle(e.Cmd("text " + item(1001))), "Odd\tone");
+  // An empty field is refused; blanks count as filled.
+  ASSERT_EQ(e.Cmd("settext " + item(1001) + " "), "ok");
+  ASSERT_EQ(e.Cmd("press " + item(1)), "ok");
+  ASSERT_TRUE(
+      qxtest::WaitUntil([&] { return e.Errors().find("No Empty Fields Are Allowed") != std::string::npos; }, 5000))
+      << e.Errors();
+  EXPECT_FALSE(e.WaitFor("Edit Menu Item").empty());
+  ASSERT_EQ(e.Cmd("press " + item(2)), "ok");  // Cancel
+  ASSERT_TRUE(qxtest::WaitUntil([&] { return Handle(e.Cmd("find - Edit Menu Item")).empty(); }, 5000));
+  EXPECT_EQ(e.Rows(1)[0], "UNKNOWN[x]\tOdd\tsel\thost\t70");
+
+  // Two rows selected: Edit is grayed, Insert appends at the end.
+  ASSERT_EQ(e.Cmd("select " + e.List(1) + " 2"), "ok");
+  EXPECT_EQ(e.Cmd("menu " + e.Frame() + " 32773"), "error the menu item is grayed");
+  ASSERT_TRUE(e.Menu(32771));
+  e.EnterItem(14, "Pictures", "pics/", "h", "70");
+  ASSERT_TRUE(e.WaitForRows(1, 4));
+  EXPECT_EQ(e.Rows(1)[3], "GIF image[g]\tPictures\tpics/\th\t70");
+  ASSERT_TRUE(e.Menu(57603));
+  ASSERT_TRUE(qxtest::WaitUntil(
+      [&] {
+        return qxtest::ReadFile(Path("odd.gmn")) ==
+               "xOdd\txsel\thost\t70\r\n1Docs\t1D.GMN\th\t70\r\n0About\t0a.txt\th\t70\r\ngPictures\tgpics/\th\t70\r\n";
+      },
+      5000))
+      << qxtest::ReadFile(Path("odd.gmn"));
+  ASSERT_TRUE(e.Menu(57665));
+  EXPECT_EQ(e.Wait(10000), 0) << e.Errors();
 }
 
 }  // namespace
