@@ -27,8 +27,9 @@ constexpr int kToolBarHeight = 28, kStatusBarHeight = 20, kIndicatorWidth = 40;
 // ---- the tool bar ---------------------------------------------------------------------
 
 // The 13 slots: commands in order, 0 for a separator.
-constexpr UINT kToolSlots[13] = {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, 0, ID_INSERT_ITEM, ID_EDIT_ITEM,
-                                 ID_DELETE_ITEM, 0, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, 0, ID_APP_ABOUT};
+constexpr UINT kToolSlots[13] = {
+    ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE,  0, ID_INSERT_ITEM, ID_EDIT_ITEM, ID_DELETE_ITEM, 0,
+    ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, 0, ID_APP_ABOUT};
 constexpr int kButtonCount = 10;
 constexpr int kFaceW = 16, kFaceH = 15, kSeparatorW = 8;
 // What each face shows, drawn at start-up.
@@ -102,10 +103,9 @@ LRESULT CALLBACK ToolBarProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 bool CreateToolBar(HWND frame) {
-  F().toolBar = CreateWindowExA(0, kToolBarClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0,
-                                kToolBarHeight, frame,
-                                reinterpret_cast<HMENU>(static_cast<UINT_PTR>(AFX_IDW_TOOLBAR)), App().instance,
-                                nullptr);
+  F().toolBar =
+      CreateWindowExA(0, kToolBarClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, kToolBarHeight, frame,
+                      reinterpret_cast<HMENU>(static_cast<UINT_PTR>(AFX_IDW_TOOLBAR)), App().instance, nullptr);
   if (!F().toolBar) return false;
   ToolbarInit(F().toolBar, App().instance);
   F().strip = MakeButtonStrip(frame);
@@ -118,9 +118,8 @@ bool CreateToolBar(HWND frame) {
     }
     ++id;
     const std::string tip = PromptPart(command, true);
-    if (!CreateWindowExA(0, "Button", tip.c_str(), WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, x, 3, kFaceW + 4,
-                         kFaceH + 4, F().toolBar, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), App().instance,
-                         nullptr))
+    if (!CreateWindowExA(0, "Button", tip.c_str(), WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, x, 3, kFaceW + 4, kFaceH + 4,
+                         F().toolBar, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), App().instance, nullptr))
       return false;
     x += kFaceW + 5;
   }
@@ -179,16 +178,15 @@ LRESULT CALLBACK StatusBarProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 bool CreateStatusBar(HWND frame) {
-  F().statusBar = CreateWindowExA(0, kStatusBarClass, LoadResourceString(IDS_IDLE_MESSAGE).c_str(),
-                                  WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, kStatusBarHeight, frame,
-                                  reinterpret_cast<HMENU>(static_cast<UINT_PTR>(AFX_IDW_STATUS_BAR)),
-                                  App().instance, nullptr);
+  F().statusBar =
+      CreateWindowExA(0, kStatusBarClass, LoadResourceString(IDS_IDLE_MESSAGE).c_str(),
+                      WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, kStatusBarHeight, frame,
+                      reinterpret_cast<HMENU>(static_cast<UINT_PTR>(AFX_IDW_STATUS_BAR)), App().instance, nullptr);
   if (!F().statusBar) return false;
   for (int i = 0; i < 3; ++i) {
-    F().indicators[i] = CreateWindowExA(WS_EX_STATICEDGE, "Static", "", WS_CHILD | WS_VISIBLE | SS_CENTER, 0, 0,
-                                        kIndicatorWidth, kStatusBarHeight - 4, F().statusBar,
-                                        reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kIndicatorIds[i])),
-                                        App().instance, nullptr);
+    F().indicators[i] = CreateWindowExA(
+        WS_EX_STATICEDGE, "Static", "", WS_CHILD | WS_VISIBLE | SS_CENTER, 0, 0, kIndicatorWidth, kStatusBarHeight - 4,
+        F().statusBar, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kIndicatorIds[i])), App().instance, nullptr);
     if (!F().indicators[i]) return false;
   }
   return true;
@@ -343,9 +341,7 @@ struct MainCommands {
   void OnRecent4() { OpenRecent(3); }
   void OnUpdateRecent(CmdUI &ui) { ui.Enable(!App().recent.Files().empty()); }
   void OnAppExit() { PostMessageA(App().mainFrame, WM_CLOSE, 0, 0); }
-  void OnAppAbout() {
-    DialogBoxParamA(App().instance, MAKEINTRESOURCE(IDD_ABOUTBOX), App().mainFrame, AboutProc, 0);
-  }
+  void OnAppAbout() { DialogBoxParamA(App().instance, MAKEINTRESOURCE(IDD_ABOUTBOX), App().mainFrame, AboutProc, 0); }
   static INT_PTR CALLBACK AboutProc(HWND dialog, UINT msg, WPARAM wp, LPARAM) {
     if (msg == WM_INITDIALOG) return TRUE;
     if (msg == WM_COMMAND && (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {
@@ -399,10 +395,9 @@ bool MainCommand(UINT id, CmdUI *query) {
 LRESULT OnFrameCreate(HWND frame) {
   App().mainFrame = frame;
   CLIENTCREATESTRUCT ccs{App().documentMenu ? GetSubMenu(App().documentMenu, 3) : nullptr, AFX_IDM_FIRST_MDICHILD};
-  App().mdiClient = CreateWindowExA(WS_EX_CLIENTEDGE, "MDICLIENT", nullptr,
-                                    WS_CHILD | WS_CLIPCHILDREN | WS_VISIBLE, 0, 0, 0, 0,
-                                    frame, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(0xE900)), App().instance,
-                                    &ccs);
+  App().mdiClient =
+      CreateWindowExA(WS_EX_CLIENTEDGE, "MDICLIENT", nullptr, WS_CHILD | WS_CLIPCHILDREN | WS_VISIBLE, 0, 0, 0, 0,
+                      frame, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(0xE900)), App().instance, &ccs);
   if (!App().mdiClient || !CreateToolBar(frame) || !CreateStatusBar(frame)) return -1;
   return 0;
 }

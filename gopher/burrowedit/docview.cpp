@@ -91,8 +91,8 @@ bool Document::OnNewDocument() {
 }
 
 bool Document::OnOpenDocument(const std::string &path) {
-  FileCloser file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileCloser file(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) {
     AppMessageBoxText(LoadResourceString(IDS_FAILED_TO_OPEN) + "\n\n" + path + ": " + ErrorWords(GetLastError()));
     return false;
@@ -128,8 +128,7 @@ bool Document::OnSaveDocument(const std::string &path) {
                       "\nThe file was left as it was.");
     return false;
   };
-  FileCloser file(
-      CreateFileA(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileCloser file(CreateFileA(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) return fail(GetLastError());
   size_t at = 0;
   while (at < bytes.size()) {
@@ -442,7 +441,7 @@ void RecentFileList::Save() const {
   for (int i = 1; i <= size_; ++i) {
     const std::string key = "File" + std::to_string(i);
     WriteAppProfileString("Recent File List", key.c_str(),
-                       static_cast<size_t>(i - 1) < files_.size() ? files_[static_cast<size_t>(i - 1)] : "");
+                          static_cast<size_t>(i - 1) < files_.size() ? files_[static_cast<size_t>(i - 1)] : "");
   }
 }
 
@@ -611,8 +610,7 @@ void ActiveDocumentChanged() {
   HMENU wanted = anyDocument ? app.documentMenu : app.defaultMenu;
   if (wanted && GetMenu(app.mainFrame) != wanted) {
     const HMENU windowMenu = app.documentMenu ? GetSubMenu(app.documentMenu, 3) : nullptr;
-    SendMessageA(app.mdiClient, WM_MDISETMENU, reinterpret_cast<WPARAM>(wanted),
-                 reinterpret_cast<LPARAM>(windowMenu));
+    SendMessageA(app.mdiClient, WM_MDISETMENU, reinterpret_cast<WPARAM>(wanted), reinterpret_cast<LPARAM>(windowMenu));
     DrawMenuBar(app.mainFrame);
   }
 }

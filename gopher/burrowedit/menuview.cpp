@@ -91,7 +91,7 @@ bool HoldsLineBreak(const std::string &s) { return s.find_first_of("\t\r\n") != 
 
 // The edit controls and the members they exchange with.
 std::string CMenuItemDlg::*const CMenuItemDlg::kEditFields[4] = {&CMenuItemDlg::display, &CMenuItemDlg::resource,
-                                                                   &CMenuItemDlg::host, &CMenuItemDlg::port};
+                                                                 &CMenuItemDlg::host, &CMenuItemDlg::port};
 const int CMenuItemDlg::kEditIds[4] = {IDC_ITEM_DISPLAY, IDC_ITEM_RESOURCE, IDC_ITEM_HOST, IDC_ITEM_PORT};
 
 void CMenuItemDlg::DoDataExchange(HWND dialog, bool save) {
@@ -255,7 +255,8 @@ std::vector<int> CBurroweditView::SelectedIndexes() const {
   const LRESULT count = list_ ? SendMessageA(list_, LB_GETSELCOUNT, 0, 0) : 0;
   if (count <= 0) return {};
   std::vector<INT> items(static_cast<size_t>(count));
-  const LRESULT got = SendMessageA(list_, LB_GETSELITEMS, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(items.data()));
+  const LRESULT got =
+      SendMessageA(list_, LB_GETSELITEMS, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(items.data()));
   items.resize(got > 0 ? static_cast<size_t>(got) : 0);
   std::sort(items.begin(), items.end());
   return std::vector<int>(items.begin(), items.end());

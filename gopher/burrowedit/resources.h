@@ -56,10 +56,10 @@
 
 // Strings beyond the messages of menufile.h.
 #define IDS_APP_TITLE 57344
-#define IDS_ASK_TO_SAVE 61440       // "Save changes to %1?"
-#define IDS_FAILED_TO_OPEN 61441    // "Failed to open document."
-#define IDS_FAILED_TO_SAVE 61442    // "Failed to save document."
-#define IDS_IDLE_MESSAGE 57345      // "Ready"
+#define IDS_ASK_TO_SAVE 61440     // "Save changes to %1?"
+#define IDS_FAILED_TO_OPEN 61441  // "Failed to open document."
+#define IDS_FAILED_TO_SAVE 61442  // "Failed to save document."
+#define IDS_IDLE_MESSAGE 57345    // "Ready"
 #define IDS_FILE_TOO_LARGE 61443
 
 #endif
