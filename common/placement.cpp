@@ -31,6 +31,17 @@ void PlacementSetup(LPCSTR section, PLACEMENT_EXTRA_PROC extra) {
   g_PlacementExtra = extra;
 }
 
+void FindAppsIni(char *path, int size) {
+  OFSTRUCT ofs{};
+  if (OpenFile(QX_APPS_INI, &ofs, OF_EXIST) != HFILE_ERROR) {
+    CopyText(path, static_cast<size_t>(size), ofs.szPathName);
+    return;
+  }
+  HFILE made = OpenFile(QX_APPS_INI, &ofs, OF_CREATE);
+  if (made != HFILE_ERROR) _lclose(made);
+  CopyText(path, static_cast<size_t>(size), made != HFILE_ERROR ? ofs.szPathName : QX_APPS_INI);
+}
+
 void ReadWindowPlacement(int *x, int *y, int *cx, int *cy) {
   static const struct { const char *key; } kKeys[] = {{"Xl"}, {"Yt"}, {"Cx"}, {"Cy"}};
   int *values[] = {x, y, cx, cy};

@@ -148,6 +148,9 @@ extern PLACEMENT_EXTRA_PROC g_PlacementExtra;
 /* Finds "QXAPPS.INI" along the search path (else its bare name, which the
  * profile calls create in the Windows directory) and sets the section. */
 void PlacementSetup(LPCSTR section, PLACEMENT_EXTRA_PROC extra);
+/* "QXAPPS.INI" along the search path; when there is none, made empty in
+ * the current directory (its bare name if even that fails). */
+void FindAppsIni(char *path, int size);
 /* Reads "Xl", "Yt", "Cx", "Cy"; each keeps its default when missing. */
 void ReadWindowPlacement(int *x, int *y, int *cx, int *cy);
 void SaveWindowPlacement(HWND window);

@@ -298,17 +298,6 @@ std::string TableEndLine(int notShown, bool damaged, bool cut) {
   return line;
 }
 
-void RpcListerFindIni(char *path, int size) {
-  OFSTRUCT ofs{};
-  if (OpenFile(QX_APPS_INI, &ofs, OF_EXIST) != HFILE_ERROR) {
-    std::snprintf(path, static_cast<size_t>(size), "%s", ofs.szPathName);
-    return;
-  }
-  HFILE made = OpenFile(QX_APPS_INI, &ofs, OF_CREATE);
-  if (made != HFILE_ERROR) _lclose(made);
-  std::snprintf(path, static_cast<size_t>(size), "%s", made != HFILE_ERROR ? ofs.szPathName : QX_APPS_INI);
-}
-
 void RpcListerInitDialog(HWND dialog, LPCSTR iniFile, LPCSTR section, int comboId) {
   RECT r;
   GetWindowRect(dialog, &r);
@@ -421,7 +410,7 @@ int RpcListerMain(HINSTANCE instance, const LISTER_PROGRAM &lister) {
     return 1;
   }
   Ctl3dLoad(instance);
-  RpcListerFindIni(g_iniFile, sizeof g_iniFile);
+  FindAppsIni(g_iniFile, sizeof g_iniFile);
   DialogBoxA(instance, lister.name, nullptr, ListerDlgProc);
   Ctl3dUnload(instance);
   if (lister.cleanUp) lister.cleanUp();

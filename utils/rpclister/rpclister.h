@@ -69,8 +69,6 @@ std::string TableEndLine(int notShown, bool damaged, bool cut);
 
 /* ---- Dialog frame ---- */
 
-/* QXAPPS.INI found along the search path, else made empty in the current directory. */
-void RpcListerFindIni(char *path, int size);
 /* WM_INITDIALOG: the saved position (Xl, Yt) and the recent hosts in combo `comboId`. */
 void RpcListerInitDialog(HWND dialog, LPCSTR iniFile, LPCSTR section, int comboId);
 /* WM_DESTROY: the position, unless minimised. */

@@ -4,6 +4,8 @@
 // just the rows and columns of the paint rectangle.
 #include "textwin.h"
 
+#include <qxcommon.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -504,15 +506,7 @@ void TextWinSysColors(void) {
 }
 
 void TextWinLoadPlacement(int *x, int *y, int *width, int *height, LPCSTR section) {
-  OFSTRUCT ofs{};
-  if (OpenFile("QXAPPS.INI", &ofs, OF_EXIST) != HFILE_ERROR) {
-    std::snprintf(g.iniPath, sizeof g.iniPath, "%s", ofs.szPathName);
-  } else {
-    // Made empty in the current directory, so the placement has a home.
-    HFILE made = OpenFile("QXAPPS.INI", &ofs, OF_CREATE);
-    if (made != HFILE_ERROR) _lclose(made);
-    std::snprintf(g.iniPath, sizeof g.iniPath, "%s", made != HFILE_ERROR ? ofs.szPathName : "QXAPPS.INI");
-  }
+  FindAppsIni(g.iniPath, sizeof g.iniPath);
   std::snprintf(g.section, sizeof g.section, "%s", section ? section : "");
   *x = static_cast<int>(GetPrivateProfileIntA(g.section, "Xl", static_cast<int>(CW_USEDEFAULT), g.iniPath));
   *y = static_cast<int>(GetPrivateProfileIntA(g.section, "Yt", *y, g.iniPath));
