@@ -27,9 +27,9 @@ struct Stream {
   std::string bytes;
   size_t taken = 0;
   bool ended = false;
-  int error = 0;          // why it ended: 0 the peer's end, else a Winsock number
-  size_t notKept = 0;     // error-stream bytes past RCMD_HELD_ERRORS_MAX
-  bool noteGiven = false; // the line saying so was given
+  int error = 0;           // why it ended: 0 the peer's end, else a Winsock number
+  size_t notKept = 0;      // error-stream bytes past RCMD_HELD_ERRORS_MAX
+  bool noteGiven = false;  // the line saying so was given
   size_t Left() const { return bytes.size() - taken; }
 };
 
@@ -175,9 +175,9 @@ bool MakeBoundPair(SOCKET *control, SOCKET *errors, int *port) {
     if (*control == INVALID_SOCKET || *errors == INVALID_SOCKET) {
       CloseSocket(*control);
       CloseSocket(*errors);
-      ShowConnectError("Unable to open socket",
-                       "No network socket could be made (error " + std::to_string(WSAGetLastError()) +
-                           "). Close other programs and try again.");
+      ShowConnectError("Unable to open socket", "No network socket could be made (error " +
+                                                    std::to_string(WSAGetLastError()) +
+                                                    "). Close other programs and try again.");
       return false;
     }
     int error = 0;
@@ -350,9 +350,8 @@ SOCKET RcmdConnect(HWND, LPCSTR host, unsigned short port, LPCSTR) {
                        "The host does not run the " + std::string(port == RCMD_EXEC_PORT ? "exec" : "shell") +
                            " service (port " + std::to_string(port) + "). Check the host, or ask its administrator.");
     else
-      ShowConnectError("Unable to connect to remote host.", "The host did not answer on port " +
-                                                                std::to_string(port) + ": " +
-                                                                QueryErrorWords(connected) + " (error " +
+      ShowConnectError("Unable to connect to remote host.", "The host did not answer on port " + std::to_string(port) +
+                                                                ": " + QueryErrorWords(connected) + " (error " +
                                                                 std::to_string(connected) + "). Try again later.");
     return INVALID_SOCKET;
   }

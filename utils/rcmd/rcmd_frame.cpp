@@ -66,8 +66,7 @@ int RcmdProgramMain(HINSTANCE instance, LPSTR commandLine, const RCMD_PROGRAM &p
   Ctl3dLoad(instance);
   FindAppsIni(g_RcmdIniFile, sizeof g_RcmdIniFile);
   g_icon = LoadIconA(instance, "AppIcon1");
-  if (!MakeFrame(instance) ||
-      !(g_dialog = CreateDialogA(instance, program.dialogName, g_frame, program.dialogProc))) {
+  if (!MakeFrame(instance) || !(g_dialog = CreateDialogA(instance, program.dialogName, g_frame, program.dialogProc))) {
     MessageBoxA(nullptr, "The program's window could not be made.", program.section, MB_OK | MB_ICONERROR);
     WSACleanup();
     return 1;

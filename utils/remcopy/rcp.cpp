@@ -88,9 +88,10 @@ BOOL RcpSink(HWND dialog, HANDLE file, LPCSTR localName) {
   }
   const std::string rest = RcmdRestOfLine();
   if (first != 'C') {
-    ShowRcpError(first == 1 || first == 2 ? rest : "The remote rcp sent \"" + std::string(1, (char)first) + rest + "\".",
-                 first == 1 || first == 2 ? "The remote rcp said so; check the remote file name and its permissions."
-                                          : "Only a single plain file can be copied; check the remote name.");
+    ShowRcpError(
+        first == 1 || first == 2 ? rest : "The remote rcp sent \"" + std::string(1, (char)first) + rest + "\".",
+        first == 1 || first == 2 ? "The remote rcp said so; check the remote file name and its permissions."
+                                 : "Only a single plain file can be copied; check the remote name.");
     return FALSE;
   }
   RCP_FILE_LINE line{};

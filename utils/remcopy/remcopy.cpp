@@ -111,8 +111,8 @@ bool ReadFields(HWND dialog, CopyFields &f) {
          RcmdReadField(dialog, IDC_USER, f.user, sizeof f.user, "Username must be supplied") &&
          RcmdReadField(dialog, IDC_LOCAL, f.local, sizeof f.local, "Local filename must be supplied") &&
          RcmdReadField(dialog, IDC_REMOTE, f.remote, sizeof f.remote, "Remote filename must be supplied") &&
-         (!REMCOPY_EXEC || RcmdReadField(dialog, IDC_PASSWORD, f.password, sizeof f.password,
-                                         "Password must be supplied"));
+         (!REMCOPY_EXEC ||
+          RcmdReadField(dialog, IDC_PASSWORD, f.password, sizeof f.password, "Password must be supplied"));
 }
 
 // The folder of a local file name ("." when it names none), for the
@@ -130,8 +130,8 @@ bool Connect(HWND dialog, const CopyFields &f, const std::string &command) {
     return false;
   }
   const std::string localUser = RcmdLocalSideUser(g_RcmdOptions);
-  return RcmdStart(dialog, kSection, localUser.c_str(), f.user, command.c_str(),
-                   REMCOPY_EXEC ? f.password : nullptr) != FALSE;
+  return RcmdStart(dialog, kSection, localUser.c_str(), f.user, command.c_str(), REMCOPY_EXEC ? f.password : nullptr) !=
+         FALSE;
 }
 
 // From the remote host into a temporary file beside the local one, renamed
@@ -158,7 +158,8 @@ bool CopyFromRemote(HWND dialog, const CopyFields &f, bool *reached) {
   } else {
     char text[RCMD_NAME_LEN + 64];
     std::snprintf(text, sizeof text, "Unable to create local file %s", f.local);
-    QueryShowError(kSection, text, "Check the folder and its permissions (error " + std::to_string(GetLastError()) + ").");
+    QueryShowError(kSection, text,
+                   "Check the folder and its permissions (error " + std::to_string(GetLastError()) + ").");
   }
   if (copied && !MoveFileExA(temp, f.local, MOVEFILE_REPLACE_EXISTING)) {
     char text[RCMD_NAME_LEN + 64];
@@ -173,8 +174,8 @@ bool CopyFromRemote(HWND dialog, const CopyFields &f, bool *reached) {
 }
 
 bool CopyToRemote(HWND dialog, const CopyFields &f, bool *reached) {
-  HANDLE file = CreateFileA(f.local, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file =
+      CreateFileA(f.local, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     char text[RCMD_NAME_LEN + 64];
     std::snprintf(text, sizeof text, "Local file %s not found", f.local);
@@ -279,9 +280,8 @@ const QX_DIALOG_ITEM kItems[] = {
     QX_PUSHBUTTON("Copy &From Remote", IDC_FROM_REMOTE, 200, 26, 70, 14),
     QX_PUSHBUTTON("&Exit", IDC_EXIT, 200, 44, 70, 14),
 };
-const QX_DIALOG kDialog =
-    QX_DIALOG_TEMPLATE(40, 40, 278, 120, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, kCaption,
-                       "MS Sans Serif", 8, kItems);
+const QX_DIALOG kDialog = QX_DIALOG_TEMPLATE(40, 40, 278, 120, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                                             kCaption, "MS Sans Serif", 8, kItems);
 
 const QX_VERSION_STRING kVersionStrings[] = {
     {"FileVersion", "1.0.0.0"}, {"ProductName", "QX TCP/IP suite"}, {"FileDescription", "Remote copy"}};

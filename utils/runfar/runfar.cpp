@@ -216,9 +216,8 @@ const QX_DIALOG_ITEM kItems[] = {
     QX_DEFPUSHBUTTON("&Execute", IDC_RUN, 230, 8, 64, 14),
     QX_PUSHBUTTON("&Close", IDC_CLOSE, 230, 26, 64, 14),
 };
-const QX_DIALOG kDialog =
-    QX_DIALOG_TEMPLATE(40, 40, 302, 218, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, kCaption,
-                       "MS Sans Serif", 8, kItems);
+const QX_DIALOG kDialog = QX_DIALOG_TEMPLATE(40, 40, 302, 218, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                                             kCaption, "MS Sans Serif", 8, kItems);
 
 const QX_VERSION_STRING kVersionStrings[] = {
     {"FileVersion", "1.0.0.0"}, {"ProductName", "QX TCP/IP suite"}, {"FileDescription", "Remote command"}};
