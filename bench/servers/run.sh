@@ -67,4 +67,11 @@ mpt=$(median "${PW_TCP[@]}"); mit=$(median "${INETD_TCP[@]}")
 mpu=$(median "${PW_UDP[@]}"); miu=$(median "${INETD_UDP[@]}")
 printf 'median %14s  %9s  %14s  %9s\n' "$mpt" "$mit" "$mpu" "$miu"
 awk -v a="$mpt" -v b="$mit" -v c="$mpu" -v d="$miu" \
-  'BEGIN { printf "portwarden / inetd: TCP %.2fx, UDP %.2fx\n", (b ? a / b : 0), (d ? c / d : 0) }'
+  'BEGIN { printf "portwarden / inetd, medians: TCP %.2fx, UDP %.2fx\n", (b ? a / b : 0), (d ? c / d : 0) }'
+# The two sides of one round ran under the same load: their ratio drifts less.
+ratio_median() {
+  local -n ours=$1 theirs=$2
+  for i in "${!ours[@]}"; do awk -v a="${ours[$i]}" -v b="${theirs[$i]}" 'BEGIN { print (b ? a / b : 0) }'; done |
+    sort -g | awk '{v[NR]=$1} END {printf "%.2f", (NR % 2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'
+}
+echo "portwarden / inetd, median of the rounds' ratios: TCP $(ratio_median PW_TCP INETD_TCP)x, UDP $(ratio_median PW_UDP INETD_UDP)x"

@@ -35,15 +35,17 @@ std::vector<std::shared_ptr<Module>> &Linked() {
   return *linked;
 }
 
-// The objects mapped into the process, in load order, as (path, link map).
+// The objects mapped into the process, in load order, as (name as loaded, link map).
 std::vector<std::pair<std::string, link_map *>> LoadedObjects() {
   std::vector<std::pair<std::string, link_map *>> out;
   for (link_map *map = _r_debug.r_map; map; map = map->l_next)
-    if (map->l_name && map->l_name[0] == '/') {
-      char resolved[PATH_MAX];
-      out.emplace_back(realpath(map->l_name, resolved) ? resolved : map->l_name, map);
-    }
+    if (map->l_name && map->l_name[0] == '/') out.emplace_back(map->l_name, map);
   return out;
+}
+
+std::string ResolvedPath(const std::string &name) {
+  char resolved[PATH_MAX];
+  return realpath(name.c_str(), resolved) ? std::string(resolved) : name;
 }
 
 void DetachLinked() {
@@ -60,11 +62,19 @@ void DetachLinked() {
 void AttachLinkedModules() {
   static std::once_flag once;
   std::call_once(once, [] {
-    for (auto &[path, map] : LoadedObjects()) {
-      void *dl = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    for (auto &[name, map] : LoadedObjects()) {
+      // By the name it was loaded under, the loader finds the object without
+      // opening its file again; only a library with a DllMain of its own
+      // (one of the suite's) has its path resolved.
+      void *dl = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
       if (!dl) continue;
       void *entry = dlsym(dl, "DllMain");
-      if (!entry || LinkMapOf(entry) != map || FindLoadedModuleByPath(path)) {
+      if (!entry || LinkMapOf(entry) != map) {
+        dlclose(dl);
+        continue;
+      }
+      const std::string path = ResolvedPath(name);
+      if (FindLoadedModuleByPath(path)) {
         dlclose(dl);
         continue;
       }
