@@ -252,6 +252,17 @@ bool TelnetEncodeTyped(const TELNET_STATE &tn, BYTE b, std::string &out) {
   return true;
 }
 
+void TelnetEncodeRecord(const BYTE *bytes, size_t count, bool eor, std::string &out) {
+  for (size_t i = 0; i < count; ++i) {
+    out.push_back((char)bytes[i]);
+    if (bytes[i] == TN_IAC) out.push_back((char)TN_IAC);
+  }
+  if (eor) {
+    out.push_back((char)TN_IAC);
+    out.push_back((char)TN_EOR);
+  }
+}
+
 bool TelnetEchoesLocally(const TELNET_STATE &tn) {
   return (tn.onLine && *tn.onLine == 0) || (tn.localEcho && *tn.localEcho == 1);
 }

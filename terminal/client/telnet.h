@@ -91,6 +91,10 @@ void TelnetBreak(const TELNET_STATE &tn, std::string &out);
 // doubled); false when it must not be sent (local mode).
 bool TelnetEncodeTyped(const TELNET_STATE &tn, BYTE b, std::string &out);
 
+// A 3270 record on its way to the host in binary mode: every 255 doubled,
+// and IAC EOR after it when eor is set.
+void TelnetEncodeRecord(const BYTE *bytes, size_t count, bool eor, std::string &out);
+
 // True when a typed byte is echoed locally (local mode or local echo on).
 bool TelnetEchoesLocally(const TELNET_STATE &tn);
 

@@ -82,12 +82,8 @@ void SetGeometry(int rows, int columns) {
 
 void Tn3270SendRecord(const BYTE *bytes, int ignored, int eor, int count) {
   SESSION &s = g_Session;
-  if (s.sock == INVALID_SOCKET) return;
-  for (int i = 0; i < count; ++i) {
-    s.out.push_back((char)bytes[i]);
-    if (bytes[i] == TN_IAC) s.out.push_back((char)TN_IAC);  // binary mode doubles IAC
-  }
-  if (eor) s.out += "\xFF\xEF";
+  if (s.sock == INVALID_SOCKET || count < 0) return;
+  TelnetEncodeRecord(bytes, (size_t)count, eor != 0, s.out);
   SessionFlush();
 }
 

@@ -204,3 +204,13 @@ TEST(TelnetNegotiation, Tn3270HostEntersAndLeavesRecordMode) {
   EXPECT_EQ(TelnetReceive(f.tn, 255, f.out, start), TELNET_CONSUMED);
   EXPECT_EQ(TelnetReceive(f.tn, 239, f.out, start), TELNET_CONSUMED);
 }
+
+TEST(TelnetEncodeRecord, BinaryRecordsDoubleIacAndEndWithEor) {
+  std::string out;
+  const BYTE record[] = {0x7D, 0xFF, 0x40, 0xFF, 0xFF};
+  TelnetEncodeRecord(record, sizeof record, true, out);
+  EXPECT_EQ(out, B({0x7D, 255, 255, 0x40, 255, 255, 255, 255, 255, 239}));
+  out.clear();
+  TelnetEncodeRecord(record, 2, false, out);  // a piece of a record longer than the output buffer
+  EXPECT_EQ(out, B({0x7D, 255, 255}));
+}

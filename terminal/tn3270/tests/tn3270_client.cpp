@@ -62,11 +62,8 @@ int main(int argc, char **argv) {
   Tn3270Harness h(model);
   h.recordSink = [](const std::string &record) {
     std::string wire;
-    for (char c : record) {
-      wire.push_back(c);
-      if ((unsigned char)c == TN_IAC) wire.push_back(c);
-    }
-    SendAll(wire + "\xFF\xEF");
+    TelnetEncodeRecord((const BYTE *)record.data(), record.size(), true, wire);
+    SendAll(wire);
   };
   TN3270_RECORD record;
   const Tn3270ParseProc parse = [&h](const BYTE *bytes, int count, int eor) {
