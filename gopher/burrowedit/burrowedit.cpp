@@ -11,10 +11,7 @@
 #include "menuview.h"
 #include "resources.h"
 #include "toolbar.h"
-
-#ifndef WPF_RESTORETOMAXIMIZED
-#define WPF_RESTORETOMAXIMIZED 0x0002
-#endif
+#include "windowstate.h"
 
 namespace {
 
@@ -229,32 +226,6 @@ void LayoutFrame(HWND frame) {
 // ---- window state in the profile ----------------------------------------------------------
 
 constexpr const char *kStateSection = "Window size";
-constexpr RECT kDefaultRect{10, 10, 800, 500};
-
-// Coordinates are kept to what fits a field of four characters.
-int FitField(LONG v) { return static_cast<int>(std::clamp<LONG>(v, -999, 9999)); }
-
-std::string FormatRect(const RECT &r) {
-  char text[32];
-  snprintf(text, sizeof text, "%04d %04d %04d %04d", FitField(r.left), FitField(r.top), FitField(r.right),
-           FitField(r.bottom));
-  return text;
-}
-
-// Four integers at offsets 0, 5, 10 and 15; the default rectangle when the
-// text is not of that form.
-RECT ParseRect(const std::string &text) {
-  if (text.size() < 19) return kDefaultRect;
-  LONG v[4];
-  for (int i = 0; i < 4; ++i) {
-    const std::string field = text.substr(static_cast<size_t>(i) * 5, 4);
-    char *end = nullptr;
-    v[i] = strtol(field.c_str(), &end, 10);
-    if (end == field.c_str()) return kDefaultRect;
-  }
-  if (v[2] <= v[0] || v[3] <= v[1]) return kDefaultRect;
-  return RECT{v[0], v[1], v[2], v[3]};
-}
 
 void ShowBar(HWND bar, bool show) {
   if (bar) ShowWindow(bar, show ? SW_SHOW : SW_HIDE);
@@ -264,14 +235,15 @@ void RestoreWindowState(HWND frame, int showCommand) {
   if (F().firstShowing) {
     F().firstShowing = false;
     const std::string text = GetAppProfileString(kStateSection, "Rect", "");
-    const RECT r = text.empty() ? kDefaultRect : ParseRect(text);
+    const RECT r = ParseFrameRect(text);
     const bool icon = GetAppProfileInt(kStateSection, "icon", 0) != 0;
     const bool max = GetAppProfileInt(kStateSection, "max", 0) != 0;
-    showCommand = icon ? SW_SHOWMINNOACTIVE : max ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+    const FrameShow show = ShowForStoredState(icon, max);
+    showCommand = show.showCommand;
     F().restoreToMaximized = icon && max;
     WINDOWPLACEMENT wp{};
     wp.length = sizeof wp;
-    wp.flags = max ? WPF_RESTORETOMAXIMIZED : 0;
+    wp.flags = show.placementFlags;
     wp.showCmd = static_cast<UINT>(showCommand);
     wp.ptMinPosition = POINT{0, 0};
     wp.ptMaxPosition = POINT{-GetSystemMetrics(SM_CXBORDER), -GetSystemMetrics(SM_CYBORDER)};
@@ -289,16 +261,11 @@ void SaveWindowState(HWND frame) {
   WINDOWPLACEMENT wp{};
   wp.length = sizeof wp;
   if (!GetWindowPlacement(frame, &wp)) return;
-  int icon = 0, max = 0;
-  if (IsIconic(frame)) {
-    icon = 1;
-    max = F().restoreToMaximized || (wp.flags & WPF_RESTORETOMAXIMIZED) ? 1 : 0;
-  } else if (IsZoomed(frame)) {
-    max = 1;
-  }
-  WriteAppProfileString(kStateSection, "Rect", FormatRect(wp.rcNormalPosition));
-  WriteAppProfileInt(kStateSection, "icon", icon);
-  WriteAppProfileInt(kStateSection, "max", max);
+  const StoredState state =
+      StateForShow(wp.showCmd, F().restoreToMaximized || (wp.flags & WPF_RESTORETOMAXIMIZED) != 0);
+  WriteAppProfileString(kStateSection, "Rect", FormatFrameRect(wp.rcNormalPosition));
+  WriteAppProfileInt(kStateSection, "icon", state.icon);
+  WriteAppProfileInt(kStateSection, "max", state.max);
   // The bars' own visibility: the frame being destroyed is hidden already.
   auto shown = [](HWND bar) { return (GetWindowLongA(bar, GWL_STYLE) & WS_VISIBLE) ? 1 : 0; };
   if (F().toolBar) WriteAppProfileInt(kStateSection, "tool", shown(F().toolBar));

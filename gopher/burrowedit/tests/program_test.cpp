@@ -371,8 +371,9 @@ TEST_F(ProgramTest, RecentFilesWindowStateAndDeclinedSaves) {
 // the commands' states: Edit needs exactly one row, Insert appends when more
 // are selected; the tool bar's tips and the status bar's idle text.
 TEST_F(ProgramTest, ItemDialogAndCommandStates) {
-  ASSERT_TRUE(
-      qxtest::WriteFile(Path("odd.gmn"), "xOdd\txsel\thost\t70\r\n1Docs\t1D.GMN\th\t70\r\n0About\t0a.txt\th\t70\r\n"));
+  ASSERT_TRUE(qxtest::WriteFile(Path("odd.gmn"),
+                                "bad\r\nworse line\r\nthird bad "
+                                "one\r\nxOdd\txsel\thost\t70\r\n1Docs\t1D.GMN\th\t70\r\n0About\t0a.txt\th\t70\r\n"));
   Editor e(work.path(), "IDNO");
   ASSERT_FALSE(e.Frame().empty()) << e.Errors();
   const std::string toolBar = Handle(e.Cmd("item " + e.Frame() + " 59392"));
@@ -384,6 +385,11 @@ TEST_F(ProgramTest, ItemDialogAndCommandStates) {
   e.AnswerFileDialog("Open", Path("odd.gmn"));
   ASSERT_TRUE(e.WaitForRows(1, 3)) << e.Errors();
   EXPECT_EQ(e.Rows(1)[0], "UNKNOWN[x]\tOdd\tsel\thost\t70");
+  // Three lines that are not items: one box for the first, one count for the rest.
+  EXPECT_NE(e.Errors().find("[Burrowedit Editor] The input line is to short to be valid\n[Burrowedit Editor] 2 more "
+                            "lines of this file are not menu items"),
+            std::string::npos)
+      << e.Errors();
 
   // The unknown type is offered as an extra last entry, selected.
   e.SelectOnly(1, 0);
@@ -421,7 +427,9 @@ TEST_F(ProgramTest, ItemDialogAndCommandStates) {
   ASSERT_TRUE(qxtest::WaitUntil(
       [&] {
         return qxtest::ReadFile(Path("odd.gmn")) ==
-               "xOdd\txsel\thost\t70\r\n1Docs\t1D.GMN\th\t70\r\n0About\t0a.txt\th\t70\r\ngPictures\tgpics/\th\t70\r\n";
+               "bad\r\nworse line\r\nthird bad "
+               "one\r\nxOdd\txsel\thost\t70\r\n1Docs\t1D.GMN\th\t70\r\n0About\t0a.txt\th\t70\r\ngPictures\tgpics/"
+               "\th\t70\r\n";
       },
       5000))
       << qxtest::ReadFile(Path("odd.gmn"));
