@@ -433,6 +433,33 @@ TEST_F(ProgramTest, ItemDialogAndCommandStates) {
       },
       5000))
       << qxtest::ReadFile(Path("odd.gmn"));
+  // A double click on a row opens it in the dialog.
+  ASSERT_EQ(e.Cmd("click " + e.List(1) + " 20 5 double"), "ok");
+  const std::string again = e.WaitFor("Edit Menu Item");
+  ASSERT_FALSE(again.empty());
+  ASSERT_EQ(e.Cmd("press " + Handle(e.Cmd("item " + again + " 2"))), "ok");
+  ASSERT_TRUE(qxtest::WaitUntil([&] { return Handle(e.Cmd("find - Edit Menu Item")).empty(); }, 5000));
+
+  // Keys: Ctrl+N makes a new document.
+  const std::string list = e.List(1);
+  e.Cmd("key " + list + " 29 0 down");  // Ctrl
+  e.Key(list, 0x31, false);             // N
+  e.Cmd("key " + list + " 29 0 up");
+  EXPECT_TRUE(e.WaitForTitle("Burrowedit Editor - GMenu2")) << e.Title();
+
+  // The About box.
+  ASSERT_TRUE(e.Menu(57664));
+  const std::string about = e.WaitFor("About Burrowedit");
+  ASSERT_FALSE(about.empty());
+  ASSERT_EQ(e.Cmd("press " + Handle(e.Cmd("item " + about + " 1"))), "ok");
+  ASSERT_TRUE(qxtest::WaitUntil([&] { return Handle(e.Cmd("find - About Burrowedit")).empty(); }, 5000));
+
+  // With every document closed the frame shows the menu without Edit and Window.
+  for (int i = 0; i < 3; ++i) e.Menu(57602);
+  ASSERT_TRUE(e.WaitForTitle("Burrowedit Editor")) << e.Title();
+  EXPECT_EQ(e.Cmd("menu " + e.Frame() + " 32771"), "error no such menu item");
+  EXPECT_EQ(e.Cmd("menu " + e.Frame() + " 57616"), "ok") << "the recent file is listed";
+  EXPECT_TRUE(e.WaitForTitle("Burrowedit Editor - odd.gmn")) << e.Title();
   ASSERT_TRUE(e.Menu(57665));
   EXPECT_EQ(e.Wait(10000), 0) << e.Errors();
 }
