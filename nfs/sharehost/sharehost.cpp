@@ -59,6 +59,9 @@ SERVICE_STATUS_HANDLE g_StatusHandle = nullptr;
 SERVICE_STATUS g_Status{};
 SOCKET g_NfsSocket = INVALID_SOCKET;
 SOCKET g_PortmapSocket = INVALID_SOCKET;
+// A notification named the portmapper's socket since the receive loop last
+// found it empty: only then is it read (a datagram always brings one).
+bool g_PortmapNotified = false;
 uint8_t g_Receive[kReceiveBufferSize];
 bool g_StateLoaded = false;  // only a state file that was read is written back
 
@@ -174,18 +177,26 @@ int RecvDatagram(SOCKET s, RpcPeer &from) {
   }
 }
 
+// A socket notification: remembers one for the portmapper's socket.
+void NoteSocketNotify(WPARAM socket) {
+  if (g_PortmapSocket != INVALID_SOCKET && socket == WPARAM(g_PortmapSocket)) g_PortmapNotified = true;
+}
+
 // Drains both sockets, the NFS socket first. Nothing is looked up in the
 // message queue between datagrams: a notification that arrives for a
 // datagram this loop has already taken finds the sockets empty, and looking
-// for one after every datagram cost more than that.
+// for one after every datagram cost more than that. The portmapper's socket
+// is read only after a notification named it, so a run of NFS calls costs no
+// empty receive on it.
 void RecvLoop() {
   for (;;) {
     RpcPeer from;
     if (int n = RecvDatagram(g_NfsSocket, from); n > 0) {
       RpcDispatch(g_Receive, size_t(n), from);
-    } else if (int m = RecvDatagram(g_PortmapSocket, from); m > 0) {
+    } else if (int m = g_PortmapNotified ? RecvDatagram(g_PortmapSocket, from) : 0; m > 0) {
       PortmapHandler(g_Receive, size_t(m), from);
     } else {
+      g_PortmapNotified = false;
       return;
     }
   }
@@ -195,7 +206,10 @@ void RecvLoop() {
 int PumpPendingMessages() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_SOCKET_NOTIFY) continue;  // the receive loop drains the sockets anyway
+    if (msg.message == WM_SOCKET_NOTIFY) {  // the receive loop drains the sockets anyway
+      NoteSocketNotify(msg.wParam);
+      continue;
+    }
     if (msg.message == WM_QUIT) {
       PostQuitMessage(int(msg.wParam));
       return 1;
@@ -363,6 +377,7 @@ LRESULT CALLBACK ServerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_RELOAD_MAPS: LoadIdMaps(); return 0;
     case WM_SHOW_INFO: ShowInfoWindow(window); return 0;
     case WM_SOCKET_NOTIFY:
+      NoteSocketNotify(wParam);
       if (PumpPendingMessages() == 0) RecvLoop();
       return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);

@@ -204,6 +204,34 @@ bool UpdateWaitSet(ThreadQueue &q, const SourceList &sources, size_t source_coun
   return true;
 }
 
+// One epoll call over the queue's wait set (at most wait_ms), then the pumps
+// of the sources it found readable.
+void PumpWaitSet(ThreadQueue &q, const SourceList &sources, size_t source_count, int wait_ms) {
+  std::array<epoll_event, 1 + ThreadQueue::kMaxSources> events;
+  const int n = epoll_wait(q.wait_set, events.data(), static_cast<int>(events.size()), wait_ms);
+  for (int i = 0; i < n; ++i) {
+    const std::uint32_t tag = events[static_cast<size_t>(i)].data.u32;
+    if (tag >= 1 && tag <= source_count) RunPump(sources[tag - 1]);
+  }
+}
+
+// The pumps of the sources that have something, without waiting. Without
+// display input, once a wait has made the thread's wait set, one epoll call
+// over it finds them, so a PeekMessage loop on a thread with several quiet
+// sources makes one system call instead of one or more per source.
+void PumpReadySources(ThreadQueue &q) {
+  if (Display().InputFd() < 0 && q.wait_set >= 0) {
+    SourceList sources;
+    const size_t source_count = SnapshotSources(q, sources);
+    if (source_count == 0) return;
+    if (UpdateWaitSet(q, sources, source_count)) {
+      PumpWaitSet(q, sources, source_count, 0);
+      return;
+    }
+  }
+  PumpSources(q);
+}
+
 // Blocks until the queue's descriptor, the display's input, a message source
 // or a timer may have something, or timeout_ms passes (-1: no limit). Sources
 // found readable are pumped before returning.
@@ -217,12 +245,7 @@ void WaitForQueue(ThreadQueue &q, int timeout_ms) {
   // is one epoll call; the display's descriptor may come and go, so a thread
   // with one polls a set made for each wait.
   if (Display().InputFd() < 0 && UpdateWaitSet(q, sources, source_count)) {
-    std::array<epoll_event, 1 + ThreadQueue::kMaxSources> events;
-    const int n = epoll_wait(q.wait_set, events.data(), static_cast<int>(events.size()), wait);
-    for (int i = 0; i < n; ++i) {
-      const std::uint32_t tag = events[static_cast<size_t>(i)].data.u32;
-      if (tag >= 1 && tag <= source_count) RunPump(sources[tag - 1]);
-    }
+    PumpWaitSet(q, sources, source_count, wait);
     return;
   }
   std::array<pollfd, 2 + ThreadQueue::kMaxSources> fds;
@@ -501,7 +524,7 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND hwnd, UINT min, UINT max, UINT flags) {
   if (!msg) return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
   auto q = CurrentQueue();
   q->DrainWake();
-  PumpSources(*q);
+  PumpReadySources(*q);
   PumpDisplayInputIfReady();
   return Retrieve(*q, msg, hwnd, min, max, (flags & PM_REMOVE) != 0) ? TRUE : FALSE;
 }
