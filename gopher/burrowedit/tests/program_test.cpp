@@ -7,10 +7,7 @@
 // answered by QX_MSGBOX_ANSWER.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
@@ -46,21 +43,12 @@ std::string Shell(const std::string &command, int *status = nullptr) {
 // message boxes with `answer`; killed at the end if it still runs.
 class Editor {
  public:
-  Editor(const std::string &cwd, const char *answer) : errors_(cwd + "/stderr.txt") {
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (chdir(cwd.c_str()) != 0) _exit(126);
-      const int err = open(errors_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (err >= 0) dup2(err, 2);
-      if (answer) setenv("QX_MSGBOX_ANSWER", answer, 1);
-      const std::string path = qxtest::BinDir() + "/burrowedit";
-      execl(path.c_str(), path.c_str(), static_cast<char *>(nullptr));
-      _exit(127);
-    }
+  Editor(const std::string &cwd, const char *answer)
+      : errors_(cwd + "/stderr.txt"),
+        process_({"/bin/sh", "-c", "cd \"$0\" && QX_MSGBOX_ANSWER=\"$1\" exec \"$2\" 2>stderr.txt", cwd,
+                  answer ? answer : "", qxtest::BinDir() + "/burrowedit"}) {
+    pid_ = process_.pid();
     qxtest::WaitUntil([&] { return !(frame_ = Handle(Cmd("find BurroweditFrame -"))).empty(); }, 15000);
-  }
-  ~Editor() {
-    if (pid_ > 0) qxtest::StopProcess(pid_, 2000);
   }
   std::string Errors() const { return qxtest::ReadFile(errors_); }
   std::string Cmd(const std::string &command) const { return AutomationCommand(pid_, command); }
@@ -133,17 +121,12 @@ class Editor {
     return qxtest::WaitUntil([&] { return Rows(n).size() == count; }, 10000);
   }
   // The exit status once it ended within the time, else -1.
-  int Wait(int timeoutMs) {
-    int status = 0;
-    const bool ended = qxtest::WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs);
-    if (!ended) return -1;
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
+  int Wait(int timeoutMs) { return process_.Wait(timeoutMs); }
 
  private:
-  pid_t pid_ = -1;
   std::string errors_;
+  qxtest::Child process_;
+  pid_t pid_ = -1;
   std::string frame_;
 };
 
