@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "qx/gdi.h"
 #include "qxtest/netns.h"
 
 namespace utiltest {
@@ -188,6 +189,17 @@ std::string DrivenProgram::Copied() const {
   std::string text = marker;
   qxtest::WaitUntil([&] { return (text = ClipboardText()) != marker; }, 10000);
   return text;
+}
+
+size_t DrivenProgram::PixelsOf(std::uint32_t rgb) const {
+  const std::string png = WorldDir() + "/window.png";
+  if (Auto("png " + window_ + " " + png) != "ok") return 0;
+  qx::gdi::Surface shot;
+  if (!qx::gdi::ReadPng(png, shot)) return 0;
+  size_t count = 0;
+  for (std::uint32_t px : shot.px)
+    if ((px & 0xFFFFFF) == rgb) ++count;
+  return count;
 }
 
 int DrivenProgram::Exit(const std::string &dialogTitle, int exitCommand) {

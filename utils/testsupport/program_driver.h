@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -65,6 +66,8 @@ class DrivenProgram {
   std::string Shown() const;
   // What the main window puts on the clipboard for WM_COPY.
   std::string Copied() const;
+  // How many pixels of a picture of the main window have exactly this colour (0xRRGGBB).
+  size_t PixelsOf(std::uint32_t rgb) const;
   // The exit code once the program ended within ms (-1 if it did not).
   int WaitExit(int ms) { return child_->Wait(ms); }
   // Cancels an open dialog of this title, chooses the Exit command; the exit code.

@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "program_driver.h"
-#include "qx/gdi.h"
 #include "qxtest/support.h"
 
 namespace {
@@ -150,17 +149,6 @@ class Echoprobe : public DrivenProgram {
     const std::string offered = Auto("text " + Auto("item " + dialog + " 101"));
     Fill(dialog, {{101, answer}}, IDOK);
     return offered;
-  }
-  // How many pixels of the window picture have exactly this colour.
-  size_t PixelsOf(std::uint32_t rgb) const {
-    const std::string png = utiltest::WorldDir() + "/ping.png";
-    EXPECT_EQ(Auto("png " + window() + " " + png), "ok");
-    qx::gdi::Surface shot;
-    if (!qx::gdi::ReadPng(png, shot)) return 0;
-    size_t count = 0;
-    for (std::uint32_t px : shot.px)
-      if ((px & 0xFFFFFF) == rgb) ++count;
-    return count;
   }
   int Exit() { return DrivenProgram::Exit("Ping Host", 50); }
 };

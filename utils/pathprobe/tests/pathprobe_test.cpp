@@ -241,7 +241,21 @@ TEST(PathprobeTest, RouteHopsNamesAndEndsAgainstDebianTraceroute) {
   EXPECT_EQ(hops[1], "Hop  2             No Response");
   EXPECT_NE(hops[0].find("r1.route.test"), std::string::npos);
   EXPECT_NE(IniText().find("NumProbes=2"), std::string::npos) << IniText();
-  EXPECT_EQ(probe.OfferedDestinations(), "target.route.test\n10.1.3.99\n10.1.9.1");
+
+  // A new trace while the silent hop is still awaited: the old trace's late
+  // result is dropped, and the new one (to R1 itself, reached at hop 1) shows alone.
+  MustRun("ip netns exec " + kR2 + " sysctl -qw net.ipv4.icmp_ratelimit=1000000");
+  probe.Trace("target.route.test");
+  ASSERT_TRUE(qxtest::WaitUntil([&] { return probe.Hops().size() == 2; }, 10000))
+      << probe.Auto("items " + probe.List());
+  probe.Trace("r1.route.test");
+  hops = probe.AwaitHops(1, "10.1.1.2  r1.route.test", 20000);
+  Sleep(2000);
+  MustRun("ip netns exec " + kR2 + " sysctl -qw net.ipv4.icmp_ratelimit=0");
+  EXPECT_EQ(probe.Hops(), hops);
+  ASSERT_EQ(hops.size(), 1u) << probe.Auto("items " + probe.List());
+  EXPECT_EQ(probe.Auto("text " + probe.window()), "TraceRoute to r1.route.test (10.1.1.2)");
+  EXPECT_EQ(probe.OfferedDestinations(), "r1.route.test\ntarget.route.test\n10.1.3.99\n10.1.9.1");
   EXPECT_EQ(probe.Exit(), 0);
 }
 
@@ -267,7 +281,16 @@ TEST(PathprobeTest, SettingsPersistAndViewsSwitch) {
     // The graphical view: the title says the trace began; a double-click selects the first hop's box.
     EXPECT_TRUE(qxtest::WaitUntil(
         [&] { return probe.Auto("text " + probe.window()).find("(10.1.3.2)") != std::string::npos; }, 10000));
-    EXPECT_EQ(probe.Auto("click " + probe.window() + " 20 60 double"), "ok");
+    // Box 0 (this computer) sits at the top left; selecting it fills its label with the face colour.
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    const std::uint32_t faceRgb = (GetRValue(face) << 16) | (GetGValue(face) << 8) | GetBValue(face);
+    const size_t unselected = probe.PixelsOf(faceRgb);
+    EXPECT_EQ(probe.Auto("click " + probe.window() + " 45 10 double"), "ok");
+    EXPECT_TRUE(qxtest::WaitUntil([&] { return probe.PixelsOf(faceRgb) > unselected + 200; }, 5000))
+        << "the selected box is not filled";
+    // A double-click on empty space unselects it and selects nothing.
+    EXPECT_EQ(probe.Auto("click " + probe.window() + " 600 380 double"), "ok");
+    EXPECT_TRUE(qxtest::WaitUntil([&] { return probe.PixelsOf(faceRgb) == unselected; }, 5000));
     EXPECT_EQ(probe.Exit(), 0);
     placement = IniText().substr(IniText().find("Xl="));
   }
