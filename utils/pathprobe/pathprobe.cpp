@@ -57,20 +57,6 @@ std::string Dotted(DWORD address) {
 
 // ---- INI file and settings ----
 
-// QXAPPS.INI along the search path, else made empty in the current directory.
-void FindIniFile() {
-  OFSTRUCT ofs{};
-  if (OpenFile("QXAPPS.INI", &ofs, OF_EXIST) != HFILE_ERROR) {
-    std::snprintf(g_iniFile, sizeof g_iniFile, "%s", ofs.szPathName);
-    return;
-  }
-  const HFILE made = OpenFile("QXAPPS.INI", &ofs, OF_CREATE);
-  if (made != HFILE_ERROR) {
-    _lclose(made);
-    std::snprintf(g_iniFile, sizeof g_iniFile, "%s", ofs.szPathName);
-  }
-}
-
 void WriteSetting(LPCSTR key, const char *format, long value) {
   char text[24];
   std::snprintf(text, sizeof text, format, value);
@@ -685,7 +671,7 @@ HWND CreateMainWindow(int show) {
   wc.lpszMenuName = "TraceRouteMenu";
   wc.lpszClassName = "TraceRoute";
   if (!RegisterClassA(&wc)) return nullptr;
-  FindIniFile();
+  FindAppsIni(g_iniFile, sizeof g_iniFile);
   PlacementSetup(kSection, nullptr);
   int x = static_cast<int>(CW_USEDEFAULT), y = show, cx = static_cast<int>(CW_USEDEFAULT), cy = 0;
   ReadWindowPlacement(&x, &y, &cx, &cy);
