@@ -362,7 +362,22 @@ TEST_F(ProgramTest, ItemDialogAndCommandStates) {
   const std::string toolBar = Handle(e.Cmd("item " + e.Frame() + " 59392"));
   EXPECT_EQ(Handle(e.Cmd("text " + Handle(e.Cmd("item " + toolBar + " 1")))), "New");
   EXPECT_EQ(Handle(e.Cmd("text " + Handle(e.Cmd("item " + toolBar + " 4")))), "New Item");
-  EXPECT_EQ(Handle(e.Cmd("text " + Handle(e.Cmd("item " + e.Frame() + " 59393")))), "Ready");
+  const std::string statusBar = Handle(e.Cmd("item " + e.Frame() + " 59393"));
+  EXPECT_EQ(Handle(e.Cmd("text " + statusBar)), "Ready");
+  // The status bar shows the prompt of the menu item under the cursor, and
+  // "Ready" again once the menu closes; CAP follows the Caps Lock key.
+  e.Key(e.Frame(), 0x44, false);  // F10: the menu bar
+  e.Key(e.Frame(), 0x50, true);   // Down: File opens at New
+  EXPECT_TRUE(qxtest::WaitUntil([&] { return Handle(e.Cmd("text " + statusBar)) == "Create a new document"; }, 5000))
+      << Handle(e.Cmd("text " + statusBar));
+  e.Key(e.Frame(), 0x01, false);  // Esc
+  e.Key(e.Frame(), 0x01, false);
+  EXPECT_TRUE(qxtest::WaitUntil([&] { return Handle(e.Cmd("text " + statusBar)) == "Ready"; }, 5000));
+  const std::string caps = Handle(e.Cmd("item " + statusBar + " 59137"));
+  e.Key(e.Frame(), 0x3A, false);  // Caps Lock
+  EXPECT_TRUE(qxtest::WaitUntil([&] { return Handle(e.Cmd("text " + caps)) == "CAP"; }, 5000));
+  e.Key(e.Frame(), 0x3A, false);
+  EXPECT_TRUE(qxtest::WaitUntil([&] { return Handle(e.Cmd("text " + caps)).empty(); }, 5000));
 
   ASSERT_TRUE(e.Menu(57601));
   e.AnswerFileDialog("Open", Path("odd.gmn"));
