@@ -32,12 +32,17 @@ constexpr int kFaceW = 16, kFaceH = 15, kSeparatorW = 8;
 // What each face shows, drawn at start-up.
 constexpr const char *kFaceGlyphs[kButtonCount] = {"N", "O", "S", "+", "E", "-", "X", "C", "P", "?"};
 
+// The edge of the frame the tool bar stands at; a person drags it to another.
+enum class DockSide { top, bottom, left, right };
+
 struct FrameState {
   HWND toolBar = nullptr, statusBar = nullptr;
   HWND indicators[3] = {};
   HBITMAP strip = nullptr;
   HACCEL accelerators = nullptr;
   bool firstShowing = true;
+  DockSide dock = DockSide::top;
+  bool dragging = false;
   bool restoreToMaximized = false;  // minimised from a maximised window
 };
 FrameState &F() {
@@ -88,9 +93,60 @@ HBITMAP MakeButtonStrip(HWND window) {
   return strip;
 }
 
+bool Vertical() { return F().dock == DockSide::left || F().dock == DockSide::right; }
+
+// The buttons in a row, or in a column when the bar stands at a side.
+void PlaceButtons() {
+  int at = 4, id = 0;
+  for (UINT command : kToolSlots) {
+    if (!command) {
+      at += kSeparatorW;
+      continue;
+    }
+    if (HWND button = GetDlgItem(F().toolBar, ++id))
+      SetWindowPos(button, nullptr, Vertical() ? 3 : at, Vertical() ? at : 3, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    at += kFaceW + 5;
+  }
+}
+
+void LayoutFrame(HWND frame);
+
+// Released after a drag of the bar: it docks at the frame's edge nearest the point.
+void DockAt(POINT screen) {
+  HWND frame = App().mainFrame;
+  ScreenToClient(frame, &screen);
+  RECT r{};
+  GetClientRect(frame, &r);
+  const LONG distances[4] = {screen.y - r.top, r.bottom - screen.y, screen.x - r.left, r.right - screen.x};
+  const DockSide sides[4] = {DockSide::top, DockSide::bottom, DockSide::left, DockSide::right};
+  const size_t nearest = static_cast<size_t>(std::min_element(std::begin(distances), std::end(distances)) - distances);
+  if (sides[nearest] == F().dock) return;
+  F().dock = sides[nearest];
+  PlaceButtons();
+  LayoutFrame(frame);
+}
+
 LRESULT CALLBACK ToolBarProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp) {
   LRESULT result = 0;
   if (ToolbarParentMsg(bar, msg, wp, lp, &result, F().strip, 1, kButtonCount)) return result;
+  switch (msg) {
+    case WM_LBUTTONDOWN:
+      // A press on the bar itself, between or beside the buttons, drags it.
+      F().dragging = true;
+      SetCapture(bar);
+      return 0;
+    case WM_LBUTTONUP:
+      if (F().dragging) {
+        F().dragging = false;
+        ReleaseCapture();
+        POINT p{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+        ClientToScreen(bar, &p);
+        DockAt(p);
+      }
+      return 0;
+    default: break;
+  }
   if (msg == WM_COMMAND && HIWORD(wp) == BN_CLICKED) {
     if (const UINT command = CommandOfButton(LOWORD(wp)))
       PostMessageA(App().mainFrame, WM_COMMAND, MAKEWPARAM(command, 0), 0);
@@ -206,19 +262,42 @@ void SetStatusText(const std::string &text) {
 
 // ---- layout -----------------------------------------------------------------------------
 
+bool BarShown(HWND bar) { return bar && (GetWindowLongA(bar, GWL_STYLE) & WS_VISIBLE); }
+
+// The status bar along the bottom, the tool bar at its edge, the MDI client
+// in what is left.
 void LayoutFrame(HWND frame) {
   RECT r{};
   GetClientRect(frame, &r);
-  int top = 0, bottom = r.bottom;
-  if (F().toolBar && IsWindowVisible(F().toolBar)) {
-    MoveWindow(F().toolBar, 0, 0, r.right, kToolBarHeight, TRUE);
-    top = kToolBarHeight;
-  }
-  if (F().statusBar && IsWindowVisible(F().statusBar)) {
+  RECT rest = r;
+  if (BarShown(F().statusBar)) {
     MoveWindow(F().statusBar, 0, r.bottom - kStatusBarHeight, r.right, kStatusBarHeight, TRUE);
-    bottom -= kStatusBarHeight;
+    rest.bottom -= kStatusBarHeight;
   }
-  if (App().mdiClient) MoveWindow(App().mdiClient, 0, top, r.right, std::max(0, bottom - top), TRUE);
+  if (BarShown(F().toolBar)) {
+    const int h = rest.bottom - rest.top, w = rest.right - rest.left;
+    switch (F().dock) {
+      case DockSide::top:
+        MoveWindow(F().toolBar, rest.left, rest.top, w, kToolBarHeight, TRUE);
+        rest.top += kToolBarHeight;
+        break;
+      case DockSide::bottom:
+        MoveWindow(F().toolBar, rest.left, rest.bottom - kToolBarHeight, w, kToolBarHeight, TRUE);
+        rest.bottom -= kToolBarHeight;
+        break;
+      case DockSide::left:
+        MoveWindow(F().toolBar, rest.left, rest.top, kToolBarHeight, h, TRUE);
+        rest.left += kToolBarHeight;
+        break;
+      case DockSide::right:
+        MoveWindow(F().toolBar, rest.right - kToolBarHeight, rest.top, kToolBarHeight, h, TRUE);
+        rest.right -= kToolBarHeight;
+        break;
+    }
+  }
+  if (App().mdiClient)
+    MoveWindow(App().mdiClient, rest.left, rest.top, std::max<LONG>(0, rest.right - rest.left),
+               std::max<LONG>(0, rest.bottom - rest.top), TRUE);
   // Bars shown or hidden uncover parts of the frame: everything is drawn again.
   RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }

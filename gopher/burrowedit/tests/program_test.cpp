@@ -379,6 +379,25 @@ TEST_F(ProgramTest, ItemDialogAndCommandStates) {
   e.Key(e.Frame(), 0x3A, false);
   EXPECT_TRUE(qxtest::WaitUntil([&] { return Handle(e.Cmd("text " + caps)).empty(); }, 5000));
 
+  // The tool bar, dragged by its background, docks at the nearest edge: a
+  // column at the left, a row at the top again.
+  const std::string client = Handle(e.Cmd("item " + e.Frame() + " 59648"));
+  ASSERT_EQ(e.Cmd("drag " + toolBar + " 400 10 " + client + " 3 150"), "ok");
+  EXPECT_TRUE(qxtest::WaitUntil(
+      [&] {
+        return e.Cmd("png " + toolBar + " " + Path("bar.png")) == "ok" && PngSize(Path("bar.png")).first == 28 &&
+               PngSize(Path("bar.png")).second > 200;
+      },
+      5000))
+      << PngSize(Path("bar.png")).first << "x" << PngSize(Path("bar.png")).second;
+  ASSERT_EQ(e.Cmd("drag " + toolBar + " 10 400 " + client + " 300 2"), "ok");
+  EXPECT_TRUE(qxtest::WaitUntil(
+      [&] {
+        return e.Cmd("png " + toolBar + " " + Path("bar.png")) == "ok" && PngSize(Path("bar.png")).second == 28 &&
+               PngSize(Path("bar.png")).first > 200;
+      },
+      5000));
+
   ASSERT_TRUE(e.Menu(57601));
   e.AnswerFileDialog("Open", Path("odd.gmn"));
   ASSERT_TRUE(e.WaitForRows(1, 3)) << e.Errors();
