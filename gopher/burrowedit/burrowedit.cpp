@@ -314,7 +314,7 @@ void RestoreWindowState(HWND frame, int showCommand) {
   if (F().firstShowing) {
     F().firstShowing = false;
     const std::string text = GetAppProfileString(kStateSection, "Rect", "");
-    const RECT r = ParseFrameRect(text);
+    const RECT r = KeepOnScreen(ParseFrameRect(text), GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     const bool icon = GetAppProfileInt(kStateSection, "icon", 0) != 0;
     const bool max = GetAppProfileInt(kStateSection, "max", 0) != 0;
     const FrameShow show = ShowForStoredState(icon, max);

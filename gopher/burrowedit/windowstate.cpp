@@ -31,6 +31,13 @@ RECT ParseFrameRect(const std::string &text) {
   return RECT{v[0], v[1], v[2], v[3]};
 }
 
+RECT KeepOnScreen(const RECT &r, int screenWidth, int screenHeight) {
+  // At least a corner of the caption must be on the screen to take hold of.
+  constexpr LONG kGrip = 20;
+  const bool visible = r.right > kGrip && r.left < screenWidth - kGrip && r.top < screenHeight - kGrip && r.bottom > 0;
+  return visible ? r : kDefaultFrameRect;
+}
+
 FrameShow ShowForStoredState(bool icon, bool max) {
   const UINT flags = max ? WPF_RESTORETOMAXIMIZED : 0;
   if (icon) return {SW_SHOWMINNOACTIVE, flags};

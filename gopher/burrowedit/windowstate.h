@@ -22,6 +22,11 @@ std::string FormatFrameRect(const RECT &r);
 // text is empty, short, not numbers, or not a rectangle.
 RECT ParseFrameRect(const std::string &text);
 
+// A stored rectangle that shows no part of the screen (a display that has
+// since become smaller) gives the default rectangle, so the window is never
+// restored where nobody can see it.
+RECT KeepOnScreen(const RECT &r, int screenWidth, int screenHeight);
+
 // How a stored state is shown: the show command and the placement flags.
 struct FrameShow {
   int showCommand;

@@ -31,6 +31,14 @@ TEST(FrameRect, WrittenAndReadAtFixedOffsets) {
     EXPECT_TRUE(Same(ParseFrameRect(bad), kDefaultFrameRect)) << bad;
 }
 
+TEST(FrameRect, KeptOnTheScreen) {
+  const RECT onScreen{100, 100, 600, 400}, offRight{1200, 10, 1900, 500}, aboveTop{10, -600, 800, -5};
+  EXPECT_TRUE(Same(KeepOnScreen(onScreen, 1024, 768), onScreen));
+  EXPECT_TRUE(Same(KeepOnScreen(RECT{-4, -4, 1028, 772}, 1024, 768), RECT{-4, -4, 1028, 772}));
+  EXPECT_TRUE(Same(KeepOnScreen(offRight, 1024, 768), kDefaultFrameRect));
+  EXPECT_TRUE(Same(KeepOnScreen(aboveTop, 1024, 768), kDefaultFrameRect));
+}
+
 TEST(FrameShowState, StoredStatesAndShowCommands) {
   struct Case {
     bool icon, max;
