@@ -55,6 +55,9 @@ class ControlDialogTest : public PortwardenTest {
     unsetenv("QX_MSGBOX");
     unsetenv("QX_MSGBOX_ANSWER");
     captureErrors_ = true;
+    // Ports of their own: the super-server's peer test may run beside this one,
+    // and its ports lie at 20000 and above.
+    port_ = 12000 + (int)(getpid() % 1000) * 8;
   }
 
   // The service in the foreground of this test, registered so that the
