@@ -91,12 +91,20 @@ void KillOthersInOwnNetworkNamespace() {
 
 std::string WorldDir() { return g_world ? g_world->path() : ""; }
 
-std::string Auto(pid_t pid, const std::string &args) {
-  std::string escaped;  // the shell keeps the words apart and leaves the rest alone
-  for (char c : args) {
-    if (std::strchr("()&;|<>*?$`\\\"'!#~[]{}", c)) escaped += '\\';
+namespace {
+
+// The shell keeps the words apart and leaves the rest alone; with
+// keepBlanks a blank is part of the word too.
+std::string ShellEscaped(const std::string &text, bool keepBlanks) {
+  std::string escaped;
+  for (char c : text) {
+    if (std::strchr("()&;|<>*?$`\\\"'!#~[]{}", c) || (keepBlanks && c == ' ')) escaped += '\\';
     escaped += c;
   }
+  return escaped;
+}
+
+std::string RunAuto(pid_t pid, const std::string &escaped) {
   const std::string command = "timeout 15 " + Bin("qxauto") + " -p " + std::to_string(pid) + " " + escaped + " 2>&1";
   std::string out;
   if (FILE *p = popen(command.c_str(), "r")) {
@@ -108,6 +116,16 @@ std::string Auto(pid_t pid, const std::string &args) {
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   if (out == "ok") return out;
   return out.rfind("ok", 0) == 0 ? out.substr(3) : out;
+}
+
+}  // namespace
+
+std::string Auto(pid_t pid, const std::string &args) { return RunAuto(pid, ShellEscaped(args, false)); }
+
+std::string AutoWords(pid_t pid, const std::vector<std::string> &words) {
+  std::string escaped;
+  for (const std::string &word : words) escaped += (escaped.empty() ? "" : " ") + ShellEscaped(word, true);
+  return RunAuto(pid, escaped);
 }
 
 bool IsHandle(const std::string &answer) { return answer.rfind("0x", 0) == 0; }
@@ -143,18 +161,26 @@ std::string EchoRequestCapture::Fields(int ms) {
   return "";
 }
 
-DrivenProgram::DrivenProgram(const std::string &name, const std::string &windowClass, const std::string &title)
+DrivenProgram::DrivenProgram(const std::string &name, const std::string &windowClass, const std::string &title,
+                             const std::vector<std::string> &args)
     : errors_(WorldDir() + "/" + name + ".err") {
-  child_ = std::make_unique<qxtest::Child>(
-      std::vector<std::string>{"/bin/sh", "-c", "exec \"$0\" 2>\"$1\"", Bin(name), errors_});
-  qxtest::WaitUntil([&] { return IsHandle(window_ = Auto("find " + windowClass + " " + title)); }, 15000);
+  std::vector<std::string> argv = {"/bin/sh", "-c", "e=$1; shift; exec \"$0\" \"$@\" 2>\"$e\"", Bin(name), errors_};
+  argv.insert(argv.end(), args.begin(), args.end());
+  child_ = std::make_unique<qxtest::Child>(argv);
+  qxtest::WaitUntil([&] { return IsHandle(window_ = AutoWords(pid(), {"find", windowClass, title})); }, 15000);
 }
 
 std::string DrivenProgram::Errors() const { return qxtest::ReadFile(errors_); }
 
 std::string DrivenProgram::AwaitDialog(const std::string &title) const {
   std::string dialog;
-  return qxtest::WaitUntil([&] { return IsHandle(dialog = Auto("find - " + title)); }, 15000) ? dialog : "";
+  return qxtest::WaitUntil(
+             [&] {
+               return IsHandle(dialog = AutoWords(pid(), {"find", "-", title}));
+             },
+             15000)
+             ? dialog
+             : "";
 }
 
 void DrivenProgram::Fill(const std::string &dialog, const std::vector<std::pair<int, std::string>> &items,
@@ -203,7 +229,7 @@ size_t DrivenProgram::PixelsOf(std::uint32_t rgb) const {
 }
 
 int DrivenProgram::Exit(const std::string &dialogTitle, int exitCommand) {
-  const std::string dialog = Auto("find - " + dialogTitle);
+  const std::string dialog = AutoWords(pid(), {"find", "-", dialogTitle});
   if (IsHandle(dialog)) Auto("press " + Auto("item " + dialog + " 2"));
   AwaitMenu(exitCommand);
   return child_->Wait(10000);

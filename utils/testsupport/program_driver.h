@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "qxtest/support.h"
 
@@ -29,6 +30,8 @@ void KillOthersInOwnNetworkNamespace();
 // One qxauto command to process pid: "ok" for a bare ok, the value after
 // "ok " (several lines for lists), or "error ..." / qxauto's own complaint.
 std::string Auto(pid_t pid, const std::string &args);
+// The same with each word passed whole (a title with blanks is one word).
+std::string AutoWords(pid_t pid, const std::vector<std::string> &words);
 bool IsHandle(const std::string &answer);
 // True once something accepts TCP connections on 127.0.0.1:port.
 bool PortOpen(int port);
@@ -50,8 +53,10 @@ class EchoRequestCapture {
 
 class DrivenProgram {
  public:
-  // Starts BinDir()/name and waits for its top-level window (class or "-", title).
-  DrivenProgram(const std::string &name, const std::string &windowClass, const std::string &title);
+  // Starts BinDir()/name (with its arguments) and waits for its top-level
+  // window (class or "-", title).
+  DrivenProgram(const std::string &name, const std::string &windowClass, const std::string &title,
+                const std::vector<std::string> &args = {});
   pid_t pid() const { return child_->pid(); }
   const std::string &window() const { return window_; }
   std::string Errors() const;

@@ -50,6 +50,11 @@ struct TextWin {
   bool updateRegionFlag = false;
   bool initialised = false;
   bool resizing = false;  // our own SetWindowPos: its WM_SIZE must not resize again
+  bool talkForm = false;  // caret, wrap at column 80, LF as CR LF
+  int clientWidth = 0;    // the talk form's client size at the last WM_SIZE
+  int clientHeight = 0;
+  int rowOffset = 0;  // 25 - visible rows at the last resize to whole cells
+  bool hasCaret = false;
   HWND served = nullptr;  // the window TextWinProc serves
   HWND output = nullptr;  // the window TextWinPrint writes to
   HGDIOBJ previousFont = nullptr;
@@ -157,16 +162,24 @@ void ScrollRows(HWND window, int n) {
   UpdateWindow(window);
 }
 
-void StoreByte(Line &line, char byte) {
+void LineFeed(HWND window, HDC dc);
+void MoveCaret();
+
+void StoreByte(HWND window, HDC dc, Line &line, char byte) {
   if (g.cursorColumn >= TEXTWIN_COLUMNS) return;  // no wrap: dropped
   line[static_cast<size_t>(g.cursorColumn)] = byte;
   WidenChanged(g.cursorRow, g.cursorColumn);
   ++g.cursorColumn;
+  if (g.talkForm && g.cursorColumn == TEXTWIN_COLUMNS) {  // the talk form wraps to the next row
+    g.cursorColumn = 0;
+    LineFeed(window, dc);
+  }
 }
 
 Line &ReceivingLine() { return g.cursorRow == TEXTWIN_BOTTOM_ROW ? g.bottom : RingRow(g.cursorRow); }
 
 void LineFeed(HWND window, HDC dc) {
+  if (g.talkForm) g.cursorColumn = 0;
   if (g.cursorRow < kNewestRow) {
     ++g.cursorRow;
     return;
@@ -194,12 +207,12 @@ void PutByte(HWND window, HDC dc, unsigned char byte) {
       break;
     case '\t':
       if (g.cursorColumn >= TEXTWIN_COLUMNS - 8) break;
-      do StoreByte(ReceivingLine(), ' ');
+      do StoreByte(window, dc, ReceivingLine(), ' ');
       while (g.cursorColumn % 8 != 0);
       break;
     case '\n': LineFeed(window, dc); break;
     case '\r': g.cursorColumn = 0; break;
-    default: StoreByte(ReceivingLine(), static_cast<char>(byte)); break;
+    default: StoreByte(window, dc, ReceivingLine(), static_cast<char>(byte)); break;
   }
 }
 
@@ -218,6 +231,44 @@ void PutText(HWND window, HDC dc, const char *text, size_t length) {
   InvalidateChanged(window, dc, TEXTWIN_ROWS, TEXTWIN_BOTTOM_ROW);
   ScrollRows(window, g.pendingScroll);
   g.pendingScroll = 0;
+  MoveCaret();
+}
+
+// ---- The talk form's caret ----
+
+// The top-left corner of the cursor's cell in client pixels.
+POINT CaretPoint() {
+  return POINT{(g.cursorColumn - g.h) * g.cellWidth, (g.cursorRow - g.rowOffset - g.v + kNewestRow) * g.cellHeight};
+}
+
+void MoveCaret() {
+  if (!g.talkForm || !g.hasCaret) return;
+  const POINT at = CaretPoint();
+  SetCaretPos(at.x, at.y);
+}
+
+void OnVScroll(HWND window, WPARAM wParam);
+void OnHScroll(HWND window, WPARAM wParam);
+
+// Scrolls so that the cursor's cell is in the client area, then moves the
+// caret there.
+void BringCursorIntoView(HWND window) {
+  if (g.clientWidth <= 0) {  // no WM_SIZE seen yet
+    RECT client;
+    GetClientRect(window, &client);
+    g.clientWidth = client.right;
+    g.clientHeight = client.bottom;
+  }
+  const POINT at = CaretPoint();
+  if (at.x >= g.clientWidth)
+    OnHScroll(window, MAKEWPARAM(SB_THUMBPOSITION, g.cursorColumn + g.hMax - (TEXTWIN_COLUMNS - 1)));
+  else if (at.x < 0)
+    OnHScroll(window, MAKEWPARAM(SB_THUMBPOSITION, g.cursorColumn));
+  if (at.y >= g.clientHeight - g.cellHeight)
+    OnVScroll(window, MAKEWPARAM(SB_THUMBPOSITION, std::max(g.vLow - 1, static_cast<int>(g.cursorRow))));
+  else if (at.y < 0)
+    OnVScroll(window, MAKEWPARAM(SB_THUMBPOSITION, g.vLow + g.cursorRow - 1));
+  MoveCaret();
 }
 
 // ---- Selection ----
@@ -347,6 +398,9 @@ void SetScrollRanges(HWND window) {
 
 void TakeClientSize(HWND window, int width, int height) {
   const int columns = width / g.cellWidth, rows = height / g.cellHeight;
+  g.clientWidth = width;
+  g.clientHeight = height;
+  if (height % g.cellHeight == 0 && rows <= TEXTWIN_ROWS) g.rowOffset = TEXTWIN_ROWS - rows;
   g.hMax = std::max(TEXTWIN_COLUMNS - columns, 0);
   g.vLow = std::max(rows - 1, 0);
   if (g.vLow > g.v) g.v = std::min(g.vLow, kNewestRow);
@@ -371,6 +425,7 @@ void OnSize(HWND window, WPARAM kind, LPARAM lParam) {
   if (!g.initialised || g.cellWidth <= 0 || g.cellHeight <= 0) return;
   if (kind != SIZE_RESTORED && kind != SIZE_MAXIMIZED) return;
   TakeClientSize(window, LOWORD(lParam), HIWORD(lParam));
+  MoveCaret();
 }
 
 void OnMinMaxInfo(LPARAM lParam) {
@@ -435,6 +490,7 @@ void OnVScroll(HWND window, WPARAM wParam) {
     default: return;
   }
   if (g.v != before) ShowScroll(window, SB_VERT, before - g.v);
+  MoveCaret();
 }
 
 void OnHScroll(HWND window, WPARAM wParam) {
@@ -461,6 +517,7 @@ void OnHScroll(HWND window, WPARAM wParam) {
     default: return;
   }
   if (g.h != before) ShowScroll(window, SB_HORZ, before - g.h);
+  MoveCaret();
 }
 
 // ---- Set-up ----
@@ -554,6 +611,7 @@ HWND TextWinCreate(TEXTWIN_CREATE create) {
                                 y, width, height, nullptr, nullptr, create.instance, nullptr);
   if (!window) return nullptr;
   g.served = window;
+  g.talkForm = create.talkForm != 0;
   ShowWindow(window, create.showCommand);
   UpdateWindow(window);
   InitMetrics(window);
@@ -576,7 +634,17 @@ void TextWinProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONUP: OnButtonUp(); break;
     case WM_KEYDOWN: OnKeyDown(window, wParam); break;
     case WM_COPY: TextWinCopy(window); break;
-    default: break;  // WM_SETFOCUS and WM_KILLFOCUS do nothing here
+    case WM_SETFOCUS:
+      if (g.talkForm) TextWinPlaceCaret(TRUE);
+      break;
+    case WM_KILLFOCUS:
+      if (g.talkForm && g.hasCaret) {
+        HideCaret(window);
+        DestroyCaret();
+        g.hasCaret = false;
+      }
+      break;
+    default: break;
   }
 }
 
@@ -598,7 +666,34 @@ int TextWinSetCursor(int row, int column) {
   if (row < 0 || row > TEXTWIN_BOTTOM_ROW || column < 0 || column >= TEXTWIN_COLUMNS) return 0;
   g.cursorRow = static_cast<short>(row);
   g.cursorColumn = static_cast<short>(column);
+  if (g.talkForm && g.served && g.cellWidth > 0) BringCursorIntoView(g.served);
   return 1;
+}
+
+void TextWinPlaceCaret(BOOL show) {
+  if (!g.talkForm || !g.served || g.cellWidth <= 0) return;
+  if (g.hasCaret) HideCaret(g.served);
+  CreateCaret(g.served, nullptr, g.cellWidth, std::max(g.cellHeight - 2, 1));
+  g.hasCaret = true;
+  MoveCaret();
+  if (show) ShowCaret(g.served);
+}
+
+void TalkClearToEol(void) {
+  // The blanks go straight into the line: printing them would wrap onto
+  // the next row (and on the newest row scroll the whole screen).
+  Line &line = ReceivingLine();
+  const short row = g.cursorRow, column = g.cursorColumn;
+  for (int c = column; c < TEXTWIN_COLUMNS; ++c) line[static_cast<size_t>(c)] = ' ';
+  if (HWND window = g.output) {
+    if (HDC dc = GetDC(window)) {
+      SetMapping(window, dc);
+      g.changed = RECT{column, row, TEXTWIN_COLUMNS - 1, row};
+      InvalidateChanged(window, dc, TEXTWIN_ROWS, TEXTWIN_BOTTOM_ROW);
+      RestoreFont(dc);
+      ReleaseDC(window, dc);
+    }
+  }
 }
 
 std::string TextWinRowText(int row) {

@@ -29,6 +29,7 @@ typedef struct TEXTWIN_CREATE {
   int y;
   int showCommand;
   WNDPROC windowProc; /* the program's own procedure; it calls TextWinProc first */
+  int talkForm;       /* nonzero: the talk screen (caret, wrap, LF as CR LF) */
 } TEXTWIN_CREATE;
 
 HWND TextWinCreate(TEXTWIN_CREATE create);
@@ -38,8 +39,19 @@ void TextWinProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 /* Prints a NUL-terminated string at the cursor (BS, HT, LF, CR interpreted;
  * no wrap: bytes past column 79 are dropped). Returns 1. */
 int TextWinPrint(LPCSTR text);
-/* Moves the cursor; 0 with nothing changed when off the grid. */
+/* Moves the cursor; 0 with nothing changed when off the grid. In the talk
+ * form the view scrolls to show the cursor and the caret follows it. */
 int TextWinSetCursor(int row, int column);
+
+/* ---- The talk form ----
+ * The talk clients' screen: a block caret on the cursor while the window has
+ * the focus, a byte stored in column 79 wraps to column 0 of the next row,
+ * and LF starts the next row at column 0. */
+
+/* Makes the caret (one cell wide, the cell's height less 2) at the cursor. */
+void TextWinPlaceCaret(BOOL show);
+/* Blanks the cursor's row from the cursor to its end; the cursor stays. */
+void TalkClearToEol(void);
 void TextWinSavePlacement(HWND window);
 void TextWinLoadPlacement(int *x, int *y, int *width, int *height, LPCSTR section);
 /* The QXAPPS.INI the placement was read from (found along the search path,

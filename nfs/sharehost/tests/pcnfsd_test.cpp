@@ -72,8 +72,8 @@ class Pcnfsd : public nfstest::ServiceTest {
     std::filesystem::create_directories(Host("d/spool"));
     std::filesystem::create_directories(Host("pdf"));
     std::filesystem::create_directories(Host("home"));
-    std::ofstream(Host("home/printers.ini")) << "[default]\nPrinter=Print to PDF\n[folders]\nPDF=" << Host("pdf")
-                                             << "\n[ports]\nLPT1=Print to PDF\n";
+    std::ofstream(Host("home/printers.ini"))
+        << "[default]\nPrinter=Print to PDF\n[folders]\nPDF=" << Host("pdf") << "\n[ports]\nLPT1=Print to PDF\n";
     Qxreg("set 'HKLM\\SOFTWARE\\Corvane\\NFSClient\\CurrentVersion' QXNFSServerSpoolDir REG_SZ 'D:\\spool'");
     WriteExports("d:\\ex\nlpt1:\n");
   }
@@ -85,7 +85,8 @@ class Pcnfsd : public nfstest::ServiceTest {
     return Call(c, 1, CallBuilder().Opaque(Obscured(user)).Opaque(Obscured(password)).bytes);
   }
   uint32_t PrStart(NfsClient &c, const std::string &printer, const std::string &file) {
-    std::string body = Call(c, 3, CallBuilder().Opaque("pc1").Opaque(printer).Opaque(kUser).Opaque(file).Opaque("").bytes);
+    std::string body =
+        Call(c, 3, CallBuilder().Opaque("pc1").Opaque(printer).Opaque(kUser).Opaque(file).Opaque("").bytes);
     EXPECT_EQ(body.size(), 4u);
     return Word(body, 0);
   }
@@ -113,8 +114,8 @@ TEST_F(Pcnfsd, AuthChecksThePasswordAndAnswersTheAccountsIds) {
   EXPECT_EQ(Word(Auth(c, "qxnosuchuser", kPassword), 0), 2u);
 
   // A uid mapping decides the uid (loaded at start and on control 129).
-  Qxreg("set 'HKLM\\SOFTWARE\\Corvane\\NFSClient\\CurrentVersion\\UidMapping' " + std::string(kUser) +
-        " REG_BINARY " + HexLe(500) + "0102000000000016" + HexLe(1) + HexLe(uid));
+  Qxreg("set 'HKLM\\SOFTWARE\\Corvane\\NFSClient\\CurrentVersion\\UidMapping' " + std::string(kUser) + " REG_BINARY " +
+        HexLe(500) + "0102000000000016" + HexLe(1) + HexLe(uid));
   int status = -1;
   std::string out = Qxsc("control QXNFSServer 129", &status);
   ASSERT_EQ(status, 0) << out;

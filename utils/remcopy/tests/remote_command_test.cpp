@@ -54,7 +54,8 @@ class Runfar : public DrivenProgram {
           if (Auto("text " + Item(1)) != "&Execute") return false;
           out = Output();
           const std::string tail = "\n" + last;
-          return out == last || (out.size() >= tail.size() && out.compare(out.size() - tail.size(), tail.size(), tail) == 0);
+          return out == last ||
+                 (out.size() >= tail.size() && out.compare(out.size() - tail.size(), tail.size(), tail) == 0);
         },
         ms);
     return out;
@@ -73,8 +74,8 @@ TEST(RemoteCommandTest, OutputThenErrorsAndLongLines) {
     // Standard output first, then the error stream; tabs kept, CR dropped.
     run.Execute("printf 'out\\tone\\r\\n'; echo err >&2; echo out2");
     EXPECT_EQ(run.AwaitOutput("err"), "out\tone\nout2\nerr");
-    EXPECT_EQ(run.Auto("text " + run.dialog_), std::string(exec ? "QXRUNFAR" : "QXSHELLFAR") +
-                                                   " - printf 'out\\tone\\r\\n'; echo err >&2; echo out2");
+    EXPECT_EQ(run.Auto("text " + run.dialog_),
+              std::string(exec ? "QXRUNFAR" : "QXSHELLFAR") + " - printf 'out\\tone\\r\\n'; echo err >&2; echo out2");
     if (exec) {
       // 300 KB on the error stream before standard output closes: the run
       // ends, the error lines come after "done", split at 1023 characters.
@@ -105,8 +106,8 @@ TEST(RemoteCommandTest, RefusalsAreShown) {
   {
     Runfar run(true);
     run.Execute("echo never", "root", "wrong-password");
-    EXPECT_TRUE(qxtest::WaitUntil([&] { return run.Errors().find("Error sending command") != std::string::npos; },
-                                  20000));
+    EXPECT_TRUE(
+        qxtest::WaitUntil([&] { return run.Errors().find("Error sending command") != std::string::npos; }, 20000));
     EXPECT_NE(run.Errors().find("[QXRUNFAR]"), std::string::npos) << run.Errors();
     EXPECT_EQ(run.Output(), "");
     run.Auto("press " + run.Item(2));
@@ -119,8 +120,10 @@ TEST(RemoteCommandTest, RefusalsAreShown) {
     setenv("USERNAME", "root", 1);
     run.Execute("echo never");
     EXPECT_TRUE(qxtest::WaitUntil(
-        [&] { return run.Errors().find("Authentication failure") != std::string::npos ||
-                     run.Output().find("Authentication failure") != std::string::npos; },
+        [&] {
+          return run.Errors().find("Authentication failure") != std::string::npos ||
+                 run.Output().find("Authentication failure") != std::string::npos;
+        },
         20000))
         << run.Errors() << run.Output();
     EXPECT_EQ(run.Output().find("never"), std::string::npos);
@@ -131,8 +134,8 @@ TEST(RemoteCommandTest, RefusalsAreShown) {
     // No service on the port: the connection's own box, then "Connect Error".
     Runfar run(true);
     run.Execute("echo x", "root", kPassword, "127.0.0.2");
-    EXPECT_TRUE(qxtest::WaitUntil([&] { return run.Errors().find("[QXRUNFAR] Connect Error") != std::string::npos; },
-                                  20000))
+    EXPECT_TRUE(
+        qxtest::WaitUntil([&] { return run.Errors().find("[QXRUNFAR] Connect Error") != std::string::npos; }, 20000))
         << run.Errors();
   }
 }

@@ -61,7 +61,8 @@ class Remcopy : public DrivenProgram {
     if (exec_) Set(104, password);
     EXPECT_EQ(Auto("press " + Item(button)), "ok");
     ASSERT_TRUE(qxtest::WaitUntil([&] { return Auto("text " + Item(105)) == "Done"; }, 30000))
-        << Auto("text " + Item(105)) << "\n" << Errors();
+        << Auto("text " + Item(105)) << "\n"
+        << Errors();
   }
   int Exit() {
     Auto("press " + Item(2));
@@ -122,4 +123,3 @@ TEST(RemoteCopyTest, RefusalsLeaveTheLocalFileAlone) {
 }
 
 }  // namespace
-
