@@ -50,9 +50,9 @@ constexpr UINT WM_TALK_CALL = 0x7FFE;
 constexpr UINT WM_TALK_SOCKET = 0x70DD;
 constexpr UINT_PTR kStatusTimer = 1;
 constexpr UINT kStatusMs = 4000;
-constexpr DWORD kResendMs = 2000;    // a control request unanswered this long is sent again
-constexpr int kMaxSends = 15;        // then the daemon is given up (30 s)
-constexpr DWORD kReRingMs = 30000;   // an invitation is renewed this often while waiting
+constexpr DWORD kResendMs = 2000;   // a control request unanswered this long is sent again
+constexpr int kMaxSends = 15;       // then the daemon is given up (30 s)
+constexpr DWORD kReRingMs = 30000;  // an invitation is renewed this often while waiting
 constexpr long kSliceMicros = 50000;
 constexpr int kRingSize = 16;
 constexpr int kLocalTop = 0, kLocalFirst = 1, kDividerRow = 12, kRemoteFirst = 13, kErrorRow = 23;
@@ -650,7 +650,8 @@ void TalkCall() {
   }
   g.request.assign(static_cast<size_t>(kLayout.requestSize), '\0');
   // The C runtime of this system gives rand() up to 2^31 - 1: its low 15 bits keep the 0..32767 range.
-  const uint32_t pid = static_cast<uint32_t>((rand() & 0x7FFF) * 3000 / 32767) + static_cast<uint32_t>(GetCurrentProcessId());
+  const uint32_t pid =
+      static_cast<uint32_t>((rand() & 0x7FFF) * 3000 / 32767) + static_cast<uint32_t>(GetCurrentProcessId());
   PutU32(kLayout.pidAt, pid);
   PutName(kLayout.lNameAt, kLayout.lNameSize, localUser);
   PutName(kLayout.rNameAt, kLayout.rNameSize, user);
@@ -719,9 +720,7 @@ void OnCommand(HWND window, UINT id) {
     case IDM_TALK: PostMessageA(window, WM_TALK_DIALOG, 0, 0); break;
     case IDM_EXIT: TalkClose(); break;
     case IDM_HELP_INDEX: WinHelpA(window, "WINTALK.HLP", HELP_INDEX, 0); break;
-    case IDM_HELP_TALKING:
-      WinHelpA(window, "WINTALK.HLP", HELP_KEY, reinterpret_cast<ULONG_PTR>("TALKING"));
-      break;
+    case IDM_HELP_TALKING: WinHelpA(window, "WINTALK.HLP", HELP_KEY, reinterpret_cast<ULONG_PTR>("TALKING")); break;
     case IDM_HELP_USING: WinHelpA(window, "WINHELP.HLP", HELP_INDEX, 0); break;
     case IDM_ABOUT: DialogBoxA(g.instance, "About", window, AboutDlgProc); break;
     default: break;
@@ -806,10 +805,14 @@ const QX_MENU kMenu = QX_MENU_OF(kMenuItems);
 
 #define EDIT_STYLE (ES_LEFT | ES_AUTOHSCROLL | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP)
 const QX_DIALOG_ITEM kTalkItems[] = {
-    QX_LTEXT("Username :", -1, 8, 10, 44, 8),    QX_CONTROL("", IDC_USER, "Edit", EDIT_STYLE, 56, 8, 110, 12),
-    QX_LTEXT("Host :", -1, 8, 28, 44, 8),        QX_CONTROL("", IDC_HOST, "Edit", EDIT_STYLE, 56, 26, 110, 12),
-    QX_LTEXT("Tty :", -1, 8, 46, 44, 8),         QX_CONTROL("", IDC_TTY, "Edit", EDIT_STYLE, 56, 44, 110, 12),
-    QX_DEFPUSHBUTTON("&Talk", IDOK, 176, 8, 44, 14), QX_PUSHBUTTON("&Cancel", IDCANCEL, 176, 26, 44, 14),
+    QX_LTEXT("Username :", -1, 8, 10, 44, 8),
+    QX_CONTROL("", IDC_USER, "Edit", EDIT_STYLE, 56, 8, 110, 12),
+    QX_LTEXT("Host :", -1, 8, 28, 44, 8),
+    QX_CONTROL("", IDC_HOST, "Edit", EDIT_STYLE, 56, 26, 110, 12),
+    QX_LTEXT("Tty :", -1, 8, 46, 44, 8),
+    QX_CONTROL("", IDC_TTY, "Edit", EDIT_STYLE, 56, 44, 110, 12),
+    QX_DEFPUSHBUTTON("&Talk", IDOK, 176, 8, 44, 14),
+    QX_PUSHBUTTON("&Cancel", IDCANCEL, 176, 26, 44, 14),
 };
 const QX_DIALOG kTalkDialog = QX_DIALOG_TEMPLATE(20, 20, 228, 66, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
                                                  kTitle, "MS Sans Serif", 8, kTalkItems);
@@ -849,8 +852,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   DebugLogOpen(instance, commandLine);
   Ctl3dLoad(instance);
   g.instance = instance;
-  g.window = TextWinCreate(
-      TEXTWIN_CREATE{kTitle, instance, previous, "AppIcon1", "TalkMenu", -1, -1, show, TalkMainProc, 1});
+  g.window =
+      TextWinCreate(TEXTWIN_CREATE{kTitle, instance, previous, "AppIcon1", "TalkMenu", -1, -1, show, TalkMainProc, 1});
   if (!g.window) {
     MessageBoxA(nullptr, "The talk window could not be made.", Str(0), MB_OK | MB_ICONERROR);
     return 1;

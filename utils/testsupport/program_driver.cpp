@@ -194,10 +194,10 @@ bool DrivenProgram::AwaitMenu(int id) const {
   return qxtest::WaitUntil([&] { return Auto("menu " + window_ + " " + std::to_string(id)) == "ok"; }, 20000);
 }
 
-std::string DrivenProgram::Shown() const {
+std::string WindowShown(const std::string &window) {
   const std::string marker = "<nothing copied>";
   SetClipboardText(marker);
-  HWND w = reinterpret_cast<HWND>(std::strtoul(window_.c_str(), nullptr, 0));
+  HWND w = reinterpret_cast<HWND>(std::strtoul(window.c_str(), nullptr, 0));
   // From above the first cell to past the last: everything the window holds.
   PostMessageA(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(0, 0));
   PostMessageA(w, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(32000, 32000));
@@ -208,25 +208,7 @@ std::string DrivenProgram::Shown() const {
   return text;
 }
 
-std::string DrivenProgram::Copied() const {
-  const std::string marker = "<nothing copied>";
-  SetClipboardText(marker);
-  PostMessageA(reinterpret_cast<HWND>(std::strtoul(window_.c_str(), nullptr, 0)), WM_COPY, 0, 0);
-  std::string text = marker;
-  qxtest::WaitUntil([&] { return (text = ClipboardText()) != marker; }, 10000);
-  return text;
-}
-
-size_t DrivenProgram::PixelsOf(std::uint32_t rgb) const {
-  const std::string png = WorldDir() + "/window.png";
-  if (Auto("png " + window_ + " " + png) != "ok") return 0;
-  qx::gdi::Surface shot;
-  if (!qx::gdi::ReadPng(png, shot)) return 0;
-  size_t count = 0;
-  for (std::uint32_t px : shot.px)
-    if ((px & 0xFFFFFF) == rgb) ++count;
-  return count;
-}
+std::string DrivenProgram::Shown() const { return WindowShown(window_); }
 
 int DrivenProgram::Exit(const std::string &dialogTitle, int exitCommand) {
   const std::string dialog = AutoWords(pid(), {"find", "-", dialogTitle});

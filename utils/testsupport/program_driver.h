@@ -33,6 +33,8 @@ std::string Auto(pid_t pid, const std::string &args);
 // The same with each word passed whole (a title with blanks is one word).
 std::string AutoWords(pid_t pid, const std::vector<std::string> &words);
 bool IsHandle(const std::string &answer);
+// What a text output window (by its handle) shows: all of it selected, then copied.
+std::string WindowShown(const std::string &window);
 // True once something accepts TCP connections on 127.0.0.1:port.
 bool PortOpen(int port);
 

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -63,8 +64,8 @@ TEST(ParleyTest, ConversationWithDebiansTalkThroughItsDaemon) {
       << "Debian's talkd and talk are missing: bash scripts/setup.sh installs them";
   const std::string world = utiltest::WorldDir();
   // The second user's terminal, logged on as root in the test's utmp.
-  qxtest::Child peer({"/usr/bin/python3", qxtest::SourceDir() + "/utils/parley/tests/talk_peer.py",
-                      world + "/utmp", "root", "alice@127.0.0.1"});
+  qxtest::Child peer({"/usr/bin/python3", qxtest::SourceDir() + "/utils/parley/tests/talk_peer.py", world + "/utmp",
+                      "root", "alice@127.0.0.1"});
   const std::string ready = peer.ReadLine(10000);
   ASSERT_EQ(ready.rfind("ready /dev/pts/", 0), 0u) << ready;
   // A /run of the test's own (the machine may keep no utmp at all) holding it.
@@ -126,3 +127,97 @@ TEST(ParleyTest, ConversationWithDebiansTalkThroughItsDaemon) {
 }
 
 }  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The pids of running processes of this program name.
+std::vector<pid_t> ProcessesNamed(const std::string &name) {
+  std::vector<pid_t> found;
+  for (const auto &entry : fs::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string comm = qxtest::ReadFile(entry.path().string() + "/comm");
+    while (!comm.empty() && comm.back() == '\n') comm.pop_back();
+    if (comm == name) found.push_back(static_cast<pid_t>(std::atoi(pid.c_str())));
+  }
+  return found;
+}
+
+}  // namespace
+
+// oldparley calls the console user through the suite's oldparleyd (behind
+// portwarden); the daemon's REQUEST dialog is answered with Talk, which starts
+// oldparley on the called side with the caller's name and address; the two
+// clients then talk both ways.
+TEST(ParleyTest, OldProtocolThroughTheSuitesDaemon) {
+  const std::string world = utiltest::WorldDir();
+  // The daemons look for their client beside themselves.
+  const std::string bin = world + "/suite-bin", srv = world + "/srv";
+  fs::create_directories(bin);
+  fs::create_directories(srv);
+  for (const char *program : {"portwarden", "parleyd", "oldparleyd", "parley", "oldparley"})
+    fs::copy_file(qxtest::BinDir() + "/" + program, bin + "/" + program, fs::copy_options::overwrite_existing);
+  for (const auto &entry : fs::directory_iterator(qxtest::BinDir()))
+    if (entry.path().extension() == ".so" && !fs::exists(bin + "/" + entry.path().filename().string()))
+      fs::create_symlink(entry.path(), bin + "/" + entry.path().filename().string());
+  ASSERT_EQ(std::system(("cd " + srv + " && " + qxtest::BinDir() + "/pwtable enable oldparleyd >/dev/null").c_str()),
+            0);
+  qxtest::Child portwarden(
+      {"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" >\"$0/portwarden.out\" 2>&1", srv, bin + "/portwarden"});
+  ASSERT_TRUE(qxtest::WaitUntil([] { return std::system("ss -Hlnu | grep -q ':517 '") == 0; }, 15000))
+      << qxtest::ReadFile(srv + "/portwarden.out");
+
+  const char *console = getenv("QX_CONSOLE_USER");
+  DrivenProgram caller("oldparley", "-", "Old Talk", {std::string(console) + "@127.0.0.1", "carol"});
+  ASSERT_TRUE(utiltest::IsHandle(caller.window())) << caller.Errors();
+  // The daemon's dialog: Talk (101).
+  pid_t daemon = 0;
+  ASSERT_TRUE(qxtest::WaitUntil(
+      [&] {
+        const auto pids = ProcessesNamed("oldparleyd");
+        daemon = pids.empty() ? 0 : pids[0];
+        return daemon != 0;
+      },
+      20000))
+      << caller.Errors();
+  std::string dialog;
+  ASSERT_TRUE(qxtest::WaitUntil(
+      [&] {
+        return utiltest::IsHandle(dialog = utiltest::AutoWords(daemon, {"find", "-", "Old Talk Request"}));
+      },
+      30000));
+  EXPECT_EQ(utiltest::Auto(daemon, "press " + utiltest::Auto(daemon, "item " + dialog + " 101")), "ok");
+  // The called side's oldparley, started by the daemon.
+  pid_t called = 0;
+  ASSERT_TRUE(qxtest::WaitUntil(
+      [&] {
+        for (pid_t p : ProcessesNamed("oldparley"))
+          if (p != caller.pid()) called = p;
+        return called != 0;
+      },
+      20000));
+  std::string calledWindow;
+  ASSERT_TRUE(qxtest::WaitUntil(
+      [&] {
+        return utiltest::IsHandle(calledWindow = utiltest::AutoWords(called, {"find", "-", "Old Talk"}));
+      },
+      15000));
+  const auto established = [](const std::string &shown) {
+    return shown.find("[Connection established]") != std::string::npos;
+  };
+  ASSERT_TRUE(qxtest::WaitUntil([&] { return established(caller.Shown()); }, 30000)) << caller.Shown();
+  utiltest::AutoWords(caller.pid(), {"type", caller.window(), "hello called"});
+  Press(caller, 0x1C);
+  utiltest::AutoWords(called, {"type", calledWindow, "hello caller"});
+  ASSERT_TRUE(
+      qxtest::WaitUntil([&] { return HasRow(Rows(utiltest::WindowShown(calledWindow)), "hello called"); }, 20000))
+      << utiltest::WindowShown(calledWindow);
+  EXPECT_TRUE(qxtest::WaitUntil([&] { return HasRow(Rows(caller.Shown()), "hello caller"); }, 20000)) << caller.Shown();
+  // Exit on one side ends the other's conversation too.
+  EXPECT_TRUE(caller.AwaitMenu(1));
+  EXPECT_EQ(caller.WaitExit(15000), 0) << caller.Errors();
+  EXPECT_TRUE(qxtest::WaitUntil([&] { return ProcessesNamed("oldparley").empty(); }, 20000));
+  portwarden.Kill();
+}
