@@ -93,18 +93,23 @@ def read_png(path):
     return width, height, rows
 
 
-def compare(got_path, golden_path):
+def compare(got_path, golden_path, band=None, max_band_different=0):
+    """None when the pictures agree: at most 1% of all pixels differ, and
+    (given a band of rows, first to last) at most max_band_different in it."""
     gw, gh, grows = read_png(got_path)
     ew, eh, erows = read_png(golden_path)
     if (gw, gh) != (ew, eh):
         return "the window is %dx%d pixels, the golden picture %dx%d" % (gw, gh, ew, eh)
-    different = 0
-    for g, e in zip(grows, erows):
+    different, in_band = 0, 0
+    for y, (g, e) in enumerate(zip(grows, erows)):
         for x in range(gw):
             if max(abs(g[3 * x + k] - e[3 * x + k]) for k in range(3)) > TOLERANCE:
                 different += 1
+                in_band += band is not None and band[0] <= y <= band[1]
     if different > MAX_DIFFERENT * gw * gh:
         return "%d of %d pixels differ" % (different, gw * gh)
+    if in_band > max_band_different:
+        return "%d pixels differ in rows %d to %d" % (in_band, band[0], band[1])
     return None
 
 
