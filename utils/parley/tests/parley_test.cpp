@@ -73,7 +73,7 @@ TEST(ParleyTest, ConversationWithDebiansTalkThroughItsDaemon) {
   ASSERT_TRUE(qxtest::WriteFile("/run/utmp", qxtest::ReadFile(world + "/utmp")));
   // The talk daemon on 127.0.0.1:518, as inetd runs it.
   qxtest::WriteFile(world + "/inetd.conf", "127.0.0.1:ntalk dgram udp wait root /usr/sbin/in.ntalkd in.ntalkd\n");
-  qxtest::Child inetd({"/usr/sbin/inetd", "-d", world + "/inetd.conf"});
+  qxtest::Child inetd({"/bin/sh", "-c", "exec /usr/sbin/inetd -d \"$0\" 2>/dev/null", world + "/inetd.conf"});
 
   // Started with the called party and the local user: no dialog.
   DrivenProgram parley("parley", "-", "New Talk", {"root@127.0.0.1", "alice"});
@@ -220,4 +220,30 @@ TEST(ParleyTest, OldProtocolThroughTheSuitesDaemon) {
   EXPECT_EQ(caller.WaitExit(15000), 0) << caller.Errors();
   EXPECT_TRUE(qxtest::WaitUntil([&] { return ProcessesNamed("oldparley").empty(); }, 20000));
   portwarden.Kill();
+}
+
+// The dialog refuses an empty user name; a called user who is not logged on
+// is answered so by the talk daemon, which parley shows and then ends.
+TEST(ParleyTest, DialogAndAPartyNotLoggedOn) {
+  const std::string world = utiltest::WorldDir();
+  qxtest::WriteFile(world + "/inetd-2.conf", "127.0.0.1:ntalk dgram udp wait root /usr/sbin/in.ntalkd in.ntalkd\n");
+  qxtest::Child inetd({"/bin/sh", "-c", "exec /usr/sbin/inetd -d \"$0\" 2>/dev/null", world + "/inetd-2.conf"});
+  DrivenProgram parley("parley", "-", "New Talk");
+  ASSERT_TRUE(utiltest::IsHandle(parley.window())) << parley.Errors();
+  std::string dialog;  // the main window has the same title: found by the dialogs' class
+  ASSERT_TRUE(qxtest::WaitUntil(
+      [&] {
+        return utiltest::IsHandle(dialog = utiltest::AutoWords(parley.pid(), {"find", "#32770", "New Talk"}));
+      },
+      15000));
+  parley.Fill(dialog, {{104, "127.0.0.1"}}, IDOK);
+  EXPECT_TRUE(qxtest::WaitUntil(
+      [&] { return parley.Errors().find("[Talk Error] Username must be specified.") != std::string::npos; }, 10000))
+      << parley.Errors();
+  parley.Fill(dialog, {{103, "nosuchuser"}}, IDOK);
+  EXPECT_TRUE(qxtest::WaitUntil(
+      [&] { return parley.Errors().find("[Talk Error] [Your party is not logged on]") != std::string::npos; }, 30000))
+      << parley.Errors();
+  EXPECT_EQ(parley.WaitExit(15000), 0) << parley.Errors();
+  inetd.Kill();
 }

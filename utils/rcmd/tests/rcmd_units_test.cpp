@@ -22,7 +22,7 @@ TEST(RcmdOptions, LettersInEitherCaseAndTheUsageForOthers) {
   const std::vector<Case> cases = {
       {"/L=joe", TRUE, TRUE, "joe", "", ""},
       {"  -l=ann /u=me /P=secret other words", TRUE, TRUE, "ann", "me", "secret"},
-      {"/lXjoe", FALSE, TRUE, "joe", "", ""},  // the third character is not looked at
+      {"/lXjoe", FALSE, TRUE, "joe", "", ""},   // the third character is not looked at
       {"/p=secret", FALSE, FALSE, "", "", ""},  // no password on the shell service
       {"/x=1", TRUE, FALSE, "", "", ""},
       {"", TRUE, TRUE, "", "", ""},

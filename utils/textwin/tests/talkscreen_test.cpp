@@ -63,11 +63,21 @@ TEST_F(TalkScreenTest, CursorWrapAndLineFeed) {
     int cursorRow, cursorColumn;
   };
   const std::vector<Case> cases = {
-      {"81 characters wrap to the next row", 13, 0, std::string(80, 'a') + "b", {{13, std::string(80, 'a')}, {14, "b"}},
-       14, 1},
+      {"81 characters wrap to the next row",
+       13,
+       0,
+       std::string(80, 'a') + "b",
+       {{13, std::string(80, 'a')}, {14, "b"}},
+       14,
+       1},
       {"LF alone starts the next row at column 0", 5, 0, "ab\ncd", {{5, "ab"}, {6, "cd"}}, 6, 2},
-      {"80 dashes from column 0 leave the cursor on the next row", 12, 0, std::string(80, '-'),
-       {{12, std::string(80, '-')}}, 13, 0},
+      {"80 dashes from column 0 leave the cursor on the next row",
+       12,
+       0,
+       std::string(80, '-'),
+       {{12, std::string(80, '-')}},
+       13,
+       0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
