@@ -339,60 +339,54 @@ void CopyCounters(HWND window) {
 
 HBRUSH g_dialogBrush = nullptr;
 
-INT_PTR DialogColour(UINT message, WPARAM wParam, LPARAM lParam) {
-  return reinterpret_cast<INT_PTR>(QueryDialogColor(message, wParam, lParam, g_dialogBrush));
+// What the three dialogs share: the face brush without the 3-D look, OK
+// ending with what the dialog's own handler gives, Cancel with 0.
+struct PingDialog {
+  void (*init)(HWND dialog, LPARAM lParam);
+  INT_PTR (*ok)(HWND dialog);
+};
+
+INT_PTR PingDialogMessage(const PingDialog &kind, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      if (!g_Ctl3dActive) g_dialogBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+      kind.init(dialog, lParam);
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wParam) != IDOK && LOWORD(wParam) != IDCANCEL) return FALSE;
+      EndDialog(dialog, LOWORD(wParam) == IDOK ? kind.ok(dialog) : 0);
+      return TRUE;
+    case WM_DESTROY:
+      if (g_dialogBrush) DeleteObject(g_dialogBrush);
+      g_dialogBrush = nullptr;
+      return FALSE;
+    default: return reinterpret_cast<INT_PTR>(QueryDialogColor(message, wParam, lParam, g_dialogBrush));
+  }
 }
 
+// "host": the recent hosts offered; OK takes the text typed (up to 63 characters).
+void HostInit(HWND dialog, LPARAM) {
+  RecentListFill(GetDlgItem(dialog, IDC_VALUE), TextWinIniPath(), kSection, "FILE_%d");
+}
+INT_PTR HostOk(HWND dialog) {
+  GetDlgItemTextA(dialog, IDC_VALUE, g_hostField, sizeof g_hostField);
+  return 1;
+}
 INT_PTR CALLBACK HostDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_INITDIALOG:
-      if (!g_Ctl3dActive) g_dialogBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
-      RecentListFill(GetDlgItem(dialog, IDC_VALUE), TextWinIniPath(), kSection, "FILE_%d");
-      return TRUE;
-    case WM_COMMAND:
-      if (LOWORD(wParam) == IDOK) {
-        GetDlgItemTextA(dialog, IDC_VALUE, g_hostField, sizeof g_hostField);
-        EndDialog(dialog, 1);
-        return TRUE;
-      }
-      if (LOWORD(wParam) == IDCANCEL) {
-        EndDialog(dialog, 0);
-        return TRUE;
-      }
-      return FALSE;
-    case WM_DESTROY:
-      if (g_dialogBrush) DeleteObject(g_dialogBrush);
-      g_dialogBrush = nullptr;
-      return FALSE;
-    default: return DialogColour(message, wParam, lParam);
-  }
+  static const PingDialog kHost = {HostInit, HostOk};
+  return PingDialogMessage(kHost, dialog, message, wParam, lParam);
 }
 
-// "DELAY" and "SIZE": the current value shown; OK ends with the number typed (0 when none), Cancel with 0.
+// "DELAY" and "SIZE": the current value shown; OK ends with the number typed (0 when none).
+void NumberInit(HWND dialog, LPARAM value) { SetDlgItemInt(dialog, IDC_VALUE, static_cast<UINT>(value), FALSE); }
+INT_PTR NumberOk(HWND dialog) {
+  BOOL ok = FALSE;
+  const UINT value = GetDlgItemInt(dialog, IDC_VALUE, &ok, FALSE);
+  return ok ? static_cast<INT_PTR>(value) : 0;
+}
 INT_PTR CALLBACK NumberDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_INITDIALOG:
-      if (!g_Ctl3dActive) g_dialogBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
-      SetDlgItemInt(dialog, IDC_VALUE, static_cast<UINT>(lParam), FALSE);
-      return TRUE;
-    case WM_COMMAND:
-      if (LOWORD(wParam) == IDOK) {
-        BOOL ok = FALSE;
-        const UINT value = GetDlgItemInt(dialog, IDC_VALUE, &ok, FALSE);
-        EndDialog(dialog, ok ? static_cast<INT_PTR>(value) : 0);
-        return TRUE;
-      }
-      if (LOWORD(wParam) == IDCANCEL) {
-        EndDialog(dialog, 0);
-        return TRUE;
-      }
-      return FALSE;
-    case WM_DESTROY:
-      if (g_dialogBrush) DeleteObject(g_dialogBrush);
-      g_dialogBrush = nullptr;
-      return FALSE;
-    default: return DialogColour(message, wParam, lParam);
-  }
+  static const PingDialog kNumber = {NumberInit, NumberOk};
+  return PingDialogMessage(kNumber, dialog, message, wParam, lParam);
 }
 
 void WriteUnsigned(LPCSTR key, unsigned value) {

@@ -73,6 +73,22 @@ void EnterTestWorld(bool ownMountNamespace) {
   ASSERT_EQ(chdir((*g_world / "work").c_str()), 0);
 }
 
+std::string Sh(const std::string &command) {
+  std::string out;
+  if (FILE *p = popen((command + " 2>&1").c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    if (pclose(p) != 0) return "FAILED: " + command + "\n" + out;
+  }
+  return out;
+}
+
+void MustRun(const std::string &command) {
+  const std::string out = Sh(command);
+  ASSERT_EQ(out.rfind("FAILED", 0), std::string::npos) << out;
+}
+
 void KillOthersInOwnNetworkNamespace() {
   std::error_code ec;
   const fs::path own = fs::read_symlink("/proc/self/ns/net", ec);

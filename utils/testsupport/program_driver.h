@@ -23,6 +23,11 @@ void EnterTestWorld(bool ownMountNamespace);
 // The scratch tree of EnterTestWorld.
 std::string WorldDir();
 
+// Runs a shell command: its output, or "FAILED: " with the command and its
+// output when it exits non-zero. MustRun fails the test in the second case.
+std::string Sh(const std::string &command);
+void MustRun(const std::string &command);
+
 // Kills every other process in the test's own network namespace (servers
 // that fork and clear their environment, like lpd), then reaps what it can.
 void KillOthersInOwnNetworkNamespace();

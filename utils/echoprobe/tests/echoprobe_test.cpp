@@ -29,24 +29,10 @@
 namespace {
 
 using utiltest::DrivenProgram;
+using utiltest::MustRun;
+using utiltest::Sh;
 
 const std::string kPrefix = "qxep" + std::to_string(getpid());
-
-std::string Sh(const std::string &command) {
-  std::string out;
-  if (FILE *p = popen((command + " 2>&1").c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    if (pclose(p) != 0) return "FAILED: " + command + "\n" + out;
-  }
-  return out;
-}
-
-void MustRun(const std::string &command) {
-  const std::string out = Sh(command);
-  ASSERT_EQ(out.rfind("FAILED", 0), std::string::npos) << out;
-}
 
 std::string Ns(int k) { return kPrefix + "h" + std::to_string(k); }
 

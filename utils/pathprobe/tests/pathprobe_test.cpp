@@ -27,26 +27,11 @@ namespace {
 
 using utiltest::Auto;
 using utiltest::DrivenProgram;
+using utiltest::MustRun;
+using utiltest::Sh;
 
 const std::string kPrefix = "qxpp" + std::to_string(getpid());
 const std::string kR1 = kPrefix + "r1", kR2 = kPrefix + "r2", kB = kPrefix + "b";
-
-// Runs a shell command; its output, or "FAILED: ..." when it exits non-zero.
-std::string Sh(const std::string &command) {
-  std::string out;
-  if (FILE *p = popen((command + " 2>&1").c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    if (pclose(p) != 0) return "FAILED: " + command + "\n" + out;
-  }
-  return out;
-}
-
-void MustRun(const std::string &command) {
-  const std::string out = Sh(command);
-  ASSERT_EQ(out.rfind("FAILED", 0), std::string::npos) << out;
-}
 
 class RouteWorld : public ::testing::Environment {
  public:
