@@ -226,6 +226,26 @@ std::string WindowShown(const std::string &window) {
 
 std::string DrivenProgram::Shown() const { return WindowShown(window_); }
 
+std::string DrivenProgram::Copied() const {
+  const std::string marker = "<nothing copied>";
+  SetClipboardText(marker);
+  PostMessageA(reinterpret_cast<HWND>(std::strtoul(window_.c_str(), nullptr, 0)), WM_COPY, 0, 0);
+  std::string text = marker;
+  qxtest::WaitUntil([&] { return (text = ClipboardText()) != marker; }, 10000);
+  return text;
+}
+
+size_t DrivenProgram::PixelsOf(std::uint32_t rgb) const {
+  const std::string png = WorldDir() + "/window.png";
+  if (Auto("png " + window_ + " " + png) != "ok") return 0;
+  qx::gdi::Surface shot;
+  if (!qx::gdi::ReadPng(png, shot)) return 0;
+  size_t count = 0;
+  for (std::uint32_t px : shot.px)
+    if ((px & 0xFFFFFF) == rgb) ++count;
+  return count;
+}
+
 int DrivenProgram::Exit(const std::string &dialogTitle, int exitCommand) {
   const std::string dialog = AutoWords(pid(), {"find", "-", dialogTitle});
   if (IsHandle(dialog)) Auto("press " + Auto("item " + dialog + " 2"));
