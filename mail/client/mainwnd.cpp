@@ -9,6 +9,7 @@
 #include "choicepop.h"
 #include "folderdlg.h"
 #include "msglist.h"
+#include "msgprint.h"
 #include "mailfs.h"
 #include "maildlg.h"
 #include "mailstore.h"
@@ -189,6 +190,7 @@ void OnCommand(HWND window, UINT id) {
     case IDM_SENDDEFERRED: Busy([&] { SendDeferred(1, window); }); break;
     case IDM_COMPOSE: Busy([&] { StartCompose(window, kComposeMenu, std::string(), {}); }); break;
     case IDM_ALIAS: Busy([&] { ManageAliases(window); }); break;
+    case IDM_PRINTSETUP: Busy([&] { MailPrintSetup(window); }); break;
     case IDM_EXIT: PostMessageA(window, WM_CLOSE, 0, 0); break;
     case IDM_ABOUT: Busy([&] { DialogBoxParamA(GetModuleHandleA(nullptr), "About", window, AboutDlgProc, 0); }); break;
     case IDM_HELPINDEX: WinHelpA(window, "RAZUZUZ.HLP", HELP_INDEX, 0); break;
@@ -252,8 +254,9 @@ bool MailCommandAvailable(UINT id) {
     case IDM_ABOUT:
     case IDM_HELPINDEX:
     case IDM_HELPCONFIG:
+    case IDM_PRINTSETUP:
     case IDM_HELPUSING: return true;
-    default: return false;  // the font, alias, compose, queue and print windows come later
+    default: return false;  // the font windows come later
   }
 }
 
@@ -416,7 +419,6 @@ HWND CreateMailWindow(HINSTANCE instance, int show) {
   if (!window) return nullptr;
   g_MainWindow = window;
   EnableMailboxItems(window, false);
-  for (UINT id : {IDM_PRINTSETUP}) EnableItem(window, id, false);
   ShowWindow(window, show);
   InvalidateRect(window, nullptr, TRUE);
   UpdateWindow(window);

@@ -1,9 +1,10 @@
 // The message list window. The entries of the current folder are sorted here
 // and added to the list box in order (a sorting list box would move its rows
-// on every insert), so a folder of any size fills in one pass. Replying,
-// forwarding as a new message and printing belong to windows this program
-// does not have yet: Reply and Print stay disabled, Forward redirects.
+// on every insert), so a folder of any size fills in one pass. Reply,
+// Reply-All and Forward start the compose window (Forward may redirect
+// instead); Print prints the selected messages in row order.
 #include "msglist.h"
+#include "msgprint.h"
 
 #include <algorithm>
 #include <cstring>
@@ -120,7 +121,6 @@ const QX_RESOURCE kListResources[] = {
 };
 
 constexpr int kBitmapWidth = 16;  // the message picture before each row
-constexpr UINT kNotBuiltYet[] = {IDC_LIST_PRINT};
 
 std::string Text(UINT id) {
   char buffer[128] = {};
@@ -494,6 +494,12 @@ void OnForward(HWND dialog) {
   g_MailBusy = wasBusy;
 }
 
+// Print: each selected message in row order, until one cannot be printed.
+void OnPrint(HWND dialog) {
+  for (int row : SelectedRows(dialog))
+    if (!PrintMessage(dialog, Settings().currentFolder, g_list.entries[static_cast<size_t>(row)].number)) break;
+}
+
 // Search...: reading from the first selected row, messages without the text skipped.
 void OnSearch(HWND dialog) {
   if (DialogBoxParamA(GetModuleHandleA(nullptr), "Search", dialog, SearchProc, 0) != 1) return;
@@ -565,7 +571,6 @@ void DrawMessageRow(const DRAWITEMSTRUCT &item) {
 BOOL OnInit(HWND dialog) {
   MAIL_SETTINGS &s = Settings();
   if (s.currentFolder.empty()) s.currentFolder = s.mailDir;
-  for (UINT id : kNotBuiltYet) EnableWindow(GetDlgItem(dialog, static_cast<int>(id)), FALSE);
   CheckRadioButton(dialog, IDC_LIST_BYDATE, IDC_LIST_BYARRIVAL, IDC_LIST_BYDATE + std::clamp(s.sortOrder, 0, 3));
   CheckDlgButton(dialog, IDC_LIST_REVERSE, s.reverseSortOrder ? BST_CHECKED : BST_UNCHECKED);
   RefillFolders(dialog);
@@ -588,6 +593,7 @@ BOOL OnCommand(HWND dialog, UINT id, UINT notification) {
     case IDC_LIST_REPLY: OnReply(dialog, kComposeReply); return TRUE;
     case IDC_LIST_REPLYALL: OnReply(dialog, kComposeReplyAll); return TRUE;
     case IDC_LIST_FILE: OnFile(dialog); return TRUE;
+    case IDC_LIST_PRINT: OnPrint(dialog); return TRUE;
     case IDC_LIST_RETRIEVE: OnRetrieve(dialog); return TRUE;
     case IDC_LIST_HELP:
       WinHelpA(dialog, "RAZUZUZ.HLP", HELP_KEY, reinterpret_cast<ULONG_PTR>("Select Help"));

@@ -1,8 +1,8 @@
 // The message viewer. Each list item is the index of a LINE_REF (the line's
 // file offset and decode flags); painting seeks to the offset and decodes
 // that one line again, so a message of any size costs two numbers a line.
-// Reply, Reply-All and Forward start the compose window; Print belongs to a
-// window this program does not have yet: its button stays disabled.
+// Reply, Reply-All and Forward start the compose window; Print prints the
+// message as it is shown.
 #include "viewer.h"
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include "compose.h"
 #include "displayline.h"
 #include "msglist.h"
+#include "msgprint.h"
 #include "redirect.h"
 #include "retrieve.h"
 #include "settings.h"
@@ -73,7 +74,6 @@ const QX_RESOURCE kViewerResources[] = {
     QX_STRING(IDS_CHOICE_GET, "Get\nGet"),
 };
 
-constexpr UINT kNotBuiltYet[] = {IDC_VIEW_PRINT};
 constexpr uint32_t kErrorLine = 0xFFFFFFFFu;
 constexpr int kIconSize = 32;
 
@@ -351,7 +351,6 @@ BOOL OnInit(HWND dialog) {
   SetWindowTextA(dialog, title.c_str());
   CheckDlgButton(dialog, IDC_VIEW_ADVANCE, *g_viewer.autoAdvance ? BST_CHECKED : BST_UNCHECKED);
   if (g_viewer.searching) SetDlgItemTextA(dialog, IDC_VIEW_NEXT, Text(IDS_FIND).c_str());
-  for (UINT id : kNotBuiltYet) EnableWindow(GetDlgItem(dialog, static_cast<int>(id)), FALSE);
   RECT r;
   GetWindowRect(dialog, &r);
   g_viewer.minWidth = r.right - r.left;
@@ -402,6 +401,7 @@ BOOL OnCommand(HWND dialog, UINT id, UINT notification, LPARAM lParam) {
       CheckDlgButton(dialog, IDC_VIEW_ADVANCE, *g_viewer.autoAdvance ? BST_CHECKED : BST_UNCHECKED);
       return TRUE;
     case IDC_VIEW_SAVE: SaveAsText(dialog); return TRUE;
+    case IDC_VIEW_PRINT: PrintMessage(dialog, g_viewer.folder, g_viewer.entry.number); return TRUE;
     case IDC_VIEW_HELP:
       WinHelpA(dialog, "RAZUZUZ.HLP", HELP_KEY, reinterpret_cast<ULONG_PTR>("Read Help"));
       return TRUE;
