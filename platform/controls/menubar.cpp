@@ -9,6 +9,7 @@
 
 #include "controls_internal.h"
 #include "menu_data.h"
+#include "qx/display.h"
 #include "qx/window.h"
 
 namespace qx::controls {
@@ -641,9 +642,16 @@ HWND TopOf(HWND h) {
   return h;
 }
 
-// The last key that went down, so Alt or F10 enters menu mode only when
-// released without another key in between.
+// The last key that went down through a default window procedure, so Alt or
+// F10 enters menu mode only when released without another key in between.
+// Keys a window takes itself never reach it: the keyboard's own last key
+// down (0 when only posted key messages were seen) must agree too.
 thread_local WPARAM t_last_down = 0;
+
+bool ReleasedAlone(WPARAM key) {
+  const UINT keyboard = qx::display::LastKeyDown();
+  return t_last_down == key && (keyboard == 0 || keyboard == key);
+}
 
 bool MenuDefProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT &result) {
   switch (msg) {
@@ -695,7 +703,7 @@ bool MenuDefProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT &result) {
     case WM_SYSKEYUP:
     case WM_KEYUP:
       // Alt or F10 pressed and released alone enters menu mode on the bar.
-      if ((wp == VK_MENU || wp == VK_F10) && t_last_down == wp && GetMenu(TopOf(hwnd))) {
+      if ((wp == VK_MENU || wp == VK_F10) && ReleasedAlone(wp) && GetMenu(TopOf(hwnd))) {
         t_last_down = 0;
         BarMenu(TopOf(hwnd), -1, false, 0);
         result = 0;

@@ -4,6 +4,8 @@
 // keys, and the keyboard calls of USER32 on top of them.
 #include "keyboard.h"
 
+#include "qx/display.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -173,6 +175,7 @@ struct State {
   const DeadKey *dead = nullptr;  // a dead key waiting for the next character
   bool layout_set = false;
   Layout layout = Layout::US;
+  UINT last_down = 0;  // the last key that went down, not an auto-repeat
 };
 
 State &S() {
@@ -316,6 +319,7 @@ void ResetKeyboard() {
   std::lock_guard guard(S().lock);
   std::memset(S().keys, 0, sizeof S().keys);
   S().dead = nullptr;
+  S().last_down = 0;
 }
 
 UINT VirtualKeyOf(BYTE scan, bool extended) {
@@ -333,6 +337,7 @@ KeyMessage PhysicalKey(BYTE scan, bool extended, bool down) {
   const UINT vk = VkOf(*k, s.keys);
   const bool was_down = s.keys[vk] & 0x80;
   if (down) {
+    if (!was_down) s.last_down = vk;
     if (!was_down && (vk == VK_CAPITAL || vk == VK_NUMLOCK || vk == VK_SCROLL)) s.keys[vk] ^= 1;
     s.keys[vk] |= 0x80;
   } else {
@@ -380,6 +385,11 @@ std::vector<KeyMessage> CharsFor(const MSG &key) {
 }
 
 }  // namespace qx::input
+
+UINT qx::display::LastKeyDown() {
+  std::lock_guard guard(qx::input::S().lock);
+  return qx::input::S().last_down;
+}
 
 using namespace qx::input;
 

@@ -39,6 +39,8 @@ struct AppState {
   std::vector<UINT> init_menus;
   INT_PTR dialog_result = 0;
   int drawn_items = 0;
+  int menu_loops = 0;
+  int taken_keys = 0;
 } g_app;
 
 INT_PTR CALLBACK AboutProc(HWND h, UINT m, WPARAM wp, LPARAM) {
@@ -75,6 +77,15 @@ LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM wp, LPARAM lp) {
       return TRUE;
     }
     case WM_MEASUREITEM: reinterpret_cast<MEASUREITEMSTRUCT *>(lp)->itemHeight = 16; return TRUE;
+    case WM_ENTERMENULOOP: ++g_app.menu_loops; return DefWindowProcA(h, m, wp, lp);
+    case WM_SYSKEYDOWN:
+      // Alt+Q is the window's own key, taken without the default procedure
+      // (as a terminal takes Alt+letters for its host).
+      if (wp == 'Q') {
+        ++g_app.taken_keys;
+        return 0;
+      }
+      return DefWindowProcA(h, m, wp, lp);
     default: return DefWindowProcA(h, m, wp, lp);
   }
 }
@@ -222,6 +233,21 @@ TEST_F(AppWindow, TypedLinesMenusAcceleratorsAndDialogAsAPersonUsesThem) {
       if (s.Contains(px, py) && (s.Get(px, py) & 0xFF) < 0x40) ++dark;
     }
   EXPECT_GT(dark, 50);
+}
+
+// Releasing Alt enters menu mode only when nothing else went down while it
+// was held, also when the window took that key itself.
+TEST_F(AppWindow, AltReleasedAfterAKeyTheWindowTookLeavesTheMenuBarAlone) {
+  SetFocus(main_);
+  KeyWith(kAlt, ScanOf('q'));
+  Run();
+  EXPECT_EQ(g_app.taken_keys, 1);
+  EXPECT_EQ(g_app.menu_loops, 0);
+  // Alt alone still enters menu mode (Esc leaves it).
+  Key(kAlt);
+  Key(kEsc);
+  Run();
+  EXPECT_EQ(g_app.menu_loops, 1);
 }
 
 }  // namespace

@@ -27,6 +27,10 @@ bool InputPending();
 // that loop makes WM_PAINT or WM_TIMER: a test that injects keys from a timer
 // callback sees them all handled by its next tick.
 void InjectKey(BYTE scan, bool extended, bool down);
+// The virtual key that last went down from the keyboard (auto-repeats do not
+// count), 0 before any. Alt or F10 released enters menu mode only when it was
+// that key, even when a window took the key in between without passing it on.
+UINT LastKeyDown();
 // Types text on the current layout (Shift, Ctrl as needed), key down and up for each character.
 void TypeText(const std::string &text);
 // Mouse at a screen point: button 0 = move only, 1 left, 2 right, 3 middle.
