@@ -74,18 +74,20 @@ bool RemoveFilesAndDirectory(const std::string &directory) {
 
 }  // namespace
 
+bool ReservedDeviceName(const std::string &name) {
+  std::string upper = name.substr(0, name.find('.'));
+  for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char *device : {"CON", "PRN", "AUX", "NUL", "CLOCK$"})
+    if (upper == device) return true;
+  return upper.size() == 4 && (upper.rfind("COM", 0) == 0 || upper.rfind("LPT", 0) == 0) && upper[3] >= '1' &&
+         upper[3] <= '9';
+}
+
 bool FolderNameAllowed(const std::string &name) {
   if (name.empty() || name.size() > kFolderNameLimit || name.back() == ' ') return false;
   for (char c : name)
     if (static_cast<unsigned char>(c) < 32 || std::strchr(".\\/:*?\"<>|", c)) return false;
-  std::string upper = name;
-  for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  for (const char *device : {"CON", "PRN", "AUX", "NUL", "CLOCK$"})
-    if (upper == device) return false;
-  if (upper.size() == 4 && (upper.rfind("COM", 0) == 0 || upper.rfind("LPT", 0) == 0) && upper[3] >= '1' &&
-      upper[3] <= '9')
-    return false;
-  return true;
+  return !ReservedDeviceName(name);
 }
 
 int CreateFolderNamed(const std::string &parent, const std::string &name, std::string &path) {

@@ -18,6 +18,9 @@ constexpr size_t kFolderNameLimit = 80;
 // no path separator, drive colon, wildcard or control character, no trailing
 // blank, and no device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9).
 bool FolderNameAllowed(const std::string &name);
+// A device name of the Windows file system ("CON", "LPT1"...), extension or
+// not, which names no file there.
+bool ReservedDeviceName(const std::string &name);
 // Makes parent\name as a folder with its index; path receives it. 0, or
 // kFolderBadName, or the store's -9 when it cannot be made.
 int CreateFolderNamed(const std::string &parent, const std::string &name, std::string &path);

@@ -127,8 +127,10 @@ size_t FittingPrefix(HDC dc, const std::string &text, int width) {
   size_t low = 1, high = text.size();
   while (low < high) {  // the longest prefix whose extent fits
     const size_t mid = (low + high + 1) / 2;
-    if (PrintedWidth(dc, text, mid) <= width) low = mid;
-    else high = mid - 1;
+    if (PrintedWidth(dc, text, mid) <= width)
+      low = mid;
+    else
+      high = mid - 1;
   }
   if (low == text.size()) return low;
   const size_t blank = text.find_last_of(' ', low - 1);
@@ -241,8 +243,10 @@ bool PrintMessage(HWND owner, const std::string &folder, int32_t number) {
     PrintSetProgressDialog(progress);
     PrintClearCancel();
     printed = PrintLines(dc, file.get(), refs, progress);
-    if (printed) printed = EndDoc(dc) > 0;
-    else AbortDoc(dc);  // a stopped job leaves nothing half-printed in the spooler
+    if (printed)
+      printed = EndDoc(dc) > 0;
+    else
+      AbortDoc(dc);  // a stopped job leaves nothing half-printed in the spooler
     PrintSetProgressDialog(nullptr);
     if (progress) DestroyWindow(progress);
   }

@@ -12,12 +12,15 @@
 #include "choicepop.h"
 #include "compose.h"
 #include "displayline.h"
+#include "folders.h"
+#include "mimepart.h"
 #include "msglist.h"
 #include "msgprint.h"
 #include "redirect.h"
 #include "retrieve.h"
 #include "settings.h"
 #include "startcompose.h"
+#include "uucode.h"
 
 #include <qxcommon.h>
 
@@ -30,6 +33,8 @@ enum {
   IDS_SAVED_CORRUPT = 86,
   IDS_SAVE_ERROR = 87,
   IDS_CREATE_ERROR = 82,
+  IDS_UU_CORRUPT = 83,
+  IDS_UU_ERROR = 84,
   IDS_SAVE_ATTACHMENT = 42,
   IDS_CHOICE_EXECUTE = 139,
   IDS_CHOICE_DISPLAY = 140,
@@ -67,6 +72,8 @@ const QX_RESOURCE kViewerResources[] = {
     QX_STRING(IDS_SAVED_CORRUPT, "Saved Message may be corrupted"),
     QX_STRING(IDS_SAVE_ERROR, "Save Error"),
     QX_STRING(IDS_CREATE_ERROR, "Error creating output file"),
+    QX_STRING(IDS_UU_CORRUPT, "Attachment may be corrupted"),
+    QX_STRING(IDS_UU_ERROR, "uudecode error"),
     QX_STRING(IDS_SAVE_ATTACHMENT, "Save Attachment"),
     QX_STRING(IDS_CHOICE_EXECUTE, "Save\nExecute"),
     QX_STRING(IDS_CHOICE_DISPLAY, "Save\nDisplay"),
@@ -269,7 +276,47 @@ void OfferAttachment(HWND dialog, int row) {
                   (GetKeyState(VK_SHIFT) & 0x8000) != 0);
 }
 
-// The chosen action on a MIME part: the MIME library saves, shows or plays it.
+// A uuencoded file: the save dialog, starting in the mail directory with the
+// file's safe name, then the decoder writes the chosen file. Either choice
+// saves: a file from a message is never run.
+void SaveUuencoded(HWND dialog, uint32_t start) {
+  FILE *in = std::fopen(MessagePath(g_viewer.folder, static_cast<uint64_t>(g_viewer.entry.number)).c_str(), "rb");
+  char line[1024] = {};
+  if (!in || std::fseek(in, static_cast<long>(start), SEEK_SET) != 0 || !std::fgets(line, sizeof line, in)) {
+    if (in) std::fclose(in);
+    g_MailMessageBox(dialog, Text(IDS_ERROR_READING).c_str(), Text(IDS_SAVE_ATTACHMENT).c_str(), MB_ICONERROR);
+    return;
+  }
+  char path[MAX_PATH] = {};
+  lstrcpynA(path, UuAttachmentName(line).c_str(), sizeof path);
+  const std::string directory = Settings().mailDir;
+  OPENFILENAMEA ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = dialog;
+  ofn.lpstrFilter = "All Files (*.*)\0*.*\0ZIP Files (*.ZIP)\0*.ZIP\0";
+  ofn.lpstrFile = path;
+  ofn.nMaxFile = sizeof path;
+  ofn.lpstrInitialDir = directory.c_str();
+  ofn.lpstrTitle = "Save Attachment";
+  ofn.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+  if (!GetSaveFileNameA(&ofn)) {
+    std::fclose(in);
+    return;
+  }
+  FILE *out = std::fopen(path, "wb");
+  if (!out) {
+    std::fclose(in);
+    g_MailMessageBox(dialog, Text(IDS_CREATE_ERROR).c_str(), Text(IDS_SAVE_ATTACHMENT).c_str(), MB_ICONERROR);
+    return;
+  }
+  const int decoded = UudecodeFile(in, out);
+  std::fclose(in);
+  if (std::fclose(out) != 0 || decoded != 0)
+    g_MailMessageBox(dialog, Text(IDS_UU_CORRUPT).c_str(), Text(IDS_UU_ERROR).c_str(), MB_ICONERROR);
+}
+
+// The chosen action on an attachment: a MIME part goes to the MIME library,
+// which saves, shows or plays it; a uuencoded file is saved.
 void ActOnAttachment(HWND dialog, int mode) {
   const LONG_PTR row = GetWindowLongPtrA(dialog, GWLP_USERDATA);
   if (row < 0 || static_cast<size_t>(row) >= g_viewer.lines.size() || !g_viewer.file) return;
@@ -277,13 +324,8 @@ void ActOnAttachment(HWND dialog, int mode) {
   const uint32_t start = ref.position & ~kAttachmentLine;
   std::fseek(g_viewer.file, static_cast<long>(start), SEEK_SET);
   char raw[32] = {};
-  if (!std::fgets(raw, sizeof raw, g_viewer.file) || _strnicmp(raw, "Content-Type:", 13) != 0) {
-    g_MailMessageBox(dialog,
-                     "Files sent inside the message text (uuencoded) cannot be saved or opened by this version; "
-                     "save the whole message with Save... and decode it with uudecode.",
-                     Text(IDS_SAVE_ATTACHMENT).c_str(), MB_ICONINFORMATION);
-    return;
-  }
+  if (!std::fgets(raw, sizeof raw, g_viewer.file)) return;
+  if (_strnicmp(raw, "Content-Type:", 13) != 0) return SaveUuencoded(dialog, start);
   const uint32_t end = static_cast<size_t>(row) + 1 < g_viewer.lines.size()
                            ? g_viewer.lines[static_cast<size_t>(row) + 1].position & ~kAttachmentLine
                            : 0xFFFFFFFFu;
@@ -458,6 +500,14 @@ std::vector<std::string> ViewerLineTexts() {
   std::vector<std::string> texts;
   for (const LINE_REF &ref : g_viewer.lines) texts.push_back(LineText(ref));
   return texts;
+}
+
+std::string UuAttachmentName(const std::string &beginLine) {
+  std::string name = beginLine.size() > 10 ? beginLine.substr(10) : std::string();
+  while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+  name = attachkit::SafeFileComponent(name, 128);
+  if (name.empty()) return "attachment";
+  return ReservedDeviceName(name) ? "_" + name : name;
 }
 
 int InitialViewerLine(int lineCount, int headerEndLine) {

@@ -39,6 +39,11 @@ INT_PTR ReadMessageDialog(HWND owner, const std::string &folder, const MSG_ENTRY
 HWND ViewerWindow();
 std::vector<std::string> ViewerLineTexts();
 
+// The file name a uuencode "begin" line gives, reduced to a safe base name:
+// no directories, no control or reserved characters, not a device name, at
+// most 128 characters; "attachment" when nothing is left.
+std::string UuAttachmentName(const std::string &beginLine);
+
 // The line selected when a message opens: 17 below the header's end (16
 // when there is none), or the last line.
 int InitialViewerLine(int lineCount, int headerEndLine);

@@ -172,21 +172,20 @@ TEST_F(PrintTest, ListAndViewerPrintButtons) {
     std::function<void(HWND)> act;
   };
   const auto list = [] { return FindWindowA(nullptr, "Read Mail"); };
-  const std::vector<Step> steps{
-      {list,
-       [](HWND d) {
-         SendDlgItemMessageA(d, IDC_LIST_MESSAGES, LB_SELITEMRANGE, TRUE, MAKELPARAM(0, 1));
-         PostMessageA(d, WM_COMMAND, IDC_LIST_PRINT, 0);
-       }},
-      {list,
-       [](HWND d) {
-         SendDlgItemMessageA(d, IDC_LIST_MESSAGES, LB_SETSEL, FALSE, -1);
-         SendDlgItemMessageA(d, IDC_LIST_MESSAGES, LB_SETSEL, TRUE, 1);
-         PostMessageA(d, WM_COMMAND, IDC_LIST_READ, 0);
-       }},
-      {ViewerWindow, [](HWND d) { PostMessageA(d, WM_COMMAND, IDC_VIEW_PRINT, 0); }},
-      {ViewerWindow, [](HWND d) { PostMessageA(d, WM_COMMAND, IDOK, 0); }},
-      {list, [](HWND d) { PostMessageA(d, WM_COMMAND, IDOK, 0); }}};
+  const std::vector<Step> steps{{list,
+                                 [](HWND d) {
+                                   SendDlgItemMessageA(d, IDC_LIST_MESSAGES, LB_SELITEMRANGE, TRUE, MAKELPARAM(0, 1));
+                                   PostMessageA(d, WM_COMMAND, IDC_LIST_PRINT, 0);
+                                 }},
+                                {list,
+                                 [](HWND d) {
+                                   SendDlgItemMessageA(d, IDC_LIST_MESSAGES, LB_SETSEL, FALSE, -1);
+                                   SendDlgItemMessageA(d, IDC_LIST_MESSAGES, LB_SETSEL, TRUE, 1);
+                                   PostMessageA(d, WM_COMMAND, IDC_LIST_READ, 0);
+                                 }},
+                                {ViewerWindow, [](HWND d) { PostMessageA(d, WM_COMMAND, IDC_VIEW_PRINT, 0); }},
+                                {ViewerWindow, [](HWND d) { PostMessageA(d, WM_COMMAND, IDOK, 0); }},
+                                {list, [](HWND d) { PostMessageA(d, WM_COMMAND, IDOK, 0); }}};
   size_t step = 0;
   static std::function<void()> tick;
   tick = [&] {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "choicepop.h"
 #include "displayline.h"
 #include "msglist.h"
 #include "retrieve.h"
@@ -193,4 +194,89 @@ TEST_F(ViewerTest, SearchReadsOnlyTheMessagesHoldingTheText) {
   // Find moves what was read out of the inbox, as Next does.
   EXPECT_EQ(IndexedIds(mailDir).size(), 3u);
   EXPECT_EQ(IndexedIds(mailDir + "\\mail").size(), 2u);
+}
+
+// A name from a "begin" line never leaves the folder it is saved in, never
+// names a device, and is bounded.
+TEST(UuAttachmentName, ReducesHostileNamesToSafeBaseNames) {
+  const struct {
+    std::string line, name;
+  } cases[] = {
+      {"begin 644 hello.txt\n", "hello.txt"},
+      {"begin 644 ../../x\n", "x"},
+      {"begin 644 /etc/passwd\r\n", "passwd"},
+      {"begin 644 ..\\..\\win.ini\n", "win.ini"},
+      {"begin 644 CON\n", "_CON"},
+      {"begin 644 lpt1.txt\n", "_lpt1.txt"},
+      {"begin 644 a\x01"
+       "b:c\n",
+       "a_b_c"},
+      {"begin 644 ..\n", "attachment"},
+      {"begin 644 \n", "attachment"},
+      {"begin 644 dir/\n", "attachment"},
+      {"begin 644 " + std::string(300, 'n') + "\n", std::string(128, 'n')},
+  };
+  for (const auto &c : cases) EXPECT_EQ(UuAttachmentName(c.line), c.name) << c.line;
+}
+
+// Choosing an uuencoded file's line offers its name in the save dialog, which
+// starts in the mail directory; the saved file is what sharutils' uudecode
+// makes of the message. Execute saves too: nothing from a message is run.
+TEST_F(ViewerTest, SavesAUuencodedFileUnderItsSafeName) {
+  const std::string text = ReadFile(SourceDir() + "/mail/client/tests/corpus/display/uuencoded.eml");
+  const std::string hostile =
+      "From: x@example.com\r\nSubject: s\r\n\r\nbegin 644 ../../evil.sh\r\n"
+      "%96-H;PH`\r\n`\r\nend\r\n";
+  ASSERT_EQ(qxtest::Child({"/bin/sh", "-c",
+                           "cd " + dir.path() + " && uudecode -o expected.bin " +
+                               Host(SourceDir() + "/mail/client/tests/corpus/display/uuencoded.eml")})
+                .Wait(30000),
+            0);
+  const std::string expected = ReadFile(dir / "expected.bin");
+  ASSERT_FALSE(expected.empty());
+  RegisterChoicePopup(GetModuleHandleA(nullptr));  // as the main window does
+  struct Case {
+    std::string message, suggested, content;
+    int choice;
+  };
+  for (const Case &c : {Case{text, "hello.txt", expected, 1}, Case{hostile, "evil.sh", "echo\n", 2}}) {
+    SCOPED_TRACE(c.suggested);
+    const MSG_ENTRY entry = Stored(c.message, 0);
+    const std::string saved = dir / ("saved-" + std::to_string(c.choice));
+    std::string suggested, startedIn;
+    bool advance = false;
+    const auto choose = [&](HWND d) {
+      HWND list = GetDlgItem(d, IDC_VIEW_LINES);
+      const std::vector<std::string> lines = ViewerLineTexts();
+      const auto row =
+          std::find_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind("**** File ", 0) == 0; });
+      if (row == lines.end()) {
+        ADD_FAILURE() << "no attachment line";
+        return Press(d, IDOK);
+      }
+      SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(row - lines.begin()), 0);
+      SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+      HWND popup = FindWindowA(kChoicePopupClass, nullptr);
+      EXPECT_NE(popup, nullptr) << "no choice pop-up";
+      if (popup) DestroyWindow(popup);
+      PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, kChoicePopupChosen), c.choice);
+    };
+    const auto save = [&](HWND d) {
+      char name[MAX_PATH] = {};
+      GetDlgItemTextA(d, edt1, name, sizeof name);
+      suggested = name;
+      char current[MAX_PATH] = {};
+      GetCurrentDirectoryA(sizeof current, current);
+      startedIn = current;
+      SetDlgItemTextA(d, edt1, ("Z:" + saved).c_str());
+      SendDlgItemMessageA(d, IDOK, BM_CLICK, 0, 0);
+    };
+    Drive({{nullptr, choose}, {"Save Attachment", save}, {nullptr, [](HWND d) { Press(d, IDOK); }}}, [&] {
+      return ReadMessageDialog(nullptr, mailDir, entry, POINT{0, 0}, advance);
+    });
+    EXPECT_EQ(suggested, c.suggested);
+    EXPECT_EQ(ReadFile(saved), c.content);
+  }
+  EXPECT_FALSE(fs::exists(dir / "evil.sh"));
+  EXPECT_FALSE(fs::exists(fs::path(dir.path()).parent_path() / "evil.sh"));
 }
