@@ -11,6 +11,7 @@
 #include "displayline.h"
 #include "msglist.h"
 #include "msgprint.h"
+#include "person.h"
 #include "qx/gdi.h"
 #include "qxtest/drawing.h"
 #include "retrieve.h"
@@ -213,4 +214,27 @@ TEST_F(PrintTest, MissingMessageFileIsReported) {
   EXPECT_FALSE(PrintMessage(nullptr, mailDir, number));
   EXPECT_EQ(g_boxText, "Print: Unable to open message file");
   EXPECT_TRUE(PrintedFiles().empty());
+}
+
+// Cancel in the progress dialog stops the job: no file, no error box, and the
+// windows that were disabled are enabled again.
+TEST_F(PrintTest, CancelLeavesNothingPrinted) {
+  std::string message = "From: a@example.com\r\nSubject: long\r\n\r\n";
+  for (int i = 1; i <= 20000; ++i) message += "line " + std::to_string(i) + "\r\n";
+  const int32_t number = Stored(message);
+  person::Person p;
+  bool ownerDisabled = false;
+  HWND owner = CreateWindowA("STATIC", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  p.Then("Message", [&](HWND d) {
+    ownerDisabled = !IsWindowEnabled(owner);
+    SendDlgItemMessageA(d, IDCANCEL, BM_CLICK, 0, 0);
+  });
+  bool printed = true;
+  person::WithPerson(p, [&] { printed = PrintMessage(owner, mailDir, number); });
+  EXPECT_FALSE(printed);
+  EXPECT_TRUE(ownerDisabled);
+  EXPECT_TRUE(IsWindowEnabled(owner));
+  EXPECT_EQ(g_boxText, "");
+  EXPECT_TRUE(PrintedFiles().empty());
+  DestroyWindow(owner);
 }
