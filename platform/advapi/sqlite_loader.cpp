@@ -3,39 +3,16 @@
 // the registry (every daemon the super-server starts) do not map it at start.
 // The definitions below take the place of the library's own for this layer
 // only (hidden: never exported); each forwards to the library.
-#include <dlfcn.h>
 #include <sqlite3.h>
 
-#include <cstdio>
+#include "qx/lazy_library.h"
 
 namespace {
-
-void *Library() {
-  static void *library = [] {
-    void *l = dlopen("libsqlite3.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (!l)
-      std::fprintf(stderr,
-                   "qx: the registry needs libsqlite3.so.0, which could not be loaded (%s); install libsqlite3-0\n",
-                   dlerror());
-    return l;
-  }();
-  return library;
-}
-
-template <typename F>
-F Bind(const char *name) {
-  void *library = Library();
-  return library ? reinterpret_cast<F>(dlsym(library, name)) : nullptr;
-}
-
+qx::LazyLibrary g_sqlite{"libsqlite3.so.0", "the registry", "libsqlite3-0"};
 }  // namespace
 
 // The library's function of this name, bound once.
-#define QX_SQLITE(name)                                       \
-  ([] {                                                       \
-    static const auto bound = Bind<decltype(&::name)>(#name); \
-    return bound;                                             \
-  }())
+#define QX_SQLITE(name) QX_LAZY_CALL(g_sqlite, name)
 
 #pragma GCC visibility push(hidden)
 extern "C" {

@@ -31,6 +31,13 @@ struct ListBox : ControlState {
   int xoffset = 0;
   std::vector<INT> tabs;
   bool focus = false, captured = false;
+  // Cleared by WM_SETREDRAW FALSE: inserts, deletes and selection changes
+  // then neither invalidate nor touch the scroll bars until it is set again,
+  // so a fill of thousands of rows costs one repaint.
+  bool redraw = true;
+  // The scroll bars the list was made with: the layer hides a bar that is not
+  // needed by clearing its style bit, and the list shows it again when it is.
+  DWORD scroll_bars = 0;
 };
 
 DWORD Style(HWND h) { return StyleOf(h); }
@@ -123,7 +130,8 @@ int VisibleCount(HWND h, const ListBox &l) {
 }
 
 void UpdateScroll(HWND h, ListBox &l) {
-  if (Style(h) & WS_VSCROLL) {
+  if (!l.redraw) return;
+  if (l.scroll_bars & WS_VSCROLL) {
     SCROLLINFO si{sizeof si,
                   SIF_RANGE | SIF_PAGE | SIF_POS,
                   0,
@@ -134,7 +142,7 @@ void UpdateScroll(HWND h, ListBox &l) {
     if (Style(h) & LBS_DISABLENOSCROLL) si.fMask |= SIF_DISABLENOSCROLL;
     SetScrollInfo(h, SB_VERT, &si, TRUE);
   }
-  if ((Style(h) & WS_HSCROLL) && l.extent > 0) {
+  if ((l.scroll_bars & WS_HSCROLL) && l.extent > 0) {
     const RECT in = Inner(h);
     SCROLLINFO si{
         sizeof si, SIF_RANGE | SIF_PAGE | SIF_POS, 0, l.extent - 1, static_cast<UINT>(in.right - in.left), l.xoffset,
@@ -143,7 +151,9 @@ void UpdateScroll(HWND h, ListBox &l) {
   }
 }
 
-void Redraw(HWND h) { InvalidateRect(h, nullptr, FALSE); }
+void Redraw(HWND h, const ListBox &l) {
+  if (l.redraw) InvalidateRect(h, nullptr, FALSE);
+}
 
 void SetTop(HWND h, ListBox &l, int top) {
   const int max_top = std::max(0, Count(l) - VisibleCount(h, l));
@@ -151,7 +161,7 @@ void SetTop(HWND h, ListBox &l, int top) {
   if (top >= Count(l)) top = std::max(0, Count(l) - 1);
   if (top != l.top) {
     l.top = top;
-    Redraw(h);
+    Redraw(h, l);
   }
   UpdateScroll(h, l);
 }
@@ -206,7 +216,7 @@ int Insert(HWND h, ListBox &l, int index, LPARAM lp) {
   if (l.caret > index && l.caret < Count(l)) ++l.caret;
   if (l.anchor > index) ++l.anchor;
   UpdateScroll(h, l);
-  Redraw(h);
+  Redraw(h, l);
   return index;
 }
 
@@ -235,7 +245,7 @@ LRESULT Delete(HWND h, ListBox &l, WPARAM wp) {
   if (l.caret > i || l.caret >= Count(l)) l.caret = std::max(0, l.caret - 1);
   if (l.anchor > i || l.anchor >= Count(l)) l.anchor = std::max(0, l.anchor - 1);
   SetTop(h, l, l.top);
-  Redraw(h);
+  Redraw(h, l);
   const LRESULT left = Count(l);
   SendDelete(h, Parent(h), GetDlgCtrlID(h), i, data);
   return left;
@@ -247,7 +257,7 @@ void Reset(HWND h, ListBox &l) {
   l.top = l.caret = l.anchor = 0;
   l.current = -1;
   UpdateScroll(h, l);
-  Redraw(h);
+  Redraw(h, l);
   const HWND parent = Parent(h);
   const int id = GetDlgCtrlID(h);
   for (size_t i = 0; i < gone.size(); ++i) SendDelete(h, parent, id, static_cast<int>(i), gone[i].data);
@@ -316,7 +326,7 @@ void UserSelect(HWND h, ListBox &l, int i, bool shift, bool ctrl, bool toggle_ke
   }
   l.caret = i;
   ShowItem(h, l, i);
-  Redraw(h);
+  Redraw(h, l);
   if (before != Snapshot(l) || old_current != l.current) NotifyIf(h, l, LBN_SELCHANGE);
 }
 
@@ -430,7 +440,7 @@ void KeyDown(HWND h, ListBox &l, WPARAM key) {
       if (!(Style(h) & WS_HSCROLL) || l.extent <= 0) return;
       l.xoffset = std::clamp(l.xoffset + (key == VK_LEFT ? -8 : 8), 0, std::max(0, l.extent - 1));
       UpdateScroll(h, l);
-      Redraw(h);
+      Redraw(h, l);
       return;
     }
     default: return;
@@ -439,13 +449,13 @@ void KeyDown(HWND h, ListBox &l, WPARAM key) {
   if (Multiple(h) && !Extended(h)) {
     l.caret = to;
     ShowItem(h, l, to);
-    Redraw(h);
+    Redraw(h, l);
     return;
   }
   if (Extended(h) && ctrl && !shift) {  // Ctrl+arrows move only the focus
     l.caret = to;
     ShowItem(h, l, to);
-    Redraw(h);
+    Redraw(h, l);
     return;
   }
   UserSelect(h, l, to, shift, ctrl, false);
@@ -506,6 +516,7 @@ LRESULT GetText(HWND h, const ListBox &l, WPARAM wp, LPARAM lp) {
 
 LRESULT Create(HWND h, const CREATESTRUCTA *cs, ListBox &l) {
   l.item_height = FontUnits(nullptr).cy;
+  l.scroll_bars = cs->style & (WS_VSCROLL | WS_HSCROLL);
   return DefWindowProcA(h, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(cs));
 }
 
@@ -519,7 +530,7 @@ void HScroll(HWND h, ListBox &l, WPARAM wp) {
   const bool thumb = LOWORD(wp) == SB_THUMBTRACK || LOWORD(wp) == SB_THUMBPOSITION;
   l.xoffset = std::clamp(thumb ? static_cast<SHORT>(HIWORD(wp)) : l.xoffset + step, 0, std::max(0, l.extent - 1));
   UpdateScroll(h, l);
-  Redraw(h);
+  Redraw(h, l);
 }
 
 void ButtonDown(HWND h, ListBox &l, WPARAM wp, LPARAM lp) {
@@ -542,10 +553,15 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
   switch (msg) {
     case WM_SIZE: SetTop(h, l, l.top); return 0;
     case WM_GETDLGCODE: return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    case WM_SETREDRAW:
+      l.redraw = wp != 0;
+      UpdateScroll(h, l);
+      Redraw(h, l);
+      return 0;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
       l.focus = msg == WM_SETFOCUS;
-      Redraw(h);
+      Redraw(h, l);
       NotifyIf(h, l, l.focus ? LBN_SETFOCUS : LBN_KILLFOCUS);
       return 0;
     case WM_KEYDOWN: KeyDown(h, l, wp); return 0;
@@ -582,12 +598,12 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
       if (Multiple(h)) return LB_ERR;
       if (static_cast<int>(wp) == -1 || !Valid(l, wp)) {
         l.current = -1;
-        Redraw(h);
+        Redraw(h, l);
         return LB_ERR;
       }
       l.current = l.caret = l.anchor = static_cast<int>(wp);
       ShowItem(h, l, l.current);
-      Redraw(h);
+      Redraw(h, l);
       return l.current;
     case LB_GETSEL: return Valid(l, wp) ? (IsSelected(h, l, static_cast<int>(wp)) ? 1 : 0) : LB_ERR;
     case LB_SETSEL:
@@ -599,12 +615,12 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
         l.caret = l.anchor = static_cast<int>(lp);
       } else
         return LB_ERR;
-      Redraw(h);
+      Redraw(h, l);
       return 0;
     case LB_SELITEMRANGE:
       if (!Multiple(h)) return LB_ERR;
       SelectRange(l, LOWORD(lp), HIWORD(lp), wp != 0);
-      Redraw(h);
+      Redraw(h, l);
       return 0;
     case LB_SELITEMRANGEEX:
       if (!Multiple(h)) return LB_ERR;
@@ -612,7 +628,7 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
         SelectRange(l, static_cast<int>(wp), static_cast<int>(lp), true);
       else
         SelectRange(l, static_cast<int>(lp), static_cast<int>(wp), false);
-      Redraw(h);
+      Redraw(h, l);
       return 0;
     case LB_GETSELCOUNT: {
       if (!Multiple(h)) return LB_ERR;
@@ -638,7 +654,7 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
         l.current = l.caret = i;
       }
       ShowItem(h, l, i);
-      Redraw(h);
+      Redraw(h, l);
       return i;
     }
     case LB_GETTOPINDEX: return l.top;
@@ -651,7 +667,7 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
       if (!Valid(l, wp)) return LB_ERR;
       l.caret = static_cast<int>(wp);
       if (!LOWORD(lp)) ShowItem(h, l, l.caret);
-      Redraw(h);
+      Redraw(h, l);
       return 0;
     case LB_GETANCHORINDEX: return l.anchor;
     case LB_SETANCHORINDEX:
@@ -670,7 +686,7 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
         l.item_height = hh;
       }
       UpdateScroll(h, l);
-      Redraw(h);
+      Redraw(h, l);
       return 0;
     }
     case LB_GETITEMRECT:
@@ -688,7 +704,7 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
       const int base = FontUnits(l.font).cx;
       if (wp == 0) l.tabs.push_back(2 * base * 4);  // every 32 dialog units
       for (WPARAM i = 0; stops && i < wp && i < 256; ++i) l.tabs.push_back(stops[i] * base / 4);
-      Redraw(h);
+      Redraw(h, l);
       return TRUE;
     }
     case LB_GETHORIZONTALEXTENT: return l.extent;
@@ -696,7 +712,7 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
       l.extent = static_cast<int>(std::min<WPARAM>(wp, 0x7FFF));
       l.xoffset = std::min(l.xoffset, std::max(0, l.extent - 1));
       UpdateScroll(h, l);
-      Redraw(h);
+      Redraw(h, l);
       return 0;
     default: return DefWindowProcA(h, msg, wp, lp);
   }

@@ -59,15 +59,7 @@ size_t SnapshotSources(ThreadQueue &q, SourceList &out) {
   return q.source_count;
 }
 
-// Set while a source's pump runs: what it posts to this thread's own queue
-// needs no wake-up, as every wait looks at the queue after pumping.
-thread_local bool t_in_pump = false;
-
-void RunPump(const MessageSource &source) {
-  t_in_pump = true;
-  source.pump(source.fd);
-  t_in_pump = false;
-}
+void RunPump(const MessageSource &source) { source.pump(source.fd); }
 
 // Runs every source's pump on the calling (owner) thread; they do not block.
 void PumpSources(ThreadQueue &q) {
@@ -434,7 +426,10 @@ bool PostToQueue(ThreadQueue &q, HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
     }
     q.posted.push_back(PostedMessage{MSG{hwnd, msg, wparam, lparam, Now(), {0, 0}}, sender});
   }
-  if (!(t_in_pump && &q == t_queue.queue.get())) q.Wake();
+  // What a thread posts to its own queue needs no wake-up: it is not
+  // waiting while it posts (a source's pump included), and each of its waits
+  // looks at the queue before blocking.
+  if (&q != t_queue.queue.get()) q.Wake();
   return true;
 }
 

@@ -496,7 +496,11 @@ void InvalidateWindow(HWND hwnd, const RECT *rect, bool erase) {
     w->update_erase = w->update_erase || erase;
     tid = w->tid;
   }
-  if (auto q = QueueOfThread(tid)) q->Wake();
+  // The window's own thread is not waiting while it runs this, and each of
+  // its waits looks for windows to paint before blocking: only another
+  // thread's invalidation needs to wake the queue.
+  if (tid != GetCurrentThreadId())
+    if (auto q = QueueOfThread(tid)) q->Wake();
   Display().Invalidated(hwnd);
 }
 

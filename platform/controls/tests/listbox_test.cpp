@@ -224,4 +224,38 @@ TEST_F(ListBox, ItemDataTopIndexAndHorizontalExtent) {
   EXPECT_EQ(SendMessageA(l, LB_GETCURSEL, 0, 0), LB_ERR);
 }
 
+// A bulk fill between WM_SETREDRAW FALSE and TRUE neither paints nor moves the
+// scroll bar row by row; turning redraw back on brings both up to date once.
+TEST_F(ListBox, FillWithRedrawOffUpdatesOnceWhenTurnedOn) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = OwnerParent;
+  wc.lpszClassName = "QxOwnerParent";
+  RegisterClassA(&wc);
+  HWND p = CreateWindowA("QxOwnerParent", "Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 300, nullptr, nullptr,
+                         nullptr, nullptr);
+  HWND l = CreateWindowA("ListBox", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_OWNERDRAWFIXED, 10, 10, 200, 100, p,
+                         reinterpret_cast<HMENU>(8), nullptr, nullptr);
+  ASSERT_NE(l, nullptr);
+  UpdateWindow(p);
+  ValidateRect(l, nullptr);
+  SendMessageA(l, WM_SETREDRAW, FALSE, 0);
+  for (int i = 0; i < 200; ++i) SendMessageA(l, LB_ADDSTRING, 0, i + 1);
+  SendMessageA(l, LB_DELETESTRING, 0, 0);
+  RECT dirty{};
+  EXPECT_FALSE(GetUpdateRect(l, &dirty, FALSE));
+  SCROLLINFO si{sizeof si, SIF_RANGE, 0, 0, 0, 0, 0};
+  GetScrollInfo(l, SB_VERT, &si);
+  EXPECT_LT(si.nMax, 198);
+  SendMessageA(l, WM_SETREDRAW, TRUE, 0);
+  EXPECT_TRUE(GetUpdateRect(l, &dirty, FALSE));
+  GetScrollInfo(l, SB_VERT, &si);
+  EXPECT_EQ(si.nMax, 198);
+  EXPECT_EQ(SendMessageA(l, LB_GETCOUNT, 0, 0), 199);
+  g_log.draws = 0;
+  UpdateWindow(l);
+  EXPECT_GT(g_log.draws, 0);
+  EXPECT_LT(g_log.draws, 20);  // only the rows that show
+  DestroyWindow(p);
+}
+
 }  // namespace

@@ -273,6 +273,7 @@ LRESULT CALLBACK Worker::Proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
 
 LRESULT CALLBACK MainProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
   if (msg == WM_USER + 10) return static_cast<LRESULT>(w + 100);
+  if (msg == WM_USER + 11) return PostMessageA(h, WM_USER + 12, w, 0);  // posts to its own queue
   return DefWindowProcA(h, msg, w, l);
 }
 
@@ -330,6 +331,29 @@ TEST_F(Send, CloseFromAnotherThreadEndsItsLoop) {
   SendMessageA(worker.hwnd, WM_CLOSE, 0, 0);  // DefWindowProc destroys on the owner thread
   worker.thread.join();
   EXPECT_FALSE(IsWindow(worker.hwnd));
+}
+
+// A thread's posts to its own queue write no wake-up: one made by a message
+// handled while the thread waits is still found before the wait blocks again.
+TEST_F(Send, OwnPostFromASentMessageEndsTheWait) {
+  for (const bool msg_wait : {false, true}) {
+    std::thread sender([] {
+      Sleep(50);  // the main thread is waiting by then
+      SendMessageTimeoutA(g_main_window, WM_USER + 11, 7, 0, SMTO_NORMAL, 5000, nullptr);
+    });
+    MSG m{};
+    if (msg_wait) {
+      EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000, QS_POSTMESSAGE), WAIT_OBJECT_0);
+      EXPECT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+    } else {
+      SetTimer(g_main_window, 1, 5000, nullptr);  // bounds the wait if the post were missed
+      EXPECT_GT(GetMessageA(&m, nullptr, 0, 0), 0);
+      KillTimer(g_main_window, 1);
+    }
+    EXPECT_EQ(m.message, WM_USER + 12u) << (msg_wait ? "MsgWaitForMultipleObjects" : "GetMessage");
+    EXPECT_EQ(m.wParam, 7u);
+    sender.join();
+  }
 }
 
 TEST_F(Send, ThreadsPostToEachOther) {
