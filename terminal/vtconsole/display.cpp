@@ -59,6 +59,9 @@ class TermWindow : public TermDisplay {
   int font = kDefaultFont;
   int cellW = 8, cellH = 14;
   int visibleRows = 25, visibleCols = 80;
+  // What the last SnapWindow settled on: the frame's size and the cells it shows.
+  SIZE snappedOuter{};
+  int snappedRows = 0, snappedCols = 0;
   int viewBack = 0;  // lines scrolled back into the history
   int viewLeft = 0;  // first visible column
   // Cells changed since the last refresh (grid rows, inclusive).
@@ -158,14 +161,34 @@ class TermWindow : public TermDisplay {
     viewLeft = std::clamp(viewLeft, 0, std::max(0, Columns() - visibleCols));
   }
 
-  // The window's size for whole cells, at most the whole screen.
+  // The window's size for whole cells, at most the whole screen. When the
+  // frame kept its size and only a scroll bar came or went (132 columns in a
+  // window 80 wide), the window keeps the rows and columns it showed and grows
+  // or shrinks by the bar: rounding the client alone would drop a row, as the
+  // bar is taller than half a cell.
   void SnapWindow() {
     RECT client;
     GetClientRect(hwnd, &client);
-    const int wantCols = std::clamp((int)(client.right + cellW / 2) / cellW, 1, Columns());
-    const int wantRows = std::clamp((int)(client.bottom + cellH / 2) / cellH, 1, Rows() + 1);
-    if (client.right == wantCols * cellW && client.bottom == wantRows * cellH) return;
-    ResizeClient(wantCols * cellW, wantRows * cellH);
+    const SIZE outer = OuterSize();
+    int wantCols, wantRows;
+    if (snappedCols > 0 && outer.cx == snappedOuter.cx && outer.cy == snappedOuter.cy) {
+      wantCols = std::min(snappedCols, Columns());
+      wantRows = std::min(snappedRows, Rows() + 1);
+    } else {
+      wantCols = std::clamp((int)(client.right + cellW / 2) / cellW, 1, Columns());
+      wantRows = std::clamp((int)(client.bottom + cellH / 2) / cellH, 1, Rows() + 1);
+    }
+    if (client.right != wantCols * cellW || client.bottom != wantRows * cellH)
+      ResizeClient(wantCols * cellW, wantRows * cellH);
+    snappedCols = wantCols;
+    snappedRows = wantRows;
+    snappedOuter = OuterSize();
+  }
+
+  SIZE OuterSize() const {
+    RECT window;
+    GetWindowRect(hwnd, &window);
+    return SIZE{window.right - window.left, window.bottom - window.top};
   }
 
   // Frame, caption, menu and scroll bars as they are now, around the client area.
@@ -534,6 +557,10 @@ bool TermWindowCreate(const char *title, int show) {
                             nullptr, g_Instance, nullptr);
   if (!hwnd) return false;
   g_MainWindow = w.hwnd = hwnd;
+  // The scroll bars show only once the screen needs them: a stored frame is
+  // measured in whole cells without them, or it would lose a row and a column.
+  SetScrollRange(hwnd, SB_HORZ, 0, 0, FALSE);
+  SetScrollRange(hwnd, SB_VERT, 0, 0, FALSE);
   w.MeasureFont();
   if (cx == CW_USEDEFAULT) w.ResizeClient(w.Columns() * w.cellW, (w.Rows() + 1) * w.cellH);  // a first start
   CheckMenuItem(GetMenu(hwnd), IDM_FONT0 + w.font, MF_BYCOMMAND | MF_CHECKED);
