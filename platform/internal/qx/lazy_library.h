@@ -24,8 +24,8 @@ class LazyLibrary {
     std::call_once(once_, [this] {
       handle_ = dlopen(soname_, RTLD_NOW | RTLD_LOCAL);
       if (!handle_)
-        std::fprintf(stderr, "qx: %s needs %s, which could not be loaded (%s); install %s\n", user_, soname_,
-                     dlerror(), package_);
+        std::fprintf(stderr, "qx: %s needs %s, which could not be loaded (%s); install %s\n", user_, soname_, dlerror(),
+                     package_);
     });
     return handle_;
   }
@@ -45,8 +45,8 @@ class LazyLibrary {
 
 // The function `name` of `library` (a qx::LazyLibrary), bound once; null when
 // the library or the name is missing.
-#define QX_LAZY_CALL(library, name)                                   \
-  ([] {                                                               \
+#define QX_LAZY_CALL(library, name)                                     \
+  ([] {                                                                 \
     static const auto bound = (library).Bind<decltype(&::name)>(#name); \
-    return bound;                                                     \
+    return bound;                                                       \
   }())
