@@ -81,6 +81,20 @@ bool WriteFile(const std::string &path, const std::string &bytes) {
   return static_cast<bool>(out.flush());
 }
 
+std::string Shell(const std::string &command, int *exit_status) {
+  std::string out;
+  FILE *pipe = popen(command.c_str(), "r");
+  if (!pipe) {
+    if (exit_status) *exit_status = -1;
+    return "cannot run " + command;
+  }
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const int rc = pclose(pipe);
+  if (exit_status) *exit_status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
 bool WaitUntil(const std::function<bool()> &ready, int timeout_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (!ready()) {

@@ -29,17 +29,7 @@ using qxtest::ReadFile;
 
 inline bool WaitFor(const std::function<bool()> &condition, int ms) { return qxtest::WaitUntil(condition, ms); }
 
-// Runs a shell command in a directory; returns its standard output (and exit status).
-inline std::string Shell(const std::string &command, int *status = nullptr) {
-  FILE *pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[512];
-  size_t n;
-  while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  int rc = pipe ? pclose(pipe) : -1;
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
+using qxtest::Shell;
 
 inline int TcpConnect(int port) {
   int s = socket(AF_INET, SOCK_STREAM, 0);

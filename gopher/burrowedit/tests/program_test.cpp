@@ -27,17 +27,7 @@ constexpr const char *kProfileKey = "HKCU\\Software\\Corvane\\Burrowedit Editor"
 
 std::string Handle(const std::string &answer) { return answer.rfind("ok ", 0) == 0 ? answer.substr(3) : ""; }
 
-// A command's output and exit status.
-std::string Shell(const std::string &command, int *status = nullptr) {
-  std::string out;
-  FILE *p = popen(command.c_str(), "r");
-  if (!p) return "cannot run " + command;
-  char buffer[512];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
-  const int s = pclose(p);
-  if (status) *status = s;
-  return out;
-}
+using qxtest::Shell;
 
 // burrowedit in a working directory, its standard error in a file, answering
 // message boxes with `answer`; killed at the end if it still runs.

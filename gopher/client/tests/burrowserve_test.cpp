@@ -32,16 +32,7 @@ std::string Line(char type, const std::string &display, const std::string &selec
   return std::string(1, type) + display + "\t" + selector + "\t127.0.0.1\t70\r\n";
 }
 
-// A command's output and exit status.
-std::string Shell(const std::string &command, int *status) {
-  std::string out;
-  FILE *p = popen(command.c_str(), "r");
-  if (!p) return "cannot run " + command;
-  char buffer[512];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
-  *status = pclose(p);
-  return out;
-}
+using qxtest::Shell;
 
 class BurrowserveTest : public ::testing::Test {
  protected:

@@ -22,16 +22,7 @@
 
 namespace nfstest {
 
-inline std::string Shell(const std::string &command, int *status = nullptr) {
-  FILE *pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[512];
-  size_t n;
-  while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  int rc = pipe ? pclose(pipe) : -1;
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
+using qxtest::Shell;
 
 class ServiceTest : public ::testing::Test {
  protected:

@@ -81,6 +81,10 @@ std::string SourceDir();
 std::string ReadFile(const std::string &path);
 bool WriteFile(const std::string &path, const std::string &bytes);
 
+// Runs a command through the shell and gives its standard output; its exit
+// status goes to *exit_status when given (-1 when it did not exit normally).
+std::string Shell(const std::string &command, int *exit_status = nullptr);
+
 // True once ready() holds, looking again every few milliseconds; false when
 // timeout_ms passed first.
 bool WaitUntil(const std::function<bool()> &ready, int timeout_ms);
