@@ -126,6 +126,33 @@ TEST(QueuepeekTest, ShowsTheQueueOfLprngsLpd) {
   EXPECT_EQ(lpq.Exit(), 0);
 }
 
+// The suite's own LPD daemon behind the super-server: the queue of a file
+// printer "testq" of the layer's spooler is shown with its heading and job
+// count.
+TEST(QueuepeekTest, ShowsTheQueueOfTheSuitesLpdDaemon) {
+  const std::string world = utiltest::WorldDir(), srv = world + "/lpd-srv", out = world + "/lpd-out";
+  fs::create_directories(srv);
+  fs::create_directories(out);
+  ASSERT_TRUE(qxtest::WriteFile(world + "/home/printers.ini", "[printers]\ntestq=FILE," + out + "\n"));
+  setenv("CUPS_SERVER", "127.0.0.1:9", 1);  // no CUPS server in here: asked, refused at once
+  int status = -1;
+  const std::string enabled =
+      qxtest::Shell("cd '" + srv + "' && '" + qxtest::BinDir() + "/pwtable' enable Lpd 2>&1", &status);
+  ASSERT_EQ(status, 0) << enabled;
+  qxtest::Child portwarden(
+      {"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" >\"$0/portwarden.out\" 2>&1", srv, qxtest::BinDir() + "/portwarden"});
+  ASSERT_TRUE(qxtest::WaitUntil([] { return utiltest::PortOpen(515); }, 15000))
+      << qxtest::ReadFile(srv + "/portwarden.out");
+  Queuepeek lpq;
+  lpq.Ask("127.0.0.1", "testq", "");
+  ASSERT_TRUE(lpq.AwaitEnd()) << lpq.Errors();
+  const std::string reply = LatestReply(lpq.Shown(), "127.0.0.1");
+  EXPECT_NE(reply.find("   Job Id      Username      File Size\r\n"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("There are currently 0 jobs enqueued to the print manager\r\n"), std::string::npos) << reply;
+  EXPECT_EQ(lpq.Exit(), 0);
+  utiltest::KillOthersInOwnNetworkNamespace();
+}
+
 TEST(QueuepeekTest, RequestsAndRepliesAgainstAScriptedServer) {
   const std::string record = utiltest::WorldDir() + "/lpd-queries.txt";
   struct Case {
