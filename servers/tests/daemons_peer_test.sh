@@ -122,8 +122,9 @@ done
 check "get of 40 MiB (past block 65,535)" cmp -s "$tftpread/big" "$scratch/out/big"
 (cd "$tftpread" && timeout 120 tftp -m binary 127.0.0.1 -c put big big >/dev/null 2>&1)
 check "put of 40 MiB" cmp -s "$tftpread/big" "$tftpwrite/big"
-(cd "$scratch/out" && timeout 20 tftp -m netascii 127.0.0.1 -c get sub/text text >/dev/null 2>&1)
+(cd "$scratch/out" && timeout 20 tftp -v -m netascii 127.0.0.1 -c get sub/text text >"$scratch/netascii.out" 2>&1)
 check "netascii get from a subdirectory" cmp -s "$tftpread/sub/text" "$scratch/out/text"
+cmp -s "$tftpread/sub/text" "$scratch/out/text" || { echo "tftp said:"; cat "$scratch/netascii.out"; }
 tftp_error() { # tftp_error EXPECTED get|put NAME
   local out
   out=$(cd "$scratch/out" && timeout 20 tftp -m binary 127.0.0.1 -c "$2" "$3" 2>&1)
