@@ -18,6 +18,8 @@
 #include "qxtest/loopback.h"
 #include "qxtest/netns.h"
 #include "qxtest/support.h"
+#include "gophernicus_peer.h"
+#include "home_server_test.h"
 #include "recorder.h"
 
 namespace {
@@ -26,7 +28,7 @@ using gophertest::RecorderUi;
 
 const auto *g_network = ::testing::AddGlobalTestEnvironment(new qxtest::OwnLoopbackNetwork);
 
-constexpr int kBigMenu = 20000;
+using gophertest::kBigMenu;
 
 std::string Line(char type, const std::string &display, const std::string &selector) {
   return std::string(1, type) + display + "\t" + selector + "\t127.0.0.1\t70\r\n";
@@ -34,7 +36,7 @@ std::string Line(char type, const std::string &display, const std::string &selec
 
 using qxtest::Shell;
 
-class BurrowserveTest : public ::testing::Test {
+class BurrowserveTest : public gophertest::HomeServerTest {
  protected:
   static void SetUpTestSuite() {
     work = new qxtest::TempDir("qx-gopher-bs", 0755);
@@ -101,40 +103,12 @@ class BurrowserveTest : public ::testing::Test {
   }
   void SetUp() override {
     ASSERT_TRUE(failure.empty()) << failure;
-    setenv("TEMP", ("Z:" + scratch.path()).c_str(), 1);
-    ASSERT_TRUE(MakePrivateTempDir());
-    SetGopherUi(&ui);
-    root = ParseMenuLine("S127.0.0.1\t\t127.0.0.1\t70");
-    ASSERT_EQ(AddRootItem(root, 1), 1) << ui.BoxTexts();
-  }
-  void TearDown() override {
-    SetGopherUi(nullptr);
-    FreeItemList(g_Roots);
-    g_Roots = nullptr;
-    RemovePrivateTempDir();
-  }
-  GopherItem *Child(GopherItem *parent, const std::string &display) {
-    for (GopherItem *c = parent->firstChild; c; c = c->next)
-      if (c->display == display) return c;
-    ADD_FAILURE() << "no item " << display << "\n" << ui.BoxTexts();
-    return nullptr;
-  }
-  static std::string ReadTemp(const char *name) {
-    FileHandle f(CreateFileA(TempPath(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (f.ok() && ReadFile(f.get(), buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
-    return bytes;
+    OpenHomeServer();
   }
 
   static qxtest::TempDir *work;
   static qxtest::Child *portwarden;
   static std::string failure;
-  qxtest::TempDir scratch{"qx-gopher"};
-  RecorderUi ui;
-  GopherItem *root = nullptr;
 };
 
 qxtest::TempDir *BurrowserveTest::work = nullptr;

@@ -12,6 +12,7 @@
 #include "qxtest/netns.h"
 #include "qxtest/support.h"
 #include "gophernicus_peer.h"
+#include "home_server_test.h"
 #include "recorder.h"
 
 namespace {
@@ -20,45 +21,17 @@ using gophertest::RecorderUi;
 
 const auto *g_network = ::testing::AddGlobalTestEnvironment(new qxtest::OwnLoopbackNetwork);
 
-class GophernicusTest : public ::testing::Test {
+class GophernicusTest : public gophertest::HomeServerTest {
  protected:
   static void SetUpTestSuite() { peer = new gophertest::GophernicusPeer; }
   static void TearDownTestSuite() { delete peer; }
   void SetUp() override {
     ASSERT_TRUE(peer->Error().empty()) << peer->Error();
-    setenv("TEMP", ("Z:" + scratch.path()).c_str(), 1);
-    ASSERT_TRUE(MakePrivateTempDir());
-    SetGopherUi(&ui);
-    root = ParseMenuLine("S127.0.0.1\t\t127.0.0.1\t70");
-    ASSERT_EQ(AddRootItem(root, 1), 1) << ui.BoxTexts();
-  }
-  void TearDown() override {
-    SetGopherUi(nullptr);
-    FreeItemList(g_Roots);
-    g_Roots = nullptr;
-    RemovePrivateTempDir();
-  }
-  GopherItem *Child(GopherItem *parent, const std::string &display) {
-    for (GopherItem *c = parent->firstChild; c; c = c->next)
-      if (c->display == display) return c;
-    ADD_FAILURE() << "no item " << display;
-    return nullptr;
-  }
-  static std::string ReadTemp(const char *name) {
-    FileHandle f(CreateFileA(TempPath(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (f.ok() && ReadFile(f.get(), buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
-    return bytes;
+    OpenHomeServer();
   }
 
   static std::string Tree() { return peer->Root(); }
   static gophertest::GophernicusPeer *peer;
-  qxtest::TempDir scratch{"qx-gopher"};
-  RecorderUi ui;
-  GopherItem *root = nullptr;
 };
 
 gophertest::GophernicusPeer *GophernicusTest::peer = nullptr;
