@@ -1,0 +1,1 @@
+// NFS client settings dialog: NFSDlgProc and Configure
