@@ -4,7 +4,7 @@
 // action would, with the notifications that action causes.
 //
 //   item HWND ID            the dialog item with that id
-//   state HWND              "class=... enabled=0|1 visible=0|1 check=N sel=N count=N"
+//   state HWND              "class=... enabled=0|1 visible=0|1 check=N sel=N count=N pos=N range=MIN..MAX"
 //   settext HWND TEXT       sets a control's text (an edit notifies EN_CHANGE)
 //   press HWND              clicks a button (BN_CLICKED; automatic kinds toggle)
 //   select HWND INDEX       selects a list or combo item (LBN_SELCHANGE/CBN_SELCHANGE)
@@ -45,6 +45,11 @@ std::string State(HWND h) {
     out += " sel=" + Num(SendMessageA(h, LB_GETCURSEL, 0, 0)) + " count=" + Num(SendMessageA(h, LB_GETCOUNT, 0, 0));
   if (cls == "combobox")
     out += " sel=" + Num(SendMessageA(h, CB_GETCURSEL, 0, 0)) + " count=" + Num(SendMessageA(h, CB_GETCOUNT, 0, 0));
+  if (cls == "scrollbar") {
+    int low = 0, high = 0;
+    GetScrollRange(h, SB_CTL, &low, &high);
+    out += " pos=" + Num(GetScrollPos(h, SB_CTL)) + " range=" + Num(low) + ".." + Num(high);
+  }
   return out;
 }
 

@@ -19,7 +19,7 @@ using namespace qx::test;
 
 namespace {
 
-enum { IDC_NAME = 101, IDC_CHECK = 102, IDC_LIST = 103, IDC_COMBO = 104, IDM_GO = 300, IDM_OFF = 301 };
+enum { IDC_NAME = 101, IDC_CHECK = 102, IDC_LIST = 103, IDC_COMBO = 104, IDC_BAR = 105, IDM_GO = 300, IDM_OFF = 301 };
 
 const QX_DIALOG_ITEM kItems[] = {
     QX_EDITTEXT(IDC_NAME, 5, 5, 80, 12),
@@ -27,6 +27,7 @@ const QX_DIALOG_ITEM kItems[] = {
     QX_CONTROL("", IDC_LIST, "ListBox", LBS_NOTIFY | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP, 5, 34, 80, 40),
     QX_COMBOBOX(IDC_COMBO, 90, 5, 60, 60, CBS_DROPDOWNLIST | WS_TABSTOP),
     QX_DEFPUSHBUTTON("OK", IDOK, 90, 60, 40, 14),
+    QX_SCROLLBAR(IDC_BAR, 140, 20, 9, 30, SBS_VERT),
 };
 const QX_DIALOG kDialog =
     QX_DIALOG_TEMPLATE(0, 0, 160, 80, WS_POPUP | WS_CAPTION | WS_VISIBLE, "Automated", "MS Sans Serif", 8, kItems);
@@ -135,6 +136,10 @@ TEST_F(Automation, InProcessCommandsActAsAPerson) {
   EXPECT_EQ(ControlCommand("select", combo, "1"), "ok");
   EXPECT_EQ(TextOf(combo), "two");
   EXPECT_EQ(ControlCommand("items", combo, ""), "ok\none\ntwo\nthree");
+  HWND bar = GetDlgItem(dlg_, IDC_BAR);
+  SetScrollRange(bar, SB_CTL, 1, 32000, FALSE);
+  SetScrollPos(bar, SB_CTL, 512, FALSE);
+  EXPECT_EQ(ControlCommand("state", bar, ""), "ok class=scrollbar enabled=1 visible=1 pos=512 range=1..32000");
   EXPECT_EQ(ControlCommand("menu", main_, "301"), "error the menu item is grayed");
   EXPECT_EQ(ControlCommand("menu", main_, "300"), "ok");
   Pump();

@@ -17,6 +17,23 @@ namespace qxnfs {
 constexpr DWORD kSettingsRequest = 0x7C01C;
 constexpr size_t kSettingsBlock = 40;
 
+// The block as the settings dialog fills it: ten words in machine byte order;
+// the two address words hold the address bytes in network order, as the
+// resolver gives them.
+struct SettingsBlock {
+  std::uint32_t outstanding_requests;
+  std::uint32_t maximum_reads;
+  std::uint32_t retries;
+  std::uint32_t read_parallel;
+  std::uint32_t write_parallel;
+  std::uint32_t read_size;
+  std::uint32_t write_size;
+  std::uint32_t local_ip;
+  std::uint32_t protection;
+  std::uint32_t auth_server_ip;
+};
+static_assert(sizeof(SettingsBlock) == kSettingsBlock, "the driver takes exactly 40 bytes");
+
 class DriverSettings {
  public:
   // 0 with the answer byte in `out`, or a Win32 error for a block that is
