@@ -305,10 +305,12 @@ SendOutcome SendComposition(HWND owner, COMPOSITION &c) {
   if (!later) return kComposeDropped;                                // a queued message stays queued
   if (prepared.empty() && !NewWorkFile(prepared)) prepared.clear();  // the queue needs a body file
   discard.path = fromQueue ? std::string() : prepared;
-  if (prepared.empty() || QueueMessage(s.mailDir, prepared, h) < 0) {
+  const int queued = prepared.empty() ? -1 : QueueMessage(s.mailDir, prepared, h);
+  if (queued < 0) {
     Box(owner,
-        "The message could not be put in the send queue. Check that the mail directory " + s.mailDir +
-            " is writable and has room, then send it again.",
+        queued == kQueueBusy ? QueueBusyText(s.mailDir)
+                             : "The message could not be put in the send queue. Check that the mail directory " +
+                                   s.mailDir + " is writable and has room, then send it again.",
         "Sending Mail", MB_ICONERROR);
     return kComposeStay;
   }

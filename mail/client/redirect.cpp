@@ -166,10 +166,13 @@ void RedirectMessages(HWND owner, const std::string &folder, const std::vector<i
       }
     }
     MailIo().cancel = 0;
-    if (result != 0 && WantsLater(owner, reason) && QueueMessage(s.mailDir, work.path, header) < 0)
+    const int queued = result != 0 && WantsLater(owner, reason) ? QueueMessage(s.mailDir, work.path, header) : 0;
+    if (queued < 0)
       g_MailMessageBox(owner,
-                       "The message could not be queued for later sending. Check that the mail directory is "
-                       "writable and has room, then redirect it again.",
+                       (queued == kQueueBusy ? QueueBusyText(s.mailDir)
+                                             : "The message could not be queued for later sending. Check that the "
+                                               "mail directory is writable and has room, then redirect it again.")
+                           .c_str(),
                        "Sending Mail", MB_ICONERROR);
     ClearSendHeader(header, false);  // flags and ReDirect stay for the next message
   }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 
 #include "mailfs.h"
@@ -26,6 +27,8 @@ constexpr int kSmtpRefusedMailFrom = -6, kSmtpRefusedRcptTo = -7, kSmtpRefusedDa
 constexpr size_t kTextLineLimit = 1023, kNumberLineLimit = 120;
 constexpr int kMaxExtraLines = 255;
 constexpr const char *kQueueLockName = "tosend.lck";
+constexpr const char *kQueueWriteLockName = "tosendw.lck";
+constexpr DWORD kQueueWriteWaitMs = 10000;  // the longest a writer or a run waits for the other
 
 void Step(const char *operation, int step) {
   if (g_QueueStepHook) g_QueueStepHook(operation, step);
@@ -86,23 +89,6 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-// The queue's pair numbers: every NNN that has a body file, in order.
-std::vector<int> QueuedNumbers(const std::string &mailDir) {
-  std::vector<int> numbers;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((mailDir + "\\tosendm.*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return numbers;
-  do {
-    const char *dot = std::strrchr(found.cFileName, '.');
-    if (!dot || std::strlen(dot + 1) != 3) continue;
-    int n = 0;
-    if (ReadNumber(dot + 1, 0, kQueueSlots - 1, n)) numbers.push_back(n);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-  std::sort(numbers.begin(), numbers.end());
-  return numbers;
-}
-
 std::string PairName(int number) {
   char name[16];
   std::snprintf(name, sizeof name, "tosendm.%03d", number);
@@ -130,12 +116,60 @@ bool SettleCrashLeftovers(const std::string &mailDir, int number) {
   return false;
 }
 
-// Headers written aside and markers whose body files are gone.
+// The numbers of the queue's files of one kind ('m', 't', 'f'), in order.
+std::vector<int> QueuedNumbers(const std::string &mailDir, char kind) {
+  std::vector<int> numbers;
+  WIN32_FIND_DATAA found;
+  const std::string pattern = mailDir + "\\tosend" + kind + ".*";
+  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return numbers;
+  do {
+    const char *dot = std::strrchr(found.cFileName, '.');
+    if (!dot || std::strlen(dot + 1) != 3) continue;
+    int n = 0;
+    if (ReadNumber(dot + 1, 0, kQueueSlots - 1, n)) numbers.push_back(n);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
+}
+
+// Headers written aside and markers whose body files are gone (one listing
+// per kind: a name that does not exist costs a look through the directory).
 void SettleOrphans(const std::string &mailDir) {
-  for (int n = 0; n < kQueueSlots; ++n) {
-    const std::string aside = QueueFilePath(mailDir, 't', n), flight = QueueFilePath(mailDir, 'f', n);
-    if ((Exists(aside) || Exists(flight)) && !Exists(QueueFilePath(mailDir, 'm', n))) SettleCrashLeftovers(mailDir, n);
+  for (const char kind : {'t', 'f'})
+    for (const int n : QueuedNumbers(mailDir, kind))
+      if (!Exists(QueueFilePath(mailDir, 'm', n))) SettleCrashLeftovers(mailDir, n);
+}
+
+// The queue's write lock "tosendw.lck", held while a pair is queued and while
+// a run settles what a crash left or reads a pair's header: a run never takes
+// another process's pair in the making for a crash leftover (dropping its
+// header written aside, or finishing it under the writer), and a writer never
+// finds its slot changed under it. Each holds it for a few file operations;
+// the other waits at most kQueueWriteWaitMs. 0 when held, kQueueBusy after
+// the wait, -1 when the lock file cannot be made at all.
+int TakeWriteLock(MailboxLock &lock, const std::string &mailDir) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (lock.Open(mailDir, kQueueWriteLockName)) return 0;
+    if (errno != EACCES) return -1;  // held elsewhere shows as a sharing refusal; anything else will not pass
+    if (GetTickCount() - start >= kQueueWriteWaitMs) return kQueueBusy;
+    Sleep(10);
   }
+}
+
+// The write lock for a run's step; when it cannot be had the user is told why
+// and the run ends (what is queued stays queued).
+bool TakeWriteLockForRun(MailboxLock &lock, const std::string &mailDir, HWND owner) {
+  const int locked = TakeWriteLock(lock, mailDir);
+  if (locked == 0) return true;
+  const std::string text = locked == kQueueBusy
+                               ? QueueBusyText(mailDir)
+                               : "The send queue's lock file could not be made in " + mailDir +
+                                     ". Check that the mail directory is writable, then send the queue again.";
+  g_MailMessageBox(owner, text.c_str(), "Delayed Messages to Send", MB_ICONEXCLAMATION);
+  return false;
 }
 
 struct RUN_REPORT {
@@ -231,6 +265,12 @@ PairOutcome SendPair(HWND owner, const std::string &mailDir, int number, RUN_REP
 
 }  // namespace
 
+std::string QueueBusyText(const std::string &mailDir) {
+  return "Another mail client kept the send queue of " + mailDir +
+         " busy for more than ten seconds. Nothing was changed; try again in a moment, or close the other mail "
+         "client.";
+}
+
 std::string QueueFilePath(const std::string &mailDir, char kind, int number) {
   char name[24];
   std::snprintf(name, sizeof name, "\\tosend%c.%03d", kind, number);
@@ -273,6 +313,8 @@ bool ReadSendHeaderFile(const std::string &path, SEND_HEADER &header) {
 int QueueMessage(const std::string &mailDir, const std::string &bodyPath, const SEND_HEADER &header) {
   if (!SyncFile(bodyPath)) return -1;
   const std::string text = SendHeaderText(header);
+  MailboxLock writeLock;
+  if (const int locked = TakeWriteLock(writeLock, mailDir); locked != 0) return locked;
   for (int n = 0; n < kQueueSlots; ++n) {
     const std::string body = QueueFilePath(mailDir, 'm', n), head = QueueFilePath(mailDir, 'h', n);
     const std::string aside = QueueFilePath(mailDir, 't', n);
@@ -313,13 +355,18 @@ int SendDeferred(int ask, HWND owner) {
                      "Delayed Messages to Send", MB_ICONINFORMATION);
     return 0;
   }
-  SettleOrphans(mailDir);
-  const std::vector<int> numbers = QueuedNumbers(mailDir);
+  std::vector<int> numbers;
+  {
+    MailboxLock writeLock;
+    if (!TakeWriteLockForRun(writeLock, mailDir, owner)) return 0;
+    SettleOrphans(mailDir);
+    numbers = QueuedNumbers(mailDir, 'm');
+  }
   if (numbers.empty()) return 0;
   RUN_REPORT report;
   int sent = 0;
   for (const int number : numbers) {
-    if (!Exists(QueueFilePath(mailDir, 'm', number))) continue;  // sent or taken by another run
+    if (!Exists(QueueFilePath(mailDir, 'm', number))) continue;  // sent, or queued again under another number
     if (!ask) {
       if (g_MailMessageBox(owner, "Send Delayed Messages Now ?", "Delayed Messages to Send",
                            MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
@@ -327,11 +374,17 @@ int SendDeferred(int ask, HWND owner) {
       ask = 1;
     }
     if (!CheckPassword(owner)) break;
-    const bool inFlight = SettleCrashLeftovers(mailDir, number);
     SEND_HEADER &header = CurrentSendHeader();
     ClearSendHeader(header, true);
     const std::string head = QueueFilePath(mailDir, 'h', number);
-    if (!ReadSendHeaderFile(head, header)) {
+    bool inFlight = false, complete = false;
+    {
+      MailboxLock writeLock;
+      if (!TakeWriteLockForRun(writeLock, mailDir, owner)) break;
+      inFlight = SettleCrashLeftovers(mailDir, number);
+      complete = ReadSendHeaderFile(head, header);
+    }
+    if (!complete) {
       report.incomplete.push_back(PairName(number) +
                                   (Exists(head) ? " (its header file is incomplete)" : " (it has no header file)"));
       continue;

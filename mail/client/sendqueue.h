@@ -33,12 +33,22 @@ std::string SendHeaderText(const SEND_HEADER &header);
 // count or one of the counted lines absent). CR LF line ends are read too.
 bool ReadSendHeaderFile(const std::string &path, SEND_HEADER &header);
 
+// QueueMessage's result when another mail client held the queue's write lock
+// for longer than the wait; QueueBusyText says so to the user.
+constexpr int kQueueBusy = -2;
+std::string QueueBusyText(const std::string &mailDir);
+
 // Moves the prepared body into the first free slot and writes its header:
-// the slot number, or -1 when nothing was queued (the body is then where it
-// was). The body is never copied: it moves whole or not at all.
+// the slot number, or -1 (kQueueBusy: the queue was busy) when nothing was
+// queued (the body is then where it was). The body is never copied: it moves
+// whole or not at all. Queueing holds the queue's write lock "tosendw.lck",
+// which a run takes too while it settles crash leftovers or reads a header,
+// so that two mail clients on one mailbox never see each other's half-made
+// pair.
 int QueueMessage(const std::string &mailDir, const std::string &bodyPath, const SEND_HEADER &header);
 
-// Sends the queue. With ask 0 the user is asked first. Pairs sent are
+// Sends the queue; one run at a time per mailbox holds "tosend.lck". With
+// ask 0 the user is asked first. Pairs sent are
 // deleted; a pair the server refused opens the compose dialog on it (through
 // g_ComposeFromQueue); a pair without a readable header or without any
 // recipient is kept and reported; a failure to reach the server ends the run

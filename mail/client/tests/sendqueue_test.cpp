@@ -5,9 +5,11 @@
 // one in flight, which may go twice and is reported.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -113,7 +115,7 @@ class SendQueueTest : public ::testing::Test {
   std::vector<std::string> QueueFiles() {
     std::vector<std::string> names;
     for (const auto &e : fs::directory_iterator(dir / "mail"))
-      if (e.path().filename().string().rfind("tosend", 0) == 0 && e.path().filename() != "tosend.lck")
+      if (e.path().filename().string().rfind("tosend", 0) == 0 && e.path().extension() != ".lck")
         names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     return names;
@@ -348,6 +350,160 @@ TEST_F(SendQueueTest, KilledWhileSendingSendsOnlyTheMessageInFlightTwice) {
     }
     EXPECT_TRUE(QueueFiles().empty());
   }
+}
+
+// --- Two mail clients on one mailbox --------------------------------------------
+
+// A forked process running body; killed and reaped when the object goes away.
+class Forked {
+ public:
+  template <typename Body>
+  explicit Forked(Body body) {
+    std::fflush(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) _exit(body());
+  }
+  ~Forked() {
+    if (pid_ > 0 && !reaped_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  Forked(const Forked &) = delete;
+  Forked &operator=(const Forked &) = delete;
+  // Its exit code (128 + signal), or -1 when it did not end within timeout_ms.
+  int Wait(int timeout_ms = 30000) {
+    for (int waited = 0; waited <= timeout_ms; waited += 10) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        reaped_ = true;
+        return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+      }
+      usleep(10000);
+    }
+    return -1;
+  }
+  bool Running() {
+    int status = 0;
+    if (reaped_ || waitpid(pid_, &status, WNOHANG) != pid_) return !reaped_;
+    reaped_ = true;
+    exitCode_ = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    return false;
+  }
+  int ExitCode() const { return exitCode_; }
+  void Kill() { kill(pid_, SIGKILL); }
+
+ private:
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+  int exitCode_ = -1;
+};
+
+// A queueing process stops at one step and tells the parent; the parent lets
+// it go on (or kills it) by writing to (or closing) the other pipe.
+int g_pausedFd = -1, g_goFd = -1, g_pauseStep = 0;
+void PauseHere(const char *operation, int step) {
+  if (std::string(operation) != "queue" || step != g_pauseStep) return;
+  char c = 'p';
+  if (write(g_pausedFd, &c, 1) != 1) return;
+  (void)!read(g_goFd, &c, 1);  // the end of the pipe also lets it go on
+}
+
+bool WaitForByte(int fd, int timeout_ms) {
+  pollfd p{fd, POLLIN, 0};
+  char c;
+  return poll(&p, 1, timeout_ms) == 1 && read(fd, &c, 1) == 1;
+}
+
+// The second client runs the queue while the first is in the middle of
+// queueing a message: the run waits for the pair to be whole (or for the
+// writer to die) instead of taking its header written aside for a crash
+// leftover, so the message is queued once and sent once.
+TEST_F(SendQueueTest, RunWaitsForAnotherClientQueueingAPair) {
+  StartSmtp();
+  struct Case {
+    int step;
+    bool killWriter;
+    int arrivals;  // of the paused writer's message
+  } cases[] = {
+      {1, false, 1},
+      {2, false, 1},
+      {1, true, 0},  // killed before its body moved: the body is still the composition's file
+      {2, true, 1},  // killed with its body queued and its header aside: the run finishes the pair
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(::testing::Message() << "step " << c.step << (c.killWriter ? ", writer killed" : ""));
+    fs::remove_all(dir / "mail");
+    fs::remove_all(dir / "received");
+    fs::create_directories(dir / "mail");
+    fs::create_directories(dir / "received");
+    int paused[2], go[2];
+    ASSERT_EQ(pipe(paused), 0);
+    ASSERT_EQ(pipe(go), 0);
+    Forked writer([&] {
+      close(paused[0]);
+      close(go[1]);
+      g_pausedFd = paused[1];
+      g_goFd = go[0];
+      g_pauseStep = c.step;
+      g_QueueStepHook = PauseHere;
+      return Queue(1) >= 0 ? 0 : 1;
+    });
+    close(paused[1]);
+    close(go[0]);
+    const bool writerPaused = WaitForByte(paused[0], 10000);
+    close(paused[0]);
+    ASSERT_TRUE(writerPaused) << "the queueing process did not reach step " << c.step;
+    Forked runner([&] {
+      close(go[1]);  // only the parent lets the writer go on
+      g_boxes.clear();
+      const int sent = SendDeferred(1, nullptr);
+      return sent + (g_boxes.empty() ? 0 : 100);  // any message box fails the case
+    });
+    usleep(300000);  // the run is started and meets the writer's lock
+    if (c.killWriter) {
+      writer.Kill();
+      EXPECT_EQ(writer.Wait(), 128 + SIGKILL);
+    }
+    close(go[1]);
+    if (!c.killWriter) {
+      EXPECT_EQ(writer.Wait(), 0) << "queueing failed";
+    }
+    EXPECT_EQ(runner.Wait(), c.arrivals) << "messages sent (+100 when the run showed a message box)";
+    EXPECT_EQ(Arrived()["message 1"], c.arrivals);
+    EXPECT_TRUE(QueueFiles().empty()) << QueueFiles().front();
+    if (c.arrivals == 0) {
+      ASSERT_EQ(WorkFiles().size(), 1u);
+      EXPECT_EQ(ReadFile(WorkFiles()[0]), "body of message 1\n");
+    }
+  }
+}
+
+// One client queues message after message while the other sends the queue
+// over and over: every message arrives once, no run reports a half-made
+// pair, and the queue ends empty.
+TEST_F(SendQueueTest, QueueingAndSendingAtOnceLosesAndRepeatsNothing) {
+  StartSmtp();
+  constexpr int kMessages = 40;
+  Forked writer([&] {
+    int failed = 0;
+    for (int n = 1; n <= kMessages; ++n) failed += Queue(n) < 0;
+    return failed;
+  });
+  int runs = 0;
+  while (writer.Running() && runs < 2000) {
+    SendDeferred(1, nullptr);
+    ++runs;
+  }
+  EXPECT_FALSE(writer.Running()) << "the queueing process did not finish";
+  EXPECT_EQ(writer.ExitCode(), 0) << "messages the queueing process could not queue";
+  SendDeferred(1, nullptr);
+  EXPECT_TRUE(g_boxes.empty()) << g_boxes.front();
+  std::map<std::string, int> expected;
+  for (int n = 1; n <= kMessages; ++n) expected["message " + std::to_string(n)] = 1;
+  EXPECT_EQ(Arrived(), expected);
+  EXPECT_TRUE(QueueFiles().empty()) << QueueFiles().front();
+  EXPECT_TRUE(WorkFiles().empty());
 }
 
 }  // namespace
