@@ -61,6 +61,7 @@ const NFS_CLIENT_SETTINGS kDefaults = {
 NFS_CLIENT_SETTINGS g_Settings = kDefaults;
 bool g_InstallMode = false;
 bool g_WinsockStarted = false;
+std::string g_HelpFile; /* the help the dialog opened, closed when it ends */
 
 /* One registry value of the settings: a number or a text. */
 struct SETTING_VALUE {
@@ -531,6 +532,9 @@ void SendDriverSettings() {
 /* ---- The dialog's messages ---- */
 
 void EndSettingsDialog(HWND dialog, INT_PTR result) {
+  /* The help window lives in the installer's thread: it goes with the dialog. */
+  if (!g_HelpFile.empty()) WinHelpA(dialog, g_HelpFile.c_str(), HELP_QUIT, 0);
+  g_HelpFile.clear();
   EndDialog(dialog, result);
   if (g_WinsockStarted) WSACleanup();
   g_WinsockStarted = false;
@@ -582,7 +586,7 @@ void OnHelp(HWND dialog) {
     if (ReadText(key, "Installation Directory", directory) && directory[0]) file = std::string(directory) + "\\" + file;
     RegCloseKey(key);
   }
-  WinHelpA(dialog, file.c_str(), HELP_KEY, (ULONG_PTR) "QXS NFS CLIENT CONFIGURATION");
+  if (WinHelpA(dialog, file.c_str(), HELP_KEY, (ULONG_PTR) "QXS NFS CLIENT CONFIGURATION")) g_HelpFile = file;
 }
 
 void OnOk(HWND dialog) {

@@ -124,10 +124,15 @@ class Dialog {
   // Presses the button that ends the dialog: the host's report of the call.
   std::string Finish(int id) {
     EXPECT_EQ(Press(id), "ok") << "button " << id;
-    std::string line;
-    do line = host_.ReadLine(15000);
-    while (!line.empty() && line.rfind("Configure returned", 0) != 0);
-    EXPECT_EQ(host_.Wait(10000), 0);
+    std::string line, before;
+    for (;;) {
+      line = host_.ReadLine(15000);
+      if (line.empty() || line.rfind("Configure returned", 0) == 0) break;
+      before += line + "\n";
+    }
+    std::string after;
+    for (std::string rest; !(rest = host_.ReadLine(5000)).empty();) after += rest + "\n";
+    EXPECT_EQ(host_.Wait(10000), 0) << "the host's output:\n" << before << line << "\n" << after;
     return line;
   }
 
@@ -440,6 +445,44 @@ TEST_F(SettingsDialog, StoredSettingsComeBackAndAnEmptyServerIsAddressZero) {
   ASSERT_TRUE(BlockArrived());
   EXPECT_EQ(g_driver.Words()[9], 0u);
   EXPECT_EQ(g_driver.Words()[8], 0751u);
+}
+
+// Help opens the help file in the NFS client's installation directory at the
+// dialog's topic, else the one installed beside the program.
+TEST_F(SettingsDialog, HelpShowsTheConfigurationTopic) {
+  qxtest::TempDir installed("qx-nfs-client");
+  ASSERT_TRUE(qxtest::WriteFile(installed / "qxnfsnt.hlp",
+                                "@topic other Other\nNot this one.\n\n"
+                                "@topic settings Settings\n@keywords QXS NFS CLIENT CONFIGURATION\n"
+                                "The installed help.\n"));
+  std::string directory = "Z:" + installed.path();
+  for (char &c : directory)
+    if (c == '/') c = '\\';
+  struct Case {
+    const char *what;
+    bool installedHelp;
+    const char *begins;
+  } cases[] = {
+      {"the installation directory's file", true, "The installed help."},
+      {"the file beside the program", false, "The NFS client settings dialog sets how"},
+  };
+  for (const Case &c : cases) {
+    SetUp();
+    if (c.installedHelp) {
+      HKEY key = CreateSettings();
+      SetText(key, "Installation Directory", directory.c_str());
+      RegCloseKey(key);
+    }
+    Dialog dialog("Configure");
+    ASSERT_TRUE(dialog.up()) << c.what;
+    EXPECT_EQ(dialog.Press(117), "ok");
+    const std::string help = AutomationValue(dialog.Auto("find MS_WINHELP -"));
+    ASSERT_FALSE(help.empty()) << c.what << ": no help window";
+    const std::string text = AutomationValue(dialog.Auto("item " + help + " 11"));
+    EXPECT_TRUE(qxtest::WaitUntil([&] { return WithoutOk(dialog.Auto("text " + text)).rfind(c.begins, 0) == 0; }, 5000))
+        << c.what << ": " << dialog.Auto("text " + text);
+    EXPECT_EQ(dialog.Finish(2), "Configure returned 1, out text OK");
+  }
 }
 
 // The mode word: "Configure" in any case is configure mode; no word or any
