@@ -276,8 +276,9 @@ void ShowNumber(HWND dialog, const NUMBER_SETTING &n) {
 
 void OnNumberScroll(HWND dialog, const NUMBER_SETTING &n, int code) {
   DWORD &value = g_Settings.*n.value;
-  if (code == SB_LINEUP && value <= n.highest() - n.step) value += n.step;
-  if (code == SB_LINEDOWN && value >= n.barLowest() + n.step) value -= n.step;
+  /* In 64 bits: a stored value may lie outside its rule, even near 2^32. */
+  if (code == SB_LINEUP && (unsigned long long)value + n.step <= n.highest()) value += n.step;
+  if (code == SB_LINEDOWN && (unsigned long long)value >= (unsigned long long)n.barLowest() + n.step) value -= n.step;
   ShowNumber(dialog, n);
   if (n.follow) n.follow(dialog);
 }
@@ -325,8 +326,16 @@ const SERVER_EDIT kServers[] = {
      "Unknown NIS (YP) Server Address", "NIS Server"},
 };
 
-/* A dotted address or a name's first address (network order); 0 for an
- * empty text; false when the text gives no address. */
+/* The first IPv4 address of a host name, as the resolver gives it (network order). */
+bool FirstAddress(const char *name, DWORD &address) {
+  hostent *host = gethostbyname(name);
+  if (!host || host->h_length != 4 || !host->h_addr_list || !host->h_addr_list[0]) return false;
+  std::memcpy(&address, host->h_addr_list[0], 4);
+  return true;
+}
+
+/* A dotted address or a name's first address; 0 for an empty text; false
+ * when the text gives no address. */
 bool ResolveServer(const char *text, DWORD &address) {
   if (!*text) {
     address = 0;
@@ -337,10 +346,7 @@ bool ResolveServer(const char *text, DWORD &address) {
     address = dotted;
     return true;
   }
-  hostent *host = gethostbyname(text);
-  if (!host || host->h_length != 4 || !host->h_addr_list || !host->h_addr_list[0]) return false;
-  std::memcpy(&address, host->h_addr_list[0], 4);
-  return true;
+  return FirstAddress(text, address);
 }
 
 void OnServerEdited(HWND dialog, const SERVER_EDIT &s) {
@@ -471,11 +477,8 @@ DWORD FindLocalIp() {
   char name[256] = "";
   if (gethostname(name, sizeof name) != 0) return 0;
   name[sizeof name - 1] = '\0';
-  hostent *host = gethostbyname(name);
-  if (!host || host->h_length != 4 || !host->h_addr_list || !host->h_addr_list[0]) return 0;
   DWORD address = 0;
-  std::memcpy(&address, host->h_addr_list[0], 4);
-  return address;
+  return FirstAddress(name, address) ? address : 0;
 }
 
 /* Writes every value in its order; the failing value's name, or "" when all

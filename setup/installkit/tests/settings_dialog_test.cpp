@@ -426,6 +426,7 @@ TEST_F(SettingsDialog, StoredSettingsComeBackAndAnEmptyServerIsAddressZero) {
   SetNumber(key, "Default Share", 0x01);
   SetNumber(key, "Default Protection", 0751);
   SetText(key, "NIS Domain", "corvane");
+  SetNumber(key, "Number Of Outstanding Network Requests", 0);  // outside its rule
   RegCloseKey(key);
   Dialog dialog("Configure");
   ASSERT_TRUE(dialog.up());
@@ -437,6 +438,9 @@ TEST_F(SettingsDialog, StoredSettingsComeBackAndAnEmptyServerIsAddressZero) {
   EXPECT_TRUE(dialog.Checked(119));
   for (int id : {1256, 1128, 1064, 1032, 1008, 1001}) EXPECT_TRUE(dialog.Checked(id)) << id;
   for (int id : {1016, 1004, 1002}) EXPECT_FALSE(dialog.Checked(id)) << id;
+  EXPECT_EQ(dialog.Text(109), "0") << "a stored number is shown as stored";
+  dialog.Scroll(112, SB_LINEUP);
+  EXPECT_EQ(dialog.Text(111), "1") << "read parallel rose above outstanding requests 0";
   dialog.Enter(105, "");
   EXPECT_EQ(dialog.Finish(130), "Configure returned 1, out text OK");
   const std::string listing = Listing();
