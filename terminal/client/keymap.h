@@ -69,6 +69,8 @@ class KeyMapOutput {
 
 // The built-in map.
 const BYTE *BuiltInKeyMapImage(size_t *size);
+// The 3270 map shipped as "IBM.KEY" beside the program.
+const BYTE *Ibm3270KeyMapImage(size_t *size);
 void KeyMapBuiltIn(TERM_KEYMAP &km);
 
 // Loads a map by name through the program's file search (files may be null).

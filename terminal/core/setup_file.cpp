@@ -123,6 +123,11 @@ void SetupValidateRecord(TERM_SETUP &s) {
   s.answerback[50] = 0;
 }
 
+void SetupStartKeyMapName(VtTerminal &t, const char *name) {
+  CopyName(g_lastNames[1], name);
+  CopyName(t.st.keyMapName, name);
+}
+
 int SetupFileLoad(VtTerminal &t) {
   TERM_STATE &st = t.st;
   int result = -1;

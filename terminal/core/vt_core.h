@@ -61,6 +61,9 @@ const TERM_SETUP &SetupFactoryRecord();
 void AnswerbackConceal(BYTE *answerback);
 void AnswerbackReveal(BYTE *answerback);
 int SetupFileLoad(VtTerminal &t);
+// The key-map name a program starts with ("IBM.KEY" for a 3270 terminal): in
+// force, and kept when a set-up file to load is missing.
+void SetupStartKeyMapName(VtTerminal &t, const char *name);
 int SetupFileSave(VtTerminal &t, const char *name);
 int SetupRecall(VtTerminal &t, const char *name);
 void SetupDefault(VtTerminal &t);

@@ -136,6 +136,14 @@ TEST_F(SetupFileTest, ShortNamesResetThePrintAndKeyMapNames) {
   EXPECT_STREQ(t.st().keyMapName, "VT220AT.KEY");
 }
 
+TEST_F(SetupFileTest, StartKeyMapNameOutlivesAMissingSetupFile) {
+  TestTerminal t(24, &files_);
+  SetupStartKeyMapName(*t.term, "IBM.KEY");  // a 3270 terminal's
+  EXPECT_EQ(Load(t, Path("IBM.STU")), -1);
+  EXPECT_STREQ(t.st().keyMapName, "IBM.KEY");
+  SetupStartKeyMapName(*t.term, "VT220AT.KEY");  // the process-wide names as the other tests expect them
+}
+
 TEST_F(SetupFileTest, MissingFileIsReportedAndRecallFallsBack) {
   TestTerminal t(24, &files_);
   EXPECT_EQ(Load(t, Path("none.stu")), -1);

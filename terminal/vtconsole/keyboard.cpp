@@ -12,10 +12,6 @@ namespace {
 
 TERM_KEY_RING g_Ring;
 bool g_Pasting;
-// A key went down while Alt was held: releasing Alt then must not open the
-// menu bar (the window takes such keys itself, so the default handling that
-// tells Alt alone from Alt+key never sees them).
-bool g_KeyUnderAlt;
 
 }  // namespace
 
@@ -78,9 +74,7 @@ bool KeyDown(UINT message, WPARAM wParam, LPARAM lParam) {
   const BYTE scan = (BYTE)((lParam >> 16) & 0xFF);
   const bool extended = (lParam >> 24) & 1;
   const bool repeat = (lParam >> 30) & 1;
-  if (scan == 56 && !repeat) g_KeyUnderAlt = false;
   if (ModifierKey(scan, extended, true, repeat)) return message == WM_KEYDOWN;
-  if (g_ShiftState & (SS_LALT | SS_RALT)) g_KeyUnderAlt = true;
   if (message == WM_SYSKEYDOWN) {
     // Alt+Esc, Alt+F4 and Alt+Tab go to Windows while their flags are on.
     if ((wParam == VK_ESCAPE && AltPassesToWindows(IDM_ALTESC)) || (wParam == VK_F4 && AltPassesToWindows(IDM_ALTF4)) ||
@@ -116,11 +110,9 @@ bool TermKeyMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_KEYUP:
     case WM_SYSKEYUP: {
       const BYTE scan = (BYTE)((lParam >> 16) & 0xFF);
+      // Releasing Alt goes on to the default handling, which opens the menu
+      // bar only when Alt was the last key down.
       if (scan != 58) ModifierKey(scan, (lParam >> 24) & 1, false, false);
-      if (scan == 56 && g_KeyUnderAlt) {
-        g_KeyUnderAlt = false;
-        return true;
-      }
       return message == WM_KEYUP;
     }
     case WM_SYSCHAR:

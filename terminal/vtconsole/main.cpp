@@ -439,6 +439,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   static LayerTermPrinter printer;
   static LayerTermFiles files;
   TermInit(*g_Term, g_Start.screenRows, nullptr, SessionHostInterface(), &printer, &files);
+  SetupStartKeyMapName(*g_Term, g_Start.keyMapName);  // "IBM.KEY" under "/I"
   TermReloadKeyMap(g_Term->st.keyMapName);
   PlacementSetup(kSection, nullptr);
   std::snprintf(g_IniFile, sizeof g_IniFile, "%s", g_PlacementIniFile);

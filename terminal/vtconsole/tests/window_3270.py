@@ -12,14 +12,20 @@ TN3270 Mode > 3278-5 is kept in the INI file, and a second connection in the
 same window (File > Connect) negotiates 3270 as IBM-3278-5 and takes 27 x 132.
 Each session begins with records no host should send (addresses past the
 buffer, an order cut off, a 3.6 kB record, a structured field, an empty
-record); the window takes the form after them as usual.
+record); the window takes the form after them as usual. In the first session
+the 3270 keys of the shipped key map IBM.KEY, pressed as PC keys (PF13, PF5,
+PF24, PA1, PA2 with Alt, Clear, Erase EOF, Field Mark, Dup), reach the host as
+their records, and two pasted lines arrive as two Enter records, the second
+once the host has unlocked the keyboard.
 
     window_3270.py BIN_DIR      (as root)
 """
 import os
 import shutil
+import subprocess
 import sys
 import threading
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -33,6 +39,74 @@ FORM = (b"\xf5\xc3" + b"\x11" + address(0) + b"\x1d\x60" + ebcdic("Log on to the
 
 
 MODELS = {4: (43, 80), 5: (27, 132)}
+
+# One input field from position 1 to the end of row 0 with the cursor in it;
+# Erase/Write with the keyboard restored, so every case starts unlocked.
+KEY_FORM = b"\xf5\xc3" + b"\x1d\x40" + b"\x11" + address(80) + b"\x1d\x60" + b"\x11" + address(1) + b"\x13"
+
+# PC keys of the shipped IBM.KEY: (scan code, extended, modifiers held).
+SHIFT, CTRL, ALT = "42", "29", "56"
+F1, F2, F5, F12 = (59, 0), (60, 0), (63, 0), (88, 0)
+HOME, INSERT, END, LEFT, PAUSE, RETURN = (71, 1), (82, 1), (79, 1), (75, 1), (69, 0), (28, 0)
+
+# What a person presses on the form (keys, or text typed) and the record the
+# host must get for it.
+KEY_CASES = [
+    ("PF13 (Shift+F1)", [(F1, SHIFT)], b"\xc1" + address(1)),
+    ("PF5 (F5, not Set-Up)", [(F5, None)], b"\xf5" + address(1)),
+    ("PF24 (Shift+F12)", [(F12, SHIFT)], b"\x4c" + address(1)),
+    ("PA1 (Ctrl+F1)", [(F1, CTRL)], b"\x6c"),
+    ("PA2 (Alt+Home)", [(HOME, ALT)], b"\x6e"),
+    ("Clear (Pause)", [(PAUSE, None)], b"\x6d"),
+    ("Erase EOF (End)", ["abcdef", (LEFT, None), (LEFT, None), (LEFT, None), (END, None), (RETURN, None)],
+     b"\x7d" + address(4) + b"\x11" + address(1) + ebcdic("abc")),
+    ("Field Mark (Shift+Home), Dup (Shift+Insert)", ["ab", (HOME, SHIFT), (INSERT, SHIFT), (RETURN, None)],
+     b"\x7d" + address(5) + b"\x11" + address(1) + ebcdic("ab") + b"\x1e\x1c"),
+]
+
+
+def press(window, key, held):
+    (scan, extended) = key
+    if held:
+        window.auto("key", window.hwnd, held, "0", "down")
+    window.auto("key", window.hwnd, str(scan), str(extended), "down")
+    window.auto("key", window.hwnd, str(scan), str(extended), "up")
+    if held:
+        window.auto("key", window.hwnd, held, "0", "up")
+
+
+def keys_and_paste(host, window, work):
+    """The 3270 keys of IBM.KEY as a person presses them, then a paste of two lines."""
+    for name, actions, want in KEY_CASES:
+        host.send_record(KEY_FORM)
+        time.sleep(0.3)  # the window takes the form before the keys
+        for action in actions:
+            if isinstance(action, str):
+                window.auto("type", window.hwnd, action)
+            else:
+                press(window, action[0], action[1])
+        try:
+            got = host.read_record()
+        except TimeoutError:
+            fail("%s sent nothing to the host; the window shows %r" % (name, window.screen(25)[:2] + window.screen(25)[24:]))
+        if got != want:
+            fail("%s sent %s, not %s" % (name, got.hex(), want.hex()))
+    # A pasted line end is Enter: the first line goes at once; the second waits
+    # in the keyboard's queue until the host's next write unlocks the keyboard.
+    host.send_record(KEY_FORM)
+    time.sleep(0.3)
+    clip = subprocess.run([os.path.join(window.bin, "terminal_clip_text"), "set"], input=b"one\r\ntwo\n",
+                          env=window.env, capture_output=True, timeout=20)
+    if clip.returncode != 0:
+        fail("putting text on the clipboard: " + clip.stderr.decode("latin-1"))
+    window.auto("menu", window.hwnd, "101")  # Edit > Paste
+    for line in ("one", "two"):
+        got = host.read_record()
+        want = b"\x7d" + address(4) + b"\x11" + address(1) + ebcdic(line)
+        if got != want:
+            fail("the pasted line %r sent %s, not %s" % (line, got.hex(), want.hex()))
+        host.send_record(KEY_FORM)
+    print("IBM.KEY: %d key cases and a two-line paste reach the host as their records" % len(KEY_CASES))
 
 
 # Records a host must not be trusted with: the window shows the error on its
@@ -89,6 +163,7 @@ def run(bin_dir, work, env):
                     window_class="QX3270")
     try:
         session(host, window, 4)
+        keys_and_paste(host, window, work)
         host.conn.close()  # the host ends the session; the window stays
         if not wait_for(10, lambda: any(b"Disconnected from Remote Host" in r for r in window.screen(25))):
             fail("the end of the session was not shown")
