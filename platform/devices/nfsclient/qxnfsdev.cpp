@@ -6,7 +6,9 @@
 // Request 0x70020 gives the Linux NFS client's statistics (client_stats.h),
 // 0x7C01C takes the driver settings block (driver_settings.h).
 //
-// Usage: qxnfsdev          serves until it is stopped; prints "ready" once it serves.
+// Usage: qxnfsdev          serves until it is stopped; prints "ready" once it
+//                          serves, and "settings W0 ... W9" (the ten words)
+//                          for each settings block it takes.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -103,11 +105,22 @@ DWORD PortOf(const qxnfs::RpcCall &call, unsigned short &port) {
 
 qxnfs::DriverSettings g_settings;  // the driver's, shared by every open
 
+// Takes a settings block and says what the driver now holds.
+DWORD TakeSettings(const std::vector<std::uint8_t> &in, std::vector<std::uint8_t> &out) {
+  const DWORD error = g_settings.Apply(in, out);
+  if (error) return error;
+  std::string line = "settings";
+  for (std::uint32_t word : g_settings.Words()) line += " " + std::to_string(word);
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+  return 0;
+}
+
 class RpcFile : public qx::DeviceFile {
  public:
   DWORD IoControl(DWORD code, const std::vector<std::uint8_t> &in, std::vector<std::uint8_t> &out) override {
     if (code == qxnfs::kStatisticsRequest) return statistics_.Command(in, out);
-    if (code == qxnfs::kSettingsRequest) return g_settings.Apply(in, out);
+    if (code == qxnfs::kSettingsRequest) return TakeSettings(in, out);
     if (code != qxnfs::kRpcCallRequest) return ERROR_INVALID_FUNCTION;
     qxnfs::RpcCall call;
     std::string why;

@@ -196,13 +196,17 @@ DWORD LocalAddress() {
   return address;
 }
 
+const char kDevice[] = "\\Device\\QXNFS";
+
 class SettingsDialog : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static const DWORD served = qx::ServeDevice("\\Device\\QXNFS", std::make_shared<SettingsDevice>());
-    ASSERT_EQ(served, 0u) << "the test's stand-in for the NFS client device could not be served";
-  }
   void SetUp() override {
+    ClearSettings();
+    ASSERT_EQ(qx::ServeDevice(kDevice, std::make_shared<SettingsDevice>()), 0u)
+        << "the test's stand-in for the NFS client device could not be served";
+  }
+  void TearDown() override { qx::StopServingDevice(kDevice); }
+  void ClearSettings() {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKey);
     ASSERT_EQ(Listing(), "(no key)");
@@ -471,7 +475,7 @@ TEST_F(SettingsDialog, HelpShowsTheConfigurationTopic) {
       {"the file beside the program", false, "The NFS client settings dialog sets how"},
   };
   for (const Case &c : cases) {
-    SetUp();
+    ClearSettings();
     if (c.installedHelp) {
       HKEY key = CreateSettings();
       SetText(key, "Installation Directory", directory.c_str());
@@ -487,6 +491,21 @@ TEST_F(SettingsDialog, HelpShowsTheConfigurationTopic) {
         << c.what << ": " << dialog.Auto("text " + text);
     EXPECT_EQ(dialog.Finish(2), "Configure returned 1, out text OK");
   }
+}
+
+// The settings reach the NFS client's own device process (qxnfsdev), which
+// says what it took.
+TEST_F(SettingsDialog, TheRunningDeviceTakesTheBlock) {
+  qx::StopServingDevice(kDevice);
+  qxtest::Child device({qxtest::BinDir() + "/qxnfsdev"});
+  ASSERT_EQ(device.ReadLine(10000), "ready") << "qxnfsdev did not start";
+  Dialog dialog("Configure");
+  ASSERT_TRUE(dialog.up());
+  dialog.Enter(105, "127.0.0.3");
+  dialog.Enter(113, "5");
+  EXPECT_EQ(dialog.Finish(130), "Configure returned 1, out text OK");
+  EXPECT_EQ(device.ReadLine(10000),
+            "settings 8 1 8 1 5 4096 8192 " + std::to_string(LocalAddress()) + " 448 " + std::to_string(0x0300007f));
 }
 
 // The mode word: "Configure" in any case is configure mode; no word or any
