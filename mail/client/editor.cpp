@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "mailstore.h"
+#include "msglist.h"
 #include "retrieve.h"
 #include "sendbox.h"
 #include "settings.h"
@@ -44,7 +46,7 @@ const QX_MENU_ITEM kEditItems[] = {
 const QX_MENU_ITEM kIncludeItems[] = {
     QX_MENUITEM("&Text File...", IDM_EDIT_INCLUDE),
     QX_MENUITEM("&Attachments...", IDM_EDIT_ATTACH),
-    QX_MENUITEM("&Message...", IDM_EDIT_INCLUDEMSG),
+    QX_MENUITEM("Include &Mail message", IDM_EDIT_INCLUDEMSG),
 };
 const QX_MENU_ITEM kHelpItems[] = {
     QX_MENUITEM("&Index", 301), QX_MENUITEM("&Editor Help", 302),     QX_MENUITEM("&Using Help", 303),
@@ -202,6 +204,21 @@ void OnIncludeFiles(HWND window) {
   for (const std::string &path : ChosenFiles(ofn)) IncludeTextFile(g_editor.edit, path);
 }
 
+// Include Message: the messages picked in "FindMessage" go in at the caret,
+// each as its stored file holds it, from the folder the picker ended in; the
+// current folder is the one from before afterwards.
+void OnIncludeMessages(HWND window) {
+  const std::string folder = Settings().currentFolder;
+  std::vector<int32_t> numbers;
+  if (PickMessagesDialog(window, numbers) == kMessagesPicked) {
+    const std::string picked = Settings().currentFolder.empty() ? Settings().mailDir : Settings().currentFolder;
+    for (const int32_t number : numbers)
+      IncludeTextFile(g_editor.edit, MessagePath(picked, static_cast<uint32_t>(number)));
+  }
+  Settings().currentFolder = folder;
+  SetFocus(g_editor.edit);
+}
+
 void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
   HWND edit = g_editor.edit;
   if (reinterpret_cast<HWND>(lParam) == edit && lParam != 0) {
@@ -223,12 +240,7 @@ void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
       break;
     case IDM_EDIT_INCLUDE: OnIncludeFiles(window); break;
     case IDM_EDIT_ATTACH: AttachmentsDialog(window); break;
-    case IDM_EDIT_INCLUDEMSG:
-      g_MailMessageBox(window,
-                       "Stored messages cannot be picked from here in this version. Open the message in the message "
-                       "list, save it with Save... as a text file, and include that file with Include Text File.",
-                       Text(IDS_INCLUDE).c_str(), MB_ICONINFORMATION);
-      break;
+    case IDM_EDIT_INCLUDEMSG: OnIncludeMessages(window); break;
     case 300: DialogBoxParamA(GetModuleHandleA(nullptr), "About", window, AboutDlgProc, 0); break;
     case 301: WinHelpA(window, "RAZUZUZ.HLP", HELP_INDEX, 0); break;
     case 302: WinHelpA(window, "RAZUZUZ.HLP", HELP_KEY, reinterpret_cast<ULONG_PTR>("Editor Help")); break;

@@ -71,6 +71,24 @@ const QX_DIALOG_ITEM kSelectItems[] = {
 const QX_DIALOG kSelect =
     QX_DIALOG_TEMPLATE(10, 10, 448, 188, kDialogStyle, "Read Mail", "MS Sans Serif", 8, kSelectItems);
 
+// The picker of the message editor's "Include Message": the same lists and
+// sort controls, "&Include" and "&Cancel".
+const QX_DIALOG_ITEM kFindMessageItems[] = {
+    QX_CONTROL("", IDC_LIST_FOLDERS, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS, 4, 4, 96, 156),
+    QX_CONTROL("", IDC_LIST_MESSAGES, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_EXTENDEDSEL, 104, 4, 336, 146),
+    QX_LTEXT("", IDC_LIST_COUNT, 104, 152, 120, 8),
+    QX_CHECKBOX("Reverse Sort", IDC_LIST_REVERSE, 230, 151, 56, 10),
+    QX_CONTROL("Date", IDC_LIST_BYDATE, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP,
+               290, 151, 34, 10),
+    QX_CONTROL("From", IDC_LIST_BYFROM, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 324, 151, 34, 10),
+    QX_CONTROL("Subject", IDC_LIST_BYSUBJECT, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 358, 151, 40, 10),
+    QX_CONTROL("Rcvd Time", IDC_LIST_BYARRIVAL, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 398, 151, 44, 10),
+    QX_DEFPUSHBUTTON("&Include", IDC_LIST_READ, 4, 168, 40, 14),
+    LIST_BUTTON("&Cancel", IDOK, 44),
+};
+const QX_DIALOG kFindMessage = QX_DIALOG_TEMPLATE(10, 10, 448, 188, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                                  "Include Mail Message", "MS Sans Serif", 8, kFindMessageItems);
+
 const QX_DIALOG_ITEM kDeleteBoxItems[] = {
     QX_LTEXT("", IDC_DELETEBOX_TEXT, 6, 8, 260, 8),
     QX_DEFPUSHBUTTON("&Yes", IDC_DELETEBOX_YES, 60, 24, 44, 14),
@@ -107,6 +125,7 @@ const QX_DIALOG kRedirect = QX_DIALOG_TEMPLATE(40, 40, 306, 42, DS_MODALFRAME | 
 
 const QX_RESOURCE kListResources[] = {
     QX_RES_DIALOG("Select", kSelect),
+    QX_RES_DIALOG("FindMessage", kFindMessage),
     QX_RES_DIALOG("ReDirect", kRedirect),
     QX_STRING(IDS_FORWARD_BUTTON, "Forward"),
     QX_STRING(IDS_REDIRECT_BUTTON, "ReDirect"),
@@ -131,6 +150,9 @@ std::string Text(UINT id) {
 // What the open list shows.
 struct LIST_STATE {
   HWND owner = nullptr;
+  HWND dialog = nullptr;  // the dialog whose list this is
+  bool picking = false;   // "FindMessage": Include ends the dialog with the selected numbers
+  std::vector<int32_t> picked;
   TREE_LIST folders;
   std::vector<MSG_ENTRY> entries;  // in row order
 };
@@ -144,6 +166,15 @@ struct SEARCH {
 };
 SEARCH g_search;
 LIST_STATE g_list;
+// "Select" and "FindMessage" (opened from the editor of a reply started in
+// "Select") each have their own list: the one whose dialog is being handled
+// is in g_list, the other waits here.
+LIST_STATE g_otherList;
+
+// Makes g_list the list of dialog, trading places with the other open list.
+void UseListOf(HWND dialog) {
+  if (g_list.dialog != dialog && g_otherList.dialog == dialog) std::swap(g_list, g_otherList);
+}
 
 int TabUnit() { return 8 * LOWORD(GetDialogBaseUnits()); }
 
@@ -568,7 +599,26 @@ void DrawMessageRow(const DRAWITEMSTRUCT &item) {
                  &tab, r.left);
 }
 
+// Include (or a double click) in "FindMessage": the selected messages'
+// numbers, in row order, end the dialog; none selected: the collector's box,
+// and the dialog stays.
+void PickSelected(HWND dialog) {
+  const std::vector<int> rows = SelectedRows(dialog);
+  if (rows.empty()) return;
+  g_list.picked.clear();
+  for (int row : rows) g_list.picked.push_back(g_list.entries[static_cast<size_t>(row)].number);
+  EndDialog(dialog, kMessagesPicked);
+}
+
+void OnRead(HWND dialog) {
+  if (g_list.picking)
+    PickSelected(dialog);
+  else
+    ReadMessages(dialog);
+}
+
 BOOL OnInit(HWND dialog) {
+  g_list.dialog = dialog;
   MAIL_SETTINGS &s = Settings();
   if (s.currentFolder.empty()) s.currentFolder = s.mailDir;
   CheckRadioButton(dialog, IDC_LIST_BYDATE, IDC_LIST_BYARRIVAL, IDC_LIST_BYDATE + std::clamp(s.sortOrder, 0, 3));
@@ -583,9 +633,9 @@ BOOL OnCommand(HWND dialog, UINT id, UINT notification) {
   switch (id) {
     case IDOK:
     case IDCANCEL: EndDialog(dialog, static_cast<INT_PTR>(id)); return TRUE;
-    case IDC_LIST_READ: ReadMessages(dialog); return TRUE;
+    case IDC_LIST_READ: OnRead(dialog); return TRUE;
     case IDC_LIST_MESSAGES:
-      if (notification == LBN_DBLCLK) ReadMessages(dialog);
+      if (notification == LBN_DBLCLK) OnRead(dialog);
       return TRUE;
     case IDC_LIST_DELETE: OnDelete(dialog); return TRUE;
     case IDC_LIST_SEARCH: OnSearch(dialog); return TRUE;
@@ -611,6 +661,7 @@ BOOL OnCommand(HWND dialog, UINT id, UINT notification) {
 }
 
 INT_PTR CALLBACK SelectProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  UseListOf(dialog);
   switch (message) {
     case WM_INITDIALOG: return OnInit(dialog);
     case WM_COMMAND: return OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
@@ -639,6 +690,23 @@ QX_REGISTER_RESOURCES(kListResources)
 
 INT_PTR RedirectDialog(HWND owner) {
   return DialogBoxParamA(GetModuleHandleA(nullptr), "ReDirect", owner, RedirectProc, 0);
+}
+
+INT_PTR PickMessagesDialog(HWND owner, std::vector<int32_t> &numbers) {
+  numbers.clear();
+  g_otherList = std::move(g_list);  // the list of an open "Select", if any
+  g_list = LIST_STATE{};
+  g_list.owner = owner;
+  g_list.picking = true;
+  INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), "FindMessage", owner, SelectProc, 0);
+  UseListOf(g_otherList.dialog);                       // back to the other list; the picker's is in g_otherList
+  if (g_list.picking) std::swap(g_list, g_otherList);  // no "Select" open, or the dialog was never made
+  if (result == kMessagesPicked)
+    numbers = std::move(g_otherList.picked);
+  else if (result != -1)
+    result = IDOK;  // Cancel, Esc or closing the window
+  g_otherList = LIST_STATE{};
+  return result;
 }
 
 INT_PTR MessageListDialog(HWND owner) {

@@ -4,6 +4,9 @@
 #ifndef QX_MAIL_MSGLIST_H
 #define QX_MAIL_MSGLIST_H
 
+#include <cstdint>
+#include <vector>
+
 #include <windows.h>
 
 enum {
@@ -44,6 +47,15 @@ enum {
 
 // Runs the message list for the main window; its result when it ends.
 INT_PTR MessageListDialog(HWND owner);
+
+// The result of "FindMessage" when messages were picked.
+constexpr INT_PTR kMessagesPicked = 724;
+// "FindMessage" (caption "Include Mail Message"), the message list in picking
+// mode: kMessagesPicked with the picked messages' numbers in row order (of the
+// folder then current in Settings().currentFolder, which the user may have
+// changed), IDOK when cancelled, -1 when the dialog could not be made.
+// An open "Select" keeps its own list meanwhile.
+INT_PTR PickMessagesDialog(HWND owner, std::vector<int32_t> &numbers);
 
 // "ReDirect": 2 when the messages are to be redirected (the addresses are
 // then the send header's ReDirect, the receipts its flags), 1 to forward them

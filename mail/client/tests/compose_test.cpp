@@ -11,6 +11,9 @@
 
 #include "compose.h"
 #include "editor.h"
+#include "folders.h"
+#include "mailstore.h"
+#include "msglist.h"
 #include "otherheaders.h"
 #include "person.h"
 #include "pop.h"
@@ -459,6 +462,172 @@ TEST_F(ComposeTest, RefusedQueuedMessageIsCorrectedAndSentAsPrepared) {
   for (const auto &e : fs::directory_iterator(dir / "mail"))
     EXPECT_NE(e.path().filename().string().rfind("tosend", 0) == 0 && e.path().extension() != ".lck", true)
         << e.path();  // the pair is gone (the queue's lock files stay)
+}
+
+// --- Including stored messages ----------------------------------------------------------
+
+// A stored message of the given day of December 1995 (the Date sort order).
+std::string StoredMessage(const std::string &subject, int day) {
+  return "From: Ann <ann@example.net>\r\nTo: alice@example.com\r\nSubject: " + subject +
+         "\r\nDate: " + std::to_string(day) + " Dec 1995 10:00:00 GMT\r\n\r\nBody of " + subject + "\r\n";
+}
+
+class IncludeMessageTest : public ComposeTest {
+ protected:
+  void SetUp() override {
+    ComposeTest::SetUp();
+    ASSERT_EQ(StoreCreateFolder(mailDir), 0);
+    ASSERT_EQ(CreateFolderNamed(mailDir, "archive", archive), 0);
+    ASSERT_EQ(Store(mailDir, StoredMessage("Inbox note", 1)), 0);
+    ASSERT_EQ(Store(archive, StoredMessage("Plans", 3)), 0);
+    ASSERT_EQ(Store(archive, StoredMessage("Budget", 2)), 0);
+    Settings().sortOrder = 0;  // by Date: Budget, then Plans
+    Settings().currentFolder = mailDir;
+  }
+  static int Store(const std::string &folder, const std::string &text) {
+    std::string path = folder + "\\";
+    FILE *f = CreateUniqueFile(path);
+    if (!f) return -100;
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    return StoreAddMessage(path, folder);
+  }
+  static std::string CountText(HWND d) {
+    char text[64] = {};
+    GetDlgItemTextA(d, IDC_LIST_COUNT, text, sizeof text);
+    return text;
+  }
+  static std::string EditText(HWND editor) {
+    HWND e = GetDlgItem(editor, kEditorControl);
+    std::string text(static_cast<size_t>(GetWindowTextLengthA(e)) + 1, '\0');
+    GetWindowTextA(e, text.data(), static_cast<int>(text.size()));
+    text.pop_back();
+    return text;
+  }
+  static void SelectRows(HWND d, int from, int to) {
+    SendDlgItemMessageA(d, IDC_LIST_MESSAGES, LB_SETSEL, FALSE, -1);
+    SendDlgItemMessageA(d, IDC_LIST_MESSAGES, LB_SELITEMRANGE, TRUE, MAKELPARAM(from, to));
+  }
+  std::string archive;
+};
+
+// The editor's Include Mail message opens the message list as a picker: with
+// nothing selected it says so and stays; two messages picked in another
+// folder go in at the caret, whole and in row order; the next picker opens on
+// the folder from before, and Cancel includes nothing. The message sent holds
+// the typed line and both stored messages.
+TEST_F(IncludeMessageTest, PickedMessagesGoIntoTheTextAndAreSent) {
+  std::vector<std::string> counts;
+  person::Person p;
+  p.Then("Send", [](HWND d) { TypeInto(d, IDC_SEND_TO, "bob@example.net"); })
+      .Then("Send", [](HWND d) { TypeInto(d, IDC_SEND_SUBJECT, "Two old messages"); })
+      .Then("Send", [](HWND d) { Click(d, IDC_SEND_EDIT); })
+      .Then("Message",
+            [](HWND w) {
+              SetFocus(GetDlgItem(w, kEditorControl));
+              qx::display::TypeText("See below:\n");
+            })
+      .Then("Message", [](HWND w) { Click(w, IDM_EDIT_INCLUDEMSG); })
+      .Then("Include Mail Message",
+            [&](HWND d) {
+              counts.push_back(CountText(d));
+              Click(d, IDC_LIST_READ);  // nothing selected
+            })
+      .Then("Include Mail Message", person::Choose(IDC_LIST_FOLDERS, "archive"))
+      .Then("Include Mail Message",
+            [&](HWND d) {
+              counts.push_back(CountText(d));
+              SelectRows(d, 0, 1);
+              Click(d, IDC_LIST_READ);
+            })
+      .Then("Message",
+            [](HWND w) {
+              const std::string text = EditText(w);
+              EXPECT_EQ(text, "See below:\r\n" + StoredMessage("Budget", 2) + StoredMessage("Plans", 3));
+              Click(w, IDM_EDIT_INCLUDEMSG);
+            })
+      .Then("Include Mail Message",
+            [&](HWND d) {
+              counts.push_back(CountText(d));  // the folder from before the first pick
+              SelectRows(d, 0, 0);
+              Click(d, IDOK);  // Cancel
+            })
+      .Then("Message", [](HWND w) { Click(w, IDM_EDIT_SAVE); })
+      .Then("Send", [](HWND d) { Click(d, IDC_SEND_SEND); });
+  INT_PTR outcome = -1;
+  person::WithPerson(p, [&] { outcome = ComposeDialog(nullptr, kComposeNew); });
+  ASSERT_EQ(outcome, kComposeSent) << (g_boxes.empty() ? "" : g_boxes.front());
+  EXPECT_EQ(g_boxes, (std::vector<std::string>{"Mail: No Messages Selected"}));
+  EXPECT_EQ(counts, (std::vector<std::string>{"(1 Message)", "(2 Messages)", "(1 Message)"}));
+  EXPECT_EQ(Settings().currentFolder, mailDir);
+  const std::string m = Received(1);
+  EXPECT_NE(m.find("\r\n\r\nSee below:\r\nFrom: Ann <ann@example.net>\r\n"), std::string::npos) << m;
+  EXPECT_NE(m.find("Subject: Budget\r\nDate: 2 Dec 1995 10:00:00 GMT\r\n\r\nBody of Budget\r\nFrom: Ann"),
+            std::string::npos)
+      << m;
+  EXPECT_TRUE(m.ends_with("\r\nBody of Plans\r\n")) << m;
+  EXPECT_EQ(Count(m, "Inbox note"), 0u);
+  EXPECT_TRUE(OnlyCrLf(m));
+  EXPECT_EQ(Oracle(1)["Subject"], "Two old messages");
+}
+
+// A step that waits, tick after tick, until its window takes input again (a
+// list below a modal dialog is disabled).
+person::Step WhenEnabled(person::Step step) {
+  return [step](HWND d) {
+    if (!IsWindowEnabled(d)) {
+      --person::g_person->next;
+      return;
+    }
+    step(d);
+  };
+}
+
+// A reply started in the message list picks a message of another folder in
+// the editor: the list below keeps its own folder and rows, so its Delete
+// still names the inbox message.
+TEST_F(IncludeMessageTest, PickerFromAReplyLeavesTheListBelowAsItWas) {
+  std::string countAfter, deleteText;
+  person::Person p;
+  p.Then("Read Mail",
+         [](HWND d) {
+           SelectRows(d, 0, 0);
+           Click(d, IDC_LIST_REPLY);
+         })
+      .Then("Reply", [](HWND d) { Click(d, IDC_SEND_EDIT); })
+      .Then("Message", [](HWND w) { Click(w, IDM_EDIT_INCLUDEMSG); })
+      .Then("Include Mail Message", person::Choose(IDC_LIST_FOLDERS, "archive"))
+      .Then("Include Mail Message",
+            [](HWND d) {
+              SelectRows(d, 1, 1);
+              Click(d, IDC_LIST_READ);
+            })
+      .Then("Message", [](HWND w) { Click(w, IDM_EDIT_SAVE); })
+      .Then("Reply", [](HWND d) { Click(d, IDC_SEND_SEND); })
+      .Then("Read Mail", WhenEnabled([&](HWND d) {
+              countAfter = CountText(d);
+              SelectRows(d, 0, 0);
+              Click(d, IDC_LIST_DELETE);
+            }))
+      .Then("Delete Message",
+            [&](HWND d) {
+              char text[256] = {};
+              GetDlgItemTextA(d, IDC_DELETEBOX_TEXT, text, sizeof text);
+              deleteText = text;
+              Click(d, IDC_DELETEBOX_NO);
+            })
+      .Then("Read Mail", WhenEnabled([](HWND d) { Click(d, IDOK); }));
+  person::WithPerson(p, [&] { MessageListDialog(nullptr); });
+  EXPECT_TRUE(g_boxes.empty()) << g_boxes.front();
+  EXPECT_EQ(countAfter, "(1 Message)");
+  EXPECT_NE(deleteText.find("Inbox note"), std::string::npos) << deleteText;
+  EXPECT_EQ(Settings().currentFolder, mailDir);
+  const std::string m = Received(1);
+  EXPECT_NE(m.find("\r\nSubject: Re: Inbox note\r\n"), std::string::npos) << m;
+  EXPECT_NE(m.find("\r\n\r\nFrom: Ann <ann@example.net>\r\nTo: alice@example.com\r\nSubject: Plans\r\n"),
+            std::string::npos)
+      << m;
+  EXPECT_EQ(Count(m, "Budget"), 0u);
 }
 
 }  // namespace
