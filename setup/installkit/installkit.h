@@ -25,8 +25,10 @@ QX_DLLEXPORT BOOL WINAPI Win32LibMain(HINSTANCE instance, DWORD reason, LPVOID r
 /* The installation directory: the one stored by an earlier installation, or
  * the one the user gives in the dialog "GetDir" (then created, with its
  * subdirectories, and added to the system search path); "BAD" when the user
- * cancels. With count 2, fileNames[0] is first copied over fileNames[1].
- * Returns the number of bytes put into buffer (NUL not counted). */
+ * cancels. With count 2, fileNames[0] is copied over fileNames[1] beside the
+ * lookup (done when the call returns). Returns the stored value's size (its
+ * NUL included) or the answer's length; a directory that does not fit the
+ * buffer is never cut: the answer is then "BAD". */
 QX_DLLEXPORT DWORD WINAPI GetInstallationDir(LPSTR *fileNames, DWORD count, LPSTR buffer, DWORD bufferSize);
 
 /* Asks the running super-server "Q&Xportwarden" to show its configuration
@@ -60,6 +62,8 @@ extern HINSTANCE g_InstallKitInstance;
 #define INSTALLKIT_CLIENT_KEY "SOFTWARE\\Corvane\\NFSClient"
 #define INSTALLKIT_CLIENT_CURRENT_KEY "SOFTWARE\\Corvane\\NFSClient\\CurrentVersion"
 #define INSTALLKIT_INSTALL_CAPTION "QXNFS Client Install"
+/* The system environment, whose "Path" is the search path. */
+#define INSTALLKIT_ENVIRONMENT_KEY "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
 
 /* The NFS server service "QXNFSServer" and its control-panel applet in the
  * system directory: mode bit 0 set installs them, clear removes them. */

@@ -1,5 +1,72 @@
-// The NFS server service and its control-panel applet, installed or removed
-// from the NFS client settings dialog.
+// The NFS server service "QXNFSServer" and its control-panel applet in the
+// system directory, installed from the NFS client settings dialog.
 #include "installkit.h"
+#include "install_steps.h"
+#include "regvalues.h"
+#include "services.h"
 
-void SetupNfsServer(DWORD mode) { (void)mode; }
+#include <string>
+
+using installkit::RegKey;
+using installkit::ScHandle;
+
+namespace {
+
+std::string Expand(const char *text) {
+  char expanded[MAX_PATH * 2] = "";
+  const DWORD n = ExpandEnvironmentStringsA(text, expanded, sizeof expanded);
+  return n > 0 && n <= sizeof expanded ? std::string(expanded) : std::string();
+}
+
+std::string StoredInstallDir() {
+  RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, INSTALLKIT_CLIENT_CURRENT_KEY, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS)
+    return "";
+  installkit::RegValue value;
+  if (installkit::ReadValue(key.get(), "Installation Directory", value) != ERROR_SUCCESS) return "";
+  return installkit::ValueText(value);
+}
+
+bool FileExists(const std::string &path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The system directory's applet is kept as "sharepanel.old" and replaced by
+// the installation's copy. Nothing is moved when the installation has no
+// copy, and the kept applet comes back when the copy fails: the system
+// directory never ends up without one.
+void InstallSystemApplet(const std::string &install_dir, const std::string &system_dir) {
+  const std::string source = install_dir + "\\sharepanel.cpl";
+  const std::string applet = system_dir + "\\sharepanel.cpl";
+  const std::string old = system_dir + "\\sharepanel.old";
+  if (install_dir.empty() || !FileExists(source)) return;
+  DeleteFileA(old.c_str());
+  const bool kept = MoveFileA(applet.c_str(), old.c_str()) != FALSE;
+  if (!CopyFileA(source.c_str(), applet.c_str(), FALSE) && kept) MoveFileA(old.c_str(), applet.c_str());
+}
+
+}  // namespace
+
+void SetupNfsServer(DWORD mode) {
+  const std::string install_dir = StoredInstallDir();
+  const std::string system_dir = Expand("%SystemRoot%\\System32");
+  if (mode & SETUP_NFS_SERVER_INSTALL) {
+    if (!system_dir.empty()) InstallSystemApplet(install_dir, system_dir);
+    // Without a known installation directory there is no program to register.
+    if (install_dir.empty()) return;
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) return;
+    ScHandle server(installkit::CreateSuiteService(manager.get(), installkit::kNfsServerService, install_dir));
+    return;
+  }
+  if (!system_dir.empty()) {
+    const std::string applet = system_dir + "\\sharepanel.cpl";
+    const std::string old = system_dir + "\\sharepanel.old";
+    DeleteFileA(old.c_str());
+    MoveFileA(applet.c_str(), old.c_str());
+  }
+  ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return;
+  installkit::StopAndDeleteService(manager.get(), installkit::kNfsServerService.name);
+}
