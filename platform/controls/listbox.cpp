@@ -182,8 +182,10 @@ void ShowItem(HWND h, ListBox &l, int i) {
 }
 
 int Insert(HWND h, ListBox &l, int index, LPARAM lp) {
+  const DWORD style = Style(h);  // read once: a fill adds thousands of rows
+  const bool ownerDraw = (style & (LBS_OWNERDRAWFIXED | LBS_OWNERDRAWVARIABLE)) != 0;
   Item it;
-  if (HasStrings(h)) {
+  if (!ownerDraw || (style & LBS_HASSTRINGS)) {
     const char *s = reinterpret_cast<const char *>(lp);
     it.text = s ? s : "";
   } else {
@@ -191,7 +193,7 @@ int Insert(HWND h, ListBox &l, int index, LPARAM lp) {
   }
   if (index < 0) {
     index = Count(l);
-    if (Style(h) & LBS_SORT) {
+    if (style & LBS_SORT) {
       int lo = 0, hi = Count(l);
       while (lo < hi) {  // after the items that compare equal, so equal items keep their order
         const int mid = (lo + hi) / 2;
@@ -207,7 +209,7 @@ int Insert(HWND h, ListBox &l, int index, LPARAM lp) {
   } else if (index > Count(l)) {
     return LB_ERR;
   }
-  if (Variable(h)) {
+  if (style & LBS_OWNERDRAWVARIABLE) {
     it.height = MeasureItem(h, l, index, it.data);
     if (!l.alive) return LB_ERR;
   }

@@ -97,6 +97,24 @@ void FillSurfaceRect(DC &dc, const RECT &r, const Brush *brush, DWORD rop) {
   Surface &s = *dc.Target();
   const std::uint8_t table = static_cast<std::uint8_t>(rop >> 16);
   const bool pattern = RopUsesPattern(table);
+  // A solid brush has one pixel everywhere: it is resolved once (a system
+  // colour takes the colour table's lock), not once per pixel, and a plain
+  // copy of it fills whole rows. Every row of a window's background is such
+  // a fill.
+  if (pattern && brush && brush->log.lbStyle == BS_SOLID) {
+    const std::uint32_t p = BrushPixel(dc, *brush, 0, 0).value_or(0);
+    if (table == static_cast<std::uint8_t>(PATCOPY >> 16)) {
+      const std::uint32_t v = s.mono ? Surface::ToMono(p) : p;
+      for (const RECT &c : IntersectRects(dc.ClipRects(), r))
+        for (int y = c.top; y < c.bottom; ++y) {
+          auto row = s.px.begin() + static_cast<std::ptrdiff_t>(y) * s.width;
+          std::fill(row + c.left, row + c.right, v);
+        }
+      return;
+    }
+    ForEachPixel(dc, r, [&](int x, int y) { s.Put(x, y, Rop3(table, p, 0, s.Get(x, y))); });
+    return;
+  }
   ForEachPixel(dc, r, [&](int x, int y) {
     std::uint32_t p = 0;
     if (pattern) {

@@ -154,20 +154,30 @@ void Unlink(Window &w) {
 
 // Sends to a window of this process whatever its thread (the common path of
 // SendMessageA for local windows).
-LRESULT SendLocal(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  auto w = FindLocalWindow(hwnd);
-  if (!w) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), 0;
-  WNDPROC proc;
-  DWORD tid;
-  {
-    std::lock_guard guard(WindowLock());
-    proc = w->proc;
-    tid = w->tid;
-  }
+// The procedure and thread of a window of this process, read under one hold
+// of the lock (a list filled row by row sends thousands of messages); false
+// when the handle names no window of this process.
+bool LocalTarget(HWND hwnd, WNDPROC *proc, DWORD *tid) {
+  std::lock_guard guard(WindowLock());
+  auto it = T().windows.find(hwnd);
+  if (!hwnd || it == T().windows.end()) return false;
+  *proc = it->second->proc;
+  *tid = it->second->tid;
+  return true;
+}
+
+LRESULT Deliver(HWND hwnd, WNDPROC proc, DWORD tid, UINT msg, WPARAM wparam, LPARAM lparam) {
   if (tid == GetCurrentThreadId()) return CallProc(proc, hwnd, msg, wparam, lparam);
   LRESULT result = 0;
   SendAcrossThreads(tid, hwnd, msg, wparam, lparam, INFINITE, &result, false);
   return result;
+}
+
+LRESULT SendLocal(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  WNDPROC proc;
+  DWORD tid;
+  if (!LocalTarget(hwnd, &proc, &tid)) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), 0;
+  return Deliver(hwnd, proc, tid, msg, wparam, lparam);
 }
 
 void Notify(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) { SendLocal(hwnd, msg, wparam, lparam); }
@@ -288,26 +298,14 @@ LONG_PTR WriteExtra(std::vector<BYTE> &extra, int index, size_t size, LONG_PTR v
   return old;
 }
 
-// Get/SetWindowLong for every width: size is the width of the value for
-// extra bytes, and wide tells whether procedures travel as real pointers.
-LONG_PTR WindowLong(HWND hwnd, int index, bool set, LONG_PTR value, size_t size, bool wide) {
-  auto w = FindLocalWindow(hwnd);
-  if (!w) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), 0;
-  SetLastError(ERROR_SUCCESS);
-  if (index == GWL_WNDPROC) {
-    WNDPROC old;
-    {
-      std::lock_guard guard(WindowLock());
-      old = w->proc;
-      if (set) {
-        WNDPROC proc = ProcFromValue(value);
-        if (!proc) return SetLastError(ERROR_INVALID_PARAMETER), 0;
-        w->proc = proc;
-      }
-    }
-    return wide ? reinterpret_cast<LONG_PTR>(old) : ProcToken(old);
-  }
+// Get/SetWindowLong of every index but the procedure, looked up and read
+// under one hold of the lock (controls read their style on every message).
+LONG_PTR WindowField(HWND hwnd, int index, bool set, LONG_PTR value, size_t size, bool wide) {
   std::lock_guard guard(WindowLock());
+  auto it = T().windows.find(hwnd);
+  if (!hwnd || it == T().windows.end()) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), 0;
+  Window *w = it->second.get();
+  SetLastError(ERROR_SUCCESS);
   LONG_PTR old = 0;
   switch (index) {
     case GWL_HINSTANCE:
@@ -342,6 +340,26 @@ LONG_PTR WindowLong(HWND hwnd, int index, bool set, LONG_PTR value, size_t size,
     }
   }
   return old;
+}
+
+// Get/SetWindowLong for every width: size is the width of the value for
+// extra bytes, and wide tells whether procedures travel as real pointers.
+LONG_PTR WindowLong(HWND hwnd, int index, bool set, LONG_PTR value, size_t size, bool wide) {
+  if (index != GWL_WNDPROC) return WindowField(hwnd, index, set, value, size, wide);
+  auto w = FindLocalWindow(hwnd);
+  if (!w) return SetLastError(ERROR_INVALID_WINDOW_HANDLE), 0;
+  SetLastError(ERROR_SUCCESS);
+  WNDPROC old;
+  {
+    std::lock_guard guard(WindowLock());
+    old = w->proc;
+    if (set) {
+      WNDPROC proc = ProcFromValue(value);
+      if (!proc) return SetLastError(ERROR_INVALID_PARAMETER), 0;
+      w->proc = proc;
+    }
+  }
+  return wide ? reinterpret_cast<LONG_PTR>(old) : ProcToken(old);
 }
 
 LONG_PTR ClassLong(HWND hwnd, int index, bool set, LONG_PTR value, bool wide) {
@@ -1440,7 +1458,9 @@ LRESULT WINAPI SendMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     for (HWND h : TopLevelSnapshot(false)) SendLocal(h, msg, wparam, lparam);
     return 0;
   }
-  if (FindLocalWindow(hwnd)) return SendLocal(hwnd, msg, wparam, lparam);
+  WNDPROC proc;
+  DWORD tid;
+  if (LocalTarget(hwnd, &proc, &tid)) return Deliver(hwnd, proc, tid, msg, wparam, lparam);
   // A window of another process cannot run a procedure for us synchronously.
   SetLastError(IsWindow(hwnd) ? ERROR_ACCESS_DENIED : ERROR_INVALID_WINDOW_HANDLE);
   return 0;

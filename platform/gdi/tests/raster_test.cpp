@@ -57,6 +57,62 @@ TEST(GdiRaster, TernaryRopsOnEveryBitCombination) {
   }
 }
 
+// Area fills with a solid brush (the list and window backgrounds) through
+// every kind of pattern operation, a system-colour brush among them: only the
+// clipped rectangle changes, each of its pixels as the operation says, and a
+// monochrome bitmap gets black or white.
+TEST(GdiRaster, SolidFillsKeepTheClipAndTheOperation) {
+  struct Case {
+    const char *name;
+    DWORD rop;
+    bool systemColour;
+    COLORREF expected;
+  } cases[] = {
+      {"PATCOPY", PATCOPY, false, Grey(0xF0)},
+      {"PATINVERT", PATINVERT, false, Grey(0xF0 ^ 0xAA)},
+      {"PATAND (DPa)", 0x00A000C9, false, Grey(0xF0 & 0xAA)},
+      {"DPo", 0x00FA0089, false, Grey(0xF0 | 0xAA)},
+      {"DSTINVERT", DSTINVERT, false, Grey(0x55)},
+      {"BLACKNESS", BLACKNESS, false, Grey(0)},
+      {"PATCOPY of COLOR_BTNFACE", PATCOPY, true, GetSysColor(COLOR_BTNFACE)},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Canvas cv(7, 5);
+    RECT all{0, 0, 7, 5};
+    HBRUSH bg = CreateSolidBrush(D);
+    FillRect(cv.dc(), &all, bg);
+    DeleteObject(bg);
+    HRGN clip = CreateRectRgn(1, 1, 5, 4);
+    SelectClipRgn(cv.dc(), clip);
+    DeleteObject(clip);
+    HBRUSH brush = c.systemColour ? GetSysColorBrush(COLOR_BTNFACE) : CreateSolidBrush(P);
+    HGDIOBJ old = SelectObject(cv.dc(), brush);
+    ASSERT_TRUE(PatBlt(cv.dc(), 0, 0, 7, 5, c.rop));
+    SelectClipRgn(cv.dc(), nullptr);  // pixels outside the clip read back too
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 7; ++x) {
+        const bool inside = x >= 1 && x < 5 && y >= 1 && y < 4;
+        ASSERT_EQ(GetPixel(cv.dc(), x, y), inside ? c.expected : D) << "pixel " << x << "," << y;
+      }
+    SelectObject(cv.dc(), old);
+    if (!c.systemColour) DeleteObject(brush);
+  }
+  HDC mono = CreateCompatibleDC(nullptr);
+  HBITMAP bits = CreateBitmap(9, 3, 1, 1, nullptr);
+  HGDIOBJ oldBits = SelectObject(mono, bits);
+  RECT left{0, 0, 4, 3}, right{4, 0, 9, 3};
+  HBRUSH light = CreateSolidBrush(Grey(0xF0)), dark = CreateSolidBrush(Grey(0x20));
+  FillRect(mono, &left, light);
+  FillRect(mono, &right, dark);
+  for (int x = 0; x < 9; ++x) EXPECT_EQ(GetPixel(mono, x, 2), x < 4 ? Grey(0xFF) : Grey(0)) << "mono pixel " << x;
+  DeleteObject(light);
+  DeleteObject(dark);
+  SelectObject(mono, oldBits);
+  DeleteObject(bits);
+  DeleteDC(mono);
+}
+
 TEST(GdiRaster, Rop2OnLines) {
   struct Case {
     int rop2;
