@@ -13,19 +13,27 @@
 
 #include <qxcommon.h>
 
+#include "burrowview.h"
 #include "resources.h"
 #include "toolbar.h"
 
-namespace {
-
-constexpr const char *kAppName = "burrowview";
-constexpr const char *kErrorCaption = "burrowview Error";
-constexpr UINT kSoundSeconds[5] = {0, 3, 5, 10, 20};
-
-// ---- Process-wide state, owned by the main window ----
+// ---- Process-wide state, owned by the main window; the dialogs share this part ----
 
 HINSTANCE g_Instance;
-HWND g_MainWnd, g_Dlg, g_Splitter;
+HWND g_MainWnd, g_Dlg;
+int g_ClearFirst = 1, g_InitialAction = 3;
+char g_HomeHost[256], g_HomeKey[256], g_HomeCheckpoint[256], g_HomeBookmark[256];
+int g_HomePort = 70;
+COLORREF g_DocColor = RGB(255, 255, 255), g_TreeColor = RGB(255, 255, 255);
+HBRUSH g_DocBrush, g_TreeBrush;
+
+namespace {
+
+constexpr const char *kAppName = kBurrowviewName;
+constexpr const char *kErrorCaption = kBurrowviewError;
+constexpr UINT kSoundSeconds[5] = {0, 3, 5, 10, 20};
+
+HWND g_Splitter;
 HBITMAP g_Folders, g_Others, g_Buttons;
 HCURSOR g_MoveCursor;
 int g_CellW = 16, g_CellH = 16, g_ButtonW = 24, g_ButtonH = 22;
@@ -33,11 +41,7 @@ int g_VUnit = 2, g_HUnit = 2;
 int g_Location = -1;
 bool g_Dragging;
 int g_DragX;
-int g_ClearFirst = 1, g_InitialAction = 3;
-char g_HomeHost[256], g_HomeKey[256], g_HomeCheckpoint[256], g_HomeBookmark[256];
-int g_HomePort = 70;
-COLORREF g_DocColor = RGB(255, 255, 255), g_TreeColor = RGB(255, 255, 255);
-HBRUSH g_DocBrush, g_TreeBrush, g_GreyBrush, g_FaceBrush;
+HBRUSH g_GreyBrush, g_FaceBrush;
 HFONT g_FixedFont, g_PropFont;
 bool g_Monospaced;
 int g_AveCharWidth = 8;
@@ -64,8 +68,11 @@ void FindIni(const char *name, char *path) {
     snprintf(path, MAX_PATH, "%s", found.szPathName);
     return;
   }
-  snprintf(path, MAX_PATH, "%s", name);
-  HANDLE h = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // The file made in the current directory is named by its full path: a bare
+  // name would send every later read and write to the Windows directory.
+  const DWORD n = GetFullPathNameA(name, MAX_PATH, path, nullptr);
+  if (n == 0 || n >= MAX_PATH) snprintf(path, MAX_PATH, "%s", name);
+  HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
 }
 
@@ -292,6 +299,7 @@ WindowUi g_WindowUi;
 
 INT_PTR CALLBACK SearchDlgProc(HWND dlg, UINT message, WPARAM wParam, LPARAM lParam) {
   static std::string *words;
+  if (INT_PTR brush = DialogColour(message, wParam)) return brush;
   switch (message) {
     case WM_INITDIALOG:
       words = reinterpret_cast<std::string *>(lParam);
@@ -347,6 +355,7 @@ struct CsoDialogData {
 
 INT_PTR CALLBACK CsoDlgProc(HWND dlg, UINT message, WPARAM wParam, LPARAM lParam) {
   static CsoDialogData *data;
+  if (INT_PTR brush = DialogColour(message, wParam)) return brush;
   switch (message) {
     case WM_INITDIALOG: {
       data = reinterpret_cast<CsoDialogData *>(lParam);
@@ -449,6 +458,18 @@ void OpenHomeGopher() {
 void DoMenuCommand(HWND window, int id) {
   switch (id) {
     case IDM_HOME_GOPHER: OpenHomeGopher(); break;
+    case IDM_HOME_CHECKPOINT:
+    case IDM_HOME_BOOKMARK:
+    case IDM_SAVE_BOOKMARK:
+    case IDM_DELETE_BOOKMARK:
+    case IDM_GOTO_BOOKMARK:
+    case IDM_CHECKPOINT:
+    case IDM_REMOVE_CHECKPOINT:
+    case IDM_LOAD_CHECKPOINT: BookmarkCommand(window, id); break;
+    case IDM_SELECT_GOPHER:
+    case IDM_CONFIGURE:
+    case IDM_DOC_COLOR:
+    case IDM_TREE_COLOR: SettingsCommand(window, id); break;
     case IDM_EXIT: PostMessageA(window, WM_CLOSE, 0, 0); break;
     case IDM_HELP_USING: WinHelpA(window, "WINHELP.HLP", HELP_CONTENTS, 0); break;
     case IDM_HELP_INDEX: WinHelpA(window, "ZIVADOR.HLP", HELP_CONTENTS, 0); break;
@@ -809,10 +830,14 @@ void FreeWindowResources() {
         static_cast<HGDIOBJ>(g_FixedFont), static_cast<HGDIOBJ>(g_PropFont)})
     if (o) DeleteObject(o);
   ToolbarFree();
+  FreeDialogColour();
   RemovePrivateTempDir();
 }
 
 }  // namespace
+
+const char *AppsIniPath() { return g_AppsIni; }
+const char *PrivateIniPath() { return g_PrivateIni; }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
   g_Instance = instance;

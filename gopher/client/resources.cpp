@@ -103,29 +103,29 @@ constexpr auto kButtons = MakeDib<2 * kButtonW, 2 * kButtonH>(ButtonPixel);
 
 const QX_MENU_ITEM kFileMenu[] = {
     QX_MENUITEM("&Home Gopher", IDM_HOME_GOPHER),
-    QX_MENUITEM_F("Select &Gopher...", IDM_SELECT_GOPHER, MF_GRAYED),
+    QX_MENUITEM("Select &Gopher...", IDM_SELECT_GOPHER),
     QX_MENUSEPARATOR(),
-    QX_MENUITEM_F("&Configure...", IDM_CONFIGURE, MF_GRAYED),
+    QX_MENUITEM("&Configure...", IDM_CONFIGURE),
     QX_MENUITEM_F("&Print Setup...", IDM_PRINT_SETUP, MF_GRAYED),
     QX_MENUSEPARATOR(),
     QX_MENUITEM("E&xit", IDM_EXIT),
 };
 const QX_MENU_ITEM kBookmarkMenu[] = {
-    QX_MENUITEM_F("&Save Bookmark...", IDM_SAVE_BOOKMARK, MF_GRAYED),
-    QX_MENUITEM_F("&Delete Bookmark...", IDM_DELETE_BOOKMARK, MF_GRAYED),
-    QX_MENUITEM_F("&Go to Bookmark...", IDM_GOTO_BOOKMARK, MF_GRAYED),
+    QX_MENUITEM("&Save Bookmark...", IDM_SAVE_BOOKMARK),
+    QX_MENUITEM("&Delete Bookmark...", IDM_DELETE_BOOKMARK),
+    QX_MENUITEM("&Go to Bookmark...", IDM_GOTO_BOOKMARK),
     QX_MENUSEPARATOR(),
-    QX_MENUITEM_F("&Checkpoint Location...", IDM_CHECKPOINT, MF_GRAYED),
-    QX_MENUITEM_F("&Remove Checkpoint...", IDM_REMOVE_CHECKPOINT, MF_GRAYED),
-    QX_MENUITEM_F("&Load from Checkpoint...", IDM_LOAD_CHECKPOINT, MF_GRAYED),
+    QX_MENUITEM("&Checkpoint Location...", IDM_CHECKPOINT),
+    QX_MENUITEM("&Remove Checkpoint...", IDM_REMOVE_CHECKPOINT),
+    QX_MENUITEM("&Load from Checkpoint...", IDM_LOAD_CHECKPOINT),
 };
 const QX_MENU_ITEM kFontMenu[] = {
     QX_MENUITEM("Monospaced", IDM_MONOSPACED),
     QX_MENUITEM("Proportional", IDM_PROPORTIONAL),
 };
 const QX_MENU_ITEM kColourMenu[] = {
-    QX_MENUITEM_F("Document Window...", IDM_DOC_COLOR, MF_GRAYED),
-    QX_MENUITEM_F("Tree Window...", IDM_TREE_COLOR, MF_GRAYED),
+    QX_MENUITEM("Document Window...", IDM_DOC_COLOR),
+    QX_MENUITEM("Tree Window...", IDM_TREE_COLOR),
 };
 const QX_MENU_ITEM kSoundMenu[] = {
     QX_MENUITEM("&Save To File", IDM_SOUND_FILE),   QX_MENUITEM("&3 Seconds", IDM_SOUND_FILE + 1),

@@ -41,4 +41,34 @@
 #define IDC_CSO_KEYS 701
 #define IDC_CSO_RETURN 703
 
+// Bookmark and checkpoint dialogs: "BMName", "BMSel" and "BMGoto"
+#define IDC_BM_LIST 400
+#define IDC_BM_LIST_LABEL 401
+#define IDC_BM_NO_CLEAR 402
+#define IDC_BM_CLEAR 403
+#define IDC_BM_NAME_LABEL 500
+#define IDC_BM_NAME 501
+
+// The server chooser "GophSel"
+#define IDC_SEL_SERVER 300
+#define IDC_SEL_PORT_BAR 301
+#define IDC_SEL_PORT 302
+#define IDC_SEL_GOTO_BOOKMARK 303
+#define IDC_SEL_LOAD_CHECKPOINT 304
+#define IDC_SEL_NO_CLEAR 305
+#define IDC_SEL_CLEAR 306
+#define IDC_SEL_KEY 307
+#define IDC_SEL_DESCRIPTION 308
+
+// The configuration dialog "Configure"
+#define IDC_CFG_HOME_HOST 800
+#define IDC_CFG_HOME_CHECKPOINT 801
+#define IDC_CFG_HOME_BOOKMARK 802
+#define IDC_CFG_ACTION_FIRST 803  // 803..806: home gopher, checkpoint, bookmark, server chooser
+#define IDC_CFG_ACTION_LAST 806
+#define IDC_CFG_NO_CLEAR 807
+#define IDC_CFG_CLEAR 808
+#define IDC_CFG_TELNET 809
+#define IDC_CFG_TN3270 810
+
 #endif
