@@ -298,9 +298,10 @@ TEST_F(InstallKit, StoredDirectoryNeedsNoDialog) {
 }
 
 // The whole road: directory, install (services registered, the super-server
-// running, settings written), its configuration dialog, update (first
-// without the NFS client's driver, then with it), the user's settings kept,
-// removal; then the registry, the search path and the files are as before.
+// running, settings written), its configuration dialog, the NFS client
+// settings dialog setting up the NFS server, update (first without the NFS
+// client's driver, then with it), the user's settings kept, removal; then the
+// registry, the search path and the files are as before.
 TEST_F(InstallKit, InstallUpdateRemoveLeavesTheMachineAsBefore) {
   SeedMachine();
   const std::string registry_before = RegistryListing();
@@ -357,6 +358,20 @@ TEST_F(InstallKit, InstallUpdateRemoveLeavesTheMachineAsBefore) {
   EXPECT_EQ(AutomationCommand(service[0], "press " + close), "ok");
   EXPECT_EQ(configuring->ReadLine(20000), "ConfigurePortwarden returned 1, out text OK");
   EXPECT_EQ(configuring->Wait(10000), 0);
+
+  // The NFS client settings dialog in install mode sets up the NFS server and
+  // its applet as it opens (the system directory's applet kept as .old).
+  auto settings = StartInstaller("Configure");
+  const std::string client =
+      AutomationValue(AutomationAwaitOk(settings->pid(), "find - Corvane Software NFS Client Configuration"));
+  ASSERT_FALSE(client.empty()) << "Configure showed no settings dialog";
+  const std::string save = AutomationValue(AutomationCommand(settings->pid(), "item " + client + " 130"));
+  EXPECT_EQ(AutomationCommand(settings->pid(), "press " + save), "ok");
+  EXPECT_NE(ReadUntil(*settings, "Configure returned").find("Configure returned 1, out text OK"), std::string::npos);
+  EXPECT_EQ(settings->Wait(10000), 0);
+  EXPECT_EQ(Get("HKLM\\SYSTEM\\CurrentControlSet\\Services\\QXNFSServer", "ImagePath"), "C:\\QX\\SHAREHOST.EXE");
+  EXPECT_EQ(ReadFile(Host("WINDOWS/SYSTEM32/sharepanel.old")), "the NFS server's applet");
+  EXPECT_EQ(ReadFile(Host("WINDOWS/SYSTEM32/sharepanel.cpl")), "the NFS server's applet");
 
   // The user's settings, then an update: without the driver "BAD", with it "OK".
   Set(kClientCurrent, "Max Reads", "REG_DWORD", "4");
