@@ -46,16 +46,23 @@ constexpr DWORD kListStyle =
     LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP;
 #define LIST_BUTTON(text, id, x) QX_PUSHBUTTON(text, id, x, 168, 40, 14)
 
+// The folder tree, the message list, the count and the sort controls, which
+// "Select" and "FindMessage" share.
+// clang-format off
+#define LIST_AND_SORT_CONTROLS                                                                                      \
+  QX_CONTROL("", IDC_LIST_FOLDERS, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS, 4, 4, 96, 156),     \
+  QX_CONTROL("", IDC_LIST_MESSAGES, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_EXTENDEDSEL, 104, 4, 336, 146), \
+  QX_LTEXT("", IDC_LIST_COUNT, 104, 152, 120, 8),                                                                    \
+  QX_CHECKBOX("Reverse Sort", IDC_LIST_REVERSE, 230, 151, 56, 10),                                                   \
+  QX_CONTROL("Date", IDC_LIST_BYDATE, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP,  \
+             290, 151, 34, 10),                                                                                      \
+  QX_CONTROL("From", IDC_LIST_BYFROM, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 324, 151, 34, 10),       \
+  QX_CONTROL("Subject", IDC_LIST_BYSUBJECT, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 358, 151, 40, 10), \
+  QX_CONTROL("Rcvd Time", IDC_LIST_BYARRIVAL, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 398, 151, 44, 10)
+// clang-format on
+
 const QX_DIALOG_ITEM kSelectItems[] = {
-    QX_CONTROL("", IDC_LIST_FOLDERS, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS, 4, 4, 96, 156),
-    QX_CONTROL("", IDC_LIST_MESSAGES, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_EXTENDEDSEL, 104, 4, 336, 146),
-    QX_LTEXT("", IDC_LIST_COUNT, 104, 152, 120, 8),
-    QX_CHECKBOX("Reverse Sort", IDC_LIST_REVERSE, 230, 151, 56, 10),
-    QX_CONTROL("Date", IDC_LIST_BYDATE, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP,
-               290, 151, 34, 10),
-    QX_CONTROL("From", IDC_LIST_BYFROM, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 324, 151, 34, 10),
-    QX_CONTROL("Subject", IDC_LIST_BYSUBJECT, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 358, 151, 40, 10),
-    QX_CONTROL("Rcvd Time", IDC_LIST_BYARRIVAL, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 398, 151, 44, 10),
+    LIST_AND_SORT_CONTROLS,
     QX_DEFPUSHBUTTON("&Read", IDC_LIST_READ, 4, 168, 40, 14),
     LIST_BUTTON("E&xit", IDOK, 44),
     LIST_BUTTON("Repl&y", IDC_LIST_REPLY, 84),
@@ -74,15 +81,7 @@ const QX_DIALOG kSelect =
 // The picker of the message editor's "Include Message": the same lists and
 // sort controls, "&Include" and "&Cancel".
 const QX_DIALOG_ITEM kFindMessageItems[] = {
-    QX_CONTROL("", IDC_LIST_FOLDERS, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS, 4, 4, 96, 156),
-    QX_CONTROL("", IDC_LIST_MESSAGES, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_EXTENDEDSEL, 104, 4, 336, 146),
-    QX_LTEXT("", IDC_LIST_COUNT, 104, 152, 120, 8),
-    QX_CHECKBOX("Reverse Sort", IDC_LIST_REVERSE, 230, 151, 56, 10),
-    QX_CONTROL("Date", IDC_LIST_BYDATE, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP,
-               290, 151, 34, 10),
-    QX_CONTROL("From", IDC_LIST_BYFROM, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 324, 151, 34, 10),
-    QX_CONTROL("Subject", IDC_LIST_BYSUBJECT, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 358, 151, 40, 10),
-    QX_CONTROL("Rcvd Time", IDC_LIST_BYARRIVAL, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE, 398, 151, 44, 10),
+    LIST_AND_SORT_CONTROLS,
     QX_DEFPUSHBUTTON("&Include", IDC_LIST_READ, 4, 168, 40, 14),
     LIST_BUTTON("&Cancel", IDOK, 44),
 };
