@@ -22,10 +22,9 @@
 #include "recipients.h"
 #include "retrieve.h"
 #include "sendbox.h"
+#include "sending_fixture.h"
 #include "sendqueue.h"
-#include "settings.h"
 #include "startcompose.h"
-#include "test_support.h"
 #include "uucode.h"
 
 using namespace mailtest;
@@ -34,13 +33,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const HeadlessDisplay g_headless;
-
-std::vector<std::string> g_boxes;
-int g_answer = IDOK;
-int WINAPI RecordBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
-  g_boxes.push_back(std::string(caption) + ": " + text);
-  return g_answer;
-}
 
 // A 1x1 GIF picture.
 const std::string kGif(
@@ -133,47 +125,22 @@ TEST(Uuencode, FortyFiveBytesAreOneLineAndUudecodeAgrees) {
 
 // --- Sending ---------------------------------------------------------------------------
 
-class ComposeTest : public ::testing::Test {
+class ComposeTest : public SendingTest {
  protected:
   void SetUp() override {
-    WSADATA data;
-    ASSERT_EQ(WSAStartup(0x0101, &data), 0);
-    SetMailTransport(&transport);
-    ResetMailIo();
-    g_MailMessageBox = RecordBox;
-    g_boxes.clear();
-    g_answer = IDOK;
-    g_PasswordVerified = 1;
-    fs::create_directories(dir / "mail");
-    fs::create_directories(dir / "received");
-    mailDir = dir / "mail";
-    MAIL_SETTINGS &s = Settings();
-    s = MAIL_SETTINGS{};
-    s.user = "alice";
-    s.mailDir = mailDir;
-    s.mailHost = "127.0.0.1";
-    s.ownAddress = "alice@example.com";
-    ClearSendHeader(CurrentSendHeader(), true);
+    SendingTest::SetUp();
+    if (HasFatalFailure()) return;
     CurrentComposition() = COMPOSITION{};
     WriteFile(mailDir + "/qxalias.ini", "[QX-Aliases]\nteam=\n[team]\nann@example.net=\nbob@example.net=\n");
     BindAliasLibrary();
     OpenAliasContext(mailDir, "alice");
     ASSERT_NE(g_AliasContext, nullptr) << "nicknames.DLL was not found beside the test or in QX_LIB_DIR";
-    ASSERT_TRUE(
-        smtp.Start({"/usr/bin/python3", SourceDir() + "/mail/client/tests/smtp_peer.py", dir / "received"}, true))
-        << "the SMTP peer did not start (package python3-aiosmtpd)";
-    transport.ports["smtp"] = smtp.port();
+    StartSmtp();
   }
   void TearDown() override {
     CleanUpComposition(CurrentComposition());
-    ClearSendHeader(CurrentSendHeader(), true);
     UnbindAliasLibrary();
-    SetMailTransport(nullptr);
-    g_MailMessageBox = MessageBoxA;
-    WSACleanup();
-  }
-  std::string Received(int n, const char *ext = "eml") {
-    return qxtest::ReadFile(dir / ("received/msg-" + std::to_string(n) + "." + ext));
+    SendingTest::TearDown();
   }
   // What Python's email package reads in message n.
   std::map<std::string, std::string> Oracle(int n) {
@@ -211,11 +178,6 @@ class ComposeTest : public ::testing::Test {
     const std::string out = Shell("sha256sum " + t.path() + "/f");
     return out.substr(0, 64);
   }
-
-  TempDir dir;
-  std::string mailDir;
-  PortTransport transport;
-  Child smtp;
 };
 
 TEST_F(ComposeTest, EmptyBodyIsAskedAboutFirst) {

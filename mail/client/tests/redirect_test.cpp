@@ -6,25 +6,14 @@
 
 #include <filesystem>
 
-#include "pop.h"
-#include "pop_peers.h"
 #include "redirect.h"
-#include "retrieve.h"
-#include "settings.h"
-#include "test_support.h"
+#include "sending_fixture.h"
 
 using namespace mailtest;
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 namespace {
-
-std::vector<std::string> g_boxes;
-int g_answer = IDNO;
-int WINAPI RecordBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
-  g_boxes.push_back(std::string(caption) + ": " + text);
-  return g_answer;
-}
 
 // The lines of a text file, line ends dropped.
 std::vector<std::string> Lines(const std::string &text) {
@@ -61,53 +50,24 @@ const std::string kCopied =
     "Status: this line is body text\r\n"
     "Resent-To: so is this\r\n";
 
-class RedirectTest : public ::testing::Test {
+class RedirectTest : public SendingTest {
  protected:
   void SetUp() override {
-    WSADATA data;
-    ASSERT_EQ(WSAStartup(0x0101, &data), 0);
-    SetMailTransport(&transport);
-    ResetMailIo();
-    g_MailMessageBox = RecordBox;
-    g_boxes.clear();
+    SendingTest::SetUp();
     g_answer = IDNO;
     g_PasswordVerified = 0;
     fs::create_directories(dir / "mail/folder");
-    fs::create_directories(dir / "received");
-    fs::create_directories(dir / "pop");
-    MAIL_SETTINGS &s = Settings();
-    s = MAIL_SETTINGS{};
-    s.user = "alice";
-    s.mailDir = dir / "mail";
-    s.mailHost = "127.0.0.1";
-    s.ownAddress = "alice@example.com";
-    g_Password = "secret";
     folder = dir / "mail/folder";
     WriteFile(folder + "/m1.msg", kStored);
     WriteFile(folder + "/m2.msg", "From: second@example.org\r\nSubject: two\r\n\r\nsecond body\r\n");
-    ClearSendHeader(CurrentSendHeader(), true);
-  }
-  void TearDown() override {
-    ClearSendHeader(CurrentSendHeader(), true);
-    SetMailTransport(nullptr);
-    g_MailMessageBox = MessageBoxA;
-    WSACleanup();
   }
   void StartPeers() {
-    ASSERT_TRUE(pop.Start(
-        {"/usr/bin/python3", SourceDir() + "/mail/client/tests/pop_peer.py", dir / "pop", dir / "pop.log"}, true));
-    ASSERT_TRUE(
-        smtp.Start({"/usr/bin/python3", SourceDir() + "/mail/client/tests/smtp_peer.py", dir / "received"}, true))
-        << "the SMTP peer did not start (package python3-aiosmtpd)";
-    transport.ports["pop-3"] = pop.port();
-    transport.ports["smtp"] = smtp.port();
+    StartPop();
+    StartSmtp();
   }
   void Redirect(const std::string &to, std::vector<int32_t> numbers) {
     CurrentSendHeader().reDirect = to;
     RedirectMessages(nullptr, folder, numbers);
-  }
-  std::string Received(int n, const char *ext = "eml") {
-    return ReadFile(dir / ("received/msg-" + std::to_string(n) + "." + ext));
   }
   bool WorkFilesLeft() {
     for (const auto &e : fs::directory_iterator(dir / "mail"))
@@ -115,10 +75,7 @@ class RedirectTest : public ::testing::Test {
     return false;
   }
 
-  TempDir dir;
   std::string folder;
-  PortTransport transport;
-  Child pop, smtp;
 };
 
 }  // namespace

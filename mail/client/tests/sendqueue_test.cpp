@@ -14,24 +14,13 @@
 #include <unistd.h>
 
 #include "mailstore.h"
-#include "pop.h"
-#include "pop_peers.h"
-#include "retrieve.h"
+#include "sending_fixture.h"
 #include "sendqueue.h"
-#include "settings.h"
-#include "test_support.h"
 
 using namespace mailtest;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<std::string> g_boxes;
-int g_answer = IDOK;
-int WINAPI RecordBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
-  g_boxes.push_back(std::string(caption) + ": " + text);
-  return g_answer;
-}
 
 std::string WithCrLf(const std::string &text) {
   std::string out;
@@ -48,42 +37,11 @@ SEND_HEADER Header(const std::string &to, const std::string &subject) {
   return h;
 }
 
-class SendQueueTest : public ::testing::Test {
+class SendQueueTest : public SendingTest {
  protected:
-  void SetUp() override {
-    WSADATA data;
-    ASSERT_EQ(WSAStartup(0x0101, &data), 0);
-    SetMailTransport(&transport);
-    ResetMailIo();
-    g_MailMessageBox = RecordBox;
-    g_boxes.clear();
-    g_answer = IDOK;
-    g_PasswordVerified = 1;
-    fs::create_directories(dir / "mail");
-    fs::create_directories(dir / "received");
-    fs::create_directories(dir / "pop");
-    mailDir = dir / "mail";
-    MAIL_SETTINGS &s = Settings();
-    s = MAIL_SETTINGS{};
-    s.user = "alice";
-    s.mailDir = mailDir;
-    s.mailHost = "127.0.0.1";
-    s.ownAddress = "alice@example.com";
-    g_Password = "secret";
-    ClearSendHeader(CurrentSendHeader(), true);
-  }
   void TearDown() override {
     g_QueueStepHook = nullptr;
-    ClearSendHeader(CurrentSendHeader(), true);
-    SetMailTransport(nullptr);
-    g_MailMessageBox = MessageBoxA;
-    WSACleanup();
-  }
-  void StartSmtp() {
-    ASSERT_TRUE(
-        smtp.Start({"/usr/bin/python3", SourceDir() + "/mail/client/tests/smtp_peer.py", dir / "received"}, true))
-        << "the SMTP peer did not start (package python3-aiosmtpd)";
-    transport.ports["smtp"] = smtp.port();
+    SendingTest::TearDown();
   }
   // A prepared body in a work file of the mail directory, as compose leaves it.
   std::string Body(const std::string &text) {
@@ -126,11 +84,6 @@ class SendQueueTest : public ::testing::Test {
       if (e.path().filename().string().rfind("qx", 0) == 0) names.push_back(e.path());
     return names;
   }
-
-  TempDir dir;
-  std::string mailDir;
-  PortTransport transport;
-  Child smtp, pop;
 };
 
 // --- The header file -------------------------------------------------------
@@ -245,9 +198,7 @@ TEST_F(SendQueueTest, RefusedPairGoesToTheComposeDialogAndOtherwiseStays) {
 }
 
 TEST_F(SendQueueTest, PasswordIsCheckedOnceBeforeTheFirstPair) {
-  ASSERT_TRUE(pop.Start(
-      {"/usr/bin/python3", SourceDir() + "/mail/client/tests/pop_peer.py", dir / "pop", dir / "pop.log"}, true));
-  transport.ports["pop-3"] = pop.port();
+  StartPop();
   ASSERT_GE(Queue(1), 0);
   g_PasswordVerified = 0;
   g_Password = "wrong";
