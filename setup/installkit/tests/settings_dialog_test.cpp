@@ -114,10 +114,10 @@ class Dialog {
   // True once the control shows the text (coupled bars are refreshed by
   // posted messages, handled a moment later).
   bool Shows(int id, const std::string &text) {
-    return qxtest::WaitUntil([&] { return Text(id) == text; }, 5000);
+    return qxtest::WaitUntil([&] { return Text(id) == text; }, 10000);
   }
   bool BarShows(int id, const std::string &bar) {
-    return qxtest::WaitUntil([&] { return Bar(id) == bar; }, 5000);
+    return qxtest::WaitUntil([&] { return Bar(id) == bar; }, 10000);
   }
   // The host's next line (a message box prints "[caption] text").
   std::string NextLine(int timeout_ms = 10000) { return host_.ReadLine(timeout_ms); }
