@@ -401,6 +401,25 @@ bool CopyRequest(Part &part, OutputFile &file) {
   return last == '\n' || file.Write(kLineEnd, sizeof kLineEnd);
 }
 
+// The send queue's write lock "tosendw.lck" in the mail directory, which the
+// mail client holds while it queues a pair and while a run settles the queue
+// or reads a pair's header: held here from choosing the number until the
+// header is written, so a mail client sending the queue (this one or another
+// on the same mailbox) never meets the request half written. Waits at most
+// ten seconds for it.
+constexpr DWORD kQueueLockWaitMs = 10000;
+bool LockSendQueue(const std::string &mailDir, OwnedHandle &lock) {
+  std::string path;
+  if (!JoinPath(mailDir, "tosendw.lck", path)) return false;
+  for (const DWORD start = GetTickCount();;) {
+    lock.Reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (lock.valid()) return true;
+    if (GetLastError() != ERROR_SHARING_VIOLATION || GetTickCount() - start >= kQueueLockWaitMs) return false;
+    Sleep(10);
+  }
+}
+
 int32_t QueueMailServerRequest(Part &part) {
   const auto server = LookupParameter(part.header.firstField, "server");
   if (!server) return MIME_NOT_HANDLED;
@@ -410,6 +429,14 @@ int32_t QueueMailServerRequest(Part &part) {
   std::snprintf(question, sizeof question, LoadText(IDS_CONFIRM_REQUEST).c_str(), OneLine(*server).c_str());
   if (MessageBoxA(part.owner, question, LoadText(IDS_CAPTION).c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES)
     return MIME_HANDLED;
+  OwnedHandle queueLock;
+  if (!LockSendQueue(part.mailDir, queueLock)) {
+    ErrorBox(part.owner,
+             "The send queue in " + part.mailDir +
+                 " is kept busy by another mail client, or its lock file cannot be made there. The request was not "
+                 "queued: open this part again in a moment.");
+    return MIME_HANDLED;
+  }
   // The first free number of the queue, its body file made exclusively.
   OutputFile body, header;
   bool ok = false;

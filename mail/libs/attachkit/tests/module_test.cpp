@@ -7,6 +7,8 @@
 #include "harness.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -402,6 +404,42 @@ TEST_F(Module, MailServerRequestsAreQueuedAfterTheUserAgrees) {
                                            "0\r"};
   EXPECT_EQ(Lines(MailFile("tosendh.002")), header);  // the count is line 12, as the queue reads it
   EXPECT_FALSE(Exists(MailFile("tosendm.003")));
+}
+
+// The request waits for the send queue's write lock that a mail client (here
+// another process) holds, and is queued whole once it is let go.
+TEST_F(Module, MailServerRequestWaitsForTheQueueLock) {
+  const std::string released = TheMachine().root + "/lock-released";
+  fs::remove(released);
+  int held[2];
+  ASSERT_EQ(pipe(held), 0);
+  std::fflush(nullptr);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    HANDLE lock = CreateFileA(MailFile("tosendw.lck").c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const char c = lock != INVALID_HANDLE_VALUE ? 'y' : 'n';
+    if (write(held[1], &c, 1) != 1) _exit(1);
+    usleep(500000);
+    WriteFile(released, "");
+    _exit(0);  // the lock goes with the process
+  }
+  close(held[1]);
+  char c = 0;
+  ASSERT_EQ(read(held[0], &c, 1), 1);
+  close(held[0]);
+  ASSERT_EQ(c, 'y') << "the other process could not take the lock";
+  const auto m = WriteMessage(MailFile("m12.msg"),
+                              Multipart({"Content-Type: message/external-body; access-type=mail-server; "
+                                         "server=listserv@example.org\r\n\r\nsubscribe list\r\n"}),
+                              "XyZ");
+  BoxAnswers() = {IDYES};
+  EXPECT_EQ(Process(m, 0, MIME_MODE_SHOW), MIME_MAIL_QUEUED);
+  EXPECT_TRUE(Exists(released)) << "queued while the other process held the lock";
+  int status = 0;
+  waitpid(holder, &status, 0);
+  EXPECT_EQ(ReadFile(MailFile("tosendm.000")), "subscribe list\r\n");
+  EXPECT_EQ(Lines(MailFile("tosendh.000")).size(), 12u);
 }
 
 // ---------------------------------------------------------------------------
