@@ -95,6 +95,9 @@ COLORREF ReadColour(const char *key) {
 void ReadSettings() {
   g_Location = ReadInt("Location", -1);
   g_InitialAction = ReadInt("InitialAction", 3);
+  // The action is posted as command 100 + the value: any other value would
+  // start another command (6 is Exit), so it means the server chooser.
+  if (g_InitialAction < 0 || g_InitialAction > 3) g_InitialAction = 3;
   char text[256];
   ReadString("ClearFirst", "1", text, sizeof text);
   g_ClearFirst = IsTrueText(text) ? 1 : 0;

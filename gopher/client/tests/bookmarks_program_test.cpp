@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "burrowview_automation.h"
 #include "gophernicus_peer.h"
 #include "qxtest/automation.h"
 #include "qxtest/netns.h"
@@ -29,6 +30,8 @@ const auto *g_network = ::testing::AddGlobalTestEnvironment(new qxtest::OwnLoopb
 constexpr int kRowHeight = 18;
 constexpr int kOk = 1;  // the OK button's id  // tree rows: a 16-pixel picture cell and 2
 
+using gophertest::DoubleClickRow;
+using gophertest::WaitForCount;
 using qxtest::AutomationCommand;
 using qxtest::AutomationValue;
 
@@ -92,25 +95,7 @@ class BookmarkProgramTest : public ::testing::Test {
   void Press(int pid, const std::string &window, int id) {
     ASSERT_EQ(AutomationCommand(pid, "press " + Item(pid, window, id)), "ok") << id;
   }
-  int WaitForCount(int pid, const std::string &list, int wanted) {
-    int count = -1;
-    qxtest::WaitUntil(
-        [&] {
-          const std::string state = AutomationCommand(pid, "state " + list);
-          const size_t at = state.find("count=");
-          if (at == std::string::npos) return false;
-          count = atoi(state.c_str() + at + 6);
-          return count == wanted;
-        },
-        15000);
-    return count;
-  }
-  void DoubleClickRow(int pid, const std::string &list, int row) {
-    ASSERT_EQ(AutomationCommand(pid, "select " + list + " " + std::to_string(row)), "ok");
-    ASSERT_EQ(AutomationCommand(
-                  pid, "click " + list + " 60 " + std::to_string(row * kRowHeight + kRowHeight / 2) + " double"),
-              "ok");
-  }
+
   // The main window (titled after the home server) and its two lists.
   void Attach(int pid, const char *title = "burrowview - 127.0.0.1") {
     main = Find(pid, std::string("burrowview ") + title);
@@ -140,7 +125,10 @@ TEST_F(BookmarkProgramTest, BookmarksAndCheckpointsThroughTheirDialogsAcrossARes
   ASSERT_TRUE(qxtest::WriteFile(work.path() + "/QXAPPS.INI",
                                 "[burrowview]\r\nInitialAction=0\r\nHomeGopherHost=127.0.0.1\r\n"));
   {
+    // Questions are answered No in this run, Yes (their default) in the next.
+    setenv("QX_MSGBOX_ANSWER", "IDNO", 1);
     Burrowview program(work.path());
+    unsetenv("QX_MSGBOX_ANSWER");
     const int pid = program.Pid();
     Attach(pid);
     ASSERT_EQ(WaitForCount(pid, tree, 7), 7) << program.Errors();
@@ -162,15 +150,18 @@ TEST_F(BookmarkProgramTest, BookmarksAndCheckpointsThroughTheirDialogsAcrossARes
     const std::string bookmark =
         "[Docs]\r\nHost=127.0.0.1\r\nKey=/docs\r\nDescription=Documents\r\nPort=70\r\nType=1\r\n";
     EXPECT_EQ(Ini(bookmark), bookmark);
-    // The same name again: asked about, and the one section replaced.
+    // The same name again: asked about; No keeps the dialog and the bookmark.
+    ASSERT_EQ(AutomationCommand(pid, "select " + tree + " 3"), "ok");
     Menu(pid, 107);
     dialog = Find(pid, "- Save Bookmark");
     SetText(pid, dialog, 501, "Docs");
     Press(pid, dialog, kOk);
-    ASSERT_TRUE(Gone(pid, "- Save Bookmark"));
     EXPECT_TRUE(
         program.SaysSoon("[Bookmark found] There is already a Bookmark named \"Docs\".  Do you want to overwrite?"))
         << program.Errors();
+    EXPECT_FALSE(Find(pid, "- Save Bookmark").empty());
+    Press(pid, dialog, 2);  // Cancel
+    ASSERT_TRUE(Gone(pid, "- Save Bookmark"));
     EXPECT_EQ(Ini(bookmark), bookmark);
 
     // A checkpoint of the visible tree.
@@ -220,6 +211,18 @@ TEST_F(BookmarkProgramTest, BookmarksAndCheckpointsThroughTheirDialogsAcrossARes
   Press(pid, dialog, kOk);
   EXPECT_EQ(WaitForCount(pid, tree, 12), 12) << program.Errors();
 
+  // The same bookmark name for the manual: Yes replaces the section.
+  ASSERT_EQ(AutomationCommand(pid, "select " + tree + " 3"), "ok");
+  Menu(pid, 107);
+  dialog = Find(pid, "- Save Bookmark");
+  SetText(pid, dialog, 501, "Docs");
+  Press(pid, dialog, kOk);
+  ASSERT_TRUE(Gone(pid, "- Save Bookmark"));
+  const std::string manual = "[Checkpoints]\r\nsession=" + WindowsPath(work.path() + "/QXCP0000.000") +
+                             "\r\n[Docs]\r\nHost=127.0.0.1\r\nKey=/docs/manual.txt\r\nDescription=The manual\r\n"
+                             "Port=70\r\nType=0\r\n";
+  EXPECT_EQ(Ini(manual), manual);
+
   // Both go through their dialogs: the section, the entry and the file.
   Menu(pid, 108);
   dialog = Find(pid, "- Delete Bookmark");
@@ -255,9 +258,10 @@ TEST_F(BookmarkProgramTest, BookmarksAndCheckpointsThroughTheirDialogsAcrossARes
 }
 
 TEST_F(BookmarkProgramTest, ServerChooserConfigurationAndColours) {
-  // No initial action: the server chooser opens at start.
-  ASSERT_TRUE(qxtest::WriteFile(work.path() + "/QXAPPS.INI",
-                                "[burrowview]\r\nFILE_0=other.example (8080)\r\nFILE_1=127.0.0.1\r\n"));
+  // An initial action that names none (6 would be Exit): the server chooser opens at start.
+  ASSERT_TRUE(
+      qxtest::WriteFile(work.path() + "/QXAPPS.INI",
+                        "[burrowview]\r\nInitialAction=6\r\nFILE_0=other.example (8080)\r\nFILE_1=127.0.0.1\r\n"));
   {
     Burrowview program(work.path());
     const int pid = program.Pid();
@@ -289,7 +293,7 @@ TEST_F(BookmarkProgramTest, ServerChooserConfigurationAndColours) {
     ASSERT_TRUE(Gone(pid, "- Select A Gopher Server"));
     Attach(pid);
     EXPECT_EQ(WaitForCount(pid, tree, 3), 3) << program.Errors();  // the root and its two items
-    const std::string recent = "[burrowview]\r\nFILE_0=127.0.0.1\r\nFILE_1=other.example (8080)\r\n";
+    const std::string recent = "[burrowview]\r\nInitialAction=6\r\nFILE_0=127.0.0.1\r\nFILE_1=other.example (8080)\r\n";
     EXPECT_EQ(FileOnce("QXAPPS.INI", recent), recent);
 
     // Configuration: the values are written and used at once.

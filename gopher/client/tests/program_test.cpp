@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "burrowview_automation.h"
 #include "gophernicus_peer.h"
 #include "qxtest/automation.h"
 #include "qxtest/netns.h"
@@ -25,8 +26,6 @@
 namespace {
 
 const auto *g_network = ::testing::AddGlobalTestEnvironment(new qxtest::OwnLoopbackNetwork);
-
-constexpr int kRowHeight = 18;  // tree rows: a 16-pixel picture cell and 2
 
 // burrowview in a working directory, its standard error in a file; killed at
 // the end if it still runs.
@@ -62,6 +61,8 @@ class Program {
   std::string errors_;
 };
 
+using gophertest::DoubleClickRow;
+using gophertest::WaitForCount;
 using qxtest::AutomationCommand;
 
 std::string Handle(const std::string &answer) { return answer.rfind("ok ", 0) == 0 ? answer.substr(3) : ""; }
@@ -85,27 +86,6 @@ class ProgramTest : public ::testing::Test {
                                   "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$(dirname \"$0\")/"
                                   "terminal-args.txt\"\n"));
     ASSERT_EQ(chmod((work.path() + "/termrec.sh").c_str(), 0755), 0);
-  }
-
-  // The row count of a list once it is `wanted`, else the last one seen.
-  int WaitForCount(int pid, const std::string &list, int wanted) {
-    int count = -1;
-    qxtest::WaitUntil(
-        [&] {
-          const std::string state = AutomationCommand(pid, "state " + list);
-          const size_t at = state.find("count=");
-          if (at == std::string::npos) return false;
-          count = atoi(state.c_str() + at + 6);
-          return count == wanted;
-        },
-        15000);
-    return count;
-  }
-  void DoubleClickRow(int pid, const std::string &tree, int row) {
-    ASSERT_EQ(AutomationCommand(pid, "select " + tree + " " + std::to_string(row)), "ok");
-    ASSERT_EQ(AutomationCommand(
-                  pid, "click " + tree + " 60 " + std::to_string(row * kRowHeight + kRowHeight / 2) + " double"),
-              "ok");
   }
 
   gophertest::GophernicusPeer peer;
