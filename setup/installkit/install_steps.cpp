@@ -65,6 +65,25 @@ const char *const kCorvaneSubkeys[] = {
 
 void ShowInstallError(const char *text) { MessageBoxA(nullptr, text, INSTALLKIT_INSTALL_CAPTION, MB_OK | MB_ICONSTOP); }
 
+// Runs a command with its window hidden and waits for it (at most
+// kHelperWaitMs): the counter names are loaded before the step returns, and
+// removed before the service key that records them goes.
+constexpr DWORD kHelperWaitMs = 30000;
+void RunHidden(const std::string &command) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process{};
+  std::string line = command;
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup,
+                      &process))
+    return;
+  WaitForSingleObject(process.hProcess, kHelperWaitMs);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
 bool WriteTextValues(HKEY key, const TextValue *values, size_t count) {
   for (size_t i = 0; i < count; ++i)
     if (installkit::WriteText(key, values[i].name, values[i].type, values[i].text) != ERROR_SUCCESS) return false;
@@ -152,8 +171,8 @@ bool WriteClientServiceKeys(const std::string &install_dir) {
     return false;
   if (disposition != REG_CREATED_NEW_KEY) return true;
   if (!WriteTextValues(performance.get(), kPerformanceValues, std::size(kPerformanceValues))) return false;
-  const std::string command = "lodctr " + install_dir + "\\qxnfs.ini";
-  WinExec(command.c_str(), SW_HIDE);
+  const std::string definition = install_dir + "\\qxnfs.ini";
+  RunHidden("lodctr " + (definition.find(' ') == std::string::npos ? definition : "\"" + definition + "\""));
   return true;
 }
 
@@ -335,7 +354,7 @@ extern "C" QX_DLLEXPORT BOOL WINAPI DeInstall(DWORD count, LPSTR *arguments, LPC
     ShowInstallError(kNoDirectory);
     return FALSE;
   }
-  WinExec("unlodctr qxnfs", SW_HIDE);
+  RunHidden("unlodctr qxnfs");
   bool nfs_server_was_installed = false;
   {
     ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));

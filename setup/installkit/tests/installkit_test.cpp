@@ -1,10 +1,10 @@
 // The setup library through a small installation program on a fresh machine
-// of each test's own (machine registry, drive C:, runtime objects, a stub
-// "lodctr" and "unlodctr" that record their command lines): installing,
-// updating and removing the suite with the listings of the registry, the
-// search path and the files compared before and after; the edits of other
-// programs' lists; the installation directory dialog driven through the
-// layer's automation; and the super-server's configuration dialog.
+// of each test's own (machine registry, drive C:, runtime objects):
+// installing, updating and removing the suite with the listings of the
+// registry, the search path and the files compared before and after, the
+// counters readable once installed; the edits of other programs' lists; the
+// installation directory dialog driven through the layer's automation; and
+// the super-server's configuration dialog.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -104,7 +104,6 @@ TEST(InstallKitLists, ProviderGoesFirstOnce) {
 class InstallKit : public ::testing::Test {
  protected:
   qxtest::TempDir root_{"qx-installkit"};
-  std::string saved_path_ = std::getenv("PATH") ? std::getenv("PATH") : "";
 
   void SetUp() override {
     qxtest::UseHeadlessDisplay();
@@ -116,20 +115,9 @@ class InstallKit : public ::testing::Test {
     setenv("QX_EVENTLOG_FILE", (root_ / "events.txt").c_str(), 1);
     setenv("QX_DRIVE_C", (root_ / "c").c_str(), 1);
     fs::create_directories(root_ / "c/WINDOWS/SYSTEM32");
-    fs::create_directories(root_ / "bin");
-    // The counter name loaders record how they were called.
-    for (const char *tool : {"lodctr", "unlodctr"}) {
-      const std::string path = root_ / "bin" + "/" + tool;
-      qxtest::WriteFile(path, "#!/bin/sh\necho \"$*\" >> " + Quote(root_ / (std::string(tool) + ".log")) + "\n");
-      chmod(path.c_str(), 0755);
-    }
-    setenv("PATH", (root_ / "bin" + ":" + saved_path_).c_str(), 1);
   }
 
-  void TearDown() override {
-    qxtest::KillProcessesOfRuntime(root_ / "run");
-    setenv("PATH", saved_path_.c_str(), 1);
-  }
+  void TearDown() override { qxtest::KillProcessesOfRuntime(root_ / "run"); }
 
   std::string Host(const std::string &relative) const { return root_ / ("c/" + relative); }
 
@@ -188,9 +176,18 @@ class InstallKit : public ::testing::Test {
   }
   int ProcessesOf(const std::string &program) { return static_cast<int>(PidsOf(program).size()); }
 
-  int LogLines(const char *tool) {
-    const std::string log = ReadFile(root_ / (std::string(tool) + ".log"));
-    return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
+  // The installation program's files: the counter definition file it
+  // copies into the directory, and the super-server's program when wanted.
+  void CopySuiteFiles(bool super_server) {
+    fs::create_directories(Host("QX"));
+    for (const char *file : {"qxnfs.ini", "qxnfsctr.h"})
+      fs::copy_file(BinDir() + "/" + file, Host(std::string("QX/") + file), fs::copy_options::overwrite_existing);
+    if (super_server) fs::create_symlink(BinDir() + "/portwarden", Host("QX/portwarden"));
+  }
+  void RemoveSuiteFiles() {
+    for (const char *file : {"qxnfs.ini", "qxnfsctr.h", "portwarden"}) fs::remove(Host(std::string("QX/") + file));
+    std::error_code ignored;
+    fs::remove(Host("QX"), ignored);
   }
 
   // What the suite's other programs find on a machine before the suite comes.
@@ -318,8 +315,8 @@ TEST_F(InstallKit, InstallUpdateRemoveLeavesTheMachineAsBefore) {
   EXPECT_EQ(AutomationCommand(chooser->pid(), "press " + ok), "ok");
   EXPECT_NE(ReadUntil(*chooser, "GetInstallationDir returned").find("returned 5: C:\\QX"), std::string::npos);
   EXPECT_EQ(Get(kEnvironment, "Path"), "C:\\WINDOWS;C:\\QXOTHER;C:\\QX");
-  // The installation program puts the suite's programs into the directory.
-  fs::create_symlink(BinDir() + "/portwarden", Host("QX/portwarden"));
+  // The installation program puts the suite's files into the directory.
+  CopySuiteFiles(true);
 
   int status = 0;
   std::string out = Install("FinishInstall 'C:\\QX'", &status);
@@ -344,8 +341,19 @@ TEST_F(InstallKit, InstallUpdateRemoveLeavesTheMachineAsBefore) {
   };
   for (const auto &w : written) EXPECT_EQ(Get(w.key, w.name), w.data) << w.key << " " << w.name;
   EXPECT_EQ(ReadFile(Host("QX/SHAREPANEL.CPL")), "the NFS server's applet");
-  ASSERT_TRUE(qxtest::WaitUntil([&] { return LogLines("lodctr") == 1; }, 5000));
-  EXPECT_EQ(ReadFile(root_ / "lodctr.log"), "C:\\QX\\qxnfs.ini\n");
+  // The counters' names are loaded: the performance monitor reads them
+  // through the client's counter library while the driver runs.
+  EXPECT_EQ(Get(kClientService + std::string("\\performance"), "First Counter"), "0x2 (2)");
+  EXPECT_EQ(Get("HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", "Counter").substr(0, 27),
+            "2\\0NFS Client\\04\\0RPC Calls");
+  {
+    qxtest::Child driver({BinDir() + "/qxnfsdev"});
+    ASSERT_EQ(driver.ReadLine(10000), "ready");
+    int perf_status = 0;
+    const std::string counters = Tool("perfhost", "QXNFS", &perf_status);
+    EXPECT_EQ(perf_status, 0) << counters;
+    EXPECT_EQ(counters.rfind("collect 1 object 2:", 0), 0u) << counters;
+  }
 
   // The super-server's configuration dialog: the installer waits until it closes.
   auto configuring = StartInstaller("ConfigurePortwarden");
@@ -391,12 +399,7 @@ TEST_F(InstallKit, InstallUpdateRemoveLeavesTheMachineAsBefore) {
   out = Install("DeInstall 'C:\\QX'");
   EXPECT_EQ(out, "DeInstall returned 1, out text OK\n");
   EXPECT_TRUE(qxtest::WaitUntil([&] { return ProcessesOf("portwarden") == 0; }, 10000));
-  ASSERT_TRUE(qxtest::WaitUntil([&] { return LogLines("unlodctr") == 1; }, 5000));
-  EXPECT_EQ(ReadFile(root_ / "unlodctr.log"), "qxnfs\n");
-  // The installation program removes its own files, then the directory.
-  fs::remove(Host("QX/portwarden"));
-  std::error_code ignored;
-  fs::remove(Host("QX"), ignored);
+  RemoveSuiteFiles();  // what the installation program copied
   EXPECT_EQ(Get(kEnvironment, "Path"), "C:\\WINDOWS;C:\\QXOTHER");
   EXPECT_EQ(RegistryListing(), registry_before);
   EXPECT_EQ(FileListing(), files_before);
@@ -405,42 +408,41 @@ TEST_F(InstallKit, InstallUpdateRemoveLeavesTheMachineAsBefore) {
 // FinishInstall twice on a machine where the suite's provider is already in
 // the network order in another case and the super-server's program is not
 // in the directory: one print provider entry, QXNFS once and first, the
-// counter names loaded once, no super-server service; the old key's values
-// move to CurrentVersion only when it has a "Description".
+// counter names not loaded again (names removed behind its back stay
+// removed), no super-server service; the old key's values move to
+// CurrentVersion only when it has a "Description".
 TEST_F(InstallKit, FinishInstallTwiceAndOldClientValues) {
-  struct Case {
-    bool description;
-  } cases[] = {{false}, {true}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.description ? "old key with a Description" : "old key without a Description");
+  const std::string performance = kClientService + std::string("\\performance");
+  for (bool description : {false, true}) {
+    SCOPED_TRACE(description ? "old key with a Description" : "old key without a Description");
     Tool("qxreg", "delete 'HKLM\\SOFTWARE\\Corvane'");
+    Tool("qxreg", "delete 'HKLM\\SOFTWARE\\Microsoft'");
     Tool("qxreg", "delete " + Quote(kClientService));
-    fs::remove(root_ / "lodctr.log");
     Set(kNetworkOrder, "ProviderOrder", "REG_SZ", "LanmanWorkstation,QxNfs");
     Set(kClient, "Installation Directory", "REG_SZ", "C:\\EARLIER");
     Set(kClient, "NIS Domain", "REG_SZ", "example");
     std::string big_hex = "ab";  // a value over 8192 bytes
     for (int i = 1; i < 9000; ++i) big_hex += ",ab";
     Set(kClient, "Big", "REG_BINARY", big_hex);
-    if (c.description) Set(kClient, "Description", "REG_SZ", "the NFS client");
-    fs::create_directories(Host("QX"));
-    for (int run = 0; run < 2; ++run)
-      EXPECT_EQ(Install("FinishInstall 'C:\\QX'"), "FinishInstall returned 1, out text OK\n");
+    if (description) Set(kClient, "Description", "REG_SZ", "the NFS client");
+    CopySuiteFiles(false);
+    EXPECT_EQ(Install("FinishInstall 'C:\\QX'"), "FinishInstall returned 1, out text OK\n");
+    EXPECT_EQ(Get(performance, "First Counter"), "0x2 (2)");
+    Tool("qxreg", "delete " + Quote(performance) + " 'First Counter'");
+    EXPECT_EQ(Install("FinishInstall 'C:\\QX'"), "FinishInstall returned 1, out text OK\n");
+    EXPECT_EQ(Get(performance, "First Counter"), "(missing)") << "the counter names were loaded a second time";
     EXPECT_EQ(Get(kPrintProviders, "Order"), "QXNFS Print Services");
     EXPECT_EQ(Get(kNetworkOrder, "ProviderOrder"), "QXNFS,LanmanWorkstation");
     EXPECT_NE(Tool("qxsc", "query 'Q&Xportwarden'").find("does not exist"), std::string::npos)
         << Tool("qxsc", "query 'Q&Xportwarden'");
-    ASSERT_TRUE(qxtest::WaitUntil([&] { return LogLines("lodctr") >= 1; }, 5000));
-    usleep(500 * 1000);
-    EXPECT_EQ(LogLines("lodctr"), 1);
     EXPECT_EQ(Get(kClientCurrent, "Installation Directory"), "C:\\QX");
     std::string big_shown = "ab";  // as qxreg shows it
     for (int i = 1; i < 9000; ++i) big_shown += " ab";
-    EXPECT_TRUE(Get(c.description ? kClientCurrent : kClient, "Big") == big_shown)
+    EXPECT_TRUE(Get(description ? kClientCurrent : kClient, "Big") == big_shown)
         << "a value over 8192 bytes was not kept whole";
-    EXPECT_EQ(Get(c.description ? kClientCurrent : kClient, "NIS Domain"), "example");
-    EXPECT_EQ(Get(c.description ? kClient : kClientCurrent, "NIS Domain"), "(missing)");
-    EXPECT_EQ(Get(kClient, "Installation Directory"), c.description ? "(missing)" : "C:\\EARLIER");
+    EXPECT_EQ(Get(description ? kClientCurrent : kClient, "NIS Domain"), "example");
+    EXPECT_EQ(Get(description ? kClient : kClientCurrent, "NIS Domain"), "(missing)");
+    EXPECT_EQ(Get(kClient, "Installation Directory"), description ? "(missing)" : "C:\\EARLIER");
   }
 }
 
