@@ -236,7 +236,7 @@ TEST_F(BookmarkProgramTest, BookmarksAndCheckpointsThroughTheirDialogsAcrossARes
   Press(pid, dialog, kOk);
   ASSERT_TRUE(Gone(pid, "- Delete Checkpoint"));
   EXPECT_EQ(Ini("[Checkpoints]\r\n"), "[Checkpoints]\r\n");
-  EXPECT_NE(access((work.path() + "/QXCP0000.000").c_str(), F_OK), 0);
+  EXPECT_TRUE(qxtest::WaitUntil([&] { return access((work.path() + "/QXCP0000.000").c_str(), F_OK) != 0; }, 10000));
 
   // A damaged checkpoint is reported and neither loaded nor changed.
   const std::string damaged = "1=1F3C2H\"127.0.0.1\"\n2=0A1B1H\"127.0.0.1\"\n";
