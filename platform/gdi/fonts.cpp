@@ -351,12 +351,18 @@ void FontMetrics(DC &dc, TEXTMETRICA &tm) {
   tm.tmCharSet = r.oem ? OEM_CHARSET : lf.lfCharSet == OEM_CHARSET ? OEM_CHARSET : ANSI_CHARSET;
 }
 
-int TextWidth(DC &dc, const char *s, int n) {
-  Font::Realized &r = RealizedFor(dc);
+namespace {
+
+int TextWidthIn(DC &dc, const Font::Realized &r, const char *s, int n) {
+  const int extra = dc.ScaleX(dc.st.char_extra);
   int w = 0;
-  for (int i = 0; i < n; ++i) w += r.advance[static_cast<unsigned char>(s[i])] + dc.ScaleX(dc.st.char_extra);
+  for (int i = 0; i < n; ++i) w += r.advance[static_cast<unsigned char>(s[i])] + extra;
   return w;  // device pixels
 }
+
+}  // namespace
+
+int TextWidth(DC &dc, const char *s, int n) { return TextWidthIn(dc, RealizedFor(dc), s, n); }
 
 namespace {
 
@@ -590,10 +596,10 @@ int WINAPI GetTextFaceA(HDC hdc, int c, LPSTR name) {
 BOOL WINAPI GetTextExtentPoint32A(HDC hdc, LPCSTR s, int c, LPSIZE size) {
   auto dc = LookupDC(hdc);
   if (!dc || !size || c < 0 || (!s && c > 0)) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-  TEXTMETRICA tm;
-  FontMetrics(*dc, tm);
-  size->cx = LogicalWidth(*dc, TextWidth(*dc, s, c));
-  size->cy = tm.tmHeight;
+  // The font is realized once for both numbers: lists measure every row.
+  const Font::Realized &r = RealizedFor(*dc);
+  size->cx = LogicalWidth(*dc, TextWidthIn(*dc, r, s, c));
+  size->cy = LogicalHeight(*dc, r.height);
   return TRUE;
 }
 
