@@ -9,6 +9,7 @@
 #define QX_GOPHER_CLIENT_GOPHERCORE_H
 
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,10 +33,61 @@ constexpr size_t kMaxMenuLine = 2048;
 constexpr size_t kMaxCsoFields = 2047;
 constexpr size_t kMaxCsoLine = 1024;
 
+// The text of an item's field, read as a string. An item made from a menu
+// line keeps its three texts in its own allocation (one allocation per item,
+// not one per field, for menus of many thousands of lines) and its fields
+// point there; a text assigned or copied later is a copy of its own, so a
+// text never outlives what it points at.
+class ItemText {
+ public:
+  static constexpr size_t npos = std::string_view::npos;
+  ItemText() = default;
+  ItemText(std::string_view text) { Assign(text); }
+  ItemText(const std::string &text) : ItemText(std::string_view(text)) {}
+  ItemText(const char *text) : ItemText(std::string_view(text ? text : "")) {}
+  ItemText(const ItemText &other) : ItemText(other.view()) {}
+  ItemText &operator=(const ItemText &other) { return other.data_ == data_ ? *this : Assign(other.view()); }
+  ItemText &operator=(std::string_view text) { return Assign(text); }
+  ItemText &operator=(const std::string &text) { return Assign(text); }
+  ItemText &operator=(const char *text) { return Assign(text ? text : ""); }
+  ~ItemText() { Release(); }
+
+  const char *c_str() const { return data_; }
+  const char *data() const { return data_; }
+  size_t size() const { return size_; }
+  size_t length() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const char *begin() const { return data_; }
+  const char *end() const { return data_ + size_; }
+  char operator[](size_t i) const { return data_[i]; }
+  char back() const { return data_[size_ - 1]; }
+  std::string_view view() const { return {data_, size_}; }
+  operator std::string_view() const { return view(); }
+  operator std::string() const { return std::string(view()); }
+  size_t find(char c, size_t from = 0) const { return view().find(c, from); }
+  size_t rfind(char c, size_t from = npos) const { return view().rfind(c, from); }
+  std::string substr(size_t from = 0, size_t count = npos) const { return std::string(view().substr(from, count)); }
+
+  // Points at size bytes (and a NUL after them) that live as long as the item.
+  void Borrow(const char *text, size_t size);
+
+  friend bool operator==(const ItemText &a, std::string_view b) { return a.view() == b; }
+  friend std::string operator+(const ItemText &a, std::string_view b) { return std::string(a.view()).append(b); }
+  friend std::string operator+(std::string_view a, const ItemText &b) { return std::string(a).append(b.view()); }
+
+ private:
+  ItemText &Assign(std::string_view text);
+  void Release();
+  const char *data_ = "";
+  size_t size_ = 0;
+  bool owned_ = false;
+};
+std::ostream &operator<<(std::ostream &out, const ItemText &text);
+
 struct GopherItem {
-  std::string display;
-  std::string selector;
-  std::string host;
+  ItemText display;
+  ItemText selector;
+  ItemText host;
   GopherItem *parent = nullptr;
   GopherItem *next = nullptr;
   GopherItem *firstChild = nullptr;
@@ -46,6 +98,9 @@ struct GopherItem {
   uint8_t typeChar = 0;
   int port = 0;
   int depth = 1;
+  // An item made from a menu line holds its texts after itself in one
+  // allocation, so every item is given back whole, whatever size it had.
+  static void operator delete(void *item) { ::operator delete(item); }
 };
 
 extern GopherItem *g_Roots;

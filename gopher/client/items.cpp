@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <ostream>
+#include <utility>
 
 GopherItem *g_Roots = nullptr;
 std::string g_TempDir;
@@ -37,24 +39,60 @@ int ParsePort(std::string_view text) {
 
 }  // namespace
 
+// ---- Texts ----
+
+void ItemText::Borrow(const char *text, size_t size) {
+  Release();
+  data_ = text;
+  size_ = size;
+}
+
+ItemText &ItemText::Assign(std::string_view text) {
+  char *copy = new char[text.size() + 1];  // made before the old text goes: text may be part of it
+  if (!text.empty()) memcpy(copy, text.data(), text.size());
+  copy[text.size()] = '\0';
+  Release();
+  data_ = copy;
+  size_ = text.size();
+  owned_ = true;
+  return *this;
+}
+
+void ItemText::Release() {
+  if (owned_) delete[] data_;
+  data_ = "";
+  size_ = 0;
+  owned_ = false;
+}
+
+std::ostream &operator<<(std::ostream &out, const ItemText &text) { return out << text.view(); }
+
+// ---- Items ----
+
 GopherItem *ParseMenuLine(std::string_view line) {
   if (line.size() > kMaxMenuLine) line = line.substr(0, kMaxMenuLine);
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  GopherItem *item = new (std::nothrow) GopherItem;
-  if (!item) return nullptr;
-  try {
-    const unsigned char type = line.empty() ? 0 : static_cast<unsigned char>(line[0]);
-    item->typeChar = type;
-    item->typeIndex = static_cast<uint8_t>(TypeIndexOf(type));
-    size_t pos = line.empty() ? 0 : 1;
-    item->display = NextField(line, &pos);
-    item->selector = NextField(line, &pos);
-    item->host = NextField(line, &pos);
-    item->port = ParsePort(NextField(line, &pos));
-  } catch (const std::bad_alloc &) {
-    delete item;
-    return nullptr;
+  const unsigned char type = line.empty() ? 0 : static_cast<unsigned char>(line[0]);
+  size_t pos = line.empty() ? 0 : 1;
+  const std::string_view display = NextField(line, &pos);
+  const std::string_view selector = NextField(line, &pos);
+  const std::string_view host = NextField(line, &pos);
+  const int port = ParsePort(NextField(line, &pos));
+  // The item and its three texts (each with a NUL) in one allocation.
+  const size_t texts = display.size() + selector.size() + host.size() + 3;
+  void *memory = ::operator new(sizeof(GopherItem) + texts, std::nothrow);
+  if (!memory) return nullptr;
+  GopherItem *item = new (memory) GopherItem;
+  char *tail = static_cast<char *>(memory) + sizeof(GopherItem);
+  for (auto [field, text] : {std::pair{&item->display, display}, {&item->selector, selector}, {&item->host, host}}) {
+    if (!text.empty()) memcpy(tail, text.data(), text.size());
+    tail[text.size()] = '\0';
+    field->Borrow(tail, text.size());
+    tail += text.size() + 1;
   }
+  item->typeChar = type;
+  item->typeIndex = static_cast<uint8_t>(TypeIndexOf(type));
+  item->port = port;
   // An item a click could not reach anyway (no host, an impossible port) is
   // shown but not selectable, so activating it never connects to nonsense.
   const bool reachable = !item->host.empty() && item->port > 0 && item->port <= 65535;
@@ -133,7 +171,7 @@ void AppendRoot(GopherItem *item, int clearFirst) {
 }
 
 bool IsNamedAsPicture(const GopherItem &item) {
-  const std::string &d = item.display;
+  const std::string_view d = item.display;
   for (size_t at = 0; at + 4 <= d.size(); ++at) {
     if (d[at] != '.' || toupper(static_cast<unsigned char>(d[at + 1])) != 'G' ||
         toupper(static_cast<unsigned char>(d[at + 2])) != 'I' || toupper(static_cast<unsigned char>(d[at + 3])) != 'F')
@@ -252,6 +290,10 @@ int LoadMenuFile(GopherItem *parent, int asChild) {
       while (cursor->next) cursor = cursor->next;
     }
   }
+  // A line wholly inside the block is parsed where it lies; only a line
+  // that runs across blocks is gathered in `line`. Either way a line keeps
+  // what comes before a NUL and at most kMaxMenuLine bytes; the rest of that
+  // line is skipped.
   std::string line;
   line.reserve(kMaxMenuLine);
   bool skipping = false;  // past a NUL or the line bound: the rest of the line goes
@@ -261,19 +303,37 @@ int LoadMenuFile(GopherItem *parent, int asChild) {
     DWORD got = 0;
     if (!ReadFile(file.get(), block.data(), static_cast<DWORD>(block.size()), &got, nullptr)) return -1;
     if (got == 0) break;
-    for (DWORD i = 0; i < got; ++i) {
-      const char c = block[i];
-      if (c == '\n') {
+    const char *at = block.data();
+    const char *const end = at + got;
+    while (at < end) {
+      const char *newline = static_cast<const char *>(memchr(at, '\n', static_cast<size_t>(end - at)));
+      const char *stop = newline ? newline : end;
+      std::string_view piece;
+      if (!skipping) {
+        size_t n = static_cast<size_t>(stop - at);
+        const size_t room = kMaxMenuLine - line.size();
+        if (const void *nul = memchr(at, '\0', n)) {
+          n = static_cast<size_t>(static_cast<const char *>(nul) - at);
+          skipping = true;
+        }
+        if (n > room) {
+          n = room;
+          skipping = true;
+        }
+        piece = std::string_view(at, n);
+      }
+      if (newline && line.empty()) {
+        if (!TakeMenuLine(piece, &cursor, &asChild, &count)) return -1;
+        skipping = false;
+      } else if (newline) {
+        line.append(piece);
         if (!TakeMenuLine(line, &cursor, &asChild, &count)) return -1;
         line.clear();
         skipping = false;
-      } else if (skipping) {
-        continue;
-      } else if (c == '\0' || line.size() >= kMaxMenuLine) {
-        skipping = true;
       } else {
-        line.push_back(c);
+        line.append(piece);
       }
+      at = newline ? newline + 1 : end;
     }
   }
   if (!line.empty() && !TakeMenuLine(line, &cursor, &asChild, &count)) return -1;

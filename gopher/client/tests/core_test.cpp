@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "qxtest/support.h"
 
@@ -85,6 +88,28 @@ TEST(MenuLine, Table) {
   EXPECT_FALSE(huge->flags & kItemSelectable);
 }
 
+// A parsed item's texts live in its own allocation: a copy of the item, a
+// field set afterwards (from a text of the same item too) and the fields left
+// alone each stay readable after the original is freed (ASan sees any read of
+// freed memory).
+TEST(MenuLine, TextsOutliveTheirSource) {
+  ItemPtr item = Parse("0Display text of the item\t/a/selector/longer/than/sixteen\thost.example\t70");
+  ASSERT_TRUE(item);
+  GopherItem copy = *item;
+  copy.next = copy.firstChild = copy.parent = nullptr;
+  item->display = item->selector;  // from its own allocation
+  item->host = std::string("another.host.example.org");
+  EXPECT_EQ(item->display, "/a/selector/longer/than/sixteen");
+  EXPECT_EQ(item->selector, "/a/selector/longer/than/sixteen");
+  item.reset();
+  EXPECT_EQ(copy.display, "Display text of the item");
+  EXPECT_EQ(copy.host, "host.example");
+  EXPECT_STREQ(copy.selector.c_str(), "/a/selector/longer/than/sixteen");
+  copy.display = copy.display;  // assigning a text to itself keeps it
+  EXPECT_EQ(copy.display, "Display text of the item");
+  EXPECT_EQ(copy.selector + "\r\n", "/a/selector/longer/than/sixteen\r\n");
+}
+
 class MenuFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -139,6 +164,45 @@ TEST_F(MenuFileTest, HostileMenuStaysBoundedAndInLine) {
   EXPECT_EQ(CountChildren(root), 6);
   CollapseItem(root, 1);
   EXPECT_EQ(root->firstChild, nullptr);
+}
+
+// The menu file is read in blocks of 64 KiB: lines of every length, overlong
+// ones and ones with a NUL, fall on and across the block edges, each still
+// one item with exactly what a line in the middle of a block would give.
+TEST_F(MenuFileTest, LinesAcrossReadBlocksKeepTheirBounds) {
+  struct Expected {
+    std::string display, selector;
+  };
+  std::string menu;
+  std::vector<Expected> expected;
+  for (int i = 0; menu.size() < 5 * 65536; ++i) {
+    const size_t length = static_cast<size_t>((i * 977) % 4500);  // some past the line bound
+    std::string display(length, static_cast<char>('a' + i % 26));
+    const std::string selector = "/s" + std::to_string(i);
+    std::string line = "0" + display + "\t" + selector + "\th\t70\r\n";
+    // What is read of the line ends at a NUL or the bound, whichever comes first.
+    size_t cut = kMaxMenuLine;
+    if (i % 7 == 3 && length > 10) {
+      line[1 + length / 2] = '\0';
+      cut = std::min(cut, 1 + length / 2);
+    }
+    menu += line;
+    const std::string kept = line.substr(0, cut);
+    const size_t tab = kept.find('\t');
+    if (tab == std::string::npos)
+      expected.push_back({kept.substr(1), ""});
+    else
+      expected.push_back({kept.substr(1, tab - 1), kept.substr(tab + 1, kept.find('\t', tab + 1) - tab - 1)});
+  }
+  ASSERT_TRUE(WriteMenuFile(menu));
+  GopherItem *root = Root();
+  ASSERT_EQ(LoadMenuFile(root, 1), static_cast<int>(expected.size()));
+  auto kids = Children(root);
+  ASSERT_EQ(kids.size(), expected.size());
+  for (size_t i = 0; i < kids.size(); ++i) {
+    ASSERT_EQ(kids[i]->display, expected[i].display) << "item " << i;
+    ASSERT_EQ(kids[i]->selector, expected[i].selector) << "item " << i;
+  }
 }
 
 TEST_F(MenuFileTest, LargeMenuStreamsIntoTheTree) {
