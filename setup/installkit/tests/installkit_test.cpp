@@ -21,6 +21,7 @@
 
 #include "lists.h"
 #include "qxtest/automation.h"
+#include "qxtest/netns.h"
 #include "qxtest/support.h"
 
 namespace {
@@ -100,6 +101,9 @@ TEST(InstallKitLists, ProviderGoesFirstOnce) {
 }
 
 // ---- A fresh machine of the test's own ----
+
+// The settings dialog looks this machine's name up: no lookup leaves the test.
+const auto *g_network = ::testing::AddGlobalTestEnvironment(new qxtest::OwnLoopbackNetwork);
 
 class InstallKit : public ::testing::Test {
  protected:
