@@ -28,6 +28,7 @@
 namespace {
 
 constexpr size_t kMaxIniBytes = 16u << 20;  // larger files are not INI files
+constexpr DWORD kErrorFileTooLarge = 223;   // ERROR_FILE_TOO_LARGE
 
 std::string Trim(std::string_view s) {
   size_t b = 0, e = s.size();
@@ -88,14 +89,24 @@ bool ResolveIni(LPCSTR file, std::string &host) {
   return true;
 }
 
-bool Load(const std::string &host, IniFile &ini) {
+// Reads the file's lines. A file larger than any INI file is read only up to
+// the limit, and *whole says so: a write would drop the rest.
+bool Load(const std::string &host, IniFile &ini, bool *whole = nullptr) {
   ini.lines.clear();
+  if (whole) *whole = true;
   FILE *f = std::fopen(host.c_str(), "rb");
   if (!f) return errno == ENOENT;
   std::string data;
   char buf[8192];
   size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && data.size() < kMaxIniBytes) data.append(buf, n);
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+    if (data.size() + n > kMaxIniBytes) {
+      data.append(buf, kMaxIniBytes - data.size());
+      if (whole) *whole = false;
+      break;
+    }
+    data.append(buf, n);
+  }
   std::fclose(f);
   size_t pos = 0;
   while (pos < data.size()) {
@@ -263,8 +274,13 @@ BOOL Modify(LPCSTR file, Change change) {
     return FALSE;
   }
   IniFile ini;
-  if (!Load(host, ini)) {
+  bool whole = true;
+  if (!Load(host, ini, &whole)) {
     SetLastError(qx::ErrorFromErrno(errno));
+    return FALSE;
+  }
+  if (!whole) {  // rewriting what was read would cut the file off
+    SetLastError(kErrorFileTooLarge);
     return FALSE;
   }
   change(ini);

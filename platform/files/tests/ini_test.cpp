@@ -146,6 +146,17 @@ TEST(Ini, MissingFilesAreCreatedOnWriteAndWinIniServesProfiles) {
   EXPECT_EQ(GetProfileIntA("Windows", "Nothing", 9), 9u);
 }
 
+TEST(Ini, AFileLargerThanAnIniFileIsReadButNeverRewritten) {
+  const std::string host = g_tree.DriveD() + "/huge.ini";
+  const std::string text = "[S]\r\nK=1\r\n" + std::string(17u << 20, ';') + "\r\n[T]\r\nL=2\r\n";
+  qxtest::Tree::Write(host, text);
+  EXPECT_EQ(GetPrivateProfileIntA("S", "K", 5, "D:\\huge.ini"), 1u);
+  EXPECT_FALSE(WritePrivateProfileStringA("S", "K", "3", "D:\\huge.ini"));
+  EXPECT_EQ(GetLastError(), 223u);  // ERROR_FILE_TOO_LARGE
+  EXPECT_FALSE(WritePrivateProfileStringA("S", nullptr, nullptr, "D:\\huge.ini"));
+  EXPECT_TRUE(qxtest::Tree::Read(host) == text) << "the file changed";
+}
+
 TEST(Ini, AnotherProcessReadsAFreshWrite) {
   const char *file = "D:\\shared.ini";
   for (int round = 0; round < 3; ++round) {
