@@ -457,4 +457,37 @@ TEST_F(SendQueueTest, QueueingAndSendingAtOnceLosesAndRepeatsNothing) {
   EXPECT_TRUE(WorkFiles().empty());
 }
 
+// Two clients send the same queue at once: one run has the queue and sends
+// every message once; the other says the queue is being sent (or, started
+// after the first ended, finds it empty) and sends none.
+TEST_F(SendQueueTest, TwoRunsAtOnceSendEachMessageOnce) {
+  StartSmtp();
+  constexpr int kMessages = 20;
+  for (int n = 1; n <= kMessages; ++n) ASSERT_GE(Queue(n), 0);
+  int start[2];
+  ASSERT_EQ(pipe(start), 0);
+  auto run = [&] {
+    close(start[1]);
+    char c;
+    (void)!read(start[0], &c, 1);  // both start when the parent closes its end
+    g_boxes.clear();
+    const int sent = SendDeferred(1, nullptr);
+    const bool toldBusy = g_boxes.size() == 1 && g_boxes[0].find("Another mail client is sending") != std::string::npos;
+    if (sent == kMessages && g_boxes.empty()) return 1;
+    if (sent == 0 && toldBusy) return 2;
+    return sent == 0 && g_boxes.empty() ? 4 : 3;
+  };
+  Forked first(run), second(run);
+  close(start[0]);
+  close(start[1]);
+  const int a = first.Wait(), b = second.Wait();
+  EXPECT_TRUE((a == 1 && (b == 2 || b == 4)) || (b == 1 && (a == 2 || a == 4)))
+      << "outcomes " << a << " and " << b
+      << " (1 sent all, 2 told the queue was being sent, 4 found it empty, 3 anything else)";
+  std::map<std::string, int> expected;
+  for (int n = 1; n <= kMessages; ++n) expected["message " + std::to_string(n)] = 1;
+  EXPECT_EQ(Arrived(), expected);
+  EXPECT_TRUE(QueueFiles().empty()) << QueueFiles().front();
+}
+
 }  // namespace
