@@ -313,9 +313,10 @@ extern "C" QX_DLLEXPORT BOOL WINAPI FinishInstall(DWORD count, LPSTR *arguments,
     return FALSE;
   }
   ScHandle driver(installkit::CreateSuiteService(manager.get(), installkit::kClientDriverService, dir));
-  if (installkit::ProgramInInstallDir(dir, installkit::kSuperServerService.program)) {
+  if (!installkit::ProgramInInstallDir(dir, installkit::kSuperServerService.program).empty()) {
     ScHandle super_server(installkit::CreateSuiteService(manager.get(), installkit::kSuperServerService, dir));
     if (super_server) StartServiceA(super_server.get(), 0, nullptr);
+    installkit::WriteSystemdUnit(installkit::kSuperServerService, dir);
   }
   if (!AddPrintProvider() || !AddNetworkProvider() || !WriteClientServiceKeys(dir) || !WriteSuiteKeys(dir)) {
     ShowInstallError(kNoRegistry);
@@ -364,8 +365,10 @@ extern "C" QX_DLLEXPORT BOOL WINAPI DeInstall(DWORD count, LPSTR *arguments, LPC
     }
     nfs_server_was_installed = ServiceExists(manager.get(), installkit::kNfsServerService.name);
     for (const installkit::SuiteService *service :
-         {&installkit::kClientDriverService, &installkit::kSuperServerService, &installkit::kNfsServerService})
+         {&installkit::kClientDriverService, &installkit::kSuperServerService, &installkit::kNfsServerService}) {
       installkit::StopAndDeleteService(manager.get(), service->name);
+      installkit::RemoveSystemdUnit(*service);
+    }
   }
   installkit::PruneEmptyKeys(kServicesKey);
   // The search path, then the print and the network providers; the first

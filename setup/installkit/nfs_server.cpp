@@ -58,6 +58,7 @@ void SetupNfsServer(DWORD mode) {
     ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) return;
     ScHandle server(installkit::CreateSuiteService(manager.get(), installkit::kNfsServerService, install_dir));
+    installkit::WriteSystemdUnit(installkit::kNfsServerService, install_dir);
     return;
   }
   if (!system_dir.empty()) {
@@ -69,4 +70,5 @@ void SetupNfsServer(DWORD mode) {
   ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return;
   installkit::StopAndDeleteService(manager.get(), installkit::kNfsServerService.name);
+  installkit::RemoveSystemdUnit(installkit::kNfsServerService);
 }

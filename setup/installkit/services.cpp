@@ -3,7 +3,14 @@
 
 #include "regvalues.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cstdlib>
+
+#include "qx/paths.h"
 
 namespace installkit {
 
@@ -60,7 +67,7 @@ void StopAndDeleteService(SC_HANDLE manager, const char *name) {
   DeleteService(service.get());
 }
 
-bool ProgramInInstallDir(const std::string &install_dir, const char *program) {
+std::string ProgramInInstallDir(const std::string &install_dir, const char *program) {
   const std::string windows_name = install_dir + program;  // "C:\QX\PORTWARDEN.EXE"
   std::string linux_name = windows_name.substr(0, windows_name.size() - 4);
   const size_t cut = linux_name.rfind('\\');
@@ -68,9 +75,65 @@ bool ProgramInInstallDir(const std::string &install_dir, const char *program) {
     linux_name[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(linux_name[i])));
   for (const std::string &name : {windows_name, linux_name}) {
     const DWORD attributes = GetFileAttributesA(name.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return name;
   }
-  return false;
+  return "";
+}
+
+namespace {
+
+std::string SystemdUnitDir() {
+  if (const char *dir = std::getenv("QX_SYSTEMD_UNIT_DIR")) return dir;
+  struct stat st {};
+  if (stat("/run/systemd/system", &st) != 0 || !S_ISDIR(st.st_mode)) return "";  // systemd does not run
+  return access("/etc/systemd/system", W_OK) == 0 ? "/etc/systemd/system" : "";
+}
+
+}  // namespace
+
+std::string SystemdUnitPath(const SuiteService &service) {
+  const std::string dir = SystemdUnitDir();
+  if (dir.empty()) return "";
+  std::string name = "qx-";
+  for (const char *p = service.name; *p; ++p)
+    if (std::isalnum(static_cast<unsigned char>(*p)))
+      name += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+  return dir + "/" + name + ".service";
+}
+
+void WriteSystemdUnit(const SuiteService &service, const std::string &install_dir) {
+  const std::string unit = SystemdUnitPath(service);
+  if (unit.empty() || !service.in_install_dir) return;
+  std::string program;
+  DWORD error = 0;
+  const std::string found = ProgramInInstallDir(install_dir, service.program);
+  if (found.empty() || !qx::HostPath(found, program, error)) return;
+  const std::string text =
+      "# Written by the QX TCP/IP suite's installer; removed with the suite.\n"
+      "[Unit]\n"
+      "Description=" +
+      std::string(service.name) +
+      " (QX TCP/IP suite)\n"
+      "After=network.target\n\n"
+      "[Service]\n"
+      "Type=simple\n"
+      "ExecStart=\"" +
+      program +
+      "\"\n"
+      "Restart=on-failure\n\n"
+      "[Install]\n"
+      "WantedBy=multi-user.target\n";
+  // A Linux path: written with the system's calls, whole or not at all.
+  const std::string temporary = unit + ".new";
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), unit.c_str()) != 0) ::unlink(temporary.c_str());
+}
+
+void RemoveSystemdUnit(const SuiteService &service) {
+  const std::string unit = SystemdUnitPath(service);
+  if (!unit.empty()) unlink(unit.c_str());
 }
 
 }  // namespace installkit

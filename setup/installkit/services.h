@@ -35,8 +35,18 @@ SC_HANDLE CreateSuiteService(SC_HANDLE manager, const SuiteService &service, con
 // it. A service that is not there is no error.
 void StopAndDeleteService(SC_HANDLE manager, const char *name);
 
-// True when the program of a service in the installation directory is there:
-// "PORTWARDEN.EXE", or the program's Linux name ("portwarden").
-bool ProgramInInstallDir(const std::string &install_dir, const char *program);
+// The program of a service in the installation directory as it is there:
+// "PORTWARDEN.EXE", or the program's Linux name ("portwarden"); "" when
+// neither is.
+std::string ProgramInInstallDir(const std::string &install_dir, const char *program);
+
+// Optional systemd unit files for the services the suite runs, so a machine
+// run by systemd can start them at boot ("systemctl enable"). They are written
+// into QX_SYSTEMD_UNIT_DIR when it is set (set but empty: none are written),
+// else into /etc/systemd/system on a machine that runs systemd and lets us
+// write there. Nothing depends on them: the suite's service manager needs none.
+std::string SystemdUnitPath(const SuiteService &service);
+void WriteSystemdUnit(const SuiteService &service, const std::string &install_dir);
+void RemoveSystemdUnit(const SuiteService &service);
 
 }  // namespace installkit

@@ -118,6 +118,8 @@ class InstallKit : public ::testing::Test {
     setenv("QX_RUNTIME_DIR", (root_ / "run").c_str(), 1);
     setenv("QX_EVENTLOG_FILE", (root_ / "events.txt").c_str(), 1);
     setenv("QX_DRIVE_C", (root_ / "c").c_str(), 1);
+    setenv("QX_SYSTEMD_UNIT_DIR", (root_ / "units").c_str(), 1);
+    fs::create_directories(root_ / "units");
     fs::create_directories(root_ / "c/WINDOWS/SYSTEM32");
   }
 
@@ -330,6 +332,9 @@ TEST_F(InstallKit, InstallUpdateRemoveLeavesTheMachineAsBefore) {
   EXPECT_NE(Tool("qxsc", "query 'Q&Xportwarden'").find("RUNNING"), std::string::npos)
       << Tool("qxsc", "query 'Q&Xportwarden'");
   EXPECT_EQ(ProcessesOf("portwarden"), 1);
+  // The optional unit file for systemd starts the same program.
+  const std::string unit = ReadFile(root_ / "units/qx-qxportwarden.service");
+  EXPECT_NE(unit.find("\nExecStart=\"" + Host("QX/portwarden") + "\"\n"), std::string::npos) << unit;
   const struct {
     const char *key, *name, *data;
   } written[] = {
@@ -404,6 +409,7 @@ TEST_F(InstallKit, InstallUpdateRemoveLeavesTheMachineAsBefore) {
   EXPECT_EQ(out, "DeInstall returned 1, out text OK\n");
   EXPECT_TRUE(qxtest::WaitUntil([&] { return ProcessesOf("portwarden") == 0; }, 10000));
   RemoveSuiteFiles();  // what the installation program copied
+  EXPECT_TRUE(fs::is_empty(root_ / "units")) << "a unit file outlived the removal";
   EXPECT_EQ(Get(kEnvironment, "Path"), "C:\\WINDOWS;C:\\QXOTHER");
   EXPECT_EQ(RegistryListing(), registry_before);
   EXPECT_EQ(FileListing(), files_before);
