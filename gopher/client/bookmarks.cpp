@@ -518,7 +518,10 @@ bool CheckpointLine(const GopherItem &item, std::string *line) {
 int SaveCheckpoint(const char *iniPath, const std::string &name) {
   const std::string path = NewCheckpointPath(iniPath);
   if (path.empty()) {
-    ShowError("Too many checkpoint files");
+    ShowError(
+        Printf("Too many checkpoint files\n\nEvery name from QXCP0000.000 on is taken beside %s; remove "
+               "checkpoints that are no longer needed.",
+               iniPath));
     return 0;
   }
   const int total = NumberItems(g_Roots, 1) - 1;
@@ -537,7 +540,10 @@ int SaveCheckpoint(const char *iniPath, const std::string &name) {
   });
   FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) {
-    ShowError("Unable to create a file for the checkpoint");
+    ShowError(
+        Printf("Unable to create a file for the checkpoint\n\n%s could not be created (error %lu); check that "
+               "the folder exists and may be written to.",
+               path.c_str(), static_cast<unsigned long>(GetLastError())));
     return 0;
   }
   DWORD written = 0;

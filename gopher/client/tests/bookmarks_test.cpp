@@ -167,6 +167,18 @@ TEST_F(BookmarkTest, CheckpointFileNamesCountOnFromTheFirstFree) {
   EXPECT_EQ(NewCheckpointPath(ini.c_str()), WindowsPath(dir / "QXCP0000.500"));
 }
 
+TEST_F(BookmarkTest, ACheckpointThatCannotBeCreatedIsReportedAndNotRecorded) {
+  BuildTree();
+  const std::string missing = WindowsPath(dir / "gone/BURROWVIEW.INI");
+  EXPECT_EQ(SaveCheckpoint(missing.c_str(), "work"), 0);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_NE(ui.boxes[0].text.find("Unable to create a file for the checkpoint\n\n" +
+                                  WindowsPath(dir / "gone/QXCP0000.000") + " could not be created"),
+            std::string::npos)
+      << ui.BoxTexts();
+  EXPECT_TRUE(ListCheckpoints(missing.c_str()).empty());
+}
+
 TEST_F(BookmarkTest, AnItemTooLongForALineStopsTheCheckpointThere) {
   AppendRoot(Item("Sfirst\t\thost.example\t70", kItemSelectable), 1);
   const std::string longDisplay(600, 'd'), longSelector(600, 's');
