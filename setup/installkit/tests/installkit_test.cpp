@@ -184,16 +184,16 @@ class InstallKit : public ::testing::Test {
 
   // The installation program's files: the counter definition file it
   // copies into the directory, and the super-server's program when wanted.
-  void CopySuiteFiles(bool super_server) {
-    fs::create_directories(Host("QX"));
+  void CopySuiteFiles(bool super_server, const std::string &dir = "QX") {
+    fs::create_directories(Host(dir));
     for (const char *file : {"qxnfs.ini", "qxnfsctr.h"})
-      fs::copy_file(BinDir() + "/" + file, Host(std::string("QX/") + file), fs::copy_options::overwrite_existing);
-    if (super_server) fs::create_symlink(BinDir() + "/portwarden", Host("QX/portwarden"));
+      fs::copy_file(BinDir() + "/" + file, Host(dir + "/" + file), fs::copy_options::overwrite_existing);
+    if (super_server) fs::create_symlink(BinDir() + "/portwarden", Host(dir + "/portwarden"));
   }
-  void RemoveSuiteFiles() {
-    for (const char *file : {"qxnfs.ini", "qxnfsctr.h", "portwarden"}) fs::remove(Host(std::string("QX/") + file));
+  void RemoveSuiteFiles(const std::string &dir = "QX") {
+    for (const char *file : {"qxnfs.ini", "qxnfsctr.h", "portwarden"}) fs::remove(Host(dir + "/" + file));
     std::error_code ignored;
-    fs::remove(Host("QX"), ignored);
+    fs::remove(Host(dir), ignored);
   }
 
   // What the suite's other programs find on a machine before the suite comes.
@@ -454,6 +454,24 @@ TEST_F(InstallKit, FinishInstallTwiceAndOldClientValues) {
     EXPECT_EQ(Get(description ? kClient : kClientCurrent, "NIS Domain"), "(missing)");
     EXPECT_EQ(Get(kClient, "Installation Directory"), description ? "(missing)" : "C:\\EARLIER");
   }
+}
+
+// A directory with a blank: the services' programs are registered quoted and
+// still start, the counter names load from it, and the removal takes the
+// directory off the search path with the entries around it kept.
+TEST_F(InstallKit, DirectoryWithABlank) {
+  Set(kEnvironment, "Path", "REG_EXPAND_SZ", "C:\\WINDOWS;C:\\Program Files\\QX;C:\\Program Files\\QXOTHER");
+  CopySuiteFiles(true, "Program Files/QX");
+  EXPECT_EQ(Install("FinishInstall 'C:\\Program Files\\QX'"), "FinishInstall returned 1, out text OK\n");
+  EXPECT_EQ(Get("HKLM\\SYSTEM\\CurrentControlSet\\Services\\Q&Xportwarden", "ImagePath"),
+            "\"C:\\Program Files\\QX\\PORTWARDEN.EXE\"");
+  EXPECT_NE(Tool("qxsc", "query 'Q&Xportwarden'").find("RUNNING"), std::string::npos)
+      << Tool("qxsc", "query 'Q&Xportwarden'");
+  EXPECT_EQ(Get(kClientService + std::string("\\performance"), "First Counter"), "0x2 (2)");
+  EXPECT_EQ(Install("DeInstall 'C:\\Program Files\\QX'"), "DeInstall returned 1, out text OK\n");
+  EXPECT_EQ(Get(kEnvironment, "Path"), "C:\\WINDOWS;C:\\Program Files\\QXOTHER");
+  EXPECT_TRUE(qxtest::WaitUntil([&] { return ProcessesOf("portwarden") == 0; }, 10000));
+  RemoveSuiteFiles("Program Files/QX");
 }
 
 // Without the super-server's service the request fails at once, waiting for
