@@ -257,6 +257,23 @@ TEST_F(BookmarkProgramTest, BookmarksAndCheckpointsThroughTheirDialogsAcrossARes
   EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
 }
 
+TEST_F(BookmarkProgramTest, TheHomeCheckpointAtStart) {
+  ASSERT_TRUE(
+      qxtest::WriteFile(work.path() + "/QXAPPS.INI", "[burrowview]\r\nInitialAction=1\r\nHomeCheckpoint=home\r\n"));
+  ASSERT_TRUE(qxtest::WriteFile(work.path() + "/QXCP0000.000",
+                                "1=15F3C2H\"127.0.0.1\"D\"Home\"\n2=1A1H\"127.0.0.1\"D\"Documents\"K\"/docs\"\n"));
+  ASSERT_TRUE(qxtest::WriteFile(work.path() + "/BURROWVIEW.INI",
+                                "[Checkpoints]\r\nhome=" + WindowsPath(work.path() + "/QXCP0000.000") + "\r\n"));
+  Burrowview program(work.path());
+  const int pid = program.Pid();
+  Attach(pid, "burrowview");
+  ASSERT_EQ(WaitForCount(pid, tree, 2), 2) << program.Errors();
+  DoubleClickRow(pid, tree, 1);  // the restored menu is retrieved when opened
+  EXPECT_EQ(WaitForCount(pid, tree, 4), 4) << program.Errors();
+  Menu(pid, 106);
+  EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
+}
+
 TEST_F(BookmarkProgramTest, ServerChooserConfigurationAndColours) {
   // An initial action that names none (6 would be Exit): the server chooser opens at start.
   ASSERT_TRUE(
