@@ -131,11 +131,7 @@ INT_PTR CALLBACK GetDirDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 // The stored installation directory under `key`, "" when there is none.
 std::string StoredInstallDir(const char *key_path) {
-  RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) return "";
-  RegValue value;
-  if (installkit::ReadValue(key.get(), "Installation Directory", value) != ERROR_SUCCESS) return "";
-  return installkit::ValueText(value);
+  return installkit::ReadMachineText(key_path, "Installation Directory");
 }
 
 // Puts text and its NUL into the buffer; false (nothing written) when it

@@ -90,12 +90,6 @@ bool WriteTextValues(HKEY key, const TextValue *values, size_t count) {
   return true;
 }
 
-std::string ExpandText(const char *text) {
-  char expanded[MAX_PATH * 2] = "";
-  const DWORD n = ExpandEnvironmentStringsA(text, expanded, sizeof expanded);
-  return n > 0 && n <= sizeof expanded ? std::string(expanded) : std::string();
-}
-
 // The NFS server's control-panel applet from the system directory into the
 // installation directory.
 void CopySystemApplet(const std::string &install_dir) {
@@ -131,9 +125,7 @@ bool AddPrintProvider() {
   if (changed && installkit::WriteBytes(key.get(), "Order", order.type, order.data) != ERROR_SUCCESS) return false;
   if (present) return true;
   RegKey provider;
-  if (RegCreateKeyExA(key.get(), kPrintProviderName, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                      provider.out(), nullptr) != ERROR_SUCCESS)
-    return false;
+  if (installkit::CreateSubkey(key.get(), kPrintProviderName, provider) != ERROR_SUCCESS) return false;
   return installkit::WriteText(provider.get(), "Name", REG_SZ, "qxnfsprn.dll") == ERROR_SUCCESS;
 }
 
@@ -159,16 +151,13 @@ bool WriteClientServiceKeys(const std::string &install_dir) {
   if (installkit::OpenSystemKey(kClientServiceKey, service, KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
   if (installkit::WriteText(service.get(), "Group", REG_SZ, "NetworkProvider") != ERROR_SUCCESS) return false;
   RegKey provider;
-  if (RegCreateKeyExA(service.get(), "NetWorkProvider", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                      provider.out(), nullptr) != ERROR_SUCCESS ||
+  if (installkit::CreateSubkey(service.get(), "NetWorkProvider", provider) != ERROR_SUCCESS ||
       !WriteTextValues(provider.get(), kNetworkProviderValues, std::size(kNetworkProviderValues)) ||
       installkit::WriteDword(provider.get(), "Class", kNetworkProviderClass) != ERROR_SUCCESS)
     return false;
   RegKey performance;
   DWORD disposition = 0;
-  if (RegCreateKeyExA(service.get(), "performance", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                      performance.out(), &disposition) != ERROR_SUCCESS)
-    return false;
+  if (installkit::CreateSubkey(service.get(), "performance", performance, &disposition) != ERROR_SUCCESS) return false;
   if (disposition != REG_CREATED_NEW_KEY) return true;
   if (!WriteTextValues(performance.get(), kPerformanceValues, std::size(kPerformanceValues))) return false;
   const std::string definition = install_dir + "\\qxnfs.ini";
@@ -177,8 +166,7 @@ bool WriteClientServiceKeys(const std::string &install_dir) {
 }
 
 bool CreateKey(const char *path, RegKey &key) {
-  return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                         key.out(), nullptr) == ERROR_SUCCESS;
+  return installkit::CreateSubkey(HKEY_LOCAL_MACHINE, path, key) == ERROR_SUCCESS;
 }
 
 // The suite's own keys: the NFS client's installation and the terminal
@@ -273,6 +261,12 @@ bool InstallDirArgument(DWORD count, LPSTR *arguments, std::string &dir) {
 }
 
 }  // namespace
+
+std::string ExpandText(const char *text) {
+  char expanded[MAX_PATH * 2] = "";
+  const DWORD n = ExpandEnvironmentStringsA(text, expanded, sizeof expanded);
+  return n > 0 && n <= sizeof expanded ? std::string(expanded) : std::string();
+}
 
 void MoveClientValues(HKEY old_key, HKEY new_key) {
   RegValue description;

@@ -7,25 +7,9 @@
 
 #include <string>
 
-using installkit::RegKey;
 using installkit::ScHandle;
 
 namespace {
-
-std::string Expand(const char *text) {
-  char expanded[MAX_PATH * 2] = "";
-  const DWORD n = ExpandEnvironmentStringsA(text, expanded, sizeof expanded);
-  return n > 0 && n <= sizeof expanded ? std::string(expanded) : std::string();
-}
-
-std::string StoredInstallDir() {
-  RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, INSTALLKIT_CLIENT_CURRENT_KEY, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS)
-    return "";
-  installkit::RegValue value;
-  if (installkit::ReadValue(key.get(), "Installation Directory", value) != ERROR_SUCCESS) return "";
-  return installkit::ValueText(value);
-}
 
 bool FileExists(const std::string &path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -49,8 +33,8 @@ void InstallSystemApplet(const std::string &install_dir, const std::string &syst
 }  // namespace
 
 void SetupNfsServer(DWORD mode) {
-  const std::string install_dir = StoredInstallDir();
-  const std::string system_dir = Expand("%SystemRoot%\\System32");
+  const std::string install_dir = installkit::ReadMachineText(INSTALLKIT_CLIENT_CURRENT_KEY, "Installation Directory");
+  const std::string system_dir = ExpandText("%SystemRoot%\\System32");
   if (mode & SETUP_NFS_SERVER_INSTALL) {
     if (!system_dir.empty()) InstallSystemApplet(install_dir, system_dir);
     // Without a known installation directory there is no program to register.

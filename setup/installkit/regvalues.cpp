@@ -38,11 +38,23 @@ LONG WriteDword(HKEY key, const char *name, DWORD value) {
   return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
 }
 
+LONG CreateSubkey(HKEY parent, const char *name, RegKey &key, DWORD *disposition) {
+  return RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.out(),
+                         disposition);
+}
+
+std::string ReadMachineText(const char *key_path, const char *name) {
+  RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) return "";
+  RegValue value;
+  if (ReadValue(key.get(), name, value) != ERROR_SUCCESS) return "";
+  return ValueText(value);
+}
+
 LONG OpenSystemKey(const char *path, RegKey &key, REGSAM access) {
   LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, key.out());
   if (rc != ERROR_FILE_NOT_FOUND) return rc;
-  return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                         key.out(), nullptr);
+  return CreateSubkey(HKEY_LOCAL_MACHINE, path, key);
 }
 
 void PruneEmptyKeys(const std::string &path) {

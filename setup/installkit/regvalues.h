@@ -63,6 +63,12 @@ LONG WriteText(HKEY key, const char *name, DWORD type, const std::string &text);
 LONG WriteBytes(HKEY key, const char *name, DWORD type, const std::string &bytes);
 LONG WriteDword(HKEY key, const char *name, DWORD value);
 
+// Creates (or opens) a subkey with all access; the disposition tells which.
+LONG CreateSubkey(HKEY parent, const char *name, RegKey &key, DWORD *disposition = nullptr);
+// A string value of a key of HKEY_LOCAL_MACHINE, "" when the key or the value
+// is missing.
+std::string ReadMachineText(const char *key_path, const char *name);
+
 // Opens a key of HKEY_LOCAL_MACHINE with the access asked (query and set by
 // default; subkeys need KEY_ALL_ACCESS); a key the machine does not have yet
 // (a fresh machine has no provider orders and no system search path) is
