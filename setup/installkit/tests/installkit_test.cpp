@@ -7,6 +7,7 @@
 // the super-server's configuration dialog.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -472,6 +473,21 @@ TEST_F(InstallKit, DirectoryWithABlank) {
   EXPECT_EQ(Get(kEnvironment, "Path"), "C:\\WINDOWS;C:\\Program Files\\QXOTHER");
   EXPECT_TRUE(qxtest::WaitUntil([&] { return ProcessesOf("portwarden") == 0; }, 10000));
   RemoveSuiteFiles("Program Files/QX");
+}
+
+// A super-server that dies while its dialog is open never signals the
+// dialog's end: the installer stops waiting with it instead of hanging.
+TEST_F(InstallKit, ConfigurePortwardenEndsWhenTheServiceDies) {
+  CopySuiteFiles(true);
+  ASSERT_EQ(Install("FinishInstall 'C:\\QX'"), "FinishInstall returned 1, out text OK\n");
+  auto configuring = StartInstaller("ConfigurePortwarden");
+  const std::vector<pid_t> service = PidsOf("portwarden");
+  ASSERT_EQ(service.size(), 1u);
+  ASSERT_FALSE(AutomationValue(AutomationAwaitOk(service[0], "find - Portwarden Configuration", 20000)).empty());
+  kill(service[0], SIGKILL);
+  EXPECT_EQ(configuring->ReadLine(15000), "ConfigurePortwarden returned 1, out text OK");
+  EXPECT_EQ(configuring->Wait(10000), 0);
+  EXPECT_EQ(Install("DeInstall 'C:\\QX'"), "DeInstall returned 1, out text OK\n");
 }
 
 // Without the super-server's service the request fails at once, waiting for
