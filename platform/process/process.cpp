@@ -10,7 +10,10 @@
 // inherited; a detached child has its own session and /dev/null for stdio.
 #include <windows.h>
 
+#include <ntsecapi.h>
+
 #include "cmdline.h"
+#include "qx/accounts.h"
 #include "process_internal.h"
 #include "qx/env.h"
 #include "qx/errors.h"
@@ -25,7 +28,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <grp.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -157,7 +162,99 @@ struct SpawnRequest {
   int show = -1;
   const char *environment = nullptr;
   const char *directory = nullptr;
+  int std_fds[3] = {-1, -1, -1};  // STARTF_USESTDHANDLES: what becomes the child's 0, 1 and 2
+  // CreateProcessAsUser: the identity the child takes before it runs the program.
+  bool as_user = false;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::vector<gid_t> groups;
 };
+
+DWORD SpawnError(int rc) {
+  return rc == ENOEXEC   ? 193 /* ERROR_BAD_EXE_FORMAT */
+         : rc == EACCES  ? ERROR_ACCESS_DENIED
+         : rc == ENOENT  ? ERROR_FILE_NOT_FOUND
+         : rc == ENOTDIR ? ERROR_DIRECTORY
+         : rc == EPERM   ? ERROR_PRIVILEGE_NOT_HELD
+                         : ERROR_NOT_ENOUGH_MEMORY;
+}
+
+// The child side of a start under another identity: between fork and exec,
+// only calls safe in a child of a threaded process. The groups, then the
+// group, then the user are set before the program runs, so nothing of it
+// ever runs with ours. A failure is written as errno on report_fd.
+[[noreturn]] void BecomeUserAndExec(const SpawnRequest &req, char *const argv[], char *const envp[], int report_fd) {
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigaction(SIGPIPE, &dfl, nullptr);
+  sigaction(SIGCHLD, &dfl, nullptr);
+  int failed = 0;
+  if (req.detached) ::setsid();
+  // No descriptor of ours reaches the other user, not even our standard
+  // ones: what is not given is /dev/null.
+  const int null_fd = ::open("/dev/null", O_RDWR);
+  for (int target = 0; target < 3; ++target)
+    if (null_fd >= 0 && req.std_fds[target] < 0) ::dup2(null_fd, target);
+  if (null_fd > 2) ::close(null_fd);
+  for (int target = 0; target < 3 && !failed; ++target) {
+    const int fd = req.std_fds[target];
+    if (fd < 0) continue;
+    if (fd == target) {
+      ::fcntl(fd, F_SETFD, 0);
+    } else if (::dup2(fd, target) < 0) {
+      failed = errno;
+    }
+  }
+  if (!req.inherit) {
+    // Everything above the standard three closes; report_fd closes at exec.
+    if (report_fd > 3) ::close_range(3, static_cast<unsigned>(report_fd) - 1, 0);
+    ::close_range(static_cast<unsigned>(report_fd) + 1, ~0u, 0);
+  }
+  if (!failed && ::setgroups(req.groups.size(), req.groups.data()) != 0) failed = errno;
+  if (!failed && ::setgid(req.gid) != 0) failed = errno;
+  if (!failed && ::setuid(req.uid) != 0) failed = errno;
+  if (!failed && req.directory && *req.directory && ::chdir(req.directory) != 0) failed = errno;
+  if (!failed) {
+    ::execve(req.program.c_str(), argv, envp);
+    failed = errno;
+  }
+  [[maybe_unused]] const ssize_t written = ::write(report_fd, &failed, sizeof failed);
+  ::_exit(127);
+}
+
+// fork and exec under the request's identity; the child's errno comes back
+// through a pipe that closes at exec.
+pid_t SpawnAsUser(const SpawnRequest &req, char *const argv[], char *const envp[], DWORD &error) {
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    return 0;
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) BecomeUserAndExec(req, argv, envp, report[1]);
+  ::close(report[1]);
+  int child_errno = 0;
+  ssize_t got = 0;
+  if (pid > 0) {
+    do got = ::read(report[0], &child_errno, sizeof child_errno);
+    while (got < 0 && errno == EINTR);
+  }
+  ::close(report[0]);
+  if (pid < 0) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    return 0;
+  }
+  if (got == sizeof child_errno) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    error = SpawnError(child_errno);
+    return 0;
+  }
+  return pid;
+}
 
 // Starts the child; returns its pid and a pidfd, or 0 with error set.
 pid_t Spawn(const SpawnRequest &req, int &pidfd, DWORD &error) {
@@ -165,6 +262,11 @@ pid_t Spawn(const SpawnRequest &req, int &pidfd, DWORD &error) {
   std::vector<std::string> env = ChildEnvironment(req.environment, req.command_line, req.show);
   std::vector<char *> argv_ptrs = Pointers(argv);
   std::vector<char *> env_ptrs = Pointers(env);
+  if (req.as_user) {
+    const pid_t pid = SpawnAsUser(req, argv_ptrs.data(), env_ptrs.data(), error);
+    if (pid != 0) pidfd = PidfdOpen(pid);
+    return pid;
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
@@ -184,6 +286,8 @@ pid_t Spawn(const SpawnRequest &req, int &pidfd, DWORD &error) {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   }
+  for (int target = 0; target < 3; ++target)
+    if (req.std_fds[target] >= 0) posix_spawn_file_actions_adddup2(&actions, req.std_fds[target], target);
   if (!req.inherit) posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   if (req.directory && *req.directory) posix_spawn_file_actions_addchdir_np(&actions, req.directory);
   posix_spawnattr_setflags(&attr, flags);
@@ -193,11 +297,7 @@ pid_t Spawn(const SpawnRequest &req, int &pidfd, DWORD &error) {
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) {
-    error = rc == ENOEXEC   ? 193 /* ERROR_BAD_EXE_FORMAT */
-            : rc == EACCES  ? ERROR_ACCESS_DENIED
-            : rc == ENOENT  ? ERROR_FILE_NOT_FOUND
-            : rc == ENOTDIR ? ERROR_DIRECTORY
-                            : ERROR_NOT_ENOUGH_MEMORY;
+    error = SpawnError(rc);
     return 0;
   }
   // Until the reaper collects it the child is at worst a zombie, so its
@@ -300,8 +400,47 @@ bool HostPath(std::string_view path, std::string &host, DWORD &error) __attribut
 
 namespace {
 
+// The standard handles of STARTF_USESTDHANDLES: sockets (a handle below
+// 0x10000 is a socket's descriptor) or none; false for any other handle.
+bool StandardDescriptors(LPSTARTUPINFOA startup, SpawnRequest &req) {
+  if (!startup || !(startup->dwFlags & STARTF_USESTDHANDLES)) return true;
+  const HANDLE given[3] = {startup->hStdInput, startup->hStdOutput, startup->hStdError};
+  for (int i = 0; i < 3; ++i) {
+    if (!given[i] || given[i] == INVALID_HANDLE_VALUE) continue;
+    const uintptr_t value = QX_HANDLE_VALUE(given[i]);
+    if (value >= 0x10000 || ::fcntl(static_cast<int>(value), F_GETFD) < 0) return false;
+    req.std_fds[i] = static_cast<int>(value);
+  }
+  return true;
+}
+
+// The user, primary group and groups a token names, as ids.
+bool TokenIdentity(HANDLE token, uid_t &uid, gid_t &gid, std::vector<gid_t> &groups) {
+  std::vector<unsigned char> buffer(4096);
+  DWORD needed = 0;
+  if (!GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &needed)) return false;
+  if (!SidToUid(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, uid)) return Fail(ERROR_INVALID_PARAMETER);
+  if (!GetTokenInformation(token, TokenPrimaryGroup, buffer.data(), static_cast<DWORD>(buffer.size()), &needed))
+    return false;
+  if (!SidToGid(reinterpret_cast<TOKEN_PRIMARY_GROUP *>(buffer.data())->PrimaryGroup, gid))
+    return Fail(ERROR_INVALID_PARAMETER);
+  if (!GetTokenInformation(token, TokenGroups, buffer.data(), static_cast<DWORD>(buffer.size()), &needed)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    buffer.resize(needed);
+    if (!GetTokenInformation(token, TokenGroups, buffer.data(), static_cast<DWORD>(buffer.size()), &needed))
+      return false;
+  }
+  const auto *list = reinterpret_cast<const TOKEN_GROUPS *>(buffer.data());
+  groups.clear();
+  for (DWORD i = 0; i < list->GroupCount; ++i) {
+    gid_t g = 0;
+    if (SidToGid(list->Groups[i].Sid, g)) groups.push_back(g);
+  }
+  return true;
+}
+
 BOOL StartProcess(LPCSTR application, LPCSTR command_line, BOOL inherit, DWORD flags, LPVOID environment,
-                  LPCSTR directory, int show, LPPROCESS_INFORMATION info) {
+                  LPCSTR directory, int show, LPPROCESS_INFORMATION info, SpawnRequest req = {}) {
   // Sockets offered for this start never outlive it: a start that fails early drops them.
   struct DropOffers {
     ~DropOffers() { AttachOfferedSockets(nullptr); }
@@ -316,7 +455,6 @@ BOOL StartProcess(LPCSTR application, LPCSTR command_line, BOOL inherit, DWORD f
     return FALSE;
   }
   DWORD error = 0;
-  SpawnRequest req;
   req.program = ResolveProgram(application ? std::string(application) : ProgramWord(line), error);
   // A Windows system program ("NOTEPAD file", "DOSPRMPT.PIF"): the desktop's own.
   if (req.program.empty() && !application && error == ERROR_FILE_NOT_FOUND) {
@@ -382,7 +520,32 @@ WINBASEAPI BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR command_line, LP
                                       LPSECURITY_ATTRIBUTES, BOOL inherit, DWORD flags, LPVOID environment,
                                       LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
   const int show = (startup && (startup->dwFlags & STARTF_USESHOWWINDOW)) ? startup->wShowWindow : -1;
-  return StartProcess(application, command_line, inherit, flags, environment, directory, show, info);
+  SpawnRequest req;
+  if (!StandardDescriptors(startup, req)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return StartProcess(application, command_line, inherit, flags, environment, directory, show, info, req);
+}
+
+// The child runs as the token's user, with its primary group and groups.
+// Only root may start a process as someone else.
+WINBASEAPI BOOL WINAPI CreateProcessAsUserA(HANDLE token, LPCSTR application, LPSTR command_line, LPSECURITY_ATTRIBUTES,
+                                            LPSECURITY_ATTRIBUTES, BOOL inherit, DWORD flags, LPVOID environment,
+                                            LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
+  SpawnRequest req;
+  if (!TokenIdentity(token, req.uid, req.gid, req.groups)) return FALSE;
+  if (req.uid != ::geteuid() && ::geteuid() != 0) {
+    SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+    return FALSE;
+  }
+  req.as_user = true;
+  if (!StandardDescriptors(startup, req)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  const int show = (startup && (startup->dwFlags & STARTF_USESHOWWINDOW)) ? startup->wShowWindow : -1;
+  return StartProcess(application, command_line, inherit, flags, environment, directory, show, info, req);
 }
 
 // Success is a value above 31; failures are the small codes of WinExec.

@@ -231,17 +231,6 @@ std::optional<uid_t> SeatUser() {
   return std::nullopt;
 }
 
-bool IsConsoleLine(const char *line) {
-  if (std::strcmp(line, "console") == 0 || std::strncmp(line, "seat", 4) == 0) return true;
-  const char *digits = nullptr;
-  if (std::strncmp(line, "tty", 3) == 0) digits = line + 3;
-  if (line[0] == ':') digits = line + 1;
-  if (!digits || !*digits) return false;
-  for (const char *p = digits; *p; ++p)
-    if (*p < '0' || *p > '9') return *p == '.' && p != digits;  // ":0.0"
-  return true;
-}
-
 std::optional<std::string> UtmpConsoleUser() {
   static std::mutex lock;  // the utmpx cursor is shared
   std::lock_guard guard(lock);
@@ -266,6 +255,17 @@ std::optional<std::string> UtmpConsoleUser() {
 }
 
 }  // namespace
+
+bool IsConsoleLine(const char *line) {
+  if (std::strcmp(line, "console") == 0 || std::strncmp(line, "seat", 4) == 0) return true;
+  const char *digits = nullptr;
+  if (std::strncmp(line, "tty", 3) == 0) digits = line + 3;
+  if (line[0] == ':') digits = line + 1;
+  if (!digits || !*digits) return false;
+  for (const char *p = digits; *p; ++p)
+    if (*p < '0' || *p > '9') return *p == '.' && p != digits;  // ":0.0"
+  return true;
+}
 
 std::string ComputerName() {
   char host[256] = {};

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <security/pam_appl.h>
+#include <wtsapi32.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -374,6 +375,24 @@ BOOL WINAPI GetTokenInformation(HANDLE handle, TOKEN_INFORMATION_CLASS cls, LPVO
   } else {
     static_cast<TOKEN_PRIMARY_GROUP *>(info)->PrimaryGroup = out + head;
   }
+  return TRUE;
+}
+
+// The console session's user, without a password: a service's way to act
+// for whoever sits at the console.
+BOOL WINAPI WTSQueryUserToken(ULONG session, PHANDLE token) {
+  if (!token) return qx::Fail(ERROR_INVALID_PARAMETER);
+  *token = nullptr;
+  std::string name;
+  uid_t uid = 0;
+  if (session != 1 || !qx::ConsoleUser(name, uid)) return qx::Fail(ERROR_NO_TOKEN);
+  if (geteuid() != 0 && geteuid() != uid) return qx::Fail(ERROR_PRIVILEGE_NOT_HELD);
+  std::vector<char> buffer(16384);
+  passwd pw{}, *found = nullptr;
+  if (getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) != 0 || !found) return qx::Fail(ERROR_NO_TOKEN);
+  HANDLE h = qx::InsertHandle(std::make_shared<Token>(pw.pw_uid, pw.pw_gid, pw.pw_name));
+  if (!h) return qx::Fail(ERROR_NOT_ENOUGH_MEMORY);
+  *token = h;
   return TRUE;
 }
 

@@ -77,6 +77,14 @@ WINBASEAPI BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
                                       LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
                                       DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
                                       LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
+/* As CreateProcessA, the child running as the token's user with its primary
+ * group and groups (root only, unless the token is the caller's own user).
+ * With STARTF_USESTDHANDLES the standard handles must be sockets. */
+WINBASEAPI BOOL WINAPI CreateProcessAsUserA(HANDLE hToken, LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                                            LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                                            LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                                            DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                                            LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
 WINBASEAPI UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 WINBASEAPI HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
 WINBASEAPI HANDLE WINAPI GetCurrentProcess(void);
@@ -95,6 +103,7 @@ QX_EXTERN_C_END
 
 #define GetCommandLine GetCommandLineA
 #define CreateProcess CreateProcessA
+#define CreateProcessAsUser CreateProcessAsUserA
 #define GetStartupInfo GetStartupInfoA
 #define ExpandEnvironmentStrings ExpandEnvironmentStringsA
 #define GetEnvironmentVariable GetEnvironmentVariableA

@@ -32,4 +32,23 @@ std::string ComputerName();
 // false when none of them names an existing user: nobody is logged on.
 bool ConsoleUser(std::string &name, uid_t &uid);
 
+// A login line of the console: "console", "seatN", "ttyN" or an X display ":N".
+bool IsConsoleLine(const char *line);
+
+// The session of a user at the console: seat0's active session when it is
+// that user's (logind's state in /run/systemd), else the user's newest live
+// login record on a console line.
+struct ConsoleSession {
+  std::string id;       // logind's session id; empty for a login record
+  pid_t leader = 0;     // the session's first process
+  std::string display;  // the X display logind or the record names, if any
+};
+bool FindConsoleSession(uid_t uid, ConsoleSession &session);
+
+// The display variables (DISPLAY, XAUTHORITY, WAYLAND_DISPLAY,
+// XDG_RUNTIME_DIR, ...) of the session, "NAME=value" each, read from the
+// environment of a process of uid in that session that has a display; empty
+// when none has one.
+std::vector<std::string> SessionDisplayVariables(uid_t uid, const ConsoleSession &session);
+
 }  // namespace qx

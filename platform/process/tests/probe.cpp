@@ -8,6 +8,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -25,7 +26,8 @@ int Report(const char *file, LPSTR args, int show) {
     }
     closedir(d);
   }
-  FILE *out = std::fopen(file, "wb");  // binary: no CR LF from the C runtime
+  // "-": the report goes to the standard output (a socket the test holds).
+  FILE *out = std::strcmp(file, "-") == 0 ? fdopen(1, "wb") : std::fopen(file, "wb");  // binary: no CR LF
   if (!out) return 90;
   std::fprintf(out, "cmdline=%s\n", GetCommandLineA());
   std::fprintf(out, "args=%s\n", args);
@@ -34,6 +36,15 @@ int Report(const char *file, LPSTR args, int show) {
   char value[64];
   std::fprintf(out, "qx_cmdline_left=%d\n", GetEnvironmentVariableA("QX_CMDLINE", value, sizeof value) ? 1 : 0);
   std::fprintf(out, "fds=%s\n", fds.c_str());
+  gid_t groups[64];
+  const int count = getgroups(64, groups);
+  std::string group_list;
+  for (int i = 0; i < count; ++i) group_list += (i ? "," : "") + std::to_string(groups[i]);
+  std::fprintf(out, "uid=%u\neuid=%u\ngid=%u\ngroups=%s\n", getuid(), geteuid(), getgid(), group_list.c_str());
+  for (const char *name : {"HOME", "USER", "DISPLAY", "XAUTHORITY"}) {
+    const char *setting = std::getenv(name);
+    std::fprintf(out, "env_%s=%s\n", name, setting ? setting : "(unset)");
+  }
   std::fclose(out);
   return 7;
 }

@@ -1,0 +1,2 @@
+/* CreateEnvironmentBlock and DestroyEnvironmentBlock. */
+#include "qxwin/session.h"

@@ -1,0 +1,2 @@
+/* WTSGetActiveConsoleSessionId and WTSQueryUserToken. */
+#include "qxwin/session.h"
