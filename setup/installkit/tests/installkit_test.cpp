@@ -490,6 +490,18 @@ TEST_F(InstallKit, ConfigurePortwardenEndsWhenTheServiceDies) {
   EXPECT_EQ(Install("DeInstall 'C:\\QX'"), "DeInstall returned 1, out text OK\n");
 }
 
+// A machine whose service manager cannot be reached (its registry damaged):
+// the steps say so and stop with 0 and "BAD".
+TEST_F(InstallKit, StepsStopWhenTheServiceManagerCannotBeReached) {
+  fs::create_directories(root_ / "machine/registry");
+  std::string garbage(8192, '\0');
+  for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 131 + 7);
+  ASSERT_TRUE(qxtest::WriteFile(root_ / "machine/registry/machine.db", garbage));
+  for (const char *step : {"FinishInstall", "DeInstall"})
+    EXPECT_EQ(Install(std::string(step) + " 'C:\\QX'"), "[QXNFS Client Install] Unable to Open Service Manager\n" +
+                                                            std::string(step) + " returned 0, out text BAD\n");
+}
+
 // Without the super-server's service the request fails at once, waiting for
 // nothing.
 TEST_F(InstallKit, ConfigurePortwardenWithoutServiceFailsAtOnce) {
