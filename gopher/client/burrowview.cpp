@@ -14,6 +14,8 @@
 #include <qxcommon.h>
 
 #include "burrowview.h"
+#include "pictures.h"
+#include "printing.h"
 #include "resources.h"
 #include "toolbar.h"
 
@@ -51,8 +53,9 @@ DWORD g_SoundBufferSize = 5 * 8000;
 char g_AppsIni[MAX_PATH] = QX_APPS_INI;
 char g_PrivateIni[MAX_PATH] = "BURROWVIEW.INI";
 FileHandle g_DocFile;  // "UseFile" for reading by the document rows
+int g_KeepPicture;     // the shown picture was saved under its own name
 
-constexpr int kDocRowHeight = 16;
+constexpr int kDocRowHeight = kDocumentRowHeight;
 int TreeRowHeight() { return std::max(g_CellH + 2, 16); }
 
 HWND TreeList() { return GetDlgItem(g_Dlg, IDC_TREE_LIST); }
@@ -234,7 +237,14 @@ void SetDocumentExtent() {
 
 void DrawDocumentRow(const DRAWITEMSTRUCT *dis) {
   HDC dc = dis->hDC;
-  if (!g_DocFile.ok() || dis->itemID == static_cast<UINT>(-1)) return;
+  if (dis->itemID == static_cast<UINT>(-1)) return;
+  if (GifLoaded()) {
+    // Picture mode: each row is a band of picture lines.
+    FillRect(dc, &dis->rcItem, g_DocBrush);
+    GifDrawRows(g_Dlg, dc, static_cast<int>(dis->itemData), dis->rcItem.left, dis->rcItem.top);
+    return;
+  }
+  if (!g_DocFile.ok()) return;
   FillRect(dc, &dis->rcItem, g_DocBrush);
   char line[1024];
   DWORD got = 0;
@@ -266,6 +276,9 @@ class WindowUi : public GopherUi {
     UpdateWindow(status);
   }
   void DocumentReset() override {
+    // A text, a CSO answer or a new picture takes the place of the picture.
+    GifRelease(g_KeepPicture);
+    g_KeepPicture = 0;
     SendMessageA(DocList(), LB_RESETCONTENT, 0, 0);
     SendMessageA(DocList(), LB_SETHORIZONTALEXTENT, 0, 0);
     g_WidestPixels = g_WidestChars = 0;
@@ -297,8 +310,30 @@ class WindowUi : public GopherUi {
   bool AskSaveFileName(const std::string &proposed, int filterIndex, const char *defaultExtension,
                        std::string *path) override;
   bool RunCsoDialog(const GopherItem &item, std::string *query) override;
+  bool ShowPicture(const std::string &path, std::string *why) override;
 };
 WindowUi g_WindowUi;
+
+// The decoded picture in the document list: one row per band of lines.
+bool WindowUi::ShowPicture(const std::string &path, std::string *why) {
+  HCURSOR old = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  const bool loaded = GifLoadFile(path.c_str()) == 0;
+  SetCursor(old);
+  if (!loaded) {
+    *why = GifLastError();
+    return false;
+  }
+  HWND list = DocList();
+  SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+  SendMessageA(list, LB_RESETCONTENT, 0, 0);
+  for (int band = 0; band < GifBandCount(); ++band) SendMessageA(list, LB_ADDSTRING, 0, band);
+  int width = 0, height = 0;
+  GifGetSize(&width, &height);
+  SendMessageA(list, LB_SETHORIZONTALEXTENT, width, 0);
+  SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list, nullptr, TRUE);
+  return true;
+}
 
 INT_PTR CALLBACK SearchDlgProc(HWND dlg, UINT message, WPARAM wParam, LPARAM lParam) {
   static std::string *words;
@@ -435,6 +470,16 @@ void SetSoundChecks() {
                   static_cast<int>(kSoundSeconds[i]) == g_SoundSeconds ? MF_CHECKED : MF_UNCHECKED);
 }
 
+// The system's print set-up dialog on the default printer's record.
+void PrintSetup() {
+  PrintTakeDefaults(g_Dlg);
+  PRINTDLGA &pd = PrintSettings();
+  pd.lStructSize = sizeof pd;
+  pd.hwndOwner = g_MainWnd;
+  pd.Flags = PD_PRINTSETUP;
+  PrintDlgA(&pd);
+}
+
 void OpenHomeGopher() {
   if (!g_HomeHost[0]) {
     Box("No Home Gopher server specified", kErrorCaption, MB_OK | MB_ICONSTOP);
@@ -474,6 +519,7 @@ void DoMenuCommand(HWND window, int id) {
     case IDM_DOC_COLOR:
     case IDM_TREE_COLOR: SettingsCommand(window, id); break;
     case IDM_EXIT: PostMessageA(window, WM_CLOSE, 0, 0); break;
+    case IDM_PRINT_SETUP: PrintSetup(); break;
     case IDM_HELP_USING: WinHelpA(window, "WINHELP.HLP", HELP_CONTENTS, 0); break;
     case IDM_HELP_INDEX: WinHelpA(window, "ZIVADOR.HLP", HELP_CONTENTS, 0); break;
     case IDM_ABOUT: DialogBoxParamA(g_Instance, "About", window, AboutDlgProc, 0); break;
@@ -524,6 +570,35 @@ void LayoutClient() {
   MoveWindow(GetDlgItem(g_Dlg, IDC_SAVE_BUTTON), W - (3 * bw) / 2 - 5, by, bw, g_ButtonH, TRUE);
 }
 
+// Save in picture mode: a copy of the picture file under the chosen name;
+// the picture's own name keeps its file when the next document replaces it.
+void SavePicture() {
+  const std::string &picture = GifPath();
+  const size_t slash = picture.find_last_of("\\/");
+  std::string path;
+  if (!g_WindowUi.AskSaveFileName(picture.substr(slash == std::string::npos ? 0 : slash + 1), 2, "GIF", &path)) return;
+  if (!_stricmp(path.c_str(), picture.c_str())) {
+    g_KeepPicture = 1;
+    return;
+  }
+  HCURSOR old = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  const bool copied = CopyFileA(picture.c_str(), path.c_str(), FALSE);
+  SetCursor(old);
+  if (!copied) Box("Unable to create output file", kErrorCaption, MB_OK | MB_ICONSTOP);
+}
+
+void PrintShownDocument() {
+  if (g_ReceiveBusy) {
+    Box("Cannot perform operation; receive still in progress", kAppName, MB_OK | MB_ICONSTOP);
+    return;
+  }
+  if (SendMessageA(DocList(), LB_GETCOUNT, 0, 0) <= 0) return;
+  if (GifLoaded())
+    GifPrint(g_MainWnd);
+  else
+    PrintDocument(g_Dlg, IDC_DOC_LIST);
+}
+
 // Save in text mode: each row's whole line, ended CR LF.
 void SaveDocument() {
   if (g_ReceiveBusy) {
@@ -531,6 +606,7 @@ void SaveDocument() {
     return;
   }
   const int rows = static_cast<int>(SendMessageA(DocList(), LB_GETCOUNT, 0, 0));
+  if (rows > 0 && GifLoaded()) return SavePicture();
   if (rows <= 0 || !g_DocFile.ok()) return;
   std::string path;
   if (!g_WindowUi.AskSaveFileName("", 1, "TXT", &path)) return;
@@ -642,8 +718,8 @@ INT_PTR CALLBACK ClientDlgProc(HWND dlg, UINT message, WPARAM wParam, LPARAM lPa
         OpenSelected(dlg, wParam, lParam);
       } else if (LOWORD(wParam) == IDC_SAVE_BUTTON) {
         SaveDocument();
-      } else if (LOWORD(wParam) == IDC_PRINT_BUTTON && g_ReceiveBusy) {
-        Box("Cannot perform operation; receive still in progress", kAppName, MB_OK | MB_ICONSTOP);
+      } else if (LOWORD(wParam) == IDC_PRINT_BUTTON) {
+        PrintShownDocument();
       }
       return TRUE;
     case WM_VKEYTOITEM: return LOWORD(wParam) == VK_DELETE ? DeleteAtCaret(dlg, wParam, lParam) : -1;
@@ -724,6 +800,8 @@ LRESULT CALLBACK SplitterWndProc(HWND window, UINT message, WPARAM wParam, LPARA
 // ---- Main window ----
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT paletteResult = 0;
+  if (GifPaletteMessages(window, message, wParam, lParam, &paletteResult)) return paletteResult;
   switch (message) {
     case WM_DESTROY:
       FreeItemList(g_Roots);
@@ -737,6 +815,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_SIZE:
       if (g_Dlg) PostMessageA(g_Dlg, WM_SIZE, 0, 0);
       return 0;
+    case WM_WININICHANGE: PrintTakeDefaults(g_Dlg); return 0;
     case WM_CLOSE:
       if (!ConfirmCancelRetrieval(window, message, wParam, lParam)) DestroyWindow(window);
       return 0;
@@ -827,6 +906,7 @@ void ReadDisplaySettings() {
 
 void FreeWindowResources() {
   g_DocFile.Close();
+  GifRelease(g_KeepPicture);
   for (HGDIOBJ o :
        {static_cast<HGDIOBJ>(g_Folders), static_cast<HGDIOBJ>(g_Others), static_cast<HGDIOBJ>(g_Buttons),
         static_cast<HGDIOBJ>(g_DocBrush), static_cast<HGDIOBJ>(g_TreeBrush), static_cast<HGDIOBJ>(g_GreyBrush),
@@ -879,6 +959,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   if (!CreateDialogParamA(instance, "QXburrowview", g_MainWnd, ClientDlgProc, 0)) return 0;
   MakeFonts();
   ReadDisplaySettings();
+  GifSetDocumentList(DocList());
+  PrintTakeDefaults(g_Dlg);
   PostMessageA(g_Dlg, WM_SIZE, 0, 0);
   ShowWindow(g_MainWnd, show);
   UpdateWindow(g_MainWnd);

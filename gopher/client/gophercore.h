@@ -225,8 +225,12 @@ class GopherUi {
   virtual void StartProgram(const std::string &commandLine);
   // A saved file the user asked to open; the default uses the desktop's opener.
   virtual void OpenDocument(const std::string &path);
-  // A received picture; false when it cannot be shown.
-  virtual bool ShowPicture(const std::string &path) { return false; }
+  // A received picture; false, with the reason in *why, when it cannot be
+  // shown.
+  virtual bool ShowPicture(const std::string &path, std::string *why) {
+    *why = "this program cannot show pictures";
+    return false;
+  }
 };
 void SetGopherUi(GopherUi *ui);
 GopherUi &Ui();

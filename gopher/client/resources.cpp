@@ -106,7 +106,7 @@ const QX_MENU_ITEM kFileMenu[] = {
     QX_MENUITEM("Select &Gopher...", IDM_SELECT_GOPHER),
     QX_MENUSEPARATOR(),
     QX_MENUITEM("&Configure...", IDM_CONFIGURE),
-    QX_MENUITEM_F("&Print Setup...", IDM_PRINT_SETUP, MF_GRAYED),
+    QX_MENUITEM("&Print Setup...", IDM_PRINT_SETUP),
     QX_MENUSEPARATOR(),
     QX_MENUITEM("E&xit", IDM_EXIT),
 };

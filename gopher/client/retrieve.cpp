@@ -236,9 +236,9 @@ int StartTerminal(GopherItem *item, const std::string &request) {
 }
 
 // A picture that cannot be shown stays unopened; the user may keep it.
-void OfferToKeepPicture(const GopherItem &item, const std::string &path) {
-  Ui().Message("The picture could not be shown.  Choose a file name to keep it.", "burrowview",
-               MB_OK | MB_ICONEXCLAMATION);
+void OfferToKeepPicture(const GopherItem &item, const std::string &path, const std::string &why) {
+  const std::string text = "The picture could not be shown: " + why + ".  Choose a file name to keep it.";
+  Ui().Message(text.c_str(), "burrowview", MB_OK | MB_ICONEXCLAMATION);
   const std::string proposed = ProposedFileName(item.selector);
   std::string extension;
   int filter = 2;
@@ -411,9 +411,10 @@ int RetrieveItem(GopherItem *item, const std::string &request, HWND owner) {
   g_ReceiveBusy = 0;
   if (out.picture) {
     Ui().SetStatus("Decoding GIF image");
-    const bool shown = Ui().ShowPicture(out.path);
+    std::string why;
+    const bool shown = Ui().ShowPicture(out.path, &why);
     Ui().SetStatus("");
-    if (!shown) OfferToKeepPicture(*item, out.path);
+    if (!shown) OfferToKeepPicture(*item, out.path, why);
   } else if (out.saved) {
     OfferToOpen(out.path);
   }
