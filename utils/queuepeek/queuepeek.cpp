@@ -91,6 +91,7 @@ void LpqQuery() {
   if (!QueryResolveHost(g_host, &address)) {
     ShowError("Unknown Host", "No address was found for \"" + std::string(g_host) +
                                   "\". Check its spelling, or give the host's address.");
+    SetQueryMenu(true);
     return;
   }
   g_socket = ReservedPortSocket();
@@ -100,9 +101,9 @@ void LpqQuery() {
                   "No network connection could be made (error %d). Close other programs and try again.",
                   WSAGetLastError());
     ShowError("Error creating a Socket", detail);
+    SetQueryMenu(true);
     return;
   }
-  SetQueryMenu(false);
   char line[160];
   std::snprintf(line, sizeof line, "Connecting to %s\r\n", g_host);
   TextWinPrint(line);
@@ -164,6 +165,9 @@ INT_PTR CALLBACK HostDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK) {
         ReadFields(dialog);
+        // The query is pending from here: the menu stays grey until it ends,
+        // so a second query cannot start while this one is being set up.
+        SetQueryMenu(false);
         EndDialog(dialog, 1);
         g_QueryState = 1;
         return TRUE;

@@ -75,6 +75,7 @@ void FingerQuery() {
     char text[160];
     std::snprintf(text, sizeof text, LoadText(IDS_UNKNOWN_HOST).c_str(), g_host);
     ShowError(text, "No address was found for this name. Check its spelling, or give the host's address.");
+    SetQueryMenu(true);
     return;
   }
   g_socket = WsSocket(AF_INET, SOCK_STREAM, 0);
@@ -84,9 +85,9 @@ void FingerQuery() {
                   "No network connection could be made (error %d). Close other programs and try again.",
                   WSAGetLastError());
     ShowError(LoadText(IDS_SOCKET_ERROR), detail);
+    SetQueryMenu(true);
     return;
   }
-  SetQueryMenu(false);
   UpdateWindow(g_window);
   const int connected = QueryConnect(g_socket, address, kFingerPort, QUERY_CONNECT_MS);
   if (connected != 0) {
@@ -128,6 +129,9 @@ INT_PTR CALLBACK HostDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
       if (LOWORD(wParam) == IDOK) {
         GetDlgItemTextA(dialog, IDC_HOST, g_host, kFieldSize);
         GetDlgItemTextA(dialog, IDC_USER, g_user, kFieldSize);
+        // The query is pending from here: the menu stays grey until it ends,
+        // so a second query cannot start while this one is being set up.
+        SetQueryMenu(false);
         EndDialog(dialog, 1);
         g_QueryState = 1;
         return TRUE;

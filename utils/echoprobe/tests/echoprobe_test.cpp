@@ -224,7 +224,9 @@ TEST(EchoprobeTest, ColoursAndCountsMoveAsRequestsGoUnanswered) {
   const HostRow revived = ping.AwaitHost(
       "10.2.3.2", [](const HostRow &s) { return s.answered > 0; }, 20000);
   EXPECT_EQ(revived.colour, "black");
-  EXPECT_TRUE(qxtest::WaitUntil([&] { return ping.PixelsOf(kRed) == 0 && ping.PixelsOf(kMagenta) == 0; }, 10000));
+  EXPECT_TRUE(qxtest::WaitUntil([&] { return ping.PixelsOf(kRed) == 0 && ping.PixelsOf(kMagenta) == 0; }, 10000))
+      << "red " << ping.PixelsOf(kRed) << " magenta " << ping.PixelsOf(kMagenta) << "\n"
+      << ping.Copied();
 
   // A broadcast address is blue whatever comes back.
   ping.AddHost("10.2.1.255");
