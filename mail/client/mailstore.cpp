@@ -577,13 +577,74 @@ std::vector<MSG_ENTRY> &CurrentMessageList() { return g_messageLists[static_cast
 void SelectMessageList(int which) { g_currentList = which ? 1 : 0; }
 void FreeMessageList() { CurrentMessageList().clear(); }
 
+bool ReadIndexPieces(const std::string &folder, bool lastFirst, const IndexPieceVisit &visit) {
+  if (!PathFits(folder)) return false;
+  FinishInterruptedRebuild(folder);
+  FILE *f = std::fopen(IndexPath(folder).c_str(), "rb");
+  if (!f) return false;
+  const int32_t records = RecordCount(f);
+  // Whole records, read into one reused buffer.
+  constexpr int32_t kRecordsPerRead = 601;
+  static std::array<IDX_RECORD, kRecordsPerRead> piece;
+  int32_t at = -1;  // the record the file stands at
+  const auto readPiece = [&](int32_t first, int32_t count) {
+    if (count <= 0 || (first != at && std::fseek(f, static_cast<long>(first) * kRecordSize, SEEK_SET) != 0)) return;
+    const size_t got = std::fread(piece.data(), sizeof(IDX_RECORD), static_cast<size_t>(count), f);
+    at = first + static_cast<int32_t>(got);
+    if (got > 0) visit(piece.data(), got, static_cast<uint32_t>(first));
+  };
+  int32_t end = records;
+  if (lastFirst && records > 1) {
+    const int32_t last = 1 + (records - 2) / kRecordsPerRead * kRecordsPerRead;
+    readPiece(last, records - last);
+    end = last;
+  }
+  for (int32_t first = 1; first < end; first += kRecordsPerRead)
+    readPiece(first, std::min(kRecordsPerRead, end - first));
+  std::fclose(f);
+  return true;
+}
+
+int LoadMessageKeys(const std::string &folder, std::vector<MSG_KEY> &keys) {
+  keys.clear();
+  ReadIndexPieces(folder, false, [&](const IDX_RECORD *records, size_t count, uint32_t first) {
+    for (size_t k = 0; k < count; ++k)
+      if (!(records[k].flags & kRecordFree)) {
+        const IDX_RECORD &r = records[k];
+        keys.push_back(MSG_KEY{r.date, r.arrival, r.n, first + static_cast<uint32_t>(k), r.flags});
+      }
+  });
+  return static_cast<int>(keys.size());
+}
+
+std::vector<MSG_ENTRY> BuildEntries(const std::string &folder, const std::vector<MSG_KEY> &keys, size_t first,
+                                    size_t last, RowMeasure &measure) {
+  std::vector<MSG_ENTRY> entries;
+  last = std::min(last, keys.size());
+  FILE *f = first < last && PathFits(folder) ? std::fopen(IndexPath(folder).c_str(), "rb") : nullptr;
+  for (size_t i = first; i < last; ++i) {
+    const MSG_KEY &key = keys[i];
+    IDX_RECORD r{};
+    if (!f || !ReadRecord(f, static_cast<int32_t>(key.record), r) || (r.flags & kRecordFree) || r.n != key.number) {
+      r = IDX_RECORD{};  // the index changed under the list: the date alone
+      r.date = key.date;
+    }
+    entries.push_back(MSG_ENTRY{key.date, key.arrival, key.number, RowText(r, measure), key.flags, key.record});
+  }
+  if (f) std::fclose(f);
+  return entries;
+}
+
 int BuildMessageList(const std::string &folder, RowMeasure &measure) {
   std::vector<MSG_ENTRY> &list = CurrentMessageList();
   list.clear();
   IDX_RECORD r;
   FILE *f = nullptr;
-  for (int rc = IndexOpenFirst(folder, r, f); rc == 0; rc = IndexNextRecord(r, f))
-    list.push_back(MSG_ENTRY{r.date, r.arrival, r.n, RowText(r, measure), r.flags});
+  uint32_t index = 1;
+  for (int rc = IndexOpenFirst(folder, r, f); rc == 0; rc = IndexNextRecord(r, f)) {
+    index = static_cast<uint32_t>((std::ftell(f) / kRecordSize) - 1);
+    list.push_back(MSG_ENTRY{r.date, r.arrival, r.n, RowText(r, measure), r.flags, index});
+  }
   IndexClose(f);
   std::reverse(list.begin(), list.end());  // entries are pushed at the head
   return static_cast<int>(list.size());

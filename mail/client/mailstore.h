@@ -90,6 +90,17 @@ struct MSG_ENTRY {
   int32_t number = 0;
   std::string rowText;
   uint8_t flags = 0;
+  uint32_t record = 0;  // the entry's record in the index
+};
+// What orders one message of a list by Date or arrival, and where its record
+// is: a folder opens with these alone, and the entries (with their rows) are
+// made for the rows shown.
+struct MSG_KEY {
+  int32_t date = 0;
+  int32_t arrival = 0;
+  int32_t number = 0;
+  uint32_t record = 0;  // later records list first among equal keys
+  uint8_t flags = 0;
 };
 // How wide a row is on the dialog, for cutting the from text and the tabs.
 class RowMeasure {
@@ -105,6 +116,19 @@ void SelectMessageList(int which);
 // Builds the current list from the folder's index (head first, as the list box
 // shows it); returns the number of entries.
 int BuildMessageList(const std::string &folder, RowMeasure &measure);
+// Hands the folder's index records after its header to visit in pieces of
+// about 64 KiB (with the place of each piece's first record); with lastFirst
+// the last piece comes first, then the others in order. False when the index
+// cannot be read.
+using IndexPieceVisit = std::function<void(const IDX_RECORD *records, size_t count, uint32_t first)>;
+bool ReadIndexPieces(const std::string &folder, bool lastFirst, const IndexPieceVisit &visit);
+// The keys of the folder's messages in index order; returns their number.
+int LoadMessageKeys(const std::string &folder, std::vector<MSG_KEY> &keys);
+// The entries of keys[first, last), rows built from their index records. A
+// record that no longer holds its key's message (the index changed since the
+// keys were read) gives a row of the date alone.
+std::vector<MSG_ENTRY> BuildEntries(const std::string &folder, const std::vector<MSG_KEY> &keys, size_t first,
+                                    size_t last, RowMeasure &measure);
 void FreeMessageList();
 std::string MessageCountText(int count);  // "(%d Message%s)"
 

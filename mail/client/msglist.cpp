@@ -1,6 +1,6 @@
-// The message list window. The entries of the current folder are sorted here
-// and added to the list box in order (a sorting list box would move its rows
-// on every insert), so a folder of any size fills in one pass. Reply,
+// The message list window. The messages of the current folder are ordered
+// here and the list box (without data) only learns their count: a row is
+// drawn from its place in the order, so a folder of any size shows at once. Reply,
 // Reply-All and Forward start the compose window (Forward may redirect
 // instead); Print prints the selected messages in row order.
 #include "msglist.h"
@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "folderdlg.h"
@@ -51,7 +52,8 @@ constexpr DWORD kListStyle =
 // clang-format off
 #define LIST_AND_SORT_CONTROLS                                                                                      \
   QX_CONTROL("", IDC_LIST_FOLDERS, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS, 4, 4, 96, 156),     \
-  QX_CONTROL("", IDC_LIST_MESSAGES, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_EXTENDEDSEL, 104, 4, 336, 146), \
+  QX_CONTROL("", IDC_LIST_MESSAGES, "ListBox", kListStyle | LBS_OWNERDRAWFIXED | LBS_NODATA | LBS_EXTENDEDSEL, 104, 4, \
+             336, 146),                                                                                              \
   QX_LTEXT("", IDC_LIST_COUNT, 104, 152, 120, 8),                                                                    \
   QX_CHECKBOX("Reverse Sort", IDC_LIST_REVERSE, 230, 151, 56, 10),                                                   \
   QX_CONTROL("Date", IDC_LIST_BYDATE, "Button", BS_AUTORADIOBUTTON | WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP,  \
@@ -146,15 +148,22 @@ std::string Text(UINT id) {
   return buffer;
 }
 
-// What the open list shows.
+// What the open list shows. A folder opens with its message count and the
+// keys of its first screen, in order and built; the keys of all its messages
+// are read and ordered when a row past those is first needed, and entries are
+// built a screenful at a time as their rows are shown.
 struct LIST_STATE {
   HWND owner = nullptr;
   HWND dialog = nullptr;  // the dialog whose list this is
   bool picking = false;   // "FindMessage": Include ends the dialog with the selected numbers
   std::vector<int32_t> picked;
   TREE_LIST folders;
-  std::vector<MSG_ENTRY> entries;  // in row order
+  size_t count = 0;           // rows of the list
+  std::vector<MSG_KEY> keys;  // in row order: the first screen's, or all
+  bool allKeys = false;
+  std::unordered_map<uint32_t, MSG_ENTRY> entries;  // built entries by index record
 };
+constexpr size_t kFirstScreenRows = 64;
 
 // The search, kept apart from anything "Move" returns.
 struct SEARCH {
@@ -203,27 +212,71 @@ class ListMeasure : public RowMeasure {
 
 HWND Messages(HWND dialog) { return GetDlgItem(dialog, IDC_LIST_MESSAGES); }
 
+size_t RowCount() { return g_list.count; }
+
 void ShowCount(HWND dialog) {
-  SetDlgItemTextA(dialog, IDC_LIST_COUNT, MessageCountText(static_cast<int>(g_list.entries.size())).c_str());
+  SetDlgItemTextA(dialog, IDC_LIST_COUNT, MessageCountText(static_cast<int>(RowCount())).c_str());
 }
 
-// Reads the current folder's index again, sorts it and fills the list.
+void KeepEntries(std::vector<MSG_ENTRY> built) {
+  for (MSG_ENTRY &entry : built) {
+    const uint32_t record = entry.record;
+    g_list.entries.insert_or_assign(record, std::move(entry));
+  }
+}
+
+// The entry of a row, in list order and with its row text. A row the index
+// no longer has (it changed since the list was filled) is an empty entry.
+const MSG_ENTRY &EntryOfRow(HWND list, size_t row) {
+  const MAIL_SETTINGS &s = Settings();
+  if (row >= g_list.keys.size() && !g_list.allKeys) {
+    LoadMessageKeys(s.currentFolder, g_list.keys);
+    SortMessageKeys(g_list.keys, s.sortOrder, s.reverseSortOrder != 0);
+    g_list.allKeys = true;
+  }
+  static const MSG_ENTRY kNoEntry;
+  if (row >= g_list.keys.size()) return kNoEntry;
+  const uint32_t record = g_list.keys[row].record;
+  if (!g_list.entries.contains(record)) {
+    ListMeasure measure(list);
+    KeepEntries(BuildEntries(s.currentFolder, g_list.keys, row, row + kFirstScreenRows, measure));
+  }
+  return g_list.entries.at(record);
+}
+const MSG_ENTRY &EntryOfRow(HWND list, int row) { return EntryOfRow(list, static_cast<size_t>(row)); }
+
+// Reads the current folder's index again and fills the list; its first
+// screen is ordered and built before the list shows.
 void RefillMessages(HWND dialog) {
   const MAIL_SETTINGS &s = Settings();
   HWND list = Messages(dialog);
   HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  g_list.entries.clear();
   {
     ListMeasure measure(list);
-    SelectMessageList(0);
-    BuildMessageList(s.currentFolder, measure);
+    const bool reverse = s.reverseSortOrder != 0;
+    if (s.sortOrder == kSortFrom || s.sortOrder == kSortSubject) {
+      // These order by the rows' columns: every row is built first.
+      SelectMessageList(0);
+      BuildMessageList(s.currentFolder, measure);
+      std::vector<MSG_ENTRY> &all = CurrentMessageList();
+      SortMessageEntries(all, s.sortOrder, reverse);
+      g_list.keys.clear();
+      for (const MSG_ENTRY &e : all) g_list.keys.push_back(MSG_KEY{e.date, e.arrival, e.number, e.record, e.flags});
+      g_list.count = g_list.keys.size();
+      g_list.allKeys = true;
+      KeepEntries(std::move(all));
+      FreeMessageList();
+    } else {
+      g_list.count =
+          static_cast<size_t>(ChooseFirstKeys(s.currentFolder, kFirstScreenRows, s.sortOrder, reverse, g_list.keys));
+      g_list.allKeys = g_list.keys.size() == g_list.count;
+      KeepEntries(BuildEntries(s.currentFolder, g_list.keys, 0, g_list.keys.size(), measure));
+    }
   }
-  g_list.entries = std::move(CurrentMessageList());
-  FreeMessageList();
-  SortMessageEntries(g_list.entries, s.sortOrder, s.reverseSortOrder != 0);
-  SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+  // A list without data: its rows are the keys' places, drawn from EntryOfRow.
   SendMessageA(list, LB_RESETCONTENT, 0, 0);
-  for (size_t i = 0; i < g_list.entries.size(); ++i) SendMessageA(list, LB_ADDSTRING, 0, static_cast<LPARAM>(i));
-  SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+  SendMessageA(list, LB_SETCOUNT, RowCount(), 0);
   InvalidateRect(list, nullptr, TRUE);
   ShowCount(dialog);
   SetCursor(previous);
@@ -235,7 +288,7 @@ void RefillFolders(HWND dialog) {
 }
 
 void SelectRow(HWND dialog, int row) {
-  const int count = static_cast<int>(g_list.entries.size());
+  const int count = static_cast<int>(RowCount());
   if (count == 0) return;
   SendMessageA(Messages(dialog), LB_SETSEL, FALSE, -1);
   SendMessageA(Messages(dialog), LB_SETSEL, TRUE, std::clamp(row, 0, count - 1));
@@ -248,7 +301,7 @@ std::vector<int> SelectedRows(HWND dialog) {
   std::vector<int> rows(count > 0 ? static_cast<size_t>(count) : 0);
   if (!rows.empty())
     SendMessageA(list, LB_GETSELITEMS, static_cast<WPARAM>(rows.size()), reinterpret_cast<LPARAM>(rows.data()));
-  std::erase_if(rows, [](int r) { return r < 0 || static_cast<size_t>(r) >= g_list.entries.size(); });
+  std::erase_if(rows, [](int r) { return r < 0 || static_cast<size_t>(r) >= RowCount(); });
   if (rows.empty()) g_MailMessageBox(dialog, Text(IDS_NO_MESSAGES).c_str(), Text(IDS_MAIL).c_str(), MB_ICONEXCLAMATION);
   return rows;
 }
@@ -297,7 +350,7 @@ void OfferFolderRemoval(HWND dialog) {
 
 void OnDelete(HWND dialog) {
   const std::string folder = Settings().currentFolder;
-  if (g_list.entries.empty() && !IsInbox(folder)) {
+  if (g_list.keys.empty() && !IsInbox(folder)) {
     OfferFolderRemoval(dialog);
     return;
   }
@@ -305,7 +358,7 @@ void OnDelete(HWND dialog) {
   if (rows.empty()) return;
   bool askAgain = true;
   for (int row : rows) {
-    const MSG_ENTRY &entry = g_list.entries[static_cast<size_t>(row)];
+    const MSG_ENTRY &entry = EntryOfRow(Messages(dialog), row);
     if (askAgain) {
       const INT_PTR answer = DialogBoxParamA(GetModuleHandleA(nullptr), "DeleteBox", dialog, DeleteBoxProc,
                                              reinterpret_cast<LPARAM>(entry.rowText.c_str()));
@@ -326,7 +379,7 @@ void OnFile(HWND dialog) {
   const std::string folder = Settings().currentFolder;
   HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
   if (lstrcmpiA(target.c_str(), folder.c_str()) != 0)
-    for (int row : rows) StoreMoveMessage(folder, target, g_list.entries[static_cast<size_t>(row)].number);
+    for (int row : rows) StoreMoveMessage(folder, target, EntryOfRow(Messages(dialog), row).number);
   SetCursor(previous);
   RefillMessages(dialog);
   if (g_FolderListChanged) RefillFolders(dialog);
@@ -345,7 +398,7 @@ void MoveToMailFolder(const MSG_ENTRY &entry) {
 // Read: the viewer for the first selected row and, as the viewer asks, the
 // rows after it; then the list shows what is left.
 void ReadMessages(HWND dialog) {
-  const int count = static_cast<int>(g_list.entries.size());
+  const int count = static_cast<int>(RowCount());
   if (count == 0) return;
   HWND list = Messages(dialog);
   int first = 0;
@@ -356,15 +409,14 @@ void ReadMessages(HWND dialog) {
   bool refill = false;
   int removed = 0, last = first;
   for (int row = first; row >= 0 && row < count; ++row) {
-    if (g_search.active &&
-        !MessageHoldsText(MessagePath(folder, static_cast<uint64_t>(g_list.entries[static_cast<size_t>(row)].number)),
-                          g_search.text, g_search.headersOnly, g_search.caseSensitive))
+    if (g_search.active && !MessageHoldsText(MessagePath(folder, static_cast<uint64_t>(EntryOfRow(list, row).number)),
+                                             g_search.text, g_search.headersOnly, g_search.caseSensitive))
       continue;
     last = row;
     SelectRow(dialog, row);
     RECT r;
     GetWindowRect(dialog, &r);
-    const MSG_ENTRY entry = g_list.entries[static_cast<size_t>(row)];
+    const MSG_ENTRY entry = EntryOfRow(list, row);
     const INT_PTR result = ReadMessageDialog(dialog, folder, entry, POINT{r.left, r.top}, autoAdvance, g_search.active);
     SendMessageA(list, LB_SETSEL, FALSE, row);
     bool goOn = false;
@@ -493,7 +545,7 @@ INT_PTR CALLBACK RedirectProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
 // the selected messages.
 void ComposeOnSelection(HWND dialog, int mode, const std::vector<int> &rows) {
   std::vector<int32_t> numbers;
-  for (int row : rows) numbers.push_back(g_list.entries[static_cast<size_t>(row)].number);
+  for (int row : rows) numbers.push_back(EntryOfRow(Messages(dialog), row).number);
   const int wasBusy = g_MailBusy;
   g_MailBusy = 1;
   StartCompose(dialog, mode, Settings().currentFolder, numbers);
@@ -517,7 +569,7 @@ void OnForward(HWND dialog) {
     return;
   }
   std::vector<int32_t> numbers;
-  for (int row : rows) numbers.push_back(g_list.entries[static_cast<size_t>(row)].number);
+  for (int row : rows) numbers.push_back(EntryOfRow(Messages(dialog), row).number);
   const int wasBusy = g_MailBusy;
   g_MailBusy = 1;
   RedirectMessages(dialog, Settings().currentFolder, numbers);
@@ -527,7 +579,7 @@ void OnForward(HWND dialog) {
 // Print: each selected message in row order, until one cannot be printed.
 void OnPrint(HWND dialog) {
   for (int row : SelectedRows(dialog))
-    if (!PrintMessage(dialog, Settings().currentFolder, g_list.entries[static_cast<size_t>(row)].number)) break;
+    if (!PrintMessage(dialog, Settings().currentFolder, EntryOfRow(Messages(dialog), row).number)) break;
 }
 
 // Search...: reading from the first selected row, messages without the text skipped.
@@ -572,8 +624,8 @@ void OnFolderChosen(HWND dialog) {
 // A message row: its picture (a flap for MIME messages) and its text with the
 // tabs expanded, in the highlight colours when selected.
 void DrawMessageRow(const DRAWITEMSTRUCT &item) {
-  if (item.itemID >= g_list.entries.size()) return;
-  const MSG_ENTRY &entry = g_list.entries[item.itemID];
+  if (item.itemID >= RowCount()) return;
+  const MSG_ENTRY &entry = EntryOfRow(item.hwndItem, static_cast<size_t>(item.itemID));
   HDC dc = item.hDC;
   const RECT &r = item.rcItem;
   const bool selected = (item.itemState & ODS_SELECTED) != 0;
@@ -605,7 +657,7 @@ void PickSelected(HWND dialog) {
   const std::vector<int> rows = SelectedRows(dialog);
   if (rows.empty()) return;
   g_list.picked.clear();
-  for (int row : rows) g_list.picked.push_back(g_list.entries[static_cast<size_t>(row)].number);
+  for (int row : rows) g_list.picked.push_back(EntryOfRow(Messages(dialog), row).number);
   EndDialog(dialog, kMessagesPicked);
 }
 

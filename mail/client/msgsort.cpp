@@ -78,6 +78,62 @@ void SortMessageEntries(std::vector<MSG_ENTRY> &entries, int order, bool reverse
   });
 }
 
+namespace {
+// A key's place as one number, smaller first: the Date or arrival above (its
+// sign bit flipped so signed values order as numbers, every bit flipped when
+// reversed), the index record below (later records first among equal keys,
+// as the head-first list that SortMessageEntries keeps stable).
+struct KeyRank {
+  bool byArrival;
+  uint32_t flip;
+  KeyRank(int order, bool reverse) : byArrival(order == kSortArrival), flip(reverse ? 0x7FFFFFFFu : 0x80000000u) {}
+  uint64_t operator()(int32_t date, int32_t arrival, uint32_t record) const {
+    const uint32_t key = static_cast<uint32_t>(byArrival ? arrival : date) ^ flip;
+    return (static_cast<uint64_t>(key) << 32) | (0xFFFFFFFFu - record);
+  }
+  uint64_t operator()(const MSG_KEY &k) const { return (*this)(k.date, k.arrival, k.record); }
+};
+}  // namespace
+
+// The best count keys are chosen in one pass over a heap of the best so far
+// (worst on top): most records cost one comparison with the worst. The index's
+// last piece is read first, so a folder whose dates and arrivals rise with its
+// index (the usual case) does not make every record displace the worst.
+int ChooseFirstKeys(const std::string &folder, size_t count, int order, bool reverse, std::vector<MSG_KEY> &first) {
+  first.clear();
+  const KeyRank rank(order, reverse);
+  std::vector<std::pair<uint64_t, MSG_KEY>> best;  // a max-heap by rank
+  best.reserve(count + 1);
+  const auto worse = [](const auto &a, const auto &b) { return a.first < b.first; };
+  uint64_t worst = count > 0 ? UINT64_MAX : 0;  // the rank a record must beat
+  int total = 0;
+  ReadIndexPieces(folder, true, [&](const IDX_RECORD *records, size_t n, uint32_t place) {
+    for (size_t k = 0; k < n; ++k) {
+      const IDX_RECORD &r = records[k];
+      if (r.flags & kRecordFree) continue;
+      ++total;
+      const uint32_t record = place + static_cast<uint32_t>(k);
+      const uint64_t at = rank(r.date, r.arrival, record);
+      if (at >= worst) continue;
+      if (best.size() == count) {
+        std::pop_heap(best.begin(), best.end(), worse);
+        best.pop_back();
+      }
+      best.emplace_back(at, MSG_KEY{r.date, r.arrival, r.n, record, r.flags});
+      std::push_heap(best.begin(), best.end(), worse);
+      if (best.size() == count) worst = best.front().first;
+    }
+  });
+  std::sort_heap(best.begin(), best.end(), worse);
+  for (const auto &[at, key] : best) first.push_back(key);
+  return total;
+}
+
+void SortMessageKeys(std::vector<MSG_KEY> &keys, int order, bool reverse) {
+  const KeyRank rank(order, reverse);
+  std::sort(keys.begin(), keys.end(), [&](const MSG_KEY &a, const MSG_KEY &b) { return rank(a) < rank(b); });
+}
+
 bool MessageHoldsText(const std::string &path, const std::string &text, bool headersOnly, bool caseSensitive) {
   if (text.empty()) return false;
   FILE *f = std::fopen(path.c_str(), "rb");

@@ -17,6 +17,14 @@ enum SortOrder { kSortDate = 0, kSortFrom = 1, kSortSubject = 2, kSortArrival = 
 int CompareMessageEntries(const MSG_ENTRY &a, const MSG_ENTRY &b, int order, bool reverse);
 // The entries in list order.
 void SortMessageEntries(std::vector<MSG_ENTRY> &entries, int order, bool reverse);
+// Lists in Date or Rcvd Time order are ordered by their keys. A folder's
+// first screen needs only its first rows: ChooseFirstKeys reads the folder's
+// index once and keeps the first count keys in list order (returning how many
+// messages the folder holds); SortMessageKeys orders all of them when a row
+// past those is needed. Both give the order SortMessageEntries gives the
+// head-first list: equal keys list later index records first.
+int ChooseFirstKeys(const std::string &folder, size_t count, int order, bool reverse, std::vector<MSG_KEY> &first);
+void SortMessageKeys(std::vector<MSG_KEY> &keys, int order, bool reverse);
 
 // Whether the message file holds text on one of its lines (read in pieces of
 // at most 1024 bytes); with headersOnly the search ends at the header's end.

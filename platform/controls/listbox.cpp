@@ -1,7 +1,10 @@
 // The LISTBOX class: single, multiple and extended selection, sorted lists
 // (by text, or through WM_COMPAREITEM for owner-drawn lists without text),
 // owner drawing with fixed or variable item heights, item data, tab stops,
-// a horizontal extent, the LB_ messages and the LBN_ notifications.
+// a horizontal extent, the LB_ messages and the LBN_ notifications. A list
+// without data (LBS_NODATA, owner-drawn) takes its count from LB_SETCOUNT and
+// keeps items only up to the last one selected, so its owner can show a
+// hundred thousand rows without adding them one by one.
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -38,6 +41,8 @@ struct ListBox : ControlState {
   // The scroll bars the list was made with: the layer hides a bar that is not
   // needed by clearing its style bit, and the list shows it again when it is.
   DWORD scroll_bars = 0;
+  // LBS_NODATA: the item count; items past items.size() are unselected.
+  int nodata_count = 0;
 };
 
 DWORD Style(HWND h) { return StyleOf(h); }
@@ -46,7 +51,19 @@ bool Variable(HWND h) { return (Style(h) & LBS_OWNERDRAWVARIABLE) != 0; }
 bool HasStrings(HWND h) { return !OwnerDraw(h) || (Style(h) & LBS_HASSTRINGS); }
 bool Multiple(HWND h) { return (Style(h) & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0; }
 bool Extended(HWND h) { return (Style(h) & LBS_EXTENDEDSEL) != 0; }
-int Count(const ListBox &l) { return static_cast<int>(l.items.size()); }
+bool NoData(HWND h) { return (Style(h) & LBS_NODATA) && OwnerDraw(h) && !(Style(h) & LBS_HASSTRINGS); }
+int Count(const ListBox &l) { return std::max(l.nodata_count, static_cast<int>(l.items.size())); }
+// Item i (0 <= i < Count) for a change; a list without data makes the items
+// up to it when they are not kept yet.
+Item &At(ListBox &l, int i) {
+  if (static_cast<size_t>(i) >= l.items.size()) l.items.resize(static_cast<size_t>(i) + 1);
+  return l.items[static_cast<size_t>(i)];
+}
+// Item i for reading: an item a list without data does not keep is empty.
+const Item &Peek(const ListBox &l, int i) {
+  static const Item empty;
+  return i >= 0 && static_cast<size_t>(i) < l.items.size() ? l.items[static_cast<size_t>(i)] : empty;
+}
 bool Valid(const ListBox &l, WPARAM i) { return static_cast<int>(i) >= 0 && static_cast<int>(i) < Count(l); }
 
 // The parent a list box reports to (a combo box's list reports to the combo box).
@@ -73,7 +90,7 @@ int CompareText(const std::string &a, const std::string &b) {
 }
 
 int Compare(HWND h, const ListBox &l, const Item &a, int index_b) {
-  const Item &b = l.items[static_cast<size_t>(index_b)];
+  const Item &b = Peek(l, index_b);
   if (HasStrings(h)) return CompareText(a.text, b.text);
   COMPAREITEMSTRUCT cis{};
   cis.CtlType = ODT_LISTBOX;
@@ -99,7 +116,7 @@ int MeasureItem(HWND h, ListBox &l, int index, ULONG_PTR data) {
 }
 
 int HeightOf(HWND h, const ListBox &l, int i) {
-  return Variable(h) && i >= 0 && i < Count(l) ? l.items[static_cast<size_t>(i)].height : l.item_height;
+  return Variable(h) && i >= 0 && i < Count(l) ? Peek(l, i).height : l.item_height;
 }
 
 RECT Inner(HWND h) {
@@ -182,6 +199,8 @@ void ShowItem(HWND h, ListBox &l, int i) {
 }
 
 int Insert(HWND h, ListBox &l, int index, LPARAM lp) {
+  if (l.nodata_count > 0) l.items.resize(static_cast<size_t>(Count(l)));  // inserted rows move the later ones
+  l.nodata_count = 0;
   const DWORD style = Style(h);  // read once: a fill adds thousands of rows
   const bool ownerDraw = (style & (LBS_OWNERDRAWFIXED | LBS_OWNERDRAWVARIABLE)) != 0;
   Item it;
@@ -237,6 +256,8 @@ void SendDelete(HWND h, HWND parent, int id, int i, ULONG_PTR data) {
 
 LRESULT Delete(HWND h, ListBox &l, WPARAM wp) {
   if (!Valid(l, wp)) return LB_ERR;
+  if (l.nodata_count > 0) l.items.resize(static_cast<size_t>(Count(l)));
+  l.nodata_count = 0;
   const int i = static_cast<int>(wp);
   const ULONG_PTR data = l.items[static_cast<size_t>(i)].data;
   l.items.erase(l.items.begin() + i);
@@ -256,6 +277,7 @@ LRESULT Delete(HWND h, ListBox &l, WPARAM wp) {
 void Reset(HWND h, ListBox &l) {
   std::vector<Item> gone;
   gone.swap(l.items);
+  l.nodata_count = 0;
   l.top = l.caret = l.anchor = 0;
   l.current = -1;
   UpdateScroll(h, l);
@@ -267,7 +289,7 @@ void Reset(HWND h, ListBox &l) {
 
 bool IsSelected(HWND h, const ListBox &l, int i) {
   if (i < 0 || i >= Count(l)) return false;
-  return Multiple(h) ? l.items[static_cast<size_t>(i)].selected : l.current == i;
+  return Multiple(h) ? Peek(l, i).selected : l.current == i;
 }
 
 int Find(HWND h, const ListBox &l, WPARAM start, LPARAM lp, bool exact) {
@@ -276,7 +298,7 @@ int Find(HWND h, const ListBox &l, WPARAM start, LPARAM lp, bool exact) {
   const int from = static_cast<int>(start) < -1 || static_cast<int>(start) >= n ? -1 : static_cast<int>(start);
   for (int k = 1; k <= n; ++k) {
     const int i = (from + k) % n;
-    const Item &it = l.items[static_cast<size_t>(i)];
+    const Item &it = Peek(l, i);
     if (!HasStrings(h)) {
       if (it.data == static_cast<ULONG_PTR>(lp)) return i;
       continue;
@@ -292,13 +314,15 @@ int Find(HWND h, const ListBox &l, WPARAM start, LPARAM lp, bool exact) {
 // Selection by the user: changes, then LBN_SELCHANGE when anything changed.
 void SelectRange(ListBox &l, int a, int b, bool on) {
   if (a > b) std::swap(a, b);
-  for (int i = std::max(0, a); i <= b && i < Count(l); ++i) l.items[static_cast<size_t>(i)].selected = on;
+  if (!on) b = std::min(b, static_cast<int>(l.items.size()) - 1);  // items not kept are unselected
+  for (int i = std::max(0, a); i <= b && i < Count(l); ++i) At(l, i).selected = on;
 }
 
-std::vector<bool> Snapshot(const ListBox &l) {
-  std::vector<bool> s;
-  for (const Item &it : l.items) s.push_back(it.selected);
-  s.push_back(false);
+// The selected items, to tell whether a user's action changed the selection.
+std::vector<int> Snapshot(const ListBox &l) {
+  std::vector<int> s;
+  for (size_t i = 0; i < l.items.size(); ++i)
+    if (l.items[i].selected) s.push_back(static_cast<int>(i));
   return s;
 }
 
@@ -307,23 +331,23 @@ void UserSelect(HWND h, ListBox &l, int i, bool shift, bool ctrl, bool toggle_ke
     if (i >= 0 && i < Count(l)) l.caret = i;
     return;
   }
-  const std::vector<bool> before = Snapshot(l);
+  const std::vector<int> before = Snapshot(l);
   const int old_current = l.current;
   if (!Multiple(h)) {
     l.current = i;
   } else if (!Extended(h)) {
-    if (toggle_key) l.items[static_cast<size_t>(i)].selected = !l.items[static_cast<size_t>(i)].selected;
+    if (toggle_key) At(l, i).selected = !At(l, i).selected;
   } else if (shift) {
     if (!ctrl) SelectRange(l, 0, Count(l) - 1, false);
     SelectRange(l, l.anchor, i, true);
   } else if (ctrl) {
     if (toggle_key) {
-      l.items[static_cast<size_t>(i)].selected = !l.items[static_cast<size_t>(i)].selected;
+      At(l, i).selected = !At(l, i).selected;
       l.anchor = i;
     }
   } else {
     SelectRange(l, 0, Count(l) - 1, false);
-    l.items[static_cast<size_t>(i)].selected = true;
+    At(l, i).selected = true;
     l.anchor = i;
   }
   l.caret = i;
@@ -364,7 +388,7 @@ void DrawItem(HWND h, HDC dc, ListBox &l, int i, HBRUSH bg) {
     dis.hwndItem = h;
     dis.hDC = dc;
     dis.rcItem = r;
-    dis.itemData = l.items[static_cast<size_t>(i)].data;
+    dis.itemData = Peek(l, i).data;
     SendMessageA(Parent(h), WM_DRAWITEM, dis.CtlID, reinterpret_cast<LPARAM>(&dis));
     return;
   }
@@ -376,7 +400,7 @@ void DrawItem(HWND h, HDC dc, ListBox &l, int i, HBRUSH bg) {
     FillRect(dc, &r, bg);
   }
   SetBkMode(dc, TRANSPARENT);
-  const std::string &s = l.items[static_cast<size_t>(i)].text;
+  const std::string &s = Peek(l, i).text;
   if (Style(h) & LBS_USETABSTOPS) {
     TabbedTextOutA(dc, r.left + 2, r.top, s.c_str(), static_cast<int>(s.size()), static_cast<int>(l.tabs.size()),
                    l.tabs.empty() ? nullptr : l.tabs.data(), r.left + 2);
@@ -480,7 +504,7 @@ void Char(HWND h, ListBox &l, WPARAM ch) {
   const char c = static_cast<char>(std::tolower(static_cast<int>(ch)));
   for (int k = 1; k <= Count(l); ++k) {
     const int i = (l.caret + k) % Count(l);
-    const std::string &t = l.items[static_cast<size_t>(i)].text;
+    const std::string &t = Peek(l, i).text;
     if (!t.empty() && std::tolower(static_cast<unsigned char>(t[0])) == c) {
       UserSelect(h, l, i, false, false, false);
       return;
@@ -505,13 +529,27 @@ void Scroll(HWND h, ListBox &l, WPARAM wp) {
 
 LRESULT GetText(HWND h, const ListBox &l, WPARAM wp, LPARAM lp) {
   if (!Valid(l, wp) || !lp) return LB_ERR;
-  const Item &it = l.items[wp];
+  const Item &it = Peek(l, static_cast<int>(wp));
   if (!HasStrings(h)) {
     std::memcpy(reinterpret_cast<void *>(lp), &it.data, sizeof it.data);
     return sizeof it.data;
   }
   std::memcpy(reinterpret_cast<char *>(lp), it.text.c_str(), it.text.size() + 1);
   return static_cast<LRESULT>(it.text.size());
+}
+
+// LB_SETCOUNT: a list without data gets its count; items past it go.
+LRESULT SetCount(HWND h, ListBox &l, WPARAM wp) {
+  if (!NoData(h)) return LB_ERR;
+  const int n = static_cast<int>(std::min<WPARAM>(wp, 0x7FFFFFFF));
+  if (l.items.size() > static_cast<size_t>(n)) l.items.resize(static_cast<size_t>(n));
+  l.nodata_count = n;
+  if (l.current >= n) l.current = -1;
+  l.caret = std::clamp(l.caret, 0, std::max(0, n - 1));
+  l.anchor = std::clamp(l.anchor, 0, std::max(0, n - 1));
+  SetTop(h, l, l.top);
+  Redraw(h, l);
+  return 0;
 }
 
 // ---- messages ----
@@ -583,15 +621,17 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
     case LB_INSERTSTRING: return Insert(h, l, static_cast<int>(wp) < 0 ? Count(l) : static_cast<int>(wp), lp);
     case LB_DELETESTRING: return Delete(h, l, wp);
     case LB_RESETCONTENT: Reset(h, l); return 0;
+    case LB_SETCOUNT: return SetCount(h, l, wp);
     case LB_GETCOUNT: return Count(l);
     case LB_GETTEXT: return GetText(h, l, wp, lp);
     case LB_GETTEXTLEN:
       if (!Valid(l, wp)) return LB_ERR;
-      return HasStrings(h) ? static_cast<LRESULT>(l.items[wp].text.size()) : static_cast<LRESULT>(sizeof(ULONG_PTR));
-    case LB_GETITEMDATA: return Valid(l, wp) ? static_cast<LRESULT>(l.items[wp].data) : LB_ERR;
+      return HasStrings(h) ? static_cast<LRESULT>(Peek(l, static_cast<int>(wp)).text.size())
+                           : static_cast<LRESULT>(sizeof(ULONG_PTR));
+    case LB_GETITEMDATA: return Valid(l, wp) ? static_cast<LRESULT>(Peek(l, static_cast<int>(wp)).data) : LB_ERR;
     case LB_SETITEMDATA:
-      if (!Valid(l, wp)) return LB_ERR;
-      l.items[wp].data = static_cast<ULONG_PTR>(lp);
+      if (!Valid(l, wp) || NoData(h)) return LB_ERR;
+      At(l, static_cast<int>(wp)).data = static_cast<ULONG_PTR>(lp);
       return 0;
     case LB_GETCURSEL:
       if (Multiple(h)) return Count(l) ? l.caret : LB_ERR;
@@ -613,7 +653,7 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
       if (static_cast<int>(lp) == -1)
         SelectRange(l, 0, Count(l) - 1, wp != 0);
       else if (Valid(l, static_cast<WPARAM>(lp))) {
-        l.items[static_cast<size_t>(lp)].selected = wp != 0;
+        At(l, static_cast<int>(lp)).selected = wp != 0;
         l.caret = l.anchor = static_cast<int>(lp);
       } else
         return LB_ERR;
@@ -641,7 +681,7 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
       INT *out = reinterpret_cast<INT *>(lp);
       int n = 0;
       for (int i = 0; i < Count(l) && n < static_cast<int>(wp) && out; ++i)
-        if (l.items[static_cast<size_t>(i)].selected) out[n++] = i;
+        if (Peek(l, i).selected) out[n++] = i;
       return n;
     }
     case LB_FINDSTRING: return Find(h, l, wp, lp, false);
@@ -650,7 +690,7 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
       const int i = Find(h, l, wp, lp, false);
       if (i < 0) return LB_ERR;
       if (Multiple(h)) {
-        l.items[static_cast<size_t>(i)].selected = true;
+        At(l, i).selected = true;
         l.caret = i;
       } else {
         l.current = l.caret = i;
@@ -683,7 +723,7 @@ LRESULT Message(HWND h, UINT msg, WPARAM wp, LPARAM lp, ListBox &l) {
       if (hh <= 0 || hh > 255) return LB_ERR;
       if (Variable(h)) {
         if (!Valid(l, wp)) return LB_ERR;
-        l.items[wp].height = hh;
+        At(l, static_cast<int>(wp)).height = hh;
       } else {
         l.item_height = hh;
       }

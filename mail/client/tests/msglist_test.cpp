@@ -105,6 +105,98 @@ TEST(MessageSort, OrdersAsATable) {
   for (const auto &c : cases) EXPECT_EQ(CompareMessageEntries(c.a, c.b, c.order, c.reverse), c.expected) << c.what;
 }
 
+// An index written record by record: many equal Dates and arrivals (the ties
+// order by record), and free records between the used ones.
+std::string WriteOrderIndex(const TempDir &dir, int records) {
+  const std::string folder = dir / "order";
+  fs::create_directories(Host(folder));
+  std::string bytes = FreeRecordBytes(0);
+  for (int i = 1; i <= records; ++i) {
+    IDX_RECORD r{};
+    if (i % 97 == 0) {
+      r.flags = kRecordFree;
+    } else {
+      r.flags = i % 5 == 0 ? kRecordMime : 0;
+      r.n = i;
+      r.date = 818173800 + (i * 7919) % 50 * 86400 - (i % 11 == 0 ? 1000000000 : 0);
+      r.arrival = 818173800 + i / 3;
+      std::snprintf(r.subject, sizeof r.subject, "subject %d", i);
+      std::snprintf(r.from, sizeof r.from, "sender %d", i % 13);
+    }
+    bytes.append(reinterpret_cast<const char *>(&r), sizeof r);
+  }
+  WriteFile(folder + "/index.idx", bytes);
+  return folder;
+}
+
+struct FixedRowWidth : RowMeasure {
+  int TextWidth(const std::string &text) override { return static_cast<int>(text.size()) * 7; }
+};
+
+// A folder opened in Date or Rcvd Time order shows its first screen from one
+// pass over its index, and orders all its keys when a later row is needed:
+// both give exactly the rows of the whole list built and sorted, ties, free
+// records and an index of several read pieces included.
+TEST(MessageSort, FirstScreenThenTheRestMatchTheWholeSortedList) {
+  TempDir dir;
+  const struct {
+    int records;
+    int order;
+    bool reverse;
+    size_t firstScreen;
+  } cases[] = {
+      {3000, kSortDate, false, 64},   {3000, kSortDate, true, 64}, {3000, kSortArrival, false, 64},
+      {3000, kSortArrival, true, 64}, {3000, kSortDate, true, 1},  {10, kSortArrival, true, 64},
+      {50, kSortDate, false, 0},      {0, kSortDate, false, 64},   {601, kSortDate, true, 64},
+      {602, kSortArrival, false, 64},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.records << " records, order " << c.order << (c.reverse ? " reversed" : ""));
+    const std::string folder = WriteOrderIndex(dir, c.records);
+    FixedRowWidth measure;
+    BuildMessageList(folder, measure);
+    std::vector<MSG_ENTRY> whole = CurrentMessageList();
+    FreeMessageList();
+    SortMessageEntries(whole, c.order, c.reverse);
+    std::vector<MSG_KEY> keys;
+    ASSERT_EQ(ChooseFirstKeys(folder, c.firstScreen, c.order, c.reverse, keys), static_cast<int>(whole.size()));
+    const size_t shown = std::min(c.firstScreen, whole.size());
+    ASSERT_EQ(keys.size(), shown);
+    const std::vector<MSG_ENTRY> rows = BuildEntries(folder, keys, 0, shown, measure);
+    ASSERT_EQ(rows.size(), shown);
+    for (size_t i = 0; i < shown; ++i) {
+      EXPECT_EQ(rows[i].number, whole[i].number) << "row " << i;
+      EXPECT_EQ(rows[i].rowText, whole[i].rowText) << "row " << i;
+      EXPECT_EQ(rows[i].flags, whole[i].flags) << "row " << i;
+    }
+    ASSERT_EQ(LoadMessageKeys(folder, keys), static_cast<int>(whole.size()));
+    SortMessageKeys(keys, c.order, c.reverse);
+    std::vector<int32_t> lazy, eager;
+    for (const MSG_KEY &k : keys) lazy.push_back(k.number);
+    for (const MSG_ENTRY &e : whole) eager.push_back(e.number);
+    EXPECT_EQ(lazy, eager);
+  }
+}
+
+// A record freed or reused after the keys were read gives its row the date
+// alone instead of another message's sender and subject.
+TEST(MessageSort, ARowWhoseRecordChangedShowsItsDateAlone) {
+  TempDir dir;
+  const std::string folder = WriteOrderIndex(dir, 20);
+  std::vector<MSG_KEY> keys;
+  ASSERT_EQ(LoadMessageKeys(folder, keys), 20);
+  std::string bytes = ReadFile(folder + "/index.idx");
+  bytes.replace(3 * kRecordSize, kRecordSize, FreeRecordBytes(0));  // record 3 freed meanwhile
+  WriteFile(folder + "/index.idx", bytes);
+  FixedRowWidth measure;
+  const std::vector<MSG_ENTRY> rows = BuildEntries(folder, keys, 0, keys.size(), measure);
+  ASSERT_EQ(rows.size(), 20u);
+  EXPECT_EQ(rows[2].number, 3);
+  EXPECT_EQ(rows[2].rowText.find("sender"), std::string::npos) << rows[2].rowText;
+  EXPECT_EQ(rows[2].rowText.find("subject"), std::string::npos) << rows[2].rowText;
+  EXPECT_NE(rows[3].rowText.find("subject 4"), std::string::npos) << rows[3].rowText;
+}
+
 TEST(MessageSearch, HeadersOnlyCaseAndPieces) {
   TempDir dir;
   WriteFile(dir / "m", "Subject: Quarterly Report\r\n\r\n" + std::string(3000, 'x') + "needle in a long line\r\n");

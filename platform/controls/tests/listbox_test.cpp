@@ -259,3 +259,63 @@ TEST_F(ListBox, FillWithRedrawOffUpdatesOnceWhenTurnedOn) {
 }
 
 }  // namespace
+
+// A list without data takes its count from LB_SETCOUNT: a hundred thousand
+// rows show at once, rows far down are drawn and selected by index, a click
+// with Shift selects a range, and LB_SETCOUNT refuses lists that keep data.
+TEST_F(ListBox, NoDataListTakesItsCountAndSelectsByIndex) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = OwnerParent;
+  wc.lpszClassName = "QxOwnerParent";
+  RegisterClassA(&wc);
+  HWND p = CreateWindowA("QxOwnerParent", "Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 300, nullptr, nullptr,
+                         nullptr, nullptr);
+  HWND l =
+      CreateWindowA("ListBox", "",
+                    WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_OWNERDRAWFIXED | LBS_NODATA | LBS_EXTENDEDSEL | LBS_NOTIFY,
+                    10, 10, 200, 100, p, reinterpret_cast<HMENU>(9), nullptr, nullptr);
+  ASSERT_NE(l, nullptr);
+  EXPECT_EQ(SendMessageA(l, LB_SETCOUNT, 100000, 0), 0);
+  EXPECT_EQ(SendMessageA(l, LB_GETCOUNT, 0, 0), 100000);
+  SCROLLINFO si{sizeof si, SIF_RANGE, 0, 0, 0, 0, 0};
+  GetScrollInfo(l, SB_VERT, &si);
+  EXPECT_EQ(si.nMax, 99999);
+  EXPECT_EQ(SendMessageA(l, LB_GETSELCOUNT, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(l, LB_GETSEL, 99999, 0), 0);
+  EXPECT_EQ(SendMessageA(l, LB_SETSEL, TRUE, 99990), 0);
+  EXPECT_EQ(SendMessageA(l, LB_GETSEL, 99990, 0), 1);
+  EXPECT_EQ(SendMessageA(l, LB_SETITEMDATA, 3, 7), LB_ERR);  // no data to keep
+  // A person goes to the end and Shift-clicks two rows up from the last one.
+  SendMessageA(l, LB_SETTOPINDEX, 99995, 0);
+  const int top = static_cast<int>(SendMessageA(l, LB_GETTOPINDEX, 0, 0));
+  EXPECT_GT(top, 99980);
+  RECT last;
+  SendMessageA(l, LB_GETITEMRECT, 99999, reinterpret_cast<LPARAM>(&last));
+  SendMessageA(l, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(last.left + 5, last.top + 2));
+  SendMessageA(l, WM_LBUTTONUP, 0, MAKELPARAM(last.left + 5, last.top + 2));
+  RECT upper;
+  SendMessageA(l, LB_GETITEMRECT, 99997, reinterpret_cast<LPARAM>(&upper));
+  SendMessageA(l, WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT, MAKELPARAM(upper.left + 5, upper.top + 2));
+  SendMessageA(l, WM_LBUTTONUP, MK_SHIFT, MAKELPARAM(upper.left + 5, upper.top + 2));
+  INT sel[8] = {};
+  ASSERT_EQ(SendMessageA(l, LB_GETSELITEMS, 8, reinterpret_cast<LPARAM>(sel)), 3);
+  EXPECT_EQ(std::vector<INT>(sel, sel + 3), (std::vector<INT>{99997, 99998, 99999}));
+  g_log.draws = 0;
+  InvalidateRect(l, nullptr, TRUE);
+  UpdateWindow(l);
+  EXPECT_GT(g_log.draws, 0);
+  EXPECT_LT(g_log.draws, 20);  // only the rows that show
+  // A smaller count drops the selection past it; the list can grow again.
+  EXPECT_EQ(SendMessageA(l, LB_SETCOUNT, 10, 0), 0);
+  EXPECT_EQ(SendMessageA(l, LB_GETCOUNT, 0, 0), 10);
+  EXPECT_EQ(SendMessageA(l, LB_GETSELCOUNT, 0, 0), 0);
+  EXPECT_LT(SendMessageA(l, LB_GETTOPINDEX, 0, 0), 10);
+  SendMessageA(l, LB_RESETCONTENT, 0, 0);
+  EXPECT_EQ(SendMessageA(l, LB_GETCOUNT, 0, 0), 0);
+  // A list that keeps data refuses a count.
+  HWND kept = CreateWindowA("ListBox", "", WS_CHILD | LBS_OWNERDRAWFIXED, 0, 0, 50, 50, p, reinterpret_cast<HMENU>(10),
+                            nullptr, nullptr);
+  EXPECT_EQ(SendMessageA(kept, LB_SETCOUNT, 5, 0), LB_ERR);
+  EXPECT_EQ(SendMessageA(kept, LB_GETCOUNT, 0, 0), 0);
+  DestroyWindow(p);
+}
