@@ -33,10 +33,17 @@ std::string TftpErrorPacket(int code) {
   return packet;
 }
 
+void TftpPutHead(unsigned char *packet, int opcode, uint32_t block) {
+  packet[0] = (unsigned char)((opcode >> 8) & 0xFF);
+  packet[1] = (unsigned char)(opcode & 0xFF);
+  packet[2] = (unsigned char)((block >> 8) & 0xFF);
+  packet[3] = (unsigned char)(block & 0xFF);
+}
+
 std::string TftpDataPacket(uint32_t block, const char *data, int length) {
-  std::string packet;
-  Put16(packet, kTftpData);
-  Put16(packet, block & 0xFFFF);
+  unsigned char head[4];
+  TftpPutHead(head, kTftpData, block);
+  std::string packet((const char *)head, sizeof head);
   if (length > 0) packet.append(data, (size_t)length);
   return packet;
 }

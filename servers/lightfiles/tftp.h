@@ -22,6 +22,8 @@ constexpr int kTftpDatagram = 1024; /* a datagram is received into this much */
 
 /* The ERROR packet for a code: opcode 5, the code, its text and a NUL. */
 std::string TftpErrorPacket(int code);
+/* The 4-byte head of a DATA or ACK packet: opcode, block number modulo 65,536. */
+void TftpPutHead(unsigned char *packet, int opcode, uint32_t block);
 /* A DATA packet (block number modulo 65,536) and an ACK. */
 std::string TftpDataPacket(uint32_t block, const char *data, int length);
 std::string TftpAckPacket(uint32_t block);
