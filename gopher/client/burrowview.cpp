@@ -17,6 +17,7 @@
 #include "pictures.h"
 #include "printing.h"
 #include "resources.h"
+#include "sound.h"
 #include "toolbar.h"
 
 // ---- Process-wide state, owned by the main window; the dialogs share this part ----
@@ -311,6 +312,9 @@ class WindowUi : public GopherUi {
                        std::string *path) override;
   bool RunCsoDialog(const GopherItem &item, std::string *query) override;
   bool ShowPicture(const std::string &path, std::string *why) override;
+  bool PlaySoundStart() override { return SoundOpen(g_SoundSeconds) != 0; }
+  void PlaySoundBlock(const char *data, int n) override { SoundFeed(data, n); }
+  void PlaySoundEnd(bool completed) override { SoundFinish(completed); }
 };
 WindowUi g_WindowUi;
 

@@ -225,6 +225,12 @@ class GopherUi {
   virtual void StartProgram(const std::string &commandLine);
   // A saved file the user asked to open; the default uses the desktop's opener.
   virtual void OpenDocument(const std::string &path);
+  // Sound items: true when the answer is to be played while it arrives (every
+  // block then goes to PlaySoundBlock, nothing to a file, and PlaySoundEnd
+  // ends it, completed or not); false to save it to a file instead.
+  virtual bool PlaySoundStart() { return false; }
+  virtual void PlaySoundBlock(const char *data, int n) {}
+  virtual void PlaySoundEnd(bool completed) {}
   // A received picture; false, with the reason in *why, when it cannot be
   // shown.
   virtual bool ShowPicture(const std::string &path, std::string *why) {

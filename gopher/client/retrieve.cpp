@@ -79,6 +79,7 @@ struct Output {
   bool cso = false;         // rows start after the line's first ':'
   bool picture = false;
   bool saved = false;  // a file the user named
+  bool sound = false;  // played while it arrives, no file
 };
 
 // Rows and line measures of a text or CSO answer, kept across blocks.
@@ -181,6 +182,10 @@ HANDLE CreateOutput(const std::string &path, DWORD disposition) {
 // Opens what the answer goes to, by the item's activation. False ends the
 // retrieval (the user cancelled, or the file could not be made).
 bool OpenOutput(GopherItem *item, GopherActivation act, std::string *request, Output *out) {
+  if (item->typeIndex == kTypeSound && Ui().PlaySoundStart()) {
+    out->sound = true;
+    return true;
+  }
   switch (act) {
     case kActText:
     case kActCso:
@@ -336,11 +341,13 @@ int RetrieveItem(GopherItem *item, const std::string &request, HWND owner) {
   SOCKET s = WsSocket(AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) {
     ShowWinsockError("Socket", host);
+    if (out.sound) Ui().PlaySoundEnd(false);
     Ui().SetStatus("");
     return 0;
   }
   g_ReceiveBusy = 1;
   auto fail = [&](bool removeFile) {
+    if (out.sound) Ui().PlaySoundEnd(false);
     g_ReceiveBusy = 0;
     Ui().SetStatus("");
     out.file.Close();
@@ -357,8 +364,10 @@ int RetrieveItem(GopherItem *item, const std::string &request, HWND owner) {
     return fail(true);
   }
   Ui().SetStatus("");
-  SetFilePointer(out.file.get(), 0, nullptr, FILE_BEGIN);
-  SetEndOfFile(out.file.get());
+  if (!out.sound) {
+    SetFilePointer(out.file.get(), 0, nullptr, FILE_BEGIN);
+    SetEndOfFile(out.file.get());
+  }
   Status("%s - Receiving information", host);
   std::optional<RowTracker> rows;
   if (out.toDocument) rows.emplace(out.cso);
@@ -387,6 +396,11 @@ int RetrieveItem(GopherItem *item, const std::string &request, HWND owner) {
       Ui().SetStatus(progress);
       lastReport = GetTickCount();
     }
+    if (out.sound) {
+      Ui().PlaySoundBlock(block, n);
+      total += n;
+      continue;
+    }
     if (!writer.Add(block, n) || (due && !writer.Flush())) {
       // A short file is never passed off as the answer.
       Ui().Message("Error writing file.  Disk Full?", "Cannot Complete Operation", MB_OK | MB_ICONSTOP);
@@ -402,6 +416,13 @@ int RetrieveItem(GopherItem *item, const std::string &request, HWND owner) {
     return fail(true);
   }
   Ui().SetStatus("");
+  if (out.sound) {
+    Ui().SetStatus("Playing the rest of the sound");
+    Ui().PlaySoundEnd(true);
+    Ui().SetStatus("");
+    g_ReceiveBusy = 0;
+    return 1;
+  }
   if (item->typeIndex != kTypeBinary5 && item->typeIndex != kTypeBinary9) total = CutTerminator(out.file.get(), total);
   out.file.Close();
   if (rows) {

@@ -34,6 +34,9 @@ class AudioBasicExpander final : public ByteSink {
  public:
   explicit AudioBasicExpander(ByteSink &sink) : out_(sink) {}
   bool Write(const uint8_t *data, size_t size) override;
+  // Hands the samples made so far to the sink (a player that plays while the
+  // stream arrives); false when the sink refused.
+  bool Flush() { return out_.Flush(); }
   // Ends the stream. False when the sink refused, or when the header names an
   // encoding, rate or channel count that cannot be played.
   bool Finish();
