@@ -9,6 +9,7 @@
 // played either, nothing sounds and the call fails. MessageBeep plays its
 // entry, else a short tone of its own pitch, and returns at once.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -23,110 +24,164 @@
 namespace qx::winmm {
 namespace {
 
-// One sound being played: the samples, consumed by SDL's audio thread.
+// One sound asked for: its samples, consumed by SDL's audio thread while it plays.
 struct Playback {
+  enum State { kWaiting, kPlaying, kDone, kFailed };
   WaveImage image;
   bool loop = false;
   size_t offset = 0;
-  bool finished = false;
-  bool stop = false;
-  std::mutex lock;
-  std::condition_variable done;
-  SDL_AudioDeviceID device = 0;
+  bool finished = false;  // every sample handed to the device
+  bool stop = false;      // stopped, or replaced by a newer sound
+  State state = kWaiting;
   Uint8 silence = 0;
-
-  static void Fill(void *self, Uint8 *stream, int len) { static_cast<Playback *>(self)->Feed(stream, len); }
-  void Feed(Uint8 *stream, int len) {
-    std::lock_guard guard(lock);
-    size_t want = static_cast<size_t>(len);
-    while (want > 0 && !stop && !finished) {
-      const size_t n = std::min(want, image.data.size() - offset);
-      std::memcpy(stream, image.data.data() + offset, n);
-      stream += n;
-      want -= n;
-      offset += n;
-      if (offset >= image.data.size()) {
-        if (loop && !image.data.empty()) {
-          offset = 0;
-        } else {
-          finished = true;
-          done.notify_all();
-        }
-      }
-    }
-    if (want) std::memset(stream, silence, want);
-  }
-
-  // Waits until the samples are out (or the sound is stopped), then lets the
-  // device play its last period before it is closed.
-  void WaitAndClose() {
-    {
-      std::unique_lock guard(lock);
-      done.wait(guard, [&] { return finished || stop; });
-    }
-    if (!stop) {
-      SDL_AudioSpec spec;
-      SpecOf(image.format, spec);
-      SDL_Delay(static_cast<Uint32>(1000u * spec.samples / static_cast<unsigned>(spec.freq)) + 20);
-    }
-    SDL_CloseAudioDevice(device);
-  }
 };
 
-std::mutex g_current_lock;
-std::shared_ptr<Playback> g_current;  // the sound playing in the background
+// The sounds share one player thread that owns the device: it opens the
+// device for a sound, closes it when the sound ends or another is asked for,
+// then opens it for the next. A caller never waits for a device to close
+// (SDL lets it drain for two periods more, and drivers with one output
+// device, such as dummy and disk, refuse a second open meanwhile), so a
+// stream of beeps neither fails nor holds up the program beeping.
+struct Player {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::shared_ptr<Playback> next;     // asked for, not yet opened
+  std::shared_ptr<Playback> playing;  // on the open device
+  bool running = false;               // the player thread is started
+  bool busy = false;                  // it opens, plays or closes a device
+};
+
+// Never destroyed: the player thread waits on it until the process ends.
+Player &ThePlayer() {
+  static Player *player = new Player;
+  return *player;
+}
+
+void Fill(void *self, Uint8 *stream, int len) {
+  auto &sound = *static_cast<Playback *>(self);
+  std::lock_guard guard(ThePlayer().lock);
+  size_t want = static_cast<size_t>(len);
+  while (want > 0 && !sound.stop && !sound.finished) {
+    const size_t n = std::min(want, sound.image.data.size() - sound.offset);
+    std::memcpy(stream, sound.image.data.data() + sound.offset, n);
+    stream += n;
+    want -= n;
+    sound.offset += n;
+    if (sound.offset >= sound.image.data.size()) {
+      if (sound.loop && !sound.image.data.empty()) {
+        sound.offset = 0;
+      } else {
+        sound.finished = true;
+        ThePlayer().changed.notify_all();
+      }
+    }
+  }
+  if (want) std::memset(stream, sound.silence, want);
+}
+
+// Plays one sound on a device of its own; called on the player thread
+// without the lock held (SDL's audio thread takes it in Fill).
+void PlayOne(Player &p, const std::shared_ptr<Playback> &sound) {
+  SDL_AudioSpec spec, have{};
+  SpecOf(sound->image.format, spec);
+  spec.callback = &Fill;
+  spec.userdata = sound.get();
+  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &spec, &have, 0);
+  std::unique_lock guard(p.lock);
+  if (!device) {
+    Trace("sound: cannot open the playback device (%s)", SDL_GetError());
+    sound->state = Playback::kFailed;
+    p.changed.notify_all();
+    return;
+  }
+  sound->silence = have.silence;
+  sound->finished = sound->image.data.empty();
+  sound->state = Playback::kPlaying;
+  p.playing = sound;
+  guard.unlock();
+  SDL_PauseAudioDevice(device, 0);
+  guard.lock();
+  const auto interrupted = [&] { return sound->stop || p.next != nullptr; };
+  p.changed.wait(guard, [&] { return sound->finished || interrupted(); });
+  // The device plays its last period before it is closed, unless interrupted.
+  const auto last_period = std::chrono::milliseconds(1000u * spec.samples / static_cast<unsigned>(spec.freq) + 20);
+  if (!interrupted()) p.changed.wait_for(guard, last_period, interrupted);
+  sound->stop = true;
+  guard.unlock();
+  SDL_CloseAudioDevice(device);
+  guard.lock();
+  p.playing.reset();
+  sound->state = Playback::kDone;
+  p.changed.notify_all();
+}
+
+void PlayerThread() {
+  Player &p = ThePlayer();
+  std::unique_lock guard(p.lock);
+  for (;;) {
+    p.changed.wait(guard, [&] { return p.next != nullptr; });
+    std::shared_ptr<Playback> sound = std::move(p.next);
+    p.busy = true;
+    guard.unlock();
+    PlayOne(p, sound);
+    guard.lock();
+    p.busy = false;
+  }
+}
+
+// A sound asked for but not yet opened, replaced or stopped: it is done.
+void DropWaiting(Player &p) {
+  if (!p.next) return;
+  p.next->stop = true;
+  p.next->state = Playback::kDone;
+  p.next.reset();
+}
 
 }  // namespace
 
 void StopSound() {
-  std::shared_ptr<Playback> current;
-  {
-    std::lock_guard guard(g_current_lock);
-    current.swap(g_current);
-  }
-  if (!current) return;
-  {
-    std::lock_guard guard(current->lock);
-    current->stop = true;
-  }
-  current->done.notify_all();
+  Player &p = ThePlayer();
+  std::unique_lock guard(p.lock);
+  DropWaiting(p);
+  if (!p.playing) return;
+  p.playing->stop = true;
+  p.changed.notify_all();
+  // The device is closed when this returns, free for a wave device.
+  p.changed.wait(guard, [&] { return p.playing == nullptr; });
 }
 
 bool SoundPlaying() {
-  std::lock_guard guard(g_current_lock);
-  if (!g_current) return false;
-  std::lock_guard inner(g_current->lock);
-  return !g_current->finished && !g_current->stop;
+  Player &p = ThePlayer();
+  std::lock_guard guard(p.lock);
+  return p.next || (p.playing && !p.playing->finished && !p.playing->stop);
 }
 
 bool PlayImage(WaveImage image, bool wait, bool loop) {
   SDL_AudioSpec spec;
   if (!SpecOf(image.format, spec) || !AudioReady()) return false;
-  StopSound();
-  auto playback = std::make_shared<Playback>();
-  playback->image = std::move(image);
-  playback->loop = loop && !wait;
-  spec.callback = &Playback::Fill;
-  spec.userdata = playback.get();
-  SDL_AudioSpec have{};
-  playback->device = SDL_OpenAudioDevice(nullptr, 0, &spec, &have, 0);
-  if (!playback->device) {
-    Trace("sound: cannot open the playback device (%s)", SDL_GetError());
-    return false;
+  auto sound = std::make_shared<Playback>();
+  sound->image = std::move(image);
+  sound->loop = loop && !wait;
+  Player &p = ThePlayer();
+  std::unique_lock guard(p.lock);
+  if (!p.running) {
+    std::thread(PlayerThread).detach();
+    p.running = true;
   }
-  playback->silence = have.silence;
-  if (playback->image.data.empty()) playback->finished = true;
-  SDL_PauseAudioDevice(playback->device, 0);
-  if (wait) {
-    playback->WaitAndClose();
-    return true;
+  // With the device free the caller learns whether it opens; behind a
+  // sound still on the device, the new one waits there and the caller not.
+  const bool device_free = !p.busy;
+  DropWaiting(p);
+  if (p.playing) p.playing->stop = true;  // silent from its next period on
+  p.next = sound;
+  p.changed.notify_all();
+  if (wait || device_free) {
+    p.changed.wait(guard, [&] {
+      return sound->state == Playback::kDone || sound->state == Playback::kFailed ||
+             (!wait && sound->state == Playback::kPlaying);
+    });
   }
-  {
-    std::lock_guard guard(g_current_lock);
-    g_current = playback;
-  }
-  std::thread([playback] { playback->WaitAndClose(); }).detach();
-  return true;
+  return sound->state != Playback::kFailed;
 }
 
 namespace {

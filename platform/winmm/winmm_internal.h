@@ -32,9 +32,10 @@ bool ParseWave(const std::uint8_t *bytes, size_t size, WaveImage &out);
 bool ReadWaveFile(const std::string &host_path, WaveImage &out);
 
 // Plays an image on the default device: synchronously, or in the
-// background (the previous background sound stops). False when no device.
+// background (the sound before stops; while its device closes, the new one
+// waits for it in the background). False when no device opens.
 bool PlayImage(WaveImage image, bool wait, bool loop);
-// Stops the sound playing in the background, if any.
+// Stops the sound playing in the background, if any, and closes its device.
 void StopSound();
 // True while a background sound plays.
 bool SoundPlaying();

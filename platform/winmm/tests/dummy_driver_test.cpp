@@ -69,3 +69,29 @@ TEST(DummyDriver, OutputAndInputComplete) {
 }
 
 }  // namespace
+
+// A beep made while the previous beep's device is still playing or closing
+// (the dummy driver has one output device) does not fail: back to back, and
+// at the moments the previous tone ends and its device closes. Nor does it
+// wait for that device to close (SDL drains it for two periods more): a
+// burst of beeps, as a terminal rings for a run of BELs, returns well within
+// the time the closes would take. Stopping the sound frees the device for a
+// wave device at once.
+TEST(DummyDriver, BeepsFollowingABeepAllSound) {
+  ASSERT_STREQ(std::getenv("SDL_AUDIODRIVER"), "dummy");
+  const DWORD kGapsMs[] = {0, 0, 0, 50, 140, 150, 160, 170, 190, 220, 260, 300};
+  for (DWORD gap : kGapsMs) {
+    ASSERT_TRUE(MessageBeep(0xFFFFFFFF)) << "first beep, gap " << gap;
+    Sleep(gap);
+    EXPECT_TRUE(MessageBeep(MB_ICONHAND)) << "a beep " << gap << " ms after the previous one failed";
+  }
+  const DWORD start = GetTickCount();
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(MessageBeep(0)) << "beep " << i << " of a burst failed";
+  EXPECT_LT(GetTickCount() - start, 3000u) << "a burst of 40 beeps waited for each device to close";
+
+  ASSERT_TRUE(sndPlaySoundA(nullptr, 0));
+  HWAVEOUT out = nullptr;
+  EXPECT_EQ(waveOutOpen(&out, 0, &kFormat, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR)
+      << "the stopped sound's device is still open";
+  if (out) waveOutClose(out);
+}
