@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "gifimage.h"
 #include "gophernicus_peer.h"
 #include "home_server_test.h"
 #include "pictures.h"
@@ -18,6 +17,7 @@
 #include "qxtest/netns.h"
 #include "qxtest/support.h"
 #include "recorder.h"
+#include "test_pictures.h"
 
 namespace {
 
@@ -40,52 +40,11 @@ const PrintHome g_home;
 const qxtest::HeadlessDisplay g_headless;
 const auto *g_network = ::testing::AddGlobalTestEnvironment(new qxtest::OwnLoopbackNetwork);
 
-// A picture of 10 colours (indexes 0..9): four quadrants, a dark frame and a
-// diagonal, so that a row out of place or a colour off shows.
-constexpr int kW = 64, kH = 40;
-constexpr uint32_t kColours[10] = {0xFFFFFF, 0x000000, 0xD02020, 0x20A020, 0x2040D0,
-                                   0xE0C000, 0x00A0A0, 0xA000A0, 0x808080, 0xFF8000};
-
-int IndexAt(int x, int y) {
-  if (x == 0 || y == 0 || x == kW - 1 || y == kH - 1) return 1;
-  if (x == y + 12) return 9;
-  if (y < kH / 2) return x < kW / 2 ? 2 : 3;
-  return x < kW / 2 ? 4 : 5 + (y % 4);
-}
-
-class StringOutput final : public qxgif::ByteOutput {
- public:
-  void Write(const uint8_t *data, size_t size) override { bytes.append(reinterpret_cast<const char *>(data), size); }
-  std::string bytes;
-};
-
-// Where the encoder puts the image descriptor: after the 13-byte header and
-// the 256-entry global table.
-constexpr size_t kDescriptor = 13 + 768;
-constexpr size_t kFlags = kDescriptor + 9, kCodeSize = kDescriptor + 10;
-
-// The test picture as a GIF; interlaced stores its rows in the four passes.
-std::string TestGif(bool interlaced) {
-  qxgif::Bitmap b;
-  b.width = kW;
-  b.height = kH;
-  b.colours = 10;
-  for (int i = 0; i < 10; ++i) {
-    b.red[i] = static_cast<uint8_t>(kColours[i] >> 16);
-    b.green[i] = static_cast<uint8_t>(kColours[i] >> 8);
-    b.blue[i] = static_cast<uint8_t>(kColours[i]);
-  }
-  b.pixels.resize(kW * kH);
-  for (int y = 0; y < kH; ++y)
-    for (int x = 0; x < kW; ++x) {
-      const size_t stored = interlaced ? qxgif::InterlaceRow(y, kH) : y;
-      b.pixels[stored * kW + x] = static_cast<uint8_t>(IndexAt(x, y));
-    }
-  StringOutput out;
-  qxgif::EncodeGif(b, out);
-  if (interlaced) out.bytes[kFlags] = static_cast<char>(out.bytes[kFlags] | 0x40);
-  return out.bytes;
-}
+using gophertest::kGifCodeSize;
+using gophertest::kGifDescriptor;
+using gophertest::PictureColourAt;
+using gophertest::TestGif;
+constexpr int kW = gophertest::kPictureW, kH = gophertest::kPictureH;
 
 // The recording UI that shows pictures as the program does.
 class PictureUi : public gophertest::RecorderUi {
@@ -198,7 +157,7 @@ TEST_F(MediaTest, GifItemsShownInDisplayOrder) {
     int wrong = 0;
     for (int y = 0; y < kH; ++y)
       for (int x = 0; x < kW; ++x)
-        if (drawn.Get(x, y) != kColours[IndexAt(x, y)] && ++wrong < 5)
+        if (drawn.Get(x, y) != PictureColourAt(x, y) && ++wrong < 5)
           ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << drawn.Get(x, y);
     EXPECT_EQ(wrong, 0);
     // Below the picture's last line the band stays as the list painted it.
@@ -277,17 +236,17 @@ TEST_F(MediaTest, HostileGifsRefusedWithoutHarm) {
     std::string bytes;
     const char *refusal;  // null: shown
   } cases[] = {
-      {"huge", patched(kDescriptor + 5, {0xFF, 0xFF, 0xFF, 0xFF}), "larger than"},
-      {"wide", patched(kDescriptor + 5, {0x00, 0x80, 0x02, 0x00}), "larger than"},
-      {"too many pixels", patched(kDescriptor + 5, {0xFF, 0x7F, 0xFF, 0x7F}), "larger than"},
-      {"code size 1", patched(kCodeSize, {1}), "code size"},
-      {"code size 12", patched(kCodeSize, {12}), "code size"},
-      {"no pixels", patched(kDescriptor + 5, {0, 0}), "no pixels"},
+      {"huge", patched(kGifDescriptor + 5, {0xFF, 0xFF, 0xFF, 0xFF}), "larger than"},
+      {"wide", patched(kGifDescriptor + 5, {0x00, 0x80, 0x02, 0x00}), "larger than"},
+      {"too many pixels", patched(kGifDescriptor + 5, {0xFF, 0x7F, 0xFF, 0x7F}), "larger than"},
+      {"code size 1", patched(kGifCodeSize, {1}), "code size"},
+      {"code size 12", patched(kGifCodeSize, {12}), "code size"},
+      {"no pixels", patched(kGifDescriptor + 5, {0, 0}), "no pixels"},
       {"not a gif", "<html>not a picture</html>", "not a GIF"},
       {"cut in the colour table", good.substr(0, 400), "ends inside"},
-      {"cut before the image", good.substr(0, kDescriptor), "holds no picture"},
-      {"cut in the descriptor", good.substr(0, kDescriptor + 5), "ends inside"},
-      {"cut in the pixel data", good.substr(0, kCodeSize + 1 + (good.size() - kCodeSize) / 2), nullptr},
+      {"cut before the image", good.substr(0, kGifDescriptor), "holds no picture"},
+      {"cut in the descriptor", good.substr(0, kGifDescriptor + 5), "ends inside"},
+      {"cut in the pixel data", good.substr(0, kGifCodeSize + 1 + (good.size() - kGifCodeSize) / 2), nullptr},
       {"empty", "", "not a GIF"},
   };
   for (const Case &c : cases) {
@@ -297,7 +256,7 @@ TEST_F(MediaTest, HostileGifsRefusedWithoutHarm) {
     ActivateItem(Served('g', "hostile.gif", c.bytes), nullptr);
     if (!c.refusal) {
       ASSERT_TRUE(GifLoaded()) << pictures.BoxTexts();
-      EXPECT_EQ(DrawnBands().Get(1, 1), kColours[IndexAt(1, 1)]);  // the rows that arrived
+      EXPECT_EQ(DrawnBands().Get(1, 1), PictureColourAt(1, 1));  // the rows that arrived
       continue;
     }
     EXPECT_FALSE(GifLoaded());

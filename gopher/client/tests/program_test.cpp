@@ -19,9 +19,11 @@
 
 #include "burrowview_automation.h"
 #include "gophernicus_peer.h"
+#include "qx/gdi.h"
 #include "qxtest/automation.h"
 #include "qxtest/netns.h"
 #include "qxtest/support.h"
+#include "test_pictures.h"
 
 namespace {
 
@@ -171,6 +173,61 @@ TEST_F(ProgramTest, BrowsesTheTreeAndHandsTelnetItemsToTheTerminal) {
   EXPECT_EQ(
       std::distance(std::filesystem::directory_iterator(work.path() + "/tmp"), std::filesystem::directory_iterator()),
       0);
+}
+
+// A GIF item shown in the document list (one row per band of 16 lines, the
+// picture's pixels on the screen) and printed with the Print button to the
+// PDF printer.
+TEST_F(ProgramTest, ShowsAndPrintsAPicture) {
+  ASSERT_TRUE(qxtest::WriteFile(peer.Root() + "/docs/picture.gif", gophertest::TestGif(true)));
+  ASSERT_TRUE(qxtest::WriteFile(
+      peer.Root() + "/docs/gophermap",
+      qxtest::ReadFile(peer.Root() + "/docs/gophermap") + "gA picture\t/docs/picture.gif\t127.0.0.1\t70\r\n"));
+  const std::string pdf = work.path() + "/pdf";
+  ASSERT_EQ(mkdir((work.path() + "/home").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(pdf.c_str(), 0700), 0);
+  ASSERT_TRUE(qxtest::WriteFile(work.path() + "/home/printers.ini",
+                                "[default]\nPrinter=Print to PDF\nPaper=A4\n[folders]\nPDF=" + pdf + "\n"));
+  setenv("CUPS_SERVER", (work.path() + "/no-cups.sock").c_str(), 1);
+  Program program(work.path());
+  const int pid = program.Pid();
+  std::string main;
+  ASSERT_TRUE(qxtest::WaitUntil(
+      [&] { return !(main = Handle(AutomationCommand(pid, "find burrowview burrowview - 127.0.0.1"))).empty(); },
+      15000))
+      << program.Errors();
+  const std::string client = Handle(AutomationCommand(pid, "item " + main + " 200"));
+  const std::string tree = Handle(AutomationCommand(pid, "item " + client + " 203"));
+  const std::string document = Handle(AutomationCommand(pid, "item " + client + " 204"));
+  ASSERT_EQ(WaitForCount(pid, tree, 7), 7) << program.Errors();
+  DoubleClickRow(pid, tree, 2);  // Documents: the manual, the data, the picture
+  ASSERT_EQ(WaitForCount(pid, tree, 10), 10) << program.Errors();
+  DoubleClickRow(pid, tree, 5);
+  ASSERT_EQ(WaitForCount(pid, document, 3), 3) << program.Errors();  // 40 lines in bands of 16
+
+  // The picture is somewhere near the list's top left corner, whole and in
+  // display order (it is interlaced in the file).
+  const std::string shot = work.path() + "/document.png";
+  ASSERT_EQ(AutomationCommand(pid, "png " + document + " " + shot), "ok");
+  qx::gdi::Surface s;
+  ASSERT_TRUE(qx::gdi::ReadPng(shot, s));
+  auto pictureAt = [&](int ox, int oy) {
+    for (int y = 0; y < gophertest::kPictureH; ++y)
+      for (int x = 0; x < gophertest::kPictureW; ++x)
+        if (!s.Contains(ox + x, oy + y) || s.Get(ox + x, oy + y) != gophertest::PictureColourAt(x, y)) return false;
+    return true;
+  };
+  bool found = false;
+  for (int oy = 0; oy < 8 && !found; ++oy)
+    for (int ox = 0; ox < 8 && !found; ++ox) found = pictureAt(ox, oy);
+  EXPECT_TRUE(found) << "the picture is not in " << shot;
+
+  const std::string print = Handle(AutomationCommand(pid, "item " + client + " 206"));
+  ASSERT_EQ(AutomationCommand(pid, "press " + print), "ok");
+  const std::string printed = pdf + "/Gopher-Gif.pdf";
+  EXPECT_TRUE(qxtest::WaitUntil([&] { return std::filesystem::exists(printed); }, 15000)) << program.Errors();
+  ASSERT_EQ(AutomationCommand(pid, "menu " + main + " 106"), "ok");  // Exit
+  EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
 }
 
 }  // namespace
