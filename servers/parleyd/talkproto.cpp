@@ -236,7 +236,7 @@ void InvitationList::Remove(unsigned serial) {
 
 int InvitationList::OpenDialogs() const {
   int open = 0;
-  for (const TalkInvitation &inv : list_) open += inv.dialog ? 1 : 0;
+  for (const TalkInvitation &inv : list_) open += inv.dialog || inv.ringing ? 1 : 0;
   return open;
 }
 

@@ -139,6 +139,7 @@ struct TalkInvitation {
   uint32_t id = 0;
   uint64_t stampMs = 0;
   HWND dialog = nullptr; /* its REQUEST dialog while open */
+  bool ringing = false;  /* its REQUEST dialog is open on the console user's desktop */
   bool refused = false;
   unsigned serial = 0; /* names it to its dialog; never reused in a process */
 };

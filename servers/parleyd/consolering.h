@@ -1,0 +1,43 @@
+/* Ringing on the desktop of the user at the console. A talk daemon run as a
+ * service has no display of its own; each REQUEST dialog is then shown by a
+ * ring helper: the daemon's own program started with "/ring" as the console
+ * user (their groups, group and user taken before it runs, their session's
+ * display variables, no descriptor of the daemon's but one end of a socket
+ * pair as its standard input and output). The helper shows the dialog, on
+ * Talk starts the talk client there, as that user, and answers one byte:
+ * 'T' when the client runs, 'C' for Cancel or a client that could not be
+ * started. The daemon keeps the invitation and closes the helper when the
+ * invitation goes. */
+#ifndef QX_SERVERS_CONSOLERING_H
+#define QX_SERVERS_CONSOLERING_H
+
+#include <windows.h>
+#include <winsock.h>
+
+#include "requestdialog.h"
+
+/* To the daemon's window: WSAAsyncSelect events of a helper's channel. */
+#define WM_RING_EVENT (WM_USER + 3)
+
+/* Whether the daemon shows its dialogs itself: it has a display of its own
+ * (QX_DISPLAY, DISPLAY or WAYLAND_DISPLAY is set). */
+bool DaemonHasOwnDisplay(void);
+
+/* Starts a helper for the caller's invitation on the console user's
+ * desktop; false (said once in the event log) when there is none to show it
+ * on, and the daemon then shows the dialog itself. */
+bool StartConsoleRing(const TALK_FLAVOUR *flavour, const REQUEST_CALLER &caller);
+
+/* A channel event: the helper's answer (or its end, taken as Cancel) goes to
+ * answered, accepted when the client runs. */
+void ConsoleRingEvent(SOCKET channel, void (*answered)(unsigned serial, bool accepted));
+
+/* Closes the helper of an invitation (deleted, expired), or every helper. */
+void StopConsoleRing(unsigned serial);
+void StopAllConsoleRings(void);
+
+/* The helper: "/ring CALLER A.B.C.D CALLED" with the channel as standard input. */
+bool IsRingCommandLine(const char *commandLine);
+int RingWinMain(const TALK_FLAVOUR *flavour, HINSTANCE instance, LPSTR commandLine);
+
+#endif
