@@ -10,6 +10,7 @@
 #include <string>
 
 #include "gophercore.h"
+#include "gophernicus_peer.h"
 #include "qxtest/support.h"
 #include "recorder.h"
 
@@ -50,6 +51,31 @@ class HomeServerTest : public ::testing::Test {
   qxtest::TempDir scratch{"qx-gopher"};
   RecorderUi ui;
   GopherItem *root = nullptr;
+};
+
+// The home server is Debian's gophernicus, one for the test suite (the
+// suite's network namespace must hold 127.0.0.1:70 for it).
+class GophernicusHomeTest : public HomeServerTest {
+ protected:
+  static void SetUpTestSuite() { peer = new GophernicusPeer; }
+  static void TearDownTestSuite() {
+    delete peer;
+    peer = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(peer->Error().empty()) << peer->Error();
+    OpenHomeServer();
+  }
+  static std::string Tree() { return peer->Root(); }
+  // A file of the served tree as a root item of the given type.
+  GopherItem *Served(char type, const std::string &name, const std::string &bytes) {
+    EXPECT_TRUE(qxtest::WriteFile(Tree() + "/" + name, bytes));
+    GopherItem *item = ParseMenuLine(std::string(1, type) + name + "\t/" + name + "\t127.0.0.1\t70");
+    AppendRoot(item, 0);
+    return item;
+  }
+
+  static inline GophernicusPeer *peer = nullptr;
 };
 
 }  // namespace gophertest

@@ -82,13 +82,11 @@ std::string RunTool(const std::string &command) {
   return status == 0 ? out : "FAILED(" + std::to_string(status) + "): " + out;
 }
 
-class MediaTest : public gophertest::HomeServerTest {
+class MediaTest : public gophertest::GophernicusHomeTest {
  protected:
-  static void SetUpTestSuite() { peer = new gophertest::GophernicusPeer; }
-  static void TearDownTestSuite() { delete peer; }
   void SetUp() override {
-    ASSERT_TRUE(peer->Error().empty()) << peer->Error();
-    OpenHomeServer();
+    GophernicusHomeTest::SetUp();
+    if (HasFatalFailure()) return;
     SetGopherUi(&pictures);
     for (const auto &e : fs::directory_iterator(g_home.Pdf())) fs::remove(e.path());
     // The document list the text print job reads its rows from.
@@ -102,13 +100,6 @@ class MediaTest : public gophertest::HomeServerTest {
     GifRelease(0);
     DestroyWindow(window);
     HomeServerTest::TearDown();
-  }
-  // A file of the served tree as an item of the given type.
-  GopherItem *Served(char type, const std::string &name, const std::string &bytes) {
-    EXPECT_TRUE(qxtest::WriteFile(peer->Root() + "/" + name, bytes));
-    GopherItem *item = ParseMenuLine(std::string(1, type) + name + "\t/" + name + "\t127.0.0.1\t70");
-    AppendRoot(item, 0);
-    return item;
   }
   // Retrieves a text item and fills the document list with its rows.
   void ShowText(const std::string &name, const std::string &text) {
@@ -136,12 +127,9 @@ class MediaTest : public gophertest::HomeServerTest {
   }
   static std::string Golden() { return qxtest::SourceDir() + "/gopher/client/tests/golden"; }
 
-  static gophertest::GophernicusPeer *peer;
   PictureUi pictures;
   HWND window = nullptr, dialog = nullptr, list = nullptr;
 };
-
-gophertest::GophernicusPeer *MediaTest::peer = nullptr;
 
 // Sequential and interlaced: the same picture, each band in its place, in
 // the picture's own colours.

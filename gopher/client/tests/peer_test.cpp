@@ -21,20 +21,7 @@ using gophertest::RecorderUi;
 
 const auto *g_network = ::testing::AddGlobalTestEnvironment(new qxtest::OwnLoopbackNetwork);
 
-class GophernicusTest : public gophertest::HomeServerTest {
- protected:
-  static void SetUpTestSuite() { peer = new gophertest::GophernicusPeer; }
-  static void TearDownTestSuite() { delete peer; }
-  void SetUp() override {
-    ASSERT_TRUE(peer->Error().empty()) << peer->Error();
-    OpenHomeServer();
-  }
-
-  static std::string Tree() { return peer->Root(); }
-  static gophertest::GophernicusPeer *peer;
-};
-
-gophertest::GophernicusPeer *GophernicusTest::peer = nullptr;
+using GophernicusTest = gophertest::GophernicusHomeTest;
 
 TEST_F(GophernicusTest, TreeTextAndBinaryByteForByte) {
   // The root menu: an information line (not selectable), a menu, a search, a menu.

@@ -90,6 +90,24 @@ class ProgramTest : public ::testing::Test {
     ASSERT_EQ(chmod((work.path() + "/termrec.sh").c_str(), 0755), 0);
   }
 
+  // The main window and the client area's lists, once the program shows them.
+  struct Windows {
+    std::string main, client, tree, document;
+  };
+  static Windows FindWindows(Program &program) {
+    Windows w;
+    const int pid = program.Pid();
+    EXPECT_TRUE(qxtest::WaitUntil(
+        [&] { return !(w.main = Handle(AutomationCommand(pid, "find burrowview burrowview - 127.0.0.1"))).empty(); },
+        15000))
+        << program.Errors();
+    w.client = Handle(AutomationCommand(pid, "item " + w.main + " 200"));
+    w.tree = Handle(AutomationCommand(pid, "item " + w.client + " 203"));
+    w.document = Handle(AutomationCommand(pid, "item " + w.client + " 204"));
+    EXPECT_FALSE(w.tree.empty() || w.document.empty());
+    return w;
+  }
+
   gophertest::GophernicusPeer peer;
   qxtest::TempDir work{"qx-burrowview"};
   qxtest::TempDir runtime{"qx-burrowview-rt"};
@@ -98,15 +116,9 @@ class ProgramTest : public ::testing::Test {
 TEST_F(ProgramTest, BrowsesTheTreeAndHandsTelnetItemsToTheTerminal) {
   Program program(work.path());
   const int pid = program.Pid();
-  std::string main;
-  ASSERT_TRUE(qxtest::WaitUntil(
-      [&] { return !(main = Handle(AutomationCommand(pid, "find burrowview burrowview - 127.0.0.1"))).empty(); },
-      15000))
-      << program.Errors();
-  const std::string client = Handle(AutomationCommand(pid, "item " + main + " 200"));
-  const std::string tree = Handle(AutomationCommand(pid, "item " + client + " 203"));
-  const std::string document = Handle(AutomationCommand(pid, "item " + client + " 204"));
-  ASSERT_FALSE(tree.empty() || document.empty());
+  const Windows w = FindWindows(program);
+  ASSERT_FALSE(HasFailure());
+  const std::string &main = w.main, &tree = w.tree, &document = w.document;
 
   // The root and its six items: welcome, Documents, search, big menu, two terminals.
   ASSERT_EQ(WaitForCount(pid, tree, 7), 7) << program.Errors();
@@ -191,14 +203,9 @@ TEST_F(ProgramTest, ShowsAndPrintsAPicture) {
   setenv("CUPS_SERVER", (work.path() + "/no-cups.sock").c_str(), 1);
   Program program(work.path());
   const int pid = program.Pid();
-  std::string main;
-  ASSERT_TRUE(qxtest::WaitUntil(
-      [&] { return !(main = Handle(AutomationCommand(pid, "find burrowview burrowview - 127.0.0.1"))).empty(); },
-      15000))
-      << program.Errors();
-  const std::string client = Handle(AutomationCommand(pid, "item " + main + " 200"));
-  const std::string tree = Handle(AutomationCommand(pid, "item " + client + " 203"));
-  const std::string document = Handle(AutomationCommand(pid, "item " + client + " 204"));
+  const Windows w = FindWindows(program);
+  ASSERT_FALSE(HasFailure());
+  const std::string &main = w.main, &client = w.client, &tree = w.tree, &document = w.document;
   ASSERT_EQ(WaitForCount(pid, tree, 7), 7) << program.Errors();
   DoubleClickRow(pid, tree, 2);  // Documents: the manual, the data, the picture
   ASSERT_EQ(WaitForCount(pid, tree, 10), 10) << program.Errors();

@@ -102,26 +102,18 @@ class SoundUi : public gophertest::RecorderUi {
   int seconds = 3;
 };
 
-class SoundTest : public gophertest::HomeServerTest {
+class SoundTest : public gophertest::GophernicusHomeTest {
  protected:
-  static void SetUpTestSuite() { peer = new gophertest::GophernicusPeer; }
-  static void TearDownTestSuite() { delete peer; }
   void SetUp() override {
-    ASSERT_TRUE(peer->Error().empty()) << peer->Error();
-    OpenHomeServer();
+    GophernicusHomeTest::SetUp();
+    if (HasFatalFailure()) return;
     SetGopherUi(&sound);
   }
   GopherItem *Served(const std::string &name, const Bytes &bytes) {
-    EXPECT_TRUE(qxtest::WriteFile(peer->Root() + "/" + name, bytes));
-    GopherItem *item = ParseMenuLine("s" + name + "\t/" + name + "\t127.0.0.1\t70");
-    AppendRoot(item, 0);
-    return item;
+    return GophernicusHomeTest::Served('s', name, bytes);
   }
-  static gophertest::GophernicusPeer *peer;
   SoundUi sound;
 };
-
-gophertest::GophernicusPeer *SoundTest::peer = nullptr;
 
 // Each form, shorter than the 3-second pre-buffer: one buffer at the end,
 // and the device's output holds exactly the samples the item carries.
