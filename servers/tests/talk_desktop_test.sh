@@ -16,4 +16,4 @@ for tool in Xvfb xauth xwininfo python3 ss ip; do
   }
 done
 # A process namespace of its own: whatever the test starts ends with it.
-exec timeout 180 unshare -n -m -p -f --mount-proc python3 -B "$1/servers/tests/talk_desktop_test.py" "$2"
+exec timeout -k 5 180 unshare -n -m -p -f --kill-child --mount-proc python3 -B "$1/servers/tests/talk_desktop_test.py" "$2"

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <qxtest/loopback.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -167,18 +168,8 @@ TEST_F(ConsoleSessionTest, ProcessAsTheConsoleUserHasItsIdentityAndOnlyItsStanda
   Seat("7", nobody_, 1, "");
   HANDLE token = ConsoleToken();
   ASSERT_NE(token, nullptr);
-  SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = inet_addr("127.0.0.1");
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-  int len = sizeof addr;
-  getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len);
-  listen(listener, 1);
-  SOCKET ours = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_EQ(connect(ours, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-  SOCKET theirs = accept(listener, nullptr, nullptr);
-  ASSERT_NE(theirs, INVALID_SOCKET);
+  SOCKET ours = INVALID_SOCKET, theirs = INVALID_SOCKET;
+  ASSERT_TRUE(qxtest::ConnectedPair(ours, theirs));
   LPVOID env = nullptr;
   ASSERT_TRUE(CreateEnvironmentBlock(&env, token, FALSE));
   STARTUPINFOA si{};
@@ -213,7 +204,6 @@ TEST_F(ConsoleSessionTest, ProcessAsTheConsoleUserHasItsIdentityAndOnlyItsStanda
   EXPECT_EQ(fields["env_USER"], "nobody");
   EXPECT_EQ(fields["fds"], "0,1,2") << "the standard handles given and /dev/null, nothing else of ours";
   closesocket(ours);
-  closesocket(listener);
 
   // Refusals: not a token, a standard handle that is not a socket.
   struct Refusal {
