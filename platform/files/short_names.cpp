@@ -79,7 +79,7 @@ void AlternateParts(const std::string &name, std::string &stem, std::string &ext
     if (prefix.size() == 2) break;
     if (c != ' ' && c != '.') prefix += ShortChar(c);
   }
-  if (prefix.empty()) prefix = "_";
+  if (prefix.empty()) prefix.push_back('_');
   // FNV-1a over the exact bytes, folded to 16 bits.
   std::uint32_t h = 2166136261u;
   for (unsigned char c : name) h = (h ^ c) * 16777619u;
@@ -89,8 +89,10 @@ void AlternateParts(const std::string &name, std::string &stem, std::string &ext
 }
 
 std::string Compose(const std::string &stem, unsigned number, const std::string &ext) {
-  std::string tail = "~" + std::to_string(number);
-  std::string out = stem.substr(0, 8 - std::min<size_t>(tail.size(), 7)) + tail;
+  char tail[16];
+  const size_t tail_size = static_cast<size_t>(std::snprintf(tail, sizeof tail, "~%u", number));
+  std::string out = stem.substr(0, 8 - std::min<size_t>(tail_size, 7));
+  out.append(tail, tail_size);
   if (!ext.empty()) out += "." + ext;
   return out;
 }
