@@ -17,7 +17,7 @@
 #include "qxtest/netns.h"
 #include "qxtest/support.h"
 #include "recorder.h"
-#include "test_pictures.h"
+#include "test_media.h"
 
 namespace {
 

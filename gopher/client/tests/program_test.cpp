@@ -23,7 +23,7 @@
 #include "qxtest/automation.h"
 #include "qxtest/netns.h"
 #include "qxtest/support.h"
-#include "test_pictures.h"
+#include "test_media.h"
 
 namespace {
 
@@ -213,21 +213,23 @@ TEST_F(ProgramTest, ShowsAndPrintsAPicture) {
   ASSERT_EQ(WaitForCount(pid, document, 3), 3) << program.Errors();  // 40 lines in bands of 16
 
   // The picture is somewhere near the list's top left corner, whole and in
-  // display order (it is interlaced in the file).
+  // display order (it is interlaced in the file), once the list has painted.
   const std::string shot = work.path() + "/document.png";
-  ASSERT_EQ(AutomationCommand(pid, "png " + document + " " + shot), "ok");
   qx::gdi::Surface s;
-  ASSERT_TRUE(qx::gdi::ReadPng(shot, s));
   auto pictureAt = [&](int ox, int oy) {
     for (int y = 0; y < gophertest::kPictureH; ++y)
       for (int x = 0; x < gophertest::kPictureW; ++x)
         if (!s.Contains(ox + x, oy + y) || s.Get(ox + x, oy + y) != gophertest::PictureColourAt(x, y)) return false;
     return true;
   };
-  bool found = false;
-  for (int oy = 0; oy < 8 && !found; ++oy)
-    for (int ox = 0; ox < 8 && !found; ++ox) found = pictureAt(ox, oy);
-  EXPECT_TRUE(found) << "the picture is not in " << shot;
+  auto shown = [&] {
+    if (AutomationCommand(pid, "png " + document + " " + shot) != "ok" || !qx::gdi::ReadPng(shot, s)) return false;
+    for (int oy = 0; oy < 8; ++oy)
+      for (int ox = 0; ox < 8; ++ox)
+        if (pictureAt(ox, oy)) return true;
+    return false;
+  };
+  EXPECT_TRUE(qxtest::WaitUntil(shown, 10000)) << "the picture is not in " << shot;
 
   const std::string print = Handle(AutomationCommand(pid, "item " + client + " 206"));
   ASSERT_EQ(AutomationCommand(pid, "press " + print), "ok");
@@ -235,6 +237,45 @@ TEST_F(ProgramTest, ShowsAndPrintsAPicture) {
   EXPECT_TRUE(qxtest::WaitUntil([&] { return std::filesystem::exists(printed); }, 15000)) << program.Errors();
   ASSERT_EQ(AutomationCommand(pid, "menu " + main + " 106"), "ok");  // Exit
   EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
+}
+
+// A sound item played by the program through SDL's disk driver after the
+// pre-buffer the INI file chose; with "Save To File" from the Sound menu the
+// next one asks for a file name instead.
+TEST_F(ProgramTest, PlaysASoundItemAndSavesOnRequest) {
+  const std::string mulaw = gophertest::SoundPattern(6000, 7);
+  ASSERT_TRUE(qxtest::WriteFile(peer.Root() + "/docs/tune.au", gophertest::SunAudio(1, 8000, 1, mulaw)));
+  ASSERT_TRUE(qxtest::WriteFile(peer.Root() + "/docs/gophermap", qxtest::ReadFile(peer.Root() + "/docs/gophermap") +
+                                                                     "sA tune\t/docs/tune.au\t127.0.0.1\t70\r\n"));
+  std::string ini = qxtest::ReadFile(work.path() + "/QXAPPS.INI");
+  ASSERT_TRUE(qxtest::WriteFile(work.path() + "/QXAPPS.INI", ini + "SecondsOfSound=3\r\n"));
+  const std::string played = work.path() + "/played.raw";
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", played.c_str(), 1);
+  Program program(work.path());
+  unsetenv("SDL_DISKAUDIOFILE");
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  const int pid = program.Pid();
+  const Windows w = FindWindows(program);
+  ASSERT_FALSE(HasFailure());
+  ASSERT_EQ(WaitForCount(pid, w.tree, 7), 7) << program.Errors();
+  DoubleClickRow(pid, w.tree, 2);  // Documents: the manual, the data, the tune
+  ASSERT_EQ(WaitForCount(pid, w.tree, 10), 10) << program.Errors();
+  DoubleClickRow(pid, w.tree, 5);
+  const std::string samples = gophertest::MulawPlayed(mulaw);
+  EXPECT_TRUE(qxtest::WaitUntil([&] { return qxtest::ReadFile(played).find(samples) != std::string::npos; }, 15000))
+      << program.Errors();
+
+  ASSERT_EQ(AutomationCommand(pid, "menu " + w.main + " 120"), "ok");  // Save To File
+  DoubleClickRow(pid, w.tree, 5);
+  std::string save;
+  ASSERT_TRUE(qxtest::WaitUntil(
+      [&] { return !(save = Handle(AutomationCommand(pid, "find - Save Document"))).empty(); }, 10000))
+      << program.Errors();
+  ASSERT_EQ(AutomationCommand(pid, "press " + Handle(AutomationCommand(pid, "item " + save + " 2"))), "ok");
+  ASSERT_EQ(AutomationCommand(pid, "menu " + w.main + " 106"), "ok");  // Exit
+  EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
+  EXPECT_NE(qxtest::ReadFile(work.path() + "/QXAPPS.INI").find("SecondsOfSound=0"), std::string::npos);
 }
 
 }  // namespace

@@ -13,11 +13,11 @@
 
 #include "gophernicus_peer.h"
 #include "home_server_test.h"
-#include "mulaw.h"
 #include "qxtest/netns.h"
 #include "qxtest/support.h"
 #include "recorder.h"
 #include "sound.h"
+#include "test_media.h"
 
 namespace {
 
@@ -47,17 +47,6 @@ void Put16(Bytes &b, uint16_t v) {
   b += static_cast<char>(v >> 8);
 }
 
-// Sun audio with an 8-byte annotation (data at 32, not the usual 28).
-Bytes SunAudio(uint32_t encoding, uint32_t rate, uint32_t channels, const Bytes &data) {
-  Bytes b = ".snd";
-  Put32(b, 32, true);
-  Put32(b, static_cast<uint32_t>(data.size()), true);
-  Put32(b, encoding, true);
-  Put32(b, rate, true);
-  Put32(b, channels, true);
-  return b + "gopher!!" + data;
-}
-
 // A wave file with a chunk before its format, as some writers put one.
 Bytes Wave(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes &data) {
   const uint16_t align = static_cast<uint16_t>(channels * bits / 8);
@@ -79,19 +68,9 @@ Bytes Wave(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes &data) {
   return b + data;
 }
 
-// n bytes of a pattern far from silence and never constant for long. It
-// starts with a NUL, so that the server sends it as binary data, unchanged.
-Bytes Pattern(size_t n, int step) {
-  Bytes b(n, 0);
-  for (size_t i = 1; i < n; ++i) b[i] = static_cast<char>((i * step + (i >> 7)) % 251 + 2);
-  return b;
-}
-
-Bytes Expanded(const Bytes &mulaw) {
-  Bytes out;
-  for (char c : mulaw) out += static_cast<char>(attachkit::kMulawExpand[static_cast<uint8_t>(c)]);
-  return out;
-}
+using gophertest::SunAudio;
+Bytes Pattern(size_t n, int step) { return gophertest::SoundPattern(n, step); }
+Bytes Expanded(const Bytes &mulaw) { return gophertest::MulawPlayed(mulaw); }
 
 // The recording UI playing sounds as the program does.
 class SoundUi : public gophertest::RecorderUi {

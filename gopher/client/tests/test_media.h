@@ -1,8 +1,9 @@
-// The picture the gopher client's tests serve: 64 x 40 pixels in 10 colours
-// (indexes 0..9), four quadrants, a dark frame and a diagonal, so that a row
-// out of place or a colour off shows. Made with the shared GIF encoder.
-#ifndef QX_GOPHER_TESTS_TEST_PICTURES_H
-#define QX_GOPHER_TESTS_TEST_PICTURES_H
+// The picture and sounds the gopher client's tests serve. The picture is 64
+// x 40 pixels in 10 colours (indexes 0..9), four quadrants, a dark frame and
+// a diagonal, so that a row out of place or a colour off shows; it is made
+// with the shared GIF encoder.
+#ifndef QX_GOPHER_TESTS_TEST_MEDIA_H
+#define QX_GOPHER_TESTS_TEST_MEDIA_H
 
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +26,14 @@ constexpr size_t kGifFlags = kGifDescriptor + 9, kGifCodeSize = kGifDescriptor +
 
 // The picture as a GIF; interlaced stores its rows in the four passes.
 std::string TestGif(bool interlaced);
+
+// n bytes of a pattern far from silence and never constant for long. It
+// starts with a NUL, so that a server sends it as binary data, unchanged.
+std::string SoundPattern(size_t n, int step);
+// Sun audio with an 8-byte annotation (data at 32, not the usual 28).
+std::string SunAudio(uint32_t encoding, uint32_t rate, uint32_t channels, const std::string &data);
+// What 8-bit mu-law bytes play as: unsigned 8-bit samples.
+std::string MulawPlayed(const std::string &mulaw);
 
 }  // namespace gophertest
 

@@ -1,6 +1,7 @@
-#include "test_pictures.h"
+#include "test_media.h"
 
 #include "gifimage.h"
+#include "mulaw.h"
 
 namespace gophertest {
 namespace {
@@ -40,6 +41,25 @@ std::string TestGif(bool interlaced) {
   qxgif::EncodeGif(b, out);
   if (interlaced) out.bytes[kGifFlags] = static_cast<char>(out.bytes[kGifFlags] | 0x40);
   return out.bytes;
+}
+
+std::string SoundPattern(size_t n, int step) {
+  std::string b(n, 0);
+  for (size_t i = 1; i < n; ++i) b[i] = static_cast<char>((i * step + (i >> 7)) % 251 + 2);
+  return b;
+}
+
+std::string SunAudio(uint32_t encoding, uint32_t rate, uint32_t channels, const std::string &data) {
+  std::string b = ".snd";
+  for (uint32_t v : {32u, static_cast<uint32_t>(data.size()), encoding, rate, channels})
+    for (int i = 0; i < 4; ++i) b += static_cast<char>(v >> (24 - 8 * i));
+  return b + "gopher!!" + data;
+}
+
+std::string MulawPlayed(const std::string &mulaw) {
+  std::string out;
+  for (char c : mulaw) out += static_cast<char>(attachkit::kMulawExpand[static_cast<uint8_t>(c)]);
+  return out;
 }
 
 }  // namespace gophertest
