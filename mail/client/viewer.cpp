@@ -6,6 +6,8 @@
 #include "viewer.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <vector>
 
 #include "attachkit.h"
@@ -18,6 +20,7 @@
 #include "msgprint.h"
 #include "redirect.h"
 #include "retrieve.h"
+#include "sendqueue.h"
 #include "settings.h"
 #include "startcompose.h"
 #include "uucode.h"
@@ -40,6 +43,9 @@ enum {
   IDS_CHOICE_DISPLAY = 140,
   IDS_CHOICE_PLAY = 141,
   IDS_CHOICE_GET = 142,
+  IDS_EXECUTE_ATTACHMENT = 118,
+  IDS_EXEC_FAILED = 119,
+  IDS_EXEC_FAILURE = 120,
 };
 
 constexpr DWORD kDialogStyle = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME;
@@ -75,6 +81,9 @@ const QX_RESOURCE kViewerResources[] = {
     QX_STRING(IDS_UU_CORRUPT, "Attachment may be corrupted"),
     QX_STRING(IDS_UU_ERROR, "uudecode error"),
     QX_STRING(IDS_SAVE_ATTACHMENT, "Save Attachment"),
+    QX_STRING(IDS_EXECUTE_ATTACHMENT, "Execute Attachment"),
+    QX_STRING(IDS_EXEC_FAILED, "Unable to execute application - WinExec returns %d"),
+    QX_STRING(IDS_EXEC_FAILURE, "Failure executing Application"),
     QX_STRING(IDS_CHOICE_EXECUTE, "Save\nExecute"),
     QX_STRING(IDS_CHOICE_DISPLAY, "Save\nDisplay"),
     QX_STRING(IDS_CHOICE_PLAY, "Save\nPlay"),
@@ -277,8 +286,7 @@ void OfferAttachment(HWND dialog, int row) {
 }
 
 // A uuencoded file: the save dialog, starting in the mail directory with the
-// file's safe name, then the decoder writes the chosen file. Either choice
-// saves: a file from a message is never run.
+// file's safe name, then the decoder writes the chosen file.
 void SaveUuencoded(HWND dialog, uint32_t start) {
   FILE *in = std::fopen(MessagePath(g_viewer.folder, static_cast<uint64_t>(g_viewer.entry.number)).c_str(), "rb");
   char line[1024] = {};
@@ -315,8 +323,60 @@ void SaveUuencoded(HWND dialog, uint32_t start) {
     g_MailMessageBox(dialog, Text(IDS_UU_CORRUPT).c_str(), Text(IDS_UU_ERROR).c_str(), MB_ICONERROR);
 }
 
+// The file of a uuencoded attachment to be opened: made exclusively in the
+// mail directory under the attachment's safe name, or with "-1", "-2", ...
+// before its extension when that name is taken (nothing is ever replaced).
+FILE *CreateOpenedAttachment(const std::string &name, std::string &path) {
+  const size_t dot = name.rfind('.');
+  const std::string stem = name.substr(0, dot), extension = dot == std::string::npos ? "" : name.substr(dot);
+  for (int n = 0; n < 100; ++n) {
+    path = Settings().mailDir + "\\" + (n == 0 ? name : stem + "-" + std::to_string(n) + extension);
+    if (FILE *f = std::fopen(path.c_str(), "wbx")) return f;
+  }
+  return nullptr;
+}
+
+// Execute on a uuencoded file with an association: the file is decoded into
+// the mail directory and handed to the desktop's association, which opens it
+// with its program (the file itself is never run: program extensions have no
+// association here, and the layer refuses files it could run). Without an
+// association the file is saved instead.
+void OpenUuencoded(HWND dialog, uint32_t start) {
+  FILE *in = std::fopen(MessagePath(g_viewer.folder, static_cast<uint64_t>(g_viewer.entry.number)).c_str(), "rb");
+  char line[1024] = {};
+  if (!in || std::fseek(in, static_cast<long>(start), SEEK_SET) != 0 || !std::fgets(line, sizeof line, in)) {
+    if (in) std::fclose(in);
+    g_MailMessageBox(dialog, Text(IDS_ERROR_READING).c_str(), Text(IDS_EXECUTE_ATTACHMENT).c_str(), MB_ICONERROR);
+    return;
+  }
+  const std::string name = UuAttachmentName(line);
+  if (!AttachmentAssociation(name)) {
+    std::fclose(in);
+    return SaveUuencoded(dialog, start);
+  }
+  std::string path;
+  FILE *out = CreateOpenedAttachment(name, path);
+  if (!out) {
+    std::fclose(in);
+    g_MailMessageBox(dialog, Text(IDS_CREATE_ERROR).c_str(), Text(IDS_EXECUTE_ATTACHMENT).c_str(), MB_ICONERROR);
+    return;
+  }
+  const int decoded = UudecodeFile(in, out);
+  std::fclose(in);
+  if (std::fclose(out) != 0 || decoded != 0)
+    g_MailMessageBox(dialog, Text(IDS_UU_CORRUPT).c_str(), Text(IDS_UU_ERROR).c_str(), MB_ICONERROR);
+  const auto started = reinterpret_cast<UINT_PTR>(
+      ShellExecuteA(dialog, "open", path.c_str(), nullptr, Settings().mailDir.c_str(), SW_SHOWNORMAL));
+  if (started <= 32) {
+    char text[160];
+    std::snprintf(text, sizeof text, Text(IDS_EXEC_FAILED).c_str(), static_cast<int>(started));
+    g_MailMessageBox(dialog, text, Text(IDS_EXEC_FAILURE).c_str(), MB_ICONERROR);
+  }
+}
+
 // The chosen action on an attachment: a MIME part goes to the MIME library,
-// which saves, shows or plays it; a uuencoded file is saved.
+// which saves, shows or plays it; a uuencoded file is saved (1), or opened
+// with its associated program (2).
 void ActOnAttachment(HWND dialog, int mode) {
   const LONG_PTR row = GetWindowLongPtrA(dialog, GWLP_USERDATA);
   if (row < 0 || static_cast<size_t>(row) >= g_viewer.lines.size() || !g_viewer.file) return;
@@ -325,7 +385,8 @@ void ActOnAttachment(HWND dialog, int mode) {
   std::fseek(g_viewer.file, static_cast<long>(start), SEEK_SET);
   char raw[32] = {};
   if (!std::fgets(raw, sizeof raw, g_viewer.file)) return;
-  if (_strnicmp(raw, "Content-Type:", 13) != 0) return SaveUuencoded(dialog, start);
+  if (_strnicmp(raw, "Content-Type:", 13) != 0)
+    return mode == MIME_MODE_SHOW ? OpenUuencoded(dialog, start) : SaveUuencoded(dialog, start);
   const uint32_t end = static_cast<size_t>(row) + 1 < g_viewer.lines.size()
                            ? g_viewer.lines[static_cast<size_t>(row) + 1].position & ~kAttachmentLine
                            : 0xFFFFFFFFu;
@@ -338,8 +399,10 @@ void ActOnAttachment(HWND dialog, int mode) {
     return;
   }
   const MAIL_SETTINGS &s = Settings();
-  process(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(g_viewer.file))), static_cast<int32_t>(start), end,
-          s.mailDir.c_str(), s.ownAddress.c_str(), mode, dialog);
+  // A request the library queued (an external body fetched by mail) goes out at once.
+  if (process(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(g_viewer.file))), static_cast<int32_t>(start), end,
+              s.mailDir.c_str(), s.ownAddress.c_str(), mode, dialog) == MIME_MAIL_QUEUED)
+    SendDeferred(1, dialog);
 }
 
 // Save...: the message as text, each line ending in CR LF.
@@ -502,12 +565,40 @@ std::vector<std::string> ViewerLineTexts() {
   return texts;
 }
 
+namespace {
+bool StartsNoCase(const std::string &text, const char *prefix) {
+  return _strnicmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
+}
+
+// Names of the mail store's own files in a mail directory or folder.
+bool StoreFileName(const std::string &name) {
+  for (const char *prefix : {"index.", "rebuild.", "qx", "tosend", "popuidl."})
+    if (StartsNoCase(name, prefix)) return true;
+  // "m<n>.msg"
+  size_t i = 1;
+  while (i < name.size() && std::isdigit(static_cast<unsigned char>(name[i]))) ++i;
+  return name.size() > 1 && (name[0] == 'm' || name[0] == 'M') && i > 1 && lstrcmpiA(name.c_str() + i, ".msg") == 0;
+}
+}  // namespace
+
 std::string UuAttachmentName(const std::string &beginLine) {
   std::string name = beginLine.size() > 10 ? beginLine.substr(10) : std::string();
   while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
   name = attachkit::SafeFileComponent(name, 128);
   if (name.empty()) return "attachment";
-  return ReservedDeviceName(name) ? "_" + name : name;
+  return ReservedDeviceName(name) || StoreFileName(name) ? "_" + name : name;
+}
+
+std::optional<std::string> AttachmentAssociation(const std::string &name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot + 1 == name.size()) return std::nullopt;
+  const std::string extension = name.substr(dot + 1);
+  for (const char *program : {"exe", "com", "bat", "cmd", "pif", "scr"})
+    if (lstrcmpiA(extension.c_str(), program) == 0) return std::nullopt;
+  char association[256] = {};
+  GetProfileStringA("Extensions", extension.c_str(), "<<>>", association, sizeof association);
+  if (association[0] == '\0' || std::strcmp(association, "<<>>") == 0) return std::nullopt;
+  return std::string(association);
 }
 
 int InitialViewerLine(int lineCount, int headerEndLine) {

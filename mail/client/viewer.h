@@ -5,6 +5,7 @@
 #ifndef QX_MAIL_VIEWER_H
 #define QX_MAIL_VIEWER_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,14 @@ std::vector<std::string> ViewerLineTexts();
 
 // The file name a uuencode "begin" line gives, reduced to a safe base name:
 // no directories, no control or reserved characters, not a device name, at
-// most 128 characters; "attachment" when nothing is left.
+// most 128 characters, "_" before a name the mail store uses for its own files
+// ("m<n>.msg", "index.*", "qx*", "tosend*", ...); "attachment" when nothing is left.
 std::string UuAttachmentName(const std::string &beginLine);
+
+// The desktop's association for a file name ([Extensions] of WIN.INI by its
+// extension), or none: a name without extension, or with one that would be
+// run as a program (".exe", ".com", ".bat", ".cmd", ".pif", ".scr"), has none.
+std::optional<std::string> AttachmentAssociation(const std::string &name);
 
 // The line selected when a message opens: 17 below the header's end (16
 // when there is none), or the last line.

@@ -4,8 +4,11 @@
 // Advance, and Next from the list moving an inbox message into "mail".
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
+#include <sstream>
 
 #include "choicepop.h"
 #include "displayline.h"
@@ -21,6 +24,13 @@ namespace {
 
 const HeadlessDisplay g_headless;
 
+// A home of the tests' own, so that the associations they write go to a
+// WIN.INI of their own (set before the layer first reads QX_HOME).
+struct OwnHome {
+  qxtest::TempDir dir{"qx-viewer-home"};
+  OwnHome() { setenv("QX_HOME", dir.path().c_str(), 1); }
+} g_home;
+
 int WINAPI QuietBox(HWND, LPCSTR, LPCSTR, UINT) { return IDOK; }
 
 // Steps one a tick: in the window of the caption, or (no caption) in the viewer.
@@ -30,7 +40,13 @@ struct Step {
 };
 std::vector<Step> g_steps;
 size_t g_step = 0;
+// When set, answers a window of this caption whenever one shows, apart from
+// the steps (for a dialog that may or may not come).
+std::pair<const char *, std::function<void(HWND)>> g_whenShown;
 void CALLBACK NextStep(HWND, UINT, UINT_PTR, DWORD) {
+  if (g_whenShown.first)
+    if (HWND shown = FindWindowA(nullptr, g_whenShown.first); shown && IsWindowEnabled(shown))
+      return g_whenShown.second(shown);
   if (g_step >= g_steps.size()) return;
   HWND d = g_steps[g_step].caption ? FindWindowA(nullptr, g_steps[g_step].caption) : ViewerWindow();
   if (!d || !IsWindowEnabled(d)) return;
@@ -215,13 +231,18 @@ TEST(UuAttachmentName, ReducesHostileNamesToSafeBaseNames) {
       {"begin 644 \n", "attachment"},
       {"begin 644 dir/\n", "attachment"},
       {"begin 644 " + std::string(300, 'n') + "\n", std::string(128, 'n')},
+      {"begin 644 m12.msg\n", "_m12.msg"},
+      {"begin 644 INDEX.IDX\n", "_INDEX.IDX"},
+      {"begin 644 tosendm.000\n", "_tosendm.000"},
+      {"begin 644 qx123456\n", "_qx123456"},
+      {"begin 644 m.msg\n", "m.msg"},
   };
   for (const auto &c : cases) EXPECT_EQ(UuAttachmentName(c.line), c.name) << c.line;
 }
 
 // Choosing an uuencoded file's line offers its name in the save dialog, which
 // starts in the mail directory; the saved file is what sharutils' uudecode
-// makes of the message. Execute saves too: nothing from a message is run.
+// makes of the message. Execute on a file without an association saves too.
 TEST_F(ViewerTest, SavesAUuencodedFileUnderItsSafeName) {
   const std::string text = ReadFile(SourceDir() + "/mail/client/tests/corpus/display/uuencoded.eml");
   const std::string hostile =
@@ -279,4 +300,89 @@ TEST_F(ViewerTest, SavesAUuencodedFileUnderItsSafeName) {
   }
   EXPECT_FALSE(fs::exists(dir / "evil.sh"));
   EXPECT_FALSE(fs::exists(fs::path(dir.path()).parent_path() / "evil.sh"));
+}
+
+namespace {
+// Chooses the attachment line of the open viewer and the pop-up's choice.
+void ChooseAttachment(HWND d, int choice) {
+  HWND list = GetDlgItem(d, IDC_VIEW_LINES);
+  const std::vector<std::string> lines = ViewerLineTexts();
+  const auto row =
+      std::find_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind("**** File ", 0) == 0; });
+  if (row == lines.end()) {
+    ADD_FAILURE() << "no attachment line";
+    return Press(d, IDOK);
+  }
+  SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(row - lines.begin()), 0);
+  SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+  if (HWND popup = FindWindowA(kChoicePopupClass, nullptr)) DestroyWindow(popup);
+  PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, kChoicePopupChosen), choice);
+}
+}  // namespace
+
+// Execute on a uuencoded file whose extension has an association decodes it
+// into the mail directory under its safe name (a taken name gets a number,
+// nothing is replaced) and hands that path to the associated program, here a
+// recording stand-in. A hostile name reaches it as one path and runs nothing;
+// Save, a program extension and a name without an association start nothing.
+TEST_F(ViewerTest, ExecuteOpensAUuencodedFileWithItsAssociatedProgram) {
+  const std::string record = dir / "started.txt", recorder = dir / "recorder";
+  WriteFile(recorder, "#!/bin/sh\n(IFS='|'; printf '%s\\n' \"$*\") >> '" + record + "'\n");
+  chmod(recorder.c_str(), 0755);
+  WriteProfileStringA("programs", "notepad.exe", (recorder + " notepad %1").c_str());
+  WriteProfileStringA("Extensions", "txt", "notepad.exe ^.txt");
+  WriteProfileStringA("Extensions", "exe", "notepad.exe ^.exe");  // a program is never opened, whatever WIN.INI says
+  WriteProfileStringA("Extensions", "msg", "notepad.exe ^.msg");
+  RegisterChoicePopup(GetModuleHandleA(nullptr));
+  const auto message = [](const std::string &name) {
+    return "From: x@example.com\r\nSubject: s\r\n\r\nbefore\r\nbegin 644 " + name +
+           "\r\n%96-H;PH`\r\n`\r\nend\r\nafter\r\n";
+  };
+  const std::string hostile = "$(touch pwned) `touch pwned`;x'.txt";
+  const struct {
+    std::string name;
+    int choice;
+    std::string opened;  // the file handed to the stand-in, or "" when the save dialog comes instead
+  } cases[] = {
+      {"report.txt", 2, "report.txt"},
+      {"report.txt", 2, "report-1.txt"},
+      {"../../" + hostile, 2, hostile},
+      {"m1.msg", 2, "_m1.msg"},
+      {"report.txt", 1, ""},
+      {"tool.exe", 2, ""},
+      {"notes.xyz", 2, ""},
+      {"README", 2, ""},
+  };
+  std::vector<std::string> expected;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name + " choice " + std::to_string(c.choice));
+    const MSG_ENTRY entry = Stored(message(c.name), 0);
+    bool advance = false, saveOffered = false;
+    g_whenShown = {"Save Attachment", [&](HWND d) {
+                     saveOffered = true;
+                     SendDlgItemMessageA(d, IDCANCEL, BM_CLICK, 0, 0);
+                   }};
+    Drive({{nullptr, [&](HWND d) { ChooseAttachment(d, c.choice); }}, {nullptr, [](HWND d) { Press(d, IDOK); }}}, [&] {
+      return ReadMessageDialog(nullptr, mailDir, entry, POINT{0, 0}, advance);
+    });
+    g_whenShown = {};
+    EXPECT_EQ(saveOffered, c.opened.empty());
+    if (c.opened.empty()) continue;
+    EXPECT_EQ(ReadFile(mailDir + "/" + c.opened), "echo\n");
+    expected.push_back("notepad|" + Host(mailDir + "/" + c.opened));
+  }
+  const auto started = [&] {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(record));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  };
+  for (int wait = 0; wait < 500 && started().size() < expected.size(); ++wait)
+    Sleep(10);  // the stand-in runs on its own
+  Sleep(200);   // and nothing more comes
+  EXPECT_EQ(started(), expected);
+  EXPECT_NE(ReadFile(mailDir + "/m1.msg").find("begin 644 report.txt"), std::string::npos);  // the store's own file
+  EXPECT_FALSE(fs::exists(dir / "pwned"));
+  EXPECT_FALSE(fs::exists(mailDir + "/pwned"));
+  EXPECT_FALSE(fs::exists("pwned"));
 }
