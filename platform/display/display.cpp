@@ -83,6 +83,8 @@ class Hooks : public DisplayHooks {
  public:
   void AdjustClient(Window &w) override { AdjustClientArea(w); }
 
+  bool HasScreen() override { return std::strcmp(TheDriver().Name(), "headless") != 0; }
+
   void Created(HWND) override {}
 
   void Destroyed(HWND hwnd) override {

@@ -6,6 +6,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <map>
 
 #include "display_internal.h"
@@ -92,6 +93,15 @@ class SdlDriver : public Driver {
   bool Start() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // the program's own signal handling stays
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
+    // When no display takes us (an X server that refuses our cookie) SDL
+    // falls back to a driver that draws nowhere; the layer's own headless
+    // display is the honest answer then (QxDisplayHasScreen says so).
+    const char *video = SDL_GetCurrentVideoDriver();
+    if (!video || std::strcmp(video, "offscreen") == 0 || std::strcmp(video, "dummy") == 0) {
+      Trace("display: SDL2 found no screen (its %s video driver)", video ? video : "missing");
+      SDL_QuitSubSystem(SDL_INIT_VIDEO);
+      return false;
+    }
     tick_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (tick_ < 0) return false;
     // SDL has no descriptor of its own to wait on: a 20 ms tick polls it.

@@ -35,6 +35,8 @@ extern "C" {
 // Start-up, errors, hints and memory.
 int SDL_Init(Uint32 flags) { QX_SDL_CALL(SDL_Init, -1, flags); }
 int SDL_InitSubSystem(Uint32 flags) { QX_SDL_CALL(SDL_InitSubSystem, -1, flags); }
+void SDL_QuitSubSystem(Uint32 flags) { QX_SDL_DO(SDL_QuitSubSystem, flags); }
+const char *SDL_GetCurrentVideoDriver(void) { QX_SDL_CALL(SDL_GetCurrentVideoDriver, nullptr); }
 const char *SDL_GetError(void) { QX_SDL_CALL(SDL_GetError, kMissing); }
 SDL_bool SDL_SetHint(const char *name, const char *value) { QX_SDL_CALL(SDL_SetHint, SDL_FALSE, name, value); }
 void SDL_free(void *mem) { QX_SDL_DO(SDL_free, mem); }

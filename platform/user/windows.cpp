@@ -1506,4 +1506,6 @@ BOOL WINAPI SendNotifyMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam
   return SendAcrossThreads(tid, hwnd, msg, wparam, lparam, INFINITE, nullptr, true) ? TRUE : FALSE;
 }
 
+BOOL WINAPI QxDisplayHasScreen(void) { return qx::Display().HasScreen() ? TRUE : FALSE; }
+
 }  // extern "C"

@@ -18,6 +18,7 @@ namespace {
 const char kRingSwitch[] = "/ring";
 const char kAnswerTalk = 'T';   /* Talk: the client runs on the desktop */
 const char kAnswerCancel = 'C'; /* Cancel, or Talk with no client started */
+const char kAnswerNoScreen = 'N';
 constexpr int kPairTries = 8;
 
 /* One helper ringing for one invitation. */
@@ -29,8 +30,10 @@ struct Ring {
 std::vector<Ring> g_Rings;
 bool g_ToldHeadless = false;
 
+}  // namespace
+
 /* Said once a run: why the dialogs are shown without the console's desktop. */
-void TellHeadlessOnce(const TALK_FLAVOUR *flavour, const char *why) {
+void TellDialogsHereOnce(const TALK_FLAVOUR *flavour, const char *why) {
   if (g_ToldHeadless) return;
   g_ToldHeadless = true;
   char text[512];
@@ -45,6 +48,8 @@ void TellHeadlessOnce(const TALK_FLAVOUR *flavour, const char *why) {
   }
   if (g_TraceOn && g_DebugLog) fprintf(g_DebugLog, "%s\n", text);
 }
+
+namespace {
 
 bool SameAddress(const sockaddr_in &a, const sockaddr_in &b) {
   return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
@@ -203,7 +208,7 @@ bool DaemonHasOwnDisplay(void) {
 bool StartConsoleRing(const TALK_FLAVOUR *flavour, const REQUEST_CALLER &caller) {
   SOCKET ours, theirs;
   if (!ConnectedPair(&ours, &theirs)) {
-    TellHeadlessOnce(flavour, "no channel to a dialog on the console user's desktop can be made on loopback");
+    TellDialogsHereOnce(flavour, "no channel to a dialog on the console user's desktop can be made on loopback");
     return false;
   }
   std::string why;
@@ -211,7 +216,7 @@ bool StartConsoleRing(const TALK_FLAVOUR *flavour, const REQUEST_CALLER &caller)
   WsCloseSocket(theirs); /* the helper holds its end */
   if (!process) {
     WsCloseSocket(ours);
-    TellHeadlessOnce(flavour, why.c_str());
+    TellDialogsHereOnce(flavour, why.c_str());
     return false;
   }
   WSAAsyncSelect(ours, g_DaemonWindow, WM_RING_EVENT, FD_READ | FD_CLOSE);
@@ -219,7 +224,7 @@ bool StartConsoleRing(const TALK_FLAVOUR *flavour, const REQUEST_CALLER &caller)
   return true;
 }
 
-void ConsoleRingEvent(SOCKET channel, void (*answered)(unsigned serial, bool accepted)) {
+void ConsoleRingEvent(SOCKET channel, void (*answered)(unsigned serial, RING_ANSWER answer)) {
   for (size_t i = 0; i < g_Rings.size(); i++) {
     if (g_Rings[i].channel != channel) continue;
     /* Read or close alike: the byte there is the answer, an end without
@@ -232,7 +237,7 @@ void ConsoleRingEvent(SOCKET channel, void (*answered)(unsigned serial, bool acc
     const Ring ring = g_Rings[i];
     g_Rings.erase(g_Rings.begin() + (long)i);
     CloseRing(ring, false); /* it ends by itself once it has answered */
-    answered(ring.serial, answer == kAnswerTalk);
+    answered(ring.serial, answer == kAnswerTalk ? RING_TALK : answer == kAnswerNoScreen ? RING_NO_SCREEN : RING_CANCEL);
     return;
   }
 }
@@ -278,6 +283,13 @@ int RingWinMain(const TALK_FLAVOUR *flavour, HINSTANCE instance, LPSTR commandLi
   Ctl3dLoad(instance);
   HWND dialog = CreateRequestDialog(instance, nullptr, caller, &kRingHooks);
   if (!dialog) return 4;
+  if (!QxDisplayHasScreen()) {
+    /* Drawn only in memory, nobody would see it: the daemon shows it instead. */
+    send(g_Channel, &kAnswerNoScreen, 1, 0);
+    DestroyWindow(dialog);
+    closesocket(g_Channel);
+    return 5;
+  }
   /* The daemon closing the channel (its invitation went) closes the dialog. */
   WSAAsyncSelect(g_Channel, dialog, WM_RING_EVENT, FD_READ | FD_CLOSE);
   MSG msg;

@@ -6,7 +6,8 @@
  * pair as its standard input and output). The helper shows the dialog, on
  * Talk starts the talk client there, as that user, and answers one byte:
  * 'T' when the client runs, 'C' for Cancel or a client that could not be
- * started. The daemon keeps the invitation and closes the helper when the
+ * started, 'N' when it could not open the user's display (the daemon then
+ * shows that dialog itself). The daemon keeps the invitation and closes the helper when the
  * invitation goes. */
 #ifndef QX_SERVERS_CONSOLERING_H
 #define QX_SERVERS_CONSOLERING_H
@@ -28,9 +29,19 @@ bool DaemonHasOwnDisplay(void);
  * on, and the daemon then shows the dialog itself. */
 bool StartConsoleRing(const TALK_FLAVOUR *flavour, const REQUEST_CALLER &caller);
 
-/* A channel event: the helper's answer (or its end, taken as Cancel) goes to
- * answered, accepted when the client runs. */
-void ConsoleRingEvent(SOCKET channel, void (*answered)(unsigned serial, bool accepted));
+/* What a helper answered. */
+enum RING_ANSWER {
+  RING_TALK,     /* Talk pressed, the client runs on the desktop */
+  RING_CANCEL,   /* Cancel, the close box, no client started, or no answer */
+  RING_NO_SCREEN /* the console user's display could not be opened */
+};
+
+/* A channel event: the helper's answer (its end without one is Cancel) goes
+ * to answered. */
+void ConsoleRingEvent(SOCKET channel, void (*answered)(unsigned serial, RING_ANSWER answer));
+
+/* Says once a run, in the event log, why dialogs are shown in the daemon. */
+void TellDialogsHereOnce(const TALK_FLAVOUR *flavour, const char *why);
 
 /* Closes the helper of an invitation (deleted, expired), or every helper. */
 void StopConsoleRing(unsigned serial);

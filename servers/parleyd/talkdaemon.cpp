@@ -57,20 +57,24 @@ const REQUEST_HOOKS kDaemonHooks = {DialogAnswered, DialogGone};
 /* A daemon with a display of its own shows the dialog itself; one without
  * (a service) shows it on the desktop of the user at the console, or, when
  * there is none, itself after all. */
+REQUEST_CALLER CallerOf(const TalkInvitation &inv) {
+  REQUEST_CALLER caller;
+  caller.serial = inv.serial;
+  caller.lName = inv.request.lName;
+  caller.rName = inv.request.rName.substr(0, inv.request.rName.find(' '));
+  TalkSockaddrIp(inv.request.ctlAddr, caller.ip);
+  return caller;
+}
+
 void ShowRequestDialog(unsigned serial) {
   TalkInvitation *inv = g_Invitations.FindBySerial(serial);
   if (!inv) return;
   inv->refused = false;
-  REQUEST_CALLER caller;
-  caller.serial = serial;
-  caller.lName = inv->request.lName;
-  caller.rName = inv->request.rName.substr(0, inv->request.rName.find(' '));
-  TalkSockaddrIp(inv->request.ctlAddr, caller.ip);
-  if (!DaemonHasOwnDisplay() && StartConsoleRing(g_Flavour, caller)) {
+  if (!DaemonHasOwnDisplay() && StartConsoleRing(g_Flavour, CallerOf(*inv))) {
     inv->ringing = true;
     return;
   }
-  inv->dialog = CreateRequestDialog(g_DaemonInstance, g_DaemonWindow, caller, &kDaemonHooks);
+  inv->dialog = CreateRequestDialog(g_DaemonInstance, g_DaemonWindow, CallerOf(*inv), &kDaemonHooks);
 }
 
 /* Offers a message of the loop to the open REQUEST dialogs. */
@@ -93,14 +97,19 @@ void OnInviteAnswered(unsigned serial, bool talk) {
   if (!inv->refused) g_Invitations.Remove(serial);
 }
 
-/* The helper on the console user's desktop has answered: accepted means
- * Talk was pressed and the client started there. */
-void OnRingAnswered(unsigned serial, bool accepted) {
+/* The helper on the console user's desktop has answered. Talk: the client
+ * runs there. A display it could not open: the daemon shows the dialog. */
+void OnRingAnswered(unsigned serial, RING_ANSWER answer) {
   TalkInvitation *inv = g_Invitations.FindBySerial(serial);
   if (!inv) return;
   inv->ringing = false;
-  inv->refused = !accepted;
-  if (accepted) g_Invitations.Remove(serial);
+  if (answer == RING_NO_SCREEN) {
+    TellDialogsHereOnce(g_Flavour, "the console user's display cannot be opened as that user");
+    inv->dialog = CreateRequestDialog(g_DaemonInstance, g_DaemonWindow, CallerOf(*inv), &kDaemonHooks);
+    return;
+  }
+  inv->refused = answer != RING_TALK;
+  if (answer == RING_TALK) g_Invitations.Remove(serial);
 }
 
 /* ---- Control messages ---- */

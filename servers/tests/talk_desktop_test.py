@@ -247,6 +247,29 @@ def no_desktop(events, leader_without_display):
     text = open(events).read() if os.path.exists(events) else ""
     check("said once in the event log", text.count("no desktop session") == 1, repr(text[-400:]))
     if pid:
+        os.kill(pid, signal.SIGTERM)  # a clean end: portwarden serves the next datagram at once
+    wait_until(lambda: not processes_named("parleyd"), 5)
+
+
+def display_refused(events, leader_with_bad_cookie):
+    """The console user's display refuses the dialog process: the daemon shows the dialog, said once."""
+    seat("c3", leader_with_bad_cookie, DISPLAY)
+    before = open(events).read().count("cannot be opened") if os.path.exists(events) else 0
+    c = Client()
+    # portwarden starts the next daemon once it has seen the last one end: the
+    # same announcement again until one answers (a repeat opens no second dialog).
+    first = SUCCESS if wait_until(lambda: c.announce(b"ivan", 51)[0] == SUCCESS, 15) else None
+    second, _ = c.announce(b"jill", 52)
+    check("with a display that refuses the dialog process the calls still ring", first == SUCCESS and
+          second == SUCCESS, "%s %s" % (first, second))
+    pid = wait_until(lambda: (daemons() or [None])[0], 5)
+    shown = wait_until(lambda: pid and len(dialogs_of(os.environ["QX_RUNTIME_DIR"], pid)) == 2, 20)
+    check("the daemon shows both dialogs itself", shown, str(pid and auto(os.environ["QX_RUNTIME_DIR"], pid, "list")))
+    check("and no dialog process is left", wait_until(lambda: not ring_helpers(), 10), str(ring_helpers()))
+    text = open(events).read() if os.path.exists(events) else ""
+    check("the display that cannot be opened is said once in the event log",
+          text.count("cannot be opened") - before == 1, repr(text[-400:]))
+    if pid:
         os.kill(pid, signal.SIGKILL)
     wait_until(lambda: not processes_named("parleyd"), 5)
 
@@ -291,10 +314,16 @@ def main():
 
         desktop = Desktop(scratch, home)
         check("the console user's X display runs", wait_until(desktop.ready, 15))
-        # Two processes of the user's sessions: one on the desktop, one without a display.
+        # Processes of the user's sessions: one on the desktop, one without a display, one
+        # whose display refuses it (another cookie).
         session_env = {"HOME": home, "USER": USER, "DISPLAY": DISPLAY, "XAUTHORITY": desktop.cookie,
                        "XDG_RUNTIME_DIR": xdg, "PATH": "/usr/bin:/bin"}
-        for env in (session_env, {"HOME": home, "USER": USER, "PATH": "/usr/bin:/bin"}):
+        bad_cookie = os.path.join(home, "wrong.Xauthority")
+        subprocess.run(["xauth", "-q", "-f", bad_cookie, "add", DISPLAY, ".", secrets.token_hex(16)], check=True,
+                       stderr=subprocess.DEVNULL)
+        os.chown(bad_cookie, UID, UID)
+        for env in (session_env, {"HOME": home, "USER": USER, "PATH": "/usr/bin:/bin"},
+                    dict(session_env, XAUTHORITY=bad_cookie)):
             session.append(subprocess.Popen(["sleep", "600"], env=env, user=UID, group=UID, extra_groups=[]))
         seat("c1", session[0].pid, DISPLAY)
 
@@ -319,6 +348,7 @@ def main():
         delete_closes(desktop)
         flood_capped()
         no_desktop(events, session[1].pid)
+        display_refused(events, session[2].pid)
     finally:
         status = finish(portwarden, os.path.join(scratch, "pw.out"), scratch, ("parleyd", "parley"))
         for pid in processes_named("parleyd"):

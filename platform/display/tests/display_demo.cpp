@@ -90,6 +90,7 @@ int main(int argc, char **argv) {
     usleep(10000);
   }
   std::printf("driver %s\n", qx::display::TheDriver().Name());
+  std::printf("screen %s\n", QxDisplayHasScreen() ? "yes" : "no");
   if (!qx::display::SaveWindowPng(h, argv[1])) return 1;
   if (argc > 2) {
     const char *xwd = std::getenv("QX_XWD_FILE");

@@ -28,12 +28,35 @@ TEST(DisplayXvfb, HeadlessAndX11ShowIdenticalPixels) {
                           "/out.txt 2>&1";
   ASSERT_EQ(Shell(x11), 0) << "see " << dir << "/out.txt";
   ASSERT_EQ(Shell("grep -q 'driver sdl' " + dir + "/out.txt"), 0) << "the SDL2 driver ran on the X display";
+  EXPECT_EQ(Shell("grep -q 'screen yes' " + dir + "/out.txt"), 0) << "a program knows its windows reach a screen";
   qx::gdi::Surface headless, sdl, screen;
   ASSERT_TRUE(qx::gdi::ReadPng(dir + "/headless.png", headless));
   ASSERT_TRUE(qx::gdi::ReadPng(dir + "/sdl.png", sdl));
   ASSERT_TRUE(qx::gdi::ReadPng(dir + "/screen.png", screen));
   EXPECT_EQ(qx::test::CompareSurfaces(headless, sdl, 0, 0.0), "") << "the layer drew the same pixels";
   EXPECT_EQ(qx::test::CompareSurfaces(headless, screen, 0, 0.0), "") << "the X display shows them unchanged";
+  Shell("rm -rf " + dir);
+}
+
+// Whether a program's windows reach a screen: not headless, and not when the X
+// display named cannot be opened (SDL2 would draw into its offscreen driver).
+TEST(DisplayXvfb, ProgramsKnowWhenNoScreenShowsTheirWindows) {
+  const char *bin = std::getenv("QX_BIN_DIR");
+  ASSERT_NE(bin, nullptr);
+  const std::string dir = ::testing::TempDir() + "noscreen-" + std::to_string(getpid());
+  ASSERT_EQ(Shell("rm -rf " + dir + " && mkdir -p " + dir), 0);
+  const std::string demo = std::string(bin) + "/display_demo " + dir + "/w.png > " + dir + "/out.txt 2>&1";
+  struct Case {
+    const char *what, *env, *driver;
+  } cases[] = {
+      {"headless", "env -u DISPLAY QX_DISPLAY=headless", "headless"},
+      {"an X display that is not there", "env -u SDL_VIDEODRIVER QX_DISPLAY=sdl DISPLAY=:4093", "headless"},
+  };
+  for (const Case &c : cases) {
+    ASSERT_EQ(Shell(std::string(c.env) + " QX_AUTOMATION=0 " + demo), 0) << c.what;
+    EXPECT_EQ(Shell("grep -q 'driver " + std::string(c.driver) + "' " + dir + "/out.txt"), 0) << c.what;
+    EXPECT_EQ(Shell("grep -q 'screen no' " + dir + "/out.txt"), 0) << c.what;
+  }
   Shell("rm -rf " + dir);
 }
 

@@ -624,6 +624,11 @@ WINBASEAPI BOOL WINAPI MessageBeep(UINT uType);
 #define RegisterWindowMessage RegisterWindowMessageA
 #define MessageBox MessageBoxA
 
+/* Whether this process's windows reach a real screen: FALSE when they are
+ * drawn only in memory (no display, or the display could not be opened).
+ * Starts the display. */
+WINBASEAPI BOOL WINAPI QxDisplayHasScreen(void);
+
 QX_EXTERN_C_END
 
 #endif

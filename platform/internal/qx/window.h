@@ -107,6 +107,9 @@ class DisplayHooks {
   // calls this when nothing posted is left; it delivers the next event if it
   // may (the one before has been taken from the queue) and says whether it did.
   virtual bool DeliverPendingInput() { return false; }
+  // Whether windows reach a real screen; false when they are drawn only in
+  // memory (the headless display, or none). Starts the display.
+  virtual bool HasScreen() { return false; }
 };
 void SetDisplayHooks(DisplayHooks *hooks);
 DisplayHooks &Display();
