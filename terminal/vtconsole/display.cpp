@@ -56,6 +56,7 @@ class TermWindow : public TermDisplay {
  public:
   HWND hwnd = nullptr;
   HFONT fonts[kFonts] = {};
+  HFONT boldFonts[kFonts] = {};  // the same faces at weight 700: bold cells are drawn thicker
   int font = kDefaultFont;
   int cellW = 8, cellH = 14;
   int visibleRows = 25, visibleCols = 80;
@@ -253,14 +254,16 @@ class TermWindow : public TermDisplay {
     return !(p < a) && !(b < p);
   }
 
+  // A cell's colours at full intensity. Bold (bit 7 of the colour byte) is
+  // shown as a VT220 shows it, by thicker characters (PaintRow), not by a
+  // halved colour: halving turned bold text grey, fainter than plain text.
   void Colours(BYTE attr, bool selected, COLORREF &fg, COLORREF &bg) const {
     BYTE c = CellColour(g_Term->st, attr);
     if (selected) c = (BYTE)(((c & 0x07) << 4) | ((c & 0x70) >> 4) | (c & 0x80));
-    const int full = (c & 0x80) ? 127 : 255;
-    fg = RGB((c & 4) ? full : (c & 0x80 ? 127 : 0), (c & 2) ? full : (c & 0x80 ? 127 : 0),
-             (c & 1) ? full : (c & 0x80 ? 127 : 0));
+    fg = RGB((c & 4) ? 255 : 0, (c & 2) ? 255 : 0, (c & 1) ? 255 : 0);
     bg = RGB((c & 0x40) ? 255 : 0, (c & 0x20) ? 255 : 0, (c & 0x10) ? 255 : 0);
   }
+  bool Bold(BYTE attr) const { return (CellColour(g_Term->st, attr) & 0x80) != 0; }
 
   // A glyph cell: a down-line-loaded soft-font character (below 128), drawn
   // from its 14 scan lines of 8 dots fitted into the cell; a control picture
@@ -342,6 +345,7 @@ class TermWindow : public TermDisplay {
       Colours(attr, sel, fg, bg);
       SetTextColor(dc, fg);
       SetBkColor(dc, bg);
+      SelectObject(dc, Bold(attr) ? boldFonts[font] : fonts[font]);
       TextOutA(dc, (col - viewLeft) * cellW, y, text, end - col);
       col = end;
     }
@@ -526,6 +530,8 @@ void CreateFonts(TermWindow &w) {
     lf.lfPitchAndFamily = FIXED_PITCH | (i < 8 ? FF_MODERN : 0);
     std::snprintf(lf.lfFaceName, sizeof lf.lfFaceName, "%s", kFaceNames[i]);
     w.fonts[i] = CreateFontIndirectA(&lf);
+    lf.lfWeight = 700;
+    w.boldFonts[i] = CreateFontIndirectA(&lf);
   }
 }
 

@@ -11,6 +11,8 @@ automation the window is captured and compared with
 terminal/vtconsole/tests/golden/face-N.png: the sizes must be equal (the window
 is sized to whole cells of the face) and at most 1% of the pixels may differ by
 more than 48 in a channel. QX_UPDATE_GOLDEN=1 writes the pictures instead.
+In every face, golden or not, the bold word is as dark as plain text and
+thicker (but in DEC-6x8, whose plain text is bold already).
 
     window_faces.py BIN_DIR GOLDEN_DIR        (as root)
 """
@@ -24,11 +26,13 @@ import time
 import zlib
 
 FACES = 9
+CELLS = [(4, 6), (5, 12), (6, 8), (7, 12), (8, 14), (9, 16), (10, 18), (10, 24), (12, 32)]
+BOLD_FACE = 2  # DEC-6x8 is a bold face: its plain text is bold already
 TOLERANCE = 48
 MAX_DIFFERENT = 0.01
 
-SCREEN = (b"\x1b[?25l\x1b[?7h\x1b[2J\x1b[H"
-          b"QX vtconsole faces: The quick brown fox jumps over the lazy dog 0123456789\r\n"
+ROW0 = "QX vtconsole faces: The quick brown fox jumps over the lazy dog 0123456789"
+SCREEN = (b"\x1b[?25l\x1b[?7h\x1b[2J\x1b[H" + ROW0.encode() + b"\r\n"
           b"\x1b[1mbold\x1b[0m \x1b[4munderline\x1b[0m \x1b[7mreverse\x1b[0m \x1b[5mblink\x1b[0m "
           b"\x1b[1;4;7mall three\x1b[0m\r\n"
           b"\x1b(0lqqqqwqqqqk\x1b(B  \x1b(0`abcdefghijklmnopqrstuvwxyz{|}~\x1b(B\r\n"
@@ -113,6 +117,35 @@ def compare(got_path, golden_path, band=None, max_band_different=0):
     return None
 
 
+def cell_ink(rows, left, top, cell, row, col):
+    """(pixels that are not the white background, the darkest channel among them) of a cell."""
+    count, darkest = 0, 255
+    for y in range(top + row * cell[1], top + (row + 1) * cell[1]):
+        for x in range(left + col * cell[0], left + (col + 1) * cell[0]):
+            p = rows[y][3 * x:3 * x + 3]
+            if max(p) < 200:
+                count += 1
+                darkest = min(darkest, max(p))
+    return count, darkest
+
+
+def bold_problem(shot, face):
+    """None when the bold word of row 1 is as dark as the same letters of
+    row 0 in plain text, and thicker (but in the bold face)."""
+    width, height, rows = read_png(shot)
+    cell = CELLS[face]
+    left = (width - 80 * cell[0]) // 2  # the frame is as wide on every side
+    top = height - left - 25 * cell[1]  # 24 rows and the status row end at the client's bottom
+    plain = [cell_ink(rows, left, top, cell, 0, ROW0.index(c)) for c in "bold"]
+    bold = [cell_ink(rows, left, top, cell, 1, i) for i in range(4)]
+    if max(b[1] for b in bold) > max(p[1] for p in plain) + TOLERANCE:
+        return "bold text is drawn in grey %d, plain text in %d" % (max(b[1] for b in bold), max(p[1] for p in plain))
+    if face != BOLD_FACE and sum(b[0] for b in bold) <= sum(p[0] for p in plain):
+        return "bold text is no thicker than plain text (%d dots against %d)" % (
+            sum(b[0] for b in bold), sum(p[0] for p in plain))
+    return None
+
+
 def auto(bin_dir, env, pid, *args):
     r = subprocess.run([os.path.join(bin_dir, "qxauto"), "-p", str(pid)] + list(args), env=env, capture_output=True,
                        timeout=30)
@@ -177,6 +210,9 @@ def main():
                     break
                 last = now
             target = os.path.join(golden, "face-%d.png" % face)
+            problem = bold_problem(shot, face)
+            if problem:
+                problems.append("face %d: %s" % (face, problem))
             if update:
                 shutil.copy(shot, target)
                 continue
