@@ -116,16 +116,19 @@ void GopherPrintJob::Progress(unsigned percent) {
   if (dialog_) PostMessageA(dialog_, kPrintProgress, percent, 0);
 }
 
-bool GopherPrintJob::NewFrame() { return Escape(dc_, NEWFRAME, 0, nullptr, nullptr) > 0; }
+bool GopherPrintJob::NewFrame() {
+  if (Escape(dc_, NEWFRAME, 0, nullptr, nullptr) > 0) return true;
+  refused_ = true;
+  return false;
+}
 
 void GopherPrintJob::End(bool finished) {
   if (!dc_) return;
   if (started_) {
     if (finished) {
       if (dialog_) SendMessageA(dialog_, kPrintProgress, 100, 0);
-      if (NewFrame()) {
-        EndDoc(dc_);
-      } else {
+      if (!NewFrame() || EndDoc(dc_) <= 0) {
+        refused_ = true;
         AbortDoc(dc_);
       }
     } else {
@@ -139,6 +142,10 @@ void GopherPrintJob::End(bool finished) {
   DeleteDC(dc_);
   dc_ = nullptr;
   started_ = false;
+  if (refused_ && !PrintCancelled())
+    Ui().Message("The printer did not accept a page, so nothing was printed.  Check the printer in Print Setup.",
+                 kPrintingError, MB_OK | MB_ICONSTOP);
+  refused_ = false;
 }
 
 void PrintDocument(HWND dialog, int listId) {

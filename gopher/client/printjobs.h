@@ -26,7 +26,8 @@ class GopherPrintJob {
   void Progress(unsigned percent);
   // A new page; false when the printer refused it.
   bool NewFrame();
-  // Ends the document (finished) or aborts it, and closes everything.
+  // Ends the document (finished) or aborts it, and closes everything. A page
+  // or document the printer refused (not a Cancel) is told about.
   void End(bool finished);
 
  private:
@@ -34,6 +35,7 @@ class GopherPrintJob {
   HWND owner_ = nullptr;
   HWND dialog_ = nullptr;
   bool started_ = false;
+  bool refused_ = false;
   unsigned lastPercent_ = ~0u;
 };
 

@@ -210,6 +210,21 @@ TEST_F(MediaTest, TextPrintedLineByLineWithLazyNewPage) {
   }
 }
 
+// A printer that cannot take the document: the person is told, in the
+// printing error box, and the owner window is usable again.
+TEST_F(MediaTest, PrinterThatFailsIsTold) {
+  ShowText("short.txt", "one line\r\n");
+  fs::remove_all(g_home.Pdf());
+  ASSERT_TRUE(qxtest::WriteFile(g_home.Pdf(), "a file where the printer's folder should be"));
+  PrintDocument(dialog, 204);
+  fs::remove(g_home.Pdf());
+  fs::create_directories(g_home.Pdf());
+  ASSERT_EQ(pictures.boxes.size(), 1u) << pictures.BoxTexts();
+  EXPECT_EQ(pictures.boxes[0].caption, "Printing Error");
+  EXPECT_NE(pictures.boxes[0].text.find("Print Setup"), std::string::npos) << pictures.boxes[0].text;
+  EXPECT_TRUE(IsWindowEnabled(window));
+}
+
 // Hostile pictures: refused with the reason, or (cut in the pixel data)
 // shown as far as they go; never a crash or an allocation of their size.
 TEST_F(MediaTest, HostileGifsRefusedWithoutHarm) {
