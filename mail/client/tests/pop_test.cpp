@@ -15,7 +15,7 @@
 #include "pop.h"
 #include "pop_peers.h"
 #include "settings.h"
-#include "test_support.h"
+#include "transport_fixture.h"
 
 using namespace mailtest;
 namespace fs = std::filesystem;
@@ -42,21 +42,15 @@ std::vector<std::string> TrickyMessages() {
   };
 }
 
-class PopTest : public ::testing::Test {
+class PopTest : public TransportTest {
  protected:
   void SetUp() override {
-    WSADATA data;
-    ASSERT_EQ(WSAStartup(0x0101, &data), 0);
-    SetMailTransport(&transport);
-    ResetMailIo();
+    TransportTest::SetUp();
+    if (HasFatalFailure()) return;
     Settings().ownAddress = "me@example.com";
     mailDir = dir / "mail";
     fs::create_directories(mailDir);
     fs::create_directories(dir / "source");
-  }
-  void TearDown() override {
-    SetMailTransport(nullptr);
-    WSACleanup();
   }
 
   void Seed(const std::vector<std::string> &messages) {
@@ -102,15 +96,8 @@ class PopTest : public ::testing::Test {
     for (int rc = IndexOpenFirst(mailDir, r, f); rc == 0; rc = IndexNextRecord(r, f)) out.push_back(r);
     return out;
   }
-  bool WorkFilesLeft() {
-    for (const auto &e : fs::directory_iterator(mailDir))
-      if (e.path().filename().string().rfind("qx", 0) == 0) return true;
-    return false;
-  }
 
-  TempDir dir;
   std::string mailDir;
-  PortTransport transport;
   Child peer;
 };
 
@@ -131,7 +118,7 @@ TEST_F(PopTest, MessagesArriveByteExactWhateverTheSegmentation) {
     ASSERT_EQ(stored.size(), messages.size());
     size_t i = 0;
     for (const auto &[slot, text] : stored) EXPECT_EQ(text, messages[i++]) << "slot " << slot;
-    EXPECT_FALSE(WorkFilesLeft());
+    EXPECT_FALSE(WorkFilesLeft(mailDir));
     // Each message is deleted only after it was retrieved, in order.
     std::vector<std::string> log = PeerLog();
     std::vector<std::string> fetchAndDelete;
@@ -223,7 +210,7 @@ TEST_F(PopTest, DropMidBodyKeepsWhatWasStored) {
   EXPECT_EQ(Retrieve(), kPopDropped);
   EXPECT_EQ(PopErrorText(kPopDropped, "h"), "Mail Host dropped connection");
   EXPECT_EQ(Stored().size(), 1u);
-  EXPECT_FALSE(WorkFilesLeft());
+  EXPECT_FALSE(WorkFilesLeft(mailDir));
   std::vector<std::string> log = PeerLog();
   EXPECT_NE(std::find(log.begin(), log.end(), "DELE 1"), log.end());
   EXPECT_EQ(std::find(log.begin(), log.end(), "DELE 2"), log.end());

@@ -69,11 +69,6 @@ class RedirectTest : public SendingTest {
     CurrentSendHeader().reDirect = to;
     RedirectMessages(nullptr, folder, numbers);
   }
-  bool WorkFilesLeft() {
-    for (const auto &e : fs::directory_iterator(dir / "mail"))
-      if (e.path().filename().string().rfind("qx", 0) == 0) return true;
-    return false;
-  }
 
   std::string folder;
 };
@@ -96,7 +91,7 @@ TEST_F(RedirectTest, MessagesAreResentWithoutTheFieldsTheResendReplaces) {
   EXPECT_EQ(Lines(Received(1, "env"))[1], "original@example.org");  // MAIL FROM: the message's From
   EXPECT_EQ(Lines(Received(1, "env"))[2], "new@example.net other@example.net");
   EXPECT_EQ(Lines(Received(2, "env"))[1], "second@example.org");
-  EXPECT_FALSE(WorkFilesLeft());
+  EXPECT_FALSE(WorkFilesLeft(mailDir));
   EXPECT_FALSE(CurrentSendHeader().reDirect.has_value());
 }
 
@@ -114,7 +109,7 @@ TEST_F(RedirectTest, DelayedSendQueuesEachMessageWithoutAsking) {
   EXPECT_EQ(header[10], "new@example.net");
   EXPECT_EQ(header[11], "0");
   EXPECT_EQ(Lines(ReadFile(dir / "mail/tosendh.002"))[1], "second@example.org");
-  EXPECT_FALSE(WorkFilesLeft());
+  EXPECT_FALSE(WorkFilesLeft(mailDir));
 }
 
 TEST_F(RedirectTest, RefusedLoginAsksAndNoDiscards) {
@@ -128,7 +123,7 @@ TEST_F(RedirectTest, RefusedLoginAsksAndNoDiscards) {
   EXPECT_NE(g_boxes[1].find("; Send later ?"), std::string::npos) << g_boxes[1];
   EXPECT_FALSE(fs::exists(dir / "mail/tosendm.000"));
   EXPECT_FALSE(fs::exists(dir / "received/msg-1.eml"));
-  EXPECT_FALSE(WorkFilesLeft());
+  EXPECT_FALSE(WorkFilesLeft(mailDir));
   EXPECT_EQ(g_PasswordVerified, 0);
 
   // Yes keeps the message in the queue for later.
@@ -147,7 +142,7 @@ TEST_F(RedirectTest, RefusedRecipientEndsTheRedirect) {
   EXPECT_NE(g_boxes[0].find("Error Sending Mail: "), std::string::npos);
   EXPECT_NE(g_boxes[0].find("No such user"), std::string::npos) << g_boxes[0];
   EXPECT_FALSE(fs::exists(dir / "received/msg-1.eml"));
-  EXPECT_FALSE(WorkFilesLeft());
+  EXPECT_FALSE(WorkFilesLeft(mailDir));
   EXPECT_FALSE(CurrentSendHeader().reDirect.has_value());
 }
 

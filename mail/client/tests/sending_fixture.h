@@ -1,9 +1,8 @@
 // The fixture of the tests that send mail (composing, the send queue, the
-// redirect sender): user alice's settings with a mail directory "mail" in a
-// scratch folder and the loopback host as the mail host, the Winsock
-// transport with the test's ports, message boxes recorded instead of shown,
-// and on demand aiosmtpd (keeping what it receives in "received") and the
-// scripted POP server (its log in "pop.log").
+// redirect sender): over the transport fixture, user alice's settings with a
+// mail directory "mail" in the scratch folder and the loopback host as the
+// mail host, message boxes recorded instead of shown, and on demand aiosmtpd
+// and the scripted POP server (its log in "pop.log").
 #ifndef QX_MAIL_SENDING_FIXTURE_H
 #define QX_MAIL_SENDING_FIXTURE_H
 
@@ -13,13 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "mailio.h"
 #include "pop.h"
-#include "pop_peers.h"
 #include "retrieve.h"
 #include "settings.h"
 #include "smtp.h"
-#include "test_support.h"
+#include "transport_fixture.h"
 
 namespace mailtest {
 
@@ -31,13 +28,11 @@ inline int WINAPI RecordBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
   return g_answer;
 }
 
-class SendingTest : public ::testing::Test {
+class SendingTest : public TransportTest {
  protected:
   void SetUp() override {
-    WSADATA data;
-    ASSERT_EQ(WSAStartup(0x0101, &data), 0);
-    SetMailTransport(&transport);
-    ResetMailIo();
+    TransportTest::SetUp();
+    if (HasFatalFailure()) return;
     g_MailMessageBox = RecordBox;
     g_boxes.clear();
     g_answer = IDOK;
@@ -55,30 +50,18 @@ class SendingTest : public ::testing::Test {
   }
   void TearDown() override {
     ClearSendHeader(CurrentSendHeader(), true);
-    SetMailTransport(nullptr);
     g_MailMessageBox = MessageBoxA;
-    WSACleanup();
+    TransportTest::TearDown();
   }
-  void StartSmtp() {
-    ASSERT_TRUE(
-        smtp.Start({"/usr/bin/python3", SourceDir() + "/mail/client/tests/smtp_peer.py", dir / "received"}, true))
-        << "the SMTP peer did not start (package python3-aiosmtpd)";
-    transport.ports["smtp"] = smtp.port();
-  }
+  void StartSmtp() { StartSmtpPeer(smtp); }
   void StartPop() {
     ASSERT_TRUE(pop.Start(
         {"/usr/bin/python3", SourceDir() + "/mail/client/tests/pop_peer.py", dir / "pop", dir / "pop.log"}, true))
         << "the scripted POP server did not start (python3)";
     transport.ports["pop-3"] = pop.port();
   }
-  // Message n as aiosmtpd kept it ("eml"), or its envelope ("env").
-  std::string Received(int n, const char *ext = "eml") {
-    return qxtest::ReadFile(dir / ("received/msg-" + std::to_string(n) + "." + ext));
-  }
 
-  TempDir dir;
   std::string mailDir;
-  PortTransport transport;
   Child smtp, pop;
 };
 

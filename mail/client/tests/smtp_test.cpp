@@ -6,39 +6,29 @@
 #include <filesystem>
 
 #include "mailstore.h"
-#include "pop_peers.h"
 #include "smtp.h"
-#include "test_support.h"
+#include "transport_fixture.h"
 
 using namespace mailtest;
 namespace fs = std::filesystem;
 
 namespace {
 
-class SmtpTest : public ::testing::Test {
+class SmtpTest : public TransportTest {
  protected:
   void SetUp() override {
-    WSADATA data;
-    ASSERT_EQ(WSAStartup(0x0101, &data), 0);
-    SetMailTransport(&transport);
-    ResetMailIo();
+    TransportTest::SetUp();
+    if (HasFatalFailure()) return;
     mailDir = dir / "mail";
     fs::create_directories(mailDir);
-    fs::create_directories(dir / "received");
     g_ZoneOffsetMinutes = 60;
     ClearSendHeader(CurrentSendHeader(), true);
   }
   void TearDown() override {
     ClearSendHeader(CurrentSendHeader(), true);
-    SetMailTransport(nullptr);
-    WSACleanup();
+    TransportTest::TearDown();
   }
-  void StartServer() {
-    ASSERT_TRUE(
-        server.Start({"/usr/bin/python3", SourceDir() + "/mail/client/tests/smtp_peer.py", dir / "received"}, true))
-        << "the SMTP peer did not start (package python3-aiosmtpd)";
-    transport.ports["smtp"] = server.port();
-  }
+  void StartServer() { StartSmtpPeer(server); }
   int Send(const std::vector<std::string> &recipients, const std::string &body, bool saveSent = true) {
     WriteFile(dir / "body.txt", body);
     const std::string bodyPath = dir / "body.txt";
@@ -49,9 +39,6 @@ class SmtpTest : public ::testing::Test {
     ResetMailIo();
     return SMTP_session("127.0.0.1", "me@example.com", recipients, bodyPath.c_str(), 0, options);
   }
-  std::string Received(int n, const char *ext = "eml") {
-    return ReadFile(dir / ("received/msg-" + std::to_string(n) + "." + ext));
-  }
   std::string SentCopy() {
     IDX_RECORD r;
     FILE *f = nullptr;
@@ -59,16 +46,9 @@ class SmtpTest : public ::testing::Test {
     IndexClose(f);
     return ReadFile(MessagePath(mailDir + "/sent", static_cast<uint64_t>(r.n)));
   }
-  bool WorkFilesLeft() {
-    for (const auto &e : fs::directory_iterator(mailDir))
-      if (e.path().filename().string().rfind("qx", 0) == 0) return true;
-    return false;
-  }
 
-  TempDir dir;
   std::string mailDir;
   std::string personalName = "Me Myself";
-  PortTransport transport;
   Child server;
 };
 
@@ -119,7 +99,7 @@ TEST_F(SmtpTest, MessageToSeveralRecipientsWithItsSentCopy) {
   EXPECT_EQ(got.substr(got.size() - expectedBody.size()), expectedBody);
   // The sent copy is exactly what the server took.
   EXPECT_EQ(SentCopy(), got);
-  EXPECT_FALSE(WorkFilesLeft());
+  EXPECT_FALSE(WorkFilesLeft(mailDir));
 }
 
 TEST_F(SmtpTest, MultipartAndQuotedPrintableHeadersAreInTheCopyToo) {
@@ -160,7 +140,7 @@ TEST_F(SmtpTest, RefusedRecipientsEndTheSessionWithoutACopy) {
   }
   EXPECT_FALSE(fs::exists(dir / "received/msg-1.eml"));
   EXPECT_FALSE(fs::exists(mailDir + "/sent"));
-  EXPECT_FALSE(WorkFilesLeft());
+  EXPECT_FALSE(WorkFilesLeft(mailDir));
 }
 
 TEST_F(SmtpTest, NoSmtpRecipientsNoConnectionAndUnreachableHosts) {

@@ -4,11 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <thread>
 
 #include <filesystem>
@@ -16,11 +12,10 @@
 #include <sstream>
 
 #include "mailio.h"
+#include "transport_fixture.h"
 #include "wintransport.h"
 
 #include <qxcommon.h>
-
-extern char **environ;
 
 namespace {
 
@@ -29,30 +24,14 @@ using Clock = std::chrono::steady_clock;
 // Debian's aiosmtpd on a free loopback port, stopped when the test ends.
 class Aiosmtpd {
  public:
-  Aiosmtpd() {
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = inet_addr("127.0.0.1");
-    bind(probe, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    int len = sizeof a;
-    getsockname(probe, reinterpret_cast<sockaddr *>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    closesocket(probe);
-    std::string listen = "127.0.0.1:" + std::to_string(port_);
-    const char *argv[] = {"/usr/bin/python3",       "-m",   "aiosmtpd", "-n", "-l", listen.c_str(), "-c",
-                          "aiosmtpd.handlers.Sink", nullptr};
-    if (posix_spawn(&pid_, argv[0], nullptr, nullptr, const_cast<char **>(argv), environ) != 0) pid_ = -1;
-  }
-  ~Aiosmtpd() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
+  Aiosmtpd() : port_(mailtest::FreePort()) {
+    started_ = child_.Start({"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port_),
+                             "-c", "aiosmtpd.handlers.Sink"},
+                            false);
   }
   // A connected non-blocking socket once the server listens.
   SOCKET Connect() {
-    for (int i = 0; i < 100 && pid_ > 0; ++i) {
+    for (int i = 0; i < 100 && started_; ++i) {
       SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
       sockaddr_in a{};
       a.sin_family = AF_INET;
@@ -70,24 +49,17 @@ class Aiosmtpd {
   }
 
  private:
-  pid_t pid_ = -1;
-  int port_ = 0;
+  int port_;
+  mailtest::Child child_;  // stopped when the test ends
+  bool started_ = false;
 };
 
-class WinTransportTest : public ::testing::Test {
+class WinTransportTest : public mailtest::MailTransportTest<WinsockMailTransport> {
  protected:
-  void SetUp() override {
-    WSADATA data;
-    ASSERT_EQ(WSAStartup(0x0101, &data), 0);
-    SetMailTransport(&transport);
-    ResetMailIo();
-  }
   void TearDown() override {
     if (s != INVALID_SOCKET) closesocket(s);
-    SetMailTransport(nullptr);
-    WSACleanup();
+    MailTransportTest::TearDown();
   }
-  WinsockMailTransport transport;
   SOCKET s = INVALID_SOCKET;
 };
 
@@ -121,9 +93,7 @@ TEST_F(WinTransportTest, DebugTraceHoldsTheConversation) {
   s = server.Connect();
   ASSERT_NE(s, INVALID_SOCKET);
   const auto previous = std::filesystem::current_path();
-  const auto dir = std::filesystem::temp_directory_path() / ("mailtrace." + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  std::filesystem::current_path(dir);
+  std::filesystem::current_path(dir.path());  // the fixture's scratch folder gets the log
   char line[] = "/debug";
   DebugLogOpen(GetModuleHandleA(nullptr), line);
   ASSERT_EQ(g_TraceOn, 1);
@@ -139,7 +109,6 @@ TEST_F(WinTransportTest, DebugTraceHoldsTheConversation) {
   std::stringstream log;
   log << std::ifstream("qxdebug.log").rdbuf();
   std::filesystem::current_path(previous);
-  std::filesystem::remove_all(dir);
   const std::string text = log.str();
   EXPECT_NE(text.find("Recv Success"), std::string::npos) << text;
   EXPECT_NE(text.find("Send Success"), std::string::npos) << text;
