@@ -126,7 +126,8 @@ class DirChange {
 // and stored Windows spelling that windows_dir (a full Windows directory path
 // as the caller spelled it) led to, while nothing along the way has changed
 // since. RememberDirectory records a walk: each step is a host directory
-// searched, the component looked up there and the name found.
+// searched, the component looked up there and the name found. A folder is
+// remembered from its kWalksBeforeRemembering-th walk on (qx/paths.h).
 struct WalkStep {
   std::string dir, given, stored;
 };

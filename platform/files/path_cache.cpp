@@ -10,6 +10,11 @@
 // while the change is made, so a change by any process on this machine is
 // seen by the next lookup. Names of files coming and going in a folder do not
 // touch the entries. Where inotify is unusable nothing is cached.
+//
+// A folder is remembered only from its kWalksBeforeRemembering-th walk on:
+// a process with watches pays for them when it ends (the kernel waits for
+// its watches to be released, tens of milliseconds on a busy machine), which
+// a program that opens a file or two in a folder never wins back.
 #include <windows.h>
 
 #include <cctype>
@@ -25,12 +30,14 @@
 #include <unordered_map>
 
 #include "files_internal.h"
+#include "qx/paths.h"
 
 namespace qx {
 namespace {
 
-constexpr size_t kMaxEntries = 256;  // directories remembered at once
-constexpr size_t kMaxWatches = 512;  // watches before they are all given back
+constexpr size_t kMaxEntries = 256;   // directories remembered at once
+constexpr size_t kMaxWatches = 512;   // watches before they are all given back
+constexpr size_t kMaxCounted = 1024;  // folders whose walks are counted at once
 constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
 
 std::string Lower(std::string_view name) {
@@ -51,6 +58,8 @@ struct PathCache {
   std::unordered_map<std::string, Resolved> entries;  // Windows directory as spelled -> result
   // Per watched directory: the lower-cased names whose change matters.
   std::unordered_map<int, std::set<std::string>> watched;
+  // Walks of folders not remembered yet, by the same key as the entries.
+  std::unordered_map<std::string, int> walks;
 
   void DropEntries() {
     entries.clear();
@@ -135,6 +144,9 @@ void RememberDirectory(const std::string &windows_dir, const std::string &host, 
                        const std::vector<WalkStep> &steps) {
   PathCache &c = TheCache();
   std::lock_guard guard(c.lock);
+  if (c.walks.size() >= kMaxCounted) c.walks.clear();
+  if (++c.walks[windows_dir] < kWalksBeforeRemembering) return;
+  c.walks.erase(windows_dir);
   if (!c.Open()) return;
   c.TakeEvents();  // what happened before the watches below must not be missed
   if (c.inotify_fd < 0 || !c.Open()) return;

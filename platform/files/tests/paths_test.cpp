@@ -411,14 +411,16 @@ TEST_F(Paths, CaseBlindLookupsFollowChangesMadeElsewhere) {
   fs::remove_all(C("/Big.old"));
 }
 
-// Folders on the way to a file are remembered once walked: a rename, a
-// removal, a new exact spelling or a symbolic link put in by another process
-// anywhere on the way is seen by the next lookup and the next open. A child
-// of fork that looks paths up keeps the parent's view intact.
+// Folders on the way to a file are remembered once walked often enough: a
+// rename, a removal, a new exact spelling or a symbolic link put in by
+// another process anywhere on the way is seen by the next lookup and the next
+// open. A child of fork that looks paths up keeps the parent's view intact.
 TEST_F(Paths, WalkedFoldersFollowChangesOnTheWay) {
   const std::string top = C("/Deep");
   fs::create_directories(top + "/Mid/Leaf");
   qxtest::Tree::Write(top + "/Mid/Leaf/file.txt", "old");
+  for (int i = 0; i < qx::kWalksBeforeRemembering; ++i)
+    ASSERT_EQ(Stored("C:\\deep\\mid\\leaf\\file.txt"), "C:\\Deep\\Mid\\Leaf\\file.txt");
   auto read = [](const char *path) {
     FILE *f = fopen(path, "rb");
     if (!f) return std::string("(no file)");

@@ -26,6 +26,9 @@ bool FullWindowsPath(std::string_view path, std::string &full, DWORD &error, boo
 bool HostPath(std::string_view path, std::string &host, DWORD &error);
 // Same, also returning the full Windows path with stored spellings.
 bool HostPath(std::string_view path, std::string &host, std::string &full, DWORD &error);
+// The folders on the way to a path are remembered (and only the last
+// component looked up) once the same folder has been walked this many times.
+constexpr int kWalksBeforeRemembering = 8;
 
 // The Windows path of a host path, or "" when no drive holds it.
 std::string WindowsPathOf(const std::string &host);
