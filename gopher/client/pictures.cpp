@@ -5,38 +5,19 @@
 #include "pictures.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
+#include "gifhandle.h"
 #include "gifimage.h"
 #include "gophercore.h"
 #include "printjobs.h"
 
 namespace {
 
-// A picture file read byte by byte through the layer's handle.
-class HandleInput final : public qxgif::ByteInput {
- public:
-  explicit HandleInput(HANDLE file) : file_(file) {}
-  int ReadByte() override {
-    if (pos_ == end_) {
-      DWORD got = 0;
-      if (!ReadFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr) || got == 0)
-        return -1;
-      pos_ = 0;
-      end_ = got;
-    }
-    return buffer_[pos_++];
-  }
-
- private:
-  FileHandle file_;
-  std::array<uint8_t, 16384> buffer_{};
-  size_t pos_ = 0, end_ = 0;
-};
+using qxgif::HandleInput;
 
 // The one picture the client shows.
 struct GifPicture {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "gifhandle.h"
 #include "gifimage.h"
 #include "module.h"
 #include "present.h"
@@ -44,27 +45,7 @@ struct Viewer {
   const BITMAPINFO *Info() const { return reinterpret_cast<const BITMAPINFO *>(header.data()); }
 };
 
-// A picture file read byte by byte through the layer's handle.
-class HandleInput final : public qxgif::ByteInput {
- public:
-  explicit HandleInput(HANDLE file) : file_(file) {}
-  int ReadByte() override {
-    if (pos_ == end_) {
-      DWORD got = 0;
-      if (!ReadFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr) || got == 0)
-        return -1;
-      pos_ = 0;
-      end_ = got;
-    }
-    return buffer_[pos_++];
-  }
-  void Close() { file_.Close(); }
-
- private:
-  OwnedHandle file_;
-  std::array<uint8_t, 16384> buffer_{};
-  size_t pos_ = 0, end_ = 0;
-};
+using qxgif::HandleInput;
 
 // The library's busy mark: menu commands wait while one runs.
 bool g_busy = false;
