@@ -782,7 +782,7 @@ int WINAPI DrawTextA(HDC hdc, LPCSTR text, int count, LPRECT rc, UINT format) {
     }
     y += line_h;
   }
-  dc.st.clip = saved_clip;
+  dc.st.clip = std::move(saved_clip);  // moved back: the saved copy is not used again
   dc.st.text_align = saved_align;
   return (format & DT_SINGLELINE) ? (y - rc->top) : total_h;
 }
