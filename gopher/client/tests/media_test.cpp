@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "gifimage.h"
 #include "gophernicus_peer.h"
 #include "home_server_test.h"
 #include "pictures.h"
@@ -45,6 +46,12 @@ using gophertest::kGifDescriptor;
 using gophertest::PictureColourAt;
 using gophertest::TestGif;
 constexpr int kW = gophertest::kPictureW, kH = gophertest::kPictureH;
+
+class GifBytes final : public qxgif::ByteOutput {
+ public:
+  void Write(const uint8_t *data, size_t size) override { bytes.append(reinterpret_cast<const char *>(data), size); }
+  std::string bytes;
+};
 
 // The recording UI that shows pictures as the program does.
 class PictureUi : public gophertest::RecorderUi {
@@ -208,6 +215,36 @@ TEST_F(MediaTest, TextPrintedLineByLineWithLazyNewPage) {
     EXPECT_EQ(fs::path(Printed()[0]).filename(), "Gopher Message.pdf");
     EXPECT_EQ(Pages(Printed()[0]), n == perPage ? 1 : 2);
   }
+}
+
+// Cancel in the progress dialog while a tall picture prints: the job stops,
+// nothing reaches the printer, no box, and the owner is usable again.
+void CALLBACK PressCancel(HWND, UINT, UINT_PTR timer, DWORD) {
+  if (HWND progress = FindWindowA(nullptr, "Gif Print")) {
+    KillTimer(nullptr, timer);
+    SendMessageA(progress, WM_COMMAND, IDCANCEL, 0);
+  }
+}
+
+TEST_F(MediaTest, CancelStopsThePictureJob) {
+  qxgif::Bitmap b;
+  b.width = 64;
+  b.height = 16000;
+  b.colours = 2;
+  b.red[1] = 255;
+  b.pixels.resize(size_t{b.width} * b.height);
+  for (size_t i = 0; i < b.pixels.size(); ++i) b.pixels[i] = static_cast<uint8_t>((i / 7) & 1);
+  GifBytes out;
+  qxgif::EncodeGif(b, out);
+  ActivateItem(Served('g', "tall.gif", out.bytes), nullptr);
+  ASSERT_TRUE(GifLoaded()) << pictures.BoxTexts();
+  const UINT_PTR timer = SetTimer(nullptr, 0, 10, PressCancel);
+  GifPrint(window);
+  KillTimer(nullptr, timer);
+  EXPECT_TRUE(Printed().empty());
+  EXPECT_TRUE(pictures.boxes.empty()) << pictures.BoxTexts();
+  EXPECT_TRUE(IsWindowEnabled(window));
+  EXPECT_EQ(FindWindowA(nullptr, "Gif Print"), nullptr);
 }
 
 // A printer that cannot take the document: the person is told, in the
