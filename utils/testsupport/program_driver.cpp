@@ -192,7 +192,9 @@ std::string DrivenProgram::AwaitDialog(const std::string &title) const {
   std::string dialog;
   return qxtest::WaitUntil(
              [&] {
-               return IsHandle(dialog = AutoWords(pid(), {"find", "-", title}));
+               // Dialogs only: a main window whose caption differs only in case
+               // ("lpq") matches the title too, and has none of the dialog's items.
+               return IsHandle(dialog = AutoWords(pid(), {"find", "#32770", title}));
              },
              15000)
              ? dialog
