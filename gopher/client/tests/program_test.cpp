@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "burrowview_automation.h"
@@ -107,6 +108,11 @@ class ProgramTest : public ::testing::Test {
     EXPECT_FALSE(w.tree.empty() || w.document.empty());
     return w;
   }
+
+  // The tune (Sun audio, mu-law) served beside the documents, a 3-second
+  // pre-buffer in the INI file, and burrowview started on the given SDL
+  // audio driver (the disk driver writing to `played`); the samples it plays.
+  std::string ServeTuneAndStart(const char *driver, const std::string &played, std::unique_ptr<Program> *program);
 
   gophertest::GophernicusPeer peer;
   qxtest::TempDir work{"qx-burrowview"};
@@ -242,19 +248,27 @@ TEST_F(ProgramTest, ShowsAndPrintsAPicture) {
 // A sound item played by the program through SDL's disk driver after the
 // pre-buffer the INI file chose; with "Save To File" from the Sound menu the
 // next one asks for a file name instead.
-TEST_F(ProgramTest, PlaysASoundItemAndSavesOnRequest) {
+std::string ProgramTest::ServeTuneAndStart(const char *driver, const std::string &played,
+                                           std::unique_ptr<Program> *program) {
   const std::string mulaw = gophertest::SoundPattern(6000, 7);
-  ASSERT_TRUE(qxtest::WriteFile(peer.Root() + "/docs/tune.au", gophertest::SunAudio(1, 8000, 1, mulaw)));
-  ASSERT_TRUE(qxtest::WriteFile(peer.Root() + "/docs/gophermap", qxtest::ReadFile(peer.Root() + "/docs/gophermap") +
-                                                                     "sA tune\t/docs/tune.au\t127.0.0.1\t70\r\n"));
-  std::string ini = qxtest::ReadFile(work.path() + "/QXAPPS.INI");
-  ASSERT_TRUE(qxtest::WriteFile(work.path() + "/QXAPPS.INI", ini + "SecondsOfSound=3\r\n"));
-  const std::string played = work.path() + "/played.raw";
-  setenv("SDL_AUDIODRIVER", "disk", 1);
+  const std::string root = peer.Root(), home = work.path();
+  EXPECT_TRUE(qxtest::WriteFile(root + "/docs/tune.au", gophertest::SunAudio(1, 8000, 1, mulaw)));
+  EXPECT_TRUE(qxtest::WriteFile(root + "/docs/gophermap", qxtest::ReadFile(root + "/docs/gophermap") +
+                                                              "sA tune\t/docs/tune.au\t127.0.0.1\t70\r\n"));
+  EXPECT_TRUE(qxtest::WriteFile(home + "/QXAPPS.INI", qxtest::ReadFile(home + "/QXAPPS.INI") + "SecondsOfSound=3\r\n"));
+  setenv("SDL_AUDIODRIVER", driver, 1);
   setenv("SDL_DISKAUDIOFILE", played.c_str(), 1);
-  Program program(work.path());
+  *program = std::make_unique<Program>(home);
   unsetenv("SDL_DISKAUDIOFILE");
   setenv("SDL_AUDIODRIVER", "dummy", 1);
+  return gophertest::MulawPlayed(mulaw);
+}
+
+TEST_F(ProgramTest, PlaysASoundItemAndSavesOnRequest) {
+  const std::string played = work.path() + "/played.raw";
+  std::unique_ptr<Program> started;
+  const std::string samples = ServeTuneAndStart("disk", played, &started);
+  Program &program = *started;
   const int pid = program.Pid();
   const Windows w = FindWindows(program);
   ASSERT_FALSE(HasFailure());
@@ -262,7 +276,6 @@ TEST_F(ProgramTest, PlaysASoundItemAndSavesOnRequest) {
   DoubleClickRow(pid, w.tree, 2);  // Documents: the manual, the data, the tune
   ASSERT_EQ(WaitForCount(pid, w.tree, 10), 10) << program.Errors();
   DoubleClickRow(pid, w.tree, 5);
-  const std::string samples = gophertest::MulawPlayed(mulaw);
   EXPECT_TRUE(qxtest::WaitUntil([&] { return qxtest::ReadFile(played).find(samples) != std::string::npos; }, 15000))
       << program.Errors();
 
@@ -276,6 +289,30 @@ TEST_F(ProgramTest, PlaysASoundItemAndSavesOnRequest) {
   ASSERT_EQ(AutomationCommand(pid, "menu " + w.main + " 106"), "ok");  // Exit
   EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
   EXPECT_NE(qxtest::ReadFile(work.path() + "/QXAPPS.INI").find("SecondsOfSound=0"), std::string::npos);
+}
+
+// No sound device can be opened (an audio driver SDL does not have): the
+// sound item is offered for saving instead, and nothing is played.
+TEST_F(ProgramTest, SavesASoundItemWhenNoDeviceOpens) {
+  const std::string played = work.path() + "/played.raw";
+  std::unique_ptr<Program> started;
+  ServeTuneAndStart("no-such-driver", played, &started);
+  Program &program = *started;
+  const int pid = program.Pid();
+  const Windows w = FindWindows(program);
+  ASSERT_FALSE(HasFailure());
+  ASSERT_EQ(WaitForCount(pid, w.tree, 7), 7) << program.Errors();
+  DoubleClickRow(pid, w.tree, 2);
+  ASSERT_EQ(WaitForCount(pid, w.tree, 10), 10) << program.Errors();
+  DoubleClickRow(pid, w.tree, 5);
+  std::string save;
+  ASSERT_TRUE(qxtest::WaitUntil(
+      [&] { return !(save = Handle(AutomationCommand(pid, "find - Save Document"))).empty(); }, 10000))
+      << program.Errors();
+  ASSERT_EQ(AutomationCommand(pid, "press " + Handle(AutomationCommand(pid, "item " + save + " 2"))), "ok");
+  EXPECT_FALSE(std::filesystem::exists(played));
+  ASSERT_EQ(AutomationCommand(pid, "menu " + w.main + " 106"), "ok");  // Exit
+  EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
 }
 
 }  // namespace
