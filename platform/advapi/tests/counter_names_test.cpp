@@ -76,6 +76,9 @@ TEST(CounterNames, TwoServicesLoadedAndRemovedLeaveTheRegistryAsItWas) {
 TEST(CounterNames, RefusedDefinitionsAndCalls) {
   Registry("set 'HKLM\\SYSTEM\\CurrentControlSet\\Services\\GAMMA\\Performance' Library REG_SZ gamma.dll");
   const std::string missing = "Z:" + Dirs().root() + "/missing.ini";
+  Write("hugectr.h", "#define BIG 4294967294\n");
+  const std::string huge = Write(
+      "huge.ini", "[info]\ndrivername=GAMMA\nsymbolfile=hugectr.h\n[languages]\n009=English\n[text]\nBIG_009_NAME=x\n");
   const struct {
     const char *tool;
     std::string argument;
@@ -94,6 +97,8 @@ TEST(CounterNames, RefusedDefinitionsAndCalls) {
        "lodctr: " + Write("badkey.ini", "[info]\ndrivername=GAMMA\n[languages]\n009=English\n[text]\nNAMEONLY=x\n") +
            ": \"NAMEONLY\" is not SYMBOL_LANGUAGE_NAME or SYMBOL_LANGUAGE_HELP\n"},
       {"unlodctr", "GAMMA", "unlodctr: the service GAMMA has no counter names loaded; nothing to remove\n"},
+      // An offset that would wrap the index round onto another service's texts.
+      {"lodctr", huge, "lodctr: " + huge + ": the offset of BIG is 4294967294; counter offsets run from 0 to 65534\n"},
   };
   for (const auto &c : cases) {
     const Result r = RunTool(c.tool, c.argument);

@@ -31,6 +31,9 @@ namespace {
 const char kPerflibKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib";
 const char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services\\";
 const char *const kIndexValues[] = {"First Counter", "Last Counter", "First Help", "Last Help"};
+constexpr DWORD kMaxOffset = 65534;
+// Indexes stay well inside a DWORD, whatever a damaged key says.
+constexpr DWORD kMaxIndex = 0x7FFF0000;
 
 class Key {
  public:
@@ -224,6 +227,13 @@ bool ReadDefinition(const std::string &file, Definition &def, std::string &error
       found = symbols.emplace(symbol, next_offset).first;
       next_offset += 2;
     }
+    // An offset beyond any real definition would carry the index past the
+    // top of the range, round onto another service's texts.
+    if (found->second > kMaxOffset) {
+      error = file + ": the offset of " + symbol + " is " + std::to_string(found->second) +
+              "; counter offsets run from 0 to " + std::to_string(kMaxOffset);
+      return false;
+    }
     if (found->second % 2 != 0) {
       error = file + ": the offset of " + symbol + " is odd; counter offsets are even";
       return false;
@@ -293,6 +303,10 @@ int LoadCounterNames(int argc, char **argv) {
   DWORD last_counter = 0, last_help = 1;
   ReadDword(perflib.get(), "Last Counter", last_counter);
   ReadDword(perflib.get(), "Last Help", last_help);
+  if (last_counter > kMaxIndex || last_help > kMaxIndex)
+    return Fail(tool, "the performance library's last index (Last Counter " + std::to_string(last_counter) +
+                          ", Last Help " + std::to_string(last_help) + ") leaves no room for the counters of " +
+                          def.service + "; repair the key " + kPerflibKey);
   const DWORD first_counter = (last_counter | 1) + 1;  // the next even index
   const DWORD first_help = first_counter + 1;
   for (const auto &[language, entries] : def.texts) {
