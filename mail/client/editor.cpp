@@ -344,9 +344,13 @@ int IncludeTextFile(HWND edit, const std::string &path) {
       text += raw[i];
     }
   }
-  const int before = GetWindowTextLengthA(edit);
+  // The text replaces the selection: the edit grows by the text less what was selected.
+  DWORD selStart = 0, selEnd = 0;
+  SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), reinterpret_cast<LPARAM>(&selEnd));
+  const long expected = static_cast<long>(GetWindowTextLengthA(edit)) - static_cast<long>(selEnd - selStart) +
+                        static_cast<long>(text.size());
   Replace(edit, text);
-  if (GetWindowTextLengthA(edit) < before + static_cast<int>(text.size())) {
+  if (GetWindowTextLengthA(edit) < expected) {
     IncludeError(edit, IDS_TEXT_TOO_LARGE);
     return 0;
   }

@@ -95,6 +95,16 @@ TEST_F(EditorTest, IncludedFilesComeInWithCrLfAndLargeOnesAreRefused) {
   EXPECT_EQ(Text(), "one\r\ntwo\r\nthree\r\nfour");
 }
 
+// Text selected in the editor is replaced by the file, and that is no failure.
+TEST_F(EditorTest, AnIncludedFileReplacesTheSelection) {
+  WriteFile(dir / "part.txt", "new\n");
+  SetWindowTextA(edit, "keep SELECTED keep");
+  SendMessageA(edit, EM_SETSEL, 5, 13);
+  EXPECT_EQ(IncludeTextFile(edit, dir / "part.txt"), 1);
+  EXPECT_EQ(Text(), "keep new\r\n keep");
+  EXPECT_EQ(g_boxes, std::vector<std::string>{});
+}
+
 TEST_F(EditorTest, SaveWritesWholeLinesAndCancelLeavesTheFile) {
   const std::string body = dir / "body.txt";
   WriteFile(body, "as it was\n");
