@@ -19,13 +19,18 @@ bool FileExists(const std::string &path) {
 // The system directory's applet is kept as "sharepanel.old" and replaced by
 // the installation's copy. Nothing is moved when the installation has no
 // copy, and the kept applet comes back when the copy fails: the system
-// directory never ends up without one.
+// directory never ends up without one. A "sharepanel.old" already there is
+// the applet from before an earlier run (removal puts it back and leaves
+// none): it stays, so a second run never keeps the suite's copy in its place.
 void InstallSystemApplet(const std::string &install_dir, const std::string &system_dir) {
   const std::string source = install_dir + "\\sharepanel.cpl";
   const std::string applet = system_dir + "\\sharepanel.cpl";
   const std::string old = system_dir + "\\sharepanel.old";
   if (install_dir.empty() || !FileExists(source)) return;
-  DeleteFileA(old.c_str());
+  if (FileExists(old)) {
+    CopyFileA(source.c_str(), applet.c_str(), FALSE);
+    return;
+  }
   const bool kept = MoveFileA(applet.c_str(), old.c_str()) != FALSE;
   if (!CopyFileA(source.c_str(), applet.c_str(), FALSE) && kept) MoveFileA(old.c_str(), applet.c_str());
 }

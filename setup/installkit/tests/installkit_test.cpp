@@ -502,6 +502,28 @@ TEST_F(InstallKit, StepsStopWhenTheServiceManagerCannotBeReached) {
                                                             std::string(step) + " returned 0, out text BAD\n");
 }
 
+// The settings dialog run in install mode a second time keeps the applet the
+// system directory had before the suite as "sharepanel.old", which removal
+// puts back; the suite's own copy never takes its place.
+TEST_F(InstallKit, InstallModeTwiceKeepsTheAppletFromBefore) {
+  ASSERT_TRUE(qxtest::WriteFile(Host("WINDOWS/SYSTEM32/sharepanel.cpl"), "the applet from before"));
+  fs::create_directories(Host("QX"));
+  ASSERT_TRUE(qxtest::WriteFile(Host("QX/SHAREPANEL.CPL"), "the suite's applet"));
+  Set(kClientCurrent, "Installation Directory", "REG_SZ", "C:\\QX");
+  for (int run = 1; run <= 2; ++run) {
+    auto settings = StartInstaller("Configure");
+    const std::string client =
+        AutomationValue(AutomationAwaitOk(settings->pid(), "find - Corvane Software NFS Client Configuration"));
+    ASSERT_FALSE(client.empty()) << "run " << run << ": Configure showed no settings dialog";
+    const std::string save = AutomationValue(AutomationCommand(settings->pid(), "item " + client + " 130"));
+    EXPECT_EQ(AutomationCommand(settings->pid(), "press " + save), "ok");
+    EXPECT_NE(ReadUntil(*settings, "Configure returned").find("out text OK"), std::string::npos) << "run " << run;
+    EXPECT_EQ(settings->Wait(10000), 0);
+    EXPECT_EQ(ReadFile(Host("WINDOWS/SYSTEM32/sharepanel.old")), "the applet from before") << "run " << run;
+    EXPECT_EQ(ReadFile(Host("WINDOWS/SYSTEM32/sharepanel.cpl")), "the suite's applet") << "run " << run;
+  }
+}
+
 // Without the super-server's service the request fails at once, waiting for
 // nothing.
 TEST_F(InstallKit, ConfigurePortwardenWithoutServiceFailsAtOnce) {
