@@ -216,35 +216,36 @@ void BM_ReadBigMessage(benchmark::State &state) {
   for (auto _ : state) benchmark::DoNotOptimize(ReadWhole(path));
 }
 
-// The first 40 display lines read and decoded as the viewer paints them.
+// What the viewer reads before it shows: its first 200 display lines (the
+// lines to the one selected at opening are among them), then the first
+// screen's 40 lines read again and decoded as they are painted.
 void BM_BigMessageFirstPage(benchmark::State &state) {
   const std::string &path = BigMessage();
   for (auto _ : state) {
-    FILE *f = std::fopen(path.c_str(), "rb");
+    MessageFile f(path);
     uint32_t position = 0, flags = 0;
     std::vector<std::pair<uint32_t, uint32_t>> lines;
-    for (bool first = true; lines.size() < 40; first = false) {
+    for (bool first = true; lines.size() < 200; first = false) {
       if (!NextDisplayLine(f, kSummaryMime, position, first, &flags)) break;
       lines.emplace_back(position, flags);
     }
-    for (const auto &[at, decode] : lines) benchmark::DoNotOptimize(DisplayLineAt(f, at, decode));
-    std::fclose(f);
+    for (size_t i = 0; i < 40 && i < lines.size(); ++i)
+      benchmark::DoNotOptimize(DisplayLineAt(f, lines[i].first, lines[i].second));
   }
 }
 
-// Every display line of the message found, as the viewer does before it shows.
+// Every display line of the message found, as the viewer does while it waits for input.
 void BM_BigMessageAllLines(benchmark::State &state) {
   const std::string &path = BigMessage();
   size_t count = 0;
   for (auto _ : state) {
-    FILE *f = std::fopen(path.c_str(), "rb");
+    MessageFile f(path);
     uint32_t position = 0, flags = 0;
     count = 0;
     for (bool first = true;; first = false) {
       if (!NextDisplayLine(f, kSummaryMime, position, first, &flags)) break;
       ++count;
     }
-    std::fclose(f);
   }
   state.counters["lines"] = static_cast<double>(count);
 }

@@ -14,6 +14,9 @@
 #include "headers.h"
 #include "settings.h"
 
+// Last, so that the layer's C runtime names (fopen: Windows paths) are not undone by <cstdio>.
+#include <windows.h>
+
 namespace {
 
 constexpr int kShown = 0, kNonText = 2;
@@ -57,28 +60,37 @@ size_t FieldValue(const std::string &line, const char *name) {
 // One physical line (or a piece of kDisplayLineLimit characters of a longer
 // one) as text mode hands it over: CR LF becomes LF. terminator receives the
 // bytes of the line end in the file (2, 1, or 0 for none).
-bool ReadPhysical(FILE *f, std::string &line, int *terminator = nullptr, size_t limit = kDisplayLineLimit) {
+bool ReadPhysical(MessageFile &f, std::string &line, int *terminator = nullptr, size_t limit = kDisplayLineLimit) {
   line.clear();
   int term = 0;
   while (line.size() < limit) {
-    int c = std::getc(f);
-    if (c == EOF) break;
-    if (c == '\r') {
-      int d = std::getc(f);
-      if (d == '\n') {
-        line += '\n';
-        term = 2;
-        break;
-      }
-      if (d != EOF) std::ungetc(d, f);
-      line += '\r';
-      continue;
-    }
-    line += static_cast<char>(c);
-    if (c == '\n') {
+    // The text up to the next CR or LF in the buffer is taken at once.
+    const std::string_view buffered = f.Buffered();
+    if (buffered.empty()) break;
+    const size_t n = std::min(buffered.size(), limit - line.size());
+    const void *lf = std::memchr(buffered.data(), '\n', n), *cr = std::memchr(buffered.data(), '\r', n);
+    const char *end = buffered.data() + n;
+    if (lf) end = static_cast<const char *>(lf);
+    if (cr && static_cast<const char *>(cr) < end) end = static_cast<const char *>(cr);
+    const size_t text = static_cast<size_t>(end - buffered.data());
+    line.append(buffered.data(), text);
+    f.Skip(text);
+    if (text == n) continue;  // no line end in this piece
+    if (*end == '\n') {
+      f.Skip(1);
+      line += '\n';
       term = 1;
       break;
     }
+    f.Skip(1);  // a CR: a line end with the LF after it, else a character of the line
+    const int d = f.Get();
+    if (d == '\n') {
+      line += '\n';
+      term = 2;
+      break;
+    }
+    if (d != EOF) f.Seek(f.Tell() - 1);
+    line += '\r';
   }
   if (terminator) *terminator = term;
   return !line.empty();
@@ -98,27 +110,27 @@ void StripTrailingWhite(std::string &text) {
 // that cannot be joined is dropped: the text then has no line feed and the
 // next display line continues it. An "=" that ends a piece of a longer line
 // is a soft break only when the line ends right after it.
-void JoinSoftBreaks(std::string &text, FILE *file) {
+void JoinSoftBreaks(std::string &text, MessageFile *file) {
   StripTrailingWhite(text);
   for (;;) {
     const bool lf = !text.empty() && text.back() == '\n';
     const size_t end = lf ? text.size() - 1 : text.size();
     if (end == 0 || text[end - 1] != '=') return;
     if (file && !lf) {
-      const long before = std::ftell(file);
-      std::string rest;
-      if (ReadPhysical(file, rest) && rest != "\n") {
-        std::fseek(file, before, SEEK_SET);  // "=" inside the line: an escape cut by the piece
+      const long before = file->Tell();
+      thread_local std::string rest;  // reused: one soft break after another
+      if (ReadPhysical(*file, rest) && rest != "\n") {
+        file->Seek(before);  // "=" inside the line: an escape cut by the piece
         return;
       }
     }
     text.resize(end - 1);
     if (!file) return;
-    const long before = std::ftell(file);
-    std::string next;
-    if (!ReadPhysical(file, next)) return;
+    const long before = file->Tell();
+    thread_local std::string next;
+    if (!ReadPhysical(*file, next)) return;
     if (text.size() + next.size() > kDisplayLineLimit) {
-      std::fseek(file, before, SEEK_SET);
+      file->Seek(before);
       return;
     }
     text += next;
@@ -241,7 +253,7 @@ bool IsBoundaryLine(const std::string &line, const std::string &boundary) {
          line.compare(2, boundary.size(), boundary) == 0;
 }
 
-std::optional<std::string> EndOfFile(READER_STATE &st, FILE *file, uint32_t &position) {
+std::optional<std::string> EndOfFile(READER_STATE &st, MessageFile &file, uint32_t &position) {
   if (st.pendingDescription) {
     std::string text = std::move(*st.pendingDescription);
     st.pendingDescription.reset();
@@ -252,7 +264,7 @@ std::optional<std::string> EndOfFile(READER_STATE &st, FILE *file, uint32_t &pos
   // or a closing boundary that never came) still gets its end line.
   if (!st.endLineGiven && (st.continuation || (st.messageHeaderEnded && st.partClass == kNonText))) {
     st.endLineGiven = true;
-    const long end = std::ftell(file);
+    const long end = file.Tell();
     position = Offset32(std::max(0L, end - st.lastTerminator));
     return std::string("\n");
   }
@@ -262,7 +274,7 @@ std::optional<std::string> EndOfFile(READER_STATE &st, FILE *file, uint32_t &pos
 
 // Header processing of one line: returns the attachment position when the
 // line is the Content-Type of a non-text part inside a multipart message.
-std::optional<uint32_t> HeaderRules(READER_STATE &st, FILE *file, const std::string &line, uint32_t pos,
+std::optional<uint32_t> HeaderRules(READER_STATE &st, MessageFile &file, const std::string &line, uint32_t pos,
                                     bool inHeaderBlock) {
   const bool blank = line == "\n";
   if (st.continuation && (blank || !IsWhite(line[0]))) st.continuation = false;
@@ -286,7 +298,7 @@ std::optional<uint32_t> HeaderRules(READER_STATE &st, FILE *file, const std::str
     if (!st.messageHeaderEnded) st.messageClass = cls;
     if (cls == kNonText) {
       if (st.messageClass == kNonText) {
-        st.pendingDescription = DescribePart(file, line);
+        st.pendingDescription = DescribePart(&file, line);
         st.pendingPosition = pos | kAttachmentLine;
       } else {
         attachment = pos | kAttachmentLine;
@@ -310,7 +322,7 @@ std::optional<uint32_t> HeaderRules(READER_STATE &st, FILE *file, const std::str
 // A base64 body line measured group by group up to the decoded line feed,
 // continuing over the following encoded lines; the file is left where the
 // next display line starts.
-std::string MeasureBase64(READER_STATE &st, FILE *file, const std::string &first, long firstOffset) {
+std::string MeasureBase64(READER_STATE &st, MessageFile &file, const std::string &first, long firstOffset) {
   struct GROUP {
     std::string chars;
     long start;  // offset of its first character
@@ -325,7 +337,7 @@ std::string MeasureBase64(READER_STATE &st, FILE *file, const std::string &first
   for (;;) {
     const bool hasLf = !line.empty() && line.back() == '\n';
     const size_t contentEnd = hasLf ? line.size() - 1 : line.size();
-    const long lineEnd = std::ftell(file);  // after this physical line
+    const long lineEnd = file.Tell();  // after this physical line
     for (size_t i = 0; i < contentEnd; ++i) {
       if (!IsBase64Char(line[i])) continue;
       if (partial.empty()) partialStart = lineOffset + static_cast<long>(i);
@@ -344,10 +356,10 @@ std::string MeasureBase64(READER_STATE &st, FILE *file, const std::string &first
         const bool padded = g.chars[3] == '=';
         if (k == 2 || padded || !ByteWritten(g.chars.c_str(), k + 1)) {
           st.phase = 0;
-          std::fseek(file, g.after, SEEK_SET);
+          file.Seek(g.after);
         } else {
           st.phase = k + 1;  // the group's later bytes start the next display line
-          std::fseek(file, g.start, SEEK_SET);
+          file.Seek(g.start);
         }
         st.lastTerminator = 0;
         return text;
@@ -355,18 +367,18 @@ std::string MeasureBase64(READER_STATE &st, FILE *file, const std::string &first
       skip = 0;
       if (text.size() + 4 > kDisplayLineLimit) {  // no line feed within the limit: cut here
         st.phase = 0;
-        std::fseek(file, g.after, SEEK_SET);
+        file.Seek(g.after);
         st.lastTerminator = 0;
         return text;
       }
     }
     // The encoded line ended before a line feed: go on with the next one,
     // unless the part ends there (an empty line, a boundary, the file's end).
-    const long next = std::ftell(file);
+    const long next = file.Tell();
     std::string following;
     int term = 0;
     if (!ReadPhysical(file, following, &term) || following == "\n" || following.compare(0, 2, "--") == 0) {
-      std::fseek(file, next, SEEK_SET);
+      file.Seek(next);
       text += partial;  // a short last group is kept as it is
       st.phase = 0;
       return text;
@@ -379,16 +391,73 @@ std::string MeasureBase64(READER_STATE &st, FILE *file, const std::string &first
 
 }  // namespace
 
-std::optional<std::string> NextDisplayLine(FILE *file, uint8_t mimeFlags, uint32_t &position, bool first,
+MessageFile::MessageFile(const std::string &path, size_t bufferSize)
+    : file_(std::fopen(path.c_str(), "rb")), bufferSize_(std::max<size_t>(bufferSize, 16)) {}
+
+MessageFile::~MessageFile() { Close(); }
+
+void MessageFile::Close() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+  base_ = 0;
+  size_ = at_ = 0;
+  streamAt_ = -1;
+}
+
+bool MessageFile::Seek(long offset) {
+  if (!file_ || offset < 0) return false;
+  if (offset >= base_ && offset <= base_ + static_cast<long>(size_)) {
+    at_ = static_cast<size_t>(offset - base_);
+  } else {
+    base_ = offset;  // the next read fills the buffer from here
+    size_ = at_ = 0;
+  }
+  return true;
+}
+
+std::string_view MessageFile::Buffered() {
+  if (at_ == size_) {
+    if (Refill() == EOF) return {};
+    --at_;  // Refill took the first byte
+  }
+  return std::string_view(buffer_.data() + at_, size_ - at_);
+}
+
+int MessageFile::Refill() {
+  if (!file_) return EOF;
+  // A read that goes on where the buffer ends keeps the buffer's last
+  // sixteenth before the new bytes, so the reader's moves back over a line
+  // (two line pieces at most) stay inside a 64 KiB buffer there too.
+  if (buffer_.size() != bufferSize_) buffer_.resize(bufferSize_);
+  const long at = Tell();
+  size_t kept = 0;
+  if (at_ == size_ && size_ > 0 && streamAt_ == at) {
+    kept = std::min(size_, bufferSize_ / 16);
+    std::memmove(buffer_.data(), buffer_.data() + size_ - kept, kept);
+  } else if (streamAt_ != at && std::fseek(file_, at, SEEK_SET) != 0) {
+    return EOF;
+  }
+  base_ = at - static_cast<long>(kept);
+  at_ = kept;
+  size_ = kept + std::fread(buffer_.data() + kept, 1, buffer_.size() - kept, file_);
+  streamAt_ = base_ + static_cast<long>(size_);
+  if (at_ == size_) {
+    std::clearerr(file_);  // a later seek back can read again
+    return EOF;
+  }
+  return static_cast<unsigned char>(buffer_[at_++]);
+}
+
+std::optional<std::string> NextDisplayLine(MessageFile &file, uint8_t mimeFlags, uint32_t &position, bool first,
                                            uint32_t *decodeFlags) {
   READER_STATE &st = g_reader;
   if (first) st = READER_STATE{};
   if (decodeFlags) *decodeFlags = 0;
-  if (!file) return std::nullopt;
+  if (!file.IsOpen()) return std::nullopt;
   const bool mime = (mimeFlags & kSummaryMime) != 0;
-  std::string line;
+  thread_local std::string line;  // reused from line to line; the result is a copy
   for (;;) {
-    const long offset = std::ftell(file);
+    const long offset = file.Tell();
     int term = 0;
     if (offset < 0 || !ReadPhysical(file, line, &term)) return EndOfFile(st, file, position);
     const int previousTerminator = st.lastTerminator;
@@ -400,7 +469,7 @@ std::optional<std::string> NextDisplayLine(FILE *file, uint8_t mimeFlags, uint32
       const bool inHeaderBlock = !st.headerBlockEnded;
       if (auto attachment = HeaderRules(st, file, line, pos, inHeaderBlock)) {
         position = *attachment;
-        return DescribePart(file, line);
+        return DescribePart(&file, line);
       }
       if (inHeaderBlock && st.messageHeaderEnded) continue;  // part headers are not shown
       if (!st.boundaries.empty() && IsBoundaryLine(line, st.boundaries.back())) {
@@ -432,7 +501,7 @@ std::optional<std::string> NextDisplayLine(FILE *file, uint8_t mimeFlags, uint32
       position = pos;
       const size_t cut = WrapAtSpace(line, Settings().wordWrap);
       if (cut) {
-        std::fseek(file, offset + static_cast<long>(line.size()), SEEK_SET);
+        file.Seek(offset + static_cast<long>(line.size()));
         st.lastTerminator = 0;
       }
       return line;
@@ -457,11 +526,11 @@ std::optional<std::string> NextDisplayLine(FILE *file, uint8_t mimeFlags, uint32
     }
     const size_t cut = WrapAtSpace(line, Settings().wordWrap);
     if (cut) {
-      std::fseek(file, offset + static_cast<long>(line.size()), SEEK_SET);
+      file.Seek(offset + static_cast<long>(line.size()));
       st.lastTerminator = 0;
     }
     if (st.encoding == kQuotedPrintable) {
-      if (!cut) JoinSoftBreaks(line, file);
+      if (!cut) JoinSoftBreaks(line, &file);
       if (decodeFlags) *decodeFlags = kDecodeQuotedPrintable;
     }
     return line;
@@ -503,12 +572,12 @@ void DecodeBase64Group(const char *group, unsigned char out[3]) {
   if (ByteWritten(group, 2)) out[2] = static_cast<unsigned char>(value);
 }
 
-void DecodeQuotedPrintableLine(std::string &text, FILE *file) {
+void DecodeQuotedPrintableLine(std::string &text, MessageFile *file) {
   JoinSoftBreaks(text, file);
   text = DecodeQuotedPrintable(text);
 }
 
-void DecodeBase64Line(std::string &text, int phase, FILE *file) {
+void DecodeBase64Line(std::string &text, int phase, MessageFile *file) {
   if (text.empty() || text[0] == '\n') return;
   std::string encoded = text;
   std::string out;
@@ -516,9 +585,9 @@ void DecodeBase64Line(std::string &text, int phase, FILE *file) {
     out.clear();
     if (DecodeGroupsToLineFeed(Groups(encoded), std::clamp(phase, 0, 2), out) || !file) break;
     std::string next;
-    const long before = std::ftell(file);
-    if (!ReadPhysical(file, next) || next == "\n" || encoded.size() + next.size() > kDisplayLineLimit) {
-      std::fseek(file, before, SEEK_SET);
+    const long before = file->Tell();
+    if (!ReadPhysical(*file, next) || next == "\n" || encoded.size() + next.size() > kDisplayLineLimit) {
+      file->Seek(before);
       break;
     }
     encoded += next;
@@ -534,7 +603,8 @@ std::string DecodeDisplayLine(const std::string &text, uint32_t decodeFlags) {
   return out;
 }
 
-std::string GetTypeParameter(FILE *file, const std::string &text, const std::string &name, const std::string &prefix) {
+std::string GetTypeParameter(MessageFile *file, const std::string &text, const std::string &name,
+                             const std::string &prefix) {
   std::string line = text;
   size_t at = line.find(';');
   for (int lines = 0; lines < kMaxParameterLines; ++lines) {
@@ -564,15 +634,15 @@ std::string GetTypeParameter(FILE *file, const std::string &text, const std::str
     }
     // No further parameter on this line: a folded continuation goes on.
     std::string following;
-    if (!file || !ReadPhysical(file, following) || following.empty() || !IsWhite(following[0])) break;
+    if (!file || !ReadPhysical(*file, following) || following.empty() || !IsWhite(following[0])) break;
     line = ";" + following;
     at = 0;
   }
   return prefix + kUnknown;
 }
 
-std::string DescribePart(FILE *file, const std::string &line) {
-  const long saved = file ? std::ftell(file) : -1;
+std::string DescribePart(MessageFile *file, const std::string &line) {
+  const long saved = file ? file->Tell() : -1;
   size_t at = FieldValue(line, "Content-Type:");
   if (at == std::string::npos) at = 0;
   const size_t slash = line.find('/', at);
@@ -600,18 +670,24 @@ std::string DescribePart(FILE *file, const std::string &line) {
                : std::string(kEmbeddedMessage);
   else
     text = kUnknownPart;
-  if (file && saved >= 0) std::fseek(file, saved, SEEK_SET);
+  if (file && saved >= 0) file->Seek(saved);
   return text + " ***\n";
 }
 
-std::string DisplayLineAt(FILE *file, uint32_t position, uint32_t decodeFlags) {
-  if (!file || std::fseek(file, static_cast<long>(position & ~kAttachmentLine), SEEK_SET) != 0) return "";
+std::string PhysicalLineAt(MessageFile &file, uint32_t position) {
+  std::string line;
+  if (file.Seek(static_cast<long>(position & ~kAttachmentLine))) ReadPhysical(file, line);
+  return line;
+}
+
+std::string DisplayLineAt(MessageFile &file, uint32_t position, uint32_t decodeFlags) {
+  if (!file.Seek(static_cast<long>(position & ~kAttachmentLine))) return "";
   std::string line;
   ReadPhysical(file, line);
   if (position & kAttachmentLine) {
     std::string text;
     if (FieldValue(line, "Content-Type:") != std::string::npos) {
-      text = DescribePart(file, line);
+      text = DescribePart(&file, line);
     } else {  // a uuencode "begin" line
       std::string name = line.size() > 10 ? line.substr(10) : std::string();
       while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
@@ -620,8 +696,9 @@ std::string DisplayLineAt(FILE *file, uint32_t position, uint32_t decodeFlags) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return text;
   }
-  if (decodeFlags & kDecodeQuotedPrintable) DecodeQuotedPrintableLine(line, file);
-  if (decodeFlags & kDecodeBase64) DecodeBase64Line(line, static_cast<int>(decodeFlags >> kBase64PhaseShift) & 3, file);
+  if (decodeFlags & kDecodeQuotedPrintable) DecodeQuotedPrintableLine(line, &file);
+  if (decodeFlags & kDecodeBase64)
+    DecodeBase64Line(line, static_cast<int>(decodeFlags >> kBase64PhaseShift) & 3, &file);
   // Plain lines are cut where the reader cut them; a decoded line is shown
   // whole (the reader did not cut it, so no later display line holds its rest).
   if (!(decodeFlags & (kDecodeQuotedPrintable | kDecodeBase64))) WrapAtSpace(line, Settings().wordWrap);

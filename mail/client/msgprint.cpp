@@ -54,18 +54,13 @@ std::string Text(UINT id) {
   return buffer;
 }
 
-struct FileCloser {
-  void operator()(FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
 struct LineRef {
   uint32_t position;
   uint32_t flags;
 };
 
 // Every display line's place in the file (two numbers a line).
-std::vector<LineRef> ReadLineRefs(FILE *file, uint8_t mimeFlags) {
+std::vector<LineRef> ReadLineRefs(MessageFile &file, uint8_t mimeFlags) {
   std::vector<LineRef> refs;
   uint32_t position = 0, flags = 0;
   for (bool first = true;; first = false) {
@@ -174,7 +169,7 @@ class Pages {
 };
 
 // Sends every line to the open document; false on an error or a cancel.
-bool PrintLines(HDC dc, FILE *file, const std::vector<LineRef> &refs, HWND progress) {
+bool PrintLines(HDC dc, MessageFile &file, const std::vector<LineRef> &refs, HWND progress) {
   Pages pages(dc, Layout(dc));
   unsigned lastPercent = ~0u;
   for (size_t i = 0; i < refs.size(); ++i) {
@@ -210,8 +205,8 @@ void MailPrintSetup(HWND owner) {
 
 bool PrintMessage(HWND owner, const std::string &folder, int32_t number) {
   const std::string path = MessagePath(folder, static_cast<uint64_t>(number));
-  File file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
+  MessageFile file(path);
+  if (!file.IsOpen()) {
     g_MailMessageBox(owner, Text(IDS_NO_MESSAGE_FILE).c_str(), Text(IDS_PRINT).c_str(), MB_ICONERROR);
     return false;
   }
@@ -227,7 +222,7 @@ bool PrintMessage(HWND owner, const std::string &folder, int32_t number) {
   const uint8_t mimeFlags =
       ReadMessageHeader(folder, static_cast<uint32_t>(number), summary) == 0 ? summary.flags : uint8_t{0};
   FreeHeaderSummary(summary);
-  const std::vector<LineRef> refs = ReadLineRefs(file.get(), mimeFlags);
+  const std::vector<LineRef> refs = ReadLineRefs(file, mimeFlags);
 
   HFONT font = MakePrintFont(dc);
   HGDIOBJ oldFont = SelectObject(dc, font);
@@ -242,7 +237,7 @@ bool PrintMessage(HWND owner, const std::string &folder, int32_t number) {
     HWND progress = CreateDialogParamA(GetModuleHandleA(nullptr), "AbortDlg", owner, PrintAbortDlgProc, 0);
     PrintSetProgressDialog(progress);
     PrintClearCancel();
-    printed = PrintLines(dc, file.get(), refs, progress);
+    printed = PrintLines(dc, file, refs, progress);
     if (printed)
       printed = EndDoc(dc) > 0;
     else

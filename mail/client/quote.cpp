@@ -193,12 +193,13 @@ bool QuoteMessage(const std::string &folder, uint32_t number, bool asReply, bool
       }
     }
   }
-  std::rewind(message);
+  std::fclose(message);
+  MessageFile lines(MessagePath(folder, number));
   bool inHeader = !withHeaders;
   uint32_t position = 0, flags = 0;
   bool first = true;
   while (ok) {
-    auto line = NextDisplayLine(message, summary.flags, position, first, &flags);
+    auto line = NextDisplayLine(lines, summary.flags, position, first, &flags);
     first = false;
     if (!line) break;
     if (inHeader) {
@@ -214,7 +215,6 @@ bool QuoteMessage(const std::string &folder, uint32_t number, bool asReply, bool
     ok = std::fwrite(prefix.data(), 1, prefix.size(), work) == prefix.size() &&
          std::fwrite(text.data(), 1, text.size(), work) == text.size();
   }
-  std::fclose(message);
   ok = std::fputs("\n", work) >= 0 && ok;
   ok = std::fclose(work) == 0 && ok;
   SetCursor(previous);

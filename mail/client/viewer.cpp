@@ -1,6 +1,8 @@
 // The message viewer. Each list item is the index of a LINE_REF (the line's
 // file offset and decode flags); painting seeks to the offset and decodes
 // that one line again, so a message of any size costs two numbers a line.
+// The viewer shows once its first lines are read; the rest of a long message
+// is read a batch at a time while the viewer waits for input.
 // Reply, Reply-All and Forward start the compose window; Print prints the
 // message as it is shown.
 #include "viewer.h"
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "attachkit.h"
@@ -92,6 +95,13 @@ const QX_RESOURCE kViewerResources[] = {
 
 constexpr uint32_t kErrorLine = 0xFFFFFFFFu;
 constexpr int kIconSize = 32;
+// Lines read before the viewer shows (and at least to the line selected at
+// opening), lines read per tick of the reading timer afterwards, and the
+// lines measured for the list's width.
+constexpr size_t kFirstLines = 200;
+constexpr size_t kLinesPerTick = 4000;
+constexpr size_t kMeasuredLines = 2000;
+constexpr UINT_PTR kReadingTimer = 1;
 
 struct LINE_REF {
   uint32_t flags = 0;
@@ -102,8 +112,12 @@ struct LINE_REF {
 struct VIEWER {
   std::string folder;
   MSG_ENTRY entry;
-  FILE *file = nullptr;
+  std::unique_ptr<MessageFile> file;
   std::vector<LINE_REF> lines;
+  bool reading = false;  // lines are still to be read, from readAt
+  long readAt = 0;
+  int headerEnd = -1;  // the line that ends the message header
+  int widest = 0;
   HFONT font = nullptr;
   int lineHeight = 16;
   int minWidth = 0;
@@ -124,14 +138,14 @@ std::string Text(UINT id) {
 HWND Lines(HWND dialog) { return GetDlgItem(dialog, IDC_VIEW_LINES); }
 
 void CloseFile() {
-  if (g_viewer.file) std::fclose(g_viewer.file);
-  g_viewer.file = nullptr;
+  g_viewer.file.reset();
+  g_viewer.reading = false;
 }
 
 // The text of a line as painted; attachment lines give their description.
 std::string LineText(const LINE_REF &ref) {
   if (ref.position == kErrorLine) return Text(IDS_ERROR_READING);
-  std::string text = DisplayLineAt(g_viewer.file, ref.position, ref.flags);
+  std::string text = g_viewer.file ? DisplayLineAt(*g_viewer.file, ref.position, ref.flags) : std::string();
   if (!(ref.position & kAttachmentLine)) MapIncoming(text);
   return text;
 }
@@ -152,37 +166,70 @@ int TextWidth(HDC dc, const std::string &text) {
   return static_cast<int>(LOWORD(GetTabbedTextExtentA(dc, text.c_str(), static_cast<int>(text.size()), 0, nullptr)));
 }
 
-// Reads every display line of the message into the list.
-void FillMessageLines(HWND dialog) {
-  HWND list = Lines(dialog);
-  g_viewer.lines.clear();
-  g_viewer.file = std::fopen(MessagePath(g_viewer.folder, static_cast<uint64_t>(g_viewer.entry.number)).c_str(), "rb");
-  int headerEnd = -1;
+// Reads up to count more display lines into the list, from where the last
+// read stopped (painting moves the file); false once the message has ended.
+bool ReadMoreLines(HWND dialog, size_t count) {
+  if (!g_viewer.reading || !g_viewer.file) return false;
+  MessageFile &file = *g_viewer.file;
+  file.Seek(g_viewer.readAt);
+  const size_t from = g_viewer.lines.size();
   uint32_t position = 0, flags = 0;
-  for (bool first = true; g_viewer.file; first = false) {
-    const auto line = NextDisplayLine(g_viewer.file, g_viewer.entry.flags, position, first, &flags);
-    if (!line) break;
-    if (headerEnd < 0 && *line == "\n") headerEnd = static_cast<int>(g_viewer.lines.size());
+  for (size_t added = 0; added < count; ++added) {
+    const auto line =
+        NextDisplayLine(file, g_viewer.entry.flags, position, g_viewer.readAt == 0 && from + added == 0, &flags);
+    if (!line) {
+      g_viewer.reading = false;
+      break;
+    }
+    if (g_viewer.headerEnd < 0 && *line == "\n") g_viewer.headerEnd = static_cast<int>(g_viewer.lines.size());
     g_viewer.lines.push_back(LINE_REF{flags, position});
   }
-  if (g_viewer.lines.empty()) {
+  g_viewer.readAt = file.Tell();
+  if (!g_viewer.reading) KillTimer(dialog, kReadingTimer);
+  if (g_viewer.lines.empty()) {  // nothing to show: the error line
     CloseFile();
     g_viewer.lines.push_back(LINE_REF{0, kErrorLine});
   }
+  HWND list = Lines(dialog);
   HDC dc = GetDC(list);
   HGDIOBJ old = SelectObject(dc, g_viewer.font);
-  int widest = 0;
+  const int widest = g_viewer.widest;
   SendMessageA(list, WM_SETREDRAW, FALSE, 0);
-  for (size_t i = 0; i < g_viewer.lines.size(); ++i) {
+  for (size_t i = from; i < g_viewer.lines.size(); ++i) {
     SendMessageA(list, LB_ADDSTRING, 0, static_cast<LPARAM>(i));
-    if (i < 2000) widest = std::max(widest, TextWidth(dc, LineText(g_viewer.lines[i])) + 4);  // the first screens
+    if (i < kMeasuredLines)  // the first screens
+      g_viewer.widest = std::max(g_viewer.widest, TextWidth(dc, LineText(g_viewer.lines[i])) + 4);
   }
   SelectObject(dc, old);
   ReleaseDC(list, dc);
-  SendMessageA(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest + kIconSize + 4), 0);
+  if (g_viewer.widest != widest)
+    SendMessageA(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(g_viewer.widest + kIconSize + 4), 0);
   SendMessageA(list, WM_SETREDRAW, TRUE, 0);
-  SendMessageA(list, LB_SETCURSEL,
-               static_cast<WPARAM>(InitialViewerLine(static_cast<int>(g_viewer.lines.size()), headerEnd)), 0);
+  return g_viewer.reading;
+}
+
+// Reads the lines not read yet: commands that read the message again from its
+// start (printing, quoting) or need a part's end find every line there.
+void ReadAllLines(HWND dialog) {
+  while (ReadMoreLines(dialog, SIZE_MAX)) {
+  }
+}
+
+// Opens the message and reads its first lines, at least to the line selected
+// at opening, which it selects; a timer reads the rest.
+void FillMessageLines(HWND dialog) {
+  g_viewer.lines.clear();
+  g_viewer.file =
+      std::make_unique<MessageFile>(MessagePath(g_viewer.folder, static_cast<uint64_t>(g_viewer.entry.number)));
+  g_viewer.reading = true;
+  g_viewer.readAt = 0;
+  g_viewer.headerEnd = -1;
+  while (ReadMoreLines(dialog, kFirstLines) &&
+         (g_viewer.headerEnd < 0 || g_viewer.lines.size() <= static_cast<size_t>(g_viewer.headerEnd) + 17)) {
+  }
+  SendMessageA(Lines(dialog), LB_SETCURSEL,
+               static_cast<WPARAM>(InitialViewerLine(static_cast<int>(g_viewer.lines.size()), g_viewer.headerEnd)), 0);
+  if (g_viewer.reading) SetTimer(dialog, kReadingTimer, 1, nullptr);
 }
 
 // The attachment picture: a framed square with the kind's letter.
@@ -260,10 +307,8 @@ LRESULT CALLBACK LinesProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam
 void OfferAttachment(HWND dialog, int row) {
   SendMessageA(Lines(dialog), LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
   const LINE_REF &ref = g_viewer.lines[static_cast<size_t>(row)];
-  std::fseek(g_viewer.file, static_cast<long>(ref.position & ~kAttachmentLine), SEEK_SET);
-  char raw[1024] = {};
-  if (!std::fgets(raw, sizeof raw, g_viewer.file)) return;
-  std::string upper = raw;
+  std::string upper = PhysicalLineAt(*g_viewer.file, ref.position);
+  if (upper.empty()) return;
   for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   UINT choices = IDS_CHOICE_EXECUTE;
   int initial = 1;
@@ -380,12 +425,12 @@ void OpenUuencoded(HWND dialog, uint32_t start) {
 void ActOnAttachment(HWND dialog, int mode) {
   const LONG_PTR row = GetWindowLongPtrA(dialog, GWLP_USERDATA);
   if (row < 0 || static_cast<size_t>(row) >= g_viewer.lines.size() || !g_viewer.file) return;
+  ReadAllLines(dialog);  // the part ends where the next line starts
   const LINE_REF &ref = g_viewer.lines[static_cast<size_t>(row)];
   const uint32_t start = ref.position & ~kAttachmentLine;
-  std::fseek(g_viewer.file, static_cast<long>(start), SEEK_SET);
-  char raw[32] = {};
-  if (!std::fgets(raw, sizeof raw, g_viewer.file)) return;
-  if (_strnicmp(raw, "Content-Type:", 13) != 0)
+  const std::string raw = PhysicalLineAt(*g_viewer.file, start);
+  if (raw.empty()) return;
+  if (_strnicmp(raw.c_str(), "Content-Type:", 13) != 0)
     return mode == MIME_MODE_SHOW ? OpenUuencoded(dialog, start) : SaveUuencoded(dialog, start);
   const uint32_t end = static_cast<size_t>(row) + 1 < g_viewer.lines.size()
                            ? g_viewer.lines[static_cast<size_t>(row) + 1].position & ~kAttachmentLine
@@ -400,8 +445,8 @@ void ActOnAttachment(HWND dialog, int mode) {
   }
   const MAIL_SETTINGS &s = Settings();
   // A request the library queued (an external body fetched by mail) goes out at once.
-  if (process(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(g_viewer.file))), static_cast<int32_t>(start), end,
-              s.mailDir.c_str(), s.ownAddress.c_str(), mode, dialog) == MIME_MAIL_QUEUED)
+  if (process(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(g_viewer.file->Stream()))), static_cast<int32_t>(start),
+              end, s.mailDir.c_str(), s.ownAddress.c_str(), mode, dialog) == MIME_MAIL_QUEUED)
     SendDeferred(1, dialog);
 }
 
@@ -461,10 +506,12 @@ BOOL OnInit(HWND dialog) {
   g_viewer.minWidth = r.right - r.left;
   SetWindowPos(dialog, nullptr, g_viewer.at.x, g_viewer.at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   SetFocus(list);
+  if (g_ViewerShownHook) g_ViewerShownHook(g_viewer.lines.size());
   return FALSE;
 }
 
 void End(HWND dialog, INT_PTR result) {
+  KillTimer(dialog, kReadingTimer);
   CloseFile();
   EndDialog(dialog, result);
 }
@@ -488,6 +535,9 @@ void ComposeOnMessage(HWND dialog, int mode) {
 }
 
 BOOL OnCommand(HWND dialog, UINT id, UINT notification, LPARAM lParam) {
+  // Printing and quoting read the message again with the one display line reader.
+  if (id == IDC_VIEW_REPLY || id == IDC_VIEW_REPLYALL || id == IDC_VIEW_FORWARD || id == IDC_VIEW_PRINT)
+    ReadAllLines(dialog);
   switch (id) {
     case IDC_VIEW_REPLY: ComposeOnMessage(dialog, kComposeReply); return TRUE;
     case IDC_VIEW_REPLYALL: ComposeOnMessage(dialog, kComposeReplyAll); return TRUE;
@@ -537,6 +587,10 @@ INT_PTR CALLBACK ReadProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
       return TRUE;
     }
     case WM_DRAWITEM: DrawLine(*reinterpret_cast<const DRAWITEMSTRUCT *>(lParam)); return TRUE;
+    case WM_TIMER:
+      if (wParam != kReadingTimer) return FALSE;
+      ReadMoreLines(dialog, kLinesPerTick);
+      return TRUE;
     case WM_GETMINMAXINFO: {
       auto *info = reinterpret_cast<MINMAXINFO *>(lParam);
       info->ptMinTrackSize.x = g_viewer.minWidth;
@@ -544,6 +598,7 @@ INT_PTR CALLBACK ReadProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
       return TRUE;
     }
     case WM_DESTROY:
+      KillTimer(dialog, kReadingTimer);
       if (g_viewer.listProc)
         SetWindowLongPtrA(Lines(dialog), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_viewer.listProc));
       CloseFile();
@@ -557,9 +612,12 @@ INT_PTR CALLBACK ReadProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
 
 QX_REGISTER_RESOURCES(kViewerResources)
 
+void (*g_ViewerShownHook)(size_t linesRead) = nullptr;
+
 HWND ViewerWindow() { return g_viewer.window; }
 
 std::vector<std::string> ViewerLineTexts() {
+  if (g_viewer.window) ReadAllLines(g_viewer.window);
   std::vector<std::string> texts;
   for (const LINE_REF &ref : g_viewer.lines) texts.push_back(LineText(ref));
   return texts;

@@ -36,9 +36,13 @@ INT_PTR ReadMessageDialog(HWND owner, const std::string &folder, const MSG_ENTRY
                           bool searching = false);
 
 // The open viewer and the text of each of its lines as painted (attachment
-// lines as their description), for tests and automation; none when closed.
+// lines as their description; every line read first), for tests and
+// automation; none when closed.
 HWND ViewerWindow();
 std::vector<std::string> ViewerLineTexts();
+// Test hook: called when the viewer is about to show, with the number of
+// lines it has read (the rest are read while it waits for input).
+extern void (*g_ViewerShownHook)(size_t linesRead);
 
 // The file name a uuencode "begin" line gives, reduced to a safe base name:
 // no directories, no control or reserved characters, not a device name, at

@@ -25,14 +25,13 @@ struct Shown {
 std::vector<Shown> Read(const std::string &message, uint8_t mimeFlags = kSummaryMime) {
   TempDir dir;
   WriteFile(dir / "m.msg", message);
-  FILE *f = std::fopen((dir / "m.msg").c_str(), "rb");
-  EXPECT_NE(f, nullptr);
+  MessageFile f(dir / "m.msg");
+  EXPECT_TRUE(f.IsOpen());
   std::vector<Shown> lines;
   uint32_t position = 0, flags = 0;
   for (auto text = NextDisplayLine(f, mimeFlags, position, true, &flags); text && lines.size() < 100000;
        text = NextDisplayLine(f, mimeFlags, position, false, &flags))
     lines.push_back(Shown{*text, position, flags});
-  std::fclose(f);
   return lines;
 }
 
@@ -171,12 +170,11 @@ TEST_F(DisplayLineTest, Base64LineFeedInsideAGroup) {
   // The decoder reading on from the file gives the same line.
   TempDir dir;
   WriteFile(dir / "m", message);
-  FILE *f = std::fopen((dir / "m").c_str(), "rb");
-  ASSERT_NE(f, nullptr);
+  MessageFile f(dir / "m");
+  ASSERT_TRUE(f.IsOpen());
   std::string text = "Cmxp";
-  std::fseek(f, lines[5].position + 6, SEEK_SET);  // after "Cmxp" and its line end
-  DecodeBase64Line(text, 1, f);
-  std::fclose(f);
+  f.Seek(static_cast<long>(lines[5].position) + 6);  // after "Cmxp" and its line end
+  DecodeBase64Line(text, 1, &f);
   EXPECT_EQ(text, "line 2\n");
 }
 
@@ -409,4 +407,127 @@ TEST_F(DisplayLineTest, CorpusAgainstGoldenTextAndPython) {
       EXPECT_EQ(WithoutLineEnds(BodyText(lines)), WithoutLineEnds(PythonDecoded(CorpusPath(c.name))));
     }
   }
+}
+
+namespace {
+
+// A long multipart message made from a fixed seed: a quoted-printable part
+// with escapes and soft breaks, a base64 text part, a plain part of long lines
+// that wrap, an image part, then more quoted-printable text; about 200 KB.
+std::string LongGeneratedMessage() {
+  uint32_t seed = 12345;
+  const auto next = [&](uint32_t below) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % below;
+  };
+  const auto words = [&](size_t count) {
+    static const char *const kWords[] = {"word", "caf\xE9", "a", "longerword", "x=y", "tab\there", "end."};
+    std::string text;
+    for (size_t i = 0; i < count; ++i) text += std::string(i ? " " : "") + kWords[next(7)];
+    return text;
+  };
+  const auto quotedPrintable = [&](size_t lines) {
+    std::string out;
+    for (size_t i = 0; i < lines; ++i) {
+      std::string line;
+      for (char c : words(next(30))) {
+        if (static_cast<unsigned char>(c) >= 128 || c == '=' || c == '\t') {
+          char escape[4];
+          std::snprintf(escape, sizeof escape, "=%02X", static_cast<unsigned char>(c));
+          line += escape;
+        } else {
+          line += c;
+        }
+        if (line.size() >= 70 && c != ' ') {  // a soft break inside a long line
+          out += line + "=\r\n";
+          line.clear();
+        }
+      }
+      out += line + "\r\n";
+    }
+    return out;
+  };
+  std::string text;
+  for (int i = 0; i < 1500; ++i) text += words(next(20)) + "\n";
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string base64, encodedLine;
+  for (size_t i = 0; i < text.size(); i += 3) {
+    const size_t n = std::min<size_t>(3, text.size() - i);
+    uint32_t v = 0;
+    for (size_t k = 0; k < 3; ++k) v = (v << 8) | (k < n ? static_cast<unsigned char>(text[i + k]) : 0u);
+    for (size_t k = 0; k < 4; ++k) encodedLine += k <= n ? kAlphabet[(v >> (18 - 6 * k)) & 63] : '=';
+    if (encodedLine.size() == 76) {
+      base64 += encodedLine + "\r\n";
+      encodedLine.clear();
+    }
+  }
+  base64 += encodedLine + "\r\n";
+  std::string plain;
+  for (int i = 0; i < 800; ++i) plain += words(next(60)) + "\r\n";
+  return "From: a@example.com\r\nSubject: long\r\nMIME-Version: 1.0\r\n"
+         "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\npreamble\r\n"
+         "--B\r\nContent-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" +
+         quotedPrintable(1200) + "--B\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+         base64 + "--B\r\nContent-Type: text/plain\r\n\r\n" + plain +
+         "--B\r\nContent-Type: image/gif\r\nContent-Transfer-Encoding: base64\r\n\r\nR0lGODlhAQABAAAAACw=\r\n"
+         "--B\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" +
+         quotedPrintable(300) + "--B--\r\nepilogue\r\n";
+}
+
+// Every display line read through a buffer of the given size: position,
+// decode flags and text, one line each.
+std::string LinesThroughBuffer(const std::string &path, uint8_t mimeFlags, size_t bufferSize,
+                               std::vector<Shown> *shown = nullptr) {
+  MessageFile f(path, bufferSize);
+  std::string out;
+  uint32_t position = 0, flags = 0;
+  for (auto text = NextDisplayLine(f, mimeFlags, position, true, &flags); text;
+       text = NextDisplayLine(f, mimeFlags, position, false, &flags)) {
+    out += std::to_string(position) + " " + std::to_string(flags) + " " + *text + "|\n";
+    if (shown) shown->push_back(Shown{*text, position, flags});
+  }
+  return out;
+}
+
+std::string CutAtLineEnd(std::string text) {
+  const size_t lf = text.find('\n');
+  if (lf != std::string::npos) text.resize(lf);
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+// The reader's own buffer: the display lines of the corpus messages and of a
+// long generated one are the same whatever the buffer's size (16 bytes puts
+// line ends, soft breaks and base64 groups on its edges all the time, and the
+// moves back over them outside it); the long message's text parts decode to
+// Python's bytes; and every line painted again from its offset, last line
+// first, is the line read.
+TEST_F(DisplayLineTest, TheSameLinesWhateverTheBufferSize) {
+  TempDir dir;
+  WriteFile(dir / "long.msg", LongGeneratedMessage());
+  std::vector<std::pair<std::string, uint8_t>> messages{{dir / "long.msg", kSummaryMime}};
+  for (const char *name : {"alternative.eml", "mixed.eml", "qp-edges.eml", "uuencoded.eml"})
+    messages.emplace_back(CorpusPath(name), kSummaryMime);
+  for (const auto &[path, flags] : messages) {
+    SCOPED_TRACE(path);
+    std::vector<Shown> lines;
+    const std::string reference = LinesThroughBuffer(path, flags, 65536, &lines);
+    ASSERT_GT(lines.size(), 5u);
+    for (size_t size : {16u, 61u, 1000u, 4096u})
+      EXPECT_EQ(LinesThroughBuffer(path, flags, size), reference) << "buffer of " << size << " bytes";
+    for (size_t size : {16u, 65536u}) {
+      MessageFile f(path, size);
+      for (size_t i = lines.size(); i-- > 0;) {
+        const Shown &l = lines[i];
+        const std::string read = (l.position & kAttachmentLine) ? l.text : DecodeDisplayLine(l.text, l.flags);
+        ASSERT_EQ(DisplayLineAt(f, l.position, l.flags), CutAtLineEnd(read)) << "line " << i << ", buffer " << size;
+      }
+    }
+  }
+  std::vector<Shown> lines;
+  LinesThroughBuffer(dir / "long.msg", kSummaryMime, 65536, &lines);
+  ExpectPositionsLandOnText(ReadFile(dir / "long.msg"), lines);
+  EXPECT_EQ(WithoutLineEnds(BodyText(lines)), WithoutLineEnds(PythonDecoded(dir / "long.msg")));
 }

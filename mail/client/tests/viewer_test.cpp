@@ -67,7 +67,7 @@ void Press(HWND d, int id) { PostMessageA(d, WM_COMMAND, static_cast<WPARAM>(id)
 // What the reader gives for each line, as the viewer should paint it.
 std::vector<std::string> ReaderLines(const std::string &path, uint8_t flags) {
   std::vector<std::string> lines;
-  FILE *f = std::fopen(path.c_str(), "rb");
+  MessageFile f(path);
   uint32_t position = 0, decode = 0;
   for (auto text = NextDisplayLine(f, flags, position, true, &decode); text;
        text = NextDisplayLine(f, flags, position, false, &decode)) {
@@ -77,7 +77,6 @@ std::vector<std::string> ReaderLines(const std::string &path, uint8_t flags) {
     if (!shown.empty() && shown.back() == '\r') shown.pop_back();
     lines.push_back(shown);
   }
-  std::fclose(f);
   return lines;
 }
 
@@ -385,4 +384,43 @@ TEST_F(ViewerTest, ExecuteOpensAUuencodedFileWithItsAssociatedProgram) {
   EXPECT_FALSE(fs::exists(dir / "pwned"));
   EXPECT_FALSE(fs::exists(mailDir + "/pwned"));
   EXPECT_FALSE(fs::exists("pwned"));
+}
+
+// A long message shows after its first lines are read, with the line 17 below
+// the header's end selected; the viewer reads the rest while it waits for
+// input, and then shows every line as the reader gives it.
+TEST_F(ViewerTest, ALongMessageShowsBeforeItIsReadWhole) {
+  std::string text = "From: x@example.com\r\nSubject: long\r\n\r\n";
+  constexpr size_t kBodyLines = 20000;
+  for (size_t i = 0; i < kBodyLines; ++i) text += "line " + std::to_string(i) + "\r\n";
+  const MSG_ENTRY entry = Stored(text, 0);
+  const size_t total = kBodyLines + 3;
+  static size_t readWhenShown = 0;
+  g_ViewerShownHook = [](size_t lines) { readWhenShown = lines; };
+  LRESULT selected = -1, countWhileWaiting = 0;
+  std::vector<std::string> shown;
+  bool advance = false;
+  Drive({{nullptr,
+          [&](HWND d) {
+            HWND list = GetDlgItem(d, IDC_VIEW_LINES);
+            selected = SendMessageA(list, LB_GETCURSEL, 0, 0);
+            // The viewer's own queue runs here, as when the person waits.
+            for (int i = 0; i < 2000 && SendMessageA(list, LB_GETCOUNT, 0, 0) < static_cast<LRESULT>(total); ++i) {
+              MSG msg;
+              while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+              Sleep(2);
+            }
+            countWhileWaiting = SendMessageA(list, LB_GETCOUNT, 0, 0);
+            shown = ViewerLineTexts();
+            Press(d, IDOK);
+          }}},
+        [&] {
+          return ReadMessageDialog(nullptr, mailDir, entry, POINT{0, 0}, advance);
+        });
+  g_ViewerShownHook = nullptr;
+  EXPECT_GE(readWhenShown, 2u + 17u + 1u);
+  EXPECT_LT(readWhenShown, total / 10);
+  EXPECT_EQ(selected, 2 + 17);
+  EXPECT_EQ(countWhileWaiting, static_cast<LRESULT>(total));
+  EXPECT_EQ(shown, ReaderLines(MessagePath(mailDir, static_cast<uint64_t>(entry.number)), 0));
 }
