@@ -489,6 +489,16 @@ void OpenHomeGopher() {
     Box("No Home Gopher server specified", kErrorCaption, MB_OK | MB_ICONSTOP);
     return;
   }
+  // A port outside the range would be cut to 16 bits and reach another server.
+  if (g_HomePort < 1 || g_HomePort > 65535) {
+    char text[MAX_PATH + 200];
+    snprintf(text, sizeof text,
+             "The home gopher's port %d is not a port number from 1 to 65535. Correct HomeGopherPort in the "
+             "section [%s] of %s.",
+             g_HomePort, kAppName, g_AppsIni);
+    Box(text, kErrorCaption, MB_OK | MB_ICONSTOP);
+    return;
+  }
   GopherItem *root = new (std::nothrow) GopherItem;
   if (!root) {
     Box("Unable to allocate memory", kErrorCaption, MB_OK | MB_ICONSTOP);

@@ -274,6 +274,21 @@ TEST_F(BookmarkProgramTest, TheHomeCheckpointAtStart) {
   EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
 }
 
+// A home port the INI file gives outside 1 to 65535 is reported, not cut to
+// 16 bits (65606 would reach port 70).
+TEST_F(BookmarkProgramTest, AHomeGopherPortOutsideThePortRangeIsReported) {
+  ASSERT_TRUE(
+      qxtest::WriteFile(work.path() + "/QXAPPS.INI",
+                        "[burrowview]\r\nInitialAction=0\r\nHomeGopherHost=127.0.0.1\r\nHomeGopherPort=65606\r\n"));
+  Burrowview program(work.path());
+  const int pid = program.Pid();
+  EXPECT_TRUE(program.SaysSoon("The home gopher's port 65606")) << program.Errors();
+  Attach(pid, "burrowview");
+  EXPECT_EQ(WaitForCount(pid, tree, 0), 0) << program.Errors();
+  Menu(pid, 106);
+  EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
+}
+
 TEST_F(BookmarkProgramTest, ServerChooserConfigurationAndColours) {
   // An initial action that names none (6 would be Exit): the server chooser opens at start.
   ASSERT_TRUE(
