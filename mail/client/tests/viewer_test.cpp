@@ -319,20 +319,45 @@ void ChooseAttachment(HWND d, int choice) {
 }
 }  // namespace
 
+// Records what the associated programs are started with, through a stand-in
+// registered in WIN.INI for the ".txt", ".png", ".exe" and ".msg" extensions.
+class AssociationTest : public ViewerTest {
+ protected:
+  void SetUp() override {
+    ViewerTest::SetUp();
+    // The programs start in the current directory: an earlier test's save
+    // dialog may have left it in a folder that is gone.
+    SetCurrentDirectoryA(dir.path().c_str());
+    record = dir / "started.txt";
+    const std::string recorder = dir / "recorder";
+    WriteFile(recorder, "#!/bin/sh\n(IFS='|'; printf '%s\\n' \"$*\") >> '" + record + "'\n");
+    chmod(recorder.c_str(), 0755);
+    WriteProfileStringA("programs", "notepad.exe", (recorder + " notepad %1").c_str());
+    for (const char *extension : {"txt", "png", "exe", "msg"})  // a program is never opened, whatever WIN.INI says
+      WriteProfileStringA("Extensions", extension, (std::string("notepad.exe ^.") + extension).c_str());
+    RegisterChoicePopup(GetModuleHandleA(nullptr));
+  }
+  // The recorded starts, once there are count (the stand-in runs on its own) and no more came.
+  std::vector<std::string> Started(size_t count) {
+    const auto lines = [&] {
+      std::vector<std::string> out;
+      std::istringstream in(ReadFile(record));
+      for (std::string line; std::getline(in, line);) out.push_back(line);
+      return out;
+    };
+    for (int wait = 0; wait < 500 && lines().size() < count; ++wait) Sleep(10);
+    Sleep(200);
+    return lines();
+  }
+  std::string record;
+};
+
 // Execute on a uuencoded file whose extension has an association decodes it
 // into the mail directory under its safe name (a taken name gets a number,
 // nothing is replaced) and hands that path to the associated program, here a
 // recording stand-in. A hostile name reaches it as one path and runs nothing;
 // Save, a program extension and a name without an association start nothing.
-TEST_F(ViewerTest, ExecuteOpensAUuencodedFileWithItsAssociatedProgram) {
-  const std::string record = dir / "started.txt", recorder = dir / "recorder";
-  WriteFile(recorder, "#!/bin/sh\n(IFS='|'; printf '%s\\n' \"$*\") >> '" + record + "'\n");
-  chmod(recorder.c_str(), 0755);
-  WriteProfileStringA("programs", "notepad.exe", (recorder + " notepad %1").c_str());
-  WriteProfileStringA("Extensions", "txt", "notepad.exe ^.txt");
-  WriteProfileStringA("Extensions", "exe", "notepad.exe ^.exe");  // a program is never opened, whatever WIN.INI says
-  WriteProfileStringA("Extensions", "msg", "notepad.exe ^.msg");
-  RegisterChoicePopup(GetModuleHandleA(nullptr));
+TEST_F(AssociationTest, ExecuteOpensAUuencodedFileWithItsAssociatedProgram) {
   const auto message = [](const std::string &name) {
     return "From: x@example.com\r\nSubject: s\r\n\r\nbefore\r\nbegin 644 " + name +
            "\r\n%96-H;PH`\r\n`\r\nend\r\nafter\r\n";
@@ -370,16 +395,7 @@ TEST_F(ViewerTest, ExecuteOpensAUuencodedFileWithItsAssociatedProgram) {
     EXPECT_EQ(ReadFile(mailDir + "/" + c.opened), "echo\n");
     expected.push_back("notepad|" + Host(mailDir + "/" + c.opened));
   }
-  const auto started = [&] {
-    std::vector<std::string> lines;
-    std::istringstream in(ReadFile(record));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  };
-  for (int wait = 0; wait < 500 && started().size() < expected.size(); ++wait)
-    Sleep(10);  // the stand-in runs on its own
-  Sleep(200);   // and nothing more comes
-  EXPECT_EQ(started(), expected);
+  EXPECT_EQ(Started(expected.size()), expected);
   EXPECT_NE(ReadFile(mailDir + "/m1.msg").find("begin 644 report.txt"), std::string::npos);  // the store's own file
   EXPECT_FALSE(fs::exists(dir / "pwned"));
   EXPECT_FALSE(fs::exists(mailDir + "/pwned"));
@@ -423,4 +439,53 @@ TEST_F(ViewerTest, ALongMessageShowsBeforeItIsReadWhole) {
   EXPECT_EQ(selected, 2 + 17);
   EXPECT_EQ(countWhileWaiting, static_cast<LRESULT>(total));
   EXPECT_EQ(shown, ReaderLines(MessagePath(mailDir, static_cast<uint64_t>(entry.number)), 0));
+}
+
+// Display on an image part goes to the MIME library, which decodes it into a
+// numbered file of the mail directory (the name in the message is not used)
+// and opens that with the association for its type; Save offers the save
+// dialog and starts nothing.
+TEST_F(AssociationTest, DisplayOpensAnImagePartThroughTheMimeLibrary) {
+  const std::string message =
+      "From: x@example.com\r\nSubject: picture\r\nMIME-Version: 1.0\r\n"
+      "Content-Type: multipart/mixed; boundary=\"B\"\r\n\r\n--B\r\nContent-Type: text/plain\r\n\r\nsee it\r\n"
+      "--B\r\nContent-Type: image/png\r\nContent-Disposition: attachment; filename=\"../../$(touch pwned).png\"\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\niVBORw0KGgo=\r\n--B--\r\n";
+  std::vector<std::string> expected;
+  for (int choice : {1, 2}) {
+    SCOPED_TRACE("choice " + std::to_string(choice));
+    const MSG_ENTRY entry = Stored(message, kRecordMime);
+    bool advance = false, saveOffered = false;
+    g_whenShown = {"Save Image", [&](HWND d) {
+                     saveOffered = true;
+                     SendDlgItemMessageA(d, IDCANCEL, BM_CLICK, 0, 0);
+                   }};
+    const auto choose = [&](HWND d) {
+      HWND list = GetDlgItem(d, IDC_VIEW_LINES);
+      const std::vector<std::string> lines = ViewerLineTexts();
+      const auto row = std::find_if(lines.begin(), lines.end(), [](const std::string &l) {
+        return l.find("MIME Image part") != std::string::npos;
+      });
+      ASSERT_NE(row, lines.end()) << "no image line";
+      SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(row - lines.begin()), 0);
+      SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+      if (HWND popup = FindWindowA(kChoicePopupClass, nullptr)) DestroyWindow(popup);
+      PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, kChoicePopupChosen), choice);
+    };
+    Drive({{nullptr, choose}, {nullptr, [](HWND d) { Press(d, IDOK); }}}, [&] {
+      return ReadMessageDialog(nullptr, mailDir, entry, POINT{0, 0}, advance);
+    });
+    g_whenShown = {};
+    EXPECT_EQ(saveOffered, choice == 1);
+  }
+  std::vector<std::string> images;
+  for (const auto &e : fs::directory_iterator(Host(mailDir)))
+    if (e.path().extension() == ".png") images.push_back(e.path().string());
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(fs::path(images[0]).filename().string().rfind("QXIMG", 0), 0u) << images[0];
+  EXPECT_EQ(ReadFile(images[0]).rfind("\x89PNG", 0), 0u);
+  EXPECT_EQ(Started(1), std::vector<std::string>{"notepad|" + images[0]});
+  EXPECT_FALSE(fs::exists(dir / "pwned"));
+  EXPECT_FALSE(fs::exists(mailDir + "/pwned"));
+  EXPECT_FALSE(fs::exists("pwned"));
 }
