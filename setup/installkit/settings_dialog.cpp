@@ -60,6 +60,8 @@ const NFS_CLIENT_SETTINGS kDefaults = {
 /* The dialog's settings from WM_INITDIALOG to its end, and its mode. */
 NFS_CLIENT_SETTINGS g_Settings = kDefaults;
 bool g_InstallMode = false;
+/* The dialog's result when install mode ended it without saving. */
+constexpr INT_PTR kSettingsNotSaved = 2;
 bool g_WinsockStarted = false;
 std::string g_HelpFile; /* the help the dialog opened, closed when it ends */
 
@@ -597,11 +599,16 @@ void OnOk(HWND dialog) {
   const std::string failed = WriteSettings(error);
   if (!failed.empty()) {
     char text[600];
+    /* In install mode Cancel is greyed: the dialog ends, or nothing could close it. */
     std::snprintf(text, sizeof text,
-                  "The settings could not be saved: HKEY_LOCAL_MACHINE\\%s cannot be written (error %ld). Run the "
-                  "configuration as an administrator, or press Cancel to leave the settings as they were.",
+                  g_InstallMode
+                      ? "The settings could not be saved: HKEY_LOCAL_MACHINE\\%s cannot be written (error %ld). The "
+                        "installation goes on without them; run the configuration again as an administrator."
+                      : "The settings could not be saved: HKEY_LOCAL_MACHINE\\%s cannot be written (error %ld). Run "
+                        "the configuration as an administrator, or press Cancel to leave the settings as they were.",
                   failed.c_str(), (long)error);
     MessageBoxA(dialog, text, kCaption, MB_OK | MB_ICONERROR);
+    if (g_InstallMode) EndSettingsDialog(dialog, kSettingsNotSaved);
     return;
   }
   SendDriverSettings();
@@ -650,12 +657,15 @@ extern "C" QX_DLLEXPORT INT_PTR CALLBACK NFSDlgProc(HWND dialog, UINT message, W
 
 /* The settings dialog, modal: configure mode when argument 0 is "Configure"
  * (in any case), else install mode. The out text is "OK" whatever the user
- * chose. */
+ * chose; "BAD" when install mode could not save the settings. */
 extern "C" QX_DLLEXPORT BOOL WINAPI Configure(DWORD count, LPSTR *arguments, LPCSTR *outText) {
   if (outText) *outText = kOutOk;
   const bool loaded = Ctl3dLoad(g_InstallKitInstance) != 0;
   const bool configureMode = count >= 1 && arguments && arguments[0] && lstrcmpiA(arguments[0], "Configure") == 0;
-  DialogBoxParamA(g_InstallKitInstance, "Configure", nullptr, NFSDlgProc, configureMode ? 0 : 1);
+  if (DialogBoxParamA(g_InstallKitInstance, "Configure", nullptr, NFSDlgProc, configureMode ? 0 : 1) ==
+          kSettingsNotSaved &&
+      outText)
+    *outText = kOutBad;
   if (loaded) Ctl3dUnload(g_InstallKitInstance);
   return TRUE;
 }

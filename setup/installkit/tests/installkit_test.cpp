@@ -524,6 +524,26 @@ TEST_F(InstallKit, InstallModeTwiceKeepsTheAppletFromBefore) {
   }
 }
 
+// In install mode Cancel is greyed: settings that cannot be saved end the
+// dialog with the message and "BAD" instead of keeping the installer in a
+// dialog nothing can close.
+TEST_F(InstallKit, InstallModeSettingsThatCannotBeSavedEndTheDialog) {
+  fs::create_directories(root_ / "machine/registry");
+  std::string garbage(8192, '\0');
+  for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 131 + 7);
+  ASSERT_TRUE(qxtest::WriteFile(root_ / "machine/registry/machine.db", garbage));
+  auto settings = StartInstaller("Configure");
+  const std::string client =
+      AutomationValue(AutomationAwaitOk(settings->pid(), "find - Corvane Software NFS Client Configuration"));
+  ASSERT_FALSE(client.empty()) << "Configure showed no settings dialog";
+  const std::string save = AutomationValue(AutomationCommand(settings->pid(), "item " + client + " 130"));
+  EXPECT_EQ(AutomationCommand(settings->pid(), "press " + save), "ok");
+  const std::string out = ReadUntil(*settings, "Configure returned");
+  EXPECT_NE(out.find("The settings could not be saved"), std::string::npos) << out;
+  EXPECT_NE(out.find("Configure returned 1, out text BAD"), std::string::npos) << out;
+  EXPECT_EQ(settings->Wait(10000), 0);
+}
+
 // Without the super-server's service the request fails at once, waiting for
 // nothing.
 TEST_F(InstallKit, ConfigurePortwardenWithoutServiceFailsAtOnce) {
