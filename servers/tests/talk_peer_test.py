@@ -23,12 +23,27 @@ import tempfile
 import threading
 import time
 
-from peertest import check, finish, processes_named, start_portwarden, wait_until
+import peertest
+from peertest import check, finish, start_portwarden, wait_until
 
 BIN = os.path.join(os.path.abspath(sys.argv[1]), "bin")
 CONSOLE_USER = "daemon"
 
 
+
+
+def processes_named(name):
+    """This test's live processes of that name: other tests may run talk daemons at the same time."""
+    mine = ("QX_RUNTIME_DIR=" + os.environ.get("QX_RUNTIME_DIR", "-")).encode()
+    found = []
+    for pid in peertest.processes_named(name):
+        try:
+            with open("/proc/%d/environ" % pid, "rb") as f:
+                if mine in f.read().split(b"\0"):
+                    found.append(pid)
+        except OSError:
+            pass
+    return found
 
 
 # ---- What crosses the loopback interface ----
