@@ -21,6 +21,15 @@ if(QX_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# One C++ runtime per process, and no libstdc++.so to load and relocate at
+# every start (a daemon process per connection pays that each time):
+# libqxplatform.so links the parts of libstdc++ it uses in and exports them
+# (qxplatform.map), and every other program and library of the suite takes
+# those from there. The unwinder stays the shared libgcc_s.so.1 for all:
+# pthread_exit and cancellation unwind with it, and the personality routine
+# must work on the unwinder's own frames.
+add_link_options(-static-libstdc++)
+
 # qx_target_defaults(target): warnings and include paths every suite target gets.
 function(qx_target_defaults target)
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${QX_WARNINGS}>)
@@ -60,6 +69,9 @@ function(qx_add_no_display_check)
 endfunction()
 if(QX_TESTS)
   cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL qx_add_no_display_check)
+  # Every binary that loads the layer takes its C++ runtime from it.
+  add_test(NAME cxx_runtime_once COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-cxx-runtime.sh ${CMAKE_BINARY_DIR}/bin)
+  set_tests_properties(cxx_runtime_once PROPERTIES TIMEOUT 120)
 endif()
 
 # qx_add_module(name SOURCES ... [LIBS ...]): a shared library the suite loads by
