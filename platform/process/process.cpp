@@ -29,7 +29,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <grp.h>
-#include <spawn.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <string>
 #include <sys/stat.h>
@@ -256,6 +256,69 @@ pid_t SpawnAsUser(const SpawnRequest &req, char *const argv[], char *const envp[
   return pid;
 }
 
+// Why the program cannot be run, checked before the child is made: 0, or
+// the error CreateProcess gives. A program is an ELF image or a script
+// whose interpreter can be run.
+DWORD ImageError(const std::string &program, int depth = 0) {
+  const int fd = ::open(program.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+  char head[256];
+  const ssize_t got = ::read(fd, head, sizeof head - 1);
+  ::close(fd);
+  if (got >= 4 && std::memcmp(head, "\177ELF", 4) == 0) return 0;
+  if (got < 3 || head[0] != '#' || head[1] != '!' || depth > 0) return 193;  // ERROR_BAD_EXE_FORMAT
+  head[got] = '\0';
+  const char *p = head + 2;
+  while (*p == ' ' || *p == '\t') ++p;
+  const char *end = p;
+  while (*end && *end != ' ' && *end != '\t' && *end != '\n') ++end;
+  const std::string interpreter(p, end);
+  if (interpreter.empty() || ::access(interpreter.c_str(), X_OK) != 0) return ERROR_FILE_NOT_FOUND;
+  return ImageError(interpreter, depth + 1);
+}
+
+// The child side of a start: between fork and exec, only calls safe in a
+// child of a threaded process. Signals arrive blocked; every handler of ours
+// goes back to the default (and SIGPIPE and SIGCHLD, which we may ignore)
+// before they are let through at exec.
+[[noreturn]] void ExecInChild(const SpawnRequest &req, char *const argv[], char *const envp[]) {
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < NSIG; ++sig) {
+    struct sigaction old {};
+    if (sig == SIGKILL || sig == SIGSTOP || ::sigaction(sig, nullptr, &old) != 0) continue;
+    const bool caught = (old.sa_flags & SA_SIGINFO) || (old.sa_handler != SIG_DFL && old.sa_handler != SIG_IGN);
+    if (caught || sig == SIGPIPE || sig == SIGCHLD) ::sigaction(sig, &dfl, nullptr);
+  }
+  if (req.detached) {
+    ::setsid();
+    const int modes[3] = {O_RDONLY, O_WRONLY, O_WRONLY};
+    for (int target = 0; target < 3; ++target) {
+      const int fd = ::open("/dev/null", modes[target]);
+      if (fd >= 0 && fd != target) {
+        ::dup2(fd, target);
+        ::close(fd);
+      }
+    }
+  }
+  for (int target = 0; target < 3; ++target) {
+    const int fd = req.std_fds[target];
+    if (fd < 0) continue;
+    if (fd == target) {
+      ::fcntl(fd, F_SETFD, 0);
+    } else if (::dup2(fd, target) < 0) {
+      ::_exit(127);
+    }
+  }
+  if (!req.inherit) ::close_range(3, ~0u, 0);
+  if (req.directory && *req.directory && ::chdir(req.directory) != 0) ::_exit(127);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  ::execve(req.program.c_str(), argv, envp);
+  ::_exit(127);
+}
+
 // Starts the child; returns its pid and a pidfd, or 0 with error set.
 pid_t Spawn(const SpawnRequest &req, int &pidfd, DWORD &error) {
   std::vector<std::string> argv = SplitCommandLine(req.command_line);
@@ -268,36 +331,23 @@ pid_t Spawn(const SpawnRequest &req, int &pidfd, DWORD &error) {
     return pid;
   }
 
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawnattr_init(&attr);
-  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  sigaddset(&defaults, SIGCHLD);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  if (req.detached) {
-    flags |= POSIX_SPAWN_SETSID;
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  if (const DWORD image_error = ImageError(req.program)) {
+    error = image_error;
+    return 0;
   }
-  for (int target = 0; target < 3; ++target)
-    if (req.std_fds[target] >= 0) posix_spawn_file_actions_adddup2(&actions, req.std_fds[target], target);
-  if (!req.inherit) posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  if (req.directory && *req.directory) posix_spawn_file_actions_addchdir_np(&actions, req.directory);
-  posix_spawnattr_setflags(&attr, flags);
-
-  pid_t pid = 0;
-  const int rc = ::posix_spawn(&pid, req.program.c_str(), &actions, &attr, argv_ptrs.data(), env_ptrs.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  if (rc != 0) {
-    error = SpawnError(rc);
+  // fork, not vfork: the caller goes on as soon as the child exists instead
+  // of waiting, blocked, until the child has been scheduled and reached
+  // exec (a super-server starting a daemon per connection waits there longest
+  // when the machine is busy). The image was checked above, so what is left
+  // to fail at exec is rare; the child then ends at once with 127.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);  // none of our handlers runs in the child
+  const pid_t pid = ::fork();
+  if (pid == 0) ExecInChild(req, argv_ptrs.data(), env_ptrs.data());
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (pid < 0) {
+    error = ERROR_NOT_ENOUGH_MEMORY;  // no process to be had (the user's process limit)
     return 0;
   }
   // Until the reaper collects it the child is at worst a zombie, so its

@@ -41,6 +41,14 @@ int Report(const char *file, LPSTR args, int show) {
   std::string group_list;
   for (int i = 0; i < count; ++i) group_list += (i ? "," : "") + std::to_string(groups[i]);
   std::fprintf(out, "uid=%u\neuid=%u\ngid=%u\ngroups=%s\n", getuid(), geteuid(), getgid(), group_list.c_str());
+  // The blocked and ignored signals it started with, as the kernel shows them.
+  if (FILE *status = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status))
+      if (std::strncmp(line, "SigBlk:", 7) == 0 || std::strncmp(line, "SigIgn:", 7) == 0)
+        std::fprintf(out, "%.6s=%s", line, line + 8 + std::strspn(line + 8, " \t"));
+    std::fclose(status);
+  }
   for (const char *name : {"HOME", "USER", "DISPLAY", "XAUTHORITY"}) {
     const char *setting = std::getenv(name);
     std::fprintf(out, "env_%s=%s\n", name, setting ? setting : "(unset)");

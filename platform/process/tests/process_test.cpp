@@ -13,6 +13,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <csignal>
 #include <map>
 #include <string>
 #include <sys/stat.h>
@@ -104,6 +105,34 @@ TEST_F(ProcessTest, SuiteProgramStartsByItsWindowsNameWithExactCommandLine) {
   EXPECT_EQ(report["fds"], "0,1,2");  // nothing of ours was inherited
 }
 
+// The child starts with no signal blocked and with SIGPIPE at its default,
+// whatever the starting thread blocks or ignores; another ignored signal
+// stays ignored, as across any exec.
+TEST_F(ProcessTest, ChildStartsWithNoSignalBlockedAndSigpipeAtDefault) {
+  struct sigaction ignore {};
+  struct sigaction old_pipe {};
+  struct sigaction old_usr2 {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &old_pipe);
+  sigaction(SIGUSR2, &ignore, &old_usr2);
+  sigset_t block, old_mask;
+  sigemptyset(&block);
+  sigaddset(&block, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &block, &old_mask);
+  const std::string file = dir_ + "/signals";
+  const DWORD code = WaitExit(Start("qx_process_probe report " + file, DETACHED_PROCESS));
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  sigaction(SIGPIPE, &old_pipe, nullptr);
+  sigaction(SIGUSR2, &old_usr2, nullptr);
+  ASSERT_EQ(code, 7u);
+  auto report = ReadReport(file);
+  ASSERT_FALSE(report["SigBlk"].empty());
+  EXPECT_EQ(std::stoull(report["SigBlk"], nullptr, 16), 0u);
+  const unsigned long long ignored = std::stoull(report["SigIgn"], nullptr, 16);
+  EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u);
+  EXPECT_NE(ignored & (1ull << (SIGUSR2 - 1)), 0u);
+}
+
 TEST_F(ProcessTest, WinExecPassesShowStateAndReportsSuccessAbove31) {
   const std::string file = dir_ + "/winexec";
   EXPECT_GT(WinExec(("qx_process_probe.exe report " + file).c_str(), 5 /* SW_SHOW */), 31u);
@@ -123,6 +152,48 @@ TEST_F(ProcessTest, MissingProgramsFailWithWin32Codes) {
   EXPECT_FALSE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(WinExec("/no/such/dir/prog", 1), 3u);
+}
+
+// The image is looked at before a child is made: what cannot run at all
+// fails CreateProcess itself with the Win32 code, and a script runs through
+// its interpreter.
+TEST_F(ProcessTest, ImagesThatCannotRunFailBeforeAChildIsMade) {
+  struct Case {
+    const char *name;
+    const char *content;
+    bool starts;
+    DWORD error_or_exit;
+  };
+  const Case cases[] = {
+      {"text", "just words\n", false, 193 /* ERROR_BAD_EXE_FORMAT */},
+      {"empty", "", false, 193},
+      {"nointerp", "#!/no/such/interpreter\nexit 3\n", false, ERROR_FILE_NOT_FOUND},
+      {"script", "#!/bin/sh\nexit 9\n", true, 9},
+      {"spaced", "#!  /bin/sh -e\nexit 4\n", true, 4},
+      // An ELF header over garbage passes the look; its exec fails in the child, which ends with 127.
+      {"badelf", "\177ELF garbage", true, 127},
+  };
+  for (const Case &c : cases) {
+    const std::string path = dir_ + "/" + c.name;
+    {
+      std::ofstream out(path, std::ios::binary);
+      out << c.content;
+    }
+    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+    std::string line = path;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    SetLastError(0);
+    const BOOL started =
+        CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi);
+    EXPECT_EQ(started != FALSE, c.starts) << c.name << " error " << GetLastError();
+    if (!started) {
+      EXPECT_EQ(GetLastError(), c.error_or_exit) << c.name;
+    } else {
+      EXPECT_EQ(WaitExit(pi), c.error_or_exit) << c.name;
+    }
+  }
 }
 
 TEST_F(ProcessTest, ExitCodesAndStillActive) {
