@@ -29,6 +29,10 @@ endif()
 # pthread_exit and cancellation unwind with it, and the personality routine
 # must work on the unwinder's own frames.
 add_link_options(-static-libstdc++)
+# The layer as a library the binary needs even under --as-needed: dropped, the
+# C++ runtime references of the suite's other libraries it links (the sound
+# library, the drawing half) would be filled from libstdc++.a, a second copy.
+set(QX_LAYER_ALWAYS "-Wl,--push-state,--no-as-needed" qxplatform "-Wl,--pop-state")
 
 # qx_target_defaults(target): warnings and include paths every suite target gets.
 function(qx_target_defaults target)
@@ -48,10 +52,10 @@ function(qx_add_program name)
   add_executable(${name} ${P_SOURCES})
   target_link_options(${name} PRIVATE -Wl,--as-needed)
   if(P_NO_DISPLAY)
-    target_link_libraries(${name} PRIVATE qxwinmain ${P_LIBS} qxplatform)
+    target_link_libraries(${name} PRIVATE qxwinmain ${P_LIBS} ${QX_LAYER_ALWAYS})
     set_property(GLOBAL APPEND PROPERTY QX_NO_DISPLAY_PROGRAMS ${name})
   else()
-    target_link_libraries(${name} PRIVATE qxwinmain ${P_LIBS} qxwinmm qxdraw qxplatform)
+    target_link_libraries(${name} PRIVATE qxwinmain ${P_LIBS} qxwinmm qxdraw ${QX_LAYER_ALWAYS})
   endif()
   qx_target_defaults(${name})
 endfunction()
@@ -81,7 +85,7 @@ function(qx_add_module name)
   add_library(${name} SHARED ${P_SOURCES})
   set_target_properties(${name} PROPERTIES PREFIX "" C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden)
   target_link_options(${name} PRIVATE -Wl,--as-needed -Wl,--no-undefined)
-  target_link_libraries(${name} PRIVATE ${P_LIBS} qxwinmm qxdraw qxplatform)
+  target_link_libraries(${name} PRIVATE ${P_LIBS} qxwinmm qxdraw ${QX_LAYER_ALWAYS})
   qx_target_defaults(${name})
 endfunction()
 

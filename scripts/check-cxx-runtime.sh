@@ -2,13 +2,14 @@
 # Checks that a process of the suite has one C++ runtime, the one linked into
 # libqxplatform.so: the layer defines and exports the runtime's state (the
 # exception in flight, the new and terminate handlers), and no program or
-# library that loads the layer needs libstdc++.so.6 or has a copy of that
-# state. (Tools that do not use the layer carry their own runtime.)
+# library loaded with it needs libstdc++.so.6 or has a copy of that state.
+# (Tools that do not use the layer carry their own runtime.)
 # Usage: check-cxx-runtime.sh BIN_DIR
 set -uo pipefail
 dir=${1:?usage: check-cxx-runtime.sh BIN_DIR}
 layer=$dir/libqxplatform.so
-state=(__cxa_get_globals __cxa_allocate_exception _ZSt15set_new_handlerPFvvE _ZSt13set_terminatePFvvE)
+state=(__cxa_get_globals __cxa_allocate_exception _ZSt15set_new_handlerPFvvE _ZSt13set_terminatePFvvE
+  _ZNSt6locale7classicEv)
 pattern=$(IFS='|'; echo "${state[*]}")
 status=0
 if [ ! -f "$layer" ]; then
@@ -29,7 +30,8 @@ for file in "$dir"/*; do
   [ "$(head -c 4 "$file" | od -An -c | tr -d ' ')" = '177ELF' ] || continue
   name=$(basename "$file")
   needed=$(readelf -d "$file" 2>/dev/null | grep NEEDED || true)
-  [ "$file" = "$layer" ] || grep -q '\[libqxplatform.so\]' <<<"$needed" || continue
+  # Loaded into a process of the layer: it needs the layer, the drawing half or the sound library.
+  [ "$file" = "$layer" ] || grep -qE '\[libqx(platform|draw|winmm)\.so\]' <<<"$needed" || continue
   checked=$((checked + 1))
   if grep -q '\[libstdc++' <<<"$needed"; then
     echo "FAIL $name: needs libstdc++.so.6, a second C++ runtime; link it with the suite's rules" \

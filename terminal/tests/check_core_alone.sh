@@ -15,8 +15,10 @@ for f in "$archive" "$program" "$@"; do
 done
 status=0
 # C names and qx:: names the layer defines (its template instantiations of the
-# standard library are left out: the core may use those on its own).
-layer=$(for lib in "$@"; do nm -D --defined-only "$lib" | awk '{print $3}'; done | grep -E '^([^_]|_[^Z]|_ZN2qx)' | sort -u)
+# standard library are left out, and the C++ runtime the layer carries for its
+# processes: the core may use those on its own).
+layer=$(for lib in "$@"; do nm -D --defined-only "$lib" | awk '{print $3}'; done | grep -E '^([^_]|_[^Z]|_ZN2qx)' |
+  grep -vE '^(__cxa_|__gxx_|__dynamic_cast$|_Unwind_)' | sort -u)
 needed=$(nm -u "$archive" | awk '{print $2}' | grep -E '^([^_]|_[^Z]|_ZN2qx)' | sort -u)
 common=$(comm -12 <(echo "$layer") <(echo "$needed"))
 if [ -n "$common" ]; then
