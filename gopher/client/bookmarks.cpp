@@ -76,27 +76,6 @@ std::string ReadFileText(const std::string &path, long limit, std::string *probl
   return text;
 }
 
-// The visible items depth first: roots in order, below each expanded item
-// its children.
-template <class Visit>
-void ForEachVisible(GopherItem *first, Visit visit) {
-  std::vector<GopherItem *> stack;
-  for (GopherItem *item = first; item || !stack.empty();) {
-    if (!item) {
-      item = stack.back()->next;
-      stack.pop_back();
-      continue;
-    }
-    if (!visit(item)) return;
-    if ((item->flags & kItemExpanded) && item->firstChild) {
-      stack.push_back(item);
-      item = item->firstChild;
-    } else {
-      item = item->next;
-    }
-  }
-}
-
 std::string QuotedField(char letter, const std::string &text) {
   std::string out(1, letter);
   out += '"';

@@ -128,27 +128,16 @@ void SaveLocation(LPCSTR iniFile, LPCSTR section) {
 void AddTreeRows(HWND list, GopherItem *first, int *widest) {
   HDC dc = GetDC(list);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(list, WM_GETFONT, 0, 0)));
-  std::vector<GopherItem *> stack;
-  for (GopherItem *item = first; item || !stack.empty();) {
-    if (!item) {
-      item = stack.back()->next;
-      stack.pop_back();
-      continue;
-    }
+  ForEachVisible(first, [&](GopherItem *item) {
     if (SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item)) < 0) {
       Box("Windows error displaying data; operation aborted", kErrorCaption, MB_OK | MB_ICONSTOP);
-      break;
+      return false;
     }
     SIZE size{};
     GetTextExtentPoint32A(dc, item->display.c_str(), static_cast<int>(item->display.size()), &size);
     *widest = std::max(*widest, (item->depth - 1) * g_CellW + size.cx + 2 + g_CellW + 4);
-    if ((item->flags & kItemExpanded) && item->firstChild) {
-      stack.push_back(item);
-      item = item->firstChild;
-    } else {
-      item = item->next;
-    }
-  }
+    return true;
+  });
   SelectObject(dc, old);
   ReleaseDC(list, dc);
 }

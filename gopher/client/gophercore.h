@@ -122,6 +122,28 @@ int CountChildren(const GopherItem *item);
 // Appends a root (or replaces every root when clearFirst or none exists).
 void AppendRoot(GopherItem *item, int clearFirst);
 
+// The visible items depth first: roots in order, below each expanded item its
+// children (the tree list's rows and a checkpoint's lines, in one order).
+// visit(item) returns false to stop.
+template <class Visit>
+void ForEachVisible(GopherItem *first, Visit visit) {
+  std::vector<GopherItem *> stack;
+  for (GopherItem *item = first; item || !stack.empty();) {
+    if (!item) {
+      item = stack.back()->next;
+      stack.pop_back();
+      continue;
+    }
+    if (!visit(item)) return;
+    if ((item->flags & kItemExpanded) && item->firstChild) {
+      stack.push_back(item);
+      item = item->firstChild;
+    } else {
+      item = item->next;
+    }
+  }
+}
+
 // An item is named as a picture when its display ends in ".GIF" (any case)
 // or has ".GIF" before white space, or its selector's extension is "gif".
 bool IsNamedAsPicture(const GopherItem &item);
