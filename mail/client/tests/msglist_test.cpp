@@ -120,8 +120,9 @@ std::string WriteOrderIndex(const TempDir &dir, int records) {
       r.n = i;
       r.date = 818173800 + (i * 7919) % 50 * 86400 - (i % 11 == 0 ? 1000000000 : 0);
       r.arrival = 818173800 + i / 3;
-      std::snprintf(r.subject, sizeof r.subject, "subject %d", i);
-      std::snprintf(r.from, sizeof r.from, "sender %d", i % 13);
+      std::snprintf(r.subject, sizeof r.subject, "%ssubject %d", i % 3 == 0 ? "Re: " : (i % 7 == 0 ? " Fwd: " : ""),
+                    i % 40);
+      std::snprintf(r.from, sizeof r.from, "%ssender %d", i % 17 == 0 ? "To: " : (i % 2 ? "S" : ""), i % 13);
     }
     bytes.append(reinterpret_cast<const char *>(&r), sizeof r);
   }
@@ -176,6 +177,31 @@ TEST(MessageSort, FirstScreenThenTheRestMatchTheWholeSortedList) {
     for (const MSG_ENTRY &e : whole) eager.push_back(e.number);
     EXPECT_EQ(lazy, eager);
   }
+}
+
+// The From and Subject orders, sorted over columns cut once, are exactly the
+// orders the row comparison gives, equal columns by Date and equal Dates in
+// the list's order.
+TEST(MessageSort, FromAndSubjectOrdersAreThoseOfTheComparison) {
+  TempDir dir;
+  const std::string folder = WriteOrderIndex(dir, 2000);
+  FixedRowWidth measure;
+  BuildMessageList(folder, measure);
+  const std::vector<MSG_ENTRY> loaded = CurrentMessageList();
+  FreeMessageList();
+  for (int order : {kSortFrom, kSortSubject})
+    for (bool reverse : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "order " << order << (reverse ? " reversed" : ""));
+      std::vector<MSG_ENTRY> expected = loaded, sorted = loaded;
+      std::stable_sort(expected.begin(), expected.end(), [&](const MSG_ENTRY &a, const MSG_ENTRY &b) {
+        return CompareMessageEntries(a, b, order, reverse) < 0;
+      });
+      SortMessageEntries(sorted, order, reverse);
+      std::vector<int32_t> want, got;
+      for (const MSG_ENTRY &e : expected) want.push_back(e.number);
+      for (const MSG_ENTRY &e : sorted) got.push_back(e.number);
+      EXPECT_EQ(got, want);
+    }
 }
 
 // A record freed or reused after the keys were read gives its row the date
