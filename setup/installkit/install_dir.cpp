@@ -122,9 +122,7 @@ INT_PTR CALLBACK GetDirDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
-      if (g_Ctl3dActive && Ctl3dCtlColorEx) return (INT_PTR)Ctl3dCtlColorEx(message, wParam, lParam);
-      return FALSE;
+    case WM_CTLCOLORSTATIC: return InstallKitControlColour(message, wParam, lParam);
     default: return FALSE;
   }
 }

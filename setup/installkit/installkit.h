@@ -58,6 +58,10 @@ extern const char kOutBad[]; /* "BAD" */
 /* The library's instance handle, stored by Win32LibMain. */
 extern HINSTANCE g_InstallKitInstance;
 
+/* A dialog's control-colour message: the 3-D dialog library's colour handler
+ * answers when that library is active, else the message gets no answer. */
+INT_PTR InstallKitControlColour(UINT message, WPARAM wParam, LPARAM lParam);
+
 /* The NFS client's keys under HKEY_LOCAL_MACHINE. */
 #define INSTALLKIT_CLIENT_KEY "SOFTWARE\\Corvane\\NFSClient"
 #define INSTALLKIT_CLIENT_CURRENT_KEY "SOFTWARE\\Corvane\\NFSClient\\CurrentVersion"

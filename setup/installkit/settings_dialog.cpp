@@ -630,11 +630,6 @@ void OnCommand(HWND dialog, int id, int notification) {
   }
 }
 
-INT_PTR ControlColour(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (g_Ctl3dActive && Ctl3dCtlColorEx) return (INT_PTR)Ctl3dCtlColorEx(message, wParam, lParam);
-  return FALSE;
-}
-
 }  // namespace
 
 QX_REGISTER_RESOURCES(kResources)
@@ -650,7 +645,7 @@ extern "C" QX_DLLEXPORT INT_PTR CALLBACK NFSDlgProc(HWND dialog, UINT message, W
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC: return ControlColour(message, wParam, lParam);
+    case WM_CTLCOLORSTATIC: return InstallKitControlColour(message, wParam, lParam);
     default: return FALSE;
   }
 }
