@@ -239,6 +239,27 @@ TEST(UuAttachmentName, ReducesHostileNamesToSafeBaseNames) {
   for (const auto &c : cases) EXPECT_EQ(UuAttachmentName(c.line), c.name) << c.line;
 }
 
+namespace {
+// Chooses the first attachment line of the open viewer that holds marker, and
+// the pop-up's choice (1 or 2), as a person's click on it would.
+void ChooseAttachment(HWND d, int choice, const char *marker = "**** File ") {
+  HWND list = GetDlgItem(d, IDC_VIEW_LINES);
+  const std::vector<std::string> lines = ViewerLineTexts();
+  const auto row = std::find_if(lines.begin(), lines.end(),
+                                [&](const std::string &l) { return l.find(marker) != std::string::npos; });
+  if (row == lines.end()) {
+    ADD_FAILURE() << "no attachment line";
+    return Press(d, IDOK);
+  }
+  SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(row - lines.begin()), 0);
+  SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+  HWND popup = FindWindowA(kChoicePopupClass, nullptr);
+  EXPECT_NE(popup, nullptr) << "no choice pop-up";
+  if (popup) DestroyWindow(popup);
+  PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, kChoicePopupChosen), choice);
+}
+}  // namespace
+
 // Choosing an uuencoded file's line offers its name in the save dialog, which
 // starts in the mail directory; the saved file is what sharutils' uudecode
 // makes of the message. Execute on a file without an association saves too.
@@ -265,22 +286,7 @@ TEST_F(ViewerTest, SavesAUuencodedFileUnderItsSafeName) {
     const std::string saved = dir / ("saved-" + std::to_string(c.choice));
     std::string suggested, startedIn;
     bool advance = false;
-    const auto choose = [&](HWND d) {
-      HWND list = GetDlgItem(d, IDC_VIEW_LINES);
-      const std::vector<std::string> lines = ViewerLineTexts();
-      const auto row =
-          std::find_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind("**** File ", 0) == 0; });
-      if (row == lines.end()) {
-        ADD_FAILURE() << "no attachment line";
-        return Press(d, IDOK);
-      }
-      SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(row - lines.begin()), 0);
-      SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-      HWND popup = FindWindowA(kChoicePopupClass, nullptr);
-      EXPECT_NE(popup, nullptr) << "no choice pop-up";
-      if (popup) DestroyWindow(popup);
-      PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, kChoicePopupChosen), c.choice);
-    };
+    const auto choose = [&](HWND d) { ChooseAttachment(d, c.choice); };
     const auto save = [&](HWND d) {
       char name[MAX_PATH] = {};
       GetDlgItemTextA(d, edt1, name, sizeof name);
@@ -300,24 +306,6 @@ TEST_F(ViewerTest, SavesAUuencodedFileUnderItsSafeName) {
   EXPECT_FALSE(fs::exists(dir / "evil.sh"));
   EXPECT_FALSE(fs::exists(fs::path(dir.path()).parent_path() / "evil.sh"));
 }
-
-namespace {
-// Chooses the attachment line of the open viewer and the pop-up's choice.
-void ChooseAttachment(HWND d, int choice) {
-  HWND list = GetDlgItem(d, IDC_VIEW_LINES);
-  const std::vector<std::string> lines = ViewerLineTexts();
-  const auto row =
-      std::find_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind("**** File ", 0) == 0; });
-  if (row == lines.end()) {
-    ADD_FAILURE() << "no attachment line";
-    return Press(d, IDOK);
-  }
-  SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(row - lines.begin()), 0);
-  SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-  if (HWND popup = FindWindowA(kChoicePopupClass, nullptr)) DestroyWindow(popup);
-  PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, kChoicePopupChosen), choice);
-}
-}  // namespace
 
 // Records what the associated programs are started with, through a stand-in
 // registered in WIN.INI for the ".txt", ".png", ".exe" and ".msg" extensions.
@@ -460,18 +448,7 @@ TEST_F(AssociationTest, DisplayOpensAnImagePartThroughTheMimeLibrary) {
                      saveOffered = true;
                      SendDlgItemMessageA(d, IDCANCEL, BM_CLICK, 0, 0);
                    }};
-    const auto choose = [&](HWND d) {
-      HWND list = GetDlgItem(d, IDC_VIEW_LINES);
-      const std::vector<std::string> lines = ViewerLineTexts();
-      const auto row = std::find_if(lines.begin(), lines.end(), [](const std::string &l) {
-        return l.find("MIME Image part") != std::string::npos;
-      });
-      ASSERT_NE(row, lines.end()) << "no image line";
-      SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(row - lines.begin()), 0);
-      SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-      if (HWND popup = FindWindowA(kChoicePopupClass, nullptr)) DestroyWindow(popup);
-      PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_VIEW_LINES, kChoicePopupChosen), choice);
-    };
+    const auto choose = [&](HWND d) { ChooseAttachment(d, choice, "MIME Image part"); };
     Drive({{nullptr, choose}, {nullptr, [](HWND d) { Press(d, IDOK); }}}, [&] {
       return ReadMessageDialog(nullptr, mailDir, entry, POINT{0, 0}, advance);
     });

@@ -45,6 +45,16 @@ LRESULT CALLBACK OwnerParent(HWND h, UINT m, WPARAM wp, LPARAM lp) {
   }
 }
 
+// A top-level window of OwnerParent's class, the owner of owner-drawn lists.
+HWND MakeOwnerParent() {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = OwnerParent;
+  wc.lpszClassName = "QxOwnerParent";
+  RegisterClassA(&wc);
+  return CreateWindowA("QxOwnerParent", "Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 300, nullptr, nullptr,
+                       nullptr, nullptr);
+}
+
 class ListBox : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -95,12 +105,7 @@ TEST_F(ListBox, SortedByTextWithoutRegardToCase) {
 }
 
 TEST_F(ListBox, OwnerDrawnSortedMultiSelectThroughCompareItem) {
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = OwnerParent;
-  wc.lpszClassName = "QxOwnerParent";
-  RegisterClassA(&wc);
-  HWND p = CreateWindowA("QxOwnerParent", "Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 300, nullptr, nullptr,
-                         nullptr, nullptr);
+  HWND p = MakeOwnerParent();
   HWND l =
       CreateWindowA("ListBox", "",
                     WS_CHILD | WS_VISIBLE | WS_BORDER | LBS_OWNERDRAWVARIABLE | LBS_SORT | LBS_EXTENDEDSEL | LBS_NOTIFY,
@@ -227,12 +232,7 @@ TEST_F(ListBox, ItemDataTopIndexAndHorizontalExtent) {
 // A bulk fill between WM_SETREDRAW FALSE and TRUE neither paints nor moves the
 // scroll bar row by row; turning redraw back on brings both up to date once.
 TEST_F(ListBox, FillWithRedrawOffUpdatesOnceWhenTurnedOn) {
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = OwnerParent;
-  wc.lpszClassName = "QxOwnerParent";
-  RegisterClassA(&wc);
-  HWND p = CreateWindowA("QxOwnerParent", "Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 300, nullptr, nullptr,
-                         nullptr, nullptr);
+  HWND p = MakeOwnerParent();
   HWND l = CreateWindowA("ListBox", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_OWNERDRAWFIXED, 10, 10, 200, 100, p,
                          reinterpret_cast<HMENU>(8), nullptr, nullptr);
   ASSERT_NE(l, nullptr);
@@ -264,12 +264,7 @@ TEST_F(ListBox, FillWithRedrawOffUpdatesOnceWhenTurnedOn) {
 // rows show at once, rows far down are drawn and selected by index, a click
 // with Shift selects a range, and LB_SETCOUNT refuses lists that keep data.
 TEST_F(ListBox, NoDataListTakesItsCountAndSelectsByIndex) {
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = OwnerParent;
-  wc.lpszClassName = "QxOwnerParent";
-  RegisterClassA(&wc);
-  HWND p = CreateWindowA("QxOwnerParent", "Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 300, nullptr, nullptr,
-                         nullptr, nullptr);
+  HWND p = MakeOwnerParent();
   HWND l =
       CreateWindowA("ListBox", "",
                     WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_OWNERDRAWFIXED | LBS_NODATA | LBS_EXTENDEDSEL | LBS_NOTIFY,
