@@ -34,7 +34,8 @@ TEST(SavedScreen, StreamForm) {
 }
 
 TEST(SavedScreen, RoundTripIsExactOnEveryRowCount) {
-  for (int rows : {20, 24, 25, 36, 45}) {
+  for (const int rows : {20, 24, 25, 36, 45}) {
+    const auto last_row = static_cast<size_t>(rows - 1);
     TestTerminal t(rows);
     std::mt19937 random(rows);
     // A host screen: random text in mono and colour attributes, double-width
@@ -46,7 +47,7 @@ TEST(SavedScreen, RoundTripIsExactOnEveryRowCount) {
         t.term->screen.cells[r][c] = {static_cast<BYTE>(random() % 3 ? 'a' + random() % 3 : ' '), attr};
       }
     t.st().lineAttribute[1] = LINE_DOUBLE;
-    t.st().lineAttribute[rows - 1] = LINE_DOUBLE;
+    t.st().lineAttribute[last_row] = LINE_DOUBLE;
     t.Push("\x1B[" + std::to_string(rows) + ";80H\x1B[4mZ");
     ASSERT_EQ(t.st().wrapPending, 1);
     const TERM_SCREEN before = t.term->screen;
