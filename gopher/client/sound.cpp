@@ -134,8 +134,8 @@ void Player::Sniff(const uint8_t *data, size_t n, size_t *used) {
 }
 
 void Player::Decide() {
-  const std::string sniffed = std::move(head_);
-  head_.clear();
+  std::string sniffed;
+  sniffed.swap(head_);  // head_ is left empty
   if (sniffed.size() >= 4 && sniffed.compare(0, 4, ".snd") == 0) {
     form_ = Form::kSun;
   } else if (sniffed.size() >= kSniffBytes && sniffed.compare(0, 4, "RIFF") == 0 &&

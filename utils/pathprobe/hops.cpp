@@ -42,7 +42,7 @@ const StateSuffix kSuffixes[] = {
 std::string Suffix(BYTE state) {
   for (const StateSuffix &s : kSuffixes)
     if (s.state == state) return s.suffix;
-  char text[8];
+  char text[16];  // " !" and up to eight hex digits (state 0 gives ffffffff)
   std::snprintf(text, sizeof text, " !%x", static_cast<unsigned>(state - 1));
   return text;
 }
