@@ -85,6 +85,15 @@ void OnGetDirOk(HWND dialog) {
     ShowError("Installation directory must be fully qualified, please re-enter directory", kInstallCaption);
     return;
   }
+  // A ';' would split the directory into two entries of the search path,
+  // which removal could never find again.
+  if (strchr(text, ';')) {
+    ShowError(
+        "The installation directory cannot hold \";\", which separates the entries of the search path; please "
+        "enter another directory",
+        kInstallCaption);
+    return;
+  }
   const std::string dir = WithoutTrailingBackslashes(text);
   if (!IsDirectory(dir)) {
     std::string question = "Directory " + dir + " does not exists, do you want it created?";

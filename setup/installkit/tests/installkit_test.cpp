@@ -230,6 +230,14 @@ TEST_F(InstallKit, DirectoryDialogRefusesRelativeAndCreatesNestedDirectory) {
             "[Install] Installation directory must be fully qualified, please re-enter directory");
   EXPECT_EQ(AutomationCommand(installer->pid(), "find - " + std::string(kDialogTitle)), "ok " + dialog);
   EXPECT_FALSE(fs::exists(Host("QX")));
+  // A ';' would make the directory two entries of the search path, which
+  // removal could never take out again.
+  EXPECT_EQ(AutomationCommand(installer->pid(), "settext " + edit + " C:\\QX;OLD"), "ok");
+  EXPECT_EQ(AutomationCommand(installer->pid(), "press " + ok), "ok");
+  EXPECT_EQ(installer->ReadLine(10000),
+            "[Install] The installation directory cannot hold \";\", which separates the entries of the search path; "
+            "please enter another directory");
+  EXPECT_FALSE(fs::exists(Host("QX;OLD")));
 
   EXPECT_EQ(AutomationCommand(installer->pid(), "settext " + edit + " C:\\SUITE\\NET\\QX"), "ok");
   EXPECT_EQ(AutomationCommand(installer->pid(), "press " + ok), "ok");
