@@ -75,16 +75,8 @@ const struct {
 
 std::vector<BYTE> BuildImage() {
   ImageBuilder b;
-  b.Language(1);                         // North American: no dead keys
-  b.HotKey(HOTKEY_EXIT, V2, 45);         // Alt+X
-  b.HotKey(HOTKEY_FREEZE, V1, 63);       // Ctrl+F5
-  b.HotKey(HOTKEY_SETUP, V0, 63);        // F5
-  b.HotKey(HOTKEY_LOGGING, V2, 38);      // Alt+L
-  b.HotKey(HOTKEY_PRINT, V2, 25);        // Alt+P
-  b.HotKey(HOTKEY_DOS, V2, 32);          // Alt+D
-  b.HotKey(HOTKEY_SWITCH, V2, 31);       // Alt+S
-  b.HotKey(HOTKEY_NEW_SESSION, V2, 49);  // Alt+N
-  b.HotKey(HOTKEY_COMPOSE, V2, 46);      // Alt+C
+  b.Language(1);   // North American: no dead keys
+  HotKeys(b, V0);  // Set-Up on F5
 
   b.Simple(0, 0x1B, 0x1B, 0x1B, ESC);
   for (const CHAR_KEY &k : kCharKeys)

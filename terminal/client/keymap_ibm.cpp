@@ -71,15 +71,7 @@ const struct {
 std::vector<BYTE> BuildImage() {
   ImageBuilder b;
   b.Language(1);
-  b.HotKey(HOTKEY_EXIT, V2, 45);         // Alt+X
-  b.HotKey(HOTKEY_FREEZE, V1, 63);       // Ctrl+F5
-  b.HotKey(HOTKEY_SETUP, V2, 63);        // Alt+F5: F5 is PF5 here
-  b.HotKey(HOTKEY_LOGGING, V2, 38);      // Alt+L
-  b.HotKey(HOTKEY_PRINT, V2, 25);        // Alt+P
-  b.HotKey(HOTKEY_DOS, V2, 32);          // Alt+D
-  b.HotKey(HOTKEY_SWITCH, V2, 31);       // Alt+S
-  b.HotKey(HOTKEY_NEW_SESSION, V2, 49);  // Alt+N
-  b.HotKey(HOTKEY_COMPOSE, V2, 46);      // Alt+C
+  HotKeys(b, V2);  // Set-Up on Alt+F5: F5 is PF5 here
 
   // Characters as on the VT220 map; Ctrl gives the control characters the
   // 3270 keyboard knows (Ctrl+\ Dup, Ctrl+6 Field Mark, Ctrl+T Reset). Alt on

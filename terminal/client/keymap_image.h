@@ -95,6 +95,21 @@ class ImageBuilder {
   std::map<std::string, uint16_t> strings_;
 };
 
+// The hot keys of the suite's maps: Alt+X exit, Ctrl+F5 freeze, F5 with
+// setupVariant Set-Up, Alt+L logging, Alt+P print screen, Alt+D a shell,
+// Alt+S switch session, Alt+N new session, Alt+C compose.
+inline void HotKeys(ImageBuilder &b, int setupVariant) {
+  b.HotKey(HOTKEY_EXIT, V2, 45);
+  b.HotKey(HOTKEY_FREEZE, V1, 63);
+  b.HotKey(HOTKEY_SETUP, static_cast<BYTE>(setupVariant), 63);
+  b.HotKey(HOTKEY_LOGGING, V2, 38);
+  b.HotKey(HOTKEY_PRINT, V2, 25);
+  b.HotKey(HOTKEY_DOS, V2, 32);
+  b.HotKey(HOTKEY_SWITCH, V2, 31);
+  b.HotKey(HOTKEY_NEW_SESSION, V2, 49);
+  b.HotKey(HOTKEY_COMPOSE, V2, 46);
+}
+
 // Character keys: key index, plain and shifted characters, Ctrl character
 // (the plain one where Ctrl makes no control character).
 struct CHAR_KEY {
