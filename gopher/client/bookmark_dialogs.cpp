@@ -180,6 +180,11 @@ void SaveBookmark() {
     Box("No Gopher selected", kBurrowviewError, MB_OK);
     return;
   }
+  const std::string problem = BookmarkItemProblem(*item);
+  if (!problem.empty()) {
+    Box(("This item cannot be kept as a bookmark: " + problem + ".").c_str(), kBurrowviewError, MB_OK | MB_ICONSTOP);
+    return;
+  }
   std::string name;
   if (!AskName(IDM_SAVE_BOOKMARK, &name)) return;
   if (!WriteBookmark(PrivateIniPath(), name, *item)) {

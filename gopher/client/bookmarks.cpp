@@ -337,13 +337,34 @@ int ReadBookmark(const char *iniPath, const std::string &name, BOOKMARK *bookmar
   return 1;
 }
 
+std::string BookmarkItemProblem(const GopherItem &item) {
+  if (item.host.empty()) return "it names no server";
+  if (item.port < 1 || item.port > 65535) return Printf("its port %d is not a port number from 1 to 65535", item.port);
+  const struct {
+    const char *what;
+    std::string text;
+  } texts[] = {{"server name", item.host}, {"selector", item.selector}};
+  for (const auto &t : texts) {
+    if (t.text.size() > kMaxBookmarkValue)
+      return Printf("its %s is longer than the %zu characters a bookmark holds", t.what, kMaxBookmarkValue);
+    if (HasControl(t.text)) return Printf("its %s holds a tab or another control character", t.what);
+  }
+  return {};
+}
+
 bool WriteBookmark(const char *iniPath, const std::string &name, const GopherItem &item) {
-  char port[16], type[2] = {static_cast<char>(item.typeChar >= 0x20 ? item.typeChar : '?'), '\0'};
+  if (!BookmarkItemProblem(item).empty()) return false;
+  const bool typeShown = item.typeChar >= 0x20 && item.typeChar != 0x7F;
+  char port[16], type[2] = {static_cast<char>(typeShown ? item.typeChar : '?'), '\0'};
   snprintf(port, sizeof port, "%d", item.port);
-  // A value the INI file could not hold on one line is refused by the layer.
+  // The description is only shown: control characters become blanks, and it
+  // is cut to what a bookmark holds, so the bookmark always loads again.
+  std::string description = item.display.substr(0, kMaxBookmarkValue);
+  for (char &c : description)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
   return WritePrivateProfileStringA(name.c_str(), "Host", item.host.c_str(), iniPath) &&
          WritePrivateProfileStringA(name.c_str(), "Key", item.selector.c_str(), iniPath) &&
-         WritePrivateProfileStringA(name.c_str(), "Description", item.display.c_str(), iniPath) &&
+         WritePrivateProfileStringA(name.c_str(), "Description", description.c_str(), iniPath) &&
          WritePrivateProfileStringA(name.c_str(), "Port", port, iniPath) &&
          WritePrivateProfileStringA(name.c_str(), "Type", type, iniPath);
 }

@@ -37,7 +37,14 @@ struct BOOKMARK {
 // Reads the bookmark of that name: 1 when it is whole, 0 when the section
 // has no Host (no such bookmark), -1 when it is damaged (problem says how).
 int ReadBookmark(const char *iniPath, const std::string &name, BOOKMARK *bookmark, std::string *problem);
-// Writes Host, Key, Description, Port and Type of the item into the section.
+// Why the item cannot be kept as a bookmark that loads again, "" when it can:
+// no host, a port outside 1..65535, a host or selector over kMaxBookmarkValue
+// characters or holding a control character.
+std::string BookmarkItemProblem(const GopherItem &item);
+// Writes Host, Key, Description, Port and Type of the item into the section;
+// false, with nothing written, for an item BookmarkItemProblem refuses. The
+// description is kept readable: control characters become blanks and it is
+// cut to kMaxBookmarkValue characters.
 bool WriteBookmark(const char *iniPath, const std::string &name, const GopherItem &item);
 bool BookmarkExists(const char *iniPath, const std::string &name);
 bool DeleteBookmark(const char *iniPath, const std::string &name);

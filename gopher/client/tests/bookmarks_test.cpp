@@ -312,6 +312,54 @@ TEST_F(BookmarkTest, BookmarkOfAMenuComesBackAsAMenu) {
   EXPECT_EQ(ListCheckpoints(ini.c_str()), std::vector<std::string>{"Host"});
 }
 
+// Every item a server sends can be saved as a bookmark that loads again: a
+// display with control characters (ANSI colours) or over 255 characters is
+// kept readable; an item whose host, selector or port a bookmark cannot hold
+// is refused with the reason and nothing is written.
+TEST_F(BookmarkTest, AnItemIsSavedOnlyAsABookmarkThatLoadsAgain) {
+  const struct {
+    const char *what;
+    std::string line;
+    const char *loaded;   // Describe() of the loaded item, when checked
+    const char *refusal;  // why the item cannot be a bookmark
+  } cases[] = {
+      {"colours in the display", "1\x1b[1mBold\x1b[0m docs\t/docs\tgopher.example\t70",
+       "1 [1mBold [0m docs|/docs|gopher.example|70|2\n", nullptr},
+      {"a display of 400 characters", "1" + std::string(400, 'd') + "\t/docs\tgopher.example\t70", nullptr, nullptr},
+      {"a selector of 300 characters", "0Search\t/" + std::string(299, 's') + "\tgopher.example\t70", nullptr,
+       "its selector is longer than the 255 characters a bookmark holds"},
+      {"a control character in the selector",
+       "0Search\t/a\x01"
+       "b\tgopher.example\t70",
+       nullptr, "its selector holds a tab or another control character"},
+      {"a port of 0", "1Docs\t/docs\tgopher.example\t0", nullptr, "its port 0 is not a port number from 1 to 65535"},
+      {"no server", "iJust words\t\t\t0", nullptr, "it names no server"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::remove((dir / "BURROWVIEW.INI").c_str());
+    ui.boxes.clear();
+    GopherItem *source = Item(c.line.c_str(), kItemSelectable);
+    const bool written = WriteBookmark(ini.c_str(), "b", *source);
+    const std::string problem = BookmarkItemProblem(*source);
+    FreeItemList(source);
+    std::unique_ptr<GopherItem, void (*)(GopherItem *)> item(BookmarkItem(ini.c_str(), "b", "No bookmark specified"),
+                                                             FreeItemList);
+    if (c.refusal) {
+      EXPECT_EQ(problem, c.refusal);
+      EXPECT_FALSE(written);
+      EXPECT_FALSE(FileExists(dir / "BURROWVIEW.INI")) << qxtest::ReadFile(dir / "BURROWVIEW.INI");
+      continue;
+    }
+    EXPECT_TRUE(written);
+    ASSERT_TRUE(item) << ui.BoxTexts();
+    if (c.loaded) {
+      EXPECT_EQ(Describe(item.get()), c.loaded);
+    }
+    EXPECT_LE(item->display.size(), kMaxBookmarkValue);
+  }
+}
+
 TEST_F(BookmarkTest, SectionNamesForTheListsAreBounded) {
   std::string text;
   for (int i = 0; i < 300; ++i) text += "[bookmark number " + std::to_string(i) + "]\r\nHost=h\r\nType=1\r\n";
