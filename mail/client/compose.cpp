@@ -308,9 +308,10 @@ SendOutcome SendComposition(HWND owner, COMPOSITION &c) {
   const int queued = prepared.empty() ? -1 : QueueMessage(s.mailDir, prepared, h);
   if (queued < 0) {
     Box(owner,
-        queued == kQueueBusy ? QueueBusyText(s.mailDir)
-                             : "The message could not be put in the send queue. Check that the mail directory " +
-                                   s.mailDir + " is writable and has room, then send it again.",
+        queued == kQueueBusy   ? QueueBusyText(s.mailDir)
+        : queued == kQueueFull ? QueueFullText(s.mailDir)
+                               : "The message could not be put in the send queue. Check that the mail directory " +
+                                     s.mailDir + " is writable and has room, then send it again.",
         "Sending Mail", MB_ICONERROR);
     return kComposeStay;
   }

@@ -169,9 +169,10 @@ void RedirectMessages(HWND owner, const std::string &folder, const std::vector<i
     const int queued = result != 0 && WantsLater(owner, reason) ? QueueMessage(s.mailDir, work.path, header) : 0;
     if (queued < 0)
       g_MailMessageBox(owner,
-                       (queued == kQueueBusy ? QueueBusyText(s.mailDir)
-                                             : "The message could not be queued for later sending. Check that the "
-                                               "mail directory is writable and has room, then redirect it again.")
+                       (queued == kQueueBusy   ? QueueBusyText(s.mailDir)
+                        : queued == kQueueFull ? QueueFullText(s.mailDir)
+                                               : "The message could not be queued for later sending. Check that the "
+                                                 "mail directory is writable and has room, then redirect it again.")
                            .c_str(),
                        "Sending Mail", MB_ICONERROR);
     ClearSendHeader(header, false);  // flags and ReDirect stay for the next message

@@ -271,6 +271,11 @@ std::string QueueBusyText(const std::string &mailDir) {
          "client.";
 }
 
+std::string QueueFullText(const std::string &mailDir) {
+  return "The send queue of " + mailDir + " is full: " + std::to_string(kQueueSlots) +
+         " messages wait there. Send them with Send Delayed Messages, then send this one again.";
+}
+
 std::string QueueFilePath(const std::string &mailDir, char kind, int number) {
   char name[24];
   std::snprintf(name, sizeof name, "\\tosend%c.%03d", kind, number);
@@ -340,7 +345,7 @@ int QueueMessage(const std::string &mailDir, const std::string &bodyPath, const 
     Step("queue", 3);
     return n;
   }
-  return -1;
+  return kQueueFull;
 }
 
 int SendDeferred(int ask, HWND owner) {

@@ -37,9 +37,14 @@ bool ReadSendHeaderFile(const std::string &path, SEND_HEADER &header);
 // for longer than the wait; QueueBusyText says so to the user.
 constexpr int kQueueBusy = -2;
 std::string QueueBusyText(const std::string &mailDir);
+// QueueMessage's result when every number from 000 to 999 is taken;
+// QueueFullText says so to the user.
+constexpr int kQueueFull = -3;
+std::string QueueFullText(const std::string &mailDir);
 
 // Moves the prepared body into the first free slot and writes its header:
-// the slot number, or -1 (kQueueBusy: the queue was busy) when nothing was
+// the slot number, or -1 (kQueueBusy: the queue was busy; kQueueFull: every
+// number was taken) when nothing was
 // queued (the body is then where it was). The body is never copied: it moves
 // whole or not at all. Queueing holds the queue's write lock "tosendw.lck",
 // which a run takes too while it settles crash leftovers or reads a header,

@@ -145,6 +145,24 @@ TEST_F(SendQueueTest, PairTakesTheLowestFreeNumberAndTheBodyMovesWhole) {
   EXPECT_FALSE(fs::exists(mailDir + "/tosendm.003"));
 }
 
+// With every number taken the message is not queued, its body stays where
+// it was, and the user is told the queue is full (not that the directory
+// may be unwritable).
+TEST_F(SendQueueTest, AFullQueueSaysSoAndKeepsTheBody) {
+  for (int n = 0; n < kQueueSlots; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/tosendm.%03d", n);
+    WriteFile(mailDir + name, "earlier\r\n");
+  }
+  EXPECT_EQ(Queue(1), kQueueFull);
+  ASSERT_EQ(WorkFiles().size(), 1u);
+  EXPECT_EQ(ReadFile(WorkFiles()[0]), "body of message 1\n");
+  EXPECT_EQ(QueueFullText(mailDir),
+            "The send queue of " + mailDir +
+                " is full: 1000 messages wait there. Send them with Send Delayed Messages, then send this one "
+                "again.");
+}
+
 // --- Sending the queue -------------------------------------------------------
 
 TEST_F(SendQueueTest, EveryPairIsSentOnceAndIncompletePairsAreKeptAndReported) {
