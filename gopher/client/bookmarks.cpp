@@ -376,7 +376,12 @@ bool BookmarkExists(const char *iniPath, const std::string &name) {
 
 bool DeleteBookmark(const char *iniPath, const std::string &name) {
   if (SameText(name, kCheckpointSection)) return false;
-  return WritePrivateProfileStringA(name.c_str(), nullptr, nullptr, iniPath) != 0;
+  if (WritePrivateProfileStringA(name.c_str(), nullptr, nullptr, iniPath)) return true;
+  ShowError(
+      Printf("The bookmark \"%.128s\" could not be deleted from %s (error %lu); it is kept. Check that the "
+             "file can be written, then delete it again.",
+             name.c_str(), iniPath, static_cast<unsigned long>(GetLastError())));
+  return false;
 }
 
 std::vector<std::string> ListIniSections(const char *iniPath, const char *key) {
@@ -571,7 +576,13 @@ int SaveCheckpoint(const char *iniPath, const std::string &name) {
 
 bool RemoveCheckpoint(const char *iniPath, const std::string &name) {
   const std::string path = CheckpointPathOf(iniPath, name);
-  if (!WritePrivateProfileStringA(kCheckpointSection, name.c_str(), nullptr, iniPath)) return false;
+  if (!WritePrivateProfileStringA(kCheckpointSection, name.c_str(), nullptr, iniPath)) {
+    ShowError(
+        Printf("The checkpoint \"%.128s\" could not be removed from %s (error %lu); it and its file are kept. "
+               "Check that the file can be written, then remove it again.",
+               name.c_str(), iniPath, static_cast<unsigned long>(GetLastError())));
+    return false;
+  }
   if (path.empty()) return true;
   if (!IsCheckpointFileName(path)) {
     ShowError(

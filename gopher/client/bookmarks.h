@@ -47,6 +47,8 @@ std::string BookmarkItemProblem(const GopherItem &item);
 // cut to kMaxBookmarkValue characters.
 bool WriteBookmark(const char *iniPath, const std::string &name, const GopherItem &item);
 bool BookmarkExists(const char *iniPath, const std::string &name);
+// Deletes the bookmark's section; false for "Checkpoints", and false with a
+// box saying so when the INI file refuses the change.
 bool DeleteBookmark(const char *iniPath, const std::string &name);
 // The names of the sections that have the key, read from the INI file as
 // text (a '[' line names a section up to its ']'), at most 2048 characters
@@ -74,7 +76,8 @@ bool CheckpointLine(const GopherItem &item, std::string *line);
 // it under the name. 1 when every item was written.
 int SaveCheckpoint(const char *iniPath, const std::string &name);
 // Command 111: forgets the checkpoint and deletes its file (only a file
-// named like a checkpoint file).
+// named like a checkpoint file). When the INI file refuses the change a box
+// says so and both are kept.
 bool RemoveCheckpoint(const char *iniPath, const std::string &name);
 
 enum CheckpointLoad { kCheckpointLoaded = 0, kCheckpointNoFile = 1, kCheckpointNoMemory = 2, kCheckpointDamaged = 3 };

@@ -360,6 +360,24 @@ TEST_F(BookmarkTest, AnItemIsSavedOnlyAsABookmarkThatLoadsAgain) {
   }
 }
 
+// A removal the INI file refuses (here a file over the 16 MB the layer
+// rewrites) is reported, not passed over in silence.
+TEST_F(BookmarkTest, ARemovalTheIniFileRefusesIsReported) {
+  const std::string file = PlantCheckpoint("big", "1=1H\"h\"\n");
+  std::string text = "[Docs]\r\nHost=gopher.example\r\nType=1\r\n" + qxtest::ReadFile(dir / "BURROWVIEW.INI");
+  text += "[Padding]\r\n";
+  while (text.size() < (17u << 20)) text += "; padding that makes the file larger than an INI file may be\r\n";
+  ASSERT_TRUE(qxtest::WriteFile(dir / "BURROWVIEW.INI", text));
+  ui.boxes.clear();
+  EXPECT_FALSE(RemoveCheckpoint(ini.c_str(), "big"));
+  EXPECT_FALSE(DeleteBookmark(ini.c_str(), "Docs"));
+  ASSERT_EQ(ui.boxes.size(), 2u) << ui.BoxTexts();
+  EXPECT_NE(ui.boxes[0].text.find("The checkpoint \"big\" could not be removed"), std::string::npos) << ui.BoxTexts();
+  EXPECT_NE(ui.boxes[1].text.find("The bookmark \"Docs\" could not be deleted"), std::string::npos) << ui.BoxTexts();
+  EXPECT_TRUE(FileExists(file)) << "the file of a checkpoint still listed was deleted";
+  EXPECT_TRUE(qxtest::ReadFile(dir / "BURROWVIEW.INI") == text) << "the INI file changed";
+}
+
 TEST_F(BookmarkTest, SectionNamesForTheListsAreBounded) {
   std::string text;
   for (int i = 0; i < 300; ++i) text += "[bookmark number " + std::to_string(i) + "]\r\nHost=h\r\nType=1\r\n";
