@@ -15,7 +15,8 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <unordered_set>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "headers.h"
@@ -94,6 +95,68 @@ bool StatusNumber(const std::string &text, size_t from, long &number) {
   return true;
 }
 
+// ---- the server's identifiers ---------------------------------------------------
+
+// The UIDL list by message number, held in one block of text (a retrieval of
+// many messages keeps no string per message), with the numbers sorted by
+// identifier so that an identifier's rank is found by binary search.
+class ServerUidls {
+ public:
+  bool Empty() const { return starts_.empty(); }
+  long Count() const { return static_cast<long>(starts_.size()); }
+
+  // Builds the list from (number, identifier) pairs given in any order;
+  // false (and the list empty) when a number in 1..count was not given.
+  class Builder {
+   public:
+    explicit Builder(long count) : starts_(static_cast<size_t>(count), kMissing) {}
+    // False when number was given already (a broken list).
+    bool Add(long number, std::string_view id) {
+      uint32_t &start = starts_[static_cast<size_t>(number - 1)];
+      if (start != kMissing) return false;
+      start = static_cast<uint32_t>(text_.size());
+      text_.append(id);
+      text_.push_back('\0');
+      return true;
+    }
+    bool Complete() const { return std::find(starts_.begin(), starts_.end(), kMissing) == starts_.end(); }
+
+   private:
+    friend class ServerUidls;
+    std::string text_;
+    std::vector<uint32_t> starts_;
+  };
+
+  void Take(Builder &&b) {
+    text_ = std::move(b.text_);
+    text_.shrink_to_fit();
+    starts_ = std::move(b.starts_);
+    byId_.resize(starts_.size());
+    for (size_t i = 0; i < byId_.size(); ++i) byId_[i] = static_cast<uint32_t>(i);
+    std::stable_sort(byId_.begin(), byId_.end(), [&](uint32_t x, uint32_t y) { return At(x) < At(y); });
+  }
+
+  // The identifier of message number (1..Count()).
+  std::string_view Id(long number) const { return At(static_cast<uint32_t>(number - 1)); }
+
+  // The place of id among the distinct identifiers sorted (equal identifiers
+  // share the place of the first), or -1 when the server does not list it.
+  long Rank(std::string_view id) const {
+    auto it =
+        std::lower_bound(byId_.begin(), byId_.end(), id, [&](uint32_t a, std::string_view v) { return At(a) < v; });
+    if (it == byId_.end() || At(*it) != id) return -1;
+    return static_cast<long>(it - byId_.begin());
+  }
+
+ private:
+  static constexpr uint32_t kMissing = 0xFFFFFFFF;
+  std::string_view At(uint32_t index) const { return std::string_view(text_.data() + starts_[index]); }
+
+  std::string text_;              // identifiers, each ended by a NUL
+  std::vector<uint32_t> starts_;  // by message number - 1: offset in text_
+  std::vector<uint32_t> byId_;    // message indexes sorted by identifier
+};
+
 // ---- the side file of stored identifiers ----------------------------------------
 
 struct UIDL_ENTRY {
@@ -102,86 +165,154 @@ struct UIDL_ENTRY {
   std::string workFile;  // the work file's name in the folder
 };
 
+// "popuidl.txt": one line "identifier slot workfile" per stored message. In
+// memory only what the retrieval needs is kept: one bit per identifier the
+// server lists (known or not), the file's last entry and counts; the file is
+// read line by line and rewritten by streaming it.
 class UidlLog {
  public:
-  explicit UidlLog(const std::string &folder) : folder_(folder), path_(folder + "\\" + kPopUidlFile) {}
+  UidlLog(const std::string &folder, const ServerUidls &server)
+      : folder_(folder), path_(folder + "\\" + kPopUidlFile), server_(server) {}
 
   // False when the file does not exist yet.
   bool Load() {
-    entries_.clear();
-    known_.clear();
+    known_.assign(static_cast<size_t>(server_.Count()), false);
+    last_.reset();
+    lines_ = stale_ = 0;
+    forgotten_ = false;
     FILE *f = std::fopen(path_.c_str(), "rb");
     if (!f) return false;
+    UIDL_ENTRY e;
     char line[512];
     while (std::fgets(line, sizeof line, f)) {
-      char uidl[128], work[64];
-      long slot = 0;
-      if (std::sscanf(line, "%127s %ld %63s", uidl, &slot, work) == 3 && std::strlen(uidl) <= kMaxUidlLength)
-        entries_.push_back({uidl, slot, work});
+      ++lines_;
+      if (!ParseLine(line, e)) {
+        ++stale_;
+        continue;
+      }
+      const long rank = server_.Rank(e.uidl);
+      if (rank < 0)
+        ++stale_;  // no longer on the server: dropped at the end of the run
+      else
+        known_[static_cast<size_t>(rank)] = true;
+      last_ = std::move(e);
     }
     std::fclose(f);
-    for (const auto &e : entries_) known_.insert(e.uidl);
     return true;
   }
 
-  bool Known(const std::string &uidl) const { return known_.count(uidl) != 0; }
-  const std::vector<UIDL_ENTRY> &Entries() const { return entries_; }
-  void Forget(const std::string &uidl) {
-    known_.erase(uidl);
-    entries_.erase(
-        std::remove_if(entries_.begin(), entries_.end(), [&](const UIDL_ENTRY &e) { return e.uidl == uidl; }),
-        entries_.end());
+  bool Known(std::string_view uidl) const {
+    const long rank = server_.Rank(uidl);
+    return rank >= 0 && known_[static_cast<size_t>(rank)];
+  }
+  // The file's last entry (the one a retrieval may have left unsettled).
+  const std::optional<UIDL_ENTRY> &Last() const { return last_; }
+  void Forget(std::string_view uidl) {
+    const long rank = server_.Rank(uidl);
+    if (rank >= 0) known_[static_cast<size_t>(rank)] = false;
+    forgotten_ = true;
   }
 
-  // Appends lines (the file is made when missing) and flushes them to disk.
-  bool Append(const std::vector<UIDL_ENTRY> &lines) {
-    FILE *f = std::fopen(path_.c_str(), "ab");
-    if (!f) return false;
-    bool ok = true;
-    for (const UIDL_ENTRY &e : lines)
-      ok = std::fprintf(f, "%s %ld %s\n", e.uidl.c_str(), e.slot, e.workFile.c_str()) > 0 && ok;
-    ok = std::fflush(f) == 0 && ok;
-    ok = _commit(_fileno(f)) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok)
-      for (const UIDL_ENTRY &e : lines) {
-        entries_.push_back(e);
-        known_.insert(e.uidl);
-      }
-    return ok;
+  // Appends one line (the file is made when missing) and flushes it to disk.
+  bool Append(const UIDL_ENTRY &e) {
+    return AppendLines(
+        1, [&](FILE *f, long) { return WriteLine(f, e.uidl, e.slot, e.workFile); },
+        [&] {
+          Mark(e.uidl);
+          last_ = e;
+        });
   }
-  bool Append(const UIDL_ENTRY &e) { return Append(std::vector<UIDL_ENTRY>{e}); }
+  // Appends the server's messages 1..last as known from before identifiers
+  // were kept (slot 0, no work file).
+  bool AppendFetchedBefore(long last) {
+    return AppendLines(
+        last, [&](FILE *f, long n) { return WriteLine(f, server_.Id(n), 0, "-"); },
+        [&] {
+          for (long n = 1; n <= last; ++n) Mark(server_.Id(n));
+          if (last > 0) last_ = UIDL_ENTRY{std::string(server_.Id(last)), 0, "-"};
+        });
+  }
 
-  // Keeps only the identifiers for which keep is true, replacing the file
-  // whole (written aside, then renamed over it).
-  template <typename Keep>
-  void Rewrite(Keep keep) {
-    std::vector<UIDL_ENTRY> kept;
-    for (const auto &e : entries_)
-      if (keep(e.uidl)) kept.push_back(e);
-    if (kept.size() == entries_.size()) return;
+  // Keeps only the known identifiers the server still lists (none when
+  // keepOnServer is false), replacing the file whole (written aside by
+  // streaming the old one, then renamed over it). Nothing is written when
+  // nothing would be dropped.
+  void Rewrite(bool keepOnServer) {
+    if (lines_ == 0 || (keepOnServer && stale_ == 0 && !forgotten_)) return;
     const std::string aside = folder_ + "\\popuidl.new";
-    FILE *f = std::fopen(aside.c_str(), "wb");
-    if (!f) return;
+    FILE *in = std::fopen(path_.c_str(), "rb");
+    if (!in) return;
+    FILE *out = std::fopen(aside.c_str(), "wb");
+    if (!out) {
+      std::fclose(in);
+      return;
+    }
     bool ok = true;
-    for (const auto &e : kept)
-      ok = std::fprintf(f, "%s %ld %s\n", e.uidl.c_str(), e.slot, e.workFile.c_str()) > 0 && ok;
-    ok = std::fflush(f) == 0 && ok;
-    ok = _commit(_fileno(f)) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
+    long kept = 0;
+    UIDL_ENTRY e;
+    char line[512];
+    while (keepOnServer && std::fgets(line, sizeof line, in))
+      if (ParseLine(line, e) && Known(e.uidl)) {
+        ok = WriteLine(out, e.uidl, e.slot, e.workFile) && ok;
+        ++kept;
+      }
+    ok = std::ferror(in) == 0 && ok;
+    std::fclose(in);
+    ok = std::fflush(out) == 0 && ok;
+    ok = _commit(_fileno(out)) == 0 && ok;
+    ok = std::fclose(out) == 0 && ok;
     if (ok && MoveFileExA(aside.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      entries_ = kept;
-      known_.clear();
-      for (const auto &e : entries_) known_.insert(e.uidl);
+      lines_ = kept;
+      stale_ = 0;
+      forgotten_ = false;
+      if (!keepOnServer) known_.assign(known_.size(), false);
     } else {
       DeleteFileA(aside.c_str());
     }
   }
 
  private:
+  static bool ParseLine(const char *line, UIDL_ENTRY &e) {
+    char uidl[128], work[64];
+    long slot = 0;
+    if (std::sscanf(line, "%127s %ld %63s", uidl, &slot, work) != 3 || std::strlen(uidl) > kMaxUidlLength) return false;
+    e.uidl = uidl;
+    e.slot = slot;
+    e.workFile = work;
+    return true;
+  }
+  static bool WriteLine(FILE *f, std::string_view uidl, long slot, std::string_view work) {
+    return std::fprintf(f, "%.*s %ld %.*s\n", static_cast<int>(uidl.size()), uidl.data(), slot,
+                        static_cast<int>(work.size()), work.data()) > 0;
+  }
+  void Mark(std::string_view uidl) {
+    const long rank = server_.Rank(uidl);
+    if (rank >= 0) known_[static_cast<size_t>(rank)] = true;
+  }
+
+  template <typename Write, typename Done>
+  bool AppendLines(long count, Write write, Done done) {
+    FILE *f = std::fopen(path_.c_str(), "ab");
+    if (!f) return false;
+    bool ok = true;
+    for (long n = 1; n <= count; ++n) ok = write(f, n) && ok;
+    ok = std::fflush(f) == 0 && ok;
+    ok = _commit(_fileno(f)) == 0 && ok;
+    ok = std::fclose(f) == 0 && ok;
+    if (ok) {
+      lines_ += count;
+      done();
+    }
+    return ok;
+  }
+
   std::string folder_, path_;
-  std::vector<UIDL_ENTRY> entries_;
-  std::unordered_set<std::string> known_;
+  const ServerUidls &server_;
+  std::vector<bool> known_;  // by the identifier's rank in the server's list
+  std::optional<UIDL_ENTRY> last_;
+  long lines_ = 0;          // lines in the file
+  long stale_ = 0;          // lines the end-of-run rewrite drops: unreadable or off the server
+  bool forgotten_ = false;  // an identifier was forgotten, its line stays until the rewrite
 };
 
 // ---- the index -------------------------------------------------------------------
@@ -210,7 +341,7 @@ class PopSession {
         password_(password ? password : ""),
         delete_(deleteFromServer != 0),
         folder_(folder),
-        uidls_(folder) {}
+        uidls_(folder, serverUidls_) {}
   ~PopSession() {
     if (connected_) CloseSource(MAIL_SOURCE::Socket(socket_));
   }
@@ -238,8 +369,8 @@ class PopSession {
   bool connected_ = false;
   int level_ = 3;
   IndexFile index_;
+  ServerUidls serverUidls_;  // empty without UIDL
   UidlLog uidls_;
-  std::vector<std::string> serverUidls_;  // by message number - 1; empty without UIDL
   int32_t lastArrival_ = 0;
   int stored_ = 0;
   bool statusFailed_ = false;  // the UIDL list ended with the connection
@@ -321,9 +452,9 @@ int PopSession::LoginPop2(long &count, long &firstLength) {
 // UIDL without argument: "n id" lines up to ".". False when the server has no
 // UIDL or its list is unusable (then LAST alone picks the new messages).
 bool PopSession::ListUidls(long count) {
-  serverUidls_.clear();
+  serverUidls_ = ServerUidls();
   if (PopCommand(socket_, "UIDL\r\n") != kPopPlus) return false;
-  std::vector<std::string> ids(static_cast<size_t>(count));
+  ServerUidls::Builder ids(count);
   bool usable = true;
   std::string line;
   for (;;) {
@@ -339,19 +470,20 @@ bool PopSession::ListUidls(long count) {
       usable = false;
       continue;
     }
-    ids[static_cast<size_t>(n - 1)] = id;
+    if (!ids.Add(n, id)) usable = false;
   }
-  for (const auto &id : ids)
-    if (id.empty()) usable = false;
-  if (usable) serverUidls_ = std::move(ids);
+  if (usable && ids.Complete())
+    serverUidls_.Take(std::move(ids));
+  else
+    usable = false;
   return usable;
 }
 
 // The last line of the side file may belong to a message whose retrieval
 // ended between naming its file and writing its record: settle it.
 void PopSession::SettlePendingEntry() {
-  if (uidls_.Entries().empty()) return;
-  const UIDL_ENTRY e = uidls_.Entries().back();
+  if (!uidls_.Last()) return;
+  const UIDL_ENTRY e = *uidls_.Last();
   if (e.slot <= 0) return;  // known from before identifiers were kept
   IDX_RECORD r;
   if (e.slot > 0 && ReadIndexRecord(index_.f, e.slot, r) && !(r.flags & kRecordFree) && r.n == e.slot) return;
@@ -523,7 +655,7 @@ int PopSession::FetchPop3(long number, long shown, long total) {
     DeleteFileA(workPath.c_str());
     return r;
   }
-  const std::string uidl = serverUidls_.empty() ? std::string() : serverUidls_[static_cast<size_t>(number - 1)];
+  const std::string uidl = serverUidls_.Empty() ? std::string() : std::string(serverUidls_.Id(number));
   if (int s = StoreMessage(work, workPath, uidl)) return s;
   if (delete_) {
     if (int d = Expect(PopCommand(socket_, "DELE %s\r\n", num.c_str()), kPopPlus, kPopBadStatus)) return d;
@@ -588,9 +720,7 @@ int PopSession::Run(const char *host) {
     // for a message this client never stored) counts only the first time,
     // for the messages retrieved before identifiers were kept.
     if (!uidls_.Load()) {
-      std::vector<UIDL_ENTRY> before;
-      for (long n = 1; n <= last; ++n) before.push_back({serverUidls_[static_cast<size_t>(n - 1)], 0, "-"});
-      if (!uidls_.Append(before)) return Fail(kPopWriteError);
+      if (!uidls_.AppendFetchedBefore(last)) return Fail(kPopWriteError);
     }
     SettlePendingEntry();
     last = 0;
@@ -599,10 +729,10 @@ int PopSession::Run(const char *host) {
   }
   long total = 0;
   for (long number = last + 1; number <= count; ++number)
-    total += serverUidls_.empty() || !uidls_.Known(serverUidls_[static_cast<size_t>(number - 1)]);
+    total += serverUidls_.Empty() || !uidls_.Known(serverUidls_.Id(number));
   long shown = 0;
   for (long number = last + 1; number <= count; ++number) {
-    const bool known = !serverUidls_.empty() && uidls_.Known(serverUidls_[static_cast<size_t>(number - 1)]);
+    const bool known = !serverUidls_.Empty() && uidls_.Known(serverUidls_.Id(number));
     if (known) {
       // Stored already (a retrieval that ended before deleting it, or kept
       // on the server): deleted now when asked, never stored twice.
@@ -618,11 +748,8 @@ int PopSession::Run(const char *host) {
   }
   Quit();
   // The side file keeps the identifiers the server still holds.
-  if (!serverUidls_.empty()) {
-    std::unordered_set<std::string> onServer;
-    if (!delete_ || MailIo().replyText.rfind("+", 0) != 0) onServer.insert(serverUidls_.begin(), serverUidls_.end());
-    uidls_.Rewrite([&](const std::string &id) { return onServer.count(id) != 0; });
-  }
+  // After a QUIT the server accepted with delete on, it holds none of them.
+  if (!serverUidls_.Empty()) uidls_.Rewrite(!delete_ || MailIo().replyText.rfind("+", 0) != 0);
   return stored_;
 }
 

@@ -12,6 +12,9 @@ Options:
   --pop2            speak POP2 (HELO, READ, RETR, ACKS, ACKD, QUIT)
   --last N|refuse   the answer to LAST (default 0)
   --no-uidl         refuse UIDL
+  --uidl-names      list each message's file name as its identifier (default
+                    "uid-" and its number), so that a message keeps its
+                    identifier when others leave the directory
   --split           send every message byte by byte (the terminator split at
                     every byte boundary)
   --drop K          close the connection in the middle of message K's body
@@ -29,7 +32,7 @@ import time
 
 def parse(argv):
     opts = {"pop2": False, "last": "0", "uidl": True, "split": False, "drop": 0, "bare": False, "long": 0,
-            "port": 0}
+            "port": 0, "uidl_names": False, "names": []}
     i = 3
     while i < len(argv):
         a = argv[i]
@@ -40,6 +43,8 @@ def parse(argv):
             opts["last"] = argv[i]
         elif a == "--no-uidl":
             opts["uidl"] = False
+        elif a == "--uidl-names":
+            opts["uidl_names"] = True
         elif a == "--split":
             opts["split"] = True
         elif a == "--drop":
@@ -124,7 +129,8 @@ class Session:
             elif word == "UIDL" and self.opts["uidl"]:
                 listing = b"+OK\r\n"
                 for i, _ in enumerate(self.messages):
-                    listing += b"%d uid-%d\r\n" % (i + 1, i + 1)
+                    uid = self.opts["names"][i] if self.opts["uidl_names"] else "uid-%d" % (i + 1)
+                    listing += b"%d %s\r\n" % (i + 1, uid.encode())
                 self.send(listing + b".\r\n")
             elif word == "RETR":
                 n = int(arg)
@@ -186,6 +192,7 @@ def main():
     threading.Thread(target=end_with_parent, daemon=True).start()
     opts = parse(sys.argv)
     names = sorted(os.listdir(directory))
+    opts["names"] = names
     messages = [open(os.path.join(directory, n), "rb").read() for n in names]
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)

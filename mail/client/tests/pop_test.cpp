@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -176,6 +177,45 @@ TEST_F(PopTest, RefusedLastWithDeleteOffFetchesEachMessageOnce) {
   peer.Stop();
   StartPeer({"--last", "refuse", "--no-uidl"});
   EXPECT_EQ(Retrieve(0), 3);
+}
+
+// With delete off the side file remembers what was fetched: a retrieval that
+// drops nothing leaves it as it is (not rewritten), and one after messages
+// left the server keeps exactly the identifiers the server still lists (lines
+// it cannot read, an identifier too long, a message gone: dropped).
+TEST_F(PopTest, SideFileKeepsWhatTheServerHoldsAndIsRewrittenOnlyWhenSomethingGoes) {
+  Seed({Msg(1, "a\r\n"), Msg(2, "b\r\n"), Msg(3, "c\r\n")});
+  StartPeer({"--last", "refuse", "--uidl-names"});
+  ASSERT_EQ(Retrieve(0), 3) << MailIo().replyText;
+  const fs::path side = fs::path(mailDir) / kPopUidlFile;
+  auto ids = [&] {
+    std::set<std::string> out;
+    std::istringstream in(ReadFile(side));
+    for (std::string id, rest; in >> id && std::getline(in, rest);) out.insert(id);
+    return out;
+  };
+  auto inode = [&] {
+    struct stat st {};
+    return ::stat(side.c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  EXPECT_EQ(ids(), (std::set<std::string>{"1000", "1001", "1002"}));
+  const auto before = inode();
+  const std::string text = ReadFile(side);
+  EXPECT_EQ(Retrieve(0), 0) << MailIo().replyText;
+  EXPECT_EQ(inode(), before) << "the side file was rewritten although nothing left the server";
+  EXPECT_EQ(ReadFile(side), text);
+
+  peer.Stop();
+  fs::remove(dir / "source/1000");
+  WriteFile(dir / "source/1003", Msg(4, "d\r\n"));
+  WriteFile(side, ReadFile(side) + "not a line\n" + std::string(100, 'x') + " 7 qx000000\n");
+  StartPeer({"--last", "refuse", "--uidl-names"});
+  EXPECT_EQ(Retrieve(0), 1) << MailIo().replyText;
+  EXPECT_EQ(Stored().size(), 4u);
+  EXPECT_EQ(ids(), (std::set<std::string>{"1001", "1002", "1003"}));
+  EXPECT_FALSE(fs::exists(fs::path(mailDir) / "popuidl.new"));
+  EXPECT_EQ(Retrieve(0), 0) << MailIo().replyText;
+  EXPECT_EQ(Stored().size(), 4u);
 }
 
 TEST_F(PopTest, Pop2WhenThePop3PortRefuses) {
