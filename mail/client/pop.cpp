@@ -105,35 +105,49 @@ class ServerUidls {
   bool Empty() const { return starts_.empty(); }
   long Count() const { return static_cast<long>(starts_.size()); }
 
-  // Builds the list from (number, identifier) pairs given in any order;
-  // false (and the list empty) when a number in 1..count was not given.
+  // Builds the list from (number, identifier) lines in the order the server
+  // sends them (a number given twice: its last identifier). Memory follows
+  // what the server actually sent, never the count its STAT claimed.
   class Builder {
    public:
-    explicit Builder(long count) : starts_(static_cast<size_t>(count), kMissing) {}
-    // False when number was given already (a broken list).
+    explicit Builder(long count)
+        : count_(count), limit_(std::min<uint64_t>(static_cast<uint64_t>(count) * (kMaxUidlLength + 1), kMissing)) {}
+    // False once the identifiers would exceed count of the longest: a broken list.
     bool Add(long number, std::string_view id) {
-      uint32_t &start = starts_[static_cast<size_t>(number - 1)];
-      if (start != kMissing) return false;
-      start = static_cast<uint32_t>(text_.size());
+      if (text_.size() + id.size() + 1 > limit_) return false;
+      given_.push_back({static_cast<uint32_t>(number), static_cast<uint32_t>(text_.size())});
       text_.append(id);
       text_.push_back('\0');
       return true;
     }
-    bool Complete() const { return std::find(starts_.begin(), starts_.end(), kMissing) == starts_.end(); }
 
    private:
     friend class ServerUidls;
+    struct GIVEN {
+      uint32_t number, start;
+    };
+    long count_;
+    uint64_t limit_;
     std::string text_;
-    std::vector<uint32_t> starts_;
+    std::vector<GIVEN> given_;
   };
 
-  void Take(Builder &&b) {
+  // Takes the built list; false (and the list empty) when a number in
+  // 1..count was not given.
+  bool Take(Builder &&b) {
+    *this = ServerUidls();
+    if (b.given_.size() < static_cast<size_t>(b.count_)) return false;
+    std::vector<uint32_t> starts(static_cast<size_t>(b.count_), kMissing);
+    for (const auto &g : b.given_) starts[g.number - 1] = g.start;
+    if (std::find(starts.begin(), starts.end(), kMissing) != starts.end()) return false;
+    b.given_ = {};
     text_ = std::move(b.text_);
     text_.shrink_to_fit();
-    starts_ = std::move(b.starts_);
+    starts_ = std::move(starts);
     byId_.resize(starts_.size());
     for (size_t i = 0; i < byId_.size(); ++i) byId_[i] = static_cast<uint32_t>(i);
     std::stable_sort(byId_.begin(), byId_.end(), [&](uint32_t x, uint32_t y) { return At(x) < At(y); });
+    return true;
   }
 
   // The identifier of message number (1..Count()).
@@ -472,11 +486,7 @@ bool PopSession::ListUidls(long count) {
     }
     if (!ids.Add(n, id)) usable = false;
   }
-  if (usable && ids.Complete())
-    serverUidls_.Take(std::move(ids));
-  else
-    usable = false;
-  return usable;
+  return usable && serverUidls_.Take(std::move(ids));
 }
 
 // The last line of the side file may belong to a message whose retrieval
@@ -727,9 +737,11 @@ int PopSession::Run(const char *host) {
   } else if (statusFailed_) {
     return kPopDropped;
   }
-  long total = 0;
-  for (long number = last + 1; number <= count; ++number)
-    total += serverUidls_.Empty() || !uidls_.Known(serverUidls_.Id(number));
+  // Without identifiers every message after LAST is new (no walk over a
+  // count the server may have claimed without holding it).
+  long total = count - last;
+  if (!serverUidls_.Empty())
+    for (long number = last + 1; number <= count; ++number) total -= uidls_.Known(serverUidls_.Id(number));
   long shown = 0;
   for (long number = last + 1; number <= count; ++number) {
     const bool known = !serverUidls_.Empty() && uidls_.Known(serverUidls_.Id(number));

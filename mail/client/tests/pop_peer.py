@@ -12,6 +12,7 @@ Options:
   --pop2            speak POP2 (HELO, READ, RETR, ACKS, ACKD, QUIT)
   --last N|refuse   the answer to LAST (default 0)
   --no-uidl         refuse UIDL
+  --claim N         answer STAT with N messages whatever the directory holds
   --uidl-names      list each message's file name as its identifier (default
                     "uid-" and its number), so that a message keeps its
                     identifier when others leave the directory
@@ -32,7 +33,8 @@ import time
 
 def parse(argv):
     opts = {"pop2": False, "last": "0", "uidl": True, "split": False, "drop": 0, "bare": False, "long": 0,
-            "port": 0, "uidl_names": False, "names": []}
+            "port": 0, "uidl_names": False, "names": [],
+            "claim": None}
     i = 3
     while i < len(argv):
         a = argv[i]
@@ -43,6 +45,9 @@ def parse(argv):
             opts["last"] = argv[i]
         elif a == "--no-uidl":
             opts["uidl"] = False
+        elif a == "--claim":
+            i += 1
+            opts["claim"] = int(argv[i])
         elif a == "--uidl-names":
             opts["uidl_names"] = True
         elif a == "--split":
@@ -120,7 +125,8 @@ class Session:
                 self.send(b"+OK logged in\r\n" if arg != "wrong" else b"-ERR [AUTH] Authentication failed.\r\n")
             elif word == "STAT":
                 size = sum(len(m) for m in self.messages)
-                self.send(b"+OK %d %d\r\n" % (len(self.messages), size))
+                count = len(self.messages) if self.opts["claim"] is None else self.opts["claim"]
+                self.send(b"+OK %d %d\r\n" % (count, size))
             elif word == "LAST":
                 if self.opts["last"] == "refuse":
                     self.send(b"-ERR Unknown command: LAST\r\n")

@@ -218,6 +218,16 @@ TEST_F(PopTest, SideFileKeepsWhatTheServerHoldsAndIsRewrittenOnlyWhenSomethingGo
   EXPECT_EQ(Stored().size(), 4u);
 }
 
+// A message count in STAT is the server's word, not memory to set aside: a
+// server claiming two thousand million messages while listing three gets its
+// three fetched, then the retrieval ends at the first RETR it refuses.
+TEST_F(PopTest, HugeCountInStatIsNotTrusted) {
+  Seed({Msg(1, "a\r\n"), Msg(2, "b\r\n"), Msg(3, "c\r\n")});
+  StartPeer({"--last", "refuse", "--claim", "2000000000"});
+  EXPECT_EQ(Retrieve(0), 3) << MailIo().replyText;
+  EXPECT_EQ(Stored().size(), 3u);
+}
+
 TEST_F(PopTest, Pop2WhenThePop3PortRefuses) {
   const std::vector<std::string> messages = {Msg(1, "one\r\n.\r\n..\r\n"), Msg(2, "two\r\n")};
   Seed(messages);
