@@ -35,6 +35,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+#include <sys/syscall.h>
+#include <sched.h>
+#include <mutex>
+#include <memory>
 
 extern char **environ;
 
@@ -277,55 +281,139 @@ DWORD ImageError(const std::string &program, int depth = 0) {
   return ImageError(interpreter, depth + 1);
 }
 
-// The child side of a start: between fork and exec, only calls safe in a
-// child of a threaded process. Signals arrive blocked; every handler of ours
+// What a child needs from its start to its exec, owned here until the
+// kernel clears `running` (at the child's exec or end): the child shares our
+// memory meanwhile and reads only this.
+struct LaunchBlock {
+  std::vector<std::string> argv, env;
+  std::vector<char *> argv_ptrs, env_ptrs;
+  std::string program, directory;
+  int std_fds[3] = {-1, -1, -1};
+  bool detached = false;
+  bool inherit = false;
+  std::unique_ptr<char[]> stack;
+  // Plain pointers into the above: all the child reads.
+  const char *program_path = nullptr;
+  const char *directory_path = nullptr;  // null: stay where we are
+  char *const *argv_vector = nullptr;
+  char *const *env_vector = nullptr;
+  pid_t running = -1;  // CLONE_CHILD_CLEARTID: 0 once the child no longer uses this
+};
+
+constexpr size_t kLaunchStack = 64 * 1024;
+
+std::mutex g_launch_lock;
+std::vector<std::unique_ptr<LaunchBlock>> g_launches;  // children not yet past exec
+
+#if defined(__x86_64__)
+// A system call without the C library: the child runs on our memory and our
+// thread's TLS, so it must not even set errno.
+__attribute__((always_inline)) inline long RawCall(long number, long a = 0, long b = 0, long c = 0, long d = 0) {
+  long result;
+  register long r10 __asm__("r10") = d;
+  __asm__ volatile("syscall" : "=a"(result) : "a"(number), "D"(a), "S"(b), "d"(c), "r"(r10) : "rcx", "r11", "memory");
+  return result;
+}
+
+struct KernelSigaction {
+  void *handler;
+  unsigned long flags;
+  void *restorer;
+  unsigned long mask;
+};
+
+// The child, from clone to exec, on its own stack and our memory: only raw
+// system calls on the block. Signals arrive blocked; every handler of ours
 // goes back to the default (and SIGPIPE and SIGCHLD, which we may ignore)
 // before they are let through at exec.
-[[noreturn]] void ExecInChild(const SpawnRequest &req, char *const argv[], char *const envp[]) {
-  struct sigaction dfl {};
-  dfl.sa_handler = SIG_DFL;
-  for (int sig = 1; sig < NSIG; ++sig) {
-    struct sigaction old {};
-    if (sig == SIGKILL || sig == SIGSTOP || ::sigaction(sig, nullptr, &old) != 0) continue;
-    const bool caught = (old.sa_flags & SA_SIGINFO) || (old.sa_handler != SIG_DFL && old.sa_handler != SIG_IGN);
-    if (caught || sig == SIGPIPE || sig == SIGCHLD) ::sigaction(sig, &dfl, nullptr);
+__attribute__((no_sanitize("address", "undefined"), noinline)) int LaunchChild(void *arg) {
+  const LaunchBlock *b = static_cast<const LaunchBlock *>(arg);
+  KernelSigaction dfl{};  // SIG_DFL is 0
+  for (long sig = 1; sig <= 64; ++sig) {
+    KernelSigaction old{};
+    if (sig == SIGKILL || sig == SIGSTOP || RawCall(SYS_rt_sigaction, sig, 0, reinterpret_cast<long>(&old), 8) != 0)
+      continue;
+    const bool caught =
+        (old.flags & SA_SIGINFO) || (old.handler != nullptr && old.handler != reinterpret_cast<void *>(1));
+    if (caught || sig == SIGPIPE || sig == SIGCHLD) RawCall(SYS_rt_sigaction, sig, reinterpret_cast<long>(&dfl), 0, 8);
   }
-  if (req.detached) {
-    ::setsid();
-    const int modes[3] = {O_RDONLY, O_WRONLY, O_WRONLY};
-    for (int target = 0; target < 3; ++target) {
-      const int fd = ::open("/dev/null", modes[target]);
+  if (b->detached) {
+    RawCall(SYS_setsid);
+    const long modes[3] = {O_RDONLY, O_WRONLY, O_WRONLY};
+    for (long target = 0; target < 3; ++target) {
+      const long fd = RawCall(SYS_open, reinterpret_cast<long>("/dev/null"), modes[target]);
       if (fd >= 0 && fd != target) {
-        ::dup2(fd, target);
-        ::close(fd);
+        RawCall(SYS_dup2, fd, target);
+        RawCall(SYS_close, fd);
       }
     }
   }
-  for (int target = 0; target < 3; ++target) {
-    const int fd = req.std_fds[target];
+  for (long target = 0; target < 3; ++target) {
+    const long fd = b->std_fds[target];
     if (fd < 0) continue;
     if (fd == target) {
-      ::fcntl(fd, F_SETFD, 0);
-    } else if (::dup2(fd, target) < 0) {
-      ::_exit(127);
+      RawCall(SYS_fcntl, fd, F_SETFD, 0);
+    } else if (RawCall(SYS_dup2, fd, target) < 0) {
+      RawCall(SYS_exit_group, 127);
     }
   }
-  if (!req.inherit) ::close_range(3, ~0u, 0);
-  if (req.directory && *req.directory && ::chdir(req.directory) != 0) ::_exit(127);
-  sigset_t none;
-  sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-  ::execve(req.program.c_str(), argv, envp);
-  ::_exit(127);
+  if (!b->inherit) RawCall(SYS_close_range, 3, ~0u, 0);
+  if (b->directory_path && RawCall(SYS_chdir, reinterpret_cast<long>(b->directory_path)) != 0)
+    RawCall(SYS_exit_group, 127);
+  const unsigned long none = 0;
+  RawCall(SYS_rt_sigprocmask, SIG_SETMASK, reinterpret_cast<long>(&none), 0, 8);
+  RawCall(SYS_execve, reinterpret_cast<long>(b->program_path), reinterpret_cast<long>(b->argv_vector),
+          reinterpret_cast<long>(b->env_vector));
+  RawCall(SYS_exit_group, 127);
+  return 127;
+}
+#endif
+
+// Starts the child without waiting for it: a process sharing our memory on a
+// stack of its own until its exec (no copy of our page tables, unlike fork),
+// its block freed by a later start once the kernel has marked it done.
+// Returns the pid, or -1.
+pid_t Launch(const SpawnRequest &req, std::vector<std::string> &argv, std::vector<std::string> &env) {
+  auto block = std::make_unique<LaunchBlock>();
+  block->argv = std::move(argv);
+  block->env = std::move(env);
+  block->argv_ptrs = Pointers(block->argv);
+  block->env_ptrs = Pointers(block->env);
+  block->program = req.program;
+  block->directory = req.directory ? req.directory : "";
+  std::copy(std::begin(req.std_fds), std::end(req.std_fds), block->std_fds);
+  block->detached = req.detached;
+  block->inherit = req.inherit;
+  block->stack = std::make_unique_for_overwrite<char[]>(kLaunchStack);
+  block->program_path = block->program.c_str();
+  block->directory_path = block->directory.empty() ? nullptr : block->directory.c_str();
+  block->argv_vector = block->argv_ptrs.data();
+  block->env_vector = block->env_ptrs.data();
+  std::lock_guard guard(g_launch_lock);
+  std::erase_if(g_launches, [](const auto &done) { return __atomic_load_n(&done->running, __ATOMIC_ACQUIRE) == 0; });
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);  // none of our handlers runs in the child
+#if defined(__x86_64__)
+  char *top = block->stack.get() + kLaunchStack;
+  top -= reinterpret_cast<uintptr_t>(top) % 16;
+  const pid_t pid = ::clone(LaunchChild, top, CLONE_VM | CLONE_CHILD_CLEARTID | SIGCHLD, block.get(), nullptr, nullptr,
+                            &block->running);
+#else
+#error "the process launcher's child is written for x86-64 system calls"
+#endif
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (pid > 0) g_launches.push_back(std::move(block));
+  return pid;
 }
 
 // Starts the child; returns its pid and a pidfd, or 0 with error set.
 pid_t Spawn(const SpawnRequest &req, int &pidfd, DWORD &error) {
   std::vector<std::string> argv = SplitCommandLine(req.command_line);
   std::vector<std::string> env = ChildEnvironment(req.environment, req.command_line, req.show);
-  std::vector<char *> argv_ptrs = Pointers(argv);
-  std::vector<char *> env_ptrs = Pointers(env);
   if (req.as_user) {
+    std::vector<char *> argv_ptrs = Pointers(argv);
+    std::vector<char *> env_ptrs = Pointers(env);
     const pid_t pid = SpawnAsUser(req, argv_ptrs.data(), env_ptrs.data(), error);
     if (pid != 0) pidfd = PidfdOpen(pid);
     return pid;
@@ -335,17 +423,12 @@ pid_t Spawn(const SpawnRequest &req, int &pidfd, DWORD &error) {
     error = image_error;
     return 0;
   }
-  // fork, not vfork: the caller goes on as soon as the child exists instead
-  // of waiting, blocked, until the child has been scheduled and reached
-  // exec (a super-server starting a daemon per connection waits there longest
-  // when the machine is busy). The image was checked above, so what is left
-  // to fail at exec is rare; the child then ends at once with 127.
-  sigset_t all, previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);  // none of our handlers runs in the child
-  const pid_t pid = ::fork();
-  if (pid == 0) ExecInChild(req, argv_ptrs.data(), env_ptrs.data());
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  // The caller goes on as soon as the child exists instead of waiting,
+  // blocked, until the child has been scheduled and reached exec (a
+  // super-server starting a daemon per connection waited there longest when
+  // the machine was busy). The image was checked above, so what is left to
+  // fail at exec is rare; the child then ends at once with 127.
+  const pid_t pid = Launch(req, argv, env);
   if (pid < 0) {
     error = ERROR_NOT_ENOUGH_MEMORY;  // no process to be had (the user's process limit)
     return 0;

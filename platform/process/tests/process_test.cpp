@@ -17,7 +17,15 @@
 #include <map>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+// Freed memory is overwritten, so that a child reading a start's block after
+// it was freed gets garbage and fails visibly.
+extern "C" const char *__asan_default_options() { return "max_free_fill_size=65536"; }
+#endif
 
 namespace {
 
@@ -194,6 +202,33 @@ TEST_F(ProcessTest, ImagesThatCannotRunFailBeforeAChildIsMade) {
       EXPECT_EQ(WaitExit(pi), c.error_or_exit) << c.name;
     }
   }
+}
+
+// Starts from several threads at once, each caller going on before its child
+// has run: every child still gets its own command line, descriptors and
+// directory, never another start's.
+TEST_F(ProcessTest, ManyStartsAtOnceEachGetTheirOwnCommandLine) {
+  constexpr int kThreads = 4, kEach = 6;
+  std::vector<std::thread> threads;
+  std::vector<std::vector<PROCESS_INFORMATION>> started(kThreads);
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        const std::string line = "qx_process_probe report " + dir_ + "/r" + std::to_string(t) + "_" +
+                                 std::to_string(i) + " word" + std::to_string(t * 100 + i);
+        started[t].push_back(Start(line, DETACHED_PROCESS));
+      }
+    });
+  for (auto &thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t)
+    for (int i = 0; i < kEach; ++i) {
+      ASSERT_EQ(WaitExit(started[t][i]), 7u) << t << " " << i;
+      const std::string file = dir_ + "/r" + std::to_string(t) + "_" + std::to_string(i);
+      auto report = ReadReport(file);
+      EXPECT_EQ(report["args"], "report " + file + " word" + std::to_string(t * 100 + i));
+      EXPECT_EQ(report["fds"], "0,1,2");
+      EXPECT_EQ(report["SigBlk"].empty() ? ~0ull : std::stoull(report["SigBlk"], nullptr, 16), 0u);
+    }
 }
 
 TEST_F(ProcessTest, ExitCodesAndStillActive) {
