@@ -250,16 +250,16 @@ class UidlLog {
   // Keeps only the known identifiers the server still lists (none when
   // keepOnServer is false), replacing the file whole (written aside by
   // streaming the old one, then renamed over it). Nothing is written when
-  // nothing would be dropped.
-  void Rewrite(bool keepOnServer) {
-    if (lines_ == 0 || (keepOnServer && stale_ == 0 && !forgotten_)) return;
+  // nothing would be dropped. True when the file holds no line to drop.
+  bool Rewrite(bool keepOnServer) {
+    if (lines_ == 0 || (keepOnServer && stale_ == 0 && !forgotten_)) return true;
     const std::string aside = folder_ + "\\popuidl.new";
     FILE *in = std::fopen(path_.c_str(), "rb");
-    if (!in) return;
+    if (!in) return false;
     FILE *out = std::fopen(aside.c_str(), "wb");
     if (!out) {
       std::fclose(in);
-      return;
+      return false;
     }
     bool ok = true;
     long kept = 0;
@@ -280,9 +280,10 @@ class UidlLog {
       stale_ = 0;
       forgotten_ = false;
       if (!keepOnServer) known_.assign(known_.size(), false);
-    } else {
-      DeleteFileA(aside.c_str());
+      return true;
     }
+    DeleteFileA(aside.c_str());
+    return false;
   }
 
  private:
@@ -499,8 +500,10 @@ void PopSession::SettlePendingEntry() {
   if (e.slot > 0 && ReadIndexRecord(index_.f, e.slot, r) && !(r.flags & kRecordFree) && r.n == e.slot) return;
   const std::string work = folder_ + "\\" + e.workFile;
   if (FileThere(work)) {  // never named: the message is still only on the server
-    DeleteFileA(work.c_str());
+    // Its line goes from the file before the work file goes: a line left
+    // behind would count the message as stored at every later retrieval.
     uidls_.Forget(e.uidl);
+    if (uidls_.Rewrite(true)) DeleteFileA(work.c_str());
     return;
   }
   const std::string message = MessagePath(folder_, static_cast<uint64_t>(e.slot));
@@ -630,8 +633,11 @@ int PopSession::StoreMessage(FILE *&work, const std::string &workPath, const std
     return ClaimByRename(workPath, MessagePath(folder_, static_cast<uint64_t>(m)));
   });
   if (!claimed) {
-    DeleteFileA(workPath.c_str());
+    // The identifier's line (written before the rename that failed) goes
+    // first; when it cannot, the work file stays for the next retrieval to
+    // settle, so the message is never taken as stored.
     if (!uidl.empty()) uidls_.Forget(uidl);
+    if (uidl.empty() || uidls_.Rewrite(true)) DeleteFileA(workPath.c_str());
     return logFailed ? kPopWriteError : kPopFileError;
   }
   Step(stored_ + 1, 3);

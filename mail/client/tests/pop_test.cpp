@@ -218,6 +218,25 @@ TEST_F(PopTest, SideFileKeepsWhatTheServerHoldsAndIsRewrittenOnlyWhenSomethingGo
   EXPECT_EQ(Stored().size(), 4u);
 }
 
+// A retrieval that ended between writing a message's identifier and naming
+// its file left the work file; the next one removes it and must also take
+// the identifier out of the side file at once: if that retrieval ends early
+// too (here the connection drops), a third must still fetch the message.
+TEST_F(PopTest, UnnamedMessageLeftByACrashIsFetchedEvenAfterASecondFailure) {
+  Seed({Msg(1, "a\r\n"), Msg(2, "b\r\n"), Msg(3, "c\r\n")});
+  StartPeer({"--last", "refuse", "--drop", "3"});
+  ASSERT_EQ(StoreCreateFolder(mailDir), 0);
+  WriteFile(fs::path(mailDir) / kPopUidlFile, "uid-1 0 -\nuid-2 0 -\nuid-3 1 qxABCDEF\n");
+  WriteFile(fs::path(mailDir) / "qxABCDEF", "half a message");
+  EXPECT_EQ(Retrieve(0), kPopDropped) << MailIo().replyText;
+  EXPECT_FALSE(fs::exists(fs::path(mailDir) / "qxABCDEF"));
+  peer.Stop();
+  StartPeer({"--last", "refuse"});
+  EXPECT_EQ(Retrieve(0), 1) << "message 3 was taken as stored: " << ReadFile(fs::path(mailDir) / kPopUidlFile);
+  ASSERT_EQ(Stored().size(), 1u);
+  EXPECT_EQ(Stored().begin()->second, Msg(3, "c\r\n"));
+}
+
 // A message count in STAT is the server's word, not memory to set aside: a
 // server claiming two thousand million messages while listing three gets its
 // three fetched, then the retrieval ends at the first RETR it refuses.
