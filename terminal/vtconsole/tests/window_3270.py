@@ -21,7 +21,6 @@ once the host has unlocked the keyboard.
     window_3270.py BIN_DIR      (as root)
 """
 import os
-import shutil
 import subprocess
 import sys
 import threading
@@ -31,7 +30,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tn3270", "tests"))
 from tn3270_host import Tn3270Host, address, ebcdic  # noqa: E402
-from window_setup import Window, fail, run_in_namespace, wait_for  # noqa: E402
+from window_setup import Window, fail, require, run_in_namespace, wait_for  # noqa: E402
 
 FORM = (b"\xf5\xc3" + b"\x11" + address(0) + b"\x1d\x60" + ebcdic("Log on to the scripted host") +
         b"\x11" + address(80) + b"\x1d\x60" + ebcdic("User:") + b"\x1d\x40" +
@@ -200,11 +199,7 @@ def main():
     if len(sys.argv) < 2:
         fail("usage: window_3270.py BIN_DIR")
     bin_dir = sys.argv[1]
-    for tool in ["unshare", "ip"]:
-        if not shutil.which(tool):
-            fail(tool + " is missing")
-    if os.geteuid() != 0:
-        fail("this test makes a network namespace: run it as root")
+    require(["unshare", "ip"])
     run_in_namespace(lambda work, env: run(bin_dir, work, env), 170)
     print("PASS: TN3270 sessions in the window")
 

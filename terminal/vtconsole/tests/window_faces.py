@@ -25,6 +25,9 @@ import tempfile
 import time
 import zlib
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from window_setup import require, run_in_namespace  # noqa: E402
+
 FACES = 9
 CELLS = [(4, 6), (5, 12), (6, 8), (7, 12), (8, 14), (9, 16), (10, 18), (10, 24), (12, 32)]
 BOLD_FACE = 2  # DEC-6x8 is a bold face: its plain text is bold already
@@ -158,24 +161,15 @@ def main():
     if len(sys.argv) != 3:
         fail("usage: window_faces.py BIN_DIR GOLDEN_DIR")
     bin_dir, golden = sys.argv[1], sys.argv[2]
-    for tool in ["socat", "/usr/sbin/telnetd", "unshare", "ip", "xvfb-run"]:
-        if not shutil.which(tool):
-            fail(tool + " is missing; install the packages of .ci/packages.d/ (bash scripts/setup.sh)")
-    if os.geteuid() != 0:
-        fail("this test makes a network namespace and runs telnetd: run it as root")
-    if os.environ.get("IN_NAMESPACE") != "1":
-        env = dict(os.environ, IN_NAMESPACE="1")
-        os.execvpe("timeout", ["timeout", "-k", "5", "200", "unshare", "-n", "xvfb-run", "-a", "-s",
-                               "-screen 0 1920x1200x24", sys.executable] + sys.argv, env)
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    require(["socat", "/usr/sbin/telnetd", "unshare", "ip", "xvfb-run"])
     update = os.environ.get("QX_UPDATE_GOLDEN") == "1"
-    work = tempfile.mkdtemp()
+    run_in_namespace(lambda work, env: run(bin_dir, golden, update, work, env), 200, on_x_display=True)
+    print("PASS: nine faces" + (" (golden pictures written)" if update else ""))
+
+
+def run(bin_dir, golden, update, work, env):
     procs = []
     try:
-        env = dict(os.environ, QX_HOME=work + "/home", QX_RUNTIME_DIR=work + "/run", QX_MACHINE_DIR=work + "/machine",
-                   QX_DISPLAY="sdl", SDL_VIDEODRIVER="x11")
-        for d in ("home", "run", "machine"):
-            os.makedirs(os.path.join(work, d), mode=0o700)
         player = os.path.join(work, "player")
         with open(player, "w") as f:
             f.write(PLAYER % {"screen": SCREEN})
@@ -234,8 +228,6 @@ def main():
             except subprocess.TimeoutExpired:
                 p.kill()
                 p.wait()
-        shutil.rmtree(work, ignore_errors=True)
-    print("PASS: nine faces" + (" (golden pictures written)" if update else ""))
 
 
 if __name__ == "__main__":

@@ -14,14 +14,13 @@ scroll bar, and takes the switch the same way.
     window_placement.py BIN_DIR      (as root)
 """
 import os
-import shutil
 import struct
 import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from window_setup import Window, fail, run_in_namespace  # noqa: E402
+from window_setup import Window, fail, require, run_in_namespace  # noqa: E402
 from window_softfont import settled_picture  # noqa: E402
 
 SCROLL_BAR = 16  # the layer's scroll bar thickness, in pixels
@@ -89,11 +88,7 @@ def main():
     if len(sys.argv) < 2:
         fail("usage: window_placement.py BIN_DIR")
     bin_dir = sys.argv[1]
-    for tool in ["socat", "/usr/sbin/telnetd", "unshare", "ip"]:
-        if not shutil.which(tool):
-            fail(tool + " is missing; install the packages of .ci/packages.d/terminal.txt (bash scripts/setup.sh)")
-    if os.geteuid() != 0:
-        fail("this test makes a network namespace and runs telnetd: run it as root")
+    require(["socat", "/usr/sbin/telnetd", "unshare", "ip"])
     run_in_namespace(lambda work, env: run(bin_dir, work, env), 80)
     print("PASS: the window keeps its rows at 132 columns and after a stored placement")
 

@@ -18,12 +18,13 @@ of the 200 lines it keeps.
     window_screens.py BIN_DIR CORPUS_DIR [NAME ...]      (as root)
 """
 import os
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from window_setup import require, run_in_namespace  # noqa: E402
 
 # Each screen is read back through automation and the clipboard (about a
 # second a screen): by default two recordings, the others on request.
@@ -274,20 +275,9 @@ def main():
         fail("usage: window_screens.py BIN_DIR CORPUS_DIR [NAME ...]")
     bin_dir, corpus = sys.argv[1], sys.argv[2]
     names = sys.argv[3:] or NAMES
-    for tool in ["socat", "/usr/sbin/telnetd", "unshare", "ip"]:
-        if not shutil.which(tool):
-            fail(tool + " is missing; install the packages of .ci/packages.d/terminal.txt (bash scripts/setup.sh)")
-    if os.geteuid() != 0:
-        fail("this test makes a network namespace and runs telnetd: run it as root")
-    if os.environ.get("IN_NAMESPACE") != "1":
-        env = dict(os.environ, IN_NAMESPACE="1")
-        os.execvpe("timeout", ["timeout", "-k", "5", "280", "unshare", "-n", sys.executable] + sys.argv, env)
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-    work = tempfile.mkdtemp()
-    try:
-        env = dict(os.environ, QX_HOME=work + "/home", QX_RUNTIME_DIR=work + "/run", QX_MACHINE_DIR=work + "/machine")
-        for d in ("home", "run", "machine"):
-            os.makedirs(os.path.join(work, d), mode=0o700)
+    require(["socat", "/usr/sbin/telnetd", "unshare", "ip"])
+
+    def run_all(work, env):
         dump = os.path.join(bin_dir, "terminal_screen_dump")
         for name in names:
             run_recording(bin_dir, corpus, work, env, name, core_screens(dump, corpus, name))
@@ -296,8 +286,8 @@ def main():
             # them) leave a placement behind that would size this window.
             os.makedirs(os.path.join(work, "home-selection"), mode=0o700)
             run_selection(bin_dir, work, dict(env, QX_HOME=work + "/home-selection"))
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+
+    run_in_namespace(run_all, 280)
     print("PASS: vttest screens in the window")
 
 

@@ -267,26 +267,38 @@ def main():
     if len(sys.argv) < 2:
         fail("usage: window_setup.py BIN_DIR")
     bin_dir = sys.argv[1]
-    for tool in ["socat", "/usr/sbin/telnetd", "unshare", "ip"]:
-        if not shutil.which(tool):
-            fail(tool + " is missing; install the packages of .ci/packages.d/terminal.txt (bash scripts/setup.sh)")
-    if os.geteuid() != 0:
-        fail("this test makes a network namespace and runs telnetd: run it as root")
+    require(["socat", "/usr/sbin/telnetd", "unshare", "ip"])
     run_in_namespace(lambda work, env: run(bin_dir, work, env), 170)
     print("PASS: Set-Up, user keys and hot keys in the window")
 
 
-def run_in_namespace(run, seconds):
+def require(tools):
+    """Fails unless every tool is installed and the script runs as root (it
+    makes a network namespace)."""
+    for tool in tools:
+        if not shutil.which(tool):
+            fail(tool + " is missing; install the packages of .ci/packages.d/ (bash scripts/setup.sh)")
+    if os.geteuid() != 0:
+        fail("this test makes a network namespace: run it as root")
+
+
+def run_in_namespace(run, seconds, on_x_display=False):
     """Runs this script again inside a network namespace of its own (loopback
     up, at most seconds long), then run(work, env) with a scratch folder that
-    holds the layer's home, runtime and machine folders."""
+    holds the layer's home, runtime and machine folders. With on_x_display the
+    script runs under a virtual X server and the programs draw through SDL2 on
+    it."""
     if os.environ.get("IN_NAMESPACE") != "1":
         env = dict(os.environ, IN_NAMESPACE="1")
-        os.execvpe("timeout", ["timeout", "-k", "5", str(seconds), "unshare", "-n", sys.executable] + sys.argv, env)
+        x_server = ["xvfb-run", "-a", "-s", "-screen 0 1920x1200x24"] if on_x_display else []
+        os.execvpe("timeout", ["timeout", "-k", "5", str(seconds), "unshare", "-n"] + x_server + [sys.executable] +
+                   sys.argv, env)
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     work = tempfile.mkdtemp()
     try:
         env = dict(os.environ, QX_HOME=work + "/home", QX_RUNTIME_DIR=work + "/run", QX_MACHINE_DIR=work + "/machine")
+        if on_x_display:
+            env.update(QX_DISPLAY="sdl", SDL_VIDEODRIVER="x11")
         for d in ("home", "run", "machine"):
             os.makedirs(os.path.join(work, d), mode=0o700)
         run(work, env)

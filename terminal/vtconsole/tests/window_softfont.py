@@ -30,7 +30,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 from window_faces import compare, fail  # noqa: E402
-from window_setup import Window  # noqa: E402
+from window_setup import Window, require, run_in_namespace  # noqa: E402
 
 # After vttest's bytes: the four glyphs locked into GL between plain text,
 # then the cursor off so the picture holds still.
@@ -100,25 +100,8 @@ def main():
     if len(sys.argv) != 3:
         fail("usage: window_softfont.py BIN_DIR GOLDEN_DIR")
     bin_dir, golden = sys.argv[1], sys.argv[2]
-    for tool in ["socat", "/usr/sbin/telnetd", "unshare", "ip", "xvfb-run"]:
-        if not shutil.which(tool):
-            fail(tool + " is missing; install the packages of .ci/packages.d/ (bash scripts/setup.sh)")
-    if os.geteuid() != 0:
-        fail("this test makes a network namespace and runs telnetd: run it as root")
-    if os.environ.get("IN_NAMESPACE") != "1":
-        env = dict(os.environ, IN_NAMESPACE="1")
-        os.execvpe("timeout", ["timeout", "-k", "5", "100", "unshare", "-n", "xvfb-run", "-a", "-s",
-                               "-screen 0 1920x1200x24", sys.executable] + sys.argv, env)
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-    work = tempfile.mkdtemp()
-    try:
-        env = dict(os.environ, QX_HOME=work + "/home", QX_RUNTIME_DIR=work + "/run", QX_MACHINE_DIR=work + "/machine",
-                   QX_DISPLAY="sdl", SDL_VIDEODRIVER="x11")
-        for d in ("home", "run", "machine"):
-            os.makedirs(os.path.join(work, d), mode=0o700)
-        run(bin_dir, golden, work, env)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+    require(["socat", "/usr/sbin/telnetd", "unshare", "ip", "xvfb-run"])
+    run_in_namespace(lambda work, env: run(bin_dir, golden, work, env), 100, on_x_display=True)
     print("PASS: a soft font from the host in the window" +
           (" (golden picture written)" if os.environ.get("QX_UPDATE_GOLDEN") == "1" else ""))
 
