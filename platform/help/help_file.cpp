@@ -5,7 +5,7 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <set>
+#include <unordered_set>
 
 namespace qx::help {
 namespace {
@@ -35,6 +35,11 @@ void AddSpans(const std::string &line, std::vector<Span> &spans) {
     spans.push_back({line.substr(open + 1, bar - open - 1), Trim(line.substr(bar + 1, close - bar - 1))});
     at = close + 1;
   }
+}
+
+std::string Lower(std::string s) {
+  for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
 }
 
 // Joins adjacent plain spans (after lines were joined into a paragraph).
@@ -112,7 +117,10 @@ bool ParseHelp(const std::string &text, HelpFile &out, std::vector<std::string> 
         out.contents = arg;
       } else if (directive == "topic") {
         flush();
-        if (out.topics.size() >= kMaxTopics) return problem(number, "more than 10000 topics"), !out.topics.empty();
+        if (out.topics.size() >= kMaxTopics) {  // the rest is not read; what was read is checked below
+          problem(number, "more than 10000 topics, the rest not read");
+          break;
+        }
         const size_t sep = arg.find_first_of(" \t");
         Topic t;
         t.id = arg.substr(0, sep);
@@ -160,10 +168,14 @@ bool ParseHelp(const std::string &text, HelpFile &out, std::vector<std::string> 
     if (!out.contents.empty()) problem(0, "@contents names no topic");
     out.contents = out.topics.front().id;
   }
+  // Links are checked against a set of the topic names: a file of many topics
+  // and many links must not cost a search of every topic per link.
+  std::unordered_set<std::string> names;
+  for (const Topic &t : out.topics) names.insert(Lower(t.id));
   for (const Topic &t : out.topics)
     for (const Paragraph &p : t.paragraphs)
       for (const Span &s : p.spans)
-        if (!s.target.empty() && !out.Find(s.target))
+        if (!s.target.empty() && !names.contains(Lower(s.target)))
           problem(0, "topic " + t.id + " links to missing topic " + s.target);
   return true;
 }

@@ -166,4 +166,39 @@ TEST(HelpFormat, ParsesAndReportsProblems) {
   EXPECT_FALSE(qx::help::ParseHelp("no topics at all\n", help, problems));
 }
 
+// Help files made to hurt the reader: every link of a file with the most topics
+// there may be is checked in a moment (a search of every topic per link took
+// minutes), and a file with more topics than that keeps the first ones and
+// still has a contents topic.
+TEST(HelpFormat, HostileFilesAreReadWhole) {
+  std::string topics;
+  for (int i = 0; i < 10000; ++i) topics += "@topic t" + std::to_string(i) + " Topic\n";
+  std::string links;
+  for (int i = 0; i < 400; ++i) links += "{x|T9999}";
+  links += "\n";
+  std::string many_links = topics;
+  while (many_links.size() + links.size() < (8u << 20)) many_links += links;
+
+  const struct {
+    const char *name;
+    std::string text;
+    size_t topics;
+    std::vector<std::string> problems;
+  } cases[] = {
+      {"10000 topics and 900,000 links to the last", many_links, 10000, {}},
+      {"one topic too many",
+       topics + "@topic extra Extra\nNot read.\n",
+       10000,
+       {"line 10001: more than 10000 topics, the rest not read"}},
+  };
+  for (const auto &c : cases) {
+    qx::help::HelpFile help;
+    std::vector<std::string> problems;
+    ASSERT_TRUE(qx::help::ParseHelp(c.text, help, problems)) << c.name;
+    EXPECT_EQ(help.topics.size(), c.topics) << c.name;
+    EXPECT_EQ(help.contents, "t0") << c.name;
+    EXPECT_EQ(problems, c.problems) << c.name;
+  }
+}
+
 }  // namespace
