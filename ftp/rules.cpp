@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -233,7 +234,12 @@ bool RuleUsesNameList(const std::string &ruleLine) {
 
 std::vector<std::string> RuleAddedDirectories(const std::string &ruleLine) {
   std::vector<std::string> names;
-  for (size_t at : RulePositions(ruleLine, 'A')) names.push_back(Operand(ruleLine, at));
+  // An A: without a name (or with a zero byte in it) would add an entry that
+  // shows nothing, or not its name, and that no command can name: it is
+  // passed over.
+  for (size_t at : RulePositions(ruleLine, 'A'))
+    if (std::string name = Operand(ruleLine, at); !name.empty() && name.find('\0') == std::string::npos)
+      names.push_back(std::move(name));
   return names;
 }
 

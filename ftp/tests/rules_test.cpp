@@ -15,6 +15,7 @@
 
 using ftptest::ScriptedServer;
 using ftptest::ScriptStep;
+using namespace std::string_literals;
 
 namespace {
 
@@ -167,6 +168,7 @@ TEST(RuleLines, QuoteSplitAndSubdirectoryRules) {
   EXPECT_EQ(RuleSubdirectoryPath("F:F1 C:99\".\"", "[J]", "D"), ".D[J]");  // cut no more than the path
   EXPECT_EQ(RuleSubdirectoryPath("F:F1", "[JOE]", "DOCS"), "");
   EXPECT_EQ(RuleAddedDirectories("A:\"up\" F:F1 A:\"root\""), (std::vector<std::string>{"up", "root"}));
+  EXPECT_EQ(RuleAddedDirectories("A: F:F1 A:\"\" A:\"root\" A:"s + "A:\"\0up\""s), (std::vector<std::string>{"root"}));
 }
 
 // ---- Whole listings over a data connection ----
