@@ -209,6 +209,9 @@ bool ParseVmsLine(const std::string &line, const std::string *continuation, ENTR
     name.resize(dir);
     entry->flags = kEntryDirectory;
   }
+  // ".DIR;1" alone names no directory: an entry without a name could be
+  // neither shown nor entered.
+  if (name.empty()) return false;
   for (char &c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   std::string blocks;
   if (line.find('(') != std::string::npos) {

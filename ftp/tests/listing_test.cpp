@@ -111,6 +111,8 @@ TEST(ListingOtherHosts, StaffVmsAndNames) {
       {"FOO.TXT;3   4  1-JAN-1995 12:00 [JOE] (RWED,RWED,,)", true, "foo.txt;3", 0, 2048},
       {"BAR.DIR;1   1  1-JAN-1995 12:00 [JOE] (RWED,RWED,,)", true, "bar", kEntryDirectory, 512},
       {"DISK$USER:[JOE]", false, nullptr, 0, 0},
+      {".DIR;1   1  1-JAN-1995 12:00 [JOE] (RWED,RWED,,)", false, nullptr, 0, 0},
+      {"  .DIR;1", false, nullptr, 0, 0},
   };
   CheckEntries(vms, std::size(vms), [](const std::string &l, ENTRY_NODE *e) {
     bool used;
