@@ -110,6 +110,42 @@ function(qx_add_gtest name)
   endif()
 endfunction()
 
+# qx_add_fuzzer(name HARNESS file SOURCES ... [INCLUDES ...] SEEDS dir [SECONDS n]):
+# a libFuzzer target built with clang (AddressSanitizer, UndefinedBehaviorSanitizer)
+# straight from the parser's sources, without the layer (the harness stands in
+# for the calls the parser makes), and a test that runs it for a bounded time
+# from its seeds. Without clang the test fails and says what to install.
+function(qx_add_fuzzer name)
+  cmake_parse_arguments(F "" "HARNESS;SEEDS;SECONDS" "SOURCES;INCLUDES" ${ARGN})
+  if(NOT QX_TESTS)
+    return()
+  endif()
+  find_program(QX_CLANGXX NAMES clang++ clang++-14)
+  if(NOT QX_CLANGXX)
+    add_test(NAME ${name} COMMAND sh -c "echo 'clang++ is needed for the ${name} fuzzer (package clang)'; exit 1")
+    return()
+  endif()
+  if(NOT F_SECONDS)
+    set(F_SECONDS 20)
+  endif()
+  set(fuzzer ${CMAKE_BINARY_DIR}/bin/${name})
+  set(includes)
+  foreach(dir ${F_INCLUDES})
+    list(APPEND includes -I${dir})
+  endforeach()
+  add_custom_command(OUTPUT ${fuzzer}
+    COMMAND ${QX_CLANGXX} -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
+            ${includes} ${F_HARNESS} ${F_SOURCES} -o ${fuzzer}
+    DEPENDS ${F_HARNESS} ${F_SOURCES}
+    COMMENT "Building the ${name} fuzzer with clang")
+  add_custom_target(${name}_build ALL DEPENDS ${fuzzer})
+  add_test(NAME ${name}
+    COMMAND sh -c "mkdir -p \"$0\" && exec \"$1\" -max_total_time=${F_SECONDS} -max_len=8192 -timeout=10 -rss_limit_mb=1024 -print_final_stats=1 \"$0\" \"$2\""
+            ${CMAKE_BINARY_DIR}/${name}-corpus ${fuzzer} ${F_SEEDS})
+  math(EXPR limit "${F_SECONDS} + 90")
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${limit})
+endfunction()
+
 # qx_add_help(program FILE): installs a program's help file (docs/help-files.md)
 # beside the programs, where WinHelpA looks for it.
 function(qx_add_help program file)
