@@ -1,6 +1,7 @@
 // Case-blind name lookup in host directories, with a per-directory cache of
-// lower-cased name -> stored names, so that looking up a missing name (every
-// file a program creates) does not read the whole directory each time.
+// the stored names (a compact table found by the case-folded name,
+// name_table.h), so that looking up a missing name (every file a program
+// creates) does not read the whole directory each time.
 //
 // A cache is trusted while the directory's inode, device and mtime (ns) are
 // the ones recorded. This process's own creates, deletes and renames go
@@ -14,8 +15,6 @@
 // second later.
 #include <windows.h>
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -24,9 +23,9 @@
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
-#include <unordered_map>
 
 #include "files_internal.h"
+#include "name_table.h"
 
 namespace qx {
 namespace {
@@ -34,12 +33,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kSettle = std::chrono::seconds(1);  // longest a same-tick change may stay unseen
 constexpr size_t kMaxDirs = 64;                    // directories cached at once
-
-std::string Lower(std::string_view name) {
-  std::string out(name);
-  for (char &c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string Join(const std::string &dir, const std::string &name) { return (dir == "/" ? "" : dir) + "/" + name; }
 
@@ -55,21 +48,7 @@ struct DirNames {
   bool recheck = false;          // read again once kSettle has passed since the scan
   std::uint64_t generation = 0;  // changes whenever the directory is read afresh
   std::uint64_t used = 0;        // for evicting the least recently used
-  // Lower-cased name -> stored spellings in byte order (the first one wins).
-  std::unordered_map<std::string, std::vector<std::string>> names;
-
-  void Add(const std::string &stored) {
-    auto &list = names[Lower(stored)];
-    auto at = std::lower_bound(list.begin(), list.end(), stored);
-    if (at == list.end() || *at != stored) list.insert(at, stored);
-  }
-  void Remove(const std::string &stored) {
-    auto it = names.find(Lower(stored));
-    if (it == names.end()) return;
-    auto &list = it->second;
-    list.erase(std::remove(list.begin(), list.end(), stored), list.end());
-    if (list.empty()) names.erase(it);
-  }
+  NameTable names;               // the stored spellings, found without regard to case
 };
 
 struct Cache {
@@ -95,12 +74,14 @@ bool Matches(const DirNames &d, const struct stat &st) {
 bool Scan(Cache &c, const std::string &dir, const struct stat &st, DirNames &d) {
   DIR *handle = opendir(dir.c_str());
   if (!handle) return false;
-  d.names.clear();
+  d.names.Clear();
+  bool complete = true;
   while (dirent *e = readdir(handle)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    d.Add(e->d_name);
+    complete = d.names.Add(e->d_name) && complete;
   }
   closedir(handle);
+  if (!complete) return false;  // more names than the table can hold: not cached
   d.dev = st.st_dev;
   d.ino = st.st_ino;
   d.mtime = st.st_mtim;
@@ -154,9 +135,9 @@ bool CachedMatch(const std::string &dir, const std::string &name, std::string &f
   std::lock_guard guard(c.lock);
   DirNames *d = CurrentNames(c, dir);
   if (!d) return false;
-  auto it = d->names.find(Lower(name));
-  if (it == d->names.end() || it->second.empty()) return false;
-  found = it->second.front();
+  std::string_view first = d->names.Find(name);
+  if (first.empty()) return false;
+  found = first;
   return true;
 }
 
@@ -203,7 +184,8 @@ bool ListDirNames(const std::string &dir, std::vector<std::string> &names) {
   DirNames *d = CurrentNames(c, dir);
   if (!d) return false;
   names.clear();
-  for (const auto &entry : d->names) names.insert(names.end(), entry.second.begin(), entry.second.end());
+  names.reserve(d->names.size());
+  d->names.ForEach([&](std::string_view name) { names.emplace_back(name); });
   return true;
 }
 
@@ -249,12 +231,17 @@ DirChange::~DirChange() {
       c.dirs.erase(it);  // changed by someone else too: read it afresh when next needed
       continue;
     }
+    bool kept = true;
     for (const auto &name : part.names) {
       struct stat entry {};
       if (lstat(Join(part.dir, name).c_str(), &entry) == 0)
-        d.Add(name);
+        kept = d.names.Add(name) && kept;
       else
-        d.Remove(name);
+        d.names.Remove(name);
+    }
+    if (!kept) {
+      c.dirs.erase(it);  // a name the table could not take: read afresh when next needed
+      continue;
     }
     d.mtime = st.st_mtim;
     d.recheck = true;  // in-place updates are checked against a full read a second later
