@@ -1,8 +1,9 @@
 // Costs of the files part's hot paths: reading a message file line by line in
 // text mode (against binary mode), one INI lookup in a file of a few hundred
-// keys, mapping a four-level Windows path to a host path, looking up a name
-// missing from a directory of 10,000 files (with the heap the directory's
-// cached names take, per file), and creating files one by one in
+// keys and in one section of up to 100,000 keys, mapping a four-level Windows
+// path to a host path, looking up a name missing from a directory of 10,000
+// files (with the heap the directory's cached names take, per file), and
+// creating files one by one in
 // one directory (at 1,000 and 10,000 files, to show the cost grows linearly),
 // and scanning the headers of a 1,000-message mail folder through the layer
 // against the same scan with the C library's fopen/fgets.
@@ -81,6 +82,20 @@ void BM_IniLookup(benchmark::State &state) {
     benchmark::DoNotOptimize(GetPrivateProfileStringA("section9", "key29", "", buf, sizeof buf, "QXBENCH.INI"));
 }
 BENCHMARK(BM_IniLookup);
+
+// A key missing from one section of 1,000, 10,000 and 100,000 keys: the cost
+// grows with the section (each lookup once walked the section per line read).
+void BM_IniLookupLargeSection(benchmark::State &state) {
+  const std::string name = "C:\\QXBIG" + std::to_string(state.range(0)) + ".INI";
+  FILE *f = fopen(name.c_str(), "wb");
+  fputs("[Big]\r\n", f);
+  for (int64_t k = 0; k < state.range(0); ++k) fprintf(f, "Key%lld=some value\r\n", static_cast<long long>(k));
+  fclose(f);
+  char buf[64];
+  for (auto _ : state)
+    benchmark::DoNotOptimize(GetPrivateProfileStringA("Big", "Missing", "", buf, sizeof buf, name.c_str()));
+}
+BENCHMARK(BM_IniLookupLargeSection)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 void BM_HostPath(benchmark::State &state) {
   MessageFile();

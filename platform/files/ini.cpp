@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -28,7 +29,10 @@
 namespace {
 
 constexpr size_t kMaxIniBytes = 16u << 20;  // larger files are not INI files
-constexpr DWORD kErrorFileTooLarge = 223;   // ERROR_FILE_TOO_LARGE
+// Nor are files of more lines than this: each line read costs a record of
+// about a hundred bytes, so 16 MiB of line ends alone would take 2 GB.
+constexpr size_t kMaxIniLines = 1000000;
+constexpr DWORD kErrorFileTooLarge = 223;  // ERROR_FILE_TOO_LARGE
 
 std::string Trim(std::string_view s) {
   size_t b = 0, e = s.size();
@@ -89,8 +93,9 @@ bool ResolveIni(LPCSTR file, std::string &host) {
   return true;
 }
 
-// Reads the file's lines. A file larger than any INI file is read only up to
-// the limit, and *whole says so: a write would drop the rest.
+// Reads the file's lines. A file larger than any INI file (in bytes or in
+// lines) is read only up to the limit, and *whole says so: a write would drop
+// the rest.
 bool Load(const std::string &host, IniFile &ini, bool *whole = nullptr) {
   ini.lines.clear();
   if (whole) *whole = true;
@@ -108,8 +113,13 @@ bool Load(const std::string &host, IniFile &ini, bool *whole = nullptr) {
     data.append(buf, n);
   }
   std::fclose(f);
+  ini.lines.reserve(std::min<size_t>(kMaxIniLines, std::count(data.begin(), data.end(), '\n') + 1));
   size_t pos = 0;
   while (pos < data.size()) {
+    if (ini.lines.size() == kMaxIniLines) {
+      if (whole) *whole = false;
+      break;
+    }
     size_t nl = data.find('\n', pos);
     if (nl == std::string::npos) nl = data.size();
     std::string text = data.substr(pos, nl - pos);
@@ -135,7 +145,8 @@ size_t SectionEnd(const IniFile &ini, long header) {
 }
 
 long FindKey(const IniFile &ini, long header, std::string_view key) {
-  for (size_t i = static_cast<size_t>(header) + 1; i < SectionEnd(ini, header); ++i)
+  const size_t end = SectionEnd(ini, header);  // once: a section may hold a million lines
+  for (size_t i = static_cast<size_t>(header) + 1; i < end; ++i)
     if (ini.lines[i].kind == Line::kKey && qx::EqualNoCase(ini.lines[i].name, key)) return static_cast<long>(i);
   return -1;
 }
@@ -287,10 +298,18 @@ BOOL Modify(LPCSTR file, Change change) {
   return Store(host, ini) ? TRUE : FALSE;
 }
 
+// Drops every section of the name, each header with its lines, in one pass: a
+// damaged file may repeat a header hundreds of thousands of times.
 void DeleteSections(IniFile &ini, std::string_view section) {
-  long header;
-  while ((header = FindSection(ini, section)) >= 0)
-    ini.lines.erase(ini.lines.begin() + header, ini.lines.begin() + static_cast<long>(SectionEnd(ini, header)));
+  size_t kept = 0;
+  bool dropping = false;
+  for (size_t i = 0; i < ini.lines.size(); ++i) {
+    if (ini.lines[i].kind == Line::kSection) dropping = qx::EqualNoCase(ini.lines[i].name, section);
+    if (dropping) continue;
+    if (kept != i) ini.lines[kept] = std::move(ini.lines[i]);
+    ++kept;
+  }
+  ini.lines.erase(ini.lines.begin() + static_cast<long>(kept), ini.lines.end());
 }
 
 // Where a new line of a section goes: after its last non-blank line.
@@ -328,7 +347,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
   if (!lpKeyName) {
     std::vector<std::string> keys;
     if (header >= 0)
-      for (size_t i = static_cast<size_t>(header) + 1; i < SectionEnd(ini, header); ++i)
+      for (size_t i = static_cast<size_t>(header) + 1, end = SectionEnd(ini, header); i < end; ++i)
         if (ini.lines[i].kind == Line::kKey) keys.push_back(ini.lines[i].name);
     return CopyList(keys, lpReturnedString, nSize);
   }
@@ -399,7 +418,7 @@ DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString,
   std::vector<std::string> items;
   long header = lpAppName ? FindSection(ini, Trim(lpAppName)) : -1;
   if (header >= 0)
-    for (size_t i = static_cast<size_t>(header) + 1; i < SectionEnd(ini, header); ++i)
+    for (size_t i = static_cast<size_t>(header) + 1, end = SectionEnd(ini, header); i < end; ++i)
       if (ini.lines[i].kind == Line::kKey) items.push_back(Trim(ini.lines[i].text));
   return CopyList(items, lpReturnedString, nSize);
 }
@@ -428,8 +447,10 @@ BOOL WINAPI WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCST
     if (header < 0) header = AddSection(ini, section);
     size_t end = InsertPoint(ini, header);
     ini.lines.erase(ini.lines.begin() + header + 1, ini.lines.begin() + static_cast<long>(end));
-    size_t at = static_cast<size_t>(header) + 1;
-    for (const auto &e : entries) ini.lines.insert(ini.lines.begin() + static_cast<long>(at++), Classify(e));
+    std::vector<Line> lines;
+    for (const auto &e : entries) lines.push_back(Classify(e));
+    ini.lines.insert(ini.lines.begin() + header + 1, std::make_move_iterator(lines.begin()),
+                     std::make_move_iterator(lines.end()));
   });
 }
 

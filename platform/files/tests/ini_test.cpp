@@ -157,6 +157,46 @@ TEST(Ini, AFileLargerThanAnIniFileIsReadButNeverRewritten) {
   EXPECT_TRUE(qxtest::Tree::Read(host) == text) << "the file changed";
 }
 
+// Damaged or hostile files: a section of 300,000 keys, a header repeated
+// 200,000 times and a million blank lines are each dealt with in one pass over
+// the file (a key lookup, a section's deletion took hours), and a file of more
+// lines than any INI file is read only that far and never rewritten.
+TEST(Ini, HostileFilesAreReadInOnePass) {
+  std::string keys = "[S]\r\n";
+  for (int i = 0; i < 300000; ++i) keys += "K" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+  std::string headers;
+  for (int i = 0; i < 200000; ++i) headers += "[S]\r\nK=1\r\n";
+  headers += "[T]\r\nL=2\r\n";
+  const std::string blank = std::string(1000000, '\n') + "[S]\r\nK=1\r\n";
+
+  const struct {
+    const char *name;
+    std::string text;
+    const char *key;    // read from section S
+    UINT value;         // its value read (7: the default)
+    bool delete_s;      // then delete section S
+    BOOL deleted;       // what the deletion returns
+    std::string after;  // the file afterwards
+  } cases[] = {
+      {"a section of 300,000 keys", keys, "K299999", 299999, false, TRUE, keys},
+      {"a missing key of that section", keys, "K300000", 7, false, TRUE, keys},
+      {"a header 200,000 times", headers, "K", 1, true, TRUE, "[T]\r\nL=2\r\n"},
+      {"a million blank lines first", blank, "K", 7, true, FALSE, blank},
+  };
+  const std::string host = g_tree.DriveD() + "/hostile.ini";
+  for (const auto &c : cases) {
+    qxtest::Tree::Write(host, c.text);
+    EXPECT_EQ(GetPrivateProfileIntA("S", c.key, 7, "D:\\hostile.ini"), c.value) << c.name;
+    if (c.delete_s) {
+      EXPECT_EQ(WritePrivateProfileStringA("S", nullptr, nullptr, "D:\\hostile.ini"), c.deleted) << c.name;
+      if (!c.deleted) {
+        EXPECT_EQ(GetLastError(), 223u) << c.name;  // ERROR_FILE_TOO_LARGE
+      }
+    }
+    EXPECT_TRUE(qxtest::Tree::Read(host) == c.after) << c.name << ": the file is not as expected";
+  }
+}
+
 TEST(Ini, AnotherProcessReadsAFreshWrite) {
   const char *file = "D:\\shared.ini";
   for (int round = 0; round < 3; ++round) {
