@@ -69,8 +69,10 @@ std::string ProposedFileName(const std::string &selector) {
   std::string safe;
   for (char c : name)
     if (IsAlnum(c) || c == '.' || c == '-' || c == '_') safe.push_back(c);
-  while (!safe.empty() && safe[0] == '.') safe.erase(0, 1);
+  // The length is cut first: a cut that left a dot in front would make the
+  // name hidden after all.
   if (safe.size() > 128) safe.erase(0, safe.size() - 128);
+  while (!safe.empty() && safe[0] == '.') safe.erase(0, 1);
   return safe;
 }
 

@@ -306,6 +306,10 @@ TEST(ReceivedFiles, PictureRuleNamesAndOpening) {
   EXPECT_EQ(ProposedFileName("/x/.bashrc"), "bashrc");
   EXPECT_EQ(ProposedFileName("/x/../"), "");
   EXPECT_EQ(ProposedFileName("/x/a b;c|d"), "abcd");
+  // A long name keeps its last 128 characters, never a leading dot.
+  EXPECT_EQ(ProposedFileName("/x/" + std::string(200, 'a') + ".profile" + std::string(120, 'b')),
+            "profile" + std::string(120, 'b'));
+  EXPECT_EQ(ProposedFileName(std::string(300, 'c')), std::string(128, 'c'));
 
   struct Default {
     char type;
