@@ -1,0 +1,76 @@
+// Fuzz target of the display line reader: any bytes as a stored message, read
+// through buffers of several sizes (so lines and groups fall across refills),
+// every display line decoded and read again by its position, as the viewer,
+// the printer and reply quoting do. The first input byte picks the MIME flag,
+// the buffer size and the word-wrap width.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "displayline.h"
+#include "settings.h"
+
+namespace {
+
+MAIL_SETTINGS g_fuzzSettings;
+
+const std::string &ScratchPath() {
+  static const std::string path = [] {
+    char name[] = "/tmp/displayline-fuzz-XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd < 0) abort();
+    close(fd);
+    return std::string(name);
+  }();
+  return path;
+}
+
+}  // namespace
+
+// The reader takes only the word-wrap width from the settings, and opens the
+// message through the layer's fopen (its path is a plain one here).
+MAIL_SETTINGS &Settings() { return g_fuzzSettings; }
+extern "C" FILE *qxcrt_fopen(const char *path, const char *mode) { return fopen(path, mode); }
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  if (size < 1) return 0;
+  const uint8_t control = data[0];
+  ++data;
+  --size;
+  const uint8_t mimeFlags = (control & 1) ? 0x02 : 0;
+  const size_t bufferSize = 16u << ((control >> 1) & 3);  // 16 .. 128 bytes
+  g_fuzzSettings.wordWrap = 40 + ((control >> 3) & 31) * 3;
+  FILE *out = fopen(ScratchPath().c_str(), "wb");
+  if (!out) abort();
+  if (size && fwrite(data, 1, size, out) != size) abort();
+  fclose(out);
+
+  MessageFile file(ScratchPath(), bufferSize);
+  if (!file.IsOpen()) abort();
+  struct Line {
+    uint32_t position, flags;
+  };
+  std::vector<Line> lines;
+  uint32_t position = 0, flags = 0;
+  for (auto text = NextDisplayLine(file, mimeFlags, position, true, &flags); text && lines.size() < 20000;
+       text = NextDisplayLine(file, mimeFlags, position, false, &flags)) {
+    if (text->size() > 4 * kDisplayLineLimit) abort();  // every line is bounded
+    if ((position & ~kAttachmentLine) > size) abort();  // positions lie in the file
+    DecodeDisplayLine(*text, flags);
+    lines.push_back({position, flags});
+  }
+  for (const Line &l : lines) {
+    DisplayLineAt(file, l.position, l.flags);
+    PhysicalLineAt(file, l.position);
+  }
+  std::string copy(reinterpret_cast<const char *>(data), std::min<size_t>(size, 2 * kDisplayLineLimit));
+  DecodeQuotedPrintableLine(copy, nullptr);
+  copy.assign(reinterpret_cast<const char *>(data), std::min<size_t>(size, 2 * kDisplayLineLimit));
+  DecodeBase64Line(copy, control >> 6, nullptr);
+  copy.assign(reinterpret_cast<const char *>(data), std::min<size_t>(size, 2 * kDisplayLineLimit));
+  WrapAtSpace(copy, g_fuzzSettings.wordWrap);
+  return 0;
+}
