@@ -46,7 +46,9 @@ std::string LineToRow(std::string_view line, const LineProblem &problem) {
     if (problem) problem(kMsgTooShort);
     return {};
   }
-  if (CountTabsSkippingFollower(line) != 3) {
+  // A line that begins with a TAB has no type character: its fields would
+  // shift by one in the row, and an edit would write them back shifted.
+  if (line[0] == '\t' || CountTabsSkippingFollower(line) != 3) {
     if (problem) problem(kMsgNeedsThreeTabs);
     return {};
   }

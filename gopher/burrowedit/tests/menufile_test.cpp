@@ -72,6 +72,9 @@ TEST(LineToRow, TableOfLines) {
       {"0Disp\t\tsel\thost\t70", "Text File[0]\tDisp\tsel\thost\t70", 0},
       // Three TABs in a row leave empty fields but still count two.
       {"1Docs\t\t\t70", "", kMsgNeedsThreeTabs},
+      // A line that begins with a TAB has no type: four TABs, not an item
+      // (its row began "UNKNOWN[<TAB>]", one field too many).
+      {"\tDocs\t1sel\thost\t70", "", kMsgNeedsThreeTabs},
   };
   for (const Case &c : cases) {
     Recorded r;
