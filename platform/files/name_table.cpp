@@ -2,6 +2,7 @@
 // (name_table.h).
 #include "name_table.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qx {
@@ -113,9 +114,12 @@ bool NameTable::Add(std::string_view stored) {
   }
   if (slots_.empty())
     slots_.assign(kMinSlots, kEmpty);
-  else if ((count_ + 1) * 2 > slots_.size())
+  else if ((count_ + 1) * 4 > slots_.size() * 3)  // at most three quarters full
     Resize(slots_.size() * 2);
   const auto offset = static_cast<std::uint32_t>(text_.size());
+  // Grown by half at a time, not doubled: the slack is part of every name's cost.
+  const size_t needed = text_.size() + stored.size() + 1;
+  if (needed > text_.capacity()) text_.reserve(std::min(kMaxText, std::max(needed, needed + text_.size() / 2)));
   text_.insert(text_.end(), stored.begin(), stored.end());
   text_.push_back('\0');
   Place(offset);
@@ -145,7 +149,9 @@ void NameTable::Remove(std::string_view stored) {
     return;
   }
   if (slots_.size() > kMinSlots && count_ * 8 < slots_.size()) Resize(slots_.size() / 2);
-  if (dead_ > kCompactFloor && dead_ > text_.size() - dead_) Compact();
+  // Rewritten once removed names take a fifth of the block: each rewrite
+  // copies the live names, at most four bytes copied per byte removed.
+  if (dead_ > kCompactFloor && dead_ * 4 > text_.size() - dead_) Compact();
 }
 
 }  // namespace qx
