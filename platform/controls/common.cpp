@@ -40,11 +40,14 @@ SIZE FontUnits(HFONT font) {
   HDC dc = CreateCompatibleDC(nullptr);
   if (!dc) return out;
   HGDIOBJ old = SelectObject(dc, FontOr(font));
-  TEXTMETRICA tm{};
-  if (GetTextMetricsA(dc, &tm)) out.cy = tm.tmHeight;
+  // The extent's height is the font's cell height (tmHeight), without the
+  // full metrics: those measure every glyph for the widest character.
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
   SIZE s{};
-  if (GetTextExtentPoint32A(dc, kAlphabet, 52, &s) && s.cx > 0) out.cx = (s.cx / 26 + 1) / 2;
+  if (GetTextExtentPoint32A(dc, kAlphabet, 52, &s)) {
+    out.cy = s.cy;
+    if (s.cx > 0) out.cx = (s.cx / 26 + 1) / 2;
+  }
   SelectObject(dc, old);
   DeleteDC(dc);
   if (out.cx <= 0) out.cx = 8;

@@ -95,8 +95,8 @@ std::string Shown(const Edit &e) { return e.password ? std::string(e.text.size()
 void Relayout(HWND h, Edit &e) {
   e.lines.clear();
   MeasureDC m(e.font);
-  TEXTMETRICA tm{};
-  if (m.get() && GetTextMetricsA(m.get(), &tm)) e.line_height = std::max<int>(1, tm.tmHeight);
+  SIZE cell{};  // an empty extent is one line's height, the font's tmHeight
+  if (m.get() && GetTextExtentPoint32A(m.get(), "", 0, &cell)) e.line_height = std::max<int>(1, cell.cy);
   if (!Multi(h)) {
     e.lines.push_back({0, e.text.size()});
     return;

@@ -5,6 +5,7 @@
 #include <cairo-ft.h>
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
+#include <pthread.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -14,6 +15,8 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "qx/errors.h"
 #include "gdi_internal.h"
@@ -115,6 +118,49 @@ std::string Upper(std::string s) {
 
 }  // namespace
 
+namespace {
+
+// fontconfig reads and parses its configuration (some fifty files) and maps
+// its caches on first use: a few milliseconds that every drawing process
+// spends before its first text. The work starts on a thread of its own when
+// the drawing library is loaded, so it overlaps the program's own start, and
+// whatever first asks fontconfig for something waits for it to end (two
+// threads initialising at once would each parse the configuration).
+class FontConfigStart {
+ public:
+  FontConfigStart() {
+    pthread_atfork(nullptr, nullptr, [] { Instance().ForgetThread(); });
+    state_.store(kRunning);
+    try {
+      std::thread([this] {
+        FcInit();
+        state_.store(kDone);
+        state_.notify_all();
+      }).detach();
+    } catch (const std::system_error &) {
+      state_.store(kIdle);  // no thread: the first font initialises fontconfig itself
+    }
+  }
+  static FontConfigStart &Instance();
+  void Wait() {
+    for (int s = state_.load(); s == kRunning; s = state_.load()) state_.wait(kRunning);
+  }
+
+ private:
+  enum : int { kIdle, kRunning, kDone };
+  // A child made by fork() has no such thread: its first font does the work.
+  void ForgetThread() {
+    int running = kRunning;
+    state_.compare_exchange_strong(running, kIdle);
+  }
+  std::atomic<int> state_{kIdle};
+};
+
+FontConfigStart g_fontconfig_start;
+FontConfigStart &FontConfigStart::Instance() { return g_fontconfig_start; }
+
+}  // namespace
+
 Font::Realized::~Realized() {
   if (scaled) cairo_scaled_font_destroy(scaled);
 }
@@ -138,24 +184,73 @@ cairo_scaled_font_t *MakeScaled(const char *family, bool bold, bool italic, doub
   return sf;
 }
 
-void FillGlyphs(Font::Realized &r) {
-  for (int c = 0; c < 256; ++c) {
-    char32_t u = ToUnicode(static_cast<unsigned char>(c), r.oem);
-    if (u < 0x20 || (u >= 0x7F && u < 0xA0)) u = r.oem && u ? u : U' ';  // control characters draw as blanks
-    const std::string s = Utf8(u);
-    cairo_glyph_t *glyphs = nullptr;
-    int n = 0;
-    if (cairo_scaled_font_text_to_glyphs(r.scaled, 0, 0, s.c_str(), static_cast<int>(s.size()), &glyphs, &n, nullptr,
-                                         nullptr, nullptr) == CAIRO_STATUS_SUCCESS &&
-        n > 0) {
-      r.glyph[c] = static_cast<std::uint32_t>(glyphs[0].index);
+// Character c's glyph and whole-pixel advance. A cell face advances by its
+// cell whatever the outline's glyph measures.
+void MeasureGlyph(Font::Realized &r, int c) {
+  char32_t u = ToUnicode(static_cast<unsigned char>(c), r.oem);
+  if (u < 0x20 || (u >= 0x7F && u < 0xA0)) u = r.oem && u ? u : U' ';  // control characters draw as blanks
+  const std::string s = Utf8(u);
+  cairo_glyph_t *glyphs = nullptr;
+  int n = 0;
+  if (cairo_scaled_font_text_to_glyphs(r.scaled, 0, 0, s.c_str(), static_cast<int>(s.size()), &glyphs, &n, nullptr,
+                                       nullptr, nullptr) == CAIRO_STATUS_SUCCESS &&
+      n > 0) {
+    r.glyph[c] = static_cast<std::uint32_t>(glyphs[0].index);
+    if (r.cell) {
+      r.advance[c] = r.cell_w;
+    } else {
       cairo_text_extents_t ext;
       cairo_scaled_font_glyph_extents(r.scaled, glyphs, 1, &ext);
-      r.advance[c] = r.cell ? r.cell_w : static_cast<int>(std::lround(ext.x_advance));
+      r.advance[c] = static_cast<int>(std::lround(ext.x_advance));
     }
-    cairo_glyph_free(glyphs);
+  }
+  cairo_glyph_free(glyphs);
+}
+
+}  // namespace
+
+void Font::Realized::MeasureSlow(const std::uint64_t need[4]) {
+  std::lock_guard guard(measure_lock_);
+  for (int k = 0; k < 4; ++k) {
+    const std::uint64_t had = measured_[k].load(std::memory_order_relaxed);
+    const std::uint64_t missing = need[k] & ~had;
+    if (!missing) continue;
+    for (int b = 0; b < 64; ++b)
+      if (missing & (std::uint64_t{1} << b)) MeasureGlyph(*this, k * 64 + b);
+    // Published after the entries are written: a reader that sees the bit sees them.
+    measured_[k].store(had | missing, std::memory_order_release);
   }
 }
+
+void Font::Realized::MeasureRange(int first, int last) {
+  std::uint64_t need[4] = {0, 0, 0, 0};
+  for (int c = std::max(0, first); c <= std::min(255, last); ++c) need[c >> 6] |= std::uint64_t{1} << (c & 63);
+  MeasureSet(need);
+}
+
+int Font::Realized::Ave() {
+  if (cell) return cell_w;
+  if (fixed) {
+    Measure("x", 1);
+    return advance[static_cast<unsigned char>('x')];
+  }
+  // The average of the lower-case letters and the blank, as desktop fonts report it.
+  MeasureRange('a', 'z');
+  Measure(" ", 1);
+  int sum = 0;
+  for (char c = 'a'; c <= 'z'; ++c) sum += advance[static_cast<unsigned char>(c)];
+  return static_cast<int>(std::lround((sum + advance[32]) / 27.0));
+}
+
+int Font::Realized::Max() {
+  if (cell) return cell_w;
+  MeasureRange(32, 255);
+  int widest = outline_max;
+  for (int c = 32; c < 256; ++c) widest = std::max(widest, advance[c]);
+  return widest;
+}
+
+namespace {
 
 const FaceMap *FindFace(const char *name) {
   for (const FaceMap &f : kFaces)
@@ -171,6 +266,7 @@ std::optional<CellFace> FindCellFace(const char *name) {
 }
 
 std::unique_ptr<Font::Realized> Realize(const LOGFONTA &lf, int device_height) {
+  FontConfigStart::Instance().Wait();
   auto r = std::make_unique<Font::Realized>();
   char name[LF_FACESIZE + 1] = {};
   std::memcpy(name, lf.lfFaceName, LF_FACESIZE);
@@ -209,7 +305,6 @@ std::unique_ptr<Font::Realized> Realize(const LOGFONTA &lf, int device_height) {
     r->ascent = static_cast<int>(std::lround((ch - (fe.ascent + fe.descent)) / 2 + fe.ascent));
     r->descent = ch - r->ascent;
     r->glyph_offset = (cw - mx.x_advance / 100.0 * em) / 2;
-    r->ave = r->max = cw;
     // The terminal's faces draw from their bitmaps; the outline stays for printing.
     for (const TerminalFace &tf : kTerminalBitmapFaces)
       if (cell && tf.w == cw && tf.h == ch && strcasecmp(tf.name, name) == 0) {
@@ -237,19 +332,7 @@ std::unique_ptr<Font::Realized> Realize(const LOGFONTA &lf, int device_height) {
     r->internal_leading = std::max(0, r->height - static_cast<int>(std::lround(em)));
     r->external_leading = std::max(0, static_cast<int>(std::lround(fe.height)) - r->height);
     r->fixed = std::strstr(family, "Mono") != nullptr;
-    r->max = static_cast<int>(std::lround(fe.max_x_advance));
-  }
-  FillGlyphs(*r);
-  if (!r->cell) {
-    if (r->fixed) {
-      r->ave = r->advance[static_cast<unsigned char>('x')];
-    } else {
-      // The average of the lower-case letters and the blank, as desktop fonts report it.
-      int sum = 0;
-      for (char c = 'a'; c <= 'z'; ++c) sum += r->advance[static_cast<unsigned char>(c)];
-      r->ave = static_cast<int>(std::lround((sum + r->advance[32]) / 27.0));
-    }
-    for (int c = 32; c < 256; ++c) r->max = std::max(r->max, r->advance[c]);
+    r->outline_max = static_cast<int>(std::lround(fe.max_x_advance));
   }
   return r;
 }
@@ -324,7 +407,7 @@ HGDIOBJ GetStock(int i);  // dc.cpp
 
 std::shared_ptr<Font> DefaultFont() { return LookupObject<Font>(GetStock(SYSTEM_FONT), Type::Font); }
 
-void FontMetrics(DC &dc, TEXTMETRICA &tm) {
+void FontMetrics(DC &dc, TEXTMETRICA &tm, bool with_widest) {
   Font::Realized &r = RealizedFor(dc);
   const LOGFONTA &lf = (dc.st.font_obj ? dc.st.font_obj : DefaultFont())->log;
   tm = TEXTMETRICA{};
@@ -333,8 +416,9 @@ void FontMetrics(DC &dc, TEXTMETRICA &tm) {
   tm.tmDescent = LogicalHeight(dc, r.descent);
   tm.tmInternalLeading = LogicalHeight(dc, r.internal_leading);
   tm.tmExternalLeading = LogicalHeight(dc, r.external_leading);
-  tm.tmAveCharWidth = LogicalWidth(dc, r.ave);
-  tm.tmMaxCharWidth = LogicalWidth(dc, r.max);
+  tm.tmAveCharWidth = LogicalWidth(dc, r.Ave());
+  // The widest character takes every glyph measured: only asked for when the caller may read it.
+  tm.tmMaxCharWidth = with_widest ? LogicalWidth(dc, r.Max()) : 0;
   tm.tmWeight = r.weight;
   tm.tmDigitizedAspectX = tm.tmDigitizedAspectY = 96;
   tm.tmFirstChar = r.oem ? 0 : 0x20;
@@ -353,7 +437,8 @@ void FontMetrics(DC &dc, TEXTMETRICA &tm) {
 
 namespace {
 
-int TextWidthIn(DC &dc, const Font::Realized &r, const char *s, int n) {
+int TextWidthIn(DC &dc, Font::Realized &r, const char *s, int n) {
+  r.Measure(s, n);
   const int extra = dc.ScaleX(dc.st.char_extra);
   int w = 0;
   for (int i = 0; i < n; ++i) w += r.advance[static_cast<unsigned char>(s[i])] + extra;
@@ -392,6 +477,7 @@ void DrawTextRun(DC &dc, int x, int y, const char *s, int n, const INT *dx, cons
   Surface &surf = *dc.Target();
   const std::shared_ptr<Font> fobj = dc.st.font_obj ? dc.st.font_obj : DefaultFont();
   std::vector<int> adv(static_cast<size_t>(std::max(0, n)));
+  r.Measure(s, std::max(0, n));
   int width = 0;
   for (int i = 0; i < n; ++i) {
     adv[i] = dx ? dc.ScaleX(dx[i]) : r.advance[static_cast<unsigned char>(s[i])] + dc.ScaleX(dc.st.char_extra);
@@ -512,7 +598,7 @@ int NextTab(int x, int origin, int n, const INT *stops, int ave) {
 // Splits text at tabs and draws or measures it. Returns the width in logical units.
 int TabbedRun(DC &dc, int x, int y, const char *s, int n, int nstops, const INT *stops, int origin, bool draw) {
   TEXTMETRICA tm;
-  FontMetrics(dc, tm);
+  FontMetrics(dc, tm, false);
   int cx = x;
   int start = 0;
   for (int i = 0; i <= n; ++i) {
@@ -597,7 +683,7 @@ BOOL WINAPI GetTextExtentPoint32A(HDC hdc, LPCSTR s, int c, LPSIZE size) {
   auto dc = LookupDC(hdc);
   if (!dc || !size || c < 0 || (!s && c > 0)) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   // The font is realized once for both numbers: lists measure every row.
-  const Font::Realized &r = RealizedFor(*dc);
+  Font::Realized &r = RealizedFor(*dc);
   size->cx = LogicalWidth(*dc, TextWidthIn(*dc, r, s, c));
   size->cy = LogicalHeight(*dc, r.height);
   return TRUE;
@@ -621,7 +707,7 @@ DWORD WINAPI GetTabbedTextExtentA(HDC hdc, LPCSTR s, int n, int nstops, const IN
   auto dc = LookupDC(hdc);
   if (!dc || n < 0 || (!s && n > 0)) return 0;
   TEXTMETRICA tm;
-  FontMetrics(*dc, tm);
+  FontMetrics(*dc, tm, false);
   const int w = TabbedRun(*dc, 0, 0, s, n, nstops, stops, 0, false);
   return static_cast<DWORD>(MAKELONG(w, tm.tmHeight));
 }
@@ -630,7 +716,7 @@ LONG WINAPI TabbedTextOutA(HDC hdc, int x, int y, LPCSTR s, int n, int nstops, c
   Drawing d(hdc);
   if (!d || n < 0 || (!s && n > 0)) return 0;
   TEXTMETRICA tm;
-  FontMetrics(d.dc(), tm);
+  FontMetrics(d.dc(), tm, false);
   const int w = TabbedRun(d.dc(), x, y, s, n, nstops, stops, origin, true);
   return MAKELONG(w, tm.tmHeight);
 }
@@ -666,7 +752,7 @@ int WINAPI DrawTextA(HDC hdc, LPCSTR text, int count, LPRECT rc, UINT format) {
   DC &dc = d.dc();
   const int n = Length(text, count);
   TEXTMETRICA tm;
-  FontMetrics(dc, tm);
+  FontMetrics(dc, tm, false);
   const int line_h = tm.tmHeight + ((format & DT_EXTERNALLEADING) ? tm.tmExternalLeading : 0);
   const int tab_chars = (format & DT_TABSTOP) ? std::max(1, static_cast<int>((format >> 8) & 0xFF)) : 8;
   const int tab_w = tab_chars * tm.tmAveCharWidth;
@@ -798,6 +884,7 @@ int WINAPI AddFontResourceA(LPCSTR file) {
   int added = 0;
   if (stat(file, &st) == 0 && S_ISREG(st.st_mode)) {
     // A real font file (FreeType reads .FON, .FNT, TrueType and more): fontconfig serves its faces.
+    FontConfigStart::Instance().Wait();
     if (FcConfigAppFontAddFile(nullptr, reinterpret_cast<const FcChar8 *>(file))) added = 1;
   } else if (base == kTerminalFontFile) {
     // The terminal's font file is not installed: its nine cell faces are the bitmap faces built with the layer.

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -83,10 +84,16 @@ struct Bitmap : Object {
 struct Font : Object {
   Font() : Object(Type::Font) {}
   LOGFONTA log{};
+  // A realised font measures a character's glyph on its first use (Measure),
+  // not all 256 when it is realised: measuring loads and hints the outline,
+  // and most texts use a few dozen characters. glyph[c] and advance[c] are
+  // valid once Measure has covered c; they never change afterwards, so
+  // threads sharing the font read them without a lock.
   struct Realized {
     cairo_scaled_font_t *scaled = nullptr;
     int height = 0, ascent = 0, descent = 0, internal_leading = 0, external_leading = 0;
-    int ave = 0, max = 0, weight = 400;
+    int outline_max = 0;  // the outline's own widest advance (outline faces)
+    int weight = 400;
     bool fixed = false, cell = false, oem = false, truetype = true;
     int cell_w = 0;
     double glyph_offset = 0;                // centres narrower glyphs in a fixed cell
@@ -97,6 +104,27 @@ struct Font : Object {
     Realized(const Realized &) = delete;
     Realized &operator=(const Realized &) = delete;
     ~Realized();
+    // Makes glyph[] and advance[] valid for every character of s.
+    void Measure(const char *s, int n) {
+      std::uint64_t need[4] = {0, 0, 0, 0};
+      for (int i = 0; i < n; ++i) {
+        const unsigned c = static_cast<unsigned char>(s[i]);
+        need[c >> 6] |= std::uint64_t{1} << (c & 63);
+      }
+      MeasureSet(need);
+    }
+    void MeasureRange(int first, int last);  // first..last, within 0..255
+    int Ave();                               // average character width, as desktop fonts report it
+    int Max();                               // widest character
+
+   private:
+    void MeasureSet(const std::uint64_t need[4]) {
+      for (int k = 0; k < 4; ++k)
+        if ((measured_[k].load(std::memory_order_acquire) & need[k]) != need[k]) return MeasureSlow(need);
+    }
+    void MeasureSlow(const std::uint64_t need[4]);
+    std::atomic<std::uint64_t> measured_[4] = {};
+    std::mutex measure_lock_;
   };
   std::mutex lock;
   std::map<int, std::unique_ptr<Realized>> realized;  // by device height
@@ -212,7 +240,9 @@ struct TextRun {
   std::vector<std::uint32_t> glyphs;  // glyph indices
   std::vector<int> advances;          // pixels
 };
-void FontMetrics(DC &dc, TEXTMETRICA &tm);
+// The font's metrics in logical units; without `with_widest` tmMaxCharWidth
+// is left 0, for the layer's own callers that never read it.
+void FontMetrics(DC &dc, TEXTMETRICA &tm, bool with_widest = true);
 int TextWidth(DC &dc, const char *s, int n);
 void DrawTextRun(DC &dc, int x, int y, const char *s, int n, const INT *dx, const RECT *opaque, const RECT *clip);
 std::shared_ptr<Font> DefaultFont();

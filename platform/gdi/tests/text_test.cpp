@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "gdi_internal.h"
 #include "qxtest/drawing.h"
@@ -121,6 +123,107 @@ TEST(GdiFonts, ExtentsMatchWhatIsDrawn) {
   EXPECT_GT(widths[0], 0);
   SelectObject(cv.dc(), GetStockObject(SYSTEM_FONT));
   DeleteObject(f);
+}
+
+// What a font reports: its metrics and every character's width.
+struct FontFacts {
+  TEXTMETRICA tm{};
+  INT widths[256] = {};
+};
+
+FontFacts FactsOf(HDC dc, HFONT f, bool metrics_first) {
+  FontFacts out;
+  HGDIOBJ old = SelectObject(dc, f);
+  if (metrics_first) GetTextMetricsA(dc, &out.tm);
+  for (int c = 255; c >= 0; --c) GetCharWidthA(dc, static_cast<UINT>(c), static_cast<UINT>(c), &out.widths[c]);
+  if (!metrics_first) GetTextMetricsA(dc, &out.tm);
+  SelectObject(dc, old);
+  return out;
+}
+
+void ExpectSameFacts(const FontFacts &a, const FontFacts &b) {
+  EXPECT_EQ(a.tm.tmHeight, b.tm.tmHeight);
+  EXPECT_EQ(a.tm.tmAscent, b.tm.tmAscent);
+  EXPECT_EQ(a.tm.tmAveCharWidth, b.tm.tmAveCharWidth);
+  EXPECT_EQ(a.tm.tmMaxCharWidth, b.tm.tmMaxCharWidth);
+  for (int c = 0; c < 256; ++c) ASSERT_EQ(a.widths[c], b.widths[c]) << "character " << c;
+}
+
+// Glyphs are measured when a character is first used: a font's metrics and
+// widths are the same whatever was measured or drawn with it first.
+TEST(GdiFonts, MetricsDoNotDependOnWhatWasMeasuredFirst) {
+  struct Case {
+    const char *face;
+    int height, weight;
+    BYTE charset, pitch;
+    const char *first_text;  // drawn and measured before anything else is asked
+  } cases[] = {
+      {"MS Sans Serif", -11, FW_NORMAL, ANSI_CHARSET, VARIABLE_PITCH | FF_SWISS, "Item 17 of the big menu"},
+      {"System", 16, FW_BOLD, ANSI_CHARSET, VARIABLE_PITCH | FF_SWISS, "W"},
+      {"Courier New", -13, FW_NORMAL, ANSI_CHARSET, FIXED_PITCH | FF_MODERN, "\xE9t\xE9"},
+      {"Times New Roman", 24, FW_NORMAL, ANSI_CHARSET, VARIABLE_PITCH | FF_ROMAN, ""},
+      {"Terminal", 12, FW_NORMAL, OEM_CHARSET, FIXED_PITCH | FF_MODERN, "\xC4\xB3\xDB"},
+      {"Fixedsys", 15, FW_NORMAL, ANSI_CHARSET, FIXED_PITCH | FF_MODERN, "abc"},
+  };
+  Canvas cv(400, 40);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.face);
+    auto make = [&] { return CreateFontA(c.height, 0, 0, 0, c.weight, 0, 0, 0, c.charset, 0, 0, 0, c.pitch, c.face); };
+    HFONT reference = make();
+    const FontFacts expected = FactsOf(cv.dc(), reference, true);
+    EXPECT_GT(expected.tm.tmMaxCharWidth, 0);
+    for (int ch = 32; ch < 256; ++ch) ASSERT_GE(expected.tm.tmMaxCharWidth, expected.widths[ch]) << "character " << ch;
+    // Widths asked for before the metrics.
+    HFONT widths_first = make();
+    ExpectSameFacts(FactsOf(cv.dc(), widths_first, false), expected);
+    // A text drawn and measured first.
+    HFONT text_first = make();
+    HGDIOBJ old = SelectObject(cv.dc(), text_first);
+    const int n = static_cast<int>(std::strlen(c.first_text));
+    SIZE size{};
+    ASSERT_TRUE(GetTextExtentPoint32A(cv.dc(), c.first_text, n, &size));
+    TextOutA(cv.dc(), 0, 0, c.first_text, n);
+    int sum = 0;
+    for (int i = 0; i < n; ++i) sum += expected.widths[static_cast<unsigned char>(c.first_text[i])];
+    EXPECT_EQ(size.cx, sum);
+    EXPECT_EQ(size.cy, expected.tm.tmHeight);
+    SelectObject(cv.dc(), old);
+    ExpectSameFacts(FactsOf(cv.dc(), text_first, true), expected);
+    for (HFONT f : {reference, widths_first, text_first}) DeleteObject(f);
+  }
+}
+
+// Threads measuring one font in DCs of their own, each its own characters
+// first, all see the widths a single thread sees.
+TEST(GdiFonts, OneFontMeasuredFromSeveralThreads) {
+  auto make = [] {
+    return CreateFontA(-15, 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, VARIABLE_PITCH | FF_SWISS, "Arial");
+  };
+  Canvas reference_canvas(10, 10);
+  HFONT reference = make();
+  const FontFacts expected = FactsOf(reference_canvas.dc(), reference, true);
+  HFONT shared = make();
+  constexpr int kThreads = 6;
+  std::vector<FontFacts> seen(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      Canvas cv(10, 10);
+      HGDIOBJ old = SelectObject(cv.dc(), shared);
+      for (int k = 0; k < 256; ++k) {
+        const int c = (k * 37 + t * 41) % 256;  // a different order in every thread
+        GetCharWidthA(cv.dc(), static_cast<UINT>(c), static_cast<UINT>(c), &seen[t].widths[c]);
+      }
+      GetTextMetricsA(cv.dc(), &seen[t].tm);
+      SelectObject(cv.dc(), old);
+    });
+  for (std::thread &t : threads) t.join();
+  for (int t = 0; t < kThreads; ++t) {
+    SCOPED_TRACE(t);
+    ExpectSameFacts(seen[t], expected);
+  }
+  DeleteObject(reference);
+  DeleteObject(shared);
 }
 
 TEST(GdiFonts, ExtTextOutOpaqueAndClipped) {
