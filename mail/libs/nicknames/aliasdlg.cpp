@@ -162,6 +162,9 @@ void EditSelectedAlias(HWND dialog, Picker &picker) {
     return ErrorBox(dialog, IDS_NO_ALIAS_TO_EDIT, IDS_CAPTION_EDIT_ALIAS);
   std::string name = old;
   if (!AskEntry(dialog, EntryKind::kChange, true, name) || name == old) return;
+  bool whole = true;
+  ReadKeys(picker.file, old, &whole);
+  if (!whole) return ErrorBox(dialog, IDS_TOO_MANY_TO_RENAME, IDS_CAPTION_EDIT_ALIAS);
   Written(dialog, RenameAlias(picker.file, old, name));
   HWND list = GetDlgItem(dialog, IDC_ALIASES);
   SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(index), 0);

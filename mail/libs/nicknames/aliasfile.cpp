@@ -18,7 +18,8 @@ std::string ContextPath(HGLOBAL context) {
   return path;
 }
 
-std::vector<std::string> ReadKeys(const std::string &file, const std::string &section) {
+std::vector<std::string> ReadKeys(const std::string &file, const std::string &section, bool *whole) {
+  if (whole) *whole = true;
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kListBuffer]);
   if (!buffer) return {};
   const DWORD n = GetPrivateProfileStringA(section.c_str(), nullptr, "", buffer.get(), kListBuffer, file.c_str());
@@ -27,6 +28,16 @@ std::vector<std::string> ReadKeys(const std::string &file, const std::string &se
     const size_t len = strnlen(buffer.get() + at, n - at);
     keys.emplace_back(buffer.get() + at, len);
     at += static_cast<DWORD>(len) + 1;
+  }
+  // A list that did not fit comes back as size - 2 bytes, its last key cut
+  // wherever the buffer ended: that key is kept only when the section holds
+  // it as it stands (the list may also just have filled the buffer).
+  if (n == kListBuffer - 2 && !keys.empty()) {
+    if (whole) *whole = false;
+    char value[8];
+    const char kMissing[] = "\x01";
+    GetPrivateProfileStringA(section.c_str(), keys.back().c_str(), kMissing, value, sizeof value, file.c_str());
+    if (std::strcmp(value, kMissing) == 0) keys.pop_back();
   }
   return keys;
 }
@@ -78,7 +89,9 @@ bool DeleteAlias(const std::string &file, const std::string &name) {
 }
 
 bool RenameAlias(const std::string &file, const std::string &old, const std::string &name) {
-  const std::vector<std::string> members = ReadKeys(file, old);
+  bool whole = true;
+  const std::vector<std::string> members = ReadKeys(file, old, &whole);
+  if (!whole) return false;  // deleting old would lose the members beyond the bound
   bool ok = DeleteAlias(file, old);
   for (const std::string &key : members)
     ok = WritePrivateProfileStringA(name.c_str(), key.c_str(), "", file.c_str()) && ok;

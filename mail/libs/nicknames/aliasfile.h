@@ -21,8 +21,10 @@ inline constexpr size_t kEntryLength = 120;
 std::string ContextPath(HGLOBAL context);
 
 // The keys of a section, in file order; empty when the file or section is
-// missing or the list buffer cannot be had.
-std::vector<std::string> ReadKeys(const std::string &file, const std::string &section);
+// missing or the list buffer cannot be had. A list longer than the bound
+// gives the keys that fit whole (never a key cut short, which would be
+// another address), and *whole (when given) is false then.
+std::vector<std::string> ReadKeys(const std::string &file, const std::string &section, bool *whole = nullptr);
 bool IsAlias(const std::string &file, const std::string &name);
 
 // A member as a key ("=" as 0xFF) and back.
@@ -37,7 +39,8 @@ bool Storable(const std::string &text, bool aliasName);
 // Changes; each false when the profile could not be written.
 bool AddAlias(const std::string &file, const std::string &name);
 bool DeleteAlias(const std::string &file, const std::string &name);
-// Moves every member of old to name.
+// Moves every member of old to name; false, with nothing changed, when the
+// members are more than the list bound holds (they could not all be moved).
 bool RenameAlias(const std::string &file, const std::string &old, const std::string &name);
 bool AddMember(const std::string &file, const std::string &alias, const std::string &member);
 bool RemoveMember(const std::string &file, const std::string &alias, const std::string &member);

@@ -28,6 +28,7 @@ enum TextId : UINT {
   IDS_LABEL_ALIAS = 19,
   IDS_NOT_STORABLE = 20,
   IDS_CANNOT_WRITE = 21,
+  IDS_TOO_MANY_TO_RENAME = 22,
 };
 
 enum ControlId : int {

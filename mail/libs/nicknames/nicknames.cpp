@@ -71,6 +71,9 @@ const QX_RESOURCE kResources[] = {
               "An alias name cannot hold =, [ or ], and neither a name nor an address can begin with ; or [. "
               "Enter it again without them."),
     QX_STRING(IDS_CANNOT_WRITE, "The alias file could not be written; check that the mail directory is writable."),
+    QX_STRING(IDS_TOO_MANY_TO_RENAME,
+              "This alias has more members than can be moved to a new name at once (over 60,000 characters), so "
+              "it keeps its name. Make a new alias and move some members to it, then rename this one."),
 };
 
 // A moveable block holding text and its NUL.

@@ -347,4 +347,32 @@ TEST_F(Aliases, HostileFilesGiveBoundedResults) {
   }
 }
 
+// An alias whose members are more than its list bound: every member given is
+// one the file holds, whole (the last used to come cut where the list
+// buffer ended, another address), and renaming it is refused with a message
+// instead of moving only the members that fit and dropping the rest.
+TEST_F(Aliases, AMemberListOverItsBoundIsNeverCutOrHalfMoved) {
+  std::string file = "[QX-Aliases]\r\nbig=\r\n[big]\r\n";
+  for (int i = 0; i < 9000; ++i) file += "member" + std::to_string(i) + "@example.org=\r\n";
+  WriteAliasFile(file);
+  HGLOBAL expansion = lib_.check(context_, "big");
+  ASSERT_NE(expansion, nullptr);
+  int members = 0;
+  while (HGLOBAL member = lib_.next(context_, expansion)) {
+    EXPECT_EQ(TakeText(member), "member" + std::to_string(members) + "@example.org");
+    ++members;
+  }
+  EXPECT_GT(members, 2000) << "the members within the bound are given";
+
+  Person person;
+  person.Then(kManage, Then(Choose(100, "big"), Click(108)))
+      .Then("Edit Alias", Type("huge"))
+      .Then(kManage, Click(IDCANCEL));
+  WithPerson(person, [&] { lib_.manage(context_, nullptr); });
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_EQ(g_boxes[0].caption, "Edit Alias");
+  EXPECT_NE(g_boxes[0].text.find("more members than can be moved"), std::string::npos) << g_boxes[0].text;
+  EXPECT_TRUE(ReadAliasFile() == file) << "a refused rename must leave the file alone";
+}
+
 }  // namespace
