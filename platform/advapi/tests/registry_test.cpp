@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -519,6 +520,43 @@ TEST(Qxreg, ImportsAHandWrittenFile) {
   EXPECT_NE(rc, 0);
   Capture({"qxreg", "query", "HKLM\\SOFTWARE\\Corvane\\Old"}, &rc);
   EXPECT_NE(rc, 0);
+}
+
+// Hex values as large as the registry keeps, in each form an import file may
+// give them: one run of digit pairs (each pair used to make the reader search
+// the rest of the line again: minutes for 100,000 bytes), bytes separated by
+// commas, and comma-separated lines continued with "\\" as export writes them.
+TEST(Qxreg, ImportsLargeHexValuesInEveryForm) {
+  std::vector<BYTE> expected;
+  for (int i = 0; i < 300000; ++i) expected.push_back(static_cast<BYTE>(i * 7));
+  std::string run, commas, continued;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    char pair[4];
+    std::snprintf(pair, sizeof pair, "%02x", expected[i]);
+    run += pair;
+    commas += (i ? "," : "") + std::string(pair);
+    continued += (i ? (i % 25 == 0 ? ",\\\r\n  " : ",") : "") + std::string(pair);
+  }
+  const struct {
+    const char *form;
+    std::string data;
+  } cases[] = {{"one run of pairs", run}, {"separated by commas", commas}, {"continued lines", continued}};
+  const std::string file = g_dirs.root() + "/large.reg";
+  for (const auto &c : cases) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        << "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Tests\\large]\r\n\"v\"=hex:" << c.data << "\r\n";
+    ASSERT_EQ(RunTool({"qxreg", "import", file}), 0) << c.form;
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Tests\\large", 0, KEY_READ, &key), ERROR_SUCCESS) << c.form;
+    std::vector<BYTE> back(expected.size() + 16);
+    DWORD type = 0, size = static_cast<DWORD>(back.size());
+    EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, &type, back.data(), &size), ERROR_SUCCESS) << c.form;
+    RegCloseKey(key);
+    back.resize(size);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY)) << c.form;
+    EXPECT_TRUE(back == expected) << c.form << ": " << size << " bytes read back";
+    RunTool({"qxreg", "delete", "HKCU\\Tests\\large"});
+  }
 }
 
 TEST(Qxreg, RefusesBrokenFilesWithTheLine) {

@@ -224,6 +224,10 @@ void Query(HKEY key, const std::string &path, bool recursive) {
 
 bool ParseHexBytes(const std::string &text, std::vector<BYTE> &out) {
   out.clear();
+  // Bytes are separated by commas or blanks, or written as one run of digit
+  // pairs; which of the two is decided once (asking at every digit made a
+  // value of 100,000 bytes take minutes).
+  const bool run = text.find_first_of(", \t") == std::string::npos;
   std::string digits;
   for (char c : text) {
     if (std::isxdigit(static_cast<unsigned char>(c))) {
@@ -235,7 +239,7 @@ bool ParseHexBytes(const std::string &text, std::vector<BYTE> &out) {
     } else {
       return false;
     }
-    if (digits.size() == 2 && text.find_first_of(", \t") == std::string::npos) {
+    if (digits.size() == 2 && run) {
       out.push_back(static_cast<BYTE>(std::strtoul(digits.c_str(), nullptr, 16)));
       digits.clear();
     }
@@ -498,17 +502,19 @@ int Import(const std::string &file) {
     std::istringstream in(text);
     std::string raw, pending;
     int number = 0, start = 0;
+    bool hex = false;  // the logical line holds "=hex": looked for once, not at every continuation
     while (std::getline(in, raw)) {
       ++number;
       if (!raw.empty() && raw.back() == '\r') raw.pop_back();
       if (pending.empty()) {
         start = number;
+        hex = raw.find("=hex") != std::string::npos;
       } else {
         size_t lead = raw.find_first_not_of(" \t");
         raw = lead == std::string::npos ? std::string() : raw.substr(lead);
       }
       pending += raw;
-      if (!pending.empty() && pending.back() == '\\' && pending.find("=hex") != std::string::npos) {
+      if (!pending.empty() && pending.back() == '\\' && hex) {
         pending.pop_back();
         continue;
       }
