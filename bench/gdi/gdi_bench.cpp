@@ -4,6 +4,8 @@
 #include <benchmark/benchmark.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -39,6 +41,48 @@ void BM_TerminalRow(benchmark::State &state) {
   DeleteObject(f);
 }
 BENCHMARK(BM_TerminalRow)->Arg(80)->Arg(132);
+
+// A list measuring every row it is filled with for its horizontal extent
+// (the gopher client's tree of a 20,000-item menu): one text extent a row.
+void BM_MeasureListRow(benchmark::State &state) {
+  Canvas c(16, 16);
+  char text[64];
+  int i = 0;
+  long widest = 0;
+  for (auto _ : state) {
+    const int n = snprintf(text, sizeof text, "Item %d of the big menu", i++ % 20000);
+    SIZE size{};
+    GetTextExtentPoint32A(c.dc, text, n, &size);
+    widest = std::max(widest, static_cast<long>(size.cx));
+  }
+  benchmark::DoNotOptimize(widest);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_MeasureListRow);
+
+// An owner-drawn list filled with rows of item pointers and emptied again (a
+// WM_DELETEITEM to the parent for each row), as the gopher client's tree is
+// for a menu of N items.
+void BM_OwnerDrawListFillAndEmpty(benchmark::State &state) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.lpszClassName = "BenchListParent";
+  RegisterClassA(&wc);
+  HWND parent = CreateWindowA("BenchListParent", "bench", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
+                              nullptr, nullptr);
+  HWND list = CreateWindowA("ListBox", "", LBS_OWNERDRAWFIXED | LBS_NOINTEGRALHEIGHT | WS_CHILD | WS_VSCROLL, 0, 0, 300,
+                            200, parent, reinterpret_cast<HMENU>(203), nullptr, nullptr);
+  const int rows = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    for (int i = 0; i < rows; ++i) SendMessageA(list, LB_ADDSTRING, 0, static_cast<LPARAM>(i + 1));
+    SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+  }
+  state.SetItemsProcessed(state.iterations() * rows);
+  DestroyWindow(parent);
+}
+BENCHMARK(BM_OwnerDrawListFillAndEmpty)->Arg(20000);
 
 void BM_TransparentBlit32(benchmark::State &state) {
   Canvas dst(64, 64), img(32, 32);

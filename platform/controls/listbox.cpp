@@ -241,10 +241,10 @@ int Insert(HWND h, ListBox &l, int index, LPARAM lp) {
   return index;
 }
 
-// WM_DELETEITEM for an item already taken out of the list, so the owner
-// that reacts by changing or destroying the list finds it consistent.
+// WM_DELETEITEM (owner-drawn lists only) for an item already taken out of
+// the list, so the owner that reacts by changing or destroying the list
+// finds it consistent.
 void SendDelete(HWND h, HWND parent, int id, int i, ULONG_PTR data) {
-  if (!OwnerDraw(h)) return;
   DELETEITEMSTRUCT dis{};
   dis.CtlType = ODT_LISTBOX;
   dis.CtlID = static_cast<UINT>(id);
@@ -270,7 +270,7 @@ LRESULT Delete(HWND h, ListBox &l, WPARAM wp) {
   SetTop(h, l, l.top);
   Redraw(h, l);
   const LRESULT left = Count(l);
-  SendDelete(h, Parent(h), GetDlgCtrlID(h), i, data);
+  if (OwnerDraw(h)) SendDelete(h, Parent(h), GetDlgCtrlID(h), i, data);
   return left;
 }
 
@@ -284,6 +284,7 @@ void Reset(HWND h, ListBox &l) {
   Redraw(h, l);
   const HWND parent = Parent(h);
   const int id = GetDlgCtrlID(h);
+  if (!OwnerDraw(h)) return;  // the style read once, not for each of thousands of rows
   for (size_t i = 0; i < gone.size(); ++i) SendDelete(h, parent, id, static_cast<int>(i), gone[i].data);
 }
 

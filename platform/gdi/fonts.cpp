@@ -338,14 +338,28 @@ std::unique_ptr<Font::Realized> Realize(const LOGFONTA &lf, int device_height) {
 }
 
 Font::Realized &RealizedFor(DC &dc) {
-  std::shared_ptr<Font> f = dc.st.font_obj ? dc.st.font_obj : DefaultFont();
+  std::shared_ptr<Font> fallback;
+  Font *f = dc.st.font_obj.get();
+  if (!f) {
+    fallback = DefaultFont();
+    f = fallback.get();
+  }
   // Outline fonts follow the mapping mode; raster cells do not scale.
   int h = f->log.lfHeight;
   if (dc.st.map_mode != MM_TEXT && h != 0) h = (h < 0 ? -1 : 1) * std::abs(dc.ScaleY(h));
-  std::lock_guard guard(f->lock);
-  auto &slot = f->realized[h];
-  if (!slot) slot = Realize(f->log, h);
-  return *slot;
+  // A list measures every row through one DC: the last answer is kept there.
+  if (dc.realized && dc.realized_font.get() == f && dc.realized_height == h) return *dc.realized;
+  Font::Realized *r;
+  {
+    std::lock_guard guard(f->lock);
+    auto &slot = f->realized[h];
+    if (!slot) slot = Realize(f->log, h);
+    r = slot.get();
+  }
+  dc.realized_font = fallback ? std::move(fallback) : dc.st.font_obj;
+  dc.realized_height = h;
+  dc.realized = r;
+  return *r;
 }
 
 HFONT NewFont(const LOGFONTA &lf) {

@@ -166,6 +166,12 @@ struct DC : Object {
   // handle), at the printer's resolution.
   std::shared_ptr<PrintJob> printer;
   int dpi = 96;
+  // The font realised for this DC the last time text asked, and for which
+  // logical font and device height. The reference keeps the font, and so
+  // the realisation, alive: a later font at the same address cannot match.
+  std::shared_ptr<Font> realized_font;
+  int realized_height = 0;
+  Font::Realized *realized = nullptr;
 
   Surface *Target();
   POINT Origin() const { return memory ? POINT{0, 0} : window.origin; }
@@ -202,7 +208,8 @@ class Drawing {
 std::shared_ptr<DC> LookupDC(HDC hdc);
 template <class T>
 std::shared_ptr<T> LookupObject(HGDIOBJ h, Type type) {
-  auto o = Lookup<Object>(h, ObjectKind::Gdi);
+  // Only Object is made with ObjectKind::Gdi: the kind checked, the cast is static.
+  auto o = std::static_pointer_cast<Object>(LookupHandle(h, ObjectKind::Gdi));
   if (!o || o->type != type) return nullptr;
   return std::static_pointer_cast<T>(o);
 }

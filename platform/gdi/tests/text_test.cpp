@@ -226,6 +226,83 @@ TEST(GdiFonts, OneFontMeasuredFromSeveralThreads) {
   DeleteObject(shared);
 }
 
+// A DC keeps the font it realised last: what it measures still follows every
+// change of font (a font deleted and another made in its place included) and
+// of mapping mode.
+TEST(GdiFonts, ExtentsFollowTheDcsFontAndMappingMode) {
+  auto fresh_extent = [](HFONT f, int scale) {
+    Canvas fresh(10, 10);
+    if (scale != 1) {
+      SetMapMode(fresh.dc(), MM_ANISOTROPIC);
+      SetWindowExtEx(fresh.dc(), 1, 1, nullptr);
+      SetViewportExtEx(fresh.dc(), scale, scale, nullptr);
+    }
+    SelectObject(fresh.dc(), f);
+    SIZE s{};
+    GetTextExtentPoint32A(fresh.dc(), "Hello, world", 12, &s);
+    SelectObject(fresh.dc(), GetStockObject(SYSTEM_FONT));
+    return s;
+  };
+  auto arial = [](int h) {
+    return CreateFontA(h, 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, VARIABLE_PITCH | FF_SWISS, "Arial");
+  };
+  Canvas cv(10, 10);
+  auto measure = [&] {
+    SIZE s{};
+    GetTextExtentPoint32A(cv.dc(), "Hello, world", 12, &s);
+    return s;
+  };
+  HFONT small = arial(-11), large = arial(-30);
+  // The same height as `small`: only the font itself tells them apart.
+  HFONT bold = CreateFontA(-11, 0, 0, 0, FW_BOLD, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, FIXED_PITCH | FF_MODERN, "Courier");
+  const SIZE small_size = fresh_extent(small, 1), large_size = fresh_extent(large, 1),
+             bold_size = fresh_extent(bold, 1);
+  ASSERT_LT(small_size.cx, large_size.cx);
+  ASSERT_NE(small_size.cx, bold_size.cx);
+  const struct Step {
+    const char *what;
+    HFONT font;
+    int scale;
+    SIZE expect;
+  } steps[] = {
+      {"small font", small, 1, small_size},
+      {"large font", large, 1, large_size},
+      {"same height, another font", bold, 1, bold_size},
+      {"small again", small, 1, small_size},
+      {"small, twice the scale", small, 2, fresh_extent(small, 2)},
+      {"back to one", small, 1, small_size},
+  };
+  for (const Step &st : steps) {
+    SCOPED_TRACE(st.what);
+    SetMapMode(cv.dc(), st.scale == 1 ? MM_TEXT : MM_ANISOTROPIC);
+    if (st.scale != 1) {
+      SetWindowExtEx(cv.dc(), 1, 1, nullptr);
+      SetViewportExtEx(cv.dc(), st.scale, st.scale, nullptr);
+    }
+    SelectObject(cv.dc(), st.font);
+    const SIZE got = measure();
+    EXPECT_EQ(got.cx, st.expect.cx);
+    EXPECT_EQ(got.cy, st.expect.cy);
+  }
+  SetMapMode(cv.dc(), MM_TEXT);
+  // Fonts deleted and new ones made, perhaps where the old ones lived.
+  SelectObject(cv.dc(), GetStockObject(SYSTEM_FONT));
+  DeleteObject(small);
+  DeleteObject(large);
+  DeleteObject(bold);
+  for (int h : {-20, -9, -20}) {
+    SCOPED_TRACE(h);
+    HFONT f = arial(h);
+    const SIZE expect = fresh_extent(f, 1);
+    SelectObject(cv.dc(), f);
+    const SIZE got = measure();
+    EXPECT_EQ(got.cx, expect.cx);
+    EXPECT_EQ(got.cy, expect.cy);
+    SelectObject(cv.dc(), GetStockObject(SYSTEM_FONT));
+    DeleteObject(f);
+  }
+}
+
 TEST(GdiFonts, ExtTextOutOpaqueAndClipped) {
   Canvas cv(60, 30);
   SetBkColor(cv.dc(), RGB(0, 0, 255));
