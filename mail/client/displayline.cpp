@@ -696,10 +696,17 @@ std::string DisplayLineAt(MessageFile &file, uint32_t position, uint32_t decodeF
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return text;
   }
-  if (decodeFlags & kDecodeQuotedPrintable) DecodeQuotedPrintableLine(line, &file);
+  if (decodeFlags & kDecodeQuotedPrintable) {
+    // The text the reader handed back: a long line cut at the wrap width as
+    // a plain one is (its rest is the next display line, which would
+    // otherwise be shown twice), soft breaks followed only in a line it did
+    // not cut; then decoded as DecodeDisplayLine decodes the reader's text.
+    if (WrapAtSpace(line, Settings().wordWrap) == 0) JoinSoftBreaks(line, &file);
+    DecodeQuotedPrintableLine(line, nullptr);
+  }
   if (decodeFlags & kDecodeBase64)
     DecodeBase64Line(line, static_cast<int>(decodeFlags >> kBase64PhaseShift) & 3, &file);
-  // Plain lines are cut where the reader cut them; a decoded line is shown
+  // Plain lines are cut where the reader cut them; a base64 line is shown
   // whole (the reader did not cut it, so no later display line holds its rest).
   if (!(decodeFlags & (kDecodeQuotedPrintable | kDecodeBase64))) WrapAtSpace(line, Settings().wordWrap);
   const size_t lf = line.find('\n');

@@ -531,3 +531,41 @@ TEST_F(DisplayLineTest, TheSameLinesWhateverTheBufferSize) {
   ExpectPositionsLandOnText(ReadFile(dir / "long.msg"), lines);
   EXPECT_EQ(WithoutLineEnds(BodyText(lines)), WithoutLineEnds(PythonDecoded(dir / "long.msg")));
 }
+
+// The viewer and the printer paint a line by reading it again from its offset;
+// quoting decodes the text the reader handed back. Both must give the same
+// text for every line, at every wrap width: a quoted-printable line longer
+// than the width is cut by the reader, and painted whole it showed its rest
+// twice (once more as the next line).
+TEST_F(DisplayLineTest, PaintedAgainAsReadAtEveryWidth) {
+  const std::string qpHeader =
+      "MIME-Version: 1.0\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n";
+  struct Case {
+    const char *what;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"a long quoted-printable line",
+       qpHeader + "one two three four five six seven eight nine ten eleven twelve thirteen fourteen\r\nend\r\n"},
+      {"escapes and a soft break in a long line",
+       qpHeader + "caf=E9 caf=E9 caf=E9 caf=E9 caf=E9 caf=E9 caf=E9 caf=E9 caf=E9 and=\r\n more words follow\r\n"},
+      {"a soft break at the end of the file", qpHeader + "xxxxxxxxxxxxxxxxxx-==mixed=="},
+      {"a plain long line", "Subject: plain\r\n\r\n" + std::string(30, 'a') + " " + std::string(50, 'b') + " c\r\n"},
+  };
+  for (const Case &c : cases) {
+    for (int width : {40, 57, 76, 132}) {
+      SCOPED_TRACE(std::string(c.what) + ", width " + std::to_string(width));
+      Settings().wordWrap = width;
+      TempDir dir;
+      WriteFile(dir / "m.msg", c.message);
+      const std::vector<Shown> lines = Read(c.message);
+      MessageFile f(dir / "m.msg");
+      for (size_t i = 0; i < lines.size(); ++i) {
+        const Shown &l = lines[i];
+        if (l.position & kAttachmentLine) continue;
+        EXPECT_EQ(DisplayLineAt(f, l.position, l.flags), CutAtLineEnd(DecodeDisplayLine(l.text, l.flags)))
+            << "line " << i;
+      }
+    }
+  }
+}
