@@ -586,7 +586,10 @@ void DecodeBase64Line(std::string &text, int phase, MessageFile *file) {
     if (DecodeGroupsToLineFeed(Groups(encoded), std::clamp(phase, 0, 2), out) || !file) break;
     std::string next;
     const long before = file->Tell();
-    if (!ReadPhysical(*file, next) || next == "\n" || encoded.size() + next.size() > kDisplayLineLimit) {
+    // Where the reader ends a line's groups: an empty line or a "--" line
+    // (the part's end) is never decoded as more of this line's text.
+    if (!ReadPhysical(*file, next) || next == "\n" || next.compare(0, 2, "--") == 0 ||
+        encoded.size() + next.size() > kDisplayLineLimit) {
       file->Seek(before);
       break;
     }

@@ -551,6 +551,12 @@ TEST_F(DisplayLineTest, PaintedAgainAsReadAtEveryWidth) {
        qpHeader + "caf=E9 caf=E9 caf=E9 caf=E9 caf=E9 caf=E9 caf=E9 caf=E9 caf=E9 and=\r\n more words follow\r\n"},
       {"a soft break at the end of the file", qpHeader + "xxxxxxxxxxxxxxxxxx-==mixed=="},
       {"a plain long line", "Subject: plain\r\n\r\n" + std::string(30, 'a') + " " + std::string(50, 'b') + " c\r\n"},
+      {"base64 text without a last line feed before the next part",
+       "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"B\"\r\n\r\n"
+       "--B\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n\r\nSGVsbG8gd29ybGQ=\r\n"
+       "--B\r\nContent-Type: text/plain\r\n\r\nSecond part\r\n--B--\r\n"},
+      {"base64 text without a last line feed at the end",
+       "MIME-Version: 1.0\r\nContent-Transfer-Encoding: base64\r\n\r\nSGVsbG8gd29ybGQ="},
   };
   for (const Case &c : cases) {
     for (int width : {40, 57, 76, 132}) {
