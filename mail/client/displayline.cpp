@@ -168,6 +168,10 @@ bool ByteWritten(const char *group, int k) {
   return group[k + 1] != '=';
 }
 
+// The base64 characters one display line decodes at most: whole groups within
+// the line bound.
+constexpr size_t kMaxGroupChars = kDisplayLineLimit / 4 * 4;
+
 // The encoded characters of a text in groups of four; a short last group is
 // padded. Characters outside the alphabet (blanks, line ends) are passed over.
 std::vector<std::string> Groups(const std::string &text) {
@@ -365,7 +369,7 @@ std::string MeasureBase64(READER_STATE &st, MessageFile &file, const std::string
         return text;
       }
       skip = 0;
-      if (text.size() + 4 > kDisplayLineLimit) {  // no line feed within the limit: cut here
+      if (text.size() >= kMaxGroupChars) {  // no line feed within the limit: cut here
         st.phase = 0;
         file.Seek(g.after);
         st.lastTerminator = 0;
@@ -579,21 +583,31 @@ void DecodeQuotedPrintableLine(std::string &text, MessageFile *file) {
 
 void DecodeBase64Line(std::string &text, int phase, MessageFile *file) {
   if (text.empty() || text[0] == '\n') return;
-  std::string encoded = text;
+  // Only the alphabet's characters count, as the reader counts them: a display
+  // line holds at most kMaxGroupChars of them, and the next display line starts
+  // after those (the text left after fewer would be lost, after more shown twice).
+  const auto appendGroupChars = [](std::string &to, const std::string &from) {
+    for (char c : from)
+      if (IsBase64Char(c)) to += c;
+  };
+  std::string encoded;
+  appendGroupChars(encoded, text);
   std::string out;
   for (;;) {
+    if (encoded.size() > kMaxGroupChars) encoded.resize(kMaxGroupChars);
     out.clear();
-    if (DecodeGroupsToLineFeed(Groups(encoded), std::clamp(phase, 0, 2), out) || !file) break;
+    if (DecodeGroupsToLineFeed(Groups(encoded), std::clamp(phase, 0, 2), out) || !file ||
+        encoded.size() == kMaxGroupChars)
+      break;
     std::string next;
     const long before = file->Tell();
     // Where the reader ends a line's groups: an empty line or a "--" line
     // (the part's end) is never decoded as more of this line's text.
-    if (!ReadPhysical(*file, next) || next == "\n" || next.compare(0, 2, "--") == 0 ||
-        encoded.size() + next.size() > kDisplayLineLimit) {
+    if (!ReadPhysical(*file, next) || next == "\n" || next.compare(0, 2, "--") == 0) {
       file->Seek(before);
       break;
     }
-    encoded += next;
+    appendGroupChars(encoded, next);
   }
   text = out;
 }

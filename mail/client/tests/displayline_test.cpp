@@ -532,6 +532,20 @@ TEST_F(DisplayLineTest, TheSameLinesWhateverTheBufferSize) {
   EXPECT_EQ(WithoutLineEnds(BodyText(lines)), WithoutLineEnds(PythonDecoded(dir / "long.msg")));
 }
 
+namespace {
+
+// "ABCDEFGHIJKL" 300 times, base64 in lines of 76 characters: a paragraph
+// longer than one display line holds, with no line feed in it.
+std::string LongBase64Paragraph() {
+  std::string encoded;
+  for (int i = 0; i < 300; ++i) encoded += "QUJDREVGR0hJSktM";
+  std::string body;
+  for (size_t at = 0; at < encoded.size(); at += 76) body += encoded.substr(at, 76) + "\r\n";
+  return "MIME-Version: 1.0\r\nContent-Transfer-Encoding: base64\r\n\r\n" + body;
+}
+
+}  // namespace
+
 // The viewer and the printer paint a line by reading it again from its offset;
 // quoting decodes the text the reader handed back. Both must give the same
 // text for every line, at every wrap width: a quoted-printable line longer
@@ -555,6 +569,7 @@ TEST_F(DisplayLineTest, PaintedAgainAsReadAtEveryWidth) {
        "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"B\"\r\n\r\n"
        "--B\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n\r\nSGVsbG8gd29ybGQ=\r\n"
        "--B\r\nContent-Type: text/plain\r\n\r\nSecond part\r\n--B--\r\n"},
+      {"base64 text of 3,600 characters without a line feed", LongBase64Paragraph()},
       {"base64 text without a last line feed at the end",
        "MIME-Version: 1.0\r\nContent-Transfer-Encoding: base64\r\n\r\nSGVsbG8gd29ybGQ="},
   };
@@ -574,4 +589,8 @@ TEST_F(DisplayLineTest, PaintedAgainAsReadAtEveryWidth) {
       }
     }
   }
+  // The long paragraph's display lines together hold it whole, once.
+  std::string paragraph;
+  for (int i = 0; i < 300; ++i) paragraph += "ABCDEFGHIJKL";
+  EXPECT_EQ(WithoutLineEnds(BodyText(Read(LongBase64Paragraph()))), paragraph);
 }
