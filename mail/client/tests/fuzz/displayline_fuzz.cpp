@@ -1,10 +1,12 @@
 // Fuzz target of the display line reader: any bytes as a stored message, read
 // through buffers of several sizes (so lines and groups fall across refills),
-// every display line decoded and read again by its position, as the viewer,
-// the printer and reply quoting do. The first input byte picks the MIME flag,
-// the buffer size and the word-wrap width.
+// every display line decoded as reply quoting decodes it and read again by its
+// position as the viewer and the printer paint it: both must give the same
+// text. The first input byte picks the MIME flag, the buffer size and the
+// word-wrap width.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!file.IsOpen()) abort();
   struct Line {
     uint32_t position, flags;
+    std::string shown;  // as quoting decodes it, cut at its line end
   };
   std::vector<Line> lines;
   uint32_t position = 0, flags = 0;
@@ -59,11 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
        text = NextDisplayLine(file, mimeFlags, position, false, &flags)) {
     if (text->size() > 4 * kDisplayLineLimit) abort();  // every line is bounded
     if ((position & ~kAttachmentLine) > size) abort();  // positions lie in the file
-    DecodeDisplayLine(*text, flags);
-    lines.push_back({position, flags});
+    std::string shown = DecodeDisplayLine(*text, flags);
+    shown.resize(std::min(shown.size(), shown.find('\n')));
+    if (!shown.empty() && shown.back() == '\r') shown.pop_back();
+    lines.push_back({position, flags, std::move(shown)});
   }
   for (const Line &l : lines) {
-    DisplayLineAt(file, l.position, l.flags);
+    const std::string painted = DisplayLineAt(file, l.position, l.flags);
+    if (!(l.position & kAttachmentLine) && painted != l.shown) abort();
     PhysicalLineAt(file, l.position);
   }
   std::string copy(reinterpret_cast<const char *>(data), std::min<size_t>(size, 2 * kDisplayLineLimit));
