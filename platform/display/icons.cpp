@@ -190,7 +190,10 @@ HICON IconFromBytes(const BYTE *data, DWORD size, bool cursor) {
   const BYTE *img = data + off;
   BITMAPINFOHEADER h;
   std::memcpy(&h, img, sizeof h);
-  if (h.biSize < sizeof h || h.biWidth <= 0 || h.biWidth > 256 || h.biHeight <= 0 || h.biHeight > 512) return nullptr;
+  // The header's own size is checked against the image before anything is
+  // added to it: a size near 4 GiB wrapped the colour table's offset to 0.
+  if (h.biSize < sizeof h || h.biSize > len || h.biWidth <= 0 || h.biWidth > 256 || h.biHeight <= 0 || h.biHeight > 512)
+    return nullptr;
   const int w = h.biWidth, ht = h.biHeight / 2;
   const DWORD colors = h.biBitCount <= 8 ? (h.biClrUsed ? h.biClrUsed : (1u << h.biBitCount)) : 0;
   const DWORD xor_stride = ((w * h.biBitCount + 31) / 32) * 4, and_stride = ((w + 31) / 32) * 4;

@@ -1,6 +1,6 @@
 // Icons and bitmaps from a module's resources: an .ico with an alpha channel
-// drawn transparently, a DIB resource loaded as a bitmap, a truncated DIB
-// refused, and the stock icons.
+// drawn transparently, icons whose headers lie refused, a DIB resource loaded
+// as a bitmap, a truncated DIB refused, and the stock icons.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -35,7 +35,30 @@ const BYTE kShortDib[] = {
     0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0, 255, 255, 255, 0,
 };
 
+// Icons whose header lies: a header size near 4 GiB (the colour table's offset
+// wrapped to 0 and the icon was built in an empty buffer), a header larger
+// than the image, and an image offset past the end.
+const BYTE kHugeHeaderIcon[] = {
+    0,    0,    1,    0,    1, 0,                                              // ICONDIR: one image
+    2,    2,    0,    0,    1, 0, 1, 0, 48, 0, 0, 0, 22, 0, 0, 0,              // 2x2, 1 bit, 48 bytes at 22
+    0xFC, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0, 4,  0, 0, 0, 1,  0, 1, 0, 0, 0, 0, 0,  // header "size" 0xFFFFFFFC
+    0,    0,    0,    0,    0, 0, 0, 0, 0,  0, 0, 0, 1,  0, 0, 0, 0, 0, 0, 0,  // one colour used
+    0,    0,    0,    0,    0, 0, 0, 0,                                        // pixels and mask
+};
+const BYTE kLongHeaderIcon[] = {
+    0,   0, 1, 0, 1, 0,                                              // ICONDIR: one image
+    2,   2, 0, 0, 1, 0, 1, 0, 48, 0, 0, 0, 22, 0, 0, 0,              // 2x2, 1 bit, 48 bytes at 22
+    200, 0, 0, 0, 2, 0, 0, 0, 4,  0, 0, 0, 1,  0, 1, 0, 0, 0, 0, 0,  // header "size" 200
+    0,   0, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0, 1,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+};
+const BYTE kOffsetPastEndIcon[] = {
+    0, 0, 1, 0, 1, 0, 2, 2, 0, 0, 1, 0, 1, 0, 48, 0, 0, 0, 0xFF, 0xFF, 0, 0,  // image at 65535
+};
+
 const QX_RESOURCE kResources[] = {
+    QX_RES_ICON("HugeHeader", kHugeHeaderIcon),
+    QX_RES_ICON("LongHeader", kLongHeaderIcon),
+    QX_RES_ICON("OffsetPastEnd", kOffsetPastEndIcon),
     QX_RES_ICON("AppIcon1", kIcon),
     QX_RES_BITMAP("logo", kDib),
     QX_RES_BITMAP("short", kShortDib),
@@ -59,6 +82,11 @@ TEST(Icons, IconFromResourcesDrawsWithItsMask) {
   DeleteObject(info.hbmMask);
   DeleteObject(info.hbmColor);
   EXPECT_EQ(LoadIconA(GetModuleHandleA(nullptr), "NoSuchIcon"), nullptr);
+}
+
+TEST(Icons, IconsWhoseHeadersLieAreRefused) {
+  for (const char *name : {"HugeHeader", "LongHeader", "OffsetPastEnd"})
+    EXPECT_EQ(LoadIconA(GetModuleHandleA(nullptr), name), nullptr) << name;
 }
 
 TEST(Icons, BitmapsFromResources) {
