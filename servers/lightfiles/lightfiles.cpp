@@ -5,6 +5,10 @@
  * DIR"), writes go to the write root ("-w DIR"); without a root that
  * direction is refused.
  *
+ * Each transfer answers its peer from a socket of its own on the same port,
+ * connected to the peer (see OpenLink); on the wire it is still the one port
+ * the request came to.
+ *
  * Files are opened beneath the root's directory by the kernel
  * (RESOLVE_BENEATH): neither "..", an absolute name nor a symbolic link
  * reaches outside it, and only regular files are read or written. */
@@ -13,6 +17,7 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -23,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "blockreader.h"
 #include "tftp.h"
 
 namespace {
@@ -63,10 +69,36 @@ struct Descriptor {
   }
 };
 
+/* A socket of the layer, closed (and its event registration cancelled) when
+ * its owner goes. */
+struct SocketHandle {
+  SOCKET s = INVALID_SOCKET;
+  SocketHandle() = default;
+  explicit SocketHandle(SOCKET k) : s(k) {}
+  SocketHandle(SocketHandle &&o) noexcept : s(o.s) { o.s = INVALID_SOCKET; }
+  SocketHandle &operator=(SocketHandle &&o) noexcept {
+    if (this != &o) {
+      Close();
+      s = o.s;
+      o.s = INVALID_SOCKET;
+    }
+    return *this;
+  }
+  SocketHandle(const SocketHandle &) = delete;
+  SocketHandle &operator=(const SocketHandle &) = delete;
+  ~SocketHandle() { Close(); }
+  void Close() {
+    if (s != INVALID_SOCKET) WsCloseSocket(s);
+    s = INVALID_SOCKET;
+  }
+};
+
 struct Transfer {
   uint32_t address = 0; /* network order, as received */
   uint16_t port = 0;
+  SocketHandle link; /* its own socket on our port, connected to the peer; none: the shared one */
   Descriptor file;
+  TftpBlockReader reader; /* a reading transfer's blocks, read ahead */
   int flags = 0;
   time_t lastActivity = 0;
   uint32_t block = 0; /* the current block; the wire carries it modulo 65,536 */
@@ -129,6 +161,60 @@ void SendTo(const std::string &packet, uint32_t address, uint16_t port) {
   SendTo(packet.data(), (int)packet.size(), address, port);
 }
 
+/* The socket the next answer of a peer is looked for on first: the link of
+ * the transfer we last sent to (or the shared socket when it has none). */
+SOCKET g_AnswerHint = INVALID_SOCKET;
+
+/* A packet of a transfer goes out on its link when it has one. A connected
+ * socket reports a peer's closed port (from an earlier datagram) on its next
+ * send, which then sends nothing; the report is taken and the packet sent
+ * again, so a peer that comes back is served as on the shared socket. */
+void SendToPeer(Transfer &t, const char *packet, int length) {
+  if (t.link.s == INVALID_SOCKET) {
+    SendTo(packet, length, t.address, t.port);
+    g_AnswerHint = g_DaemonSocket;
+    return;
+  }
+  if (WsSend(t.link.s, packet, length, 0) < 0 && WSAGetLastError() == WSAECONNREFUSED)
+    WsSend(t.link.s, packet, length, 0);
+  g_AnswerHint = t.link.s;
+}
+
+void SendToPeer(Transfer &t, const std::string &packet) { SendToPeer(t, packet.data(), (int)packet.size()); }
+
+bool SetReuse(SOCKET s, BOOL on) {
+  return WsSetSockOpt(s, SOL_SOCKET, SO_REUSEADDR, (const char *)&on, sizeof on) == 0;
+}
+
+/* A socket bound to the port the daemon serves and connected to one peer.
+ * The kernel delivers that peer's datagrams to it (a connected socket is the
+ * closer match) and every other peer's to the shared socket, so no request
+ * is lost; the peer still sees one port. Its sends skip the route look-up an
+ * unconnected socket makes for every datagram, which in a lock-step transfer
+ * is a good part of each block's time. Sharing the port needs SO_REUSEADDR
+ * on both sockets only while the link is bound: cleared again at once, so no
+ * other program can bind the port afterwards. Any failure leaves the
+ * transfer on the shared socket, as before. */
+SocketHandle OpenLink(HWND window, uint32_t address, uint16_t port) {
+  sockaddr_in local{};
+  int localLength = sizeof local;
+  if (getsockname(g_DaemonSocket, (sockaddr *)&local, &localLength) != 0 || local.sin_family != AF_INET) return {};
+  SocketHandle link(WsSocket(AF_INET, SOCK_DGRAM, 0));
+  if (link.s == INVALID_SOCKET) return {};
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_addr.s_addr = address;
+  peer.sin_port = port;
+  const bool shared = SetReuse(g_DaemonSocket, TRUE);
+  const bool linked = shared && SetReuse(link.s, TRUE) && WsBind(link.s, (const sockaddr *)&local, sizeof local) == 0 &&
+                      WsConnect(link.s, (const sockaddr *)&peer, sizeof peer) == 0;
+  SetReuse(g_DaemonSocket, FALSE);
+  if (!linked) return {};
+  SetReuse(link.s, FALSE);
+  if (WSAAsyncSelect(link.s, window, WM_DAEMON_READ, FD_READ) != 0) return {};
+  return link;
+}
+
 void SendError(int code, uint32_t address, uint16_t port) { SendTo(TftpErrorPacket(code), address, port); }
 
 Transfer *Find(uint32_t address, uint16_t port) {
@@ -149,20 +235,18 @@ void Remove(HWND window, const Transfer *gone) {
   for (auto it = g_Transfers.begin(); it != g_Transfers.end(); ++it) {
     if (&*it != gone) continue;
     KillTimer(window, kLingerTimerBase + it->timer);
-    g_Transfers.erase(it); /* its file closes with it */
+    g_AnswerHint = INVALID_SOCKET;
+    g_Transfers.erase(it); /* its file and link close with it */
     return;
   }
 }
 
-/* The block is read straight into the packet behind its head: one copy
- * and no allocation per block. */
 void SendBlock(Transfer &t) {
   unsigned char packet[4 + kTftpBlock];
-  ssize_t got = pread(t.file.fd, packet + 4, kTftpBlock, (off_t)t.position);
-  if (got < 0) got = 0;
+  const int got = t.reader.Read(t.file.fd, t.position, packet + 4);
   if (got < kTftpBlock) t.flags |= kLastSent;
   TftpPutHead(packet, kTftpData, t.block);
-  SendTo((const char *)packet, 4 + (int)got, t.address, t.port);
+  SendToPeer(t, (const char *)packet, 4 + got);
   t.lastActivity = time(nullptr);
 }
 
@@ -198,12 +282,13 @@ void NewRequest(HWND window, const unsigned char *packet, int length, uint32_t a
   t.block = reading ? 1 : 0;
   t.timer = FreeTimerNumber();
   t.lastActivity = time(nullptr);
+  t.link = OpenLink(window, address, port);
   g_Transfers.push_back(std::move(t));
   Transfer &added = g_Transfers.back();
   if (reading)
     SendBlock(added);
   else
-    SendTo(TftpAckPacket(0), address, port);
+    SendToPeer(added, TftpAckPacket(0));
 }
 
 void ReadingPacket(HWND window, Transfer &t, int opcode, int block) {
@@ -230,10 +315,8 @@ void WritingPacket(HWND window, Transfer &t, int opcode, int block, const unsign
   if (opcode == kTftpData && !(t.flags & kFinished) && TftpIsNext(t.block, block)) {
     const int bytes = length - 4;
     if (bytes > 0 && write(t.file.fd, packet + 4, (size_t)bytes) != bytes) {
-      const uint32_t address = t.address;
-      const uint16_t port = t.port;
-      Remove(window, &t);
-      return SendError(kTftpDiskFull, address, port);
+      SendToPeer(t, TftpErrorPacket(kTftpDiskFull));
+      return Remove(window, &t);
     }
     t.block++;
     if (length < 4 + kTftpBlock) {
@@ -244,7 +327,7 @@ void WritingPacket(HWND window, Transfer &t, int opcode, int block, const unsign
   }
   /* Every DATA (the next, a duplicate or one past a gap, which is not
    * written) and a repeated WRQ get the ACK of the current block. */
-  SendTo(TftpAckPacket(t.block), t.address, t.port);
+  SendToPeer(t, TftpAckPacket(t.block));
   t.lastActivity = time(nullptr);
 }
 
@@ -261,43 +344,63 @@ void HandleDatagram(HWND window, const unsigned char *packet, int length, const 
     return ReadingPacket(window, *t, opcode, block);
   if ((t->flags & kWriting) && ((opcode == kTftpData && block >= 0) || opcode == kTftpWrq))
     return WritingPacket(window, *t, opcode, block, packet, length);
-  SendError(kTftpIllegal, t->address, t->port); /* the transfer stays */
+  SendToPeer(*t, TftpErrorPacket(kTftpIllegal)); /* the transfer stays */
 }
 
 /* Lock-step peers answer within microseconds: while transfers run, a
- * receive that finds nothing waits on the socket before the thread goes
+ * receive that finds nothing waits on the sockets before the thread goes
  * back to its queue (a wake-up through the queue costs more). The wait is
  * long enough that arming it is rarely the CPU's next timer event: a wait
  * of a couple of milliseconds reprograms the timer on nearly every block,
  * which costs more than the block (about a quarter of the transfer's time
  * in a virtual machine). A peer that has stopped costs at most this much
  * before the queue's timers run. */
-constexpr long kAnswerWaitMicros = 20000;
+constexpr int kAnswerWaitMs = 20;
 
-bool AnswerArrives() {
-  if (g_Transfers.empty()) return false;
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(g_DaemonSocket, &readable);
-  struct timeval wait {
-    0, kAnswerWaitMicros
-  };
-  return select(0, &readable, nullptr, nullptr, &wait) > 0;
+int g_NextLink = 0; /* where the search for a readable socket starts, so every socket gets its turn */
+
+struct Datagram {
+  unsigned char packet[kTftpDatagram];
+  int length = -1;
+  sockaddr_in from{};
+};
+
+bool ReceiveOn(SOCKET s, Datagram *d) {
+  int fromLength = sizeof d->from;
+  d->length = WsRecvFrom(s, (char *)d->packet, sizeof d->packet, 0, (sockaddr *)&d->from, &fromLength);
+  return d->length >= 0;
 }
 
-/* Drains the waiting datagrams. A receive re-enables FD_READ, so the socket's
+/* The next waiting datagram from any socket: first the link the last answer
+ * is expected on, then whichever socket is readable, waiting for one while
+ * transfers run. A receive that fails on a link (an unreachable peer
+ * reported by the network) just finds nothing there. */
+bool ReceiveAny(Datagram *d) {
+  if (g_AnswerHint != INVALID_SOCKET && ReceiveOn(g_AnswerHint, d)) return true;
+  static std::vector<pollfd> sockets; /* kept between calls: no allocation per wait */
+  sockets.clear();
+  sockets.push_back(pollfd{(int)g_DaemonSocket, POLLIN, 0});
+  for (const Transfer &t : g_Transfers)
+    if (t.link.s != INVALID_SOCKET) sockets.push_back(pollfd{(int)t.link.s, POLLIN, 0});
+  if (poll(sockets.data(), sockets.size(), g_Transfers.empty() ? 0 : kAnswerWaitMs) <= 0) return false;
+  const size_t count = sockets.size();
+  for (size_t k = 0; k < count; k++) {
+    const pollfd &p = sockets[(g_NextLink + k) % count];
+    if (p.revents == 0) continue;
+    g_NextLink = (int)((g_NextLink + k + 1) % count);
+    if (ReceiveOn((SOCKET)p.fd, d)) return true;
+  }
+  return false;
+}
+
+/* Drains the waiting datagrams. A receive re-enables FD_READ, so a socket's
  * next datagram posts WM_DAEMON_READ again; after a batch the message is
  * posted by hand so that timers run between batches. */
 void ReadDatagrams(HWND window) {
   for (int i = 0; i < kDatagramsPerMessage; i++) {
-    unsigned char packet[kTftpDatagram];
-    sockaddr_in from{};
-    int fromLength = sizeof from;
-    int length = WsRecvFrom(g_DaemonSocket, (char *)packet, sizeof packet, 0, (sockaddr *)&from, &fromLength);
-    if (length < 0 && AnswerArrives())
-      length = WsRecvFrom(g_DaemonSocket, (char *)packet, sizeof packet, 0, (sockaddr *)&from, &fromLength);
-    if (length < 0) return; /* nothing more waiting */
-    HandleDatagram(window, packet, length, from);
+    Datagram d;
+    if (!ReceiveAny(&d)) return; /* nothing more waiting */
+    HandleDatagram(window, d.packet, d.length, d.from);
   }
   PostMessageA(window, WM_DAEMON_READ, 0, 0);
 }
@@ -307,7 +410,8 @@ void DropIdle(HWND window) {
   for (size_t i = 0; i < g_Transfers.size();) {
     if (now - g_Transfers[i].lastActivity > kIdleDropSeconds) {
       KillTimer(window, kLingerTimerBase + g_Transfers[i].timer);
-      g_Transfers.erase(g_Transfers.begin() + (long)i); /* its file is closed now */
+      g_AnswerHint = INVALID_SOCKET;
+      g_Transfers.erase(g_Transfers.begin() + (long)i); /* its file and link are closed now */
     } else {
       i++;
     }
@@ -322,7 +426,7 @@ void ResendStale() {
     if (t.flags & kReading)
       SendBlock(t);
     else
-      SendTo(TftpAckPacket(t.block), t.address, t.port);
+      SendToPeer(t, TftpAckPacket(t.block));
   }
 }
 
@@ -356,6 +460,7 @@ LRESULT CALLBACK LightfilesWndProc(HWND window, UINT message, WPARAM wParam, LPA
     case WM_DESTROY:
       KillTimer(window, kCheckTimer);
       KillTimer(window, kResendTimer);
+      g_AnswerHint = INVALID_SOCKET;
       g_Transfers.clear();
       PostQuitMessage(0);
       return 0;

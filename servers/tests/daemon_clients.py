@@ -3,7 +3,8 @@
 
 finger: a lower-case "/w", a client that sends nothing, one that never reads.
 tftp READ_ROOT WRITE_ROOT: bad opcodes, truncated requests, DATA from nobody,
-    duplicate and out-of-order DATA, a lost ACK.
+    duplicate and out-of-order DATA, a lost ACK, reads of several peers at
+    once with a newcomer and a peer that goes away among them.
 gopher: selectors that try to leave the root, a 5,000-byte selector, one
     split across two segments.
 Prints one line per failed check and exits 1 when any failed."""
@@ -149,6 +150,85 @@ def tftp(read_root, write_root):
     expect("an ACK of the last block ends it", exchange(s, ack(2))[:4] == struct.pack("!HH", 3, 3))
     s.sendto(ack(3), ("127.0.0.1", 69))
     s.close()
+    tftp_side_by_side(read_root)
+
+
+def reply_from(s):
+    """The next datagram and where it came from; (None, None) on a time-out."""
+    try:
+        return s.recvfrom(2048)
+    except socket.timeout:
+        return None, None
+
+
+def tftp_side_by_side(read_root):
+    """Reads of several peers at once, their ACKs interleaved, each answered
+    from port 69; requests of new peers and a peer that goes away midway
+    change nothing for the others."""
+    server = ("127.0.0.1", 69)
+    ack = lambda n: struct.pack("!HH", 4, n)
+    with open(os.path.join(read_root, "f1024"), "rb") as f:
+        content = f.read()
+    peers = [udp(timeout=5) for _ in range(3)]
+    got = [b"" for _ in peers]
+    block = [1 for _ in peers]
+    for k, s in enumerate(peers):
+        s.sendto(b"\x00\x01f1024\x00octet\x00", server)
+    done = [False for _ in peers]
+    for round_ in range(6):
+        # A newcomer's bad request and a vanished peer in the middle of the reads.
+        if round_ == 1:
+            stray = udp()
+            reply, source = reply_from_after(stray, b"\x00\x09x\x00octet\x00", server)
+            expect("a bad request during other reads: error 4 from port 69",
+                   error_code(reply) == 4 and source == server)
+            stray.close()
+            gone = udp()
+            reply, source = reply_from_after(gone, b"\x00\x01f1024\x00octet\x00", server)
+            expect("a read that starts during others: DATA 1 from port 69",
+                   reply is not None and reply[:4] == struct.pack("!HH", 3, 1) and source == server)
+            port = gone.getsockname()[1]
+            gone.sendto(ack(1), server)  # then it goes: DATA 2 finds its port closed
+            gone.close()
+            time.sleep(0.2)
+            back = udp()
+            back.bind(("127.0.0.1", port))
+            reply, source = reply_from_after(back, b"\x00\x01f1024\x00octet\x00", server)
+            expect("a peer back on its port after the network said it was gone: DATA 2 again",
+                   reply is not None and reply[:4] == struct.pack("!HH", 3, 2) and source == server)
+            back.sendto(ack(2), server)
+            reply, source = reply_from(back)
+            expect("and its read goes on to the end", reply == struct.pack("!HH", 3, 3) and source == server)
+            back.sendto(ack(3), server)
+            back.close()
+        for k, s in enumerate(peers):
+            if done[k]:
+                continue
+            reply, source = reply_from(s)
+            expect("peer %d: DATA %d from port 69" % (k, block[k]),
+                   reply is not None and source == server and reply[:4] == struct.pack("!HH", 3, block[k]))
+            if reply is None:
+                done[k] = True
+                continue
+            got[k] += reply[4:]
+            s.sendto(ack(block[k]), server)
+            if len(reply) < 516:
+                done[k] = True
+            block[k] += 1
+    for k, s in enumerate(peers):
+        expect("peer %d: the whole file, once" % k, got[k] == content)
+        s.close()
+    late = udp()
+    reply, source = reply_from_after(late, b"\x00\x01f0\x00octet\x00", server)
+    expect("a read after the others: an empty DATA 1 from port 69",
+           reply == struct.pack("!HH", 3, 1) and source == server)
+    late.sendto(ack(1), server)
+    late.close()
+
+
+def reply_from_after(s, packet, server):
+    s.sendto(packet, server)
+    return reply_from(s)
 
 
 def gopher():

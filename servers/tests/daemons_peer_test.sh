@@ -138,7 +138,7 @@ check "get of a missing file" tftp_error "Error code 1: File not found" get nosu
 printf 'x\n' >"$scratch/out/taken"
 check "put over an existing file" tftp_error "Error code 6: File already exists" put taken
 check "existing file kept" grep -qx taken "$tftpwrite/taken"
-check "tftp: opcodes, truncation, duplicates, gaps, a lost ACK" python3 "$helper" tftp "$tftpread" "$tftpwrite"
+check "tftp: opcodes, truncation, duplicates, gaps, a lost ACK, peers side by side" python3 "$helper" tftp "$tftpread" "$tftpwrite"
 check "nothing written outside the write root" bash -c '[ "$(cat "$1")" = outside ] && [ ! -e "$2/../x" ]' _ "$scratch/secret" "$tftpwrite"
 
 echo "== gopher"

@@ -2,9 +2,16 @@
 // the daemons' hand-over word, and the quote, IEN 116 and time answers.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "blockreader.h"
 #include "ien116.h"
 #include "portwarden.h"
 #include "qxdaemon.h"
@@ -352,6 +359,93 @@ TEST(Tftp, RequestNamesAndPathsBelowTheRoot) {
       EXPECT_EQ(relative, p.relative) << p.name;
     }
   }
+}
+
+/* A file of the given bytes, removed with the fixture. */
+class TftpFile {
+ public:
+  explicit TftpFile(const std::vector<unsigned char> &bytes) {
+    char name[] = "/tmp/qx-tftp-blocks-XXXXXX";
+    fd_ = mkstemp(name);
+    EXPECT_GE(fd_, 0) << "cannot make a scratch file in /tmp";
+    unlink(name);
+    if (fd_ >= 0 && !bytes.empty()) {
+      EXPECT_EQ(write(fd_, bytes.data(), bytes.size()), (ssize_t)bytes.size());
+    }
+  }
+  ~TftpFile() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+std::vector<unsigned char> PatternBytes(size_t size) {
+  std::vector<unsigned char> bytes(size);
+  for (size_t i = 0; i < size; i++) bytes[i] = (unsigned char)((i * 7 + i / 509) & 0xFF);
+  return bytes;
+}
+
+/* Blocks in order, as a lock-step read asks for them, around the edges of a
+ * block and of the reader's span: each block holds the file's bytes at its
+ * position, the last one is short (empty after a whole number of blocks). */
+TEST(Tftp, BlocksReadAheadMatchTheFile) {
+  const int64_t span = TftpBlockReader::kSpan;
+  const int64_t sizes[] = {0, 1, 511, 512, 513, 1024, span - 1, span, span + 1, span + 512, 3 * span + 7};
+  for (int64_t size : sizes) {
+    const std::vector<unsigned char> bytes = PatternBytes((size_t)size);
+    TftpFile file(bytes);
+    TftpBlockReader reader;
+    int64_t position = 0;
+    int blocks = 0;
+    for (;; position += kTftpBlock) {
+      unsigned char block[kTftpBlock];
+      memset(block, 0xEE, sizeof block);
+      const int got = reader.Read(file.fd(), position, block);
+      const int64_t want = std::min<int64_t>(kTftpBlock, size - position);
+      ASSERT_EQ(got, want) << "file of " << size << " bytes, block at " << position;
+      EXPECT_TRUE(std::equal(block, block + got, bytes.begin() + position)) << "size " << size << " at " << position;
+      blocks++;
+      if (got < kTftpBlock) break;
+    }
+    EXPECT_EQ(blocks, size / kTftpBlock + 1) << "file of " << size << " bytes";
+  }
+}
+
+/* A resend asks for the current or an earlier block again; a position far
+ * off reads there; a read error ends the file instead of sending stale bytes. */
+TEST(Tftp, BlocksAskedForAgainOrOutOfOrder) {
+  const int64_t span = TftpBlockReader::kSpan;
+  const std::vector<unsigned char> bytes = PatternBytes((size_t)(3 * span + 100));
+  TftpFile file(bytes);
+  TftpBlockReader reader;
+  const int64_t order[] = {0,
+                           512,
+                           span - 512,
+                           span,
+                           span - 512,
+                           0,
+                           2 * span + 1024,
+                           span + 7,
+                           2 * span - 93, /* the held bytes end inside this block */
+                           3 * span,
+                           3 * span + 100,
+                           3 * span + 512,
+                           2 * span};
+  for (int64_t position : order) {
+    unsigned char block[kTftpBlock];
+    const int got = reader.Read(file.fd(), position, block);
+    const int64_t want = std::max<int64_t>(0, std::min<int64_t>(kTftpBlock, (int64_t)bytes.size() - position));
+    ASSERT_EQ(got, want) << "block at " << position;
+    EXPECT_TRUE(std::equal(block, block + got, bytes.begin() + std::min<int64_t>(position, (int64_t)bytes.size())))
+        << "block at " << position;
+  }
+  TftpBlockReader broken;
+  unsigned char block[kTftpBlock];
+  EXPECT_EQ(broken.Read(-1, 0, block), 0) << "a file that cannot be read sends an empty last block";
+  EXPECT_EQ(broken.Read(file.fd(), -512, block), 0) << "a position before the file";
 }
 
 TEST(Tftp, PacketsAndBlockNumbersModulo65536) {
