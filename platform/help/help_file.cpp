@@ -12,6 +12,9 @@ namespace {
 
 constexpr size_t kMaxLine = 4096;
 constexpr size_t kMaxTopics = 10000;
+// Every keyword is a line of the index: more than this is no help file's,
+// and would make the index take minutes to lay out and draw.
+constexpr size_t kMaxKeywords = 50000;
 
 std::string Trim(const std::string &s) {
   size_t b = 0, e = s.size();
@@ -94,7 +97,7 @@ bool ParseHelp(const std::string &text, HelpFile &out, std::vector<std::string> 
   auto problem = [&](size_t line, const std::string &what) {
     if (problems.size() < 50) problems.push_back("line " + std::to_string(line) + ": " + what);
   };
-  size_t number = 0;
+  size_t number = 0, keywords = 0;
   for (size_t at = 0; at <= text.size();) {
     size_t end = text.find('\n', at);
     if (end == std::string::npos) end = text.size();
@@ -133,8 +136,13 @@ bool ParseHelp(const std::string &text, HelpFile &out, std::vector<std::string> 
           size_t semi = arg.find(';', s);
           if (semi == std::string::npos) semi = arg.size();
           const std::string k = Trim(arg.substr(s, semi - s));
-          if (!k.empty()) topic->keywords.push_back(k);
           s = semi + 1;
+          if (k.empty()) continue;
+          if (keywords < kMaxKeywords)
+            topic->keywords.push_back(k);
+          else if (keywords == kMaxKeywords)
+            problem(number, "more than 50000 keywords, the rest not kept");
+          ++keywords;
         }
       } else if (directive == "context" && topic) {
         char *stop = nullptr;

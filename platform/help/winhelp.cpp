@@ -58,6 +58,7 @@ struct Viewer {
   std::vector<std::string> history;
   std::vector<std::string> link_targets;
   std::vector<LinkBox> boxes;
+  std::vector<std::pair<int, int>> paragraph_rows;  // each paragraph's top and bottom, from the last layout
   int focus_link = -1;
   int scroll = 0, height = 0;
 };
@@ -182,8 +183,11 @@ struct Word {
   long link;  // index into link_targets, -1 for plain text
 };
 
-// Positions every word; returns the height. With `dc` null only measures.
-int Flow(HDC dc, int width, bool draw) {
+// Positions every word; returns the height. With `dc` null only measures,
+// and keeps where each paragraph lies; drawing then passes over the
+// paragraphs outside the rows [band_top, band_bottom) (text coordinates),
+// so a repaint costs what is shown, not the whole topic.
+int Flow(HDC dc, int width, bool draw, int band_top = 0, int band_bottom = INT_MAX) {
   int y = kMargin;
   HDC measure = dc ? dc : GetDC(g.text);
   HGDIOBJ old = SelectObject(measure, g.font);
@@ -193,9 +197,20 @@ int Flow(HDC dc, int width, bool draw) {
   if (!draw) {
     g.boxes.clear();
     g.link_targets.clear();
+    g.paragraph_rows.clear();
   }
+  const bool laid_out = draw && g.paragraph_rows.size() == g.shown.paragraphs.size();
   size_t link_index = 0;
-  for (const Paragraph &p : g.shown.paragraphs) {
+  for (size_t pi = 0; pi < g.shown.paragraphs.size(); ++pi) {
+    const Paragraph &p = g.shown.paragraphs[pi];
+    if (laid_out &&
+        (g.paragraph_rows[pi].second + line_height <= band_top || g.paragraph_rows[pi].first >= band_bottom)) {
+      for (const Span &s : p.spans)
+        if (!s.target.empty()) ++link_index;
+      y = g.paragraph_rows[pi].second + line_height * 2;
+      continue;
+    }
+    const int paragraph_top = y;
     std::vector<Word> words;
     for (const Span &s : p.spans) {
       long link = -1;
@@ -263,6 +278,7 @@ int Flow(HDC dc, int width, bool draw) {
       }
       x = left + size.cx;
     }
+    if (!draw) g.paragraph_rows.emplace_back(paragraph_top, y);
     y += line_height * 2;  // a blank line between paragraphs
   }
   SelectObject(measure, old);
@@ -336,7 +352,7 @@ LRESULT CALLBACK TextProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       RECT rc;
       GetClientRect(hwnd, &rc);
       SetBkMode(dc, TRANSPARENT);
-      Flow(dc, rc.right, true);
+      Flow(dc, rc.right, true, g.scroll + ps.rcPaint.top, g.scroll + ps.rcPaint.bottom);
       EndPaint(hwnd, &ps);
       return 0;
     }

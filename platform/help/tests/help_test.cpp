@@ -135,6 +135,42 @@ TEST_F(HelpWindow, KeywordsContextsAndHelpOnHelp) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+// The index of a file with many keywords is drawn wherever it is scrolled
+// to: a repaint draws only the paragraphs in view, and those must be the
+// ones there (the links are green).
+TEST_F(HelpWindow, ALongIndexIsDrawnWhereverItIsScrolled) {
+  std::string text = "@topic only Only\n@keywords";
+  for (int i = 0; i < 400; ++i) text += " k" + std::to_string(1000 + i) + ";";
+  text += "\nText.\n";
+  std::ofstream(g_files.dir + "/Long.hlp") << text;
+  ASSERT_TRUE(WinHelpA(owner_, "Long.hlp", HELP_KEY, reinterpret_cast<ULONG_PTR>("nothing")));
+  Pump();
+  ASSERT_EQ(Title(), "Index");
+  HWND body = GetDlgItem(Frame(), 11);
+  SetFocus(body);
+  auto green_rows = [&] {
+    Pump();
+    qx::gdi::Surface s;
+    EXPECT_TRUE(qx::display::CaptureWindow(body, s));
+    int rows = 0;
+    for (int y = 0; y < s.height; ++y)
+      for (int x = 0; x < s.width; ++x)
+        if (s.Get(x, y) == qx::gdi::PixelFromColorref(RGB(0, 128, 0))) {
+          ++rows;
+          break;
+        }
+    return rows;
+  };
+  const struct {
+    const char *where;
+    BYTE key;
+  } steps[] = {{"the top", kHome}, {"one page down", 0x51}, {"the end", kEnd}, {"one page up", 0x49}};
+  for (const auto &step : steps) {
+    Key(step.key, true);
+    EXPECT_GT(green_rows(), 20) << "links drawn at " << step.where;
+  }
+}
+
 TEST(HelpFormat, ParsesAndReportsProblems) {
   qx::help::HelpFile help;
   std::vector<std::string> problems;
@@ -168,8 +204,9 @@ TEST(HelpFormat, ParsesAndReportsProblems) {
 
 // Help files made to hurt the reader: every link of a file with the most topics
 // there may be is checked in a moment (a search of every topic per link took
-// minutes), and a file with more topics than that keeps the first ones and
-// still has a contents topic.
+// minutes), a file with more topics than that keeps the first ones and still
+// has a contents topic, and one with more keywords than an index should hold
+// keeps the first 50,000 (each is a line of the index to lay out and draw).
 TEST(HelpFormat, HostileFilesAreReadWhole) {
   std::string topics;
   for (int i = 0; i < 10000; ++i) topics += "@topic t" + std::to_string(i) + " Topic\n";
@@ -178,24 +215,31 @@ TEST(HelpFormat, HostileFilesAreReadWhole) {
   links += "\n";
   std::string many_links = topics;
   while (many_links.size() + links.size() < (8u << 20)) many_links += links;
+  std::string many_keywords = "@topic t0 Topic\n";  // lines of 400 keywords from line 2
+  for (int i = 0; i < 60000; ++i)
+    many_keywords += (i % 400 ? " k" : "@keywords k") + std::to_string(i) + (i % 400 == 399 ? "\n" : ";");
 
   const struct {
     const char *name;
     std::string text;
     size_t topics;
+    size_t keywords;  // of the first topic
     std::vector<std::string> problems;
   } cases[] = {
-      {"10000 topics and 900,000 links to the last", many_links, 10000, {}},
+      {"10000 topics and 900,000 links to the last", many_links, 10000, 0, {}},
       {"one topic too many",
        topics + "@topic extra Extra\nNot read.\n",
        10000,
+       0,
        {"line 10001: more than 10000 topics, the rest not read"}},
+      {"60,000 keywords", many_keywords, 1, 50000, {"line 127: more than 50000 keywords, the rest not kept"}},
   };
   for (const auto &c : cases) {
     qx::help::HelpFile help;
     std::vector<std::string> problems;
     ASSERT_TRUE(qx::help::ParseHelp(c.text, help, problems)) << c.name;
     EXPECT_EQ(help.topics.size(), c.topics) << c.name;
+    EXPECT_EQ(help.topics.front().keywords.size(), c.keywords) << c.name;
     EXPECT_EQ(help.contents, "t0") << c.name;
     EXPECT_EQ(problems, c.problems) << c.name;
   }
