@@ -17,7 +17,8 @@ inline DWORD SidLength(const BYTE *sid, DWORD room) {
 }
 
 // Each mapping of a key: the value's name and type, the id and the SID. A
-// value too short for an id and a whole SID is not a mapping and is passed over.
+// value too short for an id and a whole SID, or with a name or data longer
+// than any mapping's, is not a mapping and is passed over.
 template <class Visit>
 void EnumerateMappings(const char *subkey, Visit visit) {
   HKEY key;
@@ -26,7 +27,9 @@ void EnumerateMappings(const char *subkey, Visit visit) {
     char name[1024];
     BYTE data[1024];
     DWORD name_len = sizeof name, data_len = sizeof data, type = 0;
-    if (RegEnumValueA(key, index, name, &name_len, nullptr, &type, data, &data_len) != ERROR_SUCCESS) break;
+    const LONG rc = RegEnumValueA(key, index, name, &name_len, nullptr, &type, data, &data_len);
+    if (rc == ERROR_MORE_DATA) continue;  // a name or data too long for a mapping: not one, and not the last
+    if (rc != ERROR_SUCCESS) break;
     DWORD sid_len = data_len >= 4 ? SidLength(data + 4, data_len - 4) : 0;
     if (!sid_len) continue;
     int32_t id =

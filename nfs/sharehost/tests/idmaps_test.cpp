@@ -118,6 +118,37 @@ TEST_F(IdMaps, MapsComeFromTheRegistry) {
   EXPECT_TRUE(IsUidMapped(500));
 }
 
+// A value no mapping could be (data or a name longer than any mapping's) is
+// passed over, and the mappings after it still load: it used to end the
+// reading there, and every later account lost its mapping.
+TEST_F(IdMaps, AnOversizedValueHidesNoLaterMapping) {
+  const struct {
+    const char *what;
+    std::string name;
+    std::vector<BYTE> data;
+  } cases[] = {
+      {"data of 2,000 bytes", "huge", std::vector<BYTE>(2000, 1)},
+      {"a name of 1,500 characters", std::string(1500, 'n'), std::vector<BYTE>{0xF6, 1, 0, 0, 1, 0}},
+  };
+  for (const auto &c : cases) {
+    HKEY key;
+    ASSERT_EQ(
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUidMappingKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, c.name.c_str(), 0, REG_BINARY, c.data.data(), DWORD(c.data.size())), ERROR_SUCCESS)
+        << c.what;
+    RegCloseKey(key);
+    SetMapping(kUidMappingKey, "carol", 502, UnixSid(1, kStranger));  // set after it
+    LoadIdMaps();
+    ASSERT_NE(UidToSid(502), nullptr) << c.what;
+    EXPECT_EQ(*UidToSid(502), UnixSid(1, kStranger)) << c.what;
+    EXPECT_NE(UidToSid(500), nullptr) << c.what;
+    RemoveMapping(kUidMappingKey, c.name.c_str());
+    RemoveMapping(kUidMappingKey, "carol");
+  }
+  LoadIdMaps();
+}
+
 TEST_F(IdMaps, OwnerGroupAndModeAsClientsSeeThem) {
   struct Case {
     const char *name;
