@@ -123,7 +123,10 @@ char *ReadLine(char *buffer, int size, MAIL_SOURCE source, int *length) {
         got = RecvPumping(source.socket, b.area, kLineReadSize);
       else
         got = source.file ? static_cast<int>(std::fread(b.area, 1, kLineReadSize, source.file)) : 0;
-      if (got < 1 || (got == 1 && b.area[0] == 0x1A)) {
+      // A message file whose last read is the one byte Ctrl-Z ends there (an
+      // old text file's end mark); on a connection every byte is data, and
+      // only the close ends it.
+      if (got < 1 || (!source.isSocket && got == 1 && b.area[0] == 0x1A)) {
         b.count = 0;
         if (filled == 0) return nullptr;
         return done();  // a last line without its line feed

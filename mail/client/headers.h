@@ -52,8 +52,10 @@ struct MAIL_SOURCE {
 };
 
 // One line with its line feed into buffer (size bytes, NUL added), a piece of
-// size - 1 bytes of a longer line, or nullptr at the end of input. A last line
-// without a line feed is returned as it is, so nothing of a message is lost.
+// size - 1 bytes of a longer line, or nullptr at the end of input (for a file,
+// also a last read of the one byte Ctrl-Z; a connection ends only when it
+// closes). A last line without a line feed is returned as it is, so nothing of
+// a message is lost.
 // A line may hold NUL bytes: length (when given) receives the bytes read.
 char *ReadLine(char *buffer, int size, MAIL_SOURCE source, int *length = nullptr);
 

@@ -277,6 +277,25 @@ TEST(MailHeaders, PopStreamEndsAtEndOfMessageLine) {
   }
 }
 
+// A Ctrl-Z byte is data on a connection, however the server's bytes arrive:
+// only the close ends what a socket delivers (a Ctrl-Z that came alone in a
+// receive ended the message there, and its retrieval failed).
+TEST(MailHeaders, PopStreamCarriesCtrlZInAnyReceive) {
+  const std::string message = "Subject: z\r\n\r\nbefore\r\n\x1A\r\nafter \x1A\r\n\x1A";
+  for (size_t chunk : {1u, 2u, 7u, 2048u}) {
+    SCOPED_TRACE(chunk);
+    ChunkTransport t(message, chunk);
+    SetMailTransport(&t);
+    GetLineBuffer().count = GetLineBuffer().position = 0;
+    std::string read;
+    char line[64];
+    int length = 0;
+    while (ReadLine(line, sizeof line, MAIL_SOURCE::Socket(1), &length)) read.append(line, static_cast<size_t>(length));
+    EXPECT_EQ(read, message);
+    SetMailTransport(nullptr);
+  }
+}
+
 TEST(MailHeaders, PopStreamKeepsBodyBytesForTheCaller) {
   const std::string header = "Subject: s\r\n\r\n";
   ChunkTransport t(header + "body line\r\n.\r\n", 2048);
