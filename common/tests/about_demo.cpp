@@ -41,19 +41,8 @@ const QX_DIALOG kAbout = QX_DIALOG_TEMPLATE(0, 0, 222, 118, DS_MODALFRAME | WS_P
 const QX_MENU_ITEM kHelpMenu[] = {QX_MENUITEM("&About...", IDM_ABOUT)};
 const QX_MENU_ITEM kMainItems[] = {QX_POPUP("&Help", kHelpMenu)};
 const QX_MENU kMainMenu = QX_MENU_OF(kMainItems);
-const QX_VERSION_STRING kStrings[] = {{"FileVersion", "3.2.0.1"}, {"ProductName", "QX about demo"}};
-const QX_VERSION kVersion = {QX_VERSION_MS(3, 2),
-                             QX_VERSION_LS(0, 1),
-                             QX_VERSION_MS(3, 2),
-                             QX_VERSION_LS(0, 1),
-                             0x3F,
-                             0,
-                             0x40004,
-                             1,
-                             0,
-                             "040904E4",
-                             kStrings,
-                             QX_COUNTOF(kStrings)};
+const QX_VERSION_STRING kStrings[] = {{"FileVersion", QX_VERSION_TEXT(3, 2, 0, 1)}, {"ProductName", "QX about demo"}};
+const QX_VERSION kVersion = QX_PROGRAM_VERSION(3, 2, 0, 1, kStrings);
 const QX_RESOURCE kResources[] = {
     QX_RES_DIALOG("ABOUT", kAbout),
     QX_RES_MENU("MAINMENU", kMainMenu),

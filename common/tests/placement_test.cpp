@@ -10,19 +10,8 @@ using namespace qxtest;
 namespace {
 
 // The version resource of this test program: 3.2.0.1 with the string.
-const QX_VERSION_STRING kStrings[] = {{"FileVersion", "3.2.0.1"}, {"ProductName", "QX test"}};
-const QX_VERSION kVersion = {QX_VERSION_MS(3, 2),
-                             QX_VERSION_LS(0, 1),
-                             QX_VERSION_MS(3, 2),
-                             QX_VERSION_LS(0, 1),
-                             0x3F,
-                             0,
-                             0x40004,
-                             1,
-                             0,
-                             "040904E4",
-                             kStrings,
-                             QX_COUNTOF(kStrings)};
+const QX_VERSION_STRING kStrings[] = {{"FileVersion", QX_VERSION_TEXT(3, 2, 0, 1)}, {"ProductName", "QX test"}};
+const QX_VERSION kVersion = QX_PROGRAM_VERSION(3, 2, 0, 1, kStrings);
 const QX_RESOURCE kResources[] = {QX_RES_VERSION(kVersion)};
 QX_REGISTER_RESOURCES(kResources);
 

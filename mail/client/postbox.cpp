@@ -33,19 +33,9 @@ const QX_DIALOG_ITEM kAboutItems[] = {
 };
 const QX_DIALOG kAbout = QX_DIALOG_TEMPLATE(0, 0, 222, 118, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
                                             "About QXMail", "MS Sans Serif", 8, kAboutItems);
-const QX_VERSION_STRING kStrings[] = {{"FileVersion", "3.2.0.1"}, {"ProductName", "QXMail for Windows"}};
-const QX_VERSION kVersion = {QX_VERSION_MS(3, 2),
-                             QX_VERSION_LS(0, 1),
-                             QX_VERSION_MS(3, 2),
-                             QX_VERSION_LS(0, 1),
-                             0x3F,
-                             0,
-                             0x40004,
-                             1,
-                             0,
-                             "040904E4",
-                             kStrings,
-                             QX_COUNTOF(kStrings)};
+const QX_VERSION_STRING kStrings[] = {{"FileVersion", QX_VERSION_TEXT(3, 2, 0, 1)},
+                                      {"ProductName", "QXMail for Windows"}};
+const QX_VERSION kVersion = QX_PROGRAM_VERSION(3, 2, 0, 1, kStrings);
 const QX_RESOURCE kPostboxResources[] = {QX_RES_DIALOG("About", kAbout), QX_RES_VERSION(kVersion)};
 
 WinsockMailTransport g_transport;

@@ -32,7 +32,6 @@ constexpr size_t kMaxIniBytes = 16u << 20;  // larger files are not INI files
 // Nor are files of more lines than this: each line read costs a record of
 // about a hundred bytes, so 16 MiB of line ends alone would take 2 GB.
 constexpr size_t kMaxIniLines = 1000000;
-constexpr DWORD kErrorFileTooLarge = 223;  // ERROR_FILE_TOO_LARGE
 
 std::string Trim(std::string_view s) {
   size_t b = 0, e = s.size();
@@ -291,7 +290,7 @@ BOOL Modify(LPCSTR file, Change change) {
     return FALSE;
   }
   if (!whole) {  // rewriting what was read would cut the file off
-    SetLastError(kErrorFileTooLarge);
+    SetLastError(ERROR_FILE_TOO_LARGE);
     return FALSE;
   }
   change(ini);

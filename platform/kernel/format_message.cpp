@@ -49,7 +49,7 @@ const ErrorText kTexts[] = {
     {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
     {ERROR_ENVVAR_NOT_FOUND, "The system could not find the environment option that was entered."},
     {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
-    {223 /* ERROR_FILE_TOO_LARGE */, "The file size exceeds the limit allowed and cannot be saved."},
+    {ERROR_FILE_TOO_LARGE, "The file size exceeds the limit allowed and cannot be saved."},
     {ERROR_MORE_DATA, "More data is available."},
     {ERROR_NO_MORE_ITEMS, "No more data is available."},
     {ERROR_DIRECTORY, "The directory name is invalid."},

@@ -102,10 +102,9 @@ const QX_DIALOG_ITEM kAboutItems[] = {
 };
 const QX_DIALOG kAbout = QX_DIALOG_TEMPLATE(0, 0, 222, 118, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
                                             "About vtconsole", "MS Sans Serif", 8, kAboutItems);
-const QX_VERSION_STRING kVersionStrings[] = {{"FileVersion", "1.0.0.0"}, {"ProductName", "QX vtconsole"}};
-const QX_VERSION kVersion = {
-    QX_VERSION_MS(1, 0), QX_VERSION_LS(0, 0), QX_VERSION_MS(1, 0),        QX_VERSION_LS(0, 0), 0x3F, 0, 0x40004, 1, 0,
-    "040904E4",          kVersionStrings,     QX_COUNTOF(kVersionStrings)};
+const QX_VERSION_STRING kVersionStrings[] = {{"FileVersion", QX_VERSION_TEXT(1, 0, 0, 0)},
+                                             {"ProductName", "QX vtconsole"}};
+const QX_VERSION kVersion = QX_PROGRAM_VERSION(1, 0, 0, 0, kVersionStrings);
 const QX_RESOURCE kResources[] = {
     QX_RES_MENU("QX220", kMainMenu),
     QX_RES_MENU("TNMENU", kTnMenu),

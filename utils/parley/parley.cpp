@@ -831,11 +831,7 @@ const QX_DIALOG_ITEM kAboutItems[] = {
 const QX_DIALOG kAbout = QX_DIALOG_TEMPLATE(0, 0, 222, 94, DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
                                             kAboutTitle, "MS Sans Serif", 8, kAboutItems);
 
-const QX_VERSION_STRING kVersionStrings[] = {
-    {"FileVersion", "1.0.0.0"}, {"ProductName", "QX TCP/IP suite"}, {"FileDescription", "Talk client"}};
-const QX_VERSION kVersion = {
-    QX_VERSION_MS(1, 0), QX_VERSION_LS(0, 0), QX_VERSION_MS(1, 0),        QX_VERSION_LS(0, 0), 0x3F, 0, 0x40004, 1, 0,
-    "040904E4",          kVersionStrings,     QX_COUNTOF(kVersionStrings)};
+QX_SUITE_VERSION(kVersion, 1, 0, 0, 0, "Talk client");
 
 const QX_RESOURCE kResources[] = {
     QX_RES_MENU("TalkMenu", kMenu),

@@ -219,11 +219,7 @@ const QX_DIALOG_ITEM kItems[] = {
 const QX_DIALOG kDialog = QX_DIALOG_TEMPLATE(40, 40, 302, 218, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                                              kCaption, "MS Sans Serif", 8, kItems);
 
-const QX_VERSION_STRING kVersionStrings[] = {
-    {"FileVersion", "1.0.0.0"}, {"ProductName", "QX TCP/IP suite"}, {"FileDescription", "Remote command"}};
-const QX_VERSION kVersion = {
-    QX_VERSION_MS(1, 0), QX_VERSION_LS(0, 0), QX_VERSION_MS(1, 0),        QX_VERSION_LS(0, 0), 0x3F, 0, 0x40004, 1, 0,
-    "040904E4",          kVersionStrings,     QX_COUNTOF(kVersionStrings)};
+QX_SUITE_VERSION(kVersion, 1, 0, 0, 0, "Remote command");
 
 const QX_RESOURCE kResources[] = {
     QX_RES_DIALOG("MainDialog", kDialog),

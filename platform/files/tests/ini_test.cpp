@@ -152,7 +152,7 @@ TEST(Ini, AFileLargerThanAnIniFileIsReadButNeverRewritten) {
   qxtest::Tree::Write(host, text);
   EXPECT_EQ(GetPrivateProfileIntA("S", "K", 5, "D:\\huge.ini"), 1u);
   EXPECT_FALSE(WritePrivateProfileStringA("S", "K", "3", "D:\\huge.ini"));
-  EXPECT_EQ(GetLastError(), 223u);  // ERROR_FILE_TOO_LARGE
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_TOO_LARGE));
   EXPECT_FALSE(WritePrivateProfileStringA("S", nullptr, nullptr, "D:\\huge.ini"));
   EXPECT_TRUE(qxtest::Tree::Read(host) == text) << "the file changed";
 }
@@ -190,7 +190,7 @@ TEST(Ini, HostileFilesAreReadInOnePass) {
     if (c.delete_s) {
       EXPECT_EQ(WritePrivateProfileStringA("S", nullptr, nullptr, "D:\\hostile.ini"), c.deleted) << c.name;
       if (!c.deleted) {
-        EXPECT_EQ(GetLastError(), 223u) << c.name;  // ERROR_FILE_TOO_LARGE
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_TOO_LARGE)) << c.name;
       }
     }
     EXPECT_TRUE(qxtest::Tree::Read(host) == c.after) << c.name << ": the file is not as expected";

@@ -206,6 +206,47 @@ typedef struct QX_VERSION {
 #define QX_VERSION_MS(a, b) ((DWORD)((((DWORD)(a)) << 16) | ((DWORD)(b)&0xFFFF)))
 #define QX_VERSION_LS(c, d) QX_VERSION_MS(c, d)
 
+/* Values of the fixed part. */
+#define VS_FFI_SIGNATURE 0xFEEF04BDu
+#define VS_FFI_STRUCVERSION 0x00010000u
+#define VS_FFI_FILEFLAGSMASK 0x0000003Fu
+#define VS_FF_DEBUG 0x00000001u
+#define VS_FF_PRERELEASE 0x00000002u
+#define VS_FF_PATCHED 0x00000004u
+#define VS_FF_PRIVATEBUILD 0x00000008u
+#define VS_FF_INFOINFERRED 0x00000010u
+#define VS_FF_SPECIALBUILD 0x00000020u
+#define VOS_UNKNOWN 0x00000000u
+#define VOS_NT 0x00040000u
+#define VOS__WINDOWS32 0x00000004u
+#define VOS_NT_WINDOWS32 0x00040004u
+#define VFT_UNKNOWN 0x00000000u
+#define VFT_APP 0x00000001u
+#define VFT_DLL 0x00000002u
+#define VFT_DRV 0x00000003u
+#define VFT2_UNKNOWN 0x00000000u
+
+/* "a.b.c.d", the text of VERSION a,b,c,d given as plain decimal numbers. */
+#define QX_VERSION_TEXT(a, b, c, d) #a "." #b "." #c "." #d
+
+/* The version resource of a program: file and product version a,b,c,d, every
+ * flag known and none set, a 32-bit Windows NT application, one string table
+ * in US English, Windows Latin 1; strings is an array of QX_VERSION_STRING. */
+#define QX_PROGRAM_VERSION(a, b, c, d, strings)                                                                  \
+  {                                                                                                              \
+    QX_VERSION_MS(a, b), QX_VERSION_LS(c, d), QX_VERSION_MS(a, b), QX_VERSION_LS(c, d), VS_FFI_FILEFLAGSMASK, 0, \
+        VOS_NT_WINDOWS32, VFT_APP, VFT2_UNKNOWN, "040904E4", (strings), QX_COUNTOF(strings)                      \
+  }
+
+/* Defines name, the version resource of a program of the TCP/IP suite, and
+ * name##Strings, its strings: FileVersion "a.b.c.d", ProductName
+ * "QX TCP/IP suite" and FileDescription description. */
+#define QX_SUITE_VERSION(name, a, b, c, d, description)                                    \
+  const QX_VERSION_STRING name##Strings[] = {{"FileVersion", QX_VERSION_TEXT(a, b, c, d)}, \
+                                             {"ProductName", "QX TCP/IP suite"},           \
+                                             {"FileDescription", (description)}};          \
+  const QX_VERSION name = QX_PROGRAM_VERSION(a, b, c, d, name##Strings)
+
 /* Resource list entries. */
 #define QX_RES_RAW(type, name, bytes) \
   { (type), (name), (bytes), (DWORD)sizeof(bytes) }

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,30 @@ TEST(Version, ProgramThroughItsInstance) {
   UINT length = 0;
   EXPECT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &value, &length));
   EXPECT_EQ(length, 4u);
+}
+
+// The record a program of the suite declares with one line: the numbers and
+// their text agree, and the fixed part is that of an application.
+QX_SUITE_VERSION(kSuiteProgram, 2, 5, 0, 17, "Probe");
+
+TEST(Version, SuiteProgramRecordFromOneLine) {
+  EXPECT_EQ(kSuiteProgram.fileVersionMS, 0x00020005u);
+  EXPECT_EQ(kSuiteProgram.fileVersionLS, 0x00000011u);
+  EXPECT_EQ(kSuiteProgram.productVersionMS, kSuiteProgram.fileVersionMS);
+  EXPECT_EQ(kSuiteProgram.productVersionLS, kSuiteProgram.fileVersionLS);
+  EXPECT_EQ(kSuiteProgram.fileFlagsMask, VS_FFI_FILEFLAGSMASK);
+  EXPECT_EQ(kSuiteProgram.fileFlags, 0u);
+  EXPECT_EQ(kSuiteProgram.fileOS, VOS_NT_WINDOWS32);
+  EXPECT_EQ(kSuiteProgram.fileType, VFT_APP);
+  EXPECT_STREQ(kSuiteProgram.langCodePage, "040904E4");
+  const struct {
+    const char *key, *value;
+  } expected[] = {{"FileVersion", "2.5.0.17"}, {"ProductName", "QX TCP/IP suite"}, {"FileDescription", "Probe"}};
+  ASSERT_EQ(kSuiteProgram.stringCount, std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    EXPECT_STREQ(kSuiteProgram.strings[i].key, expected[i].key);
+    EXPECT_STREQ(kSuiteProgram.strings[i].value, expected[i].value) << expected[i].key;
+  }
 }
 
 TEST(Version, ShortBufferIsRefused) {
