@@ -2,7 +2,8 @@
 // replies, Telnet commands inside them, the PWD reply) and remote listings of
 // every host type, with the "ftp.cfg" listing rules applied to them. The
 // client's own session code runs over a stand-in for the socket layer that
-// hands out the input's bytes in pieces of the input's choosing.
+// hands out the input's bytes in pieces of the input's choosing; a listing
+// must give the same entries as when it comes in pieces of 1024 bytes.
 //
 // Input: byte 0 picks the mode (bit 0: listing or replies), the pane's host
 // type and the piece size; in listing mode the next line is the rule line of
@@ -124,16 +125,29 @@ void FuzzReplies(std::string_view bytes, char quote) {
   }
 }
 
-void FuzzListing(std::string_view rule, std::string_view listing, int kind) {
+// The pane's entries after a listing, one string.
+std::string ListInto(std::string_view rule, std::string_view listing, int kind) {
   ResetPane(kind);
   g_Panes[0].ruleLine = std::string(rule);
   g_control = {kListingReplies, 0};
   g_data = {listing, 0};
   ParseRemoteListing(0);
+  std::string entries = std::to_string(g_Panes[0].kind) + "\n";
   for (const ENTRY_NODE &entry : g_Panes[0].entries) {
     if (entry.name.empty()) abort();  // an entry always has a name
     RuleSubdirectoryPath(g_Panes[0].ruleLine, "/pub/dir", entry.name);
+    entries += entry.name + "|" + std::to_string(entry.flags) + "|" + std::to_string(entry.size) + "\n";
   }
+  return entries;
+}
+
+// However the listing's bytes arrive, the pane gets the same entries.
+void FuzzListing(std::string_view rule, std::string_view listing, int kind) {
+  const std::string entries = ListInto(rule, listing, kind);
+  const size_t piece = g_piece;
+  g_piece = 1024;
+  if (ListInto(rule, listing, kind) != entries) abort();
+  g_piece = piece;
   const std::string fileText(rule);
   SelectRuleLine(fileText + "\n" + fileText, std::string(listing.substr(0, 80)));
   RuleQuoteCharacter(g_Panes[0].ruleLine);

@@ -4,7 +4,8 @@
 // items, whose selectors, hosts and ports become file names, terminal command
 // lines and further requests. The calls into the layer are stood in for
 // here: files live in memory, and every connection receives the input's bytes
-// in pieces of the input's choosing.
+// in pieces of the input's choosing; the tree must be the same as when they
+// come in one piece.
 //
 // Input: byte 0 picks the root item's type and the piece size; the rest is
 // what every connection answers.
@@ -166,35 +167,51 @@ void CheckItem(const GopherItem &item) {
   ExpandCommandTemplate(item, std::string(item.display.view().substr(0, 16)), &command);
 }
 
+// The tree a retrieval of the root makes (and of the first few items below
+// it), one string.
+std::string RetrieveTree(char rootType) {
+  g_files.clear();
+  g_handles.clear();
+  std::string rootLine = "1Root\t/\tgopher.example\t70";
+  rootLine[0] = rootType;
+  GopherItem *root = ParseMenuLine(rootLine);
+  if (!root) return std::string();
+  AppendRoot(root, 1);
+  ActivateItem(root, nullptr);
+  std::string tree;
+  const auto add = [&](const GopherItem &item, const char *indent) {
+    CheckItem(item);
+    tree += std::string(indent) + std::to_string(item.typeChar) + "|" + std::string(item.display.view()) + "|" +
+            std::string(item.selector.view()) + "|" + std::string(item.host.view()) + "|" + std::to_string(item.port) +
+            "|" + std::to_string(item.flags) + "\n";
+  };
+  int activated = 0;
+  for (GopherItem *child = root->firstChild; child; child = child->next) {
+    add(*child, "");
+    if (activated < 4 && (child->flags & kItemSelectable)) {
+      ++activated;
+      ActivateItem(child, nullptr);
+      for (GopherItem *grandchild = child->firstChild; grandchild; grandchild = grandchild->next)
+        add(*grandchild, "  ");
+    }
+  }
+  FreeItemList(g_Roots);
+  g_Roots = nullptr;
+  return tree;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;
   SetGopherUi(&g_fuzzUi);
   g_TempDir = "T";
-  g_files.clear();
-  g_handles.clear();
   const uint8_t control = data[0];
   g_answer = std::string_view(reinterpret_cast<const char *>(data) + 1, size - 1);
+  // However the answer's bytes arrive and are read back, the tree is the same.
   g_piece = (control >> 3) == 31 ? 65536 : 1u + (control >> 3) * 5;
-  std::string rootLine = "1Root\t/\tgopher.example\t70";
-  rootLine[0] = kRootTypes[control & 7];
-  GopherItem *root = ParseMenuLine(rootLine);
-  if (!root) return 0;
-  AppendRoot(root, 1);
-  ActivateItem(root, nullptr);
-  // The menu's items, and a second level below the first few of them.
-  int activated = 0;
-  for (GopherItem *child = root->firstChild; child; child = child->next) {
-    CheckItem(*child);
-    if (activated < 4 && (child->flags & kItemSelectable)) {
-      ++activated;
-      ActivateItem(child, nullptr);
-      for (GopherItem *grandchild = child->firstChild; grandchild; grandchild = grandchild->next)
-        CheckItem(*grandchild);
-    }
-  }
-  FreeItemList(g_Roots);
-  g_Roots = nullptr;
+  const std::string tree = RetrieveTree(kRootTypes[control & 7]);
+  g_piece = 65536;
+  if (RetrieveTree(kRootTypes[control & 7]) != tree) abort();
   return 0;
 }
