@@ -23,9 +23,14 @@ class MailboxLock {
   bool Open(const std::string &directory, const char *name = "QXLOCK.LCK");
   void Close();
   bool Held() const { return file_ != nullptr; }
+  // After Open failed: true when another process holds the lock (waiting may
+  // help), false when the lock file cannot be made or opened for writing at
+  // all (a read-only directory or lock file: waiting never helps).
+  bool HeldElsewhere() const { return heldElsewhere_; }
 
  private:
   FILE *file_ = nullptr;
+  bool heldElsewhere_ = false;
 };
 
 #endif

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cerrno>
 #include <cstring>
 
 #include "mailfs.h"
@@ -148,15 +147,24 @@ void SettleOrphans(const std::string &mailDir) {
 // header written aside, or finishing it under the writer), and a writer never
 // finds its slot changed under it. Each holds it for a few file operations;
 // the other waits at most kQueueWriteWaitMs. 0 when held, kQueueBusy after
-// the wait, -1 when the lock file cannot be made at all.
+// the wait, -1 at once when the lock file cannot be made or written at all
+// (a read-only mail directory or lock file), where waiting would not help.
 int TakeWriteLock(MailboxLock &lock, const std::string &mailDir) {
   const DWORD start = GetTickCount();
   for (;;) {
     if (lock.Open(mailDir, kQueueWriteLockName)) return 0;
-    if (errno != EACCES) return -1;  // held elsewhere shows as a sharing refusal; anything else will not pass
+    if (!lock.HeldElsewhere()) return -1;
     if (GetTickCount() - start >= kQueueWriteWaitMs) return kQueueBusy;
     Sleep(10);
   }
+}
+
+// What the user reads when a lock file of the queue can be neither made nor
+// opened for writing, so the queue cannot be touched safely.
+std::string LockFileText(const std::string &mailDir, const char *lockName) {
+  return std::string("The send queue's lock file ") + lockName + " could not be made or written in " + mailDir +
+         ". Check that the mail directory exists and is writable and that " + lockName +
+         " in it is not read-only, then send the queue again.";
 }
 
 // The write lock for a run's step; when it cannot be had the user is told why
@@ -164,10 +172,7 @@ int TakeWriteLock(MailboxLock &lock, const std::string &mailDir) {
 bool TakeWriteLockForRun(MailboxLock &lock, const std::string &mailDir, HWND owner) {
   const int locked = TakeWriteLock(lock, mailDir);
   if (locked == 0) return true;
-  const std::string text = locked == kQueueBusy
-                               ? QueueBusyText(mailDir)
-                               : "The send queue's lock file could not be made in " + mailDir +
-                                     ". Check that the mail directory is writable, then send the queue again.";
+  const std::string text = locked == kQueueBusy ? QueueBusyText(mailDir) : LockFileText(mailDir, kQueueWriteLockName);
   g_MailMessageBox(owner, text.c_str(), "Delayed Messages to Send", MB_ICONEXCLAMATION);
   return false;
 }
@@ -354,10 +359,14 @@ int SendDeferred(int ask, HWND owner) {
   // open with reading disabled): two runs would send the same pair twice.
   MailboxLock queueLock;
   if (!queueLock.Open(mailDir, kQueueLockName)) {
-    g_MailMessageBox(owner,
-                     "Another mail client is sending the queued messages of this mailbox; send them again when it "
-                     "has finished.",
-                     "Delayed Messages to Send", MB_ICONINFORMATION);
+    if (queueLock.HeldElsewhere())
+      g_MailMessageBox(owner,
+                       "Another mail client is sending the queued messages of this mailbox; send them again when it "
+                       "has finished.",
+                       "Delayed Messages to Send", MB_ICONINFORMATION);
+    else
+      g_MailMessageBox(owner, LockFileText(mailDir, kQueueLockName).c_str(), "Delayed Messages to Send",
+                       MB_ICONEXCLAMATION);
     return 0;
   }
   std::vector<int> numbers;

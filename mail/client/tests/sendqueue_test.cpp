@@ -7,12 +7,15 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <poll.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "mailfs.h"
 #include "mailstore.h"
 #include "sending_fixture.h"
 #include "sendqueue.h"
@@ -506,6 +509,87 @@ TEST_F(SendQueueTest, TwoRunsAtOnceSendEachMessageOnce) {
   for (int n = 1; n <= kMessages; ++n) expected["message " + std::to_string(n)] = 1;
   EXPECT_EQ(Arrived(), expected);
   EXPECT_TRUE(QueueFiles().empty()) << QueueFiles().front();
+}
+
+// A lock of the queue that cannot be had is a busy queue only while another
+// client holds it. A lock file or a mail directory that cannot be written is
+// said at once, naming the lock file, and is never called busy or "being
+// sent" (waiting would never help).
+TEST_F(SendQueueTest, AnUnwritableLockIsNotTakenForABusyQueue) {
+  struct Case {
+    const char *what;
+    const char *lockName;
+    bool held;  // else made read-only
+    bool sending;
+    std::string expected;  // a part of the one message box, or of the result
+  } cases[] = {
+      {"queueing, write lock held", "tosendw.lck", true, false, "busy"},
+      {"queueing, write lock file read-only", "tosendw.lck", false, false, "refused"},
+      {"sending, queue lock held", "tosend.lck", true, true, "Another mail client is sending"},
+      {"sending, queue lock file read-only", "tosend.lck", false, true, "tosend.lck could not be made or written"},
+      {"sending, write lock file read-only", "tosendw.lck", false, true, "tosendw.lck could not be made or written"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir / "mail");
+    fs::create_directories(dir / "mail");
+    ASSERT_EQ(Queue(1), 0);
+    g_boxes.clear();
+    MailboxLock holder;
+    const fs::path lockFile = fs::path(dir / "mail") / c.lockName;
+    if (c.held) {
+      ASSERT_TRUE(holder.Open(mailDir, c.lockName));
+    } else {
+      WriteFile(lockFile.string(), "");
+      fs::permissions(lockFile, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    }
+    if (c.sending) {
+      EXPECT_EQ(SendDeferred(1, nullptr), 0);
+      ASSERT_EQ(g_boxes.size(), 1u);
+      EXPECT_NE(g_boxes[0].find(c.expected), std::string::npos) << g_boxes[0];
+      if (!c.held) {
+        EXPECT_NE(g_boxes[0].find("writable"), std::string::npos) << g_boxes[0];
+      }
+    } else {
+      const int queued = Queue(2);
+      EXPECT_EQ(queued, c.expected == "busy" ? kQueueBusy : -1)
+          << "-1: the lock file cannot be written; " << kQueueBusy << ": another client holds the lock";
+    }
+    EXPECT_EQ(QueueFiles(), (std::vector<std::string>{"tosendh.000", "tosendm.000"})) << "the queue changed";
+    holder.Close();
+    fs::permissions(lockFile, fs::perms::owner_all);
+  }
+}
+
+// A mail directory on a read-only file system (a read-only bind mount in a
+// mount namespace of a child process): a run says the lock file cannot be
+// made there, not that another client is sending.
+TEST_F(SendQueueTest, AReadOnlyMailDirectoryIsSaidSoWhenSending) {
+  if (geteuid() != 0) GTEST_SKIP() << "a read-only bind mount in a mount namespace of its own needs root";
+  ASSERT_EQ(Queue(1), 0);
+  const std::string mailHost = dir / "mail";
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  Forked run([&] {
+    close(report[0]);
+    // The mounts are made by mount(8) in this process's own namespace.
+    const std::string mountReadOnly = "mount --make-rprivate / && mount --bind '" + mailHost + "' '" + mailHost +
+                                      "' && mount -o remount,ro,bind '" + mailHost + "'";
+    if (unshare(CLONE_NEWNS) != 0 || std::system(mountReadOnly.c_str()) != 0) return 90;
+    g_boxes.clear();
+    const int sent = SendDeferred(1, nullptr);
+    const std::string text = g_boxes.empty() ? std::string("(no message box)") : g_boxes[0];
+    (void)!write(report[1], text.data(), text.size());
+    return sent;
+  });
+  close(report[1]);
+  std::string text;
+  char buf[512];
+  for (ssize_t n; (n = read(report[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  close(report[0]);
+  ASSERT_NE(run.Wait(), 90) << "the read-only bind mount could not be made (unshare -m, mount --bind)";
+  EXPECT_NE(text.find("tosend.lck could not be made or written"), std::string::npos) << text;
+  EXPECT_EQ(QueueFiles(), (std::vector<std::string>{"tosendh.000", "tosendm.000"})) << "the queue changed";
 }
 
 }  // namespace
