@@ -109,4 +109,40 @@ TEST(CounterNames, RefusedDefinitionsAndCalls) {
       << "a refused definition changed the performance library's key";
 }
 
+// An installer may load (and later remove) two services' names at once. Two
+// lodctr runs started together, round after round, then two unlodctr runs:
+// both services' names are there every time, with ranges of their own, and
+// removing both leaves the registry as it was.
+TEST(CounterNames, RunsAtOnceLoseNoNames) {
+  Registry("set 'HKLM\\SYSTEM\\CurrentControlSet\\Services\\DELTA\\Performance' Library REG_SZ delta.dll");
+  Registry("set 'HKLM\\SYSTEM\\CurrentControlSet\\Services\\EPSILON\\Performance' Library REG_SZ epsilon.dll");
+  const std::string before = Registry("export HKLM -");
+  const std::string delta = Write("delta.ini",
+                                  "[info]\ndrivername=DELTA\n[languages]\n009=English\n[text]\n"
+                                  "DELTA_OBJECT_009_NAME=Delta\nDELTA_OBJECT_009_HELP=The delta object.\n"
+                                  "DELTA_HITS_009_NAME=Hits\nDELTA_HITS_009_HELP=Hits seen.\n");
+  const std::string epsilon = Write("epsilon.ini",
+                                    "[info]\ndrivername=EPSILON\n[languages]\n009=English\n[text]\n"
+                                    "EPSILON_OBJECT_009_NAME=Epsilon\nEPSILON_OBJECT_009_HELP=The epsilon object.\n");
+  // Whichever run comes first takes indexes 2 and up.
+  const std::string either[] = {"2\\0Delta\\04\\0Hits\\06\\0Epsilon\n", "2\\0Epsilon\\04\\0Delta\\06\\0Hits\n"};
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const pid_t first = advapi_test::Spawn({"lodctr", delta}), second = advapi_test::Spawn({"lodctr", epsilon});
+    ASSERT_NE(first, 0);
+    ASSERT_NE(second, 0);
+    EXPECT_EQ(advapi_test::Wait(first), 0) << "lodctr DELTA failed";
+    EXPECT_EQ(advapi_test::Wait(second), 0) << "lodctr EPSILON failed";
+    const std::string counters = Registry("get '" + std::string(kPerflib) + "\\009' Counter");
+    EXPECT_TRUE(counters == either[0] || counters == either[1]) << "names after both loads: " << counters;
+    EXPECT_EQ(Registry("get '" + std::string(kPerflib) + "' 'Last Counter'"), "0x6 (6)\n");
+    const pid_t third = advapi_test::Spawn({"unlodctr", "DELTA"}), fourth = advapi_test::Spawn({"unlodctr", "EPSILON"});
+    ASSERT_NE(third, 0);
+    ASSERT_NE(fourth, 0);
+    EXPECT_EQ(advapi_test::Wait(third), 0) << "unlodctr DELTA failed";
+    EXPECT_EQ(advapi_test::Wait(fourth), 0) << "unlodctr EPSILON failed";
+    ASSERT_EQ(Registry("export HKLM -"), before) << "names left after both were removed";
+  }
+}
+
 }  // namespace

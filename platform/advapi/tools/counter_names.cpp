@@ -15,16 +15,30 @@
 // and "First Counter", "Last Counter", "First Help", "Last Help" into the
 // service's Performance key, whose counter library reads them. unlodctr takes
 // exactly those indexes out again; keys and values it leaves empty go.
+//
+// Each run reads the names, the last indexes and the service's values, then
+// writes them back: two runs at once (an installer loading two services)
+// would each write back what it read and lose the other's names or give two
+// services one range. So a run holds an exclusive lock, "perflib.lock" beside
+// the machine registry, from its first read to its last write.
 #include <windows.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "qx/env.h"
 
 namespace {
 
@@ -45,6 +59,46 @@ class Key {
 
  private:
   HKEY key_ = nullptr;
+};
+
+// The lock that makes a run's reads and writes of the names one step. The
+// lock goes with the process, so a run that dies never leaves it taken.
+constexpr int kLockWaitMs = 30000;  // far longer than a run holds it
+
+class NamesLock {
+ public:
+  ~NamesLock() {
+    if (fd_ >= 0) close(fd_);  // releases the lock
+  }
+  // Waits for the lock; false (with why in error) when it cannot be had.
+  bool Take(std::string &error) {
+    const std::string dir = qx::MachineDir() + "/registry";
+    const std::string path = dir + "/perflib.lock";
+    mkdir(dir.c_str(), 0755);  // the registry makes it too; whichever comes first
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);  // made by another user: locking needs no write
+    if (fd_ < 0) {
+      error = "cannot open the lock file " + path + " (" + std::strerror(errno) +
+              "); run as a user who may change the machine registry";
+      return false;
+    }
+    for (int waited = 0;; waited += 10) {
+      if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        error = "cannot lock " + path + " (" + std::strerror(errno) + ")";
+        return false;
+      }
+      if (waited >= kLockWaitMs) {
+        error = "another lodctr or unlodctr has held " + path +
+                " for 30 seconds; try again when it has finished (or end it if it hangs)";
+        return false;
+      }
+      usleep(10000);
+    }
+  }
+
+ private:
+  int fd_ = -1;
 };
 
 std::string ErrorText(DWORD error) {
@@ -287,6 +341,8 @@ int LoadCounterNames(int argc, char **argv) {
   Definition def;
   std::string error;
   if (!ReadDefinition(argv[1], def, error)) return Fail(tool, error);
+  NamesLock lock;
+  if (!lock.Take(error)) return Fail(tool, error);
   const std::string performance = kServicesKey + def.service + "\\Performance";
   Key service;
   LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, performance.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, service.out());
@@ -336,6 +392,9 @@ int UnloadCounterNames(int argc, char **argv) {
   const char *tool = "unlodctr";
   if (argc != 2) return Fail(tool, "name the service: unlodctr SERVICE");
   const std::string name = argv[1];
+  std::string error;
+  NamesLock lock;
+  if (!lock.Take(error)) return Fail(tool, error);
   const std::string performance = kServicesKey + name + "\\Performance";
   Key service;
   LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, performance.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, service.out());
