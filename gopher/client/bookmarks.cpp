@@ -493,7 +493,11 @@ int NumberItems(GopherItem *first, int counter) {
   return counter;
 }
 
-bool CheckpointLine(const GopherItem &item, std::string *line) {
+bool CheckpointLine(const GopherItem &item, std::string *line, std::string *why) {
+  if (item.selector.find(kQuoteStandIn) != std::string::npos || item.host.find(kQuoteStandIn) != std::string::npos) {
+    if (why) *why = "has the byte 255 in its selector or host, which a checkpoint line cannot keep";
+    return false;
+  }
   std::string head = Printf("%d=%d", item.number, item.typeIndex);
   if (item.typeIndex == kTypeUnknown) {
     const char c = item.typeChar == 0 || item.typeChar == '\n' ? '?' : static_cast<char>(item.typeChar);
@@ -510,7 +514,10 @@ bool CheckpointLine(const GopherItem &item, std::string *line) {
   const std::string host = QuotedField('H', item.host);
   const std::string key = item.selector.empty() ? "" : QuotedField('K', item.selector);
   const size_t fixed = head.size() + host.size() + key.size() + 1;
-  if (fixed > kMaxCheckpointLine) return false;
+  if (fixed > kMaxCheckpointLine) {
+    if (why) *why = "has a selector too long for a checkpoint line";
+    return false;
+  }
   std::string display;
   if (!item.display.empty() && fixed + 3 < kMaxCheckpointLine) {
     // The display is what gives way when a line would be too long.
@@ -532,11 +539,12 @@ int SaveCheckpoint(const char *iniPath, const std::string &name) {
   const int total = NumberItems(g_Roots, 1) - 1;
   std::string text;
   int lines = 0;
-  const GopherItem *tooLong = nullptr;
+  const GopherItem *refused = nullptr;
+  std::string refusal;
   ForEachVisible(g_Roots, [&](GopherItem *item) {
     std::string line;
-    if (!CheckpointLine(*item, &line)) {
-      tooLong = item;
+    if (!CheckpointLine(*item, &line, &refusal)) {
+      refused = item;
       return false;
     }
     text += line;
@@ -565,9 +573,8 @@ int SaveCheckpoint(const char *iniPath, const std::string &name) {
   // The file of a checkpoint saved again under its name is not needed any more.
   if (!previous.empty() && !SameText(previous, path) && IsCheckpointFileName(previous)) DeleteFileA(previous.c_str());
   if (lines < total) {
-    const std::string why = tooLong ? Printf("The item \"%.60s\" has a selector too long for a checkpoint line.\n",
-                                             tooLong->display.c_str())
-                                    : std::string();
+    const std::string why =
+        refused ? Printf("The item \"%.60s\" %s.\n", refused->display.c_str(), refusal.c_str()) : std::string();
     ShowError(why + Printf("Checkpoint file full; only %d of %d nodes entered", lines, total));
     return 0;
   }

@@ -69,9 +69,11 @@ GopherItem *BookmarkItem(const char *iniPath, const std::string &name, const cha
 std::string NewCheckpointPath(const char *iniPath);
 // Numbers the visible items depth first from counter; returns the next number.
 int NumberItems(GopherItem *first, int counter);
-// One item's line (with its line feed); false when host and selector alone
-// make it longer than a checkpoint line (the display is shortened to fit).
-bool CheckpointLine(const GopherItem &item, std::string *line);
+// One item's line (with its line feed); false, with why (when given) saying
+// so, when host and selector alone make it longer than a checkpoint line (the
+// display is shortened to fit), or when either holds the byte 255, which the
+// file keeps for a double quote (it would read back as one).
+bool CheckpointLine(const GopherItem &item, std::string *line, std::string *why = nullptr);
 // Command 110: writes the visible tree to a new checkpoint file and records
 // it under the name. 1 when every item was written.
 int SaveCheckpoint(const char *iniPath, const std::string &name);
