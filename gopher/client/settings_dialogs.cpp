@@ -22,6 +22,18 @@ std::string DlgText(HWND dlg, int id) {
   return text;
 }
 
+// Why the last call failed, in words and number: "Access is denied. (error 5)".
+std::string LastErrorWords() {
+  const DWORD error = GetLastError();
+  char words[256] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, words, sizeof words,
+                 nullptr);
+  std::string text = words;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  if (text.empty()) text = "Unknown error.";
+  return text + " (error " + std::to_string(error) + ")";
+}
+
 int CheckedAmong(HWND dlg, int first, int last) {
   for (int id = first; id <= last; ++id)
     if (IsDlgButtonChecked(dlg, id) == BST_CHECKED) return id - first;
@@ -66,12 +78,9 @@ void SaveConfigure(HWND dlg) {
   g_UserTelnet = config.userTelnet;
   g_UserTN3270 = config.userTn3270;
   if (!WriteConfig(AppsIniPath(), config)) {
-    char text[400];
-    snprintf(text, sizeof text,
-             "The settings are in use but could not be written to %s (error %lu); they will be lost when "
-             "burrowview ends.",
-             AppsIniPath(), static_cast<unsigned long>(GetLastError()));
-    MessageBoxA(dlg, text, kBurrowviewError, MB_OK | MB_ICONSTOP);
+    const std::string text = std::string("The settings are in use but could not be written to ") + AppsIniPath() +
+                             ": " + LastErrorWords() + "; they will be lost when burrowview ends.";
+    MessageBoxA(dlg, text.c_str(), kBurrowviewError, MB_OK | MB_ICONSTOP);
   }
 }
 
@@ -261,7 +270,14 @@ void ChooseListColour(bool document) {
   if (!ChooseBrushColour(&brush, &colour)) return;
   char text[40];
   snprintf(text, sizeof text, "(%d,%d,%d)", GetRValue(colour), GetGValue(colour), GetBValue(colour));
-  WritePrivateProfileStringA(kSettingsSection, document ? "DocColor" : "TreeColor", text, AppsIniPath());
+  if (!WritePrivateProfileStringA(kSettingsSection, document ? "DocColor" : "TreeColor", text, AppsIniPath())) {
+    const std::string message = std::string("The background colour of the ") + (document ? "document" : "tree") +
+                                " window is in use but could not be written to " + AppsIniPath() + ": " +
+                                LastErrorWords() +
+                                "; it will be lost when burrowview ends. Make the file writable, then choose the "
+                                "colour again to keep it.";
+    MessageBoxA(g_MainWnd, message.c_str(), kBurrowviewError, MB_OK | MB_ICONSTOP);
+  }
   InvalidateRect(GetDlgItem(g_Dlg, document ? IDC_DOC_LIST : IDC_TREE_LIST), nullptr, TRUE);
 }
 

@@ -289,6 +289,33 @@ TEST_F(BookmarkProgramTest, AHomeGopherPortOutsideThePortRangeIsReported) {
   EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
 }
 
+// A background colour the INI file refuses to keep (the file is read-only)
+// is used but the user is told it is not saved, with the reason, and the file
+// is left as it was.
+TEST_F(BookmarkProgramTest, AColourTheIniFileCannotKeepIsReported) {
+  const std::string apps = "[burrowview]\r\nInitialAction=0\r\n";
+  ASSERT_TRUE(qxtest::WriteFile(work.path() + "/QXAPPS.INI", apps));
+  ASSERT_EQ(chmod((work.path() + "/QXAPPS.INI").c_str(), 0444), 0);
+  Burrowview program(work.path());
+  const int pid = program.Pid();
+  Attach(pid, "burrowview");
+  Menu(pid, 119);  // the tree window's background
+  const std::string colour = Find(pid, "- Color");
+  ASSERT_FALSE(colour.empty()) << program.Errors();
+  SetText(pid, colour, 706, "10");
+  SetText(pid, colour, 707, "20");
+  SetText(pid, colour, 708, "30");
+  Press(pid, colour, kOk);
+  EXPECT_TRUE(program.SaysSoon("The background colour of the tree window is in use but could not be written to"))
+      << program.Errors();
+  EXPECT_TRUE(program.SaysSoon("Access is denied. (error 5); it will be lost when burrowview ends."))
+      << program.Errors();
+  Menu(pid, 106);
+  EXPECT_EQ(program.Wait(10000), 0) << program.Errors();
+  chmod((work.path() + "/QXAPPS.INI").c_str(), 0644);
+  EXPECT_EQ(qxtest::ReadFile(work.path() + "/QXAPPS.INI"), apps);
+}
+
 TEST_F(BookmarkProgramTest, ServerChooserConfigurationAndColours) {
   // An initial action that names none (6 would be Exit): the server chooser opens at start.
   ASSERT_TRUE(
