@@ -125,7 +125,7 @@ HINSTANCE WINAPI ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPC
   }
   std::string program, line;
   if (!OpenerCommand(host, program, line)) return Result(SE_ERR_NOASSOC);
-  return Result(Start(program.c_str(), line, nullptr, nShowCmd));
+  return Result(Start(program.c_str(), line, directory, nShowCmd));
 }
 
 }  // extern "C"

@@ -12,8 +12,30 @@
 
 namespace attachkit {
 
+namespace {
+
+// The folder a viewer starts in: the user's temp folder (made when TEMP names
+// one not there yet), else the Windows directory. Never the mail client's own
+// working directory, its mail directory, where a viewer's files would land
+// among the mailbox's.
+std::string ViewerFolder() {
+  char folder[MAX_PATH] = "";
+  const DWORD n = GetTempPathA(sizeof folder, folder);
+  if (n > 0 && n < sizeof folder) {
+    CreateDirectoryA(folder, nullptr);
+    const DWORD attributes = GetFileAttributesA(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return folder;
+  }
+  const UINT w = GetWindowsDirectoryA(folder, sizeof folder);
+  return w > 0 && w < sizeof folder ? std::string(folder) : std::string();
+}
+
+}  // namespace
+
 bool OpenWithShell(const std::string &path) {
-  const HINSTANCE result = ShellExecuteA(nullptr, "open", path.c_str(), nullptr, ".", SW_SHOWNORMAL);
+  const std::string folder = ViewerFolder();
+  if (folder.empty()) return false;  // no folder to start in but the mail directory
+  const HINSTANCE result = ShellExecuteA(nullptr, "open", path.c_str(), nullptr, folder.c_str(), SW_SHOWNORMAL);
   return reinterpret_cast<uintptr_t>(result) > 32;
 }
 

@@ -11,8 +11,8 @@
 
 namespace attachkit {
 
-// Opens a file with the program associated with its type; false when the
-// shell could not.
+// Opens a file with the program associated with its type, started in the
+// user's temp folder; false when the shell could not.
 bool OpenWithShell(const std::string &path);
 
 // Plays the samples of a wave file this library wrote (8-bit PCM behind a

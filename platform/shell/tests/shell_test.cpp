@@ -132,6 +132,32 @@ TEST_F(Shell, RefusalsAndErrors) {
   EXPECT_EQ(Recorded(0), std::vector<std::string>{});
 }
 
+// Whatever starts (a program, a file's association, the desktop's opener)
+// starts in the directory the caller names, not in the caller's own.
+TEST_F(Shell, EachKindStartsInTheDirectoryGiven) {
+  const std::string where = F().root + "/bin/qxwhere";
+  std::ofstream(where) << "#!/bin/sh\nprintf '%s|%s\\n' \"$1\" \"$(pwd -P)\" >> \"$QX_SHELL_RECORD\"\n";
+  chmod(where.c_str(), 0755);
+  std::filesystem::create_directories(Host("work"));
+  Touch("docs/notes.txt");
+  Touch("docs/picture.xyz");
+  WriteProfileStringA("Extensions", "txt", "qxwhere association ^.txt");
+  WriteProfileStringA("Shell", "Open", (where + " opener %1").c_str());
+  const std::string work = std::filesystem::canonical(Host("work")).string();
+  const struct {
+    const char *file, *params, *kind;
+  } cases[] = {
+      {"qxwhere", "program", "program"},
+      {"D:\\docs\\notes.txt", nullptr, "association"},
+      {"D:\\docs\\picture.xyz", nullptr, "opener"},
+  };
+  size_t n = 0;
+  for (const auto &c : cases) {
+    EXPECT_GT(Open(c.file, c.params, "D:\\work"), 32u) << c.kind;
+    EXPECT_EQ(Line(++n), std::string(c.kind) + "|" + work);
+  }
+}
+
 TEST_F(Shell, ProgramsStartWithTheirParameters) {
   EXPECT_GT(Open("qxrecorder", "one two"), 32u);
   EXPECT_EQ(Recorded(1), std::vector<std::string>{"one|two"});

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "codec.h"
 #include "mulaw.h"
@@ -59,7 +60,9 @@ class Module : public ::testing::Test {
     ASSERT_TRUE(Attachkit().processMime && Attachkit().sendMime && Attachkit().getSpecial);
     // The desktop's viewer and the FTP client: stand-ins that record what they get.
     const std::string record = TheMachine().root + "/bin/record-open";
-    WriteFile(record, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + TheMachine().root + "/opened.txt\"\n");
+    // The viewer's working directory first: a test waits for opened.txt.
+    WriteFile(record, "#!/bin/sh\npwd -P >> \"" + TheMachine().root + "/opened-cwd.txt\"\nprintf '%s\\n' \"$1\" >> \"" +
+                          TheMachine().root + "/opened.txt\"\n");
     chmod(record.c_str(), 0755);
     ASSERT_TRUE(WriteProfileStringA("Shell", "Open", (record + " %1").c_str()));
     const std::string mover = TheMachine().root + "/bin/filemover";
@@ -71,6 +74,7 @@ class Module : public ::testing::Test {
     fs::remove_all(TheMachine().mail(), ec);
     fs::create_directories(TheMachine().mail());
     fs::remove(TheMachine().root + "/opened.txt", ec);
+    fs::remove(TheMachine().root + "/opened-cwd.txt", ec);
     fs::remove(TheMachine().root + "/filemover.txt", ec);
     Boxes().clear();
     BoxAnswers().clear();
@@ -129,6 +133,39 @@ TEST_F(Module, ImagesAreDecodedToNumberedNamesAndOpened) {
                                              MailFile("QXIMG000.tif"), MailFile("QXIMG001.jpg")};
   EXPECT_EQ(opened, expected);
   EXPECT_TRUE(Boxes().empty());
+}
+
+// The mail client runs in its mail directory; a viewer starts in the user's
+// temp folder (made when TEMP names one not there yet), so that nothing it
+// writes lands among the mailbox's files.
+TEST_F(Module, ViewersStartInTheTempFolderNotTheMailDirectory) {
+  const std::string temp = TheMachine().root + "/viewer-temp";
+  // GetTempPath takes TMP, then TEMP; both are put back afterwards.
+  std::optional<std::string> saved[2];
+  const char *names[2] = {"TMP", "TEMP"};
+  for (int i = 0; i < 2; ++i)
+    if (const char *v = std::getenv(names[i])) saved[i] = v;
+  unsetenv("TMP");
+  setenv("TEMP", temp.c_str(), 1);
+  char before[MAX_PATH] = "";
+  ASSERT_GT(GetCurrentDirectoryA(sizeof before, before), 0u);
+  ASSERT_TRUE(SetCurrentDirectoryA(TheMachine().mail().c_str()));
+  const auto m = WriteMessage(
+      MailFile("m9.msg"),
+      Multipart({"Content-Type: image/jpeg\r\nContent-Transfer-Encoding: base64\r\n\r\n" + B64(Binary(100, 9))}),
+      "XyZ");
+  EXPECT_EQ(Process(m, 0, MIME_MODE_SHOW), MIME_HANDLED);
+  SetCurrentDirectoryA(before);
+  for (int i = 0; i < 2; ++i) {
+    if (saved[i])
+      setenv(names[i], saved[i]->c_str(), 1);
+    else
+      unsetenv(names[i]);
+  }
+  EXPECT_EQ(Recorded("opened.txt", 1), std::vector<std::string>{MailFile("QXIMG000.jpg")});
+  ASSERT_TRUE(fs::is_directory(temp)) << "the temp folder was not made";
+  EXPECT_EQ(Lines(TheMachine().root + "/opened-cwd.txt"), std::vector<std::string>{fs::canonical(temp).string()})
+      << "the viewer's working directory";
 }
 
 TEST_F(Module, ImagesTheViewerMustNotOpenAreOfferedForSaving) {
