@@ -16,6 +16,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "gophercore.h"
 #include <qxcommon.h>
@@ -61,6 +62,18 @@ struct FuzzUi : GopherUi {
       if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\'') abort();
   }
   void OpenDocument(const std::string &) override {}
+  // The document list's rows start in order, each inside the answer kept.
+  void DocumentReset() override { rows_.clear(); }
+  void DocumentAddRow(long offset) override {
+    if (offset < 0 || (!rows_.empty() && offset < rows_.back())) abort();
+    rows_.push_back(offset);
+  }
+  void DocumentDone(long length) override {
+    if (length < 0 || length > static_cast<long>(g_answer.size())) abort();
+  }
+
+ private:
+  std::vector<long> rows_;
 };
 FuzzUi g_fuzzUi;
 
