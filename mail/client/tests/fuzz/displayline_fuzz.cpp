@@ -2,8 +2,8 @@
 // through buffers of several sizes (so lines and groups fall across refills),
 // every display line decoded as reply quoting decodes it and read again by its
 // position as the viewer and the printer paint it: both must give the same
-// text. The first input byte picks the MIME flag, the buffer size and the
-// word-wrap width.
+// text, and a buffer of 64 KiB must read the same lines. The first input byte
+// picks the MIME flag, the buffer size and the word-wrap width.
 #include <unistd.h>
 
 #include <algorithm>
@@ -72,6 +72,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!(l.position & kAttachmentLine) && painted != l.shown) abort();
     PhysicalLineAt(file, l.position);
   }
+  // A buffer of any size reads the same lines as a large one.
+  MessageFile large(ScratchPath(), 65536);
+  size_t index = 0;
+  for (auto text = NextDisplayLine(large, mimeFlags, position, true, &flags); text && index < 20000;
+       text = NextDisplayLine(large, mimeFlags, position, false, &flags), ++index) {
+    if (index >= lines.size()) abort();
+    std::string shown = DecodeDisplayLine(*text, flags);
+    shown.resize(std::min(shown.size(), shown.find('\n')));
+    if (!shown.empty() && shown.back() == '\r') shown.pop_back();
+    if (position != lines[index].position || flags != lines[index].flags || shown != lines[index].shown) abort();
+  }
+  if (index < lines.size()) abort();
   std::string copy(reinterpret_cast<const char *>(data), std::min<size_t>(size, 2 * kDisplayLineLimit));
   DecodeQuotedPrintableLine(copy, nullptr);
   copy.assign(reinterpret_cast<const char *>(data), std::min<size_t>(size, 2 * kDisplayLineLimit));
