@@ -128,15 +128,17 @@ bool TalkInviteCommandLine(const TALK_LAYOUT &layout, const TalkRequest &request
 }
 
 std::string TalkCallerText(const std::string &lName, const char *host, const unsigned char ip[4]) {
-  std::string name = lName;
-  for (char &c : name)
-    if ((unsigned char)c < ' ' || (unsigned char)c == 0x7F) c = '?';
   char where[300];
   if (host && *host)
     snprintf(where, sizeof where, "@%.255s", host);
   else
     snprintf(where, sizeof where, "@%03u.%03u.%03u.%03u", ip[0], ip[1], ip[2], ip[3]);
-  return name + where;
+  /* Both the caller's name and the name its address's reverse lookup gave
+   * come from others: neither may break the field's line. */
+  std::string text = lName + where;
+  for (char &c : text)
+    if ((unsigned char)c < ' ' || (unsigned char)c == 0x7F) c = '?';
+  return text;
 }
 
 /* ---- The invitation list ---- */

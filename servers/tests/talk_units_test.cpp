@@ -341,6 +341,9 @@ TEST(TalkList, CallerText) {
   EXPECT_EQ(TalkCallerText("root", "pc1.example.com", ip), "root@pc1.example.com");
   EXPECT_EQ(TalkCallerText("root", nullptr, ip), "root@010.001.002.003");
   EXPECT_EQ(TalkCallerText(std::string("r\x07t"), nullptr, ip), "r?t@010.001.002.003");
+  // The host's name comes from the caller's reverse lookup: shown on one line, no control character.
+  EXPECT_EQ(TalkCallerText("root", "pc1.example.com\r\nroot@trusted\x1b[2J", ip),
+            "root@pc1.example.com??root@trusted?[2J");
 }
 
 }  // namespace

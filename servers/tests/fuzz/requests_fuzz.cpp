@@ -106,8 +106,9 @@ void FuzzTalk(std::string_view bytes, bool oldProtocol) {
         if (c < 0x20 || c == '"' || c >= 0x7F) abort();
     unsigned char ip[4];
     TalkSockaddrIp(request.ctlAddr, ip);
-    for (unsigned char c : TalkCallerText(request.lName, nullptr, ip))
-      if (c < 0x20 || c == 0x7F) abort();
+    for (const char *host : {static_cast<const char *>(nullptr), request.rName.c_str()})
+      for (unsigned char c : TalkCallerText(request.lName, host, ip))
+        if (c < 0x20 || c == 0x7F) abort();
     TalkActions actions;
     const TalkResponse response = list.DispatchRequest(request, now, &actions);
     if (TalkEncodeResponse(layout, response).size() != TALK_RESPONSE_SIZE) abort();
