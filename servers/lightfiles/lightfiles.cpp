@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "blockreader.h"
+#include "blocks.h"
 #include "tftp.h"
 
 namespace {
@@ -99,6 +99,7 @@ struct Transfer {
   SocketHandle link; /* its own socket on our port, connected to the peer; none: the shared one */
   Descriptor file;
   TftpBlockReader reader; /* a reading transfer's blocks, read ahead */
+  TftpBlockWriter writer; /* a writing transfer's blocks, gathered */
   int flags = 0;
   time_t lastActivity = 0;
   uint32_t block = 0; /* the current block; the wire carries it modulo 65,536 */
@@ -231,14 +232,20 @@ UINT FreeTimerNumber() {
   }
 }
 
+/* Ends transfer i: the blocks it has gathered are written (every block
+ * acknowledged is in the file, whatever ended the transfer), its timer is
+ * killed, and its file and link close as it leaves the table. */
+void Forget(HWND window, size_t i) {
+  Transfer &t = g_Transfers[i];
+  t.writer.Flush(t.file.fd);
+  KillTimer(window, kLingerTimerBase + t.timer);
+  g_AnswerHint = INVALID_SOCKET;
+  g_Transfers.erase(g_Transfers.begin() + (long)i);
+}
+
 void Remove(HWND window, const Transfer *gone) {
-  for (auto it = g_Transfers.begin(); it != g_Transfers.end(); ++it) {
-    if (&*it != gone) continue;
-    KillTimer(window, kLingerTimerBase + it->timer);
-    g_AnswerHint = INVALID_SOCKET;
-    g_Transfers.erase(it); /* its file and link close with it */
-    return;
-  }
+  for (size_t i = 0; i < g_Transfers.size(); i++)
+    if (&g_Transfers[i] == gone) return Forget(window, i);
 }
 
 void SendBlock(Transfer &t) {
@@ -313,13 +320,14 @@ void ReadingPacket(HWND window, Transfer &t, int opcode, int block) {
 
 void WritingPacket(HWND window, Transfer &t, int opcode, int block, const unsigned char *packet, int length) {
   if (opcode == kTftpData && !(t.flags & kFinished) && TftpIsNext(t.block, block)) {
-    const int bytes = length - 4;
-    if (bytes > 0 && write(t.file.fd, packet + 4, (size_t)bytes) != bytes) {
+    /* The last block is acknowledged only once the whole file is written. */
+    const bool last = length < 4 + kTftpBlock;
+    if (!t.writer.Add(t.file.fd, packet + 4, length - 4) || (last && !t.writer.Flush(t.file.fd))) {
       SendToPeer(t, TftpErrorPacket(kTftpDiskFull));
       return Remove(window, &t);
     }
     t.block++;
-    if (length < 4 + kTftpBlock) {
+    if (last) {
       t.flags |= kFinished;
       t.file.Close();
       SetTimer(window, kLingerTimerBase + t.timer, kLingerMs, nullptr);
@@ -409,9 +417,7 @@ void DropIdle(HWND window) {
   const time_t now = time(nullptr);
   for (size_t i = 0; i < g_Transfers.size();) {
     if (now - g_Transfers[i].lastActivity > kIdleDropSeconds) {
-      KillTimer(window, kLingerTimerBase + g_Transfers[i].timer);
-      g_AnswerHint = INVALID_SOCKET;
-      g_Transfers.erase(g_Transfers.begin() + (long)i); /* its file and link are closed now */
+      Forget(window, i);
     } else {
       i++;
     }
@@ -460,8 +466,7 @@ LRESULT CALLBACK LightfilesWndProc(HWND window, UINT message, WPARAM wParam, LPA
     case WM_DESTROY:
       KillTimer(window, kCheckTimer);
       KillTimer(window, kResendTimer);
-      g_AnswerHint = INVALID_SOCKET;
-      g_Transfers.clear();
+      while (!g_Transfers.empty()) Forget(window, g_Transfers.size() - 1);
       PostQuitMessage(0);
       return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);

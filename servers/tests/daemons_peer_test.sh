@@ -147,6 +147,21 @@ printf 'x\n' >"$scratch/out/taken"
 check "put over an existing file" tftp_error "Error code 6: File already exists" put taken
 check "existing file kept" grep -qx taken "$tftpwrite/taken"
 check "tftp: opcodes, truncation, duplicates, gaps, a lost ACK, peers side by side" python3 "$helper" tftp "$tftpread" "$tftpwrite"
+# A full disk: a write directory on a 256 KiB tmpfs. A file that fits is
+# written whole; one that does not gets "Disk full" (never a success), and
+# so does a one-block file once the disk is full, whose only write is the
+# one made before its last acknowledgement.
+mkdir -p "$tftpwrite/small" && mount -t tmpfs -o size=256k tmpfs "$tftpwrite/small"
+head -c $((100 * 1024)) /dev/urandom >"$scratch/out/f100k"
+head -c $((1024 * 1024)) /dev/urandom >"$scratch/out/f1m"
+(cd "$scratch/out" && timeout 20 tftp -m binary 127.0.0.1 -c put f100k small/f100k >/dev/null 2>&1)
+check "put into a small disk: written whole" cmp -s "$scratch/out/f100k" "$tftpwrite/small/f100k"
+for f in f1m f1024; do
+  [ -e "$scratch/out/$f" ] || cp "$tftpread/$f" "$scratch/out/$f"
+  out=$(cd "$scratch/out" && timeout 20 tftp -m binary 127.0.0.1 -c put "$f" "small/$f" 2>&1)
+  check "put of $f into a full disk: Disk full" has "$out" "Error code 3: Disk full or allocation exceeded"
+done
+umount "$tftpwrite/small"
 check "nothing written outside the write root" bash -c '[ "$(cat "$1")" = outside ] && [ ! -e "$2/../x" ]' _ "$scratch/secret" "$tftpwrite"
 
 echo "== gopher"

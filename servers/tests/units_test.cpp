@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "blockreader.h"
+#include "blocks.h"
 #include "ien116.h"
 #include "portwarden.h"
 #include "qxdaemon.h"
@@ -446,6 +446,47 @@ TEST(Tftp, BlocksAskedForAgainOrOutOfOrder) {
   unsigned char block[kTftpBlock];
   EXPECT_EQ(broken.Read(-1, 0, block), 0) << "a file that cannot be read sends an empty last block";
   EXPECT_EQ(broken.Read(file.fd(), -512, block), 0) << "a position before the file";
+}
+
+/* A write as the peer sends it, in 512-byte blocks and a short last one:
+ * once the last block is flushed the file holds every byte once, in order. */
+TEST(Tftp, BlocksWrittenASpanAtATime) {
+  const int64_t span = TftpBlockWriter::kSpan;
+  const int64_t sizes[] = {0, 1, 511, 512, 513, span - 1, span, span + 1, 3 * span + 7};
+  for (int64_t size : sizes) {
+    const std::vector<unsigned char> bytes = PatternBytes((size_t)size);
+    TftpFile file({});
+    TftpBlockWriter writer;
+    for (int64_t position = 0;; position += kTftpBlock) {
+      const int length = (int)std::min<int64_t>(kTftpBlock, size - position);
+      ASSERT_TRUE(writer.Add(file.fd(), bytes.data() + position, length)) << "size " << size << " at " << position;
+      if (length < kTftpBlock) break;
+    }
+    ASSERT_TRUE(writer.Flush(file.fd())) << "size " << size;
+    std::vector<unsigned char> back((size_t)size + 1);
+    EXPECT_EQ(pread(file.fd(), back.data(), back.size(), 0), (ssize_t)size) << "file of " << size << " bytes";
+    back.resize((size_t)size);
+    EXPECT_TRUE(back == bytes) << "file of " << size << " bytes";
+  }
+}
+
+/* A full disk is reported by the call whose write failed: the one that
+ * filled the span, or the flush of the last blocks; nothing gathered is
+ * written twice or reported as written. */
+TEST(Tftp, BlockWritesThatFailAreReported) {
+  const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0) << "/dev/full is needed to see a write fail";
+  const std::vector<unsigned char> block = PatternBytes(kTftpBlock);
+  TftpBlockWriter writer;
+  const int blocksPerSpan = TftpBlockWriter::kSpan / kTftpBlock;
+  for (int i = 1; i < blocksPerSpan; i++) ASSERT_TRUE(writer.Add(full, block.data(), kTftpBlock)) << "block " << i;
+  EXPECT_FALSE(writer.Add(full, block.data(), kTftpBlock)) << "the block that fills the span writes it and fails";
+  EXPECT_TRUE(writer.Add(full, block.data(), 100)) << "a short block is gathered";
+  EXPECT_FALSE(writer.Flush(full)) << "the last blocks' flush fails";
+  EXPECT_TRUE(writer.Flush(full)) << "nothing is left to write after a failed flush";
+  close(full);
+  EXPECT_TRUE(writer.Add(-1, block.data(), 10));
+  EXPECT_FALSE(writer.Flush(-1)) << "a file that cannot be written";
 }
 
 TEST(Tftp, PacketsAndBlockNumbersModulo65536) {

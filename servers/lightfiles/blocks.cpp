@@ -1,8 +1,9 @@
-#include "blockreader.h"
+#include "blocks.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "tftp.h"
@@ -23,4 +24,24 @@ int TftpBlockReader::Read(int fd, int64_t position, unsigned char *out) {
   if (count <= 0) return 0;
   memcpy(out, span_.data() + at, (size_t)count);
   return (int)count;
+}
+
+bool TftpBlockWriter::Add(int fd, const unsigned char *data, int length) {
+  if (length <= 0) return true;
+  if (gathered_.capacity() == 0) gathered_.reserve(kSpan);
+  gathered_.insert(gathered_.end(), data, data + length);
+  return (int64_t)gathered_.size() < kSpan || Flush(fd);
+}
+
+bool TftpBlockWriter::Flush(int fd) {
+  size_t done = 0;
+  while (done < gathered_.size()) {
+    const ssize_t wrote = write(fd, gathered_.data() + done, gathered_.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) break;
+    done += (size_t)wrote;
+  }
+  const bool whole = done == gathered_.size();
+  gathered_.clear();
+  return whole;
 }
