@@ -110,13 +110,16 @@ function(qx_add_gtest name)
   endif()
 endfunction()
 
-# qx_add_fuzzer(name HARNESS file SOURCES ... [INCLUDES ...] SEEDS dir [SECONDS n]):
+# qx_add_fuzzer(name HARNESS file SOURCES ... [INCLUDES ...] SEEDS dir [SECONDS n] [MAX_LEN n]):
 # a libFuzzer target built with clang (AddressSanitizer, UndefinedBehaviorSanitizer)
 # straight from the parser's sources, without the layer (the harness stands in
 # for the calls the parser makes), and a test that runs it for a bounded time
-# from its seeds. Without clang the test fails and says what to install.
+# from its seeds. Each source is compiled to an object of its own through
+# CMAKE_CXX_COMPILER_LAUNCHER (ccache, when the build is configured with it),
+# with its header dependencies, so a rebuild compiles only what changed and a
+# cached build only links. Without clang the test fails and says what to install.
 function(qx_add_fuzzer name)
-  cmake_parse_arguments(F "" "HARNESS;SEEDS;SECONDS" "SOURCES;INCLUDES" ${ARGN})
+  cmake_parse_arguments(F "" "HARNESS;SEEDS;SECONDS;MAX_LEN" "SOURCES;INCLUDES" ${ARGN})
   if(NOT QX_TESTS)
     return()
   endif()
@@ -128,19 +131,35 @@ function(qx_add_fuzzer name)
   if(NOT F_SECONDS)
     set(F_SECONDS 20)
   endif()
+  if(NOT F_MAX_LEN)
+    set(F_MAX_LEN 8192)
+  endif()
   set(fuzzer ${CMAKE_BINARY_DIR}/bin/${name})
+  set(flags -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
   set(includes)
   foreach(dir ${F_INCLUDES})
     list(APPEND includes -I${dir})
   endforeach()
+  set(objects)
+  foreach(source ${F_HARNESS} ${F_SOURCES})
+    file(RELATIVE_PATH relative ${CMAKE_SOURCE_DIR} ${source})
+    string(MAKE_C_IDENTIFIER "${relative}" stem)
+    set(object ${CMAKE_CURRENT_BINARY_DIR}/${name}.objects/${stem}.o)
+    add_custom_command(OUTPUT ${object}
+      COMMAND ${CMAKE_CXX_COMPILER_LAUNCHER} ${QX_CLANGXX} ${flags} ${includes} -MD -MF ${object}.d
+              -c ${source} -o ${object}
+      DEPENDS ${source}
+      DEPFILE ${object}.d
+      COMMENT "Compiling ${relative} for the ${name} fuzzer with clang")
+    list(APPEND objects ${object})
+  endforeach()
   add_custom_command(OUTPUT ${fuzzer}
-    COMMAND ${QX_CLANGXX} -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-            ${includes} ${F_HARNESS} ${F_SOURCES} -o ${fuzzer}
-    DEPENDS ${F_HARNESS} ${F_SOURCES}
-    COMMENT "Building the ${name} fuzzer with clang")
+    COMMAND ${QX_CLANGXX} -fsanitize=fuzzer,address,undefined ${objects} -o ${fuzzer}
+    DEPENDS ${objects}
+    COMMENT "Linking the ${name} fuzzer with clang")
   add_custom_target(${name}_build ALL DEPENDS ${fuzzer})
   add_test(NAME ${name}
-    COMMAND sh -c "mkdir -p \"$0\" && exec \"$1\" -max_total_time=${F_SECONDS} -max_len=8192 -timeout=10 -rss_limit_mb=1024 -print_final_stats=1 \"$0\" \"$2\""
+    COMMAND sh -c "mkdir -p \"$0\" && exec \"$1\" -max_total_time=${F_SECONDS} -max_len=${F_MAX_LEN} -timeout=10 -rss_limit_mb=1024 -print_final_stats=1 \"$0\" \"$2\""
             ${CMAKE_BINARY_DIR}/${name}-corpus ${fuzzer} ${F_SEEDS})
   math(EXPR limit "${F_SECONDS} + 90")
   set_tests_properties(${name} PROPERTIES TIMEOUT ${limit})
