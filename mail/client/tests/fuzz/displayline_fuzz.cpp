@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "displayline.h"
 #include "settings.h"
@@ -19,15 +20,43 @@ namespace {
 
 MAIL_SETTINGS g_fuzzSettings;
 
-const std::string &ScratchPath() {
-  static const std::string path = [] {
-    char name[] = "/tmp/displayline-fuzz-XXXXXX";
-    const int fd = mkstemp(name);
+// The file the message is written to for the reader: made on first use and
+// removed when the run ends, so runs leave nothing behind in /tmp.
+char g_scratch[] = "/tmp/displayline-fuzz-XXXXXX";
+
+const char *ScratchPath() {
+  static const bool made = [] {
+    const int fd = mkstemp(g_scratch);
     if (fd < 0) abort();
     close(fd);
-    return std::string(name);
+    std::atexit([] { unlink(g_scratch); });
+    return true;
   }();
-  return path;
+  (void)made;
+  return g_scratch;
+}
+
+struct Line {
+  uint32_t position, flags;
+  std::string shown;  // as quoting decodes it, cut at its line end
+  bool operator==(const Line &) const = default;
+};
+
+// Every display line of the file (at most 20,000), each checked to be bounded
+// and to lie in the file.
+std::vector<Line> ReadLines(MessageFile &file, uint8_t mimeFlags, size_t size) {
+  std::vector<Line> lines;
+  uint32_t position = 0, flags = 0;
+  for (auto text = NextDisplayLine(file, mimeFlags, position, true, &flags); text && lines.size() < 20000;
+       text = NextDisplayLine(file, mimeFlags, position, false, &flags)) {
+    if (text->size() > 4 * kDisplayLineLimit) abort();  // every line is bounded
+    if ((position & ~kAttachmentLine) > size) abort();  // positions lie in the file
+    std::string shown = DecodeDisplayLine(*text, flags);
+    shown.resize(std::min(shown.size(), shown.find('\n')));
+    if (!shown.empty() && shown.back() == '\r') shown.pop_back();
+    lines.push_back({position, flags, std::move(shown)});
+  }
+  return lines;
 }
 
 }  // namespace
@@ -45,28 +74,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const uint8_t mimeFlags = (control & 1) ? 0x02 : 0;
   const size_t bufferSize = 16u << ((control >> 1) & 3);  // 16 .. 128 bytes
   g_fuzzSettings.wordWrap = 40 + ((control >> 3) & 31) * 3;
-  FILE *out = fopen(ScratchPath().c_str(), "wb");
+  FILE *out = fopen(ScratchPath(), "wb");
   if (!out) abort();
   if (size && fwrite(data, 1, size, out) != size) abort();
   fclose(out);
 
   MessageFile file(ScratchPath(), bufferSize);
   if (!file.IsOpen()) abort();
-  struct Line {
-    uint32_t position, flags;
-    std::string shown;  // as quoting decodes it, cut at its line end
-  };
-  std::vector<Line> lines;
-  uint32_t position = 0, flags = 0;
-  for (auto text = NextDisplayLine(file, mimeFlags, position, true, &flags); text && lines.size() < 20000;
-       text = NextDisplayLine(file, mimeFlags, position, false, &flags)) {
-    if (text->size() > 4 * kDisplayLineLimit) abort();  // every line is bounded
-    if ((position & ~kAttachmentLine) > size) abort();  // positions lie in the file
-    std::string shown = DecodeDisplayLine(*text, flags);
-    shown.resize(std::min(shown.size(), shown.find('\n')));
-    if (!shown.empty() && shown.back() == '\r') shown.pop_back();
-    lines.push_back({position, flags, std::move(shown)});
-  }
+  const std::vector<Line> lines = ReadLines(file, mimeFlags, size);
   for (const Line &l : lines) {
     const std::string painted = DisplayLineAt(file, l.position, l.flags);
     if (!(l.position & kAttachmentLine) && painted != l.shown) abort();
@@ -74,16 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   // A buffer of any size reads the same lines as a large one.
   MessageFile large(ScratchPath(), 65536);
-  size_t index = 0;
-  for (auto text = NextDisplayLine(large, mimeFlags, position, true, &flags); text && index < 20000;
-       text = NextDisplayLine(large, mimeFlags, position, false, &flags), ++index) {
-    if (index >= lines.size()) abort();
-    std::string shown = DecodeDisplayLine(*text, flags);
-    shown.resize(std::min(shown.size(), shown.find('\n')));
-    if (!shown.empty() && shown.back() == '\r') shown.pop_back();
-    if (position != lines[index].position || flags != lines[index].flags || shown != lines[index].shown) abort();
-  }
-  if (index < lines.size()) abort();
+  if (ReadLines(large, mimeFlags, size) != lines) abort();
   std::string copy(reinterpret_cast<const char *>(data), std::min<size_t>(size, 2 * kDisplayLineLimit));
   DecodeQuotedPrintableLine(copy, nullptr);
   copy.assign(reinterpret_cast<const char *>(data), std::min<size_t>(size, 2 * kDisplayLineLimit));
