@@ -12,6 +12,7 @@
 
 #include "logon.h"
 #include "nfs_test_env.h"
+#include "qxtest/netns.h"
 
 namespace {
 
@@ -22,41 +23,22 @@ constexpr char kGood[] = "qxlogonok", kExpired[] = "qxlogonexp", kPassword[] = "
 
 int Shell(const std::string &command) { return system((command + " >/dev/null 2>&1").c_str()); }
 
-// Account tools fail while another program holds the password files' lock:
-// such a command is tried again for a few seconds.
-int ShellRetried(const std::string &command) {
-  int rc = 0;
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    if ((rc = Shell(command)) == 0) break;
-    usleep(250 * 1000);
-  }
-  return rc;
-}
-
-void RemoveAccounts() {
-  for (const char *user : {kGood, kExpired})
-    if (getpwnam(user)) ShellRetried(std::string("userdel ") + user);
-}
-
 class Logon : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (geteuid() != 0) return;
-    RemoveAccounts();  // left by an interrupted run
+    // The accounts and the PAM service go into an /etc of the program's own:
+    // other tests meanwhile read, or mount over, the real account files.
+    ASSERT_EQ(qxtest::OverlayOwnEtc(), "");
     std::ofstream(std::string("/etc/pam.d/") + kService) << "auth required pam_unix.so\n"
                                                             "account required pam_unix.so\n";
     setenv("QX_PAM_SERVICE", kService, 1);
     for (const char *user : {kGood, kExpired}) {
-      ASSERT_EQ(ShellRetried(std::string("useradd -M -s /usr/sbin/nologin ") + user), 0) << "useradd " << user;
-      ASSERT_EQ(ShellRetried(std::string("echo '") + user + ":" + kPassword + "' | chpasswd"), 0);
+      ASSERT_EQ(Shell(std::string("useradd -M -s /usr/sbin/nologin ") + user), 0) << "useradd " << user;
+      ASSERT_EQ(Shell(std::string("echo '") + user + ":" + kPassword + "' | chpasswd"), 0);
     }
     // Expired the day after the epoch.
-    ASSERT_EQ(ShellRetried(std::string("usermod -e 1970-01-02 ") + kExpired), 0);
-  }
-  static void TearDownTestSuite() {
-    if (geteuid() != 0) return;
-    RemoveAccounts();
-    unlink((std::string("/etc/pam.d/") + kService).c_str());
+    ASSERT_EQ(Shell(std::string("usermod -e 1970-01-02 ") + kExpired), 0);
   }
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "making accounts and checking their passwords needs root (CI runs as root)";

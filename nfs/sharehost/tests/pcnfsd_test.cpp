@@ -13,6 +13,7 @@
 #include <string>
 
 #include "nfs_client.h"
+#include "qxtest/netns.h"
 #include "rpc_call_builder.h"
 #include "service_harness.h"
 
@@ -26,14 +27,7 @@ constexpr uint32_t kPcnfsd = 150001;
 constexpr char kPamService[] = "qxlogon-pcnfsd-test";
 constexpr char kUser[] = "qxpcnfsuser", kPassword[] = "Print-pw7";
 
-int Run(const std::string &command) { return system((command + " >/dev/null 2>&1").c_str()); }
-
-// Account tools fail while another program holds the password files' lock.
-int RunRetried(const std::string &command) {
-  int rc = 0;
-  for (int attempt = 0; attempt < 20 && (rc = Run(command)) != 0; ++attempt) usleep(250 * 1000);
-  return rc;
-}
+int RunQuietly(const std::string &command) { return system((command + " >/dev/null 2>&1").c_str()); }
 
 std::string Obscured(const std::string &text) {
   std::string out = text;
@@ -52,16 +46,14 @@ class Pcnfsd : public nfstest::ServiceTest {
  protected:
   static void SetUpTestSuite() {
     if (geteuid() != 0) return;
-    if (getpwnam(kUser)) RunRetried(std::string("userdel ") + kUser);  // left by an interrupted run
+    // The account and the PAM service go into an /etc of the program's own
+    // (the service started later inherits it): other tests meanwhile read, or
+    // mount over, the real account files.
+    ASSERT_EQ(qxtest::OverlayOwnEtc(), "");
     std::ofstream(std::string("/etc/pam.d/") + kPamService) << "auth required pam_unix.so\n"
                                                                "account required pam_unix.so\n";
-    ASSERT_EQ(RunRetried(std::string("useradd -M -s /usr/sbin/nologin ") + kUser), 0);
-    ASSERT_EQ(RunRetried(std::string("echo '") + kUser + ":" + kPassword + "' | chpasswd"), 0);
-  }
-  static void TearDownTestSuite() {
-    if (geteuid() != 0) return;
-    if (getpwnam(kUser)) RunRetried(std::string("userdel ") + kUser);
-    unlink((std::string("/etc/pam.d/") + kPamService).c_str());
+    ASSERT_EQ(RunQuietly(std::string("useradd -M -s /usr/sbin/nologin ") + kUser), 0);
+    ASSERT_EQ(RunQuietly(std::string("echo '") + kUser + ":" + kPassword + "' | chpasswd"), 0);
   }
 
   void SetUp() override {
