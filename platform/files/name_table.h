@@ -8,8 +8,9 @@
 // differ only in case hash alike and sit in one run of the table; a lookup
 // walks that run and takes the first of them in byte order. The table is
 // at most three quarters full (halved when under an eighth); the block grows by half
-// at a time, and a removed name leaves its bytes behind until they reach a
-// fifth of the live ones, then the block is rewritten. A name costs its
+// at a time, and a removed name leaves its bytes behind until they are a
+// fifth of the block (a quarter of the live ones), then the block is
+// rewritten. A name costs its
 // length (up to twice that with the slack) plus 5-11 bytes: 22 bytes for a
 // typical "File123.Txt", where a hash-map node and a list held over 130.
 #pragma once
