@@ -8,6 +8,7 @@
 #include <fstream>
 #include <optional>
 
+#include "chunk_transport.h"
 #include "headers.h"
 #include "test_support.h"
 
@@ -233,30 +234,6 @@ TEST(MailHeaders, ReadLineRules) {
   CloseSource(MAIL_SOURCE::File(f));
   EXPECT_EQ(count, 1);
 }
-
-namespace {
-// Delivers a scripted byte stream in fixed-size chunks, as a POP server would.
-class ChunkTransport : public MailTransport {
- public:
-  ChunkTransport(std::string data, size_t chunk) : data_(std::move(data)), chunk_(chunk) {}
-  int Recv(SocketHandle, char *buffer, int length) override {
-    size_t n = std::min({chunk_, data_.size() - at_, static_cast<size_t>(length)});
-    std::memcpy(buffer, data_.data() + at_, n);
-    at_ += n;
-    return static_cast<int>(n);
-  }
-  int Send(SocketHandle, const char *, int length) override { return length; }
-  int LastError() override { return 0; }
-  int CloseSocket(SocketHandle) override { return 0; }
-  bool PumpMessages() override { return true; }
-  void WaitForWork(SocketHandle, bool) override {}
-
- private:
-  std::string data_;
-  size_t chunk_;
-  size_t at_ = 0;
-};
-}  // namespace
 
 TEST(MailHeaders, PopStreamEndsAtEndOfMessageLine) {
   const std::string header = "From: a@b.example\r\nSubject: short\r\n";

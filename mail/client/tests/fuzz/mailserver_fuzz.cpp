@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "../chunk_transport.h"
 #include "headers.h"
 #include "mailio.h"
 
@@ -22,33 +23,7 @@ namespace {
 
 constexpr SocketHandle kServer = 5;
 
-class FuzzTransport : public MailTransport {
- public:
-  void Reset(std::string_view bytes, size_t piece) {
-    bytes_ = bytes;
-    at_ = 0;
-    piece_ = piece;
-  }
-  bool Drained() const { return at_ >= bytes_.size(); }
-  int Recv(SocketHandle, char *buffer, int length) override {
-    const size_t n = std::min({bytes_.size() - at_, static_cast<size_t>(std::max(length, 0)), piece_});
-    if (n) memcpy(buffer, bytes_.data() + at_, n);
-    at_ += n;
-    return static_cast<int>(n);
-  }
-  int Send(SocketHandle, const char *, int length) override { return length; }
-  int LastError() override { return 0; }
-  int CloseSocket(SocketHandle) override { return 0; }
-  bool PumpMessages() override { return true; }
-  void WaitForWork(SocketHandle, bool) override {}
-
- private:
-  std::string_view bytes_;
-  size_t at_ = 0;
-  size_t piece_ = 1;
-};
-
-FuzzTransport g_transport;
+mailtest::ChunkTransport g_transport;
 
 void FuzzSmtp(int verbose) {
   for (int replies = 0; replies < 1000 && !g_transport.Drained(); ++replies) {
