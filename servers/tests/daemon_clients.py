@@ -56,6 +56,16 @@ def daemons(name):
     return found
 
 
+def wait_until(condition, seconds):
+    """Whether condition() came true within the given seconds (checked every 50 ms)."""
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
 def finger():
     out = tcp(79, b"/w alice\r\n")
     expect("a report for /w", b"Windows UpTime is" in out)
@@ -72,11 +82,14 @@ def finger():
     saved = open(plan, "rb").read()
     with open(plan, "wb") as f:
         f.write(b"x" * (8 << 20))
+    expect("the daemons of the earlier queries have ended", wait_until(lambda: not daemons("whoanswer"), 10))
     s = socket.create_connection(("127.0.0.1", 79))
     s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
     s.sendall(b"/W alice\r\n")
-    time.sleep(6)  # the daemon gives up after the idle time and ends
-    expect("the daemon of a stalled reader has ended", not daemons("whoanswer"))
+    # Its daemon runs for at least the idle time (1.5 s here) before it gives
+    # up on the stalled reader and ends: seen running, then seen gone.
+    expect("a daemon answers the stalled reader", wait_until(lambda: daemons("whoanswer"), 10))
+    expect("the daemon of a stalled reader has ended", wait_until(lambda: not daemons("whoanswer"), 30))
     out = tcp(79)
     expect("finger still answers while a reader stalls", b"Windows UpTime" in out)
     s.close()
