@@ -22,14 +22,14 @@ class MailboxLock {
   // file there, such as the send queue's).
   bool Open(const std::string &directory, const char *name = "QXLOCK.LCK");
   void Close();
-  bool Held() const { return file_ != nullptr; }
+  bool Held() const { return handle_ != nullptr; }
   // After Open failed: true when another process holds the lock (waiting may
   // help), false when the lock file cannot be made or opened for writing at
   // all (a read-only directory or lock file: waiting never helps).
   bool HeldElsewhere() const { return heldElsewhere_; }
 
  private:
-  FILE *file_ = nullptr;
+  void *handle_ = nullptr;  // the open lock file (a HANDLE); null while not held
   bool heldElsewhere_ = false;
 };
 
