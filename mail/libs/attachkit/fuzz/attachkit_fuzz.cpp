@@ -1,8 +1,10 @@
 // One fuzz target for everything in attachkit that reads bytes from a message
-// or a file: the transfer-encoding decoders (fed in pieces of varying sizes),
-// the part header reader and parameter lookup, body ranges, file names, the
-// audio/basic expander and the wave file reader and converter. The first byte
-// chooses the reader; the rest is its input.
+// or a file: the transfer-encoding decoders (fed in pieces of varying sizes,
+// which must decode as the body in one piece does; base64 this library writes
+// must decode back to its bytes), the part header reader and parameter lookup,
+// body ranges, file names, the audio/basic expander (the same samples whatever
+// pieces the file comes in) and the wave file reader and converter. The first
+// byte chooses the reader; the rest is its input.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -25,8 +27,26 @@ class CountingSink final : public ByteSink {
   size_t bytes = 0;
 };
 
+class StringSink final : public ByteSink {
+ public:
+  bool Write(const uint8_t *data, size_t size) override {
+    bytes.append(reinterpret_cast<const char *>(data), size);
+    return true;
+  }
+  std::string bytes;
+};
+
+// The body decoded in one piece.
+std::string DecodeWhole(TransferEncoding encoding, const uint8_t *data, size_t size) {
+  StringSink sink;
+  auto decoder = MakeDecoder(encoding, sink);
+  decoder->Feed(data, size);
+  decoder->Finish();
+  return sink.bytes;
+}
+
 void Decoders(TransferEncoding encoding, const uint8_t *data, size_t size) {
-  CountingSink sink;
+  StringSink sink;
   auto decoder = MakeDecoder(encoding, sink);
   // Piece sizes from the input itself, so splits land everywhere.
   size_t at = 0, step = 1;
@@ -40,7 +60,20 @@ void Decoders(TransferEncoding encoding, const uint8_t *data, size_t size) {
   // Output stays in proportion to input: two bytes (a line end) per byte, or
   // for uuencode at most 63 bytes per line of two bytes or more.
   const size_t bound = encoding == TransferEncoding::kUuencode ? 32 * size + 64 : 2 * size + 64;
-  if (sink.bytes > bound) __builtin_trap();
+  if (sink.bytes.size() > bound) __builtin_trap();
+  // The same body in one piece decodes to the same bytes: a message's bytes
+  // arrive in whatever pieces the network and the file reads make.
+  if (DecodeWhole(encoding, data, size) != sink.bytes) __builtin_trap();
+  // Base64 as this library writes it decodes back to the bytes written.
+  if (encoding == TransferEncoding::kBase64) {
+    StringSink lines;
+    Base64LineWriter writer(lines);
+    writer.Write(data, size);
+    writer.Finish();
+    const auto *encoded = reinterpret_cast<const uint8_t *>(lines.bytes.data());
+    if (DecodeWhole(encoding, encoded, lines.bytes.size()) != std::string(reinterpret_cast<const char *>(data), size))
+      __builtin_trap();
+  }
 }
 
 void Headers(const uint8_t *data, size_t size) {
@@ -60,13 +93,24 @@ void Headers(const uint8_t *data, size_t size) {
   }
 }
 
-void Audio(const uint8_t *data, size_t size) {
-  CountingSink sink;
+// A Sun audio file expanded from the given pieces (0: one byte at a time).
+std::string Expand(const uint8_t *data, size_t size, size_t piece) {
+  StringSink sink;
   AudioBasicExpander expander(sink);
-  expander.Write(data, size / 2);
-  expander.Write(data + size / 2, size - size / 2);
+  for (size_t at = 0; at < size;) {
+    const size_t n = piece ? std::min(piece, size - at) : 1;
+    expander.Write(data + at, n);
+    at += n;
+  }
   expander.Finish();
   if (expander.sample_bytes() > size) __builtin_trap();
+  return sink.bytes;
+}
+
+void Audio(const uint8_t *data, size_t size) {
+  // The samples do not depend on how the file arrives.
+  const std::string halves = Expand(data, size, size / 2 + 1);
+  if (Expand(data, size, size) != halves || Expand(data, size, 0) != halves) __builtin_trap();
 }
 
 void Wave(const uint8_t *data, size_t size) {
