@@ -8,6 +8,8 @@
 #include "qx/process.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <system_error>
 #include <fcntl.h>
@@ -30,6 +32,7 @@ namespace {
 
 struct Reaper {
   std::mutex lock;
+  std::condition_variable collected;  // notified whenever a child has been collected
   std::unordered_map<pid_t, std::shared_ptr<ChildRecord>> children;
   int wake_fd = -1;
   bool started = false;
@@ -46,6 +49,7 @@ DWORD ExitCodeOf(const siginfo_t &info) {
 }
 
 void Collect(Reaper &r, const std::shared_ptr<ChildRecord> &child) {
+  if (child->exited) return;
   siginfo_t info{};
   if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(child->pidfd), &info, WEXITED | WNOHANG) != 0) {
     if (errno != ECHILD) return;  // not ended yet
@@ -56,8 +60,13 @@ void Collect(Reaper &r, const std::shared_ptr<ChildRecord> &child) {
   } else if (!child->terminated) {
     child->exit_code = ExitCodeOf(info);
   }
+  // The pidfd goes with the collection, not with the last reference to the
+  // record (the reaper's list of the round holds one a moment longer).
+  ::close(child->pidfd);
+  child->pidfd = -1;
   child->exited = true;
   r.children.erase(child->pid);
+  r.collected.notify_all();
 }
 
 void ReaperLoop() {
@@ -97,6 +106,14 @@ std::shared_ptr<ChildRecord> FindChild(pid_t pid) {
   std::lock_guard guard(r.lock);
   auto it = r.children.find(pid);
   return it == r.children.end() ? nullptr : it->second;
+}
+
+bool WaitCollected(const std::shared_ptr<ChildRecord> &child, int ms) {
+  Reaper &r = TheReaper();
+  std::unique_lock guard(r.lock);
+  // Without a reaper thread (none could be started) nobody else collects it.
+  if (!r.started && !child->exited) Collect(r, child);
+  return r.collected.wait_for(guard, std::chrono::milliseconds(ms), [&] { return child->exited.load(); });
 }
 
 std::shared_ptr<ChildRecord> RegisterChild(pid_t pid, int pidfd) {

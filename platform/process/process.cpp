@@ -487,8 +487,9 @@ bool ProcessObject::TryAcquire() {
   if (child_ && !child_->exited) {
     pollfd p{pidfd_, POLLIN, 0};
     if (::poll(&p, 1, 0) == 0) return false;
-    // Ended: give the reaper a moment so the exit code is there for the caller.
-    for (int i = 0; i < 200 && !child_->exited; ++i) ::usleep(1000);
+    // Ended: the reaper, woken by the same end, collects it at once; the
+    // exit code is there for the caller when this returns.
+    WaitCollected(child_, 200);
     return true;
   }
   return !Running();

@@ -39,6 +39,9 @@ struct ChildRecord {
 std::shared_ptr<ChildRecord> FindChild(pid_t pid);
 // Registers a child just started; the record takes over pidfd.
 std::shared_ptr<ChildRecord> RegisterChild(pid_t pid, int pidfd);
+// Waits up to ms for the reaper to collect a child that has ended; true once
+// its exit code is known.
+bool WaitCollected(const std::shared_ptr<ChildRecord> &child, int ms);
 // Sockets offered by this thread to the next child it starts: moved into
 // that child's record when it is registered, dropped when the start fails.
 void AttachOfferedSockets(ChildRecord *child);
