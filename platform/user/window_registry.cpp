@@ -20,8 +20,11 @@
 // waits (qx/message_source.h), so a message usually wakes only the thread it
 // is for. A receiving thread of the process delivers, a moment later, what no
 // waiting thread took (their threads are busy elsewhere), so the endpoint
-// never stays full. Reading and queueing happen under one lock, which keeps
-// the messages of one sender in order.
+// never stays full. That thread is started by the first post another process
+// makes to this one: most processes with windows (a daemon serving one
+// connection) are never posted to, and a thread start is a good part of
+// such a process's life. Reading and queueing happen under one lock, which
+// keeps the messages of one sender in order.
 //
 // Sending: a post remembers what it looked up about the target window (its
 // process and a socket connected to that process's endpoint). The next post
@@ -50,6 +53,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unordered_map>
 #include <thread>
 #include <unistd.h>
@@ -253,10 +257,11 @@ uid_t g_endpoint_uid = 0;
 constexpr int kBackstopMs = 2;
 
 // Takes up to `limit` datagrams the endpoint holds (it is non-blocking) and
-// queues them.
-void Receive(int fd, int limit) {
+// queues them; the number read.
+int Receive(int fd, int limit) {
   std::lock_guard guard(g_receive_lock);
-  for (int taken = 0; taken < limit; ++taken) {
+  int taken = 0;
+  for (; taken < limit; ++taken) {
     Wire wire{};
     iovec iov{&wire, sizeof wire};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))] = {};
@@ -268,7 +273,7 @@ void Receive(int fd, int limit) {
     ssize_t n = recvmsg(fd, &msg, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return;
+      return taken;
     }
     const ucred *cred = nullptr;
     for (cmsghdr *cm = CMSG_FIRSTHDR(&msg); cm; cm = CMSG_NXTHDR(&msg, cm))
@@ -288,11 +293,8 @@ void Receive(int fd, int limit) {
     }
     PostFromProcess(hwnd, wire.msg, static_cast<WPARAM>(wire.wparam), static_cast<LPARAM>(wire.lparam), cred->pid);
   }
+  return taken;
 }
-
-// A waiting thread's pump takes one message; its wait comes back at once
-// for the next one, if any, after the queue has been looked at.
-void ReceiveOne(int fd) { Receive(fd, 1); }
 
 // The receiving thread: delivers what the threads watching the endpoint leave.
 void ReceiveLoop(int fd) {
@@ -302,6 +304,29 @@ void ReceiveLoop(int fd) {
     if (g_endpoint_watchers.load(std::memory_order_relaxed) > 0) poll(nullptr, 0, kBackstopMs);
     Receive(fd, INT_MAX);
   }
+}
+
+// Starts the receiving thread once; a start that fails (no thread to be had
+// now) is tried again at the next post that arrives.
+std::atomic<bool> g_receiver_started{false};
+std::mutex g_receiver_lock;
+void StartReceiver(int fd) {
+  if (g_receiver_started.load(std::memory_order_acquire)) return;
+  std::lock_guard guard(g_receiver_lock);
+  if (g_receiver_started.load(std::memory_order_relaxed)) return;
+  try {
+    std::thread([fd] { ReceiveLoop(fd); }).detach();
+    g_receiver_started.store(true, std::memory_order_release);
+  } catch (const std::system_error &) {
+    Trace("message endpoint: receiving thread not started (%s)", std::strerror(errno));
+  }
+}
+
+// A waiting thread's pump takes one message; its wait comes back at once
+// for the next one, if any, after the queue has been looked at. The first
+// post taken starts the receiving thread.
+void ReceiveOne(int fd) {
+  if (Receive(fd, 1) > 0) StartReceiver(fd);
 }
 
 void EndpointUnwatched(int) { g_endpoint_watchers.fetch_sub(1, std::memory_order_relaxed); }
@@ -612,7 +637,6 @@ void EnsureMessageEndpoint() {
     chmod((MsgDir() + "/" + name).c_str(), 0600);
     SetFdFlags(fd, true);
     g_endpoint_fd.store(fd);
-    std::thread([fd] { ReceiveLoop(fd); }).detach();
   });
   // The calling thread makes windows: its message waits watch the endpoint.
   thread_local bool watching = false;
