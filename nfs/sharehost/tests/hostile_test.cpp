@@ -10,6 +10,7 @@
 // - nothing outside the read-write export changes: not the read-only export,
 //   not the unexported directory beside them, not the configuration;
 // - no reply carries the bytes of a file outside the exports;
+// - a caller without rights (nobody) changes nothing at all;
 // - the server still answers a plain call correctly afterwards.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -47,8 +48,8 @@ void Capture(RpcSocket, const RpcPeer &, const uint8_t *bytes, size_t length) {
   g_replies.emplace_back(reinterpret_cast<const char *>(bytes), length);
 }
 
-// Every file and directory below `root` with its size and mode bits (the
-// state the hostile calls must leave alone).
+// Every file and directory below `root` with its size, mode bits, owner and
+// change time (the state the hostile calls must leave alone).
 std::map<std::string, std::string> Snapshot(const std::string &root) {
   std::map<std::string, std::string> files;
   std::error_code ec;
@@ -56,7 +57,9 @@ std::map<std::string, std::string> Snapshot(const std::string &root) {
        it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
     struct stat st {};
     lstat(it->path().c_str(), &st);
-    files[it->path().string()] = std::to_string(st.st_size) + " " + std::to_string(st.st_mode);
+    files[it->path().string()] = std::to_string(st.st_size) + " " + std::to_string(st.st_mode) + " " +
+                                 std::to_string(st.st_uid) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+                                 std::to_string(st.st_mtim.tv_nsec);
   }
   return files;
 }
@@ -66,9 +69,12 @@ struct Seed {
   std::string args;
 };
 
+std::string Damage(std::string args, std::mt19937 &random);
+
 class Hostile : public ::testing::Test {
  protected:
   uint32_t xid_ = 1000;
+  int32_t caller_ = 0;  // the AUTH_UNIX uid and gid of the calls
   std::string ex_ = g_machine.DriveD() + "/ex";
 
   void SetUp() override {
@@ -103,7 +109,9 @@ class Hostile : public ::testing::Test {
   void TearDown() override { FreeAllLockNodes(); }
 
   std::string Datagram(const Seed &seed) {
-    return CallBuilder::Call(++xid_, seed.program, seed.version, seed.procedure).AuthUnix("pc1", 0, 0).bytes +
+    return CallBuilder::Call(++xid_, seed.program, seed.version, seed.procedure)
+               .AuthUnix("pc1", caller_, caller_)
+               .bytes +
            seed.args;
   }
 
@@ -135,6 +143,30 @@ class Hostile : public ::testing::Test {
   std::string Lookup(const std::string &dir, const std::string &name) {
     const auto replies = Send(Datagram({kNfsProgram, 2, NFSPROC_LOOKUP, CallBuilder().Raw(dir).Opaque(name).bytes}));
     return replies.empty() ? std::string(kHandleSize, '\0') : HandleOf(replies[0]);
+  }
+
+  // The seeds as they are, then damaged copies of them, round after round.
+  // QX_HOSTILE_ROUNDS and QX_HOSTILE_SEED in the environment make a longer hunt.
+  void Barrage(const std::vector<Seed> &seeds) {
+    const char *rounds_text = getenv("QX_HOSTILE_ROUNDS"), *seed_text = getenv("QX_HOSTILE_SEED");
+    const int rounds = rounds_text ? atoi(rounds_text) : 200;
+    std::mt19937 random(seed_text ? uint32_t(strtoul(seed_text, nullptr, 10)) : 20261211u);
+    for (const Seed &seed : seeds) Send(Datagram(seed));
+    for (int round = 0; round < rounds && !HasFailure(); ++round) {
+      for (const Seed &seed : seeds) {
+        Seed damaged = seed;
+        damaged.args = Damage(seed.args, random);
+        Send(Datagram(damaged));
+      }
+    }
+  }
+
+  // Still serving: the export mounts and its root answers GETATTR.
+  void ExpectServing() {
+    const std::string pub = Mount("/d/ex/pub");
+    const auto replies = Send(Datagram({kNfsProgram, 2, NFSPROC_GETATTR, CallBuilder().Raw(pub).bytes}));
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(Word(replies[0], kReplyHeaderSize), 0u);
   }
 
   // Well-formed calls of every procedure, on handles of both exports.
@@ -230,24 +262,28 @@ TEST_F(Hostile, DamagedCallsOfEveryProcedureHarmNothingOutsideTheExport) {
     return files;
   };
   const auto before = outside();
-  // A longer hunt: QX_HOSTILE_ROUNDS and QX_HOSTILE_SEED in the environment.
-  const char *rounds_text = getenv("QX_HOSTILE_ROUNDS"), *seed_text = getenv("QX_HOSTILE_SEED");
-  const int rounds = rounds_text ? atoi(rounds_text) : 200;
-  std::mt19937 random(seed_text ? uint32_t(strtoul(seed_text, nullptr, 10)) : 20261211u);
-  for (const Seed &seed : seeds) Send(Datagram(seed));
-  for (int round = 0; round < rounds && !HasFailure(); ++round) {
-    for (const Seed &seed : seeds) {
-      Seed damaged = seed;
-      damaged.args = Damage(seed.args, random);
-      Send(Datagram(damaged));
-    }
-  }
+  Barrage(seeds);
   EXPECT_EQ(outside(), before);
-  // Still serving: the export mounts and its root answers GETATTR.
-  const std::string pub = Mount("/d/ex/pub");
-  const auto replies = Send(Datagram({kNfsProgram, 2, NFSPROC_GETATTR, CallBuilder().Raw(pub).bytes}));
-  ASSERT_EQ(replies.size(), 1u);
-  EXPECT_EQ(Word(replies[0], kReplyHeaderSize), 0u);
+  ExpectServing();
+}
+
+// A caller of no rights (nobody) on an export whose files are root's and
+// open to reading only: the same calls, damaged the same ways, change nothing
+// at all, inside the export or out.
+TEST_F(Hostile, DamagedCallsOfACallerWithoutRightsChangeNothing) {
+  // The machine's folder is made private; nobody must reach the export to be tried.
+  std::filesystem::permissions(g_machine.root, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                                   std::filesystem::perms::group_exec |
+                                                   std::filesystem::perms::others_read |
+                                                   std::filesystem::perms::others_exec);
+  const std::vector<Seed> seeds = Seeds();
+  const auto everything = [&] { return Snapshot(ex_); };
+  const auto before = everything();
+  caller_ = 65534;
+  Barrage(seeds);
+  caller_ = 0;
+  EXPECT_EQ(everything(), before);
+  ExpectServing();
 }
 
 }  // namespace
