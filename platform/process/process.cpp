@@ -384,7 +384,7 @@ constexpr long kSysClone3 = 435;
 // ending with its result; the child's pid, or -errno. The child starts on
 // an empty stack, so it is called from here, in registers only.
 __attribute__((no_sanitize("address", "undefined"), noinline)) long Clone3(CloneArgs *args, int (*fn)(void *),
-                                                                             void *arg) {
+                                                                           void *arg) {
   long result;
   register int (*child_fn)(void *) __asm__("r12") = fn;
   register void *child_arg __asm__("r13") = arg;
