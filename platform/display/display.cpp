@@ -85,7 +85,13 @@ class Hooks : public DisplayHooks {
 
   bool HasScreen() override { return std::strcmp(TheDriver().Name(), "headless") != 0; }
 
-  void Created(HWND) override {}
+  // A child (a control) or a top-level window with a menu bar draws text
+  // soon: the font configuration is read meanwhile. A hidden top-level window
+  // without one (a daemon's) starts it only when shown.
+  void Created(HWND hwnd) override {
+    if ((GetWindowLongA(hwnd, GWL_STYLE) & WS_CHILD) || GetMenu(hwnd) || GetClassLongPtrA(hwnd, GCL_MENUNAME))
+      gdi::StartFontSetup();
+  }
 
   void Destroyed(HWND hwnd) override {
     CaretWindowDestroyed(hwnd);
@@ -107,6 +113,7 @@ class Hooks : public DisplayHooks {
       Maximize(hwnd, g);
       if (!GetGeometry(hwnd, g)) return;
     }
+    if (g.style & WS_VISIBLE) gdi::StartFontSetup();
     if (!g.parent) {
       const bool visible = (g.style & WS_VISIBLE) && !(g.style & WS_MINIMIZE);
       if (visible) TheDriver();  // a visible window is the first need of a display

@@ -121,33 +121,44 @@ std::string Upper(std::string s) {
 namespace {
 
 // fontconfig reads and parses its configuration (some fifty files) and maps
-// its caches on first use: a few milliseconds that every drawing process
-// spends before its first text. The work starts on a thread of its own when
-// the drawing library is loaded, so it overlaps the program's own start, and
-// whatever first asks fontconfig for something waits for it to end (two
-// threads initialising at once would each parse the configuration).
+// its caches on first use: milliseconds that a process spends before its
+// first text. A process that will draw text starts the work on a thread of
+// its own (StartFontSetup, from its first window that will be seen or its
+// first font), so it overlaps the program's own start; whatever first asks
+// fontconfig for something waits for it to end, or does it itself when
+// nothing started it (two threads initialising at once would each parse the
+// configuration). A process that only reads display metrics never starts it.
 class FontConfigStart {
  public:
   FontConfigStart() {
     pthread_atfork(nullptr, nullptr, [] { Instance().ForgetThread(); });
-    state_.store(kRunning);
-    try {
-      std::thread([this] {
-        FcInit();
-        state_.store(kDone);
-        state_.notify_all();
-      }).detach();
-    } catch (const std::system_error &) {
-      state_.store(kIdle);  // no thread: the first font initialises fontconfig itself
-    }
   }
   static FontConfigStart &Instance();
-  void Wait() {
+  // Starts the work on a thread, once.
+  void Start() {
+    int idle = kIdle;
+    if (!state_.compare_exchange_strong(idle, kRunning)) return;
+    try {
+      std::thread([this] { Run(); }).detach();
+    } catch (const std::system_error &) {
+      Run();  // no thread: the work is done here
+    }
+  }
+  // fontconfig is needed now: waits for the thread, or does the work here.
+  void Ready() {
+    int idle = kIdle;
+    if (state_.compare_exchange_strong(idle, kRunning)) return Run();
     for (int s = state_.load(); s == kRunning; s = state_.load()) state_.wait(kRunning);
   }
+  bool Started() const { return state_.load() != kIdle; }
 
  private:
   enum : int { kIdle, kRunning, kDone };
+  void Run() {
+    FcInit();
+    state_.store(kDone);
+    state_.notify_all();
+  }
   // A child made by fork() has no such thread: its first font does the work.
   void ForgetThread() {
     int running = kRunning;
@@ -160,6 +171,9 @@ FontConfigStart g_fontconfig_start;
 FontConfigStart &FontConfigStart::Instance() { return g_fontconfig_start; }
 
 }  // namespace
+
+void StartFontSetup() { FontConfigStart::Instance().Start(); }
+bool FontSetupStarted() { return FontConfigStart::Instance().Started(); }
 
 Font::Realized::~Realized() {
   if (scaled) cairo_scaled_font_destroy(scaled);
@@ -266,7 +280,7 @@ std::optional<CellFace> FindCellFace(const char *name) {
 }
 
 std::unique_ptr<Font::Realized> Realize(const LOGFONTA &lf, int device_height) {
-  FontConfigStart::Instance().Wait();
+  FontConfigStart::Instance().Ready();
   auto r = std::make_unique<Font::Realized>();
   char name[LF_FACESIZE + 1] = {};
   std::memcpy(name, lf.lfFaceName, LF_FACESIZE);
@@ -363,6 +377,7 @@ Font::Realized &RealizedFor(DC &dc) {
 }
 
 HFONT NewFont(const LOGFONTA &lf) {
+  StartFontSetup();  // a font made is drawn with soon
   auto f = std::make_shared<Font>();
   f->log = lf;
   f->log.lfFaceName[LF_FACESIZE - 1] = 0;  // a face name is always terminated
@@ -898,7 +913,7 @@ int WINAPI AddFontResourceA(LPCSTR file) {
   int added = 0;
   if (stat(file, &st) == 0 && S_ISREG(st.st_mode)) {
     // A real font file (FreeType reads .FON, .FNT, TrueType and more): fontconfig serves its faces.
-    FontConfigStart::Instance().Wait();
+    FontConfigStart::Instance().Ready();
     if (FcConfigAppFontAddFile(nullptr, reinterpret_cast<const FcChar8 *>(file))) added = 1;
   } else if (base == kTerminalFontFile) {
     // The terminal's font file is not installed: its nine cell faces are the bitmap faces built with the layer.

@@ -8,6 +8,7 @@
 
 #include "gdi_internal.h"
 #include "qxtest/drawing.h"
+#include "qxtest/support.h"
 
 using qx::test::Canvas;
 
@@ -300,6 +301,30 @@ TEST(GdiFonts, ExtentsFollowTheDcsFontAndMappingMode) {
     EXPECT_EQ(got.cy, expect.cy);
     SelectObject(cv.dc(), GetStockObject(SYSTEM_FONT));
     DeleteObject(f);
+  }
+}
+
+// Reading the font configuration costs a process milliseconds: a process that
+// only reads display metrics (one finger daemon per connection) must never
+// start it, and everything that leads to text soon must. fontconfig's own
+// trace of the files it loads tells whether it was touched by any route.
+TEST(GdiFonts, TheFontConfigurationIsReadOnlyByProcessesThatDrawText) {
+  qxtest::HeadlessDisplay display;
+  const struct {
+    const char *step;
+    bool starts;
+  } cases[] = {{"metrics", false}, {"visible", true}, {"shown", true},
+               {"control", true},  {"menu", true},    {"font", true}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.step);
+    int status = -1;
+    const std::string out =
+        qxtest::Shell("FC_DEBUG=1024 timeout 60 " + qxtest::BinDir() + "/gdi_font_setup_peer " + c.step, &status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find(c.starts ? "font setup started: yes" : "font setup started: no"), std::string::npos) << out;
+    if (!c.starts) {
+      EXPECT_EQ(out.find("Loading config file"), std::string::npos) << out;
+    }
   }
 }
 

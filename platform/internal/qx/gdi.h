@@ -68,4 +68,12 @@ bool WritePng(const Surface &s, const RECT *part, const std::string &path);
 // Reads a PNG into a surface; false when it cannot be read.
 bool ReadPng(const std::string &path, Surface &out);
 
+// Starts reading the font configuration on a thread of its own, once per
+// process, so that it overlaps the program's start: called when a window that
+// will be seen is made or shown and when a font is made. A process that never
+// does either (a daemon reading display metrics) never reads it.
+void StartFontSetup();
+// Whether this process has started (or done) that work.
+bool FontSetupStarted();
+
 }  // namespace qx::gdi
