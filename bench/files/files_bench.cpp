@@ -2,7 +2,8 @@
 // text mode (against binary mode), one INI lookup in a file of a few hundred
 // keys and in one section of up to 100,000 keys, mapping a four-level Windows
 // path to a host path, looking up a name missing from a directory of 10,000
-// files (with the heap the directory's cached names take, per file), and
+// files, with capitals and all lower case (with the heap the directory's
+// cached names take, per file), and
 // creating files one by one in
 // one directory (at 1,000 and 10,000 files, to show the cost grows linearly),
 // and scanning the headers of a 1,000-message mail folder through the layer
@@ -105,37 +106,59 @@ void BM_HostPath(benchmark::State &state) {
 }
 BENCHMARK(BM_HostPath);
 
-// A directory of n empty files made with host calls, so the layer has not seen it.
-std::string LargeDirectory(const char *name, int n) {
+// A directory of n empty files made with host calls, so the layer has not seen
+// it: "File123.Txt" and the like, or with lower_case "m123.msg" as a mail store names them.
+std::string LargeDirectory(const char *name, int n, bool lower_case) {
   std::string dir = g_tree.root + "/drive_c/" + name;
   std::filesystem::create_directories(dir);
-  for (int i = 0; i < n; ++i)
-    if (int fd = open((dir + "/File" + std::to_string(i) + ".Txt").c_str(), O_WRONLY | O_CREAT, 0666); fd >= 0)
-      close(fd);
+  for (int i = 0; i < n; ++i) {
+    const std::string file = lower_case ? "/m" + std::to_string(i) + ".msg" : "/File" + std::to_string(i) + ".Txt";
+    if (int fd = open((dir + file).c_str(), O_WRONLY | O_CREAT, 0666); fd >= 0) close(fd);
+  }
   return dir;
 }
 
 constexpr int kLargeFiles = 10000;
 
-void BM_MissingNameInLargeDirectory(benchmark::State &state) {
-  static std::string dir = LargeDirectory("Large", kLargeFiles);
-  std::string host;
-  DWORD error;
-  // Heap the first lookup keeps: the directory's cached names ("File123.Txt" and the like).
-  // Blocks from the heap and blocks mapped on their own (large ones) both count.
-  static const double cache_bytes = [&] {
+// A name missing from a new directory of kLargeFiles files (made once), and
+// the heap its first lookup keeps, per file: the directory's cached names
+// (only those with capitals are kept). Blocks from the heap and blocks mapped
+// on their own (large ones) both count.
+struct MissingName {
+  std::string path;
+  double cache_bytes_per_file = 0;
+  MissingName(const char *dir_name, bool lower_case) : path(std::string("c:\\") + dir_name + "\\NOT-THERE.TXT") {
+    LargeDirectory(dir_name, kLargeFiles, lower_case);
     auto heap = [] {
       const struct mallinfo2 m = mallinfo2();
       return static_cast<double>(m.uordblks + m.hblkhd);
     };
+    std::string host;
+    DWORD error;
     const double before = heap();
-    qx::HostPath("c:\\large\\NOT-THERE.TXT", host, error);
-    return heap() - before;
-  }();
-  for (auto _ : state) benchmark::DoNotOptimize(qx::HostPath("c:\\large\\NOT-THERE.TXT", host, error));
-  state.counters["cache_bytes_per_file"] = cache_bytes / kLargeFiles;
+    qx::HostPath(path, host, error);
+    cache_bytes_per_file = (heap() - before) / kLargeFiles;
+  }
+};
+
+void LookUpMissing(benchmark::State &state, const MissingName &missing) {
+  std::string host;
+  DWORD error;
+  for (auto _ : state) benchmark::DoNotOptimize(qx::HostPath(missing.path, host, error));
+  state.counters["cache_bytes_per_file"] = missing.cache_bytes_per_file;
+}
+
+void BM_MissingNameInLargeDirectory(benchmark::State &state) {
+  static const MissingName missing("Large", false);
+  LookUpMissing(state, missing);
 }
 BENCHMARK(BM_MissingNameInLargeDirectory);
+
+void BM_MissingNameInLowerCaseDirectory(benchmark::State &state) {
+  static const MissingName missing("Lower", true);
+  LookUpMissing(state, missing);
+}
+BENCHMARK(BM_MissingNameInLowerCaseDirectory);
 
 void BM_CreateFilesOneByOne(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));

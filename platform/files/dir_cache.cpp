@@ -1,7 +1,14 @@
 // Case-blind name lookup in host directories, with a per-directory cache of
-// the stored names (a compact table found by the case-folded name,
-// name_table.h), so that looking up a missing name (every file a program
-// creates) does not read the whole directory each time.
+// the stored names that hold upper-case letters (a compact table found by the
+// case-folded name, name_table.h), so that looking up a missing name (every
+// file a program creates) does not read the whole directory each time.
+//
+// Names without upper-case letters are not remembered: among the spellings
+// equal but for case, the all-lower-case one is the last in byte order (every
+// other differs first where it has a capital, a smaller byte), so a lookup
+// takes the first match among the remembered spellings and, only when there
+// is none, asks the file system for the lower-case spelling. A folder of
+// lower-case names (a mail store's m*.msg) then costs no memory per file.
 //
 // A cache is trusted while the directory's inode, device and mtime (ns) are
 // the ones recorded. This process's own creates, deletes and renames go
@@ -15,6 +22,7 @@
 // second later.
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -22,6 +30,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <sys/stat.h>
 
 #include "files_internal.h"
@@ -36,6 +45,18 @@ constexpr size_t kMaxDirs = 64;                    // directories cached at once
 
 std::string Join(const std::string &dir, const std::string &name) { return (dir == "/" ? "" : dir) + "/" + name; }
 
+// Only names holding an upper-case letter are remembered (see above).
+bool HasCapital(std::string_view name) {
+  return std::any_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+std::string LowerCase(std::string_view name) {
+  std::string lower(name);
+  for (char &c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
+
 bool SameTime(const struct timespec &a, const struct timespec &b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -48,7 +69,7 @@ struct DirNames {
   bool recheck = false;          // read again once kSettle has passed since the scan
   std::uint64_t generation = 0;  // changes whenever the directory is read afresh
   std::uint64_t used = 0;        // for evicting the least recently used
-  NameTable names;               // the stored spellings, found without regard to case
+  NameTable names;               // the stored spellings with capitals, found without regard to case
 };
 
 struct Cache {
@@ -77,7 +98,7 @@ bool Scan(Cache &c, const std::string &dir, const struct stat &st, DirNames &d) 
   d.names.Clear();
   bool complete = true;
   while (dirent *e = readdir(handle)) {
-    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    if (!HasCapital(e->d_name)) continue;  // "." and ".." too
     complete = d.names.Add(e->d_name) && complete;
   }
   closedir(handle);
@@ -129,7 +150,8 @@ DirNames *CurrentNames(Cache &c, const std::string &dir) {
   return &it->second;
 }
 
-// The first case-blind match of name in dir, from the cache.
+// The first case-blind match of name among dir's spellings with capitals,
+// from the cache.
 bool CachedMatch(const std::string &dir, const std::string &name, std::string &found) {
   Cache &c = TheCache();
   std::lock_guard guard(c.lock);
@@ -168,24 +190,29 @@ bool FindInDir(const std::string &dir, const std::string &name, std::string &fou
   }
   for (int attempt = 0; attempt < 2; ++attempt) {
     std::string stored;
-    if (!CachedMatch(dir, name, stored)) return false;
+    if (!CachedMatch(dir, name, stored)) break;
     if (lstat(Join(dir, stored).c_str(), &st) == 0) {
       found = stored;
       return true;
     }
     Forget(dir);  // gone within the mtime's tick: read the directory again
   }
-  return false;
+  // No spelling with capitals: the lower-case one, the last in byte order.
+  std::string lower = LowerCase(name);
+  if (lower == name || lstat(Join(dir, lower).c_str(), &st) != 0) return false;
+  found = std::move(lower);
+  return true;
 }
 
+// Read afresh at each call: the cache keeps only the names with capitals.
+// Its callers (8.3 alternate names) work on the whole directory anyway.
 bool ListDirNames(const std::string &dir, std::vector<std::string> &names) {
-  Cache &c = TheCache();
-  std::lock_guard guard(c.lock);
-  DirNames *d = CurrentNames(c, dir);
-  if (!d) return false;
+  DIR *handle = opendir(dir.c_str());
+  if (!handle) return false;
   names.clear();
-  names.reserve(d->names.size());
-  d->names.ForEach([&](std::string_view name) { names.emplace_back(name); });
+  while (dirent *e = readdir(handle))
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+  closedir(handle);
   return true;
 }
 
@@ -234,10 +261,11 @@ DirChange::~DirChange() {
     bool kept = true;
     for (const auto &name : part.names) {
       struct stat entry {};
-      if (lstat(Join(part.dir, name).c_str(), &entry) == 0)
-        kept = d.names.Add(name) && kept;
-      else
+      if (lstat(Join(part.dir, name).c_str(), &entry) == 0) {
+        if (HasCapital(name)) kept = d.names.Add(name) && kept;
+      } else {
         d.names.Remove(name);
+      }
     }
     if (!kept) {
       c.dirs.erase(it);  // a name the table could not take: read afresh when next needed

@@ -394,6 +394,12 @@ TEST_F(Paths, CaseBlindLookupsFollowChangesMadeElsewhere) {
       {[&] { qxtest::Tree::Write(dir + "/msg5.TXT", ""); }, "C:\\big\\Msg5.txt", "C:\\Big\\MSG5.TXT"},
       {nullptr, "C:\\big\\msg5.TXT", "C:\\Big\\msg5.TXT"},
       {[&] { fs::remove(dir + "/MSG5.TXT"); }, "C:\\big\\Msg5.txt", "C:\\Big\\msg5.TXT"},
+      // A lower-case name: the last in byte order among its spellings.
+      {[&] { InChild([&] { qxtest::Tree::Write(dir + "/m7.msg", ""); }); }, "C:\\big\\M7.MSG", "C:\\Big\\m7.msg"},
+      {[&] { qxtest::Tree::Write(dir + "/M7.msg", ""); }, "C:\\big\\m7.MSG", "C:\\Big\\M7.msg"},
+      {nullptr, "C:\\big\\m7.msg", "C:\\Big\\m7.msg"},
+      {[&] { InChild([&] { fs::remove(dir + "/M7.msg"); }); }, "C:\\big\\M7.MSG", "C:\\Big\\m7.msg"},
+      {[&] { fs::remove(dir + "/m7.msg"); }, "C:\\big\\M7.MSG", ""},
       // The directory itself replaced by another of the same name.
       {[&] {
          fs::rename(dir, C("/Big.old"));
@@ -517,6 +523,9 @@ TEST_F(Paths, OwnChangesNeverMakeTwoSpellings) {
   EXPECT_FALSE(MoveFileA("C:\\own\\F2", "C:\\own\\MOVED.TXT"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   EXPECT_FALSE(CopyFileA("C:\\own\\f3", "C:\\own\\moved.TXT", TRUE));
+  EXPECT_EQ(create("C:\\own\\F7", CREATE_NEW), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  EXPECT_FALSE(MoveFileA("C:\\own\\f9", "C:\\own\\F8"));  // f8 is there in lower case
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   EXPECT_TRUE(CreateDirectoryA("C:\\own\\Sub", nullptr));
   EXPECT_FALSE(CreateDirectoryA("C:\\own\\SUB", nullptr));
   EXPECT_TRUE(WritePrivateProfileStringA("s", "k", "v", "C:\\own\\Settings.Ini"));
