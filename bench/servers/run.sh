@@ -41,13 +41,16 @@ cd "$WORK"
 "$BIN/portwarden" & PIDS+=($!)
 
 # No rate limit inetd could trip: a tripped service would stop for ten minutes.
+# inetd runs in a session of its own, as installed (portwarden starts its
+# daemons detached): the scheduler groups processes by session, and a server
+# in the clients' session is woken on their CPU and wins on lock-step requests.
 INETD=$(command -v inetd || echo /usr/sbin/inetd)
 LIMIT=100000000
 cat > inetd.conf <<EOF
 127.0.0.1:$INETD_PORT stream tcp nowait.$LIMIT $(id -un) $BIN/bench_servers_timed bench_servers_timed
 127.0.0.1:$INETD_UDP_PORT dgram udp wait.$LIMIT $(id -un) $BIN/bench_servers_udptime bench_servers_udptime
 EOF
-"$INETD" -d -R $LIMIT inetd.conf >/dev/null 2>&1 & PIDS+=($!)
+setsid "$INETD" -d -R $LIMIT inetd.conf >/dev/null 2>&1 & PIDS+=($!)
 sleep 1
 
 rate() { "$BIN/bench_servers_client" "$@" | sed -n 's/.*rate=\([0-9]*\).*/\1/p'; }
