@@ -95,82 +95,6 @@ bool StatusNumber(const std::string &text, size_t from, long &number) {
   return true;
 }
 
-// ---- the server's identifiers ---------------------------------------------------
-
-// The UIDL list by message number, held in one block of text (a retrieval of
-// many messages keeps no string per message), with the numbers sorted by
-// identifier so that an identifier's rank is found by binary search.
-class ServerUidls {
- public:
-  bool Empty() const { return starts_.empty(); }
-  long Count() const { return static_cast<long>(starts_.size()); }
-
-  // Builds the list from (number, identifier) lines in the order the server
-  // sends them (a number given twice: its last identifier). Memory follows
-  // what the server actually sent, never the count its STAT claimed.
-  class Builder {
-   public:
-    explicit Builder(long count)
-        : count_(count), limit_(std::min<uint64_t>(static_cast<uint64_t>(count) * (kMaxUidlLength + 1), kMissing)) {}
-    // False once the identifiers would exceed count of the longest: a broken list.
-    bool Add(long number, std::string_view id) {
-      if (text_.size() + id.size() + 1 > limit_) return false;
-      given_.push_back({static_cast<uint32_t>(number), static_cast<uint32_t>(text_.size())});
-      text_.append(id);
-      text_.push_back('\0');
-      return true;
-    }
-
-   private:
-    friend class ServerUidls;
-    struct GIVEN {
-      uint32_t number, start;
-    };
-    long count_;
-    uint64_t limit_;
-    std::string text_;
-    std::vector<GIVEN> given_;
-  };
-
-  // Takes the built list; false (and the list empty) when a number in
-  // 1..count was not given.
-  bool Take(Builder &&b) {
-    *this = ServerUidls();
-    if (b.given_.size() < static_cast<size_t>(b.count_)) return false;
-    std::vector<uint32_t> starts(static_cast<size_t>(b.count_), kMissing);
-    for (const auto &g : b.given_) starts[g.number - 1] = g.start;
-    if (std::find(starts.begin(), starts.end(), kMissing) != starts.end()) return false;
-    b.given_ = {};
-    text_ = std::move(b.text_);
-    text_.shrink_to_fit();
-    starts_ = std::move(starts);
-    byId_.resize(starts_.size());
-    for (size_t i = 0; i < byId_.size(); ++i) byId_[i] = static_cast<uint32_t>(i);
-    std::stable_sort(byId_.begin(), byId_.end(), [&](uint32_t x, uint32_t y) { return At(x) < At(y); });
-    return true;
-  }
-
-  // The identifier of message number (1..Count()).
-  std::string_view Id(long number) const { return At(static_cast<uint32_t>(number - 1)); }
-
-  // The place of id among the distinct identifiers sorted (equal identifiers
-  // share the place of the first), or -1 when the server does not list it.
-  long Rank(std::string_view id) const {
-    auto it =
-        std::lower_bound(byId_.begin(), byId_.end(), id, [&](uint32_t a, std::string_view v) { return At(a) < v; });
-    if (it == byId_.end() || At(*it) != id) return -1;
-    return static_cast<long>(it - byId_.begin());
-  }
-
- private:
-  static constexpr uint32_t kMissing = 0xFFFFFFFF;
-  std::string_view At(uint32_t index) const { return std::string_view(text_.data() + starts_[index]); }
-
-  std::string text_;              // identifiers, each ended by a NUL
-  std::vector<uint32_t> starts_;  // by message number - 1: offset in text_
-  std::vector<uint32_t> byId_;    // message indexes sorted by identifier
-};
-
 // ---- the side file of stored identifiers ----------------------------------------
 
 struct UIDL_ENTRY {
@@ -179,80 +103,135 @@ struct UIDL_ENTRY {
   std::string workFile;  // the work file's name in the folder
 };
 
+// The side file's identifiers while a retrieval runs: one block of text and
+// its offsets sorted by identifier, found by binary search (the identifier's
+// length plus 5 bytes each).
+class IdSet {
+ public:
+  // False when the block would pass 4 GB: the identifier is not held.
+  bool Add(std::string_view id) {
+    if (text_.size() + id.size() + 1 >= kNoOffset) return false;
+    offsets_.push_back(static_cast<uint32_t>(text_.size()));
+    text_.append(id);
+    text_.push_back('\0');
+    return true;
+  }
+  // Sorts what was added; an identifier added twice is held once.
+  void Seal() {
+    auto less = [&](uint32_t a, uint32_t b) { return At(a) < At(b); };
+    std::sort(offsets_.begin(), offsets_.end(), less);
+    auto same = [&](uint32_t a, uint32_t b) { return At(a) == At(b); };
+    offsets_.erase(std::unique(offsets_.begin(), offsets_.end(), same), offsets_.end());
+  }
+  // The identifier's place among those held (after Seal), or -1.
+  long Find(std::string_view id) const {
+    auto it = std::lower_bound(offsets_.begin(), offsets_.end(), id,
+                               [&](uint32_t a, std::string_view v) { return At(a) < v; });
+    return it == offsets_.end() || At(*it) != id ? -1 : static_cast<long>(it - offsets_.begin());
+  }
+  size_t Size() const { return offsets_.size(); }
+  void Clear() {
+    std::string().swap(text_);
+    std::vector<uint32_t>().swap(offsets_);
+  }
+
+ private:
+  static constexpr size_t kNoOffset = 0xFFFFFFFF;
+  std::string_view At(uint32_t offset) const { return std::string_view(text_.data() + offset); }
+  std::string text_;               // identifiers, each ended by a NUL
+  std::vector<uint32_t> offsets_;  // into text_
+};
+
 // "popuidl.txt": one line "identifier slot workfile" per stored message. In
-// memory only what the retrieval needs is kept: one bit per identifier the
-// server lists (known or not), the file's last entry and counts; the file is
-// read line by line and rewritten by streaming it.
+// memory a retrieval keeps the file's identifiers (what stops a second fetch
+// while messages stay on the server), for each the bits "listed by the
+// server" and "forgotten", and the file's last entry; the file is read line by
+// line and rewritten by streaming it. Lines read at Load are the old ones,
+// lines appended since are this retrieval's.
 class UidlLog {
  public:
-  UidlLog(const std::string &folder, const ServerUidls &server)
-      : folder_(folder), path_(folder + "\\" + kPopUidlFile), server_(server) {}
+  explicit UidlLog(const std::string &folder) : folder_(folder), path_(folder + "\\" + kPopUidlFile) {}
 
   // False when the file does not exist yet.
   bool Load() {
-    known_.assign(static_cast<size_t>(server_.Count()), false);
+    Release();
     last_.reset();
-    lines_ = stale_ = 0;
-    forgotten_ = false;
+    forgotten_.clear();
+    lines_ = oldLines_ = 0;
+    dirty_ = listed_ = false;
     FILE *f = std::fopen(path_.c_str(), "rb");
     if (!f) return false;
     UIDL_ENTRY e;
     char line[512];
     while (std::fgets(line, sizeof line, f)) {
       ++lines_;
-      if (!ParseLine(line, e)) {
-        ++stale_;
+      if (!ParseLine(line, e) || !ids_.Add(e.uidl)) {
+        dirty_ = true;  // dropped at the next rewrite
         continue;
       }
-      const long rank = server_.Rank(e.uidl);
-      if (rank < 0)
-        ++stale_;  // no longer on the server: dropped at the end of the run
-      else
-        known_[static_cast<size_t>(rank)] = true;
       last_ = std::move(e);
     }
     std::fclose(f);
+    oldLines_ = lines_;
+    ids_.Seal();
+    listed_bits_.assign(ids_.Size(), false);
+    gone_.assign(ids_.Size(), false);
     return true;
   }
+  // Gives back what Load read (the server lists no identifiers).
+  void Release() {
+    ids_.Clear();
+    std::vector<bool>().swap(listed_bits_);
+    std::vector<bool>().swap(gone_);
+  }
 
-  bool Known(std::string_view uidl) const {
-    const long rank = server_.Rank(uidl);
-    return rank >= 0 && known_[static_cast<size_t>(rank)];
+  // Whether the server's identifier uidl belongs to a stored message; it is
+  // noted as still on the server.
+  bool Stored(std::string_view uidl) {
+    const long i = ids_.Find(uidl);
+    if (i < 0 || gone_[static_cast<size_t>(i)]) return false;
+    listed_bits_[static_cast<size_t>(i)] = true;
+    return true;
+  }
+  // The server's list has been read whole: old identifiers it did not list
+  // leave the file at the next rewrite.
+  void ListingDone() {
+    listed_ = true;
+    for (size_t i = 0; i < ids_.Size(); ++i) dirty_ = dirty_ || (!listed_bits_[i] && !gone_[i]);
   }
   // The file's last entry (the one a retrieval may have left unsettled).
   const std::optional<UIDL_ENTRY> &Last() const { return last_; }
+  // The identifier's lines leave the file at the next rewrite (a message
+  // whose file was never named) and it no longer counts as stored.
   void Forget(std::string_view uidl) {
-    const long rank = server_.Rank(uidl);
-    if (rank >= 0) known_[static_cast<size_t>(rank)] = false;
-    forgotten_ = true;
+    const long i = ids_.Find(uidl);
+    if (i >= 0) gone_[static_cast<size_t>(i)] = true;
+    forgotten_.emplace_back(uidl);
+    dirty_ = true;
   }
 
   // Appends one line (the file is made when missing) and flushes it to disk.
   bool Append(const UIDL_ENTRY &e) {
     return AppendLines(
-        1, [&](FILE *f, long) { return WriteLine(f, e.uidl, e.slot, e.workFile); },
-        [&] {
-          Mark(e.uidl);
-          last_ = e;
-        });
+        1, [&](FILE *f, long) { return WriteLine(f, e.uidl, e.slot, e.workFile); }, [&] { last_ = e; });
   }
-  // Appends the server's messages 1..last as known from before identifiers
-  // were kept (slot 0, no work file).
-  bool AppendFetchedBefore(long last) {
+  // Appends the server's messages 1..ids.size() as known from before
+  // identifiers were kept (slot 0, no work file).
+  bool AppendFetchedBefore(const std::vector<std::string> &ids) {
+    const long last = static_cast<long>(ids.size());
     return AppendLines(
-        last, [&](FILE *f, long n) { return WriteLine(f, server_.Id(n), 0, "-"); },
+        last, [&](FILE *f, long n) { return WriteLine(f, ids[static_cast<size_t>(n - 1)], 0, "-"); },
         [&] {
-          for (long n = 1; n <= last; ++n) Mark(server_.Id(n));
-          if (last > 0) last_ = UIDL_ENTRY{std::string(server_.Id(last)), 0, "-"};
+          if (last > 0) last_ = UIDL_ENTRY{ids.back(), 0, "-"};
         });
   }
 
-  // Keeps only the known identifiers the server still lists (none when
+  // Keeps only the lines of identifiers the server still lists (none when
   // keepOnServer is false), replacing the file whole (written aside by
   // streaming the old one, then renamed over it). Nothing is written when
   // nothing would be dropped. True when the file holds no line to drop.
   bool Rewrite(bool keepOnServer) {
-    if (lines_ == 0 || (keepOnServer && stale_ == 0 && !forgotten_)) return true;
+    if (lines_ == 0 || (keepOnServer && !dirty_)) return true;
     const std::string aside = folder_ + "\\popuidl.new";
     FILE *in = std::fopen(path_.c_str(), "rb");
     if (!in) return false;
@@ -262,14 +241,16 @@ class UidlLog {
       return false;
     }
     bool ok = true;
-    long kept = 0;
+    long line = 0, kept = 0, keptOld = 0;
     UIDL_ENTRY e;
-    char line[512];
-    while (keepOnServer && std::fgets(line, sizeof line, in))
-      if (ParseLine(line, e) && Known(e.uidl)) {
-        ok = WriteLine(out, e.uidl, e.slot, e.workFile) && ok;
-        ++kept;
-      }
+    char text[512];
+    while (keepOnServer && std::fgets(text, sizeof text, in)) {
+      const bool old = line++ < oldLines_;
+      if (!ParseLine(text, e) || !Keep(e.uidl, old)) continue;
+      ok = WriteLine(out, e.uidl, e.slot, e.workFile) && ok;
+      ++kept;
+      keptOld += old;
+    }
     ok = std::ferror(in) == 0 && ok;
     std::fclose(in);
     ok = std::fflush(out) == 0 && ok;
@@ -277,9 +258,9 @@ class UidlLog {
     ok = std::fclose(out) == 0 && ok;
     if (ok && MoveFileExA(aside.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
       lines_ = kept;
-      stale_ = 0;
-      forgotten_ = false;
-      if (!keepOnServer) known_.assign(known_.size(), false);
+      oldLines_ = keptOld;
+      dirty_ = false;
+      forgotten_.clear();
       return true;
     }
     DeleteFileA(aside.c_str());
@@ -300,9 +281,13 @@ class UidlLog {
     return std::fprintf(f, "%.*s %ld %.*s\n", static_cast<int>(uidl.size()), uidl.data(), slot,
                         static_cast<int>(work.size()), work.data()) > 0;
   }
-  void Mark(std::string_view uidl) {
-    const long rank = server_.Rank(uidl);
-    if (rank >= 0) known_[static_cast<size_t>(rank)] = true;
+  // Whether a line stays at a rewrite: not forgotten, and an old one only
+  // while the server lists it (all of them before its list was read).
+  bool Keep(std::string_view uidl, bool old) const {
+    if (std::find(forgotten_.begin(), forgotten_.end(), uidl) != forgotten_.end()) return false;
+    if (!old) return true;
+    const long i = ids_.Find(uidl);
+    return i >= 0 && !gone_[static_cast<size_t>(i)] && (!listed_ || listed_bits_[static_cast<size_t>(i)]);
   }
 
   template <typename Write, typename Done>
@@ -322,12 +307,85 @@ class UidlLog {
   }
 
   std::string folder_, path_;
-  const ServerUidls &server_;
-  std::vector<bool> known_;  // by the identifier's rank in the server's list
+  IdSet ids_;                             // the identifiers of the old lines
+  std::vector<bool> listed_bits_, gone_;  // by place in ids_: listed by the server; forgotten
+  std::vector<std::string> forgotten_;    // identifiers forgotten since the last rewrite
   std::optional<UIDL_ENTRY> last_;
-  long lines_ = 0;          // lines in the file
-  long stale_ = 0;          // lines the end-of-run rewrite drops: unreadable or off the server
-  bool forgotten_ = false;  // an identifier was forgotten, its line stays until the rewrite
+  long lines_ = 0;       // lines in the file
+  long oldLines_ = 0;    // of which the first oldLines_ were there at Load
+  bool dirty_ = false;   // a line would go at a rewrite
+  bool listed_ = false;  // the server's list was read whole
+};
+
+// ---- the server's list ---------------------------------------------------------
+
+// What a retrieval keeps of the server's UIDL list: for each message number
+// whether its message is stored already, and, the first time identifiers are
+// kept, the identifiers of the messages up to LAST. The identifier of a
+// message to fetch is asked for when it is fetched ("UIDL n"), so memory
+// does not grow with the identifiers of the messages on the server. Numbers
+// that come in order (as servers send them) take two bits; others are kept
+// aside until the end; memory follows the lines received, never the count
+// STAT claimed. A number given twice: its last identifier.
+class ListedMessages {
+ public:
+  ListedMessages(long count, long last) : count_(count), last_(last) {}
+  // False once more lines came than twice the count: a broken list.
+  bool Add(long number, bool stored, std::string_view id) {
+    if (++lines_ > 2 * static_cast<uint64_t>(count_)) return false;
+    const size_t index = static_cast<size_t>(number - 1);
+    if (late_.empty() && index <= given_.size()) {
+      if (index == given_.size()) {
+        given_.push_back(true);
+        stored_.push_back(stored);
+      }
+      stored_[index] = stored;
+    } else {
+      late_.push_back({static_cast<uint32_t>(number), stored});
+    }
+    if (number <= last_) before_.push_back({static_cast<uint32_t>(number), std::string(id)});
+    return true;
+  }
+  // False when a number in 1..count was not given.
+  bool Finish() {
+    const size_t count = static_cast<size_t>(count_);
+    if (given_.size() + late_.size() < count) return false;  // bounds what follows by the lines received
+    given_.resize(count, false);
+    stored_.resize(count, false);
+    for (const auto &l : late_) {
+      given_[l.number - 1] = true;
+      stored_[l.number - 1] = l.stored;
+    }
+    std::vector<Late>().swap(late_);
+    return std::find(given_.begin(), given_.end(), false) == given_.end();
+  }
+  // Message number (1..count) is stored already.
+  bool Stored(long number) const { return stored_[static_cast<size_t>(number - 1)]; }
+  void MarkStored(long number, bool stored) { stored_[static_cast<size_t>(number - 1)] = stored; }
+  // The identifiers of messages 1..last, in order (last wins for a number
+  // given twice); empty when one is missing.
+  std::vector<std::string> Before() const {
+    if (before_.size() < static_cast<size_t>(last_)) return {};
+    std::vector<std::string> ids(static_cast<size_t>(last_));
+    std::vector<bool> have(ids.size(), false);
+    for (const auto &[number, id] : before_) {
+      ids[number - 1] = id;
+      have[number - 1] = true;
+    }
+    if (std::find(have.begin(), have.end(), false) != have.end()) return {};
+    return ids;
+  }
+
+ private:
+  struct Late {
+    uint32_t number;
+    bool stored;
+  };
+  long count_, last_;
+  uint64_t lines_ = 0;
+  std::vector<bool> given_, stored_;  // by number - 1, for the numbers that came in order
+  std::vector<Late> late_;
+  std::vector<std::pair<uint32_t, std::string>> before_;  // the first time identifiers are kept
 };
 
 // ---- the index -------------------------------------------------------------------
@@ -356,7 +414,7 @@ class PopSession {
         password_(password ? password : ""),
         delete_(deleteFromServer != 0),
         folder_(folder),
-        uidls_(folder, serverUidls_) {}
+        uidls_(folder) {}
   ~PopSession() {
     if (connected_) CloseSource(MAIL_SOURCE::Socket(socket_));
   }
@@ -368,7 +426,8 @@ class PopSession {
   int OpenIndex();
   int LoginPop3(long &count, long &last);
   int LoginPop2(long &count, long &firstLength);
-  bool ListUidls(long count);
+  bool ListUidls(long count, long keepBefore);
+  int AskUidl(long number, std::string &id);
   void SettlePendingEntry();
   int FetchPop3(long number, long shown, long total);
   int FetchPop2(long length, long shown, long total);
@@ -384,8 +443,9 @@ class PopSession {
   bool connected_ = false;
   int level_ = 3;
   IndexFile index_;
-  ServerUidls serverUidls_;  // empty without UIDL
   UidlLog uidls_;
+  std::optional<ListedMessages> listed_;  // without UIDL: none
+  long pendingNumber_ = 0;                // the message of the side file's last entry, if listed
   int32_t lastArrival_ = 0;
   int stored_ = 0;
   bool statusFailed_ = false;  // the UIDL list ended with the connection
@@ -464,12 +524,16 @@ int PopSession::LoginPop2(long &count, long &firstLength) {
   return 0;
 }
 
-// UIDL without argument: "n id" lines up to ".". False when the server has no
-// UIDL or its list is unusable (then LAST alone picks the new messages).
-bool PopSession::ListUidls(long count) {
-  serverUidls_ = ServerUidls();
+// UIDL without argument: "n id" lines up to ".", each checked against the
+// side file as it arrives. keepBefore: the identifiers of messages up to that
+// number are kept (the side file is new). False when the server has no UIDL
+// or its list is unusable (then LAST alone picks the new messages).
+bool PopSession::ListUidls(long count, long keepBefore) {
+  listed_.reset();
+  pendingNumber_ = 0;
   if (PopCommand(socket_, "UIDL\r\n") != kPopPlus) return false;
-  ServerUidls::Builder ids(count);
+  ListedMessages list(count, keepBefore);
+  long pending = 0;
   bool usable = true;
   std::string line;
   for (;;) {
@@ -485,9 +549,28 @@ bool PopSession::ListUidls(long count) {
       usable = false;
       continue;
     }
-    if (!ids.Add(n, id)) usable = false;
+    if (uidls_.Last() && uidls_.Last()->uidl == id) pending = n;
+    if (usable && !list.Add(n, uidls_.Stored(id), id)) usable = false;
   }
-  return usable && serverUidls_.Take(std::move(ids));
+  if (!usable || !list.Finish()) return false;
+  listed_ = std::move(list);
+  pendingNumber_ = pending;
+  return true;
+}
+
+// "UIDL n": the identifier of one message, asked for as it is fetched. 0 or
+// the failure code; the server listed the message, so a refusal or another
+// number is a broken status, shown to the user.
+int PopSession::AskUidl(long number, std::string &id) {
+  const std::string num = std::to_string(number);
+  if (int r = Expect(PopCommand(socket_, "UIDL %s\r\n", num.c_str()), kPopPlus, kPopBadStatus)) return r;
+  long n = 0;
+  char text[128];
+  if (std::sscanf(MailIo().replyText.c_str(), "%*s %ld %127s", &n, text) != 2 || n != number ||
+      std::strlen(text) > kMaxUidlLength)
+    return kPopBadStatus;
+  id = text;
+  return 0;
 }
 
 // The last line of the side file may belong to a message whose retrieval
@@ -503,6 +586,7 @@ void PopSession::SettlePendingEntry() {
     // Its line goes from the file before the work file goes: a line left
     // behind would count the message as stored at every later retrieval.
     uidls_.Forget(e.uidl);
+    if (pendingNumber_ > 0) listed_->MarkStored(pendingNumber_, false);
     if (uidls_.Rewrite(true)) DeleteFileA(work.c_str());
     return;
   }
@@ -658,6 +742,10 @@ int PopSession::FetchPop3(long number, long shown, long total) {
   std::snprintf(text, sizeof text, "Getting message %ld of %ld", shown, total);
   ShowStatus(text);
   const std::string num = std::to_string(number);
+  std::string uidl;
+  if (listed_) {
+    if (int r = AskUidl(number, uidl)) return r;
+  }
   int kind = PopCommand(socket_, "RETR %s\r\n", num.c_str());
   if (kind == kPopMinus) return 1;  // no such message: the retrieval ends quietly
   if (int r = Expect(kind, kPopPlus, kPopBadStatus)) return r;
@@ -671,7 +759,6 @@ int PopSession::FetchPop3(long number, long shown, long total) {
     DeleteFileA(workPath.c_str());
     return r;
   }
-  const std::string uidl = serverUidls_.Empty() ? std::string() : std::string(serverUidls_.Id(number));
   if (int s = StoreMessage(work, workPath, uidl)) return s;
   if (delete_) {
     if (int d = Expect(PopCommand(socket_, "DELE %s\r\n", num.c_str()), kPopPlus, kPopBadStatus)) return d;
@@ -731,26 +818,32 @@ int PopSession::Run(const char *host) {
   }
   long count = 0, last = 0;
   if (int r = LoginPop3(count, last)) return r;
-  if (ListUidls(count)) {
+  // The side file is read first, so that each listed identifier is checked
+  // as it arrives.
+  const bool logThere = uidls_.Load();
+  if (ListUidls(count, logThere ? 0 : last)) {
     // The identifiers decide what is new; LAST (which a server may advance
     // for a message this client never stored) counts only the first time,
     // for the messages retrieved before identifiers were kept.
-    if (!uidls_.Load()) {
-      if (!uidls_.AppendFetchedBefore(last)) return Fail(kPopWriteError);
+    uidls_.ListingDone();
+    if (!logThere) {
+      if (!uidls_.AppendFetchedBefore(listed_->Before())) return Fail(kPopWriteError);
+      for (long number = 1; number <= last; ++number) listed_->MarkStored(number, true);
     }
     SettlePendingEntry();
     last = 0;
-  } else if (statusFailed_) {
-    return kPopDropped;
+  } else {
+    uidls_.Release();
+    if (statusFailed_) return kPopDropped;
   }
   // Without identifiers every message after LAST is new (no walk over a
   // count the server may have claimed without holding it).
   long total = count - last;
-  if (!serverUidls_.Empty())
-    for (long number = last + 1; number <= count; ++number) total -= uidls_.Known(serverUidls_.Id(number));
+  if (listed_)
+    for (long number = last + 1; number <= count; ++number) total -= listed_->Stored(number);
   long shown = 0;
   for (long number = last + 1; number <= count; ++number) {
-    const bool known = !serverUidls_.Empty() && uidls_.Known(serverUidls_.Id(number));
+    const bool known = listed_ && listed_->Stored(number);
     if (known) {
       // Stored already (a retrieval that ended before deleting it, or kept
       // on the server): deleted now when asked, never stored twice.
@@ -767,7 +860,7 @@ int PopSession::Run(const char *host) {
   Quit();
   // The side file keeps the identifiers the server still holds.
   // After a QUIT the server accepted with delete on, it holds none of them.
-  if (!serverUidls_.Empty()) uidls_.Rewrite(!delete_ || MailIo().replyText.rfind("+", 0) != 0);
+  if (listed_) uidls_.Rewrite(!delete_ || MailIo().replyText.rfind("+", 0) != 0);
   return stored_;
 }
 

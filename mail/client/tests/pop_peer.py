@@ -13,6 +13,11 @@ Options:
   --last N|refuse   the answer to LAST (default 0)
   --no-uidl         refuse UIDL
   --claim N         answer STAT with N messages whatever the directory holds
+  --uidl-order O    the UIDL list in number order (plain, the default),
+                    last number first (reverse), or each number twice, first
+                    with another identifier (twice)
+  --uidl-one A      answer "UIDL n" with the identifier (ok, the default),
+                    -ERR (refuse) or the next number's line (wrong)
   --uidl-names      list each message's file name as its identifier (default
                     "uid-" and its number), so that a message keeps its
                     identifier when others leave the directory
@@ -34,7 +39,7 @@ import time
 def parse(argv):
     opts = {"pop2": False, "last": "0", "uidl": True, "split": False, "drop": 0, "bare": False, "long": 0,
             "port": 0, "uidl_names": False, "names": [],
-            "claim": None}
+            "claim": None, "uidl_order": "plain", "uidl_one": "ok"}
     i = 3
     while i < len(argv):
         a = argv[i]
@@ -48,6 +53,12 @@ def parse(argv):
         elif a == "--claim":
             i += 1
             opts["claim"] = int(argv[i])
+        elif a == "--uidl-order":
+            i += 1
+            opts["uidl_order"] = argv[i]
+        elif a == "--uidl-one":
+            i += 1
+            opts["uidl_one"] = argv[i]
         elif a == "--uidl-names":
             opts["uidl_names"] = True
         elif a == "--split":
@@ -133,10 +144,24 @@ class Session:
                 else:
                     self.send(b"+OK %s\r\n" % self.opts["last"].encode())
             elif word == "UIDL" and self.opts["uidl"]:
+                uid = lambda i: self.opts["names"][i] if self.opts["uidl_names"] else "uid-%d" % (i + 1)
+                if arg:
+                    n = int(arg)
+                    if n < 1 or n > len(self.messages) or self.opts["uidl_one"] == "refuse":
+                        self.send(b"-ERR no such message\r\n")
+                    elif self.opts["uidl_one"] == "wrong":
+                        self.send(b"+OK %d %s\r\n" % (n + 1, uid(n - 1).encode()))
+                    else:
+                        self.send(b"+OK %d %s\r\n" % (n, uid(n - 1).encode()))
+                    continue
+                numbers = list(range(len(self.messages)))
+                if self.opts["uidl_order"] == "reverse":
+                    numbers.reverse()
                 listing = b"+OK\r\n"
-                for i, _ in enumerate(self.messages):
-                    uid = self.opts["names"][i] if self.opts["uidl_names"] else "uid-%d" % (i + 1)
-                    listing += b"%d %s\r\n" % (i + 1, uid.encode())
+                for i in numbers:
+                    if self.opts["uidl_order"] == "twice":
+                        listing += b"%d other-%d\r\n" % (i + 1, i + 1)
+                    listing += b"%d %s\r\n" % (i + 1, uid(i).encode())
                 self.send(listing + b".\r\n")
             elif word == "RETR":
                 n = int(arg)

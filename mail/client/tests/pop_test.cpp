@@ -166,13 +166,29 @@ TEST_F(PopTest, StatAndLastPickOnlyTheNewMessages) {
 }
 
 // A server that refuses LAST: everything is a candidate, and the identifiers
-// kept beside the index keep a second retrieval from storing anything twice.
+// kept beside the index keep a second retrieval from storing anything twice,
+// in whatever order the server lists them (a number given twice: its last
+// identifier). With LAST the first time, the messages up to it count as
+// fetched before.
 TEST_F(PopTest, RefusedLastWithDeleteOffFetchesEachMessageOnce) {
-  Seed({Msg(1, "a\r\n"), Msg(2, "b\r\n"), Msg(3, "c\r\n")});
-  StartPeer({"--last", "refuse"});
-  ASSERT_EQ(Retrieve(0), 3) << MailIo().replyText;
-  EXPECT_EQ(Retrieve(0), 0) << MailIo().replyText;
-  EXPECT_EQ(Stored().size(), 3u);
+  const std::vector<std::string> messages = {Msg(1, "a\r\n"), Msg(2, "b\r\n"), Msg(3, "c\r\n")};
+  Seed(messages);
+  struct Case {
+    const char *order, *last;
+    int first;  // messages the first retrieval stores
+  } cases[] = {{"plain", "refuse", 3}, {"reverse", "refuse", 3}, {"twice", "refuse", 3}, {"reverse", "2", 1}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.order) + " list, LAST " + c.last);
+    peer.Stop();
+    fs::remove_all(mailDir);
+    fs::create_directories(mailDir);
+    StartPeer({"--last", c.last, "--uidl-order", c.order});
+    ASSERT_EQ(Retrieve(0), c.first) << MailIo().replyText;
+    EXPECT_EQ(Retrieve(0), 0) << MailIo().replyText;
+    auto stored = Stored();
+    ASSERT_EQ(stored.size(), static_cast<size_t>(c.first));
+    EXPECT_EQ(stored.rbegin()->second, messages.back());
+  }
   // Without identifiers from the server, a refused LAST means every message again.
   peer.Stop();
   StartPeer({"--last", "refuse", "--no-uidl"});
@@ -295,9 +311,14 @@ TEST_F(PopTest, StatusLinesAreBoundedAndChecked) {
       {{"--bare-status"}, "secret", kPopLoginRefused},  // a bare line feed is no status
       {{"--long-status", "3000"}, "secret", 1},         // 3,000 bytes: read, cut to 131
       {{}, "wrong", kPopLoginRefused},
+      // The list names message 1, then "UIDL 1" is refused or answers for another number.
+      {{"--uidl-one", "refuse"}, "secret", kPopBadStatus},
+      {{"--uidl-one", "wrong"}, "secret", kPopBadStatus},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.options.empty() ? std::string("wrong password") : c.options[0]);
+    std::string options = c.options.empty() ? std::string("wrong password") : std::string();
+    for (const auto &o : c.options) options += o + " ";
+    SCOPED_TRACE(options);
     peer.Stop();
     fs::remove_all(mailDir);
     fs::create_directories(mailDir);
