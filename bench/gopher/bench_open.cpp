@@ -30,6 +30,9 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 void FillList(GopherItem *, int) {
   SendMessageA(g_List, WM_SETREDRAW, FALSE, 0);
   SendMessageA(g_List, LB_RESETCONTENT, 0, 0);
+  int rows = 0;
+  ForEachVisible(g_Roots, [&](GopherItem *) { return ++rows, true; });
+  SendMessageA(g_List, LB_INITSTORAGE, rows, 0);
   HDC dc = GetDC(g_List);
   int widest = 0;
   for (GopherItem *root = g_Roots; root; root = root->next) {

@@ -126,6 +126,9 @@ void SaveLocation(LPCSTR iniFile, LPCSTR section) {
 
 // Rows: roots in order, below each expanded item its children, depth first.
 void AddTreeRows(HWND list, GopherItem *first, int *widest) {
+  int rows = 0;
+  ForEachVisible(first, [&](GopherItem *) { return ++rows, true; });
+  SendMessageA(list, LB_INITSTORAGE, rows, 0);  // room for every row at once: a menu may have thousands
   HDC dc = GetDC(list);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(list, WM_GETFONT, 0, 0)));
   ForEachVisible(first, [&](GopherItem *item) {

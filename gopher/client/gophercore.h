@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -84,6 +85,22 @@ class ItemText {
 };
 std::ostream &operator<<(std::ostream &out, const ItemText &text);
 
+// A block the items of a menu are carved from (see LoadMenuFile). An item
+// knows its block; a copy of an item is never carved, so copying leaves the
+// copy without one and assigning keeps the target's own.
+struct ItemBlock;
+class ItemOrigin {
+ public:
+  ItemOrigin() = default;
+  ItemOrigin(const ItemOrigin &) {}
+  ItemOrigin &operator=(const ItemOrigin &) { return *this; }
+  ItemBlock *block() const { return block_; }
+  void CarvedFrom(ItemBlock *block) { block_ = block; }  // only where the item was made
+
+ private:
+  ItemBlock *block_ = nullptr;
+};
+
 struct GopherItem {
   ItemText display;
   ItemText selector;
@@ -98,9 +115,11 @@ struct GopherItem {
   uint8_t typeChar = 0;
   int port = 0;
   int depth = 1;
-  // An item made from a menu line holds its texts after itself in one
-  // allocation, so every item is given back whole, whatever size it had.
-  static void operator delete(void *item) { ::operator delete(item); }
+  ItemOrigin origin;  // the menu's block it was carved from; none: an allocation of its own
+  // An item made from a menu line holds its texts after itself, so every
+  // item is given back whole, whatever size it had: to its menu's block, or
+  // to the heap.
+  static void operator delete(GopherItem *item, std::destroying_delete_t);
 };
 
 extern GopherItem *g_Roots;

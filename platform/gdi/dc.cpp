@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "qx/errors.h"
+#include "qx/pages.h"
 #include "gdi_internal.h"
 
 namespace qx::gdi {
@@ -17,7 +18,15 @@ namespace qx::gdi {
 void Surface::Resize(int w, int h, std::uint32_t fill) {
   width = std::max(0, w);
   height = std::max(0, h);
-  px.assign(static_cast<size_t>(width) * height, mono ? ToMono(fill) : fill);
+  const size_t n = static_cast<size_t>(width) * height;
+  if (n > px.capacity()) {
+    // A new block, mapped at once: every pixel is written just below.
+    std::vector<std::uint32_t> fresh;
+    fresh.reserve(n);
+    PrefaultForWriting(fresh.data(), n * sizeof(std::uint32_t));
+    px.swap(fresh);
+  }
+  px.assign(n, mono ? ToMono(fill) : fill);
 }
 
 std::uint32_t Surface::ToMono(std::uint32_t v) {

@@ -260,6 +260,33 @@ TEST_F(ListBox, FillWithRedrawOffUpdatesOnceWhenTurnedOn) {
 
 }  // namespace
 
+// LB_INITSTORAGE makes room ahead of a long fill: the rows already held keep
+// their texts and order, the answer is the room now held, a count far beyond
+// any fill is taken only in part (never the machine's memory), and a list
+// without data answers its count.
+TEST_F(ListBox, InitStorageMakesRoomAheadOfALongFill) {
+  HWND l = Make(0);
+  SendMessageA(l, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("first"));
+  SendMessageA(l, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("second"));
+  EXPECT_GE(SendMessageA(l, LB_INITSTORAGE, 5000, 0), 5002);
+  for (int i = 0; i < 5000; ++i) SendMessageA(l, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(std::to_string(i).c_str()));
+  const auto texts = Texts(l);
+  ASSERT_EQ(texts.size(), 5002u);
+  EXPECT_EQ(texts[0], "first");
+  EXPECT_EQ(texts[1], "second");
+  EXPECT_EQ(texts[5001], "4999");
+  const LRESULT room = SendMessageA(l, LB_INITSTORAGE, static_cast<WPARAM>(-1), 0);
+  EXPECT_GE(room, 5002);
+  EXPECT_LE(room, 5002 + (1 << 20));
+  EXPECT_EQ(SendMessageA(l, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("last")), 5002);
+  HWND p = MakeOwnerParent();
+  HWND nodata = CreateWindowA("ListBox", "", WS_CHILD | LBS_OWNERDRAWFIXED | LBS_NODATA, 0, 0, 50, 50, p,
+                              reinterpret_cast<HMENU>(11), nullptr, nullptr);
+  SendMessageA(nodata, LB_SETCOUNT, 40, 0);
+  EXPECT_EQ(SendMessageA(nodata, LB_INITSTORAGE, 100, 0), 40);
+  DestroyWindow(p);
+}
+
 // A list without data takes its count from LB_SETCOUNT: a hundred thousand
 // rows show at once, rows far down are drawn and selected by index, a click
 // with Shift selects a range, and LB_SETCOUNT refuses lists that keep data.
