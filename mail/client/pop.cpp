@@ -174,14 +174,14 @@ class UidlLog {
     std::fclose(f);
     oldLines_ = lines_;
     ids_.Seal();
-    listed_bits_.assign(ids_.Size(), false);
+    listedBits_.assign(ids_.Size(), false);
     gone_.assign(ids_.Size(), false);
     return true;
   }
   // Gives back what Load read (the server lists no identifiers).
   void Release() {
     ids_.Clear();
-    std::vector<bool>().swap(listed_bits_);
+    std::vector<bool>().swap(listedBits_);
     std::vector<bool>().swap(gone_);
   }
 
@@ -190,14 +190,14 @@ class UidlLog {
   bool Stored(std::string_view uidl) {
     const long i = ids_.Find(uidl);
     if (i < 0 || gone_[static_cast<size_t>(i)]) return false;
-    listed_bits_[static_cast<size_t>(i)] = true;
+    listedBits_[static_cast<size_t>(i)] = true;
     return true;
   }
   // The server's list has been read whole: old identifiers it did not list
   // leave the file at the next rewrite.
   void ListingDone() {
     listed_ = true;
-    for (size_t i = 0; i < ids_.Size(); ++i) dirty_ = dirty_ || (!listed_bits_[i] && !gone_[i]);
+    for (size_t i = 0; i < ids_.Size(); ++i) dirty_ = dirty_ || (!listedBits_[i] && !gone_[i]);
   }
   // The file's last entry (the one a retrieval may have left unsettled).
   const std::optional<UIDL_ENTRY> &Last() const { return last_; }
@@ -287,7 +287,7 @@ class UidlLog {
     if (std::find(forgotten_.begin(), forgotten_.end(), uidl) != forgotten_.end()) return false;
     if (!old) return true;
     const long i = ids_.Find(uidl);
-    return i >= 0 && !gone_[static_cast<size_t>(i)] && (!listed_ || listed_bits_[static_cast<size_t>(i)]);
+    return i >= 0 && !gone_[static_cast<size_t>(i)] && (!listed_ || listedBits_[static_cast<size_t>(i)]);
   }
 
   template <typename Write, typename Done>
@@ -307,9 +307,9 @@ class UidlLog {
   }
 
   std::string folder_, path_;
-  IdSet ids_;                             // the identifiers of the old lines
-  std::vector<bool> listed_bits_, gone_;  // by place in ids_: listed by the server; forgotten
-  std::vector<std::string> forgotten_;    // identifiers forgotten since the last rewrite
+  IdSet ids_;                            // the identifiers of the old lines
+  std::vector<bool> listedBits_, gone_;  // by place in ids_: listed by the server; forgotten
+  std::vector<std::string> forgotten_;   // identifiers forgotten since the last rewrite
   std::optional<UIDL_ENTRY> last_;
   long lines_ = 0;       // lines in the file
   long oldLines_ = 0;    // of which the first oldLines_ were there at Load
