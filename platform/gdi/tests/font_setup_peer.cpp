@@ -60,14 +60,27 @@ bool MenuBar() {
   return HiddenTopLevel(menu) != nullptr;
 }
 
+// A main window whose class names its menu bar (burrowview's), made hidden.
+bool ClassMenuBar() {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = PlainProc;
+  wc.lpszClassName = "FontSetupPeerMenu";
+  wc.lpszMenuName = "MAINMENU";
+  if (!RegisterClassA(&wc)) return false;
+  g_Window =
+      CreateWindowA("FontSetupPeerMenu", "", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+  return g_Window != nullptr;
+}
+
 bool Font() { return (g_Font = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0, "Arial")) != nullptr; }
 
 struct Step {
   const char *name;
   bool (*run)();
 };
-const Step kSteps[] = {{"metrics", ReadMetrics}, {"visible", VisibleWindow}, {"shown", ShownLater},
-                       {"control", Control},     {"menu", MenuBar},          {"font", Font}};
+const Step kSteps[] = {
+    {"metrics", ReadMetrics}, {"visible", VisibleWindow},   {"shown", ShownLater}, {"control", Control},
+    {"menu", MenuBar},        {"class-menu", ClassMenuBar}, {"font", Font}};
 
 }  // namespace
 
@@ -76,7 +89,7 @@ int main(int argc, char **argv) {
   wc.lpfnWndProc = PlainProc;
   wc.lpszClassName = "FontSetupPeer";
   if (argc != 2 || !RegisterClassA(&wc)) {
-    std::fprintf(stderr, "usage: font_setup_peer metrics|visible|shown|control|menu|font\n");
+    std::fprintf(stderr, "usage: font_setup_peer metrics|visible|shown|control|menu|class-menu|font\n");
     return 2;
   }
   for (const Step &step : kSteps) {

@@ -313,8 +313,8 @@ TEST(GdiFonts, TheFontConfigurationIsReadOnlyByProcessesThatDrawText) {
   const struct {
     const char *step;
     bool starts;
-  } cases[] = {{"metrics", false}, {"visible", true}, {"shown", true},
-               {"control", true},  {"menu", true},    {"font", true}};
+  } cases[] = {{"metrics", false}, {"visible", true},    {"shown", true}, {"control", true},
+               {"menu", true},     {"class-menu", true}, {"font", true}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.step);
     int status = -1;
