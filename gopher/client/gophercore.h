@@ -79,8 +79,11 @@ class ItemText {
  private:
   ItemText &Assign(std::string_view text);
   void Release();
+  // Sixteen bytes, three to an item: a text keeps at most 4 GiB less one
+  // byte (no menu line, file or dialog gives one that long).
+  static constexpr size_t kMaxSize = UINT32_MAX;
   const char *data_ = "";
-  size_t size_ = 0;
+  std::uint32_t size_ = 0;
   bool owned_ = false;
 };
 std::ostream &operator<<(std::ostream &out, const ItemText &text);

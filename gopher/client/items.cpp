@@ -46,16 +46,17 @@ int ParsePort(std::string_view text) {
 void ItemText::Borrow(const char *text, size_t size) {
   Release();
   data_ = text;
-  size_ = size;
+  size_ = static_cast<std::uint32_t>(std::min(size, kMaxSize));
 }
 
 ItemText &ItemText::Assign(std::string_view text) {
+  text = text.substr(0, kMaxSize);
   char *copy = new char[text.size() + 1];  // made before the old text goes: text may be part of it
   if (!text.empty()) memcpy(copy, text.data(), text.size());
   copy[text.size()] = '\0';
   Release();
   data_ = copy;
-  size_ = text.size();
+  size_ = static_cast<std::uint32_t>(text.size());
   owned_ = true;
   return *this;
 }
