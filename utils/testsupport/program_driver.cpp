@@ -163,7 +163,10 @@ EchoRequestCapture::EchoRequestCapture(const std::string &ns, const std::string 
       "exec ${1:+ip netns exec \"$1\"} tshark -n -l -i \"$0\" -f 'icmp[icmptype] == 8' -c 1 -a duration:60 "
       "-T fields -e ip.ttl -e ip.len -e data.data 2>&1",
       interface, ns});
-  for (int i = 0; i < 5 && !ready_; ++i) ready_ = child_->ReadLine(15000).find("Capturing on") != std::string::npos;
+  // tshark says "Capturing on" before its dumpcap has opened the interface,
+  // and a request sent then is never seen; "Capture started." comes once
+  // dumpcap captures with the filter in place.
+  for (int i = 0; i < 8 && !ready_; ++i) ready_ = child_->ReadLine(15000).find("Capture started.") != std::string::npos;
 }
 
 std::string EchoRequestCapture::Fields(int ms) {
