@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "qx/gdi.h"
+#include "qxtest/automation.h"
 #include "qxtest/netns.h"
 
 namespace utiltest {
@@ -109,39 +110,34 @@ std::string WorldDir() { return g_world ? g_world->path() : ""; }
 
 namespace {
 
-// The shell keeps the words apart and leaves the rest alone; with
-// keepBlanks a blank is part of the word too.
-std::string ShellEscaped(const std::string &text, bool keepBlanks) {
-  std::string escaped;
-  for (char c : text) {
-    if (std::strchr("()&;|<>*?$`\\\"'!#~[]{}", c) || (keepBlanks && c == ' ')) escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
-}
-
-std::string RunAuto(pid_t pid, const std::string &escaped) {
-  const std::string command = "timeout 15 " + Bin("qxauto") + " -p " + std::to_string(pid) + " " + escaped + " 2>&1";
-  std::string out;
-  if (FILE *p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  if (out == "ok") return out;
-  return out.rfind("ok", 0) == 0 ? out.substr(3) : out;
+// One command line straight to the program's automation socket (a process
+// start for each command, as qxauto is, costs seconds on a loaded machine):
+// "ok" for a bare ok, the value after "ok ", else the error as answered.
+std::string Ask(pid_t pid, const std::string &line) {
+  std::string answer = qxtest::AutomationCommand(static_cast<int>(pid), line);
+  while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+  if (answer == "ok") return answer;
+  return answer.rfind("ok", 0) == 0 ? answer.substr(3) : answer;
 }
 
 }  // namespace
 
-std::string Auto(pid_t pid, const std::string &args) { return RunAuto(pid, ShellEscaped(args, false)); }
+std::string Auto(pid_t pid, const std::string &args) {
+  // The words of args, one blank apart, as a command line gives them.
+  std::string line;
+  for (size_t at = args.find_first_not_of(" \t\n"); at != std::string::npos;) {
+    const size_t end = args.find_first_of(" \t\n", at);
+    line += (line.empty() ? "" : " ") + args.substr(at, end - at);
+    at = end == std::string::npos ? end : args.find_first_not_of(" \t\n", end);
+  }
+  return Ask(pid, line);
+}
 
 std::string AutoWords(pid_t pid, const std::vector<std::string> &words) {
-  std::string escaped;
-  for (const std::string &word : words) escaped += (escaped.empty() ? "" : " ") + ShellEscaped(word, true);
-  return RunAuto(pid, escaped);
+  std::string line;
+  for (const std::string &word : words)
+    if (!word.empty()) line += (line.empty() ? "" : " ") + word;
+  return Ask(pid, line);
 }
 
 bool IsHandle(const std::string &answer) { return answer.rfind("0x", 0) == 0; }

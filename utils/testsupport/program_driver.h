@@ -1,6 +1,6 @@
 // What the utilities' program tests share: a program of the suite started in
 // the test's runtime directory and driven through the layer's automation
-// (`qxauto`), its message boxes (written on standard error by the headless
+// socket (the commands of `qxauto`), its message boxes (written on standard error by the headless
 // layer) kept in a file, and the text of its output window read back by
 // selecting everything and copying it.
 #pragma once
@@ -32,8 +32,10 @@ void MustRun(const std::string &command);
 // that fork and clear their environment, like lpd), then reaps what it can.
 void KillOthersInOwnNetworkNamespace();
 
-// One qxauto command to process pid: "ok" for a bare ok, the value after
-// "ok " (several lines for lists), or "error ..." / qxauto's own complaint.
+// One automation command (as qxauto takes it) to process pid, sent from this
+// process: "ok" for a bare ok, the value after "ok " (several lines for
+// lists), or "error ..." (the program's, or "error connect" when it has no
+// automation socket).
 std::string Auto(pid_t pid, const std::string &args);
 // The same with each word passed whole (a title with blanks is one word).
 std::string AutoWords(pid_t pid, const std::vector<std::string> &words);

@@ -30,9 +30,8 @@ std::string RandomBytes(size_t size, unsigned seed) {
   return bytes;
 }
 
-// One remote copy program and its dialog. Each qxauto call is a process
-// start, so item handles are looked up once and fields set only when they
-// change.
+// One remote copy program and its dialog. Item handles are looked up once
+// and fields set only when they change.
 class Remcopy : public DrivenProgram {
  public:
   explicit Remcopy(bool exec)
