@@ -34,15 +34,19 @@ int DispatchPending() {
 }
 
 // Sleeps until the socket can be read (or written), for at most one slice.
-// A closed or failed socket counts as ready: the next call reports it.
+// A closed or failed socket counts as ready: the next call reports it. A
+// connection the peer reset shows in the exception set, not among the
+// writable sockets, so a wait to write watches both; otherwise it would
+// come back at once, not ready, until the idle time ran out.
 bool WaitReady(SOCKET s, bool forWrite, long micros) {
   fd_set set;
   FD_ZERO(&set);
   FD_SET(s, &set);
+  fd_set failed = set;
   struct timeval timeout {
     0, micros
   };
-  int ready = forWrite ? select(0, nullptr, &set, nullptr, &timeout) : select(0, &set, nullptr, nullptr, &timeout);
+  int ready = forWrite ? select(0, nullptr, &set, &failed, &timeout) : select(0, &set, nullptr, nullptr, &timeout);
   return ready != 0; /* an error of select itself: let the socket call say what it is */
 }
 

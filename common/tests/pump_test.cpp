@@ -281,6 +281,31 @@ TEST_F(Pump, SendAllDeliversEverythingToASlowReader) {
   closesocket(server);
 }
 
+// A reader that resets the connection in the middle of a send: the send ends
+// at once with the reset, not after the idle time of waits that each came
+// back at once (a daemon spun a core for a minute after such a client).
+TEST_F(Pump, SendAllEndsAtOnceWhenThePeerResets) {
+  SOCKET client, server;
+  Connect(client, server);
+  SockPumpSetIdleMs(5000);
+  std::thread peer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the send has filled the buffers
+    linger abort{1, 0};
+    setsockopt(server, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&abort), sizeof abort);
+    closesocket(server);
+  });
+  const std::vector<char> data = Pattern(16 << 20);
+  const double cpu = ThreadCpuSeconds();
+  const int sent = SockSendAll(client, data.data(), static_cast<int>(data.size()));
+  const int error = WSAGetLastError();
+  peer.join();
+  EXPECT_LT(sent, static_cast<int>(data.size()));
+  EXPECT_TRUE(error == WSAECONNRESET || error == WSAECONNABORTED) << error;
+  EXPECT_LT(ThreadCpuSeconds() - cpu, 0.5);
+  SockPumpSetIdleMs(0);
+  closesocket(client);
+}
+
 // CPU time this thread has used: the delay loop reads the clock, so its cost
 // shows here whether or not the machine is busy.
 std::chrono::microseconds ThreadCpuTime() {
