@@ -75,7 +75,7 @@ if(QX_TESTS)
   cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL qx_add_no_display_check)
   # Every binary that loads the layer takes its C++ runtime from it.
   add_test(NAME cxx_runtime_once COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-cxx-runtime.sh ${CMAKE_BINARY_DIR}/bin)
-  set_tests_properties(cxx_runtime_once PROPERTIES TIMEOUT 120)
+  set_tests_properties(cxx_runtime_once PROPERTIES TIMEOUT 300)
 endif()
 
 # qx_add_module(name SOURCES ... [LIBS ...]): a shared library the suite loads by
