@@ -3,7 +3,7 @@
 //
 //   10.2.1.2  answers every request
 //   10.2.2.2  lossy: tc netem drops a share of its replies (where the kernel
-//             has no netem, the host ignores echo requests one second in three)
+//             has no netem, the host ignores echo requests one second at a time)
 //   10.2.3.2  unreachable: a route of the test's namespace refuses it, until the
 //             test deletes the route and the host answers again
 //
@@ -20,6 +20,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -36,16 +37,23 @@ const std::string kPrefix = "qxep" + std::to_string(getpid());
 
 std::string Ns(int k) { return kPrefix + "h" + std::to_string(k); }
 
-// Where the kernel has no netem, the lossy host ignores echo requests one second in three.
+// Where the kernel has no netem, the lossy host ignores echo requests for one
+// second, then answers for one to two. The answering time is drawn each round:
+// a lost request is followed by the next 6 s later (5 s reply wait and the
+// 1 s delay), and with a fixed 3 s round every request after a lost one fell
+// into the ignoring second again, so the host never answered.
 class EchoIgnorer {
  public:
   void Start() {
     thread_ = std::thread([this] {
+      std::mt19937 random(std::random_device{}());
+      std::uniform_int_distribution<int> answering(10, 20);  // tenths of a second
       while (!stop_) {
         Sh("ip netns exec " + Ns(2) + " sysctl -qw net.ipv4.icmp_echo_ignore_all=1");
         std::this_thread::sleep_for(std::chrono::seconds(1));
         Sh("ip netns exec " + Ns(2) + " sysctl -qw net.ipv4.icmp_echo_ignore_all=0");
-        for (int i = 0; i < 20 && !stop_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        for (int i = answering(random); i > 0 && !stop_; --i)
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
     });
   }
