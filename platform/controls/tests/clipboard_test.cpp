@@ -121,7 +121,11 @@ TEST_F(Clipboard, DesktopClipboardUnderXvfb) {
                              " & while [ ! -e " + dir +
                              "/ready ] && kill -0 \\$! 2>/dev/null; do sleep 0.05; done; QX_RUNTIME_DIR=" + dir +
                              "/b " + env + Peer() + " show; touch " + dir + "/done; wait";
-  const std::string got = Output("xvfb-run -a -s '-screen 0 640x480x24' sh -c \"" + script + "\" 2>/dev/null");
+  // xvfb-run -a searches from display 99 by default: two tests starting at
+  // once could both take it. Each starts its search at a number of its own.
+  const std::string server = std::to_string(100 + getpid() % 800);
+  const std::string got =
+      Output("xvfb-run -a -n " + server + " -s '-screen 0 640x480x24' sh -c \"" + script + "\" 2>/dev/null");
   EXPECT_EQ(got, "desktop text");
   std::system(("rm -rf " + dir).c_str());
 }

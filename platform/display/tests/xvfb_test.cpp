@@ -22,10 +22,12 @@ TEST(DisplayXvfb, HeadlessAndX11ShowIdenticalPixels) {
   const std::string demo = std::string(bin) + "/display_demo";
   ASSERT_EQ(
       Shell("env -u DISPLAY QX_DISPLAY=headless QX_AUTOMATION=0 " + demo + " " + dir + "/headless.png >/dev/null"), 0);
-  const std::string x11 = "xvfb-run -a -s '-screen 0 1024x768x24 -fbdir " + dir +
-                          "/fb' env QX_DISPLAY=sdl SDL_VIDEODRIVER=x11 QX_AUTOMATION=0 QX_XWD_FILE=" + dir +
-                          "/fb/Xvfb_screen0 " + demo + " " + dir + "/sdl.png " + dir + "/screen.png > " + dir +
-                          "/out.txt 2>&1";
+  // Its own starting display number, as the clipboard test has: two
+  // xvfb-run -a started at once both try display 99 first.
+  const std::string x11 =
+      "xvfb-run -a -n " + std::to_string(100 + getpid() % 800) + " -s '-screen 0 1024x768x24 -fbdir " + dir +
+      "/fb' env QX_DISPLAY=sdl SDL_VIDEODRIVER=x11 QX_AUTOMATION=0 QX_XWD_FILE=" + dir + "/fb/Xvfb_screen0 " + demo +
+      " " + dir + "/sdl.png " + dir + "/screen.png > " + dir + "/out.txt 2>&1";
   ASSERT_EQ(Shell(x11), 0) << "see " << dir << "/out.txt";
   ASSERT_EQ(Shell("grep -q 'driver sdl' " + dir + "/out.txt"), 0) << "the SDL2 driver ran on the X display";
   EXPECT_EQ(Shell("grep -q 'screen yes' " + dir + "/out.txt"), 0) << "a program knows its windows reach a screen";
